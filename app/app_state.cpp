@@ -1,0 +1,59 @@
+#include "app/app_state.h"
+
+#include <climits>
+#include <unistd.h>
+
+#include "app/format.h"
+
+namespace tessaly {
+
+void FisheyeApp::AddStopHook(std::function<void()> hook) {
+    std::lock_guard lock(hooksMutex_);
+    stopHooks_.push_back(std::move(hook));
+}
+
+void FisheyeApp::AddJoinHook(std::function<void()> hook) {
+    std::lock_guard lock(hooksMutex_);
+    joinHooks_.push_back(std::move(hook));
+}
+
+void FisheyeApp::RunStopHooks() {
+    std::vector<std::function<void()>> hooks;
+    {
+        std::lock_guard lock(hooksMutex_);
+        hooks = stopHooks_;
+    }
+    for (auto& h : hooks) h();
+}
+
+void FisheyeApp::RunJoinHooks() {
+    std::vector<std::function<void()>> hooks;
+    {
+        std::lock_guard lock(hooksMutex_);
+        hooks = joinHooks_;
+    }
+    for (auto& h : hooks) h();
+}
+
+int32_t ParseTempFormat(const char* firstArgument) {
+    if (!firstArgument) return 1;
+    const int32_t v = RoundHalfEvenToInt32(ParseLeadingNumber(firstArgument));
+    return v == 0 ? 1 : v;
+}
+
+std::string ProgramFolder(const char* argv0) {
+    std::string path;
+    char buf[PATH_MAX + 1];
+    const ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
+    if (n > 0) {
+        path.assign(buf, static_cast<size_t>(n));
+    } else if (argv0) {
+        char resolved[PATH_MAX + 1];
+        path = realpath(argv0, resolved) ? resolved : argv0;
+    }
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return "./";
+    return path.substr(0, slash + 1);
+}
+
+}  // namespace tessaly

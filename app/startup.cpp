@@ -1,0 +1,136 @@
+#include "app/startup.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "app/format.h"
+#include "app/parameter_file.h"
+
+namespace tessaly {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string WithoutTrailingSlash(const std::string& dir) {
+    if (dir.size() > 1 && dir.back() == '/') return dir.substr(0, dir.size() - 1);
+    return dir;
+}
+
+std::string TrimBlanksAndNuls(const std::string& s) {
+    const auto isTrim = [](char c) { return c == ' ' || c == '\0'; };
+    size_t b = 0;
+    while (b < s.size() && isTrim(s[b])) ++b;
+    size_t e = s.size();
+    while (e > b && isTrim(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
+bool IsStaleStill(const std::string& name, const char* extension) {
+    const std::string ext = extension;
+    return name.size() >= 4 + ext.size() && name.compare(0, 4, "mono") == 0 &&
+           name.compare(name.size() - ext.size(), ext.size(), ext) == 0;
+}
+
+}  // namespace
+
+int RemoveStaleStills(const std::string& folder) {
+    int removed = 0;
+    for (const char* ext : {".bmp", ".jpg"}) {
+        std::error_code ec;
+        fs::directory_iterator it(folder, ec);
+        if (ec) return removed;
+        for (; it != fs::directory_iterator(); it.increment(ec)) {
+            if (ec) break;
+            std::error_code typeEc;
+            if (!it->is_regular_file(typeEc)) continue;
+            if (!IsStaleStill(it->path().filename().string(), ext)) continue;
+            std::error_code rmEc;
+            if (fs::remove(it->path(), rmEc)) ++removed;
+        }
+    }
+    return removed;
+}
+
+std::string FormatFreeSpace(const std::string& folder) {
+    std::error_code ec;
+    const fs::space_info info = fs::space(folder, ec);
+    const double available =
+        ec || info.available == static_cast<std::uintmax_t>(-1) ? 0.0
+                                                                : static_cast<double>(info.available);
+    return FormatMask(available / 1000000000.0, "####.###.###.###") + " bytes";
+}
+
+void StartUpCore(FisheyeApp& app, const StartUpOptions& options) {
+    std::string programDir = options.programDir;
+    if (programDir.empty() || programDir.back() != '/') programDir += '/';
+    app.programDir = programDir;
+    const std::string programFolder = WithoutTrailingSlash(programDir);
+
+    app.tempFormat = ParseTempFormat(options.firstArgument);
+    app.settings.FPS = 1;
+
+    std::error_code ec;
+    fs::create_directory(programFolder + "/TEMP", ec);  // a failure shows later, not here
+
+    app.logPath = programDir + "Tessaly_mono.log";
+    app.log.SetPath(app.logPath);
+    app.log.StartNew(options.now ? options.now : std::time(nullptr));
+
+    const fs::path cwd = fs::current_path(ec);
+    app.settings.OPATH = ec ? std::string() : cwd.string();
+
+    app.iniPath = options.iniPathOverride.empty() ? programDir + "Tessaly.ini"
+                                                  : options.iniPathOverride;
+    app.settings.APATH = programFolder + "/TEMP";
+
+    app.progress = ProgressTexts{};
+    app.settings.ASPECT = 0;
+    app.settings.SHARPEN_CH = 1;
+    app.settings.CONTRAST_CH = 0;
+    app.settings.BRIGHTNESS_CH = 0;
+    app.settings.NOISE_CH = 0;
+    app.showInputVideo = 1;
+    app.showOutputVideo = 1;
+    app.settings.AUTOSAVE = 1;
+    app.settings.DSSETUP = 0;
+    app.settings.BITRATE = 0;
+    app.settings.CODECMODE = 0;
+    app.resizeChoice = 0;
+
+    app.frameWidth = 400;
+    app.frameHeight = 300;
+    app.settings.XL1 = -8;
+    app.settings.YL1 = -8;
+    app.settings.XL2 = 616;
+    app.settings.YL2 = 606;
+
+    if (fs::exists(app.iniPath, ec)) {
+        LoadParameters(app);
+        app.settings.APATH = TrimBlanksAndNuls(app.settings.APATH);
+        if (app.settings.APATH.empty()) app.settings.APATH = programFolder;
+    }
+
+    RemoveStaleStills(app.settings.APATH);
+
+    app.log.WriteLogLine("Temp file:");
+    app.log.WriteLogLine(app.settings.APATH);
+    app.log.WriteLogLine("Temp Folder Free Space:");
+    app.log.WriteLogLine(FormatFreeSpace(app.settings.APATH));
+}
+
+void Shutdown(FisheyeApp& app) {
+    app.log.WriteLogLine("EXIT11");
+    int32_t expected = 0;
+    if (!app.shutdownDone.compare_exchange_strong(expected, 1)) return;
+    app.streamState = 0;
+    app.stopRequested = 1;
+    // Instead of fixed waits, stop playback and then wait for the threads
+    // that saw the flags to finish.
+    app.RunStopHooks();
+    app.log.WriteLogLine("EXIT2");
+    app.RunJoinHooks();
+    app.streamState = 0;
+    app.log.WriteLogLine("EXIT3");
+}
+
+}  // namespace tessaly

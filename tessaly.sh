@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# Tessaly's one entry point.
+#   ./tessaly.sh test              install what is missing, build, run every test
+#   ./tessaly.sh run [IN OUT...]   build and convert a fisheye movie (a demo without arguments)
+#   ./tessaly.sh sanitize          the tests again under AddressSanitizer + UBSan
+#   ./tessaly.sh tsan              the threading tests under ThreadSanitizer
+#   ./tessaly.sh fuzz [SECONDS]    build the fuzz targets with clang and run each briefly
+#   ./tessaly.sh bench             the comparison benchmarks against ffmpeg and cjpeg
+#   ./tessaly.sh deps              only install the Debian packages
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+JOBS="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
+
+PACKAGES=(
+  cmake ninja-build g++ pkg-config
+  libgtest-dev libbenchmark-dev
+  ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
+  libjpeg-turbo-progs
+  clang libclang-rt-14-dev
+)
+
+log() { printf '\033[1m== %s\033[0m\n' "$*" >&2; }
+
+install_deps() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$p")
+    fi
+  done
+  [[ ${#missing[@]} -eq 0 ]] && return 0
+  log "installing: ${missing[*]}"
+  local sudo=()
+  if [[ $(id -u) -ne 0 ]]; then
+    command -v sudo >/dev/null || { echo "tessaly.sh: need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+    sudo=(sudo)
+  fi
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# configure_build DIR [cmake options...]
+configure_build() {
+  local dir="$1"; shift
+  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$JOBS"
+}
+
+run_ctest() {
+  local dir="$1"; shift
+  ctest --test-dir "$dir" --output-on-failure -j "$JOBS" "$@"
+}
+
+cmd="${1:-test}"
+[[ $# -gt 0 ]] && shift
+case "$cmd" in
+  deps)
+    install_deps ;;
+  test)
+    install_deps
+    log "build (release)"
+    configure_build "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    log "tests"
+    run_ctest "$ROOT/build" ;;
+  sanitize)
+    install_deps
+    log "build (AddressSanitizer + UBSan)"
+    configure_build "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DTESSALY_SANITIZE=ON -DTESSALY_BENCH=OFF
+    log "tests under AddressSanitizer + UBSan"
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+      run_ctest "$ROOT/build-asan" -E "${TESSALY_SANITIZE_EXCLUDE:-^$}" ;;
+  tsan)
+    install_deps
+    log "build (ThreadSanitizer)"
+    configure_build "$ROOT/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DTESSALY_TSAN=ON -DTESSALY_BENCH=OFF
+    log "threading tests under ThreadSanitizer"
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+      run_ctest "$ROOT/build-tsan" -R "${TESSALY_TSAN_TESTS:-Thread|Concurren|Parallel|Shutdown|Stream}" ;;
+  fuzz)
+    install_deps
+    seconds="${1:-20}"
+    log "build fuzz targets (clang)"
+    CC=clang CXX=clang++ configure_build "$ROOT/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DTESSALY_FUZZ=ON -DTESSALY_BENCH=OFF -DTESSALY_TESTS=OFF -DTESSALY_MEDIA=OFF
+    for target in "$ROOT"/build-fuzz/fuzz/*/fuzz_*; do
+      [[ -x "$target" ]] || continue
+      log "fuzz $(basename "$target") for ${seconds}s"
+      corpus="$ROOT/build-fuzz/corpus-$(basename "$target")"
+      mkdir -p "$corpus"
+      seeds="$ROOT/fuzz/seeds/$(basename "$target")"
+      [[ -d "$seeds" ]] || seeds=""
+      "$target" -max_total_time="$seconds" -rss_limit_mb=4096 -timeout=30 "$corpus" ${seeds:+"$seeds"} 2>&1 | tail -n 3
+    done ;;
+  run)
+    install_deps
+    log "build"
+    configure_build "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    if [[ $# -eq 0 ]]; then
+      demo="$ROOT/out/demo"
+      mkdir -p "$demo"
+      log "making a 5-second demo fisheye clip with sound"
+      "$ROOT/tools/make-fisheye-clip" "$demo/fisheye-demo.mp4" --size 1280x720 --fps 25 --duration 5 --audio
+      "$ROOT/build/cli/tessaly-convert" "$demo/fisheye-demo.mp4" "$demo/panorama-demo.mp4"
+      echo "Input:  $demo/fisheye-demo.mp4"
+      echo "Output: $demo/panorama-demo.mp4"
+    else
+      "$ROOT/build/cli/tessaly-convert" "$@"
+    fi ;;
+  bench)
+    install_deps
+    configure_build "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    for script in "$ROOT"/bench/compare-*.sh; do
+      [[ -x "$script" ]] || continue
+      log "$(basename "$script")"
+      "$script" "$ROOT/build"
+    done ;;
+  -h|--help|help)
+    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//' ;;
+  *)
+    echo "tessaly.sh: unknown command '$cmd' (try --help)" >&2; exit 2 ;;
+esac

@@ -1,0 +1,285 @@
+#include "cli/convert_options.h"
+
+#include <charconv>
+#include <climits>
+
+namespace tessaly {
+namespace {
+
+// A whole decimal number filling the whole text.
+std::optional<int32_t> ParseInt(const std::string& text) {
+    int32_t value = 0;
+    const char* begin = text.data();
+    const char* end = text.data() + text.size();
+    if (begin != end && *begin == '+') ++begin;
+    auto [ptr, ec] = std::from_chars(begin, end, value);
+    if (ec != std::errc() || ptr != end || begin == end) return std::nullopt;
+    return value;
+}
+
+std::vector<std::string> SplitCommas(const std::string& text) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (true) {
+        size_t comma = text.find(',', start);
+        parts.push_back(text.substr(start, comma - start));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return parts;
+}
+
+std::string RangeError(const std::string& name, int32_t low, int32_t high,
+                       const std::string& value) {
+    return name + " needs a whole number from " + std::to_string(low) + " to " +
+           std::to_string(high) + ", got '" + value + "'";
+}
+
+// Reads a number in low..high into `out`; false with `error` set otherwise.
+bool ReadInRange(const std::string& name, const std::string& value, int32_t low, int32_t high,
+                 int32_t& out, std::string& error) {
+    std::optional<int32_t> n = ParseInt(value);
+    if (!n || *n < low || *n > high) {
+        error = RangeError(name, low, high, value);
+        return false;
+    }
+    out = *n;
+    return true;
+}
+
+bool TakesValue(const std::string& name) {
+    static const char* const kWithValue[] = {
+        "--params", "--cut",   "--sharpen", "--brightness", "--contrast", "--noise", "--cpu",
+        "--stills", "--quality", "--resize", "--temp"};
+    for (const char* option : kWithValue) {
+        if (name == option) return true;
+    }
+    return false;
+}
+
+// One option with its value; false with `error` set when it is not valid.
+bool ApplyOption(const std::string& name, const std::string& value, ConvertOptions& o,
+                 std::string& error) {
+    int32_t n = 0;
+    if (name == "--params") {
+        if (value.empty()) {
+            error = "--params needs a file name";
+            return false;
+        }
+        o.paramsFile = value;
+    } else if (name == "--cut") {
+        std::vector<std::string> parts = SplitCommas(value);
+        std::array<int32_t, 4> cut{};
+        bool good = parts.size() == 4;
+        for (size_t i = 0; good && i < 4; ++i) {
+            std::optional<int32_t> v = ParseInt(parts[i]);
+            // Far beyond any preview coordinate; keeps the geometry's arithmetic in range.
+            good = v && *v >= -1000000 && *v <= 1000000;
+            if (good) cut[i] = *v;
+        }
+        if (!good) {
+            error = "--cut needs four whole numbers XL1,YL1,XL2,YL2, got '" + value + "'";
+            return false;
+        }
+        o.cut = cut;
+    } else if (name == "--sharpen") {
+        if (value == "off") {
+            o.sharpenOff = true;
+            o.sharpen.reset();
+            o.radius.reset();
+            return true;
+        }
+        std::vector<std::string> parts = SplitCommas(value);
+        if (parts.size() > 2) {
+            error = "--sharpen needs AMOUNT[,RADIUS] or off, got '" + value + "'";
+            return false;
+        }
+        if (!ReadInRange("--sharpen amount", parts[0], 0, 5, n, error)) return false;
+        o.sharpen = n;
+        o.sharpenOff = false;
+        if (parts.size() == 2) {
+            if (!ReadInRange("--sharpen radius", parts[1], 0, 3, n, error)) return false;
+            o.radius = n;
+        }
+    } else if (name == "--brightness") {
+        if (!ReadInRange(name, value, 0, 255, n, error)) return false;
+        o.brightness = n;
+    } else if (name == "--contrast") {
+        if (!ReadInRange(name, value, 0, 255, n, error)) return false;
+        o.contrast = n;
+    } else if (name == "--noise") {
+        if (!ReadInRange(name, value, 1, 5, n, error)) return false;
+        o.noise = n;
+    } else if (name == "--cpu") {
+        if (!ReadInRange(name, value, 50, 100, n, error)) return false;
+        o.cpu = n;
+    } else if (name == "--stills") {
+        if (value == "jpg" || value == "jpeg") {
+            o.tempFormat = 2;
+        } else if (value == "bmp") {
+            o.tempFormat = 1;
+        } else {
+            error = "--stills needs jpg or bmp, got '" + value + "'";
+            return false;
+        }
+    } else if (name == "--quality") {
+        if (!ReadInRange(name, value, 0, 21, o.quality, error)) return false;
+    } else if (name == "--resize") {
+        if (!ReadInRange(name, value, 0, 5, o.resize, error)) return false;
+    } else if (name == "--temp") {
+        if (value.empty()) {
+            error = "--temp needs a folder";
+            return false;
+        }
+        o.tempDir = value;
+        while (o.tempDir.size() > 1 && o.tempDir.back() == '/') o.tempDir.pop_back();
+    } else {
+        error = "unknown option " + name;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
+    ParsedOptions result;
+    ConvertOptions& o = result.options;
+    std::vector<std::string> files;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            files.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            o.help = true;
+            continue;
+        }
+        if (arg == "--version") {
+            o.version = true;
+            continue;
+        }
+        if (arg == "--flip") {
+            o.flip = true;
+            continue;
+        }
+        if (arg == "--aspect") {
+            o.aspect = true;
+            continue;
+        }
+        if (arg == "--keep-stills") {
+            o.keepStills = true;
+            continue;
+        }
+        std::string name = arg;
+        std::string value;
+        size_t equals = arg.find('=');
+        bool inlineValue = equals != std::string::npos;
+        if (inlineValue) {
+            name = arg.substr(0, equals);
+            value = arg.substr(equals + 1);
+        }
+        if (!TakesValue(name)) {
+            result.error = "unknown option " + name;
+            return result;
+        }
+        if (!inlineValue) {
+            if (i + 1 >= args.size()) {
+                result.error = name + " needs a value";
+                return result;
+            }
+            value = args[++i];
+        }
+        if (!ApplyOption(name, value, o, result.error)) return result;
+    }
+    if (o.help || o.version) {
+        result.ok = true;
+        return result;
+    }
+    if (files.size() < 2) {
+        result.error = files.empty() ? "no input movie and no output movie given"
+                                     : "no output movie given";
+        return result;
+    }
+    o.input = files[0];
+    o.outputs.assign(files.begin() + 1, files.end());
+    for (const std::string& output : o.outputs) {
+        if (output == o.input) {
+            result.error = "the output movie " + output + " is the input movie";
+            return result;
+        }
+    }
+    result.ok = true;
+    return result;
+}
+
+void ApplyConvertOptions(const ConvertOptions& o, FisheyeApp& app) {
+    AppSettings& s = app.settings;
+    if (o.cut) {
+        s.XL1 = (*o.cut)[0];
+        s.YL1 = (*o.cut)[1];
+        s.XL2 = (*o.cut)[2];
+        s.YL2 = (*o.cut)[3];
+    }
+    if (o.sharpenOff) s.SHARPEN_CH = 0;
+    if (o.sharpen) {
+        s.SHARPEN_CH = 1;
+        s.SHARPEN = *o.sharpen;
+    }
+    if (o.radius) s.RADIUS = *o.radius;
+    if (o.brightness) {
+        s.BRIGHTNESS_CH = 1;
+        s.BRIGHTNESS = *o.brightness;
+    }
+    if (o.contrast) {
+        s.CONTRAST_CH = 1;
+        s.CONTRAST = *o.contrast;
+    }
+    if (o.noise) {
+        s.NOISE_CH = 1;
+        s.NOISE = *o.noise;
+    }
+    if (o.cpu) {
+        s.CPU_CH = 1;
+        s.CPU = *o.cpu;
+    }
+    if (o.aspect) s.ASPECT = 1;
+    if (o.flip) app.horizontalFlip = 1;
+    if (o.tempFormat) app.tempFormat = *o.tempFormat;
+    if (!o.tempDir.empty()) s.APATH = o.tempDir;
+    app.resizeChoice = o.resize;
+}
+
+std::string ConvertUsage() {
+    return "Usage: tessaly-convert [options] INPUT OUTPUT [MORE OUTPUTS]\n"
+           "Converts a movie filmed through a circular 180-degree fisheye lens into a\n"
+           "square equirectangular movie. The container follows each OUTPUT's extension\n"
+           "(.flv .mov .avi .mp4 .m4v .ogg .ogv .webm); every further OUTPUT is encoded\n"
+           "from the same frames. Settings not given come from the parameter file.\n"
+           "\n"
+           "Options:\n"
+           "  --params FILE          parameter file (default: Tessaly.ini beside the program)\n"
+           "  --cut XL1,YL1,XL2,YL2  cut rectangle in 600x600 preview units\n"
+           "  --sharpen AMOUNT[,RADIUS]  sharpen 0..5, radius 0..3; --sharpen off disables\n"
+           "  --brightness N         brightness 0..255\n"
+           "  --contrast N           contrast 0..255\n"
+           "  --noise N              noise filter 1..5\n"
+           "  --cpu N                CPU usage limit 50..100 percent\n"
+           "  --flip                 mirror the picture horizontally\n"
+           "  --aspect               fix the pixel aspect ratio (PARxDAR)\n"
+           "  --stills jpg|bmp       format of the temporary stills\n"
+           "  --quality 0..21        0 = encoder default, 1 = largest file .. 21 = smallest\n"
+           "  --resize 0..5          0 = natural size, 1..5 = 90% .. 50%\n"
+           "  --temp DIR             folder for the temporary stills and sound\n"
+           "  --keep-stills          keep the numbered stills in the temporary folder\n"
+           "  --help                 show this text\n"
+           "  --version              show the version\n";
+}
+
+}  // namespace tessaly

@@ -1,0 +1,57 @@
+// Command-line options of the headless converter: the settings the main
+// window would otherwise provide.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+
+namespace tessaly {
+
+struct ConvertOptions {
+    std::string input;
+    std::vector<std::string> outputs;  // the first is converted, the rest re-encoded
+    std::string paramsFile;            // empty: the parameter file beside the program
+
+    std::optional<std::array<int32_t, 4>> cut;  // XL1, YL1, XL2, YL2
+    bool sharpenOff = false;
+    std::optional<int32_t> sharpen;  // amount 0..5
+    std::optional<int32_t> radius;   // 0..3
+    std::optional<int32_t> brightness;
+    std::optional<int32_t> contrast;
+    std::optional<int32_t> noise;
+    std::optional<int32_t> cpu;
+    bool flip = false;
+    bool aspect = false;
+    std::optional<int32_t> tempFormat;  // 1 = BMP, 2 = JPEG
+    int32_t quality = 0;                // 0..21
+    int32_t resize = 0;                 // 0..5
+    std::string tempDir;
+    bool keepStills = false;
+
+    bool help = false;
+    bool version = false;
+};
+
+struct ParsedOptions {
+    bool ok = false;
+    std::string error;  // one line, without the program name
+    ConvertOptions options;
+};
+
+// Parses the arguments after the program name. "--name value" and
+// "--name=value" are both accepted; "--" ends the options.
+ParsedOptions ParseConvertOptions(const std::vector<std::string>& args);
+
+// Puts the options into the application's settings and runtime state, over
+// whatever the parameter file set.
+void ApplyConvertOptions(const ConvertOptions& options, FisheyeApp& app);
+
+// The text of --help.
+std::string ConvertUsage();
+
+}  // namespace tessaly

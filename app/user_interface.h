@@ -5,9 +5,12 @@
 // thread; implementations marshal to their own GUI thread as needed.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tessaly {
@@ -40,6 +43,34 @@ public:
                              MessageIcon icon, bool ownerIsMainWindow) = 0;
     // Blank both preview panes.
     virtual void PaintPlaceholders() = 0;
+
+    // --- Conversion run (colours are 0x00BBGGRR) ---
+    // The status label ("     RECORD" during a run) and its colours.
+    virtual void SetStatusLabel(const std::string& /*text*/, uint32_t /*background*/,
+                                uint32_t /*foreground*/) {}
+    // The frame number shown while frames are converted.
+    virtual void SetCurrentFrame(int32_t /*frameNumber*/) {}
+    // Fill the output preview with one colour.
+    virtual void ClearOutputPreview(uint32_t /*colour*/) {}
+    // The "Please wait..." window while the encoder runs; the update carries
+    // the "Processing time: hh:mm:ss" text and comes every second turn.
+    virtual void OpenExportProgress() {}
+    virtual void UpdateExportProgress(const std::string& /*processingTime*/) {}
+    virtual void CloseExportProgress() {}
+    // An OK/Cancel message box; true for OK. Without a user: Cancel.
+    virtual bool AskOkCancel(const std::string& /*caption*/, const std::string& /*text*/,
+                             MessageIcon /*icon*/) {
+        return false;
+    }
+    // The output options dialog: the next output path, empty for cancel.
+    virtual std::string OutputOptionsDialog(const std::string& /*currentPath*/) { return {}; }
+    // The end of a conversion run closes the main window.
+    virtual void CloseMainWindow() {}
+    // One yield step of the calling thread: handle one pending window event
+    // if there is one, else sleep.
+    virtual void YieldStep(int milliseconds) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
 };
 
 // Keeps every call, in order, as one text line; for tests.
@@ -57,6 +88,42 @@ public:
         Add("message " + caption + " | " + text);
     }
     void PaintPlaceholders() override { Add("placeholders"); }
+    void SetStatusLabel(const std::string& text, uint32_t background,
+                        uint32_t foreground) override {
+        Add("status " + text + " " + std::to_string(background) + " " +
+            std::to_string(foreground));
+    }
+    void SetCurrentFrame(int32_t frameNumber) override {
+        Add("frame " + std::to_string(frameNumber));
+    }
+    void ClearOutputPreview(uint32_t colour) override {
+        Add("clear output " + std::to_string(colour));
+    }
+    void OpenExportProgress() override { Add("export open"); }
+    void UpdateExportProgress(const std::string& text) override { Add("export " + text); }
+    void CloseExportProgress() override { Add("export close"); }
+    bool AskOkCancel(const std::string& caption, const std::string& text, MessageIcon) override {
+        Add("ask " + caption + " | " + text);
+        std::lock_guard lock(mutex_);
+        if (okCancelAnswers.empty()) return false;
+        bool answer = okCancelAnswers.front();
+        okCancelAnswers.pop_front();
+        return answer;
+    }
+    std::string OutputOptionsDialog(const std::string& currentPath) override {
+        Add("options dialog " + currentPath);
+        std::lock_guard lock(mutex_);
+        if (dialogPaths.empty()) return {};
+        std::string path = dialogPaths.front();
+        dialogPaths.pop_front();
+        return path;
+    }
+    void CloseMainWindow() override { Add("close main window"); }
+
+    // Scripted answers for AskOkCancel and OutputOptionsDialog, taken in
+    // order; when they run out the answer is Cancel.
+    std::deque<bool> okCancelAnswers;
+    std::deque<std::string> dialogPaths;
 
     std::vector<std::string> Calls() const {
         std::lock_guard lock(mutex_);

@@ -114,15 +114,6 @@ int32_t ResizedDimension(int32_t size, int32_t resizeIndex) {
     return static_cast<int32_t>(16 * std::trunc(sixteens));
 }
 
-std::string EncoderProgramPath(const std::string& programDir) {
-    std::string folder = programDir;
-    while (!folder.empty() && folder.back() == '/') folder.pop_back();
-    std::string plugIn = folder + "/PLUG-IN/ffmpeg_III";
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(plugIn, ec)) return plugIn;
-    return "ffmpeg";
-}
-
 std::string TempWavPath(const std::string& tempFolder) { return tempFolder + "/temp.wav"; }
 
 bool HasUsableWav(const std::string& tempFolder) {

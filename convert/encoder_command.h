@@ -41,11 +41,6 @@ std::string OutputExtension(const std::string& path);
 // size unchanged.
 int32_t ResizedDimension(int32_t size, int32_t resizeIndex);
 
-// The encoder program beside the executable ("PLUG-IN/ffmpeg_III" in the
-// program folder, which ends with "/"), or "ffmpeg" from PATH when there is
-// no such file.
-std::string EncoderProgramPath(const std::string& programDir);
-
 // temp.wav inside the temporary folder, and whether it exists and holds data.
 std::string TempWavPath(const std::string& tempFolder);
 bool HasUsableWav(const std::string& tempFolder);

@@ -1,0 +1,141 @@
+#include "convert/frame_callback.h"
+
+#include <cmath>
+
+#include "app/format.h"
+
+namespace tessaly {
+
+double MonotonicSeconds() {
+    using namespace std::chrono;
+    // Millisecond resolution, like the clock the figures were designed for.
+    auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return static_cast<double>(ms) / 1000.0;
+}
+
+ProgressTexts ProgressFigures(double interval, double passed, int32_t numFrames) {
+    ProgressTexts texts;
+    const double perFrame = interval * 0.0333;
+    texts.estimatedTime = FormatClock(RoundHalfEvenToInt32(perFrame * numFrames));
+    texts.timePassed = FormatClock(RoundHalfEvenToInt32(passed));
+    // A zero interval (30 frames within one clock tick) has no finite rate;
+    // show the largest the mask can hold rather than "inf".
+    texts.fps = perFrame > 0 ? FormatMask(1.0 / perFrame, "00.000") : FormatMask(99.999, "00.000");
+    return texts;
+}
+
+FrameCallback::FrameCallback(FisheyeApp& app, StillWriter& writer, ConvertFn convert,
+                             int32_t numFrames, int writerThreads)
+    : app_(app),
+      writer_(writer),
+      convert_(std::move(convert)),
+      numFrames_(numFrames),
+      jpeg_(app.tempFormat.load() != 1) {
+    if (writerThreads > 0) {
+        // Two frames per writer keep every writer busy while the transform
+        // works on the next one, and bound the memory held.
+        maxQueued_ = static_cast<size_t>(writerThreads) * 2;
+        for (int i = 0; i < writerThreads; ++i) writers_.emplace_back([this] { WriterLoop(); });
+    }
+}
+
+FrameCallback::~FrameCallback() {
+    {
+        std::lock_guard lock(queueMutex_);
+        quit_ = true;
+    }
+    queueChanged_.notify_all();
+    for (std::thread& t : writers_) t.join();
+}
+
+void FrameCallback::StartClock() {
+    lastTick_ = MonotonicSeconds();
+    convStart_ = lastTick_;
+}
+
+std::string FrameCallback::FailureMessage() const {
+    std::lock_guard lock(failureMutex_);
+    return failureMessage_;
+}
+
+void FrameCallback::WriteStill(int32_t frameNumber, const uint8_t* bgrx, int32_t width,
+                               int32_t height) {
+    StillResult result = jpeg_ ? writer_.WriteStillJpeg(frameNumber, bgrx, width, height)
+                               : writer_.WriteStillBmp(frameNumber, bgrx, width, height);
+    if (result.ok) return;
+    std::lock_guard lock(failureMutex_);
+    if (failed_.load() == 0) {
+        failureMessage_ = result.message;
+        failed_ = 1;
+    }
+}
+
+void FrameCallback::WriterLoop() {
+    while (true) {
+        Pending job;
+        {
+            std::unique_lock lock(queueMutex_);
+            queueChanged_.wait(lock, [this] { return quit_ || !queue_.empty(); });
+            if (queue_.empty()) return;
+            job = std::move(queue_.front());
+            queue_.pop_front();
+            ++inFlight_;
+        }
+        queueChanged_.notify_all();
+        if (failed_.load() == 0) WriteStill(job.frameNumber, job.pixels.data(), job.width, job.height);
+        {
+            std::lock_guard lock(queueMutex_);
+            --inFlight_;
+            spareBuffers_.push_back(std::move(job.pixels));
+        }
+        queueChanged_.notify_all();
+    }
+}
+
+void FrameCallback::Flush() {
+    std::unique_lock lock(queueMutex_);
+    queueChanged_.wait(lock, [this] { return queue_.empty() && inFlight_ == 0; });
+}
+
+void FrameCallback::UpdateProgress() {
+    ++progressCounter_;
+    if (progressCounter_ <= 29) return;
+    const double now = MonotonicSeconds();
+    app_.progress = ProgressFigures(now - lastTick_, now - convStart_, numFrames_);
+    progressCounter_ = 0;
+    lastTick_ = MonotonicSeconds();
+}
+
+void FrameCallback::BufferCB(double /*sampleTime*/, const uint8_t* data, int32_t length) {
+    if (length <= 0 || data == nullptr) return;
+    if (app_.stopRequested.load() == 1 || failed_.load() != 0) return;
+
+    // Load, input filters, crop, projection and sharpen.
+    const FrameBuffer* out = convert_(data, length);
+    if (out == nullptr || out->Empty()) {
+        ++refusedFrames;
+        return;
+    }
+
+    const int32_t number = frameNo.load();
+    if (writers_.empty()) {
+        WriteStill(number, out->Data(), out->Width(), out->Height());
+    } else {
+        std::unique_lock lock(queueMutex_);
+        queueChanged_.wait(lock, [this] { return queue_.size() < maxQueued_; });
+        std::vector<uint8_t> pixels;
+        if (!spareBuffers_.empty()) {
+            pixels = std::move(spareBuffers_.back());
+            spareBuffers_.pop_back();
+        }
+        pixels.assign(out->Data(), out->Data() + out->PictureBytes());
+        queue_.push_back(Pending{number, std::move(pixels), out->Width(), out->Height()});
+        lock.unlock();
+        queueChanged_.notify_all();
+    }
+
+    UpdateProgress();
+    frameNo = number + 1;
+}
+
+}  // namespace tessaly

@@ -1,0 +1,104 @@
+// What one decoded frame of a conversion sets in motion: the transform into
+// the output frame, the numbered still, the progress figures and the frame
+// counter that the conversion driver watches.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app_state.h"
+#include "output/still_writer.h"
+#include "transform/frame_buffer.h"
+
+namespace tessaly {
+
+// Seconds on a monotonic clock; the progress figures use it so that a run
+// across midnight or a clock change still shows sensible figures.
+double MonotonicSeconds();
+
+// The progress texts after a progress interval of `interval` seconds for 30
+// frames, `passed` seconds since the start and a movie of `numFrames` frames.
+ProgressTexts ProgressFigures(double interval, double passed, int32_t numFrames);
+
+class FrameCallback {
+public:
+    // Turns one delivered frame (bottom-up BGRX bytes) into the output frame
+    // and returns it, or null when the frame was refused (a wrong size).
+    using ConvertFn = std::function<const FrameBuffer*(const uint8_t* data, int32_t size)>;
+
+    // writerThreads = 0 writes every still on the delivering thread; more
+    // hands the stills to that many writer threads while the next frame is
+    // transformed. Either way every still holds the same bytes.
+    FrameCallback(FisheyeApp& app, StillWriter& writer, ConvertFn convert, int32_t numFrames,
+                  int writerThreads);
+    ~FrameCallback();
+    FrameCallback(const FrameCallback&) = delete;
+    FrameCallback& operator=(const FrameCallback&) = delete;
+
+    // Called once per decoded frame, on the decoding thread, one call at a
+    // time. An empty buffer, a stop request or an earlier failed still leave
+    // everything unchanged.
+    void BufferCB(double sampleTime, const uint8_t* data, int32_t length);
+
+    // Starts the clocks of a run: the progress interval and the run's start.
+    void StartClock();
+    // Waits until every still handed to the writers is on disk.
+    void Flush();
+
+    // Frames processed in the run; also the number of the next still.
+    std::atomic<int32_t> frameNo{0};
+    // Frames refused by the transform (wrong size); they get no still.
+    std::atomic<int32_t> refusedFrames{0};
+
+    // The first still that could not be written (a full disk, a folder that
+    // vanished); after it no further frame is processed.
+    bool Failed() const { return failed_.load() != 0; }
+    std::string FailureMessage() const;
+
+private:
+    struct Pending {
+        int32_t frameNumber = 0;
+        std::vector<uint8_t> pixels;
+        int32_t width = 0;
+        int32_t height = 0;
+    };
+
+    void WriteStill(int32_t frameNumber, const uint8_t* bgrx, int32_t width, int32_t height);
+    void WriterLoop();
+    void UpdateProgress();
+
+    FisheyeApp& app_;
+    StillWriter& writer_;
+    ConvertFn convert_;
+    int32_t numFrames_;
+    bool jpeg_;
+
+    int32_t progressCounter_ = 0;  // frames since the last progress update
+    double lastTick_ = 0;
+    double convStart_ = 0;
+
+    std::atomic<int32_t> failed_{0};
+    mutable std::mutex failureMutex_;
+    std::string failureMessage_;
+
+    // Writer threads and their bounded queue.
+    std::mutex queueMutex_;
+    std::condition_variable queueChanged_;
+    std::deque<Pending> queue_;
+    std::vector<std::vector<uint8_t>> spareBuffers_;
+    size_t maxQueued_ = 0;
+    int32_t inFlight_ = 0;
+    bool quit_ = false;
+    std::vector<std::thread> writers_;
+};
+
+}  // namespace tessaly

@@ -5,6 +5,7 @@
 // thread; implementations marshal to their own GUI thread as needed.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -66,6 +67,9 @@ public:
     virtual std::string OutputOptionsDialog(const std::string& /*currentPath*/) { return {}; }
     // The end of a conversion run closes the main window.
     virtual void CloseMainWindow() {}
+    // The level chosen in the "Output compression" list: 0 for "Default",
+    // n for "n:...", read at every encoding.
+    virtual int32_t CompressionLevel() { return 0; }
     // One yield step of the calling thread: handle one pending window event
     // if there is one, else sleep.
     virtual void YieldStep(int milliseconds) {
@@ -119,11 +123,13 @@ public:
         return path;
     }
     void CloseMainWindow() override { Add("close main window"); }
+    int32_t CompressionLevel() override { return compressionLevel; }
 
     // Scripted answers for AskOkCancel and OutputOptionsDialog, taken in
     // order; when they run out the answer is Cancel.
     std::deque<bool> okCancelAnswers;
     std::deque<std::string> dialogPaths;
+    std::atomic<int32_t> compressionLevel{0};
 
     std::vector<std::string> Calls() const {
         std::lock_guard lock(mutex_);

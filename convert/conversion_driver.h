@@ -1,0 +1,90 @@
+// One conversion run: from the Convert command to the finished output
+// movies. It plays the open movie once through the frame callback, which
+// turns every frame into a numbered still, watches the progress, encodes the
+// stills and the sound into the output movie, offers to encode them again,
+// and cleans up. The desktop program and the headless converter both run it;
+// everything they show goes through the UserInterface.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/user_interface.h"
+#include "convert/export.h"
+#include "transform/cut_geometry.h"
+#include "transform/frame_buffer.h"
+#include "video/video_source.h"
+
+namespace tessaly {
+
+// What the driver asks of the frame pipeline that the preview shares.
+struct ConversionHooks {
+    // 1 while a preview pass runs.
+    std::function<int32_t()> previewBusy;
+    // Allocate the crop and output buffers for the run's geometry.
+    std::function<void(const CutGeometry&)> prepareGeometry;
+    // One delivered frame into the output frame (null: frame refused).
+    std::function<const FrameBuffer*(const uint8_t* data, int32_t size)> convertFrame;
+    // Release the output frame after the run.
+    std::function<void()> releaseOutput;
+};
+
+// Waits of the run in milliseconds; tests shorten them.
+struct ConversionTimings {
+    int previewTurn = 50;     // while the preview pass finishes (at most 1000 turns)
+    int afterPreview = 500;
+    int afterPause = 100;
+    int afterRewind = 10;
+    int monitorTurn = 10;
+    int cleanupTurn = 100;
+    int32_t stallChecks = 12;  // checks without a new frame before the run moves on
+    int32_t blinkTurns = 32;   // monitor turns between two checks
+};
+
+struct ConversionOptions {
+    int32_t quality = 0;       // 0 = the encoder's defaults, 1..21
+    bool keepStills = false;   // leave the stills in the temporary folder
+    int writerThreads = 0;     // threads that encode the stills beside the transform
+    bool shutdownAtEnd = true;  // run Shutdown and close the main window
+    ConversionTimings timings;
+};
+
+enum class ConversionStatus {
+    kDone,          // frames converted and every export attempted
+    kVideoMissing,  // the movie file no longer exists
+    kNoStream,      // no movie open
+    kBadCut,        // the cut gives no usable output
+    kStillsFailed,  // a still could not be written (a full disk)
+    kStopped,       // a stop request ended the run before the export
+};
+
+struct ConversionResult {
+    ConversionStatus status = ConversionStatus::kNoStream;
+    std::string error;      // one line for the user when the run itself failed
+    int32_t frames = 0;     // stills written
+    int32_t outW = 0;
+    int32_t outH = 0;
+    bool hadSound = false;  // the sound extraction left a usable temp.wav
+    std::vector<ExportResult> exports;  // one per encoding, in order
+
+    // True when the run converted its frames and every export wrote its movie.
+    bool AllWritten() const;
+};
+
+// The whole run for the movie open in `source`, into `outputPath`.
+ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& source,
+                               const ConversionHooks& hooks, const std::string& outputPath,
+                               const ConversionOptions& options);
+
+// Current local time of day as "hh:mm:ss".
+std::string TimeOfDayText();
+
+// Width of the position bar for a frame of a movie: round(598 * shown /
+// count), at most 598 (also for more frames than announced), 0 without a
+// frame count.
+int32_t ConversionBarWidth(int32_t shownFrame, int32_t frameCount);
+
+}  // namespace tessaly

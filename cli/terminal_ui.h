@@ -1,0 +1,75 @@
+// The headless converter's face: a progress bar on a terminal, messages kept
+// for the one-line error, and the answers to the re-encode question taken
+// from the further output files of the command line.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/user_interface.h"
+
+namespace tessaly {
+
+// One line of the progress bar: frames done of the total, rate, elapsed time
+// and the estimate of the time left.
+std::string ProgressLine(int32_t done, int32_t total, double elapsedSeconds);
+
+class TerminalUserInterface : public UserInterface {
+public:
+    // `out` receives the progress display when `interactive` is true. The
+    // first output is encoded first; each further one answers the question
+    // to encode again.
+    TerminalUserInterface(std::FILE* out, bool interactive, int32_t compressionLevel,
+                          std::vector<std::string> outputs);
+
+    void SetTotalFrames(int32_t total);
+
+    void SetLabel(int, const std::string&) override {}
+    void SetCheck(int, int) override {}
+    void SetPositionBar(int) override {}
+    void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon,
+                     bool ownerIsMainWindow) override;
+    void PaintPlaceholders() override {}
+
+    void SetStatusLabel(const std::string& text, uint32_t background, uint32_t foreground) override;
+    void SetCurrentFrame(int32_t frameNumber) override;
+    void OpenExportProgress() override;
+    void UpdateExportProgress(const std::string& processingTime) override;
+    void CloseExportProgress() override;
+    bool AskOkCancel(const std::string& caption, const std::string& text,
+                     MessageIcon icon) override;
+    std::string OutputOptionsDialog(const std::string& currentPath) override;
+    int32_t CompressionLevel() override { return compressionLevel_; }
+
+    // The last message box, its lines joined by blanks; empty when none.
+    std::string LastMessage() const;
+    // Seconds from the start of the frame conversion to its last frame.
+    double ConversionSeconds() const;
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void Redraw(const std::string& line);
+    void EndLine();
+
+    std::FILE* out_;
+    bool interactive_;
+    int32_t compressionLevel_;
+    std::vector<std::string> outputs_;
+    size_t nextOutput_ = 1;
+    std::string currentOutput_;
+
+    mutable std::mutex mutex_;
+    std::string lastMessage_;
+    int32_t total_ = 0;
+    bool started_ = false;
+    bool lineOpen_ = false;
+    Clock::time_point start_;
+    Clock::time_point lastFrameTime_;
+};
+
+}  // namespace tessaly

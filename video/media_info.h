@@ -1,0 +1,24 @@
+// Facts of the open movie, in the units the rest of the program works in
+// (100-ns ticks for times, bytes for the delivered sample).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tessaly {
+
+inline constexpr int64_t kTicksPerSecond = 10'000'000;
+
+struct MediaInfo {
+    std::string videoPath;
+    int32_t frameWidth = 0;
+    int32_t frameHeight = 0;
+    int64_t avgTimePerFrame = 0;  // 100-ns units; 0 when the file names no rate
+    int32_t sampleSize = 0;       // bytes of one delivered frame: 4 * width * height
+    int64_t durationTicks = 0;    // 100-ns units
+    double durationSeconds = 0.0;
+    int32_t frameCount = 0;
+    int32_t canStep = 0;          // 1 when the file can be repositioned
+};
+
+}  // namespace tessaly

@@ -1,0 +1,46 @@
+// Handing a movie to the external encoder: the probe that describes its
+// streams and the extraction of its sound into "temp.wav".
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "video/encoder_program.h"
+#include "video/probe_report.h"
+
+namespace tessaly {
+
+using LogFn = std::function<void(const std::string&)>;
+
+inline constexpr const char* kProbeReportName = "metrixVideoVrel.txt";
+inline constexpr const char* kAudioFileName = "temp.wav";
+
+// Probes the movie: runs "encoder -i path" with its error output in
+// programDir + "metrixVideoVrel.txt", then fills the texts from that report
+// and deletes it. A blank path or one that is no regular file leaves the
+// texts untouched; a missing encoder or report leaves them at their initial
+// values (file name only).
+void ProbeVideoFile(const std::string& programDir, const std::string& path, ProbeTexts& texts);
+
+// The sound extraction command for the given encoder program:
+//   <encoder> -i "<video>" -f wav -ar 44100 -ac 2 -acodec pcm_s16le -y "<APATH>/temp.wav"
+// with the video path and APATH trimmed of blanks.
+CommandLine AudioExtractionCommand(const std::string& encoder, const std::string& videoPath,
+                                   const std::string& tempFolder);
+
+struct AudioExtractionResult {
+    CommandLine command;
+    int exitStatus = kCannotStart;
+    bool wavWritten = false;  // "temp.wav" exists and holds more than a header
+};
+
+// Extracts the sound of the movie into tempFolder + "/temp.wav" (44,100 Hz,
+// stereo, 16-bit PCM) and waits for it. An older "temp.wav" is removed first,
+// so a movie without sound never picks up the sound of an earlier run. The
+// command text is logged when a log function is given.
+AudioExtractionResult ExtractAudioTrack(const std::string& programDir,
+                                        const std::string& videoPath,
+                                        const std::string& tempFolder,
+                                        const LogFn& log = {});
+
+}  // namespace tessaly

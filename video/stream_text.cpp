@@ -1,0 +1,62 @@
+#include "video/stream_text.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+namespace tessaly {
+
+double FrameRateOf(int64_t avgTimePerFrame) {
+    if (avgTimePerFrame <= 0) return 0.0;
+    return 10'000'000.0 / static_cast<double>(avgTimePerFrame);
+}
+
+int32_t FrameCountOf(int64_t durationTicks, int64_t avgTimePerFrame) {
+    if (avgTimePerFrame <= 0 || durationTicks <= 0) return 0;
+    const long double q = static_cast<long double>(durationTicks) /
+                          static_cast<long double>(avgTimePerFrame);
+    const long double f = std::floor(q);
+    return f > 2147483647.0L ? 2147483647 : static_cast<int32_t>(f);
+}
+
+int32_t PositionBarWidth(int64_t positionTicks, int64_t durationTicks) {
+    if (durationTicks <= 0) return 1;
+    const double w = std::nearbyint(598.0 * static_cast<double>(positionTicks) /
+                                    static_cast<double>(durationTicks));
+    if (!(w >= 0.0)) return 0;
+    return w > 598.0 ? 598 : static_cast<int32_t>(w);
+}
+
+std::array<uint8_t, 16> FisheyeParamBytes(int64_t avgTimePerFrame, double durationSeconds) {
+    std::array<uint8_t, 16> bytes{};
+    const auto t = static_cast<uint64_t>(avgTimePerFrame);
+    const auto d = std::bit_cast<uint64_t>(durationSeconds);
+    for (int i = 0; i < 8; ++i) {
+        bytes[i] = static_cast<uint8_t>(t >> (8 * i));
+        bytes[8 + i] = static_cast<uint8_t>(d >> (8 * i));
+    }
+    return bytes;
+}
+
+bool WriteFisheyeParamFile(const std::string& path, int64_t avgTimePerFrame,
+                           double durationSeconds) {
+    const auto bytes = FisheyeParamBytes(avgTimePerFrame, durationSeconds);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), 0);
+    const bool closed = ::close(fd) == 0;
+    return written == static_cast<ssize_t>(bytes.size()) && closed;
+}
+
+std::string TrimBlanks(const std::string& text) {
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0'; };
+    size_t begin = 0, end = text.size();
+    while (begin < end && blank(text[begin])) ++begin;
+    while (end > begin && blank(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+}  // namespace tessaly

@@ -1,0 +1,34 @@
+// Small pure helpers behind the stream's position bar, frame count and the
+// 16-byte parameter file. (Number formatting lives in app/format.h.)
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace tessaly {
+
+// 10,000,000 / avgTimePerFrame; 0 when the time per frame is unknown.
+double FrameRateOf(int64_t avgTimePerFrame);
+
+// floor(durationTicks / avgTimePerFrame), computed in extended precision;
+// 0 when the time per frame is unknown.
+int32_t FrameCountOf(int64_t durationTicks, int64_t avgTimePerFrame);
+
+// Width of the position bar: 598 * position / duration, rounded half to even,
+// kept within 0..598; 1 (the start) when the duration is unknown.
+int32_t PositionBarWidth(int64_t positionTicks, int64_t durationTicks);
+
+// "param_fisheye.bin": avgTimePerFrame as little-endian int64, then the
+// duration in seconds as a little-endian IEEE-754 double.
+std::array<uint8_t, 16> FisheyeParamBytes(int64_t avgTimePerFrame, double durationSeconds);
+
+// Writes the 16 bytes from offset 0 of the file, created when missing and
+// never truncated. Returns false when the file cannot be written.
+bool WriteFisheyeParamFile(const std::string& path, int64_t avgTimePerFrame,
+                           double durationSeconds);
+
+// The text without leading and trailing blanks, tabs, line ends and NULs.
+std::string TrimBlanks(const std::string& text);
+
+}  // namespace tessaly

@@ -1,0 +1,186 @@
+#include "video/video_source.h"
+
+#include <chrono>
+#include <thread>
+
+#include "app/format.h"
+#include "video/stream_text.h"
+
+namespace tessaly {
+
+StreamMessage MessageForStreamError(StreamError error) {
+    switch (error) {
+        case StreamError::kSourceOpen:
+            return {"Error", "AddSourceFilte Error", MessageIcon::Error, false};
+        case StreamError::kUnsupported:
+            return {"Error", "Unsupported media type!", MessageIcon::Error, false};
+        case StreamError::kNoRenderer:
+            return {"Error", "AddFilter m_pNullRenderer", MessageIcon::Error, false};
+        case StreamError::kRendererThread:
+            return {"Error", "Stream Error 010", MessageIcon::Error, false};
+        case StreamError::kNoFrameBuffer:
+            return {"Error", "Stream Error 011", MessageIcon::Error, false};
+        case StreamError::kFormat:
+            return {"Error Monitoring",
+                    "Format of the file is not support,\r\n"
+                    "or the movie can be opened by another app.\r\n ",
+                    MessageIcon::Information, true};
+        case StreamError::kNone:
+            break;
+    }
+    return {};
+}
+
+VideoSource::VideoSource(FisheyeApp& app, UserInterface& ui) : app_(app), ui_(ui) {}
+
+VideoSource::~VideoSource() { stream_.Close(); }
+
+void VideoSource::SetHooks(StreamHooks hooks) { hooks_ = std::move(hooks); }
+
+void VideoSource::SetTimings(const StreamTimings& timings) { timings_ = timings; }
+
+MediaInfo VideoSource::Info() const {
+    std::lock_guard lock(infoMutex_);
+    return info_;
+}
+
+std::string VideoSource::VideoPath() const {
+    std::lock_guard lock(infoMutex_);
+    return videoPath_;
+}
+
+void VideoSource::Log(const std::string& line) const { app_.log.WriteLogLine(line); }
+
+void VideoSource::Wait(int milliseconds) const {
+    if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+int32_t VideoSource::AVIREAD(const std::string& path) {
+    ui_.SetCheck(control::kShowInputCheck, 1);
+    ui_.SetCheck(control::kShowOutputCheck, 1);
+    app_.showInputVideo = 1;
+    app_.showOutputVideo = 1;
+
+    // End a stream loop still running from an earlier file.
+    app_.streamState = 2;
+    Wait(timings_.stopOlderStream);
+    app_.streamState = 0;
+    Wait(timings_.settleOlderStream);
+
+    // The older AVIREAD holds this until it has torn down and finished, so
+    // its closing flag changes can never end the new stream.
+    std::lock_guard serial(aviReadMutex_);
+    {
+        std::lock_guard lock(infoMutex_);
+        videoPath_ = path;
+    }
+    videoOpen = 1;
+    RunVideoStream(path);
+
+    app_.streamState = 1;
+    Wait(timings_.afterStream);
+    app_.streamState = 0;
+    Log("AVIREAD");
+    return 0;
+}
+
+int32_t VideoSource::RunVideoStream(const std::string& path) {
+    if (streamActive.exchange(1) == 1) return 0;
+    lastBarWidth_ = 1;
+    ui_.SetPositionBar(1);
+    if (hooks_.invalidateGeometry) hooks_.invalidateGeometry();
+
+    const StreamError error = stream_.Open(path);
+    const std::string aspectLine = "OS_ASPECT = " + std::to_string(app_.settings.ASPECT);
+    if (error != StreamError::kNone) {
+        if (error == StreamError::kFormat) {
+            // The format is read after these lines are written.
+            Log(aspectLine);
+            Log("Render file:" + path);
+        }
+        const StreamMessage msg = MessageForStreamError(error);
+        ui_.ShowMessage(msg.caption, msg.text, msg.icon, msg.ownerIsMainWindow);
+        Teardown();
+        return 0;
+    }
+    Log(aspectLine);
+    Log("Render file:" + path);
+    Wait(timings_.connect);
+
+    const MediaInfo info = stream_.Info();
+    Log("Video File Duration = " + FormatNumber(info.durationSeconds));
+    stream_.Run();
+    app_.streamState = 2;
+
+    {
+        std::lock_guard lock(infoMutex_);
+        info_ = info;
+    }
+    app_.frameWidth = info.frameWidth;
+    app_.frameHeight = info.frameHeight;
+    WriteFisheyeParamFile(app_.programDir + kFisheyeParamFileName, info.avgTimePerFrame,
+                          info.durationSeconds);
+
+    const double fps = FrameRateOf(info.avgTimePerFrame);
+    const std::string size = std::to_string(info.frameWidth) + "x" + std::to_string(info.frameHeight);
+    Log("Frame Size = " + size);
+    Log("getTimePerFrame = " + FormatNumber(static_cast<double>(info.avgTimePerFrame) / 1e7));
+    Log("FPS = " + FormatMask(fps, "00.00"));
+    Log("numframes = " + std::to_string(info.frameCount));
+
+    if (hooks_.allocateFrameBuffers) hooks_.allocateFrameBuffers(info);
+
+    ui_.SetLabel(control::kPathLabel, " " + TrimBlanks(path) + " ");
+    ui_.SetLabel(control::kFrameSizeLabel, size);
+    ui_.SetLabel(control::kFrameRateLabel, FormatMask(fps, "00.00") + " fps");
+    ui_.SetLabel(control::kFrameCountLabel, std::to_string(info.frameCount));
+    ui_.SetLabel(control::kDurationLabel, FormatDuration(info.durationSeconds));
+
+    Wait(timings_.beforeLoop);
+    if (hooks_.invalidateGeometry) hooks_.invalidateGeometry();
+    app_.streamState = 1;
+
+    StreamLoop();
+
+    stream_.Stop();
+    Wait(timings_.afterStop);
+    Teardown();
+    return 0;
+}
+
+void VideoSource::StreamLoop() {
+    const int64_t duration = Info().durationTicks;
+    while (app_.streamState != 0) {
+        if (app_.converting != 0) {
+            // A conversion owns the stream; only its stop request ends the loop here.
+            if (app_.stopRequested == 1) break;
+            Wait(timings_.convertingTurn);
+            continue;
+        }
+        if (app_.paused == 0) {
+            if (hooks_.previewPass) hooks_.previewPass();
+        } else if (++pausedTurns > 50) {
+            pausedTurns = 0;
+            if (hooks_.previewPass) hooks_.previewPass();
+        }
+        positionTicks = stream_.CurrentPosition();
+        const int32_t width = PositionBarWidth(positionTicks, duration);
+        if (width != lastBarWidth_) {
+            lastBarWidth_ = width;
+            ui_.SetPositionBar(width);
+        }
+        Wait(timings_.previewTurn);
+    }
+}
+
+void VideoSource::Teardown() {
+    stream_.Close();
+    streamActive = 0;
+    videoOpen = 0;
+    ui_.PaintPlaceholders();
+    lastBarWidth_ = 1;
+    ui_.SetPositionBar(1);
+    Log("File exit Ok");
+}
+
+}  // namespace tessaly

@@ -1,0 +1,98 @@
+// The open movie as the rest of the program sees it: AVIREAD opens a file
+// and keeps it playing in the stream loop (which runs the preview pass and
+// moves the position bar) until a flag ends it, then tears it down.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/user_interface.h"
+#include "video/media_info.h"
+#include "video/video_stream.h"
+
+namespace tessaly {
+
+inline constexpr const char* kFisheyeParamFileName = "param_fisheye.bin";
+
+// What the user sees for a failed open.
+struct StreamMessage {
+    std::string caption;
+    std::string text;
+    MessageIcon icon = MessageIcon::Error;
+    bool ownerIsMainWindow = false;
+};
+StreamMessage MessageForStreamError(StreamError error);
+
+// Waits of the open and the stream loop, in milliseconds. The defaults give
+// the other threads time to notice a flag; tests shorten them.
+struct StreamTimings {
+    int stopOlderStream = 100;  // streamState 2 -> 0 in AVIREAD
+    int settleOlderStream = 500;
+    int afterStream = 100;      // streamState 1 -> 0 at the end of AVIREAD
+    int connect = 200;          // after the first frame was read
+    int beforeLoop = 200;
+    int previewTurn = 5;
+    int convertingTurn = 30;
+    int afterStop = 300;
+};
+
+// What the stream asks of the frame pipeline; any may be empty.
+struct StreamHooks {
+    // One preview pass: copy the newest frame (Stream().GetCurrentBuffer),
+    // remap it and paint the previews.
+    std::function<void()> previewPass;
+    // The frame size is known: allocate InputFrame and GrabBuffer afresh.
+    std::function<void(const MediaInfo&)> allocateFrameBuffers;
+    // Make the next preview pass rebuild its cut geometry.
+    std::function<void()> invalidateGeometry;
+};
+
+class VideoSource {
+public:
+    VideoSource(FisheyeApp& app, UserInterface& ui);
+    ~VideoSource();
+
+    void SetHooks(StreamHooks hooks);
+    void SetTimings(const StreamTimings& timings);
+
+    // Opens the path and runs its stream on the calling thread; returns when
+    // the stream has ended. An older stream is ended and torn down first.
+    int32_t AVIREAD(const std::string& path);
+    // Opens, runs the stream loop and tears down. Returns 0; returns at once
+    // when another stream is active.
+    int32_t RunVideoStream(const std::string& path);
+
+    // The open stream, for run / pause / seek / callback / mute / events.
+    VideoStream& Stream() { return stream_; }
+    // Facts of the last movie that opened; a failed open keeps them.
+    MediaInfo Info() const;
+    std::string VideoPath() const;
+
+    std::atomic<int32_t> streamActive{0};
+    std::atomic<int32_t> videoOpen{0};
+    std::atomic<int32_t> pausedTurns{0};
+    std::atomic<int64_t> positionTicks{0};
+
+private:
+    void StreamLoop();
+    void Teardown();
+    void Log(const std::string& line) const;  // one line of the run log
+    void Wait(int milliseconds) const;
+
+    FisheyeApp& app_;
+    UserInterface& ui_;
+    StreamHooks hooks_;
+    StreamTimings timings_;
+    VideoStream stream_;
+    std::mutex aviReadMutex_;  // one AVIREAD at a time, the older finishing first
+    mutable std::mutex infoMutex_;
+    MediaInfo info_;
+    std::string videoPath_;
+    int32_t lastBarWidth_ = -1;
+};
+
+}  // namespace tessaly

@@ -1,0 +1,613 @@
+#include "video/video_stream.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace tessaly {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr AVRational kTickBase{1, static_cast<int>(kTicksPerSecond)};
+// Frames larger than this are refused rather than risking a huge allocation
+// from a corrupt header.
+constexpr int64_t kMaxFramePixels = 16384LL * 16384LL;
+// A late preview frame more than this behind its time restarts the clock
+// instead of rushing to catch up.
+constexpr auto kMaxLateness = std::chrono::milliseconds(500);
+constexpr size_t kMaxPendingEvents = 64;
+
+enum class PlayState { Stopped, Paused, Running };
+
+int InterruptRequested(void* opaque) {
+    return static_cast<std::atomic<bool>*>(opaque)->load() ? 1 : 0;
+}
+
+// Decoder threads: FFmpeg's choice, bounded so that a many-core machine does
+// not multiply the memory that frame threading holds.
+int DecoderThreadCount() {
+    const unsigned n = std::thread::hardware_concurrency();
+    return static_cast<int>(std::clamp(n == 0 ? 1u : n, 1u, 8u)) + 1;
+}
+
+int64_t TimePerFrameTicks(const AVStream* st) {
+    AVRational rate = st->avg_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0) rate = st->r_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0) return 0;
+    return av_rescale(kTicksPerSecond, rate.den, rate.num);
+}
+
+}  // namespace
+
+struct VideoStream::Impl {
+    // ---- shared state, guarded by m ----
+    mutable std::mutex m;
+    std::condition_variable cv;
+    bool open = false;
+    bool quit = false;
+    PlayState state = PlayState::Stopped;
+    bool seekRequested = false;
+    bool held = false;           // a decoded frame waits to be presented
+    bool heldShown = false;      // ...and is already in the newest-frame buffer
+    bool cuePending = false;     // show the first frame after a seek even while paused
+    bool endOfFrames = false;    // the decoder has given its last frame
+    bool completePosted = false;
+    bool pacingValid = false;
+    Clock::time_point pacingWall;
+    int64_t pacingTicks = 0;
+    std::deque<int32_t> events;
+    MediaInfo info;
+
+    // ---- readable from anywhere ----
+    std::atomic<bool> interrupt{false};
+    std::atomic<int64_t> position{0};
+    std::atomic<int64_t> delivered{0};
+    std::atomic<int32_t> volume{0};
+
+    std::mutex lifeMutex;  // serialises Open and Close
+
+    mutable std::mutex frameMutex;  // the newest frame
+    std::vector<uint8_t> newest;
+
+    std::mutex callbackMutex;
+    FrameCallback callback;
+
+    std::mutex sinkMutex;
+    AudioSink* sink = nullptr;
+
+    // ---- owned by the decoding thread once it runs ----
+    AVFormatContext* fmt = nullptr;
+    AVCodecContext* video = nullptr;
+    AVCodecContext* audio = nullptr;
+    int videoIndex = -1;
+    int audioIndex = -1;
+    AVRational videoTimeBase{1, 1};
+    int64_t startPts = AV_NOPTS_VALUE;
+    std::string openedPath;
+    AVPacket* packet = nullptr;
+    AVFrame* frame = nullptr;       // the held video frame
+    AVFrame* soundFrame = nullptr;
+    AVFrame* target = nullptr;      // wraps `newest`, bottom row first
+    SwsContext* scaler = nullptr;
+    int scalerW = 0, scalerH = 0, scalerFormat = -1;
+    SwrContext* resampler = nullptr;
+    std::vector<int16_t> soundBuffer;
+    bool demuxEnded = false;
+    bool flushSent = false;
+    std::thread thread;
+
+    StreamError OpenFile(const std::string& path);
+    void OpenSound();
+    void FreeFile();
+    bool DecodeVideoFrame();
+    void DecodeSound(const AVPacket* pkt);
+    bool ShowFrame();
+    int64_t FrameTicks(const AVFrame* f) const;
+    bool OpenDemuxer(const std::string& path);
+    void SeekToStartNow();
+    void ThreadMain();
+    void SetState(PlayState next);
+};
+
+// ---------------------------------------------------------------- opening
+
+bool VideoStream::Impl::OpenDemuxer(const std::string& path) {
+    fmt = avformat_alloc_context();
+    if (fmt == nullptr) return false;
+    fmt->interrupt_callback.callback = InterruptRequested;
+    fmt->interrupt_callback.opaque = &interrupt;
+    // Only local files: a crafted playlist must not reach out to the network,
+    // and a name such as "concat:x" is still just a file name.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const std::string url = "file:" + path;
+    const int rc = avformat_open_input(&fmt, url.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (rc < 0) {
+        fmt = nullptr;  // freed by avformat_open_input
+        return false;
+    }
+    return avformat_find_stream_info(fmt, nullptr) >= 0;
+}
+
+StreamError VideoStream::Impl::OpenFile(const std::string& path) {
+    openedPath = path;
+    if (!OpenDemuxer(path)) return StreamError::kSourceOpen;
+
+    videoIndex = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (videoIndex < 0) return StreamError::kUnsupported;
+    AVStream* st = fmt->streams[videoIndex];
+    if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) return StreamError::kUnsupported;
+    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    if (codec == nullptr) return StreamError::kUnsupported;
+    video = avcodec_alloc_context3(codec);
+    if (video == nullptr || avcodec_parameters_to_context(video, st->codecpar) < 0)
+        return StreamError::kUnsupported;
+    video->pkt_timebase = st->time_base;
+    video->thread_count = DecoderThreadCount();
+    video->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    if (avcodec_open2(video, codec, nullptr) < 0) return StreamError::kUnsupported;
+    if (video->pix_fmt != AV_PIX_FMT_NONE && !sws_isSupportedInput(video->pix_fmt))
+        return StreamError::kUnsupported;
+    videoTimeBase = st->time_base;
+    startPts = st->start_time;
+
+    packet = av_packet_alloc();
+    frame = av_frame_alloc();
+    soundFrame = av_frame_alloc();
+    target = av_frame_alloc();
+    if (!packet || !frame || !soundFrame || !target) return StreamError::kNoRenderer;
+
+    OpenSound();
+
+    if (!DecodeVideoFrame()) return StreamError::kFormat;
+    const int w = frame->width, h = frame->height;
+    if (w <= 0 || h <= 0 || static_cast<int64_t>(w) * h > kMaxFramePixels ||
+        !sws_isSupportedInput(static_cast<AVPixelFormat>(frame->format)))
+        return StreamError::kFormat;
+    if (startPts == AV_NOPTS_VALUE) startPts = frame->best_effort_timestamp;
+
+    const size_t bytes = static_cast<size_t>(w) * static_cast<size_t>(h) * 4;
+    {
+        std::lock_guard lock(frameMutex);
+        try {
+            newest.assign(bytes, 0);
+        } catch (const std::bad_alloc&) {
+            return StreamError::kNoFrameBuffer;
+        }
+    }
+    // The target frame borrows `newest`; the no-op free keeps ownership here.
+    target->buf[0] = av_buffer_create(newest.data(), static_cast<int>(std::min<size_t>(bytes, INT32_MAX)),
+                                      [](void*, uint8_t*) {}, nullptr, 0);
+    if (target->buf[0] == nullptr) return StreamError::kNoFrameBuffer;
+    target->format = AV_PIX_FMT_BGR0;
+    target->width = w;
+    target->height = h;
+    target->data[0] = newest.data() + static_cast<size_t>(h - 1) * static_cast<size_t>(w) * 4;
+    target->linesize[0] = -4 * w;
+
+    MediaInfo info;
+    info.videoPath = path;
+    info.frameWidth = w;
+    info.frameHeight = h;
+    info.sampleSize = static_cast<int32_t>(std::min<size_t>(bytes, INT32_MAX));
+    info.avgTimePerFrame = TimePerFrameTicks(st);
+    if (st->duration > 0 && st->duration != AV_NOPTS_VALUE)
+        info.durationTicks = av_rescale_q(st->duration, st->time_base, kTickBase);
+    else if (fmt->duration > 0 && fmt->duration != AV_NOPTS_VALUE)
+        info.durationTicks = av_rescale_q(fmt->duration, AVRational{1, AV_TIME_BASE}, kTickBase);
+    info.durationSeconds = static_cast<double>(info.durationTicks) / 1e7;
+    info.canStep = (fmt->pb != nullptr && (fmt->pb->seekable & AVIO_SEEKABLE_NORMAL)) ? 1 : 0;
+    if (info.avgTimePerFrame > 0 && info.durationTicks > 0) {
+        const long double q = static_cast<long double>(info.durationTicks) /
+                              static_cast<long double>(info.avgTimePerFrame);
+        info.frameCount = q >= 2147483647.0L ? 2147483647 : static_cast<int32_t>(q);
+    }
+    std::lock_guard lock(m);
+    this->info = info;
+    return StreamError::kNone;
+}
+
+void VideoStream::Impl::OpenSound() {
+    audioIndex = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, videoIndex, nullptr, 0);
+    if (audioIndex < 0) return;
+    AVStream* st = fmt->streams[audioIndex];
+    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    if (codec != nullptr) audio = avcodec_alloc_context3(codec);
+    if (audio == nullptr || avcodec_parameters_to_context(audio, st->codecpar) < 0 ||
+        avcodec_open2(audio, codec, nullptr) < 0) {
+        avcodec_free_context(&audio);
+        audioIndex = -1;
+        return;
+    }
+    AVChannelLayout in{};
+    if (audio->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || audio->ch_layout.nb_channels <= 0)
+        av_channel_layout_default(&in, std::max(audio->ch_layout.nb_channels, 1));
+    else
+        av_channel_layout_copy(&in, &audio->ch_layout);
+    AVChannelLayout out = AV_CHANNEL_LAYOUT_STEREO;
+    if (swr_alloc_set_opts2(&resampler, &out, AV_SAMPLE_FMT_S16, kSinkSampleRate, &in,
+                            audio->sample_fmt, audio->sample_rate, 0, nullptr) < 0 ||
+        swr_init(resampler) < 0) {
+        swr_free(&resampler);
+        avcodec_free_context(&audio);
+        audioIndex = -1;
+    }
+    av_channel_layout_uninit(&in);
+}
+
+void VideoStream::Impl::FreeFile() {
+    sws_freeContext(scaler);
+    scaler = nullptr;
+    scalerW = scalerH = 0;
+    scalerFormat = -1;
+    swr_free(&resampler);
+    av_frame_free(&target);
+    av_frame_free(&soundFrame);
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&audio);
+    avcodec_free_context(&video);
+    avformat_close_input(&fmt);
+    videoIndex = audioIndex = -1;
+    startPts = AV_NOPTS_VALUE;
+    demuxEnded = flushSent = false;
+    std::vector<int16_t>().swap(soundBuffer);
+    std::lock_guard lock(frameMutex);
+    std::vector<uint8_t>().swap(newest);
+}
+
+// ---------------------------------------------------------------- decoding
+
+// Reads packets until the video decoder gives a frame (true) or has given
+// its last one (false). Sound packets met on the way go to the sink.
+bool VideoStream::Impl::DecodeVideoFrame() {
+    int failures = 0;
+    while (!interrupt.load()) {
+        const int rc = avcodec_receive_frame(video, frame);
+        if (rc == 0) return true;
+        if (rc == AVERROR_EOF) return false;
+        if (rc != AVERROR(EAGAIN)) {
+            // A damaged frame: skip it, but never spin on a broken decoder.
+            if (++failures > 1000) return false;
+            continue;
+        }
+        if (demuxEnded) {
+            if (flushSent) return false;
+            avcodec_send_packet(video, nullptr);
+            flushSent = true;
+            continue;
+        }
+        if (fmt == nullptr || av_read_frame(fmt, packet) < 0) {
+            demuxEnded = true;
+            continue;
+        }
+        if (packet->stream_index == videoIndex) {
+            if (avcodec_send_packet(video, packet) < 0 && ++failures > 1000) demuxEnded = true;
+        } else if (packet->stream_index == audioIndex) {
+            DecodeSound(packet);
+        }
+        av_packet_unref(packet);
+    }
+    return false;
+}
+
+void VideoStream::Impl::DecodeSound(const AVPacket* pkt) {
+    if (volume.load() <= kVolumeSilence) return;
+    std::lock_guard lock(sinkMutex);
+    if (sink == nullptr || audio == nullptr) return;
+    if (avcodec_send_packet(audio, pkt) < 0) return;
+    while (avcodec_receive_frame(audio, soundFrame) == 0) {
+        const int capacity = swr_get_out_samples(resampler, soundFrame->nb_samples);
+        if (capacity > 0) {
+            const size_t needed = static_cast<size_t>(capacity) * kSinkChannels;
+            if (soundBuffer.size() < needed) soundBuffer.resize(needed);
+            uint8_t* out[1] = {reinterpret_cast<uint8_t*>(soundBuffer.data())};
+            const int got = swr_convert(resampler, out, capacity,
+                                        const_cast<const uint8_t**>(soundFrame->extended_data),
+                                        soundFrame->nb_samples);
+            if (got > 0) sink->WriteSamples(soundBuffer.data(), got);
+        }
+        av_frame_unref(soundFrame);
+    }
+}
+
+int64_t VideoStream::Impl::FrameTicks(const AVFrame* f) const {
+    const int64_t pts = f->best_effort_timestamp;
+    if (pts == AV_NOPTS_VALUE) return -1;
+    const int64_t start = startPts == AV_NOPTS_VALUE ? 0 : startPts;
+    return av_rescale_q(pts - start, videoTimeBase, kTickBase);
+}
+
+// Converts the held frame into the newest-frame buffer (bottom row first).
+bool VideoStream::Impl::ShowFrame() {
+    std::lock_guard lock(frameMutex);
+    if (frame->width != scalerW || frame->height != scalerH || frame->format != scalerFormat) {
+        sws_freeContext(scaler);
+        scaler = sws_alloc_context();
+        if (scaler == nullptr) return false;
+        av_opt_set_int(scaler, "srcw", frame->width, 0);
+        av_opt_set_int(scaler, "srch", frame->height, 0);
+        av_opt_set_int(scaler, "src_format", frame->format, 0);
+        av_opt_set_int(scaler, "dstw", target->width, 0);
+        av_opt_set_int(scaler, "dsth", target->height, 0);
+        av_opt_set_int(scaler, "dst_format", AV_PIX_FMT_BGR0, 0);
+        av_opt_set_int(scaler, "sws_flags", SWS_BILINEAR, 0);
+        av_opt_set_int(scaler, "threads", 0, 0);
+        if (sws_init_context(scaler, nullptr, nullptr) < 0) {
+            sws_freeContext(scaler);
+            scaler = nullptr;
+            scalerW = scalerH = 0;
+            return false;
+        }
+        scalerW = frame->width;
+        scalerH = frame->height;
+        scalerFormat = frame->format;
+    }
+    return sws_scale_frame(scaler, target, frame) >= 0;
+}
+
+// Back to the first frame by opening the file afresh: timestamp seeks in
+// streams without an index (MPEG program and transport streams) may land
+// after the first frame, and a conversion must start exactly there.
+void VideoStream::Impl::SeekToStartNow() {
+    const int streams = static_cast<int>(fmt->nb_streams);
+    const AVCodecID codec = fmt->streams[videoIndex]->codecpar->codec_id;
+    avformat_close_input(&fmt);
+    avcodec_flush_buffers(video);
+    if (audio != nullptr) avcodec_flush_buffers(audio);
+    demuxEnded = flushSent = false;
+    if (!OpenDemuxer(openedPath) || static_cast<int>(fmt->nb_streams) != streams ||
+        fmt->streams[videoIndex]->codecpar->codec_id != codec) {
+        // The file changed under us: the movie simply ends here.
+        avformat_close_input(&fmt);
+        demuxEnded = flushSent = true;
+    }
+}
+
+void VideoStream::Impl::ThreadMain() {
+    std::unique_lock lk(m);
+    while (!quit) {
+        if (seekRequested) {
+            seekRequested = false;
+            held = heldShown = endOfFrames = completePosted = pacingValid = false;
+            cuePending = true;
+            events.clear();
+            position.store(0);
+            delivered.store(0);
+            lk.unlock();
+            SeekToStartNow();
+            lk.lock();
+            continue;
+        }
+        if (!held && !endOfFrames) {
+            lk.unlock();
+            const bool got = DecodeVideoFrame();
+            lk.lock();
+            if (seekRequested) continue;  // this frame belongs to the old position
+            held = got;
+            heldShown = false;
+            endOfFrames = !got;
+            continue;
+        }
+        if (held && !heldShown && cuePending && state != PlayState::Running) {
+            // Paused after a seek: show the frame it will start with.
+            lk.unlock();
+            ShowFrame();
+            lk.lock();
+            heldShown = true;
+            cuePending = false;
+            position.store(std::max<int64_t>(0, FrameTicks(frame)));
+            continue;
+        }
+        if (state == PlayState::Running && held) {
+            const int64_t ticks = FrameTicks(frame);
+            bool converting;
+            {
+                std::lock_guard cb(callbackMutex);
+                converting = static_cast<bool>(callback);
+            }
+            if (!converting && ticks >= 0) {
+                // Preview: present at the file's own rate.
+                const auto now = Clock::now();
+                if (!pacingValid || ticks < pacingTicks) {
+                    pacingValid = true;
+                    pacingWall = now;
+                    pacingTicks = ticks;
+                }
+                const auto due = pacingWall + std::chrono::microseconds((ticks - pacingTicks) / 10);
+                if (now < due) {
+                    cv.wait_until(lk, due);
+                    continue;  // anything may have changed meanwhile
+                }
+                if (now - due > kMaxLateness) pacingValid = false;
+            } else {
+                pacingValid = false;
+            }
+            const bool wasShown = heldShown;
+            lk.unlock();
+            {
+                std::lock_guard cb(callbackMutex);
+                if (!wasShown) ShowFrame();
+                if (callback) {
+                    std::lock_guard frameLock(frameMutex);
+                    callback(static_cast<double>(std::max<int64_t>(0, ticks)) / 1e7,
+                             newest.data(), static_cast<int32_t>(newest.size()));
+                }
+            }
+            lk.lock();
+            if (seekRequested) continue;
+            if (ticks >= 0) position.store(ticks);
+            delivered.fetch_add(1);
+            held = heldShown = cuePending = false;
+            continue;
+        }
+        if (state == PlayState::Running && endOfFrames && !completePosted) {
+            completePosted = true;
+            position.store(info.durationTicks);
+            if (events.size() < kMaxPendingEvents) events.push_back(kEventComplete);
+            continue;
+        }
+        cv.wait(lk);
+    }
+}
+
+// ---------------------------------------------------------------- public
+
+VideoStream::VideoStream() : impl_(std::make_unique<Impl>()) {
+    // Damaged files make the decoders talk a lot; the program reports what
+    // matters itself.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
+}
+
+VideoStream::~VideoStream() { Close(); }
+
+StreamError VideoStream::Open(const std::string& path) {
+    Close();
+    std::lock_guard life(impl_->lifeMutex);
+    Impl& s = *impl_;
+    s.interrupt.store(false);
+    const StreamError error = s.OpenFile(path);
+    if (error != StreamError::kNone) {
+        s.FreeFile();
+        return error;
+    }
+    s.ShowFrame();
+    s.position.store(std::max<int64_t>(0, s.FrameTicks(s.frame)));
+    s.delivered.store(0);
+    {
+        std::lock_guard lock(s.m);
+        s.open = true;
+        s.quit = false;
+        s.state = PlayState::Paused;
+        s.seekRequested = false;
+        s.held = s.heldShown = true;
+        s.endOfFrames = s.completePosted = s.pacingValid = false;
+        s.events.clear();
+    }
+    {
+        std::lock_guard cb(s.callbackMutex);
+        s.callback = nullptr;
+    }
+    try {
+        s.thread = std::thread([&s] { s.ThreadMain(); });
+    } catch (const std::system_error&) {
+        std::lock_guard lock(s.m);
+        s.open = false;
+        s.FreeFile();
+        return StreamError::kRendererThread;
+    }
+    return StreamError::kNone;
+}
+
+void VideoStream::Close() {
+    std::lock_guard life(impl_->lifeMutex);
+    Impl& s = *impl_;
+    {
+        std::lock_guard lock(s.m);
+        s.open = false;
+        s.quit = true;
+        s.state = PlayState::Stopped;
+    }
+    s.interrupt.store(true);
+    s.cv.notify_all();
+    if (s.thread.joinable()) s.thread.join();
+    s.FreeFile();
+    std::lock_guard lock(s.m);
+    s.held = s.heldShown = false;
+    s.events.clear();
+}
+
+bool VideoStream::IsOpen() const {
+    std::lock_guard lock(impl_->m);
+    return impl_->open;
+}
+
+MediaInfo VideoStream::Info() const {
+    std::lock_guard lock(impl_->m);
+    return impl_->info;
+}
+
+void VideoStream::Impl::SetState(PlayState next) {
+    {
+        std::lock_guard lock(m);
+        if (!open) return;
+        state = next;
+        pacingValid = false;
+    }
+    cv.notify_all();
+}
+
+void VideoStream::Run() { impl_->SetState(PlayState::Running); }
+void VideoStream::Pause() { impl_->SetState(PlayState::Paused); }
+void VideoStream::Stop() { impl_->SetState(PlayState::Stopped); }
+
+void VideoStream::SeekToStart() {
+    Impl& s = *impl_;
+    {
+        std::lock_guard lock(s.m);
+        if (!s.open) return;
+        s.seekRequested = true;
+        s.events.clear();
+        s.position.store(0);
+    }
+    s.cv.notify_all();
+}
+
+int64_t VideoStream::CurrentPosition() const { return impl_->position.load(); }
+
+int32_t VideoStream::GetCurrentBuffer(uint8_t* dst, int32_t size) const {
+    std::lock_guard lock(impl_->frameMutex);
+    const auto& src = impl_->newest;
+    if (dst == nullptr || src.empty() || size < 0 || static_cast<size_t>(size) < src.size())
+        return 0;
+    std::memcpy(dst, src.data(), src.size());
+    return static_cast<int32_t>(src.size());
+}
+
+void VideoStream::SetFrameCallback(FrameCallback callback) {
+    {
+        std::lock_guard cb(impl_->callbackMutex);
+        impl_->callback = std::move(callback);
+    }
+    impl_->cv.notify_all();
+}
+
+void VideoStream::SetVolume(int32_t volume) { impl_->volume.store(volume); }
+
+void VideoStream::SetAudioSink(AudioSink* sink) {
+    std::lock_guard lock(impl_->sinkMutex);
+    impl_->sink = sink;
+}
+
+bool VideoStream::GetEvent(int32_t& code) {
+    std::lock_guard lock(impl_->m);
+    if (impl_->events.empty()) return false;
+    code = impl_->events.front();
+    impl_->events.pop_front();
+    return true;
+}
+
+int64_t VideoStream::FramesDelivered() const { return impl_->delivered.load(); }
+
+}  // namespace tessaly

@@ -68,6 +68,29 @@ EncoderJob JobFor(const FisheyeApp& app, UserInterface& ui, const MediaInfo& inf
 
 }  // namespace
 
+ConversionHooks PipelineHooks(FramePipeline& pipeline, FisheyeApp& app, PaintFn paint) {
+    ConversionHooks hooks;
+    hooks.previewBusy = [&pipeline] { return pipeline.PreviewBusy().load(); };
+    hooks.buildGeometry = [&pipeline](const AppSettings& settings, const LogFn& log) {
+        return pipeline.BuildGeometry(settings, log);
+    };
+    const AppSettings settings = app.settings;
+    const FrameSwitches switches = FrameSwitches::From(app);
+    FrameCallbacks callbacks;
+    callbacks.paintPreviews = std::move(paint);
+    callbacks.sleep = [](int milliseconds) { Sleep(milliseconds); };
+    hooks.convertFrame = [&pipeline, &app, settings, switches, callbacks](
+                             const uint8_t* data, int32_t size) -> const FrameBuffer* {
+        const TransformStatus status = pipeline.ConvertFrame(
+            data, static_cast<size_t>(size), settings, switches, callbacks);
+        if (status == TransformStatus::kOk) return &pipeline.Output();
+        app.log.WriteLogLine("Frame refused (" + std::to_string(size) + " bytes): " +
+                             StatusText(status));
+        return nullptr;
+    };
+    return hooks;
+}
+
 bool ConversionResult::AllWritten() const {
     if (status != ConversionStatus::kDone || exports.empty()) return false;
     for (const ExportResult& e : exports) {
@@ -144,10 +167,8 @@ ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& 
     log.WriteLogLine("Set MovieDuration");
 
     // The geometry of the run, always from all four cut values.
-    log.WriteLogLine("Checking 16x16");
-    const AppSettings& s = app.settings;
     const GeometryResult built =
-        BuildCutGeometry(info.frameWidth, info.frameHeight, CutRect{s.XL1, s.YL1, s.XL2, s.YL2});
+        hooks.buildGeometry(app.settings, [&log](const std::string& line) { log.WriteLogLine(line); });
     if (!built.Ok()) {
         ui.ShowMessage("Error", built.Message(), MessageIcon::Error, true);
         app.converting = 0;
@@ -158,10 +179,6 @@ ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& 
     const CutGeometry& geometry = built.geometry;
     result.outW = geometry.outW;
     result.outH = geometry.outH;
-    log.WriteLogLine("Determine CUTOFF");
-    log.WriteLogLine("Determine DMEM, DMEM2, DMEM3, DMEM4");
-    if (hooks.prepareGeometry) hooks.prepareGeometry(geometry);
-    log.WriteLogLine("Determine DMEM, DMEM2, DMEM3, DMEM4 END");
 
     const int32_t tempFormat = app.tempFormat.load();
     StillWriter writer(app.settings.APATH, &log);
@@ -178,7 +195,7 @@ ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& 
     ui.SetStatusLabel("     RECORD", kRed, kGrey128);
     log.WriteLogLine("OS_DIRECT_ACCESS = " + std::to_string(source.videoOpen.load()));
     log.WriteLogLine("OS_HRDWARE_SUPPORT = " + std::to_string(info.canStep));
-    log.WriteLogLine("OS_DSS_SETUP = " + std::to_string(s.DSSETUP));
+    log.WriteLogLine("OS_DSS_SETUP = " + std::to_string(app.settings.DSSETUP));
     ui.SetLabel(control::kLabel309,
                 " " + std::to_string(geometry.outW) + "x" + std::to_string(geometry.outH));
     stream.SetVolume(kVolumeSilence);

@@ -16,6 +16,7 @@
 #include "convert/export.h"
 #include "transform/cut_geometry.h"
 #include "transform/frame_buffer.h"
+#include "transform/frame_pipeline.h"
 #include "video/video_source.h"
 
 namespace tessaly {
@@ -24,13 +25,20 @@ namespace tessaly {
 struct ConversionHooks {
     // 1 while a preview pass runs.
     std::function<int32_t()> previewBusy;
-    // Allocate the crop and output buffers for the run's geometry.
-    std::function<void(const CutGeometry&)> prepareGeometry;
+    // The run's geometry from all four cut values, with the crop and output
+    // buffers allocated; the build logs its lines through `log`.
+    std::function<GeometryResult(const AppSettings& settings, const LogFn& log)> buildGeometry;
     // One delivered frame into the output frame (null: frame refused).
     std::function<const FrameBuffer*(const uint8_t* data, int32_t size)> convertFrame;
-    // Release the output frame after the run.
+    // Release the output frame after the run; may be empty.
     std::function<void()> releaseOutput;
 };
+
+// The hooks onto the frame pipeline the preview shares. The frames of the run
+// are converted with the settings and switches as they are now (the controls
+// are locked during a run); `paint` ends the input filters and may be empty.
+// A refused frame is logged.
+ConversionHooks PipelineHooks(FramePipeline& pipeline, FisheyeApp& app, PaintFn paint = {});
 
 // Waits of the run in milliseconds; tests shorten them.
 struct ConversionTimings {

@@ -1,0 +1,249 @@
+// tessaly-convert: the whole conversion of the desktop program, without a
+// window, for scripts and servers.
+//
+// Exit status: 0 every output movie was written; 1 the conversion or an
+// encoding failed; 2 a bad option; 3 the input movie cannot be used.
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/format.h"
+#include "app/startup.h"
+#include "cli/convert_options.h"
+#include "cli/terminal_ui.h"
+#include "convert/conversion_driver.h"
+#include "convert/encoder_command.h"
+#include "output/still_writer.h"
+#include "transform/frame_pipeline.h"
+#include "video/encoder_program.h"
+#include "video/video_source.h"
+
+#ifndef TESSALY_VERSION
+#define TESSALY_VERSION "unknown"
+#endif
+
+namespace tessaly {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInput = 3;
+
+// Set by SIGINT / SIGTERM; a watcher thread turns it into a stop request so
+// that the stills and the sound are still removed.
+std::atomic<int32_t> gSignalled{0};
+
+extern "C" void OnSignal(int) { gSignalled = 1; }
+
+int Fail(int code, const std::string& message) {
+    std::fprintf(stderr, "tessaly-convert: %s\n", message.c_str());
+    return code;
+}
+
+bool FolderWritable(const std::string& folder) {
+    return ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+std::string ParentFolder(const std::string& path) {
+    fs::path parent = fs::path(path).parent_path();
+    return parent.empty() ? std::string(".") : parent.string();
+}
+
+// Checks an output before any frame is converted, so that a typing error
+// costs no conversion time.
+std::string CheckOutput(const std::string& output) {
+    const std::string ext = OutputExtension(output);
+    EncoderJob probe;
+    probe.outputPath = output;
+    if (!BuildEncoderCommand(probe).known) {
+        return "cannot write " + output + ": unsupported extension '" + ext +
+               "' (use .flv, .mov, .avi, .mp4, .m4v, .ogg, .ogv or .webm)";
+    }
+    const std::string folder = ParentFolder(output);
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) return "cannot write " + output + ": no folder " + folder;
+    if (!FolderWritable(folder)) return "cannot write " + output + ": folder " + folder + " is not writable";
+    return {};
+}
+
+int WriterThreads() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return static_cast<int>(std::clamp(cores == 0 ? 1u : cores, 1u, 8u));
+}
+
+int Run(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const ParsedOptions parsed = ParseConvertOptions(args);
+    if (!parsed.ok) {
+        std::fprintf(stderr, "tessaly-convert: %s\nTry 'tessaly-convert --help'.\n",
+                     parsed.error.c_str());
+        return kExitUsage;
+    }
+    const ConvertOptions& options = parsed.options;
+    if (options.help) {
+        std::fputs(ConvertUsage().c_str(), stdout);
+        std::fputs("\nExit status: 0 every output movie written, 1 conversion or encoding failed,\n"
+                   "2 bad option, 3 the input movie cannot be used.\n",
+                   stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("tessaly-convert %s\n", TESSALY_VERSION);
+        return 0;
+    }
+    if (!options.paramsFile.empty()) {
+        std::error_code ec;
+        if (!fs::is_regular_file(options.paramsFile, ec)) {
+            return Fail(kExitUsage, "cannot read the parameter file " + options.paramsFile);
+        }
+    }
+    for (const std::string& output : options.outputs) {
+        std::string problem = CheckOutput(output);
+        if (!problem.empty()) return Fail(kExitUsage, problem);
+    }
+
+    FisheyeApp app;
+    StartUpOptions startUp;
+    startUp.programDir = ProgramFolder(argv[0]);
+    startUp.iniPathOverride = options.paramsFile;
+    StartUpCore(app, startUp);
+    ApplyConvertOptions(options, app);
+
+    const std::string& temp = app.settings.APATH;
+    std::error_code ec;
+    fs::create_directories(temp, ec);
+    if (!fs::is_directory(temp, ec) || !FolderWritable(temp)) {
+        return Fail(kExitFailed, "cannot use the temporary folder " + temp);
+    }
+    // Stills of an earlier run there would be encoded into this movie.
+    RemoveStaleStills(temp);
+
+    std::error_code inputEc;
+    if (!fs::is_regular_file(options.input, inputEc)) {
+        return Fail(kExitInput, "input movie not found: " + options.input);
+    }
+    if (FindEncoderProgram(app.programDir).empty()) {
+        return Fail(kExitFailed, "no encoder program: install ffmpeg or put it at " +
+                                     app.programDir + kEncoderRelativePath);
+    }
+
+    const bool interactive = ::isatty(STDERR_FILENO) == 1;
+    TerminalUserInterface ui(stderr, interactive, options.quality, options.outputs);
+    FramePipeline pipeline;
+    VideoSource source(app, ui);
+    StreamHooks streamHooks;
+    streamHooks.allocateFrameBuffers = [&pipeline](const MediaInfo& info) {
+        pipeline.Allocate(info.frameWidth, info.frameHeight);
+    };
+    streamHooks.invalidateGeometry = [&pipeline] { pipeline.ForceGeometryRebuild(); };
+    source.SetHooks(streamHooks);  // no preview pass: nothing is shown
+    StreamTimings timings;
+    timings.stopOlderStream = 0;  // no older stream to end
+    timings.settleOlderStream = 0;
+    source.SetTimings(timings);
+
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    std::atomic<bool> finished{false};
+    std::thread watcher([&] {
+        while (!finished.load()) {
+            if (gSignalled.load() == 1) {
+                app.stopRequested = 1;
+                app.streamState = 0;
+                gSignalled = 2;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+
+    // The open procedure: the stream runs on its own thread, as the load
+    // worker runs it in the desktop program.
+    app.log.WriteLogLine("GetMultipleFiles pMediaControl begin");
+    app.log.WriteLogLine("GetMultipleFiles pMediaControl Ok");
+    std::atomic<bool> streamEnded{false};
+    std::thread loader([&] {
+        source.AVIREAD(options.input);
+        streamEnded = true;
+    });
+    // Shutdown stops playback and waits for the stream's thread to finish.
+    app.AddStopHook([&source] { source.Stream().Stop(); });
+    app.AddJoinHook([&loader] {
+        if (loader.joinable()) loader.join();
+    });
+    while (!(app.streamState.load() == 1 && source.videoOpen.load() == 1) && !streamEnded.load() &&
+           app.stopRequested.load() == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+
+    int code = 0;
+    if (streamEnded.load() || app.stopRequested.load() == 1) {
+        std::string why = ui.LastMessage();
+        code = Fail(kExitInput, "cannot open " + options.input + (why.empty() ? "" : ": " + why));
+        Shutdown(app);
+    } else {
+        // What the Convert command does before the run: stop, rewind.
+        VideoStream& stream = source.Stream();
+        stream.Stop();
+        source.positionTicks = 0;
+        stream.SeekToStart();
+        ui.SetTotalFrames(source.Info().frameCount);
+
+        ConversionOptions run;
+        run.quality = options.quality;
+        run.keepStills = options.keepStills;
+        run.writerThreads = WriterThreads();
+        run.timings.afterPreview = 0;  // no preview pass runs here
+        ConversionHooks hooks = PipelineHooks(pipeline, app);
+        const ConversionResult result =
+            RunConversion(app, ui, source, hooks, options.outputs.front(), run);
+        if (app.shutdownDone.load() == 0) Shutdown(app);  // a run that ended early
+
+        if (result.status != ConversionStatus::kDone) {
+            code = Fail(result.status == ConversionStatus::kVideoMissing ? kExitInput : kExitFailed,
+                        result.error);
+        } else {
+            for (const ExportResult& e : result.exports) {
+                if (!e.written) code = Fail(kExitFailed, e.error);
+            }
+            if (result.frames == 0) code = Fail(kExitFailed, "the movie delivered no frame");
+            if (code == 0) {
+                const double seconds = ui.ConversionSeconds();
+                std::string written;
+                for (const ExportResult& e : result.exports) {
+                    written += (written.empty() ? "" : ", ") + e.outputPath;
+                }
+                char rate[32];
+                std::snprintf(rate, sizeof rate, "%.1f", seconds > 0 ? result.frames / seconds : 0.0);
+                std::fprintf(stderr, "tessaly-convert: %d frames converted to %dx%d in %s (%s fps), %s; wrote %s\n",
+                             result.frames, result.outW, result.outH,
+                             FormatDuration(seconds).c_str(), rate,
+                             result.hadSound ? "with sound" : "no sound", written.c_str());
+                if (options.keepStills) {
+                    std::fprintf(stderr, "tessaly-convert: stills kept in %s\n", temp.c_str());
+                }
+            }
+        }
+    }
+    if (loader.joinable()) loader.join();
+    finished = true;
+    watcher.join();
+    return code;
+}
+
+}  // namespace
+}  // namespace tessaly
+
+int main(int argc, char** argv) { return tessaly::Run(argc, argv); }

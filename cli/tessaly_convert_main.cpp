@@ -27,7 +27,7 @@
 #include "output/still_writer.h"
 #include "transform/frame_pipeline.h"
 #include "video/encoder_program.h"
-#include "video/video_source.h"
+#include "convert/movie_conversion.h"
 
 #ifndef TESSALY_VERSION
 #define TESSALY_VERSION "unknown"
@@ -143,17 +143,6 @@ int Run(int argc, char** argv) {
     const bool interactive = ::isatty(STDERR_FILENO) == 1;
     TerminalUserInterface ui(stderr, interactive, options.quality, options.outputs);
     FramePipeline pipeline;
-    VideoSource source(app, ui);
-    StreamHooks streamHooks;
-    streamHooks.allocateFrameBuffers = [&pipeline](const MediaInfo& info) {
-        pipeline.Allocate(info.frameWidth, info.frameHeight);
-    };
-    streamHooks.invalidateGeometry = [&pipeline] { pipeline.ForceGeometryRebuild(); };
-    source.SetHooks(streamHooks);  // no preview pass: nothing is shown
-    StreamTimings timings;
-    timings.stopOlderStream = 0;  // no older stream to end
-    timings.settleOlderStream = 0;
-    source.SetTimings(timings);
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
@@ -162,82 +151,56 @@ int Run(int argc, char** argv) {
         while (!finished.load()) {
             if (gSignalled.load() == 1) {
                 app.stopRequested = 1;
-                app.streamState = 0;
                 gSignalled = 2;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     });
 
-    // The open procedure: the stream runs on its own thread, as the load
-    // worker runs it in the desktop program.
-    app.log.WriteLogLine("GetMultipleFiles pMediaControl begin");
-    app.log.WriteLogLine("GetMultipleFiles pMediaControl Ok");
-    std::atomic<bool> streamEnded{false};
-    std::thread loader([&] {
-        source.AVIREAD(options.input);
-        streamEnded = true;
-    });
-    // Shutdown stops playback and waits for the stream's thread to finish.
-    app.AddStopHook([&source] { source.Stream().Stop(); });
-    app.AddJoinHook([&loader] {
-        if (loader.joinable()) loader.join();
-    });
-    while (!(app.streamState.load() == 1 && source.videoOpen.load() == 1) && !streamEnded.load() &&
-           app.stopRequested.load() == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    ConversionOptions run;
+    run.quality = options.quality;
+    run.keepStills = options.keepStills;
+    run.writerThreads = WriterThreads();
+    run.timings.afterPreview = 0;  // no preview pass runs here
+    StreamTimings timings;
+    timings.stopOlderStream = 0;  // no older stream to end
+    timings.settleOlderStream = 0;
+    const MovieConversion conversion = ConvertMovieFile(
+        app, ui, pipeline, options.input, options.outputs.front(), run, timings,
+        [&ui](const MediaInfo& info) { ui.SetTotalFrames(info.frameCount); });
+    const ConversionResult& result = conversion.result;
 
     int code = 0;
-    if (streamEnded.load() || app.stopRequested.load() == 1) {
-        std::string why = ui.LastMessage();
-        code = Fail(kExitInput, "cannot open " + options.input + (why.empty() ? "" : ": " + why));
-        Shutdown(app);
+    if (gSignalled.load() != 0) {
+        code = Fail(kExitFailed, "stopped");
+    } else if (!conversion.opened) {
+        code = Fail(kExitInput, "cannot open " + options.input + ": " + conversion.openError);
+    } else if (result.status != ConversionStatus::kDone) {
+        code = Fail(result.status == ConversionStatus::kVideoMissing ? kExitInput : kExitFailed,
+                    result.error);
     } else {
-        // What the Convert command does before the run: stop, rewind.
-        VideoStream& stream = source.Stream();
-        stream.Stop();
-        source.positionTicks = 0;
-        stream.SeekToStart();
-        ui.SetTotalFrames(source.Info().frameCount);
-
-        ConversionOptions run;
-        run.quality = options.quality;
-        run.keepStills = options.keepStills;
-        run.writerThreads = WriterThreads();
-        run.timings.afterPreview = 0;  // no preview pass runs here
-        ConversionHooks hooks = PipelineHooks(pipeline, app);
-        const ConversionResult result =
-            RunConversion(app, ui, source, hooks, options.outputs.front(), run);
-        if (app.shutdownDone.load() == 0) Shutdown(app);  // a run that ended early
-
-        if (result.status != ConversionStatus::kDone) {
-            code = Fail(result.status == ConversionStatus::kVideoMissing ? kExitInput : kExitFailed,
-                        result.error);
-        } else {
+        for (const ExportResult& e : result.exports) {
+            if (!e.written) code = Fail(kExitFailed, e.error);
+        }
+        if (result.frames == 0) code = Fail(kExitFailed, "the movie delivered no frame");
+        if (code == 0) {
+            const double seconds = ui.ConversionSeconds();
+            std::string written;
             for (const ExportResult& e : result.exports) {
-                if (!e.written) code = Fail(kExitFailed, e.error);
+                written += (written.empty() ? "" : ", ") + e.outputPath;
             }
-            if (result.frames == 0) code = Fail(kExitFailed, "the movie delivered no frame");
-            if (code == 0) {
-                const double seconds = ui.ConversionSeconds();
-                std::string written;
-                for (const ExportResult& e : result.exports) {
-                    written += (written.empty() ? "" : ", ") + e.outputPath;
-                }
-                char rate[32];
-                std::snprintf(rate, sizeof rate, "%.1f", seconds > 0 ? result.frames / seconds : 0.0);
-                std::fprintf(stderr, "tessaly-convert: %d frames converted to %dx%d in %s (%s fps), %s; wrote %s\n",
-                             result.frames, result.outW, result.outH,
-                             FormatDuration(seconds).c_str(), rate,
-                             result.hadSound ? "with sound" : "no sound", written.c_str());
-                if (options.keepStills) {
-                    std::fprintf(stderr, "tessaly-convert: stills kept in %s\n", temp.c_str());
-                }
+            char rate[32];
+            std::snprintf(rate, sizeof rate, "%.1f", seconds > 0 ? result.frames / seconds : 0.0);
+            std::fprintf(stderr,
+                         "tessaly-convert: %d frames converted to %dx%d in %s (%s fps), %s; "
+                         "wrote %s\n",
+                         result.frames, result.outW, result.outH, FormatDuration(seconds).c_str(),
+                         rate, result.hadSound ? "with sound" : "no sound", written.c_str());
+            if (options.keepStills) {
+                std::fprintf(stderr, "tessaly-convert: stills kept in %s\n", temp.c_str());
             }
         }
     }
-    if (loader.joinable()) loader.join();
     finished = true;
     watcher.join();
     return code;

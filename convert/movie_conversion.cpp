@@ -1,0 +1,92 @@
+#include "convert/movie_conversion.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "app/startup.h"
+
+namespace tessaly {
+
+MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeline& pipeline,
+                                 const std::string& input, const std::string& output,
+                                 const ConversionOptions& options,
+                                 const StreamTimings& streamTimings,
+                                 const std::function<void(const MediaInfo&)>& onOpened) {
+    MovieConversion conversion;
+
+    // The stream's last message is the reason when the open fails.
+    struct MessageTap : UserInterface {
+        UserInterface& inner;
+        std::mutex mutex;
+        std::string last;
+        explicit MessageTap(UserInterface& ui) : inner(ui) {}
+        void SetLabel(int id, const std::string& text) override { inner.SetLabel(id, text); }
+        void SetCheck(int id, int checked) override { inner.SetCheck(id, checked); }
+        void SetPositionBar(int width) override { inner.SetPositionBar(width); }
+        void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon,
+                         bool owner) override {
+            {
+                std::lock_guard lock(mutex);
+                last = text;
+            }
+            inner.ShowMessage(caption, text, icon, owner);
+        }
+        void PaintPlaceholders() override { inner.PaintPlaceholders(); }
+        std::string Last() {
+            std::lock_guard lock(mutex);
+            return last;
+        }
+    } tap(ui);
+
+    VideoSource source(app, tap);
+    StreamHooks hooks;
+    hooks.allocateFrameBuffers = [&pipeline](const MediaInfo& info) {
+        pipeline.Allocate(info.frameWidth, info.frameHeight);
+    };
+    hooks.invalidateGeometry = [&pipeline] { pipeline.ForceGeometryRebuild(); };
+    source.SetHooks(hooks);  // no preview pass: nothing is shown
+    source.SetTimings(streamTimings);
+
+    app.log.WriteLogLine("GetMultipleFiles pMediaControl begin");
+    app.log.WriteLogLine("GetMultipleFiles pMediaControl Ok");
+    std::atomic<bool> streamEnded{false};
+    std::thread loader([&] {
+        source.AVIREAD(input);
+        streamEnded = true;
+    });
+    // Shutdown stops playback and waits for the stream's thread to finish.
+    app.AddStopHook([&source] { source.Stream().Stop(); });
+    app.AddJoinHook([&loader] {
+        if (loader.joinable()) loader.join();
+    });
+
+    while (!(app.streamState.load() == 1 && source.videoOpen.load() == 1) && !streamEnded.load() &&
+           app.stopRequested.load() == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+
+    if (streamEnded.load() || app.stopRequested.load() == 1) {
+        conversion.openError = tap.Last();
+        if (conversion.openError.empty()) conversion.openError = "the movie could not be opened";
+    } else {
+        conversion.opened = true;
+        conversion.info = source.Info();
+        if (onOpened) onOpened(conversion.info);
+        // What the Convert command does before the run: stop and rewind.
+        VideoStream& stream = source.Stream();
+        stream.Stop();
+        source.positionTicks = 0;
+        stream.SeekToStart();
+        conversion.result = RunConversion(app, ui, source, PipelineHooks(pipeline, app), output,
+                                          options);
+    }
+    // A run that ended early (or never began) still ends the stream and shuts
+    // down; after a full run the driver has done both.
+    app.streamState = 0;
+    if (app.shutdownDone.load() == 0) Shutdown(app);
+    if (loader.joinable()) loader.join();
+    return conversion;
+}
+
+}  // namespace tessaly

@@ -1,0 +1,35 @@
+// A conversion without a window: open the movie on a stream thread as the
+// load worker would, rewind it as the Convert command does, run the
+// conversion, and shut down. The headless converter and the end-to-end tests
+// run this.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/user_interface.h"
+#include "convert/conversion_driver.h"
+#include "transform/frame_pipeline.h"
+#include "video/media_info.h"
+#include "video/video_source.h"
+
+namespace tessaly {
+
+struct MovieConversion {
+    bool opened = false;
+    std::string openError;  // why the movie could not be opened (the message shown)
+    MediaInfo info;         // facts of the opened movie
+    ConversionResult result;
+};
+
+// Opens `input`, converts it into `output` (further outputs come from the
+// user interface's answers) and runs Shutdown. `onOpened` (optional) is told
+// the movie's facts before the run starts.
+MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeline& pipeline,
+                                 const std::string& input, const std::string& output,
+                                 const ConversionOptions& options,
+                                 const StreamTimings& streamTimings,
+                                 const std::function<void(const MediaInfo&)>& onOpened = {});
+
+}  // namespace tessaly

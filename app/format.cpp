@@ -161,4 +161,13 @@ double ParseLeadingNumber(std::string_view text) {
     return std::isfinite(v) ? v : 0;
 }
 
+std::string TrimBlanksAndNuls(std::string_view text) {
+    const auto isTrim = [](char c) { return c == ' ' || c == '\0'; };
+    size_t b = 0;
+    while (b < text.size() && isTrim(text[b])) ++b;
+    size_t e = text.size();
+    while (e > b && isTrim(text[e - 1])) --e;
+    return std::string(text.substr(b, e - b));
+}
+
 }  // namespace tessaly

@@ -35,4 +35,8 @@ std::string FormatClock(int32_t seconds);
 // at all gives 0. Never reads hexadecimal, "inf" or "nan".
 double ParseLeadingNumber(std::string_view text);
 
+// The text without blanks and NUL characters at either end (paths read from
+// fixed-length buffers carry both).
+std::string TrimBlanksAndNuls(std::string_view text);
+
 }  // namespace tessaly

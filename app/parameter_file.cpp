@@ -106,15 +106,6 @@ std::string CutToBuffer(std::string_view segment) {
     return std::string(segment.substr(0, n));
 }
 
-std::string TrimBlanksAndNuls(std::string s) {
-    const auto isTrim = [](char c) { return c == ' ' || c == '\0'; };
-    size_t b = 0;
-    while (b < s.size() && isTrim(s[b])) ++b;
-    size_t e = s.size();
-    while (e > b && isTrim(s[e - 1])) --e;
-    return s.substr(b, e - b);
-}
-
 // The text between the first and second occurrence of the tag; empty when
 // the tag is missing or present only once.
 std::string_view SecondSegment(std::string_view text, std::string_view tag) {

@@ -16,15 +16,6 @@ std::string WithoutTrailingSlash(const std::string& dir) {
     return dir;
 }
 
-std::string TrimBlanksAndNuls(const std::string& s) {
-    const auto isTrim = [](char c) { return c == ' ' || c == '\0'; };
-    size_t b = 0;
-    while (b < s.size() && isTrim(s[b])) ++b;
-    size_t e = s.size();
-    while (e > b && isTrim(s[e - 1])) --e;
-    return s.substr(b, e - b);
-}
-
 bool IsStaleStill(const std::string& name, const char* extension) {
     const std::string ext = extension;
     return name.size() >= 4 + ext.size() && name.compare(0, 4, "mono") == 0 &&

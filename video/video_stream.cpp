@@ -21,6 +21,29 @@ extern "C" {
 #include <thread>
 #include <vector>
 
+#if defined(__SANITIZE_THREAD__)
+#define TESSALY_UNDER_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define TESSALY_UNDER_TSAN 1
+#endif
+#endif
+#if defined(TESSALY_UNDER_TSAN)
+// FFmpeg's libraries are not built for ThreadSanitizer: their frame and
+// slice threads synchronise through atomics it cannot see. Keep its reports
+// to the code built here.
+extern "C" const char* __tsan_default_suppressions() {
+    return "called_from_lib:libavcodec.so\n"
+           "called_from_lib:libavformat.so\n"
+           "called_from_lib:libavutil.so\n"
+           "called_from_lib:libswscale.so\n"
+           "called_from_lib:libswresample.so\n"
+           "race:libavcodec.so\n"
+           "race:libavutil.so\n"
+           "race:libswscale.so\n";
+}
+#endif
+
 namespace tessaly {
 
 namespace {
@@ -88,8 +111,9 @@ struct VideoStream::Impl {
     mutable std::mutex frameMutex;  // the newest frame
     std::vector<uint8_t> newest;
 
-    std::mutex callbackMutex;
+    std::mutex callbackMutex;  // held while the callback runs
     FrameCallback callback;
+    std::atomic<bool> hasCallback{false};
 
     std::mutex sinkMutex;
     AudioSink* sink = nullptr;
@@ -421,11 +445,7 @@ void VideoStream::Impl::ThreadMain() {
         }
         if (state == PlayState::Running && held) {
             const int64_t ticks = FrameTicks(frame);
-            bool converting;
-            {
-                std::lock_guard cb(callbackMutex);
-                converting = static_cast<bool>(callback);
-            }
+            const bool converting = hasCallback.load();
             if (!converting && ticks >= 0) {
                 // Preview: present at the file's own rate.
                 const auto now = Clock::now();
@@ -449,7 +469,8 @@ void VideoStream::Impl::ThreadMain() {
                 std::lock_guard cb(callbackMutex);
                 if (!wasShown) ShowFrame();
                 if (callback) {
-                    std::lock_guard frameLock(frameMutex);
+                    // Only this thread writes `newest`, so it can be read
+                    // here without frameMutex while GetCurrentBuffer reads too.
                     callback(static_cast<double>(std::max<int64_t>(0, ticks)) / 1e7,
                              newest.data(), static_cast<int32_t>(newest.size()));
                 }
@@ -508,6 +529,7 @@ StreamError VideoStream::Open(const std::string& path) {
     {
         std::lock_guard cb(s.callbackMutex);
         s.callback = nullptr;
+        s.hasCallback = false;
     }
     try {
         s.thread = std::thread([&s] { s.ThreadMain(); });
@@ -589,6 +611,7 @@ void VideoStream::SetFrameCallback(FrameCallback callback) {
     {
         std::lock_guard cb(impl_->callbackMutex);
         impl_->callback = std::move(callback);
+        impl_->hasCallback = static_cast<bool>(impl_->callback);
     }
     impl_->cv.notify_all();
 }

@@ -36,7 +36,7 @@ class VideoStream {
 public:
     // Called with the sample time in seconds, the frame's bytes and their
     // count (always frameWidth * frameHeight * 4). Runs on the decoding
-    // thread; it must not call back into this stream's GetCurrentBuffer.
+    // thread; it must not call SetFrameCallback or Close of this stream.
     using FrameCallback = std::function<void(double sampleTime, const uint8_t* data, int32_t size)>;
 
     VideoStream();

@@ -1,0 +1,76 @@
+// Decodes a movie once in conversion mode (every frame to a callback, as
+// fast as it returns) and prints the rate and the memory the open stream
+// holds:
+//   frames N seconds S fps F
+//   memory above base MB M
+//   heap growth in steady state bytes B
+#include <malloc.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "video/video_stream.h"
+
+namespace {
+
+// Resident set size of this process in kB, from /proc.
+long ResidentKb(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s MOVIE\n", argv[0]);
+        return 2;
+    }
+    using Clock = std::chrono::steady_clock;
+    tessaly::VideoStream stream;
+    const long baseKb = ResidentKb("VmRSS:");
+
+    std::atomic<long> frames{0};
+    std::atomic<size_t> heapAt50{0}, heapAtLast{0};
+    volatile uint8_t sink = 0;
+    const auto start = Clock::now();
+    if (stream.Open(argv[1]) != tessaly::StreamError::kNone) {
+        std::fprintf(stderr, "cannot open %s\n", argv[1]);
+        return 1;
+    }
+    stream.SetFrameCallback([&](double, const uint8_t* data, int32_t size) {
+        sink = data[size / 2];  // the frame is really there
+        const long n = ++frames;
+        const size_t inUse = mallinfo2().uordblks;
+        if (n == 50) heapAt50 = inUse;
+        heapAtLast = inUse;
+    });
+    stream.SetVolume(tessaly::kVolumeSilence);
+    stream.Run();
+    int32_t code = 0;
+    long peakKb = 0;
+    for (;;) {
+        if (stream.GetEvent(code) && code == tessaly::kEventComplete) break;
+        const long rss = ResidentKb("VmRSS:");
+        if (rss > peakKb) peakKb = rss;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const long hwmKb = ResidentKb("VmHWM:");
+    stream.Close();
+
+    std::printf("frames %ld seconds %.3f fps %.2f\n", frames.load(), seconds,
+                static_cast<double>(frames.load()) / seconds);
+    std::printf("memory above base MB %.1f\n", static_cast<double>((hwmKb > peakKb ? hwmKb : peakKb) - baseKb) / 1024.0);
+    std::printf("heap growth in steady state bytes %lld\n",
+                static_cast<long long>(heapAtLast.load()) - static_cast<long long>(heapAt50.load()));
+    return 0;
+}

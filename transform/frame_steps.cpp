@@ -1,0 +1,79 @@
+#include "transform/frame_steps.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tessaly {
+
+void LoadInputFrame(const uint8_t* sample, int64_t pixelCount, float aspectFactor, bool aspect,
+                    FrameBuffer& input, Resampler& resampler, RemapState& remap, const CutGeometry& geom) {
+    if (sample == nullptr || input.Empty()) return;
+    if (!aspect) {
+        const int64_t n = std::clamp<int64_t>(pixelCount, 0, input.PixelCount());
+        std::memcpy(input.Data(), sample, static_cast<size_t>(n) * 4);
+        return;
+    }
+    ResampleJob job;
+    job.dstW = job.srcW = input.Width();
+    job.dstH = job.srcH = input.Height();
+    job.dstStride = job.srcStride = input.Stride();
+    job.dst = input.Data();
+    job.src = sample;
+    job.parameter = aspectFactor;
+    job.mode = ResampleMode::kAspectStretch;
+    resampler.Resample(job, remap, geom);
+}
+
+void CutCrop(const FrameBuffer& input, const CutGeometry& geom, bool flip, FrameBuffer& cutoff) {
+    const int64_t cropW = cutoff.Width();
+    const int cropH = cutoff.Height();
+    const int64_t frameW = input.Width();
+    const int64_t frameH = input.Height();
+    if (cropW <= 0 || cropH <= 0 || frameW <= 0) return;
+    // Crop columns x0 .. x1 lie inside the frame (sx = cropLeft + x).
+    const int64_t x0 = std::max<int64_t>(0, -static_cast<int64_t>(geom.cropLeft));
+    const int64_t x1 = std::min<int64_t>(cropW - 1, frameW - 1 - geom.cropLeft);
+    for (int y = 0; y < cropH; ++y) {
+        uint8_t* dst = cutoff.Row(cropH - 1 - y);
+        const int64_t sy = static_cast<int64_t>(geom.cropTop) + y;
+        if (sy < 0 || sy > frameH || x0 > x1) {
+            std::memset(dst, 0, static_cast<size_t>(cropW) * 4);
+            continue;
+        }
+        // Stored row frameH - sy is picture row sy - 1; for sy = 0 it is the
+        // zero extra row.
+        const uint8_t* src = input.Row(static_cast<int>(frameH - sy)) + (geom.cropLeft + x0) * 4;
+        const int64_t n = x1 - x0 + 1;
+        // Destination columns [first, first + n) receive the frame's pixels.
+        const int64_t first = flip ? cropW - 1 - x1 : x0;
+        std::memset(dst, 0, static_cast<size_t>(first) * 4);
+        if (flip) {
+            uint32_t* d = reinterpret_cast<uint32_t*>(dst) + first + n - 1;
+            for (int64_t i = 0; i < n; ++i, src += 4, --d) std::memcpy(d, src, 4);
+        } else {
+            std::memcpy(dst + first * 4, src, static_cast<size_t>(n) * 4);
+        }
+        std::memset(dst + (first + n) * 4, 0, static_cast<size_t>(cropW - first - n) * 4);
+    }
+}
+
+void ProjectToOutput(CutGeometry& geom, const FrameBuffer& cutoff, FrameBuffer& output, Resampler& resampler,
+                     RemapState& remap, const TransformSettings& settings, const SleepFn& sleep) {
+    ComputeProjection(geom);
+    if (remap.cacheFilled.load() != 0 && !remap.table.Holds(geom)) InvalidateRemap(remap);
+    ResampleJob job;
+    job.dstW = output.Width();
+    job.dstH = output.Height();
+    job.dstStride = output.Stride();
+    job.dst = output.Data();
+    job.srcW = cutoff.Width();
+    job.srcH = cutoff.Height();
+    job.srcStride = cutoff.Stride();
+    job.src = cutoff.Data();
+    job.parameter = 1.0f;
+    job.mode = ResampleMode::kProjection;
+    resampler.Resample(job, remap, geom);
+    CpuPause(settings, sleep);
+}
+
+}  // namespace tessaly

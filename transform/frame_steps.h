@@ -1,0 +1,38 @@
+// The building blocks of one frame's remapping: load the delivered frame,
+// cut the crop out of it, project the crop to the output.
+#pragma once
+
+#include <cstdint>
+
+#include "transform/cut_geometry.h"
+#include "transform/filters.h"
+#include "transform/frame_buffer.h"
+#include "transform/remap_table.h"
+#include "transform/resampler.h"
+
+namespace tessaly {
+
+// Aspect factors of the stretch: a conversion uses 0.7501, the preview 0.75.
+inline constexpr float kConversionAspectFactor = 0.7501f;
+inline constexpr float kPreviewAspectFactor = 0.75f;
+
+// Fills `input` from a bottom-up 32-bit sample of input's size. Aspect off: a
+// plain copy of pixelCount pixels (at most input's). Aspect on: a stretch by
+// 1 / factor about the frame centre (mode 2 of the resampler), which leaves the
+// lowest stored row and the two highest as they were.
+void LoadInputFrame(const uint8_t* sample, int64_t pixelCount, float aspectFactor, bool aspect,
+                    FrameBuffer& input, Resampler& resampler, RemapState& remap, const CutGeometry& geom);
+
+// Copies the crop out of `input` into `cutoff` (cropW x cropH): crop row y
+// (from the top) shows picture row cropTop + y - 1, mirrored when flip is on.
+// Pixels outside the frame (left, right, below, or at and above its top row)
+// are black.
+void CutCrop(const FrameBuffer& input, const CutGeometry& geom, bool flip, FrameBuffer& cutoff);
+
+// ComputeProjection, the projection of `cutoff` into `output` (outW x outH)
+// through the remap table, then the CPU-usage pause. A filled table is trusted
+// only for the crop height it was computed for; otherwise it is refilled.
+void ProjectToOutput(CutGeometry& geom, const FrameBuffer& cutoff, FrameBuffer& output, Resampler& resampler,
+                     RemapState& remap, const TransformSettings& settings, const SleepFn& sleep);
+
+}  // namespace tessaly

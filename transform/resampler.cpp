@@ -1,0 +1,231 @@
+#include "transform/resampler.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "transform/resample_kernels.h"
+#include "transform/row_pool.h"
+
+namespace tessaly {
+
+void BuildResamplerTables(ResamplerTables& tables) {
+    for (int i = 0; i < 256; ++i) tables.byteToFloat[i] = static_cast<float>(i);
+    tables.saturation[0] = 0;
+    for (int i = 1; i < 4096; ++i) {
+        const double q = i / 16.0;
+        tables.saturation[i] = q > 255.0 ? 255 : static_cast<int32_t>(std::nearbyint(q + 0.5));
+    }
+}
+
+namespace kernels {
+namespace {
+
+// Channel result: rounded to nearest (halves to even), then clamped to
+// 0..255 through the saturation table.
+uint8_t Saturate(const int32_t* saturation, float value) {
+    const float r = std::nearbyint(value);
+    const int v = r <= -1.0f ? -1 : (r >= 256.0f ? 256 : static_cast<int>(r));
+    return static_cast<uint8_t>(saturation[std::clamp(16 * v - 1, 0, 4095)]);
+}
+
+}  // namespace
+
+void SpanScalar(const SpanSource& s, const float* byteToFloat, const int32_t* saturation,
+                const float* uv, int count, uint8_t* dst) {
+    const float maxX = static_cast<float>(s.srcW - 3);
+    const float maxY = static_cast<float>(s.srcH - 3);
+    for (int k = 0; k < count; ++k, dst += 4) {
+        const float sx = s.cxS + uv[2 * k];
+        const float sy = s.cyS + uv[2 * k + 1];
+        const float rx = std::nearbyint(sx);
+        const float ry = std::nearbyint(sy);
+        // Taps ix-1 .. ix+2 and iy-1 .. iy+2 must lie inside the source.
+        if (!(rx >= 1.0f && rx <= maxX && ry >= 1.0f && ry <= maxY)) continue;
+        const CubicWeights wx = CubicLagrangeWeights(sx - rx);
+        const CubicWeights wy = CubicLagrangeWeights(sy - ry);
+        const uint8_t* p = s.src + (static_cast<ptrdiff_t>(ry) - 1) * s.srcStride +
+                           (static_cast<ptrdiff_t>(rx) - 1) * 4;
+        float rows[4][3];
+        for (int j = 0; j < 4; ++j, p += s.srcStride) {  // lowest row first
+            for (int c = 0; c < 3; ++c) {
+                float acc = wx.w[0] * byteToFloat[p[c]];
+                acc = acc + wx.w[1] * byteToFloat[p[4 + c]];
+                acc = acc + wx.w[2] * byteToFloat[p[8 + c]];
+                acc = acc + wx.w[3] * byteToFloat[p[12 + c]];
+                rows[j][c] = acc;
+            }
+        }
+        for (int c = 0; c < 3; ++c) {
+            float acc = wy.w[0] * rows[0][c];
+            acc = acc + wy.w[1] * rows[1][c];
+            acc = acc + wy.w[2] * rows[2][c];
+            acc = acc + wy.w[3] * rows[3][c];
+            dst[c] = Saturate(saturation, acc);
+        }
+    }
+}
+
+#if !TESSALY_HAVE_X86_KERNELS
+int SpanSse2(const SpanSource&, const float*, int, uint8_t*) { return 0; }
+int SpanAvx2(const SpanSource&, const float*, int, uint8_t*) { return 0; }
+#endif
+
+}  // namespace kernels
+
+bool KernelSupported(ResampleKernel kernel) {
+    switch (kernel) {
+        case ResampleKernel::kAuto:
+        case ResampleKernel::kScalar:
+            return true;
+#if TESSALY_HAVE_X86_KERNELS
+        case ResampleKernel::kSse2:
+            return __builtin_cpu_supports("sse2");
+        case ResampleKernel::kAvx2:
+            return __builtin_cpu_supports("avx2");
+#else
+        case ResampleKernel::kSse2:
+        case ResampleKernel::kAvx2:
+            return false;
+#endif
+    }
+    return false;
+}
+
+const char* KernelName(ResampleKernel kernel) {
+    switch (kernel) {
+        case ResampleKernel::kAuto: return "auto";
+        case ResampleKernel::kScalar: return "scalar";
+        case ResampleKernel::kSse2: return "sse2";
+        case ResampleKernel::kAvx2: return "avx2";
+    }
+    return "?";
+}
+
+Resampler::Resampler() { SetKernel(ResampleKernel::kAuto); }
+
+void Resampler::SetKernel(ResampleKernel kernel) {
+    if (kernel == ResampleKernel::kAuto) {
+        kernel = KernelSupported(ResampleKernel::kAvx2)   ? ResampleKernel::kAvx2
+                 : KernelSupported(ResampleKernel::kSse2) ? ResampleKernel::kSse2
+                                                          : ResampleKernel::kScalar;
+    }
+    kernel_ = KernelSupported(kernel) ? kernel : ResampleKernel::kScalar;
+}
+
+namespace {
+
+// Everything a worker needs for its band of destination rows.
+struct RowWork {
+    const ResampleJob* job;
+    const CutGeometry* geom;
+    const ResamplerTables* tables;
+    kernels::SpanSource span;
+    ResampleKernel kernel;
+    float cxD;
+    float cyD;
+    float* pairs;           // mode 3: the remap table
+    const float* lonTerms;  // mode 3 while filling
+    bool filling;
+};
+
+void ResampleSpan(const RowWork& w, const float* uv, int count, uint8_t* dst) {
+    int done = 0;
+    if (w.kernel == ResampleKernel::kAvx2) {
+        done = kernels::SpanAvx2(w.span, uv, count, dst);
+    } else if (w.kernel == ResampleKernel::kSse2) {
+        done = kernels::SpanSse2(w.span, uv, count, dst);
+    }
+    kernels::SpanScalar(w.span, w.tables->byteToFloat, w.tables->saturation, uv + 2 * done,
+                        count - done, dst + 4 * static_cast<ptrdiff_t>(done));
+}
+
+void ResampleRows(const RowWork& w, int y0, int y1) {
+    const ResampleJob& job = *w.job;
+    constexpr int kChunk = 256;
+    float stretch[2 * kChunk];
+    for (int y = y0; y < y1; ++y) {
+        uint8_t* dstRow = job.dst + y * job.dstStride;
+        if (job.mode == ResampleMode::kProjection) {
+            float* uv = w.pairs + 2 * static_cast<ptrdiff_t>(y) * job.dstW;
+            if (w.filling) SourceOffsetRow(*w.geom, w.lonTerms, y, uv);
+            ResampleSpan(w, uv, job.dstW, dstRow);
+            continue;
+        }
+        const float v = static_cast<float>(y) - w.cyD;
+        for (int x0 = 0; x0 < job.dstW; x0 += kChunk) {
+            const int n = std::min(kChunk, job.dstW - x0);
+            for (int k = 0; k < n; ++k) {
+                const float dx = static_cast<float>(x0 + k) - w.cxD;
+                stretch[2 * k] = dx * job.parameter;
+                stretch[2 * k + 1] = v;
+            }
+            ResampleSpan(w, stretch, n, dstRow + 4 * static_cast<ptrdiff_t>(x0));
+        }
+    }
+}
+
+void ResampleBand(void* context, int part, int parts) {
+    const RowWork& w = *static_cast<const RowWork*>(context);
+    const int h = w.job->dstH;
+    const int y0 = static_cast<int>(static_cast<int64_t>(h) * part / parts);
+    const int y1 = static_cast<int>(static_cast<int64_t>(h) * (part + 1) / parts);
+    ResampleRows(w, y0, y1);
+}
+
+}  // namespace
+
+void Resampler::Resample(const ResampleJob& job, RemapState& remap, const CutGeometry& geom) {
+    int32_t idle = 0;
+    if (!busy_.compare_exchange_strong(idle, 1)) return;
+
+    if (remap.geomValid.load() == 0) {
+        remap.cacheFilled.store(0);
+        remap.geomValid.store(1);
+        BuildResamplerTables(tables_);
+    }
+
+    RowWork w{};
+    w.job = &job;
+    w.geom = &geom;
+    w.tables = &tables_;
+    w.span = kernels::SpanSource{job.src, job.srcStride, job.srcW, job.srcH,
+                                 0.5f * static_cast<float>(job.srcW) - 0.5f,
+                                 0.5f * static_cast<float>(job.srcH) - 0.5f};
+    // The vector loops read the 4 x 4 block at the source origin for pixels
+    // they do not write, so they need a source of at least that size.
+    w.kernel = (job.srcW >= 4 && job.srcH >= 4) ? kernel_ : ResampleKernel::kScalar;
+    w.cxD = 0.5f * static_cast<float>(job.dstW) - 0.5f;
+    w.cyD = 0.5f * static_cast<float>(job.dstH) - 0.5f;
+
+    bool run = job.dst != nullptr && job.src != nullptr && job.dstW > 0 && job.dstH > 0 &&
+               job.srcW > 0 && job.srcH > 0;
+    const bool projection = job.mode == ResampleMode::kProjection;
+    if (projection) {
+        // The pairs belong to the geometry's output: refuse any other shape.
+        run = run && job.dstW == geom.outW && job.dstH == geom.outH &&
+              remap.table.PairCount() == static_cast<size_t>(geom.OutputPixels());
+        w.pairs = remap.table.Pairs();
+        w.filling = remap.cacheFilled.load() == 0;
+        if (run && w.filling) {
+            FillLongitudeTerms(geom, remap.table.LongitudeTerms());
+            w.lonTerms = remap.table.LongitudeTerms();
+        }
+    } else if (job.mode != ResampleMode::kAspectStretch) {
+        run = false;
+    }
+
+    if (run) {
+        if (pool_ != nullptr && pool_->Threads() > 1) {
+            pool_->Run(&ResampleBand, &w);
+        } else {
+            ResampleRows(w, 0, job.dstH);
+        }
+        if (projection) {
+            if (w.filling) remap.table.MarkFilled(geom);
+            remap.cacheFilled.store(1);
+        }
+    }
+    busy_.store(0);
+}
+
+}  // namespace tessaly

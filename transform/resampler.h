@@ -1,0 +1,85 @@
+// The interpolating resampler: cubic Lagrange interpolation through 4 x 4
+// source pixels, in two modes: 2 = horizontal aspect stretch about the frame
+// centre, 3 = fisheye projection through the RemapTable.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "transform/cut_geometry.h"
+#include "transform/remap_table.h"
+
+namespace tessaly {
+
+class RowPool;
+
+enum class ResampleMode : int32_t { kIdle = 0, kAspectStretch = 2, kProjection = 3 };
+
+struct ResampleJob {
+    int dstW = 0;
+    int dstH = 0;
+    std::ptrdiff_t dstStride = 0;  // bytes
+    uint8_t* dst = nullptr;        // first stored row
+    int srcW = 0;
+    int srcH = 0;
+    std::ptrdiff_t srcStride = 0;
+    const uint8_t* src = nullptr;
+    float parameter = 1.0f;  // aspect factor in mode 2
+    ResampleMode mode = ResampleMode::kIdle;
+};
+
+// byte-to-float: entry i = i. saturation: entry 0 = 0; entry i = 255 when
+// i / 16 > 255, else round(i / 16 + 0.5); entry 16 * v - 1 gives v.
+struct ResamplerTables {
+    float byteToFloat[256];
+    int32_t saturation[4096];
+};
+void BuildResamplerTables(ResamplerTables& tables);
+
+// The four weights of the taps -1, 0, +1, +2 for a fraction t, with the
+// constants 0.16667 and 0.33333 as written, in single precision.
+struct CubicWeights {
+    float w[4];
+};
+inline CubicWeights CubicLagrangeWeights(float t) {
+    CubicWeights c;
+    c.w[0] = ((-0.16667f * t + 0.5f) * t - 0.33333f) * t;
+    c.w[1] = ((0.5f * t - 1.0f) * t - 0.5f) * t + 1.0f;
+    c.w[2] = ((1.0f - t) * t * 0.5f + 1.0f) * t;
+    c.w[3] = (t * t - 1.0f) * t * 0.16667f;
+    return c;
+}
+
+// Which inner loop runs. All give identical bytes; kAuto takes the widest the
+// processor has.
+enum class ResampleKernel { kAuto, kScalar, kSse2, kAvx2 };
+bool KernelSupported(ResampleKernel kernel);
+const char* KernelName(ResampleKernel kernel);
+
+class Resampler {
+public:
+    Resampler();
+
+    void SetKernel(ResampleKernel kernel);
+    ResampleKernel Kernel() const { return kernel_; }  // resolved, never kAuto
+    // Rows are split across the pool's threads; null runs on the caller alone.
+    void SetPool(RowPool* pool) { pool_ = pool; }
+
+    // Runs one job. Returns at once, doing nothing, when another call is busy.
+    // The first call after remap.geomValid became 0 rebuilds the tables and
+    // clears cacheFilled; a projection (mode 3) then computes and stores every
+    // pair of remap.table from geom, later projections only read them.
+    void Resample(const ResampleJob& job, RemapState& remap, const CutGeometry& geom);
+
+    const ResamplerTables& Tables() const { return tables_; }
+    bool Busy() const { return busy_.load() != 0; }
+
+private:
+    std::atomic<int32_t> busy_{0};
+    ResamplerTables tables_{};
+    RowPool* pool_ = nullptr;
+    ResampleKernel kernel_ = ResampleKernel::kScalar;
+};
+
+}  // namespace tessaly

@@ -84,6 +84,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (ok != supported) Fail("accepted an unsupported depth or refused a supported one");
     if (!ok) return 0;
 
+    // Baseline 8-bit limits: DC differences of at most 11 bits, AC values of
+    // at most 10.
+    const tessaly::JpegScanTables& tables = encoder.HuffmanTables();
+    for (int t = 0; t < 2; ++t) {
+        for (uint8_t s : tables.dc[t].vals) {
+            if (s > 11) Fail("DC size above 11 bits");
+        }
+        for (uint8_t s : tables.ac[t].vals) {
+            if ((s & 15) > 10) Fail("AC size above 10 bits");
+        }
+    }
+
     const auto file = encoder.File();
     if (!DecodeClean(file.data(), file.size(), width, height)) Fail("libjpeg did not decode the file cleanly");
 

@@ -3,12 +3,13 @@
 // holds:
 //   frames N seconds S fps F
 //   memory above base MB M
-//   heap growth in steady state bytes B
+//   heap growth in steady state bytes B   (in use at the last frame minus at frame 100)
 #include <malloc.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -39,7 +40,7 @@ int main(int argc, char** argv) {
     const long baseKb = ResidentKb("VmRSS:");
 
     std::atomic<long> frames{0};
-    std::atomic<size_t> heapAt50{0}, heapAtLast{0};
+    std::atomic<size_t> heapAt100{0}, heapAtLast{0};
     volatile uint8_t sink = 0;
     const auto start = Clock::now();
     if (stream.Open(argv[1]) != tessaly::StreamError::kNone) {
@@ -50,7 +51,8 @@ int main(int argc, char** argv) {
         sink = data[size / 2];  // the frame is really there
         const long n = ++frames;
         const size_t inUse = mallinfo2().uordblks;
-        if (n == 50) heapAt50 = inUse;
+        if (n == 100) heapAt100 = inUse;
+        if (std::getenv("DECODE_RATE_TRACE") && n % 25 == 0) std::fprintf(stderr, "frame %ld heap %zu\n", n, inUse);
         heapAtLast = inUse;
     });
     stream.SetVolume(tessaly::kVolumeSilence);
@@ -71,6 +73,6 @@ int main(int argc, char** argv) {
                 static_cast<double>(frames.load()) / seconds);
     std::printf("memory above base MB %.1f\n", static_cast<double>((hwmKb > peakKb ? hwmKb : peakKb) - baseKb) / 1024.0);
     std::printf("heap growth in steady state bytes %lld\n",
-                static_cast<long long>(heapAtLast.load()) - static_cast<long long>(heapAt50.load()));
+                static_cast<long long>(heapAtLast.load()) - static_cast<long long>(heapAt100.load()));
     return 0;
 }

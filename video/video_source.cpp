@@ -31,6 +31,15 @@ StreamMessage MessageForStreamError(StreamError error) {
     return {};
 }
 
+void ClearVideoInfo(UserInterface& ui, FisheyeApp& app, ProbeTexts* probeTexts) {
+    for (int id : {control::kDurationLabel, control::kLabel309, control::kPathLabel,
+                   control::kFrameSizeLabel, control::kFrameRateLabel, control::kFrameCountLabel,
+                   control::kLabel307})
+        ui.SetLabel(id, "");
+    app.fileInfoText.clear();
+    if (probeTexts != nullptr) *probeTexts = ProbeTexts{};
+}
+
 VideoSource::VideoSource(FisheyeApp& app, UserInterface& ui) : app_(app), ui_(ui) {}
 
 VideoSource::~VideoSource() { stream_.Close(); }
@@ -38,6 +47,20 @@ VideoSource::~VideoSource() { stream_.Close(); }
 void VideoSource::SetHooks(StreamHooks hooks) { hooks_ = std::move(hooks); }
 
 void VideoSource::SetTimings(const StreamTimings& timings) { timings_ = timings; }
+
+void VideoSource::RegisterShutdownHooks(std::chrono::milliseconds limit) {
+    app_.AddStopHook([this] { stream_.Stop(); });
+    app_.AddJoinHook([this, limit] { WaitUntilClosed(limit); });
+}
+
+bool VideoSource::WaitUntilClosed(std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (streamActive != 0) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
 
 MediaInfo VideoSource::Info() const {
     std::lock_guard lock(infoMutex_);

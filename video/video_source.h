@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -12,6 +13,7 @@
 #include "app/app_state.h"
 #include "app/user_interface.h"
 #include "video/media_info.h"
+#include "video/probe_report.h"
 #include "video/video_stream.h"
 
 namespace tessaly {
@@ -51,6 +53,11 @@ struct StreamHooks {
     std::function<void()> invalidateGeometry;
 };
 
+// Empties the information labels (409, 309, 303, 304, 305, 306, 307), the
+// application's fileInfoText and, when given, the probe texts; done before
+// a new file is chosen and after a conversion.
+void ClearVideoInfo(UserInterface& ui, FisheyeApp& app, ProbeTexts* probeTexts = nullptr);
+
 class VideoSource {
 public:
     VideoSource(FisheyeApp& app, UserInterface& ui);
@@ -65,6 +72,12 @@ public:
     // Opens, runs the stream loop and tears down. Returns 0; returns at once
     // when another stream is active.
     int32_t RunVideoStream(const std::string& path);
+
+    // Lets Shutdown stop the playback (stop hook) and wait for the stream's
+    // teardown (join hook, at most `limit`).
+    void RegisterShutdownHooks(std::chrono::milliseconds limit = std::chrono::seconds(10));
+    // Waits until no stream is active; false when `limit` passed first.
+    bool WaitUntilClosed(std::chrono::milliseconds limit);
 
     // The open stream, for run / pause / seek / callback / mute / events.
     VideoStream& Stream() { return stream_; }

@@ -160,6 +160,14 @@ TEST_F(VideoSourceTest, OpenPreviewAndCloseWriteTheLogLabelsAndParamFile) {
         return std::find(calls.begin(), calls.end(), "bar 598") != calls.end();
     }, 10s));
     EXPECT_EQ(source_.videoOpen, 1);
+    // A second RunVideoStream while one is active does nothing and shows nothing.
+    const size_t callsBefore = ui_.Calls().size();
+    const size_t linesBefore = LogLines().size();
+    EXPECT_EQ(source_.RunVideoStream(clip), 0);
+    EXPECT_EQ(LogLines().size(), linesBefore);
+    const auto callsNow = ui_.Calls();
+    for (size_t i = callsBefore; i < callsNow.size(); ++i)
+        EXPECT_EQ(callsNow[i].rfind("bar ", 0), 0u) << callsNow[i];  // only the loop's own bar moves
     app_.streamState = 0;
     worker.join();
 
@@ -368,6 +376,34 @@ TEST_F(VideoSourceTest, DamagedCopiesNeverCrashOrHang) {
     // Both roads were taken.
     EXPECT_GT(opened, 0);
     EXPECT_GT(failed, 0);
+}
+
+TEST_F(VideoSourceTest, ShutdownHooksStopTheStreamAndWaitForItsTeardown) {
+    const std::string clip = FisheyeClip("fish-h264.mp4", kMp4Options);
+    source_.RegisterShutdownHooks();
+    std::thread worker([&] { source_.AVIREAD(clip); });
+    ASSERT_TRUE(WaitFor([&] { return app_.streamState == 1; }));
+    // What Shutdown does: flags, then its stop hooks, then its join hooks.
+    app_.streamState = 0;
+    app_.stopRequested = 1;
+    app_.RunStopHooks();
+    app_.RunJoinHooks();
+    EXPECT_EQ(source_.streamActive, 0);
+    EXPECT_FALSE(source_.Stream().IsOpen());
+    worker.join();
+    const auto lines = LogLines();
+    EXPECT_EQ(lines[lines.size() - 2], "File exit Ok");
+}
+
+TEST_F(VideoSourceTest, ClearVideoInfoEmptiesTheLabelsAndTexts) {
+    app_.fileInfoText = " Video file: a.mp4\r\n";
+    ProbeTexts texts{"a", "b", "c", "d"};
+    ClearVideoInfo(ui_, app_, &texts);
+    const std::vector<std::string> expected = {"label 409 ", "label 309 ", "label 303 ", "label 304 ",
+                                               "label 305 ", "label 306 ", "label 307 "};
+    EXPECT_EQ(ui_.Calls(), expected);
+    EXPECT_EQ(app_.fileInfoText, "");
+    EXPECT_EQ(texts, ProbeTexts{});
 }
 
 TEST(StreamMessageTest, EveryFailureHasItsCaptionTextAndIcon) {

@@ -55,25 +55,6 @@ TEST(JpegHuffman, EqualFrequenciesFavourTheHigherSymbol) {
     EXPECT_EQ(t.length[3], 3);
 }
 
-TEST(JpegHuffman, FrequentSymbolsGetShorterCodesAndCodesArePrefixFree) {
-    JpegFrequencies f{};
-    f[0x00] = 1000;
-    f[0x01] = 500;
-    f[0x11] = 250;
-    f[0xF0] = 3;
-    f[0xA2] = 3;
-    const HuffmanTable t = Build(f);
-    EXPECT_LT(t.length[0x00], t.length[0x11]);
-    EXPECT_LE(t.length[0x01], t.length[0x11]);
-    EXPECT_LT(KraftSum(t), 1u << 16);  // the all-ones code stays unused
-    for (uint8_t a : t.vals) {
-        for (uint8_t b : t.vals) {
-            if (a == b || t.length[a] > t.length[b]) continue;
-            EXPECT_NE(t.code[b] >> (t.length[b] - t.length[a]), t.code[a]) << int(a) << " prefix of " << int(b);
-        }
-    }
-}
-
 TEST(JpegHuffman, LengthsAreLimitedTo16Bits) {
     // Fibonacci counts make the optimal tree as deep as the symbol count.
     JpegFrequencies f{};

@@ -162,21 +162,6 @@ INSTANTIATE_TEST_SUITE_P(Sizes, JpegDecodes,
                                     std::to_string(c.bpp) + (c.natural ? "_natural" : "_random");
                          });
 
-TEST(JpegFile, EveryQualityDecodes) {
-    outtest::TempFolder dir;
-    const Frame f = outtest::NaturalFrame(40, 30, 32, 5);
-    double previous = 0;
-    for (int quality : {50, 75, 90, 98, 100}) {
-        const std::string path = dir / ("q" + std::to_string(quality) + ".jpg");
-        JPEGMAIN(path.c_str(), f.bytes.data(), 40, 30, 0, quality);  // 0 bits means 32
-        const outtest::Rgb d = outtest::DecodeWithDjpeg(path);
-        ASSERT_EQ(d.width, 40) << quality;
-        const double psnr = outtest::Psnr(f, d);
-        EXPECT_GT(psnr, previous) << quality;
-        previous = psnr;
-    }
-}
-
 TEST(JpegMain, TruncatesAnExistingFileAndWritesWhatWasEncoded) {
     outtest::TempFolder dir;
     const std::string path = dir / "old.jpg";

@@ -201,21 +201,5 @@ TEST(JpegPrepare, FastPathEqualsPlainPathBitForBit) {
     }
 }
 
-TEST(JpegPrepare, TwentyFourAndThirtyTwoBitSourcesGiveTheSameCoefficients) {
-    const Frame f32 = outtest::NaturalFrame(37, 21, 32, 3);
-    Frame f24 = outtest::MakeFrame(37, 21, 24);
-    for (int y = 0; y < 21; ++y) {
-        for (int x = 0; x < 37; ++x) {
-            for (int c = 0; c < 3; ++c) f24.At(x, y)[c] = f32.At(x, y)[c];
-        }
-    }
-    JpegCoefficientPlanes a, b;
-    std::vector<uint8_t> scratch;
-    const JpegQuantTables t = JpegSetQuality(98);
-    JpegPrepareImage({f32.bytes.data(), 37, 21, 32}, t, a, scratch);
-    JpegPrepareImage({f24.bytes.data(), 37, 21, 24}, t, b, scratch);
-    EXPECT_EQ(a.plane, b.plane);
-}
-
 }  // namespace
 }  // namespace tessaly

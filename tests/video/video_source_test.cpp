@@ -324,6 +324,8 @@ TEST_F(VideoSourceTest, DamagedCopiesNeverCrashOrHang) {
         FisheyeClip("fish-h264.mp4", kMp4Options),
         FisheyeClip("fish-mpeg2.mpg", "--size 192x144 --duration 1 --vcodec mpeg2video"),
         FisheyeClip("fish-mjpeg.avi", "--size 192x144 --duration 1 --vcodec mjpeg"),
+        FisheyeClip("fish-h264.m2ts", kMp4Options),
+        FisheyeClip("fish-wmv2.asf", "--size 192x144 --duration 1 --vcodec wmv2"),
     };
     const std::vector<std::string> known = {
         "message Error | AddSourceFilte Error", "message Error | Unsupported media type!",

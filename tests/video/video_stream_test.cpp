@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -137,6 +138,29 @@ INSTANTIATE_TEST_SUITE_P(Clips, ContainerTest, ::testing::ValuesIn(kContainers),
                                  if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                              return n;
                          });
+
+// The open chooser lists more extensions than there are formats: the
+// content decides, so each name opens as what it holds.
+TEST(VideoStreamTest, EveryExtensionOfTheOpenListOpens) {
+    const std::string dir = testing::TempFolder("extensions");
+    const std::pair<const Container*, std::vector<const char*>> aliases[] = {
+        {&kContainers[4], {".mts", ".m2t", ".tod"}},
+        {&kContainers[2], {".qt"}},
+        {&kContainers[3], {".mpeg"}},
+    };
+    for (const auto& [container, extensions] : aliases) {
+        const std::string clip = FisheyeClip(container->name, container->options);
+        for (const char* ext : extensions) {
+            const std::string copy = dir + "/clip" + ext;
+            std::filesystem::copy_file(clip, copy, std::filesystem::copy_options::overwrite_existing);
+            VideoStream stream;
+            ASSERT_EQ(stream.Open(copy), StreamError::kNone) << copy;
+            EXPECT_EQ(stream.Info().frameWidth, 192) << copy;
+            EXPECT_GT(stream.Info().frameCount, 0) << copy;
+        }
+    }
+    std::filesystem::remove_all(dir);
+}
 
 // Red top-left corner on blue, stored losslessly as RGB: the first stored
 // row must be the picture's bottom.

@@ -1,5 +1,6 @@
 // Whole JPEG files: the segment layout byte for byte, and decoding by
 // libjpeg-turbo's djpeg and FFmpeg.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -169,6 +170,16 @@ TEST(JpegMain, TruncatesAnExistingFileAndWritesWhatWasEncoded) {
     const Frame f = outtest::NaturalFrame(16, 16, 32, 9);
     EXPECT_EQ(JPEGMAIN(path.c_str(), f.bytes.data(), 16, 16, 32, 98), 0);
     EXPECT_EQ(outtest::ReadBytes(path), Encode(f, 98));
+}
+
+TEST(JpegMain, IsExportedFromTheProgramWithCLinkage) {
+    using Entry = int32_t (*)(const char*, const uint8_t*, int32_t, int32_t, int32_t, int32_t);
+    void* symbol = dlsym(RTLD_DEFAULT, "JPEGMAIN");
+    ASSERT_NE(symbol, nullptr);
+    outtest::TempFolder dir;
+    const Frame f = outtest::NaturalFrame(8, 8, 32, 1);
+    EXPECT_EQ(reinterpret_cast<Entry>(symbol)((dir / "x.jpg").c_str(), f.bytes.data(), 8, 8, 32, 98), 0);
+    EXPECT_EQ(outtest::ReadBytes(dir / "x.jpg"), Encode(f, 98));
 }
 
 TEST(JpegMain, RefusesBadFramesAndWritesNothing) {

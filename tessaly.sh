@@ -16,7 +16,7 @@ PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libbenchmark-dev
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
-  libjpeg-turbo-progs
+  libjpeg-turbo-progs libjpeg62-turbo-dev
   clang libclang-rt-14-dev
 )
 

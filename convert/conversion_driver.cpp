@@ -280,8 +280,9 @@ ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& 
 
     // Cleanup.
     ClearVideoInfo(app, ui);
-    if (options.keepStills) {
-        // The stills stay for the user's own tools; only the sound goes.
+    if (options.keepStills && result.AllWritten()) {
+        // The stills of a good run stay for the user's own tools; only the
+        // sound goes.
         std::error_code ec;
         fs::remove(TempWavPath(app.settings.APATH), ec);
     } else {

@@ -54,7 +54,7 @@ struct ConversionTimings {
 
 struct ConversionOptions {
     int32_t quality = 0;       // 0 = the encoder's defaults, 1..21
-    bool keepStills = false;   // leave the stills in the temporary folder
+    bool keepStills = false;   // after a fully written run, leave the stills in the temporary folder
     int writerThreads = 0;     // threads that encode the stills beside the transform
     bool shutdownAtEnd = true;  // run Shutdown and close the main window
     ConversionTimings timings;

@@ -2,38 +2,83 @@
 // pixels' four channels per vector (one pixel in each 128-bit half). Each
 // channel sees exactly the scalar sequence of single-precision multiplies and
 // adds; no fused multiply-add is used.
+//
+// The loop is software-pipelined: the source offsets and weights of the next
+// eight pixels are computed and stored while the current eight are
+// interpolated, so reading the offsets back never waits for their store.
 #include <immintrin.h>
 
 #include "transform/resample_kernels.h"
 
+#define TESSALY_INLINE __attribute__((always_inline)) inline
+
 namespace tessaly::kernels {
 namespace {
 
-struct Weights8 {
-    __m256 w[4];
+// What interpolating eight pixels needs, prepared one step ahead.
+struct Step {
+    alignas(32) int32_t offset[8];  // byte offset of each pixel's 4 x 4 block
+    alignas(32) float wx[4][8];     // column weights by tap, then pixel
+    alignas(32) float wy[4][8];     // row weights
+    __m256i keep;                   // per pixel 0x00FFFFFF when written, else 0
 };
 
-inline Weights8 CubicWeights8(__m256 t) {
+TESSALY_INLINE void CubicWeights8(__m256 t, float (*w)[8]) {
     const __m256 one = _mm256_set1_ps(1.0f);
     const __m256 half = _mm256_set1_ps(0.5f);
-    Weights8 w;
-    w.w[0] = _mm256_mul_ps(
-        _mm256_sub_ps(_mm256_mul_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(-0.16667f), t), half), t),
-                      _mm256_set1_ps(0.33333f)),
-        t);
-    w.w[1] = _mm256_add_ps(
-        _mm256_mul_ps(
-            _mm256_sub_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_mul_ps(half, t), one), t), half), t),
-        one);
-    w.w[2] = _mm256_mul_ps(
-        _mm256_add_ps(_mm256_mul_ps(_mm256_mul_ps(_mm256_sub_ps(one, t), t), half), one), t);
-    w.w[3] = _mm256_mul_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_mul_ps(t, t), one), t),
-                           _mm256_set1_ps(0.16667f));
-    return w;
+    _mm256_store_ps(w[0], _mm256_mul_ps(_mm256_sub_ps(_mm256_mul_ps(_mm256_add_ps(
+                                                          _mm256_mul_ps(_mm256_set1_ps(-0.16667f), t), half),
+                                                                      t),
+                                                        _mm256_set1_ps(0.33333f)),
+                                          t));
+    _mm256_store_ps(w[1], _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_mul_ps(_mm256_sub_ps(
+                                                                                      _mm256_mul_ps(half, t), one),
+                                                                                  t),
+                                                                    half),
+                                                      t),
+                                        one));
+    _mm256_store_ps(w[2], _mm256_mul_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_mul_ps(_mm256_sub_ps(one, t), t), half),
+                                                      one),
+                                        t));
+    _mm256_store_ps(w[3], _mm256_mul_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_mul_ps(t, t), one), t),
+                                        _mm256_set1_ps(0.16667f)));
+}
+
+TESSALY_INLINE void Prepare(const SpanSource& s, const float* uv, Step& step) {
+    const __m256 a = _mm256_loadu_ps(uv);
+    const __m256 b = _mm256_loadu_ps(uv + 8);
+    // u0 v0 u1 v1 ... -> u0 .. u7 and v0 .. v7
+    const __m256 u = _mm256_castpd_ps(_mm256_permute4x64_pd(
+        _mm256_castps_pd(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0))), _MM_SHUFFLE(3, 1, 2, 0)));
+    const __m256 v = _mm256_castpd_ps(_mm256_permute4x64_pd(
+        _mm256_castps_pd(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1))), _MM_SHUFFLE(3, 1, 2, 0)));
+    const __m256 sx = _mm256_add_ps(_mm256_set1_ps(s.cxS), u);
+    const __m256 sy = _mm256_add_ps(_mm256_set1_ps(s.cyS), v);
+    const __m256i ix = _mm256_cvtps_epi32(sx);  // nearest, halves to even
+    const __m256i iy = _mm256_cvtps_epi32(sy);
+    const __m256 rx = _mm256_cvtepi32_ps(ix);
+    const __m256 ry = _mm256_cvtepi32_ps(iy);
+    const __m256 one = _mm256_set1_ps(1.0f);
+    const __m256 valid = _mm256_and_ps(
+        _mm256_and_ps(_mm256_cmp_ps(rx, one, _CMP_GE_OQ),
+                      _mm256_cmp_ps(rx, _mm256_set1_ps(static_cast<float>(s.srcW - 3)), _CMP_LE_OQ)),
+        _mm256_and_ps(_mm256_cmp_ps(ry, one, _CMP_GE_OQ),
+                      _mm256_cmp_ps(ry, _mm256_set1_ps(static_cast<float>(s.srcH - 3)), _CMP_LE_OQ)));
+    const __m256i validI = _mm256_castps_si256(valid);
+    // (iy - 1) * stride + (ix - 1) * 4; pixels that are not written read the
+    // block at the source origin.
+    const __m256i oneI = _mm256_set1_epi32(1);
+    const __m256i offset =
+        _mm256_add_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(iy, oneI), _mm256_set1_epi32(static_cast<int>(s.srcStride))),
+                         _mm256_slli_epi32(_mm256_sub_epi32(ix, oneI), 2));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(step.offset), _mm256_and_si256(validI, offset));
+    step.keep = _mm256_and_si256(validI, _mm256_set1_epi32(0x00FFFFFF));
+    CubicWeights8(_mm256_sub_ps(sx, rx), step.wx);
+    CubicWeights8(_mm256_sub_ps(sy, ry), step.wy);
 }
 
 // Both pixels' rows of four taps: ((w0 * p0 + w1 * p1) + w2 * p2) + w3 * p3.
-inline __m256 RowSum(const uint8_t* a, const uint8_t* b, const __m256i* tap, const __m256* w) {
+TESSALY_INLINE __m256 RowSum(const uint8_t* a, const uint8_t* b, const __m256i* tap, const __m256* w) {
     const __m256i r = _mm256_inserti128_si256(
         _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)), 1);
@@ -44,20 +89,18 @@ inline __m256 RowSum(const uint8_t* a, const uint8_t* b, const __m256i* tap, con
     return acc;
 }
 
-// Pixels k and k+1 of the step; their results as eight 32-bit integers.
-inline __m256i PixelPair(const SpanSource& s, const int32_t* ix, const int32_t* iy, int k,
-                         const Weights8& wx, const Weights8& wy, const __m256i* tap) {
+// Pixels k and k+1 of a step; their results as eight 32-bit integers.
+TESSALY_INLINE __m256i PixelPair(const SpanSource& s, const Step& step, int k, const __m256i* tap) {
     const __m256i sel = _mm256_setr_epi32(k, k, k, k, k + 1, k + 1, k + 1, k + 1);
     __m256 x[4];
     __m256 y[4];
     for (int i = 0; i < 4; ++i) {
-        x[i] = _mm256_permutevar8x32_ps(wx.w[i], sel);
-        y[i] = _mm256_permutevar8x32_ps(wy.w[i], sel);
+        x[i] = _mm256_permutevar8x32_ps(_mm256_load_ps(step.wx[i]), sel);
+        y[i] = _mm256_permutevar8x32_ps(_mm256_load_ps(step.wy[i]), sel);
     }
     const ptrdiff_t stride = s.srcStride;
-    const uint8_t* a = s.src + static_cast<ptrdiff_t>(iy[k] - 1) * stride + static_cast<ptrdiff_t>(ix[k] - 1) * 4;
-    const uint8_t* b =
-        s.src + static_cast<ptrdiff_t>(iy[k + 1] - 1) * stride + static_cast<ptrdiff_t>(ix[k + 1] - 1) * 4;
+    const uint8_t* a = s.src + step.offset[k];
+    const uint8_t* b = s.src + step.offset[k + 1];
     const __m256 r0 = RowSum(a, b, tap, x);
     const __m256 r1 = RowSum(a + stride, b + stride, tap, x);
     const __m256 r2 = RowSum(a + 2 * stride, b + 2 * stride, tap, x);
@@ -69,65 +112,42 @@ inline __m256i PixelPair(const SpanSource& s, const int32_t* ix, const int32_t* 
     return _mm256_cvtps_epi32(acc);  // nearest, halves to even
 }
 
+TESSALY_INLINE void Interpolate(const SpanSource& s, const Step& step, const __m256i* tap, uint8_t* d) {
+    const __m256i q01 = PixelPair(s, step, 0, tap);
+    const __m256i q23 = PixelPair(s, step, 2, tap);
+    const __m256i q45 = PixelPair(s, step, 4, tap);
+    const __m256i q67 = PixelPair(s, step, 6, tap);
+    // packs/packus work within 128-bit halves: bytes come out as pixels
+    // 0 2 4 6 | 1 3 5 7 and are put back in order.
+    const __m256i bytes = _mm256_permutevar8x32_epi32(
+        _mm256_packus_epi16(_mm256_packs_epi32(q01, q23), _mm256_packs_epi32(q45, q67)),
+        _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+    const __m256i old = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d),
+                        _mm256_or_si256(_mm256_andnot_si256(step.keep, old), _mm256_and_si256(step.keep, bytes)));
+}
+
 }  // namespace
 
 int SpanAvx2(const SpanSource& s, const float* uv, int count, uint8_t* dst) {
-    const int n = count & ~7;
-    const __m256 cx = _mm256_set1_ps(s.cxS);
-    const __m256 cy = _mm256_set1_ps(s.cyS);
-    const __m256 one = _mm256_set1_ps(1.0f);
-    const __m256 maxX = _mm256_set1_ps(static_cast<float>(s.srcW - 3));
-    const __m256 maxY = _mm256_set1_ps(static_cast<float>(s.srcH - 3));
-    const __m256i oneI = _mm256_set1_epi32(1);
-    const __m256i bgr = _mm256_set1_epi32(0x00FFFFFF);
-    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    const int steps = count / 8;
+    if (steps == 0) return 0;
     // Byte shuffles that widen tap i's four channel bytes to 32-bit lanes.
     __m256i tap[4];
     for (int i = 0; i < 4; ++i) {
         const char b = static_cast<char>(4 * i);
         const char z = static_cast<char>(0x80);
-        tap[i] = _mm256_setr_epi8(b, z, z, z, b + 1, z, z, z, b + 2, z, z, z, b + 3, z, z, z,  //
-                                  b, z, z, z, b + 1, z, z, z, b + 2, z, z, z, b + 3, z, z, z);
+        tap[i] = _mm256_setr_epi8(b, z, z, z, static_cast<char>(b + 1), z, z, z, static_cast<char>(b + 2), z, z, z,
+                                  static_cast<char>(b + 3), z, z, z, b, z, z, z, static_cast<char>(b + 1), z, z, z,
+                                  static_cast<char>(b + 2), z, z, z, static_cast<char>(b + 3), z, z, z);
     }
-    alignas(32) int32_t ix[8];
-    alignas(32) int32_t iy[8];
-    for (int x = 0; x < n; x += 8) {
-        const __m256 a = _mm256_loadu_ps(uv + 2 * x);
-        const __m256 b = _mm256_loadu_ps(uv + 2 * x + 8);
-        const __m256 u = _mm256_castpd_ps(_mm256_permute4x64_pd(
-            _mm256_castps_pd(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0))), _MM_SHUFFLE(3, 1, 2, 0)));
-        const __m256 v = _mm256_castpd_ps(_mm256_permute4x64_pd(
-            _mm256_castps_pd(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1))), _MM_SHUFFLE(3, 1, 2, 0)));
-        const __m256 sx = _mm256_add_ps(cx, u);
-        const __m256 sy = _mm256_add_ps(cy, v);
-        const __m256i ixv = _mm256_cvtps_epi32(sx);
-        const __m256i iyv = _mm256_cvtps_epi32(sy);
-        const __m256 rx = _mm256_cvtepi32_ps(ixv);
-        const __m256 ry = _mm256_cvtepi32_ps(iyv);
-        const __m256 valid = _mm256_and_ps(
-            _mm256_and_ps(_mm256_cmp_ps(rx, one, _CMP_GE_OQ), _mm256_cmp_ps(rx, maxX, _CMP_LE_OQ)),
-            _mm256_and_ps(_mm256_cmp_ps(ry, one, _CMP_GE_OQ), _mm256_cmp_ps(ry, maxY, _CMP_LE_OQ)));
-        const __m256i validI = _mm256_castps_si256(valid);
-        // Pixels that are not written read the block at the source origin.
-        _mm256_store_si256(reinterpret_cast<__m256i*>(ix), _mm256_blendv_epi8(oneI, ixv, validI));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(iy), _mm256_blendv_epi8(oneI, iyv, validI));
-        const Weights8 wx = CubicWeights8(_mm256_sub_ps(sx, rx));
-        const Weights8 wy = CubicWeights8(_mm256_sub_ps(sy, ry));
-        const __m256i q01 = PixelPair(s, ix, iy, 0, wx, wy, tap);
-        const __m256i q23 = PixelPair(s, ix, iy, 2, wx, wy, tap);
-        const __m256i q45 = PixelPair(s, ix, iy, 4, wx, wy, tap);
-        const __m256i q67 = PixelPair(s, ix, iy, 6, wx, wy, tap);
-        // packs/packus work within 128-bit halves: bytes come out as pixels
-        // 0 2 4 6 | 1 3 5 7 and are put back in order.
-        const __m256i bytes = _mm256_permutevar8x32_epi32(
-            _mm256_packus_epi16(_mm256_packs_epi32(q01, q23), _mm256_packs_epi32(q45, q67)), order);
-        uint8_t* d = dst + 4 * static_cast<ptrdiff_t>(x);
-        const __m256i keep = _mm256_and_si256(validI, bgr);
-        const __m256i old = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d),
-                            _mm256_or_si256(_mm256_andnot_si256(keep, old), _mm256_and_si256(keep, bytes)));
+    Step ahead[2];
+    Prepare(s, uv, ahead[0]);
+    for (int i = 0; i < steps; ++i) {
+        if (i + 1 < steps) Prepare(s, uv + 16 * (i + 1), ahead[(i + 1) & 1]);
+        Interpolate(s, ahead[i & 1], tap, dst + 32 * static_cast<ptrdiff_t>(i));
     }
-    return n;
+    return 8 * steps;
 }
 
 }  // namespace tessaly::kernels

@@ -31,5 +31,6 @@ void SpanScalar(const SpanSource& s, const float* byteToFloat, const int32_t* sa
 // need srcW >= 4 and srcH >= 4.
 int SpanSse2(const SpanSource& s, const float* uv, int count, uint8_t* dst);
 int SpanAvx2(const SpanSource& s, const float* uv, int count, uint8_t* dst);
+int SpanAvx512(const SpanSource& s, const float* uv, int count, uint8_t* dst);
 
 }  // namespace tessaly::kernels

@@ -12,7 +12,7 @@ struct Weights4 {
     __m128 w0, w1, w2, w3;
 };
 
-inline Weights4 CubicWeights4(__m128 t) {
+__attribute__((always_inline)) inline Weights4 CubicWeights4(__m128 t) {
     const __m128 one = _mm_set1_ps(1.0f);
     const __m128 half = _mm_set1_ps(0.5f);
     const __m128 sixth = _mm_set1_ps(0.16667f);
@@ -28,7 +28,7 @@ inline Weights4 CubicWeights4(__m128 t) {
 }
 
 // One row of four taps: ((w0 * p0 + w1 * p1) + w2 * p2) + w3 * p3 per channel.
-inline __m128 RowSum(const uint8_t* p, __m128 w0, __m128 w1, __m128 w2, __m128 w3) {
+__attribute__((always_inline)) inline __m128 RowSum(const uint8_t* p, __m128 w0, __m128 w1, __m128 w2, __m128 w3) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i lo = _mm_unpacklo_epi8(r, zero);
@@ -41,7 +41,7 @@ inline __m128 RowSum(const uint8_t* p, __m128 w0, __m128 w1, __m128 w2, __m128 w
 }
 
 template <int K>
-inline __m128i Pixel(const SpanSource& s, const int32_t* ix, const int32_t* iy, const Weights4& wx,
+__attribute__((always_inline)) inline __m128i Pixel(const SpanSource& s, const int32_t* ix, const int32_t* iy, const Weights4& wx,
                      const Weights4& wy) {
     constexpr int sel = K * 0x55;
     const __m128 x0 = _mm_shuffle_ps(wx.w0, wx.w0, sel);

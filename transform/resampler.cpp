@@ -68,6 +68,7 @@ void SpanScalar(const SpanSource& s, const float* byteToFloat, const int32_t* sa
 #if !TESSALY_HAVE_X86_KERNELS
 int SpanSse2(const SpanSource&, const float*, int, uint8_t*) { return 0; }
 int SpanAvx2(const SpanSource&, const float*, int, uint8_t*) { return 0; }
+int SpanAvx512(const SpanSource&, const float*, int, uint8_t*) { return 0; }
 #endif
 
 }  // namespace kernels
@@ -82,9 +83,12 @@ bool KernelSupported(ResampleKernel kernel) {
             return __builtin_cpu_supports("sse2");
         case ResampleKernel::kAvx2:
             return __builtin_cpu_supports("avx2");
+        case ResampleKernel::kAvx512:
+            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
 #else
         case ResampleKernel::kSse2:
         case ResampleKernel::kAvx2:
+        case ResampleKernel::kAvx512:
             return false;
 #endif
     }
@@ -97,6 +101,7 @@ const char* KernelName(ResampleKernel kernel) {
         case ResampleKernel::kScalar: return "scalar";
         case ResampleKernel::kSse2: return "sse2";
         case ResampleKernel::kAvx2: return "avx2";
+        case ResampleKernel::kAvx512: return "avx512";
     }
     return "?";
 }
@@ -105,7 +110,8 @@ Resampler::Resampler() { SetKernel(ResampleKernel::kAuto); }
 
 void Resampler::SetKernel(ResampleKernel kernel) {
     if (kernel == ResampleKernel::kAuto) {
-        kernel = KernelSupported(ResampleKernel::kAvx2)   ? ResampleKernel::kAvx2
+        kernel = KernelSupported(ResampleKernel::kAvx512) ? ResampleKernel::kAvx512
+                 : KernelSupported(ResampleKernel::kAvx2) ? ResampleKernel::kAvx2
                  : KernelSupported(ResampleKernel::kSse2) ? ResampleKernel::kSse2
                                                           : ResampleKernel::kScalar;
     }
@@ -126,11 +132,14 @@ struct RowWork {
     float* pairs;           // mode 3: the remap table
     const float* lonTerms;  // mode 3 while filling
     bool filling;
+    std::atomic<int> nextRow;  // bands are taken in turn, so a slow thread delays no one
 };
 
 void ResampleSpan(const RowWork& w, const float* uv, int count, uint8_t* dst) {
     int done = 0;
-    if (w.kernel == ResampleKernel::kAvx2) {
+    if (w.kernel == ResampleKernel::kAvx512) {
+        done = kernels::SpanAvx512(w.span, uv, count, dst);
+    } else if (w.kernel == ResampleKernel::kAvx2) {
         done = kernels::SpanAvx2(w.span, uv, count, dst);
     } else if (w.kernel == ResampleKernel::kSse2) {
         done = kernels::SpanSse2(w.span, uv, count, dst);
@@ -164,12 +173,13 @@ void ResampleRows(const RowWork& w, int y0, int y1) {
     }
 }
 
-void ResampleBand(void* context, int part, int parts) {
-    const RowWork& w = *static_cast<const RowWork*>(context);
+void ResampleBand(void* context, int, int) {
+    RowWork& w = *static_cast<RowWork*>(context);
+    constexpr int kBandRows = 8;
     const int h = w.job->dstH;
-    const int y0 = static_cast<int>(static_cast<int64_t>(h) * part / parts);
-    const int y1 = static_cast<int>(static_cast<int64_t>(h) * (part + 1) / parts);
-    ResampleRows(w, y0, y1);
+    for (int y0 = w.nextRow.fetch_add(kBandRows); y0 < h; y0 = w.nextRow.fetch_add(kBandRows)) {
+        ResampleRows(w, y0, std::min(h, y0 + kBandRows));
+    }
 }
 
 }  // namespace
@@ -184,7 +194,7 @@ void Resampler::Resample(const ResampleJob& job, RemapState& remap, const CutGeo
         BuildResamplerTables(tables_);
     }
 
-    RowWork w{};
+    RowWork w;
     w.job = &job;
     w.geom = &geom;
     w.tables = &tables_;
@@ -196,6 +206,10 @@ void Resampler::Resample(const ResampleJob& job, RemapState& remap, const CutGeo
     w.kernel = (job.srcW >= 4 && job.srcH >= 4) ? kernel_ : ResampleKernel::kScalar;
     w.cxD = 0.5f * static_cast<float>(job.dstW) - 0.5f;
     w.cyD = 0.5f * static_cast<float>(job.dstH) - 0.5f;
+    w.pairs = nullptr;
+    w.lonTerms = nullptr;
+    w.filling = false;
+    w.nextRow.store(0);
 
     bool run = job.dst != nullptr && job.src != nullptr && job.dstW > 0 && job.dstH > 0 &&
                job.srcW > 0 && job.srcH > 0;

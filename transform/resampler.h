@@ -53,7 +53,7 @@ inline CubicWeights CubicLagrangeWeights(float t) {
 
 // Which inner loop runs. All give identical bytes; kAuto takes the widest the
 // processor has.
-enum class ResampleKernel { kAuto, kScalar, kSse2, kAvx2 };
+enum class ResampleKernel { kAuto, kScalar, kSse2, kAvx2, kAvx512 };
 bool KernelSupported(ResampleKernel kernel);
 const char* KernelName(ResampleKernel kernel);
 

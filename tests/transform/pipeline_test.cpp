@@ -74,7 +74,7 @@ TEST(FramePipeline, ThreadsAndKernelsGiveIdenticalBytes) {
         ASSERT_EQ(reference.Allocate(w, h), TransformStatus::kOk);
         ASSERT_TRUE(reference.BuildGeometry(c.settings).Ok());
         const auto expected = Convert(reference, w, h, c.settings, {1, 2}, c.switches);
-        for (ResampleKernel k : {ResampleKernel::kScalar, ResampleKernel::kSse2, ResampleKernel::kAvx2}) {
+        for (ResampleKernel k : {ResampleKernel::kScalar, ResampleKernel::kSse2, ResampleKernel::kAvx2, ResampleKernel::kAvx512}) {
             if (!KernelSupported(k)) continue;
             for (int threads : {1, 2, 3}) {
                 FramePipeline p(threads);

@@ -15,7 +15,7 @@ namespace {
 
 std::vector<ResampleKernel> SupportedKernels() {
     std::vector<ResampleKernel> out;
-    for (ResampleKernel k : {ResampleKernel::kScalar, ResampleKernel::kSse2, ResampleKernel::kAvx2}) {
+    for (ResampleKernel k : {ResampleKernel::kScalar, ResampleKernel::kSse2, ResampleKernel::kAvx2, ResampleKernel::kAvx512}) {
         if (KernelSupported(k)) out.push_back(k);
     }
     return out;
@@ -58,6 +58,7 @@ void RunSpan(ResampleKernel k, const kernels::SpanSource& s, const ResamplerTabl
     int done = 0;
     if (k == ResampleKernel::kSse2) done = kernels::SpanSse2(s, uv, n, dst);
     if (k == ResampleKernel::kAvx2) done = kernels::SpanAvx2(s, uv, n, dst);
+    if (k == ResampleKernel::kAvx512) done = kernels::SpanAvx512(s, uv, n, dst);
     kernels::SpanScalar(s, t.byteToFloat, t.saturation, uv + 2 * done, n - done, dst + 4 * done);
 }
 

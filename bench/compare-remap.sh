@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Remapping speed of our fisheye projection against FFmpeg's own v360 filter,
+# both turning the same fisheye circle of a 1920 x 1080 clip into a
+# 1104 x 1104 equirectangular picture (180 x 180 degrees) with cubic
+# interpolation, on all cores.
+#
+#   bench/compare-remap.sh [BUILD_DIR] [SECONDS]
+#
+# v360: ffmpeg decoding the clip through crop + v360 into the null muxer, minus
+# ffmpeg decoding the same clip alone (best of three runs each), per frame.
+# Ours: the same frames, decoded by ffmpeg to raw BGRA first, projected at the
+# default cut through the cached remap table (timed per frame, the first frame,
+# which fills the table, reported apart), with the row-split pool and on one
+# thread. BUILD_DIR defaults to build-bench-remap beside this folder and is
+# configured and built when needed. Last line: v360's time divided by ours.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build=${1:-$root/build-bench-remap}
+seconds=${2:-10}
+
+for tool in ffmpeg cmake ninja; do
+  command -v "$tool" >/dev/null || { echo "compare-remap: '$tool' is missing (apt-get install ffmpeg cmake ninja-build)" >&2; exit 2; }
+done
+filters=$(ffmpeg -hide_banner -filters 2>/dev/null || true)
+if ! grep -q ' v360 ' <<<"$filters"; then
+  echo "compare-remap: this ffmpeg has no v360 filter" >&2
+  exit 2
+fi
+
+exe="$build/bench/transform/remap_frames"
+if [[ ! -x "$exe" ]] || [[ ! -f "$build/build.ninja" ]]; then
+  cmake -S "$root" -B "$build" -G Ninja -DTESSALY_MEDIA=OFF >/dev/null
+fi
+ninja -C "$build" remap_frames >/dev/null
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/compare-remap.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+clip="$work/clip.mp4"
+"$root/tools/make-fisheye-clip" "$clip" --size 1920x1080 --fps 25 --duration "$seconds"
+
+# The default cut on 1920 x 1080: crop column -26, top row -18 (the crop's row
+# y shows picture row -19 + y), 1997 x 1105, so the circle's centre is
+# picture column 972, row 533, and its 90-degree rim lies 502.3 pixels out:
+# v360 gets the bounding square of that circle.
+v360="crop=1004:1004:470:31,v360=input=fisheye:output=equirect:ih_fov=180:iv_fov=180:h_fov=180:v_fov=180:w=1104:h=1104:interp=cubic"
+
+now() { date +%s.%N; }
+best_of_three() {  # command... -> seconds of the fastest run
+  local best="" t0 t1 d
+  for _ in 1 2 3; do
+    t0=$(now)
+    "$@"
+    t1=$(now)
+    d=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", b - a }')
+    if [[ -z "$best" ]] || awk -v d="$d" -v b="$best" 'BEGIN { exit !(d < b) }'; then best=$d; fi
+  done
+  echo "$best"
+}
+
+ff=(ffmpeg -hide_banner -loglevel error -nostdin -y)
+decode_s=$(best_of_three "${ff[@]}" -i "$clip" -f null -)
+v360_s=$(best_of_three "${ff[@]}" -i "$clip" -vf "$v360" -f null -)
+frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$clip")
+
+"${ff[@]}" -i "$clip" -pix_fmt bgra -f rawvideo "$work/frames.bgra"
+ours=$("$exe" 1920 1080 "$work/frames.bgra")
+val() { sed -n "s/^$1=//p" <<<"$ours"; }
+
+cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
+awk -v frames="$frames" -v dec="$decode_s" -v v="$v360_s" -v nproc="$(nproc)" -v cpu="$cpu" \
+    -v of="$(val frames)" -v out="$(val output)" -v thr="$(val threads)" -v kern="$(val kernel)" \
+    -v same="$(val identical)" -v fmt="$(val fill_ms_mt)" -v fst="$(val fill_ms_st)" \
+    -v mt="$(val frame_ms_mt)" -v st="$(val frame_ms_st)" -v mdmt="$(val median_ms_mt)" -v mdst="$(val median_ms_st)" \
+    -v nmt="$(val ns_per_px_mt)" -v nst="$(val ns_per_px_st)" -v tb="$(val table_bytes)" 'BEGIN {
+  vf = (v - dec) * 1000 / frames
+  printf "machine: %s, %d cores\n", cpu, nproc
+  printf "clip: 1920x1080, %d frames; output %s, cubic\n", frames, out
+  printf "ffmpeg decode only: %.3f s; decode + crop + v360: %.3f s (best of 3)\n", dec, v
+  printf "v360 remap: %.3f ms/frame\n", vf
+  printf "ours (%s kernel, %d threads, %d frames): %.3f ms/frame (median %.3f), %.3f ns/output pixel\n", kern, thr, of, mt, mdmt, nmt
+  printf "ours single-thread: %.3f ms/frame (median %.3f), %.3f ns/output pixel\n", st, mdst, nst
+  printf "table build (first frame): %.1f ms with %d threads, %.1f ms on one thread; table %.1f MB\n", fmt, thr, fst, tb / 1e6
+  printf "threaded and single-thread outputs identical on every frame: %s\n", same == 1 ? "yes" : "NO"
+  printf "single-thread speedup vs v360 (all cores): %.2f\n", vf / st
+  printf "remap speedup vs v360: %.2f\n", vf / mt
+}'

@@ -68,15 +68,16 @@ TESSALY_INLINE void Prepare(const SpanSource& s, const float* uv, Step& step) {
 }
 
 // One row of four taps for four pixels: ((w0 * p0 + w1 * p1) + w2 * p2) + w3 * p3.
-TESSALY_INLINE __m512 RowSum(const uint8_t* const* p, ptrdiff_t offset, const __m512i* tap, const __m512* w) {
-    __m512i r = _mm512_castsi128_si512(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p[0] + offset)));
-    r = _mm512_inserti32x4(r, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p[1] + offset)), 1);
-    r = _mm512_inserti32x4(r, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p[2] + offset)), 2);
-    r = _mm512_inserti32x4(r, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p[3] + offset)), 3);
-    __m512 acc = _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_shuffle_epi8(r, tap[0])), w[0]);
-    acc = _mm512_add_ps(acc, _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_shuffle_epi8(r, tap[1])), w[1]));
-    acc = _mm512_add_ps(acc, _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_shuffle_epi8(r, tap[2])), w[2]));
-    acc = _mm512_add_ps(acc, _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_shuffle_epi8(r, tap[3])), w[3]));
+TESSALY_INLINE __m512 RowSum(const uint8_t* a, const uint8_t* b, const uint8_t* c, const uint8_t* d,
+                             const __m512i* tap, __m512 w0, __m512 w1, __m512 w2, __m512 w3) {
+    __m512i r = _mm512_castsi128_si512(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)));
+    r = _mm512_inserti32x4(r, _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)), 1);
+    r = _mm512_inserti32x4(r, _mm_loadu_si128(reinterpret_cast<const __m128i*>(c)), 2);
+    r = _mm512_inserti32x4(r, _mm_loadu_si128(reinterpret_cast<const __m128i*>(d)), 3);
+    __m512 acc = _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_shuffle_epi8(r, tap[0])), w0);
+    acc = _mm512_add_ps(acc, _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_shuffle_epi8(r, tap[1])), w1));
+    acc = _mm512_add_ps(acc, _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_shuffle_epi8(r, tap[2])), w2));
+    acc = _mm512_add_ps(acc, _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_shuffle_epi8(r, tap[3])), w3));
     return acc;
 }
 
@@ -84,23 +85,23 @@ TESSALY_INLINE __m512 RowSum(const uint8_t* const* p, ptrdiff_t offset, const __
 TESSALY_INLINE __m128i PixelQuad(const SpanSource& s, const Step& step, int k, const __m512i* tap) {
     const __m512i sel = _mm512_setr_epi32(k, k, k, k, k + 1, k + 1, k + 1, k + 1, k + 2, k + 2, k + 2, k + 2, k + 3,
                                           k + 3, k + 3, k + 3);
-    __m512 x[4];
-    __m512 y[4];
-    for (int i = 0; i < 4; ++i) {
-        x[i] = _mm512_permutexvar_ps(sel, _mm512_load_ps(step.wx[i]));
-        y[i] = _mm512_permutexvar_ps(sel, _mm512_load_ps(step.wy[i]));
-    }
-    const uint8_t* p[4] = {s.src + step.offset[k], s.src + step.offset[k + 1], s.src + step.offset[k + 2],
-                           s.src + step.offset[k + 3]};
+    const __m512 x0 = _mm512_permutexvar_ps(sel, _mm512_load_ps(step.wx[0]));
+    const __m512 x1 = _mm512_permutexvar_ps(sel, _mm512_load_ps(step.wx[1]));
+    const __m512 x2 = _mm512_permutexvar_ps(sel, _mm512_load_ps(step.wx[2]));
+    const __m512 x3 = _mm512_permutexvar_ps(sel, _mm512_load_ps(step.wx[3]));
     const ptrdiff_t stride = s.srcStride;
-    const __m512 r0 = RowSum(p, 0, tap, x);
-    const __m512 r1 = RowSum(p, stride, tap, x);
-    const __m512 r2 = RowSum(p, 2 * stride, tap, x);
-    const __m512 r3 = RowSum(p, 3 * stride, tap, x);
-    __m512 acc = _mm512_mul_ps(r0, y[0]);
-    acc = _mm512_add_ps(acc, _mm512_mul_ps(r1, y[1]));
-    acc = _mm512_add_ps(acc, _mm512_mul_ps(r2, y[2]));
-    acc = _mm512_add_ps(acc, _mm512_mul_ps(r3, y[3]));
+    const uint8_t* a = s.src + step.offset[k];
+    const uint8_t* b = s.src + step.offset[k + 1];
+    const uint8_t* c = s.src + step.offset[k + 2];
+    const uint8_t* d = s.src + step.offset[k + 3];
+    const __m512 r0 = RowSum(a, b, c, d, tap, x0, x1, x2, x3);
+    const __m512 r1 = RowSum(a + stride, b + stride, c + stride, d + stride, tap, x0, x1, x2, x3);
+    const __m512 r2 = RowSum(a + 2 * stride, b + 2 * stride, c + 2 * stride, d + 2 * stride, tap, x0, x1, x2, x3);
+    const __m512 r3 = RowSum(a + 3 * stride, b + 3 * stride, c + 3 * stride, d + 3 * stride, tap, x0, x1, x2, x3);
+    __m512 acc = _mm512_mul_ps(r0, _mm512_permutexvar_ps(sel, _mm512_load_ps(step.wy[0])));
+    acc = _mm512_add_ps(acc, _mm512_mul_ps(r1, _mm512_permutexvar_ps(sel, _mm512_load_ps(step.wy[1]))));
+    acc = _mm512_add_ps(acc, _mm512_mul_ps(r2, _mm512_permutexvar_ps(sel, _mm512_load_ps(step.wy[2]))));
+    acc = _mm512_add_ps(acc, _mm512_mul_ps(r3, _mm512_permutexvar_ps(sel, _mm512_load_ps(step.wy[3]))));
     // Round (halves to even), then clamp to 0..255.
     const __m512i v = _mm512_max_epi32(_mm512_cvtps_epi32(acc), _mm512_setzero_si512());
     return _mm512_cvtusepi32_epi8(v);

@@ -254,7 +254,7 @@ TEST_F(VideoSourceTest, ASecondOpenEndsTheRunningStreamFirst) {
                              [](const std::string& l) { return l.rfind("Render file:", 0) == 0; });
     };
     ASSERT_TRUE(WaitFor([&] { return renders() == 2 && app_.streamState == 1; }));
-    EXPECT_TRUE(firstDone);
+    EXPECT_TRUE(WaitFor([&] { return firstDone.load(); }));
     a.join();
     EXPECT_EQ(source_.Info().videoPath, second);
     EXPECT_EQ(source_.streamActive, 1);

@@ -95,6 +95,7 @@ struct VideoStream::Impl {
     bool endOfFrames = false;    // the decoder has given its last frame
     bool completePosted = false;
     bool pacingValid = false;
+    int64_t lastTicks = -1;      // time of the last presented frame
     Clock::time_point pacingWall;
     int64_t pacingTicks = 0;
     std::deque<int32_t> events;
@@ -415,6 +416,7 @@ void VideoStream::Impl::ThreadMain() {
             seekRequested = false;
             held = heldShown = endOfFrames = completePosted = pacingValid = false;
             cuePending = true;
+            lastTicks = -1;
             events.clear();
             position.store(0);
             delivered.store(0);
@@ -444,7 +446,11 @@ void VideoStream::Impl::ThreadMain() {
             continue;
         }
         if (state == PlayState::Running && held) {
-            const int64_t ticks = FrameTicks(frame);
+            int64_t ticks = FrameTicks(frame);
+            if (ticks < 0 && info.avgTimePerFrame > 0) {
+                // No time stamp: the frame follows the last one at the file's rate.
+                ticks = lastTicks < 0 ? 0 : lastTicks + info.avgTimePerFrame;
+            }
             const bool converting = hasCallback.load();
             if (!converting && ticks >= 0) {
                 // Preview: present at the file's own rate.
@@ -477,7 +483,10 @@ void VideoStream::Impl::ThreadMain() {
             }
             lk.lock();
             if (seekRequested) continue;
-            if (ticks >= 0) position.store(ticks);
+            if (ticks >= 0) {
+                position.store(ticks);
+                lastTicks = ticks;
+            }
             delivered.fetch_add(1);
             held = heldShown = cuePending = false;
             continue;
@@ -524,6 +533,7 @@ StreamError VideoStream::Open(const std::string& path) {
         s.seekRequested = false;
         s.held = s.heldShown = true;
         s.endOfFrames = s.completePosted = s.pacingValid = false;
+        s.lastTicks = -1;
         s.events.clear();
     }
     {

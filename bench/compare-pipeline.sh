@@ -16,7 +16,6 @@ build=${1:-$here/build}
 convert=$build/cli/tessaly-convert
 [[ -x $convert ]] || { echo "compare-pipeline: $convert not built" >&2; exit 2; }
 command -v ffmpeg >/dev/null || { echo "compare-pipeline: ffmpeg not found" >&2; exit 2; }
-[[ -x /usr/bin/time ]] || { echo "compare-pipeline: /usr/bin/time (package time) needed" >&2; exit 2; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tessaly-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -30,12 +29,34 @@ echo "making the 10 s 1920x1080 30 fps test clip with sound ..."
 mkdir -p "$work/prog" "$work/temp"
 cp "$convert" "$work/prog/"
 
-measure() {  # measure NAME COMMAND...: wall seconds and peak RSS (largest process)
+hwm_kb() { awk '/^VmHWM/ {print $2}' "/proc/$1/status" 2>/dev/null || true; }
+
+# measure NAME COMMAND...: wall seconds, the peak resident memory of the
+# command's own process and the largest peak of the processes it starts
+# (tessaly-convert's encoder and sound extraction), sampled every 50 ms.
+measure() {
   local name=$1; shift
-  /usr/bin/time -f "%e %M" -o "$work/$name.time" "$@" >"$work/$name.log" 2>&1 || {
-    echo "compare-pipeline: $name failed:" >&2; tail -5 "$work/$name.log" >&2; exit 1; }
-  read -r secs kb <"$work/$name.time"
-  printf '%-28s %8.2f s   peak RSS %6.0f MB\n' "$name" "$secs" "$(awk -v k="$kb" 'BEGIN {print k / 1024}')"
+  local start end pid self=0 child=0 v c
+  start=$(date +%s.%N)
+  "$@" >"$work/$name.log" 2>&1 &
+  pid=$!
+  while kill -0 "$pid" 2>/dev/null; do
+    v=$(hwm_kb "$pid"); [[ -n $v && $v -gt $self ]] && self=$v
+    for c in $(pgrep -P "$pid" || true); do
+      v=$(hwm_kb "$c"); [[ -n $v && $v -gt $child ]] && child=$v
+    done
+    sleep 0.05
+  done
+  wait "$pid" || { echo "compare-pipeline: $name failed:" >&2; tail -5 "$work/$name.log" >&2; exit 1; }
+  end=$(date +%s.%N)
+  local secs
+  secs=$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.2f", b - a}')
+  if [[ $child -gt 0 ]]; then
+    printf '%-16s %8.2f s   peak RSS %5d MB (its encoder child processes: %d MB)\n' \
+      "$name" "$secs" $((self / 1024)) $((child / 1024))
+  else
+    printf '%-16s %8.2f s   peak RSS %5d MB\n' "$name" "$secs" $((self / 1024))
+  fi
   eval "${name//-/_}_secs=$secs"
 }
 
@@ -47,6 +68,7 @@ measure ffmpeg-v360 ffmpeg -hide_banner -loglevel error -y -i "$work/clip.mp4" \
   -vf "crop=1080:1080:420:0,v360=input=fisheye:output=e:ih_fov=180:iv_fov=180:h_fov=180:v_fov=180:w=1104:h=1104:interp=cubic" \
   -c:v libx264 -pix_fmt yuv420p -c:a copy "$work/ffmpeg.mp4"
 
+echo "tessaly-convert says: $(grep 'frames converted' "$work/tessaly-convert.log" | tail -1)"
 for f in ours ffmpeg; do
   echo "$f.mp4: $(ffprobe -v error -show_entries stream=codec_type,width,height -of csv=p=0 "$work/$f.mp4" | tr '\n' ' ')"
 done

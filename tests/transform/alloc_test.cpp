@@ -1,0 +1,81 @@
+// The per-frame calls allocate nothing: counted with a replaced global
+// operator new while a frame is processed.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "tests/transform/test_frames.h"
+#include "transform/frame_pipeline.h"
+
+namespace {
+std::atomic<int> allocations{0};
+std::atomic<bool> counting{false};
+
+void* Allocate(std::size_t n, std::size_t align) {
+    if (counting.load()) ++allocations;
+    void* p = align > alignof(std::max_align_t) ? std::aligned_alloc(align, (n + align - 1) / align * align)
+                                                : std::malloc(n ? n : 1);
+    if (p == nullptr) throw std::bad_alloc();
+    return p;
+}
+}  // namespace
+
+void* operator new(std::size_t n) { return Allocate(n, 0); }
+void* operator new[](std::size_t n) { return Allocate(n, 0); }
+void* operator new(std::size_t n, std::align_val_t a) { return Allocate(n, static_cast<std::size_t>(a)); }
+void* operator new[](std::size_t n, std::align_val_t a) { return Allocate(n, static_cast<std::size_t>(a)); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+
+namespace tessaly {
+namespace {
+
+TEST(FramePipeline, FramesAllocateNothing) {
+    const int w = 320, h = 240;
+    AppSettings s;
+    s.NOISE_CH = s.BRIGHTNESS_CH = s.CONTRAST_CH = s.CPU_CH = 1;
+    s.NOISE = 1;
+    s.BRIGHTNESS = 130;
+    s.CONTRAST = 140;
+    s.CPU = 99;
+    s.SHARPEN = 2;
+    const std::vector<uint8_t> frame = testing::MakePattern(w, h, 4);
+    for (int aspect : {0, 1}) {
+        s.ASPECT = aspect;
+        FramePipeline p(2);
+        ASSERT_EQ(p.Allocate(w, h), TransformStatus::kOk);
+        ASSERT_TRUE(p.BuildGeometry(s).Ok());
+        FrameCallbacks cb;
+        cb.sleep = [](int) {};
+        cb.paintPreviews = [] {};
+        PreviewCallbacks pc;
+        pc.getCurrentBuffer = [&](uint8_t* dst, size_t bytes) {
+            std::copy(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(bytes), dst);
+            return true;
+        };
+        pc.yield = [](int) {};
+        pc.paintPreviews = [] {};
+        p.PreviewPass(s, {}, pc);  // builds the geometry
+        allocations = 0;
+        counting = true;
+        // The first frame fills the table; the later ones read it.
+        for (int i = 0; i < 3; ++i) p.ConvertFrame(frame.data(), frame.size(), s, {}, cb);
+        p.PreviewPass(s, {}, pc);
+        InvalidateRemap(p.Remap());
+        p.ConvertFrame(frame.data(), frame.size(), s, {}, cb);
+        counting = false;
+        EXPECT_EQ(allocations.load(), 0) << "aspect " << aspect;
+    }
+}
+
+}  // namespace
+}  // namespace tessaly

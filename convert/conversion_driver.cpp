@@ -37,16 +37,6 @@ bool FileExists(const std::string& path) {
     return !path.empty() && fs::is_regular_file(path, ec);
 }
 
-// The information labels of the main window that a run fills and empties.
-void ClearVideoInfo(FisheyeApp& app, UserInterface& ui) {
-    for (int id : {control::kDurationLabel, control::kLabel309, control::kPathLabel,
-                   control::kFrameSizeLabel, control::kFrameRateLabel, control::kFrameCountLabel,
-                   control::kLabel307}) {
-        ui.SetLabel(id, "");
-    }
-    app.fileInfoText.clear();
-}
-
 EncoderJob JobFor(const FisheyeApp& app, UserInterface& ui, const MediaInfo& info,
                   const CutGeometry& geometry, int32_t tempFormat, const std::string& path) {
     EncoderJob job;
@@ -279,7 +269,7 @@ ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& 
     }
 
     // Cleanup.
-    ClearVideoInfo(app, ui);
+    ClearVideoInfo(ui, app);
     if (options.keepStills && result.AllWritten()) {
         // The stills of a good run stay for the user's own tools; only the
         // sound goes.

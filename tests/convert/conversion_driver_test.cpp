@@ -1,0 +1,110 @@
+// The conversion driver's own rules: the stall rule of the monitoring loop
+// and the position bar.
+#include "convert/conversion_driver.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "app/startup.h"
+
+namespace tessaly {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(ConversionBarWidth, NeverBeyondTheEnd) {
+    EXPECT_EQ(ConversionBarWidth(0, 300), 0);
+    EXPECT_EQ(ConversionBarWidth(150, 300), 299);
+    EXPECT_EQ(ConversionBarWidth(1, 4), 150);  // 149.5 rounds to even
+    EXPECT_EQ(ConversionBarWidth(300, 300), 598);
+    EXPECT_EQ(ConversionBarWidth(450, 300), 598);  // more frames than announced
+    EXPECT_EQ(ConversionBarWidth(10, 0), 0);       // no frame count
+}
+
+// A decoder that stops delivering without signalling the end: the frame
+// thread hangs in the first frame, so the counter stands still. After more
+// than 12 checks without a new frame the run goes on to the export with the
+// stills it has.
+TEST(RunConversion, StalledStreamGoesOnToTheExport) {
+    const fs::path dir = fs::temp_directory_path() / ("tessaly_stall_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "prog");
+    fs::create_directories(dir / "temp");
+    const std::string clip = (dir / "clip.mp4").string();
+    ASSERT_EQ(std::system((std::string(TESSALY_SOURCE_DIR) + "/tools/make-fisheye-clip '" + clip +
+                           "' --size 160x120 --fps 30 --duration 1 >/dev/null 2>&1")
+                              .c_str()),
+              0);
+
+    FisheyeApp app;
+    StartUpOptions startUp;
+    startUp.programDir = (dir / "prog").string() + "/";
+    StartUpCore(app, startUp);
+    app.settings.APATH = (dir / "temp").string();
+    RecordingUserInterface ui;
+
+    FramePipeline pipeline(1);
+    VideoSource source(app, ui);
+    StreamHooks streamHooks;
+    streamHooks.allocateFrameBuffers = [&pipeline](const MediaInfo& info) {
+        pipeline.Allocate(info.frameWidth, info.frameHeight);
+    };
+    source.SetHooks(streamHooks);
+    source.SetTimings(StreamTimings{0, 0, 0, 0, 0, 1, 1, 0});
+    std::thread loader([&] { source.AVIREAD(clip); });
+    while (!(app.streamState.load() == 1 && source.videoOpen.load() == 1)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    source.Stream().Stop();
+    source.Stream().SeekToStart();
+
+    ConversionHooks hooks = PipelineHooks(pipeline, app);
+    std::atomic<int> calls{0};
+    std::atomic<bool> release{false};
+    auto convert = hooks.convertFrame;
+    hooks.convertFrame = [&, convert](const uint8_t* data, int32_t size) -> const FrameBuffer* {
+        const int call = calls++;
+        if (call == 1) {
+            // The second frame hangs until the monitoring loop has given up.
+            while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        // Frames after the hang are refused, so the count is exact.
+        return call <= 1 ? convert(data, size) : nullptr;
+    };
+    // The driver removes the frame callback before it exports, which waits
+    // for the hanging frame: release it at the 14th check, the one that
+    // ends the loop (the first check sees frame 1, 13 more see nothing new).
+    struct StallWatch : RecordingUserInterface {
+        std::atomic<bool>& release;
+        int checks = 0;
+        explicit StallWatch(std::atomic<bool>& r) : release(r) {}
+        void SetCurrentFrame(int32_t n) override {
+            if (++checks >= 14) release = true;
+            RecordingUserInterface::SetCurrentFrame(n);
+        }
+    } watchUi(release);
+
+    ConversionOptions options;
+    options.timings = ConversionTimings{1, 0, 0, 0, 1, 0, 12, 0};
+    options.shutdownAtEnd = true;
+    const ConversionResult result =
+        RunConversion(app, watchUi, source, hooks, (dir / "out.mp4").string(), options);
+    loader.join();
+
+    EXPECT_EQ(result.status, ConversionStatus::kDone);
+    EXPECT_EQ(result.frames, 2);  // the first, and the one that hung
+    ASSERT_EQ(result.exports.size(), 1u);
+    EXPECT_TRUE(result.exports[0].written) << result.exports[0].error;
+    // 13 checks saw no new frame before the loop ended.
+    EXPECT_GE(watchUi.checks, 14);
+    fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace tessaly

@@ -60,6 +60,7 @@ void InputFilters(FrameBuffer& input, const TransformSettings& settings, const S
 
 namespace detail {
 // Byte-at-a-time forms of the vectorised filters, kept to check them against.
+void NoisePassPlain(uint8_t* pixels, int width, int height);
 void SharpenPlain(int width, int height, uint8_t* dmem, uint8_t* dmem2, int amount, int radius);
 }  // namespace detail
 

@@ -106,6 +106,21 @@ TEST(Sharpen, NeighboursWrapAcrossRowsInMemoryOrder) {
     EXPECT_EQ(SharpenedAt(d, w, h, 1, 0, 0, 1), 150);  // 5 * 50 - 100
 }
 
+TEST(NoisePass, VectorPathMatchesThePlainOne) {
+    std::mt19937 rng(17);
+    for (int w : {1, 2, 7, 16}) {
+        for (int h : {1, 3, 8}) {
+            const std::vector<uint8_t> src = Bytes(w, h, [&](size_t) { return rng() & 0xFF; });
+            std::vector<uint8_t> a = src, b = src;
+            for (int pass = 0; pass < 3; ++pass) {
+                NoisePass(a.data(), w, h);
+                detail::NoisePassPlain(b.data(), w, h);
+            }
+            ASSERT_EQ(a, b) << w << "x" << h;
+        }
+    }
+}
+
 TEST(Sharpen, VectorPathMatchesThePlainOne) {
     std::mt19937 rng(99);
     for (int w : {1, 3, 4, 5, 17}) {

@@ -116,11 +116,14 @@ double TerminalUserInterface::ConversionSeconds() const {
 void TerminalUserInterface::OpenExportProgress() {
     std::lock_guard lock(mutex_);
     EndLine();
+    lastExportText_.clear();
     Redraw("Encoding " + currentOutput_ + " ...");
 }
 
 void TerminalUserInterface::UpdateExportProgress(const std::string& processingTime) {
     std::lock_guard lock(mutex_);
+    if (processingTime == lastExportText_) return;  // redraw only when the time moves
+    lastExportText_ = processingTime;
     Redraw("Encoding " + currentOutput_ + " ...  " + processingTime);
 }
 

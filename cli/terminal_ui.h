@@ -65,6 +65,7 @@ private:
 
     mutable std::mutex mutex_;
     std::string lastMessage_;
+    std::string lastExportText_;
     int32_t total_ = 0;
     bool started_ = false;
     bool lineOpen_ = false;

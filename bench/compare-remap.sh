@@ -7,11 +7,12 @@
 #   bench/compare-remap.sh [BUILD_DIR] [SECONDS]
 #
 # v360: ffmpeg decoding the clip through crop + v360 into the null muxer, minus
-# ffmpeg decoding the same clip alone (best of three runs each), per frame.
+# ffmpeg decoding the same clip alone, per frame.
 # Ours: the same frames, decoded by ffmpeg to raw BGRA first, projected at the
 # default cut through the cached remap table (timed per frame, the first frame,
 # which fills the table, reported apart), with the row-split pool and on one
-# thread. BUILD_DIR defaults to build-bench-remap beside this folder and is
+# thread. Three rounds time all of them in turn; the best of each counts.
+# BUILD_DIR defaults to build-bench-remap beside this folder and is
 # configured and built when needed. Last line: v360's time divided by ours.
 set -euo pipefail
 
@@ -48,25 +49,32 @@ clip="$work/clip.mp4"
 v360="crop=1004:1004:470:31,v360=input=fisheye:output=equirect:ih_fov=180:iv_fov=180:h_fov=180:v_fov=180:w=1104:h=1104:interp=cubic"
 
 now() { date +%s.%N; }
-best_of_three() {  # command... -> seconds of the fastest run
-  local best="" t0 t1 d
-  for _ in 1 2 3; do
-    t0=$(now)
-    "$@"
-    t1=$(now)
-    d=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", b - a }')
-    if [[ -z "$best" ]] || awk -v d="$d" -v b="$best" 'BEGIN { exit !(d < b) }'; then best=$d; fi
-  done
-  echo "$best"
+seconds_of() {  # command... -> wall seconds
+  local t0 t1
+  t0=$(now)
+  "$@"
+  t1=$(now)
+  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", b - a }'
 }
+min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b < a) ? b : a }'; }
 
 ff=(ffmpeg -hide_banner -loglevel error -nostdin -y)
-decode_s=$(best_of_three "${ff[@]}" -i "$clip" -f null -)
-v360_s=$(best_of_three "${ff[@]}" -i "$clip" -vf "$v360" -f null -)
 frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$clip")
-
 "${ff[@]}" -i "$clip" -pix_fmt bgra -f rawvideo "$work/frames.bgra"
-ours=$("$exe" 1920 1080 "$work/frames.bgra")
+
+# Three rounds, each timing all three in turn, so that a change of the
+# machine's load hits both sides alike; the best of each is kept.
+decode_s="" v360_s="" ours="" best_mt=""
+for _ in 1 2 3; do
+  decode_s=$(min "$decode_s" "$(seconds_of "${ff[@]}" -i "$clip" -f null -)")
+  v360_s=$(min "$v360_s" "$(seconds_of "${ff[@]}" -i "$clip" -vf "$v360" -f null -)")
+  run=$("$exe" 1920 1080 "$work/frames.bgra")
+  mt=$(sed -n 's/^frame_ms_mt=//p' <<<"$run")
+  if [[ -z "$best_mt" ]] || awk -v a="$mt" -v b="$best_mt" 'BEGIN { exit !(a < b) }'; then
+    best_mt=$mt
+    ours=$run
+  fi
+done
 val() { sed -n "s/^$1=//p" <<<"$ours"; }
 
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
@@ -78,9 +86,9 @@ awk -v frames="$frames" -v dec="$decode_s" -v v="$v360_s" -v nproc="$(nproc)" -v
   vf = (v - dec) * 1000 / frames
   printf "machine: %s, %d cores\n", cpu, nproc
   printf "clip: 1920x1080, %d frames; output %s, cubic\n", frames, out
-  printf "ffmpeg decode only: %.3f s; decode + crop + v360: %.3f s (best of 3)\n", dec, v
+  printf "ffmpeg decode only: %.3f s; decode + crop + v360: %.3f s (best of 3 rounds)\n", dec, v
   printf "v360 remap: %.3f ms/frame\n", vf
-  printf "ours (%s kernel, %d threads, %d frames): %.3f ms/frame (median %.3f), %.3f ns/output pixel\n", kern, thr, of, mt, mdmt, nmt
+  printf "ours (%s kernel, %d threads, %d frames, best of 3 rounds): %.3f ms/frame (median %.3f), %.3f ns/output pixel\n", kern, thr, of, mt, mdmt, nmt
   printf "ours single-thread: %.3f ms/frame (median %.3f), %.3f ns/output pixel\n", st, mdst, nst
   printf "table build (first frame): %.1f ms with %d threads, %.1f ms on one thread; table %.1f MB\n", fmt, thr, fst, tb / 1e6
   printf "threaded and single-thread outputs identical on every frame: %s\n", same == 1 ? "yes" : "NO"

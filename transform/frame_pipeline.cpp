@@ -49,7 +49,6 @@ GeometryResult FramePipeline::ApplyGeometry(const CutRect& cut, const LogFn& log
     };
     say("Checking 16x16");
     GeometryResult result = BuildCutGeometry(input_.Width(), input_.Height(), cut);
-    if (input_.Empty()) result.status = TransformStatus::kNoFrame;
     geometryStatus_ = result.status;
     hasGeometry_ = false;
     if (!result.Ok()) return result;

@@ -63,7 +63,7 @@ public:
     explicit FramePipeline(int threads = 0);
 
     // 1 = the plain single-thread path; 0 = every core. Threads are created
-    // here, never per frame.
+    // here, never per frame; call it between frames.
     void SetThreadCount(int threads);
     int ThreadCount() const { return pool_->Threads(); }
     // The resampler's inner loop (all give identical bytes).

@@ -102,5 +102,23 @@ TEST(CutCrop, FlipGivesTheMirrorImageEvenAfterAnUnflippedFrame) {
     }
 }
 
+TEST(LoadInputFrame, AspectStretchLeavesTheLowestAndTwoHighestRows) {
+    const int w = 40, h = 12;
+    const std::vector<uint8_t> sample = testing::MakePattern(w, h, 8);
+    FrameBuffer before = PatternFrame(w, h);  // what the previous frame left
+    FrameBuffer in = PatternFrame(w, h);
+    Resampler r;
+    RemapState remap;
+    LoadInputFrame(sample.data(), w * h, kPreviewAspectFactor, true, in, r, remap, CutGeometry{});
+    for (int row = 0; row < h; ++row) {
+        const bool kept = row == 0 || row >= h - 2;
+        const bool same = std::memcmp(in.Row(row), before.Row(row), 4 * w) == 0;
+        EXPECT_EQ(same, kept) << "stored row " << row;
+    }
+    // Without the stretch the whole frame is the sample.
+    LoadInputFrame(sample.data(), w * h, kPreviewAspectFactor, false, in, r, remap, CutGeometry{});
+    EXPECT_EQ(std::memcmp(in.Data(), sample.data(), sample.size()), 0);
+}
+
 }  // namespace
 }  // namespace tessaly

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -157,6 +159,38 @@ TEST(FramePipeline, RefusesWrongSamplesAndCutsWithoutTouchingTheOutput) {
     ASSERT_TRUE(p.BuildGeometry(s, [&](const std::string& l) { log.push_back(l); }).Ok());
     EXPECT_EQ(log, (std::vector<std::string>{"Checking 16x16", "Determine CUTOFF", "Determine DMEM, DMEM2, DMEM3, DMEM4",
                                              "Determine DMEM, DMEM2, DMEM3, DMEM4 END"}));
+}
+
+TEST(FramePipeline, AnyCutIsEitherRefusedOrConvertedWithinItsBuffers) {
+    // Random cuts, sensible and absurd, on a small frame; the sanitizer builds
+    // check every access.
+    std::mt19937 rng(2024);
+    std::uniform_int_distribution<int> small(-700, 1300);
+    std::uniform_int_distribution<int> any(std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
+    const std::vector<uint8_t> frame = MakePattern(64, 48, 3);
+    FramePipeline p(2);
+    ASSERT_EQ(p.Allocate(64, 48), TransformStatus::kOk);
+    int converted = 0, refused = 0;
+    for (int i = 0; i < 300; ++i) {
+        auto pick = [&] { return (i % 10 == 9) ? any(rng) : small(rng); };
+        AppSettings s = Cut(pick(), pick(), pick(), pick());
+        s.ASPECT = i & 1;
+        s.SHARPEN_CH = 1;
+        s.SHARPEN = 2;
+        const GeometryResult g = p.BuildGeometry(s);
+        const TransformStatus st = p.ConvertFrame(frame.data(), frame.size(), s, {i & 2 ? 1 : 0, 0}, {});
+        if (g.Ok()) {
+            ++converted;
+            EXPECT_EQ(st, TransformStatus::kOk);
+            EXPECT_EQ(p.OutputWidth(), g.geometry.outW);
+        } else {
+            ++refused;
+            EXPECT_FALSE(g.Message().empty());
+            EXPECT_EQ(st, TransformStatus::kNoGeometry);
+        }
+    }
+    EXPECT_GT(converted, 50);
+    EXPECT_GT(refused, 50);
 }
 
 TEST(FramePipeline, FlippedOutputIsTheMirrorImage) {

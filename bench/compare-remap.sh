@@ -21,7 +21,7 @@ root=$(dirname "$here")
 build=${1:-$root/build-bench-remap}
 seconds=${2:-10}
 
-for tool in ffmpeg cmake ninja; do
+for tool in ffmpeg ffprobe cmake ninja; do
   command -v "$tool" >/dev/null || { echo "compare-remap: '$tool' is missing (apt-get install ffmpeg cmake ninja-build)" >&2; exit 2; }
 done
 filters=$(ffmpeg -hide_banner -filters 2>/dev/null || true)

@@ -4,6 +4,8 @@
 // Exit status: 0 every output movie was written; 1 the conversion or an
 // encoding failed; 2 a bad option; 3 the input movie cannot be used.
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -128,6 +130,13 @@ int Run(int argc, char** argv) {
     if (!fs::is_directory(temp, ec) || !FolderWritable(temp)) {
         return Fail(kExitFailed, "cannot use the temporary folder " + temp);
     }
+    // One conversion per temporary folder: a second one would delete and
+    // overwrite this one's stills. The lock ends with the process.
+    const int lock = ::open((temp + "/.tessaly-convert.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        return Fail(kExitFailed, "the temporary folder " + temp +
+                                     " is in use by another conversion; choose another with --temp");
+    }
     // Stills of an earlier run there would be encoded into this movie.
     RemoveStaleStills(temp);
 
@@ -158,7 +167,6 @@ int Run(int argc, char** argv) {
     });
 
     ConversionOptions run;
-    run.quality = options.quality;
     run.keepStills = options.keepStills;
     run.writerThreads = WriterThreads();
     run.timings.afterPreview = 0;  // no preview pass runs here

@@ -52,8 +52,9 @@ struct ConversionTimings {
     int32_t blinkTurns = 32;   // monitor turns between two checks
 };
 
+// The quality of each encoding is the user interface's CompressionLevel and
+// its size the application's resizeChoice, both read when it starts.
 struct ConversionOptions {
-    int32_t quality = 0;       // 0 = the encoder's defaults, 1..21
     bool keepStills = false;   // after a fully written run, leave the stills in the temporary folder
     int writerThreads = 0;     // threads that encode the stills beside the transform
     bool shutdownAtEnd = true;  // run Shutdown and close the main window

@@ -1,6 +1,8 @@
 // The headless converter as a user runs it: exit status, one-line errors,
 // and no temporary files left behind, for good and bad input alike.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -181,6 +183,17 @@ TEST_F(ConvertCliTest, EveryFailureHasItsMessageAndExitStatus) {
               std::string::npos)
         << o.output;
     EXPECT_FALSE(TemporaryFilesLeft());
+}
+
+TEST_F(ConvertCliTest, OneConversionPerTemporaryFolder) {
+    const int lock = ::open((dir_ / "temp" / ".tessaly-convert.lock").c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    Outcome o = Convert(Quote(clip_) + " " + Quote(Out("o.mp4")));
+    ::close(lock);
+    EXPECT_EQ(o.status, 1) << o.output;
+    EXPECT_NE(o.output.find("is in use by another conversion"), std::string::npos) << o.output;
+    EXPECT_FALSE(fs::exists(Out("o.mp4")));
 }
 
 TEST_F(ConvertCliTest, HelpAndVersion) {

@@ -3,7 +3,7 @@
 #   ./tessaly.sh test              install what is missing, build, run every test
 #   ./tessaly.sh run [IN OUT...]   build and convert a fisheye movie (a demo without arguments)
 #   ./tessaly.sh sanitize          the tests again under AddressSanitizer + UBSan
-#   ./tessaly.sh tsan              the threading tests under ThreadSanitizer
+#   ./tessaly.sh tsan              the tests again under ThreadSanitizer
 #   ./tessaly.sh fuzz [SECONDS]    build the fuzz targets with clang and run each briefly
 #   ./tessaly.sh bench             the comparison benchmarks against ffmpeg and cjpeg
 #   ./tessaly.sh deps              only install the Debian packages
@@ -74,9 +74,9 @@ case "$cmd" in
     install_deps
     log "build (ThreadSanitizer)"
     configure_build "$ROOT/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DTESSALY_TSAN=ON -DTESSALY_BENCH=OFF
-    log "threading tests under ThreadSanitizer"
+    log "tests under ThreadSanitizer"
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-      run_ctest "$ROOT/build-tsan" -R "${TESSALY_TSAN_TESTS:-Thread|Concurren|Parallel|Shutdown|Stream}" ;;
+      run_ctest "$ROOT/build-tsan" -R "${TESSALY_TSAN_TESTS:-.}" ;;
   fuzz)
     install_deps
     seconds="${1:-20}"

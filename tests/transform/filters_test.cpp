@@ -161,7 +161,10 @@ TEST(NoisePass, ASingleBrightPixelInPlace) {
     // order. Pixels computed before it that sum it: (4,3) as above-right,
     // (5,3) as above (with its replaced left 31), (6,3) as above-left (with
     // its replaced left 35); then (3,4) via its below-right, (4,4) via its
-    // right. The pixel itself sums its replaced left, below and below-right.
+    // right. The pixel itself sums its replaced left, below and below-right:
+    // (255 + 40 + 35 + 36) / 8 = 45. Taking those three as 255 / 8 = 31 each
+    // would give 43, but in place each of them also sums a neighbour that was
+    // replaced before it.
     const int w = 12, h = 9;
     std::vector<uint8_t> b = Bytes(w, h, [](size_t i) { return (i / 4 == 4 * 12 + 5) ? 255 : 0; });
     NoisePass(b.data(), w, h);

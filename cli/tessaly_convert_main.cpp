@@ -169,10 +169,20 @@ int Run(int argc, char** argv) {
     ConversionOptions run;
     run.keepStills = options.keepStills;
     run.writerThreads = WriterThreads();
-    run.timings.afterPreview = 0;  // no preview pass runs here
+    // Without a window there is no preview pass to wait for and no window
+    // that must see a flag change: the settling waits shrink to what the
+    // threads need.
+    run.timings.afterPreview = 0;
+    run.timings.afterPause = 10;
+    run.timings.afterRewind = 0;
+    run.timings.cleanupTurn = 0;
     StreamTimings timings;
     timings.stopOlderStream = 0;  // no older stream to end
     timings.settleOlderStream = 0;
+    timings.afterStream = 0;
+    timings.connect = 0;
+    timings.beforeLoop = 0;
+    timings.afterStop = 0;
     const MovieConversion conversion = ConvertMovieFile(
         app, ui, pipeline, options.input, options.outputs.front(), run, timings,
         [&ui](const MediaInfo& info) { ui.SetTotalFrames(info.frameCount); });

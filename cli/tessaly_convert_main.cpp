@@ -66,7 +66,7 @@ std::string ParentFolder(const std::string& path) {
 
 // Checks an output before any frame is converted, so that a typing error
 // costs no conversion time.
-std::string CheckOutput(const std::string& output) {
+std::string CheckOutput(const std::string& output, const std::string& input) {
     const std::string ext = OutputExtension(output);
     EncoderJob probe;
     probe.outputPath = output;
@@ -78,6 +78,7 @@ std::string CheckOutput(const std::string& output) {
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) return "cannot write " + output + ": no folder " + folder;
     if (!FolderWritable(folder)) return "cannot write " + output + ": folder " + folder + " is not writable";
+    if (fs::equivalent(output, input, ec)) return "the output movie " + output + " is the input movie";
     return {};
 }
 
@@ -113,7 +114,7 @@ int Run(int argc, char** argv) {
         }
     }
     for (const std::string& output : options.outputs) {
-        std::string problem = CheckOutput(output);
+        std::string problem = CheckOutput(output, options.input);
         if (!problem.empty()) return Fail(kExitUsage, problem);
     }
 

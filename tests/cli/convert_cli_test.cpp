@@ -152,6 +152,8 @@ TEST_F(ConvertCliTest, EveryFailureHasItsMessageAndExitStatus) {
          "unsupported extension '.mkv'"},
         {"missing output folder", Quote(clip_) + " " + Quote(Out("none/o.mp4")), "", 2,
          "no folder"},
+        {"output is the input", Quote(clip_) + " " + Quote(suiteDir_.string() + "/./clip.mp4"), "", 2,
+         "is the input movie"},
         {"empty cut", "--cut 0,0,0,0 " + Quote(clip_) + " " + Quote(Out("o.mp4")), "", 1, "crop"},
         // Files may not grow beyond 20 KB: the first still cannot be written,
         // as on a full disk.

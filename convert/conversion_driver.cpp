@@ -261,7 +261,7 @@ ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& 
                           : ui.AskOkCancel("Error", "The movie was not saved: " + exported.error +
                                                         "\n" + again,
                                            MessageIcon::Error);
-            if (!ok) break;
+            if (!ok || app.stopRequested.load() == 1) break;
             std::string next = TrimBlanks(ui.OutputOptionsDialog(path));
             if (next.empty()) break;
             path = next;

@@ -187,6 +187,25 @@ TEST_F(ConvertCliTest, EveryFailureHasItsMessageAndExitStatus) {
     EXPECT_FALSE(TemporaryFilesLeft());
 }
 
+TEST_F(ConvertCliTest, InterruptCleansUp) {
+    const std::string longer = Out("longer.mp4");
+    const std::string tool = std::string(TESSALY_SOURCE_DIR) + "/tools/make-fisheye-clip";
+    ASSERT_EQ(std::system((tool + " " + Quote(longer) +
+                           " --size 640x480 --fps 30 --duration 4 --audio >/dev/null 2>&1").c_str()),
+              0);
+    // SIGINT once the first stills are there, as Ctrl+C would.
+    const std::string temp = (dir_ / "temp").string();
+    Outcome o = RunShell("(" + Quote(program_.string()) + " --temp " + Quote(temp) + " " +
+                         Quote(longer) + " " + Quote(Out("i.mp4")) + " " + Quote(Out("j.mp4")) +
+                         " & pid=$!; for i in $(seq 400); do ls " + Quote(temp) +
+                         " | grep -q mono && break; sleep 0.01; done; kill -INT $pid; wait $pid)");
+    EXPECT_FALSE(o.signalled) << o.output;
+    EXPECT_EQ(o.status, 1) << o.output;
+    EXPECT_NE(o.output.find("tessaly-convert: stopped"), std::string::npos) << o.output;
+    EXPECT_FALSE(fs::exists(Out("j.mp4")));
+    EXPECT_FALSE(TemporaryFilesLeft());
+}
+
 TEST_F(ConvertCliTest, OneConversionPerTemporaryFolder) {
     const int lock = ::open((dir_ / "temp" / ".tessaly-convert.lock").c_str(), O_RDWR | O_CREAT, 0644);
     ASSERT_GE(lock, 0);

@@ -110,7 +110,9 @@ void FrameCallback::BufferCB(double /*sampleTime*/, const uint8_t* data, int32_t
     if (length <= 0 || data == nullptr) return;
     if (app_.stopRequested.load() == 1 || failed_.load() != 0) return;
 
-    // Load, input filters, crop, projection and sharpen.
+    // Load, input filters, crop, projection and sharpen. The process keeps
+    // its priority: real-time priority needs privileges and can starve the
+    // machine, and the writer threads take the still encoding off this one.
     const FrameBuffer* out = convert_(data, length);
     if (out == nullptr || out->Empty()) {
         ++refusedFrames;

@@ -155,9 +155,15 @@ EncoderCommand BuildEncoderCommand(const EncoderJob& job) {
         size = {" -s " + wh + " ", {"-s", wh}};
     }
 
-    std::string clock = FormatDuration(job.durationSeconds);
-    Element duration{" -t " + clock + size.text, {"-t", clock}};
-    duration.args.insert(duration.args.end(), size.args.begin(), size.args.end());
+    // The limit is whole seconds. A movie shorter than one second would get
+    // "-t 00:00:00", an empty output, so it gets one second; without a known
+    // duration there is no limit at all.
+    Element duration = size;
+    if (job.durationSeconds > 0) {
+        std::string clock = FormatDuration(job.durationSeconds < 1 ? 1 : job.durationSeconds);
+        duration = {" -t " + clock + size.text, {"-t", clock}};
+        duration.args.insert(duration.args.end(), size.args.begin(), size.args.end());
+    }
 
     Element audio;
     if (job.hasAudio) {

@@ -127,6 +127,16 @@ TEST(EncoderCommand, DurationTruncatesToWholeSeconds) {
     EXPECT_NE(BuildEncoderCommand(job).text.find(" -t 00:00:59 "), std::string::npos);
     job.durationSeconds = 60;
     EXPECT_NE(BuildEncoderCommand(job).text.find(" -t 00:01:00 "), std::string::npos);
+    // Shorter than a second: one second, not an empty movie.
+    job.durationSeconds = 0.4;
+    EXPECT_NE(BuildEncoderCommand(job).text.find(" -t 00:00:01 "), std::string::npos);
+    // Unknown: no limit, the size still in place.
+    job.durationSeconds = 0;
+    job.resizeIndex = 5;
+    job.outW = job.outH = 1104;
+    EncoderCommand c = BuildEncoderCommand(job);
+    EXPECT_EQ(c.text.find(" -t "), std::string::npos);
+    EXPECT_NE(c.text.find("mp3 -pix_fmt yuv420p  -s 544x544  -crf 22"), std::string::npos) << c.text;
 }
 
 TEST(EncoderCommand, AudioAndStillPattern) {

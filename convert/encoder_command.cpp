@@ -12,13 +12,6 @@ namespace {
 // Longest path the file system takes; a longer output path cannot be written.
 constexpr size_t kMaxPathLength = 4096;
 
-std::string TrimBlanks(const std::string& text) {
-    size_t begin = text.find_first_not_of(' ');
-    if (begin == std::string::npos) return {};
-    size_t end = text.find_last_not_of(' ');
-    return text.substr(begin, end - begin + 1);
-}
-
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 // One piece of the command: its text exactly as the log shows it and the
@@ -118,7 +111,7 @@ std::string TempWavPath(const std::string& tempFolder) { return tempFolder + "/t
 
 bool HasUsableWav(const std::string& tempFolder) {
     std::error_code ec;
-    std::string wav = TrimBlanks(TempWavPath(tempFolder));
+    std::string wav = TrimBlanksAndNuls(TempWavPath(tempFolder));
     if (!std::filesystem::is_regular_file(wav, ec)) return false;
     auto size = std::filesystem::file_size(wav, ec);
     return !ec && size > 0;
@@ -133,7 +126,7 @@ EncoderCommand BuildEncoderCommand(const EncoderJob& job) {
     EncoderCommand command;
     // The target is written without surrounding blanks, so its extension is
     // read the same way.
-    command.videoExt = OutputExtension(TrimBlanks(job.outputPath));
+    command.videoExt = OutputExtension(TrimBlanksAndNuls(job.outputPath));
     const ContainerRow* row = FindRow(command.videoExt);
     if (row == nullptr) return command;
     command.known = true;
@@ -167,14 +160,14 @@ EncoderCommand BuildEncoderCommand(const EncoderJob& job) {
 
     Element audio;
     if (job.hasAudio) {
-        std::string wav = TrimBlanks(TempWavPath(job.tempFolder));
+        std::string wav = TrimBlanksAndNuls(TempWavPath(job.tempFolder));
         audio = {"-i " + Quoted(wav) + " -ac 2 " + " -ar 44100 ",
                  {"-i", wav, "-ac", "2", "-ar", "44100"}};
     } else {
         audio = Literal(" ");
     }
 
-    std::string pattern = TrimBlanks(StillPattern(job.tempFolder, job.tempFormat));
+    std::string pattern = TrimBlanksAndNuls(StillPattern(job.tempFolder, job.tempFormat));
     Element stills{"-i " + Quoted(pattern), {"-i", pattern}};
 
     Element codec = Literal(row->codec);
@@ -186,7 +179,7 @@ EncoderCommand BuildEncoderCommand(const EncoderJob& job) {
                           std::to_string(job.quality + row->levelOffset) + row->levelSuffix);
     }
 
-    std::string output = TrimBlanks(job.outputPath);
+    std::string output = TrimBlanksAndNuls(job.outputPath);
     Element target{" -y " + Quoted(output), {"-y", output}};
 
     // exe + " " + rate + still input + " " + audio + codec + duration +

@@ -148,18 +148,37 @@ void ResampleSpan(const RowWork& w, const float* uv, int count, uint8_t* dst) {
                         count - done, dst + 4 * static_cast<ptrdiff_t>(done));
 }
 
+// Projection rows y0 .. y1 (a few at most), taken in tiles of 128 columns so
+// that the source pixels one tile reads stay in the nearest cache.
+void ProjectRows(const RowWork& w, int y0, int y1) {
+    const ResampleJob& job = *w.job;
+    constexpr int kTileWidth = 128;  // a multiple of every vector loop's width
+    if (w.filling) {
+        for (int y = y0; y < y1; ++y) {
+            SourceOffsetRow(*w.geom, w.lonTerms, y, w.pairs + 2 * static_cast<ptrdiff_t>(y) * job.dstW);
+        }
+    }
+    for (int x0 = 0; x0 < job.dstW; x0 += kTileWidth) {
+        const int n = std::min(kTileWidth, job.dstW - x0);
+        for (int y = y0; y < y1; ++y) {
+            const ptrdiff_t first = static_cast<ptrdiff_t>(y) * job.dstW + x0;
+            ResampleSpan(w, w.pairs + 2 * first, n, job.dst + y * job.dstStride + 4 * static_cast<ptrdiff_t>(x0));
+        }
+    }
+}
+
+constexpr int kBandRows = 8;
+
 void ResampleRows(const RowWork& w, int y0, int y1) {
     const ResampleJob& job = *w.job;
+    if (job.mode == ResampleMode::kProjection) {
+        for (int y = y0; y < y1; y += kBandRows) ProjectRows(w, y, std::min(y1, y + kBandRows));
+        return;
+    }
     constexpr int kChunk = 256;
     float stretch[2 * kChunk];
     for (int y = y0; y < y1; ++y) {
         uint8_t* dstRow = job.dst + y * job.dstStride;
-        if (job.mode == ResampleMode::kProjection) {
-            float* uv = w.pairs + 2 * static_cast<ptrdiff_t>(y) * job.dstW;
-            if (w.filling) SourceOffsetRow(*w.geom, w.lonTerms, y, uv);
-            ResampleSpan(w, uv, job.dstW, dstRow);
-            continue;
-        }
         const float v = static_cast<float>(y) - w.cyD;
         for (int x0 = 0; x0 < job.dstW; x0 += kChunk) {
             const int n = std::min(kChunk, job.dstW - x0);
@@ -175,7 +194,6 @@ void ResampleRows(const RowWork& w, int y0, int y1) {
 
 void ResampleBand(void* context, int, int) {
     RowWork& w = *static_cast<RowWork*>(context);
-    constexpr int kBandRows = 8;
     const int h = w.job->dstH;
     for (int y0 = w.nextRow.fetch_add(kBandRows); y0 < h; y0 = w.nextRow.fetch_add(kBandRows)) {
         ResampleRows(w, y0, std::min(h, y0 + kBandRows));

@@ -22,12 +22,17 @@ void PutLe32(uint8_t* p, uint32_t v) {
     PutLe16(p + 2, v >> 16);
 }
 
-bool HasExtension(const std::filesystem::path& file, const char* extension) {
-    const std::string ext = file.extension().string();
-    if (ext.size() != std::char_traits<char>::length(extension)) return false;
-    for (size_t i = 0; i < ext.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(ext[i])) != extension[i]) return false;
-    }
+// Only the files a conversion writes: the numbered stills ("mono" and six or
+// more digits) and the extracted sound "temp.wav". The temporary folder is the
+// user's choice, so pictures or sounds of their own there must survive.
+bool IsTemporaryFileName(const std::string& name, const char* extension) {
+    const std::string ext = extension;
+    if (ext == ".wav") return name == "temp.wav";
+    if (name.size() < 4 + 6 + ext.size() || name.compare(0, 4, "mono") != 0 ||
+        name.compare(name.size() - ext.size(), ext.size(), ext) != 0)
+        return false;
+    for (size_t i = 4; i < name.size() - ext.size(); ++i)
+        if (name[i] < '0' || name[i] > '9') return false;
     return true;
 }
 
@@ -144,7 +149,8 @@ void StillWriter::DeleteTemporaryFiles() {
         for (; it != fs::directory_iterator(); it.increment(ec)) {
             if (ec) break;
             std::error_code typeError;
-            if (it->is_regular_file(typeError) && HasExtension(it->path(), extension)) {
+            if (it->is_regular_file(typeError) &&
+                IsTemporaryFileName(it->path().filename().string(), extension)) {
                 doomed.push_back(it->path());
             }
         }

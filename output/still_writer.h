@@ -55,8 +55,9 @@ public:
     StillResult WriteStillBmp(int32_t frameNumber, const uint8_t* bgrx, int32_t width, int32_t height);
     StillResult WriteStillJpeg(int32_t frameNumber, const uint8_t* bgrx, int32_t width, int32_t height);
 
-    // Deletes every "*.jpg", then "*.bmp", then "*.wav" file of the folder;
-    // a missing folder or a file that cannot be deleted is passed over.
+    // Deletes the stills ("mono" + digits, ".jpg" then ".bmp") and then
+    // "temp.wav" from the folder, and nothing else; a missing folder or a
+    // file that cannot be deleted is passed over.
     void DeleteTemporaryFiles();
 
     // Stills of a format written successfully so far.

@@ -181,7 +181,9 @@ TEST(StillFailures, AreLoggedWithTheFileNameAndReported) {
 
 TEST(StillCleanup, DeletesStillsAndSoundOnly) {
     TempFolder dir;
-    for (const char* name : {"mono000000.jpg", "mono000001.bmp", "temp.wav", "UPPER.JPG", "keep.txt", "keep.jpeg"}) {
+    for (const char* name : {"mono000000.jpg", "mono000001.bmp", "mono1234567.jpg", "temp.wav",
+                             "UPPER.JPG", "keep.txt", "keep.jpeg", "holiday.jpg", "monoxyz123.bmp",
+                             "mono12.jpg", "song.wav"}) {
         outtest::Run("touch " + outtest::Quote(dir / name));
     }
     fs::create_directory(dir / "folder.jpg");
@@ -190,7 +192,8 @@ TEST(StillCleanup, DeletesStillsAndSoundOnly) {
     std::vector<std::string> left;
     for (const auto& e : fs::directory_iterator(dir.str())) left.push_back(e.path().filename().string());
     std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{"folder.jpg", "keep.jpeg", "keep.txt"}));
+    EXPECT_EQ(left, (std::vector<std::string>{"UPPER.JPG", "folder.jpg", "holiday.jpg", "keep.jpeg",
+                                              "keep.txt", "mono12.jpg", "monoxyz123.bmp", "song.wav"}));
 
     StillWriter missing(dir / "no-such-folder");
     missing.DeleteTemporaryFiles();  // nothing to do, no failure

@@ -78,17 +78,25 @@ TEST(RunConversion, StalledStreamGoesOnToTheExport) {
         return call <= 1 ? convert(data, size) : nullptr;
     };
     // The driver removes the frame callback before it exports, which waits
-    // for the hanging frame: release it at the 14th check, the one that
-    // ends the loop (the first check sees frame 1, 13 more see nothing new).
+    // for the hanging frame: release it at the check that ends the loop. The
+    // first check that sees frame 1 resets the stall count; 13 more that see
+    // nothing new end it. A check that still sees no frame at all (a slow
+    // start, as under ThreadSanitizer) waits until the first frame is done,
+    // so the stall rule cannot fire before any frame arrived.
     struct StallWatch : RecordingUserInterface {
         std::atomic<bool>& release;
+        std::atomic<int>& calls;
         int checks = 0;
-        explicit StallWatch(std::atomic<bool>& r) : release(r) {}
+        StallWatch(std::atomic<bool>& r, std::atomic<int>& c) : release(r), calls(c) {}
         void SetCurrentFrame(int32_t n) override {
-            if (++checks >= 14) release = true;
+            if (n == 0) {
+                while (calls.load() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            } else if (++checks >= 14) {
+                release = true;
+            }
             RecordingUserInterface::SetCurrentFrame(n);
         }
-    } watchUi(release);
+    } watchUi(release, calls);
 
     ConversionOptions options;
     options.timings = ConversionTimings{1, 0, 0, 0, 1, 0, 12, 0};
@@ -101,7 +109,7 @@ TEST(RunConversion, StalledStreamGoesOnToTheExport) {
     EXPECT_EQ(result.frames, 2);  // the first, and the one that hung
     ASSERT_EQ(result.exports.size(), 1u);
     EXPECT_TRUE(result.exports[0].written) << result.exports[0].error;
-    // 13 checks saw no new frame before the loop ended.
+    // 13 checks after the first frame saw nothing new before the loop ended.
     EXPECT_GE(watchUi.checks, 14);
     fs::remove_all(dir);
 }

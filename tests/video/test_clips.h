@@ -2,7 +2,9 @@
 // ffmpeg (or tools/make-fisheye-clip) and shared by every test process.
 #pragma once
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 namespace tessaly::testing {
 
@@ -27,5 +29,16 @@ std::string TempFolder(const std::string& tag);
 std::string ProbeVideoEntry(const std::string& path, const std::string& entry);
 // ffprobe's count of decodable video frames.
 long CountedFrames(const std::string& path);
+
+// Polls `pred` every 2 ms until it holds (true) or `limit` has passed (false).
+template <class Pred>
+bool WaitFor(Pred pred, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
 
 }  // namespace tessaly::testing

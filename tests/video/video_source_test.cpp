@@ -26,21 +26,12 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::CountedFrames;
 using testing::FfmpegClip;
+using testing::WaitFor;
 using testing::FisheyeClip;
 using testing::ProbeVideoEntry;
 using testing::TempFolder;
 
 constexpr const char* kMp4Options = "--size 192x144 --duration 1 --audio --vcodec libx264";
-
-template <class Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit = 20s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);

@@ -20,18 +20,9 @@ namespace {
 using namespace std::chrono_literals;
 using testing::CountedFrames;
 using testing::FfmpegClip;
+using testing::WaitFor;
 using testing::FisheyeClip;
 using testing::ProbeVideoEntry;
-
-template <class Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit = 20s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
 
 bool WaitForComplete(VideoStream& stream, std::chrono::milliseconds limit = 20s) {
     return WaitFor([&] {

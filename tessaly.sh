@@ -90,7 +90,7 @@ case "$cmd" in
       mkdir -p "$corpus"
       seeds="$ROOT/fuzz/seeds/$(basename "$target")"
       [[ -d "$seeds" ]] || seeds=""
-      "$target" -max_total_time="$seconds" -rss_limit_mb=4096 -timeout=30 "$corpus" ${seeds:+"$seeds"} 2>&1 | tail -n 3
+      "$target" -seed=1 -max_total_time="$seconds" -rss_limit_mb=4096 -timeout=30 "$corpus" ${seeds:+"$seeds"} 2>&1 | tail -n 3
     done ;;
   run)
     install_deps

@@ -130,10 +130,12 @@ std::string SerializeParameters(const AppSettings& in, const ScreenSize& screen)
     out += std::string(48, '-') + "\r\n";
     for (const FieldInfo& f : kWriteOrder) {
         std::string value;
-        if (f.field == Field::APATH) {
-            value = CutToBuffer(PathForFile(s.APATH));
-        } else if (f.field == Field::OPATH) {
-            value = CutToBuffer(PathForFile(s.OPATH));
+        if (f.field == Field::APATH || f.field == Field::OPATH) {
+            value = CutToBuffer(PathForFile(f.field == Field::APATH ? s.APATH : s.OPATH));
+            // Nothing between two tags ends reading, so an empty path would
+            // make the program's own file lose every later field. One blank
+            // reads back as the same empty path.
+            if (value.empty()) value = " ";
         } else {
             value = std::to_string(*IntField(s, f.field));
         }

@@ -56,7 +56,7 @@ TEST(ParameterFile, WritesTheTwentyNineLinesInOrder) {
         "<CONTRAST_CH>0</CONTRAST_CH>\r\n<CPU_CH>0</CPU_CH>\r\n<NOISE_CH>0</NOISE_CH>\r\n"
         "<ASPECT>0</ASPECT>\r\n<SHARPEN>0</SHARPEN>\r\n<RADIUS>0</RADIUS>\r\n"
         "<BRIGHTNESS>0</BRIGHTNESS>\r\n<CONTRAST>0</CONTRAST>\r\n<CPU>0</CPU>\r\n"
-        "<NOISE>0</NOISE>\r\n<APATH></APATH>\r\n<OPATH></OPATH>\r\n<DSSETUP>0</DSSETUP>\r\n"
+        "<NOISE>0</NOISE>\r\n<APATH> </APATH>\r\n<OPATH> </OPATH>\r\n<DSSETUP>0</DSSETUP>\r\n"
         "<BITRATE>0</BITRATE>\r\n<CODECMODE>0</CODECMODE>\r\n<AUTOSAVE>1</AUTOSAVE>\r\n"
         "<FPS>1</FPS>\r\n";
     EXPECT_EQ(text, expected);
@@ -72,6 +72,18 @@ TEST(ParameterFile, RoundTripKeepsEveryFieldAndPathsWithSlashesAndBlanks) {
     EXPECT_EQ(l.settings, saved);
     EXPECT_EQ(l.w, 1920);  // frame size untouched by a complete file
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+}
+
+TEST(ParameterFile, EmptyPathsDoNotCutTheFileShort) {
+    AppSettings s = DistinctSettings();
+    s.OPATH = "";
+    s.APATH = "  ";
+    Loaded l = Load(SerializeParameters(s, ScreenSize{}));
+    EXPECT_TRUE(l.result.complete);
+    EXPECT_EQ(l.settings.XL1, -3);
+    EXPECT_EQ(l.settings.FPS, 30);
+    EXPECT_EQ(l.settings.APATH, "");
+    EXPECT_EQ(l.settings.OPATH, "");
 }
 
 TEST(ParameterFile, ZeroAmountsComeBackCorrected) {

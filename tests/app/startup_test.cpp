@@ -113,11 +113,8 @@ TEST(StartUp, EmptyTempPathFallsBackToTheProgramFolder) {
     TempDir dir;
     AppSettings saved;
     saved.OPATH = "/out";
-    std::string text = SerializeParameters(saved, ScreenSize{});
-    // Blanks between the tags are a value, so the file is complete; the path
-    // is empty only once trimmed.
-    text.replace(text.find("<APATH></APATH>"), 15, "<APATH>   </APATH>");
-    WriteFile(dir.path() / "Tessaly.ini", text);
+    saved.APATH = "";
+    ASSERT_TRUE(SaveParameters(saved, ScreenSize{}, dir.dir() + "Tessaly.ini"));
     FisheyeApp app;
     StartUpCore(app, StartUpOptions{dir.dir(), nullptr, 0, ""});
     EXPECT_EQ(app.settings.APATH, dir.path().string());

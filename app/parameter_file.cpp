@@ -92,8 +92,14 @@ int32_t ClampToRange(int32_t v, int32_t limit) { return (v < 0 || v > limit) ? 0
 // (the root folder itself keeps its "/"), at most 260 bytes without cutting
 // a UTF-8 sequence in half.
 std::string PathForFile(std::string path) {
-    while (!path.empty() && (path.back() == ' ' || path.back() == '\0')) path.pop_back();
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    while (!path.empty()) {
+        const char c = path.back();
+        if (c == ' ' || c == '\0' || (c == '/' && path.size() > 1)) {
+            path.pop_back();
+        } else {
+            break;
+        }
+    }
     return path;
 }
 

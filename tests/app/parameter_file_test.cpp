@@ -194,6 +194,11 @@ TEST(ParameterFile, PathsAreTrimmedAndCut) {
     s.OPATH = std::string(300, 'x');
     const std::string text = SerializeParameters(s, ScreenSize{});
     EXPECT_NE(text.find("<APATH>/tmp/with trailing slash</APATH>"), std::string::npos);
+    s.APATH = std::string("/a/b \0\0/ /", 11);
+    EXPECT_NE(SerializeParameters(s, ScreenSize{}).find("<APATH>/a/b</APATH>"), std::string::npos);
+    s.APATH = "/";
+    EXPECT_NE(SerializeParameters(s, ScreenSize{}).find("<APATH>/</APATH>"), std::string::npos);
+    s.APATH = "/tmp/with trailing slash/";
     Loaded l = Load(text);
     EXPECT_EQ(l.settings.OPATH.size(), 260u);
 

@@ -16,10 +16,7 @@ EncoderJob WorkedExample() {
     job.tempFolder = "/App/TEMP";
     job.outputPath = "/d/out.flv";
     job.tempFormat = 2;
-    job.quality = 0;
-    job.resizeIndex = 0;
-    job.outW = 1104;
-    job.outH = 1104;
+    job.outW = job.outH = 1104;
     job.avgTimePerFrame = 400000;
     job.durationSeconds = 65.9;
     job.hasAudio = true;
@@ -34,7 +31,7 @@ TEST(EncoderCommand, WorkedExampleTextAndArguments) {
               "\"/App/PLUG-IN/ffmpeg_III\"  -r 25.00 -i \"/App/TEMP/mono%06d.jpg\" "
               "-i \"/App/TEMP/temp.wav\" -ac 2  -ar 44100  -vcodec libx264 -acodec mp3 "
               "-pix_fmt yuv420p  -t 00:01:05 -crf 22 -qscale 15 -f flv  -y \"/d/out.flv\"");
-    std::vector<std::string> expected = {
+    const std::vector<std::string> expected = {
         "/App/PLUG-IN/ffmpeg_III", "-r", "25.00", "-i", "/App/TEMP/mono%06d.jpg", "-i",
         "/App/TEMP/temp.wav", "-ac", "2", "-ar", "44100", "-vcodec", "libx264", "-acodec", "mp3",
         "-pix_fmt", "yuv420p", "-t", "00:01:05", "-crf", "22", "-qscale", "15", "-f", "flv",
@@ -42,115 +39,59 @@ TEST(EncoderCommand, WorkedExampleTextAndArguments) {
     EXPECT_EQ(c.argv, expected);
 }
 
-TEST(EncoderCommand, RateElement) {
-    EncoderJob job = WorkedExample();
-    job.avgTimePerFrame = 0;  // unknown time per frame: 30 fps
-    EXPECT_NE(BuildEncoderCommand(job).text.find("\"  -r 30 -i \""), std::string::npos);
-    job.avgTimePerFrame = 333667;  // 29.97002997 fps
-    EXPECT_NE(BuildEncoderCommand(job).text.find(" -r 29.97 -i"), std::string::npos);
-    job.avgTimePerFrame = 2000000;  // 5 fps keeps two integer digits
-    EncoderCommand c = BuildEncoderCommand(job);
-    EXPECT_NE(c.text.find(" -r 05.00 -i"), std::string::npos);
-    EXPECT_EQ(c.argv[2], "05.00");
-}
-
-TEST(EncoderCommand, ExtensionSelectsRowInLowerCase) {
-    EncoderJob job = WorkedExample();
-    job.outputPath = "/d/OUT.MP4";
-    EncoderCommand c = BuildEncoderCommand(job);
-    EXPECT_EQ(c.videoExt, ".mp4");
-    EXPECT_NE(c.text.find(" -r 30 -pix_fmt yuv420p  -t 00:01:05 -qscale 15 -f mp4  -y \"/d/OUT.MP4\""),
-              std::string::npos)
-        << c.text;
-    EXPECT_EQ(c.text.find("sameq"), std::string::npos);
-
-    EXPECT_EQ(OutputExtension("/a.b/c"), "");         // the dot belongs to a folder
-    EXPECT_EQ(OutputExtension("/x/movie"), "");
-    EXPECT_EQ(OutputExtension("/x/movie.tar.WebM"), ".webm");
-    EXPECT_EQ(OutputExtension("/x/" + std::string(5000, 'a') + ".mp4"), "");
+// The worked example with one thing changed, and a piece of the text it gives.
+TEST(EncoderCommand, VariantsOfTheWorkedExample) {
+    struct Case {
+        const char* what;
+        void (*change)(EncoderJob&);
+        const char* piece;
+    };
+    const Case cases[] = {
+        {"time per frame 0: 30 fps", [](EncoderJob& j) { j.avgTimePerFrame = 0; }, "\"  -r 30 -i \""},
+        {"5 fps", [](EncoderJob& j) { j.avgTimePerFrame = 2000000; }, " -r 05.00 -i"},
+        {"upper-case extension", [](EncoderJob& j) { j.outputPath = "/d/OUT.MP4"; },
+         " -r 30 -pix_fmt yuv420p  -t 00:01:05 -qscale 15 -f mp4  -y \"/d/OUT.MP4\""},
+        {"resize 90 %",
+         [](EncoderJob& j) { j.resizeIndex = 1, j.outW = 1920, j.outH = 960; },
+         " -t 00:01:05 -s 1712x848  -crf 22"},
+        {"q 21 avi", [](EncoderJob& j) { j.quality = 21, j.outputPath = "/d/a.avi"; },
+         " -vcodec libx264 -acodec pcm_s16le -pix_fmt yuv420p  -t 00:01:05 -crf 31 -f avi  -y"},
+        {"q 21 webm", [](EncoderJob& j) { j.quality = 21, j.outputPath = "/d/a.webm"; },
+         " -t 00:01:05 -qscale 21 -f webm  -y"},
+        {"q 1 mov", [](EncoderJob& j) { j.quality = 1, j.outputPath = "/d/a.mov"; }, " -crf 11 -f mov "},
+        {"q 1 ogv", [](EncoderJob& j) { j.quality = 1, j.outputPath = "/d/a.ogv"; }, " -qscale 1 -f ogg "},
+        {"59.9 s", [](EncoderJob& j) { j.durationSeconds = 59.9; }, " -t 00:00:59 "},
+        {"60 s", [](EncoderJob& j) { j.durationSeconds = 60; }, " -t 00:01:00 "},
+        {"under a second", [](EncoderJob& j) { j.durationSeconds = 0.4; }, " -t 00:00:01 "},
+        {"unknown duration, resized", [](EncoderJob& j) { j.durationSeconds = 0, j.resizeIndex = 5; },
+         "mp3 -pix_fmt yuv420p  -s 544x544  -crf 22"},
+        {"BMP stills, no sound", [](EncoderJob& j) { j.hasAudio = false, j.tempFormat = 1; },
+         " -i \"/App/TEMP/mono%06d.bmp\"   -vcodec"},
+    };
+    for (const Case& c : cases) {
+        EncoderJob job = WorkedExample();
+        c.change(job);
+        const std::string text = BuildEncoderCommand(job).text;
+        EXPECT_NE(text.find(c.piece), std::string::npos) << c.what << ": " << text;
+    }
+    EXPECT_EQ(BuildEncoderCommand(WorkedExample()).text.find(" -s "), std::string::npos);
+    // Single-precision factors: 1712 not 1728, 53.99999 sixteens, 1328 not 1344.
+    EXPECT_EQ(ResizedDimension(1920, 1), 1712);
+    EXPECT_EQ(ResizedDimension(960, 1), 848);
+    EXPECT_EQ(ResizedDimension(1920, 3), 1328);
 }
 
 TEST(EncoderCommand, UnknownExtensionBuildsNothing) {
-    for (const char* path : {"/d/out.mpg", "/d/out", "/d/out.mp44", ""}) {
+    for (const char* path : {"/d/out.mpg", "/d/out", "/d/out.mp44", "", "/a.b/c"}) {
         EncoderJob job = WorkedExample();
         job.outputPath = path;
         EncoderCommand c = BuildEncoderCommand(job);
         EXPECT_FALSE(c.known) << path;
-        EXPECT_TRUE(c.text.empty());
-        EXPECT_TRUE(c.argv.empty());
+        EXPECT_TRUE(c.text.empty() && c.argv.empty()) << path;
     }
-}
-
-TEST(EncoderCommand, ResizeUsesSinglePrecisionFactors) {
-    EXPECT_EQ(ResizedDimension(1920, 1), 1712);  // not 1728
-    EXPECT_EQ(ResizedDimension(960, 1), 848);    // 53.99999 sixteens
-    EXPECT_EQ(ResizedDimension(1920, 2), 1536);
-    EXPECT_EQ(ResizedDimension(1920, 3), 1328);  // not 1344
-    EXPECT_EQ(ResizedDimension(1920, 4), 1152);
-    EXPECT_EQ(ResizedDimension(1920, 5), 960);
-    EXPECT_EQ(ResizedDimension(1104, 0), 1104);
-
-    EncoderJob job = WorkedExample();
-    job.resizeIndex = 1;
-    job.outW = 1920;
-    job.outH = 960;
-    EncoderCommand c = BuildEncoderCommand(job);
-    // The size follows the duration, inside the duration element.
-    EXPECT_NE(c.text.find(" -t 00:01:05 -s 1712x848  -crf 22"), std::string::npos) << c.text;
-    job.resizeIndex = 0;
-    EXPECT_EQ(BuildEncoderCommand(job).text.find(" -s "), std::string::npos);
-}
-
-TEST(EncoderCommand, QualityLevels) {
-    EncoderJob job = WorkedExample();
-    job.quality = 21;
-    job.outputPath = "/d/a.avi";
-    EncoderCommand avi = BuildEncoderCommand(job);
-    EXPECT_NE(avi.text.find(" -vcodec libx264 -acodec pcm_s16le -pix_fmt yuv420p  -t 00:01:05 "
-                            "-crf 31 -f avi  -y"),
-              std::string::npos)
-        << avi.text;
-    job.outputPath = "/d/a.webm";
-    EncoderCommand webm = BuildEncoderCommand(job);
-    EXPECT_NE(webm.text.find(" -t 00:01:05 -qscale 21 -f webm  -y"), std::string::npos)
-        << webm.text;
-    job.quality = 1;
-    job.outputPath = "/d/a.mov";
-    EXPECT_NE(BuildEncoderCommand(job).text.find(" -crf 11 -f mov "), std::string::npos);
-    job.outputPath = "/d/a.ogv";
-    EXPECT_NE(BuildEncoderCommand(job).text.find(" -qscale 1 -f ogg "), std::string::npos);
-}
-
-TEST(EncoderCommand, DurationTruncatesToWholeSeconds) {
-    EncoderJob job = WorkedExample();
-    job.durationSeconds = 59.9;
-    EXPECT_NE(BuildEncoderCommand(job).text.find(" -t 00:00:59 "), std::string::npos);
-    job.durationSeconds = 60;
-    EXPECT_NE(BuildEncoderCommand(job).text.find(" -t 00:01:00 "), std::string::npos);
-    // Shorter than a second: one second, not an empty movie.
-    job.durationSeconds = 0.4;
-    EXPECT_NE(BuildEncoderCommand(job).text.find(" -t 00:00:01 "), std::string::npos);
-    // Unknown: no limit, the size still in place.
-    job.durationSeconds = 0;
-    job.resizeIndex = 5;
-    job.outW = job.outH = 1104;
-    EncoderCommand c = BuildEncoderCommand(job);
-    EXPECT_EQ(c.text.find(" -t "), std::string::npos);
-    EXPECT_NE(c.text.find("mp3 -pix_fmt yuv420p  -s 544x544  -crf 22"), std::string::npos) << c.text;
-}
-
-TEST(EncoderCommand, AudioAndStillPattern) {
-    EncoderJob job = WorkedExample();
-    job.hasAudio = false;
-    job.tempFormat = 1;
-    EncoderCommand c = BuildEncoderCommand(job);
-    EXPECT_NE(c.text.find(" -i \"/App/TEMP/mono%06d.bmp\"   -vcodec"), std::string::npos) << c.text;
-    EXPECT_EQ(c.text.find("temp.wav"), std::string::npos);
-    // Any format value but 1 means JPEG stills were written.
-    for (int32_t format : {0, 2, 3, -1}) {
-        EXPECT_EQ(StillPattern("/t", format), "/t/mono%06d.jpg") << format;
-    }
-    EXPECT_EQ(StillPattern("/t", 1), "/t/mono%06d.bmp");
+    EXPECT_EQ(OutputExtension("/x/movie.tar.WebM"), ".webm");
+    EXPECT_EQ(OutputExtension("/d/OUT.MP4"), ".mp4");
+    EXPECT_EQ(OutputExtension("/x/" + std::string(5000, 'a') + ".mp4"), "");
 }
 
 TEST(EncoderCommand, PathsWithBlanksAndQuotesStayOneArgument) {

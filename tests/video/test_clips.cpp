@@ -2,27 +2,19 @@
 
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <random>
+#include <fstream>
+#include <map>
+#include <iterator>
 #include <stdexcept>
 
 namespace tessaly::testing {
 
 namespace fs = std::filesystem;
 
-std::string Capture(const std::string& command) {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return out;
-    std::array<char, 4096> buf{};
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) out.append(buf.data(), n);
-    ::pclose(pipe);
-    return out;
-}
+namespace {
 
 std::string ShellQuote(const std::string& text) {
     std::string q = "'";
@@ -30,21 +22,15 @@ std::string ShellQuote(const std::string& text) {
     return q + "'";
 }
 
-namespace {
-
-std::string ClipFolder() {
+// Made under a private name and renamed into place, so parallel tests never
+// see half a file.
+std::string MakeOnce(const std::string& name, const std::string& before, const std::string& after) {
     const fs::path dir = fs::path(TESSALY_BINARY_DIR) / "test-clips";
     fs::create_directories(dir);
-    return dir.string();
-}
-
-// Makes the clip under a private name and renames it into place, so tests
-// running in parallel never see half a file.
-std::string MakeOnce(const std::string& name, const std::string& commandForOutput) {
-    const std::string path = ClipFolder() + "/" + name;
+    const std::string path = (dir / name).string();
     if (fs::exists(path)) return path;
-    const std::string tmp = ClipFolder() + "/tmp-" + std::to_string(::getpid()) + "-" + name;
-    const std::string cmd = commandForOutput + " " + ShellQuote(tmp) + " >/dev/null 2>&1";
+    const std::string tmp = (dir / ("tmp-" + std::to_string(::getpid()) + "-" + name)).string();
+    const std::string cmd = before + " " + ShellQuote(tmp) + after + " >/dev/null 2>&1";
     if (std::system(cmd.c_str()) != 0 || !fs::exists(tmp))
         throw std::runtime_error("cannot make test clip: " + cmd);
     fs::rename(tmp, path);
@@ -53,36 +39,46 @@ std::string MakeOnce(const std::string& name, const std::string& commandForOutpu
 
 }  // namespace
 
-std::string FisheyeClip(const std::string& name, const std::string& options) {
-    const std::string tool = std::string(TESSALY_SOURCE_DIR) + "/tools/make-fisheye-clip";
-    // The tool takes the output first; options follow it.
-    const std::string path = ClipFolder() + "/" + name;
-    if (fs::exists(path)) return path;
-    const std::string tmp = ClipFolder() + "/tmp-" + std::to_string(::getpid()) + "-" + name;
-    const std::string cmd = ShellQuote(tool) + " " + ShellQuote(tmp) + " " + options + " >/dev/null 2>&1";
-    if (std::system(cmd.c_str()) != 0 || !fs::exists(tmp))
-        throw std::runtime_error("cannot make test clip: " + cmd);
-    fs::rename(tmp, path);
-    return path;
+std::string ReadFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(f)), {});
+}
+
+std::string FisheyeClip(const std::string& name) {
+    static const std::map<std::string, std::string> options = {
+        {"fish-h264.mp4", "--size 192x144 --duration 1 --audio --vcodec libx264"},
+        {"fish-mjpeg.avi", "--size 192x144 --duration 1 --vcodec mjpeg"},
+        {"fish-mpeg4.mov", "--size 192x144 --duration 1 --audio --vcodec mpeg4"},
+        {"fish-mpeg2.mpg", "--size 192x144 --duration 1 --vcodec mpeg2video"},
+        {"fish-h264.m2ts", "--size 192x144 --duration 1 --audio --vcodec libx264"},
+        {"fish-wmv2.asf", "--size 192x144 --duration 1 --vcodec wmv2"},
+        {"fish-ntsc.mp4", "--size 176x144 --fps 30000/1001 --duration 1 --vcodec libx264"},
+        {"fish-2s.mp4", "--size 160x120 --duration 2 --vcodec libx264"},
+    };
+    return MakeOnce(name, ShellQuote(std::string(TESSALY_SOURCE_DIR) + "/tools/make-fisheye-clip"),
+                    " " + options.at(name));
 }
 
 std::string FfmpegClip(const std::string& name, const std::string& arguments) {
-    return MakeOnce(name, "ffmpeg -hide_banner -loglevel error -y " + arguments);
+    return MakeOnce(name, "ffmpeg -hide_banner -loglevel error -y " + arguments, "");
 }
 
 std::string TempFolder(const std::string& tag) {
-    std::random_device rd;
-    const fs::path dir = fs::temp_directory_path() /
-                         ("tessaly-video-" + tag + "-" + std::to_string(::getpid()) + "-" +
-                          std::to_string(rd() % 1000000));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir.string();
+    std::string dir = (fs::temp_directory_path() / ("tessaly-video-" + tag + "-XXXXXX")).string();
+    if (::mkdtemp(dir.data()) == nullptr) throw std::runtime_error("cannot make " + dir);
+    return dir;
 }
 
 std::string ProbeVideoEntry(const std::string& path, const std::string& entry) {
-    std::string out = Capture("ffprobe -v error -select_streams v:0 -show_entries " + entry +
-                              " -of default=nw=1:nk=1 " + ShellQuote(path));
+    const std::string cmd = "ffprobe -v error -select_streams v:0 -show_entries " + entry +
+                            " -of default=nw=1:nk=1 " + ShellQuote(path);
+    std::string out;
+    if (FILE* pipe = ::popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+        ::pclose(pipe);
+    }
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
     return out;
 }

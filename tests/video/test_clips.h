@@ -1,36 +1,28 @@
-// Short movies for the video tests, made once per build tree by the system
-// ffmpeg (or tools/make-fisheye-clip) and shared by every test process.
+// Short clips made once per build tree by ffmpeg or tools/make-fisheye-clip.
 #pragma once
 
 #include <chrono>
 #include <string>
 #include <thread>
 
+#include "video/video_stream.h"
+
 namespace tessaly::testing {
 
-// Runs a shell command and returns its standard output ("" on failure).
-std::string Capture(const std::string& command);
-
-// Quotes a text for the shell.
-std::string ShellQuote(const std::string& text);
-
-// A fisheye clip made by tools/make-fisheye-clip with the given options,
-// cached under the build tree as `name`.
-std::string FisheyeClip(const std::string& name, const std::string& options);
-
-// A clip made by ffmpeg with the given arguments (between "-y" and the
-// output path), cached as `name`.
+std::string ReadFile(const std::string& path);
+// One of the clips made by tools/make-fisheye-clip (see test_clips.cpp):
+// fish-h264.mp4, fish-mjpeg.avi, fish-mpeg4.mov, fish-mpeg2.mpg,
+// fish-h264.m2ts, fish-wmv2.asf (1 s, 192x144, 25 fps; .mp4, .mov and .m2ts
+// with a 440 Hz tone), fish-ntsc.mp4 (29.97 fps), fish-2s.mp4.
+std::string FisheyeClip(const std::string& name);
+// A clip made by ffmpeg with `arguments` (before the output path), cached as `name`.
 std::string FfmpegClip(const std::string& name, const std::string& arguments);
-
-// A fresh empty folder for one test.
 std::string TempFolder(const std::string& tag);
-
 // ffprobe's value of one entry (e.g. "stream=width") of the first video stream.
 std::string ProbeVideoEntry(const std::string& path, const std::string& entry);
 // ffprobe's count of decodable video frames.
 long CountedFrames(const std::string& path);
 
-// Polls `pred` every 2 ms until it holds (true) or `limit` has passed (false).
 template <class Pred>
 bool WaitFor(Pred pred, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -39,6 +31,16 @@ bool WaitFor(Pred pred, std::chrono::milliseconds limit = std::chrono::seconds(2
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
+}
+
+// Waits for the end-of-stream event.
+inline bool WaitForComplete(VideoStream& stream) {
+    return WaitFor([&] {
+        int32_t code = 0;
+        while (stream.GetEvent(code))
+            if (code == kEventComplete) return true;
+        return false;
+    });
 }
 
 }  // namespace tessaly::testing

@@ -9,13 +9,9 @@ namespace tessaly {
 namespace {
 
 TEST(Rounding, HalvesGoToEven) {
-    EXPECT_EQ(RoundHalfEvenToInt(0.5), 0);
-    EXPECT_EQ(RoundHalfEvenToInt(1.5), 2);
-    EXPECT_EQ(RoundHalfEvenToInt(2.5), 2);
-    EXPECT_EQ(RoundHalfEvenToInt(-0.5), 0);
-    EXPECT_EQ(RoundHalfEvenToInt(-1.5), -2);
-    EXPECT_EQ(RoundHalfEvenToInt(-2.5), -2);
-    EXPECT_EQ(RoundHalfEvenToInt(2.5000001), 3);
+    const double halves[] = {0.5, 1.5, 2.5, -0.5, -1.5, -2.5, 2.5000001};
+    const int64_t rounded[] = {0, 2, 2, 0, -2, -2, 3};
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(RoundHalfEvenToInt(halves[i]), rounded[i]) << halves[i];
     EXPECT_EQ(RoundHalfEvenToInt32(1e300), INT32_MAX);
     EXPECT_EQ(RoundHalfEvenToInt32(-1e300), INT32_MIN);
     EXPECT_EQ(RoundHalfEvenToInt32(std::nan("")), 0);
@@ -32,28 +28,18 @@ TEST(FormatNumber, PlainDecimalUpTo15Digits) {
     EXPECT_EQ(FormatNumber(1001.0 / 30000.0), "0.0333666666666667");
 }
 
-TEST(FormatMask, FixedDigitMasks) {
-    EXPECT_EQ(FormatMask(25, "00.00"), "25.00");
-    EXPECT_EQ(FormatMask(7.5, "00.00"), "07.50");
-    EXPECT_EQ(FormatMask(29.97002997, "00.00"), "29.97");
-    EXPECT_EQ(FormatMask(120, "00.00"), "120.00");
-    EXPECT_EQ(FormatMask(0.125, "00.00"), "00.12");  // half to even
-    EXPECT_EQ(FormatMask(0.375, "00.00"), "00.38");
-    EXPECT_EQ(FormatMask(5, "00"), "05");
-    EXPECT_EQ(FormatMask(59, "00"), "59");
-    EXPECT_EQ(FormatMask(123, "00"), "123");
-    EXPECT_EQ(FormatMask(12.3456, "00.000"), "12.346");
-    EXPECT_EQ(FormatMask(42, "000000"), "000042");
-    EXPECT_EQ(FormatMask(1234567, "000000"), "1234567");
-}
-
-TEST(FormatMask, FreeSpaceMaskGroupsTheFraction) {
-    EXPECT_EQ(FormatMask(53.123456789, "####.###.###.###"), "53.123.456.789");
-    EXPECT_EQ(FormatMask(53.1, "####.###.###.###"), "53.1");
-    EXPECT_EQ(FormatMask(53.000456, "####.###.###.###"), "53.000.456");
-    EXPECT_EQ(FormatMask(80, "####.###.###.###"), "80");
-    EXPECT_EQ(FormatMask(0.5, "####.###.###.###"), "0.5");
-    EXPECT_EQ(FormatMask(12345.0000000004, "####.###.###.###"), "12345");
+TEST(FormatMask, DigitMasks) {
+    const struct { double value; const char* mask; const char* text; } cases[] = {
+        {25, "00.00", "25.00"}, {7.5, "00.00", "07.50"}, {29.97002997, "00.00", "29.97"},
+        {120, "00.00", "120.00"}, {0.125, "00.00", "00.12"}, {0.375, "00.00", "00.38"},
+        {5, "00", "05"}, {123, "00", "123"}, {12.3456, "00.000", "12.346"},
+        {42, "000000", "000042"}, {1234567, "000000", "1234567"},
+        // The free-space mask: '#' digits, separators between fraction digits.
+        {53.123456789, "####.###.###.###", "53.123.456.789"}, {53.1, "####.###.###.###", "53.1"},
+        {53.000456, "####.###.###.###", "53.000.456"}, {80, "####.###.###.###", "80"},
+        {0.5, "####.###.###.###", "0.5"}, {12345.0000000004, "####.###.###.###", "12345"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FormatMask(c.value, c.mask), c.text) << c.value;
 }
 
 TEST(FormatDurationAndClock, SplitIntoHoursMinutesSeconds) {
@@ -69,19 +55,12 @@ TEST(FormatDurationAndClock, SplitIntoHoursMinutesSeconds) {
 }
 
 TEST(ParseLeadingNumber, ReadsNumbersLikeTheFileFormatExpects) {
-    EXPECT_EQ(ParseLeadingNumber("-8"), -8);
-    EXPECT_EQ(ParseLeadingNumber("  -8"), -8);
-    EXPECT_EQ(ParseLeadingNumber("\t12"), 12);
-    EXPECT_EQ(ParseLeadingNumber("2.5"), 2.5);
-    EXPECT_EQ(ParseLeadingNumber("1e3"), 1000);
-    EXPECT_EQ(ParseLeadingNumber("12abc"), 12);
-    EXPECT_EQ(ParseLeadingNumber("abc"), 0);
-    EXPECT_EQ(ParseLeadingNumber(""), 0);
-    EXPECT_EQ(ParseLeadingNumber("-"), 0);
-    EXPECT_EQ(ParseLeadingNumber("0x10"), 0);
-    EXPECT_EQ(ParseLeadingNumber("inf"), 0);
-    EXPECT_EQ(ParseLeadingNumber("nan"), 0);
-    EXPECT_EQ(ParseLeadingNumber("1e999999"), 0);  // overflow is no number
+    const struct { const char* text; double value; } cases[] = {
+        {"-8", -8}, {"  -8", -8}, {"\t12", 12}, {"2.5", 2.5}, {"1e3", 1000}, {"12abc", 12},
+        {"abc", 0}, {"", 0}, {"-", 0}, {"0x10", 0}, {"inf", 0}, {"nan", 0},
+        {"1e999999", 0},  // overflow is no number
+    };
+    for (const auto& c : cases) EXPECT_EQ(ParseLeadingNumber(c.text), c.value) << c.text;
 }
 
 }  // namespace

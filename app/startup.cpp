@@ -5,6 +5,7 @@
 
 #include "app/format.h"
 #include "app/parameter_file.h"
+#include "app/still_names.h"
 
 namespace tessaly {
 namespace fs = std::filesystem;
@@ -16,11 +17,6 @@ std::string WithoutTrailingSlash(const std::string& dir) {
     return dir;
 }
 
-bool IsStaleStill(const std::string& name, const char* extension) {
-    const std::string ext = extension;
-    return name.size() >= 4 + ext.size() && name.compare(0, 4, "mono") == 0 &&
-           name.compare(name.size() - ext.size(), ext.size(), ext) == 0;
-}
 
 }  // namespace
 
@@ -34,7 +30,7 @@ int RemoveStaleStills(const std::string& folder) {
             if (ec) break;
             std::error_code typeEc;
             if (!it->is_regular_file(typeEc)) continue;
-            if (!IsStaleStill(it->path().filename().string(), ext)) continue;
+            if (!IsStillFileName(it->path().filename().string(), ext)) continue;
             std::error_code rmEc;
             if (fs::remove(it->path(), rmEc)) ++removed;
         }

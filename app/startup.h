@@ -21,8 +21,8 @@ struct StartUpOptions {
 // temporary folder. Leaves the window work to the caller.
 void StartUpCore(FisheyeApp& app, const StartUpOptions& options);
 
-// Deletes the stills ("mono*.bmp", then "mono*.jpg") an earlier run left in
-// `folder`; nothing else there is touched. Returns how many were removed.
+// Deletes the stills ("mono" + digits + ".bmp", then ".jpg") an earlier run
+// left in `folder`; nothing else there is touched. Returns how many were removed.
 int RemoveStaleStills(const std::string& folder);
 
 // Free space of the file system holding `folder`, as the log line shows it.

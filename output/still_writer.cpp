@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/still_names.h"
 #include "output/file_write.h"
 #include "output/jpeg_encoder.h"
 
@@ -22,18 +23,11 @@ void PutLe32(uint8_t* p, uint32_t v) {
     PutLe16(p + 2, v >> 16);
 }
 
-// Only the files a conversion writes: the numbered stills ("mono" and six or
-// more digits) and the extracted sound "temp.wav". The temporary folder is the
-// user's choice, so pictures or sounds of their own there must survive.
+// Only the files a conversion writes: the numbered stills and the extracted
+// sound "temp.wav".
 bool IsTemporaryFileName(const std::string& name, const char* extension) {
-    const std::string ext = extension;
-    if (ext == ".wav") return name == "temp.wav";
-    if (name.size() < 4 + 6 + ext.size() || name.compare(0, 4, "mono") != 0 ||
-        name.compare(name.size() - ext.size(), ext.size(), ext) != 0)
-        return false;
-    for (size_t i = 4; i < name.size() - ext.size(); ++i)
-        if (name[i] < '0' || name[i] > '9') return false;
-    return true;
+    if (std::string_view(extension) == ".wav") return name == "temp.wav";
+    return IsStillFileName(name, extension);
 }
 
 // Bytes of 32-bit pixel data, or 0 when the frame is unusable or its BMP

@@ -90,7 +90,7 @@ TEST(StartUp, ReadsParametersAndRemovesOnlyStaleStills) {
 
     for (const char* name : {"mono000001.bmp", "mono000002.jpg", "mono.jpg", "mono1234567.bmp",
                              "mono000001.png", "Mono000003.bmp", "notmono000001.bmp",
-                             "mono000001.bmp.keep", "temp.wav", "mono000009.txt"})
+                             "mono000001.bmp.keep", "temp.wav", "mono000009.txt", "monochrome.jpg"})
         WriteFile(temp.path() / name, "x");
     fs::create_directory(temp.path() / "mono_dir.bmp");
 
@@ -103,7 +103,7 @@ TEST(StartUp, ReadsParametersAndRemovesOnlyStaleStills) {
 
     std::set<std::string> left;
     for (auto& e : fs::directory_iterator(temp.path())) left.insert(e.path().filename().string());
-    EXPECT_EQ(left, (std::set<std::string>{"mono000001.png", "Mono000003.bmp",
+    EXPECT_EQ(left, (std::set<std::string>{"mono.jpg", "monochrome.jpg", "mono000001.png", "Mono000003.bmp",
                                            "notmono000001.bmp", "mono000001.bmp.keep",
                                            "temp.wav", "mono000009.txt", "mono_dir.bmp"}));
 }

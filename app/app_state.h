@@ -79,6 +79,10 @@ public:
     std::atomic<int32_t> stopRequested{0};
     std::atomic<int32_t> shutdownDone{0};
     std::atomic<int32_t> resizeChoice{0};     // resize choice of the output options
+    // 1: every written output in a container that can carry it is marked as
+    // 180-degree VR video ("Mark output as 180° VR video", --no-vr-metadata).
+    std::atomic<int32_t> markVrOutput{1};
+    std::atomic<int32_t> vrNoteLogged{0};     // the "cannot carry" note is in the log
 
     std::atomic<int32_t> frameWidth{400};
     std::atomic<int32_t> frameHeight{300};

@@ -177,6 +177,10 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
             o.keepStills = true;
             continue;
         }
+        if (arg == "--no-vr-metadata") {
+            o.vrMetadata = false;
+            continue;
+        }
         std::string name = arg;
         std::string value;
         size_t equals = arg.find('=');
@@ -254,6 +258,7 @@ void ApplyConvertOptions(const ConvertOptions& o, FisheyeApp& app) {
     if (o.tempFormat) app.tempFormat = *o.tempFormat;
     if (!o.tempDir.empty()) s.APATH = o.tempDir;
     app.resizeChoice = o.resize;
+    app.markVrOutput = o.vrMetadata ? 1 : 0;
 }
 
 std::string ConvertUsage() {
@@ -278,6 +283,11 @@ std::string ConvertUsage() {
            "  --resize 0..5          0 = natural size, 1..5 = 90% .. 50%\n"
            "  --temp DIR             folder for the temporary stills and sound\n"
            "  --keep-stills          keep the numbered stills in the temporary folder\n"
+           "  --no-vr-metadata       do not mark the outputs as 180-degree VR video; by\n"
+           "                         default .mp4 .m4v .mov .webm outputs are marked as\n"
+           "                         mono 180x180 equirectangular (Spherical Video V2,\n"
+           "                         Matroska Projection) so VR players show them as\n"
+           "                         180-degree video; .flv .avi .ogg .ogv cannot carry it\n"
            "  --help                 show this text\n"
            "  --version              show the version\n";
 }

@@ -32,6 +32,7 @@ struct ConvertOptions {
     int32_t resize = 0;                 // 0..5
     std::string tempDir;
     bool keepStills = false;
+    bool vrMetadata = true;  // mark outputs as 180-degree VR video
 
     bool help = false;
     bool version = false;

@@ -82,8 +82,15 @@ void TerminalUserInterface::EndLine() {
 }
 
 void TerminalUserInterface::ShowMessage(const std::string& caption, const std::string& text,
-                                        MessageIcon, bool) {
+                                        MessageIcon icon, bool) {
     std::lock_guard lock(mutex_);
+    if (icon == MessageIcon::Warning) {
+        // A warning does not end the run: it is shown at once and is not
+        // the run's error.
+        EndLine();
+        std::fprintf(stderr, "tessaly-convert: warning: %s\n", FlattenLines(text).c_str());
+        return;
+    }
     lastMessage_ = FlattenLines(text);
     if (lastMessage_.empty()) lastMessage_ = caption;
 }

@@ -10,6 +10,7 @@
 #include "app/format.h"
 #include "app/startup.h"
 #include "convert/frame_callback.h"
+#include "convert/vr_marking.h"
 #include "output/still_writer.h"
 #include "video/encoder_program.h"
 #include "video/media_probe.h"
@@ -250,6 +251,7 @@ ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& 
             log.WriteLogLine("ConvertRectExport Begin");
             const EncoderJob job = JobFor(app, ui, info, geometry, tempFormat, path);
             ExportResult exported = ShowExportProgress(app, ui, job);
+            MarkExportedMovie(app, ui, exported);
             log.WriteLogLine("ConvertRectExport End");
             result.exports.push_back(exported);
 

@@ -226,4 +226,39 @@ TEST_F(ConvertCliTest, HelpAndVersion) {
     EXPECT_EQ(version.output.rfind("tessaly-convert ", 0), 0u);
 }
 
+// Outputs that can carry it are marked as 180-degree VR video unless
+// --no-vr-metadata; the others are noted once in the log.
+TEST_F(ConvertCliTest, MarksOutputsAsVrVideo) {
+    auto sideData = [](const std::string& path) {
+        return RunShell("ffprobe -v error -select_streams v:0 -show_streams -of flat " +
+                        Quote(path) + " | grep side_data").output;
+    };
+    auto log = [this] {
+        std::ifstream in(dir_ / "prog" / "Tessaly_mono.log");
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    Outcome o = Convert(Quote(clip_) + " " + Quote(Out("vr.mov")) + " " + Quote(Out("a.avi")) +
+                        " " + Quote(Out("b.flv")));
+    ASSERT_EQ(o.status, 0) << o.output;
+    const std::string marked = sideData(Out("vr.mov"));
+    EXPECT_NE(marked.find("tiled equirectangular"), std::string::npos) << marked;
+    EXPECT_NE(marked.find("\"2D\""), std::string::npos) << marked;
+    EXPECT_EQ(sideData(Out("a.avi")), "");
+    const std::string text = log();
+    EXPECT_NE(text.find("VR metadata: " + Out("vr.mov") + " marked as 180x180"), std::string::npos)
+        << text;
+    const size_t note = text.find("cannot carry the 180-degree VR marking");
+    EXPECT_NE(note, std::string::npos) << text;
+    EXPECT_EQ(text.find("cannot carry", note + 1), std::string::npos) << text;
+
+    o = Convert("--no-vr-metadata " + Quote(clip_) + " " + Quote(Out("flat.webm")));
+    ASSERT_EQ(o.status, 0) << o.output;
+    EXPECT_EQ(sideData(Out("flat.webm")), "");
+    EXPECT_EQ(log().find("VR metadata"), std::string::npos);
+
+    Outcome help = RunShell(Quote(program_.string()) + " --help");
+    EXPECT_NE(help.output.find("--no-vr-metadata"), std::string::npos);
+    EXPECT_NE(help.output.find(".flv .avi .ogg .ogv cannot carry it"), std::string::npos);
+}
+
 }  // namespace

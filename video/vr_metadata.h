@@ -1,0 +1,59 @@
+// Marks a finished output movie as monoscopic 180° × 180° equirectangular
+// video, so that VR players and video sites show it as such: Spherical Video
+// V2 boxes (st3d, sv3d) in MP4 and QuickTime, the Projection element and
+// StereoMode in Matroska and WebM. The file is stream-copied by libavformat
+// into a temporary file beside it, which is checked and then renamed over the
+// movie; on any failure the movie stays exactly as the encoder wrote it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace tessaly {
+
+// The equirectangular picture covers the middle half of the full sphere's
+// longitude: a quarter (0.32 fixed point) is cut on the left and on the right,
+// nothing at the top and bottom.
+inline constexpr uint32_t kVr180BoundLeft = 0x40000000;
+inline constexpr uint32_t kVr180BoundRight = 0x40000000;
+inline constexpr uint32_t kVr180BoundTop = 0;
+inline constexpr uint32_t kVr180BoundBottom = 0;
+
+// The libavformat muxer that writes a container able to carry the marking,
+// chosen by the lower-case extension (".mp4", ".m4v", ".mov", ".webm",
+// ".mkv"); empty for every other container.
+std::string VrMuxerFor(const std::string& extension);
+
+enum class VrMarkStatus {
+    kMarked,       // the movie now carries the marking
+    kUnsupported,  // the container cannot carry it; the movie is untouched
+    kFailed,       // something went wrong; the movie is untouched
+};
+
+struct VrMarkResult {
+    VrMarkStatus status = VrMarkStatus::kFailed;
+    std::string reason;    // one line: why not marked (empty when marked)
+    double seconds = 0;    // time the remux took
+    int64_t packets = 0;   // packets copied
+};
+
+using VrLogFn = std::function<void(const std::string& line)>;
+
+// Marks the movie at `path` (see above). Writes one log line with the result
+// through `log` (may be empty).
+VrMarkResult MarkAs180Video(const std::string& path, const VrLogFn& log);
+
+// What a movie says about its projection, read with libavformat: the first
+// video stream's spherical and stereo side data.
+struct VrMarking {
+    bool opened = false;
+    bool spherical = false;
+    bool equirectangular = false;  // plain or tiled equirectangular
+    uint32_t boundLeft = 0, boundTop = 0, boundRight = 0, boundBottom = 0;
+    bool stereo = false;
+    bool mono = false;  // stereo type 2D
+};
+VrMarking ReadVrMarking(const std::string& path);
+
+}  // namespace tessaly

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/app_paths.h"
 #include "app/format.h"
 #include "app/parameter_file.h"
 #include "app/still_names.h"
@@ -56,19 +57,21 @@ void StartUpCore(FisheyeApp& app, const StartUpOptions& options) {
     app.tempFormat = ParseTempFormat(options.firstArgument);
     app.settings.FPS = 1;
 
+    const AppPaths paths = DecideAppPaths(programDir);
+    CreateAppFolders(paths);
     std::error_code ec;
-    fs::create_directory(programFolder + "/TEMP", ec);  // a failure shows later, not here
+    fs::create_directory(paths.tempDir, ec);  // a failure shows later, not here
 
-    app.logPath = programDir + "Tessaly_mono.log";
+    app.logPath = paths.logPath;
     app.log.SetPath(app.logPath);
     app.log.StartNew(options.now ? options.now : std::time(nullptr));
+    for (const std::string& line : AppPathsLogLines(paths)) app.log.WriteLogLine(line);
 
     const fs::path cwd = fs::current_path(ec);
     app.settings.OPATH = ec ? std::string() : cwd.string();
 
-    app.iniPath = options.iniPathOverride.empty() ? programDir + "Tessaly.ini"
-                                                  : options.iniPathOverride;
-    app.settings.APATH = programFolder + "/TEMP";
+    app.iniPath = options.iniPathOverride.empty() ? paths.iniPath : options.iniPathOverride;
+    app.settings.APATH = paths.tempDir;
 
     app.progress = ProgressTexts{};
     app.settings.ASPECT = 0;
@@ -94,7 +97,9 @@ void StartUpCore(FisheyeApp& app, const StartUpOptions& options) {
     if (fs::exists(app.iniPath, ec)) {
         LoadParameters(app);
         app.settings.APATH = TrimBlanksAndNuls(app.settings.APATH);
-        if (app.settings.APATH.empty()) app.settings.APATH = programFolder;
+        if (app.settings.APATH.empty()) {
+            app.settings.APATH = paths.beside ? programFolder : WithoutTrailingSlash(paths.cacheDir);
+        }
     }
 
     RemoveStaleStills(app.settings.APATH);

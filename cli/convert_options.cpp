@@ -269,7 +269,7 @@ std::string ConvertUsage() {
            "from the same frames. Settings not given come from the parameter file.\n"
            "\n"
            "Options:\n"
-           "  --params FILE          parameter file (default: Tessaly.ini beside the program)\n"
+           "  --params FILE          parameter file (default: Tessaly.ini, see Files below)\n"
            "  --cut XL1,YL1,XL2,YL2  cut rectangle in 600x600 preview units\n"
            "  --sharpen AMOUNT[,RADIUS]  sharpen 0..5, radius 0..3; --sharpen off disables\n"
            "  --brightness N         brightness 0..255\n"

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/app_paths.h"
 #include "app/app_state.h"
 #include "app/format.h"
 #include "app/startup.h"
@@ -29,6 +30,7 @@
 #include "output/still_writer.h"
 #include "transform/frame_pipeline.h"
 #include "video/encoder_program.h"
+#include "video/media_versions.h"
 #include "convert/movie_conversion.h"
 
 #ifndef TESSALY_VERSION
@@ -101,10 +103,12 @@ int Run(int argc, char** argv) {
         std::fputs("\nExit status: 0 every output movie written, 1 conversion or encoding failed,\n"
                    "2 bad option, 3 the input movie cannot be used.\n",
                    stdout);
+        std::fputs(("\n" + AppPathsHelp(DecideAppPaths(ProgramFolder(argv[0])))).c_str(), stdout);
         return 0;
     }
     if (options.version) {
-        std::printf("tessaly-convert %s\n", TESSALY_VERSION);
+        std::fputs(VersionReport("tessaly-convert " TESSALY_VERSION, ProgramFolder(argv[0])).c_str(),
+                   stdout);
         return 0;
     }
     if (!options.paramsFile.empty()) {

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "app/app_paths.h"
+
 extern char** environ;
 
 namespace tessaly {
@@ -51,11 +53,17 @@ int AddRedirect(posix_spawn_file_actions_t* actions, int fd, const std::string& 
 }  // namespace
 
 std::string FindEncoderProgram(const std::string& programDir) {
-    std::string plugIn = programDir;
-    if (!plugIn.empty() && plugIn.back() != '/') plugIn += '/';
-    plugIn += kEncoderRelativePath;
-    if (IsExecutableFile(plugIn)) return plugIn;
-    return FindOnPath("ffmpeg");
+    std::string dir = programDir;
+    if (!dir.empty() && dir.back() != '/') dir += '/';
+    // A portable folder's own encoder, then the link an installed program
+    // has, then the system's.
+    for (const std::string& candidate :
+         {dir + kEncoderRelativePath, dir + kInstalledDataRelative + kEncoderRelativePath}) {
+        if (IsExecutableFile(candidate)) return candidate;
+    }
+    std::string found = FindOnPath("ffmpeg");
+    if (found.empty() && IsExecutableFile("/usr/bin/ffmpeg")) found = "/usr/bin/ffmpeg";
+    return found;
 }
 
 int RunEncoderProgram(const std::vector<std::string>& args, const RunOptions& options) {

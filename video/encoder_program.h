@@ -18,7 +18,9 @@ struct CommandLine {
 inline constexpr const char* kEncoderRelativePath = "PLUG-IN/ffmpeg_III";
 
 // The encoder to run: programDir + "PLUG-IN/ffmpeg_III" when that is an
-// executable file, else "ffmpeg" found on PATH, else an empty text.
+// executable file, else the installed program's link in
+// programDir + "../lib/tessaly/PLUG-IN/ffmpeg_III", else "ffmpeg" found on
+// PATH or in /usr/bin, else an empty text.
 std::string FindEncoderProgram(const std::string& programDir);
 
 // Where the child's standard output and error go; empty means /dev/null.

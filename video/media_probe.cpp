@@ -6,16 +6,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/app_paths.h"
 #include "video/stream_text.h"
 
 namespace tessaly {
 
 namespace {
-
-std::string WithSlash(std::string dir) {
-    if (!dir.empty() && dir.back() != '/') dir += '/';
-    return dir;
-}
 
 bool IsRegularFile(const std::string& path) {
     struct stat st {};
@@ -28,7 +24,7 @@ void ProbeVideoFile(const std::string& programDir, const std::string& path, Prob
     const std::string video = TrimBlanks(path);
     if (video.empty() || !IsRegularFile(video)) return;
 
-    const std::string reportPath = WithSlash(programDir) + kProbeReportName;
+    const std::string reportPath = DecideAppPaths(programDir).reportDir + kProbeReportName;
     const std::string encoder = FindEncoderProgram(programDir);
     if (!encoder.empty()) {
         RunEncoderProgram({encoder, "-i", video}, RunOptions{{}, reportPath});

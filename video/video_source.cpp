@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "app/app_paths.h"
 #include "app/format.h"
 #include "video/stream_text.h"
 
@@ -141,7 +142,8 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
     }
     app_.frameWidth = info.frameWidth;
     app_.frameHeight = info.frameHeight;
-    WriteFisheyeParamFile(app_.programDir + kFisheyeParamFileName, info.avgTimePerFrame,
+    WriteFisheyeParamFile(DecideAppPaths(app_.programDir).reportDir + kFisheyeParamFileName,
+                          info.avgTimePerFrame,
                           info.durationSeconds);
 
     const double fps = FrameRateOf(info.avgTimePerFrame);

@@ -6,6 +6,7 @@
 #   ./tessaly.sh tsan              the tests again under ThreadSanitizer
 #   ./tessaly.sh fuzz [SECONDS]    build the fuzz targets with clang and run each briefly
 #   ./tessaly.sh bench             the comparison benchmarks against ffmpeg and cjpeg
+#   ./tessaly.sh package           the Debian package (build/package/tessaly_*.deb)
 #   ./tessaly.sh deps              only install the Debian packages
 set -euo pipefail
 
@@ -18,6 +19,7 @@ PACKAGES=(
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libjpeg-turbo-progs libjpeg62-turbo-dev
   clang libclang-rt-14-dev
+  desktop-file-utils appstream man-db groff-base dpkg-dev file
 )
 
 log() { printf '\033[1m== %s\033[0m\n' "$*" >&2; }
@@ -115,8 +117,19 @@ case "$cmd" in
       log "$(basename "$script")"
       "$script" "$ROOT/build"
     done ;;
+  package)
+    install_deps
+    log "build (release)"
+    configure_build "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    log "Debian package"
+    rm -f "$ROOT"/build/package/*.deb
+    (cd "$ROOT/build" && cpack -G DEB -B "$ROOT/build/package" >/dev/null)
+    deb=$(ls "$ROOT"/build/package/*.deb)
+    dpkg-deb -I "$deb"
+    dpkg-deb -c "$deb"
+    echo "$deb: $(stat -c %s "$deb") bytes" ;;
   -h|--help|help)
-    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//' ;;
+    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//' ;;
   *)
     echo "tessaly.sh: unknown command '$cmd' (try --help)" >&2; exit 2 ;;
 esac

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <string_view>
 
 #include "app/app_paths.h"
@@ -59,7 +60,9 @@ std::string FindEncoderProgram(const std::string& programDir) {
     // has, then the system's.
     for (const std::string& candidate :
          {dir + kEncoderRelativePath, dir + kInstalledDataRelative + kEncoderRelativePath}) {
-        if (IsExecutableFile(candidate)) return candidate;
+        if (IsExecutableFile(candidate)) {
+            return std::filesystem::path(candidate).lexically_normal().string();
+        }
     }
     std::string found = FindOnPath("ffmpeg");
     if (found.empty() && IsExecutableFile("/usr/bin/ffmpeg")) found = "/usr/bin/ffmpeg";

@@ -1,0 +1,35 @@
+# bash completion for tessaly-convert
+_tessaly_convert() {
+    local cur prev
+    cur=${COMP_WORDS[COMP_CWORD]}
+    prev=${COMP_WORDS[COMP_CWORD-1]}
+    case $prev in
+        --params)
+            COMPREPLY=($(compgen -f -- "$cur")); compopt -o filenames 2>/dev/null; return ;;
+        --temp)
+            COMPREPLY=($(compgen -d -- "$cur")); compopt -o filenames 2>/dev/null; return ;;
+        --stills)
+            COMPREPLY=($(compgen -W "jpg bmp" -- "$cur")); return ;;
+        --quality)
+            COMPREPLY=($(compgen -W "$(echo {0..21})" -- "$cur")); return ;;
+        --resize)
+            COMPREPLY=($(compgen -W "0 1 2 3 4 5" -- "$cur")); return ;;
+        --sharpen)
+            COMPREPLY=($(compgen -W "off 0 1 2 3 4 5" -- "$cur")); return ;;
+        --noise)
+            COMPREPLY=($(compgen -W "1 2 3 4 5" -- "$cur")); return ;;
+        --cut|--brightness|--contrast|--cpu)
+            return ;;
+    esac
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "--params --cut --sharpen --brightness --contrast --noise --cpu
+            --flip --aspect --stills --quality --resize --temp --keep-stills --no-vr-metadata
+            --help --version" -- "$cur"))
+        return
+    fi
+    # Movies: the input types the desktop program opens and the output containers.
+    COMPREPLY=($(compgen -f -X '!*.@(avi|asf|mpg|mpeg|mov|qt|m2ts|mts|m2t|tod|mp4|m4v|flv|ogg|ogv|webm|AVI|ASF|MPG|MPEG|MOV|QT|M2TS|MTS|M2T|TOD|MP4|M4V|FLV|OGG|OGV|WEBM)' -- "$cur"))
+    COMPREPLY+=($(compgen -d -- "$cur"))
+    compopt -o filenames 2>/dev/null
+}
+complete -F _tessaly_convert tessaly-convert

@@ -63,6 +63,11 @@ AppPaths DecideAppPaths(const std::string& programDir, const EnvFn& env) {
         p.reportDir = p.stateDir;
         p.tempDir = p.cacheDir + "TEMP";
     }
+    p.guidePdf = IsInstalledProgramFolder(p.programDir)
+                     ? fs::path(p.programDir + "../share/doc/tessaly/Tessaly.pdf")
+                           .lexically_normal()
+                           .string()
+                     : p.programDir + "Tessaly.pdf";
     p.iniPath = p.configDir + "Tessaly.ini";
     p.logPath = p.stateDir + "Tessaly_mono.log";
     return p;

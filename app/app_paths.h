@@ -25,6 +25,7 @@ struct AppPaths {
     std::string configDir;   // the folders themselves, trailing "/"
     std::string stateDir;
     std::string cacheDir;
+    std::string guidePdf;    // the user guide: beside the program, or the installed one
 };
 
 // Reads one environment variable; empty when unset.

@@ -34,6 +34,7 @@ TEST(AppPathsTest, PortableFolderKeepsEverythingBesideTheProgram) {
     EXPECT_EQ(p.logPath, dir.dir() + "Tessaly_mono.log");
     EXPECT_EQ(p.reportDir, dir.dir());
     EXPECT_EQ(p.tempDir, dir.dir() + "TEMP");
+    EXPECT_EQ(p.guidePdf, dir.dir() + "Tessaly.pdf");
     EXPECT_TRUE(AppPathsLogLines(p).empty());
 }
 
@@ -63,6 +64,7 @@ TEST(AppPathsTest, InstalledProgramUsesTheXdgFolders) {
         EXPECT_EQ(p.logPath, std::string(c.state) + "Tessaly_mono.log");
         EXPECT_EQ(p.reportDir, c.state);
         EXPECT_EQ(p.tempDir, std::string(c.cache) + "TEMP");
+        EXPECT_EQ(p.guidePdf, dir.path().string() + "/share/doc/tessaly/Tessaly.pdf");
     }
 }
 

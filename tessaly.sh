@@ -127,6 +127,12 @@ case "$cmd" in
     deb=$(ls "$ROOT"/build/package/*.deb)
     dpkg-deb -I "$deb"
     dpkg-deb -c "$deb"
+    # The packed program runs: unpacked into a scratch folder, it names its
+    # libraries and the encoder it found.
+    unpacked=$(mktemp -d)
+    dpkg-deb -x "$deb" "$unpacked"
+    "$unpacked/usr/bin/tessaly-convert" --version
+    rm -rf "$unpacked"
     echo "$deb: $(stat -c %s "$deb") bytes" ;;
   -h|--help|help)
     sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//' ;;

@@ -3,7 +3,8 @@
 # the desktop entry, the AppStream metainfo and the man pages pass their
 # validators, the completion script parses, and the installed tessaly-convert
 # converts a clip with its program folder read-only, keeping its files in the
-# XDG folders of a temporary HOME.
+# XDG folders of a temporary HOME; so does a portable copy in a folder its
+# user cannot write.
 #   install_test.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 src=${1:?source dir} build=${2:?build dir}
@@ -102,4 +103,21 @@ mkdir -p "$work/mytemp"
 run --no-vr-metadata "$work/clip.mp4" "$work/out/flat.avi" || fail "second run failed"
 grep -q "^$work/mytemp"$'\r'"$" "$log" || fail "the XDG parameter file was not read"
 [[ -s $work/out/flat.avi ]] || fail "no second output"
+# A portable folder the user cannot write (a real restriction: root runs it
+# as the user nobody) moves the files to the same XDG folders.
+portable="$work/portable"
+mkdir -p "$portable" "$work/home2" "$work/out2"
+cp "$build/cli/tessaly-convert" "$portable/"
+chmod 555 "$portable"
+as_user=()
+if [[ $(id -u) -eq 0 ]]; then
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  chown 65534:65534 "$work/home2" "$work/out2"
+  chmod 755 "$work"
+fi
+env -u XDG_CONFIG_HOME -u XDG_STATE_HOME -u XDG_CACHE_HOME HOME="$work/home2" "${as_user[@]}" \
+  "$portable/tessaly-convert" "$work/clip.mp4" "$work/out2/pano.webm" || fail "read-only portable run failed"
+[[ -s $work/out2/pano.webm ]] || fail "no output from the read-only portable folder"
+[[ -f $work/home2/.local/state/tessaly/Tessaly_mono.log ]] || fail "read-only portable folder: no XDG log"
+[[ $(ls -A "$portable") == tessaly-convert ]] || fail "files written into the read-only folder: $(ls -A "$portable")"
 echo "install test passed"

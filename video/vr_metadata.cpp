@@ -391,13 +391,21 @@ VrMarkResult MarkAs180Video(const std::string& path, const VrLogFn& log) {
         return Finish(result, path, log);
     };
 
+    // A link is followed: the movie it names is marked and the link stays.
+    std::string movie = path;
+    std::error_code linkEc;
+    if (fs::is_symlink(path, linkEc)) {
+        const fs::path real = fs::canonical(path, linkEc);
+        if (!linkEc) movie = real.string();
+    }
+
     struct stat original {};
-    if (::stat(path.c_str(), &original) != 0 || !S_ISREG(original.st_mode)) {
+    if (::stat(movie.c_str(), &original) != 0 || !S_ISREG(original.st_mode)) {
         return fail("no movie file at " + path);
     }
     // The copy needs the movie's size once more.
     std::error_code ec;
-    const fs::path folder = fs::path(path).has_parent_path() ? fs::path(path).parent_path()
+    const fs::path folder = fs::path(movie).has_parent_path() ? fs::path(movie).parent_path()
                                                              : fs::path(".");
     const fs::space_info space = fs::space(folder, ec);
     if (!ec && space.available < static_cast<uintmax_t>(original.st_size) + kSpareBytes) {
@@ -406,14 +414,14 @@ VrMarkResult MarkAs180Video(const std::string& path, const VrLogFn& log) {
     }
 
     std::string error;
-    InputContext in = OpenInput(path, error);
+    InputContext in = OpenInput(movie, error);
     if (!in) return fail(error);
     // The reorder depth of the video and the audio frame size: without them
     // the Matroska writer cannot place the packets of B-frames.
     const int info = avformat_find_stream_info(in.get(), nullptr);
     if (info < 0) return fail("cannot read the streams of " + path + ": " + AvError(info));
 
-    const std::string temp = CreateTempBeside(path, error);
+    const std::string temp = CreateTempBeside(movie, error);
     if (temp.empty()) return fail(error);
     auto failAndClean = [&](const std::string& reason) {
         std::error_code rmEc;
@@ -430,7 +438,7 @@ VrMarkResult MarkAs180Video(const std::string& path, const VrLogFn& log) {
         return failAndClean("cannot set the permissions of " + temp + ": " + std::strerror(errno));
     }
     in.reset();
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
+    if (::rename(temp.c_str(), movie.c_str()) != 0) {
         return failAndClean("cannot replace " + path + ": " + std::strerror(errno));
     }
     for (int64_t n : copied.packets) result.packets += n;

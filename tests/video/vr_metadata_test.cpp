@@ -196,6 +196,15 @@ TEST_F(VrMetadataTest, MarksEveryCarryingContainerAndKeepsThePackets) {
         EXPECT_EQ(m.boundLeft, kVr180BoundLeft);
         fs::remove(path);
     }
+    // Through a link: the movie it names is marked, the link stays a link.
+    const std::string movie = MakeClip("real.mp4", "-c:v libx264 -c:a aac");
+    fs::create_directories(dir_ / "links");
+    const fs::path link = dir_ / "links" / "link.mp4";
+    fs::create_symlink(movie, link);
+    ASSERT_EQ(MarkAs180Video(link.string(), {}).status, VrMarkStatus::kMarked);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_TRUE(ReadVrMarking(movie).spherical);
+    EXPECT_EQ(FolderEntries(dir_), (std::vector<std::string>{"links", "real.mp4"}));
 }
 
 TEST_F(VrMetadataTest, LeavesContainersThatCannotCarryItByteIdentical) {

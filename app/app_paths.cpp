@@ -78,7 +78,10 @@ bool CreateAppFolders(const AppPaths& paths) {
     bool ok = true;
     for (const std::string& dir : {paths.configDir, paths.stateDir, paths.cacheDir}) {
         std::error_code ec;
-        fs::create_directories(dir, ec);
+        // Folders made here are the user's own (0700, as the XDG rules ask).
+        if (!IsDirectory(dir) && fs::create_directories(dir, ec)) {
+            fs::permissions(dir, fs::perms::owner_all, fs::perm_options::replace, ec);
+        }
         ok = ok && IsDirectory(dir);
     }
     return ok;

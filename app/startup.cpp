@@ -40,7 +40,12 @@ int RemoveStaleStills(const std::string& folder) {
 
 std::string FormatFreeSpace(const std::string& folder) {
     std::error_code ec;
-    const fs::space_info info = fs::space(folder, ec);
+    // A folder not made yet will live on its nearest existing parent's disk.
+    fs::path existing = fs::absolute(folder.empty() ? fs::path(".") : fs::path(folder), ec);
+    while (!ec && !fs::exists(existing, ec) && existing.has_relative_path()) {
+        existing = existing.parent_path();
+    }
+    const fs::space_info info = fs::space(existing, ec);
     const double available =
         ec || info.available == static_cast<std::uintmax_t>(-1) ? 0.0
                                                                 : static_cast<double>(info.available);
@@ -57,11 +62,14 @@ void StartUpCore(FisheyeApp& app, const StartUpOptions& options) {
     app.settings.FPS = 1;
 
     std::error_code ec;
-    fs::create_directory(programFolder + "/TEMP", ec);  // a failure shows later, not here
+    // A failure shows later, not here; a private run makes its own folder.
+    if (!options.privateRun) fs::create_directory(programFolder + "/TEMP", ec);
 
     app.logPath = programDir + "Tessaly_mono.log";
-    app.log.SetPath(app.logPath);
-    app.log.StartNew(options.now ? options.now : std::time(nullptr));
+    if (!options.privateRun) {
+        app.log.SetPath(app.logPath);
+        app.log.StartNew(options.now ? options.now : std::time(nullptr));
+    }
 
     const fs::path cwd = fs::current_path(ec);
     app.settings.OPATH = ec ? std::string() : cwd.string();
@@ -97,8 +105,12 @@ void StartUpCore(FisheyeApp& app, const StartUpOptions& options) {
         if (app.settings.APATH.empty()) app.settings.APATH = programFolder;
     }
 
+    if (options.privateRun) return;
     RemoveStaleStills(app.settings.APATH);
+    LogTemporaryFolder(app);
+}
 
+void LogTemporaryFolder(FisheyeApp& app) {
     app.log.WriteLogLine("Temp file:");
     app.log.WriteLogLine(app.settings.APATH);
     app.log.WriteLogLine("Temp Folder Free Space:");

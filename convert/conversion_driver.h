@@ -58,6 +58,8 @@ struct ConversionOptions {
     bool keepStills = false;   // after a fully written run, leave the stills in the temporary folder
     int writerThreads = 0;     // threads that encode the stills beside the transform
     bool shutdownAtEnd = true;  // run Shutdown and close the main window
+    // Refuse a run whose stills cannot fit the temporary folder's free space.
+    bool checkTempSpace = false;
     ConversionTimings timings;
 };
 
@@ -67,7 +69,10 @@ enum class ConversionStatus {
     kNoStream,      // no movie open
     kBadCut,        // the cut gives no usable output
     kStillsFailed,  // a still could not be written (a full disk)
-    kStopped,       // a stop request ended the run before the export
+    kStopped,       // a stop request ended the run
+    kBadRate,       // a frame rate the encoder refuses
+    kNoSpace,       // the stills cannot fit the temporary folder
+    kSoundFailed,   // the movie has sound but it could not be extracted
 };
 
 struct ConversionResult {
@@ -76,7 +81,7 @@ struct ConversionResult {
     int32_t frames = 0;     // stills written
     int32_t outW = 0;
     int32_t outH = 0;
-    bool hadSound = false;  // the sound extraction left a usable temp.wav
+    bool hadSound = false;  // the sound extraction left a temp.wav with samples
     std::vector<ExportResult> exports;  // one per encoding, in order
 
     // True when the run converted its frames and every export wrote its movie.

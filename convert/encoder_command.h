@@ -22,6 +22,7 @@ struct EncoderJob {
     int64_t avgTimePerFrame = 0;  // 100-ns units; 0 = unknown (30 fps)
     double durationSeconds = 0;
     bool hasAudio = false;       // temp.wav exists and is not empty
+    int32_t frameCount = 0;      // stills of the run, for the check of the output
 };
 
 struct EncoderCommand {
@@ -41,16 +42,31 @@ std::string OutputExtension(const std::string& path);
 // size unchanged.
 int32_t ResizedDimension(int32_t size, int32_t resizeIndex);
 
+// The "-r" value for a time per frame: the rate with the mask "00.00", or
+// "30" when the time per frame is 0.
+std::string EncoderRate(int64_t avgTimePerFrame);
+// False when that text says 0 fps (slower than one frame in 200 seconds),
+// a rate the encoder refuses.
+bool EncoderRateUsable(int64_t avgTimePerFrame);
+// The "-t" value: "hh:mm:ss.mmm", 65.9 s gives "00:01:05.900".
+std::string EncoderDuration(double seconds);
+
 // temp.wav inside the temporary folder, and whether it exists and holds data.
 std::string TempWavPath(const std::string& tempFolder);
 bool HasUsableWav(const std::string& tempFolder);
 
-// The still pattern the encoder reads ("mono%06d.jpg" or "mono%06d.bmp").
+// The still pattern the encoder reads ("mono%06d.jpg" or "mono%06d.bmp"),
+// with every "%" of the folder doubled.
 std::string StillPattern(const std::string& tempFolder, int32_t tempFormat);
 
 // Builds the command. For an unknown extension `known` is false and the text
 // and the argument vector are empty. quality is expected in 0..21 and
 // resizeIndex in 0..5 (out-of-range resize indices mean natural size).
+// Paths go to the encoder as "file:" + path, exactly as given.
 EncoderCommand BuildEncoderCommand(const EncoderJob& job);
+
+// The frame rate a row asks the encoder to write (30) when it is not that of
+// the stills, else 0.
+double EncoderOutputRate(const std::string& videoExt);
 
 }  // namespace tessaly

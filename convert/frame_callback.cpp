@@ -63,11 +63,14 @@ void FrameCallback::WriteStill(int32_t frameNumber, const uint8_t* bgrx, int32_t
     StillResult result = jpeg_ ? writer_.WriteStillJpeg(frameNumber, bgrx, width, height)
                                : writer_.WriteStillBmp(frameNumber, bgrx, width, height);
     if (result.ok) return;
+    // With several writers a later still can fail first; the message names
+    // the earliest still that failed, as one writer would.
     std::lock_guard lock(failureMutex_);
-    if (failed_.load() == 0) {
+    if (frameNumber < firstFailed_.load()) {
         failureMessage_ = result.message;
-        failed_ = 1;
+        firstFailed_ = frameNumber;
     }
+    failed_ = 1;
 }
 
 void FrameCallback::WriterLoop() {
@@ -82,7 +85,11 @@ void FrameCallback::WriterLoop() {
             ++inFlight_;
         }
         queueChanged_.notify_all();
-        if (failed_.load() == 0) WriteStill(job.frameNumber, job.pixels.data(), job.width, job.height);
+        // Stills before a failed one are still attempted, so the earliest
+        // failure is the one reported.
+        if (job.frameNumber < firstFailed_.load()) {
+            WriteStill(job.frameNumber, job.pixels.data(), job.width, job.height);
+        }
         {
             std::lock_guard lock(queueMutex_);
             --inFlight_;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <climits>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -87,6 +88,7 @@ private:
     double convStart_ = 0;
 
     std::atomic<int32_t> failed_{0};
+    std::atomic<int32_t> firstFailed_{INT32_MAX};  // number of the earliest failed still
     mutable std::mutex failureMutex_;
     std::string failureMessage_;
 

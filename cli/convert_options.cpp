@@ -131,8 +131,7 @@ bool ApplyOption(const std::string& name, const std::string& value, ConvertOptio
             error = "--temp needs a folder";
             return false;
         }
-        o.tempDir = value;
-        while (o.tempDir.size() > 1 && o.tempDir.back() == '/') o.tempDir.pop_back();
+        o.tempDir = value;  // exactly as typed: "tb " is not "tb"
     } else {
         error = "unknown option " + name;
         return false;
@@ -276,8 +275,9 @@ std::string ConvertUsage() {
            "  --stills jpg|bmp       format of the temporary stills\n"
            "  --quality 0..21        0 = encoder default, 1 = largest file .. 21 = smallest\n"
            "  --resize 0..5          0 = natural size, 1..5 = 90% .. 50%\n"
-           "  --temp DIR             folder for the temporary stills and sound\n"
-           "  --keep-stills          keep the numbered stills in the temporary folder\n"
+           "  --temp DIR             the run works in a private folder made inside DIR\n"
+           "                         (removed at the end), so runs may share DIR\n"
+           "  --keep-stills          keep the numbered stills, in DIR/tessaly-stills-*\n"
            "  --help                 show this text\n"
            "  --version              show the version\n";
 }

@@ -272,6 +272,10 @@ void ConvertFrames(Run& run, StillWriter& writer) {
         run.result.status = ConversionStatus::kStillsFailed;
         run.result.error = callback.FailureMessage();
         ui.ShowMessage("Error", run.result.error, MessageIcon::Error, true);
+    } else if (run.result.frames == 0) {
+        run.result.status = ConversionStatus::kStillsFailed;
+        run.result.error = "the movie delivered no frame";
+        ui.ShowMessage("Error", run.result.error, MessageIcon::Error, true);
     } else if (run.sourceHasSound && !audio.wavWritten) {
         run.result.status = ConversionStatus::kSoundFailed;
         run.result.error = SoundFailure(audio);

@@ -47,6 +47,8 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
     hooks.invalidateGeometry = [&pipeline] { pipeline.ForceGeometryRebuild(); };
     source.SetHooks(hooks);  // no preview pass: nothing is shown
     source.SetTimings(streamTimings);
+    // A headless run keeps every file of its own in its temporary folder.
+    source.SetParamFileFolder(app.settings.APATH);
 
     app.log.WriteLogLine("GetMultipleFiles pMediaControl begin");
     app.log.WriteLogLine("GetMultipleFiles pMediaControl Ok");

@@ -1,5 +1,7 @@
-// tessaly-convert: the whole conversion of the desktop program, without a
-// window, for scripts and servers. Several may run at once: each works in a
+// tessaly-convert: the conversion of the desktop program, without a window,
+// for scripts and servers. By default the converted frames stream through a
+// pipe into one encoder that writes every output; --stills takes the still
+// path of the desktop program. Several may run at once: each works in a
 // private folder inside the temporary folder (see cli/run_workspace.h).
 //
 // Exit status: 0 every output movie was written and checked; 1 the
@@ -156,11 +158,14 @@ int WriterThreads() {
 
 // Without a window there is no preview pass to wait for and no window that
 // must see a flag change: the settling waits shrink to what the threads need.
-ConversionOptions HeadlessConversion(bool keepStills) {
+// Streaming is the default; --stills (or --keep-stills) takes the still path.
+ConversionOptions HeadlessConversion(const ConvertOptions& options) {
     ConversionOptions run;
-    run.keepStills = keepStills;
+    const bool stills = options.tempFormat.has_value() || options.keepStills;
+    if (!stills) run.streamOutputs = options.outputs;
+    run.keepStills = options.keepStills;
     run.writerThreads = WriterThreads();
-    run.checkTempSpace = true;
+    run.checkTempSpace = stills;
     run.timings.afterPreview = 0;
     run.timings.afterPause = 10;
     run.timings.afterRewind = 0;
@@ -286,7 +291,7 @@ int Run(int argc, char** argv) {
     MovieConversion conversion;
     if (app.stopRequested.load() == 0) {
         conversion = ConvertMovieFile(app, ui, pipeline, options.input, options.outputs.front(),
-                                      HeadlessConversion(options.keepStills), HeadlessStream(),
+                                      HeadlessConversion(options), HeadlessStream(),
                                       [&ui](const MediaInfo& info) { ui.SetTotalFrames(info.frameCount); });
     }
     gStopFlag.store(nullptr);

@@ -1,9 +1,16 @@
 #include "convert/conversion_driver.h"
 
+#include <sys/uio.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <deque>
 #include <filesystem>
 #include <thread>
 
@@ -51,6 +58,8 @@ struct Run {
     CutGeometry geometry;
     int32_t tempFormat = 1;
     bool sourceHasSound = false;
+    int32_t rateNum = 0;  // the source's exact frame rate (0: unknown)
+    int32_t rateDen = 0;
 };
 
 EncoderJob JobFor(const Run& run, const std::string& path) {
@@ -160,7 +169,10 @@ bool PrepareRun(Run& run) {
     run.result.outW = run.geometry.outW;
     run.result.outH = run.geometry.outH;
     run.tempFormat = app.tempFormat.load();
-    run.sourceHasSound = ReadSourceFacts(run.videoPath).hasAudio;
+    const SourceFacts facts = ReadSourceFacts(run.videoPath);
+    run.sourceHasSound = facts.hasAudio;
+    run.rateNum = facts.rateNum;
+    run.rateDen = facts.rateDen;
 
     if (run.options.checkTempSpace) {
         const std::string& temp = app.settings.APATH;
@@ -193,7 +205,7 @@ std::string SoundFailure(const AudioExtractionResult& audio) {
 // The frame phase: every frame through the callback into a still while the
 // sound is extracted beside it; ends when the movie completes, stalls, a
 // still fails or a stop is requested.
-void ConvertFrames(Run& run, StillWriter& writer) {
+void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound) {
     const ConversionTimings& t = run.options.timings;
     FisheyeApp& app = run.app;
     UserInterface& ui = run.ui;
@@ -201,15 +213,15 @@ void ConvertFrames(Run& run, StillWriter& writer) {
     VideoStream& stream = run.source.Stream();
     const MediaInfo& info = run.info;
 
-    FrameCallback callback(app, writer, run.hooks.convertFrame, info.frameCount,
-                           run.options.writerThreads);
-
     // The sound is extracted beside the frame conversion and awaited before
     // the first encoding; a stop request ends it too.
     AudioExtractionResult audio;
-    std::thread audioThread([&app, &audio, path = run.videoPath] {
-        audio = ExtractAudioTrack(app.programDir, path, app.settings.APATH, {}, &app.stopRequested);
-    });
+    std::thread audioThread;
+    if (extractSound) {
+        audioThread = std::thread([&app, &audio, path = run.videoPath] {
+            audio = ExtractAudioTrack(app.programDir, path, app.settings.APATH, {}, &app.stopRequested);
+        });
+    }
 
     ui.ClearOutputPreview(kDarkGrey51);
     ui.SetStatusLabel("     RECORD", kRed, kGrey128);
@@ -260,9 +272,9 @@ void ConvertFrames(Run& run, StillWriter& writer) {
     stream.Pause();
     stream.SetFrameCallback({});
     callback.Flush();
-    audioThread.join();
+    if (audioThread.joinable()) audioThread.join();
     run.result.frames = callback.frameNo.load();
-    run.result.hadSound = audio.wavWritten;
+    run.result.hadSound = extractSound ? audio.wavWritten : run.sourceHasSound;
     ui.SetCurrentFrame(run.result.frames);
 
     if (app.stopRequested.load() == 1) {
@@ -276,7 +288,7 @@ void ConvertFrames(Run& run, StillWriter& writer) {
         run.result.status = ConversionStatus::kStillsFailed;
         run.result.error = "the movie delivered no frame";
         ui.ShowMessage("Error", run.result.error, MessageIcon::Error, true);
-    } else if (run.sourceHasSound && !audio.wavWritten) {
+    } else if (extractSound && run.sourceHasSound && !audio.wavWritten) {
         run.result.status = ConversionStatus::kSoundFailed;
         run.result.error = SoundFailure(audio);
         log.WriteLogLine("Sound extraction failed: " + run.result.error);
@@ -323,7 +335,7 @@ void ExportLoop(Run& run, const std::string& outputPath) {
 
 // The run's temporary files go (the stills stay after a good run when asked
 // to), the stream loop ends and the flags return to rest.
-void CleanUp(Run& run, StillWriter& writer) {
+void CleanUp(Run& run, StillWriter* writer) {
     FisheyeApp& app = run.app;
     const ConversionTimings& t = run.options.timings;
     ClearVideoInfo(run.ui, app);
@@ -332,8 +344,8 @@ void CleanUp(Run& run, StillWriter& writer) {
         // sound goes.
         std::error_code ec;
         fs::remove(TempWavPath(app.settings.APATH), ec);
-    } else {
-        writer.DeleteTemporaryFiles();
+    } else if (writer != nullptr) {
+        writer->DeleteTemporaryFiles();
     }
     app.streamState = 0;  // ends the stream loop: the movie closes after a run
     app.stopRequested = 0;
@@ -343,6 +355,148 @@ void CleanUp(Run& run, StillWriter& writer) {
     Sleep(t.cleanupTurn);
     app.progress = ProgressTexts{};
     app.log.WriteLogLine("Convert Movie End " + TimeOfDayText());
+}
+
+// Writes a bottom-up frame into the encoder's pipe as top-down rows.
+StillResult WriteFrameToPipe(int fd, const uint8_t* bgrx, int32_t width, int32_t height) {
+    const size_t row = static_cast<size_t>(width) * 4;
+    std::vector<iovec> rows;
+    rows.reserve(std::min<int32_t>(height, IOV_MAX));
+    for (int32_t y = height - 1; y >= 0;) {
+        rows.clear();
+        for (; y >= 0 && rows.size() < IOV_MAX; --y) {
+            rows.push_back({const_cast<uint8_t*>(bgrx) + static_cast<size_t>(y) * row, row});
+        }
+        size_t first = 0;
+        while (first < rows.size()) {
+            const ssize_t n = ::writev(fd, rows.data() + first, static_cast<int>(rows.size() - first));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                StillResult failed;
+                failed.ok = false;
+                failed.message = std::string("the encoder stopped taking frames (") +
+                                 std::strerror(n < 0 ? errno : EIO) + ")";
+                return failed;
+            }
+            // Skip what was written, keeping a partly written row's rest.
+            size_t done = static_cast<size_t>(n);
+            while (first < rows.size() && done >= rows[first].iov_len) done -= rows[first++].iov_len;
+            if (first < rows.size()) {
+                rows[first].iov_base = static_cast<uint8_t*>(rows[first].iov_base) + done;
+                rows[first].iov_len -= done;
+            }
+        }
+    }
+    return {};
+}
+
+StreamJob StreamJobFor(const Run& run, const std::vector<std::string>& outputs) {
+    StreamJob job;
+    job.encoderProgram = FindEncoderProgram(run.app.programDir);
+    job.sourcePath = run.videoPath;
+    job.sound = run.sourceHasSound;
+    job.width = run.geometry.outW;
+    job.height = run.geometry.outH;
+    if (run.rateNum > 0 && run.rateDen > 0) {
+        job.rateNum = run.rateNum;
+        job.rateDen = run.rateDen;
+    } else if (run.info.avgTimePerFrame > 0) {
+        job.rateNum = 10000000;
+        job.rateDen = static_cast<int32_t>(std::min<int64_t>(run.info.avgTimePerFrame, INT32_MAX));
+    }
+    job.durationSeconds = run.info.durationSeconds;
+    job.quality = run.ui.CompressionLevel();
+    job.resizeIndex = run.app.resizeChoice.load();
+    job.outputs = outputs;
+    return job;
+}
+
+// After the encoder has ended: one result per output, each read back and
+// checked; outputs of a failed run that this run wrote are removed.
+void FinishStreamOutputs(Run& run, const StreamJob& job, const ChildOutcome& outcome,
+                         const std::string& encoderError, const std::vector<FileStamp>& before) {
+    for (size_t i = 0; i < job.outputs.size(); ++i) {
+        ExportResult e;
+        e.outputPath = job.outputs[i];
+        e.videoExt = OutputExtension(e.outputPath);
+        e.started = outcome.status != kCannotStart;
+        e.exitStatus = outcome.status;
+        e.stopped = outcome.stopped;
+        std::string problem;
+        if (run.result.status != ConversionStatus::kDone) {
+            problem = run.result.error;
+        } else if (!encoderError.empty()) {
+            problem = encoderError;
+        } else {
+            OutputExpectation want;
+            want.width = ResizedDimension(job.width, job.resizeIndex);
+            want.height = ResizedDimension(job.height, job.resizeIndex);
+            want.frames = run.result.frames;
+            want.frameRate = static_cast<double>(job.rateNum) / job.rateDen;
+            want.sound = job.sound;
+            problem = VerifyOutputMovie(e.outputPath, want);
+            if (!problem.empty()) problem = "the encoded movie is not right: " + problem;
+        }
+        e.written = problem.empty();
+        if (!e.written) {
+            e.error = "cannot write " + e.outputPath + ": " + problem;
+            run.app.log.WriteLogLine("FFMPEG failed: " + e.error);
+            std::error_code ec;
+            if (ChangedSince(before[i], e.outputPath)) fs::remove(e.outputPath, ec);
+        }
+        run.result.exports.push_back(e);
+    }
+}
+
+// The streaming run: one encoder takes the frames through a pipe as they are
+// converted and the sound from the movie itself, into every output at once.
+void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
+    FisheyeApp& app = run.app;
+    RunLog& log = app.log;
+    const StreamJob job = StreamJobFor(run, outputs);
+    const EncoderCommand command = BuildStreamCommand(job);
+    log.WriteLogLine("ConvertRectFFMPEG aVideoEXT " + command.videoExt);
+    log.WriteLogLine("FFMPEG : " + command.text);
+    std::vector<FileStamp> before;
+    for (const std::string& output : outputs) before.push_back(StampOf(output));
+
+    RunOptions runOptions;
+    runOptions.stderrPath = app.settings.APATH + "/encoder_report.txt";
+    runOptions.stop = &app.stopRequested;
+    RunningChild encoder = StartChildWithInput(command.argv, runOptions);
+    if (encoder.pid < 0) {
+        run.result.status = ConversionStatus::kStillsFailed;
+        run.result.error = "the encoder program " + job.encoderProgram + " could not be started";
+        FinishStreamOutputs(run, job, ChildOutcome{}, run.result.error, before);
+        return;
+    }
+    const int pipe = encoder.input;
+    {
+        FrameCallback callback(
+            app,
+            [pipe](int32_t, const uint8_t* bgrx, int32_t width, int32_t height) {
+                return WriteFrameToPipe(pipe, bgrx, width, height);
+            },
+            run.hooks.convertFrame, run.info.frameCount, 1);
+        ConvertFrames(run, callback, false);
+    }
+    // The end of the pipe is the end of the movie for the encoder.
+    const ChildOutcome outcome = WaitForChild(encoder, runOptions);
+    const std::deque<std::string> errors = LastReportLines(runOptions.stderrPath);
+    std::error_code ec;
+    fs::remove(runOptions.stderrPath, ec);
+    std::string encoderError;
+    if (outcome.stopped || app.stopRequested.load() == 1) {
+        run.result.status = ConversionStatus::kStopped;
+        run.result.error = "the conversion was stopped";
+    } else if (outcome.status != 0) {
+        encoderError = EncoderFailure(outcome, errors, outputs.front());
+        // The frames' own failure (a broken pipe) follows from this one.
+        if (run.result.status == ConversionStatus::kStillsFailed) run.result.status = ConversionStatus::kDone;
+        for (const std::string& line : errors) log.WriteLogLine("FFMPEG error: " + line);
+    }
+    FinishStreamOutputs(run, job, outcome, encoderError, before);
+    log.WriteLogLine("ConvertRectExport End");
 }
 
 }  // namespace
@@ -400,10 +554,29 @@ ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& 
     if (!PrepareRun(run)) return run.result;
 
     StillWriter writer(app.settings.APATH, &app.log);
-    ConvertFrames(run, writer);
+    {
+        FrameCallback callback(app, writer, hooks.convertFrame, run.info.frameCount,
+                               options.writerThreads);
+        ConvertFrames(run, callback, true);
+    }
     if (run.result.status == ConversionStatus::kDone) ExportLoop(run, outputPath);
-    CleanUp(run, writer);
+    CleanUp(run, &writer);
 
+    if (options.shutdownAtEnd) {
+        Shutdown(app);
+        ui.CloseMainWindow();
+    }
+    return run.result;
+}
+
+ConversionResult RunStreamingConversion(FisheyeApp& app, UserInterface& ui, VideoSource& source,
+                                        const ConversionHooks& hooks,
+                                        const std::vector<std::string>& outputs,
+                                        const ConversionOptions& options) {
+    Run run{app, ui, source, hooks, options, {}, {}, {}, {}, 1, false};
+    if (!PrepareRun(run)) return run.result;
+    StreamFrames(run, outputs);
+    CleanUp(run, nullptr);
     if (options.shutdownAtEnd) {
         Shutdown(app);
         ui.CloseMainWindow();

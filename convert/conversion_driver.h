@@ -60,6 +60,9 @@ struct ConversionOptions {
     bool shutdownAtEnd = true;  // run Shutdown and close the main window
     // Refuse a run whose stills cannot fit the temporary folder's free space.
     bool checkTempSpace = false;
+    // Non-empty: stream the frames into the encoder for these outputs
+    // (RunStreamingConversion) instead of writing stills.
+    std::vector<std::string> streamOutputs;
     ConversionTimings timings;
 };
 
@@ -92,6 +95,15 @@ struct ConversionResult {
 ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& source,
                                const ConversionHooks& hooks, const std::string& outputPath,
                                const ConversionOptions& options);
+
+// The headless converter's default: the open movie converted once, every
+// frame piped into one encoder that writes all `outputs` at once and takes
+// the sound from the movie itself; no still and no WAV on disk. One export
+// result per output, each read back and checked.
+ConversionResult RunStreamingConversion(FisheyeApp& app, UserInterface& ui, VideoSource& source,
+                                        const ConversionHooks& hooks,
+                                        const std::vector<std::string>& outputs,
+                                        const ConversionOptions& options);
 
 // Current local time of day as "hh:mm:ss".
 std::string TimeOfDayText();

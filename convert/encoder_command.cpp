@@ -240,6 +240,60 @@ EncoderCommand BuildEncoderCommand(const EncoderJob& job) {
     return command;
 }
 
+EncoderCommand BuildStreamCommand(const StreamJob& job) {
+    EncoderCommand command;
+    std::vector<const ContainerRow*> rows;
+    for (const std::string& output : job.outputs) {
+        const ContainerRow* row = FindRow(OutputExtension(output));
+        if (row == nullptr) {
+            command.videoExt = OutputExtension(output);
+            return command;
+        }
+        rows.push_back(row);
+    }
+    if (rows.empty()) return command;
+    command.known = true;
+    command.videoExt = OutputExtension(job.outputs.front());
+
+    const std::string size = std::to_string(job.width) + "x" + std::to_string(job.height);
+    const std::string rate = std::to_string(job.rateNum) + "/" + std::to_string(job.rateDen);
+    std::vector<Element> elements;
+    elements.push_back({Quoted(job.encoderProgram), {job.encoderProgram}});
+    elements.push_back(Literal(" -f rawvideo -pix_fmt bgr0 -s " + size + " -framerate " + rate +
+                               " -i pipe:0"));
+    if (job.sound) {
+        const std::string source = FileUrl(job.sourcePath);
+        elements.push_back({" -i " + Quoted(source), {"-i", source}});
+    }
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const ContainerRow& row = *rows[i];
+        elements.push_back(Literal(job.sound ? " -map 0:v:0 -map 1:a:0 -ac 2 -ar 44100" : " -map 0:v:0"));
+        // The still rows ask for 30 fps after the stills' rate; a stream
+        // keeps the source's own.
+        std::string codec = row.codec;
+        if (codec.starts_with(" -r 30 ")) codec = codec.substr(6);
+        elements.push_back(Literal(codec));
+        if (job.resizeIndex >= 1 && job.resizeIndex <= 5) {
+            const std::string wh = std::to_string(ResizedDimension(job.width, job.resizeIndex)) + "x" +
+                                   std::to_string(ResizedDimension(job.height, job.resizeIndex));
+            elements.push_back({" -s " + wh + " ", {"-s", wh}});
+        }
+        if (job.durationSeconds > 0) {
+            const std::string clock = EncoderDuration(job.durationSeconds);
+            elements.push_back({" -t " + clock, {"-t", clock}});
+        }
+        elements.push_back(Literal(job.quality <= 0 ? std::string(row.defaultQuality)
+                                                    : LevelQuality(row, job.quality)));
+        const std::string output = FileUrl(job.outputs[i]);
+        elements.push_back({" -y " + Quoted(output), {"-y", output}});
+    }
+    for (const Element& e : elements) {
+        command.text += e.text;
+        command.argv.insert(command.argv.end(), e.args.begin(), e.args.end());
+    }
+    return command;
+}
+
 double EncoderOutputRate(const std::string& videoExt) {
     const ContainerRow* row = FindRow(videoExt);
     return row != nullptr && std::string(row->codec).starts_with(" -r 30 ") ? 30.0 : 0.0;

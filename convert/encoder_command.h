@@ -65,6 +65,28 @@ std::string StillPattern(const std::string& tempFolder, int32_t tempFormat);
 // Paths go to the encoder as "file:" + path, exactly as given.
 EncoderCommand BuildEncoderCommand(const EncoderJob& job);
 
+// One encoder process that takes the converted frames through its standard
+// input as raw top-down BGRX rows ("bgr0"), takes the sound straight
+// from the source movie, and writes every output at once.
+struct StreamJob {
+    std::string encoderProgram;
+    std::string sourcePath;      // read for its sound
+    bool sound = false;          // the source has sound
+    int32_t width = 0;           // of the frames in the pipe
+    int32_t height = 0;
+    int32_t rateNum = 30;        // the source's exact frame rate
+    int32_t rateDen = 1;
+    double durationSeconds = 0;
+    int32_t quality = 0;
+    int32_t resizeIndex = 0;
+    std::vector<std::string> outputs;
+};
+
+// The command for a stream job: the same rows, levels and sizes as the still
+// path, without the rows' "-r 30" (every frame once, at the source's rate).
+// `known` is false when any output has an unknown extension.
+EncoderCommand BuildStreamCommand(const StreamJob& job);
+
 // The frame rate a row asks the encoder to write (30) when it is not that of
 // the stills, else 0.
 double EncoderOutputRate(const std::string& videoExt);

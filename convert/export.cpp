@@ -38,11 +38,7 @@ std::deque<std::string> LastLines(const std::string& path, size_t count) {
     return lines;
 }
 
-// What a path was before the encoder ran, to tell whether the run wrote it.
-struct FileStamp {
-    bool exists = false;
-    struct stat st {};
-};
+}  // namespace
 
 FileStamp StampOf(const std::string& path) {
     FileStamp stamp;
@@ -59,12 +55,19 @@ bool ChangedSince(const FileStamp& before, const std::string& path) {
            now.st.st_mtim.tv_nsec != before.st.st_mtim.tv_nsec;
 }
 
+namespace {
+
 bool Contains(const std::string& text, const char* piece) {
     return text.find(piece) != std::string::npos;
 }
 
-// The reason an encoder gave, in the user's words where it is a known one.
-std::string EncoderReason(const ChildOutcome& outcome, const std::deque<std::string>& errors,
+}  // namespace
+
+std::deque<std::string> LastReportLines(const std::string& path) {
+    return LastLines(path, kErrorLinesKept);
+}
+
+std::string EncoderFailure(const ChildOutcome& outcome, const std::deque<std::string>& errors,
                           const std::string& output) {
     if (outcome.signal != 0) {
         return "the encoder was killed by signal " + std::to_string(outcome.signal);
@@ -78,8 +81,6 @@ std::string EncoderReason(const ChildOutcome& outcome, const std::deque<std::str
     if (!errors.empty()) reason += ": " + errors.back();
     return reason;
 }
-
-}  // namespace
 
 ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log,
                                const std::atomic<int32_t>* stop) {
@@ -117,7 +118,7 @@ ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log,
     } else if (outcome.stopped) {
         problem = "stopped";
     } else if (outcome.status != 0) {
-        problem = EncoderReason(outcome, errors, output);
+        problem = EncoderFailure(outcome, errors, output);
     } else {
         // An exit status of 0 is not proof: read the movie back.
         OutputExpectation want;

@@ -2,13 +2,17 @@
 // one output movie, behind the "Please wait..." window.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <string>
 
 #include "app/app_state.h"
 #include "app/user_interface.h"
 #include "convert/encoder_command.h"
+#include "video/encoder_program.h"
 
 namespace tessaly {
 
@@ -21,6 +25,24 @@ struct ExportResult {
     bool stopped = false;  // a stop request ended the encoder
     std::string error;     // one line for the user when not written
 };
+
+// What a path was before an encoder ran, to tell whether the run wrote it:
+// a failed run removes what it wrote and never a file it did not touch.
+struct FileStamp {
+    bool exists = false;
+    struct stat st {};
+};
+FileStamp StampOf(const std::string& path);
+bool ChangedSince(const FileStamp& before, const std::string& path);
+
+// The last lines of an encoder's error output (its progress line redraws
+// reduced to their last state).
+std::deque<std::string> LastReportLines(const std::string& path);
+
+// Why an encoder failed, in the user's words where it is a known reason
+// ("the encoder was killed by signal 9", "no space left on device (out.mp4)").
+std::string EncoderFailure(const ChildOutcome& outcome, const std::deque<std::string>& errors,
+                           const std::string& output);
 
 // Builds the command for the job, logs "ConvertRectFFMPEG aVideoEXT " and
 // "FFMPEG : " lines, runs the encoder and checks its exit status and the

@@ -61,19 +61,21 @@ std::string FindEncoderProgram(const std::string& programDir) {
     return FindOnPath("ffmpeg");
 }
 
-ChildOutcome RunChild(const std::vector<std::string>& args, const RunOptions& options) {
-    ChildOutcome outcome;
-    if (args.empty() || args[0].empty()) return outcome;
+namespace {
 
+// Spawns args[0]; stdin is `inputFd` when given, else /dev/null.
+int Spawn(const std::vector<std::string>& args, const RunOptions& options, int inputFd) {
+    if (args.empty() || args[0].empty()) return -1;
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
-    if (posix_spawn_file_actions_init(&actions) != 0) return outcome;
+    if (posix_spawn_file_actions_init(&actions) != 0) return -1;
     const int outFlags = O_WRONLY | O_CREAT | O_TRUNC;
-    int rc = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    int rc = inputFd >= 0 ? posix_spawn_file_actions_adddup2(&actions, inputFd, 0)
+                          : posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     if (rc == 0) rc = AddRedirect(&actions, 1, options.stdoutPath, outFlags);
     if (rc == 0) rc = AddRedirect(&actions, 2, options.stderrPath, outFlags);
 
@@ -92,8 +94,11 @@ ChildOutcome RunChild(const std::vector<std::string>& args, const RunOptions& op
     if (rc == 0) rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
-    if (rc != 0) return outcome;
+    return rc == 0 ? pid : -1;
+}
 
+ChildOutcome Wait(pid_t pid, const RunOptions& options) {
+    ChildOutcome outcome;
     using Clock = std::chrono::steady_clock;
     Clock::time_point termSent{};
     bool termed = false, killed = false;
@@ -127,6 +132,37 @@ ChildOutcome RunChild(const std::vector<std::string>& args, const RunOptions& op
         outcome.signal = WTERMSIG(status);
         outcome.status = 128 + outcome.signal;
     }
+    return outcome;
+}
+
+}  // namespace
+
+ChildOutcome RunChild(const std::vector<std::string>& args, const RunOptions& options) {
+    const int pid = Spawn(args, options, -1);
+    if (pid < 0) return ChildOutcome{};
+    return Wait(pid, options);
+}
+
+RunningChild StartChildWithInput(const std::vector<std::string>& args, const RunOptions& options) {
+    RunningChild child;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return child;
+    child.pid = Spawn(args, options, fds[0]);
+    ::close(fds[0]);
+    if (child.pid < 0) {
+        ::close(fds[1]);
+        return child;
+    }
+    child.input = fds[1];
+    return child;
+}
+
+ChildOutcome WaitForChild(RunningChild& child, const RunOptions& options) {
+    if (child.input >= 0) ::close(child.input);
+    child.input = -1;
+    if (child.pid < 0) return ChildOutcome{};
+    const ChildOutcome outcome = Wait(child.pid, options);
+    child.pid = -1;
     return outcome;
 }
 

@@ -50,6 +50,18 @@ struct ChildOutcome {
 };
 ChildOutcome RunChild(const std::vector<std::string>& args, const RunOptions& options = {});
 
+// A child started with a pipe as its standard input, for feeding it data
+// while it runs. `input` is the pipe's writing end (close it to signal the
+// end of the data); pid is -1 when nothing could be started.
+struct RunningChild {
+    int pid = -1;
+    int input = -1;
+};
+RunningChild StartChildWithInput(const std::vector<std::string>& args, const RunOptions& options = {});
+// Closes the input if still open and waits for the child (a stop request
+// ends it as in RunChild).
+ChildOutcome WaitForChild(RunningChild& child, const RunOptions& options = {});
+
 // "exit status N" or "killed by signal N" for an outcome, in words.
 std::string DescribeOutcome(const ChildOutcome& outcome);
 

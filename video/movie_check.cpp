@@ -90,6 +90,13 @@ SourceFacts ReadSourceFacts(const std::string& path) {
                       avcodec_get_name(picture->codecpar->codec_id) + ")";
         return facts;
     }
+    const AVRational rate = picture->avg_frame_rate.num > 0 && picture->avg_frame_rate.den > 0
+                                ? picture->avg_frame_rate
+                                : picture->r_frame_rate;
+    if (rate.num > 0 && rate.den > 0) {
+        facts.rateNum = rate.num;
+        facts.rateDen = rate.den;
+    }
     facts.usable = true;
     return facts;
 }

@@ -13,6 +13,8 @@ struct SourceFacts {
     bool usable = false;  // a readable movie with a decodable picture
     std::string error;    // why not, one line: "not a movie that can be read (...)"
     bool hasAudio = false;  // it carries a sound track with a decoder
+    int rateNum = 0;        // the picture's frame rate as a fraction (0/0: unknown)
+    int rateDen = 0;
 };
 
 // Opens the file exactly as named (never as a protocol or an option).

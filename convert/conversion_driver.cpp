@@ -1,6 +1,7 @@
 #include "convert/conversion_driver.h"
 
 #include <sys/uio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -205,7 +206,10 @@ std::string SoundFailure(const AudioExtractionResult& audio) {
 // The frame phase: every frame through the callback into a still while the
 // sound is extracted beside it; ends when the movie completes, stalls, a
 // still fails or a stop is requested.
-void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound) {
+// `onLoopEnd` (optional) is told whether the movie completed, before the
+// stream is paused.
+void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
+                   const std::function<void(bool completed)>& onLoopEnd = {}) {
     const ConversionTimings& t = run.options.timings;
     FisheyeApp& app = run.app;
     UserInterface& ui = run.ui;
@@ -242,6 +246,7 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound) {
 
     // Watch the frame counter until the movie completes or stops delivering.
     int32_t blinkState = 0, blinkCounter = 0, lastSeen = 0, stallCounter = 0;
+    bool completed = false;
     while (app.stopRequested.load() != 1) {
         ui.YieldStep(t.monitorTurn);
         const int32_t shownFrame = callback.frameNo.load();
@@ -264,10 +269,12 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound) {
         }
         int32_t event = 0;
         const bool gotEvent = stream.GetEvent(event);
-        if ((gotEvent && event == kEventComplete) || stallCounter > t.stallChecks) break;
+        completed = gotEvent && event == kEventComplete;
+        if (completed || stallCounter > t.stallChecks) break;
         if (callback.Failed()) break;
         ui.YieldStep(t.monitorTurn);
     }
+    if (onLoopEnd) onLoopEnd(completed);
     // No frame may arrive once the stills are counted.
     stream.Pause();
     stream.SetFrameCallback({});
@@ -470,7 +477,26 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
         FinishStreamOutputs(run, job, ChildOutcome{}, run.result.error, before);
         return;
     }
+    // The encoder is awaited beside the frames: a stop request ends it at
+    // once, and its end (stopped or died) fails a write blocked on its pipe.
     const int pipe = encoder.input;
+    std::atomic<int32_t> endEncoder{0};
+    RunOptions waitOptions = runOptions;
+    waitOptions.stop = &endEncoder;
+    ChildOutcome outcome;
+    std::atomic<bool> encoderEnded{false};
+    std::thread waiter([&] {
+        outcome = WaitForChildExit(encoder, waitOptions);
+        encoderEnded = true;
+    });
+    // A stop request at any moment, also after the last frame, ends it too.
+    std::thread relay([&] {
+        while (!encoderEnded.load()) {
+            if (app.stopRequested.load() == 1) endEncoder = 1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    bool stalled = false;
     {
         FrameCallback callback(
             app,
@@ -478,18 +504,29 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
                 return WriteFrameToPipe(pipe, bgrx, width, height);
             },
             run.hooks.convertFrame, run.info.frameCount, 1);
-        ConvertFrames(run, callback, false);
+        // Anything but the movie's end (a stop, a stall, a broken pipe) ends
+        // the encoder: SIGTERM lets it finish the files with the frames it
+        // has, SIGKILL follows when it hangs, and a write blocked on its pipe
+        // then fails instead of waiting for ever.
+        ConvertFrames(run, callback, false, [&](bool completed) {
+            stalled = !completed && app.stopRequested.load() != 1 && !callback.Failed();
+            if (!completed) endEncoder = 1;
+        });
     }
     // The end of the pipe is the end of the movie for the encoder.
-    const ChildOutcome outcome = WaitForChild(encoder, runOptions);
+    ::close(pipe);
+    waiter.join();
+    relay.join();
     const std::deque<std::string> errors = LastReportLines(runOptions.stderrPath);
     std::error_code ec;
     fs::remove(runOptions.stderrPath, ec);
     std::string encoderError;
-    if (outcome.stopped || app.stopRequested.load() == 1) {
+    if (app.stopRequested.load() == 1) {
         run.result.status = ConversionStatus::kStopped;
         run.result.error = "the conversion was stopped";
-    } else if (outcome.status != 0) {
+    } else if (outcome.status != 0 && !(stalled && outcome.stopped)) {
+        // (A stalled movie's encoder was ended on purpose; its files are
+        // checked below like any others.)
         encoderError = EncoderFailure(outcome, errors, outputs.front());
         // The frames' own failure (a broken pipe) follows from this one.
         if (run.result.status == ConversionStatus::kStillsFailed) run.result.status = ConversionStatus::kDone;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstring>
 #include <cmath>
 #include <deque>
 #include <filesystem>
@@ -70,7 +71,8 @@ std::deque<std::string> LastReportLines(const std::string& path) {
 std::string EncoderFailure(const ChildOutcome& outcome, const std::deque<std::string>& errors,
                           const std::string& output) {
     if (outcome.signal != 0) {
-        return "the encoder was killed by signal " + std::to_string(outcome.signal);
+        return "the encoder was killed by signal " + std::to_string(outcome.signal) + " (" +
+               strsignal(outcome.signal) + ")";
     }
     for (const std::string& line : errors) {
         if (Contains(line, "No space left on device")) return "no space left on device (" + output + ")";

@@ -157,13 +157,9 @@ RunningChild StartChildWithInput(const std::vector<std::string>& args, const Run
     return child;
 }
 
-ChildOutcome WaitForChild(RunningChild& child, const RunOptions& options) {
-    if (child.input >= 0) ::close(child.input);
-    child.input = -1;
+ChildOutcome WaitForChildExit(const RunningChild& child, const RunOptions& options) {
     if (child.pid < 0) return ChildOutcome{};
-    const ChildOutcome outcome = Wait(child.pid, options);
-    child.pid = -1;
-    return outcome;
+    return Wait(child.pid, options);
 }
 
 int RunEncoderProgram(const std::vector<std::string>& args, const RunOptions& options) {

@@ -58,9 +58,10 @@ struct RunningChild {
     int input = -1;
 };
 RunningChild StartChildWithInput(const std::vector<std::string>& args, const RunOptions& options = {});
-// Closes the input if still open and waits for the child (a stop request
-// ends it as in RunChild).
-ChildOutcome WaitForChild(RunningChild& child, const RunOptions& options = {});
+// Waits for the child to end (a stop request ends it as in RunChild) without
+// touching its input, so another thread may still be writing into it: the
+// child's end turns a blocked write into an error.
+ChildOutcome WaitForChildExit(const RunningChild& child, const RunOptions& options = {});
 
 // "exit status N" or "killed by signal N" for an outcome, in words.
 std::string DescribeOutcome(const ChildOutcome& outcome);

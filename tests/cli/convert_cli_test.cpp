@@ -63,12 +63,12 @@ std::string Capture(const std::string& command) {
     return out;
 }
 
-// Where a stream ends: the latest start + duration of its packets (pts, or
-// dts where a container stores no pts).
-double StreamEnd(const std::string& file, const char* stream) {
+// How long a stream lasts: from its earliest packet to the latest start +
+// duration (pts, or dts where a container stores no pts).
+double StreamSeconds(const std::string& file, const char* stream) {
     return std::atof(Capture(std::string("ffprobe -v error -select_streams ") + stream +
                              " -show_entries packet=pts_time,dts_time,duration_time -of csv=p=0 " + file +
-                             " | awk -F, '{t=($1==\"N/A\")?$2:$1; e=t+$3; if(e>m)m=e} END{print m+0}'").c_str());
+                             " | awk -F, '{t=($1==\"N/A\")?$2:$1; e=t+$3; if(e>m)m=e; if(NR==1||t<s)s=t} END{print m-s}'").c_str());
 }
 
 Probe ProbeMovie(const std::string& path) {
@@ -78,7 +78,7 @@ Probe ProbeMovie(const std::string& path) {
                         "stream=width,height,nb_read_frames -of csv=p=0 " + file).c_str(),
                 "%d,%d,%d", &p.width, &p.height, &p.frames);
     // From the frames themselves: stream durations are missing in some containers.
-    p.seconds = StreamEnd(file, "v:0");
+    p.seconds = StreamSeconds(file, "v:0");
     p.audio = !Capture("ffprobe -v error -select_streams a -show_entries stream=index -of csv=p=0 " + file).empty();
     return p;
 }
@@ -262,13 +262,15 @@ TEST_F(ConvertCliTest, EveryFailureHasItsMessageAndExitStatus) {
         {"empty cut", "--cut 0,0,0,0 " + Quote(clip_) + " " + Quote(Out("o.mp4")), "", 1, "crop"},
         {"frame rate", Quote(slow) + " " + Quote(Out("o.mp4")), "", 1,
          "the movie's frame rate (0.004 fps) cannot be encoded"},
-        {"stills cannot fit", Quote(huge) + " " + Quote(Out("o.mp4")), "", 1,
+        {"stills cannot fit", "--stills bmp " + Quote(huge) + " " + Quote(Out("o.mp4")), "", 1,
          "not enough free space in the temporary folder"},
         // Files may not grow beyond 20 KB: the first still cannot be written,
         // as on a full disk. With several writer threads the message still
         // names the first still.
-        {"disk full", Quote(clip_) + " " + Quote(Out("o.mp4")), "ulimit -f 20; trap '' XFSZ; ", 1,
+        {"disk full", "--stills bmp " + Quote(clip_) + " " + Quote(Out("o.mp4")), "ulimit -f 20; trap '' XFSZ; ", 1,
          "/mono000000.bmp: File too large"},
+        {"disk full, streaming", Quote(clip_) + " " + Quote(Out("o.mp4")), "ulimit -f 20; trap '' XFSZ; ", 1,
+         "the encoder was killed by signal 25 (File size limit exceeded)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -293,13 +295,20 @@ TEST_F(ConvertCliTest, BrokenEncodersAreFailures) {
         const char* name;
         std::string wav, encode;
         std::string message;
+        std::string mode = "--keep-stills";  // the still path; "" streams
     };
     const Case cases[] = {
+        {"streaming: killed mid-stream", "", "head -c 300000 >/dev/null; kill -9 $$",
+         "the encoder was killed by signal 9 (Killed)", ""},
+        {"streaming: exits 0 with garbage", "", "head -c 5000 /dev/urandom > \"$out\"; cat >/dev/null; exit 0",
+         "the encoded movie is not right: it cannot be read back", ""},
+        {"streaming: stops reading and fails", "", "head -c 100000 >/dev/null; echo 'gave up' >&2; exit 1",
+         "the encoder failed (exit status 1): gave up", ""},
         {"exits 0 with garbage", "", "head -c 5000 /dev/urandom > \"$out\"; exit 0",
          "the encoded movie is not right: it cannot be read back"},
         {"cut short", "", "ffmpeg \"$@\" || exit; ffmpeg -v error -y -i \"file:$out\" -t 0.5 -c copy \"$out.mp4\"; mv \"$out.mp4\" \"$out\"",
          "of video, 1.000 s were converted"},
-        {"killed", "", "kill -9 $$", "the encoder was killed by signal 9"},
+        {"killed", "", "kill -9 $$", "the encoder was killed by signal 9 (Killed)"},
         {"fails", "", "echo 'simulated encoder breakdown' >&2; exit 1",
          "the encoder failed (exit status 1): simulated encoder breakdown"},
         {"extractor killed", "kill -9 $$", "", "the sound could not be extracted (the extractor was killed by signal 9)"},
@@ -310,7 +319,7 @@ TEST_F(ConvertCliTest, BrokenEncodersAreFailures) {
         SCOPED_TRACE(c.name);
         FakeEncoder(c.wav, c.encode);
         // --keep-stills keeps the stills of a good run only.
-        Outcome o = Convert("--keep-stills " + Quote(clip_) + " " + Quote(Out("o.mp4")));
+        Outcome o = Convert(c.mode + " " + Quote(clip_) + " " + Quote(Out("o.mp4")));
         EXPECT_FALSE(o.signalled) << o.output;
         EXPECT_EQ(o.status, 1) << o.output;
         EXPECT_NE(o.output.find(c.message), std::string::npos) << o.output;
@@ -328,13 +337,18 @@ TEST_F(ConvertCliTest, SignalsInEveryPhaseLeaveNothingBehind) {
     const std::string marker = Out("phase-reached");
     struct Phase {
         const char* name;
-        std::string wav, encode;
+        std::string mode, wav, encode;
     };
+    const std::string hung = "trap '' TERM; head -c 100000 /dev/urandom > \"$out\"; touch " + Quote(marker) +
+                             "; while :; do sleep 0.05; done";
     const Phase phases[] = {
-        {"frames", "", ""},
-        {"sound", "touch " + Quote(marker) + "; exec sleep 30", ""},
-        {"encoding", "", "trap '' TERM; head -c 100000 /dev/urandom > \"$out\"; touch " + Quote(marker) +
-                         "; while :; do sleep 0.05; done"},
+        {"frames", "--stills bmp", "", ""},
+        {"sound", "--stills bmp", "touch " + Quote(marker) + "; exec sleep 30", ""},
+        {"encoding", "--stills jpg", "", hung},
+        // Streaming: an encoder that takes frames, and one that hangs
+        // without reading them (the frames wait on its full pipe).
+        {"streaming", "", "", "touch " + Quote(marker) + "; exec ffmpeg \"$@\""},
+        {"streaming into a hung encoder", "", "", hung},
     };
     const std::string temp = (dir_ / "temp").string();
     for (const Phase& phase : phases) {
@@ -342,11 +356,11 @@ TEST_F(ConvertCliTest, SignalsInEveryPhaseLeaveNothingBehind) {
         // The frame phase is reached when the first still is there.
         const std::string wait = phase.wav.empty() && phase.encode.empty()
                                      ? "ls " + Quote(temp) + "/*/ 2>/dev/null | grep -q mono"
-                                     : "test -e " + Quote(marker);
+                                     : "test -e " + Quote(marker) + " && sleep 0.2";
         for (const auto& [signal, code] : std::map<std::string, int>{{"INT", 130}, {"TERM", 143}, {"HUP", 129}}) {
             SCOPED_TRACE(std::string(phase.name) + " SIG" + signal);
             fs::remove(marker);
-            Outcome o = RunShell("(" + Command(Quote(longer) + " " + Quote(Out("s.mp4"))) +
+            Outcome o = RunShell("(" + Command(phase.mode + " " + Quote(longer) + " " + Quote(Out("s.mp4"))) +
                                  " & pid=$!; for i in $(seq 1000); do " + wait +
                                  " && break; sleep 0.01; done; kill -" + signal +
                                  " $pid; t0=$(date +%s%N); wait $pid; rc=$?; "
@@ -373,8 +387,8 @@ TEST_F(ConvertCliTest, ParallelRunsNeverTouchEachOther) {
     const std::string longer = MakeClip("parallel.mp4", "320x240", 30, "3", true);
     const std::string other = Out("other-temp");
     const std::string shared = (dir_ / "temp").string();
-    const std::string first = Command(Quote(longer) + " " + Quote(Out("first.mov")), shared);
-    const std::string second = Command(Quote(longer) + " " + Quote(Out("second.avi")), shared);
+    const std::string first = Command("--stills bmp " + Quote(longer) + " " + Quote(Out("first.mov")), shared);
+    const std::string second = Command("--stills jpg " + Quote(longer) + " " + Quote(Out("second.avi")), shared);
     const std::string third = Command(Quote(longer) + " " + Quote(Out("third.mp4")), other);
     const std::string refused = Command(Quote(longer) + " " + Quote(Out("refused.mkv")), shared);
     // The others start once the first has stills on disk.
@@ -440,10 +454,11 @@ TEST_F(ConvertCliTest, OddNamesAreUsedExactly) {
         {"udp:clip.mp4", "pipe:out.avi", "t"},
     };
     const std::string before = ReadAll(clip_);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.input + " -> " + c.output);
-        Outcome o = RunShell("cd " + Quote(dir_.string()) + " && " + Quote(program_.string()) + " --temp " +
-                             Quote(c.temp) + " -- " + Quote(c.input) + " " + Quote(c.output));
+    for (const Case& c : cases)
+    for (const char* mode : {"--stills bmp", ""}) {
+        SCOPED_TRACE(c.input + " -> " + c.output + " " + mode);
+        Outcome o = RunShell("cd " + Quote(dir_.string()) + " && " + Quote(program_.string()) + " " + mode +
+                             " --temp " + Quote(c.temp) + " -- " + Quote(c.input) + " " + Quote(c.output));
         ASSERT_EQ(o.status, 0) << o.output;
         EXPECT_NE(o.output.find("with sound"), std::string::npos) << o.output;
         const Probe out = ProbeMovie(Out(c.output));
@@ -459,15 +474,16 @@ TEST_F(ConvertCliTest, OddNamesAreUsedExactly) {
 TEST_F(ConvertCliTest, FractionalDurationsKeepTheirLastSecond) {
     for (const auto& [seconds, fps] : std::vector<std::pair<std::string, int>>{{"2.9", 30}, {"9.5", 10}}) {
         const std::string source = MakeClip("d" + seconds + ".mp4", "160x120", fps, seconds, true);
-        for (const char* ext : {".mp4", ".avi"}) {
-            SCOPED_TRACE(seconds + " s " + ext);
+        for (const auto& [ext, mode] : std::vector<std::pair<std::string, std::string>>{
+                 {".mp4", "--stills bmp"}, {".avi", "--stills jpg"}, {".mov", ""}}) {
+            SCOPED_TRACE(seconds + " s " + ext + " " + mode);
             const std::string out = Out("d" + seconds + ext);
-            Outcome o = Convert(Quote(source) + " " + Quote(out));
+            Outcome o = Convert(mode + " " + Quote(source) + " " + Quote(out));
             ASSERT_EQ(o.status, 0) << o.output;
             const Probe probe = ProbeMovie(out);
             EXPECT_NEAR(probe.seconds, std::atof(seconds.c_str()), 1.0 / fps + 0.001);
             ASSERT_TRUE(probe.audio);
-            const double audioEnd = StreamEnd(Quote(out), "a:0");
+            const double audioEnd = StreamSeconds(Quote(out), "a:0");
             EXPECT_NEAR(audioEnd, std::atof(seconds.c_str()), 1.0 / fps + 0.05);
         }
     }
@@ -480,7 +496,7 @@ TEST_F(ConvertCliTest, CompressionLevelsShrinkEveryContainer) {
     for (int level : {1, 11, 21}) {
         std::string outputs;
         for (const std::string& ext : exts) outputs += " " + Quote(Out("q" + std::to_string(level) + ext));
-        Outcome o = Convert("--quality " + std::to_string(level) + " " + Quote(clip_) + outputs);
+        Outcome o = Convert("--stills bmp --quality " + std::to_string(level) + " " + Quote(clip_) + outputs);
         ASSERT_EQ(o.status, 0) << o.output;
         for (const std::string& ext : exts) sizes[ext].push_back(fs::file_size(Out("q" + std::to_string(level) + ext)));
     }
@@ -488,6 +504,51 @@ TEST_F(ConvertCliTest, CompressionLevelsShrinkEveryContainer) {
         EXPECT_GT(sizes[ext][0], sizes[ext][1]) << ext;
         EXPECT_GT(sizes[ext][1], sizes[ext][2]) << ext;
     }
+}
+
+// Streaming into every container at once, with and without sound: every
+// frame once at the source's rate, the source's duration, sound iff the
+// source has some, and never a still or a WAV in the temporary folder.
+TEST_F(ConvertCliTest, StreamingToEveryContainer) {
+    const std::vector<std::string> exts = {".flv", ".mov", ".avi", ".mp4", ".m4v", ".ogg", ".ogv", ".webm"};
+    const std::string silent = MakeClip("silent.mp4", "160x120", 25, "1.2", false);
+    const std::string temp = (dir_ / "temp").string();
+    for (const std::string& source : {clip_, silent}) {
+        SCOPED_TRACE(source);
+        const Probe in = ProbeMovie(source);
+        std::string outputs;
+        for (const std::string& ext : exts) outputs += " " + Quote(Out("stream" + ext));
+        // A watcher notes any still or WAV that appears while the run goes on.
+        Outcome o = RunShell("(" + Command(Quote(source) + outputs) + " & pid=$!; while kill -0 $pid 2>/dev/null; do "
+                             "find " + Quote(temp) + " -name 'mono*' -o -name '*.wav' | grep -q . && echo SEEN; "
+                             "sleep 0.005; done; wait $pid)");
+        ASSERT_EQ(o.status, 0) << o.output;
+        EXPECT_EQ(o.output.find("SEEN"), std::string::npos) << o.output;
+        EXPECT_NE(o.output.find(in.audio ? "with sound" : "no sound"), std::string::npos) << o.output;
+        for (const std::string& ext : exts) {
+            SCOPED_TRACE(ext);
+            const Probe out = ProbeMovie(Out("stream" + ext));
+            EXPECT_EQ(out.width, 122);
+            EXPECT_EQ(out.height, 122);
+            EXPECT_EQ(out.frames, in.frames);
+            EXPECT_NEAR(out.seconds, in.seconds, in.seconds / in.frames + 0.001);
+            EXPECT_EQ(out.audio, in.audio);
+        }
+        EXPECT_FALSE(TemporaryFilesLeft());
+    }
+}
+
+// The same frames either way: a streamed movie and one encoded from BMP
+// stills with the same encoder settings decode to pictures within 40 dB.
+TEST_F(ConvertCliTest, StreamingAndStillPathAgree) {
+    ASSERT_EQ(Convert(Quote(clip_) + " " + Quote(Out("streamed.avi"))).status, 0);
+    ASSERT_EQ(Convert("--stills bmp " + Quote(clip_) + " " + Quote(Out("stills.avi"))).status, 0);
+    const std::string report = Capture("ffmpeg -hide_banner -i " + Quote(Out("streamed.avi")) + " -i " +
+                                       Quote(Out("stills.avi")) + " -lavfi '[0:v][1:v]psnr' -f null - 2>&1 | "
+                                       "grep -o 'average:[0-9.inf]*'");
+    ASSERT_EQ(report.rfind("average:", 0), 0u) << report;
+    const std::string value = report.substr(8);
+    if (value.rfind("inf", 0) != 0) EXPECT_GE(std::atof(value.c_str()), 40.0) << report;
 }
 
 TEST_F(ConvertCliTest, HelpAndVersion) {

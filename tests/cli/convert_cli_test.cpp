@@ -282,7 +282,9 @@ TEST_F(ConvertCliTest, EveryFailureHasItsMessageAndExitStatus) {
         EXPECT_NE(o.output.find(c.message), std::string::npos) << o.output;
         // One line, no carriage return (the usage hint follows a bad option).
         EXPECT_EQ(o.output.find('\r'), std::string::npos) << o.output;
-        if (c.status != 2) EXPECT_EQ(o.output.find('\n'), o.output.size() - 1) << o.output;
+        if (c.status != 2) {
+            EXPECT_EQ(o.output.find('\n'), o.output.size() - 1) << o.output;
+        }
         EXPECT_FALSE(fs::exists(Out("o.mp4")));
         EXPECT_FALSE(TemporaryFilesLeft());
     }
@@ -548,7 +550,9 @@ TEST_F(ConvertCliTest, StreamingAndStillPathAgree) {
                                        "grep -o 'average:[0-9.inf]*'");
     ASSERT_EQ(report.rfind("average:", 0), 0u) << report;
     const std::string value = report.substr(8);
-    if (value.rfind("inf", 0) != 0) EXPECT_GE(std::atof(value.c_str()), 40.0) << report;
+    if (value.rfind("inf", 0) != 0) {
+        EXPECT_GE(std::atof(value.c_str()), 40.0) << report;
+    }
 }
 
 TEST_F(ConvertCliTest, HelpAndVersion) {

@@ -203,15 +203,29 @@ void StartRunLog(FisheyeApp& app, const RunWorkspace& workspace) {
     LogTemporaryFolder(app);
 }
 
+// A message box text as one line: its line breaks become blanks.
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (char c : text) {
+        if (c == '\r' || c == '\n') {
+            if (!line.empty() && line.back() != ' ') line += ' ';
+        } else {
+            line += c;
+        }
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
+}
+
 int ReportConversion(const MovieConversion& conversion, const ConvertOptions& options,
                      const TerminalUserInterface& ui, const std::string& keptFolder) {
     const ConversionResult& result = conversion.result;
     if (!conversion.opened) {
-        return Fail(kExitInput, "cannot open " + options.input + ": " + conversion.openError);
+        return Fail(kExitInput, "cannot open " + options.input + ": " + OneLine(conversion.openError));
     }
     if (result.status != ConversionStatus::kDone) {
         return Fail(result.status == ConversionStatus::kVideoMissing ? kExitInput : kExitFailed,
-                    result.error);
+                    OneLine(result.error));
     }
     int code = 0;
     for (const ExportResult& e : result.exports) {

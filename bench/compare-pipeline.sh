@@ -85,13 +85,15 @@ measure still-path "$work/prog/tessaly-convert" --stills bmp --temp "$work/temp"
 echo "temporary disk used by the still-path run: $temp_frames bytes of stills and sound"
 
 # The fisheye circle is centred with the frame height as its diameter.
-v360() {
-  local in=$1 out=$2 d=$3 x=$4 w=$5
-  ffmpeg -hide_banner -loglevel error -y -i "$in" \
-    -vf "crop=$d:$d:$x:0,v360=input=fisheye:output=e:ih_fov=180:iv_fov=180:h_fov=180:v_fov=180:w=$w:h=$w:interp=cubic" \
-    -c:v libx264 -crf 22 -pix_fmt yuv420p -c:a aac -ac 2 -ar 44100 "$out"
+# v360_args IN OUT DIAMETER X WIDTH: ffmpeg's arguments (ffmpeg itself is
+# measured, not a shell around it).
+v360_args() {
+  echo -hide_banner -loglevel error -y -i "$1" \
+    -vf "crop=$3:$3:$4:0,v360=input=fisheye:output=e:ih_fov=180:iv_fov=180:h_fov=180:v_fov=180:w=$5:h=$5:interp=cubic" \
+    -c:v libx264 -crf 22 -pix_fmt yuv420p -c:a aac -ac 2 -ar 44100 "$2"
 }
-measure ffmpeg-v360 v360 "$work/clip.mp4" "$work/ffmpeg.mp4" 1080 420 1104
+# shellcheck disable=SC2046  # the work folder has no blanks (mktemp)
+measure ffmpeg-v360 ffmpeg $(v360_args "$work/clip.mp4" "$work/ffmpeg.mp4" 1080 420 1104)
 
 echo "tessaly-convert says: $(grep 'frames converted' "$work/streaming.log" | tail -1)"
 for f in ours ours-stills ffmpeg; do
@@ -103,7 +105,8 @@ if [[ ${TESSALY_BENCH_4K:-1} != 0 ]]; then
   "$here/tools/make-fisheye-clip" "$work/clip4k.mp4" --size 3840x2160 --fps 30 --duration 3 --audio
   measure streaming-4k "$work/prog/tessaly-convert" --temp "$work/temp" "$work/clip4k.mp4" "$work/ours4k.mp4"
   echo "4K: $(grep 'frames converted' "$work/streaming-4k.log" | tail -1)"
-  measure ffmpeg-v360-4k v360 "$work/clip4k.mp4" "$work/ffmpeg4k.mp4" 2160 840 2208
+  # shellcheck disable=SC2046
+  measure ffmpeg-v360-4k ffmpeg $(v360_args "$work/clip4k.mp4" "$work/ffmpeg4k.mp4" 2160 840 2208)
   awk -v a="$streaming_4k_secs" -v b="$ffmpeg_v360_4k_secs" \
     'BEGIN {printf "4K streaming time ratio vs ffmpeg v360: %.2f\n", a / b}'
 fi

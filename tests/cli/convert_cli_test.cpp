@@ -418,6 +418,24 @@ TEST_F(ConvertCliTest, ParallelRunsNeverTouchEachOther) {
     EXPECT_EQ(blocks, 3u) << log;
 }
 
+// A run killed outright (SIGKILL, a power cut) leaves its folder; the next
+// run in that temporary folder removes it, after adding its log to the
+// shared one, and touches nothing else.
+TEST_F(ConvertCliTest, AKilledRunsFolderGoesWithTheNextRun) {
+    const std::string longer = MakeClip("killed.mp4", "640x480", 30, "3", false);
+    const std::string temp = (dir_ / "temp").string();
+    RunShell("(" + Command("--stills bmp " + Quote(longer) + " " + Quote(Out("k.mp4"))) +
+             " & pid=$!; for i in $(seq 1000); do ls " + Quote(temp) +
+             "/*/ 2>/dev/null | grep -q mono && break; sleep 0.01; done; kill -KILL $pid; wait $pid)");
+    ASSERT_TRUE(TemporaryFilesLeft());
+    Outcome o = Convert(Quote(clip_) + " " + Quote(Out("next.mp4")));
+    ASSERT_EQ(o.status, 0) << o.output;
+    EXPECT_FALSE(TemporaryFilesLeft());
+    const std::string log = ReadAll(dir_ / "prog" / "Tessaly_mono.log");
+    EXPECT_NE(log.find("Render file:" + longer), std::string::npos) << log;
+    EXPECT_NE(log.find("Render file:" + clip_), std::string::npos) << log;
+}
+
 // The user's own files in the temporary folder, named like the system's:
 // untouched, and nothing else left there.
 TEST_F(ConvertCliTest, UserFilesInTheTemporaryFolderStay) {

@@ -1,6 +1,11 @@
 #include "app/parameter_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -150,21 +155,56 @@ std::string SerializeParameters(const AppSettings& in, const ScreenSize& screen)
     return out;
 }
 
+namespace {
+
+bool WriteWhole(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return ::fsync(fd) == 0;
+}
+
+// The file a path names: a symbolic link is written through, not replaced.
+std::string FileBehind(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(path, ec)) return path;
+    const std::filesystem::path target = std::filesystem::canonical(path, ec);
+    return ec ? path : target.string();
+}
+
+}  // namespace
+
 bool SaveParameters(const AppSettings& settings, const ScreenSize& screen,
                     const std::string& path) {
     const std::string text = SerializeParameters(settings, screen);
-    const std::string temp = path + ".tmp";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = (std::fflush(f) == 0) && ok;
-    ok = (fsync(fileno(f)) == 0) && ok;
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-        std::remove(temp.c_str());
-        return false;
+    const std::string target = FileBehind(path);
+    struct stat old {};
+    const bool existed = ::stat(target.c_str(), &old) == 0;
+
+    // A new file beside the old one, renamed over it, so a crash or a full
+    // disk never leaves a half-written file; it keeps the old file's mode.
+    const std::string temp = target + ".tmp";
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        bool ok = !existed || ::fchmod(fd, old.st_mode & 07777) == 0;
+        ok = WriteWhole(fd, text) && ok;
+        ok = ::close(fd) == 0 && ok;
+        if (ok && std::rename(temp.c_str(), target.c_str()) == 0) return true;
+        ::unlink(temp.c_str());
+        return false;  // the old file stays whole
     }
-    return true;
+    // Only a folder that cannot take the new file, around a file that may
+    // be written: write it in place.
+    if (errno != EACCES && errno != EPERM && errno != EROFS) return false;
+    if (!existed || ::access(target.c_str(), W_OK) != 0) return false;
+    const int in = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (in < 0) return false;
+    const bool ok = WriteWhole(in, text);
+    return ::close(in) == 0 && ok;
 }
 
 bool SaveParameters(FisheyeApp& app) {

@@ -41,7 +41,12 @@ int RemoveStaleStills(const std::string& folder) {
 
 std::string FormatFreeSpace(const std::string& folder) {
     std::error_code ec;
-    const fs::space_info info = fs::space(folder, ec);
+    // A folder not made yet will live on its nearest existing parent's disk.
+    fs::path existing = fs::absolute(folder.empty() ? fs::path(".") : fs::path(folder), ec);
+    while (!ec && !fs::exists(existing, ec) && existing.has_relative_path()) {
+        existing = existing.parent_path();
+    }
+    const fs::space_info info = fs::space(existing, ec);
     const double available =
         ec || info.available == static_cast<std::uintmax_t>(-1) ? 0.0
                                                                 : static_cast<double>(info.available);
@@ -60,12 +65,15 @@ void StartUpCore(FisheyeApp& app, const StartUpOptions& options) {
     const AppPaths paths = DecideAppPaths(programDir);
     CreateAppFolders(paths);
     std::error_code ec;
-    fs::create_directory(paths.tempDir, ec);  // a failure shows later, not here
+    // A failure shows later, not here; a private run makes its own folder.
+    if (!options.privateRun) fs::create_directory(paths.tempDir, ec);
 
     app.logPath = paths.logPath;
-    app.log.SetPath(app.logPath);
-    app.log.StartNew(options.now ? options.now : std::time(nullptr));
-    for (const std::string& line : AppPathsLogLines(paths)) app.log.WriteLogLine(line);
+    if (!options.privateRun) {
+        app.log.SetPath(app.logPath);
+        app.log.StartNew(options.now ? options.now : std::time(nullptr));
+        for (const std::string& line : AppPathsLogLines(paths)) app.log.WriteLogLine(line);
+    }
 
     const fs::path cwd = fs::current_path(ec);
     app.settings.OPATH = ec ? std::string() : cwd.string();
@@ -102,8 +110,12 @@ void StartUpCore(FisheyeApp& app, const StartUpOptions& options) {
         }
     }
 
+    if (options.privateRun) return;
     RemoveStaleStills(app.settings.APATH);
+    LogTemporaryFolder(app);
+}
 
+void LogTemporaryFolder(FisheyeApp& app) {
     app.log.WriteLogLine("Temp file:");
     app.log.WriteLogLine(app.settings.APATH);
     app.log.WriteLogLine("Temp Folder Free Space:");

@@ -14,6 +14,11 @@ struct StartUpOptions {
     const char* firstArgument = nullptr;  // selects the still format
     std::time_t now = 0;               // time for the log header; 0 = current time
     std::string iniPathOverride;       // read the parameters from here instead
+    // A headless run shares the machine with other runs: it starts no shared
+    // run log and removes no stills, since its own files live in a private
+    // folder it makes later (the caller logs that folder with
+    // LogTemporaryFolder).
+    bool privateRun = false;
 };
 
 // Prepares the application: still format, temporary folder, fresh run log,
@@ -25,8 +30,13 @@ void StartUpCore(FisheyeApp& app, const StartUpOptions& options);
 // left in `folder`; nothing else there is touched. Returns how many were removed.
 int RemoveStaleStills(const std::string& folder);
 
-// Free space of the file system holding `folder`, as the log line shows it.
+// Free space of the file system holding `folder` (of its nearest existing
+// parent when it does not exist yet), as the log line shows it.
 std::string FormatFreeSpace(const std::string& folder);
+
+// The four lines about the temporary folder in use ("Temp file:", the
+// folder, "Temp Folder Free Space:", its free space).
+void LogTemporaryFolder(FisheyeApp& app);
 
 // The one exit procedure: stops playback through the stop hooks, waits for
 // the registered threads, and logs "EXIT11" (every call), "EXIT2" and "EXIT3"

@@ -131,8 +131,7 @@ bool ApplyOption(const std::string& name, const std::string& value, ConvertOptio
             error = "--temp needs a folder";
             return false;
         }
-        o.tempDir = value;
-        while (o.tempDir.size() > 1 && o.tempDir.back() == '/') o.tempDir.pop_back();
+        o.tempDir = value;  // exactly as typed: "tb " is not "tb"
     } else {
         error = "unknown option " + name;
         return false;
@@ -268,6 +267,14 @@ std::string ConvertUsage() {
            "(.flv .mov .avi .mp4 .m4v .ogg .ogv .webm); every further OUTPUT is encoded\n"
            "from the same frames. Settings not given come from the parameter file.\n"
            "\n"
+           "Modes:\n"
+           "  streaming (default)    each converted frame goes through a pipe into one\n"
+           "                         encoder that writes every OUTPUT at once, with the\n"
+           "                         sound taken from INPUT: no stills, no sound file\n"
+           "  --stills jpg|bmp       the still path: every frame is written as a still\n"
+           "                         into the temporary folder, the sound into a WAV,\n"
+           "                         then the encoder reads them for each OUTPUT\n"
+           "\n"
            "Options:\n"
            "  --params FILE          parameter file (default: Tessaly.ini, see Files below)\n"
            "  --cut XL1,YL1,XL2,YL2  cut rectangle in 600x600 preview units\n"
@@ -278,11 +285,13 @@ std::string ConvertUsage() {
            "  --cpu N                CPU usage limit 50..100 percent\n"
            "  --flip                 mirror the picture horizontally\n"
            "  --aspect               fix the pixel aspect ratio (PARxDAR)\n"
-           "  --stills jpg|bmp       format of the temporary stills\n"
+           "  --stills jpg|bmp       take the still path with stills of this format\n"
            "  --quality 0..21        0 = encoder default, 1 = largest file .. 21 = smallest\n"
            "  --resize 0..5          0 = natural size, 1..5 = 90% .. 50%\n"
-           "  --temp DIR             folder for the temporary stills and sound\n"
-           "  --keep-stills          keep the numbered stills in the temporary folder\n"
+           "  --temp DIR             the run works in a private folder made inside DIR\n"
+           "                         (removed at the end), so runs may share DIR\n"
+           "  --keep-stills          keep the numbered stills, in DIR/tessaly-stills-*\n"
+           "                         (the still path)\n"
            "  --no-vr-metadata       do not mark the outputs as 180-degree VR video; by\n"
            "                         default .mp4 .m4v .mov .webm outputs are marked as\n"
            "                         mono 180x180 equirectangular (Spherical Video V2,\n"

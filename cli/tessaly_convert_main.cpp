@@ -1,14 +1,18 @@
-// tessaly-convert: the whole conversion of the desktop program, without a
-// window, for scripts and servers.
+// tessaly-convert: the conversion of the desktop program, without a window,
+// for scripts and servers. By default the converted frames stream through a
+// pipe into one encoder that writes every output; --stills takes the still
+// path of the desktop program. Several may run at once: each works in a
+// private folder inside the temporary folder (see cli/run_workspace.h).
 //
-// Exit status: 0 every output movie was written; 1 the conversion or an
-// encoding failed; 2 a bad option; 3 the input movie cannot be used.
+// Exit status: 0 every output movie was written and checked; 1 the
+// conversion or an encoding failed; 2 a bad option or output name; 3 the
+// input movie cannot be used; 128 + N stopped by signal N (SIGHUP 129,
+// SIGINT 130, SIGTERM 143), with the partial output and every temporary
+// file removed.
 
-#include <fcntl.h>
-#include <sys/file.h>
+#include <limits.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -24,14 +28,15 @@
 #include "app/format.h"
 #include "app/startup.h"
 #include "cli/convert_options.h"
+#include "cli/run_workspace.h"
 #include "cli/terminal_ui.h"
 #include "convert/conversion_driver.h"
 #include "convert/encoder_command.h"
-#include "output/still_writer.h"
+#include "convert/movie_conversion.h"
 #include "transform/frame_pipeline.h"
 #include "video/encoder_program.h"
 #include "video/media_versions.h"
-#include "convert/movie_conversion.h"
+#include "video/movie_check.h"
 
 #ifndef TESSALY_VERSION
 #define TESSALY_VERSION "unknown"
@@ -45,20 +50,65 @@ namespace fs = std::filesystem;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInput = 3;
+constexpr int kExitSignalBase = 128;
 
-// Set by SIGINT / SIGTERM; a watcher thread turns it into a stop request so
-// that the stills and the sound are still removed.
-std::atomic<int32_t> gSignalled{0};
+// The signal that asked the run to stop, and the run's stop flag, which the
+// handler raises at once so that every phase (frames, sound, encoding) ends
+// its child process and cleans up. Lock-free atomics: safe in a handler.
+std::atomic<int32_t> gSignal{0};
+std::atomic<std::atomic<int32_t>*> gStopFlag{nullptr};
 
-extern "C" void OnSignal(int) { gSignalled = 1; }
+extern "C" void OnSignal(int signo) {
+    gSignal.store(signo);
+    if (std::atomic<int32_t>* stop = gStopFlag.load()) stop->store(1);
+}
+
+void InstallSignalHandlers() {
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signo : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signo, &action, nullptr);
+    // A pipe whose reader died is an error of that write, not the end.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+const char* SignalName(int signo) {
+    switch (signo) {
+        case SIGINT: return "SIGINT";
+        case SIGTERM: return "SIGTERM";
+        case SIGHUP: return "SIGHUP";
+        default: return "a signal";
+    }
+}
 
 int Fail(int code, const std::string& message) {
     std::fprintf(stderr, "tessaly-convert: %s\n", message.c_str());
     return code;
 }
 
-bool FolderWritable(const std::string& folder) {
-    return ::access(folder.c_str(), W_OK | X_OK) == 0;
+int Stopped() {
+    const int signo = gSignal.load();
+    Fail(kExitSignalBase + signo, std::string("stopped by ") + SignalName(signo) +
+                                      "; the partial output and the temporary files were removed");
+    return kExitSignalBase + signo;
+}
+
+std::string ErrnoReason(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM: return "permission denied";
+        case ENAMETOOLONG: return "file name too long";
+        case EROFS: return "read-only file system";
+        default: return std::strerror(error);
+    }
+}
+
+bool NameTooLong(const std::string& path) {
+    if (path.size() >= PATH_MAX) return true;
+    for (const fs::path& part : fs::path(path)) {
+        if (part.native().size() > NAME_MAX) return true;
+    }
+    return false;
 }
 
 std::string ParentFolder(const std::string& path) {
@@ -66,20 +116,39 @@ std::string ParentFolder(const std::string& path) {
     return parent.empty() ? std::string(".") : parent.string();
 }
 
+// The input as the user named it: a readable movie with a picture.
+std::string CheckInput(const std::string& input) {
+    if (NameTooLong(input)) return "file name too long";
+    std::error_code ec;
+    if (fs::is_directory(input, ec)) return "is a directory";
+    if (!fs::exists(fs::symlink_status(input, ec)) || !fs::exists(input, ec)) return "no such file";
+    if (::access(input.c_str(), R_OK) != 0) return ErrnoReason(errno);
+    const SourceFacts facts = ReadSourceFacts(input);
+    return facts.usable ? std::string() : facts.error;
+}
+
 // Checks an output before any frame is converted, so that a typing error
-// costs no conversion time.
+// costs no conversion time. Paths are used exactly as typed.
 std::string CheckOutput(const std::string& output, const std::string& input) {
+    const std::string what = "cannot write " + output + ": ";
+    if (NameTooLong(output)) return what + "file name too long";
+    std::error_code ec;
+    if (fs::is_directory(output, ec)) return what + "is a directory";
     const std::string ext = OutputExtension(output);
     EncoderJob probe;
     probe.outputPath = output;
     if (!BuildEncoderCommand(probe).known) {
-        return "cannot write " + output + ": unsupported extension '" + ext +
+        return what + "unsupported extension '" + ext +
                "' (use .flv, .mov, .avi, .mp4, .m4v, .ogg, .ogv or .webm)";
     }
     const std::string folder = ParentFolder(output);
-    std::error_code ec;
-    if (!fs::is_directory(folder, ec)) return "cannot write " + output + ": no folder " + folder;
-    if (!FolderWritable(folder)) return "cannot write " + output + ": folder " + folder + " is not writable";
+    if (!fs::is_directory(folder, ec)) return what + "no folder " + folder;
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        return what + "folder " + folder + " is not writable (" + ErrnoReason(errno) + ")";
+    }
+    if (fs::exists(output, ec) && ::access(output.c_str(), W_OK) != 0) {
+        return what + ErrnoReason(errno);
+    }
     if (fs::equivalent(output, input, ec)) return "the output movie " + output + " is the input movie";
     return {};
 }
@@ -89,7 +158,102 @@ int WriterThreads() {
     return static_cast<int>(std::clamp(cores == 0 ? 1u : cores, 1u, 8u));
 }
 
+// Without a window there is no preview pass to wait for and no window that
+// must see a flag change: the settling waits shrink to what the threads need.
+// Streaming is the default; --stills (or --keep-stills) takes the still path.
+ConversionOptions HeadlessConversion(const ConvertOptions& options) {
+    ConversionOptions run;
+    const bool stills = options.tempFormat.has_value() || options.keepStills;
+    if (!stills) run.streamOutputs = options.outputs;
+    run.keepStills = options.keepStills;
+    run.writerThreads = WriterThreads();
+    run.checkTempSpace = stills;
+    run.timings.afterPreview = 0;
+    run.timings.afterPause = 10;
+    run.timings.afterRewind = 0;
+    run.timings.cleanupTurn = 0;
+    return run;
+}
+
+StreamTimings HeadlessStream() {
+    StreamTimings timings;
+    timings.stopOlderStream = 0;  // no older stream to end
+    timings.settleOlderStream = 0;
+    timings.afterStream = 0;
+    timings.connect = 0;
+    timings.beforeLoop = 0;
+    timings.afterStop = 0;
+    return timings;
+}
+
+// Settings from the parameter file, then the options over them. The shared
+// run log and the temporary folder stay untouched until the run has its own.
+void PrepareApp(FisheyeApp& app, const ConvertOptions& options, const char* argv0) {
+    StartUpOptions startUp;
+    startUp.programDir = ProgramFolder(argv0);
+    startUp.iniPathOverride = options.paramsFile;
+    startUp.privateRun = true;
+    StartUpCore(app, startUp);
+    ApplyConvertOptions(options, app);
+}
+
+// The run's log lives in its folder while it runs and joins the shared log
+// beside the program as one block at the end.
+void StartRunLog(FisheyeApp& app, const RunWorkspace& workspace) {
+    app.log.SetPath(workspace.RunLogPath());
+    app.log.StartNew(std::time(nullptr));
+    for (const std::string& line : AppPathsLogLines(DecideAppPaths(app.programDir))) {
+        app.log.WriteLogLine(line);
+    }
+    LogTemporaryFolder(app);
+}
+
+// A message box text as one line: its line breaks become blanks.
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (char c : text) {
+        if (c == '\r' || c == '\n') {
+            if (!line.empty() && line.back() != ' ') line += ' ';
+        } else {
+            line += c;
+        }
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
+}
+
+int ReportConversion(const MovieConversion& conversion, const ConvertOptions& options,
+                     const TerminalUserInterface& ui, const std::string& keptFolder) {
+    const ConversionResult& result = conversion.result;
+    if (!conversion.opened) {
+        return Fail(kExitInput, "cannot open " + options.input + ": " + OneLine(conversion.openError));
+    }
+    if (result.status != ConversionStatus::kDone) {
+        return Fail(result.status == ConversionStatus::kVideoMissing ? kExitInput : kExitFailed,
+                    OneLine(result.error));
+    }
+    int code = 0;
+    for (const ExportResult& e : result.exports) {
+        if (!e.written) code = Fail(kExitFailed, e.error);
+    }
+    if (code != 0) return code;
+    const double seconds = ui.ConversionSeconds();
+    std::string written;
+    for (const ExportResult& e : result.exports) {
+        written += (written.empty() ? "" : ", ") + e.outputPath;
+    }
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.1f", seconds > 0 ? result.frames / seconds : 0.0);
+    std::fprintf(stderr,
+                 "tessaly-convert: %d frames converted to %dx%d in %s (%s fps), %s; wrote %s\n",
+                 result.frames, result.outW, result.outH, FormatDuration(seconds).c_str(), rate,
+                 result.hadSound ? "with sound" : "no sound", written.c_str());
+    if (!keptFolder.empty()) std::fprintf(stderr, "tessaly-convert: stills kept in %s\n", keptFolder.c_str());
+    return 0;
+}
+
 int Run(int argc, char** argv) {
+    InstallSignalHandlers();
     std::vector<std::string> args(argv + 1, argv + argc);
     const ParsedOptions parsed = ParseConvertOptions(args);
     if (!parsed.ok) {
@@ -100,8 +264,10 @@ int Run(int argc, char** argv) {
     const ConvertOptions& options = parsed.options;
     if (options.help) {
         std::fputs(ConvertUsage().c_str(), stdout);
-        std::fputs("\nExit status: 0 every output movie written, 1 conversion or encoding failed,\n"
-                   "2 bad option, 3 the input movie cannot be used.\n",
+        std::fputs("\nExit status: 0 every output movie written and checked, 1 conversion or\n"
+                   "encoding failed, 2 bad option or output, 3 the input movie cannot be used,\n"
+                   "128 + N stopped by signal N (129 SIGHUP, 130 SIGINT, 143 SIGTERM); a stopped\n"
+                   "run removes its partial output and its temporary files.\n",
                    stdout);
         std::fputs(("\n" + AppPathsHelp(DecideAppPaths(ProgramFolder(argv[0])))).c_str(), stdout);
         return 0;
@@ -117,116 +283,44 @@ int Run(int argc, char** argv) {
             return Fail(kExitUsage, "cannot read the parameter file " + options.paramsFile);
         }
     }
+    const std::string inputProblem = CheckInput(options.input);
+    if (!inputProblem.empty()) return Fail(kExitInput, "cannot open " + options.input + ": " + inputProblem);
     for (const std::string& output : options.outputs) {
-        std::string problem = CheckOutput(output, options.input);
+        const std::string problem = CheckOutput(output, options.input);
         if (!problem.empty()) return Fail(kExitUsage, problem);
     }
+    if (gSignal.load() != 0) return Stopped();
 
     FisheyeApp app;
-    StartUpOptions startUp;
-    startUp.programDir = ProgramFolder(argv[0]);
-    startUp.iniPathOverride = options.paramsFile;
-    StartUpCore(app, startUp);
-    ApplyConvertOptions(options, app);
-
-    const std::string& temp = app.settings.APATH;
-    std::error_code ec;
-    fs::create_directories(temp, ec);
-    if (!fs::is_directory(temp, ec) || !FolderWritable(temp)) {
-        return Fail(kExitFailed, "cannot use the temporary folder " + temp);
-    }
-    // One conversion per temporary folder: a second one would delete and
-    // overwrite this one's stills. The lock ends with the process.
-    const int lock = ::open((temp + "/.tessaly-convert.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
-        return Fail(kExitFailed, "the temporary folder " + temp +
-                                     " is in use by another conversion; choose another with --temp");
-    }
-    // Stills of an earlier run there would be encoded into this movie.
-    RemoveStaleStills(temp);
-
-    std::error_code inputEc;
-    if (!fs::is_regular_file(options.input, inputEc)) {
-        return Fail(kExitInput, "input movie not found: " + options.input);
-    }
+    PrepareApp(app, options, argv[0]);
     if (FindEncoderProgram(app.programDir).empty()) {
         return Fail(kExitFailed, "no encoder program: install ffmpeg or put it at " +
                                      app.programDir + kEncoderRelativePath);
     }
+    const std::string sharedLog = app.logPath;
+    RunWorkspace workspace;
+    std::string error;
+    if (!workspace.Open(app.settings.APATH, sharedLog, error)) return Fail(kExitFailed, error);
+    app.settings.APATH = workspace.Folder();
+    StartRunLog(app, workspace);
 
+    gStopFlag.store(&app.stopRequested);
+    if (gSignal.load() != 0) app.stopRequested = 1;
     const bool interactive = ::isatty(STDERR_FILENO) == 1;
     TerminalUserInterface ui(stderr, interactive, options.quality, options.outputs);
     FramePipeline pipeline;
-
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
-    std::atomic<bool> finished{false};
-    std::thread watcher([&] {
-        while (!finished.load()) {
-            if (gSignalled.load() == 1) {
-                app.stopRequested = 1;
-                gSignalled = 2;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    });
-
-    ConversionOptions run;
-    run.keepStills = options.keepStills;
-    run.writerThreads = WriterThreads();
-    // Without a window there is no preview pass to wait for and no window
-    // that must see a flag change: the settling waits shrink to what the
-    // threads need.
-    run.timings.afterPreview = 0;
-    run.timings.afterPause = 10;
-    run.timings.afterRewind = 0;
-    run.timings.cleanupTurn = 0;
-    StreamTimings timings;
-    timings.stopOlderStream = 0;  // no older stream to end
-    timings.settleOlderStream = 0;
-    timings.afterStream = 0;
-    timings.connect = 0;
-    timings.beforeLoop = 0;
-    timings.afterStop = 0;
-    const MovieConversion conversion = ConvertMovieFile(
-        app, ui, pipeline, options.input, options.outputs.front(), run, timings,
-        [&ui](const MediaInfo& info) { ui.SetTotalFrames(info.frameCount); });
-    const ConversionResult& result = conversion.result;
-
-    int code = 0;
-    if (gSignalled.load() != 0) {
-        code = Fail(kExitFailed, "stopped");
-    } else if (!conversion.opened) {
-        code = Fail(kExitInput, "cannot open " + options.input + ": " + conversion.openError);
-    } else if (result.status != ConversionStatus::kDone) {
-        code = Fail(result.status == ConversionStatus::kVideoMissing ? kExitInput : kExitFailed,
-                    result.error);
-    } else {
-        for (const ExportResult& e : result.exports) {
-            if (!e.written) code = Fail(kExitFailed, e.error);
-        }
-        if (result.frames == 0) code = Fail(kExitFailed, "the movie delivered no frame");
-        if (code == 0) {
-            const double seconds = ui.ConversionSeconds();
-            std::string written;
-            for (const ExportResult& e : result.exports) {
-                written += (written.empty() ? "" : ", ") + e.outputPath;
-            }
-            char rate[32];
-            std::snprintf(rate, sizeof rate, "%.1f", seconds > 0 ? result.frames / seconds : 0.0);
-            std::fprintf(stderr,
-                         "tessaly-convert: %d frames converted to %dx%d in %s (%s fps), %s; "
-                         "wrote %s\n",
-                         result.frames, result.outW, result.outH, FormatDuration(seconds).c_str(),
-                         rate, result.hadSound ? "with sound" : "no sound", written.c_str());
-            if (options.keepStills) {
-                std::fprintf(stderr, "tessaly-convert: stills kept in %s\n", temp.c_str());
-            }
-        }
+    MovieConversion conversion;
+    if (app.stopRequested.load() == 0) {
+        conversion = ConvertMovieFile(app, ui, pipeline, options.input, options.outputs.front(),
+                                      HeadlessConversion(options), HeadlessStream(),
+                                      [&ui](const MediaInfo& info) { ui.SetTotalFrames(info.frameCount); });
     }
-    finished = true;
-    watcher.join();
-    return code;
+    gStopFlag.store(nullptr);
+
+    const bool keep = options.keepStills && conversion.result.AllWritten() && gSignal.load() == 0;
+    const std::string kept = workspace.Close(sharedLog, keep);
+    if (gSignal.load() != 0) return Stopped();
+    return ReportConversion(conversion, options, ui, kept);
 }
 
 }  // namespace

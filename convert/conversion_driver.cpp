@@ -1,9 +1,17 @@
 #include "convert/conversion_driver.h"
 
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <deque>
 #include <filesystem>
 #include <thread>
 
@@ -14,6 +22,7 @@
 #include "output/still_writer.h"
 #include "video/encoder_program.h"
 #include "video/media_probe.h"
+#include "video/movie_check.h"
 #include "video/stream_text.h"
 
 namespace tessaly {
@@ -38,23 +47,496 @@ bool FileExists(const std::string& path) {
     return !path.empty() && fs::is_regular_file(path, ec);
 }
 
-EncoderJob JobFor(const FisheyeApp& app, UserInterface& ui, const MediaInfo& info,
-                  const CutGeometry& geometry, int32_t tempFormat, const std::string& path) {
+// The state one run hands from phase to phase.
+struct Run {
+    FisheyeApp& app;
+    UserInterface& ui;
+    VideoSource& source;
+    const ConversionHooks& hooks;
+    const ConversionOptions& options;
+    ConversionResult result;
+    std::string videoPath;
+    MediaInfo info;
+    CutGeometry geometry;
+    int32_t tempFormat = 1;
+    bool sourceHasSound = false;
+    int32_t rateNum = 0;  // the source's exact frame rate (0: unknown)
+    int32_t rateDen = 0;
+};
+
+EncoderJob JobFor(const Run& run, const std::string& path) {
+    const FisheyeApp& app = run.app;
     EncoderJob job;
     job.encoderProgram = FindEncoderProgram(app.programDir);
     job.tempFolder = app.settings.APATH;
     job.outputPath = path;
     // The stills of this run were written in this format, whatever the
     // format switch says now.
-    job.tempFormat = tempFormat;
-    job.quality = ui.CompressionLevel();
+    job.tempFormat = run.tempFormat;
+    job.quality = run.ui.CompressionLevel();
     job.resizeIndex = app.resizeChoice.load();
-    job.outW = geometry.outW;
-    job.outH = geometry.outH;
-    job.avgTimePerFrame = info.avgTimePerFrame;
-    job.durationSeconds = info.durationSeconds;
-    job.hasAudio = HasUsableWav(app.settings.APATH);
+    job.outW = run.geometry.outW;
+    job.outH = run.geometry.outH;
+    job.avgTimePerFrame = run.info.avgTimePerFrame;
+    job.durationSeconds = run.info.durationSeconds;
+    job.hasAudio = run.result.hadSound;
+    job.frameCount = run.result.frames;
     return job;
+}
+
+// Ends the run before the frame phase with a message for the user.
+bool Refuse(Run& run, ConversionStatus status, const std::string& error, bool showMessage = true) {
+    if (showMessage) run.ui.ShowMessage("Error", error, MessageIcon::Error, true);
+    run.app.converting = 0;
+    run.result.status = status;
+    run.result.error = error;
+    return false;
+}
+
+std::string MegaBytes(double bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f MB", std::ceil(bytes / 1e6));
+    return text;
+}
+
+// Stills the run will write, by the frame count announced: BMP exactly, a
+// JPEG by the lower bound of one byte per pixel at quality 98.
+double ExpectedStillBytes(const Run& run) {
+    const double pixels = static_cast<double>(run.geometry.outW) * run.geometry.outH;
+    const double still = run.tempFormat == 1 ? 54 + pixels * 4 : pixels;
+    return still * run.info.frameCount;
+}
+
+// Steps before the first frame: wait for the preview, check the movie, fill
+// the labels, build the geometry and check what can be checked before any
+// frame is converted. False when the run ends here.
+bool PrepareRun(Run& run) {
+    const ConversionTimings& t = run.options.timings;
+    FisheyeApp& app = run.app;
+    RunLog& log = app.log;
+
+    app.converting = 1;
+    app.progress = ProgressTexts{};
+
+    // Let a running preview pass finish: the transform never runs twice at once.
+    for (int turn = 0; turn < 1000 && run.hooks.previewBusy && run.hooks.previewBusy() == 1; ++turn) {
+        run.ui.YieldStep(t.previewTurn);
+    }
+    Sleep(t.afterPreview);
+
+    log.WriteLogLine("Convert Movie Begin " + TimeOfDayText());
+    log.WriteLogLine("Output Folder Free Space 1:");
+
+    run.videoPath = run.source.VideoPath();
+    if (!FileExists(run.videoPath)) {
+        run.ui.ShowMessage("Error Monitoring", "Video file not found!", MessageIcon::Error, true);
+        return Refuse(run, ConversionStatus::kVideoMissing, "video file not found: " + run.videoPath,
+                      false);
+    }
+    VideoStream& stream = run.source.Stream();
+    if (run.source.videoOpen.load() != 1 || !stream.IsOpen()) {
+        return Refuse(run, ConversionStatus::kNoStream, "no movie is open", false);
+    }
+    run.source.positionTicks = 0;
+    run.ui.SetPositionBar(0);
+    stream.Pause();
+    Sleep(t.afterPause);
+
+    log.WriteLogLine("Set Stream to 0 position");
+    Sleep(t.afterRewind);
+
+    run.info = run.source.Info();
+    const MediaInfo& info = run.info;
+    run.ui.SetLabel(control::kFrameSizeLabel,
+                    std::to_string(info.frameWidth) + "x" + std::to_string(info.frameHeight));
+    run.ui.SetLabel(control::kFrameRateLabel,
+                    FormatMask(FrameRateOf(info.avgTimePerFrame), "00.00") + " fps");
+    run.ui.SetLabel(control::kFrameCountLabel, std::to_string(info.frameCount));
+    run.ui.SetLabel(control::kDurationLabel, FormatDuration(info.durationSeconds));
+    log.WriteLogLine("Set MovieDuration");
+
+    // A rate the encoder refuses would fail only after the whole frame phase.
+    if (!EncoderRateUsable(info.avgTimePerFrame)) {
+        char rate[48];
+        std::snprintf(rate, sizeof rate, "%.6g", 1.0e7 / static_cast<double>(info.avgTimePerFrame));
+        return Refuse(run, ConversionStatus::kBadRate,
+                      std::string("the movie's frame rate (") + rate + " fps) cannot be encoded");
+    }
+
+    // The geometry of the run, always from all four cut values.
+    const GeometryResult built = run.hooks.buildGeometry(
+        app.settings, [&log](const std::string& line) { log.WriteLogLine(line); });
+    if (!built.Ok()) return Refuse(run, ConversionStatus::kBadCut, built.Message());
+    run.geometry = built.geometry;
+    run.result.outW = run.geometry.outW;
+    run.result.outH = run.geometry.outH;
+    run.tempFormat = app.tempFormat.load();
+    const SourceFacts facts = ReadSourceFacts(run.videoPath);
+    run.sourceHasSound = facts.hasAudio;
+    run.rateNum = facts.rateNum;
+    run.rateDen = facts.rateDen;
+
+    if (run.options.checkTempSpace) {
+        const std::string& temp = app.settings.APATH;
+        std::error_code ec;
+        const fs::space_info space = fs::space(temp, ec);
+        const double need = ExpectedStillBytes(run);
+        if (!ec && need > static_cast<double>(space.available)) {
+            return Refuse(run, ConversionStatus::kNoSpace,
+                          "not enough free space in the temporary folder " + temp + ": the stills need about " +
+                              MegaBytes(need) + ", " + MegaBytes(static_cast<double>(space.available)) +
+                              " free");
+        }
+    }
+    return true;
+}
+
+// The sound of a movie that has some must arrive; its loss is a failure.
+std::string SoundFailure(const AudioExtractionResult& audio) {
+    if (audio.outcome.signal != 0) {
+        return "the sound could not be extracted (the extractor was killed by signal " +
+               std::to_string(audio.outcome.signal) + ")";
+    }
+    if (audio.outcome.status == kCannotStart) return "the sound could not be extracted (no encoder program)";
+    if (audio.outcome.exitCode != 0) {
+        return "the sound could not be extracted (exit status " + std::to_string(audio.outcome.exitCode) + ")";
+    }
+    return "the sound could not be extracted (the extracted sound holds no samples)";
+}
+
+// The frame phase: every frame through the callback into a still while the
+// sound is extracted beside it; ends when the movie completes, stalls, a
+// still fails or a stop is requested.
+// `onLoopEnd` (optional) is told whether the movie completed, before the
+// stream is paused.
+void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
+                   const std::function<void(bool completed)>& onLoopEnd = {}) {
+    const ConversionTimings& t = run.options.timings;
+    FisheyeApp& app = run.app;
+    UserInterface& ui = run.ui;
+    RunLog& log = app.log;
+    VideoStream& stream = run.source.Stream();
+    const MediaInfo& info = run.info;
+
+    // The sound is extracted beside the frame conversion and awaited before
+    // the first encoding; a stop request ends it too.
+    AudioExtractionResult audio;
+    std::thread audioThread;
+    if (extractSound) {
+        audioThread = std::thread([&app, &audio, path = run.videoPath] {
+            audio = ExtractAudioTrack(app.programDir, path, app.settings.APATH, {}, &app.stopRequested);
+        });
+    }
+
+    ui.ClearOutputPreview(kDarkGrey51);
+    ui.SetStatusLabel("     RECORD", kRed, kGrey128);
+    log.WriteLogLine("OS_DIRECT_ACCESS = " + std::to_string(run.source.videoOpen.load()));
+    log.WriteLogLine("OS_HRDWARE_SUPPORT = " + std::to_string(info.canStep));
+    log.WriteLogLine("OS_DSS_SETUP = " + std::to_string(app.settings.DSSETUP));
+    ui.SetLabel(control::kLabel309,
+                " " + std::to_string(run.geometry.outW) + "x" + std::to_string(run.geometry.outH));
+    stream.SetVolume(kVolumeSilence);
+    callback.StartClock();
+    log.WriteLogLine("Begin Convert Process");
+
+    callback.frameNo = 0;
+    stream.SetFrameCallback([&callback](double time, const uint8_t* data, int32_t size) {
+        callback.BufferCB(time, data, size);
+    });
+    stream.Run();
+
+    // Watch the frame counter until the movie completes or stops delivering.
+    int32_t blinkState = 0, blinkCounter = 0, lastSeen = 0, stallCounter = 0;
+    bool completed = false;
+    while (app.stopRequested.load() != 1) {
+        ui.YieldStep(t.monitorTurn);
+        const int32_t shownFrame = callback.frameNo.load();
+        if (++blinkCounter > t.blinkTurns) {
+            blinkState ^= 1;
+            if (blinkState == 0) {
+                ui.SetStatusLabel("     RECORD", kRed, kWhite);
+            } else {
+                ui.SetStatusLabel("     RECORD", kGrey128, kRed);
+            }
+            ui.SetCurrentFrame(shownFrame);
+            blinkCounter = 0;
+            ui.SetPositionBar(ConversionBarWidth(shownFrame, info.frameCount));
+            if (shownFrame != lastSeen) {
+                lastSeen = shownFrame;
+                stallCounter = 0;
+            } else {
+                ++stallCounter;
+            }
+        }
+        int32_t event = 0;
+        const bool gotEvent = stream.GetEvent(event);
+        completed = gotEvent && event == kEventComplete;
+        if (completed || stallCounter > t.stallChecks) break;
+        if (callback.Failed()) break;
+        ui.YieldStep(t.monitorTurn);
+    }
+    if (onLoopEnd) onLoopEnd(completed);
+    // No frame may arrive once the stills are counted.
+    stream.Pause();
+    stream.SetFrameCallback({});
+    callback.Flush();
+    if (audioThread.joinable()) audioThread.join();
+    run.result.frames = callback.frameNo.load();
+    run.result.hadSound = extractSound ? audio.wavWritten : run.sourceHasSound;
+    ui.SetCurrentFrame(run.result.frames);
+
+    if (app.stopRequested.load() == 1) {
+        run.result.status = ConversionStatus::kStopped;
+        run.result.error = "the conversion was stopped";
+    } else if (callback.Failed()) {
+        run.result.status = ConversionStatus::kStillsFailed;
+        run.result.error = callback.FailureMessage();
+        ui.ShowMessage("Error", run.result.error, MessageIcon::Error, true);
+    } else if (run.result.frames == 0) {
+        run.result.status = ConversionStatus::kStillsFailed;
+        run.result.error = "the movie delivered no frame";
+        ui.ShowMessage("Error", run.result.error, MessageIcon::Error, true);
+    } else if (extractSound && run.sourceHasSound && !audio.wavWritten) {
+        run.result.status = ConversionStatus::kSoundFailed;
+        run.result.error = SoundFailure(audio);
+        log.WriteLogLine("Sound extraction failed: " + run.result.error);
+        ui.ShowMessage("Error", run.result.error, MessageIcon::Error, true);
+    } else {
+        log.WriteLogLine("END Convert Process");
+        run.result.status = ConversionStatus::kDone;
+    }
+}
+
+// Encodes the stills into the output, then into every further output the
+// user asks for, until Cancel, an empty path or a stop.
+void ExportLoop(Run& run, const std::string& outputPath) {
+    FisheyeApp& app = run.app;
+    RunLog& log = app.log;
+    std::string path = outputPath;
+    while (true) {
+        log.WriteLogLine("ConvertRectExport Begin");
+        ExportResult exported = ShowExportProgress(app, run.ui, JobFor(run, path));
+        MarkExportedMovie(app, run.ui, exported);
+        log.WriteLogLine("ConvertRectExport End");
+        run.result.exports.push_back(exported);
+        if (exported.stopped || app.stopRequested.load() == 1) {
+            run.result.status = ConversionStatus::kStopped;
+            run.result.error = "the conversion was stopped";
+            break;
+        }
+
+        const std::string again = "Do you want to save it with another compression value ?";
+        const bool ok =
+            exported.written
+                ? run.ui.AskOkCancel("Successful termination", "Movie converted successfully.\n" + again,
+                                     MessageIcon::Information)
+                : run.ui.AskOkCancel("Error",
+                                     "The movie was not saved: " + exported.error + "\n" + again,
+                                     MessageIcon::Error);
+        if (!ok || app.stopRequested.load() == 1) break;
+        // The typed path is trimmed once here; the trimmed text is the one
+        // used from now on.
+        std::string next = TrimBlanks(run.ui.OutputOptionsDialog(path));
+        if (next.empty()) break;
+        path = next;
+    }
+}
+
+// The run's temporary files go (the stills stay after a good run when asked
+// to), the stream loop ends and the flags return to rest.
+void CleanUp(Run& run, StillWriter* writer) {
+    FisheyeApp& app = run.app;
+    const ConversionTimings& t = run.options.timings;
+    ClearVideoInfo(run.ui, app);
+    if (run.options.keepStills && run.result.AllWritten()) {
+        // The stills of a good run stay for the user's own tools; only the
+        // sound goes.
+        std::error_code ec;
+        fs::remove(TempWavPath(app.settings.APATH), ec);
+    } else if (writer != nullptr) {
+        writer->DeleteTemporaryFiles();
+    }
+    app.streamState = 0;  // ends the stream loop: the movie closes after a run
+    app.stopRequested = 0;
+    app.converting = 0;
+    if (run.hooks.releaseOutput) run.hooks.releaseOutput();
+    run.ui.YieldStep(t.cleanupTurn);
+    Sleep(t.cleanupTurn);
+    app.progress = ProgressTexts{};
+    app.log.WriteLogLine("Convert Movie End " + TimeOfDayText());
+}
+
+// Writes a bottom-up frame into the encoder's pipe as top-down rows.
+StillResult WriteFrameToPipe(int fd, const uint8_t* bgrx, int32_t width, int32_t height) {
+    const size_t row = static_cast<size_t>(width) * 4;
+    std::vector<iovec> rows;
+    rows.reserve(std::min<int32_t>(height, IOV_MAX));
+    for (int32_t y = height - 1; y >= 0;) {
+        rows.clear();
+        for (; y >= 0 && rows.size() < IOV_MAX; --y) {
+            rows.push_back({const_cast<uint8_t*>(bgrx) + static_cast<size_t>(y) * row, row});
+        }
+        size_t first = 0;
+        while (first < rows.size()) {
+            const ssize_t n = ::writev(fd, rows.data() + first, static_cast<int>(rows.size() - first));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                StillResult failed;
+                failed.ok = false;
+                failed.message = std::string("the encoder stopped taking frames (") +
+                                 std::strerror(n < 0 ? errno : EIO) + ")";
+                return failed;
+            }
+            // Skip what was written, keeping a partly written row's rest.
+            size_t done = static_cast<size_t>(n);
+            while (first < rows.size() && done >= rows[first].iov_len) done -= rows[first++].iov_len;
+            if (first < rows.size()) {
+                rows[first].iov_base = static_cast<uint8_t*>(rows[first].iov_base) + done;
+                rows[first].iov_len -= done;
+            }
+        }
+    }
+    return {};
+}
+
+StreamJob StreamJobFor(const Run& run, const std::vector<std::string>& outputs) {
+    StreamJob job;
+    job.encoderProgram = FindEncoderProgram(run.app.programDir);
+    job.sourcePath = run.videoPath;
+    job.sound = run.sourceHasSound;
+    job.width = run.geometry.outW;
+    job.height = run.geometry.outH;
+    if (run.rateNum > 0 && run.rateDen > 0) {
+        job.rateNum = run.rateNum;
+        job.rateDen = run.rateDen;
+    } else if (run.info.avgTimePerFrame > 0) {
+        job.rateNum = 10000000;
+        job.rateDen = static_cast<int32_t>(std::min<int64_t>(run.info.avgTimePerFrame, INT32_MAX));
+    }
+    job.durationSeconds = run.info.durationSeconds;
+    job.quality = run.ui.CompressionLevel();
+    job.resizeIndex = run.app.resizeChoice.load();
+    job.outputs = outputs;
+    return job;
+}
+
+// After the encoder has ended: one result per output, each read back and
+// checked; outputs of a failed run that this run wrote are removed.
+void FinishStreamOutputs(Run& run, const StreamJob& job, const ChildOutcome& outcome,
+                         const std::string& encoderError, const std::vector<FileStamp>& before) {
+    for (size_t i = 0; i < job.outputs.size(); ++i) {
+        ExportResult e;
+        e.outputPath = job.outputs[i];
+        e.videoExt = OutputExtension(e.outputPath);
+        e.started = outcome.status != kCannotStart;
+        e.exitStatus = outcome.status;
+        e.stopped = outcome.stopped;
+        std::string problem;
+        if (run.result.status != ConversionStatus::kDone) {
+            problem = run.result.error;
+        } else if (!encoderError.empty()) {
+            problem = encoderError;
+        } else {
+            OutputExpectation want;
+            want.width = ResizedDimension(job.width, job.resizeIndex);
+            want.height = ResizedDimension(job.height, job.resizeIndex);
+            want.frames = run.result.frames;
+            want.frameRate = static_cast<double>(job.rateNum) / job.rateDen;
+            want.sound = job.sound;
+            problem = VerifyOutputMovie(e.outputPath, want);
+            if (!problem.empty()) problem = "the encoded movie is not right: " + problem;
+        }
+        e.written = problem.empty();
+        if (!e.written) {
+            e.error = "cannot write " + e.outputPath + ": " + problem;
+            run.app.log.WriteLogLine("FFMPEG failed: " + e.error);
+            std::error_code ec;
+            if (ChangedSince(before[i], e.outputPath)) fs::remove(e.outputPath, ec);
+        }
+        MarkExportedMovie(run.app, run.ui, e);
+        run.result.exports.push_back(e);
+    }
+}
+
+// The streaming run: one encoder takes the frames through a pipe as they are
+// converted and the sound from the movie itself, into every output at once.
+void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
+    FisheyeApp& app = run.app;
+    RunLog& log = app.log;
+    const StreamJob job = StreamJobFor(run, outputs);
+    const EncoderCommand command = BuildStreamCommand(job);
+    log.WriteLogLine("ConvertRectFFMPEG aVideoEXT " + command.videoExt);
+    log.WriteLogLine("FFMPEG : " + command.text);
+    std::vector<FileStamp> before;
+    for (const std::string& output : outputs) before.push_back(StampOf(output));
+
+    RunOptions runOptions;
+    runOptions.stderrPath = app.settings.APATH + "/encoder_report.txt";
+    runOptions.stop = &app.stopRequested;
+    RunningChild encoder = StartChildWithInput(command.argv, runOptions);
+    if (encoder.pid < 0) {
+        run.result.status = ConversionStatus::kStillsFailed;
+        run.result.error = "the encoder program " + job.encoderProgram + " could not be started";
+        FinishStreamOutputs(run, job, ChildOutcome{}, run.result.error, before);
+        return;
+    }
+    // The encoder is awaited beside the frames: a stop request ends it at
+    // once, and its end (stopped or died) fails a write blocked on its pipe.
+    const int pipe = encoder.input;
+    std::atomic<int32_t> endEncoder{0};
+    RunOptions waitOptions = runOptions;
+    waitOptions.stop = &endEncoder;
+    ChildOutcome outcome;
+    std::atomic<bool> encoderEnded{false};
+    std::thread waiter([&] {
+        outcome = WaitForChildExit(encoder, waitOptions);
+        encoderEnded = true;
+    });
+    // A stop request at any moment, also after the last frame, ends it too.
+    std::thread relay([&] {
+        while (!encoderEnded.load()) {
+            if (app.stopRequested.load() == 1) endEncoder = 1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    bool stalled = false;
+    {
+        FrameCallback callback(
+            app,
+            [pipe](int32_t, const uint8_t* bgrx, int32_t width, int32_t height) {
+                return WriteFrameToPipe(pipe, bgrx, width, height);
+            },
+            run.hooks.convertFrame, run.info.frameCount, 1);
+        // Anything but the movie's end (a stop, a stall, a broken pipe) ends
+        // the encoder: SIGTERM lets it finish the files with the frames it
+        // has, SIGKILL follows when it hangs, and a write blocked on its pipe
+        // then fails instead of waiting for ever.
+        ConvertFrames(run, callback, false, [&](bool completed) {
+            stalled = !completed && app.stopRequested.load() != 1 && !callback.Failed();
+            if (!completed) endEncoder = 1;
+        });
+    }
+    // The end of the pipe is the end of the movie for the encoder.
+    ::close(pipe);
+    waiter.join();
+    relay.join();
+    const std::deque<std::string> errors = LastReportLines(runOptions.stderrPath);
+    std::error_code ec;
+    fs::remove(runOptions.stderrPath, ec);
+    std::string encoderError;
+    if (app.stopRequested.load() == 1) {
+        run.result.status = ConversionStatus::kStopped;
+        run.result.error = "the conversion was stopped";
+    } else if (outcome.status != 0 && !(stalled && outcome.stopped)) {
+        // (A stalled movie's encoder was ended on purpose; its files are
+        // checked below like any others.)
+        encoderError = EncoderFailure(outcome, errors, outputs.front());
+        // The frames' own failure (a broken pipe) follows from this one.
+        if (run.result.status == ConversionStatus::kStillsFailed) run.result.status = ConversionStatus::kDone;
+        for (const std::string& line : errors) log.WriteLogLine("FFMPEG error: " + line);
+    }
+    FinishStreamOutputs(run, job, outcome, encoderError, before);
+    log.WriteLogLine("ConvertRectExport End");
 }
 
 }  // namespace
@@ -108,192 +590,38 @@ int32_t ConversionBarWidth(int32_t shownFrame, int32_t frameCount) {
 ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& source,
                                const ConversionHooks& hooks, const std::string& outputPath,
                                const ConversionOptions& options) {
-    const ConversionTimings& t = options.timings;
-    RunLog& log = app.log;
-    ConversionResult result;
+    Run run{app, ui, source, hooks, options, {}, {}, {}, {}, 1, false};
+    if (!PrepareRun(run)) return run.result;
 
-    app.converting = 1;
-    int32_t shownFrame = 0;
-    app.progress = ProgressTexts{};
-
-    // Let a running preview pass finish: the transform never runs twice at once.
-    for (int turn = 0; turn < 1000 && hooks.previewBusy && hooks.previewBusy() == 1; ++turn) {
-        ui.YieldStep(t.previewTurn);
+    StillWriter writer(app.settings.APATH, &app.log);
+    {
+        FrameCallback callback(app, writer, hooks.convertFrame, run.info.frameCount,
+                               options.writerThreads);
+        ConvertFrames(run, callback, true);
     }
-    Sleep(t.afterPreview);
-
-    log.WriteLogLine("Convert Movie Begin " + TimeOfDayText());
-    log.WriteLogLine("Output Folder Free Space 1:");
-
-    const std::string videoPath = source.VideoPath();
-    if (!FileExists(videoPath)) {
-        ui.ShowMessage("Error Monitoring", "Video file not found!", MessageIcon::Error, true);
-        app.converting = 0;
-        result.status = ConversionStatus::kVideoMissing;
-        result.error = "video file not found: " + videoPath;
-        return result;
-    }
-    VideoStream& stream = source.Stream();
-    if (source.videoOpen.load() != 1 || !stream.IsOpen()) {
-        app.converting = 0;
-        result.status = ConversionStatus::kNoStream;
-        result.error = "no movie is open";
-        return result;
-    }
-    source.positionTicks = 0;
-    ui.SetPositionBar(0);
-    stream.Pause();
-    Sleep(t.afterPause);
-
-    log.WriteLogLine("Set Stream to 0 position");
-    Sleep(t.afterRewind);
-
-    const MediaInfo info = source.Info();
-    ui.SetLabel(control::kFrameSizeLabel,
-                std::to_string(info.frameWidth) + "x" + std::to_string(info.frameHeight));
-    ui.SetLabel(control::kFrameRateLabel,
-                FormatMask(FrameRateOf(info.avgTimePerFrame), "00.00") + " fps");
-    ui.SetLabel(control::kFrameCountLabel, std::to_string(info.frameCount));
-    ui.SetLabel(control::kDurationLabel, FormatDuration(info.durationSeconds));
-    log.WriteLogLine("Set MovieDuration");
-
-    // The geometry of the run, always from all four cut values.
-    const GeometryResult built =
-        hooks.buildGeometry(app.settings, [&log](const std::string& line) { log.WriteLogLine(line); });
-    if (!built.Ok()) {
-        ui.ShowMessage("Error", built.Message(), MessageIcon::Error, true);
-        app.converting = 0;
-        result.status = ConversionStatus::kBadCut;
-        result.error = built.Message();
-        return result;
-    }
-    const CutGeometry& geometry = built.geometry;
-    result.outW = geometry.outW;
-    result.outH = geometry.outH;
-
-    const int32_t tempFormat = app.tempFormat.load();
-    StillWriter writer(app.settings.APATH, &log);
-    FrameCallback callback(app, writer, hooks.convertFrame, info.frameCount, options.writerThreads);
-
-    // The sound is extracted beside the frame conversion and awaited before
-    // the first encoding.
-    AudioExtractionResult audio;
-    std::thread audioThread([&app, &audio, videoPath] {
-        audio = ExtractAudioTrack(app.programDir, videoPath, app.settings.APATH);
-    });
-
-    ui.ClearOutputPreview(kDarkGrey51);
-    ui.SetStatusLabel("     RECORD", kRed, kGrey128);
-    log.WriteLogLine("OS_DIRECT_ACCESS = " + std::to_string(source.videoOpen.load()));
-    log.WriteLogLine("OS_HRDWARE_SUPPORT = " + std::to_string(info.canStep));
-    log.WriteLogLine("OS_DSS_SETUP = " + std::to_string(app.settings.DSSETUP));
-    ui.SetLabel(control::kLabel309,
-                " " + std::to_string(geometry.outW) + "x" + std::to_string(geometry.outH));
-    stream.SetVolume(kVolumeSilence);
-    callback.StartClock();
-    log.WriteLogLine("Begin Convert Process");
-
-    callback.frameNo = 0;
-    stream.SetFrameCallback([&callback](double time, const uint8_t* data, int32_t size) {
-        callback.BufferCB(time, data, size);
-    });
-    stream.Run();
-
-    // Watch the frame counter until the movie completes or stops delivering.
-    int32_t blinkState = 0, blinkCounter = 0, lastSeen = 0, stallCounter = 0;
-    while (app.stopRequested.load() != 1) {
-        ui.YieldStep(t.monitorTurn);
-        shownFrame = callback.frameNo.load();
-        if (++blinkCounter > t.blinkTurns) {
-            blinkState ^= 1;
-            if (blinkState == 0) {
-                ui.SetStatusLabel("     RECORD", kRed, kWhite);
-            } else {
-                ui.SetStatusLabel("     RECORD", kGrey128, kRed);
-            }
-            ui.SetCurrentFrame(shownFrame);
-            blinkCounter = 0;
-            ui.SetPositionBar(ConversionBarWidth(shownFrame, info.frameCount));
-            if (shownFrame != lastSeen) {
-                lastSeen = shownFrame;
-                stallCounter = 0;
-            } else {
-                ++stallCounter;
-            }
-        }
-        int32_t event = 0;
-        const bool gotEvent = stream.GetEvent(event);
-        if ((gotEvent && event == kEventComplete) || stallCounter > t.stallChecks) break;
-        if (callback.Failed()) break;
-        ui.YieldStep(t.monitorTurn);
-    }
-    // No frame may arrive once the stills are counted.
-    stream.Pause();
-    stream.SetFrameCallback({});
-    callback.Flush();
-    audioThread.join();
-    result.frames = callback.frameNo.load();
-    result.hadSound = audio.wavWritten;
-    ui.SetCurrentFrame(result.frames);
-
-    if (app.stopRequested.load() == 1) {
-        result.status = ConversionStatus::kStopped;
-        result.error = "the conversion was stopped";
-    } else if (callback.Failed()) {
-        result.status = ConversionStatus::kStillsFailed;
-        result.error = callback.FailureMessage();
-        ui.ShowMessage("Error", result.error, MessageIcon::Error, true);
-    } else {
-        log.WriteLogLine("END Convert Process");
-        result.status = ConversionStatus::kDone;
-        std::string path = outputPath;
-        while (true) {
-            log.WriteLogLine("ConvertRectExport Begin");
-            const EncoderJob job = JobFor(app, ui, info, geometry, tempFormat, path);
-            ExportResult exported = ShowExportProgress(app, ui, job);
-            MarkExportedMovie(app, ui, exported);
-            log.WriteLogLine("ConvertRectExport End");
-            result.exports.push_back(exported);
-
-            const std::string again = "Do you want to save it with another compression value ?";
-            bool ok = exported.written
-                          ? ui.AskOkCancel("Successful termination",
-                                           "Movie converted successfully.\n" + again,
-                                           MessageIcon::Information)
-                          : ui.AskOkCancel("Error", "The movie was not saved: " + exported.error +
-                                                        "\n" + again,
-                                           MessageIcon::Error);
-            if (!ok || app.stopRequested.load() == 1) break;
-            std::string next = TrimBlanks(ui.OutputOptionsDialog(path));
-            if (next.empty()) break;
-            path = next;
-        }
-    }
-
-    // Cleanup.
-    ClearVideoInfo(ui, app);
-    if (options.keepStills && result.AllWritten()) {
-        // The stills of a good run stay for the user's own tools; only the
-        // sound goes.
-        std::error_code ec;
-        fs::remove(TempWavPath(app.settings.APATH), ec);
-    } else {
-        writer.DeleteTemporaryFiles();
-    }
-    app.streamState = 0;  // ends the stream loop: the movie closes after a run
-    app.stopRequested = 0;
-    app.converting = 0;
-    if (hooks.releaseOutput) hooks.releaseOutput();
-    ui.YieldStep(t.cleanupTurn);
-    Sleep(t.cleanupTurn);
-    app.progress = ProgressTexts{};
-    log.WriteLogLine("Convert Movie End " + TimeOfDayText());
+    if (run.result.status == ConversionStatus::kDone) ExportLoop(run, outputPath);
+    CleanUp(run, &writer);
 
     if (options.shutdownAtEnd) {
         Shutdown(app);
         ui.CloseMainWindow();
     }
-    return result;
+    return run.result;
+}
+
+ConversionResult RunStreamingConversion(FisheyeApp& app, UserInterface& ui, VideoSource& source,
+                                        const ConversionHooks& hooks,
+                                        const std::vector<std::string>& outputs,
+                                        const ConversionOptions& options) {
+    Run run{app, ui, source, hooks, options, {}, {}, {}, {}, 1, false};
+    if (!PrepareRun(run)) return run.result;
+    StreamFrames(run, outputs);
+    CleanUp(run, nullptr);
+    if (options.shutdownAtEnd) {
+        Shutdown(app);
+        ui.CloseMainWindow();
+    }
+    return run.result;
 }
 
 }  // namespace tessaly

@@ -58,6 +58,11 @@ struct ConversionOptions {
     bool keepStills = false;   // after a fully written run, leave the stills in the temporary folder
     int writerThreads = 0;     // threads that encode the stills beside the transform
     bool shutdownAtEnd = true;  // run Shutdown and close the main window
+    // Refuse a run whose stills cannot fit the temporary folder's free space.
+    bool checkTempSpace = false;
+    // Non-empty: stream the frames into the encoder for these outputs
+    // (RunStreamingConversion) instead of writing stills.
+    std::vector<std::string> streamOutputs;
     ConversionTimings timings;
 };
 
@@ -67,7 +72,10 @@ enum class ConversionStatus {
     kNoStream,      // no movie open
     kBadCut,        // the cut gives no usable output
     kStillsFailed,  // a still could not be written (a full disk)
-    kStopped,       // a stop request ended the run before the export
+    kStopped,       // a stop request ended the run
+    kBadRate,       // a frame rate the encoder refuses
+    kNoSpace,       // the stills cannot fit the temporary folder
+    kSoundFailed,   // the movie has sound but it could not be extracted
 };
 
 struct ConversionResult {
@@ -76,7 +84,7 @@ struct ConversionResult {
     int32_t frames = 0;     // stills written
     int32_t outW = 0;
     int32_t outH = 0;
-    bool hadSound = false;  // the sound extraction left a usable temp.wav
+    bool hadSound = false;  // the sound extraction left a temp.wav with samples
     std::vector<ExportResult> exports;  // one per encoding, in order
 
     // True when the run converted its frames and every export wrote its movie.
@@ -87,6 +95,15 @@ struct ConversionResult {
 ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& source,
                                const ConversionHooks& hooks, const std::string& outputPath,
                                const ConversionOptions& options);
+
+// The headless converter's default: the open movie converted once, every
+// frame piped into one encoder that writes all `outputs` at once and takes
+// the sound from the movie itself; no still and no WAV on disk. One export
+// result per output, each read back and checked.
+ConversionResult RunStreamingConversion(FisheyeApp& app, UserInterface& ui, VideoSource& source,
+                                        const ConversionHooks& hooks,
+                                        const std::vector<std::string>& outputs,
+                                        const ConversionOptions& options);
 
 // Current local time of day as "hh:mm:ss".
 std::string TimeOfDayText();

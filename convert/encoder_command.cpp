@@ -1,6 +1,7 @@
 #include "convert/encoder_command.h"
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -45,15 +46,6 @@ Element Literal(std::string text) {
     return e;
 }
 
-struct ContainerRow {
-    const char* ext;
-    const char* codec;
-    const char* defaultQuality;  // q = 0
-    const char* levelPrefix;     // followed by the level number
-    const char* levelSuffix;
-    int levelOffset;             // added to q
-};
-
 // The containers the encoder writes. The stills are RGB, from which the
 // encoder would choose 4:4:4 chroma that most players cannot decode, hence
 // "-pix_fmt yuv420p" in every row. The encoder no longer knows "-sameq", so
@@ -61,20 +53,59 @@ struct ContainerRow {
 // (the "m4v" format is a raw video stream without sound), and WebM gets
 // Vorbis sound because Opus does not take the 44100 Hz the audio input asks
 // for.
+//
+// Every row honours the 21 levels, level 1 largest and 21 smallest, through
+// its encoder's own quality control: "-qscale" does nothing for libx264 and
+// libvpx and runs the wrong way for Theora (higher -q:v is better there).
+enum class LevelScale {
+    kCrfFrom11,      // -crf q + 10: 11 .. 31 (libx264)
+    kCrfFrom12By2,   // -crf 10 + 2q: 12 .. 52 of libvpx's 0..63, with -b:v 0
+    kTheoraFrom10,   // -q:v 10 * (21 - q) / 20: 10 .. 0
+};
+
+struct ContainerRow {
+    const char* ext;
+    const char* codec;
+    const char* defaultQuality;  // q = 0
+    const char* format;          // the " -f ... " that ends a level's quality
+    LevelScale scale;
+};
+
 constexpr ContainerRow kRows[] = {
     {".flv", " -vcodec libx264 -acodec mp3 -pix_fmt yuv420p ", " -crf 22 -qscale 15 -f flv ",
-     " -crf ", " -f flv ", 10},
+     " -f flv ", LevelScale::kCrfFrom11},
     {".mov", " -vcodec libx264 -acodec mp3 -pix_fmt yuv420p ", " -crf 22 -qscale 15 -f mov ",
-     " -crf ", " -f mov ", 10},
+     " -f mov ", LevelScale::kCrfFrom11},
     {".avi", " -vcodec libx264 -acodec pcm_s16le -pix_fmt yuv420p ",
-     " -crf 22 -qscale 15 -f avi ", " -crf ", " -f avi ", 10},
-    {".mp4", " -r 30 -pix_fmt yuv420p ", " -qscale 15 -f mp4 ", " -qscale ", " -f mp4 ", 0},
-    {".m4v", " -r 30 -pix_fmt yuv420p ", " -qscale 15 -f mp4 ", " -qscale ", " -f mp4 ", 0},
-    {".ogg", " -r 30 -pix_fmt yuv420p ", " -qscale 15 -f ogg ", " -qscale ", " -f ogg ", 0},
-    {".ogv", " -r 30 -pix_fmt yuv420p ", " -qscale 15 -f ogg ", " -qscale ", " -f ogg ", 0},
-    {".webm", " -r 30 -acodec libvorbis -pix_fmt yuv420p ", " -qscale 15 -f webm ",
-     " -qscale ", " -f webm ", 0},
+     " -crf 22 -qscale 15 -f avi ", " -f avi ", LevelScale::kCrfFrom11},
+    {".mp4", " -r 30 -vcodec libx264 -pix_fmt yuv420p ", " -crf 22 -f mp4 ", " -f mp4 ",
+     LevelScale::kCrfFrom11},
+    {".m4v", " -r 30 -vcodec libx264 -pix_fmt yuv420p ", " -crf 22 -f mp4 ", " -f mp4 ",
+     LevelScale::kCrfFrom11},
+    {".ogg", " -r 30 -vcodec libtheora -pix_fmt yuv420p ", " -q:v 6 -f ogg ", " -f ogg ",
+     LevelScale::kTheoraFrom10},
+    {".ogv", " -r 30 -vcodec libtheora -pix_fmt yuv420p ", " -q:v 6 -f ogg ", " -f ogg ",
+     LevelScale::kTheoraFrom10},
+    {".webm", " -r 30 -vcodec libvpx-vp9 -acodec libvorbis -pix_fmt yuv420p ",
+     " -crf 32 -b:v 0 -f webm ", " -f webm ", LevelScale::kCrfFrom12By2},
 };
+
+std::string LevelQuality(const ContainerRow& row, int32_t q) {
+    switch (row.scale) {
+        case LevelScale::kCrfFrom11:
+            return " -crf " + std::to_string(q + 10) + row.format;
+        case LevelScale::kCrfFrom12By2:
+            return " -crf " + std::to_string(10 + 2 * q) + " -b:v 0" + row.format;
+        case LevelScale::kTheoraFrom10:
+            return " -q:v " + FormatNumber(10.0 * (21 - q) / 20.0) + row.format;
+    }
+    return row.format;
+}
+
+// A path handed to the encoder is a file whatever its text: "file:" keeps
+// "-x.mp4" from being read as an option and "pipe:x" or "udp:x" as a
+// protocol.
+std::string FileUrl(const std::string& path) { return "file:" + path; }
 
 const ContainerRow* FindRow(const std::string& ext) {
     for (const ContainerRow& row : kRows) {
@@ -107,11 +138,31 @@ int32_t ResizedDimension(int32_t size, int32_t resizeIndex) {
     return static_cast<int32_t>(16 * std::trunc(sixteens));
 }
 
+std::string EncoderRate(int64_t avgTimePerFrame) {
+    if (avgTimePerFrame == 0) return "30";
+    return FormatMask(1.0e7 / static_cast<double>(avgTimePerFrame), "00.00");
+}
+
+bool EncoderRateUsable(int64_t avgTimePerFrame) {
+    if (avgTimePerFrame == 0) return true;
+    if (avgTimePerFrame < 0) return false;
+    return RoundHalfEven(1.0e9 / static_cast<double>(avgTimePerFrame)) >= 1;  // at least "00.01"
+}
+
+std::string EncoderDuration(double seconds) {
+    const int64_t ms = RoundHalfEvenToInt(seconds * 1000.0);
+    char text[48];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld.%03lld",
+                  static_cast<long long>(ms / 3600000), static_cast<long long>(ms / 60000 % 60),
+                  static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms % 1000));
+    return text;
+}
+
 std::string TempWavPath(const std::string& tempFolder) { return tempFolder + "/temp.wav"; }
 
 bool HasUsableWav(const std::string& tempFolder) {
     std::error_code ec;
-    std::string wav = TrimBlanksAndNuls(TempWavPath(tempFolder));
+    std::string wav = TempWavPath(tempFolder);
     if (!std::filesystem::is_regular_file(wav, ec)) return false;
     auto size = std::filesystem::file_size(wav, ec);
     return !ec && size > 0;
@@ -119,27 +170,28 @@ bool HasUsableWav(const std::string& tempFolder) {
 
 std::string StillPattern(const std::string& tempFolder, int32_t tempFormat) {
     // Any format value but 1 writes JPEG stills, so only 1 reads BMP ones.
-    return tempFolder + (tempFormat == 1 ? "/mono%06d.bmp" : "/mono%06d.jpg");
+    // A "%" of the folder is a literal one for the encoder's pattern reader.
+    std::string folder;
+    for (char c : tempFolder) {
+        folder += c;
+        if (c == '%') folder += '%';
+    }
+    return folder + (tempFormat == 1 ? "/mono%06d.bmp" : "/mono%06d.jpg");
 }
 
 EncoderCommand BuildEncoderCommand(const EncoderJob& job) {
     EncoderCommand command;
-    // The target is written without surrounding blanks, so its extension is
-    // read the same way.
-    command.videoExt = OutputExtension(TrimBlanksAndNuls(job.outputPath));
+    // Paths are used exactly as given: the one that was checked is the one
+    // that is written.
+    command.videoExt = OutputExtension(job.outputPath);
     const ContainerRow* row = FindRow(command.videoExt);
     if (row == nullptr) return command;
     command.known = true;
 
     Element exe{Quoted(job.encoderProgram), {job.encoderProgram}};
 
-    Element rate;
-    if (job.avgTimePerFrame == 0) {
-        rate = Literal(" -r 30 ");
-    } else {
-        std::string fps = FormatMask(1.0e7 / static_cast<double>(job.avgTimePerFrame), "00.00");
-        rate = {" -r " + fps + " ", {"-r", fps}};
-    }
+    const std::string fps = EncoderRate(job.avgTimePerFrame);
+    Element rate{" -r " + fps + " ", {"-r", fps}};
 
     Element size;
     if (job.resizeIndex >= 1 && job.resizeIndex <= 5) {
@@ -148,38 +200,33 @@ EncoderCommand BuildEncoderCommand(const EncoderJob& job) {
         size = {" -s " + wh + " ", {"-s", wh}};
     }
 
-    // The limit is whole seconds. A movie shorter than one second would get
-    // "-t 00:00:00", an empty output, so it gets one second; without a known
-    // duration there is no limit at all.
+    // The limit keeps the fraction of the last second (milliseconds), so no
+    // frame and no sound of the movie is cut; without a known duration there
+    // is no limit at all.
     Element duration = size;
     if (job.durationSeconds > 0) {
-        std::string clock = FormatDuration(job.durationSeconds < 1 ? 1 : job.durationSeconds);
+        std::string clock = EncoderDuration(job.durationSeconds);
         duration = {" -t " + clock + size.text, {"-t", clock}};
         duration.args.insert(duration.args.end(), size.args.begin(), size.args.end());
     }
 
     Element audio;
     if (job.hasAudio) {
-        std::string wav = TrimBlanksAndNuls(TempWavPath(job.tempFolder));
+        std::string wav = FileUrl(TempWavPath(job.tempFolder));
         audio = {"-i " + Quoted(wav) + " -ac 2 " + " -ar 44100 ",
                  {"-i", wav, "-ac", "2", "-ar", "44100"}};
     } else {
         audio = Literal(" ");
     }
 
-    std::string pattern = TrimBlanksAndNuls(StillPattern(job.tempFolder, job.tempFormat));
+    std::string pattern = FileUrl(StillPattern(job.tempFolder, job.tempFormat));
     Element stills{"-i " + Quoted(pattern), {"-i", pattern}};
 
     Element codec = Literal(row->codec);
-    Element quality;
-    if (job.quality <= 0) {
-        quality = Literal(row->defaultQuality);
-    } else {
-        quality = Literal(std::string(row->levelPrefix) +
-                          std::to_string(job.quality + row->levelOffset) + row->levelSuffix);
-    }
+    Element quality = Literal(job.quality <= 0 ? std::string(row->defaultQuality)
+                                               : LevelQuality(*row, job.quality));
 
-    std::string output = TrimBlanksAndNuls(job.outputPath);
+    std::string output = FileUrl(job.outputPath);
     Element target{" -y " + Quoted(output), {"-y", output}};
 
     // exe + " " + rate + still input + " " + audio + codec + duration +
@@ -191,6 +238,65 @@ EncoderCommand BuildEncoderCommand(const EncoderJob& job) {
         command.argv.insert(command.argv.end(), e->args.begin(), e->args.end());
     }
     return command;
+}
+
+EncoderCommand BuildStreamCommand(const StreamJob& job) {
+    EncoderCommand command;
+    std::vector<const ContainerRow*> rows;
+    for (const std::string& output : job.outputs) {
+        const ContainerRow* row = FindRow(OutputExtension(output));
+        if (row == nullptr) {
+            command.videoExt = OutputExtension(output);
+            return command;
+        }
+        rows.push_back(row);
+    }
+    if (rows.empty()) return command;
+    command.known = true;
+    command.videoExt = OutputExtension(job.outputs.front());
+
+    const std::string size = std::to_string(job.width) + "x" + std::to_string(job.height);
+    const std::string rate = std::to_string(job.rateNum) + "/" + std::to_string(job.rateDen);
+    std::vector<Element> elements;
+    elements.push_back({Quoted(job.encoderProgram), {job.encoderProgram}});
+    elements.push_back(Literal(" -f rawvideo -pix_fmt bgr0 -s " + size + " -framerate " + rate +
+                               " -i pipe:0"));
+    if (job.sound) {
+        const std::string source = FileUrl(job.sourcePath);
+        elements.push_back({" -i " + Quoted(source), {"-i", source}});
+    }
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const ContainerRow& row = *rows[i];
+        elements.push_back(Literal(job.sound ? " -map 0:v:0 -map 1:a:0 -ac 2 -ar 44100" : " -map 0:v:0"));
+        // The still rows ask for 30 fps after the stills' rate; a stream
+        // keeps the source's own.
+        std::string codec = row.codec;
+        if (codec.starts_with(" -r 30 ")) codec = codec.substr(6);
+        elements.push_back(Literal(codec));
+        if (job.resizeIndex >= 1 && job.resizeIndex <= 5) {
+            const std::string wh = std::to_string(ResizedDimension(job.width, job.resizeIndex)) + "x" +
+                                   std::to_string(ResizedDimension(job.height, job.resizeIndex));
+            elements.push_back({" -s " + wh + " ", {"-s", wh}});
+        }
+        if (job.durationSeconds > 0) {
+            const std::string clock = EncoderDuration(job.durationSeconds);
+            elements.push_back({" -t " + clock, {"-t", clock}});
+        }
+        elements.push_back(Literal(job.quality <= 0 ? std::string(row.defaultQuality)
+                                                    : LevelQuality(row, job.quality)));
+        const std::string output = FileUrl(job.outputs[i]);
+        elements.push_back({" -y " + Quoted(output), {"-y", output}});
+    }
+    for (const Element& e : elements) {
+        command.text += e.text;
+        command.argv.insert(command.argv.end(), e.args.begin(), e.args.end());
+    }
+    return command;
+}
+
+double EncoderOutputRate(const std::string& videoExt) {
+    const ContainerRow* row = FindRow(videoExt);
+    return row != nullptr && std::string(row->codec).starts_with(" -r 30 ") ? 30.0 : 0.0;
 }
 
 }  // namespace tessaly

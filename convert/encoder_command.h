@@ -22,6 +22,7 @@ struct EncoderJob {
     int64_t avgTimePerFrame = 0;  // 100-ns units; 0 = unknown (30 fps)
     double durationSeconds = 0;
     bool hasAudio = false;       // temp.wav exists and is not empty
+    int32_t frameCount = 0;      // stills of the run, for the check of the output
 };
 
 struct EncoderCommand {
@@ -41,16 +42,53 @@ std::string OutputExtension(const std::string& path);
 // size unchanged.
 int32_t ResizedDimension(int32_t size, int32_t resizeIndex);
 
+// The "-r" value for a time per frame: the rate with the mask "00.00", or
+// "30" when the time per frame is 0.
+std::string EncoderRate(int64_t avgTimePerFrame);
+// False when that text says 0 fps (slower than one frame in 200 seconds),
+// a rate the encoder refuses.
+bool EncoderRateUsable(int64_t avgTimePerFrame);
+// The "-t" value: "hh:mm:ss.mmm", 65.9 s gives "00:01:05.900".
+std::string EncoderDuration(double seconds);
+
 // temp.wav inside the temporary folder, and whether it exists and holds data.
 std::string TempWavPath(const std::string& tempFolder);
 bool HasUsableWav(const std::string& tempFolder);
 
-// The still pattern the encoder reads ("mono%06d.jpg" or "mono%06d.bmp").
+// The still pattern the encoder reads ("mono%06d.jpg" or "mono%06d.bmp"),
+// with every "%" of the folder doubled.
 std::string StillPattern(const std::string& tempFolder, int32_t tempFormat);
 
 // Builds the command. For an unknown extension `known` is false and the text
 // and the argument vector are empty. quality is expected in 0..21 and
 // resizeIndex in 0..5 (out-of-range resize indices mean natural size).
+// Paths go to the encoder as "file:" + path, exactly as given.
 EncoderCommand BuildEncoderCommand(const EncoderJob& job);
+
+// One encoder process that takes the converted frames through its standard
+// input as raw top-down BGRX rows ("bgr0"), takes the sound straight
+// from the source movie, and writes every output at once.
+struct StreamJob {
+    std::string encoderProgram;
+    std::string sourcePath;      // read for its sound
+    bool sound = false;          // the source has sound
+    int32_t width = 0;           // of the frames in the pipe
+    int32_t height = 0;
+    int32_t rateNum = 30;        // the source's exact frame rate
+    int32_t rateDen = 1;
+    double durationSeconds = 0;
+    int32_t quality = 0;
+    int32_t resizeIndex = 0;
+    std::vector<std::string> outputs;
+};
+
+// The command for a stream job: the same rows, levels and sizes as the still
+// path, without the rows' "-r 30" (every frame once, at the source's rate).
+// `known` is false when any output has an unknown extension.
+EncoderCommand BuildStreamCommand(const StreamJob& job);
+
+// The frame rate a row asks the encoder to write (30) when it is not that of
+// the stills, else 0.
+double EncoderOutputRate(const std::string& videoExt);
 
 }  // namespace tessaly

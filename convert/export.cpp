@@ -1,6 +1,9 @@
 #include "convert/export.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
+#include <cstring>
 #include <cmath>
 #include <deque>
 #include <filesystem>
@@ -10,6 +13,7 @@
 
 #include "app/format.h"
 #include "video/encoder_program.h"
+#include "video/movie_check.h"
 
 namespace tessaly {
 namespace {
@@ -35,16 +39,53 @@ std::deque<std::string> LastLines(const std::string& path, size_t count) {
     return lines;
 }
 
-bool NonEmptyFile(const std::string& path) {
-    std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) return false;
-    auto size = fs::file_size(path, ec);
-    return !ec && size > 0;
+}  // namespace
+
+FileStamp StampOf(const std::string& path) {
+    FileStamp stamp;
+    stamp.exists = ::stat(path.c_str(), &stamp.st) == 0;
+    return stamp;
+}
+
+bool ChangedSince(const FileStamp& before, const std::string& path) {
+    const FileStamp now = StampOf(path);
+    if (!now.exists) return false;
+    if (!before.exists) return true;
+    return now.st.st_ino != before.st.st_ino || now.st.st_size != before.st.st_size ||
+           now.st.st_mtim.tv_sec != before.st.st_mtim.tv_sec ||
+           now.st.st_mtim.tv_nsec != before.st.st_mtim.tv_nsec;
+}
+
+namespace {
+
+bool Contains(const std::string& text, const char* piece) {
+    return text.find(piece) != std::string::npos;
 }
 
 }  // namespace
 
-ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log) {
+std::deque<std::string> LastReportLines(const std::string& path) {
+    return LastLines(path, kErrorLinesKept);
+}
+
+std::string EncoderFailure(const ChildOutcome& outcome, const std::deque<std::string>& errors,
+                          const std::string& output) {
+    if (outcome.signal != 0) {
+        return "the encoder was killed by signal " + std::to_string(outcome.signal) + " (" +
+               strsignal(outcome.signal) + ")";
+    }
+    for (const std::string& line : errors) {
+        if (Contains(line, "No space left on device")) return "no space left on device (" + output + ")";
+        if (Contains(line, "File too large")) return "file too large (" + output + ")";
+        if (Contains(line, "Permission denied")) return "permission denied (" + output + ")";
+    }
+    std::string reason = "the encoder failed (" + DescribeOutcome(outcome) + ")";
+    if (!errors.empty()) reason += ": " + errors.back();
+    return reason;
+}
+
+ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log,
+                               const std::atomic<int32_t>* stop) {
     ExportResult result;
     result.outputPath = job.outputPath;
     EncoderCommand command = BuildEncoderCommand(job);
@@ -60,26 +101,46 @@ ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log) {
 
     // The encoder's error output goes into the temporary folder, read back
     // for the log when it fails, and removed.
+    const std::string& output = job.outputPath;
+    const FileStamp before = StampOf(output);
     RunOptions options;
     options.stderrPath = job.tempFolder + "/encoder_report.txt";
-    result.exitStatus = RunEncoderProgram(command.argv, options);
-    result.started = result.exitStatus != kCannotStart;
+    options.stop = stop;
+    const ChildOutcome outcome = RunChild(command.argv, options);
+    result.exitStatus = outcome.status;
+    result.started = outcome.status != kCannotStart;
+    result.stopped = outcome.stopped;
     std::deque<std::string> errors = LastLines(options.stderrPath, kErrorLinesKept);
     std::error_code ec;
     fs::remove(options.stderrPath, ec);
 
-    const std::string output = command.argv.back();
-    result.written = result.exitStatus == 0 && NonEmptyFile(output);
+    std::string problem;
+    if (!result.started) {
+        problem = "the encoder program " + job.encoderProgram + " could not be started";
+    } else if (outcome.stopped) {
+        problem = "stopped";
+    } else if (outcome.status != 0) {
+        problem = EncoderFailure(outcome, errors, output);
+    } else {
+        // An exit status of 0 is not proof: read the movie back.
+        OutputExpectation want;
+        want.width = ResizedDimension(job.outW, job.resizeIndex);
+        want.height = ResizedDimension(job.outH, job.resizeIndex);
+        want.frames = job.frameCount;
+        want.frameRate = job.avgTimePerFrame > 0 ? 1.0e7 / static_cast<double>(job.avgTimePerFrame) : 30.0;
+        want.outputRate = EncoderOutputRate(command.videoExt);
+        if (want.outputRate == want.frameRate) want.outputRate = 0;
+        want.sound = job.hasAudio;
+        problem = VerifyOutputMovie(output, want);
+        if (!problem.empty()) problem = "the encoded movie is not right: " + problem;
+    }
+    result.written = problem.empty();
     if (result.written) return result;
 
-    if (!result.started) {
-        result.error = "cannot write " + output + ": the encoder program " + job.encoderProgram +
-                       " could not be started";
-    } else {
-        result.error = "cannot write " + output + ": the encoder failed (exit status " +
-                       std::to_string(result.exitStatus) + ")";
-        if (!errors.empty()) result.error += ": " + errors.back();
-    }
+    result.error = "cannot write " + output + ": " + problem;
+    // A broken or partial movie must not pass for a good one; a file the
+    // encoder never touched stays.
+    if (ChangedSince(before, output)) fs::remove(output, ec);
     log.WriteLogLine("FFMPEG failed: " + result.error);
     for (const std::string& line : errors) log.WriteLogLine("FFMPEG error: " + line);
     return result;
@@ -94,7 +155,7 @@ ExportResult ShowExportProgress(FisheyeApp& app, UserInterface& ui, const Encode
     ExportResult result;
     app.encoderBusy = 1;
     std::thread exporter([&] {
-        result = ConvertRectFFMPEG(job, app.log);
+        result = ConvertRectFFMPEG(job, app.log, &app.stopRequested);
         app.encoderBusy = 0;
     });
     int turn = 0;

@@ -24,13 +24,25 @@ ProgressTexts ProgressFigures(double interval, double passed, int32_t numFrames)
     return texts;
 }
 
+namespace {
+
+FrameCallback::SinkFn StillSink(StillWriter& writer, bool jpeg) {
+    return [&writer, jpeg](int32_t frameNumber, const uint8_t* bgrx, int32_t width, int32_t height) {
+        return jpeg ? writer.WriteStillJpeg(frameNumber, bgrx, width, height)
+                    : writer.WriteStillBmp(frameNumber, bgrx, width, height);
+    };
+}
+
+}  // namespace
+
 FrameCallback::FrameCallback(FisheyeApp& app, StillWriter& writer, ConvertFn convert,
                              int32_t numFrames, int writerThreads)
-    : app_(app),
-      writer_(writer),
-      convert_(std::move(convert)),
-      numFrames_(numFrames),
-      jpeg_(app.tempFormat.load() != 1) {
+    : FrameCallback(app, StillSink(writer, app.tempFormat.load() != 1), std::move(convert),
+                    numFrames, writerThreads) {}
+
+FrameCallback::FrameCallback(FisheyeApp& app, SinkFn sink, ConvertFn convert, int32_t numFrames,
+                             int writerThreads)
+    : app_(app), sink_(std::move(sink)), convert_(std::move(convert)), numFrames_(numFrames) {
     if (writerThreads > 0) {
         // Two frames per writer keep every writer busy while the transform
         // works on the next one, and bound the memory held.
@@ -60,14 +72,16 @@ std::string FrameCallback::FailureMessage() const {
 
 void FrameCallback::WriteStill(int32_t frameNumber, const uint8_t* bgrx, int32_t width,
                                int32_t height) {
-    StillResult result = jpeg_ ? writer_.WriteStillJpeg(frameNumber, bgrx, width, height)
-                               : writer_.WriteStillBmp(frameNumber, bgrx, width, height);
+    StillResult result = sink_(frameNumber, bgrx, width, height);
     if (result.ok) return;
+    // With several writers a later still can fail first; the message names
+    // the earliest still that failed, as one writer would.
     std::lock_guard lock(failureMutex_);
-    if (failed_.load() == 0) {
+    if (frameNumber < firstFailed_.load()) {
         failureMessage_ = result.message;
-        failed_ = 1;
+        firstFailed_ = frameNumber;
     }
+    failed_ = 1;
 }
 
 void FrameCallback::WriterLoop() {
@@ -82,7 +96,11 @@ void FrameCallback::WriterLoop() {
             ++inFlight_;
         }
         queueChanged_.notify_all();
-        if (failed_.load() == 0) WriteStill(job.frameNumber, job.pixels.data(), job.width, job.height);
+        // Stills before a failed one are still attempted, so the earliest
+        // failure is the one reported.
+        if (job.frameNumber < firstFailed_.load()) {
+            WriteStill(job.frameNumber, job.pixels.data(), job.width, job.height);
+        }
         {
             std::lock_guard lock(queueMutex_);
             --inFlight_;

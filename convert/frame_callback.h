@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <climits>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -35,10 +36,18 @@ public:
     // and returns it, or null when the frame was refused (a wrong size).
     using ConvertFn = std::function<const FrameBuffer*(const uint8_t* data, int32_t size)>;
 
+    // Takes one finished frame (bottom-up BGRX) somewhere: a still, a pipe.
+    using SinkFn = std::function<StillResult(int32_t frameNumber, const uint8_t* bgrx,
+                                             int32_t width, int32_t height)>;
+
     // writerThreads = 0 writes every still on the delivering thread; more
     // hands the stills to that many writer threads while the next frame is
     // transformed. Either way every still holds the same bytes.
     FrameCallback(FisheyeApp& app, StillWriter& writer, ConvertFn convert, int32_t numFrames,
+                  int writerThreads);
+    // Frames into any sink; with one writer thread the sink gets them in
+    // order, through a queue of two frames (back-pressure, bounded memory).
+    FrameCallback(FisheyeApp& app, SinkFn sink, ConvertFn convert, int32_t numFrames,
                   int writerThreads);
     ~FrameCallback();
     FrameCallback(const FrameCallback&) = delete;
@@ -77,16 +86,16 @@ private:
     void UpdateProgress();
 
     FisheyeApp& app_;
-    StillWriter& writer_;
+    SinkFn sink_;
     ConvertFn convert_;
     int32_t numFrames_;
-    bool jpeg_;
 
     int32_t progressCounter_ = 0;  // frames since the last progress update
     double lastTick_ = 0;
     double convStart_ = 0;
 
     std::atomic<int32_t> failed_{0};
+    std::atomic<int32_t> firstFailed_{INT32_MAX};  // number of the earliest failed still
     mutable std::mutex failureMutex_;
     std::string failureMessage_;
 

@@ -47,6 +47,8 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
     hooks.invalidateGeometry = [&pipeline] { pipeline.ForceGeometryRebuild(); };
     source.SetHooks(hooks);  // no preview pass: nothing is shown
     source.SetTimings(streamTimings);
+    // A headless run keeps every file of its own in its temporary folder.
+    source.SetParamFileFolder(app.settings.APATH);
 
     app.log.WriteLogLine("GetMultipleFiles pMediaControl begin");
     app.log.WriteLogLine("GetMultipleFiles pMediaControl Ok");
@@ -78,8 +80,11 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
         stream.Stop();
         source.positionTicks = 0;
         stream.SeekToStart();
-        conversion.result = RunConversion(app, ui, source, PipelineHooks(pipeline, app), output,
-                                          options);
+        conversion.result =
+            options.streamOutputs.empty()
+                ? RunConversion(app, ui, source, PipelineHooks(pipeline, app), output, options)
+                : RunStreamingConversion(app, ui, source, PipelineHooks(pipeline, app),
+                                         options.streamOutputs, options);
     }
     // A run that ended early (or never began) still ends the stream and shuts
     // down; after a full run the driver has done both.

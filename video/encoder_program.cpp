@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <thread>
 #include <cstdlib>
 #include <filesystem>
 #include <string_view>
@@ -69,36 +72,115 @@ std::string FindEncoderProgram(const std::string& programDir) {
     return found;
 }
 
-int RunEncoderProgram(const std::vector<std::string>& args, const RunOptions& options) {
-    if (args.empty() || args[0].empty()) return kCannotStart;
+namespace {
 
+// Spawns args[0]; stdin is `inputFd` when given, else /dev/null.
+int Spawn(const std::vector<std::string>& args, const RunOptions& options, int inputFd) {
+    if (args.empty() || args[0].empty()) return -1;
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
-    if (posix_spawn_file_actions_init(&actions) != 0) return kCannotStart;
+    if (posix_spawn_file_actions_init(&actions) != 0) return -1;
     const int outFlags = O_WRONLY | O_CREAT | O_TRUNC;
-    int rc = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    int rc = inputFd >= 0 ? posix_spawn_file_actions_adddup2(&actions, inputFd, 0)
+                          : posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     if (rc == 0) rc = AddRedirect(&actions, 1, options.stdoutPath, outFlags);
     if (rc == 0) rc = AddRedirect(&actions, 2, options.stderrPath, outFlags);
 
-    pid_t pid = -1;
-    if (rc == 0) rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return kCannotStart;
+    // The child starts with default signal handling and nothing blocked,
+    // whatever this process set up for itself.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &all);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
+    pid_t pid = -1;
+    if (rc == 0) rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    return rc == 0 ? pid : -1;
+}
+
+ChildOutcome Wait(pid_t pid, const RunOptions& options) {
+    ChildOutcome outcome;
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point termSent{};
+    bool termed = false, killed = false;
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return kCannotStart;
+    while (true) {
+        const pid_t done = ::waitpid(pid, &status, options.stop ? WNOHANG : 0);
+        if (done == pid) break;
+        if (done < 0) {
+            if (errno == EINTR) continue;
+            return outcome;
+        }
+        // Still running: a stop request ends it, politely first.
+        if (options.stop != nullptr && options.stop->load() == 1) {
+            if (!termed) {
+                ::kill(pid, SIGTERM);
+                termed = true;
+                termSent = Clock::now();
+                outcome.stopped = true;
+            } else if (!killed && Clock::now() - termSent > std::chrono::milliseconds(options.graceMs)) {
+                ::kill(pid, SIGKILL);
+                killed = true;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     if (WIFEXITED(status)) {
         // glibc reports a failed exec of the child as exit code 127.
-        return WEXITSTATUS(status);
+        outcome.exitCode = WEXITSTATUS(status);
+        outcome.status = outcome.exitCode;
+    } else if (WIFSIGNALED(status)) {
+        outcome.signal = WTERMSIG(status);
+        outcome.status = 128 + outcome.signal;
     }
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return kCannotStart;
+    return outcome;
+}
+
+}  // namespace
+
+ChildOutcome RunChild(const std::vector<std::string>& args, const RunOptions& options) {
+    const int pid = Spawn(args, options, -1);
+    if (pid < 0) return ChildOutcome{};
+    return Wait(pid, options);
+}
+
+RunningChild StartChildWithInput(const std::vector<std::string>& args, const RunOptions& options) {
+    RunningChild child;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return child;
+    child.pid = Spawn(args, options, fds[0]);
+    ::close(fds[0]);
+    if (child.pid < 0) {
+        ::close(fds[1]);
+        return child;
+    }
+    child.input = fds[1];
+    return child;
+}
+
+ChildOutcome WaitForChildExit(const RunningChild& child, const RunOptions& options) {
+    if (child.pid < 0) return ChildOutcome{};
+    return Wait(child.pid, options);
+}
+
+int RunEncoderProgram(const std::vector<std::string>& args, const RunOptions& options) {
+    return RunChild(args, options).status;
+}
+
+std::string DescribeOutcome(const ChildOutcome& outcome) {
+    if (outcome.signal != 0) return "killed by signal " + std::to_string(outcome.signal);
+    if (outcome.exitCode >= 0) return "exit status " + std::to_string(outcome.exitCode);
+    return "could not be started";
 }
 
 }  // namespace tessaly

@@ -2,6 +2,8 @@
 // argument vector, no shell, output hidden, waited for.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,9 +27,13 @@ std::string FindEncoderProgram(const std::string& programDir);
 
 // Where the child's standard output and error go; empty means /dev/null.
 // Standard input is always /dev/null so the child never waits for a key.
+// A stop flag (optional) ends the child early: once it reads 1 the child
+// gets SIGTERM and, when it has not ended after `graceMs`, SIGKILL.
 struct RunOptions {
     std::string stdoutPath;
     std::string stderrPath;
+    const std::atomic<int32_t>* stop = nullptr;
+    int graceMs = 500;
 };
 
 // Exit status of a finished run: the child's exit code, 128 + signal number
@@ -36,5 +42,30 @@ inline constexpr int kCannotStart = -1;
 
 // Starts args[0] with the argument vector and waits for it to end.
 int RunEncoderProgram(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// How a child ended, in full.
+struct ChildOutcome {
+    int status = kCannotStart;  // as RunEncoderProgram returns it
+    int exitCode = -1;          // the child's own exit code, -1 when it did not exit
+    int signal = 0;             // the signal that killed it, 0 when none
+    bool stopped = false;       // ended by the stop flag
+};
+ChildOutcome RunChild(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// A child started with a pipe as its standard input, for feeding it data
+// while it runs. `input` is the pipe's writing end (close it to signal the
+// end of the data); pid is -1 when nothing could be started.
+struct RunningChild {
+    int pid = -1;
+    int input = -1;
+};
+RunningChild StartChildWithInput(const std::vector<std::string>& args, const RunOptions& options = {});
+// Waits for the child to end (a stop request ends it as in RunChild) without
+// touching its input, so another thread may still be writing into it: the
+// child's end turns a blocked write into an error.
+ChildOutcome WaitForChildExit(const RunningChild& child, const RunOptions& options = {});
+
+// "exit status N" or "killed by signal N" for an outcome, in words.
+std::string DescribeOutcome(const ChildOutcome& outcome);
 
 }  // namespace tessaly

@@ -49,6 +49,8 @@ void VideoSource::SetHooks(StreamHooks hooks) { hooks_ = std::move(hooks); }
 
 void VideoSource::SetTimings(const StreamTimings& timings) { timings_ = timings; }
 
+void VideoSource::SetParamFileFolder(std::string folder) { paramFileFolder_ = std::move(folder); }
+
 void VideoSource::RegisterShutdownHooks(std::chrono::milliseconds limit) {
     app_.AddStopHook([this] { stream_.Stop(); });
     app_.AddJoinHook([this, limit] { WaitUntilClosed(limit); });
@@ -142,8 +144,9 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
     }
     app_.frameWidth = info.frameWidth;
     app_.frameHeight = info.frameHeight;
-    WriteFisheyeParamFile(DecideAppPaths(app_.programDir).reportDir + kFisheyeParamFileName,
-                          info.avgTimePerFrame,
+    const std::string paramFolder = paramFileFolder_.empty() ? DecideAppPaths(app_.programDir).reportDir
+                                                             : paramFileFolder_ + "/";
+    WriteFisheyeParamFile(paramFolder + kFisheyeParamFileName, info.avgTimePerFrame,
                           info.durationSeconds);
 
     const double fps = FrameRateOf(info.avgTimePerFrame);

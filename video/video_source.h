@@ -65,6 +65,9 @@ public:
 
     void SetHooks(StreamHooks hooks);
     void SetTimings(const StreamTimings& timings);
+    // Where "param_fisheye.bin" goes: the program folder unless a run that
+    // shares the machine with others keeps its files apart.
+    void SetParamFileFolder(std::string folder);
 
     // Opens the path and runs its stream on the calling thread; returns when
     // the stream has ended. An older stream is ended and torn down first.
@@ -100,6 +103,7 @@ private:
     UserInterface& ui_;
     StreamHooks hooks_;
     StreamTimings timings_;
+    std::string paramFileFolder_;  // empty: the program folder
     VideoStream stream_;
     std::mutex aviReadMutex_;  // one AVIREAD at a time, the older finishing first
     mutable std::mutex infoMutex_;

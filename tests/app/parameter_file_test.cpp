@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <random>
 #include <regex>
 
@@ -205,6 +207,33 @@ TEST(ParameterFile, SaveFailureKeepsTheOldFile) {
     EXPECT_FALSE(SaveParameters(AppSettings{}, ScreenSize{}, path));
     EXPECT_EQ(ReadFile(path), before);
     EXPECT_FALSE(SaveParameters(AppSettings{}, ScreenSize{}, dir.dir() + "missing/Tessaly.ini"));
+}
+
+// A parameter file that is a link (to a dotfiles folder, say) stays a link:
+// the file behind it gets the new text and keeps its mode.
+TEST(ParameterFile, SaveWritesThroughALinkAndKeepsTheMode) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.path() / "dotfiles");
+    const std::filesystem::path real = dir.path() / "dotfiles" / "Tessaly.ini";
+    WriteFile(real, "old");
+    std::filesystem::permissions(real, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    const std::string link = dir.dir() + "Tessaly.ini";
+    std::filesystem::create_symlink(real, link);
+    ASSERT_TRUE(SaveParameters(DistinctSettings(), ScreenSize{}, link));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadFile(real), SerializeParameters(DistinctSettings(), ScreenSize{}));
+    EXPECT_EQ(std::filesystem::status(real).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_FALSE(std::filesystem::exists(real.string() + ".tmp"));
+
+    // A folder that takes no new file around a writable file: written in
+    // place (the permission bits bind everyone but root).
+    if (::geteuid() != 0) {
+        std::filesystem::permissions(dir.path() / "dotfiles", std::filesystem::perms::owner_read |
+                                                                  std::filesystem::perms::owner_exec);
+        EXPECT_TRUE(SaveParameters(AppSettings{}, ScreenSize{}, link));
+        EXPECT_EQ(ReadFile(real), SerializeParameters(AppSettings{}, ScreenSize{}));
+    }
 }
 
 TEST(ParameterFile, DamagedFilesLoadByTheRulesWithoutCrashing) {

@@ -78,6 +78,28 @@ TEST(StartUp, WithoutParameterFileUsesStartValuesAndWritesTheLog) {
                          "Temp file:", dir.dir() + "TEMP", "Temp Folder Free Space:", ""}));
 }
 
+// A headless run that shares the machine: no shared log started, no stills
+// removed, no folder made; the free space of a folder not made yet is that
+// of its nearest existing parent, never "0 bytes".
+TEST(StartUp, PrivateRunTouchesNothingShared) {
+    TempDir dir;
+    WriteFile(dir.path() / "Tessaly_mono.log", "a running conversion's lines\r\n");
+    fs::create_directories(dir.path() / "TEMP");
+    WriteFile(dir.path() / "TEMP" / "mono000001.bmp", "x");
+    FisheyeApp app;
+    StartUpOptions options{dir.dir(), nullptr, 0, ""};
+    options.privateRun = true;
+    StartUpCore(app, options);
+    EXPECT_EQ(ReadFile(dir.path() / "Tessaly_mono.log"), "a running conversion's lines\r\n");
+    EXPECT_TRUE(fs::exists(dir.path() / "TEMP" / "mono000001.bmp"));
+    EXPECT_EQ(app.settings.APATH, dir.dir() + "TEMP");
+
+    const std::string free = FormatFreeSpace(dir.dir() + "not/made/yet");
+    EXPECT_NE(free, FormatFreeSpace("/proc/no/such")) << "a folder on another disk";
+    EXPECT_NE(free.substr(0, 2), "0 ") << free;
+    EXPECT_EQ(free.size(), FormatFreeSpace(dir.dir()).size());
+}
+
 TEST(StartUp, ReadsParametersAndRemovesOnlyStaleStills) {
     TempDir dir;
     TempDir temp("stills");

@@ -11,14 +11,14 @@ TEST(ConvertOptions, FilesAndEveryOption) {
     ParsedOptions p = Parse({"--cut", "-10,-8,612,606", "--sharpen=3,2", "--brightness", "140",
                              "--contrast", "90", "--noise", "2", "--cpu", "80", "--flip",
                              "--aspect", "--stills", "jpg", "--quality", "21", "--resize=5",
-                             "--temp", "/tmp/x/", "--keep-stills", "--params", "/p.ini",
+                             "--temp", "/tmp/x y ", "--keep-stills", "--params", "/p.ini",
                              "in.mp4", "out.mp4", "--", "-odd.webm"});
     ASSERT_TRUE(p.ok) << p.error;
     const ConvertOptions& o = p.options;
     EXPECT_EQ(o.input, "in.mp4");
     EXPECT_EQ(o.outputs, (std::vector<std::string>{"out.mp4", "-odd.webm"}));
     EXPECT_EQ(*o.cut, (std::array<int32_t, 4>{-10, -8, 612, 606}));
-    EXPECT_EQ(o.tempDir, "/tmp/x");
+    EXPECT_EQ(o.tempDir, "/tmp/x y ");  // exactly as typed
 
     FisheyeApp app;
     app.settings.SHARPEN_CH = 0;
@@ -29,7 +29,7 @@ TEST(ConvertOptions, FilesAndEveryOption) {
                                     s.ASPECT, app.horizontalFlip.load(), app.tempFormat.load(),
                                     app.resizeChoice.load()}),
               (std::vector<int32_t>{-10, 606, 1, 3, 2, 1, 140, 90, 1, 2, 1, 80, 1, 1, 2, 5}));
-    EXPECT_EQ(s.APATH, "/tmp/x");
+    EXPECT_EQ(s.APATH, "/tmp/x y ");
     EXPECT_EQ(o.quality, 21);
     EXPECT_TRUE(o.keepStills);
 }

@@ -9,7 +9,9 @@ namespace tessaly {
 namespace {
 
 // The worked example: JPEG stills, a WAV, 25 fps, 65.9 s, default quality,
-// natural size, an FLV output.
+// natural size, an FLV output. Two mends change its text: the duration keeps
+// its fraction ("00:01:05.900", not "00:01:05", which dropped 0.9 s of the
+// movie), and every path goes to the encoder as "file:" + path.
 EncoderJob WorkedExample() {
     EncoderJob job;
     job.encoderProgram = "/App/PLUG-IN/ffmpeg_III";
@@ -28,14 +30,14 @@ TEST(EncoderCommand, WorkedExampleTextAndArguments) {
     ASSERT_TRUE(c.known);
     EXPECT_EQ(c.videoExt, ".flv");
     EXPECT_EQ(c.text,
-              "\"/App/PLUG-IN/ffmpeg_III\"  -r 25.00 -i \"/App/TEMP/mono%06d.jpg\" "
-              "-i \"/App/TEMP/temp.wav\" -ac 2  -ar 44100  -vcodec libx264 -acodec mp3 "
-              "-pix_fmt yuv420p  -t 00:01:05 -crf 22 -qscale 15 -f flv  -y \"/d/out.flv\"");
+              "\"/App/PLUG-IN/ffmpeg_III\"  -r 25.00 -i \"file:/App/TEMP/mono%06d.jpg\" "
+              "-i \"file:/App/TEMP/temp.wav\" -ac 2  -ar 44100  -vcodec libx264 -acodec mp3 "
+              "-pix_fmt yuv420p  -t 00:01:05.900 -crf 22 -qscale 15 -f flv  -y \"file:/d/out.flv\"");
     const std::vector<std::string> expected = {
-        "/App/PLUG-IN/ffmpeg_III", "-r", "25.00", "-i", "/App/TEMP/mono%06d.jpg", "-i",
-        "/App/TEMP/temp.wav", "-ac", "2", "-ar", "44100", "-vcodec", "libx264", "-acodec", "mp3",
-        "-pix_fmt", "yuv420p", "-t", "00:01:05", "-crf", "22", "-qscale", "15", "-f", "flv",
-        "-y", "/d/out.flv"};
+        "/App/PLUG-IN/ffmpeg_III", "-r", "25.00", "-i", "file:/App/TEMP/mono%06d.jpg", "-i",
+        "file:/App/TEMP/temp.wav", "-ac", "2", "-ar", "44100", "-vcodec", "libx264", "-acodec", "mp3",
+        "-pix_fmt", "yuv420p", "-t", "00:01:05.900", "-crf", "22", "-qscale", "15", "-f", "flv",
+        "-y", "file:/d/out.flv"};
     EXPECT_EQ(c.argv, expected);
 }
 
@@ -50,23 +52,30 @@ TEST(EncoderCommand, VariantsOfTheWorkedExample) {
         {"time per frame 0: 30 fps", [](EncoderJob& j) { j.avgTimePerFrame = 0; }, "\"  -r 30 -i \""},
         {"5 fps", [](EncoderJob& j) { j.avgTimePerFrame = 2000000; }, " -r 05.00 -i"},
         {"upper-case extension", [](EncoderJob& j) { j.outputPath = "/d/OUT.MP4"; },
-         " -r 30 -pix_fmt yuv420p  -t 00:01:05 -qscale 15 -f mp4  -y \"/d/OUT.MP4\""},
+         " -r 30 -vcodec libx264 -pix_fmt yuv420p  -t 00:01:05.900 -crf 22 -f mp4  -y \"file:/d/OUT.MP4\""},
         {"resize 90 %",
          [](EncoderJob& j) { j.resizeIndex = 1, j.outW = 1920, j.outH = 960; },
-         " -t 00:01:05 -s 1712x848  -crf 22"},
+         " -t 00:01:05.900 -s 1712x848  -crf 22"},
+        // The first three rows keep their levels: -crf q + 10.
         {"q 21 avi", [](EncoderJob& j) { j.quality = 21, j.outputPath = "/d/a.avi"; },
-         " -vcodec libx264 -acodec pcm_s16le -pix_fmt yuv420p  -t 00:01:05 -crf 31 -f avi  -y"},
-        {"q 21 webm", [](EncoderJob& j) { j.quality = 21, j.outputPath = "/d/a.webm"; },
-         " -t 00:01:05 -qscale 21 -f webm  -y"},
+         " -vcodec libx264 -acodec pcm_s16le -pix_fmt yuv420p  -t 00:01:05.900 -crf 31 -f avi  -y"},
         {"q 1 mov", [](EncoderJob& j) { j.quality = 1, j.outputPath = "/d/a.mov"; }, " -crf 11 -f mov "},
-        {"q 1 ogv", [](EncoderJob& j) { j.quality = 1, j.outputPath = "/d/a.ogv"; }, " -qscale 1 -f ogg "},
-        {"59.9 s", [](EncoderJob& j) { j.durationSeconds = 59.9; }, " -t 00:00:59 "},
-        {"60 s", [](EncoderJob& j) { j.durationSeconds = 60; }, " -t 00:01:00 "},
-        {"under a second", [](EncoderJob& j) { j.durationSeconds = 0.4; }, " -t 00:00:01 "},
+        // The other rows: libx264 -crf, libvpx -crf with -b:v 0, Theora's
+        // -q:v running from 10 (best) down to 0.
+        {"q 1 m4v", [](EncoderJob& j) { j.quality = 1, j.outputPath = "/d/a.m4v"; }, " -crf 11 -f mp4 "},
+        {"q 21 webm", [](EncoderJob& j) { j.quality = 21, j.outputPath = "/d/a.webm"; },
+         " -t 00:01:05.900 -crf 52 -b:v 0 -f webm  -y"},
+        {"q 1 ogv", [](EncoderJob& j) { j.quality = 1, j.outputPath = "/d/a.ogv"; }, " -q:v 10 -f ogg "},
+        {"q 2 ogg", [](EncoderJob& j) { j.quality = 2, j.outputPath = "/d/a.ogg"; }, " -q:v 9.5 -f ogg "},
+        {"q 21 ogg", [](EncoderJob& j) { j.quality = 21, j.outputPath = "/d/a.ogg"; }, " -q:v 0 -f ogg "},
+        {"59.9 s", [](EncoderJob& j) { j.durationSeconds = 59.9; }, " -t 00:00:59.900 "},
+        {"60 s", [](EncoderJob& j) { j.durationSeconds = 60; }, " -t 00:01:00.000 "},
+        {"under a second", [](EncoderJob& j) { j.durationSeconds = 0.4; }, " -t 00:00:00.400 "},
+        {"over an hour", [](EncoderJob& j) { j.durationSeconds = 3725.0625; }, " -t 01:02:05.062 "},
         {"unknown duration, resized", [](EncoderJob& j) { j.durationSeconds = 0, j.resizeIndex = 5; },
          "mp3 -pix_fmt yuv420p  -s 544x544  -crf 22"},
         {"BMP stills, no sound", [](EncoderJob& j) { j.hasAudio = false, j.tempFormat = 1; },
-         " -i \"/App/TEMP/mono%06d.bmp\"   -vcodec"},
+         " -i \"file:/App/TEMP/mono%06d.bmp\"   -vcodec"},
     };
     for (const Case& c : cases) {
         EncoderJob job = WorkedExample();
@@ -94,14 +103,52 @@ TEST(EncoderCommand, UnknownExtensionBuildsNothing) {
     EXPECT_EQ(OutputExtension("/x/" + std::string(5000, 'a') + ".mp4"), "");
 }
 
-TEST(EncoderCommand, PathsWithBlanksAndQuotesStayOneArgument) {
-    EncoderJob job = WorkedExample();
-    job.outputPath = "  /d/my \"best\" movie.mp4  ";
-    job.tempFolder = "/t/a b";
-    EncoderCommand c = BuildEncoderCommand(job);
-    ASSERT_TRUE(c.known);
-    EXPECT_EQ(c.argv.back(), "/d/my \"best\" movie.mp4");
-    EXPECT_EQ(c.argv[4], "/t/a b/mono%06d.jpg");
+// Every path is one argument, exactly as given, and a file whatever its
+// text: no option ("-x"), no protocol ("pipe:", "udp:"), no pattern ("%").
+TEST(EncoderCommand, PathsAreFilesExactlyAsGiven) {
+    struct Case {
+        std::string output, temp;
+        std::string wantOutput, wantPattern, wantWav;
+    };
+    const Case cases[] = {
+        {"movie.mp4 ", "tb ", "", "", ""},  // ".mp4 " is no known extension
+        {" movie.mp4", "tb ", "file: movie.mp4", "file:tb /mono%06d.jpg", "file:tb /temp.wav"},
+        {"-out.mp4", "t", "file:-out.mp4", "file:t/mono%06d.jpg", "file:t/temp.wav"},
+        {"pipe:clip.mp4", "udp:x", "file:pipe:clip.mp4", "file:udp:x/mono%06d.jpg", "file:udp:x/temp.wav"},
+        {"/d/my \"best\" movie.mp4", "/t/50% a b", "file:/d/my \"best\" movie.mp4",
+         "file:/t/50%% a b/mono%06d.jpg", "file:/t/50% a b/temp.wav"},
+    };
+    for (const Case& c : cases) {
+        EncoderJob job = WorkedExample();
+        job.outputPath = c.output;
+        job.tempFolder = c.temp;
+        const EncoderCommand command = BuildEncoderCommand(job);
+        ASSERT_EQ(command.known, !c.wantOutput.empty()) << c.output;
+        if (!command.known) continue;
+        EXPECT_EQ(command.argv.back(), c.wantOutput);
+        EXPECT_EQ(command.argv[4], c.wantPattern);
+        EXPECT_EQ(command.argv[6], c.wantWav);
+    }
+}
+
+TEST(EncoderCommand, RatesTheEncoderRefusesAreFound) {
+    struct Case {
+        int64_t avgTimePerFrame;
+        const char* rate;
+        bool usable;
+    };
+    const Case cases[] = {
+        {0, "30", true},              // unknown: 30 fps
+        {400000, "25.00", true},
+        {333667, "29.97", true},
+        {2500000000, "00.00", false},  // 1/250 fps
+        {1000000000, "00.01", true},   // 1/100 fps
+        {-5, "", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(EncoderRateUsable(c.avgTimePerFrame), c.usable) << c.avgTimePerFrame;
+        if (c.avgTimePerFrame >= 0) EXPECT_EQ(EncoderRate(c.avgTimePerFrame), c.rate);
+    }
 }
 
 }  // namespace

@@ -2,9 +2,13 @@
 // extraction, checked with the real ffmpeg.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "tests/video/test_clips.h"
 #include "video/encoder_program.h"
@@ -81,26 +85,88 @@ TEST(EncoderProgramTest, RunsAnArgumentVectorWithoutAShell) {
     fs::remove_all(dir);
 }
 
+// A stop request ends a child: SIGTERM first, SIGKILL for one that ignores
+// it; the outcome says which signal ended it.
+TEST(EncoderProgramTest, AStopRequestEndsTheChild) {
+    struct Case {
+        const char* script;
+        int signal;
+    };
+    for (const Case& c : {Case{"sleep 30", SIGTERM}, Case{"trap '' TERM; while :; do sleep 0.05; done", SIGKILL}}) {
+        SCOPED_TRACE(c.script);
+        std::atomic<int32_t> stop{0};
+        std::thread raise([&stop] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            stop = 1;
+        });
+        RunOptions options;
+        options.stop = &stop;
+        options.graceMs = 200;
+        const auto start = std::chrono::steady_clock::now();
+        const ChildOutcome outcome = RunChild({"/bin/sh", "-c", c.script}, options);
+        raise.join();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        EXPECT_TRUE(outcome.stopped);
+        EXPECT_EQ(outcome.signal, c.signal);
+        EXPECT_EQ(DescribeOutcome(outcome), "killed by signal " + std::to_string(c.signal));
+    }
+    EXPECT_EQ(DescribeOutcome(RunChild({"/bin/sh", "-c", "exit 4"})), "exit status 4");
+}
+
+// Only a WAV whose data chunk holds a sample counts as extracted sound.
+TEST(EncoderProgramTest, WavHasSamplesOnlyWithData) {
+    auto le32 = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+    const std::string fmt = "fmt " + le32(16) + std::string("\x01\x00\x02\x00\x44\xac\x00\x00\x10\xb1\x02\x00\x04\x00\x10\x00", 16);
+    const std::string list = "LIST" + le32(22) + std::string(22, 'i');  // 78 bytes with the header below
+    const std::string dir = TempFolder("wavcheck");
+    struct Case {
+        const char* what;
+        std::string bytes;
+        bool samples;
+    };
+    const Case cases[] = {
+        {"header only, as a dead extractor leaves it", "RIFF" + le32(70) + "WAVE" + fmt + list + "data" + le32(0), false},
+        {"one sample", "RIFF" + le32(74) + "WAVE" + fmt + "data" + le32(4) + "abcd", true},
+        {"data size unwritten, samples there", "RIFF" + le32(0) + "WAVE" + fmt + list + "data" + le32(0) + std::string(400, 'x'), true},
+        {"not a WAV", std::string(200, 'x'), false},
+    };
+    for (const Case& c : cases) {
+        std::ofstream(dir + "/t.wav", std::ios::binary) << c.bytes;
+        EXPECT_EQ(WavHasSamples(dir + "/t.wav"), c.samples) << c.what;
+    }
+    EXPECT_FALSE(WavHasSamples(dir + "/missing.wav"));
+    fs::remove_all(dir);
+}
+
 TEST(MediaProbeTest, DescribesTheStreamsAndRemovesTheReport) {
     const std::string clip = FisheyeClip("fish-h264.mp4");
     const std::string dir = TempFolder("probe") + "/";
     ProbeTexts texts;
-    ProbeVideoFile(dir, "  " + clip + "  ", texts);  // blanks around the path
+    ProbeVideoFile(dir, clip, texts);
     EXPECT_EQ(texts.videoNameLine, " Video file: fish-h264.mp4 ");
     EXPECT_NE(texts.videoStreamLine.find("video: h264"), std::string::npos) << texts.videoStreamLine;
     EXPECT_NE(texts.videoStreamLine.find("192x144"), std::string::npos);
     EXPECT_NE(texts.secondStreamLine.find("audio: aac"), std::string::npos) << texts.secondStreamLine;
     EXPECT_EQ(texts.fileInfoText.rfind(" Video file: fish-h264.mp4\r\n\r\nvideo: h264", 0), 0u);
     EXPECT_FALSE(fs::exists(dir + kProbeReportName));
-    ProbeTexts plain;
-    ProbeVideoFile(dir, clip, plain);
-    EXPECT_EQ(plain, texts);
 
-    // Nothing runs for a missing file, a blank path or a folder.
+    // Nothing runs for a missing file, a blank path, a folder, or the name
+    // with blanks around it (another name: paths are used as given).
     const ProbeTexts before = texts;
-    for (const std::string& path : {dir + "gone.mp4", std::string("   "), dir})
+    for (const std::string& path : {dir + "gone.mp4", std::string("   "), dir, " " + clip + " "})
         ProbeVideoFile(dir, path, texts);
     EXPECT_EQ(texts, before);
+
+    // A report an earlier probe left never describes another file, even
+    // without an encoder to write a new one.
+    std::ofstream(dir + kProbeReportName) << "  Stream #0.0: Video: stale\r\n";
+    const std::string path = std::getenv("PATH");
+    ::setenv("PATH", "", 1);
+    ProbeTexts missing;
+    ProbeVideoFile(dir, clip, missing);
+    ::setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(missing.videoStreamLine, "");
+    EXPECT_FALSE(fs::exists(dir + kProbeReportName));
 
     fs::remove_all(dir);
 }
@@ -114,8 +180,8 @@ TEST(AudioExtractionTest, WritesAWavOfTheClipsLength) {
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_TRUE(r.wavWritten);
     const std::vector<std::string> expected = {
-        ExeFolder() + "PLUG-IN/ffmpeg_III -i \"" + clip +
-        "\" -f wav -ar 44100 -ac 2 -acodec pcm_s16le -y \"" + dir + "/temp.wav\""};
+        ExeFolder() + "PLUG-IN/ffmpeg_III -i \"file:" + clip +
+        "\" -f wav -ar 44100 -ac 2 -acodec pcm_s16le -y \"file:" + dir + "/temp.wav\""};
     EXPECT_EQ(logged, expected);
     const std::string wav = dir + "/temp.wav";
     EXPECT_EQ(testing::ProbeVideoEntry(wav, "format=format_name"), "wav");

@@ -1,0 +1,178 @@
+#include "video/movie_check.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/error.h>
+}
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace tessaly {
+namespace {
+
+std::string ErrorText(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+// The open failure in a user's words.
+std::string OpenFailure(int code) {
+    if (code == AVERROR(EACCES) || code == AVERROR(EPERM)) return "permission denied";
+    if (code == AVERROR(ENOENT)) return "no such file";
+    if (code == AVERROR(EISDIR)) return "is a directory";
+    if (code == AVERROR(ENAMETOOLONG)) return "file name too long";
+    return "not a movie that can be read (" + ErrorText(code) + ")";
+}
+
+struct FormatContext {
+    AVFormatContext* ctx = nullptr;
+    ~FormatContext() {
+        if (ctx != nullptr) avformat_close_input(&ctx);
+    }
+    // The file by its name alone: "file:" keeps "pipe:x" or "-" a file.
+    int Open(const std::string& path) {
+        // The reason goes into one line of ours, not the library's own.
+        av_log_set_level(AV_LOG_FATAL);
+        const std::string url = "file:" + path;
+        return avformat_open_input(&ctx, url.c_str(), nullptr, nullptr);
+    }
+};
+
+bool IsPicture(const AVStream* s) {
+    return s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+           (s->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0;
+}
+
+std::string Seconds(double s) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", s);
+    return text;
+}
+
+}  // namespace
+
+SourceFacts ReadSourceFacts(const std::string& path) {
+    SourceFacts facts;
+    FormatContext f;
+    int rc = f.Open(path);
+    if (rc < 0) {
+        facts.error = OpenFailure(rc);
+        return facts;
+    }
+    rc = avformat_find_stream_info(f.ctx, nullptr);
+    if (rc < 0) {
+        facts.error = "not a movie that can be read (" + ErrorText(rc) + ")";
+        return facts;
+    }
+    const AVStream* picture = nullptr;
+    for (unsigned i = 0; i < f.ctx->nb_streams; ++i) {
+        const AVStream* s = f.ctx->streams[i];
+        const bool decodable = avcodec_find_decoder(s->codecpar->codec_id) != nullptr;
+        if (IsPicture(s) && picture == nullptr) picture = s;
+        if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && decodable &&
+            s->codecpar->ch_layout.nb_channels > 0) {
+            facts.hasAudio = true;
+        }
+    }
+    if (picture == nullptr) {
+        facts.error = facts.hasAudio ? "no video stream (audio only)" : "no video stream";
+        return facts;
+    }
+    if (avcodec_find_decoder(picture->codecpar->codec_id) == nullptr) {
+        facts.error = std::string("no decoder for its video (") +
+                      avcodec_get_name(picture->codecpar->codec_id) + ")";
+        return facts;
+    }
+    const AVRational rate = picture->avg_frame_rate.num > 0 && picture->avg_frame_rate.den > 0
+                                ? picture->avg_frame_rate
+                                : picture->r_frame_rate;
+    if (rate.num > 0 && rate.den > 0) {
+        facts.rateNum = rate.num;
+        facts.rateDen = rate.den;
+    }
+    facts.usable = true;
+    return facts;
+}
+
+OutputFacts ReadOutputFacts(const std::string& path, std::string& error) {
+    OutputFacts facts;
+    error.clear();
+    FormatContext f;
+    int rc = f.Open(path);
+    if (rc >= 0) rc = avformat_find_stream_info(f.ctx, nullptr);
+    if (rc < 0) {
+        error = "it cannot be read back (" + ErrorText(rc) + ")";
+        return facts;
+    }
+    int video = -1;
+    for (unsigned i = 0; i < f.ctx->nb_streams; ++i) {
+        const AVStream* s = f.ctx->streams[i];
+        if (IsPicture(s) && video < 0) video = static_cast<int>(i);
+        if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) facts.hasAudio = true;
+    }
+    if (video < 0) {
+        error = "it has no video stream";
+        return facts;
+    }
+    const AVStream* vs = f.ctx->streams[video];
+    facts.width = vs->codecpar->width;
+    facts.height = vs->codecpar->height;
+    const double tb = av_q2d(vs->time_base);
+    const AVRational rate = vs->avg_frame_rate.num > 0 ? vs->avg_frame_rate : vs->r_frame_rate;
+    const double frameSeconds = rate.num > 0 ? 1.0 / av_q2d(rate) : 0;
+
+    AVPacket* packet = av_packet_alloc();
+    int64_t first = std::numeric_limits<int64_t>::max();
+    double end = 0;
+    while (av_read_frame(f.ctx, packet) >= 0) {
+        if (packet->stream_index == video) {
+            ++facts.packets;
+            const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            if (pts != AV_NOPTS_VALUE) {
+                if (pts < first) first = pts;
+                // Containers that store no frame duration get one frame.
+                const double length = packet->duration > 0 ? packet->duration * tb : frameSeconds;
+                end = std::max(end, pts * tb + length);
+            }
+        }
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    if (first != std::numeric_limits<int64_t>::max()) facts.videoSeconds = end - first * tb;
+    return facts;
+}
+
+std::string VerifyOutputMovie(const std::string& path, const OutputExpectation& want) {
+    std::string error;
+    const OutputFacts got = ReadOutputFacts(path, error);
+    if (!error.empty()) return error;
+    if (got.width != want.width || got.height != want.height) {
+        return "its picture is " + std::to_string(got.width) + "x" + std::to_string(got.height) +
+               ", not " + std::to_string(want.width) + "x" + std::to_string(want.height);
+    }
+    if (got.packets == 0) return "it holds no video frame";
+    const double expected = want.frameRate > 0 ? want.frames / want.frameRate : 0;
+    // One frame either way, at the converted rate and at the output rate.
+    double slack = want.frameRate > 0 ? 1.0 / want.frameRate : 0;
+    if (want.outputRate > 0) slack += 1.0 / want.outputRate;
+    if (std::fabs(got.videoSeconds - expected) > slack + 0.002) {
+        return "it holds " + Seconds(got.videoSeconds) + " of video, " + Seconds(expected) +
+               " were converted";
+    }
+    if (want.outputRate <= 0 && std::llabs(got.packets - want.frames) > 1) {
+        return "it holds " + std::to_string(got.packets) + " frames, " +
+               std::to_string(want.frames) + " were converted";
+    }
+    if (want.sound && !got.hasAudio) return "its sound is missing";
+    if (!want.sound && got.hasAudio) return "it has a sound track the movie has not";
+    return {};
+}
+
+}  // namespace tessaly

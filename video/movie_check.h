@@ -1,0 +1,49 @@
+// What a movie file holds, read with libavformat before a conversion (is
+// it a movie, has it a picture, has it sound) and after it (is the written
+// movie complete), so that a failure is named in words and never reported
+// as success.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tessaly {
+
+struct SourceFacts {
+    bool usable = false;  // a readable movie with a decodable picture
+    std::string error;    // why not, one line: "not a movie that can be read (...)"
+    bool hasAudio = false;  // it carries a sound track with a decoder
+    int rateNum = 0;        // the picture's frame rate as a fraction (0/0: unknown)
+    int rateDen = 0;
+};
+
+// Opens the file exactly as named (never as a protocol or an option).
+SourceFacts ReadSourceFacts(const std::string& path);
+
+// What a finished output must show.
+struct OutputExpectation {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t frames = 0;       // frames converted
+    double frameRate = 30;    // of the converted frames
+    double outputRate = 0;    // the encoder's output rate when it differs, else 0
+    bool sound = false;       // a sound stream must be there (and none otherwise)
+};
+
+struct OutputFacts {
+    int32_t width = 0;
+    int32_t height = 0;
+    int64_t packets = 0;     // video frames stored
+    double videoSeconds = 0;  // from the first frame's start to the last frame's end
+    bool hasAudio = false;
+};
+
+// Reads every packet of the output's video (no decoding). Empty `error`
+// means readable.
+OutputFacts ReadOutputFacts(const std::string& path, std::string& error);
+
+// Empty when the movie at `path` meets the expectation, else the reason in
+// words ("it holds 1.000 s of video, 2.900 s were converted").
+std::string VerifyOutputMovie(const std::string& path, const OutputExpectation& want);
+
+}  // namespace tessaly

@@ -60,16 +60,14 @@ std::string FindEncoderProgram(const std::string& programDir) {
     std::string dir = programDir;
     if (!dir.empty() && dir.back() != '/') dir += '/';
     // A portable folder's own encoder, then the link an installed program
-    // has, then the system's.
+    // has, then the one on PATH.
     for (const std::string& candidate :
          {dir + kEncoderRelativePath, dir + kInstalledDataRelative + kEncoderRelativePath}) {
         if (IsExecutableFile(candidate)) {
             return std::filesystem::path(candidate).lexically_normal().string();
         }
     }
-    std::string found = FindOnPath("ffmpeg");
-    if (found.empty() && IsExecutableFile("/usr/bin/ffmpeg")) found = "/usr/bin/ffmpeg";
-    return found;
+    return FindOnPath("ffmpeg");
 }
 
 namespace {

@@ -11,16 +11,17 @@
 #include <vector>
 
 #include "app/run_log.h"
+#include "transform/cut_rect.h"
 
 namespace tessaly {
 
 // The 27 persisted parameters, with the values the program holds before any
 // parameter file is read.
 struct AppSettings {
-    int32_t XL1 = -8;
-    int32_t YL1 = -8;
-    int32_t XL2 = 616;
-    int32_t YL2 = 606;
+    int32_t XL1 = kDefaultCut.XL1;
+    int32_t YL1 = kDefaultCut.YL1;
+    int32_t XL2 = kDefaultCut.XL2;
+    int32_t YL2 = kDefaultCut.YL2;
     int32_t M_X = 0;
     int32_t M_Y = 0;
     int32_t V_X = 0;
@@ -47,6 +48,14 @@ struct AppSettings {
 
     bool operator==(const AppSettings&) const = default;
 };
+
+// Sets the cut rectangle of s to the start value.
+inline void ResetCut(AppSettings& s) {
+    s.XL1 = kDefaultCut.XL1;
+    s.YL1 = kDefaultCut.YL1;
+    s.XL2 = kDefaultCut.XL2;
+    s.YL2 = kDefaultCut.YL2;
+}
 
 // Size of the desktop the windows live on; used to clamp saved window
 // positions. The desktop program sets it from the primary screen.

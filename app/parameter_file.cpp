@@ -201,10 +201,7 @@ LoadResult LoadParametersFromText(std::string text, AppSettings& settings,
             result.missingTag = f.tag;
             frameWidth = 400;
             frameHeight = 300;
-            settings.XL1 = -8;
-            settings.YL1 = -8;
-            settings.XL2 = 616;
-            settings.YL2 = 606;
+            ResetCut(settings);
             return result;
         }
         if (f.field == Field::APATH) {

@@ -86,10 +86,7 @@ void StartUpCore(FisheyeApp& app, const StartUpOptions& options) {
 
     app.frameWidth = 400;
     app.frameHeight = 300;
-    app.settings.XL1 = -8;
-    app.settings.YL1 = -8;
-    app.settings.XL2 = 616;
-    app.settings.YL2 = 606;
+    ResetCut(app.settings);
 
     if (fs::exists(app.iniPath, ec)) {
         LoadParameters(app);

@@ -10,6 +10,7 @@
 #include "app/format.h"
 #include "app/startup.h"
 #include "convert/frame_callback.h"
+#include "convert/transform_adapters.h"
 #include "output/still_writer.h"
 #include "video/encoder_program.h"
 #include "video/media_probe.h"
@@ -62,10 +63,10 @@ ConversionHooks PipelineHooks(FramePipeline& pipeline, FisheyeApp& app, PaintFn 
     ConversionHooks hooks;
     hooks.previewBusy = [&pipeline] { return pipeline.PreviewBusy().load(); };
     hooks.buildGeometry = [&pipeline](const AppSettings& settings, const LogFn& log) {
-        return pipeline.BuildGeometry(settings, log);
+        return pipeline.BuildGeometry(CutOf(settings), log);
     };
-    const AppSettings settings = app.settings;
-    const FrameSwitches switches = FrameSwitches::From(app);
+    const TransformSettings settings = TransformSettingsOf(app.settings);
+    const FrameSwitches switches = FrameSwitchesOf(app);
     FrameCallbacks callbacks;
     callbacks.paintPreviews = std::move(paint);
     callbacks.sleep = [](int milliseconds) { Sleep(milliseconds); };

@@ -134,19 +134,27 @@ ptrdiff_t SharpenSse2(const uint8_t* d, uint8_t* d2, ptrdiff_t row, ptrdiff_t be
 
 }  // namespace
 
-void Sharpen(int width, int height, uint8_t* dmem, uint8_t* dmem2, int amount, int radius) {
+bool SharpenInto(int width, int height, const uint8_t* src, uint8_t* dst, int amount, int radius) {
     const SharpenWeights w = SharpenWeightsFor(amount);
-    if (w.s == 0 || width < 1 || height < 3) return;
+    if (w.s == 0 || width < 1 || height < 3) return false;
     const ptrdiff_t row = 4 * static_cast<ptrdiff_t>(width);
     const ptrdiff_t begin = row;
     const ptrdiff_t end = row * (height - 1);
     const int shift = RadiusShift(radius);
     ptrdiff_t i = begin;
 #if defined(__SSE2__)
-    i = SharpenSse2(dmem, dmem2, row, begin, end, w, shift);
+    i = SharpenSse2(src, dst, row, begin, end, w, shift);
 #endif
-    SharpenBytes(dmem, dmem2, row, i, end, w, shift);
-    std::memcpy(dmem + begin, dmem2 + begin, static_cast<size_t>(end - begin));
+    SharpenBytes(src, dst, row, i, end, w, shift);
+    std::memcpy(dst, src, static_cast<size_t>(row));
+    std::memcpy(dst + end, src + end, static_cast<size_t>(row));
+    return true;
+}
+
+void Sharpen(int width, int height, uint8_t* dmem, uint8_t* dmem2, int amount, int radius) {
+    if (!SharpenInto(width, height, dmem, dmem2, amount, radius)) return;
+    const ptrdiff_t row = 4 * static_cast<ptrdiff_t>(width);
+    std::memcpy(dmem + row, dmem2 + row, static_cast<size_t>(row * (height - 2)));
 }
 
 namespace detail {

@@ -3,6 +3,7 @@
 #include <limits>
 #include <new>
 #include <thread>
+#include <utility>
 
 #include "transform/frame_steps.h"
 
@@ -20,10 +21,8 @@ void FramePipeline::SetThreadCount(int threads) {
 }
 
 TransformStatus FramePipeline::Allocate(int frameW, int frameH) {
-    hasGeometry_ = false;
+    builtKey_ = GeometryKey{};
     geometryStatus_ = TransformStatus::kNoGeometry;
-    forceRebuild_ = true;
-    InvalidateRemap(remap_);
     input_.Release();
     grab_.Release();
     if (frameW <= 0 || frameH <= 0) return TransformStatus::kNoFrame;
@@ -43,56 +42,74 @@ TransformStatus FramePipeline::Allocate(int frameW, int frameH) {
     return TransformStatus::kOk;
 }
 
-GeometryResult FramePipeline::ApplyGeometry(const CutRect& cut, const LogFn& log) {
+GeometryResult FramePipeline::ApplyGeometry(const GeometryKey& key, const CutRect& cut, const LogFn& log) {
     auto say = [&log](const char* line) {
         if (log) log(line);
     };
+    builtKey_ = key;
     say("Checking 16x16");
     GeometryResult result = BuildCutGeometry(input_.Width(), input_.Height(), cut);
     geometryStatus_ = result.status;
-    hasGeometry_ = false;
     if (!result.Ok()) return result;
-    const CutGeometry& g = result.geometry;
+    CutGeometry g = result.geometry;
+    // The constants every projection uses (their own rounding, recomputed
+    // from cropH) are the ones the table is built with.
+    ComputeProjection(g);
     try {
         say("Determine CUTOFF");
         cutoff_.Allocate(g.cropW, g.cropH);
         say("Determine DMEM, DMEM2, DMEM3, DMEM4");
         dmem_.Allocate(g.outW, g.outH);
         dmem2_.Allocate(g.outW, g.outH);
-        remap_.table.Reserve(g);
+        table_.Build(g, pool_.get());
         say("Determine DMEM, DMEM2, DMEM3, DMEM4 END");
     } catch (const std::bad_alloc&) {
         cutoff_.Release();
         dmem_.Release();
         dmem2_.Release();
+        table_.Clear();
         result.status = geometryStatus_ = TransformStatus::kCropTooLarge;
         return result;
     }
     geometry_ = g;
-    hasGeometry_ = true;
     return result;
 }
 
-GeometryResult FramePipeline::BuildGeometry(const AppSettings& settings, const LogFn& log) {
-    return ApplyGeometry(CutRect{settings.XL1, settings.YL1, settings.XL2, settings.YL2}, log);
+GeometryResult FramePipeline::BuildGeometry(const CutRect& cut, const LogFn& log) {
+    return ApplyGeometry(GeometryKey{input_.Width(), input_.Height(), cut.XL1, cut.YL1}, cut, log);
 }
 
-TransformStatus FramePipeline::ConvertFrame(const uint8_t* sample, size_t bytes, const AppSettings& settings,
+TransformStatus FramePipeline::Project(const TransformSettings& s, bool flip, const SleepFn& sleep) {
+    CutCrop(input_, geometry_, flip, cutoff_);
+    const TransformStatus status = ProjectToOutput(cutoff_, dmem_, resampler_, table_);
+    CpuPause(s, sleep);
+    return status;
+}
+
+void FramePipeline::SharpenOutput(const TransformSettings& s) {
+    if (!s.sharpenOn) return;
+    // DMEM2 receives the sharpened frame and becomes DMEM: no copy back.
+    if (SharpenInto(dmem_.Width(), dmem_.Height(), dmem_.Data(), dmem2_.Data(), s.sharpen, s.radius)) {
+        std::swap(dmem_, dmem2_);
+    }
+}
+
+TransformStatus FramePipeline::ConvertFrame(const uint8_t* sample, size_t bytes, const TransformSettings& s,
                                             const FrameSwitches& switches, const FrameCallbacks& callbacks) {
     if (input_.Empty()) return TransformStatus::kNoFrame;
     if (sample == nullptr || bytes != input_.PictureBytes()) return TransformStatus::kBadSampleSize;
-    if (!hasGeometry_) return TransformStatus::kNoGeometry;
-    const TransformSettings s = TransformSettings::From(settings);
-    LoadInputFrame(sample, static_cast<int64_t>(bytes / 4), kConversionAspectFactor, s.aspect != 0, input_,
-                   resampler_, remap_, geometry_);
+    if (!HasGeometry()) return TransformStatus::kNoGeometry;
+    TransformStatus status =
+        LoadInputFrame(sample, static_cast<int64_t>(bytes / 4), kConversionAspectFactor, s.aspect != 0, input_, resampler_);
+    if (status != TransformStatus::kOk) return status;
     InputFilters(input_, s, callbacks.sleep, callbacks.paintPreviews);
-    CutCrop(input_, geometry_, switches.horizontalFlip != 0, cutoff_);
-    ProjectToOutput(geometry_, cutoff_, dmem_, resampler_, remap_, s, callbacks.sleep);
-    if (s.sharpenOn) Sharpen(dmem_.Width(), dmem_.Height(), dmem_.Data(), dmem2_.Data(), s.sharpen, s.radius);
+    status = Project(s, switches.horizontalFlip != 0, callbacks.sleep);
+    if (status != TransformStatus::kOk) return status;
+    SharpenOutput(s);
     return TransformStatus::kOk;
 }
 
-PreviewResult FramePipeline::PreviewPass(const AppSettings& settings, const FrameSwitches& switches,
+PreviewResult FramePipeline::PreviewPass(const TransformSettings& s, const FrameSwitches& switches,
                                          const PreviewCallbacks& callbacks) {
     PreviewResult result;
     if (input_.Empty()) {
@@ -103,13 +120,9 @@ PreviewResult FramePipeline::PreviewPass(const AppSettings& settings, const Fram
         if (callbacks.yield) callbacks.yield(ms);
     };
     previewBusy_.store(1);
-    const TransformSettings s = TransformSettings::From(settings);
-    if (forceRebuild_ || s.XL1 != builtXL1_ || s.YL1 != builtYL1_) {
-        forceRebuild_ = false;
-        builtXL1_ = s.XL1;
-        builtYL1_ = s.YL1;
-        InvalidateRemap(remap_);
-        const GeometryResult g = ApplyGeometry(CutRect{s.XL1, s.YL1, s.XL2, s.YL2}, {});
+    const GeometryKey key{input_.Width(), input_.Height(), s.cut.XL1, s.cut.YL1};
+    if (key != builtKey_) {
+        const GeometryResult g = ApplyGeometry(key, s.cut, {});
         result.geometryBuilt = true;
         if (!g.Ok()) {
             result.message = g.Message();
@@ -118,20 +131,16 @@ PreviewResult FramePipeline::PreviewPass(const AppSettings& settings, const Fram
         }
     }
     if (callbacks.getCurrentBuffer) callbacks.getCurrentBuffer(grab_.Data(), grab_.PictureBytes());
-    LoadInputFrame(grab_.Data(), grab_.PixelCount(), kPreviewAspectFactor, s.aspect != 0, input_, resampler_,
-                   remap_, geometry_);
-    if (hasGeometry_) {
-        CutCrop(input_, geometry_, switches.horizontalFlip != 0, cutoff_);
-        ProjectToOutput(geometry_, cutoff_, dmem_, resampler_, remap_, s, callbacks.yield);
-    } else {
-        result.status = geometryStatus_;
+    TransformStatus status =
+        LoadInputFrame(grab_.Data(), grab_.PixelCount(), kPreviewAspectFactor, s.aspect != 0, input_, resampler_);
+    if (status == TransformStatus::kOk) {
+        status = HasGeometry() ? Project(s, switches.horizontalFlip != 0, callbacks.yield) : geometryStatus_;
     }
+    result.status = status;
     yield(10);
     CpuPause(s, callbacks.yield);
     yield(switches.paused ? 90 : 1);
-    if (hasGeometry_ && s.sharpenOn) {
-        Sharpen(dmem_.Width(), dmem_.Height(), dmem_.Data(), dmem2_.Data(), s.sharpen, s.radius);
-    }
+    if (status == TransformStatus::kOk) SharpenOutput(s);
     InputFilters(input_, s, callbacks.yield, callbacks.paintPreviews);
     previewBusy_.store(0);
     yield(20);

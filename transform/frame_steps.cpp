@@ -5,13 +5,13 @@
 
 namespace tessaly {
 
-void LoadInputFrame(const uint8_t* sample, int64_t pixelCount, float aspectFactor, bool aspect,
-                    FrameBuffer& input, Resampler& resampler, RemapState& remap, const CutGeometry& geom) {
-    if (sample == nullptr || input.Empty()) return;
+TransformStatus LoadInputFrame(const uint8_t* sample, int64_t pixelCount, float aspectFactor, bool aspect,
+                               FrameBuffer& input, Resampler& resampler) {
+    if (sample == nullptr || input.Empty()) return TransformStatus::kNoFrame;
     if (!aspect) {
         const int64_t n = std::clamp<int64_t>(pixelCount, 0, input.PixelCount());
         std::memcpy(input.Data(), sample, static_cast<size_t>(n) * 4);
-        return;
+        return TransformStatus::kOk;
     }
     ResampleJob job;
     job.dstW = job.srcW = input.Width();
@@ -21,7 +21,7 @@ void LoadInputFrame(const uint8_t* sample, int64_t pixelCount, float aspectFacto
     job.src = sample;
     job.parameter = aspectFactor;
     job.mode = ResampleMode::kAspectStretch;
-    resampler.Resample(job, remap, geom);
+    return resampler.Resample(job);
 }
 
 void CutCrop(const FrameBuffer& input, const CutGeometry& geom, bool flip, FrameBuffer& cutoff) {
@@ -57,10 +57,8 @@ void CutCrop(const FrameBuffer& input, const CutGeometry& geom, bool flip, Frame
     }
 }
 
-void ProjectToOutput(CutGeometry& geom, const FrameBuffer& cutoff, FrameBuffer& output, Resampler& resampler,
-                     RemapState& remap, const TransformSettings& settings, const SleepFn& sleep) {
-    ComputeProjection(geom);
-    if (remap.cacheFilled.load() != 0 && !remap.table.Holds(geom)) InvalidateRemap(remap);
+TransformStatus ProjectToOutput(const FrameBuffer& cutoff, FrameBuffer& output, Resampler& resampler,
+                                const RemapTable& table) {
     ResampleJob job;
     job.dstW = output.Width();
     job.dstH = output.Height();
@@ -72,8 +70,7 @@ void ProjectToOutput(CutGeometry& geom, const FrameBuffer& cutoff, FrameBuffer& 
     job.src = cutoff.Data();
     job.parameter = 1.0f;
     job.mode = ResampleMode::kProjection;
-    resampler.Resample(job, remap, geom);
-    CpuPause(settings, sleep);
+    return resampler.Resample(job, &table);
 }
 
 }  // namespace tessaly

@@ -5,10 +5,10 @@
 #include <cstdint>
 
 #include "transform/cut_geometry.h"
-#include "transform/filters.h"
 #include "transform/frame_buffer.h"
 #include "transform/remap_table.h"
 #include "transform/resampler.h"
+#include "transform/transform_status.h"
 
 namespace tessaly {
 
@@ -20,8 +20,8 @@ inline constexpr float kPreviewAspectFactor = 0.75f;
 // plain copy of pixelCount pixels (at most input's). Aspect on: a stretch by
 // 1 / factor about the frame centre (mode 2 of the resampler), which leaves the
 // lowest stored row and the two highest as they were.
-void LoadInputFrame(const uint8_t* sample, int64_t pixelCount, float aspectFactor, bool aspect,
-                    FrameBuffer& input, Resampler& resampler, RemapState& remap, const CutGeometry& geom);
+TransformStatus LoadInputFrame(const uint8_t* sample, int64_t pixelCount, float aspectFactor, bool aspect,
+                               FrameBuffer& input, Resampler& resampler);
 
 // Copies the crop out of `input` into `cutoff` (cropW x cropH): crop row y
 // (from the top) shows picture row cropTop + y - 1, mirrored when flip is on.
@@ -29,10 +29,9 @@ void LoadInputFrame(const uint8_t* sample, int64_t pixelCount, float aspectFacto
 // are black.
 void CutCrop(const FrameBuffer& input, const CutGeometry& geom, bool flip, FrameBuffer& cutoff);
 
-// ComputeProjection, the projection of `cutoff` into `output` (outW x outH)
-// through the remap table, then the CPU-usage pause. A filled table is trusted
-// only for the crop height it was computed for; otherwise it is refilled.
-void ProjectToOutput(CutGeometry& geom, const FrameBuffer& cutoff, FrameBuffer& output, Resampler& resampler,
-                     RemapState& remap, const TransformSettings& settings, const SleepFn& sleep);
+// The projection of `cutoff` into `output` (outW x outH) through a table
+// built for this geometry.
+TransformStatus ProjectToOutput(const FrameBuffer& cutoff, FrameBuffer& output, Resampler& resampler,
+                                const RemapTable& table);
 
 }  // namespace tessaly

@@ -32,5 +32,6 @@ void SpanScalar(const SpanSource& s, const float* byteToFloat, const int32_t* sa
 int SpanSse2(const SpanSource& s, const float* uv, int count, uint8_t* dst);
 int SpanAvx2(const SpanSource& s, const float* uv, int count, uint8_t* dst);
 int SpanAvx512(const SpanSource& s, const float* uv, int count, uint8_t* dst);
+using VectorSpanFn = int (*)(const SpanSource& s, const float* uv, int count, uint8_t* dst);
 
 }  // namespace tessaly::kernels

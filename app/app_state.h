@@ -49,6 +49,10 @@ struct AppSettings {
     bool operator==(const AppSettings&) const = default;
 };
 
+// The frame size assumed before a movie is open.
+inline constexpr int32_t kStartFrameWidth = 400;
+inline constexpr int32_t kStartFrameHeight = 300;
+
 // Sets the cut rectangle of s to the start value.
 inline void ResetCut(AppSettings& s) {
     s.XL1 = kDefaultCut.XL1;
@@ -89,8 +93,8 @@ public:
     std::atomic<int32_t> shutdownDone{0};
     std::atomic<int32_t> resizeChoice{0};     // resize choice of the output options
 
-    std::atomic<int32_t> frameWidth{400};
-    std::atomic<int32_t> frameHeight{300};
+    std::atomic<int32_t> frameWidth{kStartFrameWidth};
+    std::atomic<int32_t> frameHeight{kStartFrameHeight};
 
     ScreenSize screen;
     ProgressTexts progress;  // written by the frame thread, read for display only

@@ -1,9 +1,7 @@
 #include "app/parameter_file.h"
 
 #include <cstdio>
-#include <fstream>
 #include <iterator>
-#include <sstream>
 #include <unistd.h>
 
 #include "app/format.h"
@@ -13,80 +11,18 @@ namespace {
 
 constexpr size_t kMaxPath = 260;
 
-enum class Field {
-    XL1, YL1, XL2, YL2, M_X, M_Y, V_X, V_Y, SHARPEN_CH, BRIGHTNESS_CH, CONTRAST_CH, CPU_CH,
-    NOISE_CH, ASPECT, SHARPEN, RADIUS, BRIGHTNESS, CONTRAST, CPU, NOISE, APATH, OPATH,
-    DSSETUP, BITRATE, CODECMODE, AUTOSAVE, FPS
-};
-
-struct FieldInfo {
-    Field field;
-    const char* tag;
-};
-
-// The order in which the file's lines are written.
-constexpr FieldInfo kWriteOrder[] = {
-    {Field::XL1, "XL1"}, {Field::YL1, "YL1"}, {Field::XL2, "XL2"}, {Field::YL2, "YL2"},
-    {Field::M_X, "M_X"}, {Field::M_Y, "M_Y"}, {Field::V_X, "V_X"}, {Field::V_Y, "V_Y"},
-    {Field::SHARPEN_CH, "SHARPEN_CH"}, {Field::BRIGHTNESS_CH, "BRIGHTNESS_CH"},
-    {Field::CONTRAST_CH, "CONTRAST_CH"}, {Field::CPU_CH, "CPU_CH"},
-    {Field::NOISE_CH, "NOISE_CH"}, {Field::ASPECT, "ASPECT"}, {Field::SHARPEN, "SHARPEN"},
-    {Field::RADIUS, "RADIUS"}, {Field::BRIGHTNESS, "BRIGHTNESS"},
-    {Field::CONTRAST, "CONTRAST"}, {Field::CPU, "CPU"}, {Field::NOISE, "NOISE"},
-    {Field::APATH, "APATH"}, {Field::OPATH, "OPATH"}, {Field::DSSETUP, "DSSETUP"},
-    {Field::BITRATE, "BITRATE"}, {Field::CODECMODE, "CODECMODE"},
-    {Field::AUTOSAVE, "AUTOSAVE"}, {Field::FPS, "FPS"},
-};
-
-// The order in which they are read; FPS comes fifth, so a file without it
-// keeps only the cut rectangle, which the early-stop reset then undoes.
-constexpr FieldInfo kReadOrder[] = {
-    {Field::XL1, "XL1"}, {Field::YL1, "YL1"}, {Field::XL2, "XL2"}, {Field::YL2, "YL2"},
-    {Field::FPS, "FPS"}, {Field::M_X, "M_X"}, {Field::M_Y, "M_Y"}, {Field::V_X, "V_X"},
-    {Field::V_Y, "V_Y"}, {Field::SHARPEN_CH, "SHARPEN_CH"},
-    {Field::BRIGHTNESS_CH, "BRIGHTNESS_CH"}, {Field::CONTRAST_CH, "CONTRAST_CH"},
-    {Field::CPU_CH, "CPU_CH"}, {Field::NOISE_CH, "NOISE_CH"}, {Field::ASPECT, "ASPECT"},
-    {Field::SHARPEN, "SHARPEN"}, {Field::RADIUS, "RADIUS"}, {Field::BRIGHTNESS, "BRIGHTNESS"},
-    {Field::CONTRAST, "CONTRAST"}, {Field::CPU, "CPU"}, {Field::NOISE, "NOISE"},
-    {Field::APATH, "APATH"}, {Field::OPATH, "OPATH"}, {Field::DSSETUP, "DSSETUP"},
-    {Field::BITRATE, "BITRATE"}, {Field::CODECMODE, "CODECMODE"},
-    {Field::AUTOSAVE, "AUTOSAVE"},
-};
-
-int32_t* IntField(AppSettings& s, Field f) {
-    switch (f) {
-        case Field::XL1: return &s.XL1;
-        case Field::YL1: return &s.YL1;
-        case Field::XL2: return &s.XL2;
-        case Field::YL2: return &s.YL2;
-        case Field::M_X: return &s.M_X;
-        case Field::M_Y: return &s.M_Y;
-        case Field::V_X: return &s.V_X;
-        case Field::V_Y: return &s.V_Y;
-        case Field::SHARPEN_CH: return &s.SHARPEN_CH;
-        case Field::BRIGHTNESS_CH: return &s.BRIGHTNESS_CH;
-        case Field::CONTRAST_CH: return &s.CONTRAST_CH;
-        case Field::CPU_CH: return &s.CPU_CH;
-        case Field::NOISE_CH: return &s.NOISE_CH;
-        case Field::ASPECT: return &s.ASPECT;
-        case Field::SHARPEN: return &s.SHARPEN;
-        case Field::RADIUS: return &s.RADIUS;
-        case Field::BRIGHTNESS: return &s.BRIGHTNESS;
-        case Field::CONTRAST: return &s.CONTRAST;
-        case Field::CPU: return &s.CPU;
-        case Field::NOISE: return &s.NOISE;
-        case Field::DSSETUP: return &s.DSSETUP;
-        case Field::BITRATE: return &s.BITRATE;
-        case Field::CODECMODE: return &s.CODECMODE;
-        case Field::AUTOSAVE: return &s.AUTOSAVE;
-        case Field::FPS: return &s.FPS;
-        case Field::APATH:
-        case Field::OPATH: return nullptr;
-    }
-    return nullptr;
-}
+// Indexes into kParameters in the order the fields are read; FPS comes fifth,
+// so a file without it keeps only the cut rectangle, which the early-stop
+// reset then undoes.
+constexpr int kReadOrder[] = {0,  1,  2,  3,  26, 4,  5,  6,  7,  8,  9,  10, 11, 12,
+                              13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25};
+static_assert(std::size(kReadOrder) == std::size(kParameters));
 
 int32_t ClampToRange(int32_t v, int32_t limit) { return (v < 0 || v > limit) ? 0 : v; }
+
+int32_t LimitOf(PositionLimit which, const ScreenSize& screen) {
+    return which == PositionLimit::kWidth ? screen.width : screen.height;
+}
 
 // A path as written to the file: no trailing blanks, no trailing separator
 // (the root folder itself keeps its "/"), at most 260 bytes without cutting
@@ -126,24 +62,20 @@ std::string_view SecondSegment(std::string_view text, std::string_view tag) {
 }  // namespace
 
 std::string SerializeParameters(const AppSettings& in, const ScreenSize& screen) {
-    AppSettings s = in;
-    s.M_X = ClampToRange(s.M_X, screen.width);
-    s.V_X = ClampToRange(s.V_X, screen.width);
-    s.M_Y = ClampToRange(s.M_Y, screen.height);
-    s.V_Y = ClampToRange(s.V_Y, screen.height);
-
     std::string out = "Generated by Tessaly fisheye publisher, d'not edit!\r\n";
     out += std::string(48, '-') + "\r\n";
-    for (const FieldInfo& f : kWriteOrder) {
+    for (const Parameter& f : kParameters) {
         std::string value;
-        if (f.field == Field::APATH || f.field == Field::OPATH) {
-            value = CutToBuffer(PathForFile(f.field == Field::APATH ? s.APATH : s.OPATH));
+        if (f.path != nullptr) {
+            value = CutToBuffer(PathForFile(in.*f.path));
             // Nothing between two tags ends reading, so an empty path would
             // make the program's own file lose every later field. One blank
             // reads back as the same empty path.
             if (value.empty()) value = " ";
         } else {
-            value = std::to_string(*IntField(s, f.field));
+            int32_t v = in.*f.value;
+            if (f.limit != PositionLimit::kNone) v = ClampToRange(v, LimitOf(f.limit, screen));
+            value = std::to_string(v);
         }
         out += std::string("<") + f.tag + ">" + value + "</" + f.tag + ">\r\n";
     }
@@ -176,7 +108,7 @@ LoadResult LoadParametersFromText(std::string text, AppSettings& settings,
                                   int32_t& frameHeight) {
     // Make every closing tag equal to its opening tag. Only the "/" of a
     // closing tag goes, so folder paths keep their separators.
-    for (const FieldInfo& f : kWriteOrder) {
+    for (const Parameter& f : kParameters) {
         const std::string closing = std::string("</") + f.tag + ">";
         const std::string opening = std::string("<") + f.tag + ">";
         std::string out;
@@ -194,44 +126,38 @@ LoadResult LoadParametersFromText(std::string text, AppSettings& settings,
 
     LoadResult result;
     std::string apath, opath;
-    for (const FieldInfo& f : kReadOrder) {
+    for (const int index : kReadOrder) {
+        const Parameter& f = kParameters[index];
         const std::string tag = std::string("<") + f.tag + ">";
         const std::string_view segment = SecondSegment(text, tag);
         if (segment.empty()) {
             result.missingTag = f.tag;
-            frameWidth = 400;
-            frameHeight = 300;
+            frameWidth = kStartFrameWidth;
+            frameHeight = kStartFrameHeight;
             ResetCut(settings);
             return result;
         }
-        if (f.field == Field::APATH) {
-            apath = CutToBuffer(segment);
+        if (f.path != nullptr) {
+            // Applied only once every field was read.
+            (f.path == &AppSettings::APATH ? apath : opath) = CutToBuffer(segment);
             continue;
         }
-        if (f.field == Field::OPATH) {
-            opath = CutToBuffer(segment);
-            continue;
-        }
-        int32_t& v = *IntField(settings, f.field);
+        int32_t& v = settings.*f.value;
         v = RoundHalfEvenToInt32(ParseLeadingNumber(segment));
-        switch (f.field) {
-            case Field::FPS: if (v == 0) v = 1; break;
-            case Field::M_X:
-            case Field::V_X: v = ClampToRange(v, screen.width); break;
-            case Field::M_Y:
-            case Field::V_Y: v = ClampToRange(v, screen.height); break;
-            case Field::SHARPEN: if (v == 0) v = 1; break;
-            case Field::BRIGHTNESS: if (v == 0) v = 127; break;
-            case Field::CONTRAST: if (v == 0) v = 127; break;
-            case Field::CPU: if (v == 0) v = 100; break;
-            case Field::NOISE: if (v == 0) v = 1; break;
-            default: break;
-        }
+        if (v == 0) v = f.resetValue;
+        if (f.limit != PositionLimit::kNone) v = ClampToRange(v, LimitOf(f.limit, screen));
     }
     settings.APATH = TrimBlanksAndNuls(apath);
     settings.OPATH = TrimBlanksAndNuls(opath);
     result.complete = true;
     return result;
+}
+
+int32_t ResetValueOf(int32_t AppSettings::*field) {
+    for (const Parameter& p : kParameters) {
+        if (p.value == field) return p.resetValue;
+    }
+    return 0;
 }
 
 LoadResult LoadParameters(FisheyeApp& app) {

@@ -84,8 +84,8 @@ void StartUpCore(FisheyeApp& app, const StartUpOptions& options) {
     app.settings.CODECMODE = 0;
     app.resizeChoice = 0;
 
-    app.frameWidth = 400;
-    app.frameHeight = 300;
+    app.frameWidth = kStartFrameWidth;
+    app.frameHeight = kStartFrameHeight;
     ResetCut(app.settings);
 
     if (fs::exists(app.iniPath, ec)) {

@@ -18,14 +18,17 @@ namespace tessaly {
 
 enum class MessageIcon { Information, Error, Warning, Question };
 
+// Width of the position bar at the end of the movie (its start is 1).
+inline constexpr int32_t kPositionBarMax = 598;
+
 // Control ids of the main window that the engine writes to.
 namespace control {
 inline constexpr int kPathLabel = 303;
 inline constexpr int kFrameSizeLabel = 304;
 inline constexpr int kFrameRateLabel = 305;
 inline constexpr int kFrameCountLabel = 306;
-inline constexpr int kLabel307 = 307;
-inline constexpr int kLabel309 = 309;
+inline constexpr int kOperationLabel = 307;
+inline constexpr int kOutputSizeLabel = 309;
 inline constexpr int kDurationLabel = 409;
 inline constexpr int kShowInputCheck = 511;
 inline constexpr int kShowOutputCheck = 512;
@@ -37,7 +40,7 @@ public:
 
     virtual void SetLabel(int controlId, const std::string& text) = 0;
     virtual void SetCheck(int controlId, int checked) = 0;
-    // Width in pixels of the position bar (1 = start, 598 = end).
+    // Width in pixels of the position bar (1 = start, kPositionBarMax = end).
     virtual void SetPositionBar(int width) = 0;
     // A message box; ownerIsMainWindow mirrors the owner column of the tables.
     virtual void ShowMessage(const std::string& caption, const std::string& text,

@@ -27,7 +27,7 @@ constexpr uint32_t kWhite = 0x00FFFFFF;
 constexpr uint32_t kGrey128 = 0x00808080;
 constexpr uint32_t kDarkGrey51 = 0x00333333;
 
-constexpr int32_t kBarMaxWidth = 598;
+constexpr int32_t kBarMaxWidth = kPositionBarMax;
 
 void Sleep(int milliseconds) {
     if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -187,7 +187,7 @@ ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& 
     log.WriteLogLine("OS_DIRECT_ACCESS = " + std::to_string(source.videoOpen.load()));
     log.WriteLogLine("OS_HRDWARE_SUPPORT = " + std::to_string(info.canStep));
     log.WriteLogLine("OS_DSS_SETUP = " + std::to_string(app.settings.DSSETUP));
-    ui.SetLabel(control::kLabel309,
+    ui.SetLabel(control::kOutputSizeLabel,
                 " " + std::to_string(geometry.outW) + "x" + std::to_string(geometry.outH));
     stream.SetVolume(kVolumeSilence);
     callback.StartClock();

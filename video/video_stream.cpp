@@ -1,5 +1,7 @@
 #include "video/video_stream.h"
 
+#include "video/stream_text.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -242,11 +244,7 @@ StreamError VideoStream::Impl::OpenFile(const std::string& path) {
         info.durationTicks = av_rescale_q(fmt->duration, AVRational{1, AV_TIME_BASE}, kTickBase);
     info.durationSeconds = static_cast<double>(info.durationTicks) / 1e7;
     info.canStep = (fmt->pb != nullptr && (fmt->pb->seekable & AVIO_SEEKABLE_NORMAL)) ? 1 : 0;
-    if (info.avgTimePerFrame > 0 && info.durationTicks > 0) {
-        const long double q = static_cast<long double>(info.durationTicks) /
-                              static_cast<long double>(info.avgTimePerFrame);
-        info.frameCount = q >= 2147483647.0L ? 2147483647 : static_cast<int32_t>(q);
-    }
+    info.frameCount = FrameCountOf(info.durationTicks, info.avgTimePerFrame);
     std::lock_guard lock(m);
     this->info = info;
     return StreamError::kNone;

@@ -32,9 +32,10 @@ FrameCallback::FrameCallback(FisheyeApp& app, StillWriter& writer, ConvertFn con
       numFrames_(numFrames),
       jpeg_(app.tempFormat.load() != 1) {
     if (writerThreads > 0) {
-        // Two frames per writer keep every writer busy while the transform
-        // works on the next one, and bound the memory held.
-        maxQueued_ = static_cast<size_t>(writerThreads) * 2;
+        // A frame is handed over only when a writer is free, so the copies
+        // held never exceed the writers (each holds one while it encodes);
+        // the transform of the next frame overlaps the writing all the same.
+        maxFrames_ = static_cast<size_t>(writerThreads);
         for (int i = 0; i < writerThreads; ++i) writers_.emplace_back([this] { WriterLoop(); });
     }
 }
@@ -124,7 +125,7 @@ void FrameCallback::BufferCB(double /*sampleTime*/, const uint8_t* data, int32_t
         WriteStill(number, out->Data(), out->Width(), out->Height());
     } else {
         std::unique_lock lock(queueMutex_);
-        queueChanged_.wait(lock, [this] { return queue_.size() < maxQueued_; });
+        queueChanged_.wait(lock, [this] { return queue_.size() + static_cast<size_t>(inFlight_) < maxFrames_; });
         std::vector<uint8_t> pixels;
         if (!spareBuffers_.empty()) {
             pixels = std::move(spareBuffers_.back());

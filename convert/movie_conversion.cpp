@@ -46,6 +46,9 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
     };
     hooks.invalidateGeometry = [&pipeline] { pipeline.ForceGeometryRebuild(); };
     source.SetHooks(hooks);  // no preview pass: nothing is shown
+    // The transform and the still writers keep the cores busy; decoding
+    // ahead on frame threads would only hold more frames.
+    source.Stream().SetSliceThreadsOnly(true);
     source.SetTimings(streamTimings);
 
     app.log.WriteLogLine("GetMultipleFiles pMediaControl begin");

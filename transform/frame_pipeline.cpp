@@ -23,6 +23,7 @@ void FramePipeline::SetThreadCount(int threads) {
 TransformStatus FramePipeline::Allocate(int frameW, int frameH) {
     builtKey_ = GeometryKey{};
     geometryStatus_ = TransformStatus::kNoGeometry;
+    frameW_ = frameH_ = 0;
     input_.Release();
     grab_.Release();
     if (frameW <= 0 || frameH <= 0) return TransformStatus::kNoFrame;
@@ -31,15 +32,20 @@ TransformStatus FramePipeline::Allocate(int frameW, int frameH) {
         std::numeric_limits<int32_t>::max()) {
         return TransformStatus::kFrameTooLarge;
     }
-    try {
-        input_.Allocate(frameW, frameH);
-        grab_.Allocate(frameW, frameH);
-    } catch (const std::bad_alloc&) {
-        input_.Release();
-        grab_.Release();
-        return TransformStatus::kFrameTooLarge;
-    }
+    frameW_ = frameW;
+    frameH_ = frameH;
     return TransformStatus::kOk;
+}
+
+bool FramePipeline::EnsureFrame(FrameBuffer& buffer) {
+    if (buffer.Width() == frameW_ && buffer.Height() == frameH_) return true;
+    try {
+        buffer.Allocate(frameW_, frameH_);
+        return true;
+    } catch (const std::bad_alloc&) {
+        buffer.Release();
+        return false;
+    }
 }
 
 GeometryResult FramePipeline::ApplyGeometry(const GeometryKey& key, const CutRect& cut, const LogFn& log) {
@@ -48,7 +54,7 @@ GeometryResult FramePipeline::ApplyGeometry(const GeometryKey& key, const CutRec
     };
     builtKey_ = key;
     say("Checking 16x16");
-    GeometryResult result = BuildCutGeometry(input_.Width(), input_.Height(), cut);
+    GeometryResult result = BuildCutGeometry(frameW_, frameH_, cut);
     geometryStatus_ = result.status;
     if (!result.Ok()) return result;
     CutGeometry g = result.geometry;
@@ -60,13 +66,12 @@ GeometryResult FramePipeline::ApplyGeometry(const GeometryKey& key, const CutRec
         cutoff_.Allocate(g.cropW, g.cropH);
         say("Determine DMEM, DMEM2, DMEM3, DMEM4");
         dmem_.Allocate(g.outW, g.outH);
-        dmem2_.Allocate(g.outW, g.outH);
+        sharpenWindow_.resize(3 * static_cast<size_t>(g.outW) * 4);
         table_.Build(g, pool_.get());
         say("Determine DMEM, DMEM2, DMEM3, DMEM4 END");
     } catch (const std::bad_alloc&) {
         cutoff_.Release();
         dmem_.Release();
-        dmem2_.Release();
         table_.Clear();
         result.status = geometryStatus_ = TransformStatus::kCropTooLarge;
         return result;
@@ -76,34 +81,43 @@ GeometryResult FramePipeline::ApplyGeometry(const GeometryKey& key, const CutRec
 }
 
 GeometryResult FramePipeline::BuildGeometry(const CutRect& cut, const LogFn& log) {
-    return ApplyGeometry(GeometryKey{input_.Width(), input_.Height(), cut.XL1, cut.YL1}, cut, log);
+    return ApplyGeometry(GeometryKey{frameW_, frameH_, cut.XL1, cut.YL1}, cut, log);
 }
 
-TransformStatus FramePipeline::Project(const TransformSettings& s, bool flip, const SleepFn& sleep) {
-    CutCrop(input_, geometry_, flip, cutoff_);
+TransformStatus FramePipeline::Project(const uint8_t* frame, const TransformSettings& s, bool flip,
+                                       const SleepFn& sleep) {
+    CutCrop(frame, frameW_, frameH_, geometry_, flip, cutoff_);
     const TransformStatus status = ProjectToOutput(cutoff_, dmem_, resampler_, table_);
     CpuPause(s, sleep);
     return status;
 }
 
 void FramePipeline::SharpenOutput(const TransformSettings& s) {
-    if (!s.sharpenOn) return;
-    // DMEM2 receives the sharpened frame and becomes DMEM: no copy back.
-    if (SharpenInto(dmem_.Width(), dmem_.Height(), dmem_.Data(), dmem2_.Data(), s.sharpen, s.radius)) {
-        std::swap(dmem_, dmem2_);
-    }
+    // In place with a three-row window: no frame-sized scratch, no copy back.
+    if (s.sharpenOn) SharpenInPlace(dmem_.Width(), dmem_.Height(), dmem_.Data(), s.sharpen, s.radius, sharpenWindow_);
 }
 
 TransformStatus FramePipeline::ConvertFrame(const uint8_t* sample, size_t bytes, const TransformSettings& s,
                                             const FrameSwitches& switches, const FrameCallbacks& callbacks) {
-    if (input_.Empty()) return TransformStatus::kNoFrame;
-    if (sample == nullptr || bytes != input_.PictureBytes()) return TransformStatus::kBadSampleSize;
+    if (frameW_ <= 0) return TransformStatus::kNoFrame;
+    if (sample == nullptr || bytes != static_cast<size_t>(frameW_) * static_cast<size_t>(frameH_) * 4) {
+        return TransformStatus::kBadSampleSize;
+    }
     if (!HasGeometry()) return TransformStatus::kNoGeometry;
-    TransformStatus status =
-        LoadInputFrame(sample, static_cast<int64_t>(bytes / 4), kConversionAspectFactor, s.aspect != 0, input_, resampler_);
-    if (status != TransformStatus::kOk) return status;
-    InputFilters(input_, s, callbacks.sleep, callbacks.paintPreviews);
-    status = Project(s, switches.horizontalFlip != 0, callbacks.sleep);
+    const bool flip = switches.horizontalFlip != 0;
+    TransformStatus status = TransformStatus::kOk;
+    if (s.aspect == 0 && NoisePasses(s) == 0 && !s.brightnessOn && !s.contrastOn && !callbacks.paintPreviews) {
+        // Nothing changes or shows the input frame: crop straight from the sample.
+        CpuPause(s, callbacks.sleep);
+        status = Project(sample, s, flip, callbacks.sleep);
+    } else {
+        if (!EnsureFrame(input_)) return TransformStatus::kFrameTooLarge;
+        status = LoadInputFrame(sample, static_cast<int64_t>(bytes / 4), kConversionAspectFactor, s.aspect != 0,
+                                input_, resampler_);
+        if (status != TransformStatus::kOk) return status;
+        InputFilters(input_, s, callbacks.sleep, callbacks.paintPreviews);
+        status = Project(input_.Data(), s, flip, callbacks.sleep);
+    }
     if (status != TransformStatus::kOk) return status;
     SharpenOutput(s);
     return TransformStatus::kOk;
@@ -112,15 +126,15 @@ TransformStatus FramePipeline::ConvertFrame(const uint8_t* sample, size_t bytes,
 PreviewResult FramePipeline::PreviewPass(const TransformSettings& s, const FrameSwitches& switches,
                                          const PreviewCallbacks& callbacks) {
     PreviewResult result;
-    if (input_.Empty()) {
-        result.status = TransformStatus::kNoFrame;
+    if (frameW_ <= 0 || !EnsureFrame(input_) || !EnsureFrame(grab_)) {
+        result.status = frameW_ <= 0 ? TransformStatus::kNoFrame : TransformStatus::kFrameTooLarge;
         return result;
     }
     auto yield = [&callbacks](int ms) {
         if (callbacks.yield) callbacks.yield(ms);
     };
     previewBusy_.store(1);
-    const GeometryKey key{input_.Width(), input_.Height(), s.cut.XL1, s.cut.YL1};
+    const GeometryKey key{frameW_, frameH_, s.cut.XL1, s.cut.YL1};
     if (key != builtKey_) {
         const GeometryResult g = ApplyGeometry(key, s.cut, {});
         result.geometryBuilt = true;
@@ -134,7 +148,8 @@ PreviewResult FramePipeline::PreviewPass(const TransformSettings& s, const Frame
     TransformStatus status =
         LoadInputFrame(grab_.Data(), grab_.PixelCount(), kPreviewAspectFactor, s.aspect != 0, input_, resampler_);
     if (status == TransformStatus::kOk) {
-        status = HasGeometry() ? Project(s, switches.horizontalFlip != 0, callbacks.yield) : geometryStatus_;
+        status = HasGeometry() ? Project(input_.Data(), s, switches.horizontalFlip != 0, callbacks.yield)
+                               : geometryStatus_;
     }
     result.status = status;
     yield(10);

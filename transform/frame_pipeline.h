@@ -1,7 +1,8 @@
 // FramePipeline: the per-movie state of the fisheye transform and the two
 // per-frame orders that use it: ConvertFrame for every frame of a conversion
 // and PreviewPass for the playback loop. It owns the working buffers
-// (InputFrame, GrabBuffer, CUTOFF, DMEM, DMEM2), the cut geometry with the
+// (InputFrame, GrabBuffer, CUTOFF, DMEM and a three-row sharpen window in
+// place of DMEM2), the cut geometry with the
 // key it was built from, the remap table (built with the geometry, only read
 // by the frames) and the row-splitting thread pool. It takes settings and
 // frames only; the application's state is translated in convert/. The
@@ -15,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "transform/cut_geometry.h"
 #include "transform/filters.h"
@@ -83,18 +85,18 @@ public:
     void SetKernel(ResampleKernel kernel) { resampler_.SetKernel(kernel); }
     ResampleKernel Kernel() const { return resampler_.Kernel(); }
 
-    // When a movie opens: InputFrame and GrabBuffer afresh (zero-filled) for
-    // frames of this size, and the next preview pass rebuilds the geometry
-    // whatever the cut.
+    // When a movie opens: frames of this size from now on (InputFrame and
+    // GrabBuffer are allocated afresh, zero-filled, when first needed), and
+    // the next preview pass rebuilds the geometry whatever the cut.
     TransformStatus Allocate(int frameW, int frameH);
-    int FrameWidth() const { return input_.Width(); }
-    int FrameHeight() const { return input_.Height(); }
+    int FrameWidth() const { return frameW_; }
+    int FrameHeight() const { return frameH_; }
 
     // The first preview pass after this rebuilds the geometry (stream start).
     void ForceGeometryRebuild() { builtKey_ = GeometryKey{}; }
 
-    // The geometry build of a conversion run, from all four cut values: CUTOFF,
-    // DMEM and DMEM2 reallocated (zero-filled) and the remap table computed
+    // The geometry build of a conversion run, from all four cut values: CUTOFF
+    // and DMEM reallocated (zero-filled) and the remap table computed
     // (rows split across the pool) unless it holds this crop height already.
     // log (optional) receives "Checking 16x16", "Determine CUTOFF", "Determine
     // DMEM, DMEM2, DMEM3, DMEM4" and "... END".
@@ -102,6 +104,8 @@ public:
 
     // One delivered frame of a conversion: load (aspect factor 0.7501), input
     // filters ending with paintPreviews, crop, projection, CPU pause, sharpen.
+    // With no aspect fix, no input filter and nothing to paint, the crop is
+    // cut from the sample itself and InputFrame is neither filled nor held.
     // The result is in Output(). Refuses a sample whose size is not frameW *
     // frameH * 4 (kBadSampleSize), runs no transform without a valid geometry
     // and reports a resampler busy with another frame (kResamplerBusy).
@@ -139,7 +143,9 @@ public:
 private:
     GeometryResult ApplyGeometry(const GeometryKey& key, const CutRect& cut, const LogFn& log);
     // Crop, projection and CPU pause of the current geometry.
-    TransformStatus Project(const TransformSettings& s, bool flip, const SleepFn& sleep);
+    TransformStatus Project(const uint8_t* frame, const TransformSettings& s, bool flip, const SleepFn& sleep);
+    // Allocates a frame-sized buffer unless it has that size already.
+    bool EnsureFrame(FrameBuffer& buffer);
     void SharpenOutput(const TransformSettings& s);
 
     std::unique_ptr<RowPool> pool_;
@@ -149,12 +155,14 @@ private:
     GeometryKey builtKey_;
     TransformStatus geometryStatus_ = TransformStatus::kNoGeometry;
     std::atomic<int32_t> previewBusy_{0};
+    int32_t frameW_ = 0;
+    int32_t frameH_ = 0;
 
     FrameBuffer input_;   // InputFrame
     FrameBuffer grab_;    // GrabBuffer
     FrameBuffer cutoff_;  // CUTOFF
     FrameBuffer dmem_;    // DMEM: the output frame
-    FrameBuffer dmem2_;   // DMEM2: sharpen scratch
+    std::vector<uint8_t> sharpenWindow_;  // the three rows sharpening needs (in place of DMEM2)
 };
 
 }  // namespace tessaly

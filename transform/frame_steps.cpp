@@ -24,25 +24,26 @@ TransformStatus LoadInputFrame(const uint8_t* sample, int64_t pixelCount, float 
     return resampler.Resample(job);
 }
 
-void CutCrop(const FrameBuffer& input, const CutGeometry& geom, bool flip, FrameBuffer& cutoff) {
+void CutCrop(const uint8_t* frame, int frameWidth, int frameHeight, const CutGeometry& geom, bool flip,
+             FrameBuffer& cutoff) {
     const int64_t cropW = cutoff.Width();
     const int cropH = cutoff.Height();
-    const int64_t frameW = input.Width();
-    const int64_t frameH = input.Height();
-    if (cropW <= 0 || cropH <= 0 || frameW <= 0) return;
+    const int64_t frameW = frameWidth;
+    const int64_t frameH = frameHeight;
+    if (cropW <= 0 || cropH <= 0 || frameW <= 0 || frame == nullptr) return;
     // Crop columns x0 .. x1 lie inside the frame (sx = cropLeft + x).
     const int64_t x0 = std::max<int64_t>(0, -static_cast<int64_t>(geom.cropLeft));
     const int64_t x1 = std::min<int64_t>(cropW - 1, frameW - 1 - geom.cropLeft);
     for (int y = 0; y < cropH; ++y) {
         uint8_t* dst = cutoff.Row(cropH - 1 - y);
         const int64_t sy = static_cast<int64_t>(geom.cropTop) + y;
-        if (sy < 0 || sy > frameH || x0 > x1) {
+        // Stored row frameH - sy is picture row sy - 1; sy = 0 is the black
+        // row after the picture.
+        if (sy <= 0 || sy > frameH || x0 > x1) {
             std::memset(dst, 0, static_cast<size_t>(cropW) * 4);
             continue;
         }
-        // Stored row frameH - sy is picture row sy - 1; for sy = 0 it is the
-        // zero extra row.
-        const uint8_t* src = input.Row(static_cast<int>(frameH - sy)) + (geom.cropLeft + x0) * 4;
+        const uint8_t* src = frame + (frameH - sy) * frameW * 4 + (geom.cropLeft + x0) * 4;
         const int64_t n = x1 - x0 + 1;
         // Destination columns [first, first + n) receive the frame's pixels.
         const int64_t first = flip ? cropW - 1 - x1 : x0;

@@ -23,11 +23,14 @@ inline constexpr float kPreviewAspectFactor = 0.75f;
 TransformStatus LoadInputFrame(const uint8_t* sample, int64_t pixelCount, float aspectFactor, bool aspect,
                                FrameBuffer& input, Resampler& resampler);
 
-// Copies the crop out of `input` into `cutoff` (cropW x cropH): crop row y
-// (from the top) shows picture row cropTop + y - 1, mirrored when flip is on.
-// Pixels outside the frame (left, right, below, or at and above its top row)
-// are black.
-void CutCrop(const FrameBuffer& input, const CutGeometry& geom, bool flip, FrameBuffer& cutoff);
+// Copies the crop out of a bottom-up frame of frameW x frameH pixels into
+// `cutoff` (cropW x cropH): crop row y (from the top) shows picture row
+// cropTop + y - 1, mirrored when flip is on. Pixels outside the frame (left,
+// right, below, or at and above its top row) are black.
+void CutCrop(const uint8_t* frame, int frameW, int frameH, const CutGeometry& geom, bool flip, FrameBuffer& cutoff);
+inline void CutCrop(const FrameBuffer& input, const CutGeometry& geom, bool flip, FrameBuffer& cutoff) {
+    CutCrop(input.Data(), input.Width(), input.Height(), geom, flip, cutoff);
+}
 
 // The projection of `cutoff` into `output` (outW x outH) through a table
 // built for this geometry.

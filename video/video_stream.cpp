@@ -121,6 +121,7 @@ struct VideoStream::Impl {
     std::atomic<int64_t> delivered{0};
     std::atomic<int64_t> unconvertible{0};
     std::atomic<int32_t> volume{0};
+    std::atomic<bool> sliceThreadsOnly{false};
 
     std::mutex lifeMutex;  // serialises Open and Close
 
@@ -209,7 +210,9 @@ StreamError VideoStream::Impl::OpenFile(const std::string& path) {
         return StreamError::kUnsupported;
     video->pkt_timebase = st->time_base;
     video->thread_count = DecoderThreadCount();
-    video->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    // Frame threads decode ahead, each with frames of its own; slice threads
+    // share one frame.
+    video->thread_type = sliceThreadsOnly.load() ? FF_THREAD_SLICE : FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(video, codec, nullptr) < 0) return StreamError::kUnsupported;
     if (video->pix_fmt != AV_PIX_FMT_NONE && !sws_isSupportedInput(video->pix_fmt))
         return StreamError::kUnsupported;
@@ -662,6 +665,8 @@ void VideoStream::SetFrameCallback(FrameCallback callback) {
 }
 
 void VideoStream::SetVolume(int32_t volume) { impl_->volume.store(volume); }
+
+void VideoStream::SetSliceThreadsOnly(bool only) { impl_->sliceThreadsOnly.store(only); }
 
 void VideoStream::SetAudioSink(AudioSink* sink) {
     std::lock_guard lock(impl_->sinkMutex);

@@ -89,10 +89,12 @@ TEST(Filters, VectorPathsMatchThePlainOnes) {
             ASSERT_EQ(a, b) << "noise " << w << "x" << h;
             for (int amount = 0; amount <= 6; ++amount) {
                 for (int radius = 0; radius <= 4; ++radius) {
-                    std::vector<uint8_t> c = src, d = src, s1(src.size()), s2(src.size());
+                    std::vector<uint8_t> c = src, d = src, e = src, s1(src.size()), s2(src.size()), window;
                     Sharpen(w, h, c.data(), s1.data(), amount, radius);
                     detail::SharpenPlain(w, h, d.data(), s2.data(), amount, radius);
+                    SharpenInPlace(w, h, e.data(), amount, radius, window);
                     ASSERT_EQ(c, d) << "sharpen " << w << "x" << h << " " << amount << " " << radius;
+                    ASSERT_EQ(e, d) << "in place " << w << "x" << h << " " << amount << " " << radius;
                 }
             }
         }

@@ -163,7 +163,7 @@ TEST(FramePipeline, PreviewPassOrderAndGeometryRebuilds) {
 }
 
 // The full conversion order with every filter on, flipped, over two frames
-// (the second reads the cached table). Its checksums were taken from a plain
+// (the second reads the table again). Its checksums were taken from a plain
 // per-pixel conversion written from the formulas, with no tables, threads or
 // vectors; any change of a single output byte fails here. Every kernel and
 // thread count gives these bytes, and on other cuts the single-thread scalar
@@ -194,16 +194,19 @@ TEST(FramePipeline, GoldenChecksumAndIdenticalBytesOnEveryKernelAndThreadCount) 
                 FramePipeline p(threads);
                 p.SetKernel(k);
                 Prepare(p, w, h, s);
+                // Without a painter a frame without input filters is cut
+                // straight from the sample: the same bytes.
+                const bool paint = threads != 3;
                 int paints = 0;
                 FrameCallbacks cb;
-                cb.paintPreviews = [&] { ++paints; };
+                if (paint) cb.paintPreviews = [&] { ++paints; };
                 std::vector<uint64_t> sums;
                 for (uint32_t seed : {11u, 12u}) {
                     const std::vector<uint8_t> frame = MakePattern(w, h, seed);
                     ASSERT_EQ(p.ConvertFrame(frame.data(), frame.size(), s, sw, cb), TransformStatus::kOk);
                     sums.push_back(Fnv1a64(p.OutputPixels(), p.Output().PictureBytes()));
                 }
-                EXPECT_EQ(paints, 2);
+                EXPECT_EQ(paints, paint ? 2 : 0);
                 if (expected.empty()) expected = sums;
                 EXPECT_EQ(sums, expected) << "cut " << c << " " << KernelName(k) << " threads " << threads << std::hex
                                           << " " << sums[0] << " " << sums[1];

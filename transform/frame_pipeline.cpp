@@ -62,12 +62,14 @@ GeometryResult FramePipeline::ApplyGeometry(const GeometryKey& key, const CutRec
     // from cropH) are the ones the table is built with.
     ComputeProjection(g);
     try {
+        table_.Build(g, pool_.get());
+        // CUTOFF holds only the columns the projection reads.
+        columns_ = ReadColumns(table_, g);
         say("Determine CUTOFF");
-        cutoff_.Allocate(g.cropW, g.cropH);
+        cutoff_.Allocate(columns_.count, g.cropH);
         say("Determine DMEM, DMEM2, DMEM3, DMEM4");
         dmem_.Allocate(g.outW, g.outH);
         sharpenWindow_.resize(3 * static_cast<size_t>(g.outW) * 4);
-        table_.Build(g, pool_.get());
         say("Determine DMEM, DMEM2, DMEM3, DMEM4 END");
     } catch (const std::bad_alloc&) {
         cutoff_.Release();
@@ -86,8 +88,8 @@ GeometryResult FramePipeline::BuildGeometry(const CutRect& cut, const LogFn& log
 
 TransformStatus FramePipeline::Project(const uint8_t* frame, const TransformSettings& s, bool flip,
                                        const SleepFn& sleep) {
-    CutCrop(frame, frameW_, frameH_, geometry_, flip, cutoff_);
-    const TransformStatus status = ProjectToOutput(cutoff_, dmem_, resampler_, table_);
+    CutCrop(frame, frameW_, frameH_, geometry_, flip, cutoff_, columns_.first);
+    const TransformStatus status = ProjectToOutput(cutoff_, dmem_, resampler_, table_, geometry_.cropW, columns_.first);
     CpuPause(s, sleep);
     return status;
 }

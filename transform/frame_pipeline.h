@@ -134,7 +134,9 @@ public:
     const GeometryKey& BuiltKey() const { return builtKey_; }
     const FrameBuffer& InputFrame() const { return input_; }
     const FrameBuffer& GrabBuffer() const { return grab_; }
+    // CUTOFF: the crop's columns Columns().first .. + count - 1, all its rows.
     const FrameBuffer& Cutoff() const { return cutoff_; }
+    const ColumnRange& Columns() const { return columns_; }
     const RemapTable& Table() const { return table_; }
 
     // 1 while PreviewPass runs; a conversion waits for 0 before it starts.
@@ -151,6 +153,7 @@ private:
     std::unique_ptr<RowPool> pool_;
     Resampler resampler_;
     RemapTable table_;
+    ColumnRange columns_;  // the crop columns CUTOFF holds
     CutGeometry geometry_;
     GeometryKey builtKey_;
     TransformStatus geometryStatus_ = TransformStatus::kNoGeometry;

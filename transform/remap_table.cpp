@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 
 #include "transform/row_pool.h"
 
@@ -57,6 +58,34 @@ bool RemapTable::Build(const CutGeometry& g, RowPool* pool) {
     }
     builtCropH_ = g.cropH;
     return true;
+}
+
+ColumnRange ReadColumns(const RemapTable& table, const CutGeometry& g) {
+    const float cxS = 0.5f * static_cast<float>(g.cropW) - 0.5f;
+    const float cyS = 0.5f * static_cast<float>(g.cropH) - 0.5f;
+    const float maxX = static_cast<float>(g.cropW - 3);
+    const float maxY = static_cast<float>(g.cropH - 3);
+    float low = maxX + 1.0f;
+    float high = 0.0f;
+    const float* uv = table.Pairs();
+    for (size_t k = 0; k < table.PairCount(); ++k) {
+        const float rx = std::nearbyint(cxS + uv[2 * k]);
+        const float ry = std::nearbyint(cyS + uv[2 * k + 1]);
+        if (!(rx >= 1.0f && rx <= maxX && ry >= 1.0f && ry <= maxY)) continue;
+        low = std::min(low, rx);
+        high = std::max(high, rx);
+    }
+    const int32_t minimum = std::min(4, g.cropW);
+    ColumnRange range{0, minimum};
+    if (low <= high) {
+        range.first = static_cast<int32_t>(low) - 1;
+        range.count = static_cast<int32_t>(high) + 2 - range.first + 1;
+    }
+    if (range.count < minimum) {
+        range.first = std::max(0, std::min(range.first, g.cropW - minimum));
+        range.count = minimum;
+    }
+    return range;
 }
 
 }  // namespace tessaly

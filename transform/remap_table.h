@@ -36,4 +36,16 @@ private:
     int32_t builtCropH_ = 0;  // 0 = nothing built
 };
 
+// Crop columns first .. first + count - 1.
+struct ColumnRange {
+    int32_t first = 0;
+    int32_t count = 0;
+};
+
+// The crop columns a projection through `table` reads from a crop of g's
+// size: the 4 x 4 taps of every pixel it writes (computed exactly as the
+// resampler does), and at least min(4, cropW) columns. The crop buffer needs
+// no other column: a crop wider than the fisheye circle is not held whole.
+ColumnRange ReadColumns(const RemapTable& table, const CutGeometry& g);
+
 }  // namespace tessaly

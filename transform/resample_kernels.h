@@ -11,12 +11,16 @@
 namespace tessaly::kernels {
 
 struct SpanSource {
-    const uint8_t* src;    // first stored row of the source
+    const uint8_t* src;    // first stored row of the source, from column firstColumn on
     ptrdiff_t srcStride;   // bytes per source row
     int srcW;
     int srcH;
     float cxS;             // 0.5 * srcW - 0.5
     float cyS;             // 0.5 * srcH - 0.5
+    // The buffer may hold only the columns the written pixels read: column
+    // firstColumn of the source is its first. Pixels that are not written
+    // read the block at the buffer's origin.
+    int firstColumn;
 };
 
 // Resamples `count` consecutive destination pixels starting at dst, pixel k

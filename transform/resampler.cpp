@@ -44,7 +44,7 @@ void SpanScalar(const SpanSource& s, const float* byteToFloat, const int32_t* sa
         const CubicWeights wx = CubicLagrangeWeights(sx - rx);
         const CubicWeights wy = CubicLagrangeWeights(sy - ry);
         const uint8_t* p = s.src + (static_cast<ptrdiff_t>(ry) - 1) * s.srcStride +
-                           (static_cast<ptrdiff_t>(rx) - 1) * 4;
+                           (static_cast<ptrdiff_t>(rx) - 1 - s.firstColumn) * 4;
         float rows[4][3];
         for (int j = 0; j < 4; ++j, p += s.srcStride) {  // lowest row first
             for (int c = 0; c < 3; ++c) {
@@ -218,10 +218,11 @@ TransformStatus Resampler::Resample(const ResampleJob& job, const RemapTable* ta
     w.tables = &tables_;
     w.span = kernels::SpanSource{job.src, job.srcStride, job.srcW, job.srcH,
                                  0.5f * static_cast<float>(job.srcW) - 0.5f,
-                                 0.5f * static_cast<float>(job.srcH) - 0.5f};
-    // The vector loops read the 4 x 4 block at the source origin for pixels
-    // they do not write, so they need a source of at least that size.
-    w.vectorSpan = (job.srcW >= 4 && job.srcH >= 4) ? vectorSpan_ : nullptr;
+                                 0.5f * static_cast<float>(job.srcH) - 0.5f, job.srcFirstColumn};
+    // The vector loops read the 4 x 4 block at the buffer's origin for pixels
+    // they do not write, so they need a buffer of at least that size.
+    const int columns = job.srcColumns > 0 ? job.srcColumns : job.srcW;
+    w.vectorSpan = (columns >= 4 && job.srcH >= 4) ? vectorSpan_ : nullptr;
     w.cxD = 0.5f * static_cast<float>(job.dstW) - 0.5f;
     w.cyD = 0.5f * static_cast<float>(job.dstH) - 0.5f;
     w.pairs = projection ? table->Pairs() : nullptr;

@@ -26,6 +26,11 @@ struct ResampleJob {
     int srcH = 0;
     std::ptrdiff_t srcStride = 0;
     const uint8_t* src = nullptr;
+    // The source buffer may hold only columns srcFirstColumn ..
+    // srcFirstColumn + srcColumns - 1 (0 columns: all srcW); a projection
+    // then reads nothing outside them (see ReadColumns).
+    int srcFirstColumn = 0;
+    int srcColumns = 0;
     float parameter = 1.0f;  // aspect factor in mode 2
     ResampleMode mode = ResampleMode::kIdle;
 };

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -59,6 +60,16 @@ TEST(CutCrop, OneRowShiftBlackBordersAndFlip) {
                     ASSERT_EQ(PixelAt(crop, flip ? g.cropW - 1 - x : x, g.cropH - 1 - y),
                               outside ? 0u : PixelAt(in, sx, in.Height() - sy))
                         << "crop x=" << x << " y=" << y << (flip ? " flipped" : "");
+                }
+            }
+            // A buffer holding only some columns gets exactly those of the whole crop.
+            for (int first : {0, 1, g.cropW / 2, g.cropW - 1}) {
+                FrameBuffer part;
+                part.Allocate(std::min(3, g.cropW - first), g.cropH);
+                CutCrop(in.Data(), in.Width(), in.Height(), g, flip, part, first);
+                for (int y = 0; y < g.cropH; ++y) {
+                    ASSERT_EQ(std::memcmp(part.Row(y), crop.Row(y) + 4 * first, 4 * part.Width()), 0)
+                        << "first column " << first << " row " << y << (flip ? " flipped" : "");
                 }
             }
         }

@@ -83,6 +83,7 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
         stream.SeekToStart();
         conversion.result = RunConversion(app, ui, source, PipelineHooks(pipeline, app), output,
                                           options);
+        conversion.unconvertibleFrames = stream.FramesUnconvertible();
     }
     // A run that ended early (or never began) still ends the stream and shuts
     // down; after a full run the driver has done both.

@@ -438,6 +438,7 @@ void VideoStream::Impl::StartOver(std::unique_lock<std::mutex>& lk) {
     events.clear();
     position.store(0);
     delivered.store(0);
+    unconvertible.store(0);
     lk.unlock();
     SeekToStartNow();
     lk.lock();
@@ -563,6 +564,7 @@ StreamError VideoStream::Open(const std::string& path) {
     }
     s.position.store(std::max<int64_t>(0, s.FrameTicks(s.frame)));
     s.delivered.store(0);
+    s.unconvertible.store(0);
     {
         std::lock_guard lock(s.m);
         s.open = true;

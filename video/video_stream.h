@@ -81,8 +81,9 @@ public:
     bool GetEvent(int32_t& code);
     // Frames handed out since the open or the last seek.
     int64_t FramesDelivered() const;
-    // Decoded frames whose colour conversion failed: neither shown nor given
-    // to the callback (never replaced by the previous frame).
+    // Decoded frames since the open or the last seek whose colour conversion
+    // failed: neither shown nor given to the callback (never replaced by the
+    // previous frame).
     int64_t FramesUnconvertible() const;
 
 private:

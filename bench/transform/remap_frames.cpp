@@ -71,7 +71,6 @@ int main(int argc, char** argv) {
     ComputeProjection(g);
     FrameBuffer input, cutoff;
     input.Allocate(w, h);
-    cutoff.Allocate(g.cropW, g.cropH);
 
     RowPool all(threads > 0 ? threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
     RowPool* pools[2] = {&all, nullptr};
@@ -83,6 +82,9 @@ int main(int argc, char** argv) {
         lanes[i].table.Build(g, pools[i]);
         lanes[i].fillMs = Ms(std::chrono::steady_clock::now() - t0);
     }
+    // As the pipeline does: the crop holds only the columns the table reads.
+    const ColumnRange columns = ReadColumns(lanes[0].table, g);
+    cutoff.Allocate(columns.count, g.cropH);
 
     const size_t frameBytes = static_cast<size_t>(w) * h * 4;
     std::vector<uint8_t> raw(frameBytes);
@@ -93,10 +95,13 @@ int main(int argc, char** argv) {
         for (int y = 0; y < h; ++y) {
             std::memcpy(input.Row(h - 1 - y), raw.data() + static_cast<size_t>(y) * w * 4, static_cast<size_t>(w) * 4);
         }
-        CutCrop(input, g, false, cutoff);
+        CutCrop(input.Data(), w, h, g, false, cutoff, columns.first);
         for (Lane& lane : lanes) {
             const auto t0 = std::chrono::steady_clock::now();
-            if (ProjectToOutput(cutoff, lane.output, lane.resampler, lane.table) != TransformStatus::kOk) return 1;
+            if (ProjectToOutput(cutoff, lane.output, lane.resampler, lane.table, g.cropW, columns.first) !=
+                TransformStatus::kOk) {
+                return 1;
+            }
             lane.frameMs.push_back(Ms(std::chrono::steady_clock::now() - t0));
         }
         identical = identical && std::memcmp(lanes[0].output.Data(), lanes[1].output.Data(),

@@ -132,6 +132,11 @@ public:
     bool HasGeometry() const { return geometryStatus_ == TransformStatus::kOk; }
     const CutGeometry& Geometry() const { return geometry_; }
     const GeometryKey& BuiltKey() const { return builtKey_; }
+    // The two remap flags, derived from the key and the table: geomValid is 0
+    // from a movie's open (or a forced rebuild) until a geometry is built;
+    // cacheFilled is 1 while the table holds the geometry in use.
+    int32_t GeomValid() const { return builtKey_.frameW != 0 ? 1 : 0; }
+    int32_t CacheFilled() const { return HasGeometry() && table_.Holds(geometry_) ? 1 : 0; }
     const FrameBuffer& InputFrame() const { return input_; }
     const FrameBuffer& GrabBuffer() const { return grab_; }
     // CUTOFF: the crop's columns Columns().first .. + count - 1, all its rows.

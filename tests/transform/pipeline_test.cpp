@@ -58,7 +58,10 @@ TEST(FramePipeline, TableIsBuiltWithTheGeometryAndOnlyReadByTheFrames) {
         FramePipeline p;
         TransformSettings s = Cut(-8, -8, 616, 606);
         s.aspect = aspect;
-        Prepare(p, 160, 120, s);
+        ASSERT_EQ(p.Allocate(160, 120), TransformStatus::kOk);
+        EXPECT_EQ(p.GeomValid() + p.CacheFilled(), 0);
+        ASSERT_TRUE(p.BuildGeometry(s.cut).Ok());
+        EXPECT_EQ(p.GeomValid() + p.CacheFilled(), 2);
         EXPECT_TRUE(TableHoldsTheGeometry(p));
         const std::vector<uint8_t> first = Convert(p, s, 3);
 

@@ -1,6 +1,5 @@
 #include "convert/frame_callback.h"
 
-#include <cmath>
 
 #include "app/format.h"
 

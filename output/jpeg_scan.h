@@ -2,7 +2,6 @@
 // bit writer with byte stuffing, and block coding (ITU T.81 F.1.2).
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>

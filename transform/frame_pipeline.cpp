@@ -3,7 +3,6 @@
 #include <limits>
 #include <new>
 #include <thread>
-#include <utility>
 
 #include "transform/frame_steps.h"
 

@@ -11,16 +11,17 @@
 #include <vector>
 
 #include "app/run_log.h"
+#include "transform/cut_rect.h"
 
 namespace tessaly {
 
 // The 27 persisted parameters, with the values the program holds before any
 // parameter file is read.
 struct AppSettings {
-    int32_t XL1 = -8;
-    int32_t YL1 = -8;
-    int32_t XL2 = 616;
-    int32_t YL2 = 606;
+    int32_t XL1 = kDefaultCut.XL1;
+    int32_t YL1 = kDefaultCut.YL1;
+    int32_t XL2 = kDefaultCut.XL2;
+    int32_t YL2 = kDefaultCut.YL2;
     int32_t M_X = 0;
     int32_t M_Y = 0;
     int32_t V_X = 0;
@@ -47,6 +48,18 @@ struct AppSettings {
 
     bool operator==(const AppSettings&) const = default;
 };
+
+// The frame size assumed before a movie is open.
+inline constexpr int32_t kStartFrameWidth = 400;
+inline constexpr int32_t kStartFrameHeight = 300;
+
+// Sets the cut rectangle of s to the start value.
+inline void ResetCut(AppSettings& s) {
+    s.XL1 = kDefaultCut.XL1;
+    s.YL1 = kDefaultCut.YL1;
+    s.XL2 = kDefaultCut.XL2;
+    s.YL2 = kDefaultCut.YL2;
+}
 
 // Size of the desktop the windows live on; used to clamp saved window
 // positions. The desktop program sets it from the primary screen.
@@ -84,8 +97,8 @@ public:
     std::atomic<int32_t> markVrOutput{1};
     std::atomic<int32_t> vrNoteLogged{0};     // the "cannot carry" note is in the log
 
-    std::atomic<int32_t> frameWidth{400};
-    std::atomic<int32_t> frameHeight{300};
+    std::atomic<int32_t> frameWidth{kStartFrameWidth};
+    std::atomic<int32_t> frameHeight{kStartFrameHeight};
 
     ScreenSize screen;
     ProgressTexts progress;  // written by the frame thread, read for display only

@@ -9,6 +9,56 @@
 
 namespace tessaly {
 
+// Window positions outside 0 .. the screen's width or height are saved and
+// loaded as 0.
+enum class PositionLimit { kNone, kWidth, kHeight };
+
+// One persisted parameter: its tag, its field of AppSettings (a number or a
+// path), the value a loaded 0 becomes (0: a 0 stays; it is also the value of
+// the main window's Reset button for that amount), and its screen limit.
+struct Parameter {
+    const char* tag;
+    int32_t AppSettings::*value;
+    std::string AppSettings::*path;
+    int32_t resetValue;
+    PositionLimit limit;
+};
+
+// The 27 parameters in the order of the file's lines.
+inline const Parameter kParameters[] = {
+    {"XL1", &AppSettings::XL1, nullptr, 0, PositionLimit::kNone},
+    {"YL1", &AppSettings::YL1, nullptr, 0, PositionLimit::kNone},
+    {"XL2", &AppSettings::XL2, nullptr, 0, PositionLimit::kNone},
+    {"YL2", &AppSettings::YL2, nullptr, 0, PositionLimit::kNone},
+    {"M_X", &AppSettings::M_X, nullptr, 0, PositionLimit::kWidth},
+    {"M_Y", &AppSettings::M_Y, nullptr, 0, PositionLimit::kHeight},
+    {"V_X", &AppSettings::V_X, nullptr, 0, PositionLimit::kWidth},
+    {"V_Y", &AppSettings::V_Y, nullptr, 0, PositionLimit::kHeight},
+    {"SHARPEN_CH", &AppSettings::SHARPEN_CH, nullptr, 0, PositionLimit::kNone},
+    {"BRIGHTNESS_CH", &AppSettings::BRIGHTNESS_CH, nullptr, 0, PositionLimit::kNone},
+    {"CONTRAST_CH", &AppSettings::CONTRAST_CH, nullptr, 0, PositionLimit::kNone},
+    {"CPU_CH", &AppSettings::CPU_CH, nullptr, 0, PositionLimit::kNone},
+    {"NOISE_CH", &AppSettings::NOISE_CH, nullptr, 0, PositionLimit::kNone},
+    {"ASPECT", &AppSettings::ASPECT, nullptr, 0, PositionLimit::kNone},
+    {"SHARPEN", &AppSettings::SHARPEN, nullptr, 1, PositionLimit::kNone},
+    {"RADIUS", &AppSettings::RADIUS, nullptr, 0, PositionLimit::kNone},
+    {"BRIGHTNESS", &AppSettings::BRIGHTNESS, nullptr, 127, PositionLimit::kNone},
+    {"CONTRAST", &AppSettings::CONTRAST, nullptr, 127, PositionLimit::kNone},
+    {"CPU", &AppSettings::CPU, nullptr, 100, PositionLimit::kNone},
+    {"NOISE", &AppSettings::NOISE, nullptr, 1, PositionLimit::kNone},
+    {"APATH", nullptr, &AppSettings::APATH, 0, PositionLimit::kNone},
+    {"OPATH", nullptr, &AppSettings::OPATH, 0, PositionLimit::kNone},
+    {"DSSETUP", &AppSettings::DSSETUP, nullptr, 0, PositionLimit::kNone},
+    {"BITRATE", &AppSettings::BITRATE, nullptr, 0, PositionLimit::kNone},
+    {"CODECMODE", &AppSettings::CODECMODE, nullptr, 0, PositionLimit::kNone},
+    {"AUTOSAVE", &AppSettings::AUTOSAVE, nullptr, 0, PositionLimit::kNone},
+    {"FPS", &AppSettings::FPS, nullptr, 1, PositionLimit::kNone},
+};
+
+// The value of the Reset button for an amount (SHARPEN 1, RADIUS 0,
+// BRIGHTNESS 127, CONTRAST 127, CPU 100, NOISE 1).
+int32_t ResetValueOf(int32_t AppSettings::*field);
+
 // The 29 lines (CR LF) that SaveParameters writes, window positions clamped
 // to the screen.
 std::string SerializeParameters(const AppSettings& settings, const ScreenSize& screen);

@@ -95,12 +95,9 @@ void StartUpCore(FisheyeApp& app, const StartUpOptions& options) {
     app.settings.CODECMODE = 0;
     app.resizeChoice = 0;
 
-    app.frameWidth = 400;
-    app.frameHeight = 300;
-    app.settings.XL1 = -8;
-    app.settings.YL1 = -8;
-    app.settings.XL2 = 616;
-    app.settings.YL2 = 606;
+    app.frameWidth = kStartFrameWidth;
+    app.frameHeight = kStartFrameHeight;
+    ResetCut(app.settings);
 
     if (fs::exists(app.iniPath, ec)) {
         LoadParameters(app);

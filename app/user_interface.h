@@ -5,18 +5,17 @@
 // thread; implementations marshal to their own GUI thread as needed.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <deque>
-#include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 namespace tessaly {
 
 enum class MessageIcon { Information, Error, Warning, Question };
+
+// Width of the position bar at the end of the movie (its start is 1).
+inline constexpr int32_t kPositionBarMax = 598;
 
 // Control ids of the main window that the engine writes to.
 namespace control {
@@ -24,8 +23,8 @@ inline constexpr int kPathLabel = 303;
 inline constexpr int kFrameSizeLabel = 304;
 inline constexpr int kFrameRateLabel = 305;
 inline constexpr int kFrameCountLabel = 306;
-inline constexpr int kLabel307 = 307;
-inline constexpr int kLabel309 = 309;
+inline constexpr int kOperationLabel = 307;
+inline constexpr int kOutputSizeLabel = 309;
 inline constexpr int kDurationLabel = 409;
 inline constexpr int kShowInputCheck = 511;
 inline constexpr int kShowOutputCheck = 512;
@@ -37,7 +36,7 @@ public:
 
     virtual void SetLabel(int controlId, const std::string& text) = 0;
     virtual void SetCheck(int controlId, int checked) = 0;
-    // Width in pixels of the position bar (1 = start, 598 = end).
+    // Width in pixels of the position bar (1 = start, kPositionBarMax = end).
     virtual void SetPositionBar(int width) = 0;
     // A message box; ownerIsMainWindow mirrors the owner column of the tables.
     virtual void ShowMessage(const std::string& caption, const std::string& text,
@@ -75,76 +74,6 @@ public:
     virtual void YieldStep(int milliseconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }
-};
-
-// Keeps every call, in order, as one text line; for tests.
-class RecordingUserInterface : public UserInterface {
-public:
-    void SetLabel(int controlId, const std::string& text) override {
-        Add("label " + std::to_string(controlId) + " " + text);
-    }
-    void SetCheck(int controlId, int checked) override {
-        Add("check " + std::to_string(controlId) + " " + std::to_string(checked));
-    }
-    void SetPositionBar(int width) override { Add("bar " + std::to_string(width)); }
-    void ShowMessage(const std::string& caption, const std::string& text, MessageIcon,
-                     bool) override {
-        Add("message " + caption + " | " + text);
-    }
-    void PaintPlaceholders() override { Add("placeholders"); }
-    void SetStatusLabel(const std::string& text, uint32_t background,
-                        uint32_t foreground) override {
-        Add("status " + text + " " + std::to_string(background) + " " +
-            std::to_string(foreground));
-    }
-    void SetCurrentFrame(int32_t frameNumber) override {
-        Add("frame " + std::to_string(frameNumber));
-    }
-    void ClearOutputPreview(uint32_t colour) override {
-        Add("clear output " + std::to_string(colour));
-    }
-    void OpenExportProgress() override { Add("export open"); }
-    void UpdateExportProgress(const std::string& text) override { Add("export " + text); }
-    void CloseExportProgress() override { Add("export close"); }
-    bool AskOkCancel(const std::string& caption, const std::string& text, MessageIcon) override {
-        Add("ask " + caption + " | " + text);
-        std::lock_guard lock(mutex_);
-        if (okCancelAnswers.empty()) return false;
-        bool answer = okCancelAnswers.front();
-        okCancelAnswers.pop_front();
-        return answer;
-    }
-    std::string OutputOptionsDialog(const std::string& currentPath) override {
-        Add("options dialog " + currentPath);
-        std::lock_guard lock(mutex_);
-        if (dialogPaths.empty()) return {};
-        std::string path = dialogPaths.front();
-        dialogPaths.pop_front();
-        return path;
-    }
-    void CloseMainWindow() override { Add("close main window"); }
-    int32_t CompressionLevel() override { return compressionLevel; }
-
-    // Scripted answers for AskOkCancel and OutputOptionsDialog, taken in
-    // order; when they run out the answer is Cancel.
-    std::deque<bool> okCancelAnswers;
-    std::deque<std::string> dialogPaths;
-    std::atomic<int32_t> compressionLevel{0};
-
-    std::vector<std::string> Calls() const {
-        std::lock_guard lock(mutex_);
-        return calls_;
-    }
-
-protected:
-    void Add(std::string line) {
-        std::lock_guard lock(mutex_);
-        calls_.push_back(std::move(line));
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> calls_;
 };
 
 }  // namespace tessaly

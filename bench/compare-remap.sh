@@ -9,8 +9,8 @@
 # v360: ffmpeg decoding the clip through crop + v360 into the null muxer, minus
 # ffmpeg decoding the same clip alone, per frame.
 # Ours: the same frames, decoded by ffmpeg to raw BGRA first, projected at the
-# default cut through the cached remap table (timed per frame, the first frame,
-# which fills the table, reported apart), with the row-split pool and on one
+# default cut through the remap table (timed per frame; the table build, once
+# per geometry, reported apart), with the row-split pool and on one
 # thread. Several rounds (5) time all of them in turn; the best of each
 # counts, which keeps other work on the machine out of the figures.
 # BUILD_DIR defaults to build-bench-remap beside this folder and is
@@ -106,7 +106,7 @@ awk -v frames="$frames" -v rounds="$rounds" -v dec="$decode_s" -v v="$v360_s" -v
   printf "v360 remap: %.3f ms/frame\n", vf
   printf "ours (%s kernel, %d threads, %d frames, best of %d rounds): %.3f ms/frame (median %.3f), %.3f ns/output pixel\n", kern, thr, of, rounds, mt, mdmt, nmt
   printf "ours single-thread: %.3f ms/frame (median %.3f), %.3f ns/output pixel\n", st, mdst, nst
-  printf "table build (first frame): %.1f ms with %d threads, %.1f ms on one thread; table %.1f MB\n", fmt, thr, fst, tb / 1e6
+  printf "table build (once per geometry): %.1f ms with %d threads, %.1f ms on one thread; table %.1f MB\n", fmt, thr, fst, tb / 1e6
   printf "threaded and single-thread outputs identical on every frame: %s\n", same == 1 ? "yes" : "NO"
   printf "single-thread speedup vs v360 (all cores): %.2f\n", vf / st
   printf "remap speedup vs v360: %.2f\n", vf / mt

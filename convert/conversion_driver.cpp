@@ -18,6 +18,7 @@
 #include "app/format.h"
 #include "app/startup.h"
 #include "convert/frame_callback.h"
+#include "convert/transform_adapters.h"
 #include "convert/vr_marking.h"
 #include "output/still_writer.h"
 #include "video/encoder_program.h"
@@ -36,7 +37,7 @@ constexpr uint32_t kWhite = 0x00FFFFFF;
 constexpr uint32_t kGrey128 = 0x00808080;
 constexpr uint32_t kDarkGrey51 = 0x00333333;
 
-constexpr int32_t kBarMaxWidth = 598;
+constexpr int32_t kBarMaxWidth = kPositionBarMax;
 
 void Sleep(int milliseconds) {
     if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -233,7 +234,7 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     log.WriteLogLine("OS_DIRECT_ACCESS = " + std::to_string(run.source.videoOpen.load()));
     log.WriteLogLine("OS_HRDWARE_SUPPORT = " + std::to_string(info.canStep));
     log.WriteLogLine("OS_DSS_SETUP = " + std::to_string(app.settings.DSSETUP));
-    ui.SetLabel(control::kLabel309,
+    ui.SetLabel(control::kOutputSizeLabel,
                 " " + std::to_string(run.geometry.outW) + "x" + std::to_string(run.geometry.outH));
     stream.SetVolume(kVolumeSilence);
     callback.StartClock();
@@ -545,10 +546,10 @@ ConversionHooks PipelineHooks(FramePipeline& pipeline, FisheyeApp& app, PaintFn 
     ConversionHooks hooks;
     hooks.previewBusy = [&pipeline] { return pipeline.PreviewBusy().load(); };
     hooks.buildGeometry = [&pipeline](const AppSettings& settings, const LogFn& log) {
-        return pipeline.BuildGeometry(settings, log);
+        return pipeline.BuildGeometry(CutOf(settings), log);
     };
-    const AppSettings settings = app.settings;
-    const FrameSwitches switches = FrameSwitches::From(app);
+    const TransformSettings settings = TransformSettingsOf(app.settings);
+    const FrameSwitches switches = FrameSwitchesOf(app);
     FrameCallbacks callbacks;
     callbacks.paintPreviews = std::move(paint);
     callbacks.sleep = [](int milliseconds) { Sleep(milliseconds); };

@@ -1,6 +1,5 @@
 #include "convert/frame_callback.h"
 
-#include <cmath>
 
 #include "app/format.h"
 
@@ -44,9 +43,10 @@ FrameCallback::FrameCallback(FisheyeApp& app, SinkFn sink, ConvertFn convert, in
                              int writerThreads)
     : app_(app), sink_(std::move(sink)), convert_(std::move(convert)), numFrames_(numFrames) {
     if (writerThreads > 0) {
-        // Two frames per writer keep every writer busy while the transform
-        // works on the next one, and bound the memory held.
-        maxQueued_ = static_cast<size_t>(writerThreads) * 2;
+        // A frame is handed over only when a writer is free, so the copies
+        // held never exceed the writers (each holds one while it encodes);
+        // the transform of the next frame overlaps the writing all the same.
+        maxFrames_ = static_cast<size_t>(writerThreads);
         for (int i = 0; i < writerThreads; ++i) writers_.emplace_back([this] { WriterLoop(); });
     }
 }
@@ -142,7 +142,7 @@ void FrameCallback::BufferCB(double /*sampleTime*/, const uint8_t* data, int32_t
         WriteStill(number, out->Data(), out->Width(), out->Height());
     } else {
         std::unique_lock lock(queueMutex_);
-        queueChanged_.wait(lock, [this] { return queue_.size() < maxQueued_; });
+        queueChanged_.wait(lock, [this] { return queue_.size() + static_cast<size_t>(inFlight_) < maxFrames_; });
         std::vector<uint8_t> pixels;
         if (!spareBuffers_.empty()) {
             pixels = std::move(spareBuffers_.back());

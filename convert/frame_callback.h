@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -104,7 +103,7 @@ private:
     std::condition_variable queueChanged_;
     std::deque<Pending> queue_;
     std::vector<std::vector<uint8_t>> spareBuffers_;
-    size_t maxQueued_ = 0;
+    size_t maxFrames_ = 0;  // frames queued or being written at most
     int32_t inFlight_ = 0;
     bool quit_ = false;
     std::vector<std::thread> writers_;

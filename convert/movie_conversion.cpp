@@ -46,6 +46,9 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
     };
     hooks.invalidateGeometry = [&pipeline] { pipeline.ForceGeometryRebuild(); };
     source.SetHooks(hooks);  // no preview pass: nothing is shown
+    // The transform and the still writers keep the cores busy; decoding
+    // ahead on frame threads would only hold more frames.
+    source.Stream().SetSliceThreadsOnly(true);
     source.SetTimings(streamTimings);
     // A headless run keeps every file of its own in its temporary folder.
     source.SetParamFileFolder(app.settings.APATH);
@@ -85,6 +88,7 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
                 ? RunConversion(app, ui, source, PipelineHooks(pipeline, app), output, options)
                 : RunStreamingConversion(app, ui, source, PipelineHooks(pipeline, app),
                                          options.streamOutputs, options);
+        conversion.unconvertibleFrames = stream.FramesUnconvertible();
     }
     // A run that ended early (or never began) still ends the stream and shuts
     // down; after a full run the driver has done both.

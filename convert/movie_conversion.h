@@ -21,6 +21,8 @@ struct MovieConversion {
     std::string openError;  // why the movie could not be opened (the message shown)
     MediaInfo info;         // facts of the opened movie
     ConversionResult result;
+    // Decoded frames whose colour conversion failed: they got no still.
+    int64_t unconvertibleFrames = 0;
 };
 
 // Opens `input`, converts it into `output` (further outputs come from the

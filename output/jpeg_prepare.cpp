@@ -1,5 +1,6 @@
 #include "output/jpeg_prepare.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -172,14 +173,14 @@ TransposedOrder MakeTransposedOrder() {
 }
 
 inline void QuantizeStore(__m128 v[8][2], const __m128 (&div)[8][2], const TransposedOrder& order,
-                          int32_t* out) {
-    alignas(16) int32_t t[64];
+                          JpegCoefficient* out) {
+    alignas(16) JpegCoefficient t[64];
     for (int u = 0; u < 8; ++u) {
-        for (int h = 0; h < 2; ++h) {
-            // cvtps rounds by the current mode: to nearest, ties to even.
-            _mm_store_si128(reinterpret_cast<__m128i*>(t + 8 * u + 4 * h),
-                            _mm_cvtps_epi32(_mm_mul_ps(v[u][h], div[u][h])));
-        }
+        // cvtps rounds by the current mode: to nearest, ties to even; the
+        // values are far inside 16 bits, so the saturating pack keeps them.
+        _mm_store_si128(reinterpret_cast<__m128i*>(t + 8 * u),
+                        _mm_packs_epi32(_mm_cvtps_epi32(_mm_mul_ps(v[u][0], div[u][0])),
+                                        _mm_cvtps_epi32(_mm_mul_ps(v[u][1], div[u][1]))));
     }
     for (int z = 0; z < 64; ++z) out[z] = t[order.index[z]];
 }
@@ -211,7 +212,7 @@ void JpegPrepareImagePlain(const JpegSourceImage& image, const JpegQuantTables& 
                                    {kCrR, kCrG, kCrB, 0.0f, 1}};
     for (int comp = 0; comp < 3; ++comp) {
         const Coefficients& k = comps[comp];
-        int32_t* out = planes.plane[comp].data();
+        JpegCoefficient* out = planes.plane[comp].data();
         for (int32_t by = 0; by < planes.blockRows; ++by) {
             for (int32_t bx = 0; bx < planes.blockCols; ++bx) {
                 float block[64];
@@ -232,7 +233,8 @@ void JpegPrepareImagePlain(const JpegSourceImage& image, const JpegQuantTables& 
                 JpegForwardDct(block);
                 for (int n = 0; n < 64; ++n) {
                     const int z = kJpegZigzag[n];
-                    out[z] = static_cast<int32_t>(std::lrint(block[n] * tables.divisor[k.table][z]));
+                    const long q = std::lrint(block[n] * tables.divisor[k.table][z]);
+                    out[z] = static_cast<JpegCoefficient>(std::clamp<long>(q, INT16_MIN, INT16_MAX));
                 }
                 out += 64;
             }
@@ -257,9 +259,9 @@ void JpegPrepareImage(const JpegSourceImage& image, const JpegQuantTables& table
     const __m128 cbR = _mm_set1_ps(kCbR), cbG = _mm_set1_ps(kCbG), cbB = _mm_set1_ps(kCbB);
     const __m128 crR = _mm_set1_ps(kCrR), crG = _mm_set1_ps(kCrG), crB = _mm_set1_ps(kCrB);
 
-    int32_t* outY = planes.plane[0].data();
-    int32_t* outCb = planes.plane[1].data();
-    int32_t* outCr = planes.plane[2].data();
+    JpegCoefficient* outY = planes.plane[0].data();
+    JpegCoefficient* outCb = planes.plane[1].data();
+    JpegCoefficient* outCr = planes.plane[2].data();
     const uint8_t* rows[8];
     for (int32_t by = 0; by < planes.blockRows; ++by) {
         BlockRowPointers(image, by, paddedWidth, rowScratch, rows);

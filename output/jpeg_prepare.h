@@ -24,12 +24,17 @@ struct JpegSourceImage {
 // Bytes per stored row of a bottom-up bitmap.
 size_t JpegSourceStride(int32_t width, int32_t bitsPerPixel);
 
+// A quantised coefficient. 8-bit samples give DCT values within +-1024 and
+// every quantiser is at least 1, so 16 bits hold them with room to spare;
+// they halve the planes' memory against 32 bits.
+using JpegCoefficient = int16_t;
+
 // Y, Cb and Cr coefficients: blocks in raster order (block rows top down),
 // each block 64 values in zigzag order.
 struct JpegCoefficientPlanes {
     int32_t blockCols = 0;
     int32_t blockRows = 0;
-    std::array<std::vector<int32_t>, 3> plane;
+    std::array<std::vector<JpegCoefficient>, 3> plane;
 
     size_t BlockCount() const { return static_cast<size_t>(blockCols) * static_cast<size_t>(blockRows); }
 };

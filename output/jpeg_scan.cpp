@@ -12,18 +12,15 @@ namespace tessaly {
 namespace {
 
 // Bit k set when coefficient k of the block is non-zero.
-inline uint64_t NonZeroMask(const int32_t* block) {
+inline uint64_t NonZeroMask(const JpegCoefficient* block) {
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     uint64_t mask = 0;
     for (int g = 0; g < 4; ++g) {
         const __m128i* p = reinterpret_cast<const __m128i*>(block + 16 * g);
-        const __m128i a = _mm_cmpeq_epi32(_mm_loadu_si128(p), zero);
-        const __m128i b = _mm_cmpeq_epi32(_mm_loadu_si128(p + 1), zero);
-        const __m128i c = _mm_cmpeq_epi32(_mm_loadu_si128(p + 2), zero);
-        const __m128i d = _mm_cmpeq_epi32(_mm_loadu_si128(p + 3), zero);
-        const __m128i bytes = _mm_packs_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
-        const uint32_t zeros = static_cast<uint32_t>(_mm_movemask_epi8(bytes));
+        const __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(p), zero);
+        const __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(p + 1), zero);
+        const uint32_t zeros = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(a, b)));
         mask |= static_cast<uint64_t>(~zeros & 0xFFFFu) << (16 * g);
     }
     return mask;
@@ -42,7 +39,7 @@ inline uint32_t ExtraBits(int32_t v, int size) {
     return bits & ((1u << size) - 1u);
 }
 
-void CountBlock(const int32_t* block, int32_t& predictor, JpegFrequencies& dc, JpegFrequencies& ac) {
+void CountBlock(const JpegCoefficient* block, int32_t& predictor, JpegFrequencies& dc, JpegFrequencies& ac) {
     const int32_t diff = block[0] - predictor;
     predictor = block[0];
     ++dc[JpegBitSize(diff)];
@@ -75,7 +72,7 @@ void JpegCountSymbols(const JpegCoefficientPlanes& planes, JpegScanStatistics& s
     const size_t blocks = planes.BlockCount();
     for (int comp = 0; comp < 3; ++comp) {
         const int table = comp == 0 ? 0 : 1;
-        const int32_t* p = planes.plane[comp].data();
+        const JpegCoefficient* p = planes.plane[comp].data();
         for (size_t b = 0; b < blocks; ++b, p += 64) {
             CountBlock(p, predictor[comp], stats.dc[table], stats.ac[table]);
         }
@@ -150,7 +147,7 @@ size_t JpegBitWriter::Finish() {
     return static_cast<size_t>(out_ - buffer_.data());
 }
 
-void JpegEncodeBlock(const int32_t* block, int32_t& predictor, const HuffmanTable& dc,
+void JpegEncodeBlock(const JpegCoefficient* block, int32_t& predictor, const HuffmanTable& dc,
                      const HuffmanTable& ac, JpegBitWriter& writer) {
     const int32_t diff = block[0] - predictor;
     predictor = block[0];
@@ -182,9 +179,9 @@ size_t JpegEncodeScan(const JpegCoefficientPlanes& planes, const JpegScanTables&
                       std::vector<uint8_t>& buffer, size_t position) {
     JpegBitWriter writer(buffer, position);
     int32_t predictor[3] = {0, 0, 0};
-    const int32_t* y = planes.plane[0].data();
-    const int32_t* cb = planes.plane[1].data();
-    const int32_t* cr = planes.plane[2].data();
+    const JpegCoefficient* y = planes.plane[0].data();
+    const JpegCoefficient* cb = planes.plane[1].data();
+    const JpegCoefficient* cr = planes.plane[2].data();
     const size_t blocks = planes.BlockCount();
     for (size_t b = 0; b < blocks; ++b, y += 64, cb += 64, cr += 64) {
         writer.Reserve(3 * kJpegMaxBlockBytes);

@@ -2,7 +2,6 @@
 // bit writer with byte stuffing, and block coding (ITU T.81 F.1.2).
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -82,7 +81,7 @@ private:
 // Codes one block of 64 zigzag coefficients: DC difference, then the AC runs
 // (0xF0 per 16 zeros before a non-zero value, end of block unless the last
 // coefficient is non-zero). Room for one block must have been reserved.
-void JpegEncodeBlock(const int32_t* block, int32_t& predictor, const HuffmanTable& dc,
+void JpegEncodeBlock(const JpegCoefficient* block, int32_t& predictor, const HuffmanTable& dc,
                      const HuffmanTable& ac, JpegBitWriter& writer);
 
 // Upper bound of the bytes one block can take, stuffing included.

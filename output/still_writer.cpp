@@ -130,7 +130,9 @@ std::unique_ptr<JpegEncoder> StillWriter::TakeEncoder() {
 
 void StillWriter::ReturnEncoder(std::unique_ptr<JpegEncoder> encoder) {
     std::lock_guard<std::mutex> lock(encodersMutex_);
-    idleEncoders_.push_back(std::move(encoder));
+    // Each idle encoder keeps its planes and buffer for the next still; a
+    // burst of callers leaves no more of them behind than the bound.
+    if (idleEncoders_.size() < kMaxIdleEncoders) idleEncoders_.push_back(std::move(encoder));
 }
 
 void StillWriter::DeleteTemporaryFiles() {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -20,6 +21,9 @@ class JpegEncoder;
 enum class StillFormat { Bmp = 0, Jpeg = 1 };
 
 inline constexpr int kStillJpegQuality = 98;
+// JPEG encoders kept for reuse between stills (one per writing thread is
+// enough; each holds some 7 MB at 1104 x 1104).
+inline constexpr size_t kMaxIdleEncoders = 8;
 // A progress line is written when a format's log counter passes this.
 inline constexpr int32_t kStillsPerProgressLine = 500;
 

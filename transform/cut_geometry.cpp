@@ -160,6 +160,8 @@ const char* StatusText(TransformStatus status) {
         case TransformStatus::kBadSampleSize:
             return "A delivered frame does not have the size of the movie's frames; it was skipped.";
         case TransformStatus::kNoGeometry: return "No valid cut geometry has been built.";
+        case TransformStatus::kResamplerBusy:
+            return "The resampler was busy with another frame; this frame was not transformed.";
     }
     return "Unknown transform status.";
 }

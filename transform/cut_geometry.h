@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "transform/cut_rect.h"
 #include "transform/transform_status.h"
 
 namespace tessaly {
@@ -16,13 +17,6 @@ inline constexpr int64_t kRemapCapacityPixels = 36'000'000;
 
 // Polar angle of the output's centre row.
 inline constexpr float kProjLat0 = 1.570796f;
-
-struct CutRect {
-    int32_t XL1 = -8;
-    int32_t YL1 = -8;
-    int32_t XL2 = 616;
-    int32_t YL2 = 606;
-};
 
 struct CutGeometry {
     int32_t frameW = 0;

@@ -132,21 +132,43 @@ ptrdiff_t SharpenSse2(const uint8_t* d, uint8_t* d2, ptrdiff_t row, ptrdiff_t be
 }
 #endif
 
+// Sharpened values of the bytes begin .. end of d into the same positions
+// of d2: the vector loop, then the bytes it leaves.
+void SharpenRange(const uint8_t* d, uint8_t* d2, ptrdiff_t row, ptrdiff_t begin, ptrdiff_t end, SharpenWeights w,
+                  int shift) {
+    ptrdiff_t i = begin;
+#if defined(__SSE2__)
+    i = SharpenSse2(d, d2, row, begin, end, w, shift);
+#endif
+    SharpenBytes(d, d2, row, i, end, w, shift);
+}
+
 }  // namespace
 
 void Sharpen(int width, int height, uint8_t* dmem, uint8_t* dmem2, int amount, int radius) {
     const SharpenWeights w = SharpenWeightsFor(amount);
     if (w.s == 0 || width < 1 || height < 3) return;
     const ptrdiff_t row = 4 * static_cast<ptrdiff_t>(width);
-    const ptrdiff_t begin = row;
-    const ptrdiff_t end = row * (height - 1);
+    SharpenRange(dmem, dmem2, row, row, row * (height - 1), w, RadiusShift(radius));
+    std::memcpy(dmem + row, dmem2 + row, static_cast<size_t>(row * (height - 2)));
+}
+
+void SharpenInPlace(int width, int height, uint8_t* pixels, int amount, int radius, std::vector<uint8_t>& window) {
+    const SharpenWeights w = SharpenWeightsFor(amount);
+    if (w.s == 0 || width < 1 || height < 3) return;
+    const ptrdiff_t row = 4 * static_cast<ptrdiff_t>(width);
     const int shift = RadiusShift(radius);
-    ptrdiff_t i = begin;
-#if defined(__SSE2__)
-    i = SharpenSse2(dmem, dmem2, row, begin, end, w, shift);
-#endif
-    SharpenBytes(dmem, dmem2, row, i, end, w, shift);
-    std::memcpy(dmem + begin, dmem2 + begin, static_cast<size_t>(end - begin));
+    if (window.size() < static_cast<size_t>(3 * row)) window.resize(static_cast<size_t>(3 * row));
+    // window = the unchanged rows r - 1, r, r + 1, contiguous as in the frame,
+    // so that the first and last pixels of row r find their flat-sequence
+    // neighbours in the rows beside it.
+    uint8_t* win = window.data();
+    std::memcpy(win, pixels, static_cast<size_t>(2 * row));
+    for (int r = 1; r < height - 1; ++r) {
+        std::memcpy(win + 2 * row, pixels + (r + 1) * row, static_cast<size_t>(row));
+        SharpenRange(win, pixels + (r - 1) * row, row, row, 2 * row, w, shift);
+        std::memmove(win, win + row, static_cast<size_t>(2 * row));
+    }
 }
 
 namespace detail {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "transform/frame_buffer.h"
 #include "transform/transform_settings.h"
@@ -44,6 +45,9 @@ SharpenWeights SharpenWeightsFor(int amount);
 // blended with P by radius (0: t, 1: (t+P)/2, 2: (t+3P)/4, 3+: (t+7P)/8,
 // floored). Amount 0 does nothing; the first and last stored rows never change.
 void Sharpen(int width, int height, uint8_t* dmem, uint8_t* dmem2, int amount, int radius);
+// The same result in place, without a frame-sized scratch: `window` holds
+// three rows (grown on first use, then reused).
+void SharpenInPlace(int width, int height, uint8_t* pixels, int amount, int radius, std::vector<uint8_t>& window);
 
 // The pause of the CPU-usage control: 10 * (100 - CPU) ms when on, CPU taken
 // within 0..100; 0 when off.

@@ -20,10 +20,9 @@ void FramePipeline::SetThreadCount(int threads) {
 }
 
 TransformStatus FramePipeline::Allocate(int frameW, int frameH) {
-    hasGeometry_ = false;
+    builtKey_ = GeometryKey{};
     geometryStatus_ = TransformStatus::kNoGeometry;
-    forceRebuild_ = true;
-    InvalidateRemap(remap_);
+    frameW_ = frameH_ = 0;
     input_.Release();
     grab_.Release();
     if (frameW <= 0 || frameH <= 0) return TransformStatus::kNoFrame;
@@ -32,84 +31,113 @@ TransformStatus FramePipeline::Allocate(int frameW, int frameH) {
         std::numeric_limits<int32_t>::max()) {
         return TransformStatus::kFrameTooLarge;
     }
-    try {
-        input_.Allocate(frameW, frameH);
-        grab_.Allocate(frameW, frameH);
-    } catch (const std::bad_alloc&) {
-        input_.Release();
-        grab_.Release();
-        return TransformStatus::kFrameTooLarge;
-    }
+    frameW_ = frameW;
+    frameH_ = frameH;
     return TransformStatus::kOk;
 }
 
-GeometryResult FramePipeline::ApplyGeometry(const CutRect& cut, const LogFn& log) {
+bool FramePipeline::EnsureFrame(FrameBuffer& buffer) {
+    if (buffer.Width() == frameW_ && buffer.Height() == frameH_) return true;
+    try {
+        buffer.Allocate(frameW_, frameH_);
+        return true;
+    } catch (const std::bad_alloc&) {
+        buffer.Release();
+        return false;
+    }
+}
+
+GeometryResult FramePipeline::ApplyGeometry(const GeometryKey& key, const CutRect& cut, const LogFn& log) {
     auto say = [&log](const char* line) {
         if (log) log(line);
     };
+    builtKey_ = key;
     say("Checking 16x16");
-    GeometryResult result = BuildCutGeometry(input_.Width(), input_.Height(), cut);
+    GeometryResult result = BuildCutGeometry(frameW_, frameH_, cut);
     geometryStatus_ = result.status;
-    hasGeometry_ = false;
     if (!result.Ok()) return result;
-    const CutGeometry& g = result.geometry;
+    CutGeometry g = result.geometry;
+    // The constants every projection uses (their own rounding, recomputed
+    // from cropH) are the ones the table is built with.
+    ComputeProjection(g);
     try {
+        table_.Build(g, pool_.get());
+        // CUTOFF holds only the columns the projection reads.
+        columns_ = ReadColumns(table_, g);
         say("Determine CUTOFF");
-        cutoff_.Allocate(g.cropW, g.cropH);
+        cutoff_.Allocate(columns_.count, g.cropH);
         say("Determine DMEM, DMEM2, DMEM3, DMEM4");
         dmem_.Allocate(g.outW, g.outH);
-        dmem2_.Allocate(g.outW, g.outH);
-        remap_.table.Reserve(g);
+        sharpenWindow_.resize(3 * static_cast<size_t>(g.outW) * 4);
         say("Determine DMEM, DMEM2, DMEM3, DMEM4 END");
     } catch (const std::bad_alloc&) {
         cutoff_.Release();
         dmem_.Release();
-        dmem2_.Release();
+        table_.Clear();
         result.status = geometryStatus_ = TransformStatus::kCropTooLarge;
         return result;
     }
     geometry_ = g;
-    hasGeometry_ = true;
     return result;
 }
 
-GeometryResult FramePipeline::BuildGeometry(const AppSettings& settings, const LogFn& log) {
-    return ApplyGeometry(CutRect{settings.XL1, settings.YL1, settings.XL2, settings.YL2}, log);
+GeometryResult FramePipeline::BuildGeometry(const CutRect& cut, const LogFn& log) {
+    return ApplyGeometry(GeometryKey{frameW_, frameH_, cut.XL1, cut.YL1}, cut, log);
 }
 
-TransformStatus FramePipeline::ConvertFrame(const uint8_t* sample, size_t bytes, const AppSettings& settings,
+TransformStatus FramePipeline::Project(const uint8_t* frame, const TransformSettings& s, bool flip,
+                                       const SleepFn& sleep) {
+    CutCrop(frame, frameW_, frameH_, geometry_, flip, cutoff_, columns_.first);
+    const TransformStatus status = ProjectToOutput(cutoff_, dmem_, resampler_, table_, geometry_.cropW, columns_.first);
+    CpuPause(s, sleep);
+    return status;
+}
+
+void FramePipeline::SharpenOutput(const TransformSettings& s) {
+    // In place with a three-row window: no frame-sized scratch, no copy back.
+    if (s.sharpenOn) SharpenInPlace(dmem_.Width(), dmem_.Height(), dmem_.Data(), s.sharpen, s.radius, sharpenWindow_);
+}
+
+TransformStatus FramePipeline::ConvertFrame(const uint8_t* sample, size_t bytes, const TransformSettings& s,
                                             const FrameSwitches& switches, const FrameCallbacks& callbacks) {
-    if (input_.Empty()) return TransformStatus::kNoFrame;
-    if (sample == nullptr || bytes != input_.PictureBytes()) return TransformStatus::kBadSampleSize;
-    if (!hasGeometry_) return TransformStatus::kNoGeometry;
-    const TransformSettings s = TransformSettings::From(settings);
-    LoadInputFrame(sample, static_cast<int64_t>(bytes / 4), kConversionAspectFactor, s.aspect != 0, input_,
-                   resampler_, remap_, geometry_);
-    InputFilters(input_, s, callbacks.sleep, callbacks.paintPreviews);
-    CutCrop(input_, geometry_, switches.horizontalFlip != 0, cutoff_);
-    ProjectToOutput(geometry_, cutoff_, dmem_, resampler_, remap_, s, callbacks.sleep);
-    if (s.sharpenOn) Sharpen(dmem_.Width(), dmem_.Height(), dmem_.Data(), dmem2_.Data(), s.sharpen, s.radius);
+    if (frameW_ <= 0) return TransformStatus::kNoFrame;
+    if (sample == nullptr || bytes != static_cast<size_t>(frameW_) * static_cast<size_t>(frameH_) * 4) {
+        return TransformStatus::kBadSampleSize;
+    }
+    if (!HasGeometry()) return TransformStatus::kNoGeometry;
+    const bool flip = switches.horizontalFlip != 0;
+    TransformStatus status = TransformStatus::kOk;
+    if (s.aspect == 0 && NoisePasses(s) == 0 && !s.brightnessOn && !s.contrastOn && !callbacks.paintPreviews) {
+        // Nothing changes or shows the input frame: crop straight from the sample.
+        CpuPause(s, callbacks.sleep);
+        status = Project(sample, s, flip, callbacks.sleep);
+    } else {
+        if (!EnsureFrame(input_)) return TransformStatus::kFrameTooLarge;
+        status = LoadInputFrame(sample, static_cast<int64_t>(bytes / 4), kConversionAspectFactor, s.aspect != 0,
+                                input_, resampler_);
+        if (status != TransformStatus::kOk) return status;
+        InputFilters(input_, s, callbacks.sleep, callbacks.paintPreviews);
+        status = Project(input_.Data(), s, flip, callbacks.sleep);
+    }
+    if (status != TransformStatus::kOk) return status;
+    SharpenOutput(s);
     return TransformStatus::kOk;
 }
 
-PreviewResult FramePipeline::PreviewPass(const AppSettings& settings, const FrameSwitches& switches,
+PreviewResult FramePipeline::PreviewPass(const TransformSettings& s, const FrameSwitches& switches,
                                          const PreviewCallbacks& callbacks) {
     PreviewResult result;
-    if (input_.Empty()) {
-        result.status = TransformStatus::kNoFrame;
+    if (frameW_ <= 0 || !EnsureFrame(input_) || !EnsureFrame(grab_)) {
+        result.status = frameW_ <= 0 ? TransformStatus::kNoFrame : TransformStatus::kFrameTooLarge;
         return result;
     }
     auto yield = [&callbacks](int ms) {
         if (callbacks.yield) callbacks.yield(ms);
     };
     previewBusy_.store(1);
-    const TransformSettings s = TransformSettings::From(settings);
-    if (forceRebuild_ || s.XL1 != builtXL1_ || s.YL1 != builtYL1_) {
-        forceRebuild_ = false;
-        builtXL1_ = s.XL1;
-        builtYL1_ = s.YL1;
-        InvalidateRemap(remap_);
-        const GeometryResult g = ApplyGeometry(CutRect{s.XL1, s.YL1, s.XL2, s.YL2}, {});
+    const GeometryKey key{frameW_, frameH_, s.cut.XL1, s.cut.YL1};
+    if (key != builtKey_) {
+        const GeometryResult g = ApplyGeometry(key, s.cut, {});
         result.geometryBuilt = true;
         if (!g.Ok()) {
             result.message = g.Message();
@@ -118,20 +146,17 @@ PreviewResult FramePipeline::PreviewPass(const AppSettings& settings, const Fram
         }
     }
     if (callbacks.getCurrentBuffer) callbacks.getCurrentBuffer(grab_.Data(), grab_.PictureBytes());
-    LoadInputFrame(grab_.Data(), grab_.PixelCount(), kPreviewAspectFactor, s.aspect != 0, input_, resampler_,
-                   remap_, geometry_);
-    if (hasGeometry_) {
-        CutCrop(input_, geometry_, switches.horizontalFlip != 0, cutoff_);
-        ProjectToOutput(geometry_, cutoff_, dmem_, resampler_, remap_, s, callbacks.yield);
-    } else {
-        result.status = geometryStatus_;
+    TransformStatus status =
+        LoadInputFrame(grab_.Data(), grab_.PixelCount(), kPreviewAspectFactor, s.aspect != 0, input_, resampler_);
+    if (status == TransformStatus::kOk) {
+        status = HasGeometry() ? Project(input_.Data(), s, switches.horizontalFlip != 0, callbacks.yield)
+                               : geometryStatus_;
     }
+    result.status = status;
     yield(10);
     CpuPause(s, callbacks.yield);
     yield(switches.paused ? 90 : 1);
-    if (hasGeometry_ && s.sharpenOn) {
-        Sharpen(dmem_.Width(), dmem_.Height(), dmem_.Data(), dmem2_.Data(), s.sharpen, s.radius);
-    }
+    if (status == TransformStatus::kOk) SharpenOutput(s);
     InputFilters(input_, s, callbacks.yield, callbacks.paintPreviews);
     previewBusy_.store(0);
     yield(20);

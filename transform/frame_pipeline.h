@@ -1,10 +1,13 @@
 // FramePipeline: the per-movie state of the fisheye transform and the two
 // per-frame orders that use it: ConvertFrame for every frame of a conversion
 // and PreviewPass for the playback loop. It owns the working buffers
-// (InputFrame, GrabBuffer, CUTOFF, DMEM, DMEM2), the remap table with its
-// flags, the cut geometry and the row-splitting thread pool. The per-frame
-// calls allocate nothing. One frame at a time: ConvertFrame and PreviewPass
-// must not run at once (the resampler refuses re-entry).
+// (InputFrame, GrabBuffer, CUTOFF, DMEM and a three-row sharpen window in
+// place of DMEM2), the cut geometry with the
+// key it was built from, the remap table (built with the geometry, only read
+// by the frames) and the row-splitting thread pool. It takes settings and
+// frames only; the application's state is translated in convert/. The
+// per-frame calls allocate nothing. One frame at a time: ConvertFrame and
+// PreviewPass must not run at once (the resampler refuses re-entry).
 #pragma once
 
 #include <atomic>
@@ -13,8 +16,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "app/app_state.h"
 #include "transform/cut_geometry.h"
 #include "transform/filters.h"
 #include "transform/frame_buffer.h"
@@ -57,6 +60,18 @@ struct PreviewResult {
 // Log lines of the conversion's geometry build, in order.
 using LogFn = std::function<void(const std::string& line)>;
 
+// What the geometry in use was built from. A preview pass rebuilds when its
+// key differs: another frame size, or the cut's top-left corner moved (the
+// bottom-right corner alone does not rebuild).
+struct GeometryKey {
+    int32_t frameW = 0;  // 0: nothing built since the movie opened
+    int32_t frameH = 0;
+    int32_t XL1 = 0;
+    int32_t YL1 = 0;
+
+    bool operator==(const GeometryKey&) const = default;
+};
+
 class FramePipeline {
 public:
     // threads: parallelism of the projection; 0 = every core.
@@ -70,37 +85,40 @@ public:
     void SetKernel(ResampleKernel kernel) { resampler_.SetKernel(kernel); }
     ResampleKernel Kernel() const { return resampler_.Kernel(); }
 
-    // When a movie opens: InputFrame and GrabBuffer afresh (zero-filled) for
-    // frames of this size, the remap table invalidated, and the next preview
-    // pass rebuilds the geometry whatever the cut.
+    // When a movie opens: frames of this size from now on (InputFrame and
+    // GrabBuffer are allocated afresh, zero-filled, when first needed), and
+    // the next preview pass rebuilds the geometry whatever the cut.
     TransformStatus Allocate(int frameW, int frameH);
-    int FrameWidth() const { return input_.Width(); }
-    int FrameHeight() const { return input_.Height(); }
+    int FrameWidth() const { return frameW_; }
+    int FrameHeight() const { return frameH_; }
 
     // The first preview pass after this rebuilds the geometry (stream start).
-    void ForceGeometryRebuild() { forceRebuild_ = true; }
+    void ForceGeometryRebuild() { builtKey_ = GeometryKey{}; }
 
-    // The geometry build of a conversion run: from all four cut values, with
-    // CUTOFF, DMEM and DMEM2 reallocated (zero-filled). It leaves geomValid
-    // alone; a table filled for another crop height is refilled by the first
-    // projection. log (optional) receives "Checking 16x16", "Determine
-    // CUTOFF", "Determine DMEM, DMEM2, DMEM3, DMEM4" and "... END".
-    GeometryResult BuildGeometry(const AppSettings& settings, const LogFn& log = {});
+    // The geometry build of a conversion run, from all four cut values: CUTOFF
+    // and DMEM reallocated (zero-filled) and the remap table computed
+    // (rows split across the pool) unless it holds this crop height already.
+    // log (optional) receives "Checking 16x16", "Determine CUTOFF", "Determine
+    // DMEM, DMEM2, DMEM3, DMEM4" and "... END".
+    GeometryResult BuildGeometry(const CutRect& cut, const LogFn& log = {});
 
     // One delivered frame of a conversion: load (aspect factor 0.7501), input
-    // filters ending with paintPreviews, crop, projection, sharpen. The result
-    // is in Output(). Refuses a sample whose size is not frameW * frameH * 4
-    // (kBadSampleSize) and runs no transform without a valid geometry.
-    TransformStatus ConvertFrame(const uint8_t* sample, size_t bytes, const AppSettings& settings,
+    // filters ending with paintPreviews, crop, projection, CPU pause, sharpen.
+    // With no aspect fix, no input filter and nothing to paint, the crop is
+    // cut from the sample itself and InputFrame is neither filled nor held.
+    // The result is in Output(). Refuses a sample whose size is not frameW *
+    // frameH * 4 (kBadSampleSize), runs no transform without a valid geometry
+    // and reports a resampler busy with another frame (kResamplerBusy).
+    TransformStatus ConvertFrame(const uint8_t* sample, size_t bytes, const TransformSettings& settings,
                                  const FrameSwitches& switches, const FrameCallbacks& callbacks);
 
     // One pass of the playback loop: previewBusy = 1; geometry rebuild when
-    // XL1 or YL1 changed since the last build (or on the first pass); the
-    // newest frame into GrabBuffer and InputFrame (aspect factor 0.75); crop,
-    // projection, yield 10, CpuPause, yield 90 (paused) or 1; sharpen; input
+    // the key changed (or on the first pass); the newest frame into
+    // GrabBuffer and InputFrame (aspect factor 0.75); crop, projection,
+    // CpuPause, yield 10, CpuPause, yield 90 (paused) or 1; sharpen; input
     // filters ending with paintPreviews; previewBusy = 0; yield 20. With a
     // refused cut the input side still runs, so the input preview goes on.
-    PreviewResult PreviewPass(const AppSettings& settings, const FrameSwitches& switches,
+    PreviewResult PreviewPass(const TransformSettings& settings, const FrameSwitches& switches,
                               const PreviewCallbacks& callbacks);
 
     // The output frame DMEM: OutputWidth() x OutputHeight() bottom-up BGRX
@@ -111,37 +129,48 @@ public:
     int OutputWidth() const { return dmem_.Width(); }
     int OutputHeight() const { return dmem_.Height(); }
 
-    bool HasGeometry() const { return hasGeometry_; }
+    bool HasGeometry() const { return geometryStatus_ == TransformStatus::kOk; }
     const CutGeometry& Geometry() const { return geometry_; }
+    const GeometryKey& BuiltKey() const { return builtKey_; }
+    // The two remap flags, derived from the key and the table: geomValid is 0
+    // from a movie's open (or a forced rebuild) until a geometry is built;
+    // cacheFilled is 1 while the table holds the geometry in use.
+    int32_t GeomValid() const { return builtKey_.frameW != 0 ? 1 : 0; }
+    int32_t CacheFilled() const { return HasGeometry() && table_.Holds(geometry_) ? 1 : 0; }
     const FrameBuffer& InputFrame() const { return input_; }
     const FrameBuffer& GrabBuffer() const { return grab_; }
+    // CUTOFF: the crop's columns Columns().first .. + count - 1, all its rows.
     const FrameBuffer& Cutoff() const { return cutoff_; }
-    RemapState& Remap() { return remap_; }
+    const ColumnRange& Columns() const { return columns_; }
+    const RemapTable& Table() const { return table_; }
 
     // 1 while PreviewPass runs; a conversion waits for 0 before it starts.
     std::atomic<int32_t>& PreviewBusy() { return previewBusy_; }
-    std::atomic<int32_t>& GeomValid() { return remap_.geomValid; }
-    std::atomic<int32_t>& CacheFilled() { return remap_.cacheFilled; }
 
 private:
-    GeometryResult ApplyGeometry(const CutRect& cut, const LogFn& log);
+    GeometryResult ApplyGeometry(const GeometryKey& key, const CutRect& cut, const LogFn& log);
+    // Crop, projection and CPU pause of the current geometry.
+    TransformStatus Project(const uint8_t* frame, const TransformSettings& s, bool flip, const SleepFn& sleep);
+    // Allocates a frame-sized buffer unless it has that size already.
+    bool EnsureFrame(FrameBuffer& buffer);
+    void SharpenOutput(const TransformSettings& s);
 
     std::unique_ptr<RowPool> pool_;
     Resampler resampler_;
-    RemapState remap_;
+    RemapTable table_;
+    ColumnRange columns_;  // the crop columns CUTOFF holds
     CutGeometry geometry_;
-    bool hasGeometry_ = false;
+    GeometryKey builtKey_;
     TransformStatus geometryStatus_ = TransformStatus::kNoGeometry;
-    bool forceRebuild_ = true;
-    int32_t builtXL1_ = 0;
-    int32_t builtYL1_ = 0;
     std::atomic<int32_t> previewBusy_{0};
+    int32_t frameW_ = 0;
+    int32_t frameH_ = 0;
 
     FrameBuffer input_;   // InputFrame
     FrameBuffer grab_;    // GrabBuffer
     FrameBuffer cutoff_;  // CUTOFF
     FrameBuffer dmem_;    // DMEM: the output frame
-    FrameBuffer dmem2_;   // DMEM2: sharpen scratch
+    std::vector<uint8_t> sharpenWindow_;  // the three rows sharpening needs (in place of DMEM2)
 };
 
 }  // namespace tessaly

@@ -5,13 +5,13 @@
 
 namespace tessaly {
 
-void LoadInputFrame(const uint8_t* sample, int64_t pixelCount, float aspectFactor, bool aspect,
-                    FrameBuffer& input, Resampler& resampler, RemapState& remap, const CutGeometry& geom) {
-    if (sample == nullptr || input.Empty()) return;
+TransformStatus LoadInputFrame(const uint8_t* sample, int64_t pixelCount, float aspectFactor, bool aspect,
+                               FrameBuffer& input, Resampler& resampler) {
+    if (sample == nullptr || input.Empty()) return TransformStatus::kNoFrame;
     if (!aspect) {
         const int64_t n = std::clamp<int64_t>(pixelCount, 0, input.PixelCount());
         std::memcpy(input.Data(), sample, static_cast<size_t>(n) * 4);
-        return;
+        return TransformStatus::kOk;
     }
     ResampleJob job;
     job.dstW = job.srcW = input.Width();
@@ -21,59 +21,63 @@ void LoadInputFrame(const uint8_t* sample, int64_t pixelCount, float aspectFacto
     job.src = sample;
     job.parameter = aspectFactor;
     job.mode = ResampleMode::kAspectStretch;
-    resampler.Resample(job, remap, geom);
+    return resampler.Resample(job);
 }
 
-void CutCrop(const FrameBuffer& input, const CutGeometry& geom, bool flip, FrameBuffer& cutoff) {
-    const int64_t cropW = cutoff.Width();
+void CutCrop(const uint8_t* frame, int frameWidth, int frameHeight, const CutGeometry& geom, bool flip,
+             FrameBuffer& cutoff, int firstColumn) {
+    const int64_t width = cutoff.Width();  // columns held: firstColumn ..
     const int cropH = cutoff.Height();
-    const int64_t frameW = input.Width();
-    const int64_t frameH = input.Height();
-    if (cropW <= 0 || cropH <= 0 || frameW <= 0) return;
-    // Crop columns x0 .. x1 lie inside the frame (sx = cropLeft + x).
-    const int64_t x0 = std::max<int64_t>(0, -static_cast<int64_t>(geom.cropLeft));
-    const int64_t x1 = std::min<int64_t>(cropW - 1, frameW - 1 - geom.cropLeft);
+    const int64_t frameW = frameWidth;
+    const int64_t frameH = frameHeight;
+    if (width <= 0 || cropH <= 0 || frameW <= 0 || frame == nullptr) return;
+    // Crop column x shows frame column cropLeft + x, or cropLeft + cropW - 1
+    // - x when flipped; x0 .. x1 are the held columns inside the frame.
+    const int64_t left = geom.cropLeft;
+    const int64_t lo = flip ? left + geom.cropW - frameW : -left;
+    const int64_t hi = flip ? left + geom.cropW - 1 : frameW - 1 - left;
+    const int64_t x0 = std::max<int64_t>(lo, firstColumn);
+    const int64_t x1 = std::min<int64_t>(hi, firstColumn + width - 1);
     for (int y = 0; y < cropH; ++y) {
         uint8_t* dst = cutoff.Row(cropH - 1 - y);
         const int64_t sy = static_cast<int64_t>(geom.cropTop) + y;
-        if (sy < 0 || sy > frameH || x0 > x1) {
-            std::memset(dst, 0, static_cast<size_t>(cropW) * 4);
+        // Stored row frameH - sy is picture row sy - 1; sy = 0 is the black
+        // row after the picture.
+        if (sy <= 0 || sy > frameH || x0 > x1) {
+            std::memset(dst, 0, static_cast<size_t>(width) * 4);
             continue;
         }
-        // Stored row frameH - sy is picture row sy - 1; for sy = 0 it is the
-        // zero extra row.
-        const uint8_t* src = input.Row(static_cast<int>(frameH - sy)) + (geom.cropLeft + x0) * 4;
+        const uint8_t* row = frame + (frameH - sy) * frameW * 4;
+        const int64_t first = x0 - firstColumn;  // held columns [first, first + n) get frame pixels
         const int64_t n = x1 - x0 + 1;
-        // Destination columns [first, first + n) receive the frame's pixels.
-        const int64_t first = flip ? cropW - 1 - x1 : x0;
         std::memset(dst, 0, static_cast<size_t>(first) * 4);
         if (flip) {
-            uint32_t* d = reinterpret_cast<uint32_t*>(dst) + first + n - 1;
-            for (int64_t i = 0; i < n; ++i, src += 4, --d) std::memcpy(d, src, 4);
+            const uint8_t* src = row + (left + geom.cropW - 1 - x0) * 4;
+            uint8_t* d = dst + first * 4;
+            for (int64_t i = 0; i < n; ++i, src -= 4, d += 4) std::memcpy(d, src, 4);
         } else {
-            std::memcpy(dst + first * 4, src, static_cast<size_t>(n) * 4);
+            std::memcpy(dst + first * 4, row + (left + x0) * 4, static_cast<size_t>(n) * 4);
         }
-        std::memset(dst + (first + n) * 4, 0, static_cast<size_t>(cropW - first - n) * 4);
+        std::memset(dst + (first + n) * 4, 0, static_cast<size_t>(width - first - n) * 4);
     }
 }
 
-void ProjectToOutput(CutGeometry& geom, const FrameBuffer& cutoff, FrameBuffer& output, Resampler& resampler,
-                     RemapState& remap, const TransformSettings& settings, const SleepFn& sleep) {
-    ComputeProjection(geom);
-    if (remap.cacheFilled.load() != 0 && !remap.table.Holds(geom)) InvalidateRemap(remap);
+TransformStatus ProjectToOutput(const FrameBuffer& cutoff, FrameBuffer& output, Resampler& resampler,
+                                const RemapTable& table, int cropW, int firstColumn) {
     ResampleJob job;
     job.dstW = output.Width();
     job.dstH = output.Height();
     job.dstStride = output.Stride();
     job.dst = output.Data();
-    job.srcW = cutoff.Width();
+    job.srcW = cropW > 0 ? cropW : cutoff.Width();
     job.srcH = cutoff.Height();
     job.srcStride = cutoff.Stride();
     job.src = cutoff.Data();
+    job.srcFirstColumn = firstColumn;
+    job.srcColumns = cutoff.Width();
     job.parameter = 1.0f;
     job.mode = ResampleMode::kProjection;
-    resampler.Resample(job, remap, geom);
-    CpuPause(settings, sleep);
+    return resampler.Resample(job, &table);
 }
 
 }  // namespace tessaly

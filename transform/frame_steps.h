@@ -5,10 +5,10 @@
 #include <cstdint>
 
 #include "transform/cut_geometry.h"
-#include "transform/filters.h"
 #include "transform/frame_buffer.h"
 #include "transform/remap_table.h"
 #include "transform/resampler.h"
+#include "transform/transform_status.h"
 
 namespace tessaly {
 
@@ -20,19 +20,25 @@ inline constexpr float kPreviewAspectFactor = 0.75f;
 // plain copy of pixelCount pixels (at most input's). Aspect on: a stretch by
 // 1 / factor about the frame centre (mode 2 of the resampler), which leaves the
 // lowest stored row and the two highest as they were.
-void LoadInputFrame(const uint8_t* sample, int64_t pixelCount, float aspectFactor, bool aspect,
-                    FrameBuffer& input, Resampler& resampler, RemapState& remap, const CutGeometry& geom);
+TransformStatus LoadInputFrame(const uint8_t* sample, int64_t pixelCount, float aspectFactor, bool aspect,
+                               FrameBuffer& input, Resampler& resampler);
 
-// Copies the crop out of `input` into `cutoff` (cropW x cropH): crop row y
-// (from the top) shows picture row cropTop + y - 1, mirrored when flip is on.
-// Pixels outside the frame (left, right, below, or at and above its top row)
-// are black.
-void CutCrop(const FrameBuffer& input, const CutGeometry& geom, bool flip, FrameBuffer& cutoff);
+// Copies the crop out of a bottom-up frame of frameW x frameH pixels into
+// `cutoff` (cropW x cropH): crop row y (from the top) shows picture row
+// cropTop + y - 1, mirrored when flip is on. Pixels outside the frame (left,
+// right, below, or at and above its top row) are black.
+// `cutoff` may hold only some of the crop's columns: its column 0 is crop
+// column firstColumn.
+void CutCrop(const uint8_t* frame, int frameW, int frameH, const CutGeometry& geom, bool flip, FrameBuffer& cutoff,
+             int firstColumn = 0);
+inline void CutCrop(const FrameBuffer& input, const CutGeometry& geom, bool flip, FrameBuffer& cutoff) {
+    CutCrop(input.Data(), input.Width(), input.Height(), geom, flip, cutoff);
+}
 
-// ComputeProjection, the projection of `cutoff` into `output` (outW x outH)
-// through the remap table, then the CPU-usage pause. A filled table is trusted
-// only for the crop height it was computed for; otherwise it is refilled.
-void ProjectToOutput(CutGeometry& geom, const FrameBuffer& cutoff, FrameBuffer& output, Resampler& resampler,
-                     RemapState& remap, const TransformSettings& settings, const SleepFn& sleep);
+// The projection of `cutoff` into `output` (outW x outH) through a table
+// built for this geometry. A cutoff holding only some columns of a crop
+// cropW wide starts at crop column firstColumn (ReadColumns).
+TransformStatus ProjectToOutput(const FrameBuffer& cutoff, FrameBuffer& output, Resampler& resampler,
+                                const RemapTable& table, int cropW = 0, int firstColumn = 0);
 
 }  // namespace tessaly

@@ -1,24 +1,91 @@
 #include "transform/remap_table.h"
 
-namespace tessaly {
+#include <algorithm>
+#include <atomic>
+#include <cmath>
 
-bool RemapTable::Reserve(const CutGeometry& g) {
+#include "transform/row_pool.h"
+
+namespace tessaly {
+namespace {
+
+struct FillWork {
+    const CutGeometry* geom;
+    const float* lonTerms;
+    float* pairs;
+    std::atomic<int> nextRow{0};
+};
+
+constexpr int kFillBand = 16;
+
+void FillBands(void* context, int, int) {
+    FillWork& w = *static_cast<FillWork*>(context);
+    const int h = w.geom->outH;
+    const ptrdiff_t rowFloats = 2 * static_cast<ptrdiff_t>(w.geom->outW);
+    for (int y0 = w.nextRow.fetch_add(kFillBand); y0 < h; y0 = w.nextRow.fetch_add(kFillBand)) {
+        for (int y = y0; y < std::min(h, y0 + kFillBand); ++y) {
+            SourceOffsetRow(*w.geom, w.lonTerms, y, w.pairs + y * rowFloats);
+        }
+    }
+}
+
+}  // namespace
+
+void RemapTable::Clear() {
+    pairs_ = std::vector<float>();
+    builtCropH_ = 0;
+}
+
+bool RemapTable::Build(const CutGeometry& g, RowPool* pool) {
     const int64_t pixels = g.OutputPixels();
     if (pixels <= 0 || pixels > kRemapCapacityPixels) {
-        pairs_ = std::vector<float>();
-        lonTerms_ = std::vector<float>();
-        filledCropH_ = 0;
+        Clear();
         return false;
     }
+    if (Holds(g)) return true;
     const size_t floats = 2 * static_cast<size_t>(pixels);
-    if (pairs_.size() != floats) {
-        pairs_ = std::vector<float>(floats);  // fresh: a smaller table gives memory back
-        filledCropH_ = 0;
+    if (pairs_.size() != floats) pairs_ = std::vector<float>(floats);  // fresh: a smaller table gives memory back
+    std::vector<float> lonTerms(2 * static_cast<size_t>(g.outW));
+    FillLongitudeTerms(g, lonTerms.data());
+    FillWork work;
+    work.geom = &g;
+    work.lonTerms = lonTerms.data();
+    work.pairs = pairs_.data();
+    if (pool != nullptr) {
+        pool->Run(&FillBands, &work);
+    } else {
+        FillBands(&work, 0, 1);
     }
-    if (lonTerms_.size() != 2 * static_cast<size_t>(g.outW)) {
-        lonTerms_ = std::vector<float>(2 * static_cast<size_t>(g.outW));
-    }
+    builtCropH_ = g.cropH;
     return true;
+}
+
+ColumnRange ReadColumns(const RemapTable& table, const CutGeometry& g) {
+    const float cxS = 0.5f * static_cast<float>(g.cropW) - 0.5f;
+    const float cyS = 0.5f * static_cast<float>(g.cropH) - 0.5f;
+    const float maxX = static_cast<float>(g.cropW - 3);
+    const float maxY = static_cast<float>(g.cropH - 3);
+    float low = maxX + 1.0f;
+    float high = 0.0f;
+    const float* uv = table.Pairs();
+    for (size_t k = 0; k < table.PairCount(); ++k) {
+        const float rx = std::nearbyint(cxS + uv[2 * k]);
+        const float ry = std::nearbyint(cyS + uv[2 * k + 1]);
+        if (!(rx >= 1.0f && rx <= maxX && ry >= 1.0f && ry <= maxY)) continue;
+        low = std::min(low, rx);
+        high = std::max(high, rx);
+    }
+    const int32_t minimum = std::min(4, g.cropW);
+    ColumnRange range{0, minimum};
+    if (low <= high) {
+        range.first = static_cast<int32_t>(low) - 1;
+        range.count = static_cast<int32_t>(high) + 2 - range.first + 1;
+    }
+    if (range.count < minimum) {
+        range.first = std::max(0, std::min(range.first, g.cropW - minimum));
+        range.count = minimum;
+    }
+    return range;
 }
 
 }  // namespace tessaly

@@ -1,10 +1,8 @@
 // RemapTable: for every output pixel, in row-major order from the bottom row,
-// the pair (u, v) of its source offset from the crop centre. It is sized on
-// demand (8 bytes per output pixel, at most kRemapCapacityPixels), filled by
-// the first projection after an invalidation and only read afterwards.
+// the pair (u, v) of its source offset from the crop centre. It is built once
+// per geometry (rows split across the pool) and only read by the frames.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -13,43 +11,41 @@
 
 namespace tessaly {
 
+class RowPool;
+
 class RemapTable {
 public:
-    // Sizes the table for g's output; a changed size drops the old pairs.
+    // Computes every pair of g's output, unless the table already holds them.
     // Returns false (and leaves the table empty) beyond the capacity.
-    bool Reserve(const CutGeometry& g);
+    bool Build(const CutGeometry& g, RowPool* pool);
+    void Clear();
+
+    // True when the table holds g's pairs: they depend on the crop height
+    // alone (the output size and projection constants follow from it).
+    bool Holds(const CutGeometry& g) const {
+        return builtCropH_ == g.cropH && pairs_.size() == 2 * static_cast<size_t>(g.OutputPixels());
+    }
 
     float* Pairs() { return pairs_.data(); }
     const float* Pairs() const { return pairs_.data(); }
     size_t PairCount() const { return pairs_.size() / 2; }
     size_t Bytes() const { return pairs_.size() * sizeof(float); }
-    // sin and cos of every output column's longitude, used while filling.
-    float* LongitudeTerms() { return lonTerms_.data(); }
-
-    // True when the pairs were computed for g's crop height (the pairs depend
-    // on nothing else) and the table has g's size.
-    bool Holds(const CutGeometry& g) const {
-        return filledCropH_ == g.cropH && pairs_.size() == 2 * static_cast<size_t>(g.OutputPixels());
-    }
-    void MarkFilled(const CutGeometry& g) { filledCropH_ = g.cropH; }
-    void MarkEmpty() { filledCropH_ = 0; }
 
 private:
     std::vector<float> pairs_;
-    std::vector<float> lonTerms_;
-    int32_t filledCropH_ = 0;
+    int32_t builtCropH_ = 0;  // 0 = nothing built
 };
 
-// The table with its two flags: geomValid (0 after any change of geometry or
-// video) and cacheFilled (1 once the table holds the current geometry).
-struct RemapState {
-    RemapTable table;
-    std::atomic<int32_t> geomValid{0};
-    std::atomic<int32_t> cacheFilled{0};
+// Crop columns first .. first + count - 1.
+struct ColumnRange {
+    int32_t first = 0;
+    int32_t count = 0;
 };
 
-// geomValid = 0: the next resampling rebuilds the resampler tables and the
-// next projection refills the pairs.
-inline void InvalidateRemap(RemapState& remap) { remap.geomValid.store(0); }
+// The crop columns a projection through `table` reads from a crop of g's
+// size: the 4 x 4 taps of every pixel it writes (computed exactly as the
+// resampler does), and at least min(4, cropW) columns. The crop buffer needs
+// no other column: a crop wider than the fisheye circle is not held whole.
+ColumnRange ReadColumns(const RemapTable& table, const CutGeometry& g);
 
 }  // namespace tessaly

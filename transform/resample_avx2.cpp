@@ -65,12 +65,12 @@ TESSALY_INLINE void Prepare(const SpanSource& s, const float* uv, Step& step) {
         _mm256_and_ps(_mm256_cmp_ps(ry, one, _CMP_GE_OQ),
                       _mm256_cmp_ps(ry, _mm256_set1_ps(static_cast<float>(s.srcH - 3)), _CMP_LE_OQ)));
     const __m256i validI = _mm256_castps_si256(valid);
-    // (iy - 1) * stride + (ix - 1) * 4; pixels that are not written read the
-    // block at the source origin.
+    // (iy - 1) * stride + (ix - 1 - firstColumn) * 4; pixels that are not
+    // written read the block at the buffer's origin.
     const __m256i oneI = _mm256_set1_epi32(1);
     const __m256i offset =
         _mm256_add_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(iy, oneI), _mm256_set1_epi32(static_cast<int>(s.srcStride))),
-                         _mm256_slli_epi32(_mm256_sub_epi32(ix, oneI), 2));
+                         _mm256_slli_epi32(_mm256_sub_epi32(ix, _mm256_set1_epi32(s.firstColumn + 1)), 2));
     _mm256_store_si256(reinterpret_cast<__m256i*>(step.offset), _mm256_and_si256(validI, offset));
     step.keep = _mm256_and_si256(validI, _mm256_set1_epi32(0x00FFFFFF));
     CubicWeights8(_mm256_sub_ps(sx, rx), step.wx);

@@ -54,12 +54,12 @@ TESSALY_INLINE void Prepare(const SpanSource& s, const float* uv, Step& step) {
         _mm512_cmp_ps_mask(rx, _mm512_set1_ps(static_cast<float>(s.srcW - 3)), _CMP_LE_OQ) &
         _mm512_cmp_ps_mask(ry, one, _CMP_GE_OQ) &
         _mm512_cmp_ps_mask(ry, _mm512_set1_ps(static_cast<float>(s.srcH - 3)), _CMP_LE_OQ);
-    // (iy - 1) * stride + (ix - 1) * 4; pixels that are not written read the
-    // block at the source origin.
+    // (iy - 1) * stride + (ix - 1 - firstColumn) * 4; pixels that are not
+    // written read the block at the buffer's origin.
     const __m512i oneI = _mm512_set1_epi32(1);
     const __m512i offset =
         _mm512_add_epi32(_mm512_mullo_epi32(_mm512_sub_epi32(iy, oneI), _mm512_set1_epi32(static_cast<int>(s.srcStride))),
-                         _mm512_slli_epi32(_mm512_sub_epi32(ix, oneI), 2));
+                         _mm512_slli_epi32(_mm512_sub_epi32(ix, _mm512_set1_epi32(s.firstColumn + 1)), 2));
     _mm512_store_si512(step.offset, _mm512_maskz_mov_epi32(valid, offset));
     const __m512i keep = _mm512_maskz_mov_epi32(valid, _mm512_set1_epi32(0x00FFFFFF));
     step.keep = _mm512_test_epi8_mask(keep, keep);

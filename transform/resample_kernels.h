@@ -11,12 +11,16 @@
 namespace tessaly::kernels {
 
 struct SpanSource {
-    const uint8_t* src;    // first stored row of the source
+    const uint8_t* src;    // first stored row of the source, from column firstColumn on
     ptrdiff_t srcStride;   // bytes per source row
     int srcW;
     int srcH;
     float cxS;             // 0.5 * srcW - 0.5
     float cyS;             // 0.5 * srcH - 0.5
+    // The buffer may hold only the columns the written pixels read: column
+    // firstColumn of the source is its first. Pixels that are not written
+    // read the block at the buffer's origin.
+    int firstColumn;
 };
 
 // Resamples `count` consecutive destination pixels starting at dst, pixel k
@@ -32,5 +36,6 @@ void SpanScalar(const SpanSource& s, const float* byteToFloat, const int32_t* sa
 int SpanSse2(const SpanSource& s, const float* uv, int count, uint8_t* dst);
 int SpanAvx2(const SpanSource& s, const float* uv, int count, uint8_t* dst);
 int SpanAvx512(const SpanSource& s, const float* uv, int count, uint8_t* dst);
+using VectorSpanFn = int (*)(const SpanSource& s, const float* uv, int count, uint8_t* dst);
 
 }  // namespace tessaly::kernels

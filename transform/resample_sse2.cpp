@@ -49,7 +49,8 @@ __attribute__((always_inline)) inline __m128i Pixel(const SpanSource& s, const i
     const __m128 x2 = _mm_shuffle_ps(wx.w2, wx.w2, sel);
     const __m128 x3 = _mm_shuffle_ps(wx.w3, wx.w3, sel);
     const ptrdiff_t stride = s.srcStride;
-    const uint8_t* p = s.src + static_cast<ptrdiff_t>(iy[K] - 1) * stride + static_cast<ptrdiff_t>(ix[K] - 1) * 4;
+    const uint8_t* p =
+        s.src + static_cast<ptrdiff_t>(iy[K] - 1) * stride + static_cast<ptrdiff_t>(ix[K] - 1 - s.firstColumn) * 4;
     const __m128 r0 = RowSum(p, x0, x1, x2, x3);
     const __m128 r1 = RowSum(p + stride, x0, x1, x2, x3);
     const __m128 r2 = RowSum(p + 2 * stride, x0, x1, x2, x3);
@@ -71,6 +72,7 @@ int SpanSse2(const SpanSource& s, const float* uv, int count, uint8_t* dst) {
     const __m128 maxX = _mm_set1_ps(static_cast<float>(s.srcW - 3));
     const __m128 maxY = _mm_set1_ps(static_cast<float>(s.srcH - 3));
     const __m128i oneI = _mm_set1_epi32(1);
+    const __m128i firstX = _mm_set1_epi32(s.firstColumn + 1);
     const __m128i bgr = _mm_set1_epi32(0x00FFFFFF);
     alignas(16) int32_t ix[4];
     alignas(16) int32_t iy[4];
@@ -88,7 +90,7 @@ int SpanSse2(const SpanSource& s, const float* uv, int count, uint8_t* dst) {
         const __m128i validI = _mm_castps_si128(valid);
         // Pixels that are not written read the block at the source origin.
         _mm_store_si128(reinterpret_cast<__m128i*>(ix),
-                        _mm_or_si128(_mm_and_si128(validI, ixv), _mm_andnot_si128(validI, oneI)));
+                        _mm_or_si128(_mm_and_si128(validI, ixv), _mm_andnot_si128(validI, firstX)));
         _mm_store_si128(reinterpret_cast<__m128i*>(iy),
                         _mm_or_si128(_mm_and_si128(validI, iyv), _mm_andnot_si128(validI, oneI)));
         const Weights4 wx = CubicWeights4(_mm_sub_ps(sx, rx));

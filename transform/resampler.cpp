@@ -44,7 +44,7 @@ void SpanScalar(const SpanSource& s, const float* byteToFloat, const int32_t* sa
         const CubicWeights wx = CubicLagrangeWeights(sx - rx);
         const CubicWeights wy = CubicLagrangeWeights(sy - ry);
         const uint8_t* p = s.src + (static_cast<ptrdiff_t>(ry) - 1) * s.srcStride +
-                           (static_cast<ptrdiff_t>(rx) - 1) * 4;
+                           (static_cast<ptrdiff_t>(rx) - 1 - s.firstColumn) * 4;
         float rows[4][3];
         for (int j = 0; j < 4; ++j, p += s.srcStride) {  // lowest row first
             for (int c = 0; c < 3; ++c) {
@@ -106,7 +106,10 @@ const char* KernelName(ResampleKernel kernel) {
     return "?";
 }
 
-Resampler::Resampler() { SetKernel(ResampleKernel::kAuto); }
+Resampler::Resampler() {
+    BuildResamplerTables(tables_);
+    SetKernel(ResampleKernel::kAuto);
+}
 
 void Resampler::SetKernel(ResampleKernel kernel) {
     if (kernel == ResampleKernel::kAuto) {
@@ -116,6 +119,12 @@ void Resampler::SetKernel(ResampleKernel kernel) {
                                                           : ResampleKernel::kScalar;
     }
     kernel_ = KernelSupported(kernel) ? kernel : ResampleKernel::kScalar;
+    switch (kernel_) {
+        case ResampleKernel::kAvx512: vectorSpan_ = &kernels::SpanAvx512; break;
+        case ResampleKernel::kAvx2: vectorSpan_ = &kernels::SpanAvx2; break;
+        case ResampleKernel::kSse2: vectorSpan_ = &kernels::SpanSse2; break;
+        default: vectorSpan_ = nullptr; break;
+    }
 }
 
 namespace {
@@ -123,29 +132,19 @@ namespace {
 // Everything a worker needs for its band of destination rows.
 struct RowWork {
     const ResampleJob* job;
-    const CutGeometry* geom;
     const ResamplerTables* tables;
     kernels::SpanSource span;
-    ResampleKernel kernel;
+    kernels::VectorSpanFn vectorSpan;  // null: scalar only
     float cxD;
     float cyD;
-    float* pairs;           // mode 3: the remap table
-    const float* lonTerms;  // mode 3 while filling
-    bool filling;
+    const float* pairs;  // mode 3: the remap table
     std::atomic<int> nextRow;  // bands are taken in turn, so a slow thread delays no one
 };
 
 void ResampleSpan(const RowWork& w, const float* uv, int count, uint8_t* dst) {
-    int done = 0;
-    if (w.kernel == ResampleKernel::kAvx512) {
-        done = kernels::SpanAvx512(w.span, uv, count, dst);
-    } else if (w.kernel == ResampleKernel::kAvx2) {
-        done = kernels::SpanAvx2(w.span, uv, count, dst);
-    } else if (w.kernel == ResampleKernel::kSse2) {
-        done = kernels::SpanSse2(w.span, uv, count, dst);
-    }
-    kernels::SpanScalar(w.span, w.tables->byteToFloat, w.tables->saturation, uv + 2 * done,
-                        count - done, dst + 4 * static_cast<ptrdiff_t>(done));
+    const int done = w.vectorSpan != nullptr ? w.vectorSpan(w.span, uv, count, dst) : 0;
+    kernels::SpanScalar(w.span, w.tables->byteToFloat, w.tables->saturation, uv + 2 * done, count - done,
+                        dst + 4 * static_cast<ptrdiff_t>(done));
 }
 
 // Projection rows y0 .. y1 (a few at most), taken in tiles of 128 columns so
@@ -153,11 +152,6 @@ void ResampleSpan(const RowWork& w, const float* uv, int count, uint8_t* dst) {
 void ProjectRows(const RowWork& w, int y0, int y1) {
     const ResampleJob& job = *w.job;
     constexpr int kTileWidth = 128;  // a multiple of every vector loop's width
-    if (w.filling) {
-        for (int y = y0; y < y1; ++y) {
-            SourceOffsetRow(*w.geom, w.lonTerms, y, w.pairs + 2 * static_cast<ptrdiff_t>(y) * job.dstW);
-        }
-    }
     for (int x0 = 0; x0 < job.dstW; x0 += kTileWidth) {
         const int n = std::min(kTileWidth, job.dstW - x0);
         for (int y = y0; y < y1; ++y) {
@@ -202,62 +196,44 @@ void ResampleBand(void* context, int, int) {
 
 }  // namespace
 
-void Resampler::Resample(const ResampleJob& job, RemapState& remap, const CutGeometry& geom) {
-    int32_t idle = 0;
-    if (!busy_.compare_exchange_strong(idle, 1)) return;
-
-    if (remap.geomValid.load() == 0) {
-        remap.cacheFilled.store(0);
-        remap.geomValid.store(1);
-        BuildResamplerTables(tables_);
+TransformStatus Resampler::Resample(const ResampleJob& job, const RemapTable* table) {
+    if (job.dst == nullptr || job.src == nullptr || job.dstW <= 0 || job.dstH <= 0 || job.srcW <= 0 ||
+        job.srcH <= 0) {
+        return TransformStatus::kNoFrame;
     }
+    const bool projection = job.mode == ResampleMode::kProjection;
+    if (projection) {
+        // The pairs belong to one output shape: refuse any other.
+        if (table == nullptr || table->PairCount() != static_cast<size_t>(job.dstW) * static_cast<size_t>(job.dstH)) {
+            return TransformStatus::kNoGeometry;
+        }
+    } else if (job.mode != ResampleMode::kAspectStretch) {
+        return TransformStatus::kNoGeometry;
+    }
+    int32_t idle = 0;
+    if (!busy_.compare_exchange_strong(idle, 1)) return TransformStatus::kResamplerBusy;
 
     RowWork w;
     w.job = &job;
-    w.geom = &geom;
     w.tables = &tables_;
     w.span = kernels::SpanSource{job.src, job.srcStride, job.srcW, job.srcH,
                                  0.5f * static_cast<float>(job.srcW) - 0.5f,
-                                 0.5f * static_cast<float>(job.srcH) - 0.5f};
-    // The vector loops read the 4 x 4 block at the source origin for pixels
-    // they do not write, so they need a source of at least that size.
-    w.kernel = (job.srcW >= 4 && job.srcH >= 4) ? kernel_ : ResampleKernel::kScalar;
+                                 0.5f * static_cast<float>(job.srcH) - 0.5f, job.srcFirstColumn};
+    // The vector loops read the 4 x 4 block at the buffer's origin for pixels
+    // they do not write, so they need a buffer of at least that size.
+    const int columns = job.srcColumns > 0 ? job.srcColumns : job.srcW;
+    w.vectorSpan = (columns >= 4 && job.srcH >= 4) ? vectorSpan_ : nullptr;
     w.cxD = 0.5f * static_cast<float>(job.dstW) - 0.5f;
     w.cyD = 0.5f * static_cast<float>(job.dstH) - 0.5f;
-    w.pairs = nullptr;
-    w.lonTerms = nullptr;
-    w.filling = false;
+    w.pairs = projection ? table->Pairs() : nullptr;
     w.nextRow.store(0);
-
-    bool run = job.dst != nullptr && job.src != nullptr && job.dstW > 0 && job.dstH > 0 &&
-               job.srcW > 0 && job.srcH > 0;
-    const bool projection = job.mode == ResampleMode::kProjection;
-    if (projection) {
-        // The pairs belong to the geometry's output: refuse any other shape.
-        run = run && job.dstW == geom.outW && job.dstH == geom.outH &&
-              remap.table.PairCount() == static_cast<size_t>(geom.OutputPixels());
-        w.pairs = remap.table.Pairs();
-        w.filling = remap.cacheFilled.load() == 0;
-        if (run && w.filling) {
-            FillLongitudeTerms(geom, remap.table.LongitudeTerms());
-            w.lonTerms = remap.table.LongitudeTerms();
-        }
-    } else if (job.mode != ResampleMode::kAspectStretch) {
-        run = false;
-    }
-
-    if (run) {
-        if (pool_ != nullptr && pool_->Threads() > 1) {
-            pool_->Run(&ResampleBand, &w);
-        } else {
-            ResampleRows(w, 0, job.dstH);
-        }
-        if (projection) {
-            if (w.filling) remap.table.MarkFilled(geom);
-            remap.cacheFilled.store(1);
-        }
+    if (pool_ != nullptr && pool_->Threads() > 1) {
+        pool_->Run(&ResampleBand, &w);
+    } else {
+        ResampleRows(w, 0, job.dstH);
     }
     busy_.store(0);
+    return TransformStatus::kOk;
 }
 
 }  // namespace tessaly

@@ -7,8 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "transform/cut_geometry.h"
 #include "transform/remap_table.h"
+#include "transform/resample_kernels.h"
+#include "transform/transform_status.h"
 
 namespace tessaly {
 
@@ -25,6 +26,11 @@ struct ResampleJob {
     int srcH = 0;
     std::ptrdiff_t srcStride = 0;
     const uint8_t* src = nullptr;
+    // The source buffer may hold only columns srcFirstColumn ..
+    // srcFirstColumn + srcColumns - 1 (0 columns: all srcW); a projection
+    // then reads nothing outside them (see ReadColumns).
+    int srcFirstColumn = 0;
+    int srcColumns = 0;
     float parameter = 1.0f;  // aspect factor in mode 2
     ResampleMode mode = ResampleMode::kIdle;
 };
@@ -61,16 +67,18 @@ class Resampler {
 public:
     Resampler();
 
+    // Chooses the inner loop once; an unsupported kernel falls back to scalar.
     void SetKernel(ResampleKernel kernel);
     ResampleKernel Kernel() const { return kernel_; }  // resolved, never kAuto
     // Rows are split across the pool's threads; null runs on the caller alone.
     void SetPool(RowPool* pool) { pool_ = pool; }
+    RowPool* Pool() const { return pool_; }
 
-    // Runs one job. Returns at once, doing nothing, when another call is busy.
-    // The first call after remap.geomValid became 0 rebuilds the tables and
-    // clears cacheFilled; a projection (mode 3) then computes and stores every
-    // pair of remap.table from geom, later projections only read them.
-    void Resample(const ResampleJob& job, RemapState& remap, const CutGeometry& geom);
+    // Runs one job: mode 2 computes its source points, mode 3 reads them from
+    // `table`, which must hold the pairs of a job.dstW x job.dstH output.
+    // Returns kResamplerBusy, doing nothing, while another call runs, and
+    // kNoGeometry for a projection without a fitting table.
+    TransformStatus Resample(const ResampleJob& job, const RemapTable* table = nullptr);
 
     const ResamplerTables& Tables() const { return tables_; }
     bool Busy() const { return busy_.load() != 0; }
@@ -80,6 +88,7 @@ private:
     ResamplerTables tables_{};
     RowPool* pool_ = nullptr;
     ResampleKernel kernel_ = ResampleKernel::kScalar;
+    kernels::VectorSpanFn vectorSpan_ = nullptr;  // null: the scalar loop alone
 };
 
 }  // namespace tessaly

@@ -15,6 +15,7 @@ enum class TransformStatus : int32_t {
     kCropTooLarge,    // the crop lies beyond 32-bit coordinates or 2 GB of memory
     kBadSampleSize,   // a delivered frame's byte count is not frameW * frameH * 4
     kNoGeometry,      // no valid cut geometry has been built
+    kResamplerBusy,   // the resampler was running another job; this one was not done
 };
 
 // A fixed one-line description of the status.

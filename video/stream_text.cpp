@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "app/user_interface.h"
+
 namespace tessaly {
 
 double FrameRateOf(int64_t avgTimePerFrame) {
@@ -24,10 +26,10 @@ int32_t FrameCountOf(int64_t durationTicks, int64_t avgTimePerFrame) {
 
 int32_t PositionBarWidth(int64_t positionTicks, int64_t durationTicks) {
     if (durationTicks <= 0) return 1;
-    const double w = std::nearbyint(598.0 * static_cast<double>(positionTicks) /
+    const double w = std::nearbyint(static_cast<double>(kPositionBarMax) * static_cast<double>(positionTicks) /
                                     static_cast<double>(durationTicks));
     if (!(w >= 0.0)) return 0;
-    return w > 598.0 ? 598 : static_cast<int32_t>(w);
+    return w > kPositionBarMax ? kPositionBarMax : static_cast<int32_t>(w);
 }
 
 std::array<uint8_t, 16> FisheyeParamBytes(int64_t avgTimePerFrame, double durationSeconds) {

@@ -15,8 +15,8 @@ double FrameRateOf(int64_t avgTimePerFrame);
 // 0 when the time per frame is unknown.
 int32_t FrameCountOf(int64_t durationTicks, int64_t avgTimePerFrame);
 
-// Width of the position bar: 598 * position / duration, rounded half to even,
-// kept within 0..598; 1 (the start) when the duration is unknown.
+// Width of the position bar: kPositionBarMax * position / duration, rounded half to even,
+// kept within 0..kPositionBarMax; 1 (the start) when the duration is unknown.
 int32_t PositionBarWidth(int64_t positionTicks, int64_t durationTicks);
 
 // "param_fisheye.bin": avgTimePerFrame as little-endian int64, then the

@@ -33,9 +33,9 @@ StreamMessage MessageForStreamError(StreamError error) {
 }
 
 void ClearVideoInfo(UserInterface& ui, FisheyeApp& app, ProbeTexts* probeTexts) {
-    for (int id : {control::kDurationLabel, control::kLabel309, control::kPathLabel,
+    for (int id : {control::kDurationLabel, control::kOutputSizeLabel, control::kPathLabel,
                    control::kFrameSizeLabel, control::kFrameRateLabel, control::kFrameCountLabel,
-                   control::kLabel307})
+                   control::kOperationLabel})
         ui.SetLabel(id, "");
     app.fileInfoText.clear();
     if (probeTexts != nullptr) *probeTexts = ProbeTexts{};

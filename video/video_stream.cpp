@@ -1,5 +1,7 @@
 #include "video/video_stream.h"
 
+#include "video/stream_text.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -17,6 +19,7 @@ extern "C" {
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -61,6 +64,23 @@ constexpr size_t kMaxPendingEvents = 64;
 
 enum class PlayState { Stopped, Paused, Running };
 
+// Where the decoding thread stands with the frame it works on.
+enum class FrameState {
+    kNeedFrame,   // decode the next frame
+    kNeedCue,     // after a seek: decode the first frame and show it even while paused
+    kHeld,        // a decoded frame waits to be presented
+    kHeldCue,     // the first frame after a seek waits; shown at once while paused
+    kHeldShown,   // a decoded frame is already in the newest-frame buffer
+    kEnded,       // the decoder has given its last frame
+    kCompletePosted,
+};
+
+// Wall-clock time and movie time of one presented frame: the preview's pace.
+struct PacingAnchor {
+    Clock::time_point wall;
+    int64_t ticks = 0;
+};
+
 int InterruptRequested(void* opaque) {
     return static_cast<std::atomic<bool>*>(opaque)->load() ? 1 : 0;
 }
@@ -89,15 +109,9 @@ struct VideoStream::Impl {
     bool quit = false;
     PlayState state = PlayState::Stopped;
     bool seekRequested = false;
-    bool held = false;           // a decoded frame waits to be presented
-    bool heldShown = false;      // ...and is already in the newest-frame buffer
-    bool cuePending = false;     // show the first frame after a seek even while paused
-    bool endOfFrames = false;    // the decoder has given its last frame
-    bool completePosted = false;
-    bool pacingValid = false;
+    FrameState frameState = FrameState::kNeedFrame;
+    std::optional<PacingAnchor> pacing;  // none: the next presented frame sets it
     int64_t lastTicks = -1;      // time of the last presented frame
-    Clock::time_point pacingWall;
-    int64_t pacingTicks = 0;
     std::deque<int32_t> events;
     MediaInfo info;
 
@@ -105,7 +119,9 @@ struct VideoStream::Impl {
     std::atomic<bool> interrupt{false};
     std::atomic<int64_t> position{0};
     std::atomic<int64_t> delivered{0};
+    std::atomic<int64_t> unconvertible{0};
     std::atomic<int32_t> volume{0};
+    std::atomic<bool> sliceThreadsOnly{false};
 
     std::mutex lifeMutex;  // serialises Open and Close
 
@@ -150,6 +166,11 @@ struct VideoStream::Impl {
     bool OpenDemuxer(const std::string& path);
     void SeekToStartNow();
     void ThreadMain();
+    void StartOver(std::unique_lock<std::mutex>& lk);
+    void DecodeNext(std::unique_lock<std::mutex>& lk);
+    void ShowCue(std::unique_lock<std::mutex>& lk);
+    bool WaitForDue(std::unique_lock<std::mutex>& lk, int64_t ticks);
+    void Present(std::unique_lock<std::mutex>& lk);
     void SetState(PlayState next);
 };
 
@@ -189,7 +210,9 @@ StreamError VideoStream::Impl::OpenFile(const std::string& path) {
         return StreamError::kUnsupported;
     video->pkt_timebase = st->time_base;
     video->thread_count = DecoderThreadCount();
-    video->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    // Frame threads decode ahead, each with frames of its own; slice threads
+    // share one frame.
+    video->thread_type = sliceThreadsOnly.load() ? FF_THREAD_SLICE : FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(video, codec, nullptr) < 0) return StreamError::kUnsupported;
     if (video->pix_fmt != AV_PIX_FMT_NONE && !sws_isSupportedInput(video->pix_fmt))
         return StreamError::kUnsupported;
@@ -242,11 +265,7 @@ StreamError VideoStream::Impl::OpenFile(const std::string& path) {
         info.durationTicks = av_rescale_q(fmt->duration, AVRational{1, AV_TIME_BASE}, kTickBase);
     info.durationSeconds = static_cast<double>(info.durationTicks) / 1e7;
     info.canStep = (fmt->pb != nullptr && (fmt->pb->seekable & AVIO_SEEKABLE_NORMAL)) ? 1 : 0;
-    if (info.avgTimePerFrame > 0 && info.durationTicks > 0) {
-        const long double q = static_cast<long double>(info.durationTicks) /
-                              static_cast<long double>(info.avgTimePerFrame);
-        info.frameCount = q >= 2147483647.0L ? 2147483647 : static_cast<int32_t>(q);
-    }
+    info.frameCount = FrameCountOf(info.durationTicks, info.avgTimePerFrame);
     std::lock_guard lock(m);
     this->info = info;
     return StreamError::kNone;
@@ -409,95 +428,112 @@ void VideoStream::Impl::SeekToStartNow() {
     }
 }
 
+// After a seek request: back to the first frame, which is shown even while
+// paused.
+void VideoStream::Impl::StartOver(std::unique_lock<std::mutex>& lk) {
+    seekRequested = false;
+    frameState = FrameState::kNeedCue;
+    pacing.reset();
+    lastTicks = -1;
+    events.clear();
+    position.store(0);
+    delivered.store(0);
+    unconvertible.store(0);
+    lk.unlock();
+    SeekToStartNow();
+    lk.lock();
+}
+
+void VideoStream::Impl::DecodeNext(std::unique_lock<std::mutex>& lk) {
+    const bool cue = frameState == FrameState::kNeedCue;
+    lk.unlock();
+    const bool got = DecodeVideoFrame();
+    lk.lock();
+    if (seekRequested) return;  // this frame belongs to the old position
+    frameState = !got ? FrameState::kEnded : cue ? FrameState::kHeldCue : FrameState::kHeld;
+}
+
+// Paused after a seek: show the frame the movie will start with.
+void VideoStream::Impl::ShowCue(std::unique_lock<std::mutex>& lk) {
+    lk.unlock();
+    const bool shown = ShowFrame();
+    lk.lock();
+    if (seekRequested) return;
+    frameState = shown ? FrameState::kHeldShown : FrameState::kHeld;
+    position.store(std::max<int64_t>(0, FrameTicks(frame)));
+}
+
+// Preview: true (after waiting) while a frame at `ticks` is not yet due at
+// the file's own rate.
+bool VideoStream::Impl::WaitForDue(std::unique_lock<std::mutex>& lk, int64_t ticks) {
+    const auto now = Clock::now();
+    if (!pacing || ticks < pacing->ticks) pacing = PacingAnchor{now, ticks};
+    const auto due = pacing->wall + std::chrono::microseconds((ticks - pacing->ticks) / 10);
+    if (now < due) {
+        cv.wait_until(lk, due);
+        return true;
+    }
+    if (now - due > kMaxLateness) pacing.reset();
+    return false;
+}
+
+// Hands the held frame on: into the newest-frame buffer and to the callback.
+// A frame whose colour conversion fails is counted and not handed on, so the
+// callback never receives the previous frame in its place.
+void VideoStream::Impl::Present(std::unique_lock<std::mutex>& lk) {
+    int64_t ticks = FrameTicks(frame);
+    if (ticks < 0 && info.avgTimePerFrame > 0) {
+        // No time stamp: the frame follows the last one at the file's rate.
+        ticks = lastTicks < 0 ? 0 : lastTicks + info.avgTimePerFrame;
+    }
+    if (!hasCallback.load() && ticks >= 0) {
+        if (WaitForDue(lk, ticks)) return;  // anything may have changed meanwhile
+    } else {
+        pacing.reset();
+    }
+    const bool alreadyShown = frameState == FrameState::kHeldShown;
+    lk.unlock();
+    bool handedOn = true;
+    {
+        std::lock_guard cb(callbackMutex);
+        handedOn = alreadyShown || ShowFrame();
+        if (handedOn && callback) {
+            // Only this thread writes `newest`, so it can be read here
+            // without frameMutex while GetCurrentBuffer reads too.
+            callback(static_cast<double>(std::max<int64_t>(0, ticks)) / 1e7, newest.data(),
+                     static_cast<int32_t>(newest.size()));
+        }
+    }
+    lk.lock();
+    if (seekRequested) return;
+    if (ticks >= 0) {
+        position.store(ticks);
+        lastTicks = ticks;
+    }
+    (handedOn ? delivered : unconvertible).fetch_add(1);
+    frameState = FrameState::kNeedFrame;
+}
+
 void VideoStream::Impl::ThreadMain() {
     std::unique_lock lk(m);
     while (!quit) {
+        const bool running = state == PlayState::Running;
         if (seekRequested) {
-            seekRequested = false;
-            held = heldShown = endOfFrames = completePosted = pacingValid = false;
-            cuePending = true;
-            lastTicks = -1;
-            events.clear();
-            position.store(0);
-            delivered.store(0);
-            lk.unlock();
-            SeekToStartNow();
-            lk.lock();
-            continue;
-        }
-        if (!held && !endOfFrames) {
-            lk.unlock();
-            const bool got = DecodeVideoFrame();
-            lk.lock();
-            if (seekRequested) continue;  // this frame belongs to the old position
-            held = got;
-            heldShown = false;
-            endOfFrames = !got;
-            continue;
-        }
-        if (held && !heldShown && cuePending && state != PlayState::Running) {
-            // Paused after a seek: show the frame it will start with.
-            lk.unlock();
-            ShowFrame();
-            lk.lock();
-            heldShown = true;
-            cuePending = false;
-            position.store(std::max<int64_t>(0, FrameTicks(frame)));
-            continue;
-        }
-        if (state == PlayState::Running && held) {
-            int64_t ticks = FrameTicks(frame);
-            if (ticks < 0 && info.avgTimePerFrame > 0) {
-                // No time stamp: the frame follows the last one at the file's rate.
-                ticks = lastTicks < 0 ? 0 : lastTicks + info.avgTimePerFrame;
-            }
-            const bool converting = hasCallback.load();
-            if (!converting && ticks >= 0) {
-                // Preview: present at the file's own rate.
-                const auto now = Clock::now();
-                if (!pacingValid || ticks < pacingTicks) {
-                    pacingValid = true;
-                    pacingWall = now;
-                    pacingTicks = ticks;
-                }
-                const auto due = pacingWall + std::chrono::microseconds((ticks - pacingTicks) / 10);
-                if (now < due) {
-                    cv.wait_until(lk, due);
-                    continue;  // anything may have changed meanwhile
-                }
-                if (now - due > kMaxLateness) pacingValid = false;
-            } else {
-                pacingValid = false;
-            }
-            const bool wasShown = heldShown;
-            lk.unlock();
-            {
-                std::lock_guard cb(callbackMutex);
-                if (!wasShown) ShowFrame();
-                if (callback) {
-                    // Only this thread writes `newest`, so it can be read
-                    // here without frameMutex while GetCurrentBuffer reads too.
-                    callback(static_cast<double>(std::max<int64_t>(0, ticks)) / 1e7,
-                             newest.data(), static_cast<int32_t>(newest.size()));
-                }
-            }
-            lk.lock();
-            if (seekRequested) continue;
-            if (ticks >= 0) {
-                position.store(ticks);
-                lastTicks = ticks;
-            }
-            delivered.fetch_add(1);
-            held = heldShown = cuePending = false;
-            continue;
-        }
-        if (state == PlayState::Running && endOfFrames && !completePosted) {
-            completePosted = true;
+            StartOver(lk);
+        } else if (frameState == FrameState::kNeedFrame || frameState == FrameState::kNeedCue) {
+            DecodeNext(lk);
+        } else if (frameState == FrameState::kHeldCue && !running) {
+            ShowCue(lk);
+        } else if (running && (frameState == FrameState::kHeld || frameState == FrameState::kHeldCue ||
+                               frameState == FrameState::kHeldShown)) {
+            Present(lk);
+        } else if (running && frameState == FrameState::kEnded) {
+            frameState = FrameState::kCompletePosted;
             position.store(info.durationTicks);
             if (events.size() < kMaxPendingEvents) events.push_back(kEventComplete);
-            continue;
+        } else {
+            cv.wait(lk);
         }
-        cv.wait(lk);
     }
 }
 
@@ -522,17 +558,21 @@ StreamError VideoStream::Open(const std::string& path) {
         s.FreeFile();
         return error;
     }
-    s.ShowFrame();
+    if (!s.ShowFrame()) {
+        s.FreeFile();
+        return StreamError::kFormat;
+    }
     s.position.store(std::max<int64_t>(0, s.FrameTicks(s.frame)));
     s.delivered.store(0);
+    s.unconvertible.store(0);
     {
         std::lock_guard lock(s.m);
         s.open = true;
         s.quit = false;
         s.state = PlayState::Paused;
         s.seekRequested = false;
-        s.held = s.heldShown = true;
-        s.endOfFrames = s.completePosted = s.pacingValid = false;
+        s.frameState = FrameState::kHeldShown;
+        s.pacing.reset();
         s.lastTicks = -1;
         s.events.clear();
     }
@@ -566,7 +606,7 @@ void VideoStream::Close() {
     if (s.thread.joinable()) s.thread.join();
     s.FreeFile();
     std::lock_guard lock(s.m);
-    s.held = s.heldShown = false;
+    s.frameState = FrameState::kNeedFrame;
     s.events.clear();
 }
 
@@ -585,7 +625,7 @@ void VideoStream::Impl::SetState(PlayState next) {
         std::lock_guard lock(m);
         if (!open) return;
         state = next;
-        pacingValid = false;
+        pacing.reset();
     }
     cv.notify_all();
 }
@@ -628,6 +668,8 @@ void VideoStream::SetFrameCallback(FrameCallback callback) {
 
 void VideoStream::SetVolume(int32_t volume) { impl_->volume.store(volume); }
 
+void VideoStream::SetSliceThreadsOnly(bool only) { impl_->sliceThreadsOnly.store(only); }
+
 void VideoStream::SetAudioSink(AudioSink* sink) {
     std::lock_guard lock(impl_->sinkMutex);
     impl_->sink = sink;
@@ -642,5 +684,6 @@ bool VideoStream::GetEvent(int32_t& code) {
 }
 
 int64_t VideoStream::FramesDelivered() const { return impl_->delivered.load(); }
+int64_t VideoStream::FramesUnconvertible() const { return impl_->unconvertible.load(); }
 
 }  // namespace tessaly

@@ -9,6 +9,7 @@
 
 #include "convert/conversion_driver.h"
 #include "convert/frame_callback.h"
+#include "convert/transform_adapters.h"
 #include "output/still_writer.h"
 #include "transform/frame_pipeline.h"
 
@@ -27,7 +28,7 @@ void BM_FrameCallback(benchmark::State& state) {
     app.tempFormat = jpeg ? 2 : 1;
     FramePipeline pipeline;
     pipeline.Allocate(1920, 1080);
-    pipeline.BuildGeometry(app.settings);
+    pipeline.BuildGeometry(CutOf(app.settings));
     ConversionHooks hooks = PipelineHooks(pipeline, app);
 
     std::vector<uint8_t> frame(1920u * 1080u * 4u);

@@ -31,23 +31,20 @@ void BM_ProjectCached(benchmark::State& state) {
     FramePipeline p(static_cast<int>(state.range(1)));
     p.SetKernel(kernel);
     p.Allocate(kW, kH);
-    AppSettings s;
-    s.SHARPEN_CH = 0;
-    p.BuildGeometry(s);
+    TransformSettings s;
+    s.sharpenOn = 0;
+    p.BuildGeometry(s.cut);
     const std::vector<uint8_t> frame = Frame();
-    p.ConvertFrame(frame.data(), frame.size(), s, {}, {});  // fills the table
-    CutGeometry g = p.Geometry();
+    p.ConvertFrame(frame.data(), frame.size(), s, {}, {});
+    const CutGeometry g = p.Geometry();
     FrameBuffer out;
     out.Allocate(g.outW, g.outH);
     Resampler r;
     r.SetKernel(kernel);
     RowPool pool(static_cast<int>(state.range(1)));
     r.SetPool(&pool);
-    RemapState& remap = p.Remap();
-    const TransformSettings settings;
-    ProjectToOutput(g, p.Cutoff(), out, r, remap, settings, {});
     for (auto _ : state) {
-        ProjectToOutput(g, p.Cutoff(), out, r, remap, settings, {});
+        ProjectToOutput(p.Cutoff(), out, r, p.Table(), g.cropW, p.Columns().first);
         benchmark::DoNotOptimize(out.Data());
     }
     state.counters["ns/px"] = benchmark::Counter(static_cast<double>(g.OutputPixels()),
@@ -61,31 +58,29 @@ BENCHMARK(BM_ProjectCached)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-// The first frame after a geometry change: the projection that fills the table.
-void BM_ProjectFillingTable(benchmark::State& state) {
-    FramePipeline p(static_cast<int>(state.range(0)));
-    p.Allocate(kW, kH);
-    AppSettings s;
-    s.SHARPEN_CH = 0;
-    p.BuildGeometry(s);
-    const std::vector<uint8_t> frame = Frame();
+// The table build of a geometry change.
+void BM_BuildTable(benchmark::State& state) {
+    RowPool pool(static_cast<int>(state.range(0)));
+    CutGeometry g = BuildCutGeometry(kW, kH, CutRect{}).geometry;
+    ComputeProjection(g);
     for (auto _ : state) {
-        InvalidateRemap(p.Remap());
-        p.ConvertFrame(frame.data(), frame.size(), s, {}, {});
+        RemapTable table;
+        table.Build(g, &pool);
+        benchmark::DoNotOptimize(table.Pairs());
     }
 }
-BENCHMARK(BM_ProjectFillingTable)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BuildTable)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A whole conversion frame with the start-up settings (sharpen 0: off in effect).
 void BM_ConvertFrame(benchmark::State& state) {
     FramePipeline p;
     p.Allocate(kW, kH);
-    AppSettings s;
-    s.SHARPEN = static_cast<int32_t>(state.range(0));
-    s.NOISE_CH = static_cast<int32_t>(state.range(1));
-    s.NOISE = 1;
-    s.ASPECT = static_cast<int32_t>(state.range(2));
-    p.BuildGeometry(s);
+    TransformSettings s;
+    s.sharpen = static_cast<int32_t>(state.range(0));
+    s.noiseOn = static_cast<int32_t>(state.range(1));
+    s.noise = 1;
+    s.aspect = static_cast<int32_t>(state.range(2));
+    p.BuildGeometry(s.cut);
     const std::vector<uint8_t> frame = Frame();
     p.ConvertFrame(frame.data(), frame.size(), s, {}, {});
     for (auto _ : state) p.ConvertFrame(frame.data(), frame.size(), s, {}, {});

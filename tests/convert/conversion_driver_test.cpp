@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "app/startup.h"
+#include "tests/recording_user_interface.h"
 
 namespace tessaly {
 namespace {

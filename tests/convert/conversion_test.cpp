@@ -13,6 +13,7 @@
 
 #include "app/startup.h"
 #include "transform/frame_pipeline.h"
+#include "tests/recording_user_interface.h"
 
 namespace tessaly {
 namespace {

@@ -1,4 +1,5 @@
 #include "convert/frame_callback.h"
+#include "convert/transform_adapters.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -47,7 +48,7 @@ struct FrameCallbackTest : ::testing::Test {
         app_.settings.SHARPEN = 2;
         app_.settings.RADIUS = 1;
         ASSERT_EQ(pipeline_.Allocate(kW, kH), TransformStatus::kOk);
-        ASSERT_TRUE(pipeline_.BuildGeometry(app_.settings).Ok());
+        ASSERT_TRUE(pipeline_.BuildGeometry(CutOf(app_.settings)).Ok());
     }
     void TearDown() override { fs::remove_all(dir_); }
     fs::path dir_;

@@ -45,11 +45,11 @@ TEST(JpegPrepare, BlackFrameHasOnlyTheYDcCoefficient) {
     JpegCoefficientPlanes planes;
     std::vector<uint8_t> scratch;
     JpegPrepareImage({black.bytes.data(), 20, 11, 32}, JpegSetQuality(98), planes, scratch);
-    std::vector<int32_t> y(6 * 64, 0);
+    std::vector<JpegCoefficient> y(6 * 64, 0);
     for (size_t b = 0; b < 6; ++b) y[64 * b] = -1024;  // (0 - 128) * 8 with quantiser 1 at quality 98
     EXPECT_EQ(planes.plane[0], y);
-    EXPECT_EQ(planes.plane[1], std::vector<int32_t>(6 * 64, 0));
-    EXPECT_EQ(planes.plane[2], std::vector<int32_t>(6 * 64, 0));
+    EXPECT_EQ(planes.plane[1], std::vector<JpegCoefficient>(6 * 64, 0));
+    EXPECT_EQ(planes.plane[2], std::vector<JpegCoefficient>(6 * 64, 0));
 }
 
 HuffmanTable Build(const JpegFrequencies& f) {
@@ -117,7 +117,7 @@ TEST(JpegBitWriter, StuffsEveryFFIncludingThePaddedLastByte) {
 std::vector<int> YSymbols(const std::array<int32_t, 64>& y) {
     JpegCoefficientPlanes planes;
     planes.blockCols = planes.blockRows = 1;
-    planes.plane = {std::vector<int32_t>(y.begin(), y.end()), std::vector<int32_t>(64), std::vector<int32_t>(64)};
+    planes.plane = {std::vector<JpegCoefficient>(y.begin(), y.end()), std::vector<JpegCoefficient>(64), std::vector<JpegCoefficient>(64)};
     JpegEncoder encoder;
     encoder.EncodePlanes(planes, JpegSetQuality(98), 8, 8);
     std::vector<int> symbols;

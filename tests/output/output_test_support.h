@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "output/jpeg_prepare.h"
+
 namespace tessaly::outtest {
 
 struct TempFolder {
@@ -161,7 +163,7 @@ inline std::vector<uint8_t> Unstuff(const std::vector<uint8_t>& f, size_t begin,
 // Decodes the whole interleaved scan of a 4:4:4 file, with the tables of its
 // DHT segments, back into zigzag coefficient planes. paddingIsOnes: fewer
 // than 8 bits, all 1, remain; firstYSymbols: the symbols of the first Y block.
-inline std::array<std::vector<int32_t>, 3> DecodeScan(const std::vector<uint8_t>& file, size_t blocks,
+inline std::array<std::vector<JpegCoefficient>, 3> DecodeScan(const std::vector<uint8_t>& file, size_t blocks,
                                                       bool* paddingIsOnes = nullptr,
                                                       std::vector<int>* firstYSymbols = nullptr) {
     const JpegLayout l = ParseLayout(file);
@@ -198,13 +200,13 @@ inline std::array<std::vector<int32_t>, 3> DecodeScan(const std::vector<uint8_t>
         }
         throw std::runtime_error("no such code");
     };
-    std::array<std::vector<int32_t>, 3> planes{std::vector<int32_t>(blocks * 64), std::vector<int32_t>(blocks * 64),
-                                               std::vector<int32_t>(blocks * 64)};
+    std::array<std::vector<JpegCoefficient>, 3> planes{std::vector<JpegCoefficient>(blocks * 64), std::vector<JpegCoefficient>(blocks * 64),
+                                               std::vector<JpegCoefficient>(blocks * 64)};
     int32_t predictor[3] = {0, 0, 0};
     for (size_t b = 0; b < blocks; ++b) {
         for (int comp = 0; comp < 3; ++comp) {
             std::vector<int>* record = b == 0 && comp == 0 ? firstYSymbols : nullptr;
-            int32_t* block = &planes[comp][b * 64];
+            JpegCoefficient* block = &planes[comp][b * 64];
             const int dcSize = symbol(tables[comp == 0 ? 0 : 2]);
             if (record) record->push_back(dcSize);
             block[0] = predictor[comp] += value(dcSize);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -61,6 +62,16 @@ TEST(CutCrop, OneRowShiftBlackBordersAndFlip) {
                         << "crop x=" << x << " y=" << y << (flip ? " flipped" : "");
                 }
             }
+            // A buffer holding only some columns gets exactly those of the whole crop.
+            for (int first : {0, 1, g.cropW / 2, g.cropW - 1}) {
+                FrameBuffer part;
+                part.Allocate(std::min(3, g.cropW - first), g.cropH);
+                CutCrop(in.Data(), in.Width(), in.Height(), g, flip, part, first);
+                for (int y = 0; y < g.cropH; ++y) {
+                    ASSERT_EQ(std::memcmp(part.Row(y), crop.Row(y) + 4 * first, 4 * part.Width()), 0)
+                        << "first column " << first << " row " << y << (flip ? " flipped" : "");
+                }
+            }
         }
     }
 }
@@ -71,14 +82,13 @@ TEST(LoadInputFrame, AspectStretchLeavesTheLowestAndTwoHighestRows) {
     const FrameBuffer before = PatternFrame(w, h);  // what the previous frame left
     FrameBuffer in = PatternFrame(w, h);
     Resampler r;
-    RemapState remap;
-    LoadInputFrame(sample.data(), w * h, kPreviewAspectFactor, true, in, r, remap, CutGeometry{});
+    EXPECT_EQ(LoadInputFrame(sample.data(), w * h, kPreviewAspectFactor, true, in, r), TransformStatus::kOk);
     for (int row = 0; row < h; ++row) {
         const bool kept = row == 0 || row >= h - 2;
         EXPECT_EQ(std::memcmp(in.Row(row), before.Row(row), 4 * w) == 0, kept) << "stored row " << row;
     }
     // Without the stretch the whole frame is the sample.
-    LoadInputFrame(sample.data(), w * h, kPreviewAspectFactor, false, in, r, remap, CutGeometry{});
+    LoadInputFrame(sample.data(), w * h, kPreviewAspectFactor, false, in, r);
     EXPECT_EQ(std::memcmp(in.Data(), sample.data(), sample.size()), 0);
 }
 

@@ -25,7 +25,7 @@ std::vector<uint8_t> Random(int w, int h, uint32_t seed) {
 TEST(BrightnessContrast, ListedAmounts) {
     const std::vector<uint8_t> original = Bytes(64, 4, [](size_t i) { return i % 256; });
     auto adjusted = [&](int brightnessOn, int brightness, int contrastOn, int contrast) {
-        const TransformSettings s{
+        const TransformSettings s{.cut = {},
             .brightnessOn = brightnessOn, .brightness = brightness, .contrastOn = contrastOn, .contrast = contrast};
         std::vector<uint8_t> b = original;
         BrightnessContrast(b.data(), 64 * 4, s);
@@ -89,10 +89,12 @@ TEST(Filters, VectorPathsMatchThePlainOnes) {
             ASSERT_EQ(a, b) << "noise " << w << "x" << h;
             for (int amount = 0; amount <= 6; ++amount) {
                 for (int radius = 0; radius <= 4; ++radius) {
-                    std::vector<uint8_t> c = src, d = src, s1(src.size()), s2(src.size());
+                    std::vector<uint8_t> c = src, d = src, e = src, s1(src.size()), s2(src.size()), window;
                     Sharpen(w, h, c.data(), s1.data(), amount, radius);
                     detail::SharpenPlain(w, h, d.data(), s2.data(), amount, radius);
+                    SharpenInPlace(w, h, e.data(), amount, radius, window);
                     ASSERT_EQ(c, d) << "sharpen " << w << "x" << h << " " << amount << " " << radius;
+                    ASSERT_EQ(e, d) << "in place " << w << "x" << h << " " << amount << " " << radius;
                 }
             }
         }

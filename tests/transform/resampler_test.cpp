@@ -45,7 +45,7 @@ void RunSpan(ResampleKernel k, const kernels::SpanSource& s, const float* uv, in
 TEST(Resampler, EveryKernelGivesTheScalarBytes) {
     const int w = 67, h = 53;
     const std::vector<uint8_t> src = testing::MakePattern(w, h, 7);
-    const kernels::SpanSource s{src.data(), 4 * w, w, h, 0.5f * w - 0.5f, 0.5f * h - 0.5f};
+    const kernels::SpanSource s{src.data(), 4 * w, w, h, 0.5f * w - 0.5f, 0.5f * h - 0.5f, 0};
     std::mt19937 rng(12345);
     std::uniform_real_distribution<float> spread(-0.6f * w, 0.6f * w);
     const float inf = std::numeric_limits<float>::infinity();
@@ -72,7 +72,7 @@ TEST(Resampler, PixelsWhoseNeighbourhoodLeavesTheSourceAreNotWritten) {
     const int w = 10, h = 10;
     std::vector<uint8_t> src(4 * w * h);
     for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(10 * (i % 4 + 1));
-    const kernels::SpanSource s{src.data(), 4 * w, w, h, 4.5f, 4.5f};
+    const kernels::SpanSource s{src.data(), 4 * w, w, h, 4.5f, 4.5f, 0};
     // Source columns (centre 4.5 + u) and whether they are written.
     const std::vector<std::pair<float, bool>> columns = {
         {0.49f, false}, {0.5f, false}, {0.51f, true}, {1.5f, true},   {2.5f, true},

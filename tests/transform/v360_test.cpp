@@ -58,9 +58,9 @@ TEST(FramePipeline, AgreesWithFfmpegV360OnTheSameCircle) {
     ASSERT_EQ(v360.size(), 1104u * 1104 * 4);
     FramePipeline p;
     ASSERT_EQ(p.Allocate(1920, 1080), TransformStatus::kOk);
-    AppSettings s;
-    s.SHARPEN_CH = 0;
-    ASSERT_TRUE(p.BuildGeometry(s).Ok());
+    TransformSettings s;
+    s.sharpenOn = 0;
+    ASSERT_TRUE(p.BuildGeometry(s.cut).Ok());
     ASSERT_EQ(p.ConvertFrame(frame.data(), frame.size(), s, {}, {}), TransformStatus::kOk);
     ASSERT_EQ(p.OutputWidth(), 1104);
     const double same = Psnr(p.OutputPixels(), v360, 1104, 1104, false);

@@ -16,6 +16,7 @@
 #include "tests/video/test_clips.h"
 #include "video/stream_text.h"
 #include "video/video_source.h"
+#include "tests/recording_user_interface.h"
 
 namespace tessaly {
 namespace {

@@ -147,7 +147,9 @@ TEST(EncoderCommand, RatesTheEncoderRefusesAreFound) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(EncoderRateUsable(c.avgTimePerFrame), c.usable) << c.avgTimePerFrame;
-        if (c.avgTimePerFrame >= 0) EXPECT_EQ(EncoderRate(c.avgTimePerFrame), c.rate);
+        if (c.avgTimePerFrame >= 0) {
+            EXPECT_EQ(EncoderRate(c.avgTimePerFrame), c.rate);
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "../app/temp_dir.h"
+#include "tests/recording_user_interface.h"
 #include "convert/vr_marking.h"
 
 namespace tessaly {

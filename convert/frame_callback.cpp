@@ -63,9 +63,12 @@ void FrameCallback::WriteStill(int32_t frameNumber, const uint8_t* bgrx, int32_t
     StillResult result = jpeg_ ? writer_.WriteStillJpeg(frameNumber, bgrx, width, height)
                                : writer_.WriteStillBmp(frameNumber, bgrx, width, height);
     if (result.ok) return;
+    // Writers fail in any order; the report names the lowest still number,
+    // the one a single writer would have failed on.
     std::lock_guard lock(failureMutex_);
-    if (failed_.load() == 0) {
+    if (failed_.load() == 0 || frameNumber < failedFrame_) {
         failureMessage_ = result.message;
+        failedFrame_ = frameNumber;
         failed_ = 1;
     }
 }

@@ -87,6 +87,7 @@ private:
     std::atomic<int32_t> failed_{0};
     mutable std::mutex failureMutex_;
     std::string failureMessage_;
+    int32_t failedFrame_ = 0;
 
     // Writer threads and their bounded queue.
     std::mutex queueMutex_;

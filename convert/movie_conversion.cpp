@@ -1,5 +1,9 @@
 #include "convert/movie_conversion.h"
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -14,6 +18,13 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
                                  const StreamTimings& streamTimings,
                                  const std::function<void(const MediaInfo&)>& onOpened) {
     MovieConversion conversion;
+#if defined(__GLIBC__)
+    // Frame-sized blocks, freed by several threads, go straight back to the
+    // system instead of staying in the threads' arenas (glibc would raise
+    // this threshold after the first such block is freed): some 4 MB less at
+    // 1080p.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+#endif
 
     // The stream's last message is the reason when the open fails.
     struct MessageTap : UserInterface {

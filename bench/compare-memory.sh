@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Peak resident memory of tessaly-convert itself (its own VmHWM, not the
+# ffmpeg processes it runs) converting with JPEG stills and writer threads,
+# against the bounds it is built to keep:
+#   1920 x 1080 source -> 1104 x 1104: 120 MB
+#   3840 x 2160 source -> 2210 x 2210: 400 MB
+#   3840 x 2160 source cut to a 6000 x 6000 output: 1.5 GB
+#
+#   bench/compare-memory.sh [BUILD_DIR]
+#
+# BUILD_DIR defaults to build beside this folder and must hold
+# cli/tessaly-convert.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build=${1:-$root/build}
+exe="$build/cli/tessaly-convert"
+[[ -x "$exe" ]] || { echo "compare-memory: $exe is missing (./tessaly.sh test builds it)" >&2; exit 2; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/compare-memory.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# peak_kb ARGS...: runs tessaly-convert and prints its highest VmHWM in kB.
+peak_kb() {
+  "$exe" "$@" >"$work/run.log" 2>&1 &
+  local pid=$! peak=0 v
+  while kill -0 "$pid" 2>/dev/null; do
+    v=$(awk '/^VmHWM/ { print $2 }' "/proc/$pid/status" 2>/dev/null || true)
+    [[ -n "$v" && "$v" -gt "$peak" ]] && peak=$v
+    sleep 0.02
+  done
+  wait "$pid" || { echo "compare-memory: tessaly-convert failed:" >&2; tail -n 3 "$work/run.log" >&2; exit 1; }
+  echo "$peak"
+}
+
+"$root/tools/make-fisheye-clip" "$work/hd.mp4" --size 1920x1080 --duration 2 --audio
+"$root/tools/make-fisheye-clip" "$work/uhd.mp4" --size 3840x2160 --duration 1 --audio
+
+cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
+echo "machine: $cpu, $(nproc) cores; JPEG stills, $(nproc) writer threads"
+report() {  # label peak_kb bound_mb
+  awk -v l="$1" -v k="$2" -v b="$3" 'BEGIN {
+    printf "%-34s peak %7.1f MB (bound %d MB): %s\n", l, k * 1024 / 1e6, b, (k * 1024 <= b * 1e6) ? "within" : "ABOVE" }'
+}
+mkdir -p "$work/t1" "$work/t2" "$work/t3"
+report "1920x1080 -> 1104x1104" "$(peak_kb --temp "$work/t1" --stills jpg "$work/hd.mp4" "$work/hd-out.mp4")" 120
+report "3840x2160 -> 2210x2210" "$(peak_kb --temp "$work/t2" --stills jpg "$work/uhd.mp4" "$work/uhd-out.mp4")" 400
+report "3840x2160 cut -> 6000x6000" \
+  "$(peak_kb --temp "$work/t3" --stills jpg --cut 0,0,1667,1667 "$work/uhd.mp4" "$work/big-out.mp4")" 1500

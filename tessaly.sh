@@ -17,6 +17,7 @@ PACKAGES=(
   libgtest-dev libbenchmark-dev
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libjpeg-turbo-progs libjpeg62-turbo-dev
+  locales
   clang libclang-rt-14-dev
 )
 

@@ -91,7 +91,8 @@ public:
     std::atomic<int64_t> positionTicks{0};
 
 private:
-    void StreamLoop();
+    void StreamLoop(int64_t ticket);
+    bool Superseded(int64_t ticket) const;
     void Teardown();
     void Log(const std::string& line) const;  // one line of the run log
     void Wait(int milliseconds) const;
@@ -101,6 +102,7 @@ private:
     StreamHooks hooks_;
     StreamTimings timings_;
     VideoStream stream_;
+    std::atomic<int64_t> latestRequest_{0};  // AVIREAD calls so far
     std::mutex aviReadMutex_;  // one AVIREAD at a time, the older finishing first
     mutable std::mutex infoMutex_;
     MediaInfo info_;

@@ -18,6 +18,7 @@ PACKAGES=(
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libjpeg-turbo-progs libjpeg62-turbo-dev
   locales
+  qt6-base-dev qt6-multimedia-dev xvfb xauth fonts-dejavu-core fonts-dejavu-extra
   clang libclang-rt-14-dev
 )
 

@@ -38,11 +38,11 @@ void Colour(QWidget* w, QColor background, QColor text) {
 }
 
 QFont SplashFont() {
-    // Times New Roman where installed, else the nearest serif face; 12 px so
-    // the text fits the 12-pixel rows.
+    // Times New Roman where installed, else the nearest serif face; sized in
+    // pixels so the text fits the 12-pixel rows.
     QFont f("Times New Roman");
     f.setStyleHint(QFont::Serif);
-    f.setPixelSize(12);
+    f.setPixelSize(11);
     return f;
 }
 
@@ -113,6 +113,7 @@ QDialog* BuildAbout(QWidget* owner, DesktopSession& session) {
     name->setWordWrap(true);
     name->setAlignment(Qt::AlignCenter);
     name->setGeometry(30, 5, 170, 30);
+    name->setContentsMargins(14, 0, 0, 0);  // clear of the icon
     Colour(name, QColor(20, 50, 195), QColor(180, 170, 95));
     icon->raise();
     auto* line = new QFrame(about);

@@ -45,6 +45,16 @@ void SetColours(QWidget* w, QColor background, QColor text) {
     w->setAutoFillBackground(true);
 }
 
+// A check box that answers a click anywhere in its rectangle, not only on
+// its mark and caption.
+class FullCheckBox : public QCheckBox {
+public:
+    using QCheckBox::QCheckBox;
+
+protected:
+    bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+};
+
 struct FilterRow {
     int check, minLabel, maxLabel, reset, top;
     const char* caption;
@@ -177,7 +187,7 @@ QLabel* MainWindow::AddLabel(int id, const QString& text, QRect rect, QColor bac
 
 QCheckBox* MainWindow::AddCheck(int id, const QString& text, QRect rect, QColor background,
                                 QColor textColour) {
-    auto* box = new QCheckBox(text, client_);
+    auto* box = new FullCheckBox(text, client_);
     box->setGeometry(rect);
     SetColours(box, background, textColour);
     Register(id, box);

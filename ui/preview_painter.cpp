@@ -37,8 +37,10 @@ void TextLine(QPainter& p, int x, int y, const std::string& text, QColor fg, QCo
 }
 
 QFont PanelFont() {
+    // Crisp text as on a plain device context, no blended edges.
     QFont f("DejaVu Sans");
     f.setPixelSize(12);
+    f.setStyleStrategy(QFont::NoAntialias);
     return f;
 }
 

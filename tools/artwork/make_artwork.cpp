@@ -187,10 +187,13 @@ QImage Title() {
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
-    QLinearGradient g(0, 0, 0, 154);
+    // A dark banner over a white foot: the splash's links sit on the white.
+    img.fill(Qt::white);
+    QLinearGradient g(0, 0, 0, 92);
     g.setColorAt(0, QColor(0x24, 0x4d, 0x75));
     g.setColorAt(1, QColor(0x12, 0x22, 0x33));
-    p.fillRect(img.rect(), g);
+    p.fillRect(QRect(0, 0, 640, 92), g);
+    p.fillRect(QRect(0, 92, 640, 2), kAccent);
     p.save();
     p.translate(14, 10);
     PaintIcon(p, 76);
@@ -202,8 +205,6 @@ QImage Title() {
     p.setPen(QColor(0xd6, 0xe2, 0xee));
     p.drawText(QRect(106, 52, 320, 20), Qt::AlignLeft | Qt::AlignVCenter,
                "Mono Fisheye Video Converter");
-    p.setPen(QPen(kAccent, 3));
-    p.drawLine(QPointF(106, 78), QPointF(410, 78));
     return img;
 }
 

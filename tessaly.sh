@@ -6,6 +6,8 @@
 #   ./tessaly.sh tsan              the tests again under ThreadSanitizer
 #   ./tessaly.sh fuzz [SECONDS]    build the fuzz targets with clang and run each briefly
 #   ./tessaly.sh bench             the comparison benchmarks against ffmpeg and cjpeg
+#   ./tessaly.sh desktop [ARGS]    build and start the desktop program
+#   ./tessaly.sh screenshots [DIR] PNG pictures of the windows (default out/screenshots)
 #   ./tessaly.sh deps              only install the Debian packages
 set -euo pipefail
 
@@ -117,8 +119,19 @@ case "$cmd" in
       log "$(basename "$script")"
       "$script" "$ROOT/build"
     done ;;
+  desktop)
+    install_deps
+    log "build"
+    configure_build "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    exec "$ROOT/build/ui/tessaly" "$@" ;;
+  screenshots)
+    install_deps
+    configure_build "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    dir="${1:-$ROOT/out/screenshots}"
+    log "screenshots into $dir"
+    "$ROOT/tools/screenshot" "$dir" "$ROOT/build" ;;
   -h|--help|help)
-    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//' ;;
+    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//' ;;
   *)
     echo "tessaly.sh: unknown command '$cmd' (try --help)" >&2; exit 2 ;;
 esac

@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -192,7 +193,13 @@ void DesktopSession::PreviewPass() {
         return source.Stream().GetCurrentBuffer(dst, static_cast<int32_t>(bytes)) > 0;
     };
     callbacks.paintPreviews = [this] { PaintPreviews(); };
-    callbacks.yield = [](int milliseconds) { SleepMs(milliseconds); };
+    // The yields of a pass let a window thread handle its messages; this
+    // thread has none and the window runs on its own thread, so while playing
+    // a short sleep gives the other threads their turn without holding the
+    // movie below its rate. Paused, the long waits stay (little work, little CPU).
+    callbacks.yield = [this](int milliseconds) {
+        SleepMs(app.paused == 0 ? std::min(milliseconds, 2) : milliseconds);
+    };
     callbacks.showOutputSize = [this](const std::string& text) { ui.SetLabel(control::kLabel309, text); };
     pipeline.PreviewPass(passSettings_, FrameSwitches::From(app), callbacks);
     ++previewPasses;

@@ -1,6 +1,7 @@
 #include "ui/about_splash.h"
 
 #include <QDialog>
+#include <QFontInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
@@ -43,6 +44,9 @@ QFont SplashFont() {
     QFont f("Times New Roman");
     f.setStyleHint(QFont::Serif);
     f.setPixelSize(11);
+    // DejaVu Serif, the usual stand-in, runs wider: its condensed face keeps
+    // the caption inside its 120 pixels.
+    if (QFontInfo(f).family() != "Times New Roman") f.setFamily("DejaVu Serif Condensed");
     return f;
 }
 

@@ -125,6 +125,29 @@ TEST(LoadFlow, ClosingDuringPlaybackJoinsTheLoadThreadBeforeExit3) {
     EXPECT_EQ(order, (std::vector<std::string>{"EXIT11", "EXIT2", "File exit Ok", "AVIREAD", "EXIT3"}));
 }
 
+// The threads of a whole session (ThreadSanitizer runs this): load, play,
+// change settings while the stream thread reads them, pause, reload, close.
+TEST(LoadFlow, LoadPlayPauseReloadClose) {
+    Desktop d;
+    const std::string clip = FisheyeClip("fish-2s.mp4");
+    ChooserScript chooser({clip, FisheyeClip("fish-h264.mp4")});
+    d.window->Command(100);
+    ASSERT_TRUE(WaitUntil([&] { return d.app.streamState == 1 && d.session->previewPasses > 3; }));
+    for (int i = 0; i < 5; ++i) {
+        d.window->Command(3907);  // the cut grows while previews are drawn
+        QTest::mouseClick(d.window->Control(208), Qt::LeftButton);
+        QTest::qWait(20);
+    }
+    d.window->Command(101);
+    QTest::qWait(100);
+    d.window->Command(101);
+    d.window->Command(100);
+    ASSERT_TRUE(WaitUntil([&] { return d.Label(304) == "192x144" && d.app.streamState == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.session->previewPasses > 10; }));
+    EXPECT_TRUE(d.window->close());
+    EXPECT_EQ(d.session->loadsRunning, 0);
+}
+
 // A 1920 x 1080 frame: bars of 131 rows, the cut frame 91 pixels inside the
 // circle's square (d = -91), the circles and the symmetric cross.
 TEST(PreviewRendering, OverlayGeometryOnA1080pFrame) {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QPointer>
 #include <QMessageBox>
 
 #include <algorithm>
@@ -24,23 +26,36 @@ using testing::WaitUntil;
 struct ChooserScript {
     explicit ChooserScript(std::vector<std::string> paths)
         : files(std::move(paths)), answerer([this](QWidget* modal) {
+              if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                  messages << box->windowTitle() + " | " + box->text();
+                  box->accept();
+                  return true;
+              }
               auto* dialog = qobject_cast<QFileDialog*>(modal);
               if (dialog == nullptr || dialog->windowTitle() != "Load Video") return false;
+              if (dialog == answering) return false;  // once per chooser
+              answering = dialog;
               filters = dialog->nameFilters();
               selectedFilter = dialog->selectedNameFilter();
               startFolder = dialog->directory().absolutePath();
               if (next >= files.size()) {
                   dialog->reject();
-              } else {
-                  dialog->selectFile(QString::fromStdString(files[next++]));
-                  static_cast<QDialog*>(dialog)->accept();
+                  return true;
               }
+              const QFileInfo file(QString::fromStdString(files[next++]));
+              dialog->setDirectory(file.absolutePath());
+              dialog->selectFile(file.fileName());
+              // The chooser lists its folder on a thread of its own: accept
+              // once the file is known to it.
+              QTimer::singleShot(100, dialog, [dialog] { static_cast<QDialog*>(dialog)->accept(); });
               return true;
           }) {}
     std::vector<std::string> files;
     size_t next = 0;
     QStringList filters;
     QString selectedFilter, startFolder;
+    QStringList messages;  // message boxes met on the way
+    QPointer<QFileDialog> answering;
     ModalAnswerer answerer;
 };
 
@@ -132,7 +147,10 @@ TEST(LoadFlow, LoadPlayPauseReloadClose) {
     const std::string clip = FisheyeClip("fish-2s.mp4");
     ChooserScript chooser({clip, FisheyeClip("fish-h264.mp4")});
     d.window->Command(100);
-    ASSERT_TRUE(WaitUntil([&] { return d.app.streamState == 1 && d.session->previewPasses > 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.app.streamState == 1 && d.session->previewPasses > 3; }))
+        << chooser.messages.join("; ").toStdString() << " chooser answers " << chooser.next << " label "
+        << d.Label(304).toStdString() << " state " << d.app.streamState << " passes "
+        << d.session->previewPasses << " loads " << d.session->loadsRunning;
     for (int i = 0; i < 5; ++i) {
         d.window->Command(3907);  // the cut grows while previews are drawn
         QTest::mouseClick(d.window->Control(208), Qt::LeftButton);
@@ -142,7 +160,10 @@ TEST(LoadFlow, LoadPlayPauseReloadClose) {
     QTest::qWait(100);
     d.window->Command(101);
     d.window->Command(100);
-    ASSERT_TRUE(WaitUntil([&] { return d.Label(304) == "192x144" && d.app.streamState == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.Label(304) == "192x144" && d.app.streamState == 1; }))
+        << chooser.messages.join("; ").toStdString() << " chooser answers " << chooser.next
+        << " label " << d.Label(304).toStdString() << " state " << d.app.streamState;
+    EXPECT_TRUE(chooser.messages.isEmpty());
     ASSERT_TRUE(WaitUntil([&] { return d.session->previewPasses > 10; }));
     EXPECT_TRUE(d.window->close());
     EXPECT_EQ(d.session->loadsRunning, 0);

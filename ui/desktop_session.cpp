@@ -181,8 +181,12 @@ void DesktopSession::GetMultipleFiles(std::string path) {
     // A newer flow that chose a file owns the stream and the previews now.
     if (generation != loadGeneration_.load()) return;
     app.streamState = 0;
-    const PreviewHeader header = Header();
-    pipeline.Allocate(header.width, header.height);
+    // An older stream may still be inside a preview pass: the frame arrays
+    // are emptied only once it has closed.
+    if (source.WaitUntilClosed(std::chrono::seconds(10))) {
+        const PreviewHeader header = Header();
+        pipeline.Allocate(header.width, header.height);
+    }
     PostToGui(window, [window] { window->InputPanel()->PaintPlaceholder("Main Window"); });
 }
 

@@ -87,7 +87,8 @@ TEST(LoadFlow, ChooserProbeOpenLabelsAndPreviews) {
     ASSERT_TRUE(WaitUntil([&] {
         return d.window->InputPanel()->Shown() > 2 && d.window->OutputPanel()->Shown() > 2 &&
                !d.Label(309).isEmpty();
-    }));
+    })) << "passes " << d.session->previewPasses << " drawn " << d.session->painter.Drawn() << " shown "
+        << d.window->InputPanel()->Shown() << " size " << d.Label(309).toStdString();
     EXPECT_TRUE(IsPainted(d.window->InputPanel()->Image()));
     EXPECT_TRUE(IsPainted(d.window->OutputPanel()->Image()));
     // The probe reached "File Information".

@@ -7,6 +7,8 @@
 #   ./tessaly.sh fuzz [SECONDS]    build the fuzz targets with clang and run each briefly
 #   ./tessaly.sh bench             the comparison benchmarks against ffmpeg and cjpeg
 #   ./tessaly.sh package           the Debian package (build/package/tessaly_*.deb)
+#   ./tessaly.sh desktop [ARGS]    build and start the desktop program
+#   ./tessaly.sh screenshots [DIR] PNG pictures of the windows (default out/screenshots)
 #   ./tessaly.sh deps              only install the Debian packages
 set -euo pipefail
 
@@ -18,6 +20,8 @@ PACKAGES=(
   libgtest-dev libbenchmark-dev
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libjpeg-turbo-progs libjpeg62-turbo-dev
+  locales
+  qt6-base-dev qt6-multimedia-dev xvfb xauth fonts-dejavu-core fonts-dejavu-extra
   clang libclang-rt-14-dev
   desktop-file-utils appstream man-db groff-base dpkg-dev file
 )
@@ -135,8 +139,19 @@ case "$cmd" in
     "$unpacked/usr/bin/tessaly-convert" --version
     rm -rf "$unpacked"
     echo "$deb: $(stat -c %s "$deb") bytes" ;;
+  desktop)
+    install_deps
+    log "build"
+    configure_build "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    exec "$ROOT/build/ui/tessaly" "$@" ;;
+  screenshots)
+    install_deps
+    configure_build "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    dir="${1:-$ROOT/out/screenshots}"
+    log "screenshots into $dir"
+    "$ROOT/tools/screenshot" "$dir" "$ROOT/build" ;;
   -h|--help|help)
-    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//' ;;
+    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//' ;;
   *)
     echo "tessaly.sh: unknown command '$cmd' (try --help)" >&2; exit 2 ;;
 esac

@@ -1,6 +1,7 @@
 #include "app/format.h"
 
 #include <cfenv>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -33,13 +34,15 @@ int32_t RoundHalfEvenToInt32(double value) {
 std::string FormatNumber(double value) {
     if (std::isnan(value)) return "0";
     if (value == 0) return "0";  // also turns -0 into "0"
+    // to_chars never looks at the C locale: "." whatever LC_NUMERIC says.
     char buf[64];
+    std::to_chars_result r{};
     if (std::fabs(value) < 1e15 && value == std::trunc(value)) {
-        std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(value));
-        return buf;
+        r = std::to_chars(buf, buf + sizeof buf, static_cast<long long>(value));
+    } else {
+        r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
     }
-    std::snprintf(buf, sizeof buf, "%.15g", value);
-    return buf;
+    return std::string(buf, r.ptr);
 }
 
 std::string FormatMask(double value, std::string_view mask) {
@@ -157,7 +160,13 @@ double ParseLeadingNumber(std::string_view text) {
         }
         if (expDigits > 0) number += exponent;
     }
-    const double v = std::strtod(number.c_str(), nullptr);
+    // from_chars reads "." as the decimal point in every locale (strtod
+    // would stop at it under a comma locale); it takes no leading "+".
+    const char* first = number.data();
+    if (*first == '+') ++first;
+    double v = 0;
+    const auto [ptr, ec] = std::from_chars(first, number.data() + number.size(), v);
+    if (ec != std::errc()) return 0;
     return std::isfinite(v) ? v : 0;
 }
 

@@ -82,6 +82,9 @@ void VideoSource::Wait(int milliseconds) const {
 }
 
 int32_t VideoSource::AVIREAD(const std::string& path) {
+    // A newer AVIREAD supersedes this one, also while this one is still
+    // opening: its stream ends at the next check and its file never plays.
+    const int64_t ticket = ++latestRequest_;
     ui_.SetCheck(control::kShowInputCheck, 1);
     ui_.SetCheck(control::kShowOutputCheck, 1);
     app_.showInputVideo = 1;
@@ -96,6 +99,10 @@ int32_t VideoSource::AVIREAD(const std::string& path) {
     // The older AVIREAD holds this until it has torn down and finished, so
     // its closing flag changes can never end the new stream.
     std::lock_guard serial(aviReadMutex_);
+    if (ticket != latestRequest_.load()) {
+        Log("AVIREAD");
+        return 0;
+    }
     {
         std::lock_guard lock(infoMutex_);
         videoPath_ = path;
@@ -110,8 +117,11 @@ int32_t VideoSource::AVIREAD(const std::string& path) {
     return 0;
 }
 
+bool VideoSource::Superseded(int64_t ticket) const { return ticket != latestRequest_.load(); }
+
 int32_t VideoSource::RunVideoStream(const std::string& path) {
     if (streamActive.exchange(1) == 1) return 0;
+    const int64_t ticket = latestRequest_.load();
     lastBarWidth_ = 1;
     ui_.SetPositionBar(1);
     if (hooks_.invalidateGeometry) hooks_.invalidateGeometry();
@@ -132,6 +142,10 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
     Log(aspectLine);
     Log("Render file:" + path);
     Wait(timings_.connect);
+    if (Superseded(ticket)) {
+        Teardown();
+        return 0;
+    }
 
     const MediaInfo info = stream_.Info();
     Log("Video File Duration = " + FormatNumber(info.durationSeconds));
@@ -166,9 +180,10 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
 
     Wait(timings_.beforeLoop);
     if (hooks_.invalidateGeometry) hooks_.invalidateGeometry();
-    app_.streamState = 1;
-
-    StreamLoop();
+    if (!Superseded(ticket)) {
+        app_.streamState = 1;
+        StreamLoop(ticket);
+    }
 
     stream_.Stop();
     Wait(timings_.afterStop);
@@ -176,9 +191,9 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
     return 0;
 }
 
-void VideoSource::StreamLoop() {
+void VideoSource::StreamLoop(int64_t ticket) {
     const int64_t duration = Info().durationTicks;
-    while (app_.streamState != 0) {
+    while (app_.streamState != 0 && !Superseded(ticket)) {
         if (app_.converting != 0) {
             // A conversion owns the stream; only its stop request ends the loop here.
             if (app_.stopRequested == 1) break;

@@ -94,7 +94,8 @@ public:
     std::atomic<int64_t> positionTicks{0};
 
 private:
-    void StreamLoop();
+    void StreamLoop(int64_t ticket);
+    bool Superseded(int64_t ticket) const;
     void Teardown();
     void Log(const std::string& line) const;  // one line of the run log
     void Wait(int milliseconds) const;
@@ -105,6 +106,7 @@ private:
     StreamTimings timings_;
     std::string paramFileFolder_;  // empty: the program folder
     VideoStream stream_;
+    std::atomic<int64_t> latestRequest_{0};  // AVIREAD calls so far
     std::mutex aviReadMutex_;  // one AVIREAD at a time, the older finishing first
     mutable std::mutex infoMutex_;
     MediaInfo info_;

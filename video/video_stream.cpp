@@ -34,7 +34,9 @@ extern "C" {
 #if defined(TESSALY_UNDER_TSAN)
 // FFmpeg's libraries are not built for ThreadSanitizer: their frame and
 // slice threads synchronise through atomics it cannot see. Keep its reports
-// to the code built here.
+// to the code built here. Debian's Qt libraries (the desktop program) are
+// not built for it either: their thread pool, event queues and implicit
+// sharing use atomics it cannot see.
 extern "C" const char* __tsan_default_suppressions() {
     return "called_from_lib:libavcodec.so\n"
            "called_from_lib:libavformat.so\n"
@@ -43,7 +45,13 @@ extern "C" const char* __tsan_default_suppressions() {
            "called_from_lib:libswresample.so\n"
            "race:libavcodec.so\n"
            "race:libavutil.so\n"
-           "race:libswscale.so\n";
+           "race:libswscale.so\n"
+           "race:libQt6Core.so\n"
+           "race:libQt6Gui.so\n"
+           "race:libQt6Widgets.so\n"
+           "race:libQt6Multimedia.so\n"
+           "race:libqoffscreen.so\n"
+           "mutex:libQt6Core.so\n";
 }
 #endif
 

@@ -176,6 +176,37 @@ TEST_F(VideoSourceTest, ASecondOpenEndsTheRunningStreamFirst) {
     EXPECT_EQ(order, expected);
 }
 
+// A second AVIREAD while the first file is still opening (the slow waits of
+// the open stand for a slow disk): the first stream gives up, the file chosen
+// last plays, and nothing hangs.
+TEST_F(VideoSourceTest, ASecondOpenDuringTheFirstOpeningPlaysTheLastFile) {
+    StreamTimings slow;
+    slow.stopOlderStream = slow.settleOlderStream = slow.afterStream = 10;
+    slow.connect = slow.beforeLoop = 400;
+    slow.previewTurn = slow.convertingTurn = 2;
+    slow.afterStop = 5;
+    source_.SetTimings(slow);
+    const std::string first = FisheyeClip("fish-mjpeg.avi");
+    const std::string second = FisheyeClip("fish-h264.mp4");
+    std::atomic<bool> firstDone{false};
+    std::thread a([&] {
+        source_.AVIREAD(first);
+        firstDone = true;
+    });
+    ASSERT_TRUE(WaitFor([&] {
+        const auto lines = LogLines();
+        return std::find(lines.begin(), lines.end(), "Render file:" + first) != lines.end();
+    }));
+    ASSERT_EQ(app_.streamState, 0);  // still opening: the loop has not begun
+    std::thread b([&] { source_.AVIREAD(second); });
+    EXPECT_TRUE(WaitFor([&] { return firstDone.load(); }, 5s));
+    EXPECT_TRUE(WaitFor([&] { return app_.streamState == 1 && source_.VideoPath() == second; }, 5s));
+    EXPECT_EQ(source_.Info().videoPath.empty() ? second : source_.VideoPath(), second);
+    app_.streamState = 0;
+    a.join();
+    b.join();
+}
+
 // Unusable files fail with their message; truncated and bit-flipped copies
 // of real clips either play to their end or fail with a known message. All
 // tear down. (Run under AddressSanitizer in CI.)

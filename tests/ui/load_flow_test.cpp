@@ -1,0 +1,258 @@
+// The load flow through the real chooser, the previews it paints, a second
+// load while the first file is still opening, Shutdown's order, and the
+// preview overlay checked on rendered pixels.
+#include <gtest/gtest.h>
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QPointer>
+#include <QMessageBox>
+
+#include <algorithm>
+
+#include "tests/ui/ui_test_support.h"
+#include "ui/preview_painter.h"
+#include "ui/preview_panel.h"
+
+namespace tessaly {
+namespace {
+
+using testing::Desktop;
+using testing::FisheyeClip;
+using testing::ModalAnswerer;
+using testing::WaitUntil;
+
+// Answers the "Load Video" chooser with the given files in turn.
+struct ChooserScript {
+    explicit ChooserScript(std::vector<std::string> paths)
+        : files(std::move(paths)), answerer([this](QWidget* modal) {
+              if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                  messages << box->windowTitle() + " | " + box->text();
+                  box->accept();
+                  return true;
+              }
+              auto* dialog = qobject_cast<QFileDialog*>(modal);
+              if (dialog == nullptr || dialog->windowTitle() != "Load Video") return false;
+              if (dialog == answering) return false;  // once per chooser
+              answering = dialog;
+              filters = dialog->nameFilters();
+              selectedFilter = dialog->selectedNameFilter();
+              startFolder = dialog->directory().absolutePath();
+              if (next >= files.size()) {
+                  dialog->reject();
+                  return true;
+              }
+              const QFileInfo file(QString::fromStdString(files[next++]));
+              dialog->setDirectory(file.absolutePath());
+              dialog->selectFile(file.fileName());
+              // The chooser lists its folder on a thread of its own: accept
+              // once the file is known to it.
+              QTimer::singleShot(100, dialog, [dialog] { static_cast<QDialog*>(dialog)->accept(); });
+              return true;
+          }) {}
+    std::vector<std::string> files;
+    size_t next = 0;
+    QStringList filters;
+    QString selectedFilter, startFolder;
+    QStringList messages;  // message boxes met on the way
+    QPointer<QFileDialog> answering;
+    ModalAnswerer answerer;
+};
+
+bool IsPainted(const QImage& image) {
+    // A real frame: more than the placeholder's single grey (its caption
+    // lies above row 40).
+    const QRgb first = image.pixel(300, 300);
+    for (int y = 40; y < image.height(); y += 7)
+        for (int x = 0; x < image.width(); x += 7)
+            if (image.pixel(x, y) != first) return true;
+    return false;
+}
+
+TEST(LoadFlow, ChooserProbeOpenLabelsAndPreviews) {
+    Desktop d;
+    const std::string clip = FisheyeClip("fish-h264.mp4");
+    ChooserScript chooser({clip});
+    d.window->Command(100);
+    ASSERT_TRUE(WaitUntil([&] { return d.Label(304) == "192x144" && d.app.streamState == 1; }));
+    EXPECT_EQ(chooser.filters.size(), 11);
+    EXPECT_TRUE(chooser.filters[0].startsWith("All video files ("));
+    EXPECT_TRUE(chooser.filters[0].startsWith(chooser.selectedFilter));
+    EXPECT_EQ(d.app.settings.OPATH, std::filesystem::path(clip).parent_path().string());
+
+    EXPECT_EQ(d.Label(303).toStdString(), " " + clip + " ");
+    EXPECT_EQ(d.Label(305), "25.00 fps");
+    EXPECT_EQ(d.Label(306), "25");
+    EXPECT_EQ(d.Label(409), "00:00:01");
+    ASSERT_TRUE(WaitUntil([&] {
+        return d.window->InputPanel()->Shown() > 2 && d.window->OutputPanel()->Shown() > 2 &&
+               !d.Label(309).isEmpty();
+    })) << "passes " << d.session->previewPasses << " drawn " << d.session->painter.Drawn() << " shown "
+        << d.window->InputPanel()->Shown() << " size " << d.Label(309).toStdString();
+    EXPECT_TRUE(IsPainted(d.window->InputPanel()->Image()));
+    EXPECT_TRUE(IsPainted(d.window->OutputPanel()->Image()));
+    // The probe reached "File Information".
+    EXPECT_NE(d.app.fileInfoText.find("fish-h264.mp4"), std::string::npos);
+    EXPECT_NE(d.app.fileInfoText.find("h264"), std::string::npos);
+
+    // Pause and resume through Play/Pause.
+    d.window->Command(101);
+    EXPECT_EQ(d.app.paused, 1);
+    d.window->Command(101);
+    EXPECT_EQ(d.app.paused, 0);
+
+    // A cancelled second chooser blanks the previews and the labels.
+    d.window->Command(100);
+    ASSERT_TRUE(WaitUntil([&] { return d.session->loadsRunning == 0 && d.app.streamState == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return !IsPainted(d.window->InputPanel()->Image()); }));
+    EXPECT_TRUE(d.Label(304).isEmpty());
+    EXPECT_EQ(chooser.startFolder.toStdString(), d.app.settings.OPATH);
+}
+
+TEST(LoadFlow, ASecondLoadWhileTheFirstOpensPlaysTheLastChoice) {
+    Desktop d;
+    const std::string first = FisheyeClip("fish-mjpeg.avi");
+    const std::string second = FisheyeClip("fish-2s.mp4");
+    ChooserScript chooser({first, second});
+    d.window->Command(100);
+    // The first file is opening (streamState 2 before its loop begins).
+    ASSERT_TRUE(WaitUntil([&] {
+        const auto lines = d.LogLines();
+        return std::find(lines.begin(), lines.end(), "Render file:" + first) != lines.end();
+    }));
+    d.window->Command(100);
+    ASSERT_TRUE(WaitUntil([&] {
+        return d.app.streamState == 1 && d.session->source.VideoPath() == second && d.Label(304) == "160x120";
+    }, 15000));
+    EXPECT_EQ(d.Label(303).toStdString(), " " + second + " ");
+    EXPECT_EQ(d.session->loadsRunning, 1);  // the first flow has ended
+}
+
+TEST(LoadFlow, ClosingDuringPlaybackJoinsTheLoadThreadBeforeExit3) {
+    Desktop d;
+    ChooserScript chooser({FisheyeClip("fish-2s.mp4")});
+    d.window->Command(100);
+    ASSERT_TRUE(WaitUntil([&] { return d.app.streamState == 1 && d.window->InputPanel()->Shown() > 0; }));
+    EXPECT_TRUE(d.window->close());
+    EXPECT_EQ(d.session->loadsRunning, 0);
+    std::vector<std::string> order;
+    for (const std::string& line : d.LogLines())
+        if (line == "AVIREAD" || line.rfind("EXIT", 0) == 0 || line == "File exit Ok") order.push_back(line);
+    EXPECT_EQ(order, (std::vector<std::string>{"EXIT11", "EXIT2", "File exit Ok", "AVIREAD", "EXIT3"}));
+}
+
+// The threads of a whole session (ThreadSanitizer runs this): load, play,
+// change settings while the stream thread reads them, pause, reload, close.
+TEST(LoadFlow, LoadPlayPauseReloadClose) {
+    Desktop d;
+    const std::string clip = FisheyeClip("fish-2s.mp4");
+    ChooserScript chooser({clip, FisheyeClip("fish-h264.mp4")});
+    d.window->Command(100);
+    ASSERT_TRUE(WaitUntil([&] { return d.app.streamState == 1 && d.session->previewPasses > 3; }))
+        << chooser.messages.join("; ").toStdString() << " chooser answers " << chooser.next << " label "
+        << d.Label(304).toStdString() << " state " << d.app.streamState << " passes "
+        << d.session->previewPasses << " loads " << d.session->loadsRunning;
+    for (int i = 0; i < 5; ++i) {
+        d.window->Command(3907);  // the cut grows while previews are drawn
+        QTest::mouseClick(d.window->Control(208), Qt::LeftButton);
+        QTest::qWait(20);
+    }
+    d.window->Command(101);
+    QTest::qWait(100);
+    d.window->Command(101);
+    d.window->Command(100);
+    ASSERT_TRUE(WaitUntil([&] { return d.Label(304) == "192x144" && d.app.streamState == 1; }))
+        << chooser.messages.join("; ").toStdString() << " chooser answers " << chooser.next
+        << " label " << d.Label(304).toStdString() << " state " << d.app.streamState;
+    EXPECT_TRUE(chooser.messages.isEmpty());
+    ASSERT_TRUE(WaitUntil([&] { return d.session->previewPasses > 10; }));
+    EXPECT_TRUE(d.window->close());
+    EXPECT_EQ(d.session->loadsRunning, 0);
+}
+
+// A 1920 x 1080 frame: bars of 131 rows, the cut frame 91 pixels inside the
+// circle's square (d = -91), the circles and the symmetric cross.
+TEST(PreviewRendering, OverlayGeometryOnA1080pFrame) {
+    FrameBuffer frame;
+    frame.Allocate(1920, 1080);
+    for (int y = 0; y < 1080; ++y)
+        for (int x = 0; x < 1920; ++x) {
+            uint8_t* p = frame.Row(y) + 4 * x;
+            p[0] = 200, p[1] = 200, p[2] = 200;  // light grey picture
+        }
+    const PreviewHeader header = MakePreviewHeader(1920, 1080);
+    EXPECT_EQ(LetterboxFor(1920, 1080).height, 338);
+    EXPECT_EQ(LetterboxFor(1920, 1080).top, 131);
+    EXPECT_EQ(LetterboxFor(600, 600).top, 0);
+
+    InputOverlay overlay;  // the start cut (-8, -8)-(616, 606): D = 624
+    QImage image;
+    RenderInputPreview(image, frame, header, overlay);
+    ASSERT_EQ(image.size(), QSize(600, 600));
+    auto colour = [&](int x, int y) { return QColor(image.pixel(x, y)); };
+    const QColor grey(200, 200, 200), red(Qt::red), black(Qt::black);
+    for (int x : {0, 50, 599}) {  // not on the overlay's vertical lines
+        if (x == 304 || x == 83 || x == 515) continue;
+        EXPECT_EQ(colour(x, 0), black);
+        EXPECT_EQ(colour(x, 130), black);
+        EXPECT_EQ(colour(x, 469), black);
+        EXPECT_EQ(colour(x, 599), black);
+    }
+    EXPECT_EQ(colour(50, 131), grey);
+    EXPECT_EQ(colour(50, 468), grey);
+    // Cut frame from (83, 83) over 442 pixels: its sides and the corner mark.
+    EXPECT_EQ(colour(83, 300), red);
+    EXPECT_EQ(colour(524, 300), red);
+    EXPECT_EQ(colour(84, 300), grey);
+    EXPECT_EQ(colour(83, 95), red);   // corner mark, above the picture
+    EXPECT_EQ(colour(95, 83), red);
+    EXPECT_EQ(colour(105, 83), black);  // the mark ends 20 pixels in, the arc begins lower
+    // Centre cross at cx = cy = round(-8 + 312 + 1) = 305, green dots.
+    int green = 0;
+    for (int y = 140; y < 460; ++y) green += colour(305, y) == QColor(Qt::green);
+    EXPECT_GT(green, 100);
+    int blueDots = 0;
+    for (int x = 0; x < 600; ++x)
+        for (int y = 131; y < 469; ++y) blueDots += colour(x, y) == QColor(Qt::blue);
+    EXPECT_GT(blueDots, 100);
+
+    // The probe lines over the picture: white on grey at (10, 10).
+    overlay.hasFileInfo = true;
+    overlay.videoNameLine = " Video file: a.mp4 ";
+    RenderInputPreview(image, frame, header, overlay);
+    bool white = false;
+    for (int x = 10; x < 80; ++x) white |= colour(x, 16) == QColor(Qt::white);
+    EXPECT_TRUE(white);
+    EXPECT_EQ(colour(12, 11), QColor(0x80, 0x80, 0x80));
+}
+
+TEST(PreviewRendering, OnlyEverySecondCallDraws) {
+    PreviewPainter painter;
+    int inputs = 0, outputs = 0;
+    painter.SetSinks({[&](const QImage& i) { inputs += i.size() == QSize(600, 600); },
+                      [&](const QImage& o) { outputs += o.size() == QSize(500, 480); }});
+    FrameBuffer in, out;
+    in.Allocate(400, 300);
+    out.Allocate(64, 64);
+    const PreviewHeader header = MakePreviewHeader(400, 300);
+    const struct { bool showIn, showOut; bool drew; int inputs, outputs; } calls[] = {
+        {true, true, true, 1, 1}, {true, true, false, 1, 1}, {true, false, true, 2, 1},
+        {true, true, false, 2, 1}, {false, true, true, 2, 2},
+    };
+    for (const auto& c : calls) {
+        EXPECT_EQ(painter.Paint(in, header, {}, out, c.showIn, c.showOut, false, {}), c.drew);
+        EXPECT_EQ(inputs, c.inputs);
+        EXPECT_EQ(outputs, c.outputs);
+    }
+    // Progress lines only while converting.
+    QImage image;
+    ProgressTexts progress;
+    progress.fps = "25.000";
+    RenderOutputPreview(image, out, false, progress);
+    EXPECT_EQ(QColor(image.pixel(12, 15)), QColor(Qt::black));
+    RenderOutputPreview(image, out, true, progress);
+    EXPECT_EQ(QColor(image.pixel(12, 11)), QColor(0x80, 0x80, 0x80));
+}
+
+}  // namespace
+}  // namespace tessaly

@@ -1,0 +1,320 @@
+// The main window on the offscreen platform: layout, menus, accelerators,
+// and the command handler driven through real clicks.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QShortcut>
+#include <QSlider>
+
+#include <set>
+
+#include "tests/ui/ui_test_support.h"
+#include "ui/image_button.h"
+#include "ui/output_window.h"
+#include "ui/preview_panel.h"
+
+namespace tessaly {
+namespace {
+
+using testing::Desktop;
+using testing::ModalAnswerer;
+
+TEST(MainWindowLayout, ControlsSitAtTheirRectanglesWithTheirCaptions) {
+    Desktop d;
+    MainWindow& w = *d.window;
+    EXPECT_EQ(w.Client()->size(), QSize(1010, 650));
+    EXPECT_EQ(w.windowTitle().toStdString(), "The mono side Fisheye video converter  v3.0 Build 051.01");
+    EXPECT_EQ(w.minimumSize(), w.maximumSize());  // fixed size
+
+    const struct { int id; QRect rect; const char* text; } controls[] = {
+        {3011, {5, 607, 600, 14}, ""},           {2007, {5, 5, 600, 600}, nullptr},
+        {2008, {5, 824, 500, 480}, nullptr},      {3900, {620, 47, 21, 20}, nullptr},
+        {3901, {664, 47, 21, 20}, nullptr},       {3902, {642, 26, 21, 20}, nullptr},
+        {3903, {642, 68, 21, 20}, nullptr},       {3904, {642, 47, 21, 20}, nullptr},
+        {3907, {620, 26, 21, 20}, nullptr},       {3908, {664, 26, 21, 20}, nullptr},
+        {599, {740, 81, 153, 18}, " Auto saving a parameters"},
+        {202, {690, 63, 50, 17}, " ZoomL"},       {221, {843, 45, 50, 17}, " Y-size"},
+        {302, {741, 63, 50, 17}, nullptr},        {206, {620, 174, 80, 17}, " Num of frames:"},
+        {331, {610, 3, 395, 105}, " Cut controls "}, {332, {610, 405, 395, 120}, " Input-Output controls: "},
+        {115, {620, 209, 171, 18}, " Fix aspect ratio PARxDAR"},
+        {208, {620, 296, 111, 18}, " Sharpen"},  {571, {620, 376, 161, 18}, " CPU usage"},
+        {555, {790, 377, 24, 15}, "Min."},        {530, {910, 377, 24, 15}, "Max."},
+        {585, {938, 375, 42, 18}, "Reset"},       {590, {731, 296, 50, 18}, nullptr},
+        {570, {815, 376, 90, 18}, nullptr},       {303, {701, 120, 295, 17}, nullptr},
+        {409, {701, 246, 90, 17}, nullptr},       {100, {800, 143, 140, 23}, nullptr},
+        {104, {800, 239, 140, 23}, nullptr},      {110, {900, 25, 100, 22}, nullptr},
+        {111, {620, 427, 150, 17}, "Set path for temporary Stream"},
+        {112, {620, 447, 375, 17}, nullptr},      {512, {620, 489, 160, 18}, "Show output video"},
+        {892, {800, 488, 195, 18}, "TEMP: On - Jpg, Off - BMP format"},
+        {214, {900, 53, 98, 15}, "Output compression"},
+    };
+    for (const auto& c : controls) {
+        QWidget* control = w.Control(c.id);
+        ASSERT_NE(control, nullptr) << c.id;
+        EXPECT_EQ(control->geometry(), c.rect) << c.id;
+        if (c.text == nullptr) continue;
+        QString text;
+        if (auto* label = qobject_cast<QLabel*>(control)) text = label->text();
+        if (auto* button = qobject_cast<QAbstractButton*>(control)) text = button->text();
+        if (auto* group = qobject_cast<QGroupBox*>(control)) text = group->title();
+        EXPECT_EQ(text.toStdString(), c.text) << c.id;
+    }
+    // Tab order is creation order: the arrows before the check box 599.
+    EXPECT_EQ(w.Control(3900)->nextInFocusChain(), w.Control(3901));
+}
+
+TEST(MainWindowLayout, MenusAcceleratorsTrackbarsListAndTips) {
+    Desktop d;
+    MainWindow& w = *d.window;
+    const struct { int id; const char* text; } items[] = {
+        {100, "Load Fisheye Movie\tCtrl + L"}, {101, "Play/Pause Video"},
+        {104, "Convert Fisheye\tCtrl + C"},    {810, "Popup Output Window\tCtrl + O"},
+        {597, "File Information"},             {107, "Exit\tAlt + F4"},
+        {599, "Auto saving a parameters"},     {102, "Save parameters\tCtrl + S"},
+        {111, "Set path for temporary Stream"}, {110, "Help\tF1"},
+        {902, "Quennet Web Site"},             {103, "About"},
+    };
+    for (const auto& i : items) {
+        ASSERT_NE(w.MenuItem(i.id), nullptr) << i.id;
+        EXPECT_EQ(w.MenuItem(i.id)->text().toStdString(), i.text);
+    }
+    QStringList menus;
+    for (QAction* a : w.menuBar()->actions()) menus << a->text();
+    EXPECT_EQ(menus, QStringList({"&File", "&Option", "&Help"}));
+    EXPECT_TRUE(w.MenuItem(599)->isChecked());
+
+    QStringList keys;
+    for (QShortcut* s : w.findChildren<QShortcut*>()) keys << s->key().toString();
+    keys.sort();
+    EXPECT_EQ(keys, QStringList({"Ctrl+C", "Ctrl+L", "Ctrl+O", "Ctrl+S", "F1"}));
+
+    const struct { int id, min, max, page; const char* tip; } bars[] = {
+        {518, 0, 5, 1, " Sharpen Amount "},     {590, 0, 3, 1, " Sharpen Radius Value "},
+        {520, 0, 255, 8, " Brightness Amount "}, {519, 0, 255, 8, " Contrast Value "},
+        {572, 1, 5, 1, " Noise Median Value "}, {570, 50, 100, 8, " CPU usage Value "},
+    };
+    for (const auto& b : bars) {
+        auto* s = qobject_cast<QSlider*>(w.Control(b.id));
+        ASSERT_NE(s, nullptr);
+        EXPECT_EQ(s->minimum(), b.min);
+        EXPECT_EQ(s->maximum(), b.max);
+        EXPECT_EQ(s->pageStep(), b.page);
+        EXPECT_EQ(s->toolTip().toStdString(), b.tip);
+    }
+    EXPECT_EQ(w.Control(3907)->toolTip().toStdString(), " Increase the size of External circle ");
+    EXPECT_EQ(w.Control(573)->toolTip().toStdString(), " Noise Median control - On/Off ");
+
+    auto* list = qobject_cast<QComboBox*>(w.Control(213));
+    ASSERT_EQ(list->count(), 22);
+    EXPECT_EQ(list->itemText(0), "Default");
+    EXPECT_EQ(list->itemText(1), "1:Max size");
+    EXPECT_EQ(list->itemText(12), "12:");
+    EXPECT_EQ(list->itemText(21), "21:Min size");
+    EXPECT_EQ(list->currentIndex(), 0);
+    list->setCurrentIndex(5);
+    EXPECT_EQ(d.session->ui.CompressionLevel(), 5);
+}
+
+TEST(MainWindowCommands, CutButtonsNeedAStreamAndTheInputShown) {
+    Desktop d;
+    MainWindow& w = *d.window;
+    const AppSettings start = d.app.settings;
+    // Without a stream: clicks and a held arrow change nothing.
+    for (int id : {3904, 3907, 3908}) QTest::mouseClick(w.Control(id), Qt::LeftButton);
+    QTest::mousePress(w.Control(3900), Qt::LeftButton);
+    QTest::qWait(300);
+    QTest::mouseRelease(w.Control(3900), Qt::LeftButton);
+    EXPECT_EQ(d.app.settings, start);
+
+    d.app.streamState = 1;
+    for (int i = 0; i < 3; ++i) QTest::mouseClick(w.Control(3907), Qt::LeftButton);
+    EXPECT_EQ((std::vector<int>{d.app.settings.XL1, d.app.settings.YL1, d.app.settings.XL2, d.app.settings.YL2}),
+              (std::vector<int>{-11, -11, 622, 612}));
+    EXPECT_EQ(d.Label(302), "633");
+    EXPECT_EQ(d.Label(300), "-11");
+    QTest::mouseClick(w.Control(3908), Qt::LeftButton);
+    EXPECT_EQ(d.Label(310), "620");
+    QTest::mouseClick(w.Control(3904), Qt::LeftButton);
+    EXPECT_EQ(d.Label(302), "624");
+    EXPECT_EQ(d.app.settings.YL2, 606);
+}
+
+TEST(MainWindowCommands, AHeldArrowRepeatsOnlyWithTheInputShown) {
+    Desktop d;
+    MainWindow& w = *d.window;
+    d.app.streamState = 1;
+    auto hold = [&](int id, int ms) {
+        QTest::mousePress(w.Control(id), Qt::LeftButton);
+        QTest::qWait(ms);
+        QTest::mouseRelease(w.Control(id), Qt::LeftButton);
+        QTest::qWait(60);
+    };
+    hold(3900, 1000);
+    // One at once, one after 150 ms, then one every 50 ms: about 19.
+    const int moved = -8 - d.app.settings.XL1;
+    EXPECT_GE(moved, 10);  // a slow (sanitizer) build loses some 50-ms turns
+    EXPECT_LE(moved, 21);
+    EXPECT_EQ(d.app.settings.XL2 - d.app.settings.XL1, 624);
+    EXPECT_EQ(d.Label(300).toInt(), d.app.settings.XL1);
+
+    const int32_t yl1 = d.app.settings.YL1, yl2 = d.app.settings.YL2;
+    hold(3902, 100);  // up: the cut grows vertically
+    EXPECT_LT(d.app.settings.YL1, yl1);
+    EXPECT_GT(d.app.settings.YL2, yl2);
+
+    QTest::mouseClick(w.Control(511), Qt::LeftButton);  // hide the input
+    ASSERT_EQ(d.app.showInputVideo, 0);
+    const AppSettings before = d.app.settings;
+    hold(3900, 1000);
+    EXPECT_EQ(d.app.settings, before);
+}
+
+TEST(MainWindowCommands, AutoSavingAgreesFromMenuAndBox) {
+    Desktop d;
+    MainWindow& w = *d.window;
+    auto* box = static_cast<QCheckBox*>(w.Control(599));
+    QAction* item = w.MenuItem(599);
+    const struct { bool fromMenu; int expected; } steps[] = {{true, 0}, {false, 1}, {false, 0}, {true, 1}, {true, 0}};
+    for (const auto& s : steps) {
+        if (s.fromMenu) {
+            item->trigger();
+        } else {
+            QTest::mouseClick(box, Qt::LeftButton);
+        }
+        EXPECT_EQ(d.app.settings.AUTOSAVE, s.expected);
+        EXPECT_EQ(box->isChecked(), s.expected == 1);
+        EXPECT_EQ(item->isChecked(), s.expected == 1);
+    }
+}
+
+TEST(MainWindowCommands, SwitchesResetsAndTheAspectWarning) {
+    Desktop d;
+    MainWindow& w = *d.window;
+    std::vector<std::string> warnings;
+    ModalAnswerer answer([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (box == nullptr) return false;
+        warnings.push_back(box->windowTitle().toStdString() + "|" + box->text().toStdString());
+        box->accept();
+        return true;
+    });
+    auto* aspect = static_cast<QCheckBox*>(w.Control(115));
+    for (int i = 0; i < 4; ++i) QTest::mouseClick(aspect, Qt::LeftButton);  // on, off, on, off
+    EXPECT_EQ(d.app.settings.ASPECT, 0);
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_EQ(warnings[0],
+              "Warning !|Fix aspect ratio PARxDAR\nUse the option only, if a frame of image is stretched.");
+
+    const struct { int box; int32_t AppSettings::*field; } switches[] = {
+        {208, &AppSettings::SHARPEN_CH}, {523, &AppSettings::BRIGHTNESS_CH}, {522, &AppSettings::CONTRAST_CH},
+        {571, &AppSettings::CPU_CH},     {573, &AppSettings::NOISE_CH},
+    };
+    for (const auto& s : switches) {
+        auto* box = static_cast<QCheckBox*>(w.Control(s.box));
+        const int32_t before = d.app.settings.*s.field;
+        QTest::mouseClick(box, Qt::LeftButton);
+        EXPECT_EQ(d.app.settings.*s.field, 1 - before) << s.box;
+        EXPECT_EQ(box->palette().color(QPalette::WindowText), box->isChecked() ? QColor(Qt::white) : QColor(Qt::black));
+    }
+
+    const struct { int reset; int32_t AppSettings::*field; int32_t value; } resets[] = {
+        {581, &AppSettings::SHARPEN, 1},   {582, &AppSettings::BRIGHTNESS, 127}, {583, &AppSettings::CONTRAST, 127},
+        {584, &AppSettings::NOISE, 1},     {585, &AppSettings::CPU, 100},
+    };
+    static_cast<QSlider*>(w.Control(590))->setValue(3);
+    static_cast<QSlider*>(w.Control(572))->setValue(4);
+    for (const auto& r : resets) {
+        QTest::mouseClick(w.Control(r.reset), Qt::LeftButton);
+        EXPECT_EQ(d.app.settings.*r.field, r.value) << r.reset;
+    }
+    EXPECT_EQ(d.app.settings.RADIUS, 0);
+    EXPECT_EQ(static_cast<QSlider*>(w.Control(520))->value(), 127);
+
+    QTest::mouseClick(w.Control(892), Qt::LeftButton);
+    EXPECT_EQ(d.app.tempFormat, 2);
+    QTest::mouseClick(w.Control(3220), Qt::LeftButton);
+    EXPECT_EQ(d.app.horizontalFlip, 1);
+}
+
+TEST(MainWindowCommands, TheConversionLockGreysExactlyItsItems) {
+    Desktop d;
+    MainWindow& w = *d.window;
+    w.SetConversionLock(0);
+    const std::set<int> lockedControls = {3900, 3901, 3902, 3903, 3904, 3907, 3908, 100, 102, 104, 101, 892};
+    const std::set<int> lockedItems = {100, 102, 111, 104, 101};
+    for (int id : {3900, 3901, 3902, 3903, 3904, 3907, 3908, 100, 101, 102, 103, 104, 110, 111, 892, 599, 115,
+                   208, 523, 522, 573, 571, 581, 585, 518, 590, 520, 519, 572, 570, 511, 512, 3220, 213})
+        EXPECT_EQ(w.Control(id)->isEnabled(), lockedControls.count(id) == 0) << id;
+    for (int id : {100, 101, 104, 810, 597, 107, 599, 102, 111, 110, 902, 103})
+        EXPECT_EQ(w.MenuItem(id)->isEnabled(), lockedItems.count(id) == 0) << id;
+    w.SetConversionLock(1);
+    for (int id : lockedControls) EXPECT_TRUE(w.Control(id)->isEnabled()) << id;
+    for (int id : lockedItems) EXPECT_TRUE(w.MenuItem(id)->isEnabled()) << id;
+}
+
+TEST(MainWindowCommands, ExitIsRefusedWhileEncoding) {
+    Desktop d;
+    MainWindow& w = *d.window;
+    d.app.encoderBusy = 1;
+    w.MenuItem(107)->trigger();
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_FALSE(w.close());  // the close box as well
+    EXPECT_EQ(d.app.shutdownDone, 0);
+    d.app.encoderBusy = 0;
+    w.MenuItem(107)->trigger();
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(d.app.shutdownDone, 1);
+}
+
+TEST(MainWindowCommands, OutputWindowHelpLinksAndFolder) {
+    Desktop d;
+    MainWindow& w = *d.window;
+    w.OpenOutputWindow();
+    ASSERT_NE(w.Output(), nullptr);
+    EXPECT_EQ(w.Output()->windowTitle(), "Output 360 stream");
+    EXPECT_EQ(w.Output()->size(), QSize(500, 480));
+    EXPECT_EQ(w.OutputPanel(), w.Output()->findChild<PreviewPanel*>("id_100"));
+    w.Output()->close();  // its close box clears "Show output video"
+    EXPECT_EQ(w.Output(), nullptr);
+    EXPECT_FALSE(static_cast<QCheckBox*>(w.Control(512))->isChecked());
+    EXPECT_EQ(d.app.showOutputVideo, 1);
+    w.MenuItem(810)->trigger();
+    EXPECT_NE(w.Output(), nullptr);
+
+    QApplication::setActiveWindow(&w);
+    QTest::keyClick(&w, Qt::Key_F1);
+    w.MenuItem(902)->trigger();
+    ASSERT_EQ(d.opened.size(), 2u);
+    EXPECT_EQ(d.opened[0].toLocalFile().toStdString(), d.dir + "/Tessaly.pdf");
+    EXPECT_EQ(d.opened[1].toLocalFile().toStdString(), d.dir + "/Tessaly.html");
+
+    // Cancelling the folder chooser falls back to the program folder.
+    ModalAnswerer cancel([](QWidget* modal) {
+        if (qobject_cast<QFileDialog*>(modal) == nullptr) return false;
+        static_cast<QFileDialog*>(modal)->reject();
+        return true;
+    });
+    w.MenuItem(111)->trigger();
+    EXPECT_EQ(d.app.settings.APATH, d.dir);
+    EXPECT_EQ(d.Label(112).toStdString(), " " + d.dir);
+}
+
+TEST(UserGuide, BuiltBesideTheProgram) {
+    const std::string dir = std::string(TESSALY_BINARY_DIR) + "/ui/";
+    const std::string pdf = testing::ReadFile(dir + "Tessaly.pdf");
+    ASSERT_GT(pdf.size(), 10000u);
+    EXPECT_EQ(pdf.substr(0, 5), "%PDF-");
+    const std::string html = testing::ReadFile(dir + "Tessaly.html");
+    EXPECT_NE(html.find("name=\"troubleshooting\""), std::string::npos);
+    EXPECT_NE(html.find("tessaly-convert"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tessaly

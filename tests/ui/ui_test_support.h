@@ -1,0 +1,87 @@
+// A main window on Qt's offscreen platform with its session, a fresh program
+// folder per test, and helpers that answer modal dialogs.
+#pragma once
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/startup.h"
+#include "tests/video/test_clips.h"
+#include "ui/desktop_session.h"
+#include "ui/main_window.h"
+
+namespace tessaly::testing {
+
+// Polls the active modal window every 20 ms and hands it to `answer`, which
+// returns true once it has dealt with it. Stops when destroyed.
+class ModalAnswerer {
+public:
+    explicit ModalAnswerer(std::function<bool(QWidget*)> answer) : answer_(std::move(answer)) {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                if (answer_(modal)) ++answered_;
+            }
+        });
+        timer_.start(20);
+    }
+    int Answered() const { return answered_; }
+
+private:
+    std::function<bool(QWidget*)> answer_;
+    QTimer timer_;
+    int answered_ = 0;
+};
+
+// Keeps the event loop running until `pred` holds or `limitMs` passed.
+inline bool WaitUntil(const std::function<bool()>& pred, int limitMs = 20000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!pred()) {
+        if (clock.elapsed() > limitMs) return false;
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+struct Desktop {
+    Desktop() : dir(TempFolder("ui")) {
+        StartUpOptions options;
+        options.programDir = dir + "/";
+        StartUpCore(app, options);
+        session = std::make_unique<DesktopSession>(app);
+        session->openUrl = [this](const QUrl& url) { opened.push_back(url); };
+        window = std::make_unique<MainWindow>(*session);
+        session->AttachWindow(window.get());
+        window->show();
+    }
+    ~Desktop() {
+        window.reset();  // runs Shutdown, which joins the load threads
+        session.reset();
+        std::filesystem::remove_all(dir);
+    }
+    std::vector<std::string> LogLines() const {
+        const std::string text = ReadFile(app.logPath);
+        std::vector<std::string> lines;
+        for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+            lines.push_back(text.substr(start, end - start));
+        return lines;
+    }
+    QString Label(int id) const { return window->LabelFullText(id); }
+
+    std::string dir;
+    FisheyeApp app;
+    std::unique_ptr<DesktopSession> session;
+    std::unique_ptr<MainWindow> window;
+    std::vector<QUrl> opened;
+};
+
+}  // namespace tessaly::testing

@@ -1,0 +1,273 @@
+#include "ui/desktop_session.h"
+
+#include <QDesktopServices>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "app/format.h"
+#include "app/parameter_file.h"
+#include "convert/conversion_driver.h"
+#include "ui/gui_thread.h"
+#include "ui/main_window.h"
+#include "ui/preview_audio.h"
+#include "ui/preview_panel.h"
+#include "video/media_probe.h"
+
+namespace tessaly {
+
+namespace {
+
+void SleepMs(int milliseconds) {
+    if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+QUrl AddressOr(const char* configured, const QUrl& fallback) {
+    const QString text = QString::fromUtf8(configured);
+    return text.isEmpty() ? fallback : QUrl(text);
+}
+
+}  // namespace
+
+DesktopSession::DesktopSession(FisheyeApp& application)
+    : app(application), ui(&application.stopRequested), source(application, ui) {
+    openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    // The frame arrays and their header before any movie: 400 x 300.
+    pipeline.Allocate(app.frameWidth, app.frameHeight);
+    header_ = MakePreviewHeader(app.frameWidth, app.frameHeight);
+
+    StreamHooks hooks;
+    hooks.previewPass = [this] { PreviewPass(); };
+    hooks.allocateFrameBuffers = [this](const MediaInfo& info) {
+        pipeline.Allocate(info.frameWidth, info.frameHeight);
+        std::lock_guard lock(probeMutex_);
+        header_ = MakePreviewHeader(info.frameWidth, info.frameHeight);
+    };
+    hooks.invalidateGeometry = [this] { pipeline.ForceGeometryRebuild(); };
+    source.SetHooks(hooks);
+
+    // Shutdown stops the playback, then waits for every load flow to leave
+    // AVIREAD, so "AVIREAD" is logged before "EXIT3".
+    app.AddStopHook([this] { source.Stream().Stop(); });
+    app.AddJoinHook([this] { JoinLoadThreads(); });
+}
+
+DesktopSession::~DesktopSession() {
+    app.streamState = 0;
+    app.stopRequested = 1;
+    JoinLoadThreads();
+    source.Stream().SetAudioSink(nullptr);
+}
+
+void DesktopSession::AttachWindow(MainWindow* window) {
+    window_ = window;
+    ui.SetWindow(window);
+    if (window != nullptr) {
+        audio_ = new PreviewAudio(window);
+        if (audio_->HasDevice()) source.Stream().SetAudioSink(audio_);
+        painter.SetSinks({[this](const QImage& image) {
+                              std::lock_guard lock(imagesMutex_);
+                              pendingInput_ = image;
+                          },
+                          [this](const QImage& image) {
+                              std::lock_guard lock(imagesMutex_);
+                              pendingOutput_ = image;
+                          }});
+    }
+}
+
+AppSettings DesktopSession::Settings() const {
+    std::lock_guard lock(settingsMutex_);
+    return app.settings;
+}
+
+ProbeTexts DesktopSession::Probe() const {
+    std::lock_guard lock(probeMutex_);
+    return probe_;
+}
+
+PreviewHeader DesktopSession::Header() const {
+    std::lock_guard lock(probeMutex_);
+    return header_;
+}
+
+QUrl DesktopSession::HelpDocument() const {
+    return QUrl::fromLocalFile(QString::fromStdString(app.programDir + "Tessaly.pdf"));
+}
+
+QUrl DesktopSession::WebPage() const {
+    return AddressOr(TESSALY_WEB_ADDRESS,
+                     QUrl::fromLocalFile(QString::fromStdString(app.programDir + "Tessaly.html")));
+}
+
+QUrl DesktopSession::SupportPage() const {
+    QUrl guide = QUrl::fromLocalFile(QString::fromStdString(app.programDir + "Tessaly.html"));
+    guide.setFragment("troubleshooting");
+    return AddressOr(TESSALY_SUPPORT_ADDRESS, guide);
+}
+
+void DesktopSession::StartLoadWorker(const std::string& path) {
+    std::lock_guard lock(threadsMutex_);
+    ++loadsRunning;
+    loadThreads_.emplace_back([this, path] { LoadWorker(path); });
+}
+
+void DesktopSession::JoinLoadThreads() {
+    for (;;) {
+        std::vector<std::thread> threads;
+        {
+            std::lock_guard lock(threadsMutex_);
+            threads.swap(loadThreads_);
+        }
+        if (threads.empty()) return;
+        for (std::thread& t : threads)
+            if (t.joinable()) t.join();
+    }
+}
+
+void DesktopSession::LoadWorker(std::string path) {
+    app.streamState = 1;
+    SleepMs(100);
+    GetMultipleFiles(std::move(path));
+    --loadsRunning;
+}
+
+void DesktopSession::GetMultipleFiles(std::string path) {
+    if (chooserBusy == 1) return;
+    app.log.WriteLogLine("GetMultipleFiles pMediaControl begin");
+    if (source.videoOpen == 1) {
+        source.Stream().Stop();
+        SleepMs(100);
+    }
+    app.log.WriteLogLine("GetMultipleFiles pMediaControl Ok");
+    chooserBusy = 1;
+    MainWindow* window = window_;
+    if (window == nullptr) {
+        chooserBusy = 0;
+        return;
+    }
+    CallOnGui<int>(window, std::function<int()>([this] {
+                       ClearVideoInfo(ui, app);
+                       std::lock_guard lock(probeMutex_);
+                       probe_ = ProbeTexts{};
+                       return 0;
+                   }),
+                   &app.stopRequested);
+    if (path.empty()) {
+        path = CallOnGui<std::string>(window, std::function<std::string()>([window] {
+                                          return window->ChooseMovie();
+                                      }),
+                                      &app.stopRequested)
+                   .value_or(std::string());
+    }
+    chooserBusy = 0;
+    ui.PaintPlaceholders();
+    SleepMs(1);
+    const int64_t generation = ++loadGeneration_;
+
+    if (!TrimBlanksAndNuls(path).empty() && app.stopRequested == 0) {
+        ProbeTexts texts;
+        ProbeVideoFile(app.programDir, path, texts);
+        {
+            std::lock_guard lock(probeMutex_);
+            probe_ = texts;
+        }
+        PostToGui(window, [this, texts] { app.fileInfoText = texts.fileInfoText; });
+        source.AVIREAD(path);
+    }
+
+    // A newer flow that chose a file owns the stream and the previews now.
+    if (generation != loadGeneration_.load()) return;
+    app.streamState = 0;
+    // An older stream may still be inside a preview pass: the frame arrays
+    // are emptied only once it has closed.
+    if (source.WaitUntilClosed(std::chrono::seconds(10))) {
+        const PreviewHeader header = Header();
+        pipeline.Allocate(header.width, header.height);
+    }
+    PostToGui(window, [window] { window->InputPanel()->PaintPlaceholder("Main Window"); });
+}
+
+void DesktopSession::PreviewPass() {
+    passSettings_ = Settings();
+    PreviewCallbacks callbacks;
+    callbacks.getCurrentBuffer = [this](uint8_t* dst, size_t bytes) {
+        return source.Stream().GetCurrentBuffer(dst, static_cast<int32_t>(bytes)) > 0;
+    };
+    callbacks.paintPreviews = [this] { PaintPreviews(); };
+    // The yields of a pass let a window thread handle its messages; this
+    // thread has none and the window runs on its own thread, so while playing
+    // a short sleep gives the other threads their turn without holding the
+    // movie below its rate. Paused, the long waits stay (little work, little CPU).
+    callbacks.yield = [this](int milliseconds) {
+        SleepMs(app.paused == 0 ? std::min(milliseconds, 2) : milliseconds);
+    };
+    callbacks.showOutputSize = [this](const std::string& text) { ui.SetLabel(control::kLabel309, text); };
+    pipeline.PreviewPass(passSettings_, FrameSwitches::From(app), callbacks);
+    ++previewPasses;
+}
+
+void DesktopSession::PaintPreviews() {
+    const AppSettings s = Settings();
+    InputOverlay overlay;
+    overlay.XL1 = s.XL1;
+    overlay.YL1 = s.YL1;
+    overlay.XL2 = s.XL2;
+    overlay.YL2 = s.YL2;
+    PreviewHeader header;
+    {
+        std::lock_guard lock(probeMutex_);
+        overlay.hasFileInfo = !probe_.fileInfoText.empty();
+        overlay.videoNameLine = probe_.videoNameLine;
+        overlay.videoStreamLine = probe_.videoStreamLine;
+        overlay.secondStreamLine = probe_.secondStreamLine;
+        header = header_;
+    }
+    const bool drew = painter.Paint(pipeline.InputFrame(), header, overlay, pipeline.Output(),
+                                    app.showInputVideo == 1, app.showOutputVideo == 1,
+                                    app.converting == 1, app.progress);
+    MainWindow* window = window_;
+    if (drew && window != nullptr && showPosted_.exchange(1) == 0) {
+        // One pending hand-over at a time: the GUI shows the newest pictures.
+        QMetaObject::invokeMethod(window, [this] { ShowPending(); }, Qt::QueuedConnection);
+    }
+}
+
+void DesktopSession::ShowPending() {
+    QImage input, output;
+    {
+        std::lock_guard lock(imagesMutex_);
+        input.swap(pendingInput_);
+        output.swap(pendingOutput_);
+    }
+    showPosted_ = 0;
+    MainWindow* window = window_;
+    if (window == nullptr) return;
+    if (!output.isNull()) window->OutputPanel()->SetImage(output);
+    if (!input.isNull()) window->InputPanel()->SetImage(input);
+}
+
+void DesktopSession::ConvertCommand() {
+    MainWindow* window = window_;
+    SaveParameters(Settings(), app.screen, app.iniPath);
+    if (source.videoOpen == 1) {
+        VideoStream& stream = source.Stream();
+        stream.Stop();
+        SleepMs(100);
+        source.positionTicks = 0;
+        window->SetPositionBarWidth(window->PositionBarWidth());
+        stream.SeekToStart();
+    }
+    window->SetConversionLock(0);
+    const std::string path = window->ChooseOutput();
+    if (!TrimBlanksAndNuls(path).empty()) {
+        ConversionOptions options;
+        RunConversion(app, ui, source, PipelineHooks(pipeline, app, [this] { PaintPreviews(); }), path,
+                      options);
+    }
+    if (window_ != nullptr) window->SetConversionLock(1);
+}
+
+}  // namespace tessaly

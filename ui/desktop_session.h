@@ -1,0 +1,101 @@
+// Everything of the desktop program that is not a widget: the application
+// state, the open movie, the frame pipeline the previews share, the preview
+// painter and the load worker threads. The main window drives it.
+#pragma once
+
+#include <QImage>
+#include <QUrl>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app_state.h"
+#include "transform/frame_pipeline.h"
+#include "ui/preview_painter.h"
+#include "ui/qt_user_interface.h"
+#include "video/probe_report.h"
+#include "video/video_source.h"
+
+namespace tessaly {
+
+class MainWindow;
+class PreviewAudio;
+
+class DesktopSession {
+public:
+    explicit DesktopSession(FisheyeApp& app);
+    ~DesktopSession();
+    DesktopSession(const DesktopSession&) = delete;
+    DesktopSession& operator=(const DesktopSession&) = delete;
+
+    void AttachWindow(MainWindow* window);
+
+    FisheyeApp& app;
+    QtUserInterface ui;
+    FramePipeline pipeline;
+    VideoSource source;
+    PreviewPainter painter;
+
+    // The GUI thread changes the settings under this lock; the stream thread
+    // takes a copy per preview pass.
+    template <class F>
+    void ChangeSettings(F change) {
+        std::lock_guard lock(settingsMutex_);
+        change(app.settings);
+    }
+    AppSettings Settings() const;
+
+    // The load flow. StartLoadWorker runs LoadWorker on a new thread:
+    // streamState = 1, then GetMultipleFiles with the chooser. `path` given:
+    // no chooser, that file (the screenshot tool and the benchmark).
+    void StartLoadWorker(const std::string& path = {});
+    std::atomic<int32_t> chooserBusy{0};
+    // Load flows started and not yet ended.
+    std::atomic<int32_t> loadsRunning{0};
+
+    // The Convert command after its pressed sequence: save, stop, rewind,
+    // lock, the save chooser and the conversion run; unlock when it returns.
+    void ConvertCommand();
+
+    ProbeTexts Probe() const;
+    PreviewHeader Header() const;
+
+    // Preview passes run so far (each ends in PaintPreviews).
+    std::atomic<int64_t> previewPasses{0};
+
+    // Opens a document or web address; tests replace it.
+    std::function<void(const QUrl&)> openUrl;
+    QUrl HelpDocument() const;   // Tessaly.pdf beside the program
+    QUrl WebPage() const;        // the project's page
+    QUrl SupportPage() const;
+
+private:
+    void LoadWorker(std::string path);
+    void GetMultipleFiles(std::string presetPath);
+    void PreviewPass();
+    void PaintPreviews();
+    void JoinLoadThreads();
+    void ShowPending();
+
+    std::mutex imagesMutex_;
+    QImage pendingInput_, pendingOutput_;
+    std::atomic<int32_t> showPosted_{0};
+
+    std::atomic<MainWindow*> window_{nullptr};
+    mutable std::mutex settingsMutex_;
+    mutable std::mutex probeMutex_;
+    ProbeTexts probe_;
+    PreviewHeader header_;
+    std::atomic<int64_t> loadGeneration_{0};
+    std::mutex threadsMutex_;
+    std::vector<std::thread> loadThreads_;
+    PreviewAudio* audio_ = nullptr;
+    AppSettings passSettings_;  // the stream thread's copy for one pass
+};
+
+}  // namespace tessaly

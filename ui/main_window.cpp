@@ -1,0 +1,602 @@
+#include "ui/main_window.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QShortcut>
+#include <QSlider>
+
+#include <filesystem>
+#include <vector>
+
+#include "app/startup.h"
+#include "ui/desktop_session.h"
+#include "ui/image_button.h"
+#include "ui/output_window.h"
+#include "ui/preview_panel.h"
+#include "ui/sounds.h"
+
+namespace tessaly {
+
+namespace {
+
+const QColor kWindowGrey(135, 135, 135);
+const QColor kCaptionGrey(136, 136, 136);
+const QColor kValueGrey(119, 119, 119);
+const QColor kGroupDark(51, 51, 51);
+
+void SetColours(QWidget* w, QColor background, QColor text) {
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Window, background);
+    pal.setColor(QPalette::WindowText, text);
+    pal.setColor(QPalette::Base, background);
+    pal.setColor(QPalette::Text, text);
+    pal.setColor(QPalette::ButtonText, text);
+    pal.setColor(QPalette::Button, background);
+    w->setPalette(pal);
+    w->setAutoFillBackground(true);
+}
+
+// A check box that answers a click anywhere in its rectangle, not only on
+// its mark and caption.
+class FullCheckBox : public QCheckBox {
+public:
+    using QCheckBox::QCheckBox;
+
+protected:
+    bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+};
+
+struct FilterRow {
+    int check, minLabel, maxLabel, reset, top;
+    const char* caption;
+    int width;
+    const char* tip;
+};
+// Sharpen, Brightness, Contrast, Noise Median, CPU usage.
+constexpr FilterRow kRows[] = {
+    {208, 551, 525, 581, 296, " Sharpen", 111, " Sharpen control - On/Off "},
+    {523, 552, 526, 582, 316, " Brightness", 161, " Brightness control - On/Off "},
+    {522, 553, 527, 583, 336, " Contrast", 161, " Contrast control - On/Off "},
+    {573, 554, 529, 584, 356, " Noise Median", 161, " Noise Median control - On/Off "},
+    {571, 555, 530, 585, 376, " CPU usage", 161, " CPU usage control - On/Off "},
+};
+
+}  // namespace
+
+MainWindow::MainWindow(DesktopSession& session)
+    : QMainWindow(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                               Qt::MSWindowsFixedSizeDialogHint),
+      session_(session),
+      sounds_(new ClickSounds(this)) {
+    setWindowTitle(kMainCaption);
+    EnsureArt();
+    setWindowIcon(QIcon(":/icons/tessaly.png"));
+    // The narrow face keeps the captions inside their small fixed rectangles.
+    QFont font("DejaVu Sans Condensed");
+    font.setPixelSize(11);
+    setFont(font);
+    client_ = new QWidget(this);
+    client_->setObjectName("client");
+    client_->setFixedSize(kClientWidth, kClientHeight);
+    SetColours(client_, kWindowGrey, Qt::black);
+    setCentralWidget(client_);
+    BuildMenus();
+    BuildControls();
+    BuildTooltips();
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(&nudgeTimer_, &QTimer::timeout, this, &MainWindow::NudgeTick);
+    SetPeriod(25);  // dialog initialisation
+    PaintPlaceholders();
+    ShowCutValues();
+}
+
+MainWindow::~MainWindow() {
+    nudgeTimer_.stop();
+    // The worker threads use this window: they end before it goes.
+    Shutdown(session_.app);
+    session_.AttachWindow(nullptr);
+}
+
+void MainWindow::Register(int id, QWidget* widget) {
+    widget->setObjectName(QString("id_%1").arg(id));
+    controls_[id] = widget;
+}
+
+QWidget* MainWindow::Control(int id) const {
+    auto it = controls_.find(id);
+    return it == controls_.end() ? nullptr : it->second;
+}
+
+QAction* MainWindow::MenuItem(int id) const {
+    auto it = menuItems_.find(id);
+    return it == menuItems_.end() ? nullptr : it->second;
+}
+
+void MainWindow::BuildMenus() {
+    auto item = [this](QMenu* menu, const char* text, int id) {
+        QAction* a = menu->addAction(QString::fromUtf8(text));
+        a->setData(id);
+        menuItems_[id] = a;
+        connect(a, &QAction::triggered, this, [this, id] { Command(id); });
+        return a;
+    };
+    QMenu* file = menuBar()->addMenu("&File");
+    item(file, "Load Fisheye Movie\tCtrl + L", 100);
+    item(file, "Play/Pause Video", 101);
+    item(file, "Convert Fisheye\tCtrl + C", 104);
+    file->addSeparator();
+    item(file, "Popup Output Window\tCtrl + O", 810);
+    file->addSeparator();
+    item(file, "File Information", 597);
+    file->addSeparator();
+    item(file, "Exit\tAlt + F4", 107);
+    QMenu* option = menuBar()->addMenu("&Option");
+    QAction* autosave = item(option, "Auto saving a parameters", 599);
+    autosave->setCheckable(true);
+    autosave->setChecked(session_.app.settings.AUTOSAVE != 0);
+    item(option, "Save parameters\tCtrl + S", 102);
+    option->addSeparator();
+    item(option, "Set path for temporary Stream", 111);
+    QMenu* help = menuBar()->addMenu("&Help");
+    item(help, "Help\tF1", 110);
+    help->addSeparator();
+    item(help, "Quennet Web Site", 902);
+    item(help, "About", 103);
+
+    AddShortcut(QKeySequence("Ctrl+L"), 100);
+    AddShortcut(QKeySequence("Ctrl+C"), 104);
+    AddShortcut(QKeySequence("Ctrl+S"), 102);
+    AddShortcut(QKeySequence("Ctrl+O"), 810);
+    AddShortcut(QKeySequence("F1"), 110);
+}
+
+void MainWindow::AddShortcut(const QKeySequence& keys, int id) {
+    auto* shortcut = new QShortcut(keys, this);
+    shortcut->setContext(Qt::WindowShortcut);
+    connect(shortcut, &QShortcut::activated, this, [this, id] {
+        // A greyed menu item's accelerator does nothing either.
+        QAction* a = MenuItem(id);
+        if (a == nullptr || a->isEnabled()) Command(id);
+    });
+}
+
+QLabel* MainWindow::AddLabel(int id, const QString& text, QRect rect, QColor background,
+                             QColor textColour, bool sunken, bool centred) {
+    auto* label = new QLabel(text, client_);
+    label->setGeometry(rect);
+    SetColours(label, background, textColour);
+    if (sunken) {
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        label->setLineWidth(1);
+    }
+    label->setAlignment((centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignVCenter);
+    if (id > 0) Register(id, label);
+    return label;
+}
+
+QCheckBox* MainWindow::AddCheck(int id, const QString& text, QRect rect, QColor background,
+                                QColor textColour) {
+    auto* box = new FullCheckBox(text, client_);
+    box->setGeometry(rect);
+    SetColours(box, background, textColour);
+    Register(id, box);
+    connect(box, &QCheckBox::clicked, this, [this, id] { Command(id); });
+    return box;
+}
+
+ImageButton* MainWindow::AddImageButton(int id, const QString& name, QRect rect, bool threeStates) {
+    auto* button = new ImageButton(client_, name, threeStates);
+    button->setGeometry(rect);
+    button->setCursor(QCursor(ArtPixmap("autor"), 9, 2));
+    Register(id, button);
+    // The arrows act while held (the nudge timer); the others on a click.
+    if (id < 3900 || id > 3903) connect(button, &QAbstractButton::clicked, this, [this, id] { Command(id); });
+    return button;
+}
+
+QSlider* MainWindow::AddTrackbar(int id, QRect rect, int min, int max, int page, int value,
+                                 QColor background) {
+    auto* slider = new QSlider(Qt::Horizontal, client_);
+    slider->setGeometry(rect);
+    slider->setRange(min, max);
+    slider->setPageStep(page);
+    slider->setSingleStep(1);
+    slider->setTickPosition(QSlider::TicksBelow);
+    slider->setTickInterval(max - min > 20 ? (max - min) / 8 : 1);
+    slider->setValue(value);
+    SetColours(slider, background, Qt::black);
+    Register(id, slider);
+    connect(slider, &QSlider::valueChanged, this, [this, id](int position) {
+        session_.ChangeSettings([id, position](AppSettings& s) {
+            switch (id) {
+                case 518: s.SHARPEN = position; break;
+                case 590: s.RADIUS = position; break;
+                case 520: s.BRIGHTNESS = position; break;
+                case 519: s.CONTRAST = position; break;
+                case 572: s.NOISE = position; break;
+                case 570: s.CPU = position; break;
+            }
+        });
+    });
+    return slider;
+}
+
+void MainWindow::BuildControls() {
+    const AppSettings& s = session_.app.settings;
+    AddLabel(3011, "", QRect(5, 607, 600, 14), QColor(128, 128, 128), QColor(128, 128, 128), true, false);
+    positionBar_ = new QLabel(client_);
+    positionBar_->setPixmap(ArtPixmap("tomline"));
+    positionBar_->setScaledContents(true);
+    positionBar_->setGeometry(6, 608, 1, 12);
+    Register(3012, positionBar_);
+    input_ = new PreviewPanel(client_, QSize(600, 600));
+    input_->move(5, 5);
+    Register(2007, input_);
+    hiddenOutput_ = new PreviewPanel(client_, QSize(500, 480));
+    hiddenOutput_->move(5, 824);
+    Register(2008, hiddenOutput_);
+
+    AddImageButton(3900, "left", QRect(620, 47, 21, 20), false);
+    AddImageButton(3901, "right", QRect(664, 47, 21, 20), false);
+    AddImageButton(3902, "up", QRect(642, 26, 21, 20), false);
+    AddImageButton(3903, "down", QRect(642, 68, 21, 20), false);
+    AddImageButton(3904, "stop", QRect(642, 47, 21, 20), false);
+    AddImageButton(3907, "lup", QRect(620, 26, 21, 20), false);
+    AddImageButton(3908, "rup", QRect(664, 26, 21, 20), false);
+
+    QCheckBox* autosave = AddCheck(599, " Auto saving a parameters", QRect(740, 81, 153, 18),
+                                   Qt::black, QColor(192, 192, 192));
+    autosave->setChecked(s.AUTOSAVE != 0);
+
+    const char* cutCaptions[] = {" X-pos", " Y-pos", " ZoomL"};
+    for (int i = 0; i < 3; ++i)
+        AddLabel(200 + i, cutCaptions[i], QRect(690, 27 + 18 * i, 50, 17), kCaptionGrey, Qt::white, true, false);
+    AddLabel(220, " X-size", QRect(843, 27, 50, 17), kCaptionGrey, Qt::white, true, false);
+    AddLabel(221, " Y-size", QRect(843, 45, 50, 17), kCaptionGrey, Qt::white, true, false);
+    AddLabel(300, "", QRect(741, 27, 50, 17), Qt::black, kCaptionGrey, true, true);
+    AddLabel(301, "", QRect(741, 45, 50, 17), Qt::black, kCaptionGrey, true, true);
+    AddLabel(310, "", QRect(792, 27, 50, 17), Qt::black, kCaptionGrey, true, true);
+    AddLabel(311, "", QRect(792, 45, 50, 17), Qt::black, kCaptionGrey, true, true);
+    AddLabel(302, "", QRect(741, 63, 50, 17), Qt::black, kCaptionGrey, true, true);
+
+    const struct { int id; const char* text; int top; } info[] = {
+        {203, " Video file: ", 120}, {204, " Frame Size:", 138},   {205, " FPS rate:", 156},
+        {206, " Num of frames:", 174}, {207, " Operation:", 192}, {209, " Fisheye size:", 228},
+        {210, " Duration:", 246},
+    };
+    for (const auto& i : info)
+        AddLabel(i.id, i.text, QRect(620, i.top, 80, 17), kCaptionGrey, Qt::white, true, false);
+
+    const struct { int id; const char* title; QRect rect; } groups[] = {
+        {331, " Cut controls ", QRect(610, 3, 395, 105)},
+        {330, " Common controls ", QRect(610, 100, 395, 182)},
+        {329, " Image controls ", QRect(610, 274, 395, 139)},
+        {332, " Input-Output controls: ", QRect(610, 405, 395, 120)},
+        {328, "", QRect(610, 517, 395, 85)},
+    };
+    std::vector<QGroupBox*> boxes;
+    for (const auto& g : groups) {
+        auto* box = new QGroupBox(g.title, client_);
+        box->setGeometry(g.rect);
+        SetColours(box, kGroupDark, Qt::white);
+        Register(g.id, box);
+        boxes.push_back(box);
+    }
+    // Behind the controls they frame; where two overlap, the later one is on
+    // top so its caption shows.
+    for (auto it = boxes.rbegin(); it != boxes.rend(); ++it) (*it)->lower();
+
+    QCheckBox* aspect = AddCheck(115, " Fix aspect ratio PARxDAR", QRect(620, 209, 171, 18), kCaptionGrey, Qt::black);
+    aspect->setChecked(s.ASPECT != 0);
+    ColourSwitch(aspect);
+    const int32_t switches[] = {s.SHARPEN_CH, s.BRIGHTNESS_CH, s.CONTRAST_CH, s.NOISE_CH, s.CPU_CH};
+    for (int i = 0; i < 5; ++i) {
+        const FilterRow& r = kRows[i];
+        QCheckBox* box = AddCheck(r.check, r.caption, QRect(620, r.top, r.width, 18), kCaptionGrey, Qt::black);
+        box->setChecked(switches[i] != 0);
+        ColourSwitch(box);
+    }
+    for (const FilterRow& r : kRows)
+        AddLabel(r.minLabel, "Min.", QRect(790, r.top + 1, 24, 15), kCaptionGrey, Qt::black, false, false);
+    for (const FilterRow& r : kRows)
+        AddLabel(r.maxLabel, "Max.", QRect(910, r.top + 1, 24, 15), kCaptionGrey, Qt::black, false, false);
+    const QString flatButton =
+        "QPushButton { background: #d6d6d6; color: black; border: 1px solid #4a4a4a; padding: 0px; font-size: 10px; }"
+        "QPushButton:pressed { background: #a9a9a9; }"
+        "QPushButton:disabled { color: #8a8a8a; }";
+    for (const FilterRow& r : kRows) {
+        auto* reset = new QPushButton("Reset", client_);
+        reset->setGeometry(938, r.top - 1, 42, 18);
+        reset->setStyleSheet(flatButton);
+        Register(r.reset, reset);
+        const int id = r.reset;
+        connect(reset, &QPushButton::clicked, this, [this, id] { Command(id); });
+    }
+
+    AddTrackbar(518, QRect(815, 296, 90, 18), 0, 5, 1, s.SHARPEN, QColor(128, 128, 128));
+    AddTrackbar(590, QRect(731, 296, 50, 18), 0, 3, 1, s.RADIUS, QColor(102, 102, 102));
+    AddTrackbar(520, QRect(815, 316, 90, 18), 0, 255, 8, s.BRIGHTNESS, QColor(128, 128, 128));
+    AddTrackbar(519, QRect(815, 336, 90, 18), 0, 255, 8, s.CONTRAST, QColor(128, 128, 128));
+    AddTrackbar(572, QRect(815, 356, 90, 18), 1, 5, 1, s.NOISE, QColor(128, 128, 128));
+    AddTrackbar(570, QRect(815, 376, 90, 18), 50, 100, 8, s.CPU, QColor(128, 128, 128));
+
+    AddLabel(303, "", QRect(701, 120, 295, 17), Qt::black, kValueGrey, true, false);
+    const int valueTops[] = {138, 156, 174, 192, 228, 246};
+    const int valueIds[] = {304, 305, 306, 307, 309, 409};
+    for (int i = 0; i < 6; ++i)
+        AddLabel(valueIds[i], "", QRect(701, valueTops[i], 90, 17), Qt::black, kValueGrey, true, true);
+
+    AddImageButton(100, "b_load", QRect(800, 143, 140, 23), true);
+    AddImageButton(101, "b_pause", QRect(800, 167, 140, 23), true);
+    AddImageButton(102, "b_save", QRect(800, 191, 140, 23), true);
+    AddImageButton(103, "b_about", QRect(800, 215, 140, 23), true);
+    AddImageButton(104, "b_convert", QRect(800, 239, 140, 23), true);
+    AddImageButton(110, "help", QRect(900, 25, 100, 22), true);
+
+    auto* setPath = new QPushButton("Set path for temporary Stream", client_);
+    setPath->setGeometry(620, 427, 150, 17);
+    setPath->setStyleSheet(flatButton);
+    Register(111, setPath);
+    connect(setPath, &QPushButton::clicked, this, [this] { Command(111); });
+    AddLabel(112, "", QRect(620, 447, 375, 17), QColor(192, 192, 192), Qt::black, true, false);
+    SetLabelText(112, " " + s.APATH);
+
+    AddCheck(511, "Show input video", QRect(620, 469, 160, 18), Qt::black, kValueGrey)->setChecked(true);
+    AddCheck(512, "Show output video", QRect(620, 489, 160, 18), Qt::black, kValueGrey)->setChecked(true);
+    AddCheck(3220, "Horizontal Flip", QRect(800, 469, 195, 18), Qt::black, QColor(0, 255, 0));
+    AddCheck(892, "TEMP: On - Jpg, Off - BMP format", QRect(800, 488, 195, 18), Qt::black, QColor(0, 255, 0));
+
+    QLabel* compression =
+        AddLabel(214, "Output compression", QRect(900, 53, 98, 15), kValueGrey, Qt::white, false, true);
+    QFont small = font();
+    small.setPixelSize(10);
+    compression->setFont(small);
+    auto* list = new QComboBox(client_);
+    list->setGeometry(900, 69, 99, 20);
+    list->addItem("Default");
+    list->addItem("1:Max size");
+    for (int i = 2; i <= 20; ++i) list->addItem(QString("%1:").arg(i));
+    list->addItem("21:Min size");
+    list->setCurrentIndex(0);
+    list->setMaxVisibleItems(5);
+    SetColours(list, Qt::black, Qt::white);
+    Register(213, list);
+    connect(list, &QComboBox::currentIndexChanged, this,
+            [this](int index) { session_.ui.compressionLevel = index; });
+
+    auto* logo = new QLabel(client_);
+    logo->setPixmap(ArtPixmap("logo"));
+    logo->setFrameStyle(QFrame::Box | QFrame::Plain);
+    logo->setGeometry(620, 537, 374, 52);
+    logo->setObjectName("logo");
+
+    // The panels and the position bar stay above the frames around them.
+    positionBar_->raise();
+}
+
+void MainWindow::BuildTooltips() {
+    for (const FilterRow& r : kRows) Control(r.check)->setToolTip(r.tip);
+    const struct { int id; const char* tip; } tips[] = {
+        {518, " Sharpen Amount "},
+        {520, " Brightness Amount "},
+        {519, " Contrast Value "},
+        {572, " Noise Median Value "},
+        {570, " CPU usage Value "},
+        {590, " Sharpen Radius Value "},
+        {3900, " Move the Cut Area to the left "},
+        {3901, " Move the Cut Area to the right "},
+        {3902, " Move the Cut Area to the up "},
+        {3903, " Move the Cut Area to the down "},
+        {3907, " Increase the size of External circle "},
+        {3908, " Decrease the size of External circle "},
+        {3904, " Reset "},
+    };
+    for (const auto& t : tips) Control(t.id)->setToolTip(t.tip);
+}
+
+PreviewPanel* MainWindow::OutputPanel() const {
+    return output_ != nullptr ? output_->Panel() : hiddenOutput_;
+}
+
+void MainWindow::PaintPlaceholders() {
+    OutputPanel()->PaintPlaceholder("Transform Window");
+    input_->PaintPlaceholder("Main Window");
+}
+
+void MainWindow::ShowCutValues() {
+    const AppSettings& s = session_.app.settings;
+    SetLabelText(300, std::to_string(s.XL1));
+    SetLabelText(301, std::to_string(s.YL1));
+    SetLabelText(310, std::to_string(s.XL2));
+    SetLabelText(311, std::to_string(s.YL2));
+    SetLabelText(302, std::to_string(s.XL2 - s.XL1));
+}
+
+void MainWindow::SetConversionLock(int unlock) {
+    const bool on = unlock != 0;
+    for (int id : {3900, 3901, 3902, 3903, 3904, 3907, 3908, 100, 102, 104, 101, 892})
+        Control(id)->setEnabled(on);
+    for (int id : {100, 102, 111, 104, 101}) MenuItem(id)->setEnabled(on);
+}
+
+void MainWindow::OpenOutputWindow() {
+    if (output_ != nullptr) EndOutputWindow();
+    output_ = new OutputWindow(this);
+    output_->setWindowIcon(windowIcon());
+    output_->onClosed = [this] {
+        RememberPositions();
+        output_->deleteLater();
+        output_ = nullptr;
+        SetCheckState(512, 0);
+    };
+    const AppSettings& s = session_.app.settings;
+    if (s.V_X != 0 && s.V_Y != 0) {
+        output_->move(s.V_X, s.V_Y);
+    } else {
+        output_->move(pos() + QPoint(50, 50));
+    }
+    output_->Panel()->PaintPlaceholder("Transform Window");
+    output_->show();
+}
+
+void MainWindow::EndOutputWindow() {
+    if (output_ == nullptr) return;
+    RememberPositions();
+    OutputWindow* w = output_;
+    output_ = nullptr;
+    w->onClosed = nullptr;
+    w->close();
+    w->deleteLater();
+}
+
+void MainWindow::RememberPositions() {
+    const QPoint main = pos();
+    const QPoint out = output_ != nullptr ? output_->pos() : QPoint();
+    session_.ChangeSettings([&](AppSettings& s) {
+        if (isVisible()) {
+            s.M_X = main.x();
+            s.M_Y = main.y();
+        }
+        if (output_ != nullptr && output_->isVisible()) {
+            s.V_X = out.x();
+            s.V_Y = out.y();
+        }
+    });
+}
+
+void MainWindow::SetLabelText(int id, const std::string& text) {
+    auto* label = qobject_cast<QLabel*>(Control(id));
+    if (label == nullptr) return;
+    const QString full = QString::fromStdString(text);
+    fullTexts_[id] = full;
+    if (id == 303 || id == 112) {  // paths: ellipsis in the middle
+        label->setText(label->fontMetrics().elidedText(full, Qt::ElideMiddle, label->width() - 4));
+        label->setToolTip(full);
+    } else {
+        label->setText(full);
+    }
+}
+
+QString MainWindow::LabelFullText(int id) const {
+    auto it = fullTexts_.find(id);
+    return it == fullTexts_.end() ? QString() : it->second;
+}
+
+void MainWindow::SetPositionBarWidth(int width) {
+    positionBar_->setGeometry(6, 608, std::max(1, width), 12);
+}
+
+int MainWindow::PositionBarWidth() const { return positionBar_->width(); }
+
+void MainWindow::SetCheckState(int id, int checked) {
+    if (auto* box = qobject_cast<QCheckBox*>(Control(id))) box->setChecked(checked != 0);
+}
+
+std::string MainWindow::ChooseMovie() {
+    static const char* const kFilters[][2] = {
+        {"All video files", "*.avi;*.asf;*.mpg;*.mpeg;*.mov;*.qt;*.m2ts;*.mts;*.m2t;*.tod;*.mp4"},
+        {"MOV video files (*.MOV)", "*.mov"},
+        {"AVI video files (*.AVI)", "*.avi"},
+        {"MP4 video files (*.MP4)", "*.mp4"},
+        {"ASF video files (*.ASF)", "*.asf"},
+        {"MPG video files (*.MPG, *.MPEG)", "*.mpg;*.mpeg"},
+        {"QT video files (*.QT)", "*.qt"},
+        {"M2TS video files (*.M2TS)", "*.m2ts"},
+        {"MTS video files (*.MTS)", "*.mts"},
+        {"M2T video files (*.M2T)", "*.m2t"},
+        {"TOD video files (*.TOD)", "*.tod"},
+    };
+    QStringList filters;
+    for (const auto& f : kFilters) {
+        QString patterns = QString(f[1]).replace(';', ' ');
+        // Both cases: file systems here tell "A.MP4" from "a.mp4".
+        filters << QString("%1 (%2 %3)").arg(f[0], patterns, patterns.toUpper());
+    }
+    std::string folder = session_.app.settings.OPATH;
+    if (folder.empty()) folder = std::filesystem::current_path().string();
+    QFileDialog dialog(this, "Load Video", QString::fromStdString(folder));
+    dialog.setObjectName("LoadVideoChooser");
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setViewMode(QFileDialog::Detail);
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.front());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    const std::string path = dialog.selectedFiles().front().toStdString();
+    const std::string chosenFolder = std::filesystem::path(path).parent_path().string();
+    session_.ChangeSettings([&](AppSettings& s) { s.OPATH = chosenFolder; });
+    return path;
+}
+
+void MainWindow::Message(const std::string& caption, const std::string& text, int icon, bool owned) {
+    QString body = QString::fromStdString(text);
+    body.replace("\r\n", "\n");
+    QMessageBox box(static_cast<QMessageBox::Icon>(icon), QString::fromStdString(caption), body,
+                    QMessageBox::Ok, owned ? this : nullptr);
+    box.exec();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!ending_ && !ExitAllowed()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    if (output_ != nullptr) EndOutputWindow();
+    if (onEnded) {
+        auto ended = std::move(onEnded);
+        onEnded = nullptr;
+        ended();
+    }
+}
+
+void MainWindow::EndWindow() {
+    ending_ = true;
+    close();
+}
+
+std::string MainWindow::ChooseOutput() {
+    static const char* const kFilters[][2] = {
+        {" FLV video files (*.flv)", "*.flv"},  {" AVI 2.0 video files (*.AVI)", "*.avi"},
+        {" MOV video files (*.MOV)", "*.mov"},  {" MP4 video files (*.MP4)", "*.mp4"},
+        {" Webm video files (*.Webm)", "*.webm"},
+    };
+    QStringList filters;
+    for (const auto& f : kFilters)
+        filters << QString("Rectangular Video%1 (%2)").arg(f[0], f[1]);
+    std::string folder = session_.app.settings.OPATH;
+    if (folder.empty()) folder = std::filesystem::current_path().string();
+    QFileDialog dialog(this, "Save Stereo Video", QString::fromStdString(folder));
+    dialog.setObjectName("SaveStereoChooser");
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.front());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    const std::string path = dialog.selectedFiles().front().toStdString();
+    const std::string chosenFolder = std::filesystem::path(path).parent_path().string();
+    session_.ChangeSettings([&](AppSettings& s) { s.OPATH = chosenFolder; });
+    return path;
+}
+
+void MainWindow::focusInEvent(QFocusEvent* event) {
+    QMainWindow::focusInEvent(event);
+    update();
+}
+
+}  // namespace tessaly

@@ -1,0 +1,119 @@
+// The main window: the 600 x 600 input preview on the left, every control on
+// the right, three menus and the accelerators; the output window beside it.
+// Controls are found by their numeric ids (Control(id), object name
+// "id_<id>"). The command handler lives in main_window_commands.cpp.
+#pragma once
+
+#include <QImage>
+#include <QMainWindow>
+#include <QTimer>
+
+#include <functional>
+
+#include <map>
+#include <string>
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QSlider;
+
+namespace tessaly {
+
+class ClickSounds;
+class DesktopSession;
+class ImageButton;
+class OutputWindow;
+class PreviewPanel;
+
+inline constexpr int kClientWidth = 1010;
+inline constexpr int kClientHeight = 650;
+inline const char* const kMainCaption = "The mono side Fisheye video converter  v3.0 Build 051.01";
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(DesktopSession& session);
+    ~MainWindow() override;
+
+    QWidget* Control(int id) const;
+    QAction* MenuItem(int id) const;
+    QWidget* Client() const { return client_; }
+
+    // The command table: a click, menu item or accelerator with this id.
+    void Command(int id);
+
+    void ShowCutValues();
+    // 0 locks the controls a conversion must not touch, 1 unlocks them.
+    void SetConversionLock(int unlock);
+    void PaintPlaceholders();
+    void OpenOutputWindow();
+    void EndOutputWindow();
+    OutputWindow* Output() const { return output_; }
+    PreviewPanel* InputPanel() const { return input_; }
+    // The output panel in use: the output window's, else the hidden 2008.
+    PreviewPanel* OutputPanel() const;
+
+    void SetLabelText(int id, const std::string& text);
+    QString LabelFullText(int id) const;
+    void SetPositionBarWidth(int width);
+    int PositionBarWidth() const;
+    void SetCheckState(int id, int checked);
+
+    // The open chooser "Load Video"; the chosen path or empty. Updates OPATH.
+    std::string ChooseMovie();
+    // The save chooser "Save Stereo Video"; the chosen path or empty. Updates OPATH.
+    std::string ChooseOutput();
+    // Ends the window without another Shutdown (the conversion driver ran it).
+    void EndWindow();
+    // A message box owned by this window (or by none).
+    void Message(const std::string& caption, const std::string& text, int icon, bool owned);
+
+    ClickSounds& Sounds() const { return *sounds_; }
+    int RepeatPeriod() const { return repeatPeriod_; }
+    // Remembers the window positions in M_X/M_Y and V_X/V_Y.
+    void RememberPositions();
+    // Told once when the window has been ended.
+    std::function<void()> onEnded;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+
+private:
+    void BuildMenus();
+    void BuildControls();
+    void BuildTooltips();
+    void AddShortcut(const QKeySequence& keys, int id);
+    QLabel* AddLabel(int id, const QString& text, QRect rect, QColor background, QColor text_colour,
+                     bool sunken, bool centred);
+    QCheckBox* AddCheck(int id, const QString& text, QRect rect, QColor background, QColor text_colour);
+    ImageButton* AddImageButton(int id, const QString& name, QRect rect, bool threeStates);
+    QSlider* AddTrackbar(int id, QRect rect, int min, int max, int page, int value, QColor background);
+    void Register(int id, QWidget* widget);
+    void NudgeTick();
+    void SetPeriod(int nextPeriod);
+    void PressedSequence(int id, int waitMs);
+    void ColourSwitch(QCheckBox* box);
+    void StoreSwitch(int id, int checked);
+    void ResetTrackbar(int id, int value);
+    bool ExitAllowed();
+    std::string ChooseFolder(const std::string& initial);
+
+    DesktopSession& session_;
+    QWidget* client_;
+    std::map<int, QWidget*> controls_;
+    std::map<int, QAction*> menuItems_;
+    std::map<int, QString> fullTexts_;
+    QTimer nudgeTimer_;
+    int repeatPeriod_ = 0;
+    PreviewPanel* input_ = nullptr;
+    PreviewPanel* hiddenOutput_ = nullptr;
+    OutputWindow* output_ = nullptr;
+    QLabel* positionBar_ = nullptr;
+    ClickSounds* sounds_;
+    bool ending_ = false;
+    friend class MainWindowTestAccess;
+};
+
+}  // namespace tessaly

@@ -1,0 +1,159 @@
+#include "ui/preview_painter.h"
+
+#include <QFont>
+#include <QPainter>
+
+#include "app/format.h"
+
+namespace tessaly {
+
+namespace {
+
+// A bottom-up BGRX frame as an image that shares its memory (valid while
+// the frame is); drawn flipped.
+QImage WrapFrame(const FrameBuffer& frame, int width, int height) {
+    if (frame.Empty() || width > frame.Width() || height > frame.Height()) return {};
+    return QImage(frame.Data(), width, height, static_cast<qsizetype>(frame.Stride()),
+                  QImage::Format_RGB32);
+}
+
+void DrawBottomUp(QPainter& p, const QImage& image, const QRect& target) {
+    p.save();
+    p.translate(target.left(), target.top() + target.height());
+    p.scale(1, -1);
+    p.drawImage(QRect(0, 0, target.width(), target.height()), image);
+    p.restore();
+}
+
+void TextLine(QPainter& p, int x, int y, const std::string& text, QColor fg, QColor bg) {
+    p.setBackgroundMode(Qt::OpaqueMode);
+    p.setBackground(bg);
+    p.setPen(fg);
+    const QString s = QString::fromStdString(text);
+    const QFontMetrics fm(p.font());
+    p.fillRect(QRect(x, y, fm.horizontalAdvance(s), fm.height()), bg);
+    p.drawText(QPoint(x, y + fm.ascent()), s);
+    p.setBackgroundMode(Qt::TransparentMode);
+}
+
+QFont PanelFont() {
+    // Crisp text as on a plain device context, no blended edges.
+    QFont f("DejaVu Sans");
+    f.setPixelSize(12);
+    f.setStyleStrategy(QFont::NoAntialias);
+    return f;
+}
+
+}  // namespace
+
+PreviewHeader MakePreviewHeader(int32_t frameWidth, int32_t frameHeight) {
+    PreviewHeader h;
+    h.width = frameWidth;
+    h.height = frameHeight;
+    return h;
+}
+
+Letterbox LetterboxFor(int frameWidth, int frameHeight) {
+    Letterbox box;
+    if (frameWidth <= 0 || frameHeight <= 0) return box;
+    box.height = RoundHalfEvenToInt32(600.0 * frameHeight / frameWidth);
+    box.top = RoundHalfEvenToInt32(0.5 * (600 - box.height));
+    return box;
+}
+
+void RenderInputPreview(QImage& target, const FrameBuffer& frame, const PreviewHeader& header,
+                        const InputOverlay& o) {
+    if (target.size() != QSize(kInputPreviewSize, kInputPreviewSize))
+        target = QImage(kInputPreviewSize, kInputPreviewSize, QImage::Format_RGB32);
+    target.fill(Qt::black);
+    QPainter p(&target);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.setFont(PanelFont());
+
+    const Letterbox box = LetterboxFor(header.width, header.height);
+    const QImage picture = WrapFrame(frame, header.width, header.height);
+    if (!picture.isNull()) DrawBottomUp(p, picture, QRect(0, box.top, 600, box.height));
+    const int y0 = box.top;
+    const int d = 20 + RoundHalfEvenToInt32(-0.85 * y0);
+
+    // The bars: y0 rows above and below the picture.
+    p.fillRect(QRect(0, 0, 600, y0), Qt::black);
+    p.fillRect(QRect(0, 600 - y0, 600, y0), Qt::black);
+
+    if (o.hasFileInfo) {
+        const QColor grey(0x80, 0x80, 0x80);
+        TextLine(p, 10, 10, o.videoNameLine, Qt::white, grey);
+        TextLine(p, 10, 30, o.videoStreamLine, Qt::white, grey);
+        if (!o.secondStreamLine.empty()) TextLine(p, 10, 50, o.secondStreamLine, Qt::white, grey);
+    }
+
+    const int D = o.XL2 - o.XL1;
+    const int left = o.XL1 - d;
+    const int top = o.YL1 - d;
+    const int side = D + 2 * d;
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(Qt::red, 1));
+    if (side > 1) {
+        const double corner = 0.2 * side / 2.0;
+        p.drawRoundedRect(QRect(left, top, side - 1, side - 1), corner, corner);
+    }
+    p.drawPolyline(QPolygon({QPoint(left, top + 20), QPoint(left, top), QPoint(left + 20, top)}));
+
+    QPen dotted(Qt::red, 1, Qt::DotLine);
+    const int r = RoundHalfEvenToInt32(0.25 * D);
+    const double half = 0.5 * D;
+    p.setPen(dotted);
+    p.drawEllipse(QRectF(o.XL1 + r - 20, o.YL1 + r - 20, half + 40, half + 40));
+    dotted.setColor(Qt::blue);
+    p.setPen(dotted);
+    p.drawEllipse(QRectF(o.XL1 + r - 15, o.YL1 + r - 15, half + 30, half + 30));
+
+    // The symmetric centre cross: 20 pixels beyond the cut on every side.
+    const int cx = RoundHalfEvenToInt32(o.XL1 + half + 1);
+    const int cy = RoundHalfEvenToInt32(o.YL1 + half + 1);
+    dotted.setColor(Qt::green);
+    p.setPen(dotted);
+    p.drawLine(cx, o.YL1 - 20, cx, o.YL1 + D + 20);
+    p.drawLine(o.XL1 - 20, cy, o.XL2 + 20, cy);
+}
+
+void RenderOutputPreview(QImage& target, const FrameBuffer& output, bool converting,
+                         const ProgressTexts& progress) {
+    if (target.size() != QSize(kOutputPreviewWidth, kOutputPreviewHeight))
+        target = QImage(kOutputPreviewWidth, kOutputPreviewHeight, QImage::Format_RGB32);
+    QPainter p(&target);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QImage picture = WrapFrame(output, output.Width(), output.Height());
+    if (picture.isNull()) {
+        p.fillRect(target.rect(), QColor(51, 51, 51));
+    } else {
+        DrawBottomUp(p, picture, QRect(0, 0, kOutputPreviewWidth, kOutputPreviewHeight));
+    }
+    if (converting) {
+        p.setFont(PanelFont());
+        const QColor grey(0x80, 0x80, 0x80);
+        TextLine(p, 10, 10, " Estimated processing time = " + progress.estimatedTime + " ",
+                 Qt::white, grey);
+        TextLine(p, 10, 30, " Time passed = " + progress.timePassed + " ", Qt::white, grey);
+        TextLine(p, 10, 50, " FPS = " + progress.fps, Qt::white, grey);
+    }
+}
+
+bool PreviewPainter::Paint(const FrameBuffer& input, const PreviewHeader& header,
+                           const InputOverlay& overlay, const FrameBuffer& output, bool showInput,
+                           bool showOutput, bool converting, const ProgressTexts& progress) {
+    if ((toggle_ ^= 1) == 0) return false;
+    if (showOutput) {
+        RenderOutputPreview(output_, output, converting, progress);
+        if (sinks_.showOutput) sinks_.showOutput(output_.copy());
+    }
+    if (showInput) {
+        RenderInputPreview(input_, input, header, overlay);
+        if (sinks_.showInput) sinks_.showInput(input_.copy());
+    }
+    ++drawn_;
+    return true;
+}
+
+}  // namespace tessaly

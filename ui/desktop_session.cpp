@@ -1,5 +1,7 @@
 #include "ui/desktop_session.h"
 
+#include "convert/transform_adapters.h"
+
 #include <QDesktopServices>
 
 #include <algorithm>
@@ -204,8 +206,8 @@ void DesktopSession::PreviewPass() {
     callbacks.yield = [this](int milliseconds) {
         SleepMs(app.paused == 0 ? std::min(milliseconds, 2) : milliseconds);
     };
-    callbacks.showOutputSize = [this](const std::string& text) { ui.SetLabel(control::kLabel309, text); };
-    pipeline.PreviewPass(passSettings_, FrameSwitches::From(app), callbacks);
+    callbacks.showOutputSize = [this](const std::string& text) { ui.SetLabel(control::kOutputSizeLabel, text); };
+    pipeline.PreviewPass(TransformSettingsOf(passSettings_), FrameSwitchesOf(app), callbacks);
     ++previewPasses;
 }
 

@@ -64,8 +64,8 @@ void QtUserInterface::SetStatusLabel(const std::string& text, uint32_t backgroun
     MainWindow* w = window_;
     if (w == nullptr) return;
     PostToGui(w, [w, text, background, foreground] {
-        w->SetLabelText(control::kLabel307, text);
-        if (QWidget* label = w->Control(control::kLabel307)) {
+        w->SetLabelText(control::kOperationLabel, text);
+        if (QWidget* label = w->Control(control::kOperationLabel)) {
             QPalette pal = label->palette();
             pal.setColor(QPalette::Window, FromColourRef(background));
             pal.setColor(QPalette::WindowText, FromColourRef(foreground));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QFileInfo>
 #include <QPointer>
 #include <QMessageBox>
@@ -42,12 +43,15 @@ struct ChooserScript {
                   dialog->reject();
                   return true;
               }
-              const QFileInfo file(QString::fromStdString(files[next++]));
-              dialog->setDirectory(file.absolutePath());
-              dialog->selectFile(file.fileName());
-              // The chooser lists its folder on a thread of its own: accept
-              // once the file is known to it.
-              QTimer::singleShot(100, dialog, [dialog] { static_cast<QDialog*>(dialog)->accept(); });
+              // As a user would: type the full path into the name field and
+              // open it (again until the chooser closes, should it be busy).
+              const QString path = QString::fromStdString(files[next++]);
+              auto* retry = new QTimer(dialog);
+              QObject::connect(retry, &QTimer::timeout, dialog, [dialog, path] {
+                  if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit")) name->setText(path);
+                  static_cast<QDialog*>(dialog)->accept();
+              });
+              retry->start(100);
               return true;
           }) {}
     std::vector<std::string> files;

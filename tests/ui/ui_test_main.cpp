@@ -5,6 +5,7 @@
 #include <QStyleFactory>
 
 #include <cstdlib>
+#include <filesystem>
 
 
 #if defined(__SANITIZE_THREAD__)
@@ -16,8 +17,18 @@ extern "C" const char* __tsan_default_options() { return "ignore_noninstrumented
 
 int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Qt's file dialogs keep their state in the user's configuration under
+    // a file lock: tests running side by side each get a folder of their own.
+    char config[] = "/tmp/tessaly-ui-config-XXXXXX";
+    if (mkdtemp(config) != nullptr) {
+        setenv("XDG_CONFIG_HOME", config, 1);
+        setenv("XDG_RUNTIME_DIR", config, 1);
+    }
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create("Fusion"));
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    std::error_code ec;
+    std::filesystem::remove_all(config, ec);
+    return result;
 }

@@ -51,6 +51,7 @@ int RunDesktop(const DesktopOptions& options) {
 
     QEventLoop loop;
     window.onEnded = [&loop] { loop.quit(); };
+    if (!options.openMovie.empty()) session.StartLoadWorker(options.openMovie);
     if (options.onMainWindow) options.onMainWindow(window, session);
     if (window.isVisible()) loop.exec();
     return 0;

@@ -17,6 +17,9 @@ struct DesktopOptions {
     std::string programDir;                // empty: the executable's folder
     const char* firstArgument = nullptr;   // "2" makes JPEG stills
     const char* argv0 = nullptr;
+    // A movie named on the command line (a file manager's "Open with"):
+    // loaded as the Load command would, without its chooser.
+    std::string openMovie;
     // Called once the main window is up (tests, screenshots, benchmark).
     std::function<void(MainWindow&, DesktopSession&)> onMainWindow;
 };

@@ -1,5 +1,6 @@
 #include "ui/desktop_session.h"
 
+#include "app/app_paths.h"
 #include "convert/transform_adapters.h"
 
 #include <QDesktopServices>
@@ -95,17 +96,25 @@ PreviewHeader DesktopSession::Header() const {
     return header_;
 }
 
-QUrl DesktopSession::HelpDocument() const {
-    return QUrl::fromLocalFile(QString::fromStdString(app.programDir + "Tessaly.pdf"));
+namespace {
+
+// The guide's files: beside a portable program, in the documentation folder
+// of an installed one.
+QUrl GuideFile(const std::string& programDir, const char* name) {
+    const std::filesystem::path pdf = DecideAppPaths(programDir).guidePdf;
+    return QUrl::fromLocalFile(QString::fromStdString((pdf.parent_path() / name).string()));
 }
 
+}  // namespace
+
+QUrl DesktopSession::HelpDocument() const { return GuideFile(app.programDir, "Tessaly.pdf"); }
+
 QUrl DesktopSession::WebPage() const {
-    return AddressOr(TESSALY_WEB_ADDRESS,
-                     QUrl::fromLocalFile(QString::fromStdString(app.programDir + "Tessaly.html")));
+    return AddressOr(TESSALY_WEB_ADDRESS, GuideFile(app.programDir, "Tessaly.html"));
 }
 
 QUrl DesktopSession::SupportPage() const {
-    QUrl guide = QUrl::fromLocalFile(QString::fromStdString(app.programDir + "Tessaly.html"));
+    QUrl guide = GuideFile(app.programDir, "Tessaly.html");
     guide.setFragment("troubleshooting");
     return AddressOr(TESSALY_SUPPORT_ADDRESS, guide);
 }

@@ -148,6 +148,11 @@ void MainWindow::BuildMenus() {
     item(option, "Save parameters\tCtrl + S", 102);
     option->addSeparator();
     item(option, "Set path for temporary Stream", 111);
+    option->addSeparator();
+    // Not saved in the parameter file: on for every session.
+    QAction* vr = item(option, "Mark output as 180° VR video", kMarkVrMenuItem);
+    vr->setCheckable(true);
+    vr->setChecked(session_.app.markVrOutput.load() != 0);
     QMenu* help = menuBar()->addMenu("&Help");
     item(help, "Help\tF1", 110);
     help->addSeparator();

@@ -28,6 +28,8 @@ class PreviewPanel;
 
 inline constexpr int kClientWidth = 1010;
 inline constexpr int kClientHeight = 650;
+// "&Option" item that marks outputs as 180-degree VR video (FisheyeApp::markVrOutput).
+inline constexpr int kMarkVrMenuItem = 904;
 inline const char* const kMainCaption = "The mono side Fisheye video converter  v3.0 Build 051.01";
 
 class MainWindow : public QMainWindow {

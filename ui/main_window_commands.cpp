@@ -188,6 +188,12 @@ void MainWindow::Command(int id) {
             MenuItem(599)->setChecked(value != 0);
             break;
         }
+        case kMarkVrMenuItem: {  // Mark output as 180° VR video
+            const int32_t value = app.markVrOutput.load() != 0 ? 0 : 1;
+            app.markVrOutput = value;
+            MenuItem(kMarkVrMenuItem)->setChecked(value != 0);
+            break;
+        }
         case 597:  // File Information
             if (TrimBlanksAndNuls(app.fileInfoText).empty()) return;
             Message("Video file information", app.fileInfoText, QMessageBox::Information, true);

@@ -8,10 +8,13 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 
 #include <algorithm>
 
 #include "tests/ui/ui_test_support.h"
+#include "ui/desktop_app.h"
 #include "ui/preview_painter.h"
 #include "ui/preview_panel.h"
 
@@ -256,6 +259,49 @@ TEST(PreviewRendering, OnlyEverySecondCallDraws) {
     EXPECT_EQ(QColor(image.pixel(12, 15)), QColor(Qt::black));
     RenderOutputPreview(image, out, true, progress);
     EXPECT_EQ(QColor(image.pixel(12, 11)), QColor(0x80, 0x80, 0x80));
+}
+
+}  // namespace
+}  // namespace tessaly
+
+namespace tessaly {
+namespace {
+
+// "tessaly MOVIE" (a file manager's "Open with") loads that movie without the
+// chooser once the main window is up.
+TEST(LoadFlow, AMovieNamedOnTheCommandLineOpensWithoutTheChooser) {
+    const std::string dir = testing::TempFolder("open-arg");
+    const std::string clip = FisheyeClip("fish-h264.mp4");
+    bool chooserShown = false;
+    testing::ModalAnswerer answer([&](QWidget* modal) {
+        if (modal->objectName() == "Splash") {
+            modal->findChild<QPushButton*>("id_2005")->click();
+            return true;
+        }
+        if (auto* chooser = qobject_cast<QFileDialog*>(modal)) {
+            chooserShown = true;
+            chooser->reject();
+            return true;
+        }
+        return false;
+    });
+    DesktopOptions options;
+    options.programDir = dir + "/";
+    options.openMovie = clip;
+    bool opened = false;
+    std::string sizeLabel;
+    options.onMainWindow = [&](MainWindow& w, DesktopSession& session) {
+        opened = testing::WaitUntil([&] {
+            return session.app.streamState == 1 && w.LabelFullText(304) == "192x144";
+        });
+        sizeLabel = w.LabelFullText(303).toStdString();
+        QTimer::singleShot(0, &w, [&w] { w.close(); });
+    };
+    EXPECT_EQ(RunDesktop(options), 0);
+    EXPECT_TRUE(opened);
+    EXPECT_FALSE(chooserShown);
+    EXPECT_EQ(sizeLabel, " " + clip + " ");
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include <set>
 
+#include "app/parameter_file.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/image_button.h"
 #include "ui/output_window.h"
@@ -192,6 +193,22 @@ TEST(MainWindowCommands, AutoSavingAgreesFromMenuAndBox) {
         EXPECT_EQ(box->isChecked(), s.expected == 1);
         EXPECT_EQ(item->isChecked(), s.expected == 1);
     }
+}
+
+// The VR marking is on for every session and not saved with the parameters.
+TEST(MainWindowCommands, VrMarkingMenuItemTogglesTheFlagOnly) {
+    Desktop d;
+    QAction* item = d.window->MenuItem(kMarkVrMenuItem);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->text().toStdString(), "Mark output as 180\u00b0 VR video");
+    EXPECT_TRUE(item->isChecked());
+    const std::string saved = SerializeParameters(d.app.settings, d.app.screen);
+    for (int expected : {0, 1, 0}) {
+        item->trigger();
+        EXPECT_EQ(d.app.markVrOutput.load(), expected);
+        EXPECT_EQ(item->isChecked(), expected == 1);
+    }
+    EXPECT_EQ(SerializeParameters(d.app.settings, d.app.screen), saved);
 }
 
 TEST(MainWindowCommands, SwitchesResetsAndTheAspectWarning) {

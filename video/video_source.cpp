@@ -167,6 +167,7 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
     Wait(timings_.beforeLoop);
     if (hooks_.invalidateGeometry) hooks_.invalidateGeometry();
     app_.streamState = 1;
+    if (hooks_.streamReady) hooks_.streamReady();
 
     StreamLoop();
 

@@ -51,6 +51,8 @@ struct StreamHooks {
     std::function<void(const MediaInfo&)> allocateFrameBuffers;
     // Make the next preview pass rebuild its cut geometry.
     std::function<void()> invalidateGeometry;
+    // The stream is open and its loop about to start (streamState is 1).
+    std::function<void()> streamReady;
 };
 
 // Empties the information labels (409, 309, 303, 304, 305, 306, 307), the

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -110,6 +111,8 @@ private:
     std::mutex aviReadMutex_;  // one AVIREAD at a time, the older finishing first
     mutable std::mutex infoMutex_;
     MediaInfo info_;
+    std::mutex closedMutex_;                // with closed_: Teardown wakes WaitUntilClosed
+    std::condition_variable closed_;
     std::string videoPath_;
     int32_t lastBarWidth_ = -1;
 };

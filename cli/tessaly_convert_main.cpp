@@ -228,6 +228,12 @@ int ReportConversion(const MovieConversion& conversion, const ConvertOptions& op
     if (!conversion.opened) {
         return Fail(kExitInput, "cannot open " + options.input + ": " + OneLine(conversion.openError));
     }
+    // Frames the decoder gave but the colour conversion refused got no still:
+    // say so, whatever the outcome, so the output's gaps are not a mystery.
+    if (conversion.unconvertibleFrames > 0) {
+        std::fprintf(stderr, "tessaly-convert: %lld decoded frames could not be colour-converted and got no still\n",
+                     static_cast<long long>(conversion.unconvertibleFrames));
+    }
     if (result.status != ConversionStatus::kDone) {
         return Fail(result.status == ConversionStatus::kVideoMissing ? kExitInput : kExitFailed,
                     OneLine(result.error));

@@ -487,19 +487,10 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
     std::atomic<int32_t> endEncoder{0};
     RunOptions waitOptions = runOptions;
     waitOptions.stop = &endEncoder;
-    ChildOutcome outcome;
-    std::atomic<bool> encoderEnded{false};
-    std::thread waiter([&] {
-        outcome = WaitForChildExit(encoder, waitOptions);
-        encoderEnded = true;
-    });
     // A stop request at any moment, also after the last frame, ends it too.
-    std::thread relay([&] {
-        while (!encoderEnded.load()) {
-            if (app.stopRequested.load() == 1) endEncoder = 1;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    });
+    waitOptions.alsoStop = &app.stopRequested;
+    ChildOutcome outcome;
+    std::thread waiter([&] { outcome = WaitForChildExit(encoder, waitOptions); });
     bool stalled = false;
     {
         FrameCallback callback(
@@ -520,7 +511,6 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
     // The end of the pipe is the end of the movie for the encoder.
     ::close(pipe);
     waiter.join();
-    relay.join();
     const std::deque<std::string> errors = LastReportLines(runOptions.stderrPath);
     std::error_code ec;
     fs::remove(runOptions.stderrPath, ec);

@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "app/startup.h"
@@ -56,6 +58,14 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
         pipeline.Allocate(info.frameWidth, info.frameHeight);
     };
     hooks.invalidateGeometry = [&pipeline] { pipeline.ForceGeometryRebuild(); };
+    // The open stream and the loader's end wake the wait below at once.
+    std::mutex wakeMutex;
+    std::condition_variable wake;
+    auto notify = [&] {
+        std::lock_guard lock(wakeMutex);
+        wake.notify_all();
+    };
+    hooks.streamReady = notify;
     source.SetHooks(hooks);  // no preview pass: nothing is shown
     // The transform and the still writers keep the cores busy; decoding
     // ahead on frame threads would only hold more frames.
@@ -70,6 +80,7 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
     std::thread loader([&] {
         source.AVIREAD(input);
         streamEnded = true;
+        notify();
     });
     // Shutdown stops playback and waits for the stream's thread to finish.
     app.AddStopHook([&source] { source.Stream().Stop(); });
@@ -77,9 +88,14 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
         if (loader.joinable()) loader.join();
     });
 
-    while (!(app.streamState.load() == 1 && source.videoOpen.load() == 1) && !streamEnded.load() &&
-           app.stopRequested.load() == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    {
+        // A stop request may come from a signal handler, which cannot notify:
+        // the flag is looked at every 20 ms besides.
+        std::unique_lock lock(wakeMutex);
+        while (!(app.streamState.load() == 1 && source.videoOpen.load() == 1) && !streamEnded.load() &&
+               app.stopRequested.load() == 0) {
+            wake.wait_for(lock, std::chrono::milliseconds(20));
+        }
     }
 
     if (streamEnded.load() || app.stopRequested.load() == 1) {

@@ -120,7 +120,8 @@ ChildOutcome Wait(pid_t pid, const RunOptions& options) {
             return outcome;
         }
         // Still running: a stop request ends it, politely first.
-        if (options.stop != nullptr && options.stop->load() == 1) {
+        if (options.stop != nullptr &&
+            (options.stop->load() == 1 || (options.alsoStop != nullptr && options.alsoStop->load() == 1))) {
             if (!termed) {
                 ::kill(pid, SIGTERM);
                 termed = true;

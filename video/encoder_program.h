@@ -34,6 +34,8 @@ struct RunOptions {
     std::string stderrPath;
     const std::atomic<int32_t>* stop = nullptr;
     int graceMs = 500;
+    // A second flag that ends the child as `stop` does (only with `stop`).
+    const std::atomic<int32_t>* alsoStop = nullptr;
 };
 
 // Exit status of a finished run: the child's exit code, 128 + signal number

@@ -57,12 +57,8 @@ void VideoSource::RegisterShutdownHooks(std::chrono::milliseconds limit) {
 }
 
 bool VideoSource::WaitUntilClosed(std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (streamActive != 0) {
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    std::unique_lock lock(closedMutex_);
+    return closed_.wait_for(lock, limit, [this] { return streamActive.load() == 0; });
 }
 
 MediaInfo VideoSource::Info() const {
@@ -182,6 +178,7 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
     if (hooks_.invalidateGeometry) hooks_.invalidateGeometry();
     if (!Superseded(ticket)) {
         app_.streamState = 1;
+        if (hooks_.streamReady) hooks_.streamReady();
         StreamLoop(ticket);
     }
 
@@ -218,7 +215,11 @@ void VideoSource::StreamLoop(int64_t ticket) {
 
 void VideoSource::Teardown() {
     stream_.Close();
-    streamActive = 0;
+    {
+        std::lock_guard lock(closedMutex_);
+        streamActive = 0;
+    }
+    closed_.notify_all();
     videoOpen = 0;
     ui_.PaintPlaceholders();
     lastBarWidth_ = 1;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -51,6 +52,8 @@ struct StreamHooks {
     std::function<void(const MediaInfo&)> allocateFrameBuffers;
     // Make the next preview pass rebuild its cut geometry.
     std::function<void()> invalidateGeometry;
+    // The stream is open and its loop about to start (streamState is 1).
+    std::function<void()> streamReady;
 };
 
 // Empties the information labels (409, 309, 303, 304, 305, 306, 307), the
@@ -110,6 +113,8 @@ private:
     std::mutex aviReadMutex_;  // one AVIREAD at a time, the older finishing first
     mutable std::mutex infoMutex_;
     MediaInfo info_;
+    std::mutex closedMutex_;                // with closed_: Teardown wakes WaitUntilClosed
+    std::condition_variable closed_;
     std::string videoPath_;
     int32_t lastBarWidth_ = -1;
 };

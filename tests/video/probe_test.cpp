@@ -85,22 +85,26 @@ TEST(EncoderProgramTest, RunsAnArgumentVectorWithoutAShell) {
     fs::remove_all(dir);
 }
 
-// A stop request ends a child: SIGTERM first, SIGKILL for one that ignores
-// it; the outcome says which signal ended it.
+// A stop request (either flag) ends a child: SIGTERM first, SIGKILL for one
+// that ignores it; the outcome says which signal ended it.
 TEST(EncoderProgramTest, AStopRequestEndsTheChild) {
     struct Case {
         const char* script;
         int signal;
+        bool secondFlag;  // raise alsoStop instead of stop
     };
-    for (const Case& c : {Case{"sleep 30", SIGTERM}, Case{"trap '' TERM; while :; do sleep 0.05; done", SIGKILL}}) {
-        SCOPED_TRACE(c.script);
+    for (const Case& c : {Case{"sleep 30", SIGTERM, false}, Case{"sleep 30", SIGTERM, true},
+                          Case{"trap '' TERM; while :; do sleep 0.05; done", SIGKILL, false}}) {
+        SCOPED_TRACE(std::string(c.script) + (c.secondFlag ? " (alsoStop)" : ""));
         std::atomic<int32_t> stop{0};
-        std::thread raise([&stop] {
+        std::atomic<int32_t> alsoStop{0};
+        std::thread raise([&stop, &alsoStop, &c] {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            stop = 1;
+            (c.secondFlag ? alsoStop : stop) = 1;
         });
         RunOptions options;
         options.stop = &stop;
+        options.alsoStop = &alsoStop;
         options.graceMs = 200;
         const auto start = std::chrono::steady_clock::now();
         const ChildOutcome outcome = RunChild({"/bin/sh", "-c", c.script}, options);

@@ -42,7 +42,7 @@ protected:
         fast.afterStop = 5;
         source_.SetTimings(fast);
         source_.SetHooks(StreamHooks{[this] { ++previewPasses_; },
-                                     [this](const MediaInfo&) { ++allocations_; }, [] {}});
+                                     [this](const MediaInfo&) { ++allocations_; }, [] {}, {}});
     }
     void TearDown() override { fs::remove_all(dir_); }
 

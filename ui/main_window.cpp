@@ -528,15 +528,26 @@ std::string MainWindow::ChooseMovie() {
         // Both cases: file systems here tell "A.MP4" from "a.mp4".
         filters << QString("%1 (%2 %3)").arg(f[0], patterns, patterns.toUpper());
     }
+    return ChooseMovieFile("Load Video", "LoadVideoChooser", filters, QFileDialog::AcceptOpen);
+}
+
+// The open and save choosers: start in OPATH, first filter selected; the
+// folder of the chosen file becomes the new OPATH.
+std::string MainWindow::ChooseMovieFile(const char* title, const char* name, const QStringList& filters,
+                                        QFileDialog::AcceptMode mode) {
     std::string folder = session_.app.settings.OPATH;
     if (folder.empty()) folder = std::filesystem::current_path().string();
-    QFileDialog dialog(this, "Load Video", QString::fromStdString(folder));
-    dialog.setObjectName("LoadVideoChooser");
+    QFileDialog dialog(this, title, QString::fromStdString(folder));
+    dialog.setObjectName(name);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setOption(QFileDialog::HideNameFilterDetails);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setViewMode(QFileDialog::Detail);
+    dialog.setAcceptMode(mode);
+    if (mode == QFileDialog::AcceptOpen) {
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setViewMode(QFileDialog::Detail);
+    } else {
+        dialog.setFileMode(QFileDialog::AnyFile);
+    }
     dialog.setNameFilters(filters);
     dialog.selectNameFilter(filters.front());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
@@ -582,21 +593,7 @@ std::string MainWindow::ChooseOutput() {
     QStringList filters;
     for (const auto& f : kFilters)
         filters << QString("Rectangular Video%1 (%2)").arg(f[0], f[1]);
-    std::string folder = session_.app.settings.OPATH;
-    if (folder.empty()) folder = std::filesystem::current_path().string();
-    QFileDialog dialog(this, "Save Stereo Video", QString::fromStdString(folder));
-    dialog.setObjectName("SaveStereoChooser");
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setOption(QFileDialog::HideNameFilterDetails);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters(filters);
-    dialog.selectNameFilter(filters.front());
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-    const std::string path = dialog.selectedFiles().front().toStdString();
-    const std::string chosenFolder = std::filesystem::path(path).parent_path().string();
-    session_.ChangeSettings([&](AppSettings& s) { s.OPATH = chosenFolder; });
-    return path;
+    return ChooseMovieFile("Save Stereo Video", "SaveStereoChooser", filters, QFileDialog::AcceptSave);
 }
 
 void MainWindow::focusInEvent(QFocusEvent* event) {

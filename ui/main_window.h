@@ -4,6 +4,7 @@
 // "id_<id>"). The command handler lives in main_window_commands.cpp.
 #pragma once
 
+#include <QFileDialog>
 #include <QImage>
 #include <QMainWindow>
 #include <QTimer>
@@ -101,6 +102,8 @@ private:
     void ResetTrackbar(int id, int value);
     bool ExitAllowed();
     std::string ChooseFolder(const std::string& initial);
+    std::string ChooseMovieFile(const char* title, const char* name, const QStringList& filters,
+                                QFileDialog::AcceptMode mode);
 
     DesktopSession& session_;
     QWidget* client_;

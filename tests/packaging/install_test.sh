@@ -23,6 +23,13 @@ bash -n "$share/bash-completion/completions/tessaly-convert" || fail "completion
 
 # The desktop program's files are installed with it; without it, check the
 # sources that would be installed.
+if [[ -x $bin/tessaly ]]; then
+  for f in icons/hicolor/48x48/apps/tessaly.png icons/hicolor/256x256/apps/tessaly.png \
+           icons/hicolor/scalable/apps/tessaly.svg doc/tessaly/Tessaly.pdf doc/tessaly/Tessaly.html; do
+    [[ -s $share/$f ]] || fail "the desktop program is installed without $f"
+  done
+  head -c 5 "$share/doc/tessaly/Tessaly.pdf" | grep -q '%PDF-' || fail "the installed guide is no PDF"
+fi
 desktop=$(ls "$share"/applications/*.desktop 2>/dev/null || echo "$src/packaging/org.tessaly.Tessaly.desktop")
 desktop-file-validate $desktop || fail "desktop-file-validate"
 metainfo=$(ls "$share"/metainfo/*.metainfo.xml 2>/dev/null || true)

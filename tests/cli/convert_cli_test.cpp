@@ -1,6 +1,8 @@
 // The headless converter as a user runs it: exit status, one-line errors,
 // and no temporary files left behind, for good and bad input alike.
 #include <gtest/gtest.h>
+
+#include "tests/capture_output.h"
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -54,13 +56,7 @@ struct Probe {
 };
 
 std::string Capture(const std::string& command) {
-    std::string out;
-    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
-    if (pipe == nullptr) return out;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-    ::pclose(pipe);
-    return out;
+    return tessaly::testing::CaptureOutput(command + " 2>/dev/null");
 }
 
 // How long a stream lasts: from its earliest packet to the latest start +

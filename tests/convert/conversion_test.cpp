@@ -1,4 +1,5 @@
 // Whole conversions of generated fisheye clips, checked with ffprobe.
+#include "tests/capture_output.h"
 #include "convert/movie_conversion.h"
 
 #include <gtest/gtest.h>
@@ -23,13 +24,7 @@ namespace fs = std::filesystem;
 std::string Quote(const std::string& text) { return "'" + text + "'"; }
 
 std::string Shell(const std::string& command) {
-    std::string out;
-    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
-    if (pipe == nullptr) return out;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-    ::pclose(pipe);
-    return out;
+    return tessaly::testing::CaptureOutput(command + " 2>/dev/null");
 }
 
 // The first video stream as ffprobe decodes it; the first audio stream's end

@@ -1,5 +1,7 @@
 #include "tests/video/test_clips.h"
 
+#include "tests/capture_output.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -72,13 +74,7 @@ std::string TempFolder(const std::string& tag) {
 std::string ProbeVideoEntry(const std::string& path, const std::string& entry) {
     const std::string cmd = "ffprobe -v error -select_streams v:0 -show_entries " + entry +
                             " -of default=nw=1:nk=1 " + ShellQuote(path);
-    std::string out;
-    if (FILE* pipe = ::popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-        ::pclose(pipe);
-    }
+    std::string out = CaptureOutput(cmd);
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
     return out;
 }

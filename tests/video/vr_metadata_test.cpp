@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/capture_output.h"
 #include "video/vr_metadata.h"
 
 namespace fs = std::filesystem;
@@ -41,16 +42,7 @@ namespace {
 
 std::string Quote(const std::string& text) { return "'" + text + "'"; }
 
-std::string Capture(const std::string& command) {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    ::pclose(pipe);
-    return out;
-}
+std::string Capture(const std::string& command) { return tessaly::testing::CaptureOutput(command); }
 
 std::string Bytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -532,21 +532,25 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
 
 }  // namespace
 
-ConversionHooks PipelineHooks(FramePipeline& pipeline, FisheyeApp& app, PaintFn paint) {
+ConversionHooks PipelineHooks(FramePipeline& pipeline, FisheyeApp& app, PaintFn paint,
+                              SettingsReader readSettings) {
     ConversionHooks hooks;
     hooks.previewBusy = [&pipeline] { return pipeline.PreviewBusy().load(); };
     hooks.buildGeometry = [&pipeline](const AppSettings& settings, const LogFn& log) {
         return pipeline.BuildGeometry(CutOf(settings), log);
     };
-    const TransformSettings settings = TransformSettingsOf(app.settings);
-    const FrameSwitches switches = FrameSwitchesOf(app);
+    if (!readSettings) {
+        readSettings = [fixed = TransformSettingsOf(app.settings)] { return fixed; };
+    }
     FrameCallbacks callbacks;
     callbacks.paintPreviews = std::move(paint);
     callbacks.sleep = [](int milliseconds) { Sleep(milliseconds); };
-    hooks.convertFrame = [&pipeline, &app, settings, switches, callbacks](
+    hooks.convertFrame = [&pipeline, &app, readSettings, callbacks](
                              const uint8_t* data, int32_t size) -> const FrameBuffer* {
+        // The cut is locked during a run and the geometry was built from it;
+        // filters, flip and aspect are read afresh for every frame.
         const TransformStatus status = pipeline.ConvertFrame(
-            data, static_cast<size_t>(size), settings, switches, callbacks);
+            data, static_cast<size_t>(size), readSettings(), FrameSwitchesOf(app), callbacks);
         if (status == TransformStatus::kOk) return &pipeline.Output();
         app.log.WriteLogLine("Frame refused (" + std::to_string(size) + " bytes): " +
                              StatusText(status));

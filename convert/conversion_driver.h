@@ -17,6 +17,7 @@
 #include "transform/cut_geometry.h"
 #include "transform/frame_buffer.h"
 #include "transform/frame_pipeline.h"
+#include "transform/transform_settings.h"
 #include "video/video_source.h"
 
 namespace tessaly {
@@ -34,11 +35,18 @@ struct ConversionHooks {
     std::function<void()> releaseOutput;
 };
 
-// The hooks onto the frame pipeline the preview shares. The frames of the run
-// are converted with the settings and switches as they are now (the controls
-// are locked during a run); `paint` ends the input filters and may be empty.
-// A refused frame is logged.
-ConversionHooks PipelineHooks(FramePipeline& pipeline, FisheyeApp& app, PaintFn paint = {});
+// Where each frame of a run reads its filter settings. A desktop session
+// hands a reader that copies them under its settings lock, so a trackbar
+// moved during a run changes the next frame.
+using SettingsReader = std::function<TransformSettings()>;
+
+// The hooks onto the frame pipeline the preview shares. Every frame reads
+// the settings through `readSettings` and the flip switch from the
+// application as they are at that moment; without a reader the settings are
+// those of the run's start (nothing changes them in a headless run). `paint`
+// ends the input filters and may be empty. A refused frame is logged.
+ConversionHooks PipelineHooks(FramePipeline& pipeline, FisheyeApp& app, PaintFn paint = {},
+                              SettingsReader readSettings = {});
 
 // Waits of the run in milliseconds; tests shorten them.
 struct ConversionTimings {

@@ -275,8 +275,11 @@ void DesktopSession::ConvertCommand() {
     const std::string path = window->ChooseOutput();
     if (!TrimBlanksAndNuls(path).empty()) {
         ConversionOptions options;
-        RunConversion(app, ui, source, PipelineHooks(pipeline, app, [this] { PaintPreviews(); }), path,
-                      options);
+        // Filters, flip and aspect stay live during the run: each frame reads
+        // them as the controls have them now.
+        const ConversionHooks hooks = PipelineHooks(
+            pipeline, app, [this] { PaintPreviews(); }, [this] { return TransformSettingsOf(Settings()); });
+        RunConversion(app, ui, source, hooks, path, options);
     }
     if (window_ != nullptr) window->SetConversionLock(1);
 }

@@ -1,0 +1,402 @@
+// Converting from the desktop program: the Convert command through the save
+// chooser, the frame phase with its live controls, the export, the success
+// question and the output options dialog, and closing the window in each
+// phase. Every movie is read back with ffprobe.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <cstdint>
+#include <fstream>
+#include <vector>
+
+#include "tests/capture_output.h"
+#include "tests/ui/ui_test_support.h"
+#include "video/encoder_program.h"
+
+namespace tessaly {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Desktop;
+using testing::FfmpegClip;
+using testing::FisheyeClip;
+using testing::ModalAnswerer;
+using testing::ProbeVideoEntry;
+using testing::WaitUntil;
+
+constexpr const char* kOptionsTitle = "Save a Video with another compression";
+
+// Answers every window a conversion opens: the save chooser with
+// `firstOutput`, each OK/Cancel question with the next of `answers`
+// (Cancel when they run out), each options dialog with the next of
+// `options` (Exit/Cancel when they run out), any other box with OK.
+struct ConvertScript {
+    ConvertScript(const Desktop& desktop, std::string output)
+        : d(desktop), firstOutput(std::move(output)), answerer([this](QWidget* modal) { return Answer(modal); }) {}
+
+    bool Answer(QWidget* modal) {
+        for (const QPointer<QWidget>& seen : answered)
+            if (seen == modal) return false;
+        answered.push_back(modal);
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            boxes << box->windowTitle() + " | " + box->text();
+            if (box->button(QMessageBox::Cancel) == nullptr) {
+                box->accept();
+                return true;
+            }
+            // The labels are emptied when the run ends.
+            shownSize = d.Label(309).trimmed();
+            if (onQuestion) onQuestion(box->windowTitle());
+            const bool ok = next < answers.size() && answers[next];
+            ++next;
+            box->button(ok ? QMessageBox::Ok : QMessageBox::Cancel)->click();
+            return true;
+        }
+        if (auto* chooser = qobject_cast<QFileDialog*>(modal)) {
+            if (chooser->windowTitle() != "Save Stereo Video") return false;
+            chooserFilters = chooser->nameFilters();
+            const QString path = QString::fromStdString(firstOutput);
+            QTimer::singleShot(50, chooser, [chooser, path] {
+                chooser->findChild<QLineEdit*>("fileNameEdit")->setText(path);
+                static_cast<QDialog*>(chooser)->accept();
+            });
+            return true;
+        }
+        auto* dialog = qobject_cast<QDialog*>(modal);
+        if (dialog == nullptr || dialog->windowTitle() != kOptionsTitle) return false;
+        ++optionsOpened;
+        QPointer<QDialog> guard(dialog);
+        std::function<void(QDialog*)> step;
+        if (!options.empty()) {
+            step = options.front();
+            options.erase(options.begin());
+        }
+        QTimer::singleShot(50, dialog, [guard, step] {
+            if (guard.isNull()) return;
+            if (step) {
+                step(guard);
+            } else {
+                guard->findChild<QPushButton*>("id_2004")->click();
+            }
+        });
+        return true;
+    }
+
+    const Desktop& d;
+    std::string firstOutput;
+    QString shownSize;  // the output size label at the last question
+    std::vector<bool> answers;
+    std::vector<std::function<void(QDialog*)>> options;
+    std::function<void(const QString& caption)> onQuestion;
+    QStringList boxes;
+    QStringList chooserFilters;
+    int optionsOpened = 0;
+    size_t next = 0;
+    std::vector<QPointer<QWidget>> answered;
+    ModalAnswerer answerer;
+};
+
+// Picks an item of a drop-down list as a user confirms it.
+void Pick(QDialog* dialog, int id, int index) {
+    auto* list = dialog->findChild<QComboBox*>(QString("id_%1").arg(id));
+    ASSERT_NE(list, nullptr) << id;
+    list->setCurrentIndex(index);
+    emit list->activated(index);
+}
+
+int ProbeInt(const std::string& path, const char* entry) {
+    return std::atoi(ProbeVideoEntry(path, entry).c_str());
+}
+
+bool HasSound(const std::string& path) {
+    return testing::CaptureOutput("ffprobe -v error -select_streams a -show_entries stream=codec_type -of csv=p=0 '" +
+                                  path + "'")
+               .find("audio") != std::string::npos;
+}
+
+// Log lines starting with each of `prefixes`, in this order (others between).
+bool InOrder(const std::vector<std::string>& lines, const std::vector<std::string>& prefixes) {
+    size_t at = 0;
+    for (const std::string& line : lines) {
+        if (at < prefixes.size() && line.rfind(prefixes[at], 0) == 0) ++at;
+    }
+    return at == prefixes.size();
+}
+
+int CountLines(const std::vector<std::string>& lines, const std::string& prefix) {
+    return static_cast<int>(
+        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+}
+
+std::vector<std::string> TemporaryFiles(const std::string& folder) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("mono", 0) == 0 || name == "temp.wav") found.push_back(name);
+    }
+    return found;
+}
+
+// The output size the run showed in its label " WxH".
+QSize ShownOutputSize(const ConvertScript& script) {
+    const QStringList parts = script.shownSize.split('x');
+    return parts.size() == 2 ? QSize(parts[0].toInt(), parts[1].toInt()) : QSize();
+}
+
+void Load(Desktop& d, const std::string& clip) {
+    d.session->StartLoadWorker(clip);
+    ASSERT_TRUE(WaitUntil([&] { return d.app.streamState == 1 && d.session->source.videoOpen == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.session->previewPasses > 2; }));
+}
+
+// Writes an encoder program beside the desktop program: it runs the real
+// ffmpeg, except that the encoding of the stills does `exportAction` first.
+void InstallEncoderWrapper(const Desktop& d, const std::string& exportAction) {
+    const fs::path program = fs::path(d.dir) / kEncoderRelativePath;
+    fs::create_directories(program.parent_path());
+    std::ofstream(program) << "#!/bin/sh\ncase \"$*\" in *mono%06d*) " << exportAction << " ;; esac\nexec ffmpeg \"$@\"\n";
+    fs::permissions(program, fs::perms::owner_all);
+}
+
+TEST(DesktopConversion, ConvertsThenEncodesAgainWithAnotherQualityAndSize) {
+    Desktop d;
+    Load(d, FisheyeClip("fish-h264.mp4"));
+    const std::string first = d.dir + "/first out.mp4";
+    const std::string second = d.dir + "/second ü.avi";
+    const std::string temp = d.app.settings.APATH;
+
+    ConvertScript script(d, first);
+    script.answers = {true, false};
+    script.options.push_back([&](QDialog* dialog) {
+        Pick(dialog, 213, 5);
+        Pick(dialog, 870, 5);  // "Resize 50%"
+        dialog->findChild<QLineEdit*>("id_101")->setText(QString::fromStdString(second));
+        dialog->findChild<QPushButton*>("id_2002")->click();
+    });
+    d.window->Command(104);  // returns when the run has ended
+
+    EXPECT_EQ(script.chooserFilters.size(), 5);
+    EXPECT_EQ(d.app.settings.OPATH, d.dir);
+    EXPECT_EQ(script.optionsOpened, 1);
+    ASSERT_EQ(script.boxes.size(), 2) << script.boxes.join("\n").toStdString();
+    for (const QString& box : script.boxes) {
+        EXPECT_EQ(box, "Successful termination | Movie converted successfully.\n"
+                       "Do you want to save it with another compression value ?");
+    }
+
+    const QSize out = ShownOutputSize(script);
+    ASSERT_GT(out.width(), 0);
+    EXPECT_EQ(ProbeInt(first, "stream=width"), out.width());
+    EXPECT_EQ(ProbeInt(first, "stream=height"), out.height());
+    EXPECT_EQ(ProbeVideoEntry(first, "format=format_name").find("mp4") != std::string::npos, true);
+    EXPECT_EQ(ProbeInt(second, "stream=width"), out.width() / 2 / 16 * 16);
+    EXPECT_EQ(ProbeInt(second, "stream=height"), out.height() / 2 / 16 * 16);
+    EXPECT_EQ(ProbeVideoEntry(second, "format=format_name"), "avi");
+    EXPECT_TRUE(HasSound(first));
+    EXPECT_TRUE(HasSound(second));
+    EXPECT_EQ(d.session->ui.CompressionLevel(), 5);
+    EXPECT_EQ(static_cast<QComboBox*>(d.window->Control(213))->currentIndex(), 5);
+    EXPECT_EQ(d.app.resizeChoice, 5);
+
+    EXPECT_TRUE(TemporaryFiles(temp).empty());
+    const std::vector<std::string> log = d.LogLines();
+    EXPECT_TRUE(InOrder(log, {"Convert Movie Begin ", "Set MovieDuration", "Begin Convert Process",
+                              "END Convert Process", "ConvertRectExport Begin", "ConvertRectFFMPEG aVideoEXT .mp4",
+                              "ConvertRectExport End", "ConvertRectExport Begin",
+                              "ConvertRectFFMPEG aVideoEXT .avi", "ConvertRectExport End", "Convert Movie End ",
+                              "EXIT11", "EXIT3"}));
+    const auto avi = std::find_if(log.begin(), log.end(), [](const std::string& l) {
+        return l.rfind("FFMPEG : ", 0) == 0 && l.find(".avi") != std::string::npos;
+    });
+    ASSERT_NE(avi, log.end());
+    EXPECT_NE(avi->find(" -crf 15 "), std::string::npos) << *avi;
+    // The run ends the program.
+    EXPECT_TRUE(WaitUntil([&] { return !d.window->isVisible(); }));
+    EXPECT_EQ(d.app.shutdownDone, 1);
+}
+
+// A still: its mean brightness and whether its left half is the brighter one.
+struct StillLook {
+    double mean = 0;
+    bool leftBrighter = false;
+};
+
+StillLook LookAt(const std::string& bmp) {
+    const std::string data = testing::ReadFile(bmp);
+    StillLook look;
+    if (data.size() < 54) return look;
+    int32_t w = 0, h = 0;
+    std::memcpy(&w, data.data() + 18, 4);
+    std::memcpy(&h, data.data() + 22, 4);
+    if (data.size() < 54 + static_cast<size_t>(w) * h * 4) return look;
+    double left = 0, right = 0;
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+            const auto* p = reinterpret_cast<const uint8_t*>(data.data()) + 54 + (static_cast<size_t>(y) * w + x) * 4;
+            const double v = (p[0] + p[1] + p[2]) / 3.0;
+            (x < w / 2 ? left : right) += v;
+        }
+    }
+    look.mean = (left + right) / (static_cast<double>(w) * h);
+    look.leftBrighter = left > right;
+    return look;
+}
+
+bool SameLook(const StillLook& a, const StillLook& b) {
+    return a.leftBrighter == b.leftBrighter && std::abs(a.mean - b.mean) < 2.0;
+}
+
+// A still picture, bright on its left half and dark on its right, three
+// seconds long.
+std::string HalvesClip() {
+    return FfmpegClip("halves-static.avi",
+                      "-f lavfi -i color=c=0x303030:s=192x144:r=25:d=3 -vf "
+                      "drawbox=x=0:y=0:w=96:h=144:color=0xE0E0E0:t=fill -c:v mjpeg -q:v 2 -an");
+}
+
+// Each frame waits 20 ms, so a run of 75 frames lasts long enough to be
+// changed or closed in its middle.
+void SlowDown(Desktop& d) {
+    static_cast<QSlider*>(d.window->Control(570))->setValue(98);
+    auto* cpu = static_cast<QCheckBox*>(d.window->Control(571));
+    if (!cpu->isChecked()) cpu->click();
+}
+
+TEST(DesktopConversion, BrightnessAndFlipChangedDuringARunReachTheLaterFrames) {
+    Desktop d;
+    Load(d, HalvesClip());
+    SlowDown(d);
+    const std::string temp = d.app.settings.APATH;
+    ConvertScript script(d, d.dir + "/out.mp4");
+
+    // Once the eleventh still is written, brighten and flip.
+    bool changed = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (changed || !fs::exists(temp + "/mono000010.bmp")) return;
+        changed = true;
+        static_cast<QSlider*>(d.window->Control(520))->setValue(230);
+        static_cast<QCheckBox*>(d.window->Control(523))->click();
+        static_cast<QCheckBox*>(d.window->Control(3220))->click();
+    });
+    watch.start(5);
+
+    std::vector<StillLook> looks;
+    script.onQuestion = [&](const QString&) {
+        std::vector<std::string> stills;
+        for (const auto& e : fs::directory_iterator(temp))
+            if (e.path().extension() == ".bmp") stills.push_back(e.path().string());
+        std::sort(stills.begin(), stills.end());
+        for (const std::string& s : stills) looks.push_back(LookAt(s));
+    };
+    d.window->Command(104);
+
+    ASSERT_TRUE(changed);
+    ASSERT_GE(looks.size(), 70u);
+    const StillLook before = looks.front();
+    const StillLook after = looks.back();
+    EXPECT_NE(before.leftBrighter, after.leftBrighter) << "the flip never reached a frame";
+    EXPECT_GT(after.mean, before.mean + 20) << "the brightness never reached a frame: " << before.mean << " to " << after.mean;
+    // Frames up to the eleventh are untouched; from some frame on every
+    // frame has both changes (one frame between may have only one).
+    size_t firstChanged = 0;
+    while (firstChanged < looks.size() && SameLook(looks[firstChanged], before)) ++firstChanged;
+    EXPECT_GE(firstChanged, 11u);
+    EXPECT_LT(firstChanged, looks.size() - 10);
+    for (size_t i = firstChanged + 2; i < looks.size(); ++i) {
+        EXPECT_TRUE(SameLook(looks[i], after)) << "still " << i;
+    }
+    EXPECT_TRUE(TemporaryFiles(temp).empty());
+}
+
+TEST(DesktopConversion, ClosingDuringTheFramesStopsWithoutExport) {
+    Desktop d;
+    Load(d, HalvesClip());
+    SlowDown(d);
+    const std::string temp = d.app.settings.APATH;
+    const std::string output = d.dir + "/never.mp4";
+    ConvertScript script(d, output);
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (fs::exists(temp + "/mono000005.bmp") && d.window->isVisible()) d.window->close();
+    });
+    watch.start(5);
+    d.window->Command(104);
+
+    EXPECT_TRUE(script.boxes.isEmpty()) << script.boxes.join("\n").toStdString();
+    EXPECT_FALSE(d.window->isVisible());
+    EXPECT_FALSE(fs::exists(output));
+    EXPECT_TRUE(TemporaryFiles(temp).empty());
+    const std::vector<std::string> log = d.LogLines();
+    EXPECT_EQ(CountLines(log, "ConvertRectExport Begin"), 0);
+    EXPECT_EQ(CountLines(log, "END Convert Process"), 0);
+    EXPECT_TRUE(InOrder(log, {"Begin Convert Process", "EXIT11", "Convert Movie End "}));
+}
+
+TEST(DesktopConversion, ExitAndCloseAreRefusedWhileEncoding) {
+    Desktop d;
+    const std::string gate = d.dir + "/encode-now";
+    InstallEncoderWrapper(d, "while [ ! -e '" + gate + "' ]; do sleep 0.02; done");
+    Load(d, FisheyeClip("fish-h264.mp4"));
+    const std::string output = d.dir + "/out.mp4";
+    ConvertScript script(d, output);
+    script.answers = {true};  // OK, then Exit/Cancel in the options dialog
+
+    bool tried = false;
+    bool stayed = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (tried || d.app.encoderBusy != 1) return;
+        tried = true;
+        d.window->Command(107);
+        d.window->close();
+        stayed = d.window->isVisible() && d.app.encoderBusy == 1 && d.app.shutdownDone == 0;
+        std::ofstream(gate) << "go";
+    });
+    watch.start(5);
+    d.window->Command(104);
+
+    EXPECT_TRUE(tried);
+    EXPECT_TRUE(stayed);
+    EXPECT_EQ(script.optionsOpened, 1);
+    EXPECT_EQ(ProbeInt(output, "stream=width"), ShownOutputSize(script).width());
+    const std::vector<std::string> log = d.LogLines();
+    EXPECT_EQ(CountLines(log, "ConvertRectExport Begin"), 1);
+    EXPECT_TRUE(InOrder(log, {"ConvertRectExport End", "Convert Movie End ", "EXIT11"}));
+    EXPECT_TRUE(TemporaryFiles(d.app.settings.APATH).empty());
+    EXPECT_FALSE(d.window->isVisible());
+}
+
+TEST(DesktopConversion, AFailingEncoderIsReportedWithTheFileAndItsReason) {
+    Desktop d;
+    InstallEncoderWrapper(d, "echo 'Error opening output files: Disk quota exceeded' >&2; exit 1");
+    Load(d, FisheyeClip("fish-h264.mp4"));
+    const std::string output = d.dir + "/failed.mp4";
+    ConvertScript script(d, output);
+    d.window->Command(104);
+
+    ASSERT_EQ(script.boxes.size(), 1);
+    const QString box = script.boxes.front();
+    EXPECT_TRUE(box.startsWith("Error | The movie was not saved: ")) << box.toStdString();
+    EXPECT_TRUE(box.contains(QString::fromStdString(output))) << box.toStdString();
+    EXPECT_TRUE(box.contains("exit status 1") || box.contains("Disk quota exceeded")) << box.toStdString();
+    EXPECT_FALSE(box.contains("Successful"));
+    EXPECT_FALSE(fs::exists(output));
+    EXPECT_TRUE(TemporaryFiles(d.app.settings.APATH).empty());
+    EXPECT_FALSE(d.window->isVisible());
+}
+
+}  // namespace
+}  // namespace tessaly

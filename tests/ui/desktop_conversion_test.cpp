@@ -58,6 +58,8 @@ struct ConvertScript {
             }
             // The labels are emptied when the run ends.
             shownSize = d.Label(309).trimmed();
+            statusText = d.Label(307);
+            barWidth = d.window->PositionBarWidth();
             if (onQuestion) onQuestion(box->windowTitle());
             const bool ok = next < answers.size() && answers[next];
             ++next;
@@ -97,6 +99,8 @@ struct ConvertScript {
     const Desktop& d;
     std::string firstOutput;
     QString shownSize;  // the output size label at the last question
+    QString statusText;
+    int barWidth = -1;
     std::vector<bool> answers;
     std::vector<std::function<void(QDialog*)>> options;
     std::function<void(const QString& caption)> onQuestion;
@@ -196,6 +200,9 @@ TEST(DesktopConversion, ConvertsThenEncodesAgainWithAnotherQualityAndSize) {
                        "Do you want to save it with another compression value ?");
     }
 
+    EXPECT_EQ(script.statusText, "     RECORD");
+    EXPECT_GE(script.barWidth, 0);
+    EXPECT_LE(script.barWidth, kPositionBarMax);
     const QSize out = ShownOutputSize(script);
     ASSERT_GT(out.width(), 0);
     EXPECT_EQ(ProbeInt(first, "stream=width"), out.width());

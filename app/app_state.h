@@ -75,6 +75,24 @@ struct ProgressTexts {
     std::string fps = "00.000";
 };
 
+// The progress texts behind their own lock: the frame thread writes them
+// while the preview painter reads them on another.
+class SharedProgress {
+public:
+    void Set(ProgressTexts texts) {
+        std::lock_guard lock(mutex_);
+        texts_ = std::move(texts);
+    }
+    ProgressTexts Get() const {
+        std::lock_guard lock(mutex_);
+        return texts_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    ProgressTexts texts_;
+};
+
 class FisheyeApp {
 public:
     AppSettings settings;
@@ -101,7 +119,7 @@ public:
     std::atomic<int32_t> frameHeight{kStartFrameHeight};
 
     ScreenSize screen;
-    ProgressTexts progress;  // written by the frame thread, read for display only
+    SharedProgress progress;  // written by the frame thread, read for display only
     std::string fileInfoText;
 
     std::string programDir;  // folder of the executable, with a trailing "/"

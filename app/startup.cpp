@@ -81,7 +81,7 @@ void StartUpCore(FisheyeApp& app, const StartUpOptions& options) {
     app.iniPath = options.iniPathOverride.empty() ? paths.iniPath : options.iniPathOverride;
     app.settings.APATH = paths.tempDir;
 
-    app.progress = ProgressTexts{};
+    app.progress.Set(ProgressTexts{});
     app.settings.ASPECT = 0;
     app.settings.SHARPEN_CH = 1;
     app.settings.CONTRAST_CH = 0;

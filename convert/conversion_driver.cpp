@@ -117,7 +117,7 @@ bool PrepareRun(Run& run) {
     RunLog& log = app.log;
 
     app.converting = 1;
-    app.progress = ProgressTexts{};
+    app.progress.Set(ProgressTexts{});
 
     // Let a running preview pass finish: the transform never runs twice at once.
     for (int turn = 0; turn < 1000 && run.hooks.previewBusy && run.hooks.previewBusy() == 1; ++turn) {
@@ -363,7 +363,7 @@ void CleanUp(Run& run, StillWriter* writer) {
     if (run.hooks.releaseOutput) run.hooks.releaseOutput();
     run.ui.YieldStep(t.cleanupTurn);
     Sleep(t.cleanupTurn);
-    app.progress = ProgressTexts{};
+    app.progress.Set(ProgressTexts{});
     app.log.WriteLogLine("Convert Movie End " + TimeOfDayText());
 }
 

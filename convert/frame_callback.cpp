@@ -119,7 +119,7 @@ void FrameCallback::UpdateProgress() {
     ++progressCounter_;
     if (progressCounter_ <= 29) return;
     const double now = MonotonicSeconds();
-    app_.progress = ProgressFigures(now - lastTick_, now - convStart_, numFrames_);
+    app_.progress.Set(ProgressFigures(now - lastTick_, now - convStart_, numFrames_));
     progressCounter_ = 0;
     lastTick_ = MonotonicSeconds();
 }

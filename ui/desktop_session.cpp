@@ -238,7 +238,7 @@ void DesktopSession::PaintPreviews() {
     }
     const bool drew = painter.Paint(pipeline.InputFrame(), header, overlay, pipeline.Output(),
                                     app.showInputVideo == 1, app.showOutputVideo == 1,
-                                    app.converting == 1, app.progress);
+                                    app.converting == 1, app.progress.Get());
     MainWindow* window = window_;
     if (drew && window != nullptr && showPosted_.exchange(1) == 0) {
         // One pending hand-over at a time: the GUI shows the newest pictures.

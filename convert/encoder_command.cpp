@@ -2,8 +2,8 @@
 
 #include <cmath>
 #include <cstdio>
-#include <iterator>
 #include <filesystem>
+#include <iterator>
 #include <system_error>
 
 #include "app/format.h"
@@ -100,9 +100,9 @@ constexpr ContainerRow kRows[] = {
      " -q:v 4 -f vob ", " -f vob ", LevelScale::kQscaleFrom2},
 };
 
-// The frame rates MPEG-2 video defines. Any other rate needs the sequence
-// extension's rate fraction, which none of MPEG-2's profiles allows and many
-// players ignore (a 15 fps movie would play at twice its speed).
+// The frame rates MPEG-2 video defines. The encoder would write any other
+// rate as one of these times the sequence extension's fraction, which is
+// outside MPEG-2's profiles; players that ignore it show the movie too fast.
 struct StandardRate {
     int32_t num;
     int32_t den;
@@ -143,6 +143,24 @@ const ContainerRow* FindRow(const std::string& ext) {
 }
 
 double RateValue(const StandardRate& rate) { return static_cast<double>(rate.num) / rate.den; }
+
+// The standard rate that shows each frame the fewest whole number of times,
+// the closest one first (12 fps goes to 24, not to 23.976); null if none.
+const StandardRate* EvenRepeatRate(double sourceRate) {
+    const StandardRate* best = nullptr;
+    double bestTimes = 0, bestError = 0;
+    for (const StandardRate& rate : kMpegRates) {
+        const double times = std::round(RateValue(rate) / sourceRate);
+        const double error = std::fabs(times * sourceRate - RateValue(rate)) / RateValue(rate);
+        if (times < 1 || error > kRateTolerance) continue;
+        if (best == nullptr || times < bestTimes || (times == bestTimes && error < bestError)) {
+            best = &rate;
+            bestTimes = times;
+            bestError = error;
+        }
+    }
+    return best;
+}
 
 // The row's codec element, with the MPEG rows' output rate in front.
 std::string CodecText(const ContainerRow& row, const MpegRate& rate) {
@@ -318,9 +336,9 @@ EncoderCommand BuildStreamCommand(const StreamJob& job) {
         const ContainerRow& row = *rows[i];
         elements.push_back(Literal(job.sound ? " -map 0:v:0 -map 1:a:0 -ac 2 -ar 44100" : " -map 0:v:0"));
         // The still rows ask for 30 fps after the stills' rate; a stream
-        // keeps the source's own.
+        // keeps the source's own. The MPEG rows name the standard rate the
+        // frames go into.
         std::string codec = row.codec;
-        // The MPEG rows name the standard rate the frames go into.
         if (codec.starts_with(" -r 30 ")) codec = codec.substr(6);
         else codec = CodecText(row, mpegRate);
         elements.push_back(Literal(codec));
@@ -361,21 +379,7 @@ double StillInputRate(int64_t avgTimePerFrame) {
 MpegRate ChooseMpegRate(double sourceRate) {
     MpegRate chosen;
     if (!(sourceRate > 0)) sourceRate = 30;  // unknown: 30 fps, as for the stills
-    // Each frame shown the fewest whole number of times, the closest rate
-    // first (12 fps goes to 24, not to 23.976).
-    const StandardRate* best = nullptr;
-    double bestTimes = 0, bestError = 0;
-    for (const StandardRate& rate : kMpegRates) {
-        const double times = std::round(RateValue(rate) / sourceRate);
-        if (times < 1) continue;
-        const double error = std::fabs(times * sourceRate - RateValue(rate)) / RateValue(rate);
-        if (error > kRateTolerance) continue;
-        if (best == nullptr || times < bestTimes || (times == bestTimes && error < bestError)) {
-            best = &rate;
-            bestTimes = times;
-            bestError = error;
-        }
-    }
+    const StandardRate* best = EvenRepeatRate(sourceRate);
     // Else the lowest rate above the source's: no frame is lost.
     for (const StandardRate& rate : kMpegRates) {
         if (best == nullptr && RateValue(rate) > sourceRate) best = &rate;

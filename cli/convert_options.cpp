@@ -264,8 +264,10 @@ std::string ConvertUsage() {
     return "Usage: tessaly-convert [options] INPUT OUTPUT [MORE OUTPUTS]\n"
            "Converts a movie filmed through a circular 180-degree fisheye lens into a\n"
            "square equirectangular movie. The container follows each OUTPUT's extension\n"
-           "(.flv .mov .avi .mp4 .m4v .ogg .ogv .webm); every further OUTPUT is encoded\n"
-           "from the same frames. Settings not given come from the parameter file.\n"
+           "(.flv .mov .avi .mp4 .m4v .mpg .mpeg .ogg .ogv .webm); every further OUTPUT is\n"
+           "encoded from the same frames. .mpg and .mpeg (MPEG-2) take a standard rate\n"
+           "from 23.976 to 60 fps: a slower movie's frames are shown twice or more.\n"
+           "Settings not given come from the parameter file.\n"
            "\n"
            "Modes:\n"
            "  streaming (default)    each converted frame goes through a pipe into one\n"
@@ -296,7 +298,8 @@ std::string ConvertUsage() {
            "                         default .mp4 .m4v .mov .webm outputs are marked as\n"
            "                         mono 180x180 equirectangular (Spherical Video V2,\n"
            "                         Matroska Projection) so VR players show them as\n"
-           "                         180-degree video; .flv .avi .ogg .ogv cannot carry it\n"
+           "                         180-degree video; .flv .avi .mpg .mpeg .ogg .ogv\n"
+           "                         cannot carry it\n"
            "  --help                 show this text\n"
            "  --version              show the version\n";
 }

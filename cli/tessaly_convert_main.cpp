@@ -128,8 +128,9 @@ std::string CheckInput(const std::string& input) {
 }
 
 // Checks an output before any frame is converted, so that a typing error
-// costs no conversion time. Paths are used exactly as typed.
-std::string CheckOutput(const std::string& output, const std::string& input) {
+// (or a container that cannot take the movie's frame rate) costs no
+// conversion time. Paths are used exactly as typed.
+std::string CheckOutput(const std::string& output, const std::string& input, double sourceRate) {
     const std::string what = "cannot write " + output + ": ";
     if (NameTooLong(output)) return what + "file name too long";
     std::error_code ec;
@@ -138,9 +139,10 @@ std::string CheckOutput(const std::string& output, const std::string& input) {
     EncoderJob probe;
     probe.outputPath = output;
     if (!BuildEncoderCommand(probe).known) {
-        return what + "unsupported extension '" + ext +
-               "' (use .flv, .mov, .avi, .mp4, .m4v, .ogg, .ogv or .webm)";
+        return what + "unsupported extension '" + ext + "' (use " + KnownExtensionList() + ")";
     }
+    const std::string rateProblem = OutputRateProblem(output, sourceRate);
+    if (!rateProblem.empty()) return what + rateProblem;
     const std::string folder = ParentFolder(output);
     if (!fs::is_directory(folder, ec)) return what + "no folder " + folder;
     if (::access(folder.c_str(), W_OK | X_OK) != 0) {
@@ -291,8 +293,10 @@ int Run(int argc, char** argv) {
     }
     const std::string inputProblem = CheckInput(options.input);
     if (!inputProblem.empty()) return Fail(kExitInput, "cannot open " + options.input + ": " + inputProblem);
+    const SourceFacts source = ReadSourceFacts(options.input);
+    const double sourceRate = source.rateDen > 0 ? static_cast<double>(source.rateNum) / source.rateDen : 0;
     for (const std::string& output : options.outputs) {
-        const std::string problem = CheckOutput(output, options.input);
+        const std::string problem = CheckOutput(output, options.input, sourceRate);
         if (!problem.empty()) return Fail(kExitUsage, problem);
     }
     if (gSignal.load() != 0) return Stopped();

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <system_error>
 
 #include "app/format.h"
@@ -52,7 +53,11 @@ Element Literal(std::string text) {
 // the default rows start at "-qscale". ".m4v" goes into the MPEG-4 container
 // (the "m4v" format is a raw video stream without sound), and WebM gets
 // Vorbis sound because Opus does not take the 44100 Hz the audio input asks
-// for.
+// for. ".mpg" and ".mpeg" are MPEG-2 program streams ("vob" is the encoder's
+// MPEG-2 pack layout) of MPEG-2 video without B-frames, flagged as such
+// ("low_delay"), so that the reader gives every frame its own time stamp,
+// and MPEG audio layer II; their frame rate is added per movie (see
+// ChooseMpegRate).
 //
 // Every row honours the 21 levels, level 1 largest and 21 smallest, through
 // its encoder's own quality control: "-qscale" does nothing for libx264 and
@@ -61,6 +66,7 @@ enum class LevelScale {
     kCrfFrom11,      // -crf q + 10: 11 .. 31 (libx264)
     kCrfFrom12By2,   // -crf 10 + 2q: 12 .. 52 of libvpx's 0..63, with -b:v 0
     kTheoraFrom10,   // -q:v 10 * (21 - q) / 20: 10 .. 0
+    kQscaleFrom2,    // -q:v q + 1: 2 .. 22 of MPEG-2's 1..31 quantizer scale
 };
 
 struct ContainerRow {
@@ -88,7 +94,27 @@ constexpr ContainerRow kRows[] = {
      LevelScale::kTheoraFrom10},
     {".webm", " -r 30 -vcodec libvpx-vp9 -acodec libvorbis -pix_fmt yuv420p ",
      " -crf 32 -b:v 0 -f webm ", " -f webm ", LevelScale::kCrfFrom12By2},
+    {".mpg", " -vcodec mpeg2video -acodec mp2 -pix_fmt yuv420p -flags +low_delay ",
+     " -q:v 4 -f vob ", " -f vob ", LevelScale::kQscaleFrom2},
+    {".mpeg", " -vcodec mpeg2video -acodec mp2 -pix_fmt yuv420p -flags +low_delay ",
+     " -q:v 4 -f vob ", " -f vob ", LevelScale::kQscaleFrom2},
 };
+
+// The frame rates MPEG-2 video defines. The encoder would write any other
+// rate as one of these times the sequence extension's fraction, which is
+// outside MPEG-2's profiles; players that ignore it show the movie too fast.
+struct StandardRate {
+    int32_t num;
+    int32_t den;
+    const char* text;
+};
+constexpr StandardRate kMpegRates[] = {
+    {24000, 1001, "24000/1001"}, {24, 1, "24"}, {25, 1, "25"},         {30000, 1001, "30000/1001"},
+    {30, 1, "30"},               {50, 1, "50"}, {60000, 1001, "60000/1001"}, {60, 1, "60"},
+};
+// Rates this close count as equal: the still path hands the encoder the rate
+// rounded to hundredths ("29.97" for 30000/1001).
+constexpr double kRateTolerance = 0.001;
 
 std::string LevelQuality(const ContainerRow& row, int32_t q) {
     switch (row.scale) {
@@ -98,6 +124,8 @@ std::string LevelQuality(const ContainerRow& row, int32_t q) {
             return " -crf " + std::to_string(10 + 2 * q) + " -b:v 0" + row.format;
         case LevelScale::kTheoraFrom10:
             return " -q:v " + FormatNumber(10.0 * (21 - q) / 20.0) + row.format;
+        case LevelScale::kQscaleFrom2:
+            return " -q:v " + std::to_string(q + 1) + row.format;
     }
     return row.format;
 }
@@ -112,6 +140,32 @@ const ContainerRow* FindRow(const std::string& ext) {
         if (ext == row.ext) return &row;
     }
     return nullptr;
+}
+
+double RateValue(const StandardRate& rate) { return static_cast<double>(rate.num) / rate.den; }
+
+// The standard rate that shows each frame the fewest whole number of times,
+// the closest one first (12 fps goes to 24, not to 23.976); null if none.
+const StandardRate* EvenRepeatRate(double sourceRate) {
+    const StandardRate* best = nullptr;
+    double bestTimes = 0, bestError = 0;
+    for (const StandardRate& rate : kMpegRates) {
+        const double times = std::round(RateValue(rate) / sourceRate);
+        const double error = std::fabs(times * sourceRate - RateValue(rate)) / RateValue(rate);
+        if (times < 1 || error > kRateTolerance) continue;
+        if (best == nullptr || times < bestTimes || (times == bestTimes && error < bestError)) {
+            best = &rate;
+            bestTimes = times;
+            bestError = error;
+        }
+    }
+    return best;
+}
+
+// The row's codec element, with the MPEG rows' output rate in front.
+std::string CodecText(const ContainerRow& row, const MpegRate& rate) {
+    if (!IsMpegExtension(row.ext)) return row.codec;
+    return " -r " + rate.text + row.codec;
 }
 
 }  // namespace
@@ -187,6 +241,11 @@ EncoderCommand BuildEncoderCommand(const EncoderJob& job) {
     const ContainerRow* row = FindRow(command.videoExt);
     if (row == nullptr) return command;
     command.known = true;
+    const MpegRate mpegRate = ChooseMpegRate(StillInputRate(job.avgTimePerFrame));
+    if (IsMpegExtension(row->ext) && !mpegRate.usable) {
+        command.problem = mpegRate.problem;
+        return command;
+    }
 
     Element exe{Quoted(job.encoderProgram), {job.encoderProgram}};
 
@@ -222,7 +281,7 @@ EncoderCommand BuildEncoderCommand(const EncoderJob& job) {
     std::string pattern = FileUrl(StillPattern(job.tempFolder, job.tempFormat));
     Element stills{"-i " + Quoted(pattern), {"-i", pattern}};
 
-    Element codec = Literal(row->codec);
+    Element codec = Literal(CodecText(*row, mpegRate));
     Element quality = Literal(job.quality <= 0 ? std::string(row->defaultQuality)
                                                : LevelQuality(*row, job.quality));
 
@@ -254,6 +313,14 @@ EncoderCommand BuildStreamCommand(const StreamJob& job) {
     if (rows.empty()) return command;
     command.known = true;
     command.videoExt = OutputExtension(job.outputs.front());
+    const MpegRate mpegRate =
+        ChooseMpegRate(job.rateDen > 0 ? static_cast<double>(job.rateNum) / job.rateDen : 0);
+    for (const ContainerRow* row : rows) {
+        if (IsMpegExtension(row->ext) && !mpegRate.usable) {
+            command.problem = mpegRate.problem;
+            return command;
+        }
+    }
 
     const std::string size = std::to_string(job.width) + "x" + std::to_string(job.height);
     const std::string rate = std::to_string(job.rateNum) + "/" + std::to_string(job.rateDen);
@@ -269,9 +336,11 @@ EncoderCommand BuildStreamCommand(const StreamJob& job) {
         const ContainerRow& row = *rows[i];
         elements.push_back(Literal(job.sound ? " -map 0:v:0 -map 1:a:0 -ac 2 -ar 44100" : " -map 0:v:0"));
         // The still rows ask for 30 fps after the stills' rate; a stream
-        // keeps the source's own.
+        // keeps the source's own. The MPEG rows name the standard rate the
+        // frames go into.
         std::string codec = row.codec;
         if (codec.starts_with(" -r 30 ")) codec = codec.substr(6);
+        else codec = CodecText(row, mpegRate);
         elements.push_back(Literal(codec));
         if (job.resizeIndex >= 1 && job.resizeIndex <= 5) {
             const std::string wh = std::to_string(ResizedDimension(job.width, job.resizeIndex)) + "x" +
@@ -294,9 +363,55 @@ EncoderCommand BuildStreamCommand(const StreamJob& job) {
     return command;
 }
 
-double EncoderOutputRate(const std::string& videoExt) {
+double EncoderOutputRate(const std::string& videoExt, double sourceRate) {
     const ContainerRow* row = FindRow(videoExt);
-    return row != nullptr && std::string(row->codec).starts_with(" -r 30 ") ? 30.0 : 0.0;
+    if (row == nullptr) return 0;
+    if (IsMpegExtension(videoExt)) return ChooseMpegRate(sourceRate).value;
+    return std::string(row->codec).starts_with(" -r 30 ") ? 30.0 : 0.0;
+}
+
+double StillInputRate(int64_t avgTimePerFrame) {
+    if (avgTimePerFrame <= 0) return 30;
+    // The value of EncoderRate's text: hundredths, halves to even.
+    return RoundHalfEven(1.0e9 / static_cast<double>(avgTimePerFrame)) / 100.0;
+}
+
+MpegRate ChooseMpegRate(double sourceRate) {
+    MpegRate chosen;
+    if (!(sourceRate > 0)) sourceRate = 30;  // unknown: 30 fps, as for the stills
+    const StandardRate* best = EvenRepeatRate(sourceRate);
+    // Else the lowest rate above the source's: no frame is lost.
+    for (const StandardRate& rate : kMpegRates) {
+        if (best == nullptr && RateValue(rate) > sourceRate) best = &rate;
+    }
+    if (best == nullptr) {
+        chosen.problem = "MPEG-2 video takes at most 60 frames per second, the movie has " +
+                         FormatMask(sourceRate, "00.00") +
+                         " fps (another container, such as .mp4, keeps every frame)";
+        return chosen;
+    }
+    chosen.usable = true;
+    chosen.text = best->text;
+    chosen.value = RateValue(*best);
+    return chosen;
+}
+
+bool IsMpegExtension(const std::string& videoExt) {
+    return videoExt == ".mpg" || videoExt == ".mpeg";
+}
+
+std::string KnownExtensionList() {
+    std::string list;
+    const size_t count = std::size(kRows);
+    for (size_t i = 0; i < count; ++i) {
+        list += (i == 0 ? "" : i + 1 == count ? " or " : ", ") + std::string(kRows[i].ext);
+    }
+    return list;
+}
+
+std::string OutputRateProblem(const std::string& outputPath, double sourceRate) {
+    if (!IsMpegExtension(OutputExtension(outputPath))) return {};
+    return ChooseMpegRate(sourceRate).problem;
 }
 
 }  // namespace tessaly

@@ -28,6 +28,8 @@ struct EncoderJob {
 struct EncoderCommand {
     std::string videoExt;           // aVideoEXT: ".mp4" etc., lower case
     bool known = false;             // the extension names one of the containers
+    std::string problem;            // why the container cannot take this movie
+                                    // (text and argv are then empty)
     std::string text;               // the command line as the log shows it
     std::vector<std::string> argv;  // the same command as an argument vector
 };
@@ -60,7 +62,8 @@ bool HasUsableWav(const std::string& tempFolder);
 std::string StillPattern(const std::string& tempFolder, int32_t tempFormat);
 
 // Builds the command. For an unknown extension `known` is false and the text
-// and the argument vector are empty. quality is expected in 0..21 and
+// and the argument vector are empty; so are they when `problem` says why the
+// container cannot take the movie. quality is expected in 0..21 and
 // resizeIndex in 0..5 (out-of-range resize indices mean natural size).
 // Paths go to the encoder as "file:" + path, exactly as given.
 EncoderCommand BuildEncoderCommand(const EncoderJob& job);
@@ -87,8 +90,35 @@ struct StreamJob {
 // `known` is false when any output has an unknown extension.
 EncoderCommand BuildStreamCommand(const StreamJob& job);
 
-// The frame rate a row asks the encoder to write (30) when it is not that of
-// the stills, else 0.
-double EncoderOutputRate(const std::string& videoExt);
+// The frame rate a row asks the encoder to write when it can differ from
+// `sourceRate` (30 for the rows that always write 30 fps, the chosen MPEG rate
+// for .mpg), else 0.
+double EncoderOutputRate(const std::string& videoExt, double sourceRate);
+
+// The source rate the still path gives the encoder: the "-r" text's value.
+double StillInputRate(int64_t avgTimePerFrame);
+
+// MPEG-2 video is written at one of its standard rates. A source at another
+// rate gets the lowest standard rate that shows each frame a whole number of
+// times (15 fps -> 30, 12.5 -> 25, 10 -> 30, 20 -> 60), else the lowest one
+// above it (each frame at least once, a few twice); above 60 fps it cannot be
+// carried without dropping frames and `usable` is false.
+struct MpegRate {
+    bool usable = false;
+    std::string text;    // the "-r" value: "25", "30000/1001", ...
+    double value = 0;
+    std::string problem;  // when not usable, why, in one line
+};
+MpegRate ChooseMpegRate(double sourceRate);
+
+// Whether the extension names an MPEG program stream row (".mpg", ".mpeg").
+bool IsMpegExtension(const std::string& videoExt);
+
+// The extensions of every row, for messages: ".flv, .mov, ... or .webm".
+std::string KnownExtensionList();
+
+// Why the output's container cannot take a movie at `sourceRate` frames per
+// second; empty when it can (and for every row but MPEG).
+std::string OutputRateProblem(const std::string& outputPath, double sourceRate);
 
 }  // namespace tessaly

@@ -94,8 +94,12 @@ ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log,
     log.WriteLogLine("FFMPEG : " + command.text);
     if (!command.known) {
         result.error = "cannot write " + job.outputPath + ": unsupported extension '" +
-                       command.videoExt +
-                       "' (use .flv, .mov, .avi, .mp4, .m4v, .ogg, .ogv or .webm)";
+                       command.videoExt + "' (use " + KnownExtensionList() + ")";
+        return result;
+    }
+    if (!command.problem.empty()) {
+        result.error = "cannot write " + job.outputPath + ": " + command.problem;
+        log.WriteLogLine("FFMPEG failed: " + result.error);
         return result;
     }
 
@@ -128,7 +132,7 @@ ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log,
         want.height = ResizedDimension(job.outH, job.resizeIndex);
         want.frames = job.frameCount;
         want.frameRate = job.avgTimePerFrame > 0 ? 1.0e7 / static_cast<double>(job.avgTimePerFrame) : 30.0;
-        want.outputRate = EncoderOutputRate(command.videoExt);
+        want.outputRate = EncoderOutputRate(command.videoExt, StillInputRate(job.avgTimePerFrame));
         if (want.outputRate == want.frameRate) want.outputRate = 0;
         want.sound = job.hasAudio;
         problem = VerifyOutputMovie(output, want);

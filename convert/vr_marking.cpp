@@ -11,7 +11,7 @@ bool MarkExportedMovie(FisheyeApp& app, UserInterface& ui, const ExportResult& e
     if (!exported.written || app.markVrOutput.load() != 1) return false;
     if (VrMuxerFor(exported.videoExt).empty()) {
         if (app.vrNoteLogged.exchange(1) == 0) {
-            app.log.WriteLogLine("VR metadata: .flv, .avi, .ogg and .ogv movies cannot carry the "
+            app.log.WriteLogLine("VR metadata: .flv, .avi, .mpg, .mpeg, .ogg and .ogv movies cannot carry the "
                                  "180-degree VR marking; " +
                                  exported.outputPath + " is left as the encoder wrote it");
         }

@@ -226,6 +226,7 @@ TEST_F(ConvertCliTest, EveryFailureHasItsMessageAndExitStatus) {
     }
     fs::create_directories(Out("folder.mp4"));
     std::ofstream(Out("plainfile")) << "x";
+    const std::string fast = MakeClip("fast.mp4", "160x120", 120, "0.25", false);
     struct Case {
         const char* name;
         std::string args;
@@ -258,6 +259,12 @@ TEST_F(ConvertCliTest, EveryFailureHasItsMessageAndExitStatus) {
         {"empty cut", "--cut 0,0,0,0 " + Quote(clip_) + " " + Quote(Out("o.mp4")), "", 1, "crop"},
         {"frame rate", Quote(slow) + " " + Quote(Out("o.mp4")), "", 1,
          "the movie's frame rate (0.004 fps) cannot be encoded"},
+        // Refused before any frame is converted, streaming or not.
+        {"frame rate beyond MPEG-2", Quote(fast) + " " + Quote(Out("o.mp4")) + " " + Quote(Out("o.mpg")), "", 2,
+         "cannot write " + Out("o.mpg") + ": MPEG-2 video takes at most 60 frames per second, the movie "
+         "has 120.00 fps (another container, such as .mp4, keeps every frame)"},
+        {"frame rate beyond MPEG-2, stills", "--stills jpg " + Quote(fast) + " " + Quote(Out("o.mpeg")), "", 2,
+         "cannot write " + Out("o.mpeg") + ": MPEG-2 video takes at most 60 frames per second"},
         {"stills cannot fit", "--stills bmp " + Quote(huge) + " " + Quote(Out("o.mp4")), "", 1,
          "not enough free space in the temporary folder"},
         // Files may not grow beyond 20 KB: the first still cannot be written,
@@ -282,6 +289,7 @@ TEST_F(ConvertCliTest, EveryFailureHasItsMessageAndExitStatus) {
             EXPECT_EQ(o.output.find('\n'), o.output.size() - 1) << o.output;
         }
         EXPECT_FALSE(fs::exists(Out("o.mp4")));
+        EXPECT_FALSE(fs::exists(Out("o.mpg")));
         EXPECT_FALSE(TemporaryFilesLeft());
     }
 }
@@ -294,8 +302,17 @@ TEST_F(ConvertCliTest, BrokenEncodersAreFailures) {
         std::string wav, encode;
         std::string message;
         std::string mode = "--keep-stills";  // the still path; "" streams
+        std::string output = "o.mp4";
+        std::string input = clip_;
     };
+    // An MPEG-2 movie of a 15 fps source runs at 30 fps; cut short, it is
+    // still found out.
+    const std::string slow = MakeClip("broken15.mp4", "160x120", 15, "1", true);
+    const std::string cutMpeg = "ffmpeg \"$@\" || exit; ffmpeg -v error -y -i \"file:$out\" -t 0.5 -c copy -f vob "
+                                "\"$out.tmp\"; mv \"$out.tmp\" \"$out\"";
     const Case cases[] = {
+        {"mpg cut short", "", cutMpeg, "of video, 1.000 s were converted", "--stills bmp", "o.mpg", slow},
+        {"streaming: mpg cut short", "", cutMpeg, "of video, 1.000 s were converted", "", "o.mpg", slow},
         {"streaming: killed mid-stream", "", "head -c 300000 >/dev/null; kill -9 $$",
          "the encoder was killed by signal 9 (Killed)", ""},
         {"streaming: exits 0 with garbage", "", "head -c 5000 /dev/urandom > \"$out\"; cat >/dev/null; exit 0",
@@ -317,12 +334,13 @@ TEST_F(ConvertCliTest, BrokenEncodersAreFailures) {
         SCOPED_TRACE(c.name);
         FakeEncoder(c.wav, c.encode);
         // --keep-stills keeps the stills of a good run only.
-        Outcome o = Convert(c.mode + " " + Quote(clip_) + " " + Quote(Out("o.mp4")));
+        Outcome o = Convert(c.mode + " " + Quote(c.input) + " " + Quote(Out(c.output)));
         EXPECT_FALSE(o.signalled) << o.output;
         EXPECT_EQ(o.status, 1) << o.output;
         EXPECT_NE(o.output.find(c.message), std::string::npos) << o.output;
         EXPECT_EQ(o.output.find("wrote"), std::string::npos) << o.output;
         EXPECT_FALSE(fs::exists(Out("o.mp4")));
+        EXPECT_FALSE(fs::exists(Out("o.mpg")));
         EXPECT_FALSE(TemporaryFilesLeft());
     }
 }
@@ -491,7 +509,8 @@ TEST_F(ConvertCliTest, FractionalDurationsKeepTheirLastSecond) {
     for (const auto& [seconds, fps] : std::vector<std::pair<std::string, int>>{{"2.9", 30}, {"9.5", 10}}) {
         const std::string source = MakeClip("d" + seconds + ".mp4", "160x120", fps, seconds, true);
         for (const auto& [ext, mode] : std::vector<std::pair<std::string, std::string>>{
-                 {".mp4", "--stills bmp"}, {".avi", "--stills jpg"}, {".mov", ""}}) {
+                 {".mp4", "--stills bmp"}, {".avi", "--stills jpg"}, {".mov", ""},
+                 {".mpg", ""}, {".mpeg", "--stills jpg"}}) {
             SCOPED_TRACE(seconds + " s " + ext + " " + mode);
             const std::string out = Out("d" + seconds + ext);
             Outcome o = Convert(mode + " " + Quote(source) + " " + Quote(out));
@@ -507,7 +526,7 @@ TEST_F(ConvertCliTest, FractionalDurationsKeepTheirLastSecond) {
 
 // Levels 1, 11 and 21 give strictly smaller files on every container row.
 TEST_F(ConvertCliTest, CompressionLevelsShrinkEveryContainer) {
-    const std::vector<std::string> exts = {".flv", ".mov", ".avi", ".mp4", ".m4v", ".ogg", ".ogv", ".webm"};
+    const std::vector<std::string> exts = {".flv", ".mov", ".avi", ".mp4", ".m4v", ".ogg", ".ogv", ".webm", ".mpg"};
     std::map<std::string, std::vector<uintmax_t>> sizes;
     for (int level : {1, 11, 21}) {
         std::string outputs;
@@ -526,7 +545,7 @@ TEST_F(ConvertCliTest, CompressionLevelsShrinkEveryContainer) {
 // frame once at the source's rate, the source's duration, sound iff the
 // source has some, and never a still or a WAV in the temporary folder.
 TEST_F(ConvertCliTest, StreamingToEveryContainer) {
-    const std::vector<std::string> exts = {".flv", ".mov", ".avi", ".mp4", ".m4v", ".ogg", ".ogv", ".webm"};
+    const std::vector<std::string> exts = {".flv", ".mov", ".avi", ".mp4", ".m4v", ".ogg", ".ogv", ".webm", ".mpg"};
     const std::string silent = MakeClip("silent.mp4", "160x120", 25, "1.2", false);
     const std::string temp = (dir_ / "temp").string();
     for (const std::string& source : {clip_, silent}) {
@@ -551,6 +570,57 @@ TEST_F(ConvertCliTest, StreamingToEveryContainer) {
             EXPECT_EQ(out.audio, in.audio);
         }
         EXPECT_FALSE(TemporaryFilesLeft());
+    }
+}
+
+// MPEG-2 program streams, streamed and from stills, as ffprobe reads them: a
+// 25 fps movie keeps its rate and its frames; a 15 fps one goes to 30 fps
+// with every frame twice. The sound (MPEG audio layer II) is there exactly
+// when the source has some, and starts with the picture.
+TEST_F(ConvertCliTest, MpegProgramStreamsAtStandardAndOtherRates) {
+    struct Source {
+        std::string path;
+        const char* rate;  // what the output must declare
+        int repeats;       // output frames per source frame
+    };
+    const Source sources[] = {{MakeClip("m25.mp4", "160x120", 25, "1.2", true), "25/1", 1},
+                              {MakeClip("m15.mov", "160x120", 15, "1.4", false), "30/1", 2}};
+    for (const Source& source : sources)
+    for (const char* mode : {"", "--stills bmp"}) {
+        SCOPED_TRACE(source.path + " " + mode);
+        const Probe in = ProbeMovie(source.path);
+        ASSERT_GT(in.frames, 0);
+        const std::string out = Out("m.mpg");
+        Outcome o = Convert(std::string(mode) + " " + Quote(source.path) + " " + Quote(out));
+        ASSERT_EQ(o.status, 0) << o.output;
+        const std::string file = Quote("file:" + out);
+        EXPECT_EQ(Capture("ffprobe -v error -show_entries format=format_name -of csv=p=0 " + file), "mpeg\n");
+        // The first line of a stream's entries (side data follows it).
+        auto fields = [&file](const char* stream, const char* entries) {
+            std::string text = Capture(std::string("ffprobe -v error -select_streams ") + stream +
+                                       " -show_entries stream=" + entries + " -of csv=p=0 " + file);
+            text = text.substr(0, text.find('\n'));
+            while (!text.empty() && text.back() == ',') text.pop_back();
+            return text;
+        };
+        EXPECT_EQ(fields("v:0", "codec_name,r_frame_rate"), std::string("mpeg2video,") + source.rate);
+        EXPECT_EQ(fields("a", "codec_name,sample_rate,channels"), in.audio ? "mp2,44100,2" : "");
+        const Probe probe = ProbeMovie(out);
+        EXPECT_EQ(probe.width, 122);
+        EXPECT_EQ(probe.height, 122);
+        // The duration limit may end the last frame's repeats early.
+        EXPECT_NEAR(probe.frames, source.repeats * in.frames, source.repeats - 1);
+        EXPECT_NEAR(probe.seconds, in.seconds, in.seconds / in.frames + 0.001);
+        if (in.audio) {
+            EXPECT_NEAR(StreamSeconds(file, "a:0"), in.seconds, in.seconds / in.frames + 0.05);
+            // Sound packets start earlier by the layer II coder's delay of
+            // 481 samples, which its decoders take off again.
+            auto start = [&file](const char* stream) {
+                return std::atof(Capture(std::string("ffprobe -v error -select_streams ") + stream +
+                                         " -show_entries stream=start_time -of csv=p=0 " + file).c_str());
+            };
+            EXPECT_NEAR(start("v:0") - start("a:0"), 481.0 / 44100, 0.002);
+        }
     }
 }
 
@@ -591,12 +661,13 @@ TEST_F(ConvertCliTest, MarksOutputsAsVrVideo) {
         return std::string(std::istreambuf_iterator<char>(in), {});
     };
     Outcome o = Convert(Quote(clip_) + " " + Quote(Out("vr.mov")) + " " + Quote(Out("a.avi")) +
-                        " " + Quote(Out("b.flv")));
+                        " " + Quote(Out("b.flv")) + " " + Quote(Out("c.mpg")));
     ASSERT_EQ(o.status, 0) << o.output;
     const std::string marked = sideData(Out("vr.mov"));
     EXPECT_NE(marked.find("tiled equirectangular"), std::string::npos) << marked;
     EXPECT_NE(marked.find("\"2D\""), std::string::npos) << marked;
     EXPECT_EQ(sideData(Out("a.avi")), "");
+    EXPECT_EQ(sideData(Out("c.mpg")).find("equirectangular"), std::string::npos);
     const std::string text = log();
     EXPECT_NE(text.find("VR metadata: " + Out("vr.mov") + " marked as 180x180"), std::string::npos)
         << text;
@@ -613,7 +684,7 @@ TEST_F(ConvertCliTest, MarksOutputsAsVrVideo) {
 
     Outcome help = RunShell(Quote(program_.string()) + " --help");
     EXPECT_NE(help.output.find("--no-vr-metadata"), std::string::npos);
-    EXPECT_NE(help.output.find(".flv .avi .ogg .ogv cannot carry it"), std::string::npos);
+    EXPECT_NE(help.output.find(".flv .avi .mpg .mpeg .ogg .ogv\n"), std::string::npos);
 }
 
 }  // namespace

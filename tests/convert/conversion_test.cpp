@@ -28,7 +28,8 @@ std::string Shell(const std::string& command) {
 }
 
 // The first video stream as ffprobe decodes it; the first audio stream's end
-// from its last packet.
+// from its last packet, counted from the movie's start (an MPEG program
+// stream starts at 0.5 s).
 struct Probe {
     int width = 0, height = 0, frames = 0;
     bool audio = false;
@@ -45,7 +46,8 @@ Probe ProbeMovie(const std::string& path) {
                                 "packet=pts_time,duration_time -of csv=p=0 " + Quote(path) +
                                 " | grep , | tail -1").c_str(),
                           "%lf,%lf", &pts, &dur) == 2;
-    p.audioSeconds = pts + dur;
+    p.audioSeconds = pts + dur - std::atof(Shell("ffprobe -v error -show_entries format=start_time -of csv=p=0 " +
+                                                 Quote(path)).c_str());
     return p;
 }
 
@@ -113,8 +115,8 @@ fs::path ConversionTest::suiteDir_;
 
 // One conversion, then every container through the encode-again loop.
 TEST_F(ConversionTest, EveryContainerGetsTheFramesAndTheSound) {
-    const std::vector<std::string> exts = {".flv", ".mov", ".avi", ".mp4",
-                                           ".m4v", ".ogg", ".ogv", ".webm"};
+    const std::vector<std::string> exts = {".flv", ".mov", ".avi", ".mp4", ".m4v",
+                                           ".ogg", ".ogv", ".webm", ".mpg"};
     for (size_t i = 1; i < exts.size(); ++i) {
         ui_.okCancelAnswers.push_back(true);
         ui_.dialogPaths.push_back(Out("out" + exts[i]));
@@ -168,9 +170,10 @@ TEST_F(ConversionTest, EveryContainerGetsTheFramesAndTheSound) {
     inOrder(expected);
     // The stream's thread ends once the run lets it go; Shutdown waits for it.
     inOrder({"END Convert Process", "File exit Ok", "AVIREAD", "EXIT3"});
-    EXPECT_EQ(Shell("tr -d '\\r' < " + Quote(app_.logPath) + " | grep -cx 'ConvertRectExport End'"), "8\n");
+    EXPECT_EQ(Shell("tr -d '\\r' < " + Quote(app_.logPath) + " | grep -cx 'ConvertRectExport End'"),
+              std::to_string(exts.size()) + "\n");
     // Asked after every encoding; Cancel after the last.
-    EXPECT_EQ(Asked("ask Successful termination | Movie converted successfully.\n").size(), 8u);
+    EXPECT_EQ(Asked("ask Successful termination | Movie converted successfully.\n").size(), exts.size());
 }
 
 TEST_F(ConversionTest, NoSoundResizedOutput) {
@@ -196,12 +199,12 @@ TEST_F(ConversionTest, EncoderFailuresAreReportedNotCelebrated) {
     // encoder fail. Then a good file, and Cancel.
     ui_.okCancelAnswers = {true, true, false};
     ui_.dialogPaths = {Out("no/such/folder/x.mp4"), Out("fine.mp4")};
-    const MovieConversion c = Convert(SilentClip(), Out("movie.mpg"));
+    const MovieConversion c = Convert(SilentClip(), Out("movie.mkv"));
     ASSERT_EQ(c.result.status, ConversionStatus::kDone);
     ASSERT_EQ(c.result.exports.size(), 3u);
     const auto& e = c.result.exports;
     EXPECT_FALSE(e[0].started || e[0].written);
-    EXPECT_NE(e[0].error.find("unsupported extension '.mpg'"), std::string::npos) << e[0].error;
+    EXPECT_NE(e[0].error.find("unsupported extension '.mkv'"), std::string::npos) << e[0].error;
     EXPECT_TRUE(e[1].started && !e[1].written);
     EXPECT_NE(e[1].error.find("exit status"), std::string::npos) << e[1].error;
     EXPECT_TRUE(e[2].written);
@@ -211,6 +214,28 @@ TEST_F(ConversionTest, EncoderFailuresAreReportedNotCelebrated) {
     for (size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(asks[i].rfind(i < 2 ? "ask Error | " : "ask Successful termination | ", 0), 0u) << asks[i];
     }
+    ExpectNoTemporaryFiles();
+}
+
+// MPEG-2 video cannot carry 120 fps: the .mpg is refused without starting
+// the encoder, and the same stills then go into an .mp4.
+TEST_F(ConversionTest, MpegRefusesAFrameRateItCannotCarry) {
+    const std::string fast = Out("fast.mov");
+    std::system((std::string(TESSALY_SOURCE_DIR) + "/tools/make-fisheye-clip " + Quote(fast) +
+                 " --size 160x120 --fps 120 --duration 0.25 >/dev/null 2>&1").c_str());
+    ui_.okCancelAnswers = {true, false};
+    ui_.dialogPaths = {Out("fast.mp4")};
+    const MovieConversion c = Convert(fast, Out("fast.mpg"));
+    ASSERT_EQ(c.result.status, ConversionStatus::kDone) << c.result.error;
+    ASSERT_EQ(c.result.exports.size(), 2u);
+    const ExportResult& refused = c.result.exports[0];
+    EXPECT_FALSE(refused.started || refused.written);
+    EXPECT_EQ(refused.error, "cannot write " + Out("fast.mpg") +
+                                 ": MPEG-2 video takes at most 60 frames per second, the movie has "
+                                 "120.00 fps (another container, such as .mp4, keeps every frame)");
+    EXPECT_FALSE(fs::exists(Out("fast.mpg")));
+    EXPECT_TRUE(c.result.exports[1].written) << c.result.exports[1].error;
+    EXPECT_EQ(Shell("tr -d '\\r' < " + Quote(app_.logPath) + " | grep -x 'FFMPEG : '"), "FFMPEG : \n");
     ExpectNoTemporaryFiles();
 }
 

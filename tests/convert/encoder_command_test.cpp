@@ -76,6 +76,17 @@ TEST(EncoderCommand, VariantsOfTheWorkedExample) {
          "mp3 -pix_fmt yuv420p  -s 544x544  -crf 22"},
         {"BMP stills, no sound", [](EncoderJob& j) { j.hasAudio = false, j.tempFormat = 1; },
          " -i \"file:/App/TEMP/mono%06d.bmp\"   -vcodec"},
+        // MPEG-2 program streams: a standard rate, -q:v q + 1 from 2 to 22.
+        {"mpg at 25 fps", [](EncoderJob& j) { j.outputPath = "/d/a.mpg"; },
+         " -ar 44100  -r 25 -vcodec mpeg2video -acodec mp2 -pix_fmt yuv420p -flags +low_delay "
+         " -t 00:01:05.900 -q:v 4 -f vob  -y \"file:/d/a.mpg\""},
+        {"q 1 mpg", [](EncoderJob& j) { j.quality = 1, j.outputPath = "/d/a.mpg"; }, " -q:v 2 -f vob "},
+        {"q 21 MPEG", [](EncoderJob& j) { j.quality = 21, j.outputPath = "/d/A.MPEG"; }, " -q:v 22 -f vob "},
+        {"mpg at 15 fps", [](EncoderJob& j) { j.avgTimePerFrame = 666667, j.outputPath = "/d/a.mpg"; },
+         " -r 15.00 -i \"file:/App/TEMP/mono%06d.jpg\" -i \"file:/App/TEMP/temp.wav\" -ac 2  -ar 44100  "
+         "-r 30 -vcodec mpeg2video"},
+        {"mpg at 29.97 fps", [](EncoderJob& j) { j.avgTimePerFrame = 333667, j.outputPath = "/d/a.mpg"; },
+         " -r 30000/1001 -vcodec mpeg2video"},
     };
     for (const Case& c : cases) {
         EncoderJob job = WorkedExample();
@@ -91,7 +102,7 @@ TEST(EncoderCommand, VariantsOfTheWorkedExample) {
 }
 
 TEST(EncoderCommand, UnknownExtensionBuildsNothing) {
-    for (const char* path : {"/d/out.mpg", "/d/out", "/d/out.mp44", "", "/a.b/c"}) {
+    for (const char* path : {"/d/out.mkv", "/d/out", "/d/out.mp44", "/d/out.mpg4", "", "/a.b/c"}) {
         EncoderJob job = WorkedExample();
         job.outputPath = path;
         EncoderCommand c = BuildEncoderCommand(job);
@@ -129,6 +140,75 @@ TEST(EncoderCommand, PathsAreFilesExactlyAsGiven) {
         EXPECT_EQ(command.argv[4], c.wantPattern);
         EXPECT_EQ(command.argv[6], c.wantWav);
     }
+}
+
+// MPEG-2 video takes eight rates: others get the lowest one that repeats
+// each frame evenly, else the lowest above; above 60 fps nothing.
+TEST(EncoderCommand, MpegRatesAreStandardOnes) {
+    struct Case {
+        double source;
+        const char* rate;  // "" : refused
+    };
+    const Case cases[] = {
+        {25, "25"},          {30000.0 / 1001, "30000/1001"}, {29.97, "30000/1001"},  // the stills' "29.97"
+        {30, "30"},          {23.98, "24000/1001"},          {24, "24"},
+        {12, "24"},          {15, "30"},                     {12.5, "25"},
+        {10, "30"},          {20, "60"},                     {14.985, "30000/1001"},
+        {5, "25"},           {0.5, "24"},                    {16, "24000/1001"},
+        {40, "50"},          {59.94, "60000/1001"},          {60.03, "60"},
+        {0, "30"},           {61, ""},                       {120, ""},
+    };
+    for (const Case& c : cases) {
+        const MpegRate chosen = ChooseMpegRate(c.source);
+        EXPECT_EQ(chosen.usable, *c.rate != 0) << c.source;
+        EXPECT_EQ(chosen.text, c.rate) << c.source;
+        EXPECT_EQ(chosen.problem.empty(), chosen.usable) << c.source;
+    }
+    EXPECT_EQ(ChooseMpegRate(120).problem,
+              "MPEG-2 video takes at most 60 frames per second, the movie has 120.00 fps "
+              "(another container, such as .mp4, keeps every frame)");
+    EXPECT_EQ(OutputRateProblem("/d/x.MPG", 120), ChooseMpegRate(120).problem);
+    EXPECT_EQ(OutputRateProblem("/d/x.mp4", 120), "");
+
+    // Still path: no command, the reason instead.
+    EncoderJob job = WorkedExample();
+    job.outputPath = "/d/fast.mpg";
+    job.avgTimePerFrame = 83333;  // 120 fps
+    EncoderCommand c = BuildEncoderCommand(job);
+    EXPECT_TRUE(c.known);
+    EXPECT_NE(c.problem.find("at most 60"), std::string::npos);
+    EXPECT_TRUE(c.text.empty() && c.argv.empty());
+    // What the check of the output expects the encoder to write.
+    EXPECT_DOUBLE_EQ(EncoderOutputRate(".mpg", StillInputRate(666667)), 30);
+    EXPECT_DOUBLE_EQ(EncoderOutputRate(".mpeg", 25), 25);
+    EXPECT_DOUBLE_EQ(EncoderOutputRate(".mp4", 25), 30);
+    EXPECT_DOUBLE_EQ(EncoderOutputRate(".avi", 25), 0);
+}
+
+TEST(EncoderCommand, StreamCommandsGiveMpegItsRate) {
+    StreamJob job;
+    job.encoderProgram = "ffmpeg";
+    job.sourcePath = "/s/in.mp4";
+    job.sound = true;
+    job.width = job.height = 240;
+    job.rateNum = 15;
+    job.durationSeconds = 2;
+    job.outputs = {"/d/a.mp4", "/d/b.mpg"};
+    EncoderCommand c = BuildStreamCommand(job);
+    ASSERT_TRUE(c.known);
+    EXPECT_EQ(c.text,
+              "\"ffmpeg\" -f rawvideo -pix_fmt bgr0 -s 240x240 -framerate 15/1 -i pipe:0 -i \"file:/s/in.mp4\""
+              " -map 0:v:0 -map 1:a:0 -ac 2 -ar 44100 -vcodec libx264 -pix_fmt yuv420p  -t 00:00:02.000"
+              " -crf 22 -f mp4  -y \"file:/d/a.mp4\""
+              " -map 0:v:0 -map 1:a:0 -ac 2 -ar 44100 -r 30 -vcodec mpeg2video -acodec mp2 -pix_fmt yuv420p"
+              " -flags +low_delay  -t 00:00:02.000 -q:v 4 -f vob  -y \"file:/d/b.mpg\"");
+    // 120 fps: the MPEG output refuses the whole run before it starts.
+    job.rateNum = 120;
+    c = BuildStreamCommand(job);
+    EXPECT_NE(c.problem.find("at most 60"), std::string::npos);
+    EXPECT_TRUE(c.argv.empty());
+    job.outputs = {"/d/a.mp4"};
+    EXPECT_TRUE(BuildStreamCommand(job).problem.empty());
 }
 
 TEST(EncoderCommand, RatesTheEncoderRefusesAreFound) {

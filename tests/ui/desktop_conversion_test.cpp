@@ -69,6 +69,10 @@ struct ConvertScript {
         if (auto* chooser = qobject_cast<QFileDialog*>(modal)) {
             if (chooser->windowTitle() != "Save Stereo Video") return false;
             chooserFilters = chooser->nameFilters();
+            if (firstOutput.empty()) {
+                QTimer::singleShot(50, chooser, [chooser] { chooser->reject(); });
+                return true;
+            }
             const QString path = QString::fromStdString(firstOutput);
             QTimer::singleShot(50, chooser, [chooser, path] {
                 chooser->findChild<QLineEdit*>("fileNameEdit")->setText(path);
@@ -403,6 +407,39 @@ TEST(DesktopConversion, AFailingEncoderIsReportedWithTheFileAndItsReason) {
     EXPECT_FALSE(fs::exists(output));
     EXPECT_TRUE(TemporaryFiles(d.app.settings.APATH).empty());
     EXPECT_FALSE(d.window->isVisible());
+}
+
+bool ControlsUnlocked(const Desktop& d) {
+    for (int id : {100, 101, 102, 104, 3904})
+        if (!d.window->Control(id)->isEnabled()) return false;
+    return d.window->MenuItem(104)->isEnabled();
+}
+
+TEST(DesktopConversion, RunsThatNeverStartLeaveTheProgramOpenAndUnlocked) {
+    Desktop d;
+    const std::string copy = d.dir + "/going away.mp4";
+    fs::copy_file(FisheyeClip("fish-h264.mp4"), copy);
+    Load(d, copy);
+    {
+        // A cancelled save chooser: no run at all.
+        ConvertScript script(d, "");
+        d.window->Command(104);
+        EXPECT_TRUE(script.boxes.isEmpty());
+        EXPECT_TRUE(ControlsUnlocked(d));
+        EXPECT_EQ(CountLines(d.LogLines(), "Convert Movie Begin"), 0);
+    }
+    {
+        // The movie's file went after it was opened.
+        fs::remove(copy);
+        ConvertScript script(d, d.dir + "/out.mp4");
+        d.window->Command(104);
+        EXPECT_EQ(script.boxes, QStringList{"Error Monitoring | Video file not found!"});
+        EXPECT_TRUE(ControlsUnlocked(d));
+        EXPECT_TRUE(d.window->isVisible());
+        EXPECT_FALSE(fs::exists(d.dir + "/out.mp4"));
+        EXPECT_EQ(d.app.converting, 0);
+        EXPECT_EQ(CountLines(d.LogLines(), "Begin Convert Process"), 0);
+    }
 }
 
 }  // namespace

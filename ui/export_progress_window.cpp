@@ -28,13 +28,13 @@ void Colour(QWidget* w, QColor background, QColor text) {
     w->setAutoFillBackground(true);
 }
 
-// The largest pixel size from `start` down at which `text` fits `box`
-// (a pixel to spare on either side).
-QFont FitFont(QFont font, int start, const QString& text, QSize box) {
+// The largest pixel size from `start` down at which `text` fits `box` with
+// `margin` pixels to spare on either side.
+QFont FitFont(QFont font, int start, const QString& text, QSize box, int margin) {
     for (int px = start; px > 6; --px) {
         font.setPixelSize(px);
         const QFontMetrics metrics(font);
-        if (metrics.horizontalAdvance(text) <= box.width() - 2 && metrics.height() <= box.height()) break;
+        if (metrics.horizontalAdvance(text) <= box.width() - 2 * margin && metrics.height() <= box.height()) break;
     }
     return font;
 }
@@ -104,7 +104,9 @@ void ExportProgressWindow::BuildTexts() {
     time_->setObjectName("ProcessingTime");
     time_->setGeometry(DialogUnitRect(160, 40, 90, 10));
     time_->setAlignment(Qt::AlignCenter);
-    time_->setFont(FitFont(TimeFont(), ToPixels(8), "Processing time: 00:00:00", time_->size()));
+    // The label ends at the window's edge: room on both sides keeps the
+    // time off it.
+    time_->setFont(FitFont(TimeFont(), ToPixels(8), "Processing time: 00:00:00", time_->size(), 4));
     Colour(time_, kPanel, kTimeText);
     SetProcessingTime("Processing time: 00:00:00");
 
@@ -112,7 +114,7 @@ void ExportProgressWindow::BuildTexts() {
     wait_->setObjectName("PleaseWait");
     wait_->setGeometry(DialogUnitRect(65, 5, 150, 30));
     wait_->setAlignment(Qt::AlignCenter);
-    wait_->setFont(FitFont(WaitFont(), ToPixels(20), wait_->text(), wait_->size()));
+    wait_->setFont(FitFont(WaitFont(), ToPixels(20), wait_->text(), wait_->size(), 1));
     QPalette pal = wait_->palette();
     pal.setColor(QPalette::WindowText, Qt::white);
     wait_->setPalette(pal);

@@ -36,11 +36,13 @@ std::string FolderPartOf(const QString& path) {
 
 const QString kFlatButton =
     "QPushButton { background: #d6d6d6; color: black; border: 1px solid #3a3a3a; padding: 0px; }"
+    "QPushButton:hover { background: #e4e4e4; }"
     "QPushButton:pressed { background: #a9a9a9; }";
 // The leading blanks of "  Select file path" indent it like the captions.
 const QString kPathButton =
     "QPushButton { background: #808080; color: white; border: 1px solid #3a3a3a; padding: 0px;"
     " text-align: left; }"
+    "QPushButton:hover { background: #8e8e8e; }"
     "QPushButton:pressed { background: #6a6a6a; }";
 
 }  // namespace

@@ -101,6 +101,8 @@ TEST(ExportProgressWindow, OpensOverTheMainWindowWithLegibleTextsThatFit) {
     ASSERT_NE(p, nullptr);
     EXPECT_TRUE(p->isVisible());
     EXPECT_EQ(p->parentWidget(), &w);
+    EXPECT_LE((p->geometry().center() - w.geometry().center()).manhattanLength(), 2);
+    EXPECT_FALSE(p->isModal());  // the main window keeps its events
     EXPECT_EQ(p->windowTitle(), "Output Movie Compression");
     // 250 x 52 units at 1.5 pixels a unit, and every part in proportion.
     EXPECT_EQ(p->size(), QSize(375, 78));

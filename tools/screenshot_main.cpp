@@ -1,5 +1,7 @@
 // Saves pictures of the desktop program's windows: the splash window, the
-// main window with a movie playing, the output window and the About box.
+// main window with a movie playing, the output window, the About box, and
+// the two windows at a conversion's end: "Please wait..." and the dialog for
+// encoding again.
 //
 //   tessaly-screenshots OUTDIR CLIP
 //
@@ -10,6 +12,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QStyleFactory>
 #include <QTemporaryDir>
@@ -21,7 +24,9 @@
 #include "ui/about_splash.h"
 #include "ui/desktop_app.h"
 #include "ui/desktop_session.h"
+#include "ui/export_progress_window.h"
 #include "ui/main_window.h"
+#include "ui/output_options_dialog.h"
 #include "ui/output_window.h"
 #include "ui/preview_panel.h"
 
@@ -53,6 +58,31 @@ void When(std::function<bool()> ready, std::function<void()> then, int limitMs =
         then();
     });
     timer->start(50);
+}
+
+// The encoder's window a few seconds into an encoding (the first box full),
+// then the dialog for encoding again; then the program ends.
+void ConversionWindows(tessaly::MainWindow* w, const std::string& clip) {
+    w->OpenExportProgress();
+    QTimer::singleShot(2500, w, [w, clip] {
+        if (tessaly::ExportProgressWindow* progress = w->ExportProgress()) {
+            w->UpdateExportProgress("Processing time: 00:00:02");
+            Save(progress, "export-progress.png");
+        }
+        w->CloseExportProgress();
+        When([] { return qobject_cast<tessaly::OutputOptionsDialog*>(QApplication::activeModalWidget()) != nullptr; },
+             [w] {
+                 QWidget* options = QApplication::activeModalWidget();
+                 QTimer::singleShot(200, options, [options, w] {
+                     Save(options, "output-options.png");
+                     options->findChild<QPushButton*>("id_2004")->click();
+                     QTimer::singleShot(100, w, [w] { w->close(); });
+                 });
+             });
+        const std::string output = QFileInfo(QString::fromStdString(clip)).absolutePath().toStdString() +
+                                   "/fisheye-panorama.flv";
+        w->OutputOptions(output);
+    });
 }
 
 }  // namespace
@@ -88,18 +118,18 @@ int main(int argc, char** argv) {
         tessaly::MainWindow* w = &window;
         tessaly::DesktopSession* s = &session;
         When([s, w] { return s->painter.Drawn() > 12 && w->InputPanel()->Shown() > 4; },
-             [s, w] {
+             [s, w, clip] {
                  s->app.paused = 1;  // a still picture for the screenshots
-                 QTimer::singleShot(400, w, [s, w] {
+                 QTimer::singleShot(400, w, [s, w, clip] {
                      Save(w, "main-window.png");
                      if (w->Output() != nullptr) Save(w->Output(), "output-window.png");
                      When([] { return QApplication::activeModalWidget() != nullptr; },
-                          [w] {
+                          [w, clip] {
                               QWidget* about = QApplication::activeModalWidget();
-                              QTimer::singleShot(200, about, [about, w] {
+                              QTimer::singleShot(200, about, [about, w, clip] {
                                   Save(about, "about.png");
                                   static_cast<QDialog*>(about)->accept();
-                                  QTimer::singleShot(100, w, [w] { w->close(); });
+                                  QTimer::singleShot(100, w, [w, clip] { ConversionWindows(w, clip); });
                               });
                           });
                      tessaly::ShowAbout(w, *s);

@@ -19,7 +19,9 @@
 
 #include "app/startup.h"
 #include "ui/desktop_session.h"
+#include "ui/export_progress_window.h"
 #include "ui/image_button.h"
+#include "ui/output_options_dialog.h"
 #include "ui/output_window.h"
 #include "ui/preview_panel.h"
 #include "ui/sounds.h"
@@ -528,28 +530,34 @@ std::string MainWindow::ChooseMovie() {
         // Both cases: file systems here tell "A.MP4" from "a.mp4".
         filters << QString("%1 (%2 %3)").arg(f[0], patterns, patterns.toUpper());
     }
-    return ChooseMovieFile("Load Video", "LoadVideoChooser", filters, QFileDialog::AcceptOpen);
+    MovieChooser chooser;
+    chooser.title = "Load Video";
+    chooser.objectName = "LoadVideoChooser";
+    chooser.filters = filters;
+    return ChooseMovieFile(chooser);
 }
 
-// The open and save choosers: start in OPATH, first filter selected; the
-// folder of the chosen file becomes the new OPATH.
-std::string MainWindow::ChooseMovieFile(const char* title, const char* name, const QStringList& filters,
-                                        QFileDialog::AcceptMode mode) {
-    std::string folder = session_.app.settings.OPATH;
+// The movie choosers: start in the given folder or OPATH, first filter
+// selected; the folder of the chosen file becomes the new OPATH.
+std::string MainWindow::ChooseMovieFile(const MovieChooser& chooser) {
+    std::string folder = chooser.startFolder;
+    if (folder.empty()) folder = session_.Settings().OPATH;
     if (folder.empty()) folder = std::filesystem::current_path().string();
-    QFileDialog dialog(this, title, QString::fromStdString(folder));
-    dialog.setObjectName(name);
+    QFileDialog dialog(chooser.owner != nullptr ? chooser.owner : this, chooser.title,
+                       QString::fromStdString(folder));
+    dialog.setObjectName(chooser.objectName);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setOption(QFileDialog::HideNameFilterDetails);
-    dialog.setAcceptMode(mode);
-    if (mode == QFileDialog::AcceptOpen) {
+    dialog.setAcceptMode(chooser.mode);
+    if (chooser.mode == QFileDialog::AcceptOpen) {
         dialog.setFileMode(QFileDialog::ExistingFile);
         dialog.setViewMode(QFileDialog::Detail);
     } else {
         dialog.setFileMode(QFileDialog::AnyFile);
     }
-    dialog.setNameFilters(filters);
-    dialog.selectNameFilter(filters.front());
+    if (!chooser.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(chooser.defaultSuffix);
+    dialog.setNameFilters(chooser.filters);
+    dialog.selectNameFilter(chooser.filters.front());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     const std::string path = dialog.selectedFiles().front().toStdString();
     const std::string chosenFolder = std::filesystem::path(path).parent_path().string();
@@ -571,6 +579,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     event->accept();
+    CloseExportProgress();
     if (output_ != nullptr) EndOutputWindow();
     if (onEnded) {
         auto ended = std::move(onEnded);
@@ -593,7 +602,43 @@ std::string MainWindow::ChooseOutput() {
     QStringList filters;
     for (const auto& f : kFilters)
         filters << QString("Rectangular Video%1 (%2)").arg(f[0], f[1]);
-    return ChooseMovieFile("Save Stereo Video", "SaveStereoChooser", filters, QFileDialog::AcceptSave);
+    MovieChooser chooser;
+    chooser.title = "Save Stereo Video";
+    chooser.objectName = "SaveStereoChooser";
+    chooser.filters = filters;
+    chooser.mode = QFileDialog::AcceptSave;
+    return ChooseMovieFile(chooser);
+}
+
+void MainWindow::OpenExportProgress() {
+    CloseExportProgress();
+    exportProgress_ = new ExportProgressWindow(this);
+    exportProgress_->setWindowIcon(windowIcon());
+    exportProgress_->show();
+}
+
+ExportProgressWindow* MainWindow::ExportProgress() const { return exportProgress_.data(); }
+
+void MainWindow::UpdateExportProgress(const QString& processingTime) {
+    if (exportProgress_ != nullptr) exportProgress_->SetProcessingTime(processingTime);
+}
+
+void MainWindow::CloseExportProgress() {
+    if (exportProgress_ == nullptr) return;
+    ExportProgressWindow* window = exportProgress_;
+    exportProgress_ = nullptr;
+    window->Close();
+}
+
+std::string MainWindow::OutputOptions(const std::string& currentPath) {
+    // On the heap: should this window go while the dialog runs, it takes
+    // the dialog with it.
+    QPointer<OutputOptionsDialog> dialog = new OutputOptionsDialog(this, session_, currentPath);
+    dialog->exec();
+    if (dialog == nullptr) return {};
+    const std::string result = dialog->Result();
+    delete dialog;
+    return result;
 }
 
 void MainWindow::focusInEvent(QFocusEvent* event) {

@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QImage>
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 
 #include <functional>
@@ -23,6 +24,7 @@ namespace tessaly {
 
 class ClickSounds;
 class DesktopSession;
+class ExportProgressWindow;
 class ImageButton;
 class OutputWindow;
 class PreviewPanel;
@@ -32,6 +34,17 @@ inline constexpr int kClientHeight = 650;
 // "&Option" item that marks outputs as 180-degree VR video (FisheyeApp::markVrOutput).
 inline constexpr int kMarkVrMenuItem = 904;
 inline const char* const kMainCaption = "The mono side Fisheye video converter  v3.0 Build 051.01";
+
+// What a movie file chooser asks for.
+struct MovieChooser {
+    const char* title = "";
+    const char* objectName = "";
+    QStringList filters;  // the first is preselected
+    QFileDialog::AcceptMode mode = QFileDialog::AcceptOpen;
+    QWidget* owner = nullptr;  // the main window when none
+    std::string startFolder;   // OPATH when empty
+    QString defaultSuffix;
+};
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -67,6 +80,17 @@ public:
     std::string ChooseMovie();
     // The save chooser "Save Stereo Video"; the chosen path or empty. Updates OPATH.
     std::string ChooseOutput();
+    // Any movie chooser; the chosen path or empty. Updates OPATH.
+    std::string ChooseMovieFile(const MovieChooser& chooser);
+    // The "Please wait..." window while the encoder runs: one at a time,
+    // owned by this window.
+    void OpenExportProgress();
+    void UpdateExportProgress(const QString& processingTime);
+    void CloseExportProgress();
+    ExportProgressWindow* ExportProgress() const;
+    // The output options dialog over this window: the next output path, or
+    // empty when cancelled.
+    std::string OutputOptions(const std::string& currentPath);
     // Ends the window without another Shutdown (the conversion driver ran it).
     void EndWindow();
     // A message box owned by this window (or by none).
@@ -102,8 +126,6 @@ private:
     void ResetTrackbar(int id, int value);
     bool ExitAllowed();
     std::string ChooseFolder(const std::string& initial);
-    std::string ChooseMovieFile(const char* title, const char* name, const QStringList& filters,
-                                QFileDialog::AcceptMode mode);
 
     DesktopSession& session_;
     QWidget* client_;
@@ -115,6 +137,7 @@ private:
     PreviewPanel* input_ = nullptr;
     PreviewPanel* hiddenOutput_ = nullptr;
     OutputWindow* output_ = nullptr;
+    QPointer<ExportProgressWindow> exportProgress_;
     QLabel* positionBar_ = nullptr;
     ClickSounds* sounds_;
     bool ending_ = false;

@@ -103,6 +103,29 @@ bool QtUserInterface::AskOkCancel(const std::string& caption, const std::string&
         .value_or(false);
 }
 
+void QtUserInterface::OpenExportProgress() {
+    if (MainWindow* w = window_) PostToGui(w, [w] { w->OpenExportProgress(); });
+}
+
+void QtUserInterface::UpdateExportProgress(const std::string& processingTime) {
+    MainWindow* w = window_;
+    if (w == nullptr) return;
+    PostToGui(w, [w, text = QString::fromStdString(processingTime)] { w->UpdateExportProgress(text); });
+}
+
+void QtUserInterface::CloseExportProgress() {
+    if (MainWindow* w = window_) PostToGui(w, [w] { w->CloseExportProgress(); });
+}
+
+std::string QtUserInterface::OutputOptionsDialog(const std::string& currentPath) {
+    MainWindow* w = window_;
+    if (w == nullptr) return {};
+    return CallOnGui<std::string>(
+               w, std::function<std::string()>([w, currentPath] { return w->OutputOptions(currentPath); }),
+               abandon_)
+        .value_or(std::string());
+}
+
 void QtUserInterface::CloseMainWindow() {
     if (MainWindow* w = window_) PostToGui(w, [w] { w->EndWindow(); });
 }

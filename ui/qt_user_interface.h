@@ -27,7 +27,11 @@ public:
     void SetStatusLabel(const std::string& text, uint32_t background, uint32_t foreground) override;
     void SetCurrentFrame(int32_t frameNumber) override;
     void ClearOutputPreview(uint32_t colour) override;
+    void OpenExportProgress() override;
+    void UpdateExportProgress(const std::string& processingTime) override;
+    void CloseExportProgress() override;
     bool AskOkCancel(const std::string& caption, const std::string& text, MessageIcon icon) override;
+    std::string OutputOptionsDialog(const std::string& currentPath) override;
     void CloseMainWindow() override;
     int32_t CompressionLevel() override { return compressionLevel.load(); }
     void YieldStep(int milliseconds) override;

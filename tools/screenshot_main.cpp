@@ -1,6 +1,7 @@
 // Saves pictures of the desktop program's windows: the splash window, the
 // main window with a movie playing, the output window, the About box, and
-// the two windows at a conversion's end: "Please wait..." and the dialog for
+// a real conversion: the main and output windows while the frames are
+// converted, "Please wait...", the success question and the dialog for
 // encoding again.
 //
 //   tessaly-screenshots OUTDIR CLIP
@@ -12,7 +13,10 @@
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStyleFactory>
 #include <QTemporaryDir>
@@ -33,6 +37,7 @@
 namespace {
 
 QString gOut;
+QString gScratch;  // the conversion's output
 int gFailures = 0;
 
 void Save(QWidget* w, const char* name) {
@@ -60,29 +65,54 @@ void When(std::function<bool()> ready, std::function<void()> then, int limitMs =
     timer->start(50);
 }
 
-// The encoder's window a few seconds into an encoding (the first box full),
-// then the dialog for encoding again; then the program ends.
-void ConversionWindows(tessaly::MainWindow* w, const std::string& clip) {
-    w->OpenExportProgress();
-    QTimer::singleShot(2500, w, [w, clip] {
-        if (tessaly::ExportProgressWindow* progress = w->ExportProgress()) {
-            w->UpdateExportProgress("Processing time: 00:00:02");
-            Save(progress, "export-progress.png");
-        }
-        w->CloseExportProgress();
-        When([] { return qobject_cast<tessaly::OutputOptionsDialog*>(QApplication::activeModalWidget()) != nullptr; },
-             [w] {
-                 QWidget* options = QApplication::activeModalWidget();
-                 QTimer::singleShot(200, options, [options, w] {
-                     Save(options, "output-options.png");
-                     options->findChild<QPushButton*>("id_2004")->click();
-                     QTimer::singleShot(100, w, [w] { w->close(); });
-                 });
+// A real conversion of the clip into a scratch folder: the main window and
+// the output window while the frames are converted, the encoder's window,
+// the success question and the dialog for encoding again; leaving that
+// dialog ends the run and the program.
+void Conversion(tessaly::MainWindow* w, const QString& outputFolder) {
+    When([] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()) != nullptr; },
+         [outputFolder] {
+             auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+             QTimer::singleShot(300, chooser, [chooser, outputFolder] {
+                 chooser->findChild<QLineEdit*>("fileNameEdit")->setText(outputFolder + "/fisheye-panorama.mp4");
+                 static_cast<QDialog*>(chooser)->accept();
              });
-        const std::string output = QFileInfo(QString::fromStdString(clip)).absolutePath().toStdString() +
-                                   "/fisheye-panorama.flv";
-        w->OutputOptions(output);
-    });
+         });
+    // Once the frame label has counted past the first frames, so the
+    // position bar and the label show the run's progress.
+    When([w] {
+             const int shown = w->LabelFullText(306).toInt();
+             return w->LabelFullText(307).contains("RECORD") && shown > 20 && shown < 150;
+         },
+         [w] {
+             Save(w, "main-window-converting.png");
+             if (w->Output() != nullptr) Save(w->Output(), "output-window-converting.png");
+         });
+    When([w] { return w->ExportProgress() != nullptr; },
+         [w] {
+             Save(w->ExportProgress(), "export-progress.png");
+             // Again once the clock has moved, if the encoder is still busy.
+             QTimer::singleShot(1300, w, [w] {
+                 if (tessaly::ExportProgressWindow* progress = w->ExportProgress()) Save(progress, "export-progress.png");
+             });
+         });
+    When([] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; },
+         [] {
+             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+             QTimer::singleShot(200, box, [box] {
+                 Save(box, "success-question.png");
+                 box->button(QMessageBox::Ok)->click();
+             });
+         }, 120000);
+    When([] { return qobject_cast<tessaly::OutputOptionsDialog*>(QApplication::activeModalWidget()) != nullptr; },
+         [] {
+             QWidget* options = QApplication::activeModalWidget();
+             QTimer::singleShot(200, options, [options] {
+                 Save(options, "output-options.png");
+                 options->findChild<QPushButton*>("id_2004")->click();
+             });
+         }, 120000);
+    w->Command(104);
 }
 
 }  // namespace
@@ -98,6 +128,8 @@ int main(int argc, char** argv) {
     QDir().mkpath(gOut);
     const std::string clip = argv[2];
     QTemporaryDir programDir;
+    QTemporaryDir scratch;
+    gScratch = scratch.path();
 
     // The splash is modal: photograph it, then press Start.
     When([] { return qobject_cast<QDialog*>(QApplication::activeModalWidget()) != nullptr; },
@@ -118,18 +150,18 @@ int main(int argc, char** argv) {
         tessaly::MainWindow* w = &window;
         tessaly::DesktopSession* s = &session;
         When([s, w] { return s->painter.Drawn() > 12 && w->InputPanel()->Shown() > 4; },
-             [s, w, clip] {
+             [s, w] {
                  s->app.paused = 1;  // a still picture for the screenshots
-                 QTimer::singleShot(400, w, [s, w, clip] {
+                 QTimer::singleShot(400, w, [s, w] {
                      Save(w, "main-window.png");
                      if (w->Output() != nullptr) Save(w->Output(), "output-window.png");
                      When([] { return QApplication::activeModalWidget() != nullptr; },
-                          [w, clip] {
+                          [w, s] {
                               QWidget* about = QApplication::activeModalWidget();
-                              QTimer::singleShot(200, about, [about, w, clip] {
+                              QTimer::singleShot(200, about, [about, w, s] {
                                   Save(about, "about.png");
                                   static_cast<QDialog*>(about)->accept();
-                                  QTimer::singleShot(100, w, [w, clip] { ConversionWindows(w, clip); });
+                                  QTimer::singleShot(100, w, [w] { Conversion(w, gScratch); });
                               });
                           });
                      tessaly::ShowAbout(w, *s);

@@ -8,6 +8,7 @@
 
 #include "ui/desktop_session.h"
 #include "ui/image_button.h"
+#include "ui/widget_colours.h"
 
 namespace tessaly {
 
@@ -29,14 +30,6 @@ protected:
 private:
     std::function<void()> onClick_;
 };
-
-void Colour(QWidget* w, QColor background, QColor text) {
-    QPalette pal = w->palette();
-    pal.setColor(QPalette::Window, background);
-    pal.setColor(QPalette::WindowText, text);
-    w->setPalette(pal);
-    w->setAutoFillBackground(true);
-}
 
 QFont SplashFont() {
     // Times New Roman where installed, else the nearest serif face; sized in

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "ui/image_button.h"
+#include "ui/widget_colours.h"
 
 namespace tessaly {
 
@@ -19,14 +20,6 @@ const QColor kTimeText(192, 192, 192);
 const QColor kLine(150, 150, 150);
 
 int ToPixels(int units) { return static_cast<int>(std::lround(units * kDialogUnitScale)); }
-
-void Colour(QWidget* w, QColor background, QColor text) {
-    QPalette pal = w->palette();
-    pal.setColor(QPalette::Window, background);
-    pal.setColor(QPalette::WindowText, text);
-    w->setPalette(pal);
-    w->setAutoFillBackground(true);
-}
 
 // The largest pixel size from `start` down at which `text` fits `box` with
 // `margin` pixels to spare on either side.

@@ -25,6 +25,7 @@
 #include "ui/output_window.h"
 #include "ui/preview_panel.h"
 #include "ui/sounds.h"
+#include "ui/widget_colours.h"
 
 namespace tessaly {
 
@@ -34,18 +35,6 @@ const QColor kWindowGrey(135, 135, 135);
 const QColor kCaptionGrey(136, 136, 136);
 const QColor kValueGrey(119, 119, 119);
 const QColor kGroupDark(51, 51, 51);
-
-void SetColours(QWidget* w, QColor background, QColor text) {
-    QPalette pal = w->palette();
-    pal.setColor(QPalette::Window, background);
-    pal.setColor(QPalette::WindowText, text);
-    pal.setColor(QPalette::Base, background);
-    pal.setColor(QPalette::Text, text);
-    pal.setColor(QPalette::ButtonText, text);
-    pal.setColor(QPalette::Button, background);
-    w->setPalette(pal);
-    w->setAutoFillBackground(true);
-}
 
 // A check box that answers a click anywhere in its rectangle, not only on
 // its mark and caption.

@@ -8,6 +8,7 @@
 #include "app/format.h"
 #include "ui/desktop_session.h"
 #include "ui/main_window.h"
+#include "ui/widget_colours.h"
 
 namespace tessaly {
 
@@ -15,18 +16,6 @@ namespace {
 
 const QColor kBackground(88, 88, 88);
 const QColor kCaptionGrey(0x80, 0x80, 0x80);
-
-void SetColours(QWidget* w, QColor background, QColor text) {
-    QPalette pal = w->palette();
-    pal.setColor(QPalette::Window, background);
-    pal.setColor(QPalette::WindowText, text);
-    pal.setColor(QPalette::Base, background);
-    pal.setColor(QPalette::Text, text);
-    pal.setColor(QPalette::Button, background);
-    pal.setColor(QPalette::ButtonText, text);
-    w->setPalette(pal);
-    w->setAutoFillBackground(true);
-}
 
 // The folder part of a path, its last "/" included; empty without one.
 std::string FolderPartOf(const QString& path) {

@@ -155,11 +155,6 @@ std::string CheckOutput(const std::string& output, const std::string& input, dou
     return {};
 }
 
-int WriterThreads() {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return static_cast<int>(std::clamp(cores == 0 ? 1u : cores, 1u, 8u));
-}
-
 // Without a window there is no preview pass to wait for and no window that
 // must see a flag change: the settling waits shrink to what the threads need.
 // Streaming is the default; --stills (or --keep-stills) takes the still path.
@@ -168,7 +163,7 @@ ConversionOptions HeadlessConversion(const ConvertOptions& options) {
     const bool stills = options.tempFormat.has_value() || options.keepStills;
     if (!stills) run.streamOutputs = options.outputs;
     run.keepStills = options.keepStills;
-    run.writerThreads = WriterThreads();
+    run.writerThreads = StillWriterThreads();
     run.checkTempSpace = stills;
     run.timings.afterPreview = 0;
     run.timings.afterPause = 10;

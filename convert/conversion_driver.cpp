@@ -559,6 +559,11 @@ ConversionHooks PipelineHooks(FramePipeline& pipeline, FisheyeApp& app, PaintFn 
     return hooks;
 }
 
+int StillWriterThreads() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return static_cast<int>(std::clamp(cores == 0 ? 1u : cores, 1u, 8u));
+}
+
 bool ConversionResult::AllWritten() const {
     if (status != ConversionStatus::kDone || exports.empty()) return false;
     for (const ExportResult& e : exports) {

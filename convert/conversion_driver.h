@@ -74,6 +74,9 @@ struct ConversionOptions {
     ConversionTimings timings;
 };
 
+// Threads that write stills beside the transform: one per core, 1 to 8.
+int StillWriterThreads();
+
 enum class ConversionStatus {
     kDone,          // frames converted and every export attempted
     kVideoMissing,  // the movie file no longer exists

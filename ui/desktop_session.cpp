@@ -275,6 +275,10 @@ void DesktopSession::ConvertCommand() {
     const std::string path = window->ChooseOutput();
     if (!TrimBlanksAndNuls(path).empty()) {
         ConversionOptions options;
+        // Stills are encoded beside the transform, and a run whose stills
+        // cannot fit the temporary folder is refused before the first frame.
+        options.writerThreads = StillWriterThreads();
+        options.checkTempSpace = true;
         // Filters, flip and aspect stay live during the run: each frame reads
         // them as the controls have them now.
         const ConversionHooks hooks = PipelineHooks(

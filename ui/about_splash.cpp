@@ -8,7 +8,7 @@
 
 #include "ui/desktop_session.h"
 #include "ui/image_button.h"
-#include "ui/widget_colours.h"
+#include "ui/widget_style.h"
 
 namespace tessaly {
 

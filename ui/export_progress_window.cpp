@@ -8,7 +8,7 @@
 #include <cmath>
 
 #include "ui/image_button.h"
-#include "ui/widget_colours.h"
+#include "ui/widget_style.h"
 
 namespace tessaly {
 
@@ -20,17 +20,6 @@ const QColor kTimeText(192, 192, 192);
 const QColor kLine(150, 150, 150);
 
 int ToPixels(int units) { return static_cast<int>(std::lround(units * kDialogUnitScale)); }
-
-// The largest pixel size from `start` down at which `text` fits `box` with
-// `margin` pixels to spare on either side.
-QFont FitFont(QFont font, int start, const QString& text, QSize box, int margin) {
-    for (int px = start; px > 6; --px) {
-        font.setPixelSize(px);
-        const QFontMetrics metrics(font);
-        if (metrics.horizontalAdvance(text) <= box.width() - 2 * margin && metrics.height() <= box.height()) break;
-    }
-    return font;
-}
 
 // Times New Roman where installed, else a face of the same build: the
 // metric-compatible Liberation Serif or Tinos, Nimbus Roman, and DejaVu

@@ -25,7 +25,7 @@
 #include "ui/output_window.h"
 #include "ui/preview_panel.h"
 #include "ui/sounds.h"
-#include "ui/widget_colours.h"
+#include "ui/widget_style.h"
 
 namespace tessaly {
 
@@ -177,6 +177,12 @@ QLabel* MainWindow::AddLabel(int id, const QString& text, QRect rect, QColor bac
         label->setLineWidth(1);
     }
     label->setAlignment((centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignVCenter);
+    // A caption a little too long for its rectangle gets a smaller font
+    // instead of losing its end.
+    const int pixels = label->font().pixelSize();
+    if (!text.isEmpty() && pixels > 0) {
+        label->setFont(FitFont(label->font(), pixels, text, label->contentsRect().size(), 1));
+    }
     if (id > 0) Register(id, label);
     return label;
 }

@@ -8,7 +8,7 @@
 #include "app/format.h"
 #include "ui/desktop_session.h"
 #include "ui/main_window.h"
-#include "ui/widget_colours.h"
+#include "ui/widget_style.h"
 
 namespace tessaly {
 

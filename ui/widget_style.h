@@ -1,7 +1,11 @@
-// Background and text colours of one widget, through its palette.
+// Colours and fitted fonts of single widgets.
 #pragma once
 
 #include <QColor>
+#include <QFont>
+#include <QFontMetrics>
+#include <QSize>
+#include <QString>
 #include <QPalette>
 #include <QWidget>
 
@@ -25,6 +29,17 @@ inline void SetColours(QWidget* w, QColor background, QColor text) {
     pal.setColor(QPalette::ButtonText, text);
     w->setPalette(pal);
     Colour(w, background, text);
+}
+
+// The largest pixel size from `start` down (to 7) at which `text` fits `box`
+// with `margin` pixels to spare on either side.
+inline QFont FitFont(QFont font, int start, const QString& text, QSize box, int margin) {
+    for (int px = start; px > 6; --px) {
+        font.setPixelSize(px);
+        const QFontMetrics metrics(font);
+        if (metrics.horizontalAdvance(text) <= box.width() - 2 * margin && metrics.height() <= box.height()) break;
+    }
+    return font;
 }
 
 }  // namespace tessaly

@@ -364,7 +364,7 @@ TEST(OutputOptionsDialog, ACancelledChooserKeepsThePathThatSaveReturns) {
             // Back once the chooser has gone.
             auto* back = new QTimer(&o);
             QObject::connect(back, &QTimer::timeout, &o, [&o, back, &chooser, path] {
-                if (chooser == nullptr || QApplication::activeModalWidget() != &o) return;
+                if (chooser == nullptr || QApplication::activeModalWidget() != &o || o.findChild<QFileDialog*>() != nullptr) return;
                 back->stop();
                 EXPECT_EQ(qobject_cast<QLineEdit*>(o.Control(101))->text().toStdString(),
                           path);
@@ -412,7 +412,8 @@ TEST(OutputOptionsDialog, ChoosingAFileFillsTheTextBoxAndSetsTheOutputFolder) {
             Click(o, 100);
             auto* back = new QTimer(&o);
             QObject::connect(back, &QTimer::timeout, &o, [&o, back, &typed, &shown] {
-                if (!typed || QApplication::activeModalWidget() != &o) return;
+                // Back in the dialog once the chooser is gone, not merely hidden.
+                if (!typed || QApplication::activeModalWidget() != &o || o.findChild<QFileDialog*>() != nullptr) return;
                 back->stop();
                 shown = qobject_cast<QLineEdit*>(o.Control(101))->text();
                 Click(o, 2002);

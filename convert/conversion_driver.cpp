@@ -443,6 +443,12 @@ void FinishStreamOutputs(Run& run, const StreamJob& job, const ChildOutcome& out
             want.height = ResizedDimension(job.height, job.resizeIndex);
             want.frames = run.result.frames;
             want.frameRate = static_cast<double>(job.rateNum) / job.rateDen;
+            // MPEG-2 video is written at the standard rate the command chose
+            // for it (frames repeated); every other row keeps the source's.
+            if (IsMpegExtension(e.videoExt)) {
+                want.outputRate = ChooseMpegRate(want.frameRate).value;
+                if (want.outputRate == want.frameRate) want.outputRate = 0;
+            }
             want.sound = job.sound;
             problem = VerifyOutputMovie(e.outputPath, want);
             if (!problem.empty()) problem = "the encoded movie is not right: " + problem;

@@ -36,8 +36,6 @@ struct OutputFacts {
     int64_t packets = 0;     // video frames stored
     double videoSeconds = 0;  // from the first frame's start to the last frame's end
     bool hasAudio = false;
-    bool programStream = false;  // an MPEG program stream
-    double videoRate = 0;        // the rate the video stream declares (0: none)
 };
 
 // Reads every packet of the output's video (no decoding). Empty `error`
@@ -45,10 +43,7 @@ struct OutputFacts {
 OutputFacts ReadOutputFacts(const std::string& path, std::string& error);
 
 // Empty when the movie at `path` meets the expectation, else the reason in
-// words ("it holds 1.000 s of video, 2.900 s were converted"). MPEG-2 video
-// holds only its standard rates, so an MPEG program stream whose video
-// declares another rate than the converted one was written at that rate
-// (frames repeated): it counts as the output rate.
+// words ("it holds 1.000 s of video, 2.900 s were converted").
 std::string VerifyOutputMovie(const std::string& path, const OutputExpectation& want);
 
 }  // namespace tessaly

@@ -12,10 +12,11 @@
 
 #include "app/run_log.h"
 #include "transform/cut_rect.h"
+#include "transform/lens.h"
 
 namespace tessaly {
 
-// The 27 persisted parameters, with the values the program holds before any
+// The persisted parameters (the 27 specified ones, then the lens), with the values the program holds before any
 // parameter file is read.
 struct AppSettings {
     int32_t XL1 = kDefaultCut.XL1;
@@ -45,6 +46,9 @@ struct AppSettings {
     int32_t CODECMODE = 0;
     int32_t AUTOSAVE = 1;
     int32_t FPS = 1;
+    // Kept after the 27 above: the lens model, its field of view and the
+    // levelling angles (defaults: the equidistant 180-degree lens, level).
+    LensSettings lens;
 
     bool operator==(const AppSettings&) const = default;
 };

@@ -25,6 +25,7 @@ inline TransformSettings TransformSettingsOf(const AppSettings& s) {
     t.noiseOn = s.NOISE_CH;
     t.noise = s.NOISE;
     t.aspect = s.ASPECT;
+    t.lens = s.lens;
     return t;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "transform/cut_rect.h"
+#include "transform/lens.h"
 
 namespace tessaly {
 
@@ -17,6 +18,7 @@ struct TransformSettings {
     int32_t cpuOn = 0, cpu = 0;
     int32_t noiseOn = 0, noise = 0;
     int32_t aspect = 0;
+    LensSettings lens;
 };
 
 struct FrameSwitches {

@@ -25,8 +25,11 @@ std::vector<uint8_t> Random(int w, int h, uint32_t seed) {
 TEST(BrightnessContrast, ListedAmounts) {
     const std::vector<uint8_t> original = Bytes(64, 4, [](size_t i) { return i % 256; });
     auto adjusted = [&](int brightnessOn, int brightness, int contrastOn, int contrast) {
-        const TransformSettings s{.cut = {},
-            .brightnessOn = brightnessOn, .brightness = brightness, .contrastOn = contrastOn, .contrast = contrast};
+        TransformSettings s;
+        s.brightnessOn = brightnessOn;
+        s.brightness = brightness;
+        s.contrastOn = contrastOn;
+        s.contrast = contrast;
         std::vector<uint8_t> b = original;
         BrightnessContrast(b.data(), 64 * 4, s);
         return b;

@@ -84,15 +84,15 @@ constexpr ContainerRow kRows[] = {
      " -f mov ", LevelScale::kCrfFrom11},
     {".avi", " -vcodec libx264 -acodec pcm_s16le -pix_fmt yuv420p ",
      " -crf 22 -qscale 15 -f avi ", " -f avi ", LevelScale::kCrfFrom11},
-    {".mp4", " -r 30 -vcodec libx264 -pix_fmt yuv420p ", " -crf 22 -f mp4 ", " -f mp4 ",
+    {".mp4", " -vcodec libx264 -pix_fmt yuv420p ", " -crf 22 -f mp4 ", " -f mp4 ",
      LevelScale::kCrfFrom11},
-    {".m4v", " -r 30 -vcodec libx264 -pix_fmt yuv420p ", " -crf 22 -f mp4 ", " -f mp4 ",
+    {".m4v", " -vcodec libx264 -pix_fmt yuv420p ", " -crf 22 -f mp4 ", " -f mp4 ",
      LevelScale::kCrfFrom11},
-    {".ogg", " -r 30 -vcodec libtheora -pix_fmt yuv420p ", " -q:v 6 -f ogg ", " -f ogg ",
+    {".ogg", " -vcodec libtheora -pix_fmt yuv420p ", " -q:v 6 -f ogg ", " -f ogg ",
      LevelScale::kTheoraFrom10},
-    {".ogv", " -r 30 -vcodec libtheora -pix_fmt yuv420p ", " -q:v 6 -f ogg ", " -f ogg ",
+    {".ogv", " -vcodec libtheora -pix_fmt yuv420p ", " -q:v 6 -f ogg ", " -f ogg ",
      LevelScale::kTheoraFrom10},
-    {".webm", " -r 30 -vcodec libvpx-vp9 -acodec libvorbis -pix_fmt yuv420p ",
+    {".webm", " -vcodec libvpx-vp9 -acodec libvorbis -pix_fmt yuv420p ",
      " -crf 32 -b:v 0 -f webm ", " -f webm ", LevelScale::kCrfFrom12By2},
     {".mpg", " -vcodec mpeg2video -acodec mp2 -pix_fmt yuv420p -flags +low_delay ",
      " -q:v 4 -f vob ", " -f vob ", LevelScale::kQscaleFrom2},
@@ -335,13 +335,9 @@ EncoderCommand BuildStreamCommand(const StreamJob& job) {
     for (size_t i = 0; i < rows.size(); ++i) {
         const ContainerRow& row = *rows[i];
         elements.push_back(Literal(job.sound ? " -map 0:v:0 -map 1:a:0 -ac 2 -ar 44100" : " -map 0:v:0"));
-        // The still rows ask for 30 fps after the stills' rate; a stream
-        // keeps the source's own. The MPEG rows name the standard rate the
-        // frames go into.
-        std::string codec = row.codec;
-        if (codec.starts_with(" -r 30 ")) codec = codec.substr(6);
-        else codec = CodecText(row, mpegRate);
-        elements.push_back(Literal(codec));
+        // Every row keeps the source's own rate; the MPEG rows name the
+        // standard rate the frames go into.
+        elements.push_back(Literal(CodecText(row, mpegRate)));
         if (job.resizeIndex >= 1 && job.resizeIndex <= 5) {
             const std::string wh = std::to_string(ResizedDimension(job.width, job.resizeIndex)) + "x" +
                                    std::to_string(ResizedDimension(job.height, job.resizeIndex));
@@ -367,7 +363,7 @@ double EncoderOutputRate(const std::string& videoExt, double sourceRate) {
     const ContainerRow* row = FindRow(videoExt);
     if (row == nullptr) return 0;
     if (IsMpegExtension(videoExt)) return ChooseMpegRate(sourceRate).value;
-    return std::string(row->codec).starts_with(" -r 30 ") ? 30.0 : 0.0;
+    return 0.0;  // the stills' own rate
 }
 
 double StillInputRate(int64_t avgTimePerFrame) {

@@ -86,13 +86,13 @@ struct StreamJob {
 };
 
 // The command for a stream job: the same rows, levels and sizes as the still
-// path, without the rows' "-r 30" (every frame once, at the source's rate).
+// path (every frame once, at the source's rate).
 // `known` is false when any output has an unknown extension.
 EncoderCommand BuildStreamCommand(const StreamJob& job);
 
 // The frame rate a row asks the encoder to write when it can differ from
-// `sourceRate` (30 for the rows that always write 30 fps, the chosen MPEG rate
-// for .mpg), else 0.
+// `sourceRate` (the chosen MPEG rate for .mpg), else 0: every other row keeps
+// the source's own rate.
 double EncoderOutputRate(const std::string& videoExt, double sourceRate);
 
 // The source rate the still path gives the encoder: the "-r" text's value.

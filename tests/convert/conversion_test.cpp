@@ -113,6 +113,30 @@ protected:
 
 fs::path ConversionTest::suiteDir_;
 
+// A 25 fps movie keeps its 25 frames a second in every container that is
+// not MPEG-2: nothing is re-timed to 30 fps by repeating frames.
+TEST_F(ConversionTest, StillsKeepTheSourceRateInEveryContainer) {
+    const std::string clip = Out("clip25.mp4");
+    ASSERT_EQ(std::system((std::string(TESSALY_SOURCE_DIR) + "/tools/make-fisheye-clip " + Quote(clip) +
+                           " --size 160x120 --fps 25 --duration 2 --audio >/dev/null 2>&1").c_str()),
+              0);
+    const std::vector<std::string> exts = {".mp4", ".m4v", ".ogv", ".webm", ".mov"};
+    for (size_t i = 1; i < exts.size(); ++i) {
+        ui_.okCancelAnswers.push_back(true);
+        ui_.dialogPaths.push_back(Out("kept" + exts[i]));
+    }
+    const MovieConversion c = Convert(clip, Out("kept" + exts[0]));
+    ASSERT_EQ(c.result.status, ConversionStatus::kDone) << c.result.error;
+    ASSERT_EQ(c.result.frames, 50);
+    for (const std::string& ext : exts) {
+        SCOPED_TRACE(ext);
+        EXPECT_EQ(ProbeMovie(Out("kept" + ext)).frames, 50);
+        const std::string rate = Shell("ffprobe -v error -select_streams v:0 -show_entries stream=avg_frame_rate "
+                                       "-of csv=p=0 " + Quote(Out("kept" + ext)));
+        EXPECT_EQ(rate.substr(0, 3), "25/") << rate;
+    }
+}
+
 // One conversion, then every container through the encode-again loop.
 TEST_F(ConversionTest, EveryContainerGetsTheFramesAndTheSound) {
     const std::vector<std::string> exts = {".flv", ".mov", ".avi", ".mp4", ".m4v",

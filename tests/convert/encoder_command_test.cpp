@@ -52,7 +52,7 @@ TEST(EncoderCommand, VariantsOfTheWorkedExample) {
         {"time per frame 0: 30 fps", [](EncoderJob& j) { j.avgTimePerFrame = 0; }, "\"  -r 30 -i \""},
         {"5 fps", [](EncoderJob& j) { j.avgTimePerFrame = 2000000; }, " -r 05.00 -i"},
         {"upper-case extension", [](EncoderJob& j) { j.outputPath = "/d/OUT.MP4"; },
-         " -r 30 -vcodec libx264 -pix_fmt yuv420p  -t 00:01:05.900 -crf 22 -f mp4  -y \"file:/d/OUT.MP4\""},
+         "44100  -vcodec libx264 -pix_fmt yuv420p  -t 00:01:05.900 -crf 22 -f mp4  -y \"file:/d/OUT.MP4\""},
         {"resize 90 %",
          [](EncoderJob& j) { j.resizeIndex = 1, j.outW = 1920, j.outH = 960; },
          " -t 00:01:05.900 -s 1712x848  -crf 22"},
@@ -95,6 +95,17 @@ TEST(EncoderCommand, VariantsOfTheWorkedExample) {
         EXPECT_NE(text.find(c.piece), std::string::npos) << c.what << ": " << text;
     }
     EXPECT_EQ(BuildEncoderCommand(WorkedExample()).text.find(" -s "), std::string::npos);
+    // No row re-times the stills: a 25 fps movie stays 25 fps in every
+    // container but MPEG-2, which gets its standard rate.
+    for (const char* ext : {".flv", ".mov", ".avi", ".mp4", ".m4v", ".ogg", ".ogv", ".webm"}) {
+        EncoderJob job = WorkedExample();
+        job.avgTimePerFrame = 400000;
+        job.outputPath = std::string("/d/a") + ext;
+        const std::string text = BuildEncoderCommand(job).text;
+        EXPECT_EQ(text.find(" -r "), text.find(" -r 25.00 -i ")) << ext << ": " << text;
+        EXPECT_EQ(text.find(" -r ", text.find(" -r ") + 1), std::string::npos) << ext << ": " << text;
+        EXPECT_DOUBLE_EQ(EncoderOutputRate(ext, 25), 0) << ext;
+    }
     // Single-precision factors: 1712 not 1728, 53.99999 sixteens, 1328 not 1344.
     EXPECT_EQ(ResizedDimension(1920, 1), 1712);
     EXPECT_EQ(ResizedDimension(960, 1), 848);
@@ -181,7 +192,7 @@ TEST(EncoderCommand, MpegRatesAreStandardOnes) {
     // What the check of the output expects the encoder to write.
     EXPECT_DOUBLE_EQ(EncoderOutputRate(".mpg", StillInputRate(666667)), 30);
     EXPECT_DOUBLE_EQ(EncoderOutputRate(".mpeg", 25), 25);
-    EXPECT_DOUBLE_EQ(EncoderOutputRate(".mp4", 25), 30);
+    EXPECT_DOUBLE_EQ(EncoderOutputRate(".mp4", 25), 0);
     EXPECT_DOUBLE_EQ(EncoderOutputRate(".avi", 25), 0);
 }
 

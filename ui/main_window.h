@@ -46,6 +46,9 @@ struct MovieChooser {
     QString defaultSuffix;
 };
 
+// Asked before the program quits in the middle of a conversion.
+inline constexpr const char* kStopConversionQuestion = "A conversion is running. Stop it and quit?";
+
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:

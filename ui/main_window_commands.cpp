@@ -96,6 +96,13 @@ void MainWindow::ResetTrackbar(int id, int value) {
 
 bool MainWindow::ExitAllowed() {
     if (session_.app.encoderBusy == 1) return false;
+    // Quitting while frames are converted throws the run away: ask first.
+    if (session_.app.converting == 1) {
+        QMessageBox box(QMessageBox::Question, "Exit", kStopConversionQuestion, QMessageBox::Yes | QMessageBox::No,
+                        this);
+        box.setDefaultButton(QMessageBox::No);
+        if (box.exec() != QMessageBox::Yes || session_.app.encoderBusy == 1) return false;
+    }
     RememberPositions();
     Shutdown(session_.app);
     return true;

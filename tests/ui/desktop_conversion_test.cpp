@@ -52,6 +52,10 @@ struct ConvertScript {
         answered.push_back(modal);
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             boxes << box->windowTitle() + " | " + box->text();
+            if (box->button(QMessageBox::No) != nullptr) {  // the question before quitting
+                box->button(quitWhileConverting ? QMessageBox::Yes : QMessageBox::No)->click();
+                return true;
+            }
             if (box->button(QMessageBox::Cancel) == nullptr) {
                 box->accept();
                 return true;
@@ -106,6 +110,7 @@ struct ConvertScript {
     QString statusText;
     int barWidth = -1;
     std::vector<bool> answers;
+    bool quitWhileConverting = true;  // the answer to "Stop it and quit?"
     std::vector<std::function<void(QDialog*)>> options;
     std::function<void(const QString& caption)> onQuestion;
     QStringList boxes;
@@ -332,6 +337,36 @@ TEST(DesktopConversion, BrightnessAndFlipChangedDuringARunReachTheLaterFrames) {
     EXPECT_TRUE(TemporaryFiles(temp).empty());
 }
 
+// Closing while frames are converted asks first; No lets the run go on to
+// its movie, Yes stops it without an export.
+TEST(DesktopConversion, ClosingDuringTheFramesAsksAndNoKeepsTheRun) {
+    Desktop d;
+    Load(d, HalvesClip());
+    SlowDown(d);
+    const std::string temp = d.app.settings.APATH;
+    const std::string output = d.dir + "/kept.mp4";
+    ConvertScript script(d, output);
+    script.quitWhileConverting = false;
+    script.answers = {true};  // OK, then Exit/Cancel in the options dialog
+    bool asked = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (asked || !fs::exists(temp + "/mono000005.bmp")) return;
+        asked = true;
+        d.window->close();
+        EXPECT_TRUE(d.window->isVisible());
+        EXPECT_EQ(d.app.shutdownDone, 0);
+    });
+    watch.start(5);
+    d.window->Command(104);
+
+    ASSERT_TRUE(asked);
+    ASSERT_FALSE(script.boxes.isEmpty());
+    EXPECT_EQ(script.boxes.front(), QString("Exit | ") + kStopConversionQuestion);
+    EXPECT_EQ(ProbeInt(output, "stream=nb_frames"), 75);
+    EXPECT_EQ(CountLines(d.LogLines(), "ConvertRectExport Begin"), 1);
+}
+
 TEST(DesktopConversion, ClosingDuringTheFramesStopsWithoutExport) {
     Desktop d;
     Load(d, HalvesClip());
@@ -346,7 +381,8 @@ TEST(DesktopConversion, ClosingDuringTheFramesStopsWithoutExport) {
     watch.start(5);
     d.window->Command(104);
 
-    EXPECT_TRUE(script.boxes.isEmpty()) << script.boxes.join("\n").toStdString();
+    ASSERT_EQ(script.boxes.size(), 1) << script.boxes.join("\n").toStdString();
+    EXPECT_EQ(script.boxes.front(), QString("Exit | ") + kStopConversionQuestion);
     EXPECT_FALSE(d.window->isVisible());
     EXPECT_FALSE(fs::exists(output));
     EXPECT_TRUE(TemporaryFiles(temp).empty());

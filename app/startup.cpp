@@ -53,6 +53,10 @@ std::string FormatFreeSpace(const std::string& folder) {
     return FormatMask(available / 1000000000.0, "####.###.###.###") + " bytes";
 }
 
+std::string FallbackTempFolder(const AppPaths& paths) {
+    return paths.beside ? WithoutTrailingSlash(paths.programDir) : WithoutTrailingSlash(paths.cacheDir);
+}
+
 void StartUpCore(FisheyeApp& app, const StartUpOptions& options) {
     std::string programDir = options.programDir;
     if (programDir.empty() || programDir.back() != '/') programDir += '/';
@@ -103,7 +107,7 @@ void StartUpCore(FisheyeApp& app, const StartUpOptions& options) {
         LoadParameters(app);
         app.settings.APATH = TrimBlanksAndNuls(app.settings.APATH);
         if (app.settings.APATH.empty()) {
-            app.settings.APATH = paths.beside ? programFolder : WithoutTrailingSlash(paths.cacheDir);
+            app.settings.APATH = FallbackTempFolder(paths);
         }
     }
 

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <string>
 
+#include "app/app_paths.h"
 #include "app/app_state.h"
 
 namespace tessaly {
@@ -25,6 +26,11 @@ struct StartUpOptions {
 // parameter file, removal of stale stills and the four log lines about the
 // temporary folder. Leaves the window work to the caller.
 void StartUpCore(FisheyeApp& app, const StartUpOptions& options);
+
+// The temporary folder taken when none is named (an empty APATH, a cancelled
+// folder chooser): the program's folder when everything lives beside it,
+// else the user's cache folder, never a folder the user cannot write.
+std::string FallbackTempFolder(const AppPaths& paths);
 
 // Deletes the stills ("mono" + digits + ".bmp", then ".jpg") an earlier run
 // left in `folder`; nothing else there is touched. Returns how many were removed.

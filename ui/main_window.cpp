@@ -219,19 +219,21 @@ QSlider* MainWindow::AddTrackbar(int id, QRect rect, int min, int max, int page,
     slider->setValue(value);
     SetColours(slider, background, Qt::black);
     Register(id, slider);
-    connect(slider, &QSlider::valueChanged, this, [this, id](int position) {
-        session_.ChangeSettings([id, position](AppSettings& s) {
-            switch (id) {
-                case 518: s.SHARPEN = position; break;
-                case 590: s.RADIUS = position; break;
-                case 520: s.BRIGHTNESS = position; break;
-                case 519: s.CONTRAST = position; break;
-                case 572: s.NOISE = position; break;
-                case 570: s.CPU = position; break;
-            }
-        });
-    });
+    connect(slider, &QSlider::valueChanged, this, [this, id](int position) { StoreTrackbar(id, position); });
     return slider;
+}
+
+void MainWindow::StoreTrackbar(int id, int position) {
+    session_.ChangeSettings([id, position](AppSettings& s) {
+        switch (id) {
+            case 518: s.SHARPEN = position; break;
+            case 590: s.RADIUS = position; break;
+            case 520: s.BRIGHTNESS = position; break;
+            case 519: s.CONTRAST = position; break;
+            case 572: s.NOISE = position; break;
+            case 570: s.CPU = position; break;
+        }
+    });
 }
 
 void MainWindow::BuildControls() {
@@ -427,7 +429,9 @@ void MainWindow::ShowCutValues() {
 
 void MainWindow::SetConversionLock(int unlock) {
     const bool on = unlock != 0;
-    for (int id : {3900, 3901, 3902, 3903, 3904, 3907, 3908, 100, 102, 104, 101, 892})
+    // The temporary folder (111) stays as the run found it: its stills and
+    // sound are there.
+    for (int id : {3900, 3901, 3902, 3903, 3904, 3907, 3908, 100, 102, 104, 101, 892, 111})
         Control(id)->setEnabled(on);
     for (int id : {100, 102, 111, 104, 101}) MenuItem(id)->setEnabled(on);
 }

@@ -128,6 +128,7 @@ private:
     void StoreSwitch(int id, int checked);
     void ResetTrackbar(int id, int value);
     bool ExitAllowed();
+    void StoreTrackbar(int id, int position);
     std::string ChooseFolder(const std::string& initial);
 
     DesktopSession& session_;

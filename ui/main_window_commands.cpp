@@ -90,7 +90,10 @@ void MainWindow::StoreSwitch(int id, int checked) {
 
 void MainWindow::ResetTrackbar(int id, int value) {
     auto* slider = static_cast<QSlider*>(Control(id));
-    slider->setValue(value);  // stores the field through valueChanged
+    slider->setValue(value);
+    // Stored whatever the slider showed: a slider already at the value
+    // emits no valueChanged (Noise shows 1 while NOISE is still 0).
+    StoreTrackbar(id, value);
     slider->repaint();
 }
 
@@ -183,7 +186,7 @@ void MainWindow::Command(int id) {
         case 111: {  // Set path for temporary Stream
             sounds_->Tick();
             std::string folder = TrimBlanksAndNuls(ChooseFolder(app.settings.APATH));
-            if (folder.empty()) folder = WithoutTrailingSlash(app.programDir);
+            if (folder.empty()) folder = FallbackTempFolder(DecideAppPaths(app.programDir));
             session_.ChangeSettings([&](AppSettings& s) { s.APATH = folder; });
             SetLabelText(112, " " + folder);
             break;

@@ -241,6 +241,13 @@ TEST(MainWindowCommands, SwitchesResetsAndTheAspectWarning) {
         EXPECT_EQ(box->palette().color(QPalette::WindowText), box->isChecked() ? QColor(Qt::white) : QColor(Qt::black));
     }
 
+    // A Reset stores its value even when the slider already shows it: the
+    // noise slider shows 1 while a first run's NOISE is 0.
+    ASSERT_EQ(static_cast<QSlider*>(w.Control(572))->value(), 1);
+    d.session->ChangeSettings([](AppSettings& s) { s.NOISE = 0; });
+    QTest::mouseClick(w.Control(584), Qt::LeftButton);
+    EXPECT_EQ(d.app.settings.NOISE, 1);
+
     const struct { int reset; int32_t AppSettings::*field; int32_t value; } resets[] = {
         {581, &AppSettings::SHARPEN, 1},   {582, &AppSettings::BRIGHTNESS, 127}, {583, &AppSettings::CONTRAST, 127},
         {584, &AppSettings::NOISE, 1},     {585, &AppSettings::CPU, 100},
@@ -264,7 +271,7 @@ TEST(MainWindowCommands, TheConversionLockGreysExactlyItsItems) {
     Desktop d;
     MainWindow& w = *d.window;
     w.SetConversionLock(0);
-    const std::set<int> lockedControls = {3900, 3901, 3902, 3903, 3904, 3907, 3908, 100, 102, 104, 101, 892};
+    const std::set<int> lockedControls = {3900, 3901, 3902, 3903, 3904, 3907, 3908, 100, 102, 104, 101, 892, 111};
     const std::set<int> lockedItems = {100, 102, 111, 104, 101};
     for (int id : {3900, 3901, 3902, 3903, 3904, 3907, 3908, 100, 101, 102, 103, 104, 110, 111, 892, 599, 115,
                    208, 523, 522, 573, 571, 581, 585, 518, 590, 520, 519, 572, 570, 511, 512, 3220, 213})
@@ -321,6 +328,19 @@ TEST(MainWindowCommands, OutputWindowHelpLinksAndFolder) {
     w.MenuItem(111)->trigger();
     EXPECT_EQ(d.app.settings.APATH, d.dir);
     EXPECT_EQ(d.Label(112).toStdString(), " " + d.dir);
+
+    // An installed program's folder is not the user's: a cancelled chooser
+    // falls back to the user's cache folder, as start-up does.
+    const std::string installed = d.dir + "/usr";
+    std::filesystem::create_directories(installed + "/bin");
+    std::filesystem::create_directories(installed + "/lib/tessaly");
+    const std::string oldProgramDir = d.app.programDir;
+    d.app.programDir = installed + "/bin/";
+    ::setenv("XDG_CACHE_HOME", (d.dir + "/cache").c_str(), 1);
+    w.MenuItem(111)->trigger();
+    ::unsetenv("XDG_CACHE_HOME");
+    d.app.programDir = oldProgramDir;
+    EXPECT_EQ(d.app.settings.APATH, d.dir + "/cache/tessaly");
 }
 
 TEST(UserGuide, BuiltBesideTheProgram) {

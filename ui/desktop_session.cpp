@@ -262,6 +262,7 @@ void DesktopSession::ShowPending() {
 
 void DesktopSession::ConvertCommand() {
     MainWindow* window = window_;
+    window->RememberPositions();
     SaveParameters(Settings(), app.screen, app.iniPath);
     if (source.videoOpen == 1) {
         VideoStream& stream = source.Stream();

@@ -477,6 +477,9 @@ void MainWindow::RememberPositions() {
         if (output_ != nullptr && output_->isVisible()) {
             s.V_X = out.x();
             s.V_Y = out.y();
+        } else {  // no output window: no position of it
+            s.V_X = 0;
+            s.V_Y = 0;
         }
     });
 }

@@ -457,10 +457,20 @@ TEST(DesktopConversion, RunsThatNeverStartLeaveTheProgramOpenAndUnlocked) {
     fs::copy_file(FisheyeClip("fish-h264.mp4"), copy);
     Load(d, copy);
     {
-        // A cancelled save chooser: no run at all.
+        // A cancelled save chooser: no run at all. Convert saved the
+        // parameters with the windows where they are now, and no output
+        // window means no position of it.
+        d.window->move(120, 90);
+        if (d.window->Output() != nullptr) d.window->EndOutputWindow();
+        d.session->ChangeSettings([](AppSettings& s) { s.V_X = 300, s.V_Y = 200; });
         ConvertScript script(d, "");
         d.window->Command(104);
         EXPECT_TRUE(script.boxes.isEmpty());
+        const std::string saved = testing::ReadFile(d.app.iniPath);
+        EXPECT_NE(saved.find("<M_X>" + std::to_string(d.window->pos().x()) + "</M_X>"), std::string::npos) << saved;
+        EXPECT_NE(saved.find("<M_X>120</M_X>"), std::string::npos) << saved;
+        EXPECT_NE(saved.find("<V_X>0</V_X>"), std::string::npos) << saved;
+        EXPECT_NE(saved.find("<V_Y>0</V_Y>"), std::string::npos) << saved;
         EXPECT_TRUE(ControlsUnlocked(d));
         EXPECT_EQ(CountLines(d.LogLines(), "Convert Movie Begin"), 0);
     }

@@ -131,6 +131,8 @@ case "$cmd" in
     (cd "$ROOT/build" && cpack -G DEB -B "$ROOT/build/package" >/dev/null)
     deb=$(ls "$ROOT"/build/package/*.deb)
     dpkg-deb -I "$deb"
+    # The fonts the windows are laid out for come with the package.
+    dpkg-deb -f "$deb" Depends | grep -q "fonts-dejavu-extra" || { echo "package: fonts-dejavu-extra missing from Depends" >&2; exit 1; }
     dpkg-deb -c "$deb"
     # The packed program runs: unpacked into a scratch folder, it names its
     # libraries and the encoder it found.

@@ -158,8 +158,10 @@ void MainWindow::BuildMenus() {
 }
 
 void MainWindow::AddShortcut(const QKeySequence& keys, int id) {
+    // Over every window of the program (the output window, the export
+    // window), as over the main window; a modal dialog still blocks them.
     auto* shortcut = new QShortcut(keys, this);
-    shortcut->setContext(Qt::WindowShortcut);
+    shortcut->setContext(Qt::ApplicationShortcut);
     connect(shortcut, &QShortcut::activated, this, [this, id] {
         // A greyed menu item's accelerator does nothing either.
         QAction* a = MenuItem(id);

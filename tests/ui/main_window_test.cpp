@@ -319,6 +319,16 @@ TEST(MainWindowCommands, OutputWindowHelpLinksAndFolder) {
     EXPECT_EQ(d.opened[0].toLocalFile().toStdString(), d.dir + "/Tessaly.pdf");
     EXPECT_EQ(d.opened[1].toLocalFile().toStdString(), d.dir + "/Tessaly.html");
 
+    // The accelerators work over the output window too.
+    w.OpenOutputWindow();
+    ASSERT_NE(w.Output(), nullptr);
+    QApplication::setActiveWindow(w.Output());
+    ASSERT_EQ(QApplication::activeWindow(), w.Output());
+    QTest::keyClick(w.Output(), Qt::Key_F1);
+    ASSERT_EQ(d.opened.size(), 3u);
+    EXPECT_EQ(d.opened[2].toLocalFile().toStdString(), d.dir + "/Tessaly.pdf");
+    w.EndOutputWindow();
+
     // Cancelling the folder chooser falls back to the program folder.
     ModalAnswerer cancel([](QWidget* modal) {
         if (qobject_cast<QFileDialog*>(modal) == nullptr) return false;

@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "ui/desktop_session.h"
+#include "ui/guide_viewer.h"
 #include "ui/image_button.h"
 #include "ui/widget_style.h"
 
@@ -69,7 +70,7 @@ QDialog* BuildSplash(DesktopSession& session) {
     more->setGeometry(15, 102, 120, 12);
     Colour(more, Qt::white, Qt::black);
     auto* link = new LinkLabel(LinkText(session.WebPage()), splash,
-                               [&session] { session.openUrl(session.WebPage()); });
+                               [&session, splash] { OpenLink(session, session.WebPage(), splash); });
     link->setObjectName("id_2000");
     link->setFont(SplashFont());
     link->setGeometry(138, 102, 200, 12);
@@ -122,7 +123,7 @@ QDialog* BuildAbout(QWidget* owner, DesktopSession& session) {
     Colour(version, QColor(20, 50, 195), QColor(220, 210, 120));
     QFont tiny("DejaVu Sans");
     tiny.setPixelSize(9);
-    auto* support = new LinkLabel("support email", about, [&session] { session.openUrl(session.SupportPage()); });
+    auto* support = new LinkLabel("support email", about, [&session, about] { OpenLink(session, session.SupportPage(), about); });
     support->setObjectName("id_2002");
     support->setFont(tiny);
     support->setAlignment(Qt::AlignCenter);
@@ -131,7 +132,7 @@ QDialog* BuildAbout(QWidget* owner, DesktopSession& session) {
     Colour(support, QColor(0, 0, 127), QColor(220, 210, 120));
     auto* web = new LinkLabel(session.WebPage().isLocalFile() ? QString("Tessaly user guide")
                                                               : session.WebPage().toString(),
-                              about, [&session] { session.openUrl(session.WebPage()); });
+                              about, [&session, about] { OpenLink(session, session.WebPage(), about); });
     web->setObjectName("id_2004");
     web->setFont(tiny);
     web->setAlignment(Qt::AlignCenter);

@@ -13,6 +13,7 @@
 #include "app/format.h"
 #include "app/parameter_file.h"
 #include "convert/conversion_driver.h"
+#include "ui/guide_viewer.h"
 #include "ui/gui_thread.h"
 #include "ui/main_window.h"
 #include "ui/preview_audio.h"
@@ -36,7 +37,7 @@ QUrl AddressOr(const char* configured, const QUrl& fallback) {
 
 DesktopSession::DesktopSession(FisheyeApp& application)
     : app(application), ui(&application.stopRequested), source(application, ui) {
-    openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     // The frame arrays and their header before any movie: 400 x 300.
     pipeline.Allocate(app.frameWidth, app.frameHeight);
     header_ = MakePreviewHeader(app.frameWidth, app.frameHeight);
@@ -116,7 +117,8 @@ QUrl DesktopSession::WebPage() const {
 QUrl DesktopSession::SupportPage() const {
     QUrl guide = GuideFile(app.programDir, "Tessaly.html");
     guide.setFragment("troubleshooting");
-    return AddressOr(TESSALY_SUPPORT_ADDRESS, guide);
+    const QUrl configured = SupportLink(QString::fromUtf8(TESSALY_SUPPORT_ADDRESS));
+    return configured.isEmpty() ? guide : configured;
 }
 
 void DesktopSession::StartLoadWorker(const std::string& path) {

@@ -68,8 +68,9 @@ public:
     // Preview passes run so far (each ends in PaintPreviews).
     std::atomic<int64_t> previewPasses{0};
 
-    // Opens a document or web address; tests replace it.
-    std::function<void(const QUrl&)> openUrl;
+    // Opens a document or web address with the desktop's handler; false
+    // when none opened it. Tests replace it.
+    std::function<bool(const QUrl&)> openUrl;
     QUrl HelpDocument() const;   // Tessaly.pdf beside the program
     QUrl WebPage() const;        // the project's page
     QUrl SupportPage() const;

@@ -12,6 +12,7 @@
 #include "app/startup.h"
 #include "ui/about_splash.h"
 #include "ui/desktop_session.h"
+#include "ui/guide_viewer.h"
 #include "ui/image_button.h"
 #include "ui/main_window.h"
 #include "ui/sounds.h"
@@ -181,7 +182,7 @@ void MainWindow::Command(int id) {
             return;
         case 110:  // Help
             PressedSequence(110, 500);
-            session_.openUrl(session_.HelpDocument());
+            OpenLink(session_, session_.HelpDocument(), this);
             return;
         case 111: {  // Set path for temporary Stream
             sounds_->Tick();
@@ -215,7 +216,7 @@ void MainWindow::Command(int id) {
             break;
         case 902:  // web site
             sounds_->Tick();
-            session_.openUrl(session_.WebPage());
+            OpenLink(session_, session_.WebPage(), this);
             return;
         case 511:
             sounds_->Tick();

@@ -12,11 +12,13 @@
 #include <QMessageBox>
 #include <QShortcut>
 #include <QSlider>
+#include <QTextBrowser>
 
 #include <set>
 
 #include "app/parameter_file.h"
 #include "tests/ui/ui_test_support.h"
+#include "ui/guide_viewer.h"
 #include "ui/image_button.h"
 #include "ui/output_window.h"
 #include "ui/preview_panel.h"
@@ -351,6 +353,54 @@ TEST(MainWindowCommands, OutputWindowHelpLinksAndFolder) {
     ::unsetenv("XDG_CACHE_HOME");
     d.app.programDir = oldProgramDir;
     EXPECT_EQ(d.app.settings.APATH, d.dir + "/cache/tessaly");
+}
+
+// Where no program opens the guide, the program shows it itself; where the
+// guide is missing too, or no mail program starts, a message says so.
+TEST(MainWindowCommands, HelpFallsBackToTheProgramsOwnViewer) {
+    Desktop d;
+    MainWindow& w = *d.window;
+    std::vector<QUrl> asked;
+    d.session->openUrl = [&](const QUrl& url) {
+        asked.push_back(url);
+        return false;  // no launcher on this desktop
+    };
+    QStringList messages;
+    ModalAnswerer answer([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (box == nullptr) return false;
+        messages << box->text();
+        box->accept();
+        return true;
+    });
+    // No guide beside this program yet: said, not silent.
+    w.MenuItem(110)->trigger();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("Tessaly.pdf")) << messages[0].toStdString();
+
+    std::filesystem::copy_file(std::string(TESSALY_BINARY_DIR) + "/ui/Tessaly.html", d.dir + "/Tessaly.html");
+    w.MenuItem(110)->trigger();
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[1].toLocalFile().toStdString(), d.dir + "/Tessaly.pdf");
+    EXPECT_EQ(messages.size(), 1);
+    QWidget* viewer = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->objectName() == "GuideViewer" && top->isVisible()) viewer = top;
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_EQ(viewer->windowTitle(), kGuideViewerTitle);
+    auto* browser = viewer->findChild<QTextBrowser*>();
+    ASSERT_NE(browser, nullptr);
+    EXPECT_TRUE(browser->toPlainText().contains("tessaly-convert"));
+    viewer->close();
+
+    EXPECT_EQ(HtmlGuideFor(QUrl("file:///g/Tessaly.pdf#troubleshooting")), QUrl("file:///g/Tessaly.html#troubleshooting"));
+    EXPECT_TRUE(HtmlGuideFor(QUrl("mailto:help@example.org")).isEmpty());
+    EXPECT_EQ(SupportLink("help@example.org"), QUrl("mailto:help@example.org"));
+    EXPECT_EQ(SupportLink(" https://example.org/help "), QUrl("https://example.org/help"));
+    EXPECT_TRUE(SupportLink("").isEmpty());
+    OpenLink(*d.session, SupportLink("help@example.org"), &w);
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_TRUE(messages[1].contains("help@example.org")) << messages[1].toStdString();
 }
 
 TEST(UserGuide, BuiltBesideTheProgram) {

@@ -58,7 +58,10 @@ struct Desktop {
         options.programDir = dir + "/";
         StartUpCore(app, options);
         session = std::make_unique<DesktopSession>(app);
-        session->openUrl = [this](const QUrl& url) { opened.push_back(url); };
+        session->openUrl = [this](const QUrl& url) {
+            opened.push_back(url);
+            return true;
+        };
         window = std::make_unique<MainWindow>(*session);
         session->AttachWindow(window.get());
         window->show();

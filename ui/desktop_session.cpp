@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 
 #include <algorithm>
+#include <iterator>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -122,21 +123,41 @@ QUrl DesktopSession::SupportPage() const {
 }
 
 void DesktopSession::StartLoadWorker(const std::string& path) {
+    std::vector<LoadThread> ended;
+    {
+        std::lock_guard lock(threadsMutex_);
+        // Flows that have ended leave only their threads to join.
+        auto first = std::partition(loadThreads_.begin(), loadThreads_.end(),
+                                    [](const LoadThread& t) { return !t.ended->load(); });
+        std::move(first, loadThreads_.end(), std::back_inserter(ended));
+        loadThreads_.erase(first, loadThreads_.end());
+        ++loadsRunning;
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        loadThreads_.push_back({std::thread([this, path, done] {
+                                    LoadWorker(path);
+                                    done->store(true);
+                                }),
+                                done});
+    }
+    for (LoadThread& t : ended)
+        if (t.thread.joinable()) t.thread.join();
+}
+
+size_t DesktopSession::LoadThreadsKept() {
     std::lock_guard lock(threadsMutex_);
-    ++loadsRunning;
-    loadThreads_.emplace_back([this, path] { LoadWorker(path); });
+    return loadThreads_.size();
 }
 
 void DesktopSession::JoinLoadThreads() {
     for (;;) {
-        std::vector<std::thread> threads;
+        std::vector<LoadThread> threads;
         {
             std::lock_guard lock(threadsMutex_);
             threads.swap(loadThreads_);
         }
         if (threads.empty()) return;
-        for (std::thread& t : threads)
-            if (t.joinable()) t.join();
+        for (LoadThread& t : threads)
+            if (t.thread.joinable()) t.thread.join();
     }
 }
 
@@ -182,13 +203,14 @@ void DesktopSession::GetMultipleFiles(std::string path) {
 
     if (!TrimBlanksAndNuls(path).empty() && app.stopRequested == 0) {
         ProbeTexts texts;
-        ProbeVideoFile(app.programDir, path, texts);
+        ProbeVideoFile(app.programDir, path, texts, &app.stopRequested);
         {
             std::lock_guard lock(probeMutex_);
             probe_ = texts;
         }
         PostToGui(window, [this, texts] { app.fileInfoText = texts.fileInfoText; });
-        source.AVIREAD(path);
+        // A program that began to end during the probe opens nothing more.
+        if (app.stopRequested == 0) source.AVIREAD(path);
     }
 
     // A newer flow that chose a file owns the stream and the previews now.

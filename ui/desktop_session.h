@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -57,6 +58,9 @@ public:
     std::atomic<int32_t> chooserBusy{0};
     // Load flows started and not yet ended.
     std::atomic<int32_t> loadsRunning{0};
+    // Load-flow threads not yet joined (an ended flow's thread is joined
+    // when the next one starts).
+    size_t LoadThreadsKept();
 
     // The Convert command after its pressed sequence: save, stop, rewind,
     // lock, the save chooser and the conversion run; unlock when it returns.
@@ -94,7 +98,13 @@ private:
     PreviewHeader header_;
     std::atomic<int64_t> loadGeneration_{0};
     std::mutex threadsMutex_;
-    std::vector<std::thread> loadThreads_;
+    // Each load flow's thread and whether its work has ended; ended ones are
+    // joined when the next flow starts, the rest at shutdown.
+    struct LoadThread {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> ended;
+    };
+    std::vector<LoadThread> loadThreads_;
     PreviewAudio* audio_ = nullptr;
     AppSettings passSettings_;  // the stream thread's copy for one pass
 };

@@ -43,7 +43,8 @@ bool WavHasSamples(const std::string& path) {
     return false;
 }
 
-void ProbeVideoFile(const std::string& programDir, const std::string& path, ProbeTexts& texts) {
+void ProbeVideoFile(const std::string& programDir, const std::string& path, ProbeTexts& texts,
+                    const std::atomic<int32_t>* stop) {
     // The path is the file's name exactly; a blank one names nothing.
     const std::string& video = path;
     if (TrimBlanks(video).empty() || !IsRegularFile(video)) return;
@@ -55,6 +56,7 @@ void ProbeVideoFile(const std::string& programDir, const std::string& path, Prob
     if (!encoder.empty()) {
         RunOptions options;
         options.stderrPath = reportPath;
+        options.stop = stop;
         RunEncoderProgram({encoder, "-i", "file:" + video}, options);
     }
 

@@ -22,8 +22,10 @@ inline constexpr const char* kAudioFileName = "temp.wav";
 // then fills the texts from that report and deletes it. The path is used
 // exactly as given. A blank path or one that is no regular file leaves the
 // texts untouched; a missing encoder or report leaves them at their initial
-// values (file name only).
-void ProbeVideoFile(const std::string& programDir, const std::string& path, ProbeTexts& texts);
+// values (file name only). A raised `stop` ends the encoder at once (the
+// texts then keep what its report holds).
+void ProbeVideoFile(const std::string& programDir, const std::string& path, ProbeTexts& texts,
+                    const std::atomic<int32_t>* stop = nullptr);
 
 // The sound extraction command for the given encoder program:
 //   <encoder> -i "file:<video>" -f wav -ar 44100 -ac 2 -acodec pcm_s16le -y "file:<APATH>/temp.wav"

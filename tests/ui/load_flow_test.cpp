@@ -12,11 +12,17 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <future>
 
+#include "app/startup.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/desktop_app.h"
 #include "ui/preview_painter.h"
 #include "ui/preview_panel.h"
+#include "video/encoder_program.h"
 
 namespace tessaly {
 namespace {
@@ -146,6 +152,40 @@ TEST(LoadFlow, ClosingDuringPlaybackJoinsTheLoadThreadBeforeExit3) {
     for (const std::string& line : d.LogLines())
         if (line == "AVIREAD" || line.rfind("EXIT", 0) == 0 || line == "File exit Ok") order.push_back(line);
     EXPECT_EQ(order, (std::vector<std::string>{"EXIT11", "EXIT2", "File exit Ok", "AVIREAD", "EXIT3"}));
+}
+
+// Each Load starts a thread; those whose flows have ended are joined when
+// the next one starts, so a session of many loads keeps no pile of them.
+TEST(LoadFlow, EndedLoadFlowsLeaveNoThreadsBehind) {
+    Desktop d;
+    ChooserScript chooser({});  // every chooser cancelled: each flow ends at once
+    for (int i = 0; i < 4; ++i) {
+        d.window->Command(100);
+        ASSERT_TRUE(WaitUntil([&] { return d.session->loadsRunning == 0; })) << "load " << i;
+    }
+    // Only the last flow's thread, ended but not joined yet.
+    EXPECT_LE(d.session->LoadThreadsKept(), 1u);
+    EXPECT_TRUE(d.window->close());
+    EXPECT_EQ(d.session->LoadThreadsKept(), 0u);
+}
+
+// A probe that hangs (a stalled disk, a network file) does not hold up the
+// end of the program.
+TEST(LoadFlow, ClosingDuringTheProbeEndsTheProbe) {
+    Desktop d;
+    const std::filesystem::path encoder = std::filesystem::path(d.dir) / kEncoderRelativePath;
+    std::filesystem::create_directories(encoder.parent_path());
+    const std::string probing = d.dir + "/probing";
+    std::ofstream(encoder) << "#!/bin/sh\n[ \"$#\" -eq 2 ] && { touch '" << probing
+                           << "'; sleep 60; }\nexec ffmpeg \"$@\"\n";
+    std::filesystem::permissions(encoder, std::filesystem::perms::owner_all);
+    d.session->StartLoadWorker(FisheyeClip("fish-2s.mp4"));
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(probing); }));
+    auto closing = std::async(std::launch::async, [&] { Shutdown(d.app); });
+    // Far less than the probe's minute: the stop flag ends the encoder.
+    EXPECT_EQ(closing.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    closing.wait();
+    EXPECT_EQ(d.session->loadsRunning, 0);
 }
 
 // The threads of a whole session (ThreadSanitizer runs this): load, play,

@@ -277,7 +277,11 @@ int ReportConversion(const MovieConversion& conversion, const ConvertOptions& op
     std::fprintf(stderr,
                  "tessaly-convert: %d frames converted to %dx%d in %s (%s fps), %s; wrote %s\n",
                  result.frames, result.outW, result.outH, FormatDuration(seconds).c_str(), rate,
-                 result.hadSound ? "with sound" : "no sound", written.c_str());
+                 result.hadSound ? "with sound"
+                 : result.soundLeftOut.empty()
+                     ? "no sound"
+                     : ("no sound (" + options.input + ": " + result.soundLeftOut + ")").c_str(),
+                 written.c_str());
     if (!keptFolder.empty()) std::fprintf(stderr, "tessaly-convert: stills kept in %s\n", keptFolder.c_str());
     return 0;
 }

@@ -175,6 +175,12 @@ bool PrepareRun(Run& run) {
     run.tempFormat = app.tempFormat.load();
     const SourceFacts facts = ReadSourceFacts(run.videoPath);
     run.sourceHasSound = facts.hasAudio;
+    if (!facts.soundProblem.empty()) {
+        // The encoder would fail on it and blame the output: the movie is
+        // converted without sound, and the user is told why.
+        run.result.soundLeftOut = facts.soundProblem;
+        log.WriteLogLine("Sound left out: " + facts.soundProblem);
+    }
     run.rateNum = facts.rateNum;
     run.rateDen = facts.rateDen;
 

@@ -80,7 +80,9 @@ std::string EncoderFailure(const ChildOutcome& outcome, const std::deque<std::st
         if (Contains(line, "No space left on device")) return "no space left on device (" + output + ")";
         if (Contains(line, "File too large")) return "file too large (" + output + ")";
         if (Contains(line, "Permission denied")) return "permission denied (" + output + ")";
-        if (Contains(line, "Cannot allocate memory")) return "the encoder ran out of memory: " + line;
+        if (Contains(line, "Cannot allocate memory") || (Contains(line, "malloc") && Contains(line, "failed"))) {
+            return "the encoder ran out of memory (" + line + ")";
+        }
     }
     std::string reason = "the encoder failed (" + DescribeOutcome(outcome) + ")";
     // "Conversion failed!" closes every failed ffmpeg run; the reason is

@@ -89,24 +89,13 @@ int Fail(int code, const std::string& message) {
     return code;
 }
 
-// What a stop leaves: outputs are renamed into place only when complete and
-// checked, so each is either there in full or not at all (a file that had
-// its name before keeps its bytes).
 int Stopped(const std::vector<ExportResult>& exports = {}) {
     const int signo = gSignal.load();
-    std::string written;
+    std::vector<std::string> written;
     for (const ExportResult& e : exports) {
-        if (e.written) written += (written.empty() ? "" : ", ") + e.outputPath;
+        if (e.written) written.push_back(e.outputPath);
     }
-    const std::string what = std::string("stopped by ") + SignalName(signo);
-    if (written.empty()) {
-        Fail(kExitSignalBase + signo, what + "; the partial output and the temporary files were removed");
-    } else {
-        Fail(kExitSignalBase + signo, what + " after " + written +
-                                          " had been written in full and checked; only the temporary files "
-                                          "and any unfinished output were removed");
-    }
-    return kExitSignalBase + signo;
+    return Fail(kExitSignalBase + signo, StopReport(SignalName(signo), written));
 }
 
 // Two names of one file among the input and the outputs: refused before any

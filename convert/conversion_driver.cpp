@@ -470,7 +470,8 @@ void FinishStreamOutputs(Run& run, const StreamJob& job, const ChildOutcome& out
             run.app.log.WriteLogLine("FFMPEG failed: " + e.error);
         }
         PlaceExportedMovie(run.app, run.ui, e);
-        if (e.stopped && run.result.status == ConversionStatus::kDone) {
+        // A good movie not placed because a stop came first.
+        if (e.verified && !e.written && e.stopped && run.result.status == ConversionStatus::kDone) {
             run.result.status = ConversionStatus::kStopped;
             run.result.error = "the conversion was stopped";
         }

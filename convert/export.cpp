@@ -59,10 +59,13 @@ int DiskErrorInReport(const std::string& reportPath, std::string* found) {
     std::ifstream in(reportPath, std::ios::binary);
     std::string line;
     while (std::getline(in, line)) {
+        // ffmpeg ends such a line with the system's text; a file name that
+        // merely contains the words ends in a quote.
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
         int code = 0;
-        if (Contains(line, "No space left on device")) code = ENOSPC;
-        else if (Contains(line, "File too large")) code = EFBIG;
-        else if (Contains(line, "Disk quota exceeded")) code = EDQUOT;
+        if (line.ends_with("No space left on device")) code = ENOSPC;
+        else if (line.ends_with("File too large")) code = EFBIG;
+        else if (line.ends_with("Disk quota exceeded")) code = EDQUOT;
         if (code == 0) continue;
         if (found != nullptr) *found = line;
         return code;

@@ -928,3 +928,27 @@ TEST_F(ConvertCliTest, OutputSideFailuresNameTheirCause) {
         fs::remove(longName);
     }
 }
+
+// A run killed outright while it encodes leaves the old movie under the
+// output's name and at most its own hidden file beside it.
+TEST_F(ConvertCliTest, AKilledRunLeavesAtMostItsHiddenFile) {
+    const std::string longer = MakeClip("killed-encoding.mp4", "320x240", 30, "3", true);
+    const std::string marker = Out("encoding-reached");
+    const std::string pidFile = Out("encoder.pid");
+    FakeEncoder("", "head -c 100000 /dev/urandom > \"$out\"; echo $$ > " + Quote(pidFile) + "; touch " +
+                        Quote(marker) + "; while :; do sleep 0.05; done");
+    const std::string mine = "the user's own movie";
+    for (const char* mode : {"--stills jpg", ""}) {
+        SCOPED_TRACE(mode);
+        std::ofstream(Out("keep.mp4"), std::ios::binary) << mine;
+        fs::remove(marker);
+        RunShell("(" + Command(std::string(mode) + " " + Quote(longer) + " " + Quote(Out("keep.mp4"))) +
+                 " & pid=$!; for i in $(seq 1000); do test -e " + Quote(marker) +
+                 " && break; sleep 0.01; done; kill -KILL $pid; wait $pid; kill -KILL $(cat " + Quote(pidFile) + "))");
+        EXPECT_EQ(ReadAll(Out("keep.mp4")), mine);
+        for (const std::string& name : HiddenFiles(dir_)) {
+            EXPECT_TRUE(name.starts_with(".keep.tessaly-") && name.ends_with(".mp4")) << name;
+            fs::remove(dir_ / name);
+        }
+    }
+}

@@ -327,7 +327,7 @@ int Run(int argc, char** argv) {
     FisheyeApp app;
     PrepareApp(app, options, argv[0]);
     if (FindEncoderProgram(app.programDir).empty()) {
-        return Fail(kExitFailed, "no encoder program: install ffmpeg or put it at " +
+        return Fail(kExitFailed, EncoderMissing("", app.programDir) + ": install ffmpeg or put it at " +
                                      app.programDir + kEncoderRelativePath);
     }
     const std::string sharedLog = app.logPath;

@@ -886,6 +886,18 @@ TEST_F(ConvertCliTest, OutputSideFailuresNameTheirCause) {
         EXPECT_FALSE(fs::exists(Out("o.mp4")));
     }
     fs::remove(plugIn);
+    // None at all: where it was looked for, and where it may go.
+    {
+        SCOPED_TRACE("no encoder anywhere");
+        Outcome o = Convert(Quote(clip_) + " " + Quote(Out("o.mp4")), "PATH=/nonexistent ");
+        EXPECT_EQ(o.status, 1) << o.output;
+        EXPECT_NE(o.output.find("the encoder program is missing (looked for " + (dir_ / "prog").string() +
+                                "/PLUG-IN/ffmpeg_III, "),
+                  std::string::npos)
+            << o.output;
+        EXPECT_NE(o.output.find("and ffmpeg on PATH): install ffmpeg or put it at "), std::string::npos) << o.output;
+        EXPECT_FALSE(fs::exists(Out("o.mp4")));
+    }
 
     // A sound track whose decoder cannot open (its AAC configuration
     // destroyed): the movie is converted without it, and told so.

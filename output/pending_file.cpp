@@ -61,9 +61,12 @@ std::string FollowLinks(const std::string& path) {
 // permissions follow the umask, as those of a file the encoder made would.
 bool CreateUnique(const std::string& folder, const std::string& fileName, std::string& path,
                   std::string& error) {
+    // The folder's own limit: some file systems allow fewer than 255 bytes.
+    const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    const size_t nameMax = limit > 0 ? static_cast<size_t>(limit) : 255;
     int lastError = EEXIST;
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-        const std::string candidate = folder + "/" + TemporaryNameFor(fileName, MixedTag());
+        const std::string candidate = folder + "/" + TemporaryNameFor(fileName, MixedTag(), nameMax);
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             ::close(fd);

@@ -644,6 +644,12 @@ TEST_F(ConvertCliTest, HelpAndVersion) {
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.output.find("Usage: tessaly-convert"), std::string::npos);
     EXPECT_NE(help.output.find("130 SIGINT"), std::string::npos);
+    // Every exit status, and what a failed run leaves.
+    for (const char* line : {"  0        every output movie written and checked\n",
+                             "  2        a bad option or output (also two names of one file)\n",
+                             "  3        the input movie cannot be used\n", "a file that\nalready had the output's name keeps its bytes"}) {
+        EXPECT_NE(help.output.find(line), std::string::npos) << line;
+    }
     Outcome version = RunShell(Quote(program_.string()) + " --version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.output.rfind("tessaly-convert ", 0), 0u);

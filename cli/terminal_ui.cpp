@@ -51,6 +51,15 @@ std::string ProgressLine(int32_t done, int32_t total, double elapsedSeconds) {
     return line;
 }
 
+std::string StopReport(const std::string& signalName, const std::vector<std::string>& written) {
+    const std::string stopped = "stopped by " + signalName;
+    if (written.empty()) return stopped + "; the partial output and the temporary files were removed";
+    std::string names;
+    for (const std::string& name : written) names += (names.empty() ? "" : ", ") + name;
+    return stopped + " after " + names + (written.size() == 1 ? " was" : " were") +
+           " written in full and checked; the temporary files and any unfinished output were removed";
+}
+
 TerminalUserInterface::TerminalUserInterface(std::FILE* out, bool interactive,
                                              int32_t compressionLevel,
                                              std::vector<std::string> outputs)

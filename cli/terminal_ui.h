@@ -18,6 +18,11 @@ namespace tessaly {
 // and the estimate of the time left.
 std::string ProgressLine(int32_t done, int32_t total, double elapsedSeconds);
 
+// What a stop by `signalName` left, in one line: outputs are renamed into
+// place only when complete and checked, so each is there in full (`written`)
+// or not at all, and a file that had its name keeps its bytes.
+std::string StopReport(const std::string& signalName, const std::vector<std::string>& written);
+
 class TerminalUserInterface : public UserInterface {
 public:
     // `out` receives the progress display when `interactive` is true. The

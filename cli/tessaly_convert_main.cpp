@@ -5,10 +5,12 @@
 // private folder inside the temporary folder (see cli/run_workspace.h).
 //
 // Exit status: 0 every output movie was written and checked; 1 the
-// conversion or an encoding failed; 2 a bad option or output name; 3 the
-// input movie cannot be used; 128 + N stopped by signal N (SIGHUP 129,
-// SIGINT 130, SIGTERM 143), with the partial output and every temporary
-// file removed.
+// conversion or an encoding failed; 2 a bad option or output name (two
+// names of one file included); 3 the input movie cannot be used; 128 + N
+// stopped by signal N (SIGHUP 129, SIGINT 130, SIGTERM 143), with the
+// unfinished output and every temporary file removed. An output is renamed
+// into place only once complete and checked, so a file that already had its
+// name keeps its bytes when a run fails or stops.
 
 #include <limits.h>
 #include <unistd.h>
@@ -33,6 +35,7 @@
 #include "convert/conversion_driver.h"
 #include "convert/encoder_command.h"
 #include "convert/movie_conversion.h"
+#include "output/pending_file.h"
 #include "transform/frame_pipeline.h"
 #include "video/encoder_program.h"
 #include "video/media_versions.h"
@@ -86,11 +89,24 @@ int Fail(int code, const std::string& message) {
     return code;
 }
 
-int Stopped() {
+int Stopped(const std::vector<ExportResult>& exports = {}) {
     const int signo = gSignal.load();
-    Fail(kExitSignalBase + signo, std::string("stopped by ") + SignalName(signo) +
-                                      "; the partial output and the temporary files were removed");
-    return kExitSignalBase + signo;
+    std::vector<std::string> written;
+    for (const ExportResult& e : exports) {
+        if (e.written) written.push_back(e.outputPath);
+    }
+    return Fail(kExitSignalBase + signo, StopReport(SignalName(signo), written));
+}
+
+// Two names of one file among the input and the outputs: refused before any
+// work, or one encoding would overwrite another (or the movie being read).
+std::string SameFileProblem(const ConvertOptions& options) {
+    std::vector<std::string> paths{options.input};
+    paths.insert(paths.end(), options.outputs.begin(), options.outputs.end());
+    const std::vector<size_t> pair = SameFilePair(paths);
+    if (pair.empty()) return {};
+    if (pair[0] == 0) return "the output movie " + paths[pair[1]] + " is the input movie";
+    return "the outputs " + paths[pair[0]] + " and " + paths[pair[1]] + " are the same file";
 }
 
 std::string ErrnoReason(int error) {
@@ -250,7 +266,11 @@ int ReportConversion(const MovieConversion& conversion, const ConvertOptions& op
     std::fprintf(stderr,
                  "tessaly-convert: %d frames converted to %dx%d in %s (%s fps), %s; wrote %s\n",
                  result.frames, result.outW, result.outH, FormatDuration(seconds).c_str(), rate,
-                 result.hadSound ? "with sound" : "no sound", written.c_str());
+                 result.hadSound ? "with sound"
+                 : result.soundLeftOut.empty()
+                     ? "no sound"
+                     : ("no sound (" + options.input + ": " + result.soundLeftOut + ")").c_str(),
+                 written.c_str());
     if (!keptFolder.empty()) std::fprintf(stderr, "tessaly-convert: stills kept in %s\n", keptFolder.c_str());
     return 0;
 }
@@ -267,10 +287,16 @@ int Run(int argc, char** argv) {
     const ConvertOptions& options = parsed.options;
     if (options.help) {
         std::fputs(ConvertUsage().c_str(), stdout);
-        std::fputs("\nExit status: 0 every output movie written and checked, 1 conversion or\n"
-                   "encoding failed, 2 bad option or output, 3 the input movie cannot be used,\n"
-                   "128 + N stopped by signal N (129 SIGHUP, 130 SIGINT, 143 SIGTERM); a stopped\n"
-                   "run removes its partial output and its temporary files.\n",
+        std::fputs("\nExit status:\n"
+                   "  0        every output movie written and checked\n"
+                   "  1        the conversion or an encoding failed\n"
+                   "  2        a bad option or output (also two names of one file)\n"
+                   "  3        the input movie cannot be used\n"
+                   "  128 + N  stopped by signal N (129 SIGHUP, 130 SIGINT, 143 SIGTERM)\n"
+                   "Each output is written under a hidden temporary name beside it and renamed\n"
+                   "over its own name only once complete and checked: a failed or stopped run\n"
+                   "removes that temporary file and the run's temporary folder, and a file that\n"
+                   "already had the output's name keeps its bytes.\n",
                    stdout);
         std::fputs(("\n" + AppPathsHelp(DecideAppPaths(ProgramFolder(argv[0])))).c_str(), stdout);
         return 0;
@@ -294,12 +320,14 @@ int Run(int argc, char** argv) {
         const std::string problem = CheckOutput(output, options.input, sourceRate);
         if (!problem.empty()) return Fail(kExitUsage, problem);
     }
+    const std::string sameFile = SameFileProblem(options);
+    if (!sameFile.empty()) return Fail(kExitUsage, sameFile);
     if (gSignal.load() != 0) return Stopped();
 
     FisheyeApp app;
     PrepareApp(app, options, argv[0]);
     if (FindEncoderProgram(app.programDir).empty()) {
-        return Fail(kExitFailed, "no encoder program: install ffmpeg or put it at " +
+        return Fail(kExitFailed, EncoderMissing("", app.programDir) + ": install ffmpeg or put it at " +
                                      app.programDir + kEncoderRelativePath);
     }
     const std::string sharedLog = app.logPath;
@@ -324,7 +352,7 @@ int Run(int argc, char** argv) {
 
     const bool keep = options.keepStills && conversion.result.AllWritten() && gSignal.load() == 0;
     const std::string kept = workspace.Close(sharedLog, keep);
-    if (gSignal.load() != 0) return Stopped();
+    if (gSignal.load() != 0) return Stopped(conversion.result.exports);
     return ReportConversion(conversion, options, ui, kept);
 }
 

@@ -69,6 +69,7 @@ EncoderJob JobFor(const Run& run, const std::string& path) {
     const FisheyeApp& app = run.app;
     EncoderJob job;
     job.encoderProgram = FindEncoderProgram(app.programDir);
+    job.programDir = app.programDir;
     job.tempFolder = app.settings.APATH;
     job.outputPath = path;
     // The stills of this run were written in this format, whatever the
@@ -174,6 +175,12 @@ bool PrepareRun(Run& run) {
     run.tempFormat = app.tempFormat.load();
     const SourceFacts facts = ReadSourceFacts(run.videoPath);
     run.sourceHasSound = facts.hasAudio;
+    if (!facts.soundProblem.empty()) {
+        // The encoder would fail on it and blame the output: the movie is
+        // converted without sound, and the user is told why.
+        run.result.soundLeftOut = facts.soundProblem;
+        log.WriteLogLine("Sound left out: " + facts.soundProblem);
+    }
     run.rateNum = facts.rateNum;
     run.rateDen = facts.rateDen;
 
@@ -193,12 +200,14 @@ bool PrepareRun(Run& run) {
 }
 
 // The sound of a movie that has some must arrive; its loss is a failure.
-std::string SoundFailure(const AudioExtractionResult& audio) {
+std::string SoundFailure(const AudioExtractionResult& audio, const std::string& programDir) {
     if (audio.outcome.signal != 0) {
         return "the sound could not be extracted (the extractor was killed by signal " +
                std::to_string(audio.outcome.signal) + ")";
     }
-    if (audio.outcome.status == kCannotStart) return "the sound could not be extracted (no encoder program)";
+    if (audio.outcome.status == kCannotStart) {
+        return EncoderMissing(FindEncoderProgram(programDir), programDir) + ", so the sound could not be extracted";
+    }
     if (audio.outcome.exitCode != 0) {
         return "the sound could not be extracted (exit status " + std::to_string(audio.outcome.exitCode) + ")";
     }
@@ -299,7 +308,7 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
         ui.ShowMessage("Error", run.result.error, MessageIcon::Error, true);
     } else if (extractSound && run.sourceHasSound && !audio.wavWritten) {
         run.result.status = ConversionStatus::kSoundFailed;
-        run.result.error = SoundFailure(audio);
+        run.result.error = SoundFailure(audio, app.programDir);
         log.WriteLogLine("Sound extraction failed: " + run.result.error);
         ui.ShowMessage("Error", run.result.error, MessageIcon::Error, true);
     } else {
@@ -317,7 +326,7 @@ void ExportLoop(Run& run, const std::string& outputPath) {
     while (true) {
         log.WriteLogLine("ConvertRectExport Begin");
         ExportResult exported = ShowExportProgress(app, run.ui, JobFor(run, path));
-        MarkExportedMovie(app, run.ui, exported);
+        PlaceExportedMovie(app, run.ui, exported);
         log.WriteLogLine("ConvertRectExport End");
         run.result.exports.push_back(exported);
         if (exported.stopped || app.stopRequested.load() == 1) {
@@ -421,10 +430,11 @@ StreamJob StreamJobFor(const Run& run, const std::vector<std::string>& outputs) 
     return job;
 }
 
-// After the encoder has ended: one result per output, each read back and
-// checked; outputs of a failed run that this run wrote are removed.
+// After the encoder has ended: one result per output, each movie read back
+// and checked under its temporary name, then marked and renamed into place;
+// a failed one loses its temporary file alone.
 void FinishStreamOutputs(Run& run, const StreamJob& job, const ChildOutcome& outcome,
-                         const std::string& encoderError, const std::vector<FileStamp>& before) {
+                         const std::string& encoderError, std::vector<PendingFile>& pending) {
     for (size_t i = 0; i < job.outputs.size(); ++i) {
         ExportResult e;
         e.outputPath = job.outputs[i];
@@ -432,6 +442,7 @@ void FinishStreamOutputs(Run& run, const StreamJob& job, const ChildOutcome& out
         e.started = outcome.status != kCannotStart;
         e.exitStatus = outcome.status;
         e.stopped = outcome.stopped;
+        if (i < pending.size()) e.pending = pending[i];
         std::string problem;
         if (run.result.status != ConversionStatus::kDone) {
             problem = run.result.error;
@@ -450,19 +461,23 @@ void FinishStreamOutputs(Run& run, const StreamJob& job, const ChildOutcome& out
                 if (want.outputRate == want.frameRate) want.outputRate = 0;
             }
             want.sound = job.sound;
-            problem = VerifyOutputMovie(e.outputPath, want);
+            problem = VerifyOutputMovie(e.pending.tempPath, want);
             if (!problem.empty()) problem = "the encoded movie is not right: " + problem;
         }
-        e.written = problem.empty();
-        if (!e.written) {
+        e.verified = problem.empty();
+        if (!e.verified) {
             e.error = "cannot write " + e.outputPath + ": " + problem;
             run.app.log.WriteLogLine("FFMPEG failed: " + e.error);
-            std::error_code ec;
-            if (ChangedSince(before[i], e.outputPath)) fs::remove(e.outputPath, ec);
         }
-        MarkExportedMovie(run.app, run.ui, e);
+        PlaceExportedMovie(run.app, run.ui, e);
+        // A good movie not placed because a stop came first.
+        if (e.verified && !e.written && e.stopped && run.result.status == ConversionStatus::kDone) {
+            run.result.status = ConversionStatus::kStopped;
+            run.result.error = "the conversion was stopped";
+        }
         run.result.exports.push_back(e);
     }
+    pending.clear();
 }
 
 // The streaming run: one encoder takes the frames through a pipe as they are
@@ -473,18 +488,34 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
     const StreamJob job = StreamJobFor(run, outputs);
     const EncoderCommand command = BuildStreamCommand(job);
     log.WriteLogLine("ConvertRectFFMPEG aVideoEXT " + command.videoExt);
-    log.WriteLogLine("FFMPEG : " + command.text);
-    std::vector<FileStamp> before;
-    for (const std::string& output : outputs) before.push_back(StampOf(output));
+    // Every output is written under a hidden name beside it.
+    std::vector<PendingFile> pending;
+    std::string pendingError;
+    StreamJob hidden = job;
+    for (const std::string& output : outputs) {
+        PendingFile file;
+        if (!CreatePendingFile(output, file, pendingError)) break;
+        pending.push_back(file);
+        hidden.writePaths.push_back(file.tempPath);
+    }
+    const EncoderCommand running = pendingError.empty() ? BuildStreamCommand(hidden) : command;
+    log.WriteLogLine("FFMPEG : " + running.text);
+    if (!pendingError.empty()) {
+        run.result.status = ConversionStatus::kStillsFailed;
+        run.result.error = "cannot write " + outputs[pending.size()] + ": " + pendingError;
+        for (PendingFile& file : pending) DiscardPendingFile(file);
+        FinishStreamOutputs(run, job, ChildOutcome{}, run.result.error, pending);
+        return;
+    }
 
     RunOptions runOptions;
     runOptions.stderrPath = app.settings.APATH + "/encoder_report.txt";
     runOptions.stop = &app.stopRequested;
-    RunningChild encoder = StartChildWithInput(command.argv, runOptions);
+    RunningChild encoder = StartChildWithInput(running.argv, runOptions);
     if (encoder.pid < 0) {
         run.result.status = ConversionStatus::kStillsFailed;
-        run.result.error = "the encoder program " + job.encoderProgram + " could not be started";
-        FinishStreamOutputs(run, job, ChildOutcome{}, run.result.error, before);
+        run.result.error = EncoderMissing(job.encoderProgram, app.programDir);
+        FinishStreamOutputs(run, job, ChildOutcome{}, run.result.error, pending);
         return;
     }
     // The encoder is awaited beside the frames: a stop request ends it at
@@ -518,6 +549,8 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
     ::close(pipe);
     waiter.join();
     const std::deque<std::string> errors = LastReportLines(runOptions.stderrPath);
+    std::string diskLine;
+    const int diskError = DiskErrorInReport(runOptions.stderrPath, &diskLine);
     std::error_code ec;
     fs::remove(runOptions.stderrPath, ec);
     std::string encoderError;
@@ -532,7 +565,17 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
         if (run.result.status == ConversionStatus::kStillsFailed) run.result.status = ConversionStatus::kDone;
         for (const std::string& line : errors) log.WriteLogLine("FFMPEG error: " + line);
     }
-    FinishStreamOutputs(run, job, outcome, encoderError, before);
+    // A write that failed for want of room is the reason, whatever followed
+    // (ffmpeg may even end with status 0 after it).
+    if (diskError != 0 && !outcome.stopped && run.result.status == ConversionStatus::kDone) {
+        // The output whose file the failed write names, else the first.
+        std::string full = outputs.front();
+        for (size_t i = 0; i < pending.size(); ++i) {
+            if (diskLine.find(pending[i].tempPath) != std::string::npos) full = outputs[i];
+        }
+        encoderError = DiskFullReason(diskError, full);
+    }
+    FinishStreamOutputs(run, job, outcome, encoderError, pending);
     log.WriteLogLine("ConvertRectExport End");
 }
 

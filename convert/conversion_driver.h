@@ -96,6 +96,7 @@ struct ConversionResult {
     int32_t outW = 0;
     int32_t outH = 0;
     bool hadSound = false;  // the sound extraction left a temp.wav with samples
+    std::string soundLeftOut;  // why the movie's sound track was left out (empty: it was not)
     std::vector<ExportResult> exports;  // one per encoding, in order
 
     // True when the run converted its frames and every export wrote its movie.

@@ -285,7 +285,7 @@ EncoderCommand BuildEncoderCommand(const EncoderJob& job) {
     Element quality = Literal(job.quality <= 0 ? std::string(row->defaultQuality)
                                                : LevelQuality(*row, job.quality));
 
-    std::string output = FileUrl(job.outputPath);
+    std::string output = FileUrl(job.writePath.empty() ? job.outputPath : job.writePath);
     Element target{" -y " + Quoted(output), {"-y", output}};
 
     // exe + " " + rate + still input + " " + audio + codec + duration +
@@ -349,7 +349,8 @@ EncoderCommand BuildStreamCommand(const StreamJob& job) {
         }
         elements.push_back(Literal(job.quality <= 0 ? std::string(row.defaultQuality)
                                                     : LevelQuality(row, job.quality)));
-        const std::string output = FileUrl(job.outputs[i]);
+        const std::string output =
+            FileUrl(i < job.writePaths.size() ? job.writePaths[i] : job.outputs[i]);
         elements.push_back({" -y " + Quoted(output), {"-y", output}});
     }
     for (const Element& e : elements) {

@@ -14,6 +14,8 @@ struct EncoderJob {
     std::string encoderProgram;  // path of the encoder program
     std::string tempFolder;      // APATH: the stills and temp.wav live here
     std::string outputPath;      // the movie to write
+    std::string writePath;       // where the encoder writes it (empty: outputPath)
+    std::string programDir;      // where the encoder was looked for, for messages
     int32_t tempFormat = 1;      // 1 = BMP stills, anything else = JPEG stills
     int32_t quality = 0;         // q: 0 = the encoder's defaults, 1..21 levels
     int32_t resizeIndex = 0;     // k: 0 = natural size, 1..5 = 90 % .. 50 %
@@ -83,6 +85,7 @@ struct StreamJob {
     int32_t quality = 0;
     int32_t resizeIndex = 0;
     std::vector<std::string> outputs;
+    std::vector<std::string> writePaths;  // where each output is written (empty: outputs)
 };
 
 // The command for a stream job: the same rows, levels and sizes as the still

@@ -3,14 +3,16 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <cstring>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 #include <thread>
 
+#include "app/app_paths.h"
 #include "app/format.h"
 #include "video/encoder_program.h"
 #include "video/movie_check.h"
@@ -41,21 +43,6 @@ std::deque<std::string> LastLines(const std::string& path, size_t count) {
 
 }  // namespace
 
-FileStamp StampOf(const std::string& path) {
-    FileStamp stamp;
-    stamp.exists = ::stat(path.c_str(), &stamp.st) == 0;
-    return stamp;
-}
-
-bool ChangedSince(const FileStamp& before, const std::string& path) {
-    const FileStamp now = StampOf(path);
-    if (!now.exists) return false;
-    if (!before.exists) return true;
-    return now.st.st_ino != before.st.st_ino || now.st.st_size != before.st.st_size ||
-           now.st.st_mtim.tv_sec != before.st.st_mtim.tv_sec ||
-           now.st.st_mtim.tv_nsec != before.st.st_mtim.tv_nsec;
-}
-
 namespace {
 
 bool Contains(const std::string& text, const char* piece) {
@@ -68,8 +55,26 @@ std::deque<std::string> LastReportLines(const std::string& path) {
     return LastLines(path, kErrorLinesKept);
 }
 
+int DiskErrorInReport(const std::string& reportPath, std::string* found) {
+    std::ifstream in(reportPath, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        // ffmpeg ends such a line with the system's text; a file name that
+        // merely contains the words ends in a quote.
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        int code = 0;
+        if (line.ends_with("No space left on device")) code = ENOSPC;
+        else if (line.ends_with("File too large")) code = EFBIG;
+        else if (line.ends_with("Disk quota exceeded")) code = EDQUOT;
+        if (code == 0) continue;
+        if (found != nullptr) *found = line;
+        return code;
+    }
+    return 0;
+}
+
 std::string EncoderFailure(const ChildOutcome& outcome, const std::deque<std::string>& errors,
-                          const std::string& output) {
+                           const std::string& output) {
     if (outcome.signal != 0) {
         return "the encoder was killed by signal " + std::to_string(outcome.signal) + " (" +
                strsignal(outcome.signal) + ")";
@@ -78,10 +83,35 @@ std::string EncoderFailure(const ChildOutcome& outcome, const std::deque<std::st
         if (Contains(line, "No space left on device")) return "no space left on device (" + output + ")";
         if (Contains(line, "File too large")) return "file too large (" + output + ")";
         if (Contains(line, "Permission denied")) return "permission denied (" + output + ")";
+        if (Contains(line, "Cannot allocate memory") || (Contains(line, "malloc") && Contains(line, "failed"))) {
+            return "the encoder ran out of memory (" + line + ")";
+        }
     }
     std::string reason = "the encoder failed (" + DescribeOutcome(outcome) + ")";
-    if (!errors.empty()) reason += ": " + errors.back();
+    // "Conversion failed!" closes every failed ffmpeg run; the reason is
+    // the line before it.
+    std::string last, cause;
+    for (const std::string& line : errors) {
+        if (line == "Conversion failed!") continue;
+        cause = line;
+    }
+    if (!errors.empty()) last = errors.back();
+    if (!cause.empty() && cause != last) {
+        reason += ": " + cause + " (" + last + ")";
+    } else if (!last.empty()) {
+        reason += ": " + last;
+        if (last == "Conversion failed!") reason += " (the encoder gave no reason)";
+    }
     return reason;
+}
+
+std::string EncoderMissing(const std::string& encoderProgram, const std::string& programDir) {
+    std::string dir = programDir;
+    if (!dir.empty() && dir.back() != '/') dir += '/';
+    const std::string places = "looked for " + dir + kEncoderRelativePath + ", " + dir +
+                               kInstalledDataRelative + kEncoderRelativePath + " and ffmpeg on PATH";
+    if (encoderProgram.empty()) return "the encoder program is missing (" + places + ")";
+    return "the encoder program " + encoderProgram + " cannot be started (" + places + ")";
 }
 
 ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log,
@@ -91,14 +121,24 @@ ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log,
     EncoderCommand command = BuildEncoderCommand(job);
     result.videoExt = command.videoExt;
     log.WriteLogLine("ConvertRectFFMPEG aVideoEXT " + command.videoExt);
+    std::string pendingError;
+    if (command.known && command.problem.empty() &&
+        CreatePendingFile(job.outputPath, result.pending, pendingError)) {
+        // The encoder writes the hidden file; the output's own name is
+        // touched only by the rename of a good movie.
+        EncoderJob hidden = job;
+        hidden.writePath = result.pending.tempPath;
+        command = BuildEncoderCommand(hidden);
+    }
     log.WriteLogLine("FFMPEG : " + command.text);
     if (!command.known) {
         result.error = "cannot write " + job.outputPath + ": unsupported extension '" +
                        command.videoExt + "' (use " + KnownExtensionList() + ")";
         return result;
     }
-    if (!command.problem.empty()) {
-        result.error = "cannot write " + job.outputPath + ": " + command.problem;
+    if (!command.problem.empty() || !pendingError.empty()) {
+        result.error = "cannot write " + job.outputPath + ": " +
+                       (command.problem.empty() ? pendingError : command.problem);
         log.WriteLogLine("FFMPEG failed: " + result.error);
         return result;
     }
@@ -106,7 +146,6 @@ ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log,
     // The encoder's error output goes into the temporary folder, read back
     // for the log when it fails, and removed.
     const std::string& output = job.outputPath;
-    const FileStamp before = StampOf(output);
     RunOptions options;
     options.stderrPath = job.tempFolder + "/encoder_report.txt";
     options.stop = stop;
@@ -115,12 +154,13 @@ ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log,
     result.started = outcome.status != kCannotStart;
     result.stopped = outcome.stopped;
     std::deque<std::string> errors = LastLines(options.stderrPath, kErrorLinesKept);
+    const int diskError = DiskErrorInReport(options.stderrPath);
     std::error_code ec;
     fs::remove(options.stderrPath, ec);
 
     std::string problem;
     if (!result.started) {
-        problem = "the encoder program " + job.encoderProgram + " could not be started";
+        problem = EncoderMissing(job.encoderProgram, job.programDir);
     } else if (outcome.stopped) {
         problem = "stopped";
     } else if (outcome.status != 0) {
@@ -135,16 +175,18 @@ ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log,
         want.outputRate = EncoderOutputRate(command.videoExt, StillInputRate(job.avgTimePerFrame));
         if (want.outputRate == want.frameRate) want.outputRate = 0;
         want.sound = job.hasAudio;
-        problem = VerifyOutputMovie(output, want);
+        problem = VerifyOutputMovie(result.pending.tempPath, want);
         if (!problem.empty()) problem = "the encoded movie is not right: " + problem;
     }
-    result.written = problem.empty();
-    if (result.written) return result;
+    // A write that failed for want of room is the reason, whatever followed.
+    if (!problem.empty() && !outcome.stopped && diskError != 0) problem = DiskFullReason(diskError, output);
+    result.verified = problem.empty();
+    if (result.verified) return result;
 
     result.error = "cannot write " + output + ": " + problem;
-    // A broken or partial movie must not pass for a good one; a file the
-    // encoder never touched stays.
-    if (ChangedSince(before, output)) fs::remove(output, ec);
+    // A broken or partial movie must not pass for a good one; the file of
+    // the output's name was never touched.
+    DiscardPendingFile(result.pending);
     log.WriteLogLine("FFMPEG failed: " + result.error);
     for (const std::string& line : errors) log.WriteLogLine("FFMPEG error: " + line);
     return result;

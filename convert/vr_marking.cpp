@@ -1,5 +1,7 @@
 #include "convert/vr_marking.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <thread>
 
@@ -7,32 +9,67 @@
 
 namespace tessaly {
 
-bool MarkExportedMovie(FisheyeApp& app, UserInterface& ui, const ExportResult& exported) {
-    if (!exported.written || app.markVrOutput.load() != 1) return false;
+std::string MarkExportedMovie(FisheyeApp& app, UserInterface& ui, ExportResult& exported) {
+    if (!exported.verified || exported.pending.tempPath.empty() || app.markVrOutput.load() != 1) return {};
     if (VrMuxerFor(exported.videoExt).empty()) {
         if (app.vrNoteLogged.exchange(1) == 0) {
             app.log.WriteLogLine("VR metadata: .flv, .avi, .mpg, .mpeg, .ogg and .ogv movies cannot carry the "
                                  "180-degree VR marking; " +
                                  exported.outputPath + " is left as the encoder wrote it");
         }
-        return false;
+        return {};
+    }
+    std::string copy, error;
+    if (!CreateSiblingFile(exported.pending, copy, error)) {
+        app.log.WriteLogLine("VR metadata: " + exported.outputPath + " left unmarked: " + error);
+        return error;
     }
     // A large movie takes seconds to copy: the window stays responsive.
     VrMarkResult result;
     std::atomic<int32_t> done{0};
     std::thread marker([&] {
-        result = MarkAs180Video(exported.outputPath,
-                                [&app](const std::string& line) { app.log.WriteLogLine(line); });
+        result = MarkCopyAs180Video(exported.pending.tempPath, copy, exported.outputPath,
+                                    [&app](const std::string& line) { app.log.WriteLogLine(line); });
         done = 1;
     });
     while (done.load() == 0) ui.YieldStep(32);
     marker.join();
-    if (result.status == VrMarkStatus::kMarked) return true;
-    ui.ShowMessage("Warning",
-                   "The movie " + exported.outputPath +
-                       " was saved, but without the 180° VR marking:\n" + result.reason,
-                   MessageIcon::Warning, true);
-    return false;
+    if (result.status != VrMarkStatus::kMarked) {
+        ::unlink(copy.c_str());
+        return result.reason;
+    }
+    // The marked copy is the movie from now on.
+    ::unlink(exported.pending.tempPath.c_str());
+    exported.pending.tempPath = copy;
+    return {};
+}
+
+void PlaceExportedMovie(FisheyeApp& app, UserInterface& ui, ExportResult& exported) {
+    if (!exported.verified) {
+        DiscardPendingFile(exported.pending);
+        return;
+    }
+    const std::string unmarked = MarkExportedMovie(app, ui, exported);
+    if (app.stopRequested.load() == 1) {
+        DiscardPendingFile(exported.pending);
+        exported.stopped = true;
+        exported.error = "cannot write " + exported.outputPath + ": stopped before it was put in place";
+        app.log.WriteLogLine("FFMPEG failed: " + exported.error);
+        return;
+    }
+    std::string error;
+    if (!PlacePendingFile(exported.pending, error)) {
+        exported.error = "cannot write " + exported.outputPath + ": " + error;
+        app.log.WriteLogLine("FFMPEG failed: " + exported.error);
+        return;
+    }
+    exported.written = true;
+    if (!unmarked.empty()) {
+        ui.ShowMessage("Warning",
+                       "The movie " + exported.outputPath + " was saved, but without the 180° VR marking:\n" +
+                           unmarked,
+                       MessageIcon::Warning, true);
+    }
 }
 
 }  // namespace tessaly

@@ -1,8 +1,10 @@
 #include "ui/output_options_dialog.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 
 #include "app/format.h"
@@ -136,6 +138,9 @@ void OutputOptionsDialog::BuildButtons() {
         Register(b.id, button);
     }
     connect(static_cast<QPushButton*>(Control(2002)), &QPushButton::clicked, this, [this] {
+        // A typed name of an existing file gets the question the save
+        // chooser asks; "No" keeps the dialog open, as the chooser stays.
+        if (path_->text() != confirmedPath_ && !ReplaceConfirmed(path_->text())) return;
         result_ = path_->text().toStdString();
         accept();
     });
@@ -165,6 +170,16 @@ void OutputOptionsDialog::SelectFilePath() {
     if (chosen.empty()) return;
     path_->setText(QString::fromStdString(chosen));
     path_->setCursorPosition(0);
+    // The chooser has asked before replacing it.
+    confirmedPath_ = path_->text();
+}
+
+bool OutputOptionsDialog::ReplaceConfirmed(const QString& path) {
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists() || info.isDir()) return true;
+    return QMessageBox::warning(this, "Save Rectangular Video",
+                                QString("%1 already exists.\nDo you want to replace it?").arg(info.fileName()),
+                                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 void OutputOptionsDialog::QualityChosen(int index) {

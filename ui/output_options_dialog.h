@@ -28,8 +28,9 @@ class OutputOptionsDialog : public QDialog {
 public:
     OutputOptionsDialog(MainWindow* owner, DesktopSession& session, const std::string& currentPath);
 
-    // The path to encode into next: the text box after "Save Video", empty
-    // after "Exit/Cancel" or the close box.
+    // The path to encode into next: the text box after "Save Video" (a
+    // typed name of an existing file only once the user agreed to replace
+    // it), empty after "Exit/Cancel" or the close box.
     const std::string& Result() const { return result_; }
     // Controls by id (object name "id_<id>").
     QWidget* Control(int id) const;
@@ -42,6 +43,8 @@ private:
     void SelectFilePath();
     void QualityChosen(int index);
     void SizeChosen(int index);
+    // True when `path` names no file yet or the user agrees to replace it.
+    bool ReplaceConfirmed(const QString& path);
 
     MainWindow* owner_;
     DesktopSession& session_;
@@ -50,6 +53,7 @@ private:
     QComboBox* quality_ = nullptr;
     QComboBox* size_ = nullptr;
     std::string result_;
+    QString confirmedPath_;  // the chooser's answer, already asked about
 };
 
 }  // namespace tessaly

@@ -56,6 +56,19 @@ std::string Seconds(double s) {
     return text;
 }
 
+// Why the stream's decoder cannot be opened with its parameters; empty
+// when it can.
+std::string DecoderOpenFailure(const AVCodecParameters* par) {
+    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+    if (codec == nullptr) return "no decoder";
+    AVCodecContext* ctx = avcodec_alloc_context3(codec);
+    if (ctx == nullptr) return ErrorText(AVERROR(ENOMEM));
+    int rc = avcodec_parameters_to_context(ctx, par);
+    if (rc >= 0) rc = avcodec_open2(ctx, codec, nullptr);
+    avcodec_free_context(&ctx);
+    return rc < 0 ? ErrorText(rc) : std::string();
+}
+
 }  // namespace
 
 SourceFacts ReadSourceFacts(const std::string& path) {
@@ -78,7 +91,15 @@ SourceFacts ReadSourceFacts(const std::string& path) {
         if (IsPicture(s) && picture == nullptr) picture = s;
         if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && decodable &&
             s->codecpar->ch_layout.nb_channels > 0) {
-            facts.hasAudio = true;
+            // A track whose decoder refuses to open would fail the encoder
+            // late: it counts as no sound, and the reason is kept.
+            const std::string broken = DecoderOpenFailure(s->codecpar);
+            if (broken.empty()) {
+                facts.hasAudio = true;
+            } else if (facts.soundProblem.empty()) {
+                facts.soundProblem = "its sound track (stream #0:" + std::to_string(i) +
+                                     ") cannot be decoded (" + broken + ")";
+            }
         }
     }
     if (picture == nullptr) {

@@ -12,7 +12,8 @@ namespace tessaly {
 struct SourceFacts {
     bool usable = false;  // a readable movie with a decodable picture
     std::string error;    // why not, one line: "not a movie that can be read (...)"
-    bool hasAudio = false;  // it carries a sound track with a decoder
+    bool hasAudio = false;  // it carries a sound track whose decoder opens
+    std::string soundProblem;  // a sound track that cannot be decoded, in words (it is left out)
     int rateNum = 0;        // the picture's frame rate as a fraction (0/0: unknown)
     int rateDen = 0;
 };

@@ -21,6 +21,7 @@ extern "C" {
 }
 
 #include "convert/encoder_command.h"
+#include "output/pending_file.h"
 
 namespace tessaly {
 namespace {
@@ -154,32 +155,6 @@ uint32_t CodecTagFor(const AVOutputFormat* format, const AVCodecParameters* par)
     unsigned int tag = 0;
     if (!av_codec_get_tag2(format->codec_tag, par->codec_id, &tag)) return par->codec_tag;
     return 0;
-}
-
-// A unique empty file beside `path`, hidden, created with O_EXCL so that no
-// file of anyone else is ever overwritten.
-std::string CreateTempBeside(const std::string& path, std::string& error) {
-    const fs::path p(path);
-    std::string pattern = (p.parent_path().empty() ? fs::path(".") : p.parent_path()).string() +
-                          "/." + p.filename().string() + ".vr-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) {
-        error = "cannot create a temporary file beside " + path + ": " + std::strerror(errno);
-        return {};
-    }
-    ::close(fd);
-    return name.data();
-}
-
-bool SyncFile(const std::string& path, std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    int rc = fd < 0 ? -1 : ::fsync(fd);
-    const int err = errno;
-    if (fd >= 0) ::close(fd);
-    if (rc != 0) error = "cannot flush " + path + " to disk: " + std::strerror(err);
-    return rc == 0;
 }
 
 struct Copied {
@@ -368,7 +343,12 @@ VrMarking ReadVrMarking(const std::string& path) {
     return marking;
 }
 
-VrMarkResult MarkAs180Video(const std::string& path, const VrLogFn& log) {
+namespace {
+
+// The marked copy of `source` in `target`, checked; `shown` is the name the
+// log and the reasons use. `target` is left for the caller on failure.
+VrMarkResult MarkCopy(const std::string& source, const std::string& target, const std::string& shown,
+                      const VrLogFn& log) {
     // The libraries' own chatter stays off the terminal; failures come back
     // as results.
     static std::once_flag quiet;
@@ -376,37 +356,29 @@ VrMarkResult MarkAs180Video(const std::string& path, const VrLogFn& log) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
     VrMarkResult result;
-    const std::string ext = OutputExtension(path);
+    const std::string ext = OutputExtension(shown);
     const std::string muxer = VrMuxerFor(ext);
     if (muxer.empty()) {
         result.status = VrMarkStatus::kUnsupported;
         result.reason = "a " + (ext.empty() ? std::string("file without extension") : ext) +
                         " file cannot carry the 180-degree VR marking";
-        return Finish(result, path, log);
+        return Finish(result, shown, log);
     }
     auto fail = [&](std::string reason) {
         result.status = VrMarkStatus::kFailed;
         result.reason = std::move(reason);
         result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        return Finish(result, path, log);
+        return Finish(result, shown, log);
     };
 
-    // A link is followed: the movie it names is marked and the link stays.
-    std::string movie = path;
-    std::error_code linkEc;
-    if (fs::is_symlink(path, linkEc)) {
-        const fs::path real = fs::canonical(path, linkEc);
-        if (!linkEc) movie = real.string();
-    }
-
     struct stat original {};
-    if (::stat(movie.c_str(), &original) != 0 || !S_ISREG(original.st_mode)) {
-        return fail("no movie file at " + path);
+    if (::stat(source.c_str(), &original) != 0 || !S_ISREG(original.st_mode)) {
+        return fail("no movie file at " + shown);
     }
     // The copy needs the movie's size once more.
     std::error_code ec;
-    const fs::path folder = fs::path(movie).has_parent_path() ? fs::path(movie).parent_path()
-                                                             : fs::path(".");
+    const fs::path folder = fs::path(target).has_parent_path() ? fs::path(target).parent_path()
+                                                              : fs::path(".");
     const fs::space_info space = fs::space(folder, ec);
     if (!ec && space.available < static_cast<uintmax_t>(original.st_size) + kSpareBytes) {
         return fail("not enough free space in " + folder.string() + " for a copy of " +
@@ -414,36 +386,46 @@ VrMarkResult MarkAs180Video(const std::string& path, const VrLogFn& log) {
     }
 
     std::string error;
-    InputContext in = OpenInput(movie, error);
+    InputContext in = OpenInput(source, error);
     if (!in) return fail(error);
     // The reorder depth of the video and the audio frame size: without them
     // the Matroska writer cannot place the packets of B-frames.
     const int info = avformat_find_stream_info(in.get(), nullptr);
-    if (info < 0) return fail("cannot read the streams of " + path + ": " + AvError(info));
-
-    const std::string temp = CreateTempBeside(movie, error);
-    if (temp.empty()) return fail(error);
-    auto failAndClean = [&](const std::string& reason) {
-        std::error_code rmEc;
-        fs::remove(temp, rmEc);
-        return fail(reason);
-    };
+    if (info < 0) return fail("cannot read the streams of " + shown + ": " + AvError(info));
 
     Copied copied;
-    if (!Remux(in.get(), muxer, temp, copied, error)) return failAndClean(error);
-    if (!SyncFile(temp, error)) return failAndClean(error);
-    if (!VerifyCopy(temp, in.get(), copied, error)) return failAndClean(error);
-    // The marked movie keeps the permissions of the one it replaces.
-    if (::chmod(temp.c_str(), original.st_mode & 07777) != 0) {
-        return failAndClean("cannot set the permissions of " + temp + ": " + std::strerror(errno));
-    }
-    in.reset();
-    if (::rename(temp.c_str(), movie.c_str()) != 0) {
-        return failAndClean("cannot replace " + path + ": " + std::strerror(errno));
-    }
+    if (!Remux(in.get(), muxer, target, copied, error)) return fail(error);
+    if (!VerifyCopy(target, in.get(), copied, error)) return fail(error);
     for (int64_t n : copied.packets) result.packets += n;
     result.status = VrMarkStatus::kMarked;
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return Finish(result, shown, log);
+}
+
+}  // namespace
+
+VrMarkResult MarkCopyAs180Video(const std::string& source, const std::string& target,
+                                const std::string& shownPath, const VrLogFn& log) {
+    return MarkCopy(source, target, shownPath, log);
+}
+
+VrMarkResult MarkAs180Video(const std::string& path, const VrLogFn& log) {
+    if (VrMuxerFor(OutputExtension(path)).empty()) return MarkCopy(path, path, path, log);
+    // A link is followed: the movie it names is marked and the link stays.
+    PendingFile pending;
+    std::string error;
+    if (!CreatePendingFile(path, pending, error)) {
+        VrMarkResult result;
+        result.reason = error;
+        return Finish(result, path, log);
+    }
+    VrMarkResult result = MarkCopy(pending.placePath, pending.tempPath, path, {});
+    // The marked movie keeps the permissions of the one it replaces.
+    if (result.status == VrMarkStatus::kMarked && !PlacePendingFile(pending, error)) {
+        result.status = VrMarkStatus::kFailed;
+        result.reason = error;
+    }
+    DiscardPendingFile(pending);
     return Finish(result, path, log);
 }
 

@@ -1,9 +1,9 @@
 // Marks a finished output movie as monoscopic 180° × 180° equirectangular
 // video, so that VR players and video sites show it as such: Spherical Video
 // V2 boxes (st3d, sv3d) in MP4 and QuickTime, the Projection element and
-// StereoMode in Matroska and WebM. The file is stream-copied by libavformat
-// into a temporary file beside it, which is checked and then renamed over the
-// movie; on any failure the movie stays exactly as the encoder wrote it.
+// StereoMode in Matroska and WebM. The movie is stream-copied by libavformat
+// into another file, which is checked; a conversion makes that copy the
+// output it renames into place (see output/pending_file.h).
 #pragma once
 
 #include <cstdint>
@@ -40,8 +40,18 @@ struct VrMarkResult {
 
 using VrLogFn = std::function<void(const std::string& line)>;
 
-// Marks the movie at `path` (see above). Writes one log line with the result
-// through `log` (may be empty).
+// Copies the movie at `source` into `target` (an existing file, overwritten)
+// with the marking, and checks the copy: same streams, same packets, the
+// marking there. `shownPath` is the name the log line and the reasons give;
+// the container follows its extension. On failure `target` holds whatever
+// was written, for the caller to remove. One log line through `log` (may be
+// empty).
+VrMarkResult MarkCopyAs180Video(const std::string& source, const std::string& target,
+                                const std::string& shownPath, const VrLogFn& log);
+
+// Marks the movie at `path` in place: the marked copy is made under a hidden
+// name beside it and renamed over it; on any failure the movie stays exactly
+// as it was. A link is followed and stays. One log line through `log`.
 VrMarkResult MarkAs180Video(const std::string& path, const VrLogFn& log);
 
 // What a movie says about its projection, read with libavformat: the first

@@ -644,6 +644,12 @@ TEST_F(ConvertCliTest, HelpAndVersion) {
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.output.find("Usage: tessaly-convert"), std::string::npos);
     EXPECT_NE(help.output.find("130 SIGINT"), std::string::npos);
+    // Every exit status, and what a failed run leaves.
+    for (const char* line : {"  0        every output movie written and checked\n",
+                             "  2        a bad option or output (also two names of one file)\n",
+                             "  3        the input movie cannot be used\n", "a file that\nalready had the output's name keeps its bytes"}) {
+        EXPECT_NE(help.output.find(line), std::string::npos) << line;
+    }
     Outcome version = RunShell(Quote(program_.string()) + " --version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.output.rfind("tessaly-convert ", 0), 0u);
@@ -688,3 +694,279 @@ TEST_F(ConvertCliTest, MarksOutputsAsVrVideo) {
 }
 
 }  // namespace
+
+namespace {
+
+// A Matroska movie whose header claims `ms` milliseconds, whatever it holds.
+void SetMatroskaDuration(const std::string& path, double ms) {
+    std::string bytes = ReadAll(path);
+    const size_t at = bytes.find("\x44\x89\x88");  // Segment Duration, an 8-byte float (ms)
+    ASSERT_NE(at, std::string::npos);
+    uint64_t bits;
+    std::memcpy(&bits, &ms, 8);
+    for (int i = 0; i < 8; ++i) bytes[at + 3 + i] = static_cast<char>(bits >> (56 - 8 * i));
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Hidden files the runs left beside their outputs.
+std::vector<std::string> HiddenFiles(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (name[0] == '.') names.push_back(name);
+    }
+    return names;
+}
+
+}  // namespace
+
+// A movie that already has the output's name keeps its bytes through every
+// failed or stopped run, in both modes; a good run replaces it; no
+// temporary file is left beside it.
+TEST_F(ConvertCliTest, AnExistingOutputSurvivesEveryFailedRun) {
+    // The header says 0.3 s of a 1 s movie: the encoder cuts it there and
+    // the check of its movie fails after the encoding.
+    const std::string damaged = MakeClip("short-header.mkv", "160x120", 30, "1", true);
+    SetMatroskaDuration(damaged, 300);
+    const std::string longer = MakeClip("survive.mp4", "320x240", 30, "3", true);
+    const std::string marker = Out("encoding-reached");
+    const std::string hung = "head -c 100000 /dev/urandom > \"$out\"; touch " + Quote(marker) +
+                             "; while :; do sleep 0.05; done";
+    struct Case {
+        const char* name;
+        std::string input, encode;
+        std::string message;
+        bool interrupt = false;
+    };
+    const Case cases[] = {
+        {"damaged header", damaged, "", "tessaly-convert: "},
+        {"failing encoder", clip_, "head -c 3000 /dev/urandom > \"$out\"; echo 'simulated breakdown' >&2; exit 1",
+         "simulated breakdown"},
+        {"killed encoder", clip_, "head -c 3000 /dev/urandom > \"$out\"; kill -9 $$", "killed by signal 9"},
+        {"garbage with status 0", clip_, "head -c 3000 /dev/urandom > \"$out\"; cat >/dev/null; exit 0",
+         "it cannot be read back"},
+        {"SIGINT while encoding", longer, hung,
+         "stopped by SIGINT; the partial output and the temporary files were removed", true},
+    };
+    const std::string mine = "the user's own movie, not to be lost";
+    for (const Case& c : cases)
+    for (const char* mode : {"--stills jpg", ""}) {
+        SCOPED_TRACE(std::string(c.name) + " " + mode);
+        std::ofstream(Out("keep.mp4"), std::ios::binary) << mine;
+        FakeEncoder("", c.encode);
+        fs::remove(marker);
+        const std::string command = Command(std::string(mode) + " " + Quote(c.input) + " " + Quote(Out("keep.mp4")));
+        Outcome o = c.interrupt
+                        ? RunShell("(" + command + " & pid=$!; for i in $(seq 1000); do test -e " + Quote(marker) +
+                                   " && break; sleep 0.01; done; kill -INT $pid; wait $pid)")
+                        : RunShell(command);
+        EXPECT_FALSE(o.signalled && !c.interrupt) << o.output;
+        EXPECT_EQ(o.status, c.interrupt ? 130 : 1) << o.output;
+        EXPECT_NE(o.output.find(c.message), std::string::npos) << o.output;
+        EXPECT_EQ(ReadAll(Out("keep.mp4")), mine);
+        EXPECT_EQ(HiddenFiles(dir_), std::vector<std::string>{});
+        EXPECT_FALSE(TemporaryFilesLeft());
+    }
+    // A good run replaces it, with the permissions it had.
+    fs::remove(dir_ / "prog" / "PLUG-IN" / "ffmpeg_III");
+    fs::permissions(Out("keep.mp4"), fs::perms(0640));
+    for (const char* mode : {"--stills bmp", ""}) {
+        SCOPED_TRACE(std::string("good run ") + mode);
+        std::ofstream(Out("keep.mp4"), std::ios::binary) << mine;
+        Outcome o = Convert(std::string(mode) + " " + Quote(clip_) + " " + Quote(Out("keep.mp4")));
+        ASSERT_EQ(o.status, 0) << o.output;
+        EXPECT_EQ(ProbeMovie(Out("keep.mp4")).frames, 30);
+        EXPECT_EQ(fs::status(Out("keep.mp4")).permissions() & fs::perms::all, fs::perms(0640));
+        EXPECT_EQ(HiddenFiles(dir_), std::vector<std::string>{});
+    }
+}
+
+// One file under two names (a link, a hard link, "./", a link to a name not
+// yet written) is refused before any work, like an output that is the input.
+TEST_F(ConvertCliTest, OutputsNamingOneFileAreRefused) {
+    const std::string mine = "the user's own movie";
+    std::ofstream(Out("o.mp4"), std::ios::binary) << mine;
+    fs::create_symlink("o.mp4", Out("l.webm"));
+    fs::create_hard_link(Out("o.mp4"), Out("h.mov"));
+    fs::create_symlink("new.mp4", Out("later.webm"));
+    fs::create_symlink(clip_, Out("input-link.mp4"));
+    const struct {
+        const char* name;
+        std::string outputs, message;
+    } cases[] = {
+        {"symbolic link", Quote(Out("o.mp4")) + " " + Quote(Out("l.webm")),
+         "the outputs " + Out("o.mp4") + " and " + Out("l.webm") + " are the same file"},
+        {"dot spelling", Quote(Out("o.mp4")) + " " + Quote(dir_.string() + "/./o.mp4"), "are the same file"},
+        {"hard link", Quote(Out("h.mov")) + " " + Quote(Out("o.mp4")), "are the same file"},
+        {"link to a new name", Quote(Out("new.mp4")) + " " + Quote(Out("later.webm")), "are the same file"},
+        {"link to the input", Quote(Out("input-link.mp4")), "is the input movie"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Outcome o = Convert(Quote(clip_) + " " + c.outputs);
+        EXPECT_EQ(o.status, 2) << o.output;
+        EXPECT_EQ(o.output.rfind("tessaly-convert: ", 0), 0u) << o.output;
+        EXPECT_NE(o.output.find(c.message), std::string::npos) << o.output;
+        EXPECT_EQ(ReadAll(Out("o.mp4")), mine);
+        EXPECT_FALSE(fs::exists(Out("new.mp4")));
+        EXPECT_EQ(HiddenFiles(dir_), std::vector<std::string>{});
+        EXPECT_FALSE(TemporaryFilesLeft());
+    }
+}
+
+// A stop that comes as the encoder finishes: the message says what is
+// really there. Either the complete movie was put in place, or the old file
+// is untouched; never a removal claimed of a movie that stays.
+TEST_F(ConvertCliTest, ALateStopSaysWhatWasDone) {
+    const std::string mine = "the user's own movie";
+    FakeEncoder("", "ffmpeg \"$@\" || exit; kill -INT $PPID; exit 0");
+    for (const char* mode : {"--stills jpg", ""}) {
+        SCOPED_TRACE(mode);
+        std::ofstream(Out("late.mp4"), std::ios::binary) << mine;
+        Outcome o = Convert(std::string(mode) + " " + Quote(clip_) + " " + Quote(Out("late.mp4")));
+        EXPECT_EQ(o.status, 130) << o.output;
+        if (o.output.find("after " + Out("late.mp4") + " was written in full and checked") != std::string::npos) {
+            EXPECT_EQ(ProbeMovie(Out("late.mp4")).frames, 30) << o.output;
+        } else {
+            EXPECT_NE(o.output.find("stopped by SIGINT; the partial output and the temporary files were removed"),
+                      std::string::npos)
+                << o.output;
+            EXPECT_EQ(ReadAll(Out("late.mp4")), mine) << o.output;
+        }
+        EXPECT_EQ(HiddenFiles(dir_), std::vector<std::string>{});
+        EXPECT_FALSE(TemporaryFilesLeft());
+    }
+}
+
+// Failures on the output's side name their cause: a full disk or a size
+// limit, a lack of memory, an encoder program that cannot start; a broken
+// sound track of the input is left out and said so; a 250-byte name is
+// marked as VR video like any other.
+TEST_F(ConvertCliTest, OutputSideFailuresNameTheirCause) {
+    const std::string noSpace =
+        "ffmpeg \"$@\" 2>/dev/null || exit; echo '[mp4 @ 0x5] av_interleaved_write_frame(): No space left on device' >&2; "
+        "for i in 1 2 3 4 5 6; do echo 'frame=   30 fps=0.0 q=-1.0 Lsize=       0kB' >&2; done; "
+        "head -c 2000 \"$out\" > \"$out.cut\"; mv \"$out.cut\" \"$out\"; exit 0";
+    const std::string noMemory =
+        "cat >/dev/null; echo 'x264 [error]: malloc of size 3569077 failed' >&2; "
+        "echo 'Error initializing output stream 0:0 -- Error while opening encoder for output stream #0:0' >&2; "
+        "echo 'Conversion failed!' >&2; exit 1";
+    const struct {
+        const char* name;
+        std::string encode, message;
+    } cases[] = {
+        {"full disk, encoder exits 0", noSpace, "no space left on device (" + Out("o.mp4") + ")"},
+        // A real write failure: a file-size limit the encoder runs under.
+        {"size limit", "trap '' XFSZ; ulimit -f 8; exec ffmpeg \"$@\"", "file too large (" + Out("o.mp4") + ")"},
+        {"no memory", noMemory, "the encoder ran out of memory (x264 [error]: malloc of size 3569077 failed)"},
+        {"no reason", "cat >/dev/null; echo 'Conversion failed!' >&2; exit 1",
+         "Conversion failed! (the encoder gave no reason)"},
+    };
+    for (const auto& c : cases)
+    for (const char* mode : {"--stills bmp", ""}) {
+        SCOPED_TRACE(std::string(c.name) + " " + mode);
+        FakeEncoder("", c.encode);
+        Outcome o = Convert(std::string(mode) + " " + Quote(clip_) + " " + Quote(Out("o.mp4")));
+        EXPECT_EQ(o.status, 1) << o.output;
+        EXPECT_NE(o.output.find(c.message), std::string::npos) << o.output;
+        EXPECT_EQ(o.output.find("cannot be read back"), std::string::npos) << o.output;
+        EXPECT_FALSE(fs::exists(Out("o.mp4")));
+        EXPECT_EQ(HiddenFiles(dir_), std::vector<std::string>{});
+    }
+
+    // An encoder program that exists but cannot be started: where it was
+    // looked for, not a sound that "could not be extracted".
+    const fs::path plugIn = dir_ / "prog" / "PLUG-IN" / "ffmpeg_III";
+    std::ofstream(plugIn) << "#!/nonexistent/interpreter\n";
+    fs::permissions(plugIn, fs::perms::owner_all);
+    for (const char* mode : {"--stills bmp", ""}) {
+        SCOPED_TRACE(std::string("cannot start ") + mode);
+        Outcome o = Convert(std::string(mode) + " " + Quote(clip_) + " " + Quote(Out("o.mp4")));
+        EXPECT_EQ(o.status, 1) << o.output;
+        EXPECT_NE(o.output.find("the encoder program " + plugIn.string() + " cannot be started (looked for " +
+                                (dir_ / "prog").string() + "/PLUG-IN/ffmpeg_III"),
+                  std::string::npos)
+            << o.output;
+        EXPECT_NE(o.output.find("and ffmpeg on PATH)"), std::string::npos) << o.output;
+        EXPECT_EQ(o.output.find("(no encoder program)"), std::string::npos) << o.output;
+        EXPECT_FALSE(fs::exists(Out("o.mp4")));
+    }
+    fs::remove(plugIn);
+    // None at all: where it was looked for, and where it may go.
+    {
+        SCOPED_TRACE("no encoder anywhere");
+        Outcome o = Convert(Quote(clip_) + " " + Quote(Out("o.mp4")), "PATH=/nonexistent ");
+        EXPECT_EQ(o.status, 1) << o.output;
+        EXPECT_NE(o.output.find("the encoder program is missing (looked for " + (dir_ / "prog").string() +
+                                "/PLUG-IN/ffmpeg_III, "),
+                  std::string::npos)
+            << o.output;
+        EXPECT_NE(o.output.find("and ffmpeg on PATH): install ffmpeg or put it at "), std::string::npos) << o.output;
+        EXPECT_FALSE(fs::exists(Out("o.mp4")));
+    }
+
+    // A sound track whose decoder cannot open (its AAC configuration
+    // destroyed): the movie is converted without it, and told so.
+    const std::string badSound = Out("bad-sound.mkv");
+    ASSERT_EQ(std::system(("ffmpeg -v error -i " + Quote(clip_) + " -c:v copy -c:a aac " + Quote(badSound)).c_str()), 0);
+    {
+        std::string bytes = ReadAll(badSound);
+        size_t at = bytes.find("\x63\xA2");  // CodecPrivate: the video's, then the sound's
+        ASSERT_NE(at, std::string::npos);
+        at = bytes.find("\x63\xA2", at + 2);
+        ASSERT_NE(at, std::string::npos);
+        const size_t size = static_cast<unsigned char>(bytes[at + 2]) & 0x7F;
+        for (size_t i = 0; i < size; ++i) bytes[at + 3 + i] = i == 0 ? '\xFF' : '\xF8';
+        std::ofstream(badSound, std::ios::binary) << bytes;
+    }
+    for (const char* mode : {"--stills jpg", ""}) {
+        SCOPED_TRACE(std::string("broken sound ") + mode);
+        Outcome o = Convert(std::string(mode) + " " + Quote(badSound) + " " + Quote(Out("quiet.mp4")));
+        ASSERT_EQ(o.status, 0) << o.output;
+        EXPECT_NE(o.output.find("no sound (" + badSound + ": its sound track (stream #0:1) cannot be decoded ("),
+                  std::string::npos)
+            << o.output;
+        const Probe p = ProbeMovie(Out("quiet.mp4"));
+        EXPECT_EQ(p.frames, 30);
+        EXPECT_FALSE(p.audio);
+    }
+    EXPECT_NE(ReadAll(dir_ / "prog" / "Tessaly_mono.log").find("Sound left out: its sound track (stream #0:1)"),
+              std::string::npos);
+
+    // 250 bytes of name: the hidden name is shortened, the marking made.
+    const std::string longName = Out(std::string(246, 'n') + ".mp4");
+    for (const char* mode : {"--stills jpg", ""}) {
+        SCOPED_TRACE(std::string("long name ") + mode);
+        Outcome o = Convert(std::string(mode) + " " + Quote(clip_) + " " + Quote(longName));
+        ASSERT_EQ(o.status, 0) << o.output;
+        EXPECT_EQ(o.output.find("without the 180"), std::string::npos) << o.output;
+        const std::string sd = RunShell("ffprobe -v error -select_streams v:0 -show_streams " + Quote(longName)).output;
+        EXPECT_NE(sd.find("tiled equirectangular"), std::string::npos) << sd;
+        EXPECT_EQ(HiddenFiles(dir_), std::vector<std::string>{});
+        fs::remove(longName);
+    }
+}
+
+// A run killed outright while it encodes leaves the old movie under the
+// output's name and at most its own hidden file beside it.
+TEST_F(ConvertCliTest, AKilledRunLeavesAtMostItsHiddenFile) {
+    const std::string longer = MakeClip("killed-encoding.mp4", "320x240", 30, "3", true);
+    const std::string marker = Out("encoding-reached");
+    const std::string pidFile = Out("encoder.pid");
+    FakeEncoder("", "head -c 100000 /dev/urandom > \"$out\"; echo $$ > " + Quote(pidFile) + "; touch " +
+                        Quote(marker) + "; while :; do sleep 0.05; done");
+    const std::string mine = "the user's own movie";
+    for (const char* mode : {"--stills jpg", ""}) {
+        SCOPED_TRACE(mode);
+        std::ofstream(Out("keep.mp4"), std::ios::binary) << mine;
+        fs::remove(marker);
+        RunShell("(" + Command(std::string(mode) + " " + Quote(longer) + " " + Quote(Out("keep.mp4"))) +
+                 " & pid=$!; for i in $(seq 1000); do test -e " + Quote(marker) +
+                 " && break; sleep 0.01; done; kill -KILL $pid; wait $pid; kill -KILL $(cat " + Quote(pidFile) + "))");
+        EXPECT_EQ(ReadAll(Out("keep.mp4")), mine);
+        for (const std::string& name : HiddenFiles(dir_)) {
+            EXPECT_TRUE(name.starts_with(".keep.tessaly-") && name.ends_with(".mp4")) << name;
+            fs::remove(dir_ / name);
+        }
+    }
+}

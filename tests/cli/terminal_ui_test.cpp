@@ -15,6 +15,17 @@ TEST(TerminalUi, ProgressLine) {
     EXPECT_NE(ProgressLine(5, 0, 1).find("5/0 frames"), std::string::npos);
 }
 
+// A stop says what it left: nothing, or the outputs already in place.
+TEST(TerminalUi, StopReportSaysWhatWasWritten) {
+    EXPECT_EQ(StopReport("SIGINT", {}),
+              "stopped by SIGINT; the partial output and the temporary files were removed");
+    EXPECT_EQ(StopReport("SIGTERM", {"o.mp4"}),
+              "stopped by SIGTERM after o.mp4 was written in full and checked; the temporary files and "
+              "any unfinished output were removed");
+    EXPECT_EQ(StopReport("SIGHUP", {"a.mp4", "b.webm"}).substr(0, 50),
+              "stopped by SIGHUP after a.mp4, b.webm were written");
+}
+
 TEST(TerminalUi, FurtherOutputsAnswerTheQuestionInOrder) {
     TerminalUserInterface ui(stderr, false, 7, {"a.mp4", "b.avi", "c.webm"});
     EXPECT_EQ(ui.CompressionLevel(), 7);

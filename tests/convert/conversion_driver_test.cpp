@@ -8,7 +8,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "app/startup.h"
@@ -26,6 +28,42 @@ TEST(ConversionBarWidth, NeverBeyondTheEnd) {
     EXPECT_EQ(ConversionBarWidth(300, 300), 598);
     EXPECT_EQ(ConversionBarWidth(450, 300), 598);  // more frames than announced
     EXPECT_EQ(ConversionBarWidth(10, 0), 0);       // no frame count
+}
+
+// The encoder's report read for its reason: a full disk anywhere in it (a
+// file name with those words is not one), the line before ffmpeg's closing
+// "Conversion failed!", a lack of memory.
+TEST(EncoderReport, FailuresNameTheirCause) {
+    const fs::path report = fs::temp_directory_path() / ("tessaly_report_" + std::to_string(::getpid()) + ".txt");
+    auto write = [&](const std::string& text) { std::ofstream(report, std::ios::binary) << text; };
+    std::string line;
+    write("Input #0, mov, from 'No space left on device.mp4':\n"
+          "[mp4 @ 0x5] av_interleaved_write_frame(): No space left on device\n"
+          "frame=   30 fps=0.0 q=-1.0 Lsize=       0kB\rframe=   31\n");
+    EXPECT_EQ(DiskErrorInReport(report.string(), &line), ENOSPC);
+    EXPECT_EQ(line, "[mp4 @ 0x5] av_interleaved_write_frame(): No space left on device");
+    write("Error writing trailer of file:o.mp4: File too large\r\n");
+    EXPECT_EQ(DiskErrorInReport(report.string()), EFBIG);
+    write("Input #0, mov, from 'No space left on device.mp4':\n");
+    EXPECT_EQ(DiskErrorInReport(report.string()), 0);
+    fs::remove(report);
+    EXPECT_EQ(DiskErrorInReport(report.string()), 0);
+
+    ChildOutcome failed;
+    failed.status = 1;
+    failed.exitCode = 1;
+    EXPECT_EQ(EncoderFailure(failed, {"Error initializing output stream 0:0 -- bad size", "Conversion failed!"}, "o.mp4"),
+              "the encoder failed (exit status 1): Error initializing output stream 0:0 -- bad size "
+              "(Conversion failed!)");
+    EXPECT_EQ(EncoderFailure(failed, {"Conversion failed!"}, "o.mp4"),
+              "the encoder failed (exit status 1): Conversion failed! (the encoder gave no reason)");
+    EXPECT_EQ(EncoderFailure(failed, {"x264 [error]: malloc of size 3569077 failed", "Conversion failed!"}, "o.mp4"),
+              "the encoder ran out of memory (x264 [error]: malloc of size 3569077 failed)");
+    EXPECT_EQ(EncoderFailure(failed, {"av_interleaved_write_frame(): No space left on device"}, "o.mp4"),
+              "no space left on device (o.mp4)");
+    EXPECT_EQ(EncoderMissing("", "/opt/t/"),
+              "the encoder program is missing (looked for /opt/t/PLUG-IN/ffmpeg_III, "
+              "/opt/t/../lib/tessaly/PLUG-IN/ffmpeg_III and ffmpeg on PATH)");
 }
 
 // A decoder that stops delivering without signalling the end: the frame

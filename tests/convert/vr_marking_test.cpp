@@ -1,7 +1,9 @@
-// When the marking step acts after an encoding, and what the user sees when
-// it cannot.
+// The steps after an encoding: when the marking acts, what the user sees
+// when it cannot, and that only a verified movie ever reaches the output's
+// name while a file of that name keeps its bytes otherwise.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -12,6 +14,7 @@
 namespace tessaly {
 namespace {
 
+namespace fs = std::filesystem;
 using testing::ReadFile;
 using testing::TempDir;
 
@@ -21,24 +24,33 @@ size_t Count(const std::string& text, const std::string& part) {
     return n;
 }
 
-TEST(VrMarkingTest, ActsOnlyOnWrittenMoviesAndWarnsWhenItFails) {
-    TempDir dir("vrmark");
-    const std::string junk = (dir.path() / "junk.mp4").string();
-    std::ofstream(junk, std::ios::binary) << "not a movie";
+// Files of the folder other than the ones named.
+size_t OtherFiles(const fs::path& dir, const std::string& a, const std::string& b) {
+    size_t n = 0;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (name != a && name != b) ++n;
+    }
+    return n;
+}
 
+TEST(VrMarkingTest, OnlyAVerifiedMovieIsPlacedAndAFailedMarkingIsAWarning) {
+    TempDir dir("vrmark");
     struct Case {
         const char* name;
-        std::string path, ext;
-        bool written;
+        std::string file, ext;
+        bool verified;
         int32_t enabled;
-        const char* logged;   // expected in the log, "" for nothing
+        int32_t stop;
+        const char* logged;  // expected in the log, "" for nothing
         bool warned;
     };
     const Case kCases[] = {
-        {"encoder failed", junk, ".mp4", false, 1, "", false},
-        {"switched off", junk, ".mp4", true, 0, "", false},
-        {"damaged movie", junk, ".mp4", true, 1, "left unmarked: cannot open", true},
-        {"avi", junk, ".avi", true, 1, "cannot carry the 180-degree VR marking", false},
+        {"encoder failed", "a.mp4", ".mp4", false, 1, 0, "", false},
+        {"switched off", "b.mp4", ".mp4", true, 0, 0, "", false},
+        {"damaged movie", "c.mp4", ".mp4", true, 1, 0, "left unmarked: cannot open", true},
+        {"avi", "d.avi", ".avi", true, 1, 0, "cannot carry the 180-degree VR marking", false},
+        {"stopped before the rename", "e.mp4", ".mp4", true, 0, 1, "stopped before it was put in place", false},
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);
@@ -47,31 +59,43 @@ TEST(VrMarkingTest, ActsOnlyOnWrittenMoviesAndWarnsWhenItFails) {
         std::remove(logPath.c_str());
         app.log.SetPath(logPath);
         app.markVrOutput = c.enabled;
+        app.stopRequested = c.stop;
         RecordingUserInterface ui;
-        ExportResult exported;
-        exported.outputPath = c.path;
-        exported.videoExt = c.ext;
-        exported.written = c.written;
+        const std::string output = (dir.path() / c.file).string();
+        const bool placed = c.verified && c.stop == 0;
+        size_t warnings = 0;
+        for (int encoding = 0; encoding < 2; ++encoding) {  // an encoding again
+            std::ofstream(output, std::ios::binary) << "the user's movie";
+            ExportResult exported;
+            exported.outputPath = output;
+            exported.videoExt = c.ext;
+            exported.verified = c.verified;
+            std::string error;
+            ASSERT_TRUE(CreatePendingFile(output, exported.pending, error)) << error;
+            std::ofstream(exported.pending.tempPath, std::ios::binary) << "not a movie";
 
-        EXPECT_FALSE(MarkExportedMovie(app, ui, exported));
-        EXPECT_FALSE(MarkExportedMovie(app, ui, exported));  // an encoding again
+            PlaceExportedMovie(app, ui, exported);
+            EXPECT_EQ(exported.written, placed);
+            EXPECT_EQ(exported.stopped, c.stop == 1);
+            EXPECT_EQ(ReadFile(output), placed ? "not a movie" : "the user's movie");
+            EXPECT_EQ(OtherFiles(dir.path(), c.file, "log.txt"), 0u) << "a temporary file was left";
+        }
         const std::string log = ReadFile(logPath);
         if (*c.logged == '\0') {
             EXPECT_EQ(log, "");
         } else {
             // The note on containers comes once per run, a failure each time.
-            EXPECT_EQ(Count(log, c.logged), c.warned ? 2u : 1u) << log;
+            EXPECT_EQ(Count(log, c.logged), c.warned || c.stop ? 2u : 1u) << log;
         }
-        size_t warnings = 0;
         for (const std::string& call : ui.Calls()) {
-            if (call.rfind("message Warning | The movie " + junk +
+            if (call.rfind("message Warning | The movie " + output +
                                " was saved, but without the 180° VR marking:\ncannot open",
                            0) == 0) {
                 ++warnings;
             }
         }
         EXPECT_EQ(warnings, c.warned ? 2u : 0u);
-        EXPECT_EQ(ReadFile(junk), "not a movie");
+        fs::remove(output);
     }
 }
 

@@ -53,8 +53,17 @@ struct ConvertScript {
         answered.push_back(modal);
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             boxes << box->windowTitle() + " | " + box->text();
-            if (box->button(QMessageBox::No) != nullptr) {  // the question before quitting
+            if (box->text() == kStopConversionQuestion) {  // the question before quitting
                 box->button(quitWhileConverting ? QMessageBox::Yes : QMessageBox::No)->click();
+                return true;
+            }
+            // A question before a file is replaced: the next of `replace`
+            // (Yes when they run out).
+            if (box->button(QMessageBox::Yes) != nullptr && box->button(QMessageBox::No) != nullptr) {
+                const bool yes = nextReplace >= replace.size() || replace[nextReplace];
+                ++nextReplace;
+                QAbstractButton* button = box->button(yes ? QMessageBox::Yes : QMessageBox::No);
+                QTimer::singleShot(0, button, [button] { button->click(); });
                 return true;
             }
             if (box->button(QMessageBox::Cancel) == nullptr) {
@@ -112,6 +121,8 @@ struct ConvertScript {
     int barWidth = -1;
     std::vector<bool> answers;
     bool quitWhileConverting = true;  // the answer to "Stop it and quit?"
+    std::vector<bool> replace;
+    size_t nextReplace = 0;
     std::vector<std::function<void(QDialog*)>> options;
     std::function<void(const QString& caption)> onQuestion;
     QStringList boxes;
@@ -447,11 +458,58 @@ TEST(DesktopConversion, AFailingEncoderIsReportedWithTheFileAndItsReason) {
     const QString box = script.boxes.front();
     EXPECT_TRUE(box.startsWith("Error | The movie was not saved: ")) << box.toStdString();
     EXPECT_TRUE(box.contains(QString::fromStdString(output))) << box.toStdString();
-    EXPECT_TRUE(box.contains("exit status 1") || box.contains("Disk quota exceeded")) << box.toStdString();
+    EXPECT_TRUE(box.contains("disk quota exceeded (" + QString::fromStdString(output) + ")")) << box.toStdString();
     EXPECT_FALSE(box.contains("Successful"));
     EXPECT_FALSE(fs::exists(output));
     EXPECT_TRUE(TemporaryFiles(d.app.settings.APATH).empty());
     EXPECT_FALSE(d.window->isVisible());
+}
+
+// Files that already have an output's name: a failed export leaves them
+// byte for byte, a good one replaces them, and the encode-again dialog asks
+// before it names one. No temporary file stays beside them.
+TEST(DesktopConversion, ExistingMoviesSurviveFailedExportsAndAreReplacedOnlyWhenAsked) {
+    Desktop d;
+    // Every .avi encoding writes garbage and fails.
+    InstallEncoderWrapper(d, "case \"$*\" in *.avi*) for a; do out=\"${a#file:}\"; done; "
+                             "head -c 3000 /dev/urandom > \"$out\"; echo 'simulated failure' >&2; exit 1;; esac");
+    Load(d, FisheyeClip("fish-h264.mp4"));
+    const std::string avi = d.dir + "/keep.avi";
+    const std::string mp4 = d.dir + "/keep.mp4";
+    const std::string mine = "the user's own movie";
+    std::ofstream(avi, std::ios::binary) << mine;
+    std::ofstream(mp4, std::ios::binary) << mine;
+
+    ConvertScript script(d, avi);
+    // The chooser's own question for keep.avi, keep.mp4 in the dialog, then
+    // keep.avi in the dialog once more: declined.
+    script.replace = {true, true, false};
+    script.answers = {true, true};
+    auto typeAndSave = [](const std::string& path, bool cancelAfter) {
+        return [path, cancelAfter](QDialog* dialog) {
+            dialog->findChild<QLineEdit*>("id_101")->setText(QString::fromStdString(path));
+            dialog->findChild<QPushButton*>("id_2002")->click();
+            // A declined question leaves the dialog open.
+            if (cancelAfter && dialog->isVisible()) dialog->findChild<QPushButton*>("id_2004")->click();
+        };
+    };
+    script.options.push_back(typeAndSave(mp4, false));
+    script.options.push_back(typeAndSave(avi, true));
+    d.window->Command(104);
+
+    const QStringList& boxes = script.boxes;
+    ASSERT_GE(boxes.size(), 4) << boxes.join("\n").toStdString();
+    EXPECT_TRUE(boxes.filter("Error | The movie was not saved: cannot write " + QString::fromStdString(avi)).size() == 1)
+        << boxes.join("\n").toStdString();
+    const QString question = "Save Rectangular Video | %1 already exists.\nDo you want to replace it?";
+    EXPECT_EQ(boxes.filter(question.arg("keep.mp4")).size(), 1) << boxes.join("\n").toStdString();
+    EXPECT_EQ(boxes.filter(question.arg("keep.avi")).size(), 1) << boxes.join("\n").toStdString();
+    EXPECT_EQ(testing::ReadFile(avi), mine);
+    EXPECT_GT(ProbeInt(mp4, "stream=width"), 0);
+    EXPECT_EQ(CountLines(d.LogLines(), "ConvertRectFFMPEG aVideoEXT .avi"), 1);
+    for (const auto& entry : fs::directory_iterator(d.dir)) {
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+    }
 }
 
 bool ControlsUnlocked(const Desktop& d) {

@@ -1,5 +1,6 @@
 #include "video/video_stream.h"
 
+#include "video/frame_copy.h"
 #include "video/stream_text.h"
 
 extern "C" {
@@ -155,7 +156,11 @@ struct VideoStream::Impl {
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;       // the held video frame
     AVFrame* soundFrame = nullptr;
-    AVFrame* target = nullptr;      // wraps `newest`, bottom row first
+    // The colour-converted picture, top row first, in a buffer laid out as
+    // swscale requires (aligned rows, padding after the last): it writes
+    // whole vector blocks past a row's last pixel. Copied into `newest`.
+    AVFrame* converted = nullptr;
+    int quarterTurns = 0;           // clockwise turns that show the picture upright
     SwsContext* scaler = nullptr;
     int scalerW = 0, scalerH = 0, scalerFormat = -1;
     SwrContext* resampler = nullptr;
@@ -230,8 +235,8 @@ StreamError VideoStream::Impl::OpenFile(const std::string& path) {
     packet = av_packet_alloc();
     frame = av_frame_alloc();
     soundFrame = av_frame_alloc();
-    target = av_frame_alloc();
-    if (!packet || !frame || !soundFrame || !target) return StreamError::kNoRenderer;
+    converted = av_frame_alloc();
+    if (!packet || !frame || !soundFrame || !converted) return StreamError::kNoRenderer;
 
     OpenSound();
 
@@ -242,6 +247,12 @@ StreamError VideoStream::Impl::OpenFile(const std::string& path) {
         return StreamError::kFormat;
     if (startPts == AV_NOPTS_VALUE) startPts = frame->best_effort_timestamp;
 
+    converted->format = AV_PIX_FMT_BGR0;
+    converted->width = w;
+    converted->height = h;
+    if (av_frame_get_buffer(converted, 0) < 0) return StreamError::kNoFrameBuffer;
+    const int uprightW = UprightWidth(w, h, quarterTurns);
+    const int uprightH = UprightHeight(w, h, quarterTurns);
     const size_t bytes = static_cast<size_t>(w) * static_cast<size_t>(h) * 4;
     {
         std::lock_guard lock(frameMutex);
@@ -251,20 +262,10 @@ StreamError VideoStream::Impl::OpenFile(const std::string& path) {
             return StreamError::kNoFrameBuffer;
         }
     }
-    // The target frame borrows `newest`; the no-op free keeps ownership here.
-    target->buf[0] = av_buffer_create(newest.data(), static_cast<int>(std::min<size_t>(bytes, INT32_MAX)),
-                                      [](void*, uint8_t*) {}, nullptr, 0);
-    if (target->buf[0] == nullptr) return StreamError::kNoFrameBuffer;
-    target->format = AV_PIX_FMT_BGR0;
-    target->width = w;
-    target->height = h;
-    target->data[0] = newest.data() + static_cast<size_t>(h - 1) * static_cast<size_t>(w) * 4;
-    target->linesize[0] = -4 * w;
-
     MediaInfo info;
     info.videoPath = path;
-    info.frameWidth = w;
-    info.frameHeight = h;
+    info.frameWidth = uprightW;
+    info.frameHeight = uprightH;
     info.sampleSize = static_cast<int32_t>(std::min<size_t>(bytes, INT32_MAX));
     info.avgTimePerFrame = TimePerFrameTicks(st);
     if (st->duration > 0 && st->duration != AV_NOPTS_VALUE)
@@ -313,7 +314,8 @@ void VideoStream::Impl::FreeFile() {
     scalerW = scalerH = 0;
     scalerFormat = -1;
     swr_free(&resampler);
-    av_frame_free(&target);
+    av_frame_free(&converted);
+    quarterTurns = 0;
     av_frame_free(&soundFrame);
     av_frame_free(&frame);
     av_packet_free(&packet);
@@ -400,8 +402,8 @@ bool VideoStream::Impl::ShowFrame() {
         av_opt_set_int(scaler, "srcw", frame->width, 0);
         av_opt_set_int(scaler, "srch", frame->height, 0);
         av_opt_set_int(scaler, "src_format", frame->format, 0);
-        av_opt_set_int(scaler, "dstw", target->width, 0);
-        av_opt_set_int(scaler, "dsth", target->height, 0);
+        av_opt_set_int(scaler, "dstw", converted->width, 0);
+        av_opt_set_int(scaler, "dsth", converted->height, 0);
         av_opt_set_int(scaler, "dst_format", AV_PIX_FMT_BGR0, 0);
         av_opt_set_int(scaler, "sws_flags", SWS_BILINEAR, 0);
         av_opt_set_int(scaler, "threads", 0, 0);
@@ -415,7 +417,10 @@ bool VideoStream::Impl::ShowFrame() {
         scalerH = frame->height;
         scalerFormat = frame->format;
     }
-    return sws_scale_frame(scaler, target, frame) >= 0;
+    if (sws_scale_frame(scaler, converted, frame) < 0) return false;
+    CopyUprightBottomUp(converted->data[0], converted->linesize[0], converted->width, converted->height,
+                        quarterTurns, newest.data());
+    return true;
 }
 
 // Back to the first frame by opening the file afresh: timestamp seeks in

@@ -19,6 +19,8 @@ struct MediaInfo {
     double durationSeconds = 0.0;
     int32_t frameCount = 0;
     int32_t canStep = 0;          // 1 when the file can be repositioned
+    int32_t streamIndex = -1;     // the decoded video stream's index in the file
+    int32_t videoStreams = 0;     // video streams in the file (cover pictures not counted)
 };
 
 }  // namespace tessaly

@@ -58,6 +58,16 @@ std::string Seconds(double s) {
 
 }  // namespace
 
+int DecodedVideoStream(const AVFormatContext* ctx) {
+    if (ctx == nullptr) return -1;
+    const int best =
+        av_find_best_stream(const_cast<AVFormatContext*>(ctx), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (best >= 0 && IsPicture(ctx->streams[best])) return best;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i)
+        if (IsPicture(ctx->streams[i])) return static_cast<int>(i);
+    return -1;
+}
+
 SourceFacts ReadSourceFacts(const std::string& path) {
     SourceFacts facts;
     FormatContext f;
@@ -71,11 +81,11 @@ SourceFacts ReadSourceFacts(const std::string& path) {
         facts.error = "not a movie that can be read (" + ErrorText(rc) + ")";
         return facts;
     }
-    const AVStream* picture = nullptr;
+    facts.videoStream = DecodedVideoStream(f.ctx);
+    const AVStream* picture = facts.videoStream >= 0 ? f.ctx->streams[facts.videoStream] : nullptr;
     for (unsigned i = 0; i < f.ctx->nb_streams; ++i) {
         const AVStream* s = f.ctx->streams[i];
         const bool decodable = avcodec_find_decoder(s->codecpar->codec_id) != nullptr;
-        if (IsPicture(s) && picture == nullptr) picture = s;
         if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && decodable &&
             s->codecpar->ch_layout.nb_channels > 0) {
             facts.hasAudio = true;

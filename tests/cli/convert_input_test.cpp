@@ -140,4 +140,64 @@ TEST_F(ConvertInputTest, TwoVideoStreamsTakeEverythingFromTheDecodedOne) {
     }
 }
 
+// Per video frame of a movie: its time and its mean brightness (ffmpeg's
+// signalstats).
+struct ShownFrame {
+    double seconds = 0;
+    double luma = 0;
+};
+
+std::vector<ShownFrame> ShownFrames(const std::string& path) {
+    std::vector<ShownFrame> frames;
+    const std::string text = Capture("ffprobe -v error -f lavfi " + Quote("movie=" + path + ",signalstats") +
+                                     " -show_entries frame=pts_time:frame_tags=lavfi.signalstats.YAVG -of csv=p=0");
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t end = text.find('\n', at);
+        const std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        ShownFrame f;
+        if (std::sscanf(line.c_str(), "%lf,%lf", &f.seconds, &f.luma) == 2) frames.push_back(f);
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    return frames;
+}
+
+// Frames at varying intervals (30 at 50 fps, then 45 at 18.75 fps), each as
+// bright as its own time says (luma 16 + 70 per second): every output frame
+// must show the source frame due at its time, and picture and sound keep
+// the movie's length, on both paths.
+TEST_F(ConvertInputTest, FramesAtVaryingIntervalsKeepTheirTimes) {
+    const std::string movie = Movie(
+        "vfr.mp4",
+        "-filter_complex \"testsrc2=s=160x120:r=25:d=3,settb=1/1000,"
+        "setpts='if(lt(N,30),N*0.02,0.6+(N-30)*0.16/3)/TB',geq=lum='16+T*70':cb=128:cr=128[v];sine=d=3[a]\" "
+        "-map '[v]' -map '[a]' -c:v libx264 -pix_fmt yuv420p -c:a aac -fps_mode passthrough -enc_time_base:v 1/1000");
+    const double movieSeconds = StreamSeconds(movie, "v:0");
+    ASSERT_GT(movieSeconds, 2.8);
+    for (const char* mode : {"", "--stills bmp "}) {
+        SCOPED_TRACE(mode);
+        const std::string out = Out(*mode ? "vfr-stills.mp4" : "vfr-streamed.mp4");
+        const Outcome o = Convert(mode + Quote(movie) + " " + Quote(out));
+        ASSERT_EQ(o.status, 0) << o.output;
+        const std::vector<ShownFrame> frames = ShownFrames(out);
+        ASSERT_GT(frames.size(), 60u);
+        double worst = 0, worstAt = 0;
+        for (const ShownFrame& f : frames) {
+            const double shows = (f.luma - 16) / 70;  // the source time of the frame shown
+            // Due by now, and not older than the source's longest interval
+            // plus one output frame.
+            const double off = shows - f.seconds;
+            if (std::fabs(off) > std::fabs(worst)) {
+                worst = off;
+                worstAt = f.seconds;
+            }
+        }
+        EXPECT_LT(std::fabs(worst), 0.1) << "at " << worstAt << " s the frame of " << worstAt + worst << " s";
+        const double video = StreamSeconds(out, "v:0");
+        EXPECT_NEAR(video, movieSeconds, 0.08);
+        EXPECT_NEAR(StreamSeconds(out, "a:0"), video, 0.08);
+    }
+}
+
 }  // namespace

@@ -8,6 +8,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/display.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
@@ -100,6 +101,23 @@ int InterruptRequested(void* opaque) {
 int DecoderThreadCount() {
     const unsigned n = std::thread::hardware_concurrency();
     return static_cast<int>(std::clamp(n == 0 ? 1u : n, 1u, 8u)) + 1;
+}
+
+// The display matrix of the stream (phones store their picture turned and
+// say how to show it), or null.
+const int32_t* DisplayMatrixOf(const AVStream* st) {
+#if LIBAVFORMAT_VERSION_INT >= AV_VERSION_INT(60, 15, 100)
+    const AVPacketSideData* sd = av_packet_side_data_get(st->codecpar->coded_side_data,
+                                                         st->codecpar->nb_coded_side_data,
+                                                         AV_PKT_DATA_DISPLAYMATRIX);
+    if (sd == nullptr || sd->size < 9 * sizeof(int32_t)) return nullptr;
+    return reinterpret_cast<const int32_t*>(sd->data);
+#else
+    size_t size = 0;
+    const uint8_t* data = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (data == nullptr || size < 9 * sizeof(int32_t)) return nullptr;
+    return reinterpret_cast<const int32_t*>(data);
+#endif
 }
 
 int64_t TimePerFrameTicks(const AVStream* st) {
@@ -232,6 +250,9 @@ StreamError VideoStream::Impl::OpenFile(const std::string& path) {
         return StreamError::kUnsupported;
     videoTimeBase = st->time_base;
     startPts = st->start_time;
+    // Shown upright, as players and ffmpeg show it: the cut is made on that.
+    if (const int32_t* matrix = DisplayMatrixOf(st))
+        quarterTurns = QuarterTurnsClockwise(av_display_rotation_get(matrix));
 
     packet = av_packet_alloc();
     frame = av_frame_alloc();

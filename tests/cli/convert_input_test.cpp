@@ -200,4 +200,26 @@ TEST_F(ConvertInputTest, FramesAtVaryingIntervalsKeepTheirTimes) {
     }
 }
 
+// A movie stored turned a quarter (as phones store an upright shot) is cut
+// upright: the log names the upright size, and its panorama is the one of
+// the movie that ffmpeg wrote upright.
+TEST_F(ConvertInputTest, TurnedMoviesAreConvertedUpright) {
+    const std::string stored = Movie("stored.mp4", "-f lavfi -i testsrc2=s=240x180:r=25:d=0.4 -c:v libx264 -qp 0 "
+                                                   "-pix_fmt yuv444p");
+    const std::string turned = Movie("turned.mp4", "-i " + Quote(stored) + " -c copy -metadata:s:v:0 rotate=90");
+    // ffmpeg turns it upright itself when it decodes it (its autorotate).
+    const std::string upright = Movie("upright.mp4", "-i " + Quote(turned) + " -c:v libx264 -qp 0 -pix_fmt yuv444p");
+    const Outcome a = Convert(Quote(turned) + " " + Quote(Out("a.mp4")));
+    ASSERT_EQ(a.status, 0) << a.output;
+    EXPECT_NE(Log().find("Frame Size = 180x240\r\n"), std::string::npos) << Log();
+    const Outcome b = Convert(Quote(upright) + " " + Quote(Out("b.mp4")));
+    ASSERT_EQ(b.status, 0) << b.output;
+    const std::string psnr = Capture("ffmpeg -hide_banner -i " + Quote(Out("a.mp4")) + " -i " + Quote(Out("b.mp4")) +
+                                     " -lavfi '[0:v][1:v]psnr' -f null - 2>&1 | grep -o 'average:[0-9.inf]*'");
+    ASSERT_EQ(psnr.rfind("average:", 0), 0u) << psnr;
+    if (psnr.rfind("average:inf", 0) != 0) {
+        EXPECT_GE(std::atof(psnr.c_str() + 8), 40.0) << psnr;
+    }
+}
+
 }  // namespace

@@ -6,7 +6,8 @@
 //
 // Exit status: 0 every output movie was written and checked; 1 the
 // conversion or an encoding failed; 2 a bad option or output name; 3 the
-// input movie cannot be used; 128 + N stopped by signal N (SIGHUP 129,
+// input movie cannot be used; 4 with --strict: the movie decoded fewer frames
+// than it declares (the outputs hold what was decoded); 128 + N stopped by signal N (SIGHUP 129,
 // SIGINT 130, SIGTERM 143), with the partial output and every temporary
 // file removed.
 
@@ -50,6 +51,7 @@ namespace fs = std::filesystem;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInput = 3;
+constexpr int kExitShortDecode = 4;
 constexpr int kExitSignalBase = 128;
 
 // The signal that asked the run to stop, and the run's stop flag, which the
@@ -240,6 +242,9 @@ int ReportConversion(const MovieConversion& conversion, const ConvertOptions& op
         if (!e.written) code = Fail(kExitFailed, e.error);
     }
     if (code != 0) return code;
+    // A damaged movie that decoded only in part: said in any case, a failure
+    // when asked for.
+    const std::string shortDecode = result.ShortDecodeText();
     const double seconds = ui.ConversionSeconds();
     std::string written;
     for (const ExportResult& e : result.exports) {
@@ -252,6 +257,10 @@ int ReportConversion(const MovieConversion& conversion, const ConvertOptions& op
                  result.frames, result.outW, result.outH, FormatDuration(seconds).c_str(), rate,
                  result.hadSound ? "with sound" : "no sound", written.c_str());
     if (!keptFolder.empty()) std::fprintf(stderr, "tessaly-convert: stills kept in %s\n", keptFolder.c_str());
+    if (!shortDecode.empty()) {
+        if (options.strict) return Fail(kExitShortDecode, shortDecode + "; the rest could not be decoded (--strict)");
+        std::fprintf(stderr, "tessaly-convert: warning: %s; the rest could not be decoded\n", shortDecode.c_str());
+    }
     return 0;
 }
 
@@ -269,7 +278,8 @@ int Run(int argc, char** argv) {
         std::fputs(ConvertUsage().c_str(), stdout);
         std::fputs("\nExit status: 0 every output movie written and checked, 1 conversion or\n"
                    "encoding failed, 2 bad option or output, 3 the input movie cannot be used,\n"
-                   "128 + N stopped by signal N (129 SIGHUP, 130 SIGINT, 143 SIGTERM); a stopped\n"
+                   "4 with --strict: the movie decoded fewer frames than it declares (the\n"
+                   "outputs hold what was decoded), 128 + N stopped by signal N (129 SIGHUP, 130 SIGINT, 143 SIGTERM); a stopped\n"
                    "run removes its partial output and its temporary files.\n",
                    stdout);
         std::fputs(("\n" + AppPathsHelp(DecideAppPaths(ProgramFolder(argv[0])))).c_str(), stdout);

@@ -293,10 +293,18 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     // No frame may arrive once the stills are counted.
     stream.Pause();
     stream.SetFrameCallback({});
-    if (completed) callback.FillTo(info.durationSeconds);
+    run.result.decodedFrames = callback.deliveredFrames.load();
+    run.result.declaredFrames = info.declaredFrames;
+    run.result.declaredExactly = info.declaredExactly;
+    const std::string shortDecode = run.result.ShortDecodeText();
+    // A damaged movie that ends early is not stretched over its length.
+    if (completed && shortDecode.empty()) callback.FillTo(info.durationSeconds);
     callback.Flush();
     if (audioThread.joinable()) audioThread.join();
     run.result.frames = callback.frameNo.load();
+    if (!shortDecode.empty() && app.stopRequested.load() != 1) {
+        log.WriteLogLine("The movie decoded short: " + shortDecode);
+    }
     run.result.hadSound = extractSound ? audio.wavWritten : run.sourceHasSound;
     ui.SetCurrentFrame(run.result.frames);
 
@@ -582,6 +590,12 @@ ConversionHooks PipelineHooks(FramePipeline& pipeline, FisheyeApp& app, PaintFn 
 int StillWriterThreads() {
     const unsigned cores = std::thread::hardware_concurrency();
     return static_cast<int>(std::clamp(cores == 0 ? 1u : cores, 1u, 8u));
+}
+
+std::string ConversionResult::ShortDecodeText() const {
+    if (!DecodedShort(decodedFrames, declaredFrames, declaredExactly)) return {};
+    return "converted " + std::to_string(decodedFrames) + " of the " + std::to_string(declaredFrames) +
+           " frames the file declares";
 }
 
 bool ConversionResult::AllWritten() const {

@@ -297,6 +297,14 @@ StreamError VideoStream::Impl::OpenFile(const std::string& path) {
     info.durationSeconds = static_cast<double>(info.durationTicks) / 1e7;
     info.canStep = (fmt->pb != nullptr && (fmt->pb->seekable & AVIO_SEEKABLE_NORMAL)) ? 1 : 0;
     info.frameCount = FrameCountOf(info.durationTicks, info.avgTimePerFrame);
+    if (st->nb_frames > 0) {
+        info.declaredFrames = st->nb_frames;
+        info.declaredExactly = true;
+    } else if (st->duration > 0 && st->duration != AV_NOPTS_VALUE) {
+        // The stream's own length only: the file's may be the sound's.
+        const int64_t ticks = av_rescale_q(st->duration, st->time_base, kTickBase);
+        info.declaredFrames = FrameCountOf(ticks, info.avgTimePerFrame);
+    }
     info.streamIndex = videoIndex;
     for (unsigned i = 0; i < fmt->nb_streams; ++i) {
         const AVStream* s = fmt->streams[i];

@@ -222,4 +222,54 @@ TEST_F(ConvertInputTest, TurnedMoviesAreConvertedUpright) {
     }
 }
 
+// Bytes of a file, cut to `keep` of the bytes after `marker` (none: whole).
+void CutFileAfter(const std::string& path, const std::string& marker, double keep) {
+    std::string bytes = ReadAll(path);
+    const size_t at = bytes.find(marker);
+    ASSERT_NE(at, std::string::npos) << marker;
+    bytes.resize(at + static_cast<size_t>(static_cast<double>(bytes.size() - at) * keep));
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// An MP4 whose index declares 50 frames but whose data ends after a few:
+// what decodes is converted and the shortfall is said, in the summary and
+// the log; --strict makes it a failure of its own.
+TEST_F(ConvertInputTest, AMovieThatDecodesShortSaysSo) {
+    const std::string movie = Movie("cut.mp4", "-f lavfi -i testsrc2=s=160x120:r=25:d=2 -c:v libx264 -g 10 "
+                                               "-pix_fmt yuv420p -movflags +faststart");
+    CutFileAfter(movie, "mdat", 0.2);
+    const int decodable = std::atoi(Capture("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                                            "stream=nb_read_frames -of csv=p=0 " + Quote(movie)).c_str());
+    ASSERT_GT(decodable, 0);
+    ASSERT_LT(decodable, 50);
+    const std::string said = "converted " + std::to_string(decodable) + " of the 50 frames the file declares";
+
+    for (const char* mode : {"", "--stills bmp "}) {
+        SCOPED_TRACE(mode);
+        const std::string out = Out(*mode ? "short-stills.mp4" : "short.mp4");
+        const Outcome o = Convert(mode + Quote(movie) + " " + Quote(out));
+        ASSERT_EQ(o.status, 0) << o.output;
+        EXPECT_NE(o.output.find(said), std::string::npos) << o.output;
+        EXPECT_NE(Log().find(said), std::string::npos);
+        // What decoded is there, not stretched over the declared length.
+        EXPECT_LT(StreamSeconds(out, "v:0"), (decodable + 2) / 25.0);
+
+        const Outcome strict = Convert("--strict " + std::string(mode) + Quote(movie) + " " + Quote(out));
+        EXPECT_EQ(strict.status, 4) << strict.output;
+        EXPECT_NE(strict.output.find(said), std::string::npos) << strict.output;
+    }
+    // A whole movie says nothing of the kind, --strict or not.
+    const std::string whole = Movie("whole.mp4", "-f lavfi -i testsrc2=s=160x120:r=25:d=1 -c:v libx264 "
+                                                 "-pix_fmt yuv420p");
+    const Outcome o = Convert("--strict " + Quote(whole) + " " + Quote(Out("whole-out.mp4")));
+    EXPECT_EQ(o.status, 0) << o.output;
+    EXPECT_EQ(o.output.find("frames the file declares"), std::string::npos) << o.output;
+
+    const Outcome help = Convert("--help");
+    EXPECT_NE(help.output.find("--strict"), std::string::npos);
+    EXPECT_NE(help.output.find("4 with --strict"), std::string::npos) << help.output;
+    const std::string page = ReadAll(fs::path(TESSALY_SOURCE_DIR) / "packaging" / "tessaly-convert.1");
+    EXPECT_NE(page.find(".B \\-\\-strict"), std::string::npos);
+}
+
 }  // namespace

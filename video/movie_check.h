@@ -28,6 +28,18 @@ struct SourceFacts {
 // Opens the file exactly as named (never as a protocol or an option).
 SourceFacts ReadSourceFacts(const std::string& path);
 
+// The top-level boxes of an MP4 or QuickTime file: whether the file is one
+// and whether it holds the index (the moov atom) that lists its frames.
+struct Mp4Boxes {
+    bool isMp4 = false;
+    bool hasIndex = false;
+};
+Mp4Boxes ReadMp4Boxes(const std::string& path);
+
+// Why a movie that libavformat refused (error `code`) cannot be read, in
+// words: an MP4 with a missing or damaged index says so.
+std::string UnreadableMovieReason(const std::string& path, int code);
+
 // What a finished output must show.
 struct OutputExpectation {
     int32_t width = 0;

@@ -142,6 +142,7 @@ struct VideoStream::Impl {
     int64_t lastTicks = -1;      // time of the last presented frame
     std::deque<int32_t> events;
     MediaInfo info;
+    std::string openProblem;  // why the last open failed
 
     // ---- readable from anywhere ----
     std::atomic<bool> interrupt{false};
@@ -186,9 +187,14 @@ struct VideoStream::Impl {
     std::vector<int16_t> soundBuffer;
     bool demuxEnded = false;
     bool flushSent = false;
+    int64_t videoPacketsRead = 0;   // since the file was opened
+    int lastReadError = 0;          // av_read_frame's last failure
     std::thread thread;
 
     StreamError OpenFile(const std::string& path);
+    // Records why the open fails and returns `error`.
+    StreamError Fail(StreamError error, const std::string& why);
+    std::string NoFrameReason() const;
     void OpenSound();
     void FreeFile();
     bool DecodeVideoFrame();
@@ -208,6 +214,25 @@ struct VideoStream::Impl {
 
 // ---------------------------------------------------------------- opening
 
+StreamError VideoStream::Impl::Fail(StreamError error, const std::string& why) {
+    std::lock_guard lock(m);
+    openProblem = why;
+    return error;
+}
+
+// Why the first frame never came.
+std::string VideoStream::Impl::NoFrameReason() const {
+    if (videoPacketsRead == 0) {
+        if (ReadMp4Boxes(openedPath).isMp4) {
+            return "the movie's index is damaged (moov atom: none of the video frames it lists can be read)";
+        }
+        char text[AV_ERROR_MAX_STRING_SIZE] = {};
+        if (lastReadError < 0 && lastReadError != AVERROR_EOF) av_strerror(lastReadError, text, sizeof text);
+        return std::string("its video holds no frame that can be read") + (text[0] ? std::string(" (") + text + ")" : "");
+    }
+    return "none of its " + std::to_string(videoPacketsRead) + " video packets could be decoded: the video data is damaged";
+}
+
 bool VideoStream::Impl::OpenDemuxer(const std::string& path) {
     fmt = avformat_alloc_context();
     if (fmt == nullptr) return false;
@@ -218,36 +243,42 @@ bool VideoStream::Impl::OpenDemuxer(const std::string& path) {
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     const std::string url = "file:" + path;
-    const int rc = avformat_open_input(&fmt, url.c_str(), nullptr, &options);
+    int rc = avformat_open_input(&fmt, url.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (rc < 0) {
         fmt = nullptr;  // freed by avformat_open_input
+        lastReadError = rc;
         return false;
     }
-    return avformat_find_stream_info(fmt, nullptr) >= 0;
+    rc = avformat_find_stream_info(fmt, nullptr);
+    lastReadError = rc < 0 ? rc : 0;
+    return rc >= 0;
 }
 
 StreamError VideoStream::Impl::OpenFile(const std::string& path) {
     openedPath = path;
-    if (!OpenDemuxer(path)) return StreamError::kSourceOpen;
+    videoPacketsRead = 0;
+    if (!OpenDemuxer(path)) return Fail(StreamError::kSourceOpen, UnreadableMovieReason(path, lastReadError));
 
     // The same stream as every other reader of the movie picks.
     videoIndex = DecodedVideoStream(fmt);
-    if (videoIndex < 0) return StreamError::kUnsupported;
+    if (videoIndex < 0) return Fail(StreamError::kUnsupported, "no video stream");
     AVStream* st = fmt->streams[videoIndex];
+    const std::string codecName = avcodec_get_name(st->codecpar->codec_id);
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
-    if (codec == nullptr) return StreamError::kUnsupported;
+    if (codec == nullptr) return Fail(StreamError::kUnsupported, "no decoder for its video (" + codecName + ")");
     video = avcodec_alloc_context3(codec);
     if (video == nullptr || avcodec_parameters_to_context(video, st->codecpar) < 0)
-        return StreamError::kUnsupported;
+        return Fail(StreamError::kUnsupported, "its video decoder (" + codecName + ") cannot be set up");
     video->pkt_timebase = st->time_base;
     video->thread_count = DecoderThreadCount();
     // Frame threads decode ahead, each with frames of its own; slice threads
     // share one frame.
     video->thread_type = sliceThreadsOnly.load() ? FF_THREAD_SLICE : FF_THREAD_FRAME | FF_THREAD_SLICE;
-    if (avcodec_open2(video, codec, nullptr) < 0) return StreamError::kUnsupported;
+    if (avcodec_open2(video, codec, nullptr) < 0)
+        return Fail(StreamError::kUnsupported, "its video decoder (" + codecName + ") cannot be opened");
     if (video->pix_fmt != AV_PIX_FMT_NONE && !sws_isSupportedInput(video->pix_fmt))
-        return StreamError::kUnsupported;
+        return Fail(StreamError::kUnsupported, "its pixel format cannot be converted");
     videoTimeBase = st->time_base;
     startPts = st->start_time;
     // Shown upright, as players and ffmpeg show it: the cut is made on that.
@@ -258,21 +289,27 @@ StreamError VideoStream::Impl::OpenFile(const std::string& path) {
     frame = av_frame_alloc();
     soundFrame = av_frame_alloc();
     converted = av_frame_alloc();
-    if (!packet || !frame || !soundFrame || !converted) return StreamError::kNoRenderer;
+    if (!packet || !frame || !soundFrame || !converted)
+        return Fail(StreamError::kNoRenderer, "out of memory for the decoder's frames");
 
     OpenSound();
 
-    if (!DecodeVideoFrame()) return StreamError::kFormat;
+    if (!DecodeVideoFrame()) return Fail(StreamError::kFormat, NoFrameReason());
     const int w = frame->width, h = frame->height;
-    if (w <= 0 || h <= 0 || static_cast<int64_t>(w) * h > kMaxFramePixels ||
-        !sws_isSupportedInput(static_cast<AVPixelFormat>(frame->format)))
-        return StreamError::kFormat;
+    if (w <= 0 || h <= 0 || static_cast<int64_t>(w) * h > kMaxFramePixels) {
+        return Fail(StreamError::kFormat,
+                    "its picture size " + std::to_string(w) + "x" + std::to_string(h) + " cannot be used");
+    }
+    if (!sws_isSupportedInput(static_cast<AVPixelFormat>(frame->format)))
+        return Fail(StreamError::kFormat, "its pixel format cannot be converted");
     if (startPts == AV_NOPTS_VALUE) startPts = frame->best_effort_timestamp;
 
     converted->format = AV_PIX_FMT_BGR0;
     converted->width = w;
     converted->height = h;
-    if (av_frame_get_buffer(converted, 0) < 0) return StreamError::kNoFrameBuffer;
+    const std::string sizeText = std::to_string(w) + "x" + std::to_string(h);
+    if (av_frame_get_buffer(converted, 0) < 0)
+        return Fail(StreamError::kNoFrameBuffer, "out of memory for a " + sizeText + " frame");
     const int uprightW = UprightWidth(w, h, quarterTurns);
     const int uprightH = UprightHeight(w, h, quarterTurns);
     const size_t bytes = static_cast<size_t>(w) * static_cast<size_t>(h) * 4;
@@ -281,7 +318,7 @@ StreamError VideoStream::Impl::OpenFile(const std::string& path) {
         try {
             newest.assign(bytes, 0);
         } catch (const std::bad_alloc&) {
-            return StreamError::kNoFrameBuffer;
+            return Fail(StreamError::kNoFrameBuffer, "out of memory for a " + sizeText + " frame");
         }
     }
     MediaInfo info;
@@ -387,11 +424,14 @@ bool VideoStream::Impl::DecodeVideoFrame() {
             flushSent = true;
             continue;
         }
-        if (fmt == nullptr || av_read_frame(fmt, packet) < 0) {
+        const int read = fmt == nullptr ? AVERROR_EOF : av_read_frame(fmt, packet);
+        if (read < 0) {
+            lastReadError = read;
             demuxEnded = true;
             continue;
         }
         if (packet->stream_index == videoIndex) {
+            ++videoPacketsRead;
             if (avcodec_send_packet(video, packet) < 0 && ++failures > 1000) demuxEnded = true;
         } else if (packet->stream_index == audioIndex) {
             DecodeSound(packet);
@@ -602,6 +642,10 @@ StreamError VideoStream::Open(const std::string& path) {
     std::lock_guard life(impl_->lifeMutex);
     Impl& s = *impl_;
     s.interrupt.store(false);
+    {
+        std::lock_guard lock(s.m);
+        s.openProblem.clear();
+    }
     const StreamError error = s.OpenFile(path);
     if (error != StreamError::kNone) {
         s.FreeFile();
@@ -609,7 +653,7 @@ StreamError VideoStream::Open(const std::string& path) {
     }
     if (!s.ShowFrame()) {
         s.FreeFile();
-        return StreamError::kFormat;
+        return s.Fail(StreamError::kFormat, "its first picture cannot be colour-converted");
     }
     s.position.store(std::max<int64_t>(0, s.FrameTicks(s.frame)));
     s.delivered.store(0);
@@ -632,11 +676,14 @@ StreamError VideoStream::Open(const std::string& path) {
     }
     try {
         s.thread = std::thread([&s] { s.ThreadMain(); });
-    } catch (const std::system_error&) {
-        std::lock_guard lock(s.m);
-        s.open = false;
+    } catch (const std::system_error& e) {
+        {
+            std::lock_guard lock(s.m);
+            s.open = false;
+        }
         s.FreeFile();
-        return StreamError::kRendererThread;
+        return s.Fail(StreamError::kRendererThread,
+                      std::string("the decoding thread cannot be started (") + e.what() + ")");
     }
     return StreamError::kNone;
 }
@@ -657,6 +704,11 @@ void VideoStream::Close() {
     std::lock_guard lock(s.m);
     s.frameState = FrameState::kNeedFrame;
     s.events.clear();
+}
+
+std::string VideoStream::OpenProblem() const {
+    std::lock_guard lock(impl_->m);
+    return impl_->openProblem;
 }
 
 bool VideoStream::IsOpen() const {

@@ -272,4 +272,61 @@ TEST_F(ConvertInputTest, AMovieThatDecodesShortSaysSo) {
     EXPECT_NE(page.find(".B \\-\\-strict"), std::string::npos);
 }
 
+// Writes `value` (big-endian, 32 bits) `offset` bytes after the first
+// `marker` in the file: a damaged MP4 table.
+void PatchAfter(const std::string& path, const std::string& marker, size_t offset, uint32_t value) {
+    std::string bytes = ReadAll(path);
+    const size_t at = bytes.find(marker);
+    ASSERT_NE(at, std::string::npos) << marker;
+    for (int i = 0; i < 4; ++i) bytes[at + offset + static_cast<size_t>(i)] = static_cast<char>(value >> (24 - 8 * i));
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Damaged and unfinished movies get one line naming the file and what is
+// wrong with it, instead of the desktop's message box text.
+TEST_F(ConvertInputTest, DamagedMoviesAreNamedWithWhatIsWrong) {
+    const std::string args = "-f lavfi -i testsrc2=s=160x120:r=25:d=1 -c:v libx264 -pix_fmt yuv420p";
+    const std::string tables = Movie("tables.mp4", args + " -movflags +faststart");
+    PatchAfter(tables, "stco", 8, 0x7fffffff);  // more chunk offsets than any file holds
+    const std::string offsets = Movie("offsets.mp4", args + " -movflags +faststart");
+    PatchAfter(offsets, "stco", 12, 0x7ffffff0);  // the first chunk far beyond the end
+    const std::string unfinished = Movie("unfinished.mp4", args);
+    CutFileAfter(unfinished, "mdat", 0.5);  // the index is written last: cut off
+    const std::string garbled = Movie("garbled.mkv", "-f lavfi -i testsrc2=s=160x120:r=25:d=1 -c:v mpeg4");
+    {
+        // Every MPEG-4 start code of the video (headers and frames) and what
+        // follows it overwritten; the container is left whole.
+        std::string bytes = ReadAll(garbled);
+        for (const char code : {'\xb0', '\xb6'}) {
+            const std::string start{'\0', '\0', '\1', code};
+            for (size_t at = bytes.find(start); at != std::string::npos; at = bytes.find(start, at + 4)) {
+                for (size_t i = at; i < std::min(bytes.size(), at + 40); ++i) bytes[i] = static_cast<char>(0xff);
+            }
+        }
+        std::ofstream(garbled, std::ios::binary | std::ios::trunc) << bytes;
+    }
+    struct Case {
+        std::string movie;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {tables, "the movie's index is damaged (moov atom: its tables claim more entries than can be loaded)"},
+        {offsets, "the movie's index is damaged (moov atom: none of the video frames it lists can be read)"},
+        {unfinished, "the movie's index is missing (no moov atom): the recording was probably not finished"},
+    };
+    for (const Case& c : cases) {
+        for (const char* mode : {"", "--stills bmp "}) {
+            const Outcome o = Convert(mode + Quote(c.movie) + " " + Quote(Out("o.mp4")));
+            EXPECT_EQ(o.status, 3) << o.output;
+            EXPECT_EQ(o.output, "tessaly-convert: cannot open " + c.movie + ": " + c.reason + "\n");
+            EXPECT_FALSE(fs::exists(Out("o.mp4")));
+        }
+    }
+    const Outcome o = Convert(Quote(garbled) + " " + Quote(Out("o.mp4")));
+    EXPECT_EQ(o.status, 3) << o.output;
+    EXPECT_EQ(o.output.find("Format of the file"), std::string::npos) << o.output;
+    EXPECT_EQ(o.output, "tessaly-convert: cannot open " + garbled +
+                            ": none of its 25 video packets could be decoded: the video data is damaged\n");
+}
+
 }  // namespace

@@ -1,5 +1,6 @@
 #include "video/frame_copy.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -31,22 +32,28 @@ void CopyUprightBottomUp(const uint8_t* src, ptrdiff_t srcStride, int w, int h, 
     }
     // Upright pixel (x, y), y counted from the top, and the stored pixel it
     // shows: clockwise 90 (sx, sy) = (y, h-1-x); 180 (w-1-x, h-1-y);
-    // 270 (w-1-y, x).
-    for (int y = 0; y < outH; ++y) {
-        uint32_t* out = reinterpret_cast<uint32_t*>(dst + static_cast<size_t>(outH - 1 - y) * outRow);
-        for (int x = 0; x < outW; ++x) {
-            int sx = 0, sy = 0;
-            if (turns == 1) {
-                sx = y;
-                sy = h - 1 - x;
-            } else if (turns == 2) {
-                sx = w - 1 - x;
-                sy = h - 1 - y;
-            } else {
-                sx = w - 1 - y;
-                sy = x;
+    // 270 (w-1-y, x). In square tiles, so that the stored rows a tile reads
+    // stay in the cache while its columns are walked.
+    constexpr int kTile = 32;
+    for (int ty = 0; ty < outH; ty += kTile) {
+        for (int tx = 0; tx < outW; tx += kTile) {
+            const int yEnd = std::min(outH, ty + kTile), xEnd = std::min(outW, tx + kTile);
+            for (int y = ty; y < yEnd; ++y) {
+                uint8_t* out = dst + static_cast<size_t>(outH - 1 - y) * outRow + static_cast<size_t>(tx) * 4;
+                // The stored pixel of (tx, y), as an offset, and the step to the next x.
+                ptrdiff_t at = 0, step = 0;
+                if (turns == 1) {
+                    at = (h - 1 - tx) * srcStride + static_cast<ptrdiff_t>(y) * 4;
+                    step = -srcStride;
+                } else if (turns == 2) {
+                    at = (h - 1 - y) * srcStride + static_cast<ptrdiff_t>(w - 1 - tx) * 4;
+                    step = -4;
+                } else {
+                    at = tx * srcStride + static_cast<ptrdiff_t>(w - 1 - y) * 4;
+                    step = srcStride;
+                }
+                for (int i = 0; i < xEnd - tx; ++i) std::memcpy(out + static_cast<size_t>(i) * 4, src + at + i * step, 4);
             }
-            std::memcpy(&out[x], src + sy * srcStride + static_cast<ptrdiff_t>(sx) * 4, 4);
         }
     }
 }

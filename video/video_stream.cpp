@@ -177,8 +177,9 @@ struct VideoStream::Impl {
     AVFrame* frame = nullptr;       // the held video frame
     AVFrame* soundFrame = nullptr;
     // The colour-converted picture, top row first, in a buffer laid out as
-    // swscale requires (aligned rows, padding after the last): it writes
-    // whole vector blocks past a row's last pixel. Copied into `newest`.
+    // swscale requires (aligned rows with room after each, padding after
+    // the last): it writes whole vector blocks past a row's last pixel.
+    // Copied into `newest`.
     AVFrame* converted = nullptr;
     int quarterTurns = 0;           // clockwise turns that show the picture upright
     SwsContext* scaler = nullptr;
@@ -304,12 +305,18 @@ StreamError VideoStream::Impl::OpenFile(const std::string& path) {
         return Fail(StreamError::kFormat, "its pixel format cannot be converted");
     if (startPts == AV_NOPTS_VALUE) startPts = frame->best_effort_timestamp;
 
+    // Rows with room to spare after the last pixel and a spare row at the
+    // end: swscale's vector stores run past a row's end, and with slice
+    // threads a row whose store ran into the next row's first pixels may
+    // land after that row was written.
     converted->format = AV_PIX_FMT_BGR0;
-    converted->width = w;
-    converted->height = h;
+    converted->width = FFALIGN(w, 64) + 64;
+    converted->height = h + 1;
     const std::string sizeText = std::to_string(w) + "x" + std::to_string(h);
     if (av_frame_get_buffer(converted, 0) < 0)
         return Fail(StreamError::kNoFrameBuffer, "out of memory for a " + sizeText + " frame");
+    converted->width = w;
+    converted->height = h;
     const int uprightW = UprightWidth(w, h, quarterTurns);
     const int uprightH = UprightHeight(w, h, quarterTurns);
     const size_t bytes = static_cast<size_t>(w) * static_cast<size_t>(h) * 4;

@@ -6,10 +6,10 @@
 //
 // Exit status: 0 every output movie was written and checked; 1 the
 // conversion or an encoding failed; 2 a bad option or output name; 3 the
-// input movie cannot be used; 4 with --strict: the movie decoded fewer frames
-// than it declares (the outputs hold what was decoded); 128 + N stopped by signal N (SIGHUP 129,
-// SIGINT 130, SIGTERM 143), with the partial output and every temporary
-// file removed.
+// input movie cannot be used; 4 with --strict: the movie decoded fewer
+// frames than it declares (the outputs hold what was decoded); 128 + N
+// stopped by signal N (SIGHUP 129, SIGINT 130, SIGTERM 143), with the
+// partial output and every temporary file removed.
 
 #include <limits.h>
 #include <unistd.h>
@@ -258,7 +258,9 @@ int ReportConversion(const MovieConversion& conversion, const ConvertOptions& op
                  result.hadSound ? "with sound" : "no sound", written.c_str());
     if (!keptFolder.empty()) std::fprintf(stderr, "tessaly-convert: stills kept in %s\n", keptFolder.c_str());
     if (!shortDecode.empty()) {
-        if (options.strict) return Fail(kExitShortDecode, shortDecode + "; the rest could not be decoded (--strict)");
+        if (options.strict) {
+            return Fail(kExitShortDecode, shortDecode + "; the rest could not be decoded (--strict)");
+        }
         std::fprintf(stderr, "tessaly-convert: warning: %s; the rest could not be decoded\n", shortDecode.c_str());
     }
     return 0;
@@ -279,8 +281,9 @@ int Run(int argc, char** argv) {
         std::fputs("\nExit status: 0 every output movie written and checked, 1 conversion or\n"
                    "encoding failed, 2 bad option or output, 3 the input movie cannot be used,\n"
                    "4 with --strict: the movie decoded fewer frames than it declares (the\n"
-                   "outputs hold what was decoded), 128 + N stopped by signal N (129 SIGHUP, 130 SIGINT, 143 SIGTERM); a stopped\n"
-                   "run removes its partial output and its temporary files.\n",
+                   "outputs hold what was decoded), 128 + N stopped by signal N (129 SIGHUP,\n"
+                   "130 SIGINT, 143 SIGTERM); a stopped run removes its partial output and its\n"
+                   "temporary files.\n",
                    stdout);
         std::fputs(("\n" + AppPathsHelp(DecideAppPaths(ProgramFolder(argv[0])))).c_str(), stdout);
         return 0;

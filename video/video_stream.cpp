@@ -341,7 +341,10 @@ StreamError VideoStream::Impl::OpenFile(const std::string& path) {
     info.durationSeconds = static_cast<double>(info.durationTicks) / 1e7;
     info.canStep = (fmt->pb != nullptr && (fmt->pb->seekable & AVIO_SEEKABLE_NORMAL)) ? 1 : 0;
     info.frameCount = FrameCountOf(info.durationTicks, info.avgTimePerFrame);
-    if (st->nb_frames > 0) {
+    // A stored count larger than the file's bytes comes from a damaged
+    // index (every frame takes at least a byte): the length is trusted then.
+    const int64_t fileBytes = fmt->pb != nullptr ? avio_size(fmt->pb) : -1;
+    if (st->nb_frames > 0 && (fileBytes <= 0 || st->nb_frames <= fileBytes)) {
         info.declaredFrames = st->nb_frames;
         info.declaredExactly = true;
     } else if (st->duration > 0 && st->duration != AV_NOPTS_VALUE) {

@@ -231,6 +231,16 @@ void CutFileAfter(const std::string& path, const std::string& marker, double kee
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
+// Writes `value` (big-endian, 32 bits) `offset` bytes after the first
+// `marker` in the file: a damaged MP4 table.
+void PatchAfter(const std::string& path, const std::string& marker, size_t offset, uint32_t value) {
+    std::string bytes = ReadAll(path);
+    const size_t at = bytes.find(marker);
+    ASSERT_NE(at, std::string::npos) << marker;
+    for (int i = 0; i < 4; ++i) bytes[at + offset + static_cast<size_t>(i)] = static_cast<char>(value >> (24 - 8 * i));
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
 // An MP4 whose index declares 50 frames but whose data ends after a few:
 // what decodes is converted and the shortfall is said, in the summary and
 // the log; --strict makes it a failure of its own.
@@ -265,21 +275,20 @@ TEST_F(ConvertInputTest, AMovieThatDecodesShortSaysSo) {
     EXPECT_EQ(o.status, 0) << o.output;
     EXPECT_EQ(o.output.find("frames the file declares"), std::string::npos) << o.output;
 
+    // An index whose frame count is beyond what the file's bytes can hold
+    // is not believed: the stream's length counts instead.
+    const std::string counted = Movie("counted.mp4", "-f lavfi -i testsrc2=s=160x120:r=25:d=1 -c:v libx264 "
+                                                     "-pix_fmt yuv420p -movflags +faststart");
+    PatchAfter(counted, "stts", 12, 0x7fffffff);
+    const Outcome c = Convert("--strict " + Quote(counted) + " " + Quote(Out("counted-out.mp4")));
+    EXPECT_EQ(c.status, 0) << c.output;
+    EXPECT_EQ(c.output.find("frames the file declares"), std::string::npos) << c.output;
+
     const Outcome help = Convert("--help");
     EXPECT_NE(help.output.find("--strict"), std::string::npos);
     EXPECT_NE(help.output.find("4 with --strict"), std::string::npos) << help.output;
     const std::string page = ReadAll(fs::path(TESSALY_SOURCE_DIR) / "packaging" / "tessaly-convert.1");
     EXPECT_NE(page.find(".B \\-\\-strict"), std::string::npos);
-}
-
-// Writes `value` (big-endian, 32 bits) `offset` bytes after the first
-// `marker` in the file: a damaged MP4 table.
-void PatchAfter(const std::string& path, const std::string& marker, size_t offset, uint32_t value) {
-    std::string bytes = ReadAll(path);
-    const size_t at = bytes.find(marker);
-    ASSERT_NE(at, std::string::npos) << marker;
-    for (int i = 0; i < 4; ++i) bytes[at + offset + static_cast<size_t>(i)] = static_cast<char>(value >> (24 - 8 * i));
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 // Damaged and unfinished movies get one line naming the file and what is

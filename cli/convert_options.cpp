@@ -176,6 +176,10 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
             o.keepStills = true;
             continue;
         }
+        if (arg == "--strict") {
+            o.strict = true;
+            continue;
+        }
         if (arg == "--no-vr-metadata") {
             o.vrMetadata = false;
             continue;
@@ -300,6 +304,11 @@ std::string ConvertUsage() {
            "                         Matroska Projection) so VR players show them as\n"
            "                         180-degree video; .flv .avi .mpg .mpeg .ogg .ogv\n"
            "                         cannot carry it\n"
+           "  --strict               fail (exit status 4) when the movie decodes fewer\n"
+           "                         frames than it declares (a damaged file); without\n"
+           "                         it such a run converts what can be decoded, says\n"
+           "                         \"converted N of the M frames the file declares\"\n"
+           "                         and succeeds\n"
            "  --help                 show this text\n"
            "  --version              show the version\n";
 }

@@ -33,6 +33,7 @@ struct ConvertOptions {
     std::string tempDir;
     bool keepStills = false;
     bool vrMetadata = true;  // mark outputs as 180-degree VR video
+    bool strict = false;     // a movie that decodes short fails the run (exit 4)
 
     bool help = false;
     bool version = false;

@@ -6,7 +6,8 @@
 //
 // Exit status: 0 every output movie was written and checked; 1 the
 // conversion or an encoding failed; 2 a bad option or output name (two
-// names of one file included); 3 the input movie cannot be used; 128 + N
+// names of one file included); 3 the input movie cannot be used; 4 with
+// --strict: the movie decoded fewer frames than it declares; 128 + N
 // stopped by signal N (SIGHUP 129, SIGINT 130, SIGTERM 143), with the
 // unfinished output and every temporary file removed. An output is renamed
 // into place only once complete and checked, so a file that already had its
@@ -53,6 +54,7 @@ namespace fs = std::filesystem;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInput = 3;
+constexpr int kExitShortDecode = 4;
 constexpr int kExitSignalBase = 128;
 
 // The signal that asked the run to stop, and the run's stop flag, which the
@@ -256,6 +258,9 @@ int ReportConversion(const MovieConversion& conversion, const ConvertOptions& op
         if (!e.written) code = Fail(kExitFailed, e.error);
     }
     if (code != 0) return code;
+    // A damaged movie that decoded only in part: said in any case, a failure
+    // when asked for.
+    const std::string shortDecode = result.ShortDecodeText();
     const double seconds = ui.ConversionSeconds();
     std::string written;
     for (const ExportResult& e : result.exports) {
@@ -272,6 +277,12 @@ int ReportConversion(const MovieConversion& conversion, const ConvertOptions& op
                      : ("no sound (" + options.input + ": " + result.soundLeftOut + ")").c_str(),
                  written.c_str());
     if (!keptFolder.empty()) std::fprintf(stderr, "tessaly-convert: stills kept in %s\n", keptFolder.c_str());
+    if (!shortDecode.empty()) {
+        if (options.strict) {
+            return Fail(kExitShortDecode, shortDecode + "; the rest could not be decoded (--strict)");
+        }
+        std::fprintf(stderr, "tessaly-convert: warning: %s; the rest could not be decoded\n", shortDecode.c_str());
+    }
     return 0;
 }
 
@@ -292,6 +303,8 @@ int Run(int argc, char** argv) {
                    "  1        the conversion or an encoding failed\n"
                    "  2        a bad option or output (also two names of one file)\n"
                    "  3        the input movie cannot be used\n"
+                   "  4        with --strict: the movie decoded fewer frames than it declares\n"
+                   "           (the outputs hold the frames that were decoded)\n"
                    "  128 + N  stopped by signal N (129 SIGHUP, 130 SIGINT, 143 SIGTERM)\n"
                    "Each output is written under a hidden temporary name beside it and renamed\n"
                    "over its own name only once complete and checked: a failed or stopped run\n"

@@ -18,6 +18,7 @@
 #include "app/format.h"
 #include "app/startup.h"
 #include "convert/frame_callback.h"
+#include "convert/frame_slots.h"
 #include "convert/transform_adapters.h"
 #include "convert/vr_marking.h"
 #include "output/still_writer.h"
@@ -214,6 +215,13 @@ std::string SoundFailure(const AudioExtractionResult& audio, const std::string& 
     return "the sound could not be extracted (the extracted sound holds no samples)";
 }
 
+// The constant rate the frames are spaced at: the source's exact rate, as
+// the encoder is given it.
+double KeepRate(const Run& run) {
+    if (run.rateNum > 0 && run.rateDen > 0) return static_cast<double>(run.rateNum) / run.rateDen;
+    return run.info.avgTimePerFrame > 0 ? 1.0e7 / static_cast<double>(run.info.avgTimePerFrame) : 0;
+}
+
 // The frame phase: every frame through the callback into a still while the
 // sound is extracted beside it; ends when the movie completes, stalls, a
 // still fails or a stop is requested.
@@ -250,6 +258,11 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     log.WriteLogLine("Begin Convert Process");
 
     callback.frameNo = 0;
+    // Frames keep their times: a movie whose frames come at varying
+    // intervals is repeated and dropped into the constant rate the encoder
+    // is given, so picture and sound stay together.
+    const double rate = KeepRate(run);
+    callback.KeepFrameTimes(rate, SlotsForDuration(info.durationSeconds, rate));
     stream.SetFrameCallback([&callback](double time, const uint8_t* data, int32_t size) {
         callback.BufferCB(time, data, size);
     });
@@ -289,9 +302,18 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     // No frame may arrive once the stills are counted.
     stream.Pause();
     stream.SetFrameCallback({});
+    run.result.decodedFrames = callback.deliveredFrames.load();
+    run.result.declaredFrames = info.declaredFrames;
+    run.result.declaredExactly = info.declaredExactly;
+    const std::string shortDecode = run.result.ShortDecodeText();
+    // A damaged movie that ends early is not stretched over its length.
+    if (completed && shortDecode.empty()) callback.FillTo(info.durationSeconds);
     callback.Flush();
     if (audioThread.joinable()) audioThread.join();
     run.result.frames = callback.frameNo.load();
+    if (!shortDecode.empty() && app.stopRequested.load() != 1) {
+        log.WriteLogLine("The movie decoded short: " + shortDecode);
+    }
     run.result.hadSound = extractSound ? audio.wavWritten : run.sourceHasSound;
     ui.SetCurrentFrame(run.result.frames);
 
@@ -611,6 +633,12 @@ ConversionHooks PipelineHooks(FramePipeline& pipeline, FisheyeApp& app, PaintFn 
 int StillWriterThreads() {
     const unsigned cores = std::thread::hardware_concurrency();
     return static_cast<int>(std::clamp(cores == 0 ? 1u : cores, 1u, 8u));
+}
+
+std::string ConversionResult::ShortDecodeText() const {
+    if (!DecodedShort(decodedFrames, declaredFrames, declaredExactly)) return {};
+    return "converted " + std::to_string(decodedFrames) + " of the " + std::to_string(declaredFrames) +
+           " frames the file declares";
 }
 
 bool ConversionResult::AllWritten() const {

@@ -93,6 +93,11 @@ struct ConversionResult {
     ConversionStatus status = ConversionStatus::kNoStream;
     std::string error;      // one line for the user when the run itself failed
     int32_t frames = 0;     // stills written
+    // Frames the movie delivered, and how many it declares (0: unknown);
+    // see ShortDecodeText.
+    int64_t decodedFrames = 0;
+    int64_t declaredFrames = 0;
+    bool declaredExactly = false;
     int32_t outW = 0;
     int32_t outH = 0;
     bool hadSound = false;  // the sound extraction left a temp.wav with samples
@@ -101,6 +106,9 @@ struct ConversionResult {
 
     // True when the run converted its frames and every export wrote its movie.
     bool AllWritten() const;
+    // "converted 8 of the 50 frames the file declares" when the movie
+    // decoded short (a damaged file), else empty.
+    std::string ShortDecodeText() const;
 };
 
 // The whole run for the movie open in `source`, into `outputPath`.

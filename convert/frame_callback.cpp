@@ -1,7 +1,10 @@
 #include "convert/frame_callback.h"
 
+#include <algorithm>
+
 
 #include "app/format.h"
+#include "convert/frame_slots.h"
 
 namespace tessaly {
 
@@ -124,9 +127,40 @@ void FrameCallback::UpdateProgress() {
     lastTick_ = MonotonicSeconds();
 }
 
-void FrameCallback::BufferCB(double /*sampleTime*/, const uint8_t* data, int32_t length) {
+void FrameCallback::KeepFrameTimes(double framesPerSecond, int64_t maxSlots) {
+    keepRate_ = framesPerSecond > 0 ? framesPerSecond : 0;
+    maxSlots_ = std::max<int64_t>(0, maxSlots);
+    nextSlot_ = 0;
+    lastOut_ = nullptr;
+}
+
+void FrameCallback::FillTo(double seconds) {
+    if (keepRate_ <= 0 || lastOut_ == nullptr) return;
+    if (repeatedFrames.load() == 0 && droppedFrames.load() == 0) return;
+    const int64_t slots = SlotsForDuration(seconds, keepRate_);
+    while (nextSlot_ < slots && app_.stopRequested.load() != 1 && failed_.load() == 0) {
+        repeatedFrames.fetch_add(1);
+        Emit(*lastOut_);
+    }
+}
+
+void FrameCallback::BufferCB(double sampleTime, const uint8_t* data, int32_t length) {
     if (length <= 0 || data == nullptr) return;
     if (app_.stopRequested.load() == 1 || failed_.load() != 0) return;
+    deliveredFrames.fetch_add(1);
+
+    SlotPlan plan;
+    if (keepRate_ > 0) plan = PlanFrameSlot(sampleTime, keepRate_, nextSlot_);
+    if (maxSlots_ > 0) plan.repeats = std::min(plan.repeats, std::max<int64_t>(0, maxSlots_ - 1 - nextSlot_));
+    if (!plan.keep) {
+        droppedFrames.fetch_add(1);
+        return;
+    }
+    // The previous frame stays on screen until this one is due.
+    for (int64_t i = 0; i < plan.repeats && lastOut_ != nullptr && failed_.load() == 0; ++i) {
+        repeatedFrames.fetch_add(1);
+        Emit(*lastOut_);
+    }
 
     // Load, input filters, crop, projection and sharpen. The process keeps
     // its priority: real-time priority needs privileges and can starve the
@@ -136,8 +170,21 @@ void FrameCallback::BufferCB(double /*sampleTime*/, const uint8_t* data, int32_t
         ++refusedFrames;
         return;
     }
+    // A movie whose first frame comes late shows it from the start.
+    if (lastOut_ == nullptr) {
+        for (int64_t i = 0; i < plan.repeats && failed_.load() == 0; ++i) {
+            repeatedFrames.fetch_add(1);
+            Emit(*out);
+        }
+    }
+    Emit(*out);
+    lastOut_ = out;
+}
 
+void FrameCallback::Emit(const FrameBuffer& frame) {
+    const FrameBuffer* out = &frame;
     const int32_t number = frameNo.load();
+    ++nextSlot_;
     if (writers_.empty()) {
         WriteStill(number, out->Data(), out->Width(), out->Height());
     } else {

@@ -57,6 +57,18 @@ public:
     // everything unchanged.
     void BufferCB(double sampleTime, const uint8_t* data, int32_t length);
 
+    // From now on frames go into slots of a constant `framesPerSecond` by
+    // their times (see convert/frame_slots.h): a frame due later than the
+    // next slot repeats the previous frame first, one due in a filled slot is
+    // dropped. 0 (the start) takes every frame in order. No frame is
+    // repeated past `maxSlots` (the movie's length; 0: no bound), so a
+    // damaged time far ahead cannot flood the output.
+    void KeepFrameTimes(double framesPerSecond, int64_t maxSlots);
+    // After the movie's last frame: when frames were repeated or dropped,
+    // the last one fills the slots up to `seconds`, so the movie keeps its
+    // length. A movie whose frames each took their own slot is left alone.
+    void FillTo(double seconds);
+
     // Starts the clocks of a run: the progress interval and the run's start.
     void StartClock();
     // Waits until every still handed to the writers is on disk.
@@ -64,6 +76,12 @@ public:
 
     // Frames processed in the run; also the number of the next still.
     std::atomic<int32_t> frameNo{0};
+    // Frames the movie delivered to the run (dropped ones included).
+    std::atomic<int32_t> deliveredFrames{0};
+    // Slots filled again by the previous frame, and frames dropped, to keep
+    // the frames' times.
+    std::atomic<int32_t> repeatedFrames{0};
+    std::atomic<int32_t> droppedFrames{0};
     // Frames refused by the transform (wrong size); they get no still.
     std::atomic<int32_t> refusedFrames{0};
 
@@ -81,6 +99,8 @@ private:
     };
 
     void WriteStill(int32_t frameNumber, const uint8_t* bgrx, int32_t width, int32_t height);
+    // Hands `out` on as the next still and counts it.
+    void Emit(const FrameBuffer& out);
     void WriterLoop();
     void UpdateProgress();
 
@@ -88,6 +108,11 @@ private:
     SinkFn sink_;
     ConvertFn convert_;
     int32_t numFrames_;
+
+    double keepRate_ = 0;              // frames per second of the slots; 0: in order
+    int64_t nextSlot_ = 0;             // the first slot not yet filled
+    int64_t maxSlots_ = 0;             // repeats end here (0: no bound)
+    const FrameBuffer* lastOut_ = nullptr;  // the last frame handed on (the pipeline keeps it)
 
     int32_t progressCounter_ = 0;  // frames since the last progress update
     double lastTick_ = 0;

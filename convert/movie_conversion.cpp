@@ -99,7 +99,10 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
     }
 
     if (streamEnded.load() || app.stopRequested.load() == 1) {
-        conversion.openError = tap.Last();
+        // The stream's own reason names what is wrong with the file; the
+        // message box keeps its caption and text for the desktop program.
+        conversion.openError = source.Stream().OpenProblem();
+        if (conversion.openError.empty()) conversion.openError = tap.Last();
         if (conversion.openError.empty()) conversion.openError = "the movie could not be opened";
     } else {
         conversion.opened = true;

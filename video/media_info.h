@@ -9,6 +9,13 @@ namespace tessaly {
 
 inline constexpr int64_t kTicksPerSecond = 10'000'000;
 
+// True when fewer frames were decoded than the file declares: one fewer
+// than a count worked out from its length is rounding, not a loss.
+inline bool DecodedShort(int64_t decoded, int64_t declared, bool exactly) {
+    if (declared <= 0) return false;
+    return exactly ? decoded < declared : decoded + 1 < declared;
+}
+
 struct MediaInfo {
     std::string videoPath;
     int32_t frameWidth = 0;
@@ -19,6 +26,12 @@ struct MediaInfo {
     double durationSeconds = 0.0;
     int32_t frameCount = 0;
     int32_t canStep = 0;          // 1 when the file can be repositioned
+    // Frames the file declares for the decoded stream: the count it stores,
+    // else its stream length at its rate; 0 when it says neither.
+    int64_t declaredFrames = 0;
+    bool declaredExactly = false;  // a stored count, not one worked out from the length
+    int32_t streamIndex = -1;     // the decoded video stream's index in the file
+    int32_t videoStreams = 0;     // video streams in the file (cover pictures not counted)
 };
 
 }  // namespace tessaly

@@ -7,7 +7,10 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <cstdlib>
 #include <cmath>
 #include <cstdio>
@@ -23,12 +26,19 @@ std::string ErrorText(int code) {
 }
 
 // The open failure in a user's words.
-std::string OpenFailure(int code) {
+std::string OpenFailure(const std::string& path, int code) {
     if (code == AVERROR(EACCES) || code == AVERROR(EPERM)) return "permission denied";
     if (code == AVERROR(ENOENT)) return "no such file";
     if (code == AVERROR(EISDIR)) return "is a directory";
     if (code == AVERROR(ENAMETOOLONG)) return "file name too long";
-    return "not a movie that can be read (" + ErrorText(code) + ")";
+    return UnreadableMovieReason(path, code);
+}
+
+// Box types that open an MP4 or QuickTime file.
+bool IsMp4TopBox(const char* type) {
+    for (const char* known : {"ftyp", "moov", "mdat", "free", "skip", "wide", "pnot", "uuid"})
+        if (std::memcmp(type, known, 4) == 0) return true;
+    return false;
 }
 
 struct FormatContext {
@@ -71,24 +81,34 @@ std::string DecoderOpenFailure(const AVCodecParameters* par) {
 
 }  // namespace
 
+int DecodedVideoStream(const AVFormatContext* ctx) {
+    if (ctx == nullptr) return -1;
+    const int best =
+        av_find_best_stream(const_cast<AVFormatContext*>(ctx), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (best >= 0 && IsPicture(ctx->streams[best])) return best;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i)
+        if (IsPicture(ctx->streams[i])) return static_cast<int>(i);
+    return -1;
+}
+
 SourceFacts ReadSourceFacts(const std::string& path) {
     SourceFacts facts;
     FormatContext f;
     int rc = f.Open(path);
     if (rc < 0) {
-        facts.error = OpenFailure(rc);
+        facts.error = OpenFailure(path, rc);
         return facts;
     }
     rc = avformat_find_stream_info(f.ctx, nullptr);
     if (rc < 0) {
-        facts.error = "not a movie that can be read (" + ErrorText(rc) + ")";
+        facts.error = UnreadableMovieReason(path, rc);
         return facts;
     }
-    const AVStream* picture = nullptr;
+    facts.videoStream = DecodedVideoStream(f.ctx);
+    const AVStream* picture = facts.videoStream >= 0 ? f.ctx->streams[facts.videoStream] : nullptr;
     for (unsigned i = 0; i < f.ctx->nb_streams; ++i) {
         const AVStream* s = f.ctx->streams[i];
         const bool decodable = avcodec_find_decoder(s->codecpar->codec_id) != nullptr;
-        if (IsPicture(s) && picture == nullptr) picture = s;
         if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && decodable &&
             s->codecpar->ch_layout.nb_channels > 0) {
             // A track whose decoder refuses to open would fail the encoder
@@ -120,6 +140,54 @@ SourceFacts ReadSourceFacts(const std::string& path) {
     }
     facts.usable = true;
     return facts;
+}
+
+Mp4Boxes ReadMp4Boxes(const std::string& path) {
+    Mp4Boxes boxes;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return boxes;
+    in.seekg(0, std::ios::end);
+    const auto fileSize = static_cast<uint64_t>(std::max<std::streamoff>(0, in.tellg()));
+    uint64_t at = 0;
+    // Top-level boxes only: a size and a type each, 64-bit sizes included.
+    for (int count = 0; count < 4096 && at + 8 <= fileSize; ++count) {
+        std::array<unsigned char, 16> head{};
+        in.seekg(static_cast<std::streamoff>(at));
+        if (!in.read(reinterpret_cast<char*>(head.data()), 8)) break;
+        const char* type = reinterpret_cast<const char*>(head.data() + 4);
+        if (count == 0) {
+            if (!IsMp4TopBox(type)) return boxes;
+            boxes.isMp4 = true;
+        }
+        if (std::memcmp(type, "moov", 4) == 0) boxes.hasIndex = true;
+        uint64_t size = (uint64_t{head[0]} << 24) | (uint64_t{head[1]} << 16) | (uint64_t{head[2]} << 8) | head[3];
+        if (size == 1) {
+            if (!in.read(reinterpret_cast<char*>(head.data() + 8), 8)) break;
+            size = 0;
+            for (int i = 8; i < 16; ++i) size = (size << 8) | head[static_cast<size_t>(i)];
+        } else if (size == 0) {
+            break;  // to the end of the file
+        }
+        if (size < 8) break;
+        at += size;
+    }
+    return boxes;
+}
+
+std::string UnreadableMovieReason(const std::string& path, int code) {
+    const Mp4Boxes boxes = ReadMp4Boxes(path);
+    if (boxes.isMp4 && !boxes.hasIndex) {
+        return "the movie's index is missing (no moov atom): the recording was probably not finished";
+    }
+    if (boxes.isMp4 && code != AVERROR_EXIT) {
+        // Libavformat refuses an MP4 whose sample tables are out of range
+        // with "out of memory" or "invalid data": the tables are at fault.
+        if (code == AVERROR(ENOMEM)) {
+            return "the movie's index is damaged (moov atom: its tables claim more entries than can be loaded)";
+        }
+        return "the movie's index is damaged (moov atom: " + ErrorText(code) + ")";
+    }
+    return "not a movie that can be read (" + ErrorText(code) + ")";
 }
 
 OutputFacts ReadOutputFacts(const std::string& path, std::string& error) {

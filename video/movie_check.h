@@ -7,7 +7,14 @@
 #include <cstdint>
 #include <string>
 
+struct AVFormatContext;
+
 namespace tessaly {
+
+// The video stream a conversion decodes, as ffmpeg picks it
+// (av_find_best_stream), passing over cover pictures; -1 when there is none.
+// Its rate, duration, size and frames are the movie's.
+int DecodedVideoStream(const AVFormatContext* ctx);
 
 struct SourceFacts {
     bool usable = false;  // a readable movie with a decodable picture
@@ -16,10 +23,23 @@ struct SourceFacts {
     std::string soundProblem;  // a sound track that cannot be decoded, in words (it is left out)
     int rateNum = 0;        // the picture's frame rate as a fraction (0/0: unknown)
     int rateDen = 0;
+    int videoStream = -1;   // the decoded stream's index (DecodedVideoStream)
 };
 
 // Opens the file exactly as named (never as a protocol or an option).
 SourceFacts ReadSourceFacts(const std::string& path);
+
+// The top-level boxes of an MP4 or QuickTime file: whether the file is one
+// and whether it holds the index (the moov atom) that lists its frames.
+struct Mp4Boxes {
+    bool isMp4 = false;
+    bool hasIndex = false;
+};
+Mp4Boxes ReadMp4Boxes(const std::string& path);
+
+// Why a movie that libavformat refused (error `code`) cannot be read, in
+// words: an MP4 with a missing or damaged index says so.
+std::string UnreadableMovieReason(const std::string& path, int code);
 
 // What a finished output must show.
 struct OutputExpectation {

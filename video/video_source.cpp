@@ -165,6 +165,11 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
     Log("getTimePerFrame = " + FormatNumber(static_cast<double>(info.avgTimePerFrame) / 1e7));
     Log("FPS = " + FormatMask(fps, "00.00"));
     Log("numframes = " + std::to_string(info.frameCount));
+    if (info.videoStreams > 1) {
+        // Rate, size, duration and frames above are this stream's alone.
+        Log("Video stream = #" + std::to_string(info.streamIndex) + " of " +
+            std::to_string(info.videoStreams) + " video streams");
+    }
 
     if (hooks_.allocateFrameBuffers) hooks_.allocateFrameBuffers(info);
 

@@ -1,11 +1,14 @@
 #include "video/video_stream.h"
 
+#include "video/frame_copy.h"
+#include "video/movie_check.h"
 #include "video/stream_text.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/display.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
@@ -100,6 +103,23 @@ int DecoderThreadCount() {
     return static_cast<int>(std::clamp(n == 0 ? 1u : n, 1u, 8u)) + 1;
 }
 
+// The display matrix of the stream (phones store their picture turned and
+// say how to show it), or null.
+const int32_t* DisplayMatrixOf(const AVStream* st) {
+#if LIBAVFORMAT_VERSION_INT >= AV_VERSION_INT(60, 15, 100)
+    const AVPacketSideData* sd = av_packet_side_data_get(st->codecpar->coded_side_data,
+                                                         st->codecpar->nb_coded_side_data,
+                                                         AV_PKT_DATA_DISPLAYMATRIX);
+    if (sd == nullptr || sd->size < 9 * sizeof(int32_t)) return nullptr;
+    return reinterpret_cast<const int32_t*>(sd->data);
+#else
+    size_t size = 0;
+    const uint8_t* data = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (data == nullptr || size < 9 * sizeof(int32_t)) return nullptr;
+    return reinterpret_cast<const int32_t*>(data);
+#endif
+}
+
 int64_t TimePerFrameTicks(const AVStream* st) {
     AVRational rate = st->avg_frame_rate;
     if (rate.num <= 0 || rate.den <= 0) rate = st->r_frame_rate;
@@ -122,6 +142,7 @@ struct VideoStream::Impl {
     int64_t lastTicks = -1;      // time of the last presented frame
     std::deque<int32_t> events;
     MediaInfo info;
+    std::string openProblem;  // why the last open failed
 
     // ---- readable from anywhere ----
     std::atomic<bool> interrupt{false};
@@ -155,16 +176,26 @@ struct VideoStream::Impl {
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;       // the held video frame
     AVFrame* soundFrame = nullptr;
-    AVFrame* target = nullptr;      // wraps `newest`, bottom row first
+    // The colour-converted picture, top row first, in a buffer laid out as
+    // swscale requires (aligned rows with room after each, padding after
+    // the last): it writes whole vector blocks past a row's last pixel.
+    // Copied into `newest`.
+    AVFrame* converted = nullptr;
+    int quarterTurns = 0;           // clockwise turns that show the picture upright
     SwsContext* scaler = nullptr;
     int scalerW = 0, scalerH = 0, scalerFormat = -1;
     SwrContext* resampler = nullptr;
     std::vector<int16_t> soundBuffer;
     bool demuxEnded = false;
     bool flushSent = false;
+    int64_t videoPacketsRead = 0;   // since the file was opened
+    int lastReadError = 0;          // av_read_frame's last failure
     std::thread thread;
 
     StreamError OpenFile(const std::string& path);
+    // Records why the open fails and returns `error`.
+    StreamError Fail(StreamError error, const std::string& why);
+    std::string NoFrameReason() const;
     void OpenSound();
     void FreeFile();
     bool DecodeVideoFrame();
@@ -184,6 +215,25 @@ struct VideoStream::Impl {
 
 // ---------------------------------------------------------------- opening
 
+StreamError VideoStream::Impl::Fail(StreamError error, const std::string& why) {
+    std::lock_guard lock(m);
+    openProblem = why;
+    return error;
+}
+
+// Why the first frame never came.
+std::string VideoStream::Impl::NoFrameReason() const {
+    if (videoPacketsRead == 0) {
+        if (ReadMp4Boxes(openedPath).isMp4) {
+            return "the movie's index is damaged (moov atom: none of the video frames it lists can be read)";
+        }
+        char text[AV_ERROR_MAX_STRING_SIZE] = {};
+        if (lastReadError < 0 && lastReadError != AVERROR_EOF) av_strerror(lastReadError, text, sizeof text);
+        return std::string("its video holds no frame that can be read") + (text[0] ? std::string(" (") + text + ")" : "");
+    }
+    return "none of its " + std::to_string(videoPacketsRead) + " video packets could be decoded: the video data is damaged";
+}
+
 bool VideoStream::Impl::OpenDemuxer(const std::string& path) {
     fmt = avformat_alloc_context();
     if (fmt == nullptr) return false;
@@ -194,77 +244,94 @@ bool VideoStream::Impl::OpenDemuxer(const std::string& path) {
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     const std::string url = "file:" + path;
-    const int rc = avformat_open_input(&fmt, url.c_str(), nullptr, &options);
+    int rc = avformat_open_input(&fmt, url.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (rc < 0) {
         fmt = nullptr;  // freed by avformat_open_input
+        lastReadError = rc;
         return false;
     }
-    return avformat_find_stream_info(fmt, nullptr) >= 0;
+    rc = avformat_find_stream_info(fmt, nullptr);
+    lastReadError = rc < 0 ? rc : 0;
+    return rc >= 0;
 }
 
 StreamError VideoStream::Impl::OpenFile(const std::string& path) {
     openedPath = path;
-    if (!OpenDemuxer(path)) return StreamError::kSourceOpen;
+    videoPacketsRead = 0;
+    if (!OpenDemuxer(path)) return Fail(StreamError::kSourceOpen, UnreadableMovieReason(path, lastReadError));
 
-    videoIndex = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (videoIndex < 0) return StreamError::kUnsupported;
+    // The same stream as every other reader of the movie picks.
+    videoIndex = DecodedVideoStream(fmt);
+    if (videoIndex < 0) return Fail(StreamError::kUnsupported, "no video stream");
     AVStream* st = fmt->streams[videoIndex];
-    if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) return StreamError::kUnsupported;
+    const std::string codecName = avcodec_get_name(st->codecpar->codec_id);
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
-    if (codec == nullptr) return StreamError::kUnsupported;
+    if (codec == nullptr) return Fail(StreamError::kUnsupported, "no decoder for its video (" + codecName + ")");
     video = avcodec_alloc_context3(codec);
     if (video == nullptr || avcodec_parameters_to_context(video, st->codecpar) < 0)
-        return StreamError::kUnsupported;
+        return Fail(StreamError::kUnsupported, "its video decoder (" + codecName + ") cannot be set up");
     video->pkt_timebase = st->time_base;
     video->thread_count = DecoderThreadCount();
     // Frame threads decode ahead, each with frames of its own; slice threads
     // share one frame.
     video->thread_type = sliceThreadsOnly.load() ? FF_THREAD_SLICE : FF_THREAD_FRAME | FF_THREAD_SLICE;
-    if (avcodec_open2(video, codec, nullptr) < 0) return StreamError::kUnsupported;
+    if (avcodec_open2(video, codec, nullptr) < 0)
+        return Fail(StreamError::kUnsupported, "its video decoder (" + codecName + ") cannot be opened");
     if (video->pix_fmt != AV_PIX_FMT_NONE && !sws_isSupportedInput(video->pix_fmt))
-        return StreamError::kUnsupported;
+        return Fail(StreamError::kUnsupported, "its pixel format cannot be converted");
     videoTimeBase = st->time_base;
     startPts = st->start_time;
+    // Shown upright, as players and ffmpeg show it: the cut is made on that.
+    if (const int32_t* matrix = DisplayMatrixOf(st))
+        quarterTurns = QuarterTurnsClockwise(av_display_rotation_get(matrix));
 
     packet = av_packet_alloc();
     frame = av_frame_alloc();
     soundFrame = av_frame_alloc();
-    target = av_frame_alloc();
-    if (!packet || !frame || !soundFrame || !target) return StreamError::kNoRenderer;
+    converted = av_frame_alloc();
+    if (!packet || !frame || !soundFrame || !converted)
+        return Fail(StreamError::kNoRenderer, "out of memory for the decoder's frames");
 
     OpenSound();
 
-    if (!DecodeVideoFrame()) return StreamError::kFormat;
+    if (!DecodeVideoFrame()) return Fail(StreamError::kFormat, NoFrameReason());
     const int w = frame->width, h = frame->height;
-    if (w <= 0 || h <= 0 || static_cast<int64_t>(w) * h > kMaxFramePixels ||
-        !sws_isSupportedInput(static_cast<AVPixelFormat>(frame->format)))
-        return StreamError::kFormat;
+    if (w <= 0 || h <= 0 || static_cast<int64_t>(w) * h > kMaxFramePixels) {
+        return Fail(StreamError::kFormat,
+                    "its picture size " + std::to_string(w) + "x" + std::to_string(h) + " cannot be used");
+    }
+    if (!sws_isSupportedInput(static_cast<AVPixelFormat>(frame->format)))
+        return Fail(StreamError::kFormat, "its pixel format cannot be converted");
     if (startPts == AV_NOPTS_VALUE) startPts = frame->best_effort_timestamp;
 
+    // Rows with room to spare after the last pixel and a spare row at the
+    // end: swscale's vector stores run past a row's end, and with slice
+    // threads a row whose store ran into the next row's first pixels may
+    // land after that row was written.
+    converted->format = AV_PIX_FMT_BGR0;
+    converted->width = FFALIGN(w, 64) + 64;
+    converted->height = h + 1;
+    const std::string sizeText = std::to_string(w) + "x" + std::to_string(h);
+    if (av_frame_get_buffer(converted, 0) < 0)
+        return Fail(StreamError::kNoFrameBuffer, "out of memory for a " + sizeText + " frame");
+    converted->width = w;
+    converted->height = h;
+    const int uprightW = UprightWidth(w, h, quarterTurns);
+    const int uprightH = UprightHeight(w, h, quarterTurns);
     const size_t bytes = static_cast<size_t>(w) * static_cast<size_t>(h) * 4;
     {
         std::lock_guard lock(frameMutex);
         try {
             newest.assign(bytes, 0);
         } catch (const std::bad_alloc&) {
-            return StreamError::kNoFrameBuffer;
+            return Fail(StreamError::kNoFrameBuffer, "out of memory for a " + sizeText + " frame");
         }
     }
-    // The target frame borrows `newest`; the no-op free keeps ownership here.
-    target->buf[0] = av_buffer_create(newest.data(), static_cast<int>(std::min<size_t>(bytes, INT32_MAX)),
-                                      [](void*, uint8_t*) {}, nullptr, 0);
-    if (target->buf[0] == nullptr) return StreamError::kNoFrameBuffer;
-    target->format = AV_PIX_FMT_BGR0;
-    target->width = w;
-    target->height = h;
-    target->data[0] = newest.data() + static_cast<size_t>(h - 1) * static_cast<size_t>(w) * 4;
-    target->linesize[0] = -4 * w;
-
     MediaInfo info;
     info.videoPath = path;
-    info.frameWidth = w;
-    info.frameHeight = h;
+    info.frameWidth = uprightW;
+    info.frameHeight = uprightH;
     info.sampleSize = static_cast<int32_t>(std::min<size_t>(bytes, INT32_MAX));
     info.avgTimePerFrame = TimePerFrameTicks(st);
     if (st->duration > 0 && st->duration != AV_NOPTS_VALUE)
@@ -274,6 +341,23 @@ StreamError VideoStream::Impl::OpenFile(const std::string& path) {
     info.durationSeconds = static_cast<double>(info.durationTicks) / 1e7;
     info.canStep = (fmt->pb != nullptr && (fmt->pb->seekable & AVIO_SEEKABLE_NORMAL)) ? 1 : 0;
     info.frameCount = FrameCountOf(info.durationTicks, info.avgTimePerFrame);
+    // A stored count larger than the file's bytes comes from a damaged
+    // index (every frame takes at least a byte): the length is trusted then.
+    const int64_t fileBytes = fmt->pb != nullptr ? avio_size(fmt->pb) : -1;
+    if (st->nb_frames > 0 && (fileBytes <= 0 || st->nb_frames <= fileBytes)) {
+        info.declaredFrames = st->nb_frames;
+        info.declaredExactly = true;
+    } else if (st->duration > 0 && st->duration != AV_NOPTS_VALUE) {
+        // The stream's own length only: the file's may be the sound's.
+        const int64_t ticks = av_rescale_q(st->duration, st->time_base, kTickBase);
+        info.declaredFrames = FrameCountOf(ticks, info.avgTimePerFrame);
+    }
+    info.streamIndex = videoIndex;
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVStream* s = fmt->streams[i];
+        if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            ++info.videoStreams;
+    }
     std::lock_guard lock(m);
     this->info = info;
     return StreamError::kNone;
@@ -313,7 +397,8 @@ void VideoStream::Impl::FreeFile() {
     scalerW = scalerH = 0;
     scalerFormat = -1;
     swr_free(&resampler);
-    av_frame_free(&target);
+    av_frame_free(&converted);
+    quarterTurns = 0;
     av_frame_free(&soundFrame);
     av_frame_free(&frame);
     av_packet_free(&packet);
@@ -349,11 +434,14 @@ bool VideoStream::Impl::DecodeVideoFrame() {
             flushSent = true;
             continue;
         }
-        if (fmt == nullptr || av_read_frame(fmt, packet) < 0) {
+        const int read = fmt == nullptr ? AVERROR_EOF : av_read_frame(fmt, packet);
+        if (read < 0) {
+            lastReadError = read;
             demuxEnded = true;
             continue;
         }
         if (packet->stream_index == videoIndex) {
+            ++videoPacketsRead;
             if (avcodec_send_packet(video, packet) < 0 && ++failures > 1000) demuxEnded = true;
         } else if (packet->stream_index == audioIndex) {
             DecodeSound(packet);
@@ -400,8 +488,8 @@ bool VideoStream::Impl::ShowFrame() {
         av_opt_set_int(scaler, "srcw", frame->width, 0);
         av_opt_set_int(scaler, "srch", frame->height, 0);
         av_opt_set_int(scaler, "src_format", frame->format, 0);
-        av_opt_set_int(scaler, "dstw", target->width, 0);
-        av_opt_set_int(scaler, "dsth", target->height, 0);
+        av_opt_set_int(scaler, "dstw", converted->width, 0);
+        av_opt_set_int(scaler, "dsth", converted->height, 0);
         av_opt_set_int(scaler, "dst_format", AV_PIX_FMT_BGR0, 0);
         av_opt_set_int(scaler, "sws_flags", SWS_BILINEAR, 0);
         av_opt_set_int(scaler, "threads", 0, 0);
@@ -415,7 +503,10 @@ bool VideoStream::Impl::ShowFrame() {
         scalerH = frame->height;
         scalerFormat = frame->format;
     }
-    return sws_scale_frame(scaler, target, frame) >= 0;
+    if (sws_scale_frame(scaler, converted, frame) < 0) return false;
+    CopyUprightBottomUp(converted->data[0], converted->linesize[0], converted->width, converted->height,
+                        quarterTurns, newest.data());
+    return true;
 }
 
 // Back to the first frame by opening the file afresh: timestamp seeks in
@@ -561,6 +652,10 @@ StreamError VideoStream::Open(const std::string& path) {
     std::lock_guard life(impl_->lifeMutex);
     Impl& s = *impl_;
     s.interrupt.store(false);
+    {
+        std::lock_guard lock(s.m);
+        s.openProblem.clear();
+    }
     const StreamError error = s.OpenFile(path);
     if (error != StreamError::kNone) {
         s.FreeFile();
@@ -568,7 +663,7 @@ StreamError VideoStream::Open(const std::string& path) {
     }
     if (!s.ShowFrame()) {
         s.FreeFile();
-        return StreamError::kFormat;
+        return s.Fail(StreamError::kFormat, "its first picture cannot be colour-converted");
     }
     s.position.store(std::max<int64_t>(0, s.FrameTicks(s.frame)));
     s.delivered.store(0);
@@ -591,11 +686,14 @@ StreamError VideoStream::Open(const std::string& path) {
     }
     try {
         s.thread = std::thread([&s] { s.ThreadMain(); });
-    } catch (const std::system_error&) {
-        std::lock_guard lock(s.m);
-        s.open = false;
+    } catch (const std::system_error& e) {
+        {
+            std::lock_guard lock(s.m);
+            s.open = false;
+        }
         s.FreeFile();
-        return StreamError::kRendererThread;
+        return s.Fail(StreamError::kRendererThread,
+                      std::string("the decoding thread cannot be started (") + e.what() + ")");
     }
     return StreamError::kNone;
 }
@@ -616,6 +714,11 @@ void VideoStream::Close() {
     std::lock_guard lock(s.m);
     s.frameState = FrameState::kNeedFrame;
     s.events.clear();
+}
+
+std::string VideoStream::OpenProblem() const {
+    std::lock_guard lock(impl_->m);
+    return impl_->openProblem;
 }
 
 bool VideoStream::IsOpen() const {

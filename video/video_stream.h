@@ -51,6 +51,9 @@ public:
     void Close();
     bool IsOpen() const;
     MediaInfo Info() const;
+    // Why the last Open failed, in words for a user (empty after a good
+    // one): "the movie's index is damaged (moov atom: ...)".
+    std::string OpenProblem() const;
 
     void Run();
     void Pause();

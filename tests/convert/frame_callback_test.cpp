@@ -1,4 +1,5 @@
 #include "convert/frame_callback.h"
+#include "convert/frame_slots.h"
 #include "convert/transform_adapters.h"
 
 #include <gtest/gtest.h>
@@ -101,6 +102,64 @@ TEST_F(FrameCallbackTest, EmptyStoppedAndWrongSizedFramesChangeNothing) {
     callback.Flush();
     EXPECT_EQ(callback.frameNo.load(), 1);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+TEST(FrameSlotsTest, ConstantRatePassesUnchangedAndVaryingIntervalsRepeatOrDrop) {
+    // One frame per slot at the exact rate, also NTSC's, over hours.
+    for (int64_t k : {0LL, 1LL, 2LL, 1000LL, 500000LL}) {
+        const SlotPlan plan = PlanFrameSlot(static_cast<double>(k) * 1001.0 / 30000.0, 30000.0 / 1001.0, k);
+        EXPECT_TRUE(plan.keep) << k;
+        EXPECT_EQ(plan.repeats, 0) << k;
+    }
+    // Due in slot 3 (0.13 s at 25 fps) with slot 1 next: the previous frame fills two.
+    SlotPlan late = PlanFrameSlot(0.13, 25, 1);
+    EXPECT_TRUE(late.keep);
+    EXPECT_EQ(late.repeats, 2);
+    // Early, for a slot already filled: dropped.
+    EXPECT_FALSE(PlanFrameSlot(0.02, 25, 2).keep);
+    // A clock that went back, or no time at all: in order.
+    SlotPlan back = PlanFrameSlot(0.0, 25, 100);
+    EXPECT_TRUE(back.keep);
+    EXPECT_EQ(back.repeats, 0);
+    EXPECT_TRUE(PlanFrameSlot(-1, 25, 7).keep);
+    EXPECT_EQ(PlanFrameSlot(5, 0, 7).repeats, 0);
+    EXPECT_EQ(SlotsForDuration(3.0, 25), 75);
+    EXPECT_EQ(SlotsForDuration(1.001, 30000.0 / 1001.0), 30);
+    EXPECT_EQ(SlotsForDuration(2, 0), 0);
+}
+
+// Frames given at varying times come out one per slot of the rate: a gap
+// repeats the frame before it (byte for byte), a crowded slot drops the
+// later frame, and the end fills up to the length.
+TEST_F(FrameCallbackTest, VaryingIntervalsAreRepeatedAndDroppedIntoTheRate) {
+    app_.tempFormat = 1;
+    StillWriter writer(dir_.string());
+    FrameCallback callback(app_, writer, PipelineHooks(pipeline_, app_).convertFrame, 10, 2);
+    callback.KeepFrameTimes(10, 10);  // 10 fps, a 1 s movie
+    // Frame i at these times: 0, 0.1, 0.12 (slot 1 again), 0.4 (slots 2, 3 keep frame 1), 0.5.
+    const double times[] = {0, 0.1, 0.12, 0.4, 0.5};
+    for (int i = 0; i < 5; ++i) {
+        std::vector<uint8_t> frame = Frame(i);
+        callback.BufferCB(times[i], frame.data(), static_cast<int32_t>(frame.size()));
+    }
+    EXPECT_EQ(callback.droppedFrames.load(), 1);
+    EXPECT_EQ(callback.deliveredFrames.load(), 5);
+    callback.FillTo(1.0);
+    callback.Flush();
+    EXPECT_EQ(callback.frameNo.load(), 10);
+    EXPECT_EQ(callback.repeatedFrames.load(), 2 + 4);
+    auto still = [&](int n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "mono%06d.bmp", n);
+        return ReadFile(dir_ / name);
+    };
+    EXPECT_NE(still(0), still(1));
+    EXPECT_EQ(still(1), still(2));
+    EXPECT_EQ(still(2), still(3));
+    EXPECT_NE(still(3), still(4));
+    EXPECT_NE(still(4), still(5));
+    for (int n = 6; n < 10; ++n) EXPECT_EQ(still(5), still(n)) << n;
+    EXPECT_TRUE(still(10).empty());
 }
 
 }  // namespace

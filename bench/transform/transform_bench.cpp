@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "transform/frame_pipeline.h"
@@ -70,6 +71,39 @@ void BM_BuildTable(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_BuildTable)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The table build through each lens, on one thread, against the default
+// lens's own path (which must stay within 2x of them). Args: model, field of
+// view, turned (yaw 12, pitch -7, roll 5) or not.
+void BM_BuildLensTable(benchmark::State& state) {
+    CutGeometry g = BuildCutGeometry(kW, kH, CutRect{}).geometry;
+    ComputeProjection(g);
+    LensSettings lens;
+    lens.model = static_cast<LensModel>(state.range(0));
+    lens.fov = static_cast<double>(state.range(1));
+    if (state.range(2) != 0) {
+        lens.yaw = 12;
+        lens.pitch = -7;
+        lens.roll = 5;
+    }
+    state.SetLabel(std::string(LensModelName(lens.model)) + " " + std::to_string(state.range(1)) +
+                   (state.range(2) != 0 ? " turned" : "") + (lens.IsDefault() ? " (default path)" : ""));
+    for (auto _ : state) {
+        RemapTable table;
+        table.Build(g, lens, nullptr);
+        benchmark::DoNotOptimize(table.Pairs());
+    }
+}
+BENCHMARK(BM_BuildLensTable)
+    ->Args({0, 180, 0})
+    ->Args({0, 200, 0})
+    ->Args({1, 200, 0})
+    ->Args({2, 200, 0})
+    ->Args({3, 160, 0})
+    ->Args({0, 180, 1})
+    ->Args({1, 200, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // A whole conversion frame with the start-up settings (sharpen 0: off in effect).
 void BM_ConvertFrame(benchmark::State& state) {

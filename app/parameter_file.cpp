@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <charconv>
+#include <optional>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -65,6 +68,83 @@ std::string_view SecondSegment(std::string_view text, std::string_view tag) {
     return text.substr(start, second - start);
 }
 
+// The lens tags' values as written: the model's number, then decimal
+// numbers with "." whatever the locale.
+std::string LensValue(const LensSettings& lens, int index) {
+    switch (index) {
+        case 0: return std::to_string(static_cast<int32_t>(lens.model));
+        case 1: return FormatNumber(lens.fov);
+        case 2: return FormatNumber(lens.yaw);
+        case 3: return FormatNumber(lens.pitch);
+        default: return FormatNumber(lens.roll);
+    }
+}
+
+// A decimal number filling the whole segment (blanks around it allowed),
+// read without the locale; nothing else is a value.
+bool ParseLensNumber(std::string_view text, double& value) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty()) return false;
+    double v = 0.0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::fixed);
+    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v)) return false;
+    value = v;
+    return true;
+}
+
+// The lens values of a file whose 27 fields were read. Each value stands on
+// its own: one that is missing keeps its default silently, one that cannot
+// be used takes its default with a note.
+void LoadLens(std::string_view text, LensSettings& lens, std::vector<std::string>& notes) {
+    const LensSettings defaults;
+    lens = defaults;
+    auto refuse = [&notes](const char* tag, std::string_view segment, const std::string& why,
+                           const std::string& fallback) {
+        notes.push_back(std::string("Parameter file: <") + tag + "> \"" + std::string(segment.substr(0, 40)) +
+                        "\" cannot be used (" + why + "); " + fallback + " is used instead");
+    };
+    for (int i = 0; i < static_cast<int>(std::size(kLensTags)); ++i) {
+        const char* tag = kLensTags[i];
+        const std::string_view segment = SecondSegment(text, std::string("<") + tag + ">");
+        if (segment.empty()) continue;
+        double v = 0.0;
+        if (!ParseLensNumber(segment, v)) {
+            refuse(tag, segment, "not a number", LensValue(defaults, i));
+            continue;
+        }
+        if (i == 0) {
+            const std::optional<LensModel> model =
+                v == std::trunc(v) && std::fabs(v) < 1e9 ? LensModelFromNumber(static_cast<int64_t>(v)) : std::nullopt;
+            if (!model) {
+                refuse(tag, segment, "no lens model has that number", LensValue(defaults, i));
+            } else {
+                lens.model = *model;
+            }
+            continue;
+        }
+        LensSettings probe;
+        double LensSettings::*field = i == 1   ? &LensSettings::fov
+                                      : i == 2 ? &LensSettings::yaw
+                                      : i == 3 ? &LensSettings::pitch
+                                               : &LensSettings::roll;
+        probe.*field = v;
+        const std::string problem = LensProblem(probe);
+        if (!problem.empty()) {
+            refuse(tag, segment, problem, LensValue(defaults, i));
+            continue;
+        }
+        lens.*field = v;
+    }
+    // A field of view the model cannot have (an orthographic lens above 180).
+    const std::string problem = LensProblem(lens);
+    if (!problem.empty()) {
+        refuse("LENS_FOV", LensValue(lens, 1), problem, LensValue(defaults, 1));
+        lens.fov = defaults.fov;
+    }
+}
+
 }  // namespace
 
 std::string SerializeParameters(const AppSettings& in, const ScreenSize& screen) {
@@ -84,6 +164,9 @@ std::string SerializeParameters(const AppSettings& in, const ScreenSize& screen)
             value = std::to_string(v);
         }
         out += std::string("<") + f.tag + ">" + value + "</" + f.tag + ">\r\n";
+    }
+    for (int i = 0; i < static_cast<int>(std::size(kLensTags)); ++i) {
+        out += std::string("<") + kLensTags[i] + ">" + LensValue(in.lens, i) + "</" + kLensTags[i] + ">\r\n";
     }
     return out;
 }
@@ -149,9 +232,12 @@ LoadResult LoadParametersFromText(std::string text, AppSettings& settings,
                                   int32_t& frameHeight) {
     // Make every closing tag equal to its opening tag. Only the "/" of a
     // closing tag goes, so folder paths keep their separators.
-    for (const Parameter& f : kParameters) {
-        const std::string closing = std::string("</") + f.tag + ">";
-        const std::string opening = std::string("<") + f.tag + ">";
+    std::vector<const char*> tags;
+    for (const Parameter& f : kParameters) tags.push_back(f.tag);
+    for (const char* tag : kLensTags) tags.push_back(tag);
+    for (const char* tag : tags) {
+        const std::string closing = std::string("</") + tag + ">";
+        const std::string opening = std::string("<") + tag + ">";
         std::string out;
         out.reserve(text.size());
         size_t pos = 0;
@@ -190,6 +276,7 @@ LoadResult LoadParametersFromText(std::string text, AppSettings& settings,
     }
     settings.APATH = TrimBlanksAndNuls(apath);
     settings.OPATH = TrimBlanksAndNuls(opath);
+    LoadLens(text, settings.lens, result.lensNotes);
     result.complete = true;
     return result;
 }
@@ -214,6 +301,7 @@ LoadResult LoadParameters(FisheyeApp& app) {
     LoadResult r = LoadParametersFromText(std::move(text), app.settings, app.screen, w, h);
     app.frameWidth = w;
     app.frameHeight = h;
+    for (const std::string& note : r.lensNotes) app.log.WriteLogLine(note);
     return r;
 }
 

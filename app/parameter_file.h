@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/app_state.h"
 
@@ -55,12 +56,17 @@ inline const Parameter kParameters[] = {
     {"FPS", &AppSettings::FPS, nullptr, 1, PositionLimit::kNone},
 };
 
+// The lens's tags, written after the 27 above in this order: the model's
+// number, its field of view, yaw, pitch and roll (degrees, "." as decimal
+// point). A loader that knows only the 27 passes over them.
+inline const char* const kLensTags[] = {"LENS", "LENS_FOV", "YAW", "PITCH", "ROLL"};
+
 // The value of the Reset button for an amount (SHARPEN 1, RADIUS 0,
 // BRIGHTNESS 127, CONTRAST 127, CPU 100, NOISE 1).
 int32_t ResetValueOf(int32_t AppSettings::*field);
 
-// The 29 lines (CR LF) that SaveParameters writes, window positions clamped
-// to the screen.
+// The 29 lines (CR LF) of the 27 parameters, window positions clamped to the
+// screen, then one line per lens tag: what SaveParameters writes.
 std::string SerializeParameters(const AppSettings& settings, const ScreenSize& screen);
 
 // Writes the parameter file at `path` through a temporary file renamed over
@@ -73,12 +79,17 @@ bool SaveParameters(FisheyeApp& app);
 struct LoadResult {
     bool complete = false;      // all 27 fields were read
     std::string missingTag;     // the first missing or empty tag when not complete
+    // One line per lens value that could not be used (damaged or out of
+    // range) and was loaded as its default; LoadParameters logs them.
+    std::vector<std::string> lensNotes;
 };
 
 // Reads settings from the text of a parameter file. Fields are looked up by
 // tag in a fixed order; reading stops at the first missing or empty tag, in
 // which case the cut rectangle and the frame size are reset to their start
-// values and the fields not yet read keep the values they had.
+// values and the fields not yet read keep the values they had. When all 27
+// were read, the lens follows: a missing lens tag gives that value's
+// default, as does a damaged or out-of-range value (with a note).
 LoadResult LoadParametersFromText(std::string text, AppSettings& settings,
                                   const ScreenSize& screen, int32_t& frameWidth,
                                   int32_t& frameHeight);

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <climits>
+#include <cmath>
 
 namespace tessaly {
 namespace {
@@ -15,6 +16,37 @@ std::optional<int32_t> ParseInt(const std::string& text) {
     auto [ptr, ec] = std::from_chars(begin, end, value);
     if (ec != std::errc() || ptr != end || begin == end) return std::nullopt;
     return value;
+}
+
+// A decimal number filling the whole text, read without the locale ("."
+// is the decimal point whatever LC_NUMERIC says).
+std::optional<double> ParseDecimal(const std::string& text) {
+    const char* begin = text.data();
+    const char* end = text.data() + text.size();
+    if (begin != end && *begin == '+') ++begin;
+    double value = 0.0;
+    auto [ptr, ec] = std::from_chars(begin, end, value);
+    if (ec != std::errc() || ptr != end || begin == end || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+// One lens value in degrees, checked on its own; false with `error` set.
+bool ReadLensValue(const std::string& name, const std::string& value, double LensSettings::*field,
+                   std::optional<double>& out, std::string& error) {
+    const std::optional<double> v = ParseDecimal(value);
+    if (!v) {
+        error = name + " needs a number of degrees, got '" + value + "'";
+        return false;
+    }
+    LensSettings probe;
+    probe.*field = *v;
+    const std::string problem = LensProblem(probe);
+    if (!problem.empty()) {
+        error = name + ": " + problem;
+        return false;
+    }
+    out = *v;
+    return true;
 }
 
 std::vector<std::string> SplitCommas(const std::string& text) {
@@ -50,7 +82,7 @@ bool ReadInRange(const std::string& name, const std::string& value, int32_t low,
 bool TakesValue(const std::string& name) {
     static const char* const kWithValue[] = {
         "--params", "--cut",   "--sharpen", "--brightness", "--contrast", "--noise", "--cpu",
-        "--stills", "--quality", "--resize", "--temp"};
+        "--stills", "--quality", "--resize", "--temp", "--lens", "--fov", "--yaw", "--pitch", "--roll"};
     for (const char* option : kWithValue) {
         if (name == option) return true;
     }
@@ -113,6 +145,20 @@ bool ApplyOption(const std::string& name, const std::string& value, ConvertOptio
     } else if (name == "--cpu") {
         if (!ReadInRange(name, value, 50, 100, n, error)) return false;
         o.cpu = n;
+    } else if (name == "--lens") {
+        o.lensModel = LensModelFromName(value);
+        if (!o.lensModel) {
+            error = "--lens needs equidistant, equisolid, stereographic or orthographic, got '" + value + "'";
+            return false;
+        }
+    } else if (name == "--fov") {
+        return ReadLensValue(name, value, &LensSettings::fov, o.fov, error);
+    } else if (name == "--yaw") {
+        return ReadLensValue(name, value, &LensSettings::yaw, o.yaw, error);
+    } else if (name == "--pitch") {
+        return ReadLensValue(name, value, &LensSettings::pitch, o.pitch, error);
+    } else if (name == "--roll") {
+        return ReadLensValue(name, value, &LensSettings::roll, o.roll, error);
     } else if (name == "--stills") {
         if (value == "jpg" || value == "jpeg") {
             o.tempFormat = 2;
@@ -209,6 +255,17 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
         result.ok = true;
         return result;
     }
+    // The model and field of view given together must suit each other.
+    if (o.lensModel && o.fov) {
+        LensSettings lens;
+        lens.model = *o.lensModel;
+        lens.fov = *o.fov;
+        const std::string problem = LensProblem(lens);
+        if (!problem.empty()) {
+            result.error = "--lens " + std::string(LensModelName(lens.model)) + " --fov: " + problem;
+            return result;
+        }
+    }
     if (files.size() < 2) {
         result.error = files.empty() ? "no input movie and no output movie given"
                                      : "no output movie given";
@@ -257,11 +314,21 @@ void ApplyConvertOptions(const ConvertOptions& o, FisheyeApp& app) {
         s.CPU = *o.cpu;
     }
     if (o.aspect) s.ASPECT = 1;
+    if (o.lensModel) s.lens.model = *o.lensModel;
+    if (o.fov) s.lens.fov = *o.fov;
+    if (o.yaw) s.lens.yaw = *o.yaw;
+    if (o.pitch) s.lens.pitch = *o.pitch;
+    if (o.roll) s.lens.roll = *o.roll;
     if (o.flip) app.horizontalFlip = 1;
     if (o.tempFormat) app.tempFormat = *o.tempFormat;
     if (!o.tempDir.empty()) s.APATH = o.tempDir;
     app.resizeChoice = o.resize;
     app.markVrOutput = o.vrMetadata ? 1 : 0;
+}
+
+std::string LensSettingsProblem(const AppSettings& settings) {
+    const std::string problem = LensProblem(settings.lens);
+    return problem.empty() ? problem : "the lens cannot be used: " + problem;
 }
 
 std::string ConvertUsage() {
@@ -291,6 +358,16 @@ std::string ConvertUsage() {
            "  --cpu N                CPU usage limit 50..100 percent\n"
            "  --flip                 mirror the picture horizontally\n"
            "  --aspect               fix the pixel aspect ratio (PARxDAR)\n"
+           "  --lens MODEL           the lens's projection: equidistant (default),\n"
+           "                         equisolid, stereographic or orthographic\n"
+           "  --fov DEGREES          the lens's field of view across its circle, 90..280\n"
+           "                         (default 180; orthographic at most 180); directions\n"
+           "                         the lens does not see come out black\n"
+           "  --yaw DEGREES          turn the view to the right (negative: left)\n"
+           "  --pitch DEGREES        tilt the view up (negative: down)\n"
+           "  --roll DEGREES         turn the view about its axis; the three angles lie\n"
+           "                         within -180..180 and mean what they mean to ffmpeg's\n"
+           "                         v360 filter (applied as yaw, then pitch, then roll)\n"
            "  --stills jpg|bmp       take the still path with stills of this format\n"
            "  --quality 0..21        0 = encoder default, 1 = largest file .. 21 = smallest\n"
            "  --resize 0..5          0 = natural size, 1..5 = 90% .. 50%\n"

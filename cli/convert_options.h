@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "transform/lens.h"
 
 namespace tessaly {
 
@@ -27,6 +28,13 @@ struct ConvertOptions {
     std::optional<int32_t> cpu;
     bool flip = false;
     bool aspect = false;
+    // The lens: model, field of view and levelling angles (degrees); each
+    // one given replaces the parameter file's.
+    std::optional<LensModel> lensModel;
+    std::optional<double> fov;
+    std::optional<double> yaw;
+    std::optional<double> pitch;
+    std::optional<double> roll;
     std::optional<int32_t> tempFormat;  // 1 = BMP, 2 = JPEG
     int32_t quality = 0;                // 0..21
     int32_t resize = 0;                 // 0..5
@@ -52,6 +60,11 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args);
 // Puts the options into the application's settings and runtime state, over
 // whatever the parameter file set.
 void ApplyConvertOptions(const ConvertOptions& options, FisheyeApp& app);
+
+// Why the lens the settings hold (parameter file and options together, e.g.
+// an orthographic lens from the file with a --fov above 180) cannot be
+// used, or empty.
+std::string LensSettingsProblem(const AppSettings& settings);
 
 // The text of --help.
 std::string ConvertUsage();

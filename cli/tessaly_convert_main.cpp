@@ -339,6 +339,8 @@ int Run(int argc, char** argv) {
 
     FisheyeApp app;
     PrepareApp(app, options, argv[0]);
+    const std::string lensProblem = LensSettingsProblem(app.settings);
+    if (!lensProblem.empty()) return Fail(kExitUsage, lensProblem);
     if (FindEncoderProgram(app.programDir).empty()) {
         return Fail(kExitFailed, EncoderMissing("", app.programDir) + ": install ffmpeg or put it at " +
                                      app.programDir + kEncoderRelativePath);

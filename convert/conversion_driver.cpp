@@ -608,7 +608,7 @@ ConversionHooks PipelineHooks(FramePipeline& pipeline, FisheyeApp& app, PaintFn 
     ConversionHooks hooks;
     hooks.previewBusy = [&pipeline] { return pipeline.PreviewBusy().load(); };
     hooks.buildGeometry = [&pipeline](const AppSettings& settings, const LogFn& log) {
-        return pipeline.BuildGeometry(CutOf(settings), log);
+        return pipeline.BuildGeometry(CutOf(settings), settings.lens, log);
     };
     if (!readSettings) {
         readSettings = [fixed = TransformSettingsOf(app.settings)] { return fixed; };

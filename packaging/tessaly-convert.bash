@@ -18,12 +18,16 @@ _tessaly_convert() {
             COMPREPLY=($(compgen -W "off 0 1 2 3 4 5" -- "$cur")); return ;;
         --noise)
             COMPREPLY=($(compgen -W "1 2 3 4 5" -- "$cur")); return ;;
-        --cut|--brightness|--contrast|--cpu)
+        --lens)
+            COMPREPLY=($(compgen -W "equidistant equisolid stereographic orthographic" -- "$cur")); return ;;
+        --fov)
+            COMPREPLY=($(compgen -W "180 190 200 220" -- "$cur")); return ;;
+        --cut|--brightness|--contrast|--cpu|--yaw|--pitch|--roll)
             return ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "--params --cut --sharpen --brightness --contrast --noise --cpu
-            --flip --aspect --stills --quality --resize --temp --keep-stills --no-vr-metadata
+            --flip --aspect --lens --fov --yaw --pitch --roll --stills --quality --resize --temp --keep-stills --no-vr-metadata
             --help --version" -- "$cur"))
         return
     fi

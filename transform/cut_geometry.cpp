@@ -126,6 +126,18 @@ void SourceOffsetRow(const CutGeometry& g, const float* lonTerms, int y, float* 
     }
 }
 
+void LongitudeTerms(const CutGeometry& g, int x, float& sinLon, float& cosLon) {
+    const float lon = Longitude(g, x);
+    sinLon = SinF(lon);
+    cosLon = CosF(lon);
+}
+
+void LatitudeTerms(const CutGeometry& g, int y, float& sinLat, float& cosLat) {
+    const float lat = Latitude(g, y);
+    sinLat = SinF(lat);
+    cosLat = CosF(lat);
+}
+
 std::string GeometryResult::Message() const {
     const CutGeometry& g = geometry;
     switch (status) {

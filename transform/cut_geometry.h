@@ -70,4 +70,9 @@ SourcePair SourceOffset(const CutGeometry& g, int x, int y);
 void FillLongitudeTerms(const CutGeometry& g, float* lonTerms);
 void SourceOffsetRow(const CutGeometry& g, const float* lonTerms, int y, float* uv);
 
+// Sine and cosine of column x's longitude and of row y's polar angle, as the
+// source offset computes them.
+void LongitudeTerms(const CutGeometry& g, int x, float& sinLon, float& cosLon);
+void LatitudeTerms(const CutGeometry& g, int y, float& sinLat, float& cosLat);
+
 }  // namespace tessaly

@@ -61,7 +61,7 @@ GeometryResult FramePipeline::ApplyGeometry(const GeometryKey& key, const CutRec
     // from cropH) are the ones the table is built with.
     ComputeProjection(g);
     try {
-        table_.Build(g, pool_.get());
+        table_.Build(g, key.lens, pool_.get());
         // CUTOFF holds only the columns the projection reads.
         columns_ = ReadColumns(table_, g);
         say("Determine CUTOFF");
@@ -82,7 +82,11 @@ GeometryResult FramePipeline::ApplyGeometry(const GeometryKey& key, const CutRec
 }
 
 GeometryResult FramePipeline::BuildGeometry(const CutRect& cut, const LogFn& log) {
-    return ApplyGeometry(GeometryKey{frameW_, frameH_, cut.XL1, cut.YL1}, cut, log);
+    return BuildGeometry(cut, LensSettings{}, log);
+}
+
+GeometryResult FramePipeline::BuildGeometry(const CutRect& cut, const LensSettings& lens, const LogFn& log) {
+    return ApplyGeometry(GeometryKey{frameW_, frameH_, cut.XL1, cut.YL1, lens}, cut, log);
 }
 
 TransformStatus FramePipeline::Project(const uint8_t* frame, const TransformSettings& s, bool flip,
@@ -135,7 +139,7 @@ PreviewResult FramePipeline::PreviewPass(const TransformSettings& s, const Frame
         if (callbacks.yield) callbacks.yield(ms);
     };
     previewBusy_.store(1);
-    const GeometryKey key{frameW_, frameH_, s.cut.XL1, s.cut.YL1};
+    const GeometryKey key{frameW_, frameH_, s.cut.XL1, s.cut.YL1, s.lens};
     if (key != builtKey_) {
         const GeometryResult g = ApplyGeometry(key, s.cut, {});
         result.geometryBuilt = true;

@@ -61,13 +61,14 @@ struct PreviewResult {
 using LogFn = std::function<void(const std::string& line)>;
 
 // What the geometry in use was built from. A preview pass rebuilds when its
-// key differs: another frame size, or the cut's top-left corner moved (the
-// bottom-right corner alone does not rebuild).
+// key differs: another frame size, the cut's top-left corner moved (the
+// bottom-right corner alone does not rebuild), or another lens.
 struct GeometryKey {
     int32_t frameW = 0;  // 0: nothing built since the movie opened
     int32_t frameH = 0;
     int32_t XL1 = 0;
     int32_t YL1 = 0;
+    LensSettings lens;
 
     bool operator==(const GeometryKey&) const = default;
 };
@@ -100,7 +101,9 @@ public:
     // (rows split across the pool) unless it holds this crop height already.
     // log (optional) receives "Checking 16x16", "Determine CUTOFF", "Determine
     // DMEM, DMEM2, DMEM3, DMEM4" and "... END".
+    // The remap table follows `lens` (the default lens when not given).
     GeometryResult BuildGeometry(const CutRect& cut, const LogFn& log = {});
+    GeometryResult BuildGeometry(const CutRect& cut, const LensSettings& lens, const LogFn& log = {});
 
     // One delivered frame of a conversion: load (aspect factor 0.7501), input
     // filters ending with paintPreviews, crop, projection, CPU pause, sharpen.
@@ -136,7 +139,7 @@ public:
     // from a movie's open (or a forced rebuild) until a geometry is built;
     // cacheFilled is 1 while the table holds the geometry in use.
     int32_t GeomValid() const { return builtKey_.frameW != 0 ? 1 : 0; }
-    int32_t CacheFilled() const { return HasGeometry() && table_.Holds(geometry_) ? 1 : 0; }
+    int32_t CacheFilled() const { return HasGeometry() && table_.Holds(geometry_, builtKey_.lens) ? 1 : 0; }
     const FrameBuffer& InputFrame() const { return input_; }
     const FrameBuffer& GrabBuffer() const { return grab_; }
     // CUTOFF: the crop's columns Columns().first .. + count - 1, all its rows.

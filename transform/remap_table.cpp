@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 
+#include "transform/lens_projection.h"
 #include "transform/row_pool.h"
 
 namespace tessaly {
@@ -12,6 +13,7 @@ namespace {
 struct FillWork {
     const CutGeometry* geom;
     const float* lonTerms;
+    const LensProjection* lens;  // null: the default lens's own path
     float* pairs;
     std::atomic<int> nextRow{0};
 };
@@ -24,7 +26,11 @@ void FillBands(void* context, int, int) {
     const ptrdiff_t rowFloats = 2 * static_cast<ptrdiff_t>(w.geom->outW);
     for (int y0 = w.nextRow.fetch_add(kFillBand); y0 < h; y0 = w.nextRow.fetch_add(kFillBand)) {
         for (int y = y0; y < std::min(h, y0 + kFillBand); ++y) {
-            SourceOffsetRow(*w.geom, w.lonTerms, y, w.pairs + y * rowFloats);
+            if (w.lens != nullptr) {
+                LensSourceOffsetRow(*w.geom, *w.lens, w.lonTerms, y, w.pairs + y * rowFloats);
+            } else {
+                SourceOffsetRow(*w.geom, w.lonTerms, y, w.pairs + y * rowFloats);
+            }
         }
     }
 }
@@ -34,22 +40,26 @@ void FillBands(void* context, int, int) {
 void RemapTable::Clear() {
     pairs_ = std::vector<float>();
     builtCropH_ = 0;
+    builtLens_ = LensSettings{};
 }
 
-bool RemapTable::Build(const CutGeometry& g, RowPool* pool) {
+bool RemapTable::Build(const CutGeometry& g, const LensSettings& lens, RowPool* pool) {
     const int64_t pixels = g.OutputPixels();
     if (pixels <= 0 || pixels > kRemapCapacityPixels) {
         Clear();
         return false;
     }
-    if (Holds(g)) return true;
+    if (Holds(g, lens)) return true;
     const size_t floats = 2 * static_cast<size_t>(pixels);
     if (pairs_.size() != floats) pairs_ = std::vector<float>(floats);  // fresh: a smaller table gives memory back
     std::vector<float> lonTerms(2 * static_cast<size_t>(g.outW));
     FillLongitudeTerms(g, lonTerms.data());
+    // The default lens keeps its own arithmetic, so its table stays bit for bit.
+    const LensProjection projection = MakeLensProjection(g, lens);
     FillWork work;
     work.geom = &g;
     work.lonTerms = lonTerms.data();
+    work.lens = lens.IsDefault() ? nullptr : &projection;
     work.pairs = pairs_.data();
     if (pool != nullptr) {
         pool->Run(&FillBands, &work);
@@ -57,6 +67,7 @@ bool RemapTable::Build(const CutGeometry& g, RowPool* pool) {
         FillBands(&work, 0, 1);
     }
     builtCropH_ = g.cropH;
+    builtLens_ = lens;
     return true;
 }
 

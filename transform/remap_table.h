@@ -1,6 +1,8 @@
 // RemapTable: for every output pixel, in row-major order from the bottom row,
 // the pair (u, v) of its source offset from the crop centre. It is built once
-// per geometry (rows split across the pool) and only read by the frames.
+// per geometry and lens (rows split across the pool) and only read by the
+// frames. Every lens gives the same format: pixels the lens does not cover
+// hold kUncoveredOffset, which the resampler skips.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "transform/cut_geometry.h"
+#include "transform/lens.h"
 
 namespace tessaly {
 
@@ -15,15 +18,19 @@ class RowPool;
 
 class RemapTable {
 public:
-    // Computes every pair of g's output, unless the table already holds them.
+    // Computes every pair of g's output through `lens`, unless the table
+    // already holds them. The default lens takes the plain equidistant path.
     // Returns false (and leaves the table empty) beyond the capacity.
-    bool Build(const CutGeometry& g, RowPool* pool);
+    bool Build(const CutGeometry& g, const LensSettings& lens, RowPool* pool);
+    bool Build(const CutGeometry& g, RowPool* pool) { return Build(g, LensSettings{}, pool); }
     void Clear();
 
-    // True when the table holds g's pairs: they depend on the crop height
-    // alone (the output size and projection constants follow from it).
-    bool Holds(const CutGeometry& g) const {
-        return builtCropH_ == g.cropH && pairs_.size() == 2 * static_cast<size_t>(g.OutputPixels());
+    // True when the table holds the pairs of g through `lens`: they depend on
+    // the crop height (the output size and projection constants follow from
+    // it) and the lens.
+    bool Holds(const CutGeometry& g, const LensSettings& lens) const {
+        return builtCropH_ == g.cropH && builtLens_ == lens &&
+               pairs_.size() == 2 * static_cast<size_t>(g.OutputPixels());
     }
 
     float* Pairs() { return pairs_.data(); }
@@ -34,6 +41,7 @@ public:
 private:
     std::vector<float> pairs_;
     int32_t builtCropH_ = 0;  // 0 = nothing built
+    LensSettings builtLens_;
 };
 
 // Crop columns first .. first + count - 1.

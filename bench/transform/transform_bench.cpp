@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "transform/frame_pipeline.h"
@@ -71,6 +72,39 @@ void BM_BuildTable(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildTable)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The table build through each lens, on one thread, against the default
+// lens's own path (which must stay within 2x of them). Args: model, field of
+// view, turned (yaw 12, pitch -7, roll 5) or not.
+void BM_BuildLensTable(benchmark::State& state) {
+    CutGeometry g = BuildCutGeometry(kW, kH, CutRect{}).geometry;
+    ComputeProjection(g);
+    LensSettings lens;
+    lens.model = static_cast<LensModel>(state.range(0));
+    lens.fov = static_cast<double>(state.range(1));
+    if (state.range(2) != 0) {
+        lens.yaw = 12;
+        lens.pitch = -7;
+        lens.roll = 5;
+    }
+    state.SetLabel(std::string(LensModelName(lens.model)) + " " + std::to_string(state.range(1)) +
+                   (state.range(2) != 0 ? " turned" : "") + (lens.IsDefault() ? " (default path)" : ""));
+    for (auto _ : state) {
+        RemapTable table;
+        table.Build(g, lens, nullptr);
+        benchmark::DoNotOptimize(table.Pairs());
+    }
+}
+BENCHMARK(BM_BuildLensTable)
+    ->Args({0, 180, 0})
+    ->Args({0, 200, 0})
+    ->Args({1, 200, 0})
+    ->Args({2, 200, 0})
+    ->Args({3, 160, 0})
+    ->Args({0, 180, 1})
+    ->Args({1, 200, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 // A whole conversion frame with the start-up settings (sharpen 0: off in effect).
 void BM_ConvertFrame(benchmark::State& state) {
     FramePipeline p;
@@ -92,6 +126,28 @@ BENCHMARK(BM_ConvertFrame)
     ->Args({1, 0, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// A whole conversion frame (sharpen off) through the default lens and through
+// a turned equisolid 200-degree lens: the same table format, the same cost.
+void BM_ConvertFrameLens(benchmark::State& state) {
+    FramePipeline p;
+    p.Allocate(kW, kH);
+    TransformSettings s;
+    s.sharpenOn = 0;
+    if (state.range(0) != 0) {
+        s.lens.model = LensModel::kEquisolid;
+        s.lens.fov = 200;
+        s.lens.yaw = 12;
+        s.lens.pitch = -7;
+        s.lens.roll = 5;
+    }
+    state.SetLabel(s.lens.IsDefault() ? "default lens" : "equisolid 200 turned");
+    p.BuildGeometry(s.cut, s.lens);
+    const std::vector<uint8_t> frame = Frame();
+    p.ConvertFrame(frame.data(), frame.size(), s, {}, {});
+    for (auto _ : state) p.ConvertFrame(frame.data(), frame.size(), s, {}, {});
+}
+BENCHMARK(BM_ConvertFrameLens)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_Sharpen(benchmark::State& state) {
     std::vector<uint8_t> a = Frame(), b(a.size());

@@ -49,6 +49,8 @@ TEST_F(CommaLocale, LogAndParameterFileKeepThePoint) {
     app.settings.XL1 = -11;
     app.settings.CPU = 75;
     app.settings.APATH = dir.dir() + "Temp 1,5";
+    app.settings.lens.fov = 197.5;
+    app.settings.lens.pitch = -2.25;
     ASSERT_TRUE(SaveParameters(app));
 
     std::ifstream logFile(app.logPath);
@@ -63,6 +65,12 @@ TEST_F(CommaLocale, LogAndParameterFileKeepThePoint) {
     EXPECT_EQ(reread.settings.XL1, -11);
     EXPECT_EQ(reread.settings.CPU, 75);
     EXPECT_EQ(reread.settings.APATH, app.settings.APATH);
+    EXPECT_EQ(reread.settings.lens, app.settings.lens);
+    std::ifstream iniFile(app.iniPath);
+    std::stringstream ini;
+    ini << iniFile.rdbuf();
+    EXPECT_NE(ini.str().find("<LENS_FOV>197.5</LENS_FOV>\r\n<YAW>0</YAW>\r\n<PITCH>-2.25</PITCH>"), std::string::npos)
+        << ini.str();
 }
 
 }  // namespace

@@ -26,6 +26,11 @@ AppSettings DistinctSettings() {
     s.APATH = "/home/me/my temp/stills";
     s.OPATH = "/media/disk 2/movies é";
     s.DSSETUP = 5; s.BITRATE = 7; s.CODECMODE = 9; s.AUTOSAVE = 0; s.FPS = 30;
+    s.lens.model = LensModel::kStereographic;
+    s.lens.fov = 203.25;
+    s.lens.yaw = -12.5;
+    s.lens.pitch = 0.125;
+    s.lens.roll = 179;
     return s;
 }
 
@@ -60,7 +65,8 @@ TEST(ParameterFile, WritesTheTwentyNineLinesInOrder) {
         "<BRIGHTNESS>0</BRIGHTNESS>\r\n<CONTRAST>0</CONTRAST>\r\n<CPU>0</CPU>\r\n"
         "<NOISE>0</NOISE>\r\n<APATH> </APATH>\r\n<OPATH> </OPATH>\r\n<DSSETUP>0</DSSETUP>\r\n"
         "<BITRATE>0</BITRATE>\r\n<CODECMODE>0</CODECMODE>\r\n<AUTOSAVE>1</AUTOSAVE>\r\n"
-        "<FPS>1</FPS>\r\n";
+        "<FPS>1</FPS>\r\n"
+        "<LENS>0</LENS>\r\n<LENS_FOV>180</LENS_FOV>\r\n<YAW>0</YAW>\r\n<PITCH>0</PITCH>\r\n<ROLL>0</ROLL>\r\n";
     EXPECT_EQ(text, expected);
 }
 
@@ -114,6 +120,7 @@ TEST(ParameterFile, MissingAutosaveKeepsNumbersButResetsCutAndPaths) {
     expected.AUTOSAVE = 1;
     expected.APATH = start.APATH;
     expected.OPATH = start.OPATH;
+    expected.lens = start.lens;  // read only after the 27
     EXPECT_EQ(l.settings, expected);
     EXPECT_EQ(l.w, 400);
     EXPECT_EQ(l.h, 300);
@@ -246,7 +253,7 @@ TEST(ParameterFile, DamagedFilesLoadByTheRulesWithoutCrashing) {
         Loaded l = Load(junk);
         EXPECT_FALSE(l.result.complete);
     }
-    for (size_t cut = 0; cut < good.size(); cut += 10) {
+    for (size_t cut = 0; cut < good.find("<LENS>"); cut += 10) {
         Loaded l = Load(good.substr(0, cut));
         EXPECT_FALSE(l.result.complete) << cut;
         EXPECT_EQ(l.settings.XL1, -8);
@@ -262,6 +269,107 @@ TEST(ParameterFile, DamagedFilesLoadByTheRulesWithoutCrashing) {
     Loaded l = Load(big);
     EXPECT_TRUE(l.result.complete);
     EXPECT_EQ(l.settings.SHARPEN, 4);
+}
+
+// The lens lines follow the 27 specified ones. A loader that knows only the
+// 27 (every "/" removed, each tag's value between its first two occurrences)
+// reads the same 27 values from our file as from one without the lens.
+TEST(ParameterFileLens, WrittenAfterTheSpecifiedLinesAndPassedOverByTheirLoader) {
+    const AppSettings s = DistinctSettings();
+    const std::string text = SerializeParameters(s, ScreenSize{1920, 1080});
+    EXPECT_NE(text.find("<FPS>30</FPS>\r\n<LENS>2</LENS>\r\n<LENS_FOV>203.25</LENS_FOV>\r\n<YAW>-12.5</YAW>\r\n"
+                        "<PITCH>0.125</PITCH>\r\n<ROLL>179</ROLL>\r\n"),
+              std::string::npos)
+        << text;
+    AppSettings plain = s;
+    plain.lens = LensSettings{};
+    const std::string old = SerializeParameters(plain, ScreenSize{1920, 1080});
+    auto specified = [](std::string t) {
+        std::erase(t, '/');
+        std::vector<std::string> values;
+        for (const Parameter& f : kParameters) {
+            const std::string tag = std::string("<") + f.tag + ">";
+            const size_t a = t.find(tag);
+            const size_t b = a == std::string::npos ? a : t.find(tag, a + tag.size());
+            values.push_back(b == std::string::npos ? "(missing)" : t.substr(a + tag.size(), b - a - tag.size()));
+        }
+        return values;
+    };
+    EXPECT_EQ(specified(text), specified(old));
+    EXPECT_EQ(text.substr(0, old.find("<LENS>")), old.substr(0, old.find("<LENS>")));
+}
+
+TEST(ParameterFileLens, RoundTripsAndAFileWithoutTheLensLoadsTheDefaults) {
+    TempDir dir;
+    const std::string path = dir.dir() + "Tessaly.ini";
+    ASSERT_TRUE(SaveParameters(DistinctSettings(), ScreenSize{1920, 1080}, path));
+    AppSettings start;
+    start.lens.fov = 250;  // whatever was held before is replaced
+    Loaded l = Load(ReadFile(path), start);
+    EXPECT_EQ(l.settings.lens, DistinctSettings().lens);
+    EXPECT_TRUE(l.result.lensNotes.empty());
+
+    std::string older = ReadFile(path);
+    for (const char* tag : kLensTags) older = RemoveLineWithTag(older, tag);
+    l = Load(older, start);
+    EXPECT_TRUE(l.result.complete);
+    EXPECT_TRUE(l.settings.lens.IsDefault());
+    EXPECT_TRUE(l.result.lensNotes.empty());
+    EXPECT_EQ(l.settings.SHARPEN, 4);
+
+    // Only some of them: the rest take their defaults. Lines in any order,
+    // blanks around a value.
+    l = Load(older + "<ROLL>  -7.5 </ROLL>\r\n<LENS>3</LENS>\r\n", start);
+    EXPECT_EQ(l.settings.lens.model, LensModel::kOrthographic);
+    EXPECT_EQ(l.settings.lens.roll, -7.5);
+    EXPECT_EQ(l.settings.lens.fov, 180.0);
+    EXPECT_TRUE(l.result.lensNotes.empty());
+
+    // A file that stops early keeps the lens it had, as every unread field.
+    l = Load(RemoveLineWithTag(ReadFile(path), "AUTOSAVE"), start);
+    EXPECT_FALSE(l.result.complete);
+    EXPECT_EQ(l.settings.lens, start.lens);
+}
+
+TEST(ParameterFileLens, DamagedAndOutOfRangeValuesLoadAsDefaultsWithANote) {
+    std::string base = SerializeParameters(AppSettings{}, ScreenSize{});
+    for (const char* tag : kLensTags) base = RemoveLineWithTag(base, tag);
+    const struct { const char* lines; LensSettings want; size_t notes; } cases[] = {
+        {"<LENS>7</LENS>", {}, 1},
+        {"<LENS>-1</LENS>", {}, 1},
+        {"<LENS>1.5</LENS>", {}, 1},
+        {"<LENS>x</LENS><LENS_FOV>200</LENS_FOV>", {LensModel::kEquidistant, 200}, 1},
+        {"<LENS_FOV>300</LENS_FOV>", {}, 1},
+        {"<LENS_FOV>89.9</LENS_FOV><YAW>181</YAW>", {}, 2},
+        {"<LENS_FOV>nan</LENS_FOV><PITCH>inf</PITCH>", {}, 2},
+        {"<LENS_FOV>1e3</LENS_FOV><ROLL>0x10</ROLL>", {}, 2},
+        {"<LENS_FOV>200,5</LENS_FOV><YAW>12.5.1</YAW>", {}, 2},
+        {"<YAW>   </YAW><PITCH>-180</PITCH>", {LensModel::kEquidistant, 180, 0, -180}, 1},
+        // An orthographic lens sees at most 180 degrees.
+        {"<LENS>3</LENS><LENS_FOV>200</LENS_FOV><ROLL>4</ROLL>", {LensModel::kOrthographic, 180, 0, 0, 4}, 1},
+        {"<LENS_FOV>" "99999999999999999999999999999999999999999999999999" "</LENS_FOV>", {}, 1},
+    };
+    for (const auto& c : cases) {
+        Loaded l = Load(base + c.lines + "\r\n");
+        EXPECT_TRUE(l.result.complete) << c.lines;
+        EXPECT_EQ(l.settings.lens, c.want) << c.lines;
+        EXPECT_EQ(l.result.lensNotes.size(), c.notes) << c.lines;
+        for (const std::string& note : l.result.lensNotes) {
+            EXPECT_EQ(note.find('\n'), std::string::npos);
+            EXPECT_EQ(note.rfind("Parameter file: <", 0), 0u) << note;
+        }
+    }
+    // The note says which value and why, and lands in the run log.
+    TempDir dir;
+    FisheyeApp app;
+    app.iniPath = dir.dir() + "Tessaly.ini";
+    app.log.SetPath(dir.dir() + "run.log");
+    WriteFile(app.iniPath, base + "<LENS_FOV>300</LENS_FOV>\r\n");
+    LoadParameters(app);
+    EXPECT_EQ(ReadFile(dir.dir() + "run.log"),
+              "Parameter file: <LENS_FOV> \"300\" cannot be used (the lens's field of view must lie between 90 and 280 "
+              "degrees (not 300)); 180 is used instead\r\n");
+    EXPECT_TRUE(app.settings.lens.IsDefault());
 }
 
 }  // namespace

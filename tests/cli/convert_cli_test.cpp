@@ -2,6 +2,7 @@
 // and no temporary files left behind, for good and bad input alike.
 #include <gtest/gtest.h>
 
+#include "app/parameter_file.h"
 #include "tests/capture_output.h"
 #include <fcntl.h>
 #include <sys/file.h>
@@ -637,6 +638,59 @@ TEST_F(ConvertCliTest, StreamingAndStillPathAgree) {
     if (value.rfind("inf", 0) != 0) {
         EXPECT_GE(std::atof(value.c_str()), 40.0) << report;
     }
+}
+
+// The lens from the parameter file, from the command line, and the command
+// line over the file: the same lens gives the same frames whichever way it
+// came; another lens gives other frames.
+TEST_F(ConvertCliTest, LensFromTheParameterFileAndTheCommandLine) {
+    tessaly::AppSettings settings;
+    settings.SHARPEN_CH = 0;
+    const std::string plainParams = Out("plain.ini");
+    ASSERT_TRUE(tessaly::SaveParameters(settings, tessaly::ScreenSize{1920, 1080}, plainParams));
+    settings.lens.model = tessaly::LensModel::kStereographic;
+    settings.lens.fov = 200;
+    settings.lens.yaw = 10;
+    const std::string params = Out("lens.ini");
+    ASSERT_TRUE(tessaly::SaveParameters(settings, tessaly::ScreenSize{1920, 1080}, params));
+    const std::string fromFile = Out("file.avi"), fromOptions = Out("options.avi");
+    const std::string overridden = Out("over.avi"), plain = Out("plain.avi");
+    ASSERT_EQ(Convert("--params " + Quote(params) + " " + Quote(clip_) + " " + Quote(fromFile)).status, 0);
+    ASSERT_EQ(Convert("--params " + Quote(plainParams) + " --lens stereographic --fov 200 --yaw 10 " + Quote(clip_) +
+                      " " + Quote(fromOptions)).status,
+              0);
+    ASSERT_EQ(Convert("--params " + Quote(params) + " --lens equidistant --fov 180 --yaw=0 " + Quote(clip_) + " " +
+                      Quote(overridden)).status,
+              0);
+    ASSERT_EQ(Convert("--params " + Quote(plainParams) + " " + Quote(clip_) + " " + Quote(plain)).status, 0);
+    auto psnr = [](const std::string& a, const std::string& b) {
+        const std::string report = Capture("ffmpeg -hide_banner -i " + Quote(a) + " -i " + Quote(b) +
+                                           " -lavfi '[0:v][1:v]psnr' -f null - 2>&1 | grep -o 'average:[0-9.inf]*'");
+        EXPECT_EQ(report.rfind("average:", 0), 0u) << report;
+        return report.size() > 8 ? report.substr(8) : std::string("?");
+    };
+    const std::string same = psnr(fromFile, fromOptions), overSame = psnr(overridden, plain);
+    EXPECT_EQ(same.rfind("inf", 0), 0u) << same;
+    EXPECT_EQ(overSame.rfind("inf", 0), 0u) << overSame;
+    EXPECT_LT(std::atof(psnr(fromFile, plain).c_str()), 25.0);
+    // The parameter file is read, not rewritten.
+    EXPECT_EQ(ReadAll(params), tessaly::SerializeParameters(settings, tessaly::ScreenSize{1920, 1080}));
+
+    // A field of view the file's model cannot have: refused before any frame.
+    settings.lens.model = tessaly::LensModel::kOrthographic;
+    settings.lens.fov = 170;
+    ASSERT_TRUE(tessaly::SaveParameters(settings, tessaly::ScreenSize{1920, 1080}, params));
+    Outcome o = Convert("--params " + Quote(params) + " --fov 200 " + Quote(clip_) + " " + Quote(Out("o.mp4")));
+    EXPECT_EQ(o.status, 2) << o.output;
+    EXPECT_EQ(o.output, "tessaly-convert: the lens cannot be used: an orthographic lens sees at most 180 degrees "
+                        "(not 200)\n");
+    o = Convert("--yaw 190 " + Quote(clip_) + " " + Quote(Out("o.mp4")));
+    EXPECT_EQ(o.status, 2) << o.output;
+    EXPECT_EQ(o.output.rfind("tessaly-convert: --yaw: the yaw must lie between -180 and 180 degrees (not 190)\n", 0),
+              0u)
+        << o.output;
+    EXPECT_FALSE(fs::exists(Out("o.mp4")));
+    EXPECT_FALSE(TemporaryFilesLeft());
 }
 
 TEST_F(ConvertCliTest, HelpAndVersion) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 namespace tessaly {
 namespace {
 
@@ -84,6 +87,92 @@ TEST(ConvertOptions, BadOptionsGiveOneLineErrors) {
         ParsedOptions p = Parse(c.args);
         EXPECT_FALSE(p.ok) << c.error;
         EXPECT_EQ(p.error, c.error);
+    }
+}
+
+TEST(ConvertOptions, LensOptionsOverTheParameterFile) {
+    ParsedOptions p = Parse({"--lens", "equisolid", "--fov=212.5", "--yaw", "-12.25", "--pitch", "+3",
+                             "--roll", "180", "a.mov", "b.mp4"});
+    ASSERT_TRUE(p.ok) << p.error;
+    FisheyeApp app;
+    app.settings.lens.model = LensModel::kStereographic;  // as if from the parameter file
+    app.settings.lens.fov = 190;
+    app.settings.lens.roll = 5;
+    ApplyConvertOptions(p.options, app);
+    EXPECT_EQ(app.settings.lens.model, LensModel::kEquisolid);
+    EXPECT_EQ(app.settings.lens.fov, 212.5);
+    EXPECT_EQ(app.settings.lens.yaw, -12.25);
+    EXPECT_EQ(app.settings.lens.pitch, 3.0);
+    EXPECT_EQ(app.settings.lens.roll, 180.0);
+    EXPECT_EQ(LensSettingsProblem(app.settings), "");
+
+    // Only what is given replaces the file's values.
+    ParsedOptions some = Parse({"--pitch", "-4.5", "a.mov", "b.mp4"});
+    ASSERT_TRUE(some.ok) << some.error;
+    app.settings.lens = LensSettings{};
+    app.settings.lens.model = LensModel::kOrthographic;
+    app.settings.lens.fov = 170;
+    ApplyConvertOptions(some.options, app);
+    EXPECT_EQ(app.settings.lens.model, LensModel::kOrthographic);
+    EXPECT_EQ(app.settings.lens.fov, 170.0);
+    EXPECT_EQ(app.settings.lens.pitch, -4.5);
+    ParsedOptions none = Parse({"a.mov", "b.mp4"});
+    ApplyConvertOptions(none.options, app);
+    EXPECT_EQ(app.settings.lens.pitch, -4.5);
+
+    // A field of view the file's model cannot have is found once both are known.
+    ParsedOptions wide = Parse({"--fov", "200", "a.mov", "b.mp4"});
+    ASSERT_TRUE(wide.ok) << wide.error;
+    ApplyConvertOptions(wide.options, app);
+    EXPECT_EQ(LensSettingsProblem(app.settings),
+              "the lens cannot be used: an orthographic lens sees at most 180 degrees (not 200)");
+}
+
+TEST(ConvertOptions, BadLensOptionsGiveOneLineErrors) {
+    const struct {
+        std::vector<std::string> args;
+        const char* error;
+    } cases[] = {
+        {{"--lens", "fisheye", "a", "b"},
+         "--lens needs equidistant, equisolid, stereographic or orthographic, got 'fisheye'"},
+        {{"--lens=", "a", "b"}, "--lens needs equidistant, equisolid, stereographic or orthographic, got ''"},
+        {{"--fov", "300", "a", "b"}, "--fov: the lens's field of view must lie between 90 and 280 degrees (not 300)"},
+        {{"--fov", "89.5", "a", "b"}, "--fov: the lens's field of view must lie between 90 and 280 degrees (not 89.5)"},
+        {{"--fov", "12,5", "a", "b"}, "--fov needs a number of degrees, got '12,5'"},
+        {{"--fov", "nan", "a", "b"}, "--fov needs a number of degrees, got 'nan'"},
+        {{"--fov", "1e999", "a", "b"}, "--fov needs a number of degrees, got '1e999'"},
+        {{"--yaw", "", "a", "b"}, "--yaw needs a number of degrees, got ''"},
+        {{"--yaw", "180.5", "a", "b"}, "--yaw: the yaw must lie between -180 and 180 degrees (not 180.5)"},
+        {{"--pitch", "-200", "a", "b"}, "--pitch: the pitch must lie between -180 and 180 degrees (not -200)"},
+        {{"--roll", "10deg", "a", "b"}, "--roll needs a number of degrees, got '10deg'"},
+        {{"a", "b", "--roll"}, "--roll needs a value"},
+        {{"--fov", "190", "--lens", "orthographic", "a", "b"},
+         "--lens orthographic --fov: an orthographic lens sees at most 180 degrees (not 190)"},
+    };
+    for (const auto& c : cases) {
+        ParsedOptions p = Parse(c.args);
+        EXPECT_FALSE(p.ok) << c.error;
+        EXPECT_EQ(p.error, c.error);
+    }
+}
+
+// Every lens option is in --help, the manual page and the bash completion.
+TEST(ConvertOptions, LensOptionsAreDocumentedEverywhere) {
+    auto read = [](const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string usage = ConvertUsage();
+    const std::string manual = read(std::string(TESSALY_SOURCE_DIR) + "/packaging/tessaly-convert.1");
+    const std::string completion = read(std::string(TESSALY_SOURCE_DIR) + "/packaging/tessaly-convert.bash");
+    for (const char* option : {"lens", "fov", "yaw", "pitch", "roll"}) {
+        EXPECT_NE(usage.find(std::string("  --") + option + " "), std::string::npos) << option;
+        EXPECT_NE(manual.find(std::string(".BI \\-\\-") + option + " "), std::string::npos) << option;
+        EXPECT_NE(completion.find(std::string(" --") + option + " "), std::string::npos) << option;
+    }
+    EXPECT_NE(completion.find("equidistant equisolid stereographic orthographic"), std::string::npos);
+    for (const char* line : {"--lens MODEL", "--fov DEGREES", "--yaw DEGREES", "--pitch DEGREES", "--roll DEGREES"}) {
+        EXPECT_NE(usage.find(line), std::string::npos) << line;
     }
 }
 

@@ -21,6 +21,7 @@
 #include "ui/desktop_session.h"
 #include "ui/export_progress_window.h"
 #include "ui/image_button.h"
+#include "ui/lens_dialog.h"
 #include "ui/output_options_dialog.h"
 #include "ui/output_window.h"
 #include "ui/preview_panel.h"
@@ -144,6 +145,8 @@ void MainWindow::BuildMenus() {
     QAction* vr = item(option, "Mark output as 180° VR video", kMarkVrMenuItem);
     vr->setCheckable(true);
     vr->setChecked(session_.app.markVrOutput.load() != 0);
+    option->addSeparator();
+    item(option, "Lens...\tCtrl + Shift + L", kLensMenuItem);
     QMenu* help = menuBar()->addMenu("&Help");
     item(help, "Help\tF1", 110);
     help->addSeparator();
@@ -155,6 +158,7 @@ void MainWindow::BuildMenus() {
     AddShortcut(QKeySequence("Ctrl+S"), 102);
     AddShortcut(QKeySequence("Ctrl+O"), 810);
     AddShortcut(QKeySequence("F1"), 110);
+    AddShortcut(QKeySequence("Ctrl+Shift+L"), kLensMenuItem);
 }
 
 void MainWindow::AddShortcut(const QKeySequence& keys, int id) {
@@ -430,6 +434,24 @@ void MainWindow::SetConversionLock(int unlock) {
     for (int id : {3900, 3901, 3902, 3903, 3904, 3907, 3908, 100, 102, 104, 101, 892})
         Control(id)->setEnabled(on);
     for (int id : {100, 102, 111, 104, 101}) MenuItem(id)->setEnabled(on);
+    // The lens is part of the geometry a run fixes at its start.
+    conversionLocked_ = !on;
+    if (lensDialog_ != nullptr) lensDialog_->SetLocked(conversionLocked_);
+}
+
+LensDialog* MainWindow::Lens() const { return lensDialog_.data(); }
+
+void MainWindow::OpenLensDialog() {
+    if (lensDialog_ == nullptr) {
+        lensDialog_ = new LensDialog(this, session_);
+        lensDialog_->setWindowIcon(windowIcon());
+        // Beside the input picture, over the controls on the right.
+        lensDialog_->move(pos() + QPoint(620, 120));
+    }
+    lensDialog_->SetLocked(conversionLocked_);
+    lensDialog_->show();
+    lensDialog_->raise();
+    lensDialog_->activateWindow();
 }
 
 void MainWindow::OpenOutputWindow() {

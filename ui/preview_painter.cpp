@@ -160,11 +160,17 @@ void RenderOutputPreview(QImage& target, const FrameBuffer& output, bool convert
     if (horizon) {
         // The output is stretched onto the whole panel: its middle row (the
         // equator) and middle column lie on the panel's middle.
-        const QColor colour = QColor::fromRgb(kHorizonColour);
+        // A dark line beside each keeps them visible on light pictures.
+        const int midX = kOutputPreviewWidth / 2, midY = kOutputPreviewHeight / 2;
+        const QColor colour = QColor::fromRgb(kHorizonColour), shade(0, 0, 0, 150);
+        p.setPen(QPen(shade, 1));
+        p.drawLine(0, midY + 1, kOutputPreviewWidth - 1, midY + 1);
         p.setPen(QPen(colour, 1));
-        p.drawLine(0, kOutputPreviewHeight / 2, kOutputPreviewWidth - 1, kOutputPreviewHeight / 2);
+        p.drawLine(0, midY, kOutputPreviewWidth - 1, midY);
+        p.setPen(QPen(shade, 1, Qt::DashLine));
+        p.drawLine(midX + 1, 0, midX + 1, kOutputPreviewHeight - 1);
         p.setPen(QPen(colour, 1, Qt::DashLine));
-        p.drawLine(kOutputPreviewWidth / 2, 0, kOutputPreviewWidth / 2, kOutputPreviewHeight - 1);
+        p.drawLine(midX, 0, midX, kOutputPreviewHeight - 1);
     }
     if (converting) {
         p.setFont(PanelFont());

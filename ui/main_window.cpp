@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QSlider>
 
@@ -61,6 +62,19 @@ constexpr FilterRow kRows[] = {
     {573, 554, 529, 584, 356, " Noise Median", 161, " Noise Median control - On/Off "},
     {571, 555, 530, 585, 376, " CPU usage", 161, " CPU usage control - On/Off "},
 };
+
+// Where the Lens dialog opens: right of the main window (below the output
+// window when that stands there) if the screen has room, else `inside`.
+QPoint LensDialogPosition(const QRect& main, const QRect& output, QSize dialog, const QRect& screen,
+                          QPoint inside) {
+    QRect place(QPoint(main.right() + 8, main.top()), dialog);
+    if (output.isValid() && output.left() < place.right() && output.right() > place.left() &&
+        output.top() < place.bottom() && output.bottom() > place.top()) {
+        place.moveTop(output.bottom() + 8);
+    }
+    if (!screen.isValid() || screen.contains(place)) return place.topLeft();
+    return inside;
+}
 
 }  // namespace
 
@@ -445,8 +459,12 @@ void MainWindow::OpenLensDialog() {
     if (lensDialog_ == nullptr) {
         lensDialog_ = new LensDialog(this, session_);
         lensDialog_->setWindowIcon(windowIcon());
-        // Beside the input picture, over the controls on the right.
-        lensDialog_->move(pos() + QPoint(620, 120));
+        lensDialog_->adjustSize();
+        const QRect output = output_ != nullptr && output_->isVisible() ? output_->frameGeometry() : QRect();
+        const QRect screenArea = screen() != nullptr ? screen()->availableGeometry() : QRect();
+        // Else over the image controls: the cut's buttons stay in reach.
+        const QPoint inside = client_->mapToGlobal(QPoint(612, 290));
+        lensDialog_->move(LensDialogPosition(frameGeometry(), output, lensDialog_->frameSize(), screenArea, inside));
     }
     lensDialog_->SetLocked(conversionLocked_);
     lensDialog_->show();

@@ -85,6 +85,31 @@ TEST(LensRim, SourcePixelsMapIntoTheLetterboxedPanel) {
     EXPECT_EQ(none.rx, 0.0);
 }
 
+// The mapping agrees with where the painter puts the picture: the centre of
+// a bright block of source pixels lands where SourceToPreview says.
+TEST(LensRim, MappingAgreesWithThePaintedPicture) {
+    const int w = 1280, h = 720;
+    FrameBuffer frame = UniformFrame(w, h, 0);
+    const int left = 1000, top = 600, side = 32;  // away from every overlay
+    for (int y = top; y < top + side; ++y)
+        for (int x = left; x < left + side; ++x) {
+            uint8_t* p = frame.Row(h - 1 - y) + 4 * x;  // rows are stored bottom-up
+            p[0] = p[1] = p[2] = 255;
+        }
+    QImage image;
+    RenderInputPreview(image, frame, MakePreviewHeader(w, h), InputOverlay{});
+    const PreviewPoint expected = SourceToPreview(left + 0.5 * side - 0.5, top + 0.5 * side - 0.5, w, h);
+    double sum = 0, sx = 0, sy = 0;
+    for (int y = static_cast<int>(expected.y) - 20; y <= static_cast<int>(expected.y) + 20; ++y)
+        for (int x = static_cast<int>(expected.x) - 20; x <= static_cast<int>(expected.x) + 20; ++x) {
+            const double v = qGray(image.pixel(x, y));
+            sum += v, sx += v * (x + 0.5), sy += v * (y + 0.5);
+        }
+    ASSERT_GT(sum, 0.0);
+    EXPECT_NEAR(sx / sum, expected.x, 0.6);
+    EXPECT_NEAR(sy / sum, expected.y, 0.6);
+}
+
 TEST(LensRim, CirclesComeFromTheCutGeometryAndTheLens) {
     // The start cut on 1920 x 1080: crop (-26, -18) 1997 x 1105, projS 319.7545;
     // the rim 502.27 source pixels around the crop centre, which shows frame

@@ -10,6 +10,7 @@
 #include <QSlider>
 
 #include <cmath>
+#include <iterator>
 
 #include "ui/desktop_session.h"
 
@@ -141,7 +142,7 @@ LensDialog::~LensDialog() { session_.painter.ShowHorizon(false); }
 void LensDialog::ShowLens(const LensSettings& lens) {
     const QSignalBlocker blockModel(model_);
     const QSignalBlocker blockFov(fov_);
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < static_cast<int>(std::size(kModels)); ++i)
         if (kModels[i] == lens.model) model_->setCurrentIndex(i);
     fov_->setMaximum(lens.model == LensModel::kOrthographic ? kMaxOrthographicFov : kMaxLensFov);
     fov_->setValue(lens.fov);

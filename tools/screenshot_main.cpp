@@ -1,5 +1,6 @@
 // Saves pictures of the desktop program's windows: the splash window, the
-// main window with a movie playing, the output window, the About box, and
+// main window with a movie playing, the output window, the lens rim of the
+// untouched start cut, the Lens dialog beside both windows, the About box, and
 // a real conversion: the main and output windows while the frames are
 // converted, "Please wait...", the success question and the dialog for
 // encoding again.
@@ -11,6 +12,9 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDoubleSpinBox>
+#include <QPainter>
+#include <QPixmap>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -24,11 +28,13 @@
 
 #include <cstdio>
 #include <functional>
+#include <vector>
 
 #include "ui/about_splash.h"
 #include "ui/desktop_app.h"
 #include "ui/desktop_session.h"
 #include "ui/export_progress_window.h"
+#include "ui/lens_dialog.h"
 #include "ui/main_window.h"
 #include "ui/output_options_dialog.h"
 #include "ui/output_window.h"
@@ -43,6 +49,33 @@ int gFailures = 0;
 void Save(QWidget* w, const char* name) {
     const QString path = gOut + "/" + name;
     if (!w->grab().save(path, "PNG")) {
+        std::fprintf(stderr, "tessaly-screenshots: cannot write %s\n", qPrintable(path));
+        ++gFailures;
+        return;
+    }
+    std::printf("%s\n", qPrintable(path));
+}
+
+// Several windows in one picture, each where it stands on the screen, on
+// the grey of an empty desktop.
+void SaveTogether(const std::vector<QWidget*>& windows, const char* name) {
+    QRect area;
+    for (QWidget* w : windows)
+        if (w != nullptr && w->isVisible()) area |= w->geometry();
+    area.adjust(-12, -12, 12, 12);
+    QPixmap canvas(area.size());
+    canvas.fill(QColor(58, 62, 66));
+    {
+        QPainter p(&canvas);
+        for (QWidget* w : windows) {
+            if (w == nullptr || !w->isVisible()) continue;
+            const QRect r = w->geometry().translated(-area.topLeft());
+            p.fillRect(r.adjusted(3, 3, 3, 3), QColor(30, 32, 34));  // a shadow parts the windows
+            p.drawPixmap(r.topLeft(), w->grab());
+        }
+    }
+    const QString path = gOut + "/" + name;
+    if (!canvas.save(path, "PNG")) {
         std::fprintf(stderr, "tessaly-screenshots: cannot write %s\n", qPrintable(path));
         ++gFailures;
         return;
@@ -115,6 +148,31 @@ void Conversion(tessaly::MainWindow* w, const QString& outputFolder) {
     w->Command(104);
 }
 
+// The input picture with the rim the untouched start cut places, then the
+// Lens dialog with a 200-degree lens under the output window, and the
+// previews with the dashed 180-degree edge and the levelling lines; the lens
+// goes back to its default before `then`.
+void LensPictures(tessaly::MainWindow* w, std::function<void()> then) {
+    Save(w->InputPanel(), "rim-overlay.png");
+    w->OpenLensDialog();
+    tessaly::LensDialog* dialog = w->Lens();
+    const QRect main = w->geometry();
+    const int below = w->Output() != nullptr ? w->Output()->geometry().bottom() + 30 : main.top();
+    dialog->move(main.right() + 40, below);
+    dialog->Fov()->setValue(200.0);
+    // Two pictures drawn since, so the newest shows the new lens.
+    const int64_t shown = w->InputPanel()->Shown();
+    When([w, shown] { return w->InputPanel()->Shown() >= shown + 2; },
+         [w, dialog, then] {
+             QTimer::singleShot(300, w, [w, dialog, then] {
+                 SaveTogether({w, w->Output(), dialog}, "lens-dialog.png");
+                 dialog->ResetButton()->click();
+                 dialog->close();
+                 then();
+             });
+         });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -155,16 +213,18 @@ int main(int argc, char** argv) {
                  QTimer::singleShot(400, w, [s, w] {
                      Save(w, "main-window.png");
                      if (w->Output() != nullptr) Save(w->Output(), "output-window.png");
-                     When([] { return QApplication::activeModalWidget() != nullptr; },
-                          [w, s] {
-                              QWidget* about = QApplication::activeModalWidget();
-                              QTimer::singleShot(200, about, [about, w, s] {
-                                  Save(about, "about.png");
-                                  static_cast<QDialog*>(about)->accept();
-                                  QTimer::singleShot(100, w, [w] { Conversion(w, gScratch); });
+                     LensPictures(w, [w, s] {
+                         When([] { return QApplication::activeModalWidget() != nullptr; },
+                              [w, s] {
+                                  QWidget* about = QApplication::activeModalWidget();
+                                  QTimer::singleShot(200, about, [about, w, s] {
+                                      Save(about, "about.png");
+                                      static_cast<QDialog*>(about)->accept();
+                                      QTimer::singleShot(100, w, [w] { Conversion(w, gScratch); });
+                                  });
                               });
-                          });
-                     tessaly::ShowAbout(w, *s);
+                         tessaly::ShowAbout(w, *s);
+                     });
                  });
              });
     };

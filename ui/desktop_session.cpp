@@ -251,6 +251,7 @@ void DesktopSession::PaintPreviews() {
     overlay.YL1 = s.YL1;
     overlay.XL2 = s.XL2;
     overlay.YL2 = s.YL2;
+    overlay.lens = s.lens;
     PreviewHeader header;
     {
         std::lock_guard lock(probeMutex_);

@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QSlider>
 
@@ -21,6 +22,7 @@
 #include "ui/desktop_session.h"
 #include "ui/export_progress_window.h"
 #include "ui/image_button.h"
+#include "ui/lens_dialog.h"
 #include "ui/output_options_dialog.h"
 #include "ui/output_window.h"
 #include "ui/preview_panel.h"
@@ -60,6 +62,19 @@ constexpr FilterRow kRows[] = {
     {573, 554, 529, 584, 356, " Noise Median", 161, " Noise Median control - On/Off "},
     {571, 555, 530, 585, 376, " CPU usage", 161, " CPU usage control - On/Off "},
 };
+
+// Where the Lens dialog opens: right of the main window (below the output
+// window when that stands there) if the screen has room, else `inside`.
+QPoint LensDialogPosition(const QRect& main, const QRect& output, QSize dialog, const QRect& screen,
+                          QPoint inside) {
+    QRect place(QPoint(main.right() + 8, main.top()), dialog);
+    if (output.isValid() && output.left() < place.right() && output.right() > place.left() &&
+        output.top() < place.bottom() && output.bottom() > place.top()) {
+        place.moveTop(output.bottom() + 8);
+    }
+    if (!screen.isValid() || screen.contains(place)) return place.topLeft();
+    return inside;
+}
 
 }  // namespace
 
@@ -144,6 +159,8 @@ void MainWindow::BuildMenus() {
     QAction* vr = item(option, "Mark output as 180° VR video", kMarkVrMenuItem);
     vr->setCheckable(true);
     vr->setChecked(session_.app.markVrOutput.load() != 0);
+    option->addSeparator();
+    item(option, "Lens...\tCtrl + Shift + L", kLensMenuItem);
     QMenu* help = menuBar()->addMenu("&Help");
     item(help, "Help\tF1", 110);
     help->addSeparator();
@@ -155,6 +172,7 @@ void MainWindow::BuildMenus() {
     AddShortcut(QKeySequence("Ctrl+S"), 102);
     AddShortcut(QKeySequence("Ctrl+O"), 810);
     AddShortcut(QKeySequence("F1"), 110);
+    AddShortcut(QKeySequence("Ctrl+Shift+L"), kLensMenuItem);
 }
 
 void MainWindow::AddShortcut(const QKeySequence& keys, int id) {
@@ -436,6 +454,28 @@ void MainWindow::SetConversionLock(int unlock) {
     for (int id : {3900, 3901, 3902, 3903, 3904, 3907, 3908, 100, 102, 104, 101, 892, 111})
         Control(id)->setEnabled(on);
     for (int id : {100, 102, 111, 104, 101}) MenuItem(id)->setEnabled(on);
+    // The lens is part of the geometry a run fixes at its start.
+    conversionLocked_ = !on;
+    if (lensDialog_ != nullptr) lensDialog_->SetLocked(conversionLocked_);
+}
+
+LensDialog* MainWindow::Lens() const { return lensDialog_.data(); }
+
+void MainWindow::OpenLensDialog() {
+    if (lensDialog_ == nullptr) {
+        lensDialog_ = new LensDialog(this, session_);
+        lensDialog_->setWindowIcon(windowIcon());
+        lensDialog_->adjustSize();
+        const QRect output = output_ != nullptr && output_->isVisible() ? output_->frameGeometry() : QRect();
+        const QRect screenArea = screen() != nullptr ? screen()->availableGeometry() : QRect();
+        // Else over the image controls: the cut's buttons stay in reach.
+        const QPoint inside = client_->mapToGlobal(QPoint(612, 290));
+        lensDialog_->move(LensDialogPosition(frameGeometry(), output, lensDialog_->frameSize(), screenArea, inside));
+    }
+    lensDialog_->SetLocked(conversionLocked_);
+    lensDialog_->show();
+    lensDialog_->raise();
+    lensDialog_->activateWindow();
 }
 
 void MainWindow::OpenOutputWindow() {

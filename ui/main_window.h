@@ -26,6 +26,7 @@ class ClickSounds;
 class DesktopSession;
 class ExportProgressWindow;
 class ImageButton;
+class LensDialog;
 class OutputWindow;
 class PreviewPanel;
 
@@ -33,6 +34,8 @@ inline constexpr int kClientWidth = 1010;
 inline constexpr int kClientHeight = 650;
 // "&Option" item that marks outputs as 180-degree VR video (FisheyeApp::markVrOutput).
 inline constexpr int kMarkVrMenuItem = 904;
+// "&Option" item that opens the "Lens" dialog.
+inline constexpr int kLensMenuItem = 930;
 inline const char* const kMainCaption = "The mono side Fisheye video converter  v3.0 Build 051.01";
 
 // What a movie file chooser asks for.
@@ -91,6 +94,9 @@ public:
     void UpdateExportProgress(const QString& processingTime);
     void CloseExportProgress();
     ExportProgressWindow* ExportProgress() const;
+    // The "Lens" dialog: made on first use, then shown and raised again.
+    void OpenLensDialog();
+    LensDialog* Lens() const;
     // The output options dialog over this window: the next output path, or
     // empty when cancelled.
     std::string OutputOptions(const std::string& currentPath);
@@ -142,6 +148,8 @@ private:
     PreviewPanel* hiddenOutput_ = nullptr;
     OutputWindow* output_ = nullptr;
     QPointer<ExportProgressWindow> exportProgress_;
+    QPointer<LensDialog> lensDialog_;
+    bool conversionLocked_ = false;
     QLabel* positionBar_ = nullptr;
     ClickSounds* sounds_;
     bool ending_ = false;

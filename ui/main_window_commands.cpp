@@ -205,6 +205,9 @@ void MainWindow::Command(int id) {
             MenuItem(kMarkVrMenuItem)->setChecked(value != 0);
             break;
         }
+        case kLensMenuItem:
+            OpenLensDialog();
+            return;
         case 597:  // File Information
             if (TrimBlanksAndNuls(app.fileInfoText).empty()) return;
             Message("Video file information", app.fileInfoText, QMessageBox::Information, true);

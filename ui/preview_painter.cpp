@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include "app/format.h"
+#include "ui/lens_rim.h"
 
 namespace tessaly {
 
@@ -34,6 +35,28 @@ void TextLine(QPainter& p, int x, int y, const std::string& text, QColor fg, QCo
     p.fillRect(QRect(x, y, fm.horizontalAdvance(s), fm.height()), bg);
     p.drawText(QPoint(x, y + fm.ascent()), s);
     p.setBackgroundMode(Qt::TransparentMode);
+}
+
+// The lens circle in a solid line and, for a lens wider than 180 degrees, the
+// circle of the output's 180-degree edge dashed; antialiased, since they are
+// rarely on whole pixels.
+void DrawLensRims(QPainter& p, const LensRims& rims) {
+    if (!rims.valid) return;
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setBrush(Qt::NoBrush);
+    QPen pen(QColor::fromRgb(kLensRimColour), 2.0);
+    p.setPen(pen);
+    const PreviewEllipse& e = rims.lensInPreview;
+    p.drawEllipse(QPointF(e.cx, e.cy), e.rx, e.ry);
+    if (rims.hemisphere) {
+        pen.setWidthF(1.5);
+        pen.setDashPattern({5.0, 4.0});
+        p.setPen(pen);
+        const PreviewEllipse& h = rims.hemisphereInPreview;
+        p.drawEllipse(QPointF(h.cx, h.cy), h.rx, h.ry);
+    }
+    p.restore();
 }
 
 QFont PanelFont() {
@@ -80,6 +103,10 @@ void RenderInputPreview(QImage& target, const FrameBuffer& frame, const PreviewH
     p.fillRect(QRect(0, 0, 600, y0), Qt::black);
     p.fillRect(QRect(0, 600 - y0, 600, y0), Qt::black);
 
+    // The rim lies under every overlay below, which so keeps its pixels; a
+    // circle cut off by the frame shows on into the bars.
+    DrawLensRims(p, LensRimsOf(header.width, header.height, CutRect{o.XL1, o.YL1, o.XL2, o.YL2}, o.lens));
+
     if (o.hasFileInfo) {
         const QColor grey(0x80, 0x80, 0x80);
         TextLine(p, 10, 10, o.videoNameLine, Qt::white, grey);
@@ -119,7 +146,7 @@ void RenderInputPreview(QImage& target, const FrameBuffer& frame, const PreviewH
 }
 
 void RenderOutputPreview(QImage& target, const FrameBuffer& output, bool converting,
-                         const ProgressTexts& progress) {
+                         const ProgressTexts& progress, bool horizon) {
     if (target.size() != QSize(kOutputPreviewWidth, kOutputPreviewHeight))
         target = QImage(kOutputPreviewWidth, kOutputPreviewHeight, QImage::Format_RGB32);
     QPainter p(&target);
@@ -129,6 +156,21 @@ void RenderOutputPreview(QImage& target, const FrameBuffer& output, bool convert
         p.fillRect(target.rect(), QColor(51, 51, 51));
     } else {
         DrawBottomUp(p, picture, QRect(0, 0, kOutputPreviewWidth, kOutputPreviewHeight));
+    }
+    if (horizon) {
+        // The output is stretched onto the whole panel: its middle row (the
+        // equator) and middle column lie on the panel's middle.
+        // A dark line beside each keeps them visible on light pictures.
+        const int midX = kOutputPreviewWidth / 2, midY = kOutputPreviewHeight / 2;
+        const QColor colour = QColor::fromRgb(kHorizonColour), shade(0, 0, 0, 150);
+        p.setPen(QPen(shade, 1));
+        p.drawLine(0, midY + 1, kOutputPreviewWidth - 1, midY + 1);
+        p.setPen(QPen(colour, 1));
+        p.drawLine(0, midY, kOutputPreviewWidth - 1, midY);
+        p.setPen(QPen(shade, 1, Qt::DashLine));
+        p.drawLine(midX + 1, 0, midX + 1, kOutputPreviewHeight - 1);
+        p.setPen(QPen(colour, 1, Qt::DashLine));
+        p.drawLine(midX, 0, midX, kOutputPreviewHeight - 1);
     }
     if (converting) {
         p.setFont(PanelFont());
@@ -145,7 +187,7 @@ bool PreviewPainter::Paint(const FrameBuffer& input, const PreviewHeader& header
                            bool showOutput, bool converting, const ProgressTexts& progress) {
     if ((toggle_ ^= 1) == 0) return false;
     if (showOutput) {
-        RenderOutputPreview(output_, output, converting, progress);
+        RenderOutputPreview(output_, output, converting, progress, HorizonShown());
         if (sinks_.showOutput) sinks_.showOutput(output_.copy());
     }
     if (showInput) {

@@ -13,12 +13,18 @@
 
 #include "app/app_state.h"
 #include "transform/frame_buffer.h"
+#include "transform/lens.h"
 
 namespace tessaly {
 
 inline constexpr int kInputPreviewSize = 600;
 inline constexpr int kOutputPreviewWidth = 500;
 inline constexpr int kOutputPreviewHeight = 480;
+
+// The lens rim over the input picture and the levelling lines over the
+// output picture: colours none of the cut overlays uses.
+inline constexpr QRgb kLensRimColour = 0xff00ffff;   // cyan
+inline constexpr QRgb kHorizonColour = 0xffffc800;   // amber
 
 // The 40-byte bitmap header the frames are painted with: the frame's size,
 // one plane, 32 bits, uncompressed.
@@ -43,16 +49,20 @@ struct InputOverlay {
     int32_t XL1 = -8, YL1 = -8, XL2 = 616, YL2 = 606;
     bool hasFileInfo = false;  // fileInfoText is not empty
     std::string videoNameLine, videoStreamLine, secondStreamLine;
+    // Places the lens rim drawn with the cut (see ui/lens_rim.h).
+    LensSettings lens;
 };
 
 // Draws `frame` (bottom-up BGRX, header.width x header.height) with the bars,
-// the probe lines, the cut frame, the circles and the centre cross.
+// the lens rim, the probe lines, the cut frame, the circles and the centre
+// cross.
 void RenderInputPreview(QImage& target, const FrameBuffer& frame, const PreviewHeader& header,
                         const InputOverlay& overlay);
 // Stretches the output frame onto 500 x 480; while converting with the three
-// progress lines.
+// progress lines. `horizon`: the equator (the output's middle row) and the
+// centre column over the picture, for levelling.
 void RenderOutputPreview(QImage& target, const FrameBuffer& output, bool converting,
-                         const ProgressTexts& progress);
+                         const ProgressTexts& progress, bool horizon = false);
 
 // PaintPreviews: draws on every second call only.
 class PreviewPainter {
@@ -68,9 +78,14 @@ public:
                const FrameBuffer& output, bool showInput, bool showOutput, bool converting,
                const ProgressTexts& progress);
     int64_t Drawn() const { return drawn_.load(); }
+    // The levelling lines over the output picture (set by the GUI thread,
+    // read by the painting thread).
+    void ShowHorizon(bool on) { horizon_ = on ? 1 : 0; }
+    bool HorizonShown() const { return horizon_.load() != 0; }
 
 private:
     Sinks sinks_;
+    std::atomic<int32_t> horizon_{0};
     std::atomic<int32_t> toggle_{0};
     std::atomic<int64_t> drawn_{0};
     QImage input_;

@@ -1,0 +1,254 @@
+// The "Lens" dialog driven through its real widgets: opened from the Option
+// menu and its accelerator, each control changing the lens and nothing else,
+// Reset, the lenses it refuses, the lock of a conversion, and the rim in the
+// input preview following the cut and the lens while the movie is paused.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSlider>
+
+#include <cmath>
+#include <numbers>
+
+#include "tests/ui/ui_test_support.h"
+#include "ui/image_button.h"
+#include "ui/lens_dialog.h"
+#include "ui/lens_rim.h"
+#include "ui/preview_panel.h"
+
+namespace tessaly {
+namespace {
+
+using testing::Desktop;
+using testing::FfmpegClip;
+using testing::WaitUntil;
+
+LensDialog* OpenDialog(Desktop& d) {
+    d.window->MenuItem(kLensMenuItem)->trigger();
+    return d.window->Lens();
+}
+
+// Types `value` into a spin box as a user would (in the box's own locale)
+// and confirms it with Enter.
+void Type(QDoubleSpinBox* box, double value) {
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, box->locale().toString(value, 'f', 1));
+    QTest::keyClick(box, Qt::Key_Return);
+}
+
+TEST(LensDialog, OpensFromTheOptionMenuAndItsAccelerator) {
+    Desktop d;
+    MainWindow& w = *d.window;
+    QAction* item = w.MenuItem(kLensMenuItem);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->text().toStdString(), "Lens...\tCtrl + Shift + L");
+    QMenu* option = w.menuBar()->actions().at(1)->menu();
+    ASSERT_NE(option, nullptr);
+    EXPECT_TRUE(option->actions().contains(item));
+    EXPECT_EQ(w.Lens(), nullptr);
+    EXPECT_FALSE(d.session->painter.HorizonShown());
+
+    LensDialog* dialog = OpenDialog(d);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(dialog->isModal());
+    EXPECT_EQ(dialog->windowTitle(), "Lens");
+    EXPECT_EQ(dialog->Model()->count(), 4);
+    QStringList models;
+    for (int i = 0; i < dialog->Model()->count(); ++i) models << dialog->Model()->itemText(i);
+    EXPECT_EQ(models, QStringList({"equidistant", "equisolid", "stereographic", "orthographic"}));
+    // The defaults are shown; the levelling lines are drawn while it is open.
+    EXPECT_EQ(dialog->Fov()->value(), 180.0);
+    EXPECT_EQ(dialog->Yaw()->value(), 0.0);
+    EXPECT_TRUE(d.session->painter.HorizonShown());
+
+    dialog->findChild<QPushButton*>("lensClose")->click();
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_FALSE(d.session->painter.HorizonShown());
+
+    QApplication::setActiveWindow(&w);
+    QTest::keyClick(&w, Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(w.Lens(), dialog);  // the same dialog again
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_TRUE(d.session->painter.HorizonShown());
+    dialog->close();
+    EXPECT_FALSE(d.session->painter.HorizonShown());
+}
+
+TEST(LensDialog, EachControlChangesTheLensAndNothingElse) {
+    Desktop d;
+    LensDialog* dialog = OpenDialog(d);
+    ASSERT_NE(dialog, nullptr);
+    AppSettings expected = d.session->Settings();
+
+    QTest::keyClick(dialog->Model(), Qt::Key_Down);
+    expected.lens.model = LensModel::kEquisolid;
+    EXPECT_EQ(d.session->Settings(), expected);
+
+    Type(dialog->Fov(), 195.5);
+    expected.lens.fov = 195.5;
+    EXPECT_EQ(d.session->Settings(), expected);
+
+    // The yaw slider in half degrees: three steps and a page of five degrees.
+    for (int i = 0; i < 3; ++i) QTest::keyClick(dialog->YawSlider(), Qt::Key_Right);
+    QTest::keyClick(dialog->YawSlider(), Qt::Key_PageUp);
+    expected.lens.yaw = 6.5;
+    EXPECT_EQ(d.session->Settings(), expected);
+    EXPECT_EQ(dialog->Yaw()->value(), 6.5);
+
+    // The pitch box's arrows step half a degree; its slider follows.
+    QTest::keyClick(dialog->Pitch(), Qt::Key_Down);
+    QTest::keyClick(dialog->Pitch(), Qt::Key_Down);
+    expected.lens.pitch = -1.0;
+    EXPECT_EQ(d.session->Settings(), expected);
+    EXPECT_EQ(dialog->PitchSlider()->value(), -2);
+
+    Type(dialog->Roll(), -12.5);
+    expected.lens.roll = -12.5;
+    EXPECT_EQ(d.session->Settings(), expected);
+    EXPECT_EQ(dialog->RollSlider()->value(), -25);
+    EXPECT_TRUE(dialog->Status().isEmpty());
+
+    // Reset: the equidistant 180-degree lens, level, in the settings and the controls.
+    QTest::mouseClick(dialog->ResetButton(), Qt::LeftButton);
+    expected.lens = LensSettings{};
+    EXPECT_EQ(d.session->Settings(), expected);
+    EXPECT_EQ(dialog->Model()->currentIndex(), 0);
+    EXPECT_EQ(dialog->Fov()->value(), 180.0);
+    EXPECT_EQ(dialog->Roll()->value(), 0.0);
+    EXPECT_EQ(dialog->RollSlider()->value(), 0);
+    EXPECT_EQ(dialog->YawSlider()->value(), 0);
+}
+
+TEST(LensDialog, ImpossibleLensesCannotBeEnteredOrAreRefused) {
+    Desktop d;
+    LensDialog* dialog = OpenDialog(d);
+    ASSERT_NE(dialog, nullptr);
+
+    // Beyond the range: the box keeps within 90..280.
+    Type(dialog->Fov(), 300.0);
+    EXPECT_LE(d.session->Settings().lens.fov, 280.0);
+    Type(dialog->Fov(), 45.0);
+    EXPECT_GE(d.session->Settings().lens.fov, 90.0);
+    EXPECT_TRUE(LensProblem(d.session->Settings().lens).empty());
+
+    // An orthographic lens sees at most 180 degrees: with 200 set, choosing
+    // it is refused and says why.
+    Type(dialog->Fov(), 200.0);
+    ASSERT_EQ(d.session->Settings().lens.fov, 200.0);
+    dialog->Model()->setFocus();
+    QTest::keyClick(dialog->Model(), Qt::Key_End);
+    EXPECT_EQ(d.session->Settings().lens.model, LensModel::kEquidistant);
+    EXPECT_EQ(dialog->Model()->currentIndex(), 0);
+    EXPECT_TRUE(dialog->Status().contains("orthographic")) << dialog->Status().toStdString();
+    EXPECT_EQ(d.session->Settings().lens.fov, 200.0);
+
+    // At 170 it is taken, and the box then stops at 180.
+    Type(dialog->Fov(), 170.0);
+    EXPECT_TRUE(dialog->Status().isEmpty());
+    QTest::keyClick(dialog->Model(), Qt::Key_End);
+    EXPECT_EQ(d.session->Settings().lens.model, LensModel::kOrthographic);
+    EXPECT_EQ(dialog->Fov()->maximum(), 180.0);
+    Type(dialog->Fov(), 250.0);
+    EXPECT_LE(d.session->Settings().lens.fov, 180.0);
+    EXPECT_TRUE(LensProblem(d.session->Settings().lens).empty());
+
+    // While a conversion holds the geometry the controls are locked, and a
+    // change that still arrives is refused.
+    const AppSettings before = d.session->Settings();
+    d.window->SetConversionLock(0);
+    EXPECT_TRUE(dialog->Locked());
+    EXPECT_FALSE(dialog->Model()->isEnabled());
+    EXPECT_FALSE(dialog->Fov()->isEnabled());
+    EXPECT_FALSE(dialog->YawSlider()->isEnabled());
+    EXPECT_FALSE(dialog->ResetButton()->isEnabled());
+    dialog->Roll()->setValue(10.0);
+    EXPECT_EQ(d.session->Settings(), before);
+    EXPECT_EQ(dialog->Roll()->value(), before.lens.roll);
+    EXPECT_FALSE(dialog->Status().isEmpty());
+    d.window->SetConversionLock(1);
+    EXPECT_FALSE(dialog->Locked());
+    EXPECT_TRUE(dialog->Roll()->isEnabled());
+    dialog->Roll()->setValue(10.0);
+    EXPECT_EQ(d.session->Settings().lens.roll, 10.0);
+}
+
+// The rim's cyan, also where its antialiased edge meets a dark picture.
+bool RimNear(const QImage& image, double x, double y, int reach = 2) {
+    const int px = static_cast<int>(std::floor(x)), py = static_cast<int>(std::floor(y));
+    for (int j = py - reach; j <= py + reach; ++j)
+        for (int i = px - reach; i <= px + reach; ++i) {
+            if (!image.rect().contains(i, j)) continue;
+            const QRgb c = image.pixel(i, j);
+            if (qRed(c) < 90 && qGreen(c) > 170 && qBlue(c) > 170) return true;
+        }
+    return false;
+}
+
+int RimPointsOn(const QImage& image, const PreviewEllipse& e) {
+    int hits = 0;
+    for (int k = 0; k < 360; ++k) {
+        const double a = 2.0 * std::numbers::pi * k / 360;
+        hits += RimNear(image, e.cx + e.rx * std::cos(a), e.cy + e.ry * std::sin(a), 1) ? 1 : 0;
+    }
+    return hits;
+}
+
+TEST(LensDialog, RimFollowsTheCutAndTheLensWhilePaused) {
+    Desktop d;
+    // A dark, even picture: no colour of its own near the rim's.
+    const std::string clip = FfmpegClip(
+        "lens-rim-dark.mp4", "-f lavfi -i color=c=0x202020:size=320x240:rate=25:duration=4 -pix_fmt yuv420p");
+    d.session->StartLoadWorker(clip);
+    ASSERT_TRUE(WaitUntil([&] { return d.app.streamState == 1 && d.session->source.videoOpen == 1; }));
+    PreviewPanel* panel = d.window->InputPanel();
+    auto rimsNow = [&] {
+        const AppSettings s = d.session->Settings();
+        return LensRimsOf(320, 240, CutRect{s.XL1, s.YL1, s.XL2, s.YL2}, s.lens);
+    };
+    const LensRims start = rimsNow();
+    ASSERT_TRUE(start.valid);
+    const PreviewEllipse& e = start.lensInPreview;
+    ASSERT_TRUE(WaitUntil([&] { return RimNear(panel->Image(), e.cx + e.rx, e.cy); }));
+    EXPECT_TRUE(RimNear(panel->Image(), e.cx - e.rx, e.cy));
+    EXPECT_TRUE(RimNear(panel->Image(), e.cx, e.cy - e.ry));
+
+    // Paused, the cut grows by ten clicks of its button: the rim follows.
+    d.window->Command(101);
+    ASSERT_EQ(d.app.paused, 1);
+    for (int i = 0; i < 10; ++i) QTest::mouseClick(d.window->Control(3907), Qt::LeftButton);
+    const LensRims grown = rimsNow();
+    const PreviewEllipse& g = grown.lensInPreview;
+    ASSERT_GT(g.cx + g.rx, e.cx + e.rx + 8);  // the right edge moves well clear of its place
+    EXPECT_TRUE(WaitUntil([&] { return RimNear(panel->Image(), g.cx + g.rx, g.cy); }));
+    EXPECT_FALSE(RimNear(panel->Image(), e.cx + e.rx, e.cy));
+
+    // Still paused, a 200-degree lens from the dialog: the 180-degree edge
+    // appears dashed inside the rim, which stays.
+    LensDialog* dialog = OpenDialog(d);
+    ASSERT_NE(dialog, nullptr);
+    Type(dialog->Fov(), 200.0);
+    const LensRims wide = rimsNow();
+    ASSERT_TRUE(wide.hemisphere);
+    EXPECT_TRUE(WaitUntil([&] { return RimPointsOn(panel->Image(), wide.hemisphereInPreview) > 100; }));
+    EXPECT_GT(RimPointsOn(panel->Image(), g), 300);
+    EXPECT_FALSE(RimNear(panel->Image(), g.cx, g.cy, 5));
+
+    // The levelling lines reach the output picture while the dialog is open.
+    d.window->OpenOutputWindow();
+    PreviewPanel* output = d.window->OutputPanel();
+    const QColor amber = QColor::fromRgb(kHorizonColour);
+    EXPECT_TRUE(WaitUntil([&] { return QColor(output->Image().pixel(100, 240)) == amber; }));
+    dialog->close();
+    EXPECT_TRUE(WaitUntil([&] { return QColor(output->Image().pixel(100, 240)) != amber; }));
+}
+
+}  // namespace
+}  // namespace tessaly

@@ -33,6 +33,8 @@ struct ConvertOptions {
     std::string tempDir;
     bool keepStills = false;
     bool vrMetadata = true;  // mark outputs as 180-degree VR video
+    // An encoder without progress for this long is ended (0: never).
+    int32_t encoderStallSeconds = 60;
 
     bool help = false;
     bool version = false;

@@ -5,10 +5,11 @@
 // private folder inside the temporary folder (see cli/run_workspace.h).
 //
 // Exit status: 0 every output movie was written and checked; 1 the
-// conversion or an encoding failed; 2 a bad option or output name; 3 the
-// input movie cannot be used; 128 + N stopped by signal N (SIGHUP 129,
-// SIGINT 130, SIGTERM 143), with the partial output and every temporary
-// file removed.
+// conversion or an encoding failed (also an encoder that stalled, a file
+// size limit, memory or threads running out); 2 a bad option or output
+// name; 3 the input movie cannot be used; 128 + N stopped by signal N
+// (SIGHUP 129, SIGINT 130, SIGTERM 143), within 2 s of the signal, with the
+// partial output and every temporary file removed (cli/stop_signals.h).
 
 #include <limits.h>
 #include <unistd.h>
@@ -29,6 +30,7 @@
 #include "app/startup.h"
 #include "cli/convert_options.h"
 #include "cli/run_workspace.h"
+#include "cli/stop_signals.h"
 #include "cli/terminal_ui.h"
 #include "convert/conversion_driver.h"
 #include "convert/encoder_command.h"
@@ -52,42 +54,13 @@ constexpr int kExitUsage = 2;
 constexpr int kExitInput = 3;
 constexpr int kExitSignalBase = 128;
 
-// The signal that asked the run to stop, and the run's stop flag, which the
-// handler raises at once so that every phase (frames, sound, encoding) ends
-// its child process and cleans up. Lock-free atomics: safe in a handler.
-std::atomic<int32_t> gSignal{0};
-std::atomic<std::atomic<int32_t>*> gStopFlag{nullptr};
-
-extern "C" void OnSignal(int signo) {
-    gSignal.store(signo);
-    if (std::atomic<int32_t>* stop = gStopFlag.load()) stop->store(1);
-}
-
-void InstallSignalHandlers() {
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    for (int signo : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signo, &action, nullptr);
-    // A pipe whose reader died is an error of that write, not the end.
-    std::signal(SIGPIPE, SIG_IGN);
-}
-
-const char* SignalName(int signo) {
-    switch (signo) {
-        case SIGINT: return "SIGINT";
-        case SIGTERM: return "SIGTERM";
-        case SIGHUP: return "SIGHUP";
-        default: return "a signal";
-    }
-}
-
 int Fail(int code, const std::string& message) {
     std::fprintf(stderr, "tessaly-convert: %s\n", message.c_str());
     return code;
 }
 
 int Stopped() {
-    const int signo = gSignal.load();
+    const int signo = StopSignal();
     Fail(kExitSignalBase + signo, std::string("stopped by ") + SignalName(signo) +
                                       "; the partial output and the temporary files were removed");
     return kExitSignalBase + signo;
@@ -256,7 +229,7 @@ int ReportConversion(const MovieConversion& conversion, const ConvertOptions& op
 }
 
 int Run(int argc, char** argv) {
-    InstallSignalHandlers();
+    InstallStopSignals();
     std::vector<std::string> args(argv + 1, argv + argc);
     const ParsedOptions parsed = ParseConvertOptions(args);
     if (!parsed.ok) {
@@ -294,7 +267,7 @@ int Run(int argc, char** argv) {
         const std::string problem = CheckOutput(output, options.input, sourceRate);
         if (!problem.empty()) return Fail(kExitUsage, problem);
     }
-    if (gSignal.load() != 0) return Stopped();
+    if (StopSignal() != 0) return Stopped();
 
     FisheyeApp app;
     PrepareApp(app, options, argv[0]);
@@ -307,10 +280,18 @@ int Run(int argc, char** argv) {
     std::string error;
     if (!workspace.Open(app.settings.APATH, sharedLog, error)) return Fail(kExitFailed, error);
     app.settings.APATH = workspace.Folder();
+    SetEmergencyWorkspace(workspace.Folder(), workspace.RunLogPath(), sharedLog);
     StartRunLog(app, workspace);
 
-    gStopFlag.store(&app.stopRequested);
-    if (gSignal.load() != 0) app.stopRequested = 1;
+    // Outputs that are not there yet are the run's own: an early end
+    // removes them.
+    std::vector<std::string> newOutputs;
+    for (const std::string& output : options.outputs) {
+        std::error_code ec;
+        if (!fs::exists(fs::symlink_status(output, ec))) newOutputs.push_back(output);
+    }
+    SetEmergencyOutputs(newOutputs);
+    SetStopFlag(&app.stopRequested);
     const bool interactive = ::isatty(STDERR_FILENO) == 1;
     TerminalUserInterface ui(stderr, interactive, options.quality, options.outputs);
     FramePipeline pipeline;
@@ -320,15 +301,24 @@ int Run(int argc, char** argv) {
                                       HeadlessConversion(options), HeadlessStream(),
                                       [&ui](const MediaInfo& info) { ui.SetTotalFrames(info.frameCount); });
     }
-    gStopFlag.store(nullptr);
+    SetStopFlag(nullptr);
 
-    const bool keep = options.keepStills && conversion.result.AllWritten() && gSignal.load() == 0;
+    BeginNormalFinish();
+    const bool keep = options.keepStills && conversion.result.AllWritten() && StopSignal() == 0;
     const std::string kept = workspace.Close(sharedLog, keep);
-    if (gSignal.load() != 0) return Stopped();
+    ClearEmergencyFiles();
+    if (StopSignal() != 0) return Stopped();
     return ReportConversion(conversion, options, ui, kept);
 }
 
 }  // namespace
 }  // namespace tessaly
 
-int main(int argc, char** argv) { return tessaly::Run(argc, argv); }
+int main(int argc, char** argv) {
+    // No exception leaves main: it ends the run with one line and a clean-up.
+    try {
+        return tessaly::Run(argc, argv);
+    } catch (...) {
+        tessaly::EndNow(tessaly::kExitUnhandled, tessaly::UnhandledFailureText());
+    }
+}

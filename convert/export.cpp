@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <cmath>
 #include <deque>
@@ -70,6 +71,9 @@ std::deque<std::string> LastReportLines(const std::string& path) {
 
 std::string EncoderFailure(const ChildOutcome& outcome, const std::deque<std::string>& errors,
                           const std::string& output) {
+    if (outcome.stalled) return StallText(outcome);
+    // A write past the file size limit (`ulimit -f`).
+    if (outcome.signal == SIGXFSZ) return "file too large (" + output + ")";
     if (outcome.signal != 0) {
         return "the encoder was killed by signal " + std::to_string(outcome.signal) + " (" +
                strsignal(outcome.signal) + ")";
@@ -110,6 +114,9 @@ ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log,
     RunOptions options;
     options.stderrPath = job.tempFolder + "/encoder_report.txt";
     options.stop = stop;
+    // Its progress lines (the report) and its growing output are signs of life.
+    options.stallLimitMs = job.encoderStallMs;
+    options.progressFiles = {output};
     const ChildOutcome outcome = RunChild(command.argv, options);
     result.exitStatus = outcome.status;
     result.started = outcome.status != kCannotStart;

@@ -544,6 +544,7 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
     pipeProgress.writing = 1;
     waiter.join();
     const std::deque<std::string> errors = LastReportLines(runOptions.stderrPath);
+    const std::string writeFailure = KnownWriteFailure(runOptions.stderrPath, outputs);
     std::error_code ec;
     fs::remove(runOptions.stderrPath, ec);
     std::string encoderError;
@@ -556,6 +557,10 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
         encoderError = EncoderFailure(outcome, errors, outputs.front());
         // The frames' own failure (a broken pipe) follows from this one.
         if (run.result.status == ConversionStatus::kStillsFailed) run.result.status = ConversionStatus::kDone;
+        for (const std::string& line : errors) log.WriteLogLine("FFMPEG error: " + line);
+    } else if (!writeFailure.empty()) {
+        // ffmpeg may end with status 0 although its last writes failed.
+        encoderError = writeFailure;
         for (const std::string& line : errors) log.WriteLogLine("FFMPEG error: " + line);
     }
     FinishStreamOutputs(run, job, outcome, encoderError, before);

@@ -65,6 +65,21 @@ bool Contains(const std::string& text, const char* piece) {
 
 }  // namespace
 
+std::string KnownWriteFailure(const std::string& reportPath, const std::vector<std::string>& outputs) {
+    // Anywhere in the report: the encoder's closing statistics follow it.
+    for (const std::string& line : LastLines(reportPath, 10000)) {
+        const char* reason = Contains(line, "File too large") ? "file too large" : nullptr;
+        if (reason == nullptr) continue;
+        // The output the line names, else the first.
+        std::string output = outputs.empty() ? std::string() : outputs.front();
+        for (const std::string& candidate : outputs) {
+            if (Contains(line, candidate.c_str())) output = candidate;
+        }
+        return std::string(reason) + " (" + output + ")";
+    }
+    return {};
+}
+
 std::deque<std::string> LastReportLines(const std::string& path) {
     return LastLines(path, kErrorLinesKept);
 }
@@ -122,6 +137,7 @@ ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log,
     result.started = outcome.status != kCannotStart;
     result.stopped = outcome.stopped;
     std::deque<std::string> errors = LastLines(options.stderrPath, kErrorLinesKept);
+    const std::string writeFailure = KnownWriteFailure(options.stderrPath, {output});
     std::error_code ec;
     fs::remove(options.stderrPath, ec);
 
@@ -132,6 +148,9 @@ ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log,
         problem = "stopped";
     } else if (outcome.status != 0) {
         problem = EncoderFailure(outcome, errors, output);
+    } else if (!writeFailure.empty()) {
+        // ffmpeg may end with status 0 although its last writes failed.
+        problem = writeFailure;
     } else {
         // An exit status of 0 is not proof: read the movie back.
         OutputExpectation want;

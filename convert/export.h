@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "app/user_interface.h"
@@ -43,6 +44,12 @@ std::deque<std::string> LastReportLines(const std::string& path);
 // ("the encoder was killed by signal 9", "no space left on device (out.mp4)").
 std::string EncoderFailure(const ChildOutcome& outcome, const std::deque<std::string>& errors,
                            const std::string& output);
+
+// A write failure the encoder's report (its error output) holds even when
+// it exited with 0 (ffmpeg does after "Error writing trailer of o.mp4: File
+// too large"): "file too large (o.mp4)" for the output the line names;
+// empty when there is none.
+std::string KnownWriteFailure(const std::string& reportPath, const std::vector<std::string>& outputs);
 
 // Builds the command for the job, logs "ConvertRectFFMPEG aVideoEXT " and
 // "FFMPEG : " lines, runs the encoder and checks its exit status and the

@@ -12,7 +12,7 @@ source_dir=$2
 runs=${3:-200}
 limit_ms=2000
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tessaly-stop-soak.XXXXXX")
+work=$(mktemp -d "${TMPDIR:-/tmp}/stop-soak.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/prog" "$work/temp" "$work/out"
 # A program folder of its own: the shared log lives beside the program.

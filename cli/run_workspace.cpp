@@ -76,7 +76,7 @@ void RemoveDeadRuns(const std::string& base, const std::string& own, const std::
 
 }  // namespace
 
-bool AppendLogBlock(const std::string& from, const std::string& to) {
+bool AppendLogBlock(const std::string& from, const std::string& to, uint64_t limit) {
     std::ifstream in(from, std::ios::binary);
     if (!in) return false;
     const std::string block{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -91,7 +91,7 @@ bool AppendLogBlock(const std::string& from, const std::string& to) {
         struct stat held {}, named {};
         if (::fstat(fd, &held) == 0 && ::stat(to.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
             held.st_dev == named.st_dev) {
-            if (LogNeedsRotation(static_cast<uint64_t>(held.st_size), block.size())) {
+            if (LogNeedsRotation(static_cast<uint64_t>(held.st_size), block.size(), limit)) {
                 // The older file makes way; this block starts the new one.
                 if (::rename(to.c_str(), RotatedLogName(to).c_str()) == 0) {
                     ::close(fd);
@@ -116,9 +116,9 @@ bool AppendLogBlock(const std::string& from, const std::string& to) {
     return done == block.size();
 }
 
-bool LogNeedsRotation(uint64_t logBytes, uint64_t blockBytes) {
+bool LogNeedsRotation(uint64_t logBytes, uint64_t blockBytes, uint64_t limit) {
     // A log that is empty takes any block, however large.
-    return logBytes > 0 && logBytes + blockBytes > kSharedLogLimit;
+    return logBytes > 0 && logBytes + blockBytes > limit;
 }
 
 std::string RotatedLogName(const std::string& log) { return log + ".1"; }

@@ -117,13 +117,19 @@ const char* SignalName(int signo) {
 
 std::string UnhandledFailureText() {
     const std::exception_ptr current = std::current_exception();
-    if (!current) return "the run failed: an internal error ended it";
+    // No exception at hand: one met a thread that was still running while
+    // the stack unwound, which in practice means threads or memory ran out.
+    if (!current) return "the run failed: memory or threads ran out";
     try {
         std::rethrow_exception(current);
     } catch (const std::bad_alloc&) {
         return "the run failed: out of memory";
     } catch (const std::system_error& e) {
-        return std::string("the run failed: ") + e.what() + " (a thread or a system resource could not be had)";
+        // What std::thread throws when the system has no thread to give.
+        if (e.code() == std::errc::resource_unavailable_try_again) {
+            return std::string("the run failed: no thread could be started (") + e.what() + ")";
+        }
+        return std::string("the run failed: ") + e.what();
     } catch (const std::exception& e) {
         return std::string("the run failed: ") + e.what();
     } catch (...) {

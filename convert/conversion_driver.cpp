@@ -520,23 +520,37 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
     // A stop request at any moment, also after the last frame, ends it too.
     waitOptions.alsoStop = &app.stopRequested;
     ChildOutcome outcome;
-    std::thread waiter([&] { outcome = WaitForChildExit(encoder, waitOptions); });
+    std::thread waiter;
     bool stalled = false;
-    {
-        FrameCallback callback(
-            app,
-            [pipe, &pipeProgress](int32_t, const uint8_t* bgrx, int32_t width, int32_t height) {
-                return WriteFrameToPipe(pipe, bgrx, width, height, pipeProgress);
-            },
-            run.hooks.convertFrame, run.info.frameCount, 1);
-        // Anything but the movie's end (a stop, a stall, a broken pipe) ends
-        // the encoder: SIGTERM lets it finish the files with the frames it
-        // has, SIGKILL follows when it hangs, and a write blocked on its pipe
-        // then fails instead of waiting for ever.
-        ConvertFrames(run, callback, false, [&](bool completed) {
-            stalled = !completed && app.stopRequested.load() != 1 && !callback.Failed();
-            if (!completed) endEncoder = 1;
-        }, &pipeProgress.writing);
+    // No thread or memory to be had: the encoder ends and its waiter with it
+    // before the failure goes on.
+    try {
+        waiter = std::thread([&] { outcome = WaitForChildExit(encoder, waitOptions); });
+        {
+            FrameCallback callback(
+                app,
+                [pipe, &pipeProgress](int32_t, const uint8_t* bgrx, int32_t width, int32_t height) {
+                    return WriteFrameToPipe(pipe, bgrx, width, height, pipeProgress);
+                },
+                run.hooks.convertFrame, run.info.frameCount, 1);
+            // Anything but the movie's end (a stop, a stall, a broken pipe) ends
+            // the encoder: SIGTERM lets it finish the files with the frames it
+            // has, SIGKILL follows when it hangs, and a write blocked on its pipe
+            // then fails instead of waiting for ever.
+            ConvertFrames(run, callback, false, [&](bool completed) {
+                stalled = !completed && app.stopRequested.load() != 1 && !callback.Failed();
+                if (!completed) endEncoder = 1;
+            }, &pipeProgress.writing);
+        }
+    } catch (...) {
+        endEncoder = 1;
+        ::close(pipe);
+        if (waiter.joinable()) {
+            waiter.join();
+        } else {
+            WaitForChildExit(encoder, waitOptions);
+        }
+        throw;
     }
     // The end of the pipe is the end of the movie for the encoder, which now
     // has everything: from here on only it can be late.

@@ -138,6 +138,7 @@ ConversionOptions HeadlessConversion(const ConvertOptions& options) {
     run.keepStills = options.keepStills;
     run.writerThreads = StillWriterThreads();
     run.checkTempSpace = stills;
+    run.encoderStallMs = options.encoderStallSeconds * 1000;
     run.timings.afterPreview = 0;
     run.timings.afterPause = 10;
     run.timings.afterRewind = 0;
@@ -241,9 +242,16 @@ int Run(int argc, char** argv) {
     if (options.help) {
         std::fputs(ConvertUsage().c_str(), stdout);
         std::fputs("\nExit status: 0 every output movie written and checked, 1 conversion or\n"
-                   "encoding failed, 2 bad option or output, 3 the input movie cannot be used,\n"
-                   "128 + N stopped by signal N (129 SIGHUP, 130 SIGINT, 143 SIGTERM); a stopped\n"
-                   "run removes its partial output and its temporary files.\n",
+                   "encoding failed (also: an encoder without progress for the --encoder-stall\n"
+                   "time, a file size limit met (\"file too large\"), memory or threads running\n"
+                   "out), 2 bad option or output, 3 the input movie cannot be used, 128 + N\n"
+                   "stopped by signal N (129 SIGHUP, 130 SIGINT, 143 SIGTERM).\n"
+                   "A stopped run ends within 2 s of the signal, in every phase, and removes its\n"
+                   "partial output and its temporary files; a second signal ends it at once,\n"
+                   "with the same clean-up. A signal ignored when the program starts (SIGHUP\n"
+                   "under nohup, SIGINT for a background job of a script) stays ignored.\n"
+                   "The shared log Tessaly_mono.log is rotated at 10 MB: the older part is kept\n"
+                   "as Tessaly_mono.log.1.\n",
                    stdout);
         std::fputs(("\n" + AppPathsHelp(DecideAppPaths(ProgramFolder(argv[0])))).c_str(), stdout);
         return 0;

@@ -414,7 +414,7 @@ TEST_F(ConvertCliTest, StopsWhileTheMovieOpensAndSecondSignals) {
         SCOPED_TRACE("SIGTERM after " + std::to_string(delayMs) + " ms");
         Outcome o = RunShell("(" + Command(Quote(longer) + " " + Quote(Out("e.mp4"))) +
                              " & pid=$!; sleep " + std::to_string(delayMs / 1000.0) +
-                             "; kill -TERM $pid; (sleep 20; kill -KILL $pid) 2>/dev/null & g=$!; "
+                             "; kill -TERM $pid; (for i in $(seq 200); do sleep 0.1; kill -0 $pid || exit; done; kill -KILL $pid) >/dev/null 2>&1 & g=$!; "
                              "wait $pid; rc=$?; kill $g 2>/dev/null; exit $rc)");
         ASSERT_EQ(o.status, 143) << o.output;  // 137: it hung
         EXPECT_FALSE(fs::exists(Out("e.mp4")));
@@ -432,7 +432,7 @@ TEST_F(ConvertCliTest, StopsWhileTheMovieOpensAndSecondSignals) {
         Outcome o = RunShell("(" + Command(mode + " " + Quote(longer) + " " + Quote(Out("e.mp4"))) +
                              " & pid=$!; for i in $(seq 2000); do test -e " + Quote(marker) +
                              " && break; sleep 0.01; done; kill -TERM $pid; sleep 0.05; kill -TERM $pid; "
-                             "(sleep 20; kill -KILL $pid) 2>/dev/null & g=$!; wait $pid; rc=$?; kill $g 2>/dev/null; exit $rc)");
+                             "(for i in $(seq 200); do sleep 0.1; kill -0 $pid || exit; done; kill -KILL $pid) >/dev/null 2>&1 & g=$!; wait $pid; rc=$?; kill $g 2>/dev/null; exit $rc)");
         EXPECT_EQ(o.status, 143) << o.output;
         EXPECT_NE(o.output.find("tessaly-convert: stopped by SIGTERM"), std::string::npos) << o.output;
         EXPECT_FALSE(fs::exists(Out("e.mp4")));
@@ -789,6 +789,10 @@ TEST_F(ConvertCliTest, HelpAndVersion) {
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.output.find("Usage: tessaly-convert"), std::string::npos);
     EXPECT_NE(help.output.find("130 SIGINT"), std::string::npos);
+    for (const char* documented : {"--encoder-stall SECONDS", "within 2 s", "second signal", "stays ignored",
+                                   "file too large", "Tessaly_mono.log.1"}) {
+        EXPECT_NE(help.output.find(documented), std::string::npos) << documented;
+    }
     Outcome version = RunShell(Quote(program_.string()) + " --version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.output.rfind("tessaly-convert ", 0), 0u);

@@ -36,7 +36,7 @@ for ((i = 1; i <= runs; i++)); do
     kill -TERM "$pid" 2>/dev/null
     sent=$(now_ms)
     # A run that hangs is killed after 10 s and counted as a failure.
-    ( sleep 10; kill -KILL "$pid" 2>/dev/null ) &
+    (for ((t = 0; t < 100; t++)); do sleep 0.1; kill -0 "$pid" || exit; done; kill -KILL "$pid") >/dev/null 2>&1 &
     guard=$!
     wait "$pid"
     rc=$?
@@ -57,7 +57,7 @@ for ((i = 1; i <= runs; i++)); do
     if [ -n "$problem" ]; then
         failures=$((failures + 1))
         echo "run $i (signal after ${delay_ms} ms): $problem"
-        sed 's/^/    /' "$work/log.txt"
+        [ -f "$work/log.txt" ] && sed 's/^/    /' "$work/log.txt"
         rm -rf "$work/temp"/* "$out"
     fi
 done

@@ -43,7 +43,7 @@ struct RunOptions {
     // While `awaited` (optional) reads 0 the child is waiting for this
     // process, not the other way round, and the stall clock stands still.
     int stallLimitMs = 0;
-    std::vector<std::string> progressFiles;
+    std::vector<std::string> progressFiles{};
     const std::atomic<int64_t>* progressCount = nullptr;
     const std::atomic<int32_t>* awaited = nullptr;
 };

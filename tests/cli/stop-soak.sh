@@ -12,8 +12,12 @@ source_dir=$2
 runs=${3:-200}
 limit_ms=2000
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/stop-soak.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# Its own folder in the current one (ctest runs it in the build tree), away
+# from the clean-ups other programs make in /tmp.
+work=$(mktemp -d "$PWD/stop-soak.XXXXXX")
+# Only this shell removes it: a job's shell that a signal ends before it has
+# started the program would run an inherited EXIT trap too.
+trap '[ "$BASHPID" = "$$" ] && rm -rf "$work"' EXIT
 mkdir -p "$work/prog" "$work/temp" "$work/out"
 # A program folder of its own: the shared log lives beside the program.
 ln "$program" "$work/prog/tessaly-convert" 2>/dev/null || cp "$program" "$work/prog/tessaly-convert"
@@ -36,7 +40,7 @@ for ((i = 1; i <= runs; i++)); do
     kill -TERM "$pid" 2>/dev/null
     sent=$(now_ms)
     # A run that hangs is killed after 10 s and counted as a failure.
-    (for ((t = 0; t < 100; t++)); do sleep 0.1; kill -0 "$pid" || exit; done; kill -KILL "$pid") >/dev/null 2>&1 &
+    (trap - EXIT; for ((t = 0; t < 100; t++)); do sleep 0.1; kill -0 "$pid" || exit; done; kill -KILL "$pid") >/dev/null 2>&1 &
     guard=$!
     wait "$pid"
     rc=$?

@@ -371,7 +371,8 @@ void CleanUp(Run& run, StillWriter* writer) {
 }
 
 // What the frames' side of an encoder's pipe shows its stall watch: 1 while
-// a write waits for the encoder, and the bytes the encoder has taken.
+// a write waits for the encoder (and once the pipe is closed), and the bytes
+// the encoder has taken.
 struct PipeProgress {
     std::atomic<int32_t> writing{0};
     std::atomic<int64_t> taken{0};

@@ -82,7 +82,8 @@ bool ReadInRange(const std::string& name, const std::string& value, int32_t low,
 bool TakesValue(const std::string& name) {
     static const char* const kWithValue[] = {
         "--params", "--cut",   "--sharpen", "--brightness", "--contrast", "--noise", "--cpu",
-        "--stills", "--quality", "--resize", "--temp", "--lens", "--fov", "--yaw", "--pitch", "--roll"};
+        "--stills", "--quality", "--resize", "--temp", "--lens", "--fov", "--yaw", "--pitch", "--roll",
+        "--encoder-stall"};
     for (const char* option : kWithValue) {
         if (name == option) return true;
     }
@@ -178,6 +179,9 @@ bool ApplyOption(const std::string& name, const std::string& value, ConvertOptio
             return false;
         }
         o.tempDir = value;  // exactly as typed: "tb " is not "tb"
+    } else if (name == "--encoder-stall") {
+        // Up to a week; 0 waits for ever.
+        if (!ReadInRange(name, value, 0, 604800, o.encoderStallSeconds, error)) return false;
     } else {
         error = "unknown option " + name;
         return false;
@@ -373,6 +377,9 @@ std::string ConvertUsage() {
            "  --resize 0..5          0 = natural size, 1..5 = 90% .. 50%\n"
            "  --temp DIR             the run works in a private folder made inside DIR\n"
            "                         (removed at the end), so runs may share DIR\n"
+           "  --encoder-stall SECONDS  end an encoder that shows no progress (no output,\n"
+           "                         no progress line) for this long; default 60, 0 waits\n"
+           "                         for ever. A slow encoder that progresses is waited for\n"
            "  --keep-stills          keep the numbered stills, in DIR/tessaly-stills-*\n"
            "                         (the still path)\n"
            "  --no-vr-metadata       do not mark the outputs as 180-degree VR video; by\n"

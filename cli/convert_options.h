@@ -42,6 +42,8 @@ struct ConvertOptions {
     bool keepStills = false;
     bool vrMetadata = true;  // mark outputs as 180-degree VR video
     bool strict = false;     // a movie that decodes short fails the run (exit 4)
+    // An encoder without progress for this long is ended (0: never).
+    int32_t encoderStallSeconds = 60;
 
     bool help = false;
     bool version = false;

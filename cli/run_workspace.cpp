@@ -76,14 +76,35 @@ void RemoveDeadRuns(const std::string& base, const std::string& own, const std::
 
 }  // namespace
 
-bool AppendLogBlock(const std::string& from, const std::string& to) {
+bool AppendLogBlock(const std::string& from, const std::string& to, uint64_t limit) {
     std::ifstream in(from, std::ios::binary);
     if (!in) return false;
     const std::string block{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (block.empty()) return false;
-    const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // The lock is taken on the file the name holds; another run may rotate
+    // it away meanwhile, and then the new file under the name is the one.
+    int fd = -1;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (fd < 0) return false;
+        ::flock(fd, LOCK_EX);
+        struct stat held {}, named {};
+        if (::fstat(fd, &held) == 0 && ::stat(to.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+            held.st_dev == named.st_dev) {
+            if (LogNeedsRotation(static_cast<uint64_t>(held.st_size), block.size(), limit)) {
+                // The older file makes way; this block starts the new one.
+                if (::rename(to.c_str(), RotatedLogName(to).c_str()) == 0) {
+                    ::close(fd);
+                    fd = -1;
+                    continue;
+                }
+            }
+            break;
+        }
+        ::close(fd);
+        fd = -1;
+    }
     if (fd < 0) return false;
-    ::flock(fd, LOCK_EX);
     size_t done = 0;
     while (done < block.size()) {
         const ssize_t n = ::write(fd, block.data() + done, block.size() - done);
@@ -94,6 +115,13 @@ bool AppendLogBlock(const std::string& from, const std::string& to) {
     ::close(fd);  // releases the lock
     return done == block.size();
 }
+
+bool LogNeedsRotation(uint64_t logBytes, uint64_t blockBytes, uint64_t limit) {
+    // A log that is empty takes any block, however large.
+    return logBytes > 0 && logBytes + blockBytes > limit;
+}
+
+std::string RotatedLogName(const std::string& log) { return log + ".1"; }
 
 void RemoveRunFiles(const std::string& folder, bool keepStills) {
     std::vector<fs::path> doomed;

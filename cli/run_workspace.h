@@ -5,6 +5,7 @@
 // files of another run or of the user.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace tessaly {
@@ -44,8 +45,15 @@ private:
 };
 
 // Appends the whole file at `from` to `to` in one locked write, so the
-// blocks of runs ending together never mix. False when nothing was added.
-bool AppendLogBlock(const std::string& from, const std::string& to);
+// blocks of runs ending together never mix. A log that the block would take
+// past kSharedLogLimit first becomes RotatedLogName(to) (replacing the older
+// one there) and the block starts a new log. False when nothing was added.
+// The shared log's size limit: 10 MB, and one older file is kept.
+inline constexpr uint64_t kSharedLogLimit = 10u * 1000u * 1000u;
+bool AppendLogBlock(const std::string& from, const std::string& to, uint64_t limit = kSharedLogLimit);
+bool LogNeedsRotation(uint64_t logBytes, uint64_t blockBytes, uint64_t limit = kSharedLogLimit);
+// "Tessaly_mono.log" -> "Tessaly_mono.log.1".
+std::string RotatedLogName(const std::string& log);
 
 // Removes what a run leaves in its folder (stills, sound, reports, its
 // log), and the folder when it is then empty; with keepStills the stills

@@ -5,13 +5,15 @@
 // private folder inside the temporary folder (see cli/run_workspace.h).
 //
 // Exit status: 0 every output movie was written and checked; 1 the
-// conversion or an encoding failed; 2 a bad option or output name (two
-// names of one file included); 3 the input movie cannot be used; 4 with
+// conversion or an encoding failed (also an encoder that stalled, a file
+// size limit, memory or threads running out); 2 a bad option or output name
+// (two names of one file included); 3 the input movie cannot be used; 4 with
 // --strict: the movie decoded fewer frames than it declares; 128 + N
-// stopped by signal N (SIGHUP 129, SIGINT 130, SIGTERM 143), with the
-// unfinished output and every temporary file removed. An output is renamed
-// into place only once complete and checked, so a file that already had its
-// name keeps its bytes when a run fails or stops.
+// stopped by signal N (SIGHUP 129, SIGINT 130, SIGTERM 143), within 2 s of
+// the signal, with the unfinished output and every temporary file removed
+// (cli/stop_signals.h). An output is renamed into place only once complete
+// and checked, so a file that already had its name keeps its bytes when a
+// run fails or stops.
 
 #include <limits.h>
 #include <unistd.h>
@@ -32,6 +34,7 @@
 #include "app/startup.h"
 #include "cli/convert_options.h"
 #include "cli/run_workspace.h"
+#include "cli/stop_signals.h"
 #include "cli/terminal_ui.h"
 #include "convert/conversion_driver.h"
 #include "convert/encoder_command.h"
@@ -57,42 +60,13 @@ constexpr int kExitInput = 3;
 constexpr int kExitShortDecode = 4;
 constexpr int kExitSignalBase = 128;
 
-// The signal that asked the run to stop, and the run's stop flag, which the
-// handler raises at once so that every phase (frames, sound, encoding) ends
-// its child process and cleans up. Lock-free atomics: safe in a handler.
-std::atomic<int32_t> gSignal{0};
-std::atomic<std::atomic<int32_t>*> gStopFlag{nullptr};
-
-extern "C" void OnSignal(int signo) {
-    gSignal.store(signo);
-    if (std::atomic<int32_t>* stop = gStopFlag.load()) stop->store(1);
-}
-
-void InstallSignalHandlers() {
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    for (int signo : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signo, &action, nullptr);
-    // A pipe whose reader died is an error of that write, not the end.
-    std::signal(SIGPIPE, SIG_IGN);
-}
-
-const char* SignalName(int signo) {
-    switch (signo) {
-        case SIGINT: return "SIGINT";
-        case SIGTERM: return "SIGTERM";
-        case SIGHUP: return "SIGHUP";
-        default: return "a signal";
-    }
-}
-
 int Fail(int code, const std::string& message) {
     std::fprintf(stderr, "tessaly-convert: %s\n", message.c_str());
     return code;
 }
 
 int Stopped(const std::vector<ExportResult>& exports = {}) {
-    const int signo = gSignal.load();
+    const int signo = StopSignal();
     std::vector<std::string> written;
     for (const ExportResult& e : exports) {
         if (e.written) written.push_back(e.outputPath);
@@ -183,6 +157,7 @@ ConversionOptions HeadlessConversion(const ConvertOptions& options) {
     run.keepStills = options.keepStills;
     run.writerThreads = StillWriterThreads();
     run.checkTempSpace = stills;
+    run.encoderStallMs = options.encoderStallSeconds * 1000;
     run.timings.afterPreview = 0;
     run.timings.afterPause = 10;
     run.timings.afterRewind = 0;
@@ -287,7 +262,7 @@ int ReportConversion(const MovieConversion& conversion, const ConvertOptions& op
 }
 
 int Run(int argc, char** argv) {
-    InstallSignalHandlers();
+    InstallStopSignals();
     std::vector<std::string> args(argv + 1, argv + argc);
     const ParsedOptions parsed = ParseConvertOptions(args);
     if (!parsed.ok) {
@@ -300,7 +275,9 @@ int Run(int argc, char** argv) {
         std::fputs(ConvertUsage().c_str(), stdout);
         std::fputs("\nExit status:\n"
                    "  0        every output movie written and checked\n"
-                   "  1        the conversion or an encoding failed\n"
+                   "  1        the conversion or an encoding failed (also: an encoder without\n"
+                   "           progress for the --encoder-stall time, a file size limit met\n"
+                   "           (\"file too large\"), memory or threads running out)\n"
                    "  2        a bad option or output (also two names of one file)\n"
                    "  3        the input movie cannot be used\n"
                    "  4        with --strict: the movie decoded fewer frames than it declares\n"
@@ -309,7 +286,13 @@ int Run(int argc, char** argv) {
                    "Each output is written under a hidden temporary name beside it and renamed\n"
                    "over its own name only once complete and checked: a failed or stopped run\n"
                    "removes that temporary file and the run's temporary folder, and a file that\n"
-                   "already had the output's name keeps its bytes.\n",
+                   "already had the output's name keeps its bytes.\n"
+                   "A stopped run ends within 2 s of the signal, in every phase, and removes its\n"
+                   "partial output and its temporary files; a second signal ends it at once,\n"
+                   "with the same clean-up. A signal ignored when the program starts (SIGHUP\n"
+                   "under nohup, SIGINT for a background job of a script) stays ignored.\n"
+                   "The shared log Tessaly_mono.log is rotated at 10 MB: the older part is kept\n"
+                   "as Tessaly_mono.log.1.\n",
                    stdout);
         std::fputs(("\n" + AppPathsHelp(DecideAppPaths(ProgramFolder(argv[0])))).c_str(), stdout);
         return 0;
@@ -335,7 +318,7 @@ int Run(int argc, char** argv) {
     }
     const std::string sameFile = SameFileProblem(options);
     if (!sameFile.empty()) return Fail(kExitUsage, sameFile);
-    if (gSignal.load() != 0) return Stopped();
+    if (StopSignal() != 0) return Stopped();
 
     FisheyeApp app;
     PrepareApp(app, options, argv[0]);
@@ -350,10 +333,18 @@ int Run(int argc, char** argv) {
     std::string error;
     if (!workspace.Open(app.settings.APATH, sharedLog, error)) return Fail(kExitFailed, error);
     app.settings.APATH = workspace.Folder();
+    SetEmergencyWorkspace(workspace.Folder(), workspace.RunLogPath(), sharedLog);
     StartRunLog(app, workspace);
 
-    gStopFlag.store(&app.stopRequested);
-    if (gSignal.load() != 0) app.stopRequested = 1;
+    // Outputs that are not there yet are the run's own: an early end
+    // removes them.
+    std::vector<std::string> newOutputs;
+    for (const std::string& output : options.outputs) {
+        std::error_code ec;
+        if (!fs::exists(fs::symlink_status(output, ec))) newOutputs.push_back(output);
+    }
+    SetEmergencyOutputs(newOutputs);
+    SetStopFlag(&app.stopRequested);
     const bool interactive = ::isatty(STDERR_FILENO) == 1;
     TerminalUserInterface ui(stderr, interactive, options.quality, options.outputs);
     FramePipeline pipeline;
@@ -363,15 +354,24 @@ int Run(int argc, char** argv) {
                                       HeadlessConversion(options), HeadlessStream(),
                                       [&ui](const MediaInfo& info) { ui.SetTotalFrames(info.frameCount); });
     }
-    gStopFlag.store(nullptr);
+    SetStopFlag(nullptr);
 
-    const bool keep = options.keepStills && conversion.result.AllWritten() && gSignal.load() == 0;
+    BeginNormalFinish();
+    const bool keep = options.keepStills && conversion.result.AllWritten() && StopSignal() == 0;
     const std::string kept = workspace.Close(sharedLog, keep);
-    if (gSignal.load() != 0) return Stopped(conversion.result.exports);
+    ClearEmergencyFiles();
+    if (StopSignal() != 0) return Stopped(conversion.result.exports);
     return ReportConversion(conversion, options, ui, kept);
 }
 
 }  // namespace
 }  // namespace tessaly
 
-int main(int argc, char** argv) { return tessaly::Run(argc, argv); }
+int main(int argc, char** argv) {
+    // No exception leaves main: it ends the run with one line and a clean-up.
+    try {
+        return tessaly::Run(argc, argv);
+    } catch (...) {
+        tessaly::EndNow(tessaly::kExitUnhandled, tessaly::UnhandledFailureText());
+    }
+}

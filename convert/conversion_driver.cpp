@@ -84,6 +84,7 @@ EncoderJob JobFor(const Run& run, const std::string& path) {
     job.durationSeconds = run.info.durationSeconds;
     job.hasAudio = run.result.hadSound;
     job.frameCount = run.result.frames;
+    job.encoderStallMs = run.options.encoderStallMs;
     return job;
 }
 
@@ -226,9 +227,11 @@ double KeepRate(const Run& run) {
 // sound is extracted beside it; ends when the movie completes, stalls, a
 // still fails or a stop is requested.
 // `onLoopEnd` (optional) is told whether the movie completed, before the
-// stream is paused.
+// stream is paused. While `sinkBusy` (optional) reads 1 the frames wait for
+// their taker (an encoder's full pipe), not for the decoder: no stall then.
 void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
-                   const std::function<void(bool completed)>& onLoopEnd = {}) {
+                   const std::function<void(bool completed)>& onLoopEnd = {},
+                   const std::atomic<int32_t>* sinkBusy = nullptr) {
     const ConversionTimings& t = run.options.timings;
     FisheyeApp& app = run.app;
     UserInterface& ui = run.ui;
@@ -284,7 +287,7 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
             ui.SetCurrentFrame(shownFrame);
             blinkCounter = 0;
             ui.SetPositionBar(ConversionBarWidth(shownFrame, info.frameCount));
-            if (shownFrame != lastSeen) {
+            if (shownFrame != lastSeen || (sinkBusy != nullptr && sinkBusy->load() == 1)) {
                 lastSeen = shownFrame;
                 stallCounter = 0;
             } else {
@@ -398,8 +401,22 @@ void CleanUp(Run& run, StillWriter* writer) {
     app.log.WriteLogLine("Convert Movie End " + TimeOfDayText());
 }
 
+// What the frames' side of an encoder's pipe shows its stall watch: 1 while
+// a write waits for the encoder (and once the pipe is closed), and the bytes
+// the encoder has taken.
+struct PipeProgress {
+    std::atomic<int32_t> writing{0};
+    std::atomic<int64_t> taken{0};
+};
+
 // Writes a bottom-up frame into the encoder's pipe as top-down rows.
-StillResult WriteFrameToPipe(int fd, const uint8_t* bgrx, int32_t width, int32_t height) {
+StillResult WriteFrameToPipe(int fd, const uint8_t* bgrx, int32_t width, int32_t height,
+                             PipeProgress& progress) {
+    struct Writing {
+        PipeProgress& p;
+        explicit Writing(PipeProgress& progress) : p(progress) { p.writing = 1; }
+        ~Writing() { p.writing = 0; }
+    } writing(progress);
     const size_t row = static_cast<size_t>(width) * 4;
     std::vector<iovec> rows;
     rows.reserve(std::min<int32_t>(height, IOV_MAX));
@@ -419,6 +436,7 @@ StillResult WriteFrameToPipe(int fd, const uint8_t* bgrx, int32_t width, int32_t
                                  std::strerror(n < 0 ? errno : EIO) + ")";
                 return failed;
             }
+            progress.taken += n;
             // Skip what was written, keeping a partly written row's rest.
             size_t done = static_cast<size_t>(n);
             while (first < rows.size() && done >= rows[first].iov_len) done -= rows[first++].iov_len;
@@ -533,6 +551,13 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
     RunOptions runOptions;
     runOptions.stderrPath = app.settings.APATH + "/encoder_report.txt";
     runOptions.stop = &app.stopRequested;
+    // A stall is counted only while frames wait for the encoder (and after
+    // the last one): an encoder waiting for a slow decoder is not stuck.
+    PipeProgress pipeProgress;
+    runOptions.stallLimitMs = run.options.encoderStallMs;
+    runOptions.progressFiles = outputs;
+    runOptions.progressCount = &pipeProgress.taken;
+    runOptions.awaited = &pipeProgress.writing;
     RunningChild encoder = StartChildWithInput(running.argv, runOptions);
     if (encoder.pid < 0) {
         run.result.status = ConversionStatus::kStillsFailed;
@@ -549,26 +574,42 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
     // A stop request at any moment, also after the last frame, ends it too.
     waitOptions.alsoStop = &app.stopRequested;
     ChildOutcome outcome;
-    std::thread waiter([&] { outcome = WaitForChildExit(encoder, waitOptions); });
+    std::thread waiter;
     bool stalled = false;
-    {
-        FrameCallback callback(
-            app,
-            [pipe](int32_t, const uint8_t* bgrx, int32_t width, int32_t height) {
-                return WriteFrameToPipe(pipe, bgrx, width, height);
-            },
-            run.hooks.convertFrame, run.info.frameCount, 1);
-        // Anything but the movie's end (a stop, a stall, a broken pipe) ends
-        // the encoder: SIGTERM lets it finish the files with the frames it
-        // has, SIGKILL follows when it hangs, and a write blocked on its pipe
-        // then fails instead of waiting for ever.
-        ConvertFrames(run, callback, false, [&](bool completed) {
-            stalled = !completed && app.stopRequested.load() != 1 && !callback.Failed();
-            if (!completed) endEncoder = 1;
-        });
+    // No thread or memory to be had: the encoder ends and its waiter with it
+    // before the failure goes on.
+    try {
+        waiter = std::thread([&] { outcome = WaitForChildExit(encoder, waitOptions); });
+        {
+            FrameCallback callback(
+                app,
+                [pipe, &pipeProgress](int32_t, const uint8_t* bgrx, int32_t width, int32_t height) {
+                    return WriteFrameToPipe(pipe, bgrx, width, height, pipeProgress);
+                },
+                run.hooks.convertFrame, run.info.frameCount, 1);
+            // Anything but the movie's end (a stop, a stall, a broken pipe) ends
+            // the encoder: SIGTERM lets it finish the files with the frames it
+            // has, SIGKILL follows when it hangs, and a write blocked on its pipe
+            // then fails instead of waiting for ever.
+            ConvertFrames(run, callback, false, [&](bool completed) {
+                stalled = !completed && app.stopRequested.load() != 1 && !callback.Failed();
+                if (!completed) endEncoder = 1;
+            }, &pipeProgress.writing);
+        }
+    } catch (...) {
+        endEncoder = 1;
+        ::close(pipe);
+        if (waiter.joinable()) {
+            waiter.join();
+        } else {
+            WaitForChildExit(encoder, waitOptions);
+        }
+        throw;
     }
-    // The end of the pipe is the end of the movie for the encoder.
+    // The end of the pipe is the end of the movie for the encoder, which now
+    // has everything: from here on only it can be late.
     ::close(pipe);
+    pipeProgress.writing = 1;
     waiter.join();
     const std::deque<std::string> errors = LastReportLines(runOptions.stderrPath);
     std::string diskLine;
@@ -579,7 +620,7 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
     if (app.stopRequested.load() == 1) {
         run.result.status = ConversionStatus::kStopped;
         run.result.error = "the conversion was stopped";
-    } else if (outcome.status != 0 && !(stalled && outcome.stopped)) {
+    } else if (outcome.stalled || (outcome.status != 0 && !(stalled && outcome.stopped))) {
         // (A stalled movie's encoder was ended on purpose; its files are
         // checked below like any others.)
         encoderError = EncoderFailure(outcome, errors, outputs.front());

@@ -71,6 +71,9 @@ struct ConversionOptions {
     // Non-empty: stream the frames into the encoder for these outputs
     // (RunStreamingConversion) instead of writing stills.
     std::vector<std::string> streamOutputs;
+    // An encoder without progress for this long is ended and its output
+    // fails (0: wait for ever). A slow encoder that progresses is waited for.
+    int32_t encoderStallMs = kDefaultEncoderStallSeconds * 1000;
     ConversionTimings timings;
 };
 

@@ -25,6 +25,9 @@ struct EncoderJob {
     double durationSeconds = 0;
     bool hasAudio = false;       // temp.wav exists and is not empty
     int32_t frameCount = 0;      // stills of the run, for the check of the output
+    // The encoder is ended after this long without progress (0: never);
+    // a minute by default.
+    int32_t encoderStallMs = 60000;
 };
 
 struct EncoderCommand {

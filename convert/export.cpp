@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -75,6 +77,9 @@ int DiskErrorInReport(const std::string& reportPath, std::string* found) {
 
 std::string EncoderFailure(const ChildOutcome& outcome, const std::deque<std::string>& errors,
                            const std::string& output) {
+    if (outcome.stalled) return StallText(outcome);
+    // A write past the file size limit (`ulimit -f`).
+    if (outcome.signal == SIGXFSZ) return "file too large (" + output + ")";
     if (outcome.signal != 0) {
         return "the encoder was killed by signal " + std::to_string(outcome.signal) + " (" +
                strsignal(outcome.signal) + ")";
@@ -149,6 +154,9 @@ ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log,
     RunOptions options;
     options.stderrPath = job.tempFolder + "/encoder_report.txt";
     options.stop = stop;
+    // Its progress lines (the report) and its growing output are signs of life.
+    options.stallLimitMs = job.encoderStallMs;
+    options.progressFiles = {output};
     const ChildOutcome outcome = RunChild(command.argv, options);
     result.exitStatus = outcome.status;
     result.started = outcome.status != kCannotStart;
@@ -165,6 +173,9 @@ ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log,
         problem = "stopped";
     } else if (outcome.status != 0) {
         problem = EncoderFailure(outcome, errors, output);
+    } else if (diskError != 0) {
+        // ffmpeg may end with status 0 although its last writes failed.
+        problem = DiskFullReason(diskError, output);
     } else {
         // An exit status of 0 is not proof: read the movie back.
         OutputExpectation want;

@@ -50,18 +50,29 @@ FrameCallback::FrameCallback(FisheyeApp& app, SinkFn sink, ConvertFn convert, in
         // held never exceed the writers (each holds one while it encodes);
         // the transform of the next frame overlaps the writing all the same.
         maxFrames_ = static_cast<size_t>(writerThreads);
-        for (int i = 0; i < writerThreads; ++i) writers_.emplace_back([this] { WriterLoop(); });
+        try {
+            for (int i = 0; i < writerThreads; ++i) writers_.emplace_back([this] { WriterLoop(); });
+        } catch (...) {
+            // No thread to be had: the ones started end before the failure
+            // goes on to the caller.
+            StopWriters();
+            throw;
+        }
     }
 }
 
-FrameCallback::~FrameCallback() {
+void FrameCallback::StopWriters() {
     {
         std::lock_guard lock(queueMutex_);
         quit_ = true;
     }
     queueChanged_.notify_all();
-    for (std::thread& t : writers_) t.join();
+    for (std::thread& t : writers_) {
+        if (t.joinable()) t.join();
+    }
 }
+
+FrameCallback::~FrameCallback() { StopWriters(); }
 
 void FrameCallback::StartClock() {
     lastTick_ = MonotonicSeconds();

@@ -91,6 +91,8 @@ public:
     std::string FailureMessage() const;
 
 private:
+    void StopWriters();
+
     struct Pending {
         int32_t frameNumber = 0;
         std::vector<uint8_t> pixels;

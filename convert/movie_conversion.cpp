@@ -88,37 +88,47 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
         if (loader.joinable()) loader.join();
     });
 
-    {
-        // A stop request may come from a signal handler, which cannot notify:
-        // the flag is looked at every 20 ms besides.
-        std::unique_lock lock(wakeMutex);
-        while (!(app.streamState.load() == 1 && source.videoOpen.load() == 1) && !streamEnded.load() &&
-               app.stopRequested.load() == 0) {
-            wake.wait_for(lock, std::chrono::milliseconds(20));
+    // A failure below (no thread or no memory to be had) ends the stream
+    // and its thread before it goes on to the caller.
+    try {
+        {
+            // A stop request may come from a signal handler, which cannot notify:
+            // the flag is looked at every 20 ms besides.
+            std::unique_lock lock(wakeMutex);
+            while (!(app.streamState.load() == 1 && source.videoOpen.load() == 1) && !streamEnded.load() &&
+                   app.stopRequested.load() == 0) {
+                wake.wait_for(lock, std::chrono::milliseconds(20));
+            }
         }
-    }
 
-    if (streamEnded.load() || app.stopRequested.load() == 1) {
-        // The stream's own reason names what is wrong with the file; the
-        // message box keeps its caption and text for the desktop program.
-        conversion.openError = source.Stream().OpenProblem();
-        if (conversion.openError.empty()) conversion.openError = tap.Last();
-        if (conversion.openError.empty()) conversion.openError = "the movie could not be opened";
-    } else {
-        conversion.opened = true;
-        conversion.info = source.Info();
-        if (onOpened) onOpened(conversion.info);
-        // What the Convert command does before the run: stop and rewind.
-        VideoStream& stream = source.Stream();
-        stream.Stop();
-        source.positionTicks = 0;
-        stream.SeekToStart();
-        conversion.result =
-            options.streamOutputs.empty()
-                ? RunConversion(app, ui, source, PipelineHooks(pipeline, app), output, options)
-                : RunStreamingConversion(app, ui, source, PipelineHooks(pipeline, app),
-                                         options.streamOutputs, options);
-        conversion.unconvertibleFrames = stream.FramesUnconvertible();
+        if (streamEnded.load() || app.stopRequested.load() == 1) {
+            // The stream's own reason names what is wrong with the file; the
+            // message box keeps its caption and text for the desktop program.
+            conversion.openError = source.Stream().OpenProblem();
+            if (conversion.openError.empty()) conversion.openError = tap.Last();
+            if (conversion.openError.empty()) conversion.openError = "the movie could not be opened";
+        } else {
+            conversion.opened = true;
+            conversion.info = source.Info();
+            if (onOpened) onOpened(conversion.info);
+            // What the Convert command does before the run: stop and rewind.
+            VideoStream& stream = source.Stream();
+            stream.Stop();
+            source.positionTicks = 0;
+            stream.SeekToStart();
+            conversion.result =
+                options.streamOutputs.empty()
+                    ? RunConversion(app, ui, source, PipelineHooks(pipeline, app), output, options)
+                    : RunStreamingConversion(app, ui, source, PipelineHooks(pipeline, app),
+                                             options.streamOutputs, options);
+            conversion.unconvertibleFrames = stream.FramesUnconvertible();
+        }
+    } catch (...) {
+        app.stopRequested = 1;
+        app.streamState = 0;
+        if (app.shutdownDone.load() == 0) Shutdown(app);
+        if (loader.joinable()) loader.join();
+        throw;
     }
     // A run that ended early (or never began) still ends the stream and shuts
     // down; after a full run the driver has done both.

@@ -28,12 +28,18 @@ bool WriteAll(int fd, const void* data, size_t size) {
     return true;
 }
 
+// The reason in words; a write past the file size limit (`ulimit -f`) says so.
+std::string Reason(int error) {
+    if (error == EFBIG) return "file too large";
+    return std::strerror(error);
+}
+
 }  // namespace
 
 bool WriteFileParts(const std::string& path, std::initializer_list<FilePart> parts, std::string* error) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
-        if (error) *error = std::strerror(errno);
+        if (error) *error = Reason(errno);
         return false;
     }
     bool ok = true;
@@ -49,7 +55,7 @@ bool WriteFileParts(const std::string& path, std::initializer_list<FilePart> par
         savedErrno = errno;
     }
     if (!ok) {
-        if (error) *error = std::strerror(savedErrno);
+        if (error) *error = Reason(savedErrno);
         ::unlink(path.c_str());  // a torn still must not be mistaken for a frame
     }
     return ok;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <random>
 
 namespace tessaly {
@@ -59,6 +60,21 @@ std::string FollowLinks(const std::string& path) {
 
 // Creates an empty hidden file for `fileName` in `folder` with O_EXCL; the
 // permissions follow the umask, as those of a file the encoder made would.
+// Every hidden file this process made and has not yet placed or removed,
+// for a process that must end before its run could clean up.
+std::mutex gMadeMutex;
+std::vector<std::string> gMade;
+
+void Remember(const std::string& path) {
+    std::lock_guard lock(gMadeMutex);
+    gMade.push_back(path);
+}
+
+void Forget(const std::string& path) {
+    std::lock_guard lock(gMadeMutex);
+    gMade.erase(std::remove(gMade.begin(), gMade.end(), path), gMade.end());
+}
+
 bool CreateUnique(const std::string& folder, const std::string& fileName, std::string& path,
                   std::string& error) {
     // The folder's own limit: some file systems allow fewer than 255 bytes.
@@ -71,6 +87,7 @@ bool CreateUnique(const std::string& folder, const std::string& fileName, std::s
         if (fd >= 0) {
             ::close(fd);
             path = candidate;
+            Remember(candidate);
             return true;
         }
         lastError = errno;
@@ -221,6 +238,7 @@ bool PlacePendingFile(PendingFile& pending, std::string& error) {
     if (::rename(pending.tempPath.c_str(), pending.placePath.c_str()) != 0) {
         return fail(errno, "cannot replace " + pending.finalPath);
     }
+    Forget(pending.tempPath);
     pending.tempPath.clear();
     // The new name itself reaches the disk with its folder.
     const int folder = ::open(FolderOf(pending.placePath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -232,8 +250,16 @@ bool PlacePendingFile(PendingFile& pending, std::string& error) {
 }
 
 void DiscardPendingFile(PendingFile& pending) {
-    if (!pending.tempPath.empty()) ::unlink(pending.tempPath.c_str());
+    if (!pending.tempPath.empty()) {
+        ::unlink(pending.tempPath.c_str());
+        Forget(pending.tempPath);
+    }
     pending.tempPath.clear();
+}
+
+std::vector<std::string> HiddenFilesMade() {
+    std::lock_guard lock(gMadeMutex);
+    return gMade;
 }
 
 std::vector<size_t> SameFilePair(const std::vector<std::string>& paths) {

@@ -40,6 +40,11 @@ bool PlacePendingFile(PendingFile& pending, std::string& error);
 // Removes the temporary file (nothing else); safe to call twice.
 void DiscardPendingFile(PendingFile& pending);
 
+// The hidden files this process has made (pending files and their
+// siblings) and not removed itself; some may have been renamed into place
+// since. A process that ends before its run has cleaned up removes them.
+std::vector<std::string> HiddenFilesMade();
+
 // Which of `paths` name one and the same file: the same name spelled
 // another way ("./", "..", links, hard links), and names that differ only in
 // case in a folder that ignores case. Returns the indices of the first pair

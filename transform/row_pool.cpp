@@ -4,8 +4,20 @@ namespace tessaly {
 
 RowPool::RowPool(int threads) : threads_(threads < 1 ? 1 : threads) {
     workers_.reserve(static_cast<size_t>(threads_ - 1));
-    for (int part = 1; part < threads_; ++part) {
-        workers_.emplace_back([this, part] { Worker(part); });
+    try {
+        for (int part = 1; part < threads_; ++part) {
+            workers_.emplace_back([this, part] { Worker(part); });
+        }
+    } catch (...) {
+        // No thread to be had: the started ones end before the failure
+        // goes on to the caller.
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& t : workers_) t.join();
+        throw;
     }
 }
 

@@ -6,12 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <thread>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <string_view>
 
 #include "app/app_paths.h"
@@ -72,6 +74,18 @@ std::string FindEncoderProgram(const std::string& programDir) {
 
 namespace {
 
+// Children started and not yet reaped. A pid stays here until waitpid has
+// collected it, under the same lock, so KillRunningChildren can never hit a
+// process that merely reuses an old pid.
+std::mutex& ChildrenMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+std::vector<pid_t>& Children() {
+    static std::vector<pid_t> children;
+    return children;
+}
+
 // Spawns args[0]; stdin is `inputFd` when given, else /dev/null.
 int Spawn(const std::vector<std::string>& args, const RunOptions& options, int inputFd) {
     if (args.empty() || args[0].empty()) return -1;
@@ -90,20 +104,56 @@ int Spawn(const std::vector<std::string>& args, const RunOptions& options, int i
 
     // The child starts with default signal handling and nothing blocked,
     // whatever this process set up for itself.
+    // Only a file size limit stays ignored (as this process ignores it):
+    // a write past `ulimit -f` is then an error the child reports ("File
+    // too large") instead of a silent death.
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     sigset_t none, all;
     sigemptyset(&none);
     sigfillset(&all);
+    sigdelset(&all, SIGXFSZ);
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setsigdefault(&attr, &all);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
     pid_t pid = -1;
-    if (rc == 0) rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
+    if (rc == 0) {
+        std::lock_guard lock(ChildrenMutex());
+        rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
+        if (rc == 0) Children().push_back(pid);
+    }
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     return rc == 0 ? pid : -1;
+}
+
+// Reaps the child when it has ended: its pid, 0 while it runs, -1 on error.
+pid_t ReapIfEnded(pid_t pid, int& status) {
+    std::lock_guard lock(ChildrenMutex());
+    pid_t done;
+    do {
+        done = ::waitpid(pid, &status, WNOHANG);
+    } while (done < 0 && errno == EINTR);
+    if (done != 0) {
+        std::vector<pid_t>& children = Children();
+        children.erase(std::remove(children.begin(), children.end(), pid), children.end());
+    }
+    return done;
+}
+
+// What counts as the child's progress: the sizes of its report and output
+// files and the bytes it took from its pipe.
+int64_t ProgressMark(const RunOptions& options) {
+    int64_t mark = options.progressCount != nullptr ? options.progressCount->load() : 0;
+    struct stat st {};
+    if (!options.stderrPath.empty() && ::stat(options.stderrPath.c_str(), &st) == 0) mark += st.st_size;
+    for (const std::string& path : options.progressFiles) {
+        // Each file its own weight, so that one shrinking while another grows
+        // is still a change.
+        if (::stat(path.c_str(), &st) == 0) mark = mark * 31 + st.st_size + 1;
+    }
+    return mark;
 }
 
 ChildOutcome Wait(pid_t pid, const RunOptions& options) {
@@ -112,21 +162,36 @@ ChildOutcome Wait(pid_t pid, const RunOptions& options) {
     Clock::time_point termSent{};
     bool termed = false, killed = false;
     int status = 0;
+    // The stall clock: the last moment progress was seen (or the child was
+    // not being waited for).
+    int64_t lastMark = options.stallLimitMs > 0 ? ProgressMark(options) : 0;
+    Clock::time_point lastProgress = Clock::now();
+    int turn = 0;
     while (true) {
-        const pid_t done = ::waitpid(pid, &status, options.stop ? WNOHANG : 0);
+        const pid_t done = ReapIfEnded(pid, status);
         if (done == pid) break;
-        if (done < 0) {
-            if (errno == EINTR) continue;
-            return outcome;
+        if (done < 0) return outcome;
+        const bool stopAsked =
+            options.stop != nullptr &&
+            (options.stop->load() == 1 || (options.alsoStop != nullptr && options.alsoStop->load() == 1));
+        if (options.stallLimitMs > 0 && !outcome.stalled && ++turn % 20 == 0) {
+            const int64_t mark = ProgressMark(options);
+            const bool idle = options.awaited != nullptr && options.awaited->load() == 0;
+            if (mark != lastMark || idle) {
+                lastMark = mark;
+                lastProgress = Clock::now();
+            } else if (Clock::now() - lastProgress > std::chrono::milliseconds(options.stallLimitMs)) {
+                outcome.stalled = true;
+                outcome.stallLimitMs = options.stallLimitMs;
+            }
         }
-        // Still running: a stop request ends it, politely first.
-        if (options.stop != nullptr &&
-            (options.stop->load() == 1 || (options.alsoStop != nullptr && options.alsoStop->load() == 1))) {
+        // Still running: a stop request or a stall ends it, politely first.
+        if (stopAsked || outcome.stalled) {
             if (!termed) {
                 ::kill(pid, SIGTERM);
                 termed = true;
                 termSent = Clock::now();
-                outcome.stopped = true;
+                outcome.stopped = stopAsked;
             } else if (!killed && Clock::now() - termSent > std::chrono::milliseconds(options.graceMs)) {
                 ::kill(pid, SIGKILL);
                 killed = true;
@@ -174,6 +239,22 @@ ChildOutcome WaitForChildExit(const RunningChild& child, const RunOptions& optio
 
 int RunEncoderProgram(const std::vector<std::string>& args, const RunOptions& options) {
     return RunChild(args, options).status;
+}
+
+std::string StallText(const ChildOutcome& outcome) {
+    const int seconds = (outcome.stallLimitMs + 999) / 1000;
+    return "the encoder made no progress for " + std::to_string(seconds) +
+           " s (no output, no progress line) and was ended";
+}
+
+void KillRunningChildren() {
+    // The caller may be a thread that failed while holding the lock; after
+    // a short wait the children are ended without it.
+    std::unique_lock lock(ChildrenMutex(), std::defer_lock);
+    for (int turn = 0; turn < 40 && !lock.try_lock(); ++turn) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    for (pid_t pid : Children()) ::kill(pid, SIGKILL);
 }
 
 std::string DescribeOutcome(const ChildOutcome& outcome) {

@@ -36,7 +36,20 @@ struct RunOptions {
     int graceMs = 500;
     // A second flag that ends the child as `stop` does (only with `stop`).
     const std::atomic<int32_t>* alsoStop = nullptr;
+    // A child that makes no progress for this long is ended as a stop
+    // request would end it (0: wait for ever). Progress is any change in
+    // the size of `stderrPath` (its progress lines), of a `progressFiles`
+    // entry (its outputs) or of `progressCount` (bytes it took from a pipe).
+    // While `awaited` (optional) reads 0 the child is waiting for this
+    // process, not the other way round, and the stall clock stands still.
+    int stallLimitMs = 0;
+    std::vector<std::string> progressFiles{};
+    const std::atomic<int64_t>* progressCount = nullptr;
+    const std::atomic<int32_t>* awaited = nullptr;
 };
+
+// The encoder's default stall limit: a minute without any sign of progress.
+inline constexpr int kDefaultEncoderStallSeconds = 60;
 
 // Exit status of a finished run: the child's exit code, 128 + signal number
 // when it was killed, or kCannotStart when no process could be started.
@@ -51,6 +64,8 @@ struct ChildOutcome {
     int exitCode = -1;          // the child's own exit code, -1 when it did not exit
     int signal = 0;             // the signal that killed it, 0 when none
     bool stopped = false;       // ended by the stop flag
+    bool stalled = false;       // ended after stallLimitMs without progress
+    int stallLimitMs = 0;       // the limit it passed (with `stalled`)
 };
 ChildOutcome RunChild(const std::vector<std::string>& args, const RunOptions& options = {});
 
@@ -69,5 +84,14 @@ ChildOutcome WaitForChildExit(const RunningChild& child, const RunOptions& optio
 
 // "exit status N" or "killed by signal N" for an outcome, in words.
 std::string DescribeOutcome(const ChildOutcome& outcome);
+
+// "the encoder made no progress for N s and was ended" for a stalled child.
+std::string StallText(const ChildOutcome& outcome);
+
+// Ends every child still running (SIGKILL) that one of the functions above
+// started and has not yet waited for: the last step of a process that must
+// end now. Safe from any thread; a child that ended is never confused with
+// another process (children stay registered until they are reaped).
+void KillRunningChildren();
 
 }  // namespace tessaly

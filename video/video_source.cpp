@@ -138,7 +138,7 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
     Log(aspectLine);
     Log("Render file:" + path);
     Wait(timings_.connect);
-    if (Superseded(ticket)) {
+    if (Superseded(ticket) || ShuttingDown()) {
         Teardown();
         return 0;
     }
@@ -181,7 +181,7 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
 
     Wait(timings_.beforeLoop);
     if (hooks_.invalidateGeometry) hooks_.invalidateGeometry();
-    if (!Superseded(ticket)) {
+    if (!Superseded(ticket) && !ShuttingDown()) {
         app_.streamState = 1;
         if (hooks_.streamReady) hooks_.streamReady();
         StreamLoop(ticket);
@@ -193,9 +193,14 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
     return 0;
 }
 
+// Shutdown may come while the file is still opening: its streamState = 0
+// can be overwritten by the opening's own flag changes, so the stream also
+// looks at Shutdown's one-way flag before it plays and on every turn.
+bool VideoSource::ShuttingDown() const { return app_.shutdownDone.load() != 0; }
+
 void VideoSource::StreamLoop(int64_t ticket) {
     const int64_t duration = Info().durationTicks;
-    while (app_.streamState != 0 && !Superseded(ticket)) {
+    while (app_.streamState != 0 && !Superseded(ticket) && !ShuttingDown()) {
         if (app_.converting != 0) {
             // A conversion owns the stream; only its stop request ends the loop here.
             if (app_.stopRequested == 1) break;

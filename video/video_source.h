@@ -99,6 +99,7 @@ public:
 private:
     void StreamLoop(int64_t ticket);
     bool Superseded(int64_t ticket) const;
+    bool ShuttingDown() const;
     void Teardown();
     void Log(const std::string& line) const;  // one line of the run log
     void Wait(int milliseconds) const;

@@ -268,13 +268,15 @@ TEST_F(ConvertCliTest, EveryFailureHasItsMessageAndExitStatus) {
          "cannot write " + Out("o.mpeg") + ": MPEG-2 video takes at most 60 frames per second"},
         {"stills cannot fit", "--stills bmp " + Quote(huge) + " " + Quote(Out("o.mp4")), "", 1,
          "not enough free space in the temporary folder"},
-        // Files may not grow beyond 20 KB: the first still cannot be written,
-        // as on a full disk. With several writer threads the message still
-        // names the first still.
-        {"disk full", "--stills bmp " + Quote(clip_) + " " + Quote(Out("o.mp4")), "ulimit -f 20; trap '' XFSZ; ", 1,
-         "/mono000000.bmp: File too large"},
-        {"disk full, streaming", Quote(clip_) + " " + Quote(Out("o.mp4")), "ulimit -f 20; trap '' XFSZ; ", 1,
-         "the encoder was killed by signal 25 (File size limit exceeded)"},
+        // Files may not grow beyond 20 KB (`ulimit -f`, whose SIGXFSZ would
+        // kill a program that does not ignore it): the first still cannot be
+        // written. With several writer threads the message still names the
+        // first still.
+        {"file size limit", "--stills bmp " + Quote(clip_) + " " + Quote(Out("o.mp4")), "ulimit -f 20; ", 1,
+         "/mono000000.bmp: file too large"},
+        // The encoder meets the limit (and exits 0 after its failed trailer).
+        {"file size limit, streaming", Quote(clip_) + " " + Quote(Out("o.mp4")), "ulimit -f 20; ", 1,
+         "cannot write " + Out("o.mp4") + ": file too large (" + Out("o.mp4") + ")"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -377,7 +379,10 @@ TEST_F(ConvertCliTest, SignalsInEveryPhaseLeaveNothingBehind) {
         for (const auto& [signal, code] : std::map<std::string, int>{{"INT", 130}, {"TERM", 143}, {"HUP", 129}}) {
             SCOPED_TRACE(std::string(phase.name) + " SIG" + signal);
             fs::remove(marker);
-            Outcome o = RunShell("(" + Command(phase.mode + " " + Quote(longer) + " " + Quote(Out("s.mp4"))) +
+            // A script's background job ignores SIGINT, and the program
+            // leaves an ignored signal ignored: env gives it back its default.
+            Outcome o = RunShell("(env --default-signal=INT " +
+                                 Command(phase.mode + " " + Quote(longer) + " " + Quote(Out("s.mp4"))) +
                                  " & pid=$!; for i in $(seq 1000); do " + wait +
                                  " && break; sleep 0.01; done; kill -" + signal +
                                  " $pid; t0=$(date +%s%N); wait $pid; rc=$?; "
@@ -395,6 +400,146 @@ TEST_F(ConvertCliTest, SignalsInEveryPhaseLeaveNothingBehind) {
             EXPECT_FALSE(fs::exists(Out("s.mp4")));
             EXPECT_FALSE(TemporaryFilesLeft());
         }
+    }
+}
+
+// SIGTERM early in a run: during the option checks, while the movie opens,
+// at the first frames. Each run ends (a hang is killed after 20 s and fails)
+// with 143 and leaves nothing. A second signal ends a run that a hung
+// encoder holds at once, with the same clean-up.
+TEST_F(ConvertCliTest, StopsWhileTheMovieOpensAndSecondSignals) {
+    const std::string longer = MakeClip("opening.mp4", "640x480", 30, "4", true);
+    for (int run = 0; run < 60; ++run) {
+        // 20 to 138 ms: the opening, where a stop once went unseen.
+        const int delayMs = 20 + (run * 2) % 120;
+        SCOPED_TRACE("SIGTERM after " + std::to_string(delayMs) + " ms");
+        Outcome o = RunShell("(" + Command(Quote(longer) + " " + Quote(Out("e.mp4"))) +
+                             " & pid=$!; sleep " + std::to_string(delayMs / 1000.0) +
+                             "; kill -TERM $pid; (for i in $(seq 200); do sleep 0.1; kill -0 $pid || exit; done; kill -KILL $pid) >/dev/null 2>&1 & g=$!; "
+                             "wait $pid; rc=$?; kill $g 2>/dev/null; exit $rc)");
+        ASSERT_EQ(o.status, 143) << o.output;  // 137: it hung
+        EXPECT_FALSE(fs::exists(Out("e.mp4")));
+        ASSERT_FALSE(TemporaryFilesLeft()) << o.output;
+    }
+
+    // An encoder that ignores SIGTERM and hangs; the second SIGTERM comes
+    // before the first one's grace is over.
+    const std::string marker = Out("encoding");
+    FakeEncoder("", "trap '' TERM; head -c 100000 /dev/urandom > \"$out\"; touch " + Quote(marker) +
+                        "; while :; do sleep 0.05; done");
+    for (const std::string mode : {"--stills jpg", ""}) {
+        SCOPED_TRACE("two signals, mode '" + mode + "'");
+        fs::remove(marker);
+        Outcome o = RunShell("(" + Command(mode + " " + Quote(longer) + " " + Quote(Out("e.mp4"))) +
+                             " & pid=$!; for i in $(seq 2000); do test -e " + Quote(marker) +
+                             " && break; sleep 0.01; done; kill -TERM $pid; sleep 0.05; kill -TERM $pid; "
+                             "(for i in $(seq 200); do sleep 0.1; kill -0 $pid || exit; done; kill -KILL $pid) >/dev/null 2>&1 & g=$!; wait $pid; rc=$?; kill $g 2>/dev/null; exit $rc)");
+        EXPECT_EQ(o.status, 143) << o.output;
+        EXPECT_NE(o.output.find("tessaly-convert: stopped by SIGTERM"), std::string::npos) << o.output;
+        EXPECT_FALSE(fs::exists(Out("e.mp4")));
+        EXPECT_FALSE(TemporaryFilesLeft()) << o.output;
+    }
+}
+
+// A signal ignored when the run starts stays ignored: SIGHUP under nohup
+// (here `trap '' HUP`), SIGINT for a background job of a script. The run
+// goes on and writes its movie.
+TEST_F(ConvertCliTest, IgnoredSignalsStayIgnored) {
+    const std::string temp = (dir_ / "temp").string();
+    struct Case {
+        const char* name;
+        std::string start, signal;
+    };
+    const Case cases[] = {
+        {"nohup, SIGHUP", "(trap '' HUP; exec " + Command("--stills bmp " + Quote(clip_) + " " + Quote(Out("n.mp4"))) + ")",
+         "HUP"},
+        {"background job, SIGINT", Command("--stills bmp " + Quote(clip_) + " " + Quote(Out("n.mp4"))), "INT"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(Out("n.mp4"));
+        // Sent once the frames are being written.
+        Outcome o = RunShell("(" + c.start + " & pid=$!; for i in $(seq 2000); do ls " + Quote(temp) +
+                             "/*/ 2>/dev/null | grep -q mono && break; sleep 0.005; done; kill -" + c.signal +
+                             " $pid; wait $pid)");
+        EXPECT_EQ(o.status, 0) << o.output;
+        EXPECT_NE(o.output.find("; wrote " + Out("n.mp4")), std::string::npos) << o.output;
+        EXPECT_EQ(ProbeMovie(Out("n.mp4")).frames, 30);
+        EXPECT_FALSE(TemporaryFilesLeft());
+    }
+}
+
+// Under a memory limit (`ulimit -v`) threads and buffers may be refused
+// anywhere: no run may abort with an exception (exit 134, "terminate
+// called"); a failed one says why in one line and leaves nothing.
+TEST_F(ConvertCliTest, MemoryLimitsFailInOneLineAndCleanUp) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer reserves more address space than any limit leaves";
+#else
+    int failed = 0;
+    for (int megabytes = 200; megabytes <= 440; megabytes += 20) {
+        for (const std::string mode : {"", "--stills jpg"}) {
+            SCOPED_TRACE(std::to_string(megabytes) + " MB, mode '" + mode + "'");
+            fs::remove(Out("v.mp4"));
+            Outcome o = Convert(mode + " " + Quote(clip_) + " " + Quote(Out("v.mp4")),
+                                "ulimit -v " + std::to_string(megabytes * 1024) + "; ");
+            // The system's loader may not even map the libraries.
+            if (o.output.find("error while loading shared libraries") != std::string::npos) continue;
+            EXPECT_FALSE(o.signalled) << o.output;
+            EXPECT_EQ(o.output.find("terminate called"), std::string::npos) << o.output;
+            EXPECT_FALSE(TemporaryFilesLeft()) << o.output;
+            if (o.status == 0) continue;
+            ++failed;
+            EXPECT_TRUE(o.status == 1 || o.status == 3) << o.output;
+            EXPECT_EQ(o.output.rfind("tessaly-convert: ", 0), 0u) << o.output;
+            EXPECT_EQ(o.output.find('\n'), o.output.size() - 1) << o.output;
+            EXPECT_FALSE(fs::exists(Out("v.mp4")));
+        }
+    }
+    // The lowest limits leave too little for any run.
+    EXPECT_GT(failed, 0);
+#endif
+}
+
+// An encoder is waited for while it shows progress (progress lines, a
+// growing output, frames taken from its pipe), however slow; one without
+// any for the stall limit is ended and its run fails with that reason.
+TEST_F(ConvertCliTest, HungEncodersEndSlowOnesAreWaitedFor) {
+    struct Case {
+        const char* name;
+        std::string mode, encode;
+        int status;
+        std::string message;
+    };
+    // Half-second signs of life for 5 s, or 10 s (longer than any wait for a
+    // frame) before it reads its pipe, then the real encoder.
+    const std::string slow = "for i in $(seq 10); do echo \"working $i\" >&2; sleep 0.5; done; exec ffmpeg \"$@\"";
+    const std::string slower = "for i in $(seq 20); do echo \"working $i\" >&2; sleep 0.5; done; exec ffmpeg \"$@\"";
+    const std::string hung = "echo starting >&2; exec sleep 600";
+    const std::string deaf = "trap '' TERM; head -c 100000 >/dev/null; while :; do sleep 0.05; done";
+    const std::string stall = "the encoder made no progress for 2 s (no output, no progress line) and was ended";
+    const Case cases[] = {
+        {"slow, stills", "--stills jpg", slow, 0, "wrote"},
+        {"slow, streaming", "", slower, 0, "wrote"},
+        {"hung, stills", "--stills jpg", hung, 1, "cannot write " + Out("h.mp4") + ": " + stall},
+        {"hung, streaming", "", hung, 1, "cannot write " + Out("h.mp4") + ": " + stall},
+        {"stops reading and ignores SIGTERM, streaming", "", deaf, 1, "cannot write " + Out("h.mp4") + ": " + stall},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeEncoder("", c.encode);
+        fs::remove(Out("h.mp4"));
+        // The limit is short for the test; a hang the program misses ends at
+        // the timeout and fails.
+        Outcome o = Convert("--encoder-stall 2 " + c.mode + " " + Quote(clip_) + " " + Quote(Out("h.mp4")),
+                            "timeout -s KILL 120 ");
+        EXPECT_EQ(o.status, c.status) << o.output;
+        EXPECT_NE(o.output.find(c.message), std::string::npos) << o.output;
+        EXPECT_EQ(fs::exists(Out("h.mp4")), c.status == 0);
+        if (c.status == 0) {
+            EXPECT_EQ(ProbeMovie(Out("h.mp4")).frames, 30);
+        }
+        EXPECT_FALSE(TemporaryFilesLeft());
     }
 }
 
@@ -703,6 +848,10 @@ TEST_F(ConvertCliTest, HelpAndVersion) {
                              "  2        a bad option or output (also two names of one file)\n",
                              "  3        the input movie cannot be used\n", "a file that\nalready had the output's name keeps its bytes"}) {
         EXPECT_NE(help.output.find(line), std::string::npos) << line;
+    }
+    for (const char* documented : {"--encoder-stall SECONDS", "within 2 s", "second signal", "stays ignored",
+                                   "file too large", "Tessaly_mono.log.1"}) {
+        EXPECT_NE(help.output.find(documented), std::string::npos) << documented;
     }
     Outcome version = RunShell(Quote(program_.string()) + " --version");
     EXPECT_EQ(version.status, 0);

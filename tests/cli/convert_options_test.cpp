@@ -178,3 +178,24 @@ TEST(ConvertOptions, LensOptionsAreDocumentedEverywhere) {
 
 }  // namespace
 }  // namespace tessaly
+
+namespace tessaly {
+namespace {
+
+// The time an encoder may go without progress: a minute unless told, 0 waits
+// for ever, anything else is refused with the option's range.
+TEST(ConvertOptions, EncoderStallLimit) {
+    EXPECT_EQ(Parse({"a.mov", "b.mp4"}).options.encoderStallSeconds, 60);
+    EXPECT_EQ(Parse({"--encoder-stall", "5", "a.mov", "b.mp4"}).options.encoderStallSeconds, 5);
+    EXPECT_EQ(Parse({"--encoder-stall=0", "a.mov", "b.mp4"}).options.encoderStallSeconds, 0);
+    for (const char* bad : {"-1", "1.5", "x", "", "604801"}) {
+        SCOPED_TRACE(bad);
+        const ParsedOptions p = Parse({"--encoder-stall", bad, "a.mov", "b.mp4"});
+        EXPECT_FALSE(p.ok);
+        EXPECT_EQ(p.error, std::string("--encoder-stall needs a whole number from 0 to 604800, got '") + bad + "'");
+    }
+    EXPECT_NE(ConvertUsage().find("--encoder-stall SECONDS"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tessaly

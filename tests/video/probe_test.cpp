@@ -1,6 +1,7 @@
 // Probe report parsing, the encoder runner, the probe and the sound
 // extraction, checked with the real ffmpeg.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -115,6 +116,68 @@ TEST(EncoderProgramTest, AStopRequestEndsTheChild) {
         EXPECT_EQ(DescribeOutcome(outcome), "killed by signal " + std::to_string(c.signal));
     }
     EXPECT_EQ(DescribeOutcome(RunChild({"/bin/sh", "-c", "exit 4"})), "exit status 4");
+}
+
+// A child that shows no progress for the stall limit is ended (SIGKILL
+// after the grace when it ignores SIGTERM); one that writes its report,
+// grows a file or is waiting for this process is left alone, however slow.
+TEST(EncoderProgramTest, AStalledChildIsEndedASlowOneIsNot) {
+    const std::string dir = TempFolder("stall");
+    struct Case {
+        const char* name;
+        std::string script;
+        bool awaitedFlag;  // the child waits for this process: no stall counted
+        bool stalled;
+        int signal;
+    };
+    const std::string grows = dir + "/grows.bin";
+    const Case cases[] = {
+        {"report lines", "for i in 1 2 3 4 5 6 7 8 9 10; do echo line $i >&2; sleep 0.1; done", false, false, 0},
+        {"growing output", "for i in 1 2 3 4 5 6 7 8 9 10; do echo x >> " + grows + "; sleep 0.1; done", false,
+         false, 0},
+        {"waiting for this process", "sleep 1", true, false, 0},
+        {"silent", "echo started >&2; exec sleep 30", false, true, SIGTERM},
+        {"silent, deaf to SIGTERM", "trap '' TERM; while :; do sleep 0.05; done", false, true, SIGKILL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<int32_t> stop{0}, awaited{c.awaitedFlag ? 0 : 1};
+        RunOptions options;
+        options.stderrPath = dir + "/report.txt";
+        options.stop = &stop;
+        options.graceMs = 200;
+        options.stallLimitMs = 500;
+        options.progressFiles = {grows};
+        options.awaited = &awaited;
+        const ChildOutcome outcome = RunChild({"/bin/sh", "-c", c.script}, options);
+        EXPECT_EQ(outcome.stalled, c.stalled);
+        EXPECT_FALSE(outcome.stopped);
+        EXPECT_EQ(outcome.signal, c.signal);
+        if (c.stalled) {
+            EXPECT_EQ(StallText(outcome), "the encoder made no progress for 1 s (no output, no progress line) and was ended");
+        } else {
+            EXPECT_EQ(outcome.exitCode, 0);
+        }
+    }
+    // Without a limit nothing is a stall.
+    RunOptions patient;
+    patient.stop = nullptr;
+    EXPECT_FALSE(RunChild({"/bin/sh", "-c", "sleep 0.7"}, patient).stalled);
+}
+
+// The last resort of a process that must end now: every child it still
+// runs is killed; one that ended and was reaped is not confused with another.
+TEST(EncoderProgramTest, KillRunningChildrenEndsEveryChild) {
+    const RunningChild first = StartChildWithInput({"/bin/sh", "-c", "exec sleep 30"});
+    const RunningChild second = StartChildWithInput({"/bin/sh", "-c", "trap '' TERM; exec sleep 30"});
+    ASSERT_GT(first.pid, 0);
+    ASSERT_GT(second.pid, 0);
+    EXPECT_EQ(RunChild({"/bin/sh", "-c", "exit 0"}).status, 0);  // reaped: no longer known
+    KillRunningChildren();
+    EXPECT_EQ(WaitForChildExit(first).signal, SIGKILL);
+    EXPECT_EQ(WaitForChildExit(second).signal, SIGKILL);
+    ::close(first.input);
+    ::close(second.input);
 }
 
 // Only a WAV whose data chunk holds a sample counts as extracted sound.

@@ -12,6 +12,7 @@
 
 #include "app/app_state.h"
 #include "app/format.h"
+#include "app/startup.h"
 #include "app/user_interface.h"
 #include "tests/video/test_clips.h"
 #include "video/stream_text.h"
@@ -98,6 +99,38 @@ protected:
     VideoSource source_{app_, ui_};
     std::atomic<int> previewPasses_{0}, allocations_{0};
 };
+
+// Shutdown may come at any moment of an opening (a stop signal while the
+// movie opens): the stream never starts playing after it, and AVIREAD
+// returns. The first case is Shutdown just before the loader starts, whose
+// streamState = 0 the opening then overwrote.
+TEST_F(VideoSourceTest, ShutdownDuringTheOpeningEndsTheStream) {
+    const std::string clip = FisheyeClip("fish-h264.mp4");
+    for (int delayUs : {-1, 0, 300, 1000, 3000, 10000, 30000}) {
+        SCOPED_TRACE("Shutdown after " + std::to_string(delayUs) + " us");
+        FisheyeApp app;
+        app.programDir = dir_ + "/";
+        RecordingUserInterface ui;
+        VideoSource source(app, ui);
+        source.SetTimings(StreamTimings{0, 0, 0, 0, 0, 2, 2, 0});
+        source.SetParamFileFolder(dir_);
+        source.RegisterShutdownHooks(std::chrono::seconds(20));
+        if (delayUs < 0) Shutdown(app);
+        std::atomic<bool> done{false};
+        std::thread loader([&] {
+            source.AVIREAD(clip);
+            done = true;
+        });
+        if (delayUs >= 0) {
+            std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
+            Shutdown(app);
+        }
+        EXPECT_TRUE(WaitFor([&] { return done.load(); }, 10s));
+        app.streamState = 0;  // frees a loop that missed the shutdown
+        loader.join();
+        EXPECT_EQ(source.streamActive, 0);
+    }
+}
 
 TEST_F(VideoSourceTest, OpenPreviewAndCloseWriteTheLogLabelsAndParamFile) {
     const std::string clip = FisheyeClip("fish-h264.mp4");

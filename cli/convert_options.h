@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "transform/lens_circle.h"
 
 namespace tessaly {
 
@@ -33,6 +34,10 @@ struct ConvertOptions {
     std::string tempDir;
     bool keepStills = false;
     bool vrMetadata = true;  // mark outputs as 180-degree VR video
+
+    // The lens circle in source pixels (--circle CX,CY,R): the cut is the
+    // one that places it. Without it, --cut and --params the circle is found.
+    std::optional<LensCircle> circle;
 
     bool help = false;
     bool version = false;

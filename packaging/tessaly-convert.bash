@@ -18,11 +18,11 @@ _tessaly_convert() {
             COMPREPLY=($(compgen -W "off 0 1 2 3 4 5" -- "$cur")); return ;;
         --noise)
             COMPREPLY=($(compgen -W "1 2 3 4 5" -- "$cur")); return ;;
-        --cut|--brightness|--contrast|--cpu)
+        --cut|--circle|--brightness|--contrast|--cpu)
             return ;;
     esac
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "--params --cut --sharpen --brightness --contrast --noise --cpu
+        COMPREPLY=($(compgen -W "--params --cut --circle --sharpen --brightness --contrast --noise --cpu
             --flip --aspect --stills --quality --resize --temp --keep-stills --no-vr-metadata
             --help --version" -- "$cur"))
         return

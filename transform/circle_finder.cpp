@@ -434,4 +434,20 @@ std::string NoCircleMessage(const CircleSearch& search) {
     return "no lens circle found: " + (search.reason.empty() ? std::string("no reason given") : search.reason);
 }
 
+std::string OneDecimal(double value) {
+    if (!std::isfinite(value)) return "nan";
+    const long long tenths = std::llround(value * 10.0);
+    const long long whole = (tenths < 0 ? -tenths : tenths) / 10;
+    return std::string(tenths < 0 ? "-" : "") + std::to_string(whole) + "." +
+           std::to_string((tenths < 0 ? -tenths : tenths) % 10);
+}
+
+std::string CircleCutLine(const LensCircle& circle, const CutForCircleResult& cut, const std::string& cutLabel) {
+    const CutRect& c = cut.cut;
+    return "lens circle: centre " + OneDecimal(circle.cx) + "," + OneDecimal(circle.cy) + " radius " +
+           OneDecimal(circle.r) + " px; " + cutLabel + " " + std::to_string(c.XL1) + "," + std::to_string(c.YL1) +
+           "," + std::to_string(c.XL2) + "," + std::to_string(c.YL2) + " (off by " + OneDecimal(cut.errorX) + ", " +
+           OneDecimal(cut.errorY) + ", " + OneDecimal(cut.errorR) + " px)";
+}
+
 }  // namespace tessaly

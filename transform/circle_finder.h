@@ -59,4 +59,12 @@ CircleSearch FindLensCircle(const LumaPlane& plane, int32_t frameW, int32_t fram
 // "no lens circle found: <reason>".
 std::string NoCircleMessage(const CircleSearch& search);
 
+// A number with one decimal, '.' whatever the locale: 639.5, -0.3, 0.0.
+std::string OneDecimal(double value);
+
+// "lens circle: centre 639.5,359.5 radius 360.0 px; <cutLabel> 0,-23,600,637
+// (off by 0.0, 0.0, 0.0 px)": the circle and the cut that places it, with
+// what the cut's rounding leaves (x, y, radius).
+std::string CircleCutLine(const LensCircle& circle, const CutForCircleResult& cut, const std::string& cutLabel);
+
 }  // namespace tessaly

@@ -3,7 +3,9 @@
 #include "app/app_paths.h"
 #include "convert/transform_adapters.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
+#include <QMessageBox>
 
 #include <algorithm>
 #include <chrono>
@@ -17,6 +19,7 @@
 #include "ui/main_window.h"
 #include "ui/preview_audio.h"
 #include "ui/preview_panel.h"
+#include "video/luma_sampler.h"
 #include "video/media_probe.h"
 
 namespace tessaly {
@@ -49,6 +52,14 @@ DesktopSession::DesktopSession(FisheyeApp& application)
         header_ = MakePreviewHeader(info.frameWidth, info.frameHeight);
     };
     hooks.invalidateGeometry = [this] { pipeline.ForceGeometryRebuild(); };
+    // A movie loaded while the cut is the start cut gets the cut of its lens circle.
+    hooks.streamReady = [this] {
+        if (findCircleOnLoad.load() == 0) return;
+        const AppSettings s = Settings();
+        if (CutRect{s.XL1, s.YL1, s.XL2, s.YL2} != kDefaultCut) return;
+        app.log.WriteLogLine("The cut is the start cut: looking for the lens circle");
+        FindLensCircle(true);
+    };
     source.SetHooks(hooks);
 
     // Shutdown stops the playback, then waits for every load flow to leave
@@ -203,6 +214,7 @@ void DesktopSession::GetMultipleFiles(std::string path) {
 
 void DesktopSession::PreviewPass() {
     passSettings_ = Settings();
+    if (rebuildGeometry_.exchange(0) != 0) pipeline.ForceGeometryRebuild();
     PreviewCallbacks callbacks;
     callbacks.getCurrentBuffer = [this](uint8_t* dst, size_t bytes) {
         return source.Stream().GetCurrentBuffer(dst, static_cast<int32_t>(bytes)) > 0;
@@ -260,8 +272,80 @@ void DesktopSession::ShowPending() {
     if (!input.isNull()) window->InputPanel()->SetImage(input);
 }
 
+bool DesktopSession::FindLensCircle(bool onLoad) {
+    const MediaInfo movie = source.Info();
+    if (source.videoOpen.load() == 0 || movie.videoPath.empty() || movie.frameWidth <= 0) return false;
+    if (circleSearching.exchange(1) != 0) return false;
+    std::lock_guard lock(threadsMutex_);
+    loadThreads_.emplace_back([this, movie, onLoad] {
+        const CircleSearch search = FindLensCircleInMovie(movie.videoPath, &app.stopRequested);
+        MainWindow* window = window_;
+        if (window == nullptr || app.stopRequested.load() != 0) {
+            circleSearching = 0;
+            return;
+        }
+        PostToGui(window, [this, movie, search, onLoad] { SetFoundCircle(movie, search, onLoad); });
+    });
+    return true;
+}
+
+CircleSearch DesktopSession::LastCircleSearch() const {
+    std::lock_guard lock(circleMutex_);
+    return lastCircle_;
+}
+
+void DesktopSession::SetFoundCircle(const MediaInfo& movie, const CircleSearch& search, bool onLoad) {
+    {
+        std::lock_guard lock(circleMutex_);
+        lastCircle_ = search;
+    }
+    MainWindow* window = window_;
+    std::string problem;
+    CutForCircleResult fit;
+    if (!search.found) {
+        problem = NoCircleMessage(search);
+    } else {
+        fit = CutForCircle(movie.frameWidth, movie.frameHeight, search.circle);
+        if (!fit.ok) problem = "no cut places the lens circle found";
+    }
+    const AppSettings now = Settings();
+    const bool sameMovie = source.videoOpen.load() == 1 && source.Info().videoPath == movie.videoPath;
+    if (problem.empty() && (!sameMovie || app.converting.load() == 1 || app.encoderBusy.load() == 1)) {
+        problem = "the movie changed or a conversion runs";
+    }
+    if (problem.empty() && onLoad && CutRect{now.XL1, now.YL1, now.XL2, now.YL2} != kDefaultCut) {
+        problem = "the cut was changed meanwhile";
+    }
+    if (!problem.empty()) {
+        app.log.WriteLogLine("Find lens circle: " + problem);
+        circleSearching = 0;
+        ++circleSearchesDone;
+        if (!onLoad && window != nullptr) {
+            window->Message("Find lens circle", problem + "\nThe cut stays as it was.", QMessageBox::Information,
+                            true);
+        }
+        return;
+    }
+    ChangeSettings([&fit](AppSettings& s) {
+        s.XL1 = fit.cut.XL1;
+        s.YL1 = fit.cut.YL1;
+        s.XL2 = fit.cut.XL2;
+        s.YL2 = fit.cut.YL2;
+    });
+    rebuildGeometry_ = 1;
+    app.log.WriteLogLine("Find lens circle: " + CircleCutLine(search.circle, fit, "cut"));
+    if (window != nullptr) window->ShowCutValues();
+    circleSearching = 0;
+    ++circleSearchesDone;
+}
+
 void DesktopSession::ConvertCommand() {
     MainWindow* window = window_;
+    // A search started by the load finishes first: its cut is the one converted.
+    while (circleSearching.load() != 0 && app.stopRequested.load() == 0) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     SaveParameters(Settings(), app.screen, app.iniPath);
     if (source.videoOpen == 1) {
         VideoStream& stream = source.Stream();

@@ -155,6 +155,11 @@ void MainWindow::BuildMenus() {
     AddShortcut(QKeySequence("Ctrl+S"), 102);
     AddShortcut(QKeySequence("Ctrl+O"), 810);
     AddShortcut(QKeySequence("F1"), 110);
+
+    // The lens circle finder.
+    option->addSeparator();
+    item(option, "Find lens circle\tCtrl + F", kFindLensCircleMenuItem);
+    AddShortcut(QKeySequence("Ctrl+F"), kFindLensCircleMenuItem);
 }
 
 void MainWindow::AddShortcut(const QKeySequence& keys, int id) {
@@ -429,7 +434,7 @@ void MainWindow::SetConversionLock(int unlock) {
     const bool on = unlock != 0;
     for (int id : {3900, 3901, 3902, 3903, 3904, 3907, 3908, 100, 102, 104, 101, 892})
         Control(id)->setEnabled(on);
-    for (int id : {100, 102, 111, 104, 101}) MenuItem(id)->setEnabled(on);
+    for (int id : {100, 102, 111, 104, 101, kFindLensCircleMenuItem}) MenuItem(id)->setEnabled(on);
 }
 
 void MainWindow::OpenOutputWindow() {

@@ -33,6 +33,8 @@ inline constexpr int kClientWidth = 1010;
 inline constexpr int kClientHeight = 650;
 // "&Option" item that marks outputs as 180-degree VR video (FisheyeApp::markVrOutput).
 inline constexpr int kMarkVrMenuItem = 904;
+// "&Option" item "Find lens circle" (Ctrl+F): the cut of the movie's lens circle.
+inline constexpr int kFindLensCircleMenuItem = 921;
 inline const char* const kMainCaption = "The mono side Fisheye video converter  v3.0 Build 051.01";
 
 // What a movie file chooser asks for.

@@ -194,6 +194,11 @@ void MainWindow::Command(int id) {
             MenuItem(kMarkVrMenuItem)->setChecked(value != 0);
             break;
         }
+        case kFindLensCircleMenuItem:  // Find lens circle: the cut follows when it is found
+            if (!haveStream || session_.source.videoOpen == 0 || app.converting == 1) return;
+            sounds_->Tick();
+            session_.FindLensCircle(false);
+            return;
         case 597:  // File Information
             if (TrimBlanksAndNuls(app.fileInfoText).empty()) return;
             Message("Video file information", app.fileInfoText, QMessageBox::Information, true);

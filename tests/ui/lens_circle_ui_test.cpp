@@ -3,7 +3,12 @@
 // output size and the run log follow; a movie without a circle says so.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
 #include <QTest>
 
 #include <algorithm>
@@ -13,6 +18,7 @@
 #include "tests/ui/ui_test_support.h"
 #include "transform/cut_geometry.h"
 #include "transform/lens_circle.h"
+#include "tests/video/test_clips.h"
 
 namespace tessaly {
 namespace {
@@ -63,6 +69,10 @@ TEST(FindLensCircle, OnLoadWithTheStartCutAndFromTheMenu) {
     // A grown cut, then Ctrl+F: the circle's cut again.
     d.window->Command(3907);
     ASSERT_NE(CutOf(d.session->Settings()), fit.cut);
+    // Greyed while a conversion runs, like the cut buttons.
+    d.window->SetConversionLock(0);
+    EXPECT_FALSE(d.window->MenuItem(kFindLensCircleMenuItem)->isEnabled());
+    d.window->SetConversionLock(1);
     QTest::keyClick(d.window.get(), Qt::Key_F, Qt::ControlModifier);
     ASSERT_TRUE(WaitUntil([&] { return d.session->circleSearchesDone.load() >= 2; }));
     EXPECT_EQ(CutOf(d.session->Settings()), fit.cut);
@@ -110,6 +120,46 @@ TEST(FindLensCircle, AMovieWithoutACircleKeepsItsCutAndSaysSo) {
     EXPECT_TRUE(text.startsWith("Find lens circle | no lens circle found: ")) << text.toStdString();
     EXPECT_TRUE(text.endsWith("The cut stays as it was.")) << text.toStdString();
     EXPECT_EQ(CutOf(d.session->Settings()), kDefaultCut);
+}
+
+// Loaded with the start cut and converted at once: the run waits for the
+// search and converts with the circle's cut (the movie's size says which).
+TEST(FindLensCircle, ConvertRightAfterLoadUsesTheCircle) {
+    Desktop d;
+    d.session->findCircleOnLoad = 1;
+    const std::string output = d.dir + "/panorama.mp4";
+    std::vector<QPointer<QWidget>> seen;
+    ModalAnswerer answer([&](QWidget* modal) {
+        for (const QPointer<QWidget>& w : seen)
+            if (w == modal) return false;
+        seen.push_back(modal);
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            // No second encoding.
+            QAbstractButton* cancel = box->button(QMessageBox::Cancel);
+            cancel != nullptr ? cancel->click() : box->accept();
+            return true;
+        }
+        auto* chooser = qobject_cast<QFileDialog*>(modal);
+        if (chooser == nullptr || chooser->windowTitle() != "Save Stereo Video") return false;
+        const QString path = QString::fromStdString(output);
+        QTimer::singleShot(50, chooser, [chooser, path] {
+            chooser->findChild<QLineEdit*>("fileNameEdit")->setText(path);
+            static_cast<QDialog*>(chooser)->accept();
+        });
+        return true;
+    });
+    d.session->StartLoadWorker(FisheyeClip("fish-2s.mp4"));
+    ASSERT_TRUE(WaitUntil([&] { return d.app.streamState == 1 && d.session->source.videoOpen == 1; }));
+    d.window->Command(104);  // returns when the run has ended
+    ASSERT_GE(d.session->circleSearchesDone.load(), 1);
+    const CircleSearch found = d.session->LastCircleSearch();
+    ASSERT_TRUE(found.found) << found.reason;
+    const CutForCircleResult fit = CutForCircle(160, 120, found.circle);
+    ASSERT_TRUE(fit.ok);
+    const int side = BuildCutGeometry(160, 120, fit.cut).geometry.outW;
+    ASSERT_NE(side, BuildCutGeometry(160, 120, kDefaultCut).geometry.outW);
+    EXPECT_EQ(testing::ProbeVideoEntry(output, "stream=width"), std::to_string(side));
+    EXPECT_EQ(testing::ProbeVideoEntry(output, "stream=height"), std::to_string(side));
 }
 
 }  // namespace

@@ -53,6 +53,9 @@ struct Decoder {
         codec->pkt_timebase = st->time_base;
         // A short job beside whatever else runs: two threads at most.
         codec->thread_count = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 2u));
+        // Any frame near each point will do: frames no other frame needs are
+        // not decoded on the way there.
+        codec->skip_frame = AVDISCARD_NONREF;
         if (avcodec_open2(codec, decoder, nullptr) < 0) return "no decoder for the movie's picture";
         packet = av_packet_alloc();
         frame = av_frame_alloc();
@@ -85,6 +88,8 @@ struct Decoder {
         return true;
     }
 };
+
+constexpr int kMaxFramesPerPoint = 24;
 
 // The working plane's size: the frame's, scaled so its longer side fits.
 void PlaneSize(int w, int h, int maxSide, int& pw, int& ph) {
@@ -138,11 +143,12 @@ SampledLuma SampleLumaMaximum(const std::string& path, const LumaSampling& sampl
         for (int i = 0; i < count && !stopped(); ++i) {
             const int64_t ts = start + duration * i / count;
             if (!d.Seek(ts)) break;
-            // Decode from the key frame before ts up to ts.
+            // Decode from the key frame before ts up to ts, or a bounded
+            // number of frames past the key frame (long key frame intervals).
             bool reached = false;
-            while (!stopped() && d.Next()) {
+            for (int decoded = 1; !stopped() && d.Next(); ++decoded) {
                 const int64_t pts = d.frame->best_effort_timestamp;
-                if (pts == AV_NOPTS_VALUE || pts >= ts) {
+                if (pts == AV_NOPTS_VALUE || pts >= ts || decoded >= kMaxFramesPerPoint) {
                     reached = true;
                     break;
                 }

@@ -91,6 +91,14 @@ struct Decoder {
 
 constexpr int kMaxFramesPerPoint = 24;
 
+// The time of the key frame at or before ts in the stream's index, if known.
+int64_t KeyFrameBefore(AVStream* st, int64_t ts) {
+    const int index = av_index_search_timestamp(st, ts, AVSEEK_FLAG_BACKWARD);
+    if (index < 0) return AV_NOPTS_VALUE;
+    const AVIndexEntry* entry = avformat_index_get_entry(st, index);
+    return entry != nullptr ? entry->timestamp : AV_NOPTS_VALUE;
+}
+
 // The working plane's size: the frame's, scaled so its longer side fits.
 void PlaneSize(int w, int h, int maxSide, int& pw, int& ph) {
     const double f = std::max(w, h) > maxSide ? static_cast<double>(maxSide) / std::max(w, h) : 1.0;
@@ -140,14 +148,26 @@ SampledLuma SampleLumaMaximum(const std::string& path, const LumaSampling& sampl
     const auto stopped = [&] { return stop != nullptr && stop->load() != 0; };
 
     if (seekable) {
-        for (int i = 0; i < count && !stopped(); ++i) {
+        // All points together decode a bounded number of frames: fewer for
+        // larger frames.
+        const int64_t pixels = std::max<int64_t>(1, int64_t(st->codecpar->width) * st->codecpar->height);
+        const int64_t budget = std::max<int64_t>(48, 400LL * 1280 * 720 / pixels);
+        int64_t decodedTotal = 0;
+        int64_t current = AV_NOPTS_VALUE;  // the last frame decoded
+        for (int i = 0; i < count && !stopped() && decodedTotal < budget; ++i) {
             const int64_t ts = start + duration * i / count;
-            if (!d.Seek(ts)) break;
-            // Decode from the key frame before ts up to ts, or a bounded
-            // number of frames past the key frame (long key frame intervals).
+            if (current != AV_NOPTS_VALUE && ts <= current) continue;  // a short movie: passed already
+            // Decoding on from where the decoder is costs less than a seek
+            // back to a key frame that lies before it.
+            const int64_t key = KeyFrameBefore(st, ts);
+            const bool onward = current != AV_NOPTS_VALUE && key != AV_NOPTS_VALUE && key <= current;
+            if (!onward && !d.Seek(ts)) break;
+            // Up to ts, or a bounded number of frames (long key frame intervals).
             bool reached = false;
-            for (int decoded = 1; !stopped() && d.Next(); ++decoded) {
+            for (int decoded = 1; !stopped() && decodedTotal < budget && d.Next(); ++decoded) {
+                ++decodedTotal;
                 const int64_t pts = d.frame->best_effort_timestamp;
+                current = pts;
                 if (pts == AV_NOPTS_VALUE || pts >= ts || decoded >= kMaxFramesPerPoint) {
                     reached = true;
                     break;
@@ -155,7 +175,7 @@ SampledLuma SampleLumaMaximum(const std::string& path, const LumaSampling& sampl
             }
             if (!reached) continue;
             const int64_t pts = d.frame->best_effort_timestamp;
-            if (pts != AV_NOPTS_VALUE && pts == lastPts) continue;  // a short movie: the same frame again
+            if (pts != AV_NOPTS_VALUE && pts == lastPts) continue;  // the same frame again
             lastPts = pts;
             fold();
         }

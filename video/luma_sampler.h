@@ -28,8 +28,9 @@ struct SampledLuma {
 // Opens the movie with FFmpeg's libraries and folds `sampling.frames` frames
 // taken at even steps of its duration into one plane (a short movie, or one
 // that cannot seek, gives what it has). Time: at most 24 frames decoded per
-// point (from the key frame before it; frames that no other frame refers to
-// are skipped). Memory: the decoder's frames and two planes of the working
+// point (from the key frame before it, or on from the point before; frames
+// that no other frame refers to are skipped), and a bound on all of them
+// that shrinks with the frame size (400 frames of 1280 x 720, at least 48). Memory: the decoder's frames and two planes of the working
 // size. `stop` (optional) ends it early.
 SampledLuma SampleLumaMaximum(const std::string& path, const LumaSampling& sampling = {},
                               const std::atomic<int32_t>* stop = nullptr);

@@ -222,6 +222,10 @@ int ChooseCut(FisheyeApp& app, const ConvertOptions& options, std::vector<std::s
             problem = "cannot open " + options.input + ": " + sampled.error;
             return kExitInput;
         }
+    } else if (s.ASPECT != 0) {
+        // The stretched picture is not the one the frames show.
+        said.push_back("the lens circle is not looked for with the aspect fix on; using " + keptCut);
+        return 0;
     } else {
         gStopFlag.store(&app.stopRequested);
         if (gSignal.load() != 0) app.stopRequested = 1;

@@ -56,7 +56,7 @@ DesktopSession::DesktopSession(FisheyeApp& application)
     hooks.streamReady = [this] {
         if (findCircleOnLoad.load() == 0) return;
         const AppSettings s = Settings();
-        if (CutRect{s.XL1, s.YL1, s.XL2, s.YL2} != kDefaultCut) return;
+        if (CutRect{s.XL1, s.YL1, s.XL2, s.YL2} != kDefaultCut || s.ASPECT != 0) return;
         app.log.WriteLogLine("The cut is the start cut: looking for the lens circle");
         FindLensCircle(true);
     };
@@ -304,6 +304,9 @@ void DesktopSession::SetFoundCircle(const MediaInfo& movie, const CircleSearch& 
     CutForCircleResult fit;
     if (!search.found) {
         problem = NoCircleMessage(search);
+    } else if (Settings().ASPECT != 0) {
+        // The circle is one of the unstretched frames.
+        problem = "the lens circle is not set while the aspect fix is on";
     } else {
         fit = CutForCircle(movie.frameWidth, movie.frameHeight, search.circle);
         if (!fit.ok) problem = "no cut places the lens circle found";

@@ -289,7 +289,8 @@ TEST_F(ConvertCliTest, EveryFailureHasItsMessageAndExitStatus) {
         if (c.status != 2) {
             std::string error = o.output;
             if (error.rfind("tessaly-convert: lens circle: ", 0) == 0 ||
-                error.rfind("tessaly-convert: no lens circle found: ", 0) == 0) {
+                error.rfind("tessaly-convert: no lens circle found: ", 0) == 0 ||
+                error.rfind("tessaly-convert: the lens circle is not looked for", 0) == 0) {
                 error.erase(0, error.find('\n') + 1);
             }
             EXPECT_EQ(error.find('\n'), error.size() - 1) << o.output;
@@ -737,6 +738,14 @@ TEST_F(ConvertCliTest, TheLensCircleFoundOrGiven) {
     EXPECT_NE(none.output.find("tessaly-convert: no lens circle found: "), std::string::npos) << none.output;
     EXPECT_NE(none.output.find("; using the start cut -8,-8,616,606\n"), std::string::npos) << none.output;
     EXPECT_EQ(ProbeMovie(Out("none.mp4")).width, 122);
+
+    // The aspect fix stretches the picture: no search.
+    Outcome aspect = Convert("--aspect " + Quote(clip_) + " " + Quote(Out("aspect.mp4")));
+    ASSERT_EQ(aspect.status, 0) << aspect.output;
+    EXPECT_NE(aspect.output.find("tessaly-convert: the lens circle is not looked for with the aspect fix on; "
+                                 "using the start cut -8,-8,616,606\n"),
+              std::string::npos)
+        << aspect.output;
 
     // A circle no cut can place, and one with --cut: usage errors, nothing written.
     Outcome far = Convert("--circle 79.5,59.5,1000000 " + Quote(clip_) + " " + Quote(Out("far.mp4")));

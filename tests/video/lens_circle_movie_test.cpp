@@ -139,7 +139,7 @@ TEST(LensCircleMovieConversion, TheFoundCircleConvertsLikeV360) {
     if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg not installed";
     const fs::path dir = fs::path(TESSALY_BINARY_DIR) / "lens_circle_movie_test";
     fs::create_directories(dir);
-    for (const Case& c : {kCases[2], kCases[3], kCases[10]}) {
+    for (const Case& c : {kCases[2], kCases[3], kCases[5], kCases[7], kCases[10]}) {
         const std::string clip = MakeClip(c);
         const CircleSearch found = FindLensCircleInMovie(clip);
         ASSERT_TRUE(found.found) << c.name << ": " << NoCircleMessage(found);

@@ -189,5 +189,21 @@ TEST(CircleFinder, TheMaximumOverFramesLightsDarkScenes) {
     ExpectNear(FindLensCircle(max.Plane(), 640, 480), c, "folded");
 }
 
+TEST(CircleFinder, TellsTheCircleAndItsCutInOneLine) {
+    EXPECT_EQ(OneDecimal(639.5), "639.5");
+    EXPECT_EQ(OneDecimal(-0.26), "-0.3");
+    EXPECT_EQ(OneDecimal(-0.04), "0.0");
+    EXPECT_EQ(OneDecimal(360.0), "360.0");
+    EXPECT_EQ(OneDecimal(1e-9), "0.0");
+    const LensCircle c{639.5, 359.5, 360.0};
+    const CutForCircleResult cut = CutForCircle(1280, 720, c);
+    ASSERT_TRUE(cut.ok);
+    const std::string line = CircleCutLine(c, cut, "--cut");
+    EXPECT_EQ(line.rfind("lens circle: centre 639.5,359.5 radius 360.0 px; --cut ", 0), 0u) << line;
+    EXPECT_NE(line.find(std::to_string(cut.cut.XL1) + "," + std::to_string(cut.cut.YL1) + ","), std::string::npos);
+    EXPECT_NE(line.find(" (off by "), std::string::npos);
+    EXPECT_EQ(line.back(), ')');
+}
+
 }  // namespace
 }  // namespace tessaly

@@ -25,7 +25,7 @@ std::optional<double> ParseDecimal(const std::string& text) {
     const char* end = text.data() + text.size();
     if (begin != end && *begin == '+') ++begin;
     double value = 0.0;
-    auto [ptr, ec] = std::from_chars(begin, end, value);
+    auto [ptr, ec] = std::from_chars(begin, end, value, std::chars_format::fixed);
     if (ec != std::errc() || ptr != end || begin == end || !std::isfinite(value)) return std::nullopt;
     return value;
 }
@@ -82,7 +82,7 @@ bool ReadInRange(const std::string& name, const std::string& value, int32_t low,
 bool TakesValue(const std::string& name) {
     static const char* const kWithValue[] = {
         "--params", "--cut",   "--sharpen", "--brightness", "--contrast", "--noise", "--cpu",
-        "--stills", "--quality", "--resize", "--temp", "--lens", "--fov", "--yaw", "--pitch", "--roll",
+        "--stills", "--quality", "--resize", "--temp", "--lens", "--fov", "--yaw", "--pitch", "--roll", "--circle",
         "--encoder-stall"};
     for (const char* option : kWithValue) {
         if (name == option) return true;
@@ -115,6 +115,20 @@ bool ApplyOption(const std::string& name, const std::string& value, ConvertOptio
             return false;
         }
         o.cut = cut;
+    } else if (name == "--circle") {
+        std::vector<std::string> parts = SplitCommas(value);
+        double v[3] = {0, 0, 0};
+        bool good = parts.size() == 3;
+        for (size_t i = 0; good && i < 3; ++i) {
+            std::optional<double> d = ParseDecimal(parts[i]);
+            good = d && std::fabs(*d) <= 1.0e6;
+            if (good) v[i] = *d;
+        }
+        if (!good || !(v[2] > 0.0)) {
+            error = "--circle needs the centre and radius CX,CY,R in source pixels (R above 0), got '" + value + "'";
+            return false;
+        }
+        o.circle = LensCircle{v[0], v[1], v[2]};
     } else if (name == "--sharpen") {
         if (value == "off") {
             o.sharpenOff = true;
@@ -259,6 +273,10 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
         result.ok = true;
         return result;
     }
+    if (o.circle && o.cut) {
+        result.error = "--circle and --cut both set the cut: give one of them";
+        return result;
+    }
     // The model and field of view given together must suit each other.
     if (o.lensModel && o.fov) {
         LensSettings lens;
@@ -355,6 +373,13 @@ std::string ConvertUsage() {
            "Options:\n"
            "  --params FILE          parameter file (default: Tessaly.ini, see Files below)\n"
            "  --cut XL1,YL1,XL2,YL2  cut rectangle in 600x600 preview units\n"
+           "  --circle CX,CY,R       the lens circle's centre and radius in source pixels\n"
+           "                         (x right, y down, 0,0 the top-left pixel's centre):\n"
+           "                         the cut that places it. Without --circle, --cut and\n"
+           "                         --params the circle is found in frames sampled\n"
+           "                         across INPUT (not with --aspect); if there is\n"
+           "                         none, the cut of the parameter file (or the start\n"
+           "                         cut) is used\n"
            "  --sharpen AMOUNT[,RADIUS]  sharpen 0..5, radius 0..3; --sharpen off disables\n"
            "  --brightness N         brightness 0..255\n"
            "  --contrast N           contrast 0..255\n"

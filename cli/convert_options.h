@@ -10,6 +10,7 @@
 
 #include "app/app_state.h"
 #include "transform/lens.h"
+#include "transform/lens_circle.h"
 
 namespace tessaly {
 
@@ -44,6 +45,10 @@ struct ConvertOptions {
     bool strict = false;     // a movie that decodes short fails the run (exit 4)
     // An encoder without progress for this long is ended (0: never).
     int32_t encoderStallSeconds = 60;
+
+    // The lens circle in source pixels (--circle CX,CY,R): the cut is the
+    // one that places it. Without it, --cut and --params the circle is found.
+    std::optional<LensCircle> circle;
 
     bool help = false;
     bool version = false;

@@ -40,8 +40,10 @@
 #include "convert/encoder_command.h"
 #include "convert/movie_conversion.h"
 #include "output/pending_file.h"
+#include "transform/circle_finder.h"
 #include "transform/frame_pipeline.h"
 #include "video/encoder_program.h"
+#include "video/luma_sampler.h"
 #include "video/media_versions.h"
 #include "video/movie_check.h"
 
@@ -187,6 +189,74 @@ void PrepareApp(FisheyeApp& app, const ConvertOptions& options, const char* argv
     ApplyConvertOptions(options, app);
 }
 
+// The cut of the run. --cut and --params keep exact control; --circle places
+// the cut on the given circle; otherwise the lens circle is looked for in
+// frames sampled across the movie, and without one the cut stays as the
+// parameter file (or the start) had it. What was decided goes into `said`,
+// for the terminal and the run log. Returns 0, or the exit code of a failure
+// described in `problem`.
+int ChooseCut(FisheyeApp& app, const ConvertOptions& options, std::vector<std::string>& said,
+              std::string& problem) {
+    if (options.cut || (!options.circle && !options.paramsFile.empty())) return 0;
+    AppSettings& s = app.settings;
+    const CutRect before{s.XL1, s.YL1, s.XL2, s.YL2};
+    std::error_code ec;
+    const std::string keptCut =
+        (before == kDefaultCut ? std::string("the start cut ")
+                               : (fs::exists(app.iniPath, ec) ? "the cut of " + app.iniPath + " " : "the cut ")) +
+        std::to_string(before.XL1) + "," + std::to_string(before.YL1) + "," + std::to_string(before.XL2) + "," +
+        std::to_string(before.YL2);
+    LensCircle circle;
+    SampledLuma sampled;
+    if (options.circle) {
+        circle = *options.circle;
+        sampled = SampleLumaMaximum(options.input, LumaSampling{1, 64});
+        if (!sampled.ok) {
+            problem = "cannot open " + options.input + ": " + sampled.error;
+            return kExitInput;
+        }
+    } else if (s.ASPECT != 0) {
+        // The stretched picture is not the one the frames show.
+        said.push_back("the lens circle is not looked for with the aspect fix on; using " + keptCut);
+        return 0;
+    } else {
+        SetStopFlag(&app.stopRequested);
+        if (StopSignal() != 0) app.stopRequested = 1;
+        sampled = SampleLumaMaximum(options.input, LumaSampling{}, &app.stopRequested);
+        SetStopFlag(nullptr);
+        if (StopSignal() != 0) return 0;  // the caller reports the stop
+        CircleSearch search;
+        if (sampled.ok) {
+            search = FindLensCircle(sampled.maximum, sampled.frameW, sampled.frameH);
+        } else {
+            search.reason = sampled.error;
+        }
+        if (!search.found) {
+            said.push_back(NoCircleMessage(search) + "; using " + keptCut);
+            return 0;
+        }
+        circle = search.circle;
+    }
+    const CutForCircleResult fit = CutForCircle(sampled.frameW, sampled.frameH, circle);
+    if (!fit.ok) {
+        const std::string what = "no cut places the lens circle centre " + OneDecimal(circle.cx) + "," +
+                                 OneDecimal(circle.cy) + " radius " + OneDecimal(circle.r) + " px on a " +
+                                 std::to_string(sampled.frameW) + "x" + std::to_string(sampled.frameH) + " frame";
+        if (options.circle) {
+            problem = "--circle: " + what;
+            return kExitUsage;
+        }
+        said.push_back(what + "; using " + keptCut);
+        return 0;
+    }
+    s.XL1 = fit.cut.XL1;
+    s.YL1 = fit.cut.YL1;
+    s.XL2 = fit.cut.XL2;
+    s.YL2 = fit.cut.YL2;
+    said.push_back(CircleCutLine(circle, fit, "--cut"));
+    return 0;
+}
+
 // The run's log lives in its folder while it runs and joins the shared log
 // beside the program as one block at the end.
 void StartRunLog(FisheyeApp& app, const RunWorkspace& workspace) {
@@ -328,6 +398,11 @@ int Run(int argc, char** argv) {
         return Fail(kExitFailed, EncoderMissing("", app.programDir) + ": install ffmpeg or put it at " +
                                      app.programDir + kEncoderRelativePath);
     }
+    std::vector<std::string> cutLines;
+    std::string cutProblem;
+    if (const int code = ChooseCut(app, options, cutLines, cutProblem); code != 0) return Fail(code, cutProblem);
+    if (StopSignal() != 0) return Stopped();
+    for (const std::string& line : cutLines) std::fprintf(stderr, "tessaly-convert: %s\n", line.c_str());
     const std::string sharedLog = app.logPath;
     RunWorkspace workspace;
     std::string error;
@@ -335,6 +410,7 @@ int Run(int argc, char** argv) {
     app.settings.APATH = workspace.Folder();
     SetEmergencyWorkspace(workspace.Folder(), workspace.RunLogPath(), sharedLog);
     StartRunLog(app, workspace);
+    for (const std::string& line : cutLines) app.log.WriteLogLine(line);
 
     // Outputs that are not there yet are the run's own: an early end
     // removes them.

@@ -22,11 +22,11 @@ _tessaly_convert() {
             COMPREPLY=($(compgen -W "equidistant equisolid stereographic orthographic" -- "$cur")); return ;;
         --fov)
             COMPREPLY=($(compgen -W "180 190 200 220" -- "$cur")); return ;;
-        --cut|--brightness|--contrast|--cpu|--yaw|--pitch|--roll)
+        --cut|--circle|--brightness|--contrast|--cpu|--yaw|--pitch|--roll)
             return ;;
     esac
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "--params --cut --sharpen --brightness --contrast --noise --cpu
+        COMPREPLY=($(compgen -W "--params --cut --circle --sharpen --brightness --contrast --noise --cpu
             --flip --aspect --lens --fov --yaw --pitch --roll --stills --quality --resize --temp --keep-stills --no-vr-metadata
             --help --version" -- "$cur"))
         return

@@ -3,7 +3,9 @@
 #include "app/app_paths.h"
 #include "convert/transform_adapters.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
+#include <QMessageBox>
 
 #include <algorithm>
 #include <iterator>
@@ -19,6 +21,7 @@
 #include "ui/main_window.h"
 #include "ui/preview_audio.h"
 #include "ui/preview_panel.h"
+#include "video/luma_sampler.h"
 #include "video/media_probe.h"
 
 namespace tessaly {
@@ -51,6 +54,14 @@ DesktopSession::DesktopSession(FisheyeApp& application)
         header_ = MakePreviewHeader(info.frameWidth, info.frameHeight);
     };
     hooks.invalidateGeometry = [this] { pipeline.ForceGeometryRebuild(); };
+    // A movie loaded while the cut is the start cut gets the cut of its lens circle.
+    hooks.streamReady = [this] {
+        if (findCircleOnLoad.load() == 0) return;
+        const AppSettings s = Settings();
+        if (CutRect{s.XL1, s.YL1, s.XL2, s.YL2} != kDefaultCut || s.ASPECT != 0) return;
+        app.log.WriteLogLine("The cut is the start cut: looking for the lens circle");
+        FindLensCircle(true);
+    };
     source.SetHooks(hooks);
 
     // Shutdown stops the playback, then waits for every load flow to leave
@@ -227,6 +238,7 @@ void DesktopSession::GetMultipleFiles(std::string path) {
 
 void DesktopSession::PreviewPass() {
     passSettings_ = Settings();
+    if (rebuildGeometry_.exchange(0) != 0) pipeline.ForceGeometryRebuild();
     PreviewCallbacks callbacks;
     callbacks.getCurrentBuffer = [this](uint8_t* dst, size_t bytes) {
         return source.Stream().GetCurrentBuffer(dst, static_cast<int32_t>(bytes)) > 0;
@@ -285,8 +297,89 @@ void DesktopSession::ShowPending() {
     if (!input.isNull()) window->InputPanel()->SetImage(input);
 }
 
+bool DesktopSession::FindLensCircle(bool onLoad) {
+    const MediaInfo movie = source.Info();
+    if (source.videoOpen.load() == 0 || movie.videoPath.empty() || movie.frameWidth <= 0) return false;
+    if (circleSearching.exchange(1) != 0) return false;
+    // Kept with the load threads: joined when ended or at shutdown.
+    std::lock_guard lock(threadsMutex_);
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    loadThreads_.push_back({std::thread([this, movie, onLoad, done] {
+                                const CircleSearch search = FindLensCircleInMovie(movie.videoPath, &app.stopRequested);
+                                MainWindow* window = window_;
+                                if (window == nullptr || app.stopRequested.load() != 0) {
+                                    circleSearching = 0;
+                                } else {
+                                    PostToGui(window, [this, movie, search, onLoad] {
+                                        SetFoundCircle(movie, search, onLoad);
+                                    });
+                                }
+                                done->store(true);
+                            }),
+                            done});
+    return true;
+}
+
+CircleSearch DesktopSession::LastCircleSearch() const {
+    std::lock_guard lock(circleMutex_);
+    return lastCircle_;
+}
+
+void DesktopSession::SetFoundCircle(const MediaInfo& movie, const CircleSearch& search, bool onLoad) {
+    {
+        std::lock_guard lock(circleMutex_);
+        lastCircle_ = search;
+    }
+    MainWindow* window = window_;
+    std::string problem;
+    CutForCircleResult fit;
+    if (!search.found) {
+        problem = NoCircleMessage(search);
+    } else if (Settings().ASPECT != 0) {
+        // The circle is one of the unstretched frames.
+        problem = "the lens circle is not set while the aspect fix is on";
+    } else {
+        fit = CutForCircle(movie.frameWidth, movie.frameHeight, search.circle);
+        if (!fit.ok) problem = "no cut places the lens circle found";
+    }
+    const AppSettings now = Settings();
+    const bool sameMovie = source.videoOpen.load() == 1 && source.Info().videoPath == movie.videoPath;
+    if (problem.empty() && (!sameMovie || app.converting.load() == 1 || app.encoderBusy.load() == 1)) {
+        problem = "the movie changed or a conversion runs";
+    }
+    if (problem.empty() && onLoad && CutRect{now.XL1, now.YL1, now.XL2, now.YL2} != kDefaultCut) {
+        problem = "the cut was changed meanwhile";
+    }
+    if (!problem.empty()) {
+        app.log.WriteLogLine("Find lens circle: " + problem);
+        circleSearching = 0;
+        ++circleSearchesDone;
+        if (!onLoad && window != nullptr) {
+            window->Message("Find lens circle", problem + "\nThe cut stays as it was.", QMessageBox::Information,
+                            true);
+        }
+        return;
+    }
+    ChangeSettings([&fit](AppSettings& s) {
+        s.XL1 = fit.cut.XL1;
+        s.YL1 = fit.cut.YL1;
+        s.XL2 = fit.cut.XL2;
+        s.YL2 = fit.cut.YL2;
+    });
+    rebuildGeometry_ = 1;
+    app.log.WriteLogLine("Find lens circle: " + CircleCutLine(search.circle, fit, "cut"));
+    if (window != nullptr) window->ShowCutValues();
+    circleSearching = 0;
+    ++circleSearchesDone;
+}
+
 void DesktopSession::ConvertCommand() {
     MainWindow* window = window_;
+    // A search started by the load finishes first: its cut is the one converted.
+    while (circleSearching.load() != 0 && app.stopRequested.load() == 0) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     window->RememberPositions();
     SaveParameters(Settings(), app.screen, app.iniPath);
     if (source.videoOpen == 1) {

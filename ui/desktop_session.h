@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "transform/circle_finder.h"
 #include "transform/frame_pipeline.h"
 #include "ui/preview_painter.h"
 #include "ui/qt_user_interface.h"
@@ -72,6 +73,21 @@ public:
     // Preview passes run so far (each ends in PaintPreviews).
     std::atomic<int64_t> previewPasses{0};
 
+    // The lens circle finder on the open movie, on a thread of its own; the
+    // cut that places the circle is set on the GUI thread under the settings
+    // lock, as a cut nudge is, and the preview follows. `onLoad`: started by
+    // a load while the cut was the start cut (no cut of the user's); it
+    // leaves a cut the user changed meanwhile and shows no message. False
+    // when there is no movie or a search runs already.
+    bool FindLensCircle(bool onLoad);
+    // 1 while a search runs (until its cut is set on the GUI thread).
+    std::atomic<int32_t> circleSearching{0};
+    std::atomic<int64_t> circleSearchesDone{0};
+    // A load with the start cut looks for the circle (1) or not (0).
+    std::atomic<int32_t> findCircleOnLoad{1};
+    // What the last search ended with, on the GUI thread.
+    CircleSearch LastCircleSearch() const;
+
     // Opens a document or web address with the desktop's handler; false
     // when none opened it. Tests replace it.
     std::function<bool(const QUrl&)> openUrl;
@@ -86,6 +102,7 @@ private:
     void PaintPreviews();
     void JoinLoadThreads();
     void ShowPending();
+    void SetFoundCircle(const MediaInfo& movie, const CircleSearch& search, bool onLoad);
 
     std::mutex imagesMutex_;
     QImage pendingInput_, pendingOutput_;
@@ -107,6 +124,11 @@ private:
     std::vector<LoadThread> loadThreads_;
     PreviewAudio* audio_ = nullptr;
     AppSettings passSettings_;  // the stream thread's copy for one pass
+    // The GUI thread set a cut whose corner may equal the last one: the next
+    // preview pass rebuilds its geometry anyway.
+    std::atomic<int32_t> rebuildGeometry_{0};
+    mutable std::mutex circleMutex_;
+    CircleSearch lastCircle_;
 };
 
 }  // namespace tessaly

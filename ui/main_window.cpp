@@ -173,6 +173,11 @@ void MainWindow::BuildMenus() {
     AddShortcut(QKeySequence("Ctrl+O"), 810);
     AddShortcut(QKeySequence("F1"), 110);
     AddShortcut(QKeySequence("Ctrl+Shift+L"), kLensMenuItem);
+
+    // The lens circle finder.
+    option->addSeparator();
+    item(option, "Find lens circle\tCtrl + F", kFindLensCircleMenuItem);
+    AddShortcut(QKeySequence("Ctrl+F"), kFindLensCircleMenuItem);
 }
 
 void MainWindow::AddShortcut(const QKeySequence& keys, int id) {
@@ -453,7 +458,7 @@ void MainWindow::SetConversionLock(int unlock) {
     // sound are there.
     for (int id : {3900, 3901, 3902, 3903, 3904, 3907, 3908, 100, 102, 104, 101, 892, 111})
         Control(id)->setEnabled(on);
-    for (int id : {100, 102, 111, 104, 101}) MenuItem(id)->setEnabled(on);
+    for (int id : {100, 102, 111, 104, 101, kFindLensCircleMenuItem}) MenuItem(id)->setEnabled(on);
     // The lens is part of the geometry a run fixes at its start.
     conversionLocked_ = !on;
     if (lensDialog_ != nullptr) lensDialog_->SetLocked(conversionLocked_);

@@ -36,6 +36,8 @@ inline constexpr int kClientHeight = 650;
 inline constexpr int kMarkVrMenuItem = 904;
 // "&Option" item that opens the "Lens" dialog.
 inline constexpr int kLensMenuItem = 930;
+// "&Option" item "Find lens circle" (Ctrl+F): the cut of the movie's lens circle.
+inline constexpr int kFindLensCircleMenuItem = 921;
 inline const char* const kMainCaption = "The mono side Fisheye video converter  v3.0 Build 051.01";
 
 // What a movie file chooser asks for.

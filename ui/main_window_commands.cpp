@@ -207,6 +207,11 @@ void MainWindow::Command(int id) {
         }
         case kLensMenuItem:
             OpenLensDialog();
+            break;
+        case kFindLensCircleMenuItem:  // Find lens circle: the cut follows when it is found
+            if (!haveStream || session_.source.videoOpen == 0 || app.converting == 1) return;
+            sounds_->Tick();
+            session_.FindLensCircle(false);
             return;
         case 597:  // File Information
             if (TrimBlanksAndNuls(app.fileInfoText).empty()) return;

@@ -10,6 +10,7 @@
 #include "app/format.h"
 #include "app/parameter_file.h"
 #include "app/startup.h"
+#include "transform/circle_finder.h"
 #include "temp_dir.h"
 
 namespace tessaly {
@@ -37,6 +38,15 @@ TEST_F(CommaLocale, NumbersWrittenAndReadWithPoint) {
     const struct { const char* text; double value; } read[] = {
         {"2.5", 2.5}, {" -0.125x", -0.125}, {"+7.5e1", 75}, {"3,5", 3}, {"12", 12}};
     for (const auto& c : read) EXPECT_DOUBLE_EQ(ParseLeadingNumber(c.text), c.value) << c.text;
+}
+
+TEST_F(CommaLocale, TheLensCircleLineKeepsThePoint) {
+    const LensCircle c{639.5, 359.25, 360.04};
+    const CutForCircleResult cut = CutForCircle(1280, 720, c);
+    ASSERT_TRUE(cut.ok);
+    const std::string line = CircleCutLine(c, cut, "--cut");
+    EXPECT_EQ(line.rfind("lens circle: centre 639.5,359.3 radius 360.0 px; --cut ", 0), 0u) << line;
+    EXPECT_EQ(OneDecimal(-2.25), "-2.3");
 }
 
 TEST_F(CommaLocale, LogAndParameterFileKeepThePoint) {

@@ -287,9 +287,16 @@ TEST_F(ConvertCliTest, EveryFailureHasItsMessageAndExitStatus) {
         EXPECT_EQ(o.output.rfind("tessaly-convert: ", 0), 0u) << o.output;
         EXPECT_NE(o.output.find(c.message), std::string::npos) << o.output;
         // One line, no carriage return (the usage hint follows a bad option).
+        // The line that tells the lens circle (or its absence) may come first.
         EXPECT_EQ(o.output.find('\r'), std::string::npos) << o.output;
         if (c.status != 2) {
-            EXPECT_EQ(o.output.find('\n'), o.output.size() - 1) << o.output;
+            std::string error = o.output;
+            if (error.rfind("tessaly-convert: lens circle: ", 0) == 0 ||
+                error.rfind("tessaly-convert: no lens circle found: ", 0) == 0 ||
+                error.rfind("tessaly-convert: the lens circle is not looked for", 0) == 0) {
+                error.erase(0, error.find('\n') + 1);
+            }
+            EXPECT_EQ(error.find('\n'), error.size() - 1) << o.output;
         }
         EXPECT_FALSE(fs::exists(Out("o.mp4")));
         EXPECT_FALSE(fs::exists(Out("o.mpg")));
@@ -709,8 +716,9 @@ TEST_F(ConvertCliTest, StreamingToEveryContainer) {
         for (const std::string& ext : exts) {
             SCOPED_TRACE(ext);
             const Probe out = ProbeMovie(Out("stream" + ext));
-            EXPECT_EQ(out.width, 122);
-            EXPECT_EQ(out.height, 122);
+            // The clip's lens circle (radius 60) found: a 132 x 132 output.
+            EXPECT_EQ(out.width, 132);
+            EXPECT_EQ(out.height, 132);
             EXPECT_EQ(out.frames, in.frames);
             EXPECT_NEAR(out.seconds, in.seconds, in.seconds / in.frames + 0.001);
             EXPECT_EQ(out.audio, in.audio);
@@ -752,8 +760,8 @@ TEST_F(ConvertCliTest, MpegProgramStreamsAtStandardAndOtherRates) {
         EXPECT_EQ(fields("v:0", "codec_name,r_frame_rate"), std::string("mpeg2video,") + source.rate);
         EXPECT_EQ(fields("a", "codec_name,sample_rate,channels"), in.audio ? "mp2,44100,2" : "");
         const Probe probe = ProbeMovie(out);
-        EXPECT_EQ(probe.width, 122);
-        EXPECT_EQ(probe.height, 122);
+        EXPECT_EQ(probe.width, 132);  // the clip's lens circle, found
+        EXPECT_EQ(probe.height, 132);
         // The duration limit may end the last frame's repeats early.
         EXPECT_NEAR(probe.frames, source.repeats * in.frames, source.repeats - 1);
         EXPECT_NEAR(probe.seconds, in.seconds, in.seconds / in.frames + 0.001);
@@ -894,6 +902,70 @@ TEST_F(ConvertCliTest, MarksOutputsAsVrVideo) {
     Outcome help = RunShell(Quote(program_.string()) + " --help");
     EXPECT_NE(help.output.find("--no-vr-metadata"), std::string::npos);
     EXPECT_NE(help.output.find(".flv .avi .mpg .mpeg .ogg .ogv\n"), std::string::npos);
+}
+
+// Without --cut and --params the lens circle is found and said, with the
+// cut that places it; --circle gives it; --cut and --params keep control; a
+// movie without a circle keeps the cut it had and says so.
+TEST_F(ConvertCliTest, TheLensCircleFoundOrGiven) {
+    const std::string line = "tessaly-convert: lens circle: centre 79.5,59.5 radius 60.0 px; --cut ";
+    Outcome found = Convert(Quote(clip_) + " " + Quote(Out("found.mp4")));
+    ASSERT_EQ(found.status, 0) << found.output;
+    EXPECT_NE(found.output.find(line), std::string::npos) << found.output;
+    EXPECT_EQ(ProbeMovie(Out("found.mp4")).width, 132);
+    EXPECT_NE(ReadAll(dir_ / "prog" / "Tessaly_mono.log").find("lens circle: centre 79.5,59.5 radius 60.0 px"),
+              std::string::npos);
+    // The cut it names gives the same movie size.
+    const size_t at = found.output.find(line) + line.size();
+    const std::string cut = found.output.substr(at, found.output.find(' ', at) - at);
+    Outcome byCut = Convert("--cut " + cut + " " + Quote(clip_) + " " + Quote(Out("cut.mp4")));
+    ASSERT_EQ(byCut.status, 0) << byCut.output;
+    EXPECT_EQ(byCut.output.find("lens circle"), std::string::npos) << byCut.output;
+    EXPECT_EQ(ProbeMovie(Out("cut.mp4")).width, 132);
+
+    Outcome given = Convert("--circle=79.5,59.5,60 " + Quote(clip_) + " " + Quote(Out("given.mp4")));
+    ASSERT_EQ(given.status, 0) << given.output;
+    EXPECT_NE(given.output.find(line + cut + " (off by "), std::string::npos) << given.output;
+
+    Outcome start = Convert("--cut -8,-8,616,606 " + Quote(clip_) + " " + Quote(Out("start.mp4")));
+    ASSERT_EQ(start.status, 0) << start.output;
+    EXPECT_EQ(ProbeMovie(Out("start.mp4")).width, 122);
+    {
+        std::ofstream(Out("empty.ini")) << "";
+    }
+    Outcome params = Convert("--params " + Quote(Out("empty.ini")) + " " + Quote(clip_) + " " + Quote(Out("p.mp4")));
+    ASSERT_EQ(params.status, 0) << params.output;
+    EXPECT_EQ(params.output.find("lens circle"), std::string::npos) << params.output;
+    EXPECT_EQ(ProbeMovie(Out("p.mp4")).width, 122);
+
+    // A normal movie: no circle, the start cut.
+    const std::string plain = Out("plain.mp4");
+    ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i testsrc2=size=160x120:rate=10:duration=1 -pix_fmt yuv420p " +
+                           Quote(plain)).c_str()), 0);
+    Outcome none = Convert(Quote(plain) + " " + Quote(Out("none.mp4")));
+    ASSERT_EQ(none.status, 0) << none.output;
+    EXPECT_NE(none.output.find("tessaly-convert: no lens circle found: "), std::string::npos) << none.output;
+    EXPECT_NE(none.output.find("; using the start cut -8,-8,616,606\n"), std::string::npos) << none.output;
+    EXPECT_EQ(ProbeMovie(Out("none.mp4")).width, 122);
+
+    // The aspect fix stretches the picture: no search.
+    Outcome aspect = Convert("--aspect " + Quote(clip_) + " " + Quote(Out("aspect.mp4")));
+    ASSERT_EQ(aspect.status, 0) << aspect.output;
+    EXPECT_NE(aspect.output.find("tessaly-convert: the lens circle is not looked for with the aspect fix on; "
+                                 "using the start cut -8,-8,616,606\n"),
+              std::string::npos)
+        << aspect.output;
+
+    // A circle no cut can place, and one with --cut: usage errors, nothing written.
+    Outcome far = Convert("--circle 79.5,59.5,1000000 " + Quote(clip_) + " " + Quote(Out("far.mp4")));
+    EXPECT_EQ(far.status, 2) << far.output;
+    EXPECT_NE(far.output.find("tessaly-convert: --circle: no cut places the lens circle"), std::string::npos)
+        << far.output;
+    EXPECT_FALSE(fs::exists(Out("far.mp4")));
+    Outcome both = Convert("--circle 1,2,3 --cut 1,2,3,4 " + Quote(clip_) + " " + Quote(Out("both.mp4")));
+    EXPECT_EQ(both.status, 2);
+    EXPECT_NE(both.output.find("--circle and --cut both set the cut"), std::string::npos) << both.output;
+    EXPECT_FALSE(TemporaryFilesLeft());
 }
 
 }  // namespace

@@ -35,6 +35,23 @@ TEST(ConvertOptions, FilesAndEveryOption) {
     EXPECT_EQ(s.APATH, "/tmp/x y ");
     EXPECT_EQ(o.quality, 21);
     EXPECT_TRUE(o.keepStills);
+    EXPECT_FALSE(o.circle.has_value());
+}
+
+TEST(ConvertOptions, CircleInSourcePixels) {
+    ParsedOptions p = Parse({"--circle", "639.5,359.5,360", "a.mp4", "b.mp4"});
+    ASSERT_TRUE(p.ok) << p.error;
+    ASSERT_TRUE(p.options.circle.has_value());
+    EXPECT_EQ(*p.options.circle, (LensCircle{639.5, 359.5, 360.0}));
+    EXPECT_FALSE(p.options.cut.has_value());
+    p = Parse({"--circle=-12.25,+7,0.5", "--params", "x.ini", "a.mp4", "b.mp4"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(*p.options.circle, (LensCircle{-12.25, 7.0, 0.5}));
+    // The circle is no cut yet: the settings keep theirs until the movie's size is known.
+    FisheyeApp app;
+    app.settings.XL1 = 5;
+    ApplyConvertOptions(p.options, app);
+    EXPECT_EQ(app.settings.XL1, 5);
 }
 
 TEST(ConvertOptions, UnsetOptionsKeepTheParameterFileValues) {
@@ -82,6 +99,17 @@ TEST(ConvertOptions, BadOptionsGiveOneLineErrors) {
         {{"--stills", "png", "a", "b"}, "--stills needs jpg or bmp, got 'png'"},
         {{"--temp=", "a", "b"}, "--temp needs a folder"},
         {{"a.mp4", "a.mp4"}, "the output movie a.mp4 is the input movie"},
+        {{"--circle", "1,2", "a", "b"},
+         "--circle needs the centre and radius CX,CY,R in source pixels (R above 0), got '1,2'"},
+        {{"--circle", "1,2,0", "a", "b"},
+         "--circle needs the centre and radius CX,CY,R in source pixels (R above 0), got '1,2,0'"},
+        {{"--circle", "1;5,2,3", "a", "b"},
+         "--circle needs the centre and radius CX,CY,R in source pixels (R above 0), got '1;5,2,3'"},
+        {{"--circle", "1,2,3e2", "a", "b"},
+         "--circle needs the centre and radius CX,CY,R in source pixels (R above 0), got '1,2,3e2'"},
+        {{"--circle", "1,2,nan", "a", "b"},
+         "--circle needs the centre and radius CX,CY,R in source pixels (R above 0), got '1,2,nan'"},
+        {{"--circle", "1,2,3", "--cut", "1,2,3,4", "a", "b"}, "--circle and --cut both set the cut: give one of them"},
     };
     for (const Case& c : cases) {
         ParsedOptions p = Parse(c.args);

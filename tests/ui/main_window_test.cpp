@@ -96,7 +96,7 @@ TEST(MainWindowLayout, MenusAcceleratorsTrackbarsListAndTips) {
     QStringList keys;
     for (QShortcut* s : w.findChildren<QShortcut*>()) keys << s->key().toString();
     keys.sort();
-    EXPECT_EQ(keys, QStringList({"Ctrl+C", "Ctrl+L", "Ctrl+O", "Ctrl+S", "Ctrl+Shift+L", "F1"}));
+    EXPECT_EQ(keys, QStringList({"Ctrl+C", "Ctrl+F", "Ctrl+L", "Ctrl+O", "Ctrl+S", "Ctrl+Shift+L", "F1"}));
 
     const struct { int id, min, max, page; const char* tip; } bars[] = {
         {518, 0, 5, 1, " Sharpen Amount "},     {590, 0, 3, 1, " Sharpen Radius Value "},

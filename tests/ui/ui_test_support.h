@@ -58,6 +58,8 @@ struct Desktop {
         options.programDir = dir + "/";
         StartUpCore(app, options);
         session = std::make_unique<DesktopSession>(app);
+        // Loads keep the start cut here; the finder on load has tests of its own.
+        session->findCircleOnLoad = 0;
         session->openUrl = [this](const QUrl& url) {
             opened.push_back(url);
             return true;

@@ -1,0 +1,217 @@
+// The lens circle found in movies that ffmpeg makes: a test pattern turned
+// into a fisheye circle by the v360 filter, masked to a known circle and laid
+// on a black frame (centred, off-centre, cut off at the top and bottom,
+// letterboxed), with ffmpeg's noise, curves and vignette filters for noisy,
+// dark and vignetted scenes; and movies without a circle. A conversion with
+// the cut of the found circle is then compared with v360's own conversion of
+// the true circle.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tests/video/test_clips.h"
+#include "transform/frame_pipeline.h"
+#include "transform/lens_circle.h"
+#include "video/luma_sampler.h"
+
+namespace tessaly {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Case {
+    const char* name;
+    int w, h;        // the frame
+    int d;           // the circle's diameter (even)
+    int ox, oy;      // the circle's square's top-left corner in the frame
+    const char* pre;   // filters on the fisheye square ("" none)
+    const char* post;  // filters on the whole frame ("" none)
+    int padTop;        // rows of black added above by `post`
+    bool circle;       // false: a movie without one
+};
+
+// The circle of a case in source pixels: the mask below keeps the pixels
+// whose centres lie within d / 2 of the square's centre.
+LensCircle TrueCircle(const Case& c) {
+    return {c.ox + c.d / 2.0 - 0.5, c.oy + c.padTop + c.d / 2.0 - 0.5, c.d / 2.0};
+}
+
+std::string MakeClip(const Case& c) {
+    const std::string name = std::string("circle-") + c.name + ".mp4";
+    std::string args;
+    if (!c.circle) {
+        args = "-f lavfi -i testsrc2=size=" + std::to_string(c.w) + "x" + std::to_string(c.h) +
+               ":rate=5:duration=1 -vf \"" + (c.post[0] ? std::string(c.post) + "," : "") + "format=yuv420p\"";
+    } else {
+        const int half = c.d / 2;
+        const std::string d = std::to_string(c.d);
+        std::string f = "color=black:size=" + d + "x" + d + ":rate=1:duration=1,format=gray,geq=lum='if(lte(hypot(X-" +
+                        std::to_string(half) + "+0.5,Y-" + std::to_string(half) + "+0.5)," + std::to_string(half) +
+                        "),255,0)',loop=loop=-1:size=1[m];";
+        f += "[0:v]v360=input=e:output=fisheye:h_fov=180:v_fov=180:w=" + d + ":h=" + d + "," +
+             (c.pre[0] ? std::string(c.pre) + "," : "") + "format=rgba[f];[f][m]alphamerge[fm];";
+        f += "[1:v][fm]overlay=x=" + std::to_string(c.ox) + ":y=" + std::to_string(c.oy) + ":shortest=1," +
+             (c.post[0] ? std::string(c.post) + "," : "") + "format=yuv420p[v]";
+        args = "-f lavfi -i testsrc2=size=" + std::to_string(2 * c.d) + "x" + d +
+               ":rate=5:duration=1 -f lavfi -i color=black:size=" + std::to_string(c.w) + "x" + std::to_string(c.h) +
+               ":rate=5:duration=1 -filter_complex \"" + f + "\" -map \"[v]\"";
+    }
+    return testing::FfmpegClip(name, args + " -c:v libx264 -preset ultrafast -crf 10");
+}
+
+// Bottom-up BGRX bytes of the first frame of `path` after `filters`.
+std::vector<uint8_t> FirstFrame(const std::string& path, const std::string& filters, const std::string& out) {
+    const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin -y -i " + path + " -frames:v 1 -vf \"" +
+                            filters + "vflip\" -pix_fmt bgra -f rawvideo " + out;
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    std::ifstream in(out, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+double Psnr(const uint8_t* a, const std::vector<uint8_t>& b, int w, int h) {
+    double sum = 0;
+    for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i)
+        for (int c = 0; c < 3; ++c) sum += std::pow(double(a[4 * i + c]) - b[4 * i + c], 2);
+    return 10.0 * std::log10(255.0 * 255.0 * 3.0 * w * h / std::max(sum, 1e-9));
+}
+
+const Case kCases[] = {
+    {"640-centred", 640, 480, 480, 80, 0, "", "", 0, true},
+    {"640-small-off-centre", 640, 480, 300, 40, 150, "", "", 0, true},
+    {"1280-centred", 1280, 720, 720, 280, 0, "", "", 0, true},
+    {"1280-cut-off", 1280, 720, 900, 190, -90, "", "", 0, true},
+    {"1280-cut-off-left", 1280, 720, 860, 60, -70, "", "", 0, true},
+    {"1920-right", 1920, 1080, 1000, 800, 40, "", "", 0, true},
+    {"3840-cut-off", 3840, 2160, 2600, 620, -220, "", "", 0, true},
+    {"640-dark-rim", 640, 480, 460, 90, 10, "curves=all='0/0 1/0.25',vignette=angle=PI/3", "", 0, true},
+    {"960-noisy", 960, 540, 500, 230, 20, "", "noise=alls=24:allf=t+u", 0, true},
+    {"960-vignette-pi3", 960, 540, 540, 210, 0, "vignette=angle=PI/3", "", 0, true},
+    {"640-letterboxed-cut-off", 640, 360, 420, 110, -30, "", "pad=640:480:0:60", 60, true},
+    {"1024-dark-noisy", 1024, 768, 700, 100, 30, "curves=all='0/0 1/0.3'", "noise=alls=16:allf=t+u", 0, true},
+    {"1280-no-circle", 1280, 720, 0, 0, 0, "", "", 0, false},
+    {"640-letterboxed-no-circle", 640, 360, 0, 0, 0, "", "pad=640:480:0:60", 0, false},
+};
+
+class LensCircleMovie : public ::testing::TestWithParam<Case> {};
+
+TEST_P(LensCircleMovie, FindsTheCircleOrSaysThereIsNone) {
+    if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg not installed";
+    const Case& c = GetParam();
+    const std::string clip = MakeClip(c);
+    const CircleSearch found = FindLensCircleInMovie(clip);
+    if (!c.circle) {
+        EXPECT_FALSE(found.found) << "found " << found.circle.cx << "," << found.circle.cy << " r " << found.circle.r;
+        EXPECT_FALSE(found.reason.empty());
+        RecordProperty("reason", NoCircleMessage(found));
+        return;
+    }
+    ASSERT_TRUE(found.found) << NoCircleMessage(found);
+    const LensCircle want = TrueCircle(c);
+    const double tol = std::max(2.0, 0.005 * c.d);
+    EXPECT_NEAR(found.circle.cx, want.cx, tol);
+    EXPECT_NEAR(found.circle.cy, want.cy, tol);
+    EXPECT_NEAR(found.circle.r, want.r, tol);
+    char row[256];
+    std::snprintf(row, sizeof row, "%s | %.1f,%.1f r %.1f | %.2f,%.2f r %.2f | %+.2f %+.2f %+.2f", c.name, want.cx,
+                  want.cy, want.r, found.circle.cx, found.circle.cy, found.circle.r, found.circle.cx - want.cx,
+                  found.circle.cy - want.cy, found.circle.r - want.r);
+    RecordProperty("errors", row);
+    std::printf("circle table: %s\n", row);
+}
+
+INSTANTIATE_TEST_SUITE_P(Generated, LensCircleMovie, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                             std::string n = info.param.name;
+                             for (char& ch : n) ch = (ch == '-') ? '_' : ch;
+                             return n;
+                         });
+
+// The cut of the found circle converts as v360 does the true circle.
+TEST(LensCircleMovieConversion, TheFoundCircleConvertsLikeV360) {
+    if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg not installed";
+    const fs::path dir = fs::path(TESSALY_BINARY_DIR) / "lens_circle_movie_test";
+    fs::create_directories(dir);
+    for (const Case& c : {kCases[2], kCases[3], kCases[5], kCases[7], kCases[10]}) {
+        const std::string clip = MakeClip(c);
+        const CircleSearch found = FindLensCircleInMovie(clip);
+        ASSERT_TRUE(found.found) << c.name << ": " << NoCircleMessage(found);
+        const int frameW = c.w, frameH = c.h + 2 * c.padTop;
+        const CutForCircleResult cut = CutForCircle(frameW, frameH, found.circle);
+        ASSERT_TRUE(cut.ok) << c.name;
+        FramePipeline p;
+        ASSERT_EQ(p.Allocate(frameW, frameH), TransformStatus::kOk);
+        TransformSettings s;
+        s.sharpenOn = 0;
+        s.cut = cut.cut;
+        ASSERT_TRUE(p.BuildGeometry(s.cut).Ok());
+        const std::vector<uint8_t> frame = FirstFrame(clip, "", (dir / "frame.bgra").string());
+        ASSERT_EQ(frame.size(), static_cast<size_t>(frameW) * frameH * 4);
+        ASSERT_EQ(p.ConvertFrame(frame.data(), frame.size(), s, {}, {}), TransformStatus::kOk);
+        const int n = p.OutputWidth();
+        // v360 on the true circle's square (black where the frame ends).
+        const LensCircle want = TrueCircle(c);
+        const std::string d = std::to_string(c.d);
+        const std::string ideal = "pad=" + std::to_string(frameW + 2 * c.d) + ":" + std::to_string(frameH + 2 * c.d) +
+                                  ":" + d + ":" + d + ",crop=" + d + ":" + d + ":" +
+                                  std::to_string(int(want.cx - want.r + 0.5) + c.d) + ":" +
+                                  std::to_string(int(want.cy - want.r + 0.5) + c.d) +
+                                  ",v360=input=fisheye:output=equirect:ih_fov=180:iv_fov=180:h_fov=180:v_fov=180:w=" +
+                                  std::to_string(n) + ":h=" + std::to_string(n) + ":interp=cubic,";
+        const std::vector<uint8_t> v360 = FirstFrame(clip, ideal, (dir / "v360.bgra").string());
+        ASSERT_EQ(v360.size(), static_cast<size_t>(n) * n * 4);
+        const double psnr = Psnr(p.OutputPixels(), v360, n, n);
+        std::printf("conversion %s: cut %d,%d,%d,%d, %.1f dB against v360\n", c.name, cut.cut.XL1, cut.cut.YL1,
+                    cut.cut.XL2, cut.cut.YL2, psnr);
+        EXPECT_GT(psnr, 26.0) << c.name;
+    }
+    fs::remove_all(dir);
+}
+
+// The frames folded in: spread over the movie, scaled to the working size,
+// one plane of the frame's shape; an unreadable file and a stop say why.
+TEST(LumaSampling, SpreadsOverTheMovieAndScalesDown) {
+    if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg not installed";
+    const SampledLuma two = SampleLumaMaximum(testing::FisheyeClip("fish-2s.mp4"));
+    ASSERT_TRUE(two.ok) << two.error;
+    EXPECT_EQ(two.frameW, 160);
+    EXPECT_EQ(two.frameH, 120);
+    EXPECT_EQ(two.maximum.width, 160);  // small frames are used as they are
+    EXPECT_GE(two.frames, 8);           // 50 frames: most of the 16 points give a frame of their own
+    EXPECT_LE(two.frames, 16);
+    const SampledLuma one = SampleLumaMaximum(testing::FisheyeClip("fish-2s.mp4"), LumaSampling{1, 64});
+    ASSERT_TRUE(one.ok);
+    EXPECT_EQ(one.frames, 1);
+    EXPECT_EQ(one.maximum.width, 64);
+    EXPECT_EQ(one.maximum.height, 48);
+    EXPECT_EQ(one.frameW, 160);
+    const SampledLuma big = SampleLumaMaximum(MakeClip(kCases[6]));
+    ASSERT_TRUE(big.ok);
+    EXPECT_EQ(big.maximum.width, 1024);
+    EXPECT_EQ(big.maximum.height, 576);
+    EXPECT_EQ(big.maximum.pixels.size(), 1024u * 576u);
+
+    const fs::path junk = fs::path(TESSALY_BINARY_DIR) / "luma-sampling-junk.mp4";
+    std::ofstream(junk) << "not a movie";
+    const SampledLuma bad = SampleLumaMaximum(junk.string());
+    EXPECT_FALSE(bad.ok);
+    EXPECT_EQ(bad.error, "cannot open the movie");
+    const CircleSearch none = FindLensCircleInMovie(junk.string());
+    EXPECT_FALSE(none.found);
+    EXPECT_EQ(NoCircleMessage(none), "no lens circle found: cannot open the movie");
+    fs::remove(junk);
+    std::atomic<int32_t> stop{1};
+    const SampledLuma stopped = SampleLumaMaximum(testing::FisheyeClip("fish-2s.mp4"), {}, &stop);
+    EXPECT_FALSE(stopped.ok);
+    EXPECT_EQ(stopped.error, "stopped");
+}
+
+}  // namespace
+}  // namespace tessaly

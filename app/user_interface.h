@@ -62,6 +62,15 @@ public:
                              MessageIcon /*icon*/) {
         return false;
     }
+    // The movie's sound could not be extracted (`reason`): true to export the
+    // converted frames without sound, false to end the run. A user is asked;
+    // a headless converter keeps the loss of sound a failure.
+    virtual bool ExportWithoutSound(const std::string& reason) {
+        return AskOkCancel("Error",
+                           "The sound could not be extracted: " + reason +
+                               ".\nSave the converted movie without sound?",
+                           MessageIcon::Warning);
+    }
     // The output options dialog: the next output path, empty for cancel.
     virtual std::string OutputOptionsDialog(const std::string& /*currentPath*/) { return {}; }
     // The end of a conversion run closes the main window.

@@ -60,17 +60,32 @@ extern "C" void OnStopSignal(int signo) {
 }
 
 void RemoveEmergencyFiles(const EndState& state) {
+    // Each step on its own: memory may run out in any of them (that is often
+    // why the process ends here), and the others still go.
+    std::error_code ec;
     try {
-        std::error_code ec;
         for (const std::string& output : state.outputs) fs::remove(output, ec);
+    } catch (...) {
+    }
+    try {
         // Hidden files of unfinished outputs (a placed one is gone already).
         for (const std::string& hidden : HiddenFilesMade()) fs::remove(hidden, ec);
-        if (!state.folder.empty()) {
-            if (!state.runLog.empty() && !state.sharedLog.empty()) AppendLogBlock(state.runLog, state.sharedLog);
-            fs::remove_all(state.folder, ec);
-        }
     } catch (...) {
-        // Memory ran out while removing: what is left is still ours only.
+    }
+    if (state.folder.empty()) return;
+    try {
+        if (!state.runLog.empty() && !state.sharedLog.empty()) AppendLogBlock(state.runLog, state.sharedLog);
+    } catch (...) {
+    }
+    try {
+        fs::remove_all(state.folder, ec);
+    } catch (...) {
+        // remove_all itself ran out of memory: the plain removal of the
+        // files a run writes there, then the folder.
+        for (const char* name : {"run.log", "param_fisheye.bin", "temp.wav", "metrixVideoVrel.txt"}) {
+            ::unlink((state.folder + "/" + name).c_str());
+        }
+        ::rmdir(state.folder.c_str());
     }
 }
 
@@ -104,7 +119,13 @@ void WatchSignals() {
 }
 
 [[noreturn]] void OnTerminate() {
-    EndNow(kExitUnhandled, UnhandledFailureText());
+    // Memory has often run out when this runs: wording the failure may fail
+    // too, and then a fixed text says it.
+    try {
+        EndNow(kExitUnhandled, UnhandledFailureText());
+    } catch (...) {
+    }
+    EndNow(kExitUnhandled, "the run failed: out of memory");
 }
 
 }  // namespace
@@ -201,9 +222,14 @@ void BeginNormalFinish() {
     state.finishing = true;
 }
 
-void EndNow(int code, const std::string& message) {
+void EndNow(int code, const std::string& message) { EndNow(code, message.c_str()); }
+
+void EndNow(int code, const char* message) {
     EndState& state = State();
-    {
+    // Set once this thread has begun the end: a second call on it (a
+    // failure while ending) goes on instead of waiting for itself.
+    static thread_local bool endingHere = false;
+    if (!endingHere) {
         std::unique_lock lock(state.mutex);
         // A run finishing normally ends the process itself; a stop signal's
         // watcher leaves it to that. A failure on the finishing thread
@@ -214,10 +240,15 @@ void EndNow(int code, const std::string& message) {
             WaitForTheEnd();
         }
         state.ending = true;
+        endingHere = true;
     }
-    KillRunningChildren();
+    try {
+        KillRunningChildren();
+    } catch (...) {
+        // Out of memory listing them: the children end with their pipes.
+    }
     RemoveEmergencyFiles(state);
-    std::fprintf(stderr, "tessaly-convert: %s\n", message.c_str());
+    std::fprintf(stderr, "tessaly-convert: %s\n", message);
     std::fflush(stderr);
     ::_exit(code);
 }

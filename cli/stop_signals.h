@@ -55,6 +55,8 @@ const char* SignalName(int signo);
 // Ends the process now: children killed, the files above removed, `message`
 // as one line on standard error, exit status `code`.
 [[noreturn]] void EndNow(int code, const std::string& message);
+// The same without building a string (memory may have run out).
+[[noreturn]] void EndNow(int code, const char* message);
 
 // The text of a failure nothing handled, for the exception being handled.
 std::string UnhandledFailureText();

@@ -47,6 +47,11 @@ public:
     void CloseExportProgress() override;
     bool AskOkCancel(const std::string& caption, const std::string& text,
                      MessageIcon icon) override;
+    // Without a user the loss of the sound stays a failure of the run.
+    bool ExportWithoutSound(const std::string& reason) override {
+        ShowMessage("Error", reason, MessageIcon::Error, true);
+        return false;
+    }
     std::string OutputOptionsDialog(const std::string& currentPath) override;
     int32_t CompressionLevel() override { return compressionLevel_; }
 

@@ -225,12 +225,10 @@ int ChooseCut(FisheyeApp& app, const ConvertOptions& options, std::vector<std::s
         sampled = SampleLumaMaximum(options.input, LumaSampling{}, &app.stopRequested);
         SetStopFlag(nullptr);
         if (StopSignal() != 0) return 0;  // the caller reports the stop
-        CircleSearch search;
-        if (sampled.ok) {
-            search = FindLensCircle(sampled.maximum, sampled.frameW, sampled.frameH);
-        } else {
-            search.reason = sampled.error;
-        }
+        // A movie whose frames cannot be read is refused by the run itself,
+        // with the reason; the cut is of no account then.
+        if (!sampled.ok) return 0;
+        const CircleSearch search = FindLensCircle(sampled.maximum, sampled.frameW, sampled.frameH);
         if (!search.found) {
             said.push_back(NoCircleMessage(search) + "; using " + keptCut);
             return 0;

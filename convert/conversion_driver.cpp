@@ -13,6 +13,7 @@
 #include <ctime>
 #include <deque>
 #include <filesystem>
+#include <new>
 #include <thread>
 
 #include "app/format.h"
@@ -245,7 +246,13 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     std::thread audioThread;
     if (extractSound) {
         audioThread = std::thread([&app, &audio, path = run.videoPath] {
-            audio = ExtractAudioTrack(app.programDir, path, app.settings.APATH, {}, &app.stopRequested);
+            try {
+                audio = ExtractAudioTrack(app.programDir, path, app.settings.APATH, {}, &app.stopRequested);
+            } catch (const std::bad_alloc&) {
+                // Memory ran out around the extractor: no sound, which the
+                // run reports like any other failed extraction.
+                audio.wavWritten = false;
+            }
         });
     }
 
@@ -332,10 +339,19 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
         run.result.error = "the movie delivered no frame";
         ui.ShowMessage("Error", run.result.error, MessageIcon::Error, true);
     } else if (extractSound && run.sourceHasSound && !audio.wavWritten) {
-        run.result.status = ConversionStatus::kSoundFailed;
-        run.result.error = SoundFailure(audio, app.programDir);
-        log.WriteLogLine("Sound extraction failed: " + run.result.error);
-        ui.ShowMessage("Error", run.result.error, MessageIcon::Error, true);
+        // The frames are kept until the user has chosen: a movie without
+        // sound, or none.
+        const std::string reason = SoundFailure(audio, app.programDir);
+        log.WriteLogLine("Sound extraction failed: " + reason);
+        if (ui.ExportWithoutSound(reason)) {
+            log.WriteLogLine("Exported without sound");
+            run.result.soundLeftOut = reason;
+            log.WriteLogLine("END Convert Process");
+            run.result.status = ConversionStatus::kDone;
+        } else {
+            run.result.status = ConversionStatus::kSoundFailed;
+            run.result.error = reason;
+        }
     } else {
         log.WriteLogLine("END Convert Process");
         run.result.status = ConversionStatus::kDone;

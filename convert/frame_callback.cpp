@@ -1,7 +1,7 @@
 #include "convert/frame_callback.h"
 
 #include <algorithm>
-
+#include <new>
 
 #include "app/format.h"
 #include "convert/frame_slots.h"
@@ -81,12 +81,22 @@ void FrameCallback::StartClock() {
 
 std::string FrameCallback::FailureMessage() const {
     std::lock_guard lock(failureMutex_);
+    if (failureMessage_.empty() && outOfMemory_.load() != 0) return "out of memory while writing the stills";
     return failureMessage_;
 }
 
 void FrameCallback::WriteStill(int32_t frameNumber, const uint8_t* bgrx, int32_t width,
                                int32_t height) {
-    StillResult result = sink_(frameNumber, bgrx, width, height);
+    StillResult result;
+    try {
+        result = sink_(frameNumber, bgrx, width, height);
+    } catch (const std::bad_alloc&) {
+        // Memory ran out while writing or while wording the failure: the
+        // still failed, and the run ends with that reason, not with an abort.
+        outOfMemory_ = 1;
+        failed_ = 1;
+        return;
+    }
     if (result.ok) return;
     // With several writers a later still can fail first; the message names
     // the earliest still that failed, as one writer would.

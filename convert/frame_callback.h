@@ -121,6 +121,7 @@ private:
     double convStart_ = 0;
 
     std::atomic<int32_t> failed_{0};
+    std::atomic<int32_t> outOfMemory_{0};  // a still failed for want of memory
     std::atomic<int32_t> firstFailed_{INT32_MAX};  // number of the earliest failed still
     mutable std::mutex failureMutex_;
     std::string failureMessage_;

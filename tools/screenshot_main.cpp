@@ -148,12 +148,29 @@ void Conversion(tessaly::MainWindow* w, const QString& outputFolder) {
     w->Command(104);
 }
 
-// The input picture with the rim the untouched start cut places, then the
-// Lens dialog with a 200-degree lens under the output window, and the
+void LensDialogPicture(tessaly::MainWindow* w, std::function<void()> then);
+
+// The input picture with the rim the untouched start cut places and with the
+// rim of the circle "Find lens circle" found, then the Lens dialog with a 200-degree lens under the output window, and the
 // previews with the dashed 180-degree edge and the levelling lines; the lens
 // goes back to its default before `then`.
-void LensPictures(tessaly::MainWindow* w, std::function<void()> then) {
+void LensPictures(tessaly::MainWindow* w, tessaly::DesktopSession* s, std::function<void()> then) {
     Save(w->InputPanel(), "rim-overlay.png");
+    // "Find lens circle": the cut moves onto the lens's own circle.
+    const int64_t searches = s->circleSearchesDone.load();
+    w->Command(tessaly::kFindLensCircleMenuItem);
+    When([s, searches] { return s->circleSearchesDone.load() > searches; },
+         [w, then] {
+             const int64_t shown = w->InputPanel()->Shown();
+             When([w, shown] { return w->InputPanel()->Shown() >= shown + 2; },
+                  [w, then] {
+                      Save(w->InputPanel(), "rim-overlay-found.png");
+                      LensDialogPicture(w, then);
+                  });
+         }, 60000);
+}
+
+void LensDialogPicture(tessaly::MainWindow* w, std::function<void()> then) {
     w->OpenLensDialog();
     tessaly::LensDialog* dialog = w->Lens();
     const QRect main = w->geometry();
@@ -204,6 +221,9 @@ int main(int argc, char** argv) {
     options.onMainWindow = [clip](tessaly::MainWindow& window, tessaly::DesktopSession& session) {
         window.move(20, 20);
         if (window.Output() != nullptr) window.Output()->move(1060, 40);
+        // The start cut first, for the picture of its rim; the circle is
+        // found from the menu afterwards.
+        session.findCircleOnLoad = 0;
         session.StartLoadWorker(clip);
         tessaly::MainWindow* w = &window;
         tessaly::DesktopSession* s = &session;
@@ -213,7 +233,7 @@ int main(int argc, char** argv) {
                  QTimer::singleShot(400, w, [s, w] {
                      Save(w, "main-window.png");
                      if (w->Output() != nullptr) Save(w->Output(), "output-window.png");
-                     LensPictures(w, [w, s] {
+                     LensPictures(w, s, [w, s] {
                          When([] { return QApplication::activeModalWidget() != nullptr; },
                               [w, s] {
                                   QWidget* about = QApplication::activeModalWidget();

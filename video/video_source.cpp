@@ -32,6 +32,14 @@ StreamMessage MessageForStreamError(StreamError error) {
     return {};
 }
 
+StreamMessage WithReason(StreamMessage message, const std::string& reason) {
+    if (reason.empty()) return message;
+    std::string& text = message.text;
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\r' || text.back() == '\n')) text.pop_back();
+    text += "\r\n" + reason;
+    return message;
+}
+
 void ClearVideoInfo(UserInterface& ui, FisheyeApp& app, ProbeTexts* probeTexts) {
     for (int id : {control::kDurationLabel, control::kOutputSizeLabel, control::kPathLabel,
                    control::kFrameSizeLabel, control::kFrameRateLabel, control::kFrameCountLabel,
@@ -130,7 +138,7 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
             Log(aspectLine);
             Log("Render file:" + path);
         }
-        const StreamMessage msg = MessageForStreamError(error);
+        const StreamMessage msg = WithReason(MessageForStreamError(error), stream_.OpenProblem());
         ui_.ShowMessage(msg.caption, msg.text, msg.icon, msg.ownerIsMainWindow);
         Teardown();
         return 0;

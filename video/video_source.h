@@ -29,6 +29,9 @@ struct StreamMessage {
     bool ownerIsMainWindow = false;
 };
 StreamMessage MessageForStreamError(StreamError error);
+// The message with the reason the stream gave (the words tessaly-convert
+// prints) on a line of its own after its text; unchanged without a reason.
+StreamMessage WithReason(StreamMessage message, const std::string& reason);
 
 // Waits of the open and the stream loop, in milliseconds. The defaults give
 // the other threads time to notice a flag; tests shorten them.

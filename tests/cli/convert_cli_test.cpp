@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -488,18 +489,24 @@ TEST_F(ConvertCliTest, MemoryLimitsFailInOneLineAndCleanUp) {
         for (const std::string mode : {"", "--stills jpg"}) {
             SCOPED_TRACE(std::to_string(megabytes) + " MB, mode '" + mode + "'");
             fs::remove(Out("v.mp4"));
-            Outcome o = Convert(mode + " " + Quote(clip_) + " " + Quote(Out("v.mp4")),
+            // The start cut: no circle is looked for, so the one line is the run's.
+            Outcome o = Convert(mode + " --cut -8,-8,616,606 " + Quote(clip_) + " " + Quote(Out("v.mp4")),
                                 "ulimit -v " + std::to_string(megabytes * 1024) + "; ");
             // The system's loader may not even map the libraries.
             if (o.output.find("error while loading shared libraries") != std::string::npos) continue;
             EXPECT_FALSE(o.signalled) << o.output;
             EXPECT_EQ(o.output.find("terminate called"), std::string::npos) << o.output;
-            EXPECT_FALSE(TemporaryFilesLeft()) << o.output;
+            EXPECT_FALSE(TemporaryFilesLeft()) << o.output << tessaly::testing::CaptureOutput("find " + Quote((dir_ / "temp").string()));
             if (o.status == 0) continue;
             ++failed;
             EXPECT_TRUE(o.status == 1 || o.status == 3) << o.output;
+            // The failure in one line of its own (a warning about frames lost
+            // to the same lack of memory may come before it), nothing else.
             EXPECT_EQ(o.output.rfind("tessaly-convert: ", 0), 0u) << o.output;
-            EXPECT_EQ(o.output.find('\n'), o.output.size() - 1) << o.output;
+            EXPECT_LE(std::count(o.output.begin(), o.output.end(), '\n'), 2) << o.output;
+            for (size_t at = 0; at < o.output.size(); at = o.output.find('\n', at) + 1) {
+                EXPECT_EQ(o.output.compare(at, 17, "tessaly-convert: "), 0) << o.output;
+            }
             EXPECT_FALSE(fs::exists(Out("v.mp4")));
         }
     }
@@ -1032,7 +1039,8 @@ TEST_F(ConvertCliTest, AnExistingOutputSurvivesEveryFailedRun) {
         fs::remove(marker);
         const std::string command = Command(std::string(mode) + " " + Quote(c.input) + " " + Quote(Out("keep.mp4")));
         Outcome o = c.interrupt
-                        ? RunShell("(" + command + " & pid=$!; for i in $(seq 1000); do test -e " + Quote(marker) +
+                        // A background job of a script starts with SIGINT ignored.
+                        ? RunShell("(env --default-signal=INT " + command + " & pid=$!; for i in $(seq 1000); do test -e " + Quote(marker) +
                                    " && break; sleep 0.01; done; kill -INT $pid; wait $pid)")
                         : RunShell(command);
         EXPECT_FALSE(o.signalled && !c.interrupt) << o.output;

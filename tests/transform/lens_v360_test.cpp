@@ -7,6 +7,8 @@
 // sign of any angle turned must not.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -54,7 +56,8 @@ class LensV360 : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) return;
-        dir_ = fs::path(TESSALY_BINARY_DIR) / "transform_lens_v360_test";
+        // One folder per process: ctest runs the cases side by side.
+        dir_ = fs::path(TESSALY_BINARY_DIR) / ("transform_lens_v360_test_" + std::to_string(::getpid()));
         fs::create_directories(dir_);
         // The equirectangular test picture (a whole sphere), lossless.
         haveFfmpeg_ = Run("-f lavfi -i testsrc2=size=1080x540:rate=1 -frames:v 1 " + (dir_ / "sphere.png").string());

@@ -412,6 +412,45 @@ TEST(DesktopConversion, ClosingDuringTheFramesStopsWithoutExport) {
     EXPECT_TRUE(InOrder(log, {"Begin Convert Process", "EXIT11", "Convert Movie End "}));
 }
 
+// A sound extraction that fails keeps the converted frames until the user
+// has chosen: OK saves the movie without sound, Cancel saves none.
+TEST(DesktopConversion, AFailedSoundExtractionOffersAMovieWithoutSound) {
+    for (const bool save : {true, false}) {
+        SCOPED_TRACE(save ? "save without sound" : "cancel");
+        Desktop d;
+        const fs::path program = fs::path(d.dir) / kEncoderRelativePath;
+        fs::create_directories(program.parent_path());
+        std::ofstream(program) << "#!/bin/sh\ncase \"$*\" in *temp.wav*) "
+                                  "echo 'Invalid data found when processing input' >&2; exit 1 ;; esac\n"
+                                  "exec ffmpeg \"$@\"\n";
+        fs::permissions(program, fs::perms::owner_all);
+        const std::string clip = FisheyeClip("fish-h264.mp4");
+        ASSERT_TRUE(HasSound(clip));
+        Load(d, clip);
+        const std::string output = d.dir + "/silent.mp4";
+        ConvertScript script(d, output);
+        script.answers = {save, false};  // the sound question, then the success question
+        d.window->Command(104);
+
+        ASSERT_FALSE(script.boxes.isEmpty());
+        EXPECT_TRUE(script.boxes.front().startsWith("Error | The sound could not be extracted: "))
+            << script.boxes.front().toStdString();
+        EXPECT_TRUE(script.boxes.front().contains("without sound"));
+        const std::vector<std::string> log = d.LogLines();
+        EXPECT_EQ(CountLines(log, "Sound extraction failed: "), 1);
+        if (save) {
+            EXPECT_GT(ProbeInt(output, "stream=width"), 0);
+            EXPECT_FALSE(HasSound(output));
+            EXPECT_TRUE(InOrder(log, {"Sound extraction failed: ", "Exported without sound", "END Convert Process",
+                                      "ConvertRectExport Begin"}));
+        } else {
+            EXPECT_FALSE(fs::exists(output));
+            EXPECT_EQ(CountLines(log, "ConvertRectExport Begin"), 0);
+        }
+        EXPECT_TRUE(TemporaryFiles(d.app.settings.APATH).empty());
+    }
+}
+
 TEST(DesktopConversion, ExitAndCloseAreRefusedWhileEncoding) {
     Desktop d;
     const std::string gate = d.dir + "/encode-now";

@@ -258,12 +258,13 @@ TEST_F(VideoSourceTest, BadAndDamagedFilesGiveAMessageAndATeardown) {
     std::ofstream(empty).close();
     std::ofstream(text) << "This is not a movie, only a few words of text.\n";
     const std::pair<std::string, std::string> bad[] = {
-        {dir_ + "/missing.mp4", kSourceError},
-        {empty, kSourceError},
-        {text, kSourceError},
-        {dir_, kSourceError},
+        // The specified text, then the reason tessaly-convert gives too.
+        {dir_ + "/missing.mp4", std::string(kSourceError) + "\r\nnot a movie that can be read (No such file or directory)"},
+        {empty, std::string(kSourceError) + "\r\nnot a movie that can be read (Invalid data found when processing input)"},
+        {text, std::string(kSourceError) + "\r\nnot a movie that can be read (Invalid data found when processing input)"},
+        {dir_, std::string(kSourceError) + "\r\nnot a movie that can be read (Is a directory)"},
         {testing::FfmpegClip("tone.m4a", "-f lavfi -i sine=frequency=440:duration=0.5 -c:a aac"),
-         "message Error | Unsupported media type!"},
+         "message Error | Unsupported media type!\r\nno video stream"},
     };
     for (const auto& [path, message] : bad) {
         const Outcome out = RunOnce(path);

@@ -3,8 +3,11 @@
 //
 //   tessaly-guide SOURCE.md OUT.pdf OUT.html
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QRegularExpression>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPdfWriter>
@@ -24,6 +27,24 @@ const char* kStyle =
     "pre { font-family: 'DejaVu Sans Mono'; font-size: 9pt; background-color: #eef1f4; }"
     "td, th { padding: 3px; }";
 
+// The HTML page stands alone (it is installed without the pictures): each
+// picture the source names by a relative path is embedded as data.
+QString EmbedPictures(QString html, const QDir& base) {
+    static const QRegularExpression src(R"re(src="([^":]+\.png)")re");
+    QRegularExpressionMatch m;
+    qsizetype from = 0;
+    while ((m = src.match(html, from)).hasMatch()) {
+        QFile picture(base.filePath(m.captured(1)));
+        QString replacement = m.captured(0);
+        if (picture.open(QIODevice::ReadOnly)) {
+            replacement = "src=\"data:image/png;base64," + QString::fromLatin1(picture.readAll().toBase64()) + "\"";
+        }
+        html.replace(m.capturedStart(0), m.capturedLength(0), replacement);
+        from = m.capturedStart(0) + replacement.size();
+    }
+    return html;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -39,7 +60,10 @@ int main(int argc, char** argv) {
     }
     const QString markdown = QString::fromUtf8(source.readAll());
 
+    // Pictures are named relative to the source's folder.
+    const QDir base = QFileInfo(source.fileName()).absoluteDir();
     QTextDocument doc;
+    doc.setBaseUrl(QUrl::fromLocalFile(base.absolutePath() + "/"));
     doc.setDefaultStyleSheet(kStyle);
     doc.setMarkdown(markdown);
     // Headings get anchors so links can point into the page (#troubleshooting).
@@ -64,6 +88,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tessaly-guide: cannot write %s\n", argv[3]);
         return 1;
     }
-    out.write(html.toUtf8());
+    out.write(EmbedPictures(html, base).toUtf8());
     return 0;
 }

@@ -78,7 +78,16 @@ void RemoveEmergencyFiles(const EndState& state) {
     } catch (...) {
     }
     try {
-        fs::remove_all(state.folder, ec);
+        // The run's own threads may still be writing stills into it: moved
+        // away first, the folder takes no new file by its name, and what a
+        // write in progress adds is removed on the next turn.
+        std::string gone = state.folder + ".ending";
+        if (::rename(state.folder.c_str(), gone.c_str()) != 0) gone = state.folder;
+        for (int turn = 0; turn < 50; ++turn) {
+            fs::remove_all(gone, ec);
+            if (!fs::exists(gone, ec)) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
     } catch (...) {
         // remove_all itself ran out of memory: the plain removal of the
         // files a run writes there, then the folder.

@@ -445,7 +445,8 @@ TEST_F(ConvertCliTest, StopsWhileTheMovieOpensAndSecondSignals) {
         EXPECT_EQ(o.status, 143) << o.output;
         EXPECT_NE(o.output.find("tessaly-convert: stopped by SIGTERM"), std::string::npos) << o.output;
         EXPECT_FALSE(fs::exists(Out("e.mp4")));
-        EXPECT_FALSE(TemporaryFilesLeft()) << o.output;
+        EXPECT_FALSE(TemporaryFilesLeft())
+            << o.output << tessaly::testing::CaptureOutput("find " + Quote((dir_ / "temp").string()));
     }
 }
 

@@ -25,30 +25,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
-
-struct Outcome {
-    int status = -1;        // exit status
-    bool signalled = false;  // killed by a signal: a crash
-    std::string output;     // stdout and stderr together
-};
-
-Outcome RunShell(const std::string& command) {
-    Outcome outcome;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return outcome;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) outcome.output += buffer;
-    const int raw = ::pclose(pipe);
-    if (WIFEXITED(raw)) {
-        outcome.status = WEXITSTATUS(raw);
-        // A sanitizer report or a crash inside the shell's child.
-        outcome.signalled = outcome.status >= 128;
-    } else {
-        outcome.signalled = true;
-    }
-    return outcome;
-}
+using Outcome = tessaly::testing::ShellOutcome;
+std::string Quote(const std::string& text) { return tessaly::testing::ShellQuote(text); }
+Outcome RunShell(const std::string& command) { return tessaly::testing::RunShellCommand(command); }
 
 // What ffprobe (a reader no one here wrote) sees in a movie.
 struct Probe {

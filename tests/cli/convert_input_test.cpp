@@ -22,27 +22,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Quote(const std::string& text) {
-    std::string q = "'";
-    for (char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-struct Outcome {
-    int status = -1;
-    std::string output;  // stdout and stderr together
-};
-
-Outcome RunShell(const std::string& command) {
-    Outcome outcome;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return outcome;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) outcome.output += buffer;
-    const int raw = ::pclose(pipe);
-    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 256;
-    return outcome;
-}
+using Outcome = tessaly::testing::ShellOutcome;
+std::string Quote(const std::string& text) { return tessaly::testing::ShellQuote(text); }
+Outcome RunShell(const std::string& command) { return tessaly::testing::RunShellCommand(command); }
 
 std::string Capture(const std::string& command) {
     return tessaly::testing::CaptureOutput(command + " 2>/dev/null");

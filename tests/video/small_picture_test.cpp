@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/capture_output.h"
 #include "tests/video/test_clips.h"
 #include "video/video_stream.h"
 
@@ -21,11 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Quote(const std::string& text) {
-    std::string q = "'";
-    for (char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+std::string Quote(const std::string& text) { return testing::ShellQuote(text); }
 
 struct SizedClip {
     std::string movie;      // stored losslessly

@@ -18,12 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ShellQuote(const std::string& text) {
-    std::string q = "'";
-    for (char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 // Made under a private name and renamed into place, so parallel tests never
 // see half a file.
 std::string MakeOnce(const std::string& name, const std::string& before, const std::string& after) {

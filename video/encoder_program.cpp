@@ -145,15 +145,18 @@ pid_t ReapIfEnded(pid_t pid, int& status) {
 // What counts as the child's progress: the sizes of its report and output
 // files and the bytes it took from its pipe.
 int64_t ProgressMark(const RunOptions& options) {
-    int64_t mark = options.progressCount != nullptr ? options.progressCount->load() : 0;
+    // Unsigned: the mark is a hash of the sizes, and wraps around freely.
+    uint64_t mark = options.progressCount != nullptr ? static_cast<uint64_t>(options.progressCount->load()) : 0;
     struct stat st {};
-    if (!options.stderrPath.empty() && ::stat(options.stderrPath.c_str(), &st) == 0) mark += st.st_size;
+    if (!options.stderrPath.empty() && ::stat(options.stderrPath.c_str(), &st) == 0) {
+        mark += static_cast<uint64_t>(st.st_size);
+    }
     for (const std::string& path : options.progressFiles) {
         // Each file its own weight, so that one shrinking while another grows
         // is still a change.
-        if (::stat(path.c_str(), &st) == 0) mark = mark * 31 + st.st_size + 1;
+        if (::stat(path.c_str(), &st) == 0) mark = mark * 31 + static_cast<uint64_t>(st.st_size) + 1;
     }
-    return mark;
+    return static_cast<int64_t>(mark);
 }
 
 ChildOutcome Wait(pid_t pid, const RunOptions& options) {

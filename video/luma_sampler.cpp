@@ -12,6 +12,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "video/thread_sanitizer.h"
+
 namespace tessaly {
 namespace {
 
@@ -53,6 +55,11 @@ struct Decoder {
         codec->pkt_timebase = st->time_base;
         // A short job beside whatever else runs: two threads at most.
         codec->thread_count = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 2u));
+#if defined(TESSALY_UNDER_TSAN)
+        // The decoder's own threads synchronise where the sanitizer cannot
+        // see (FFmpeg is not built for it): decode on this thread alone.
+        codec->thread_count = 1;
+#endif
         // Any frame near each point will do: frames no other frame needs are
         // not decoded on the way there.
         codec->skip_frame = AVDISCARD_NONREF;

@@ -27,13 +27,8 @@ extern "C" {
 #include <thread>
 #include <vector>
 
-#if defined(__SANITIZE_THREAD__)
-#define TESSALY_UNDER_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define TESSALY_UNDER_TSAN 1
-#endif
-#endif
+#include "video/thread_sanitizer.h"
+
 #if defined(TESSALY_UNDER_TSAN)
 // FFmpeg's libraries are not built for ThreadSanitizer: their frame and
 // slice threads synchronise through atomics it cannot see. Keep its reports

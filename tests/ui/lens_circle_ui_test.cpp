@@ -15,10 +15,11 @@
 #include <cmath>
 #include <string>
 
+#include "convert/transform_adapters.h"
 #include "tests/ui/ui_test_support.h"
+#include "tests/video/test_clips.h"
 #include "transform/cut_geometry.h"
 #include "transform/lens_circle.h"
-#include "tests/video/test_clips.h"
 
 namespace tessaly {
 namespace {
@@ -27,8 +28,6 @@ using testing::Desktop;
 using testing::FisheyeClip;
 using testing::ModalAnswerer;
 using testing::WaitUntil;
-
-CutRect CutOf(const AppSettings& s) { return {s.XL1, s.YL1, s.XL2, s.YL2}; }
 
 bool LogHas(const Desktop& d, const std::string& start) {
     const std::vector<std::string> lines = d.LogLines();

@@ -26,6 +26,8 @@ PACKAGES=(
   desktop-file-utils appstream man-db groff-base dpkg-dev file
 )
 
+TSAN_SINGLE_THREADED='^(LensV360|ParameterFile|SmallPictureTest|SharedLog|Jpeg[A-Za-z]*|LensCircleMovieConversion)\.|^ConvertCliTest\.(FractionalDurations|OutputSideFailures|EveryFailureHasItsMessage|OddNames|CompressionLevels|MpegProgramStreams|TheLensCircleFoundOrGiven|LensFromTheParameterFile)|^ConvertInputTest\.(DamagedMovies|TwoVideoStreams|AMovieThatDecodesShort)'
+
 log() { printf '\033[1m== %s\033[0m\n' "$*" >&2; }
 
 install_deps() {
@@ -82,8 +84,12 @@ case "$cmd" in
     log "build (ThreadSanitizer)"
     configure_build "$ROOT/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DTESSALY_TSAN=ON -DTESSALY_BENCH=OFF
     log "tests under ThreadSanitizer"
+    # Left out by default: groups that run on one thread (geometry against
+    # v360, parameter files, small pictures, the log) and converter cases that
+    # check texts and formats on the same threaded run the kept cases make.
+    # TESSALY_TSAN_EXCLUDE='^$' runs everything.
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-      run_ctest "$ROOT/build-tsan" -R "${TESSALY_TSAN_TESTS:-.}" ;;
+      run_ctest "$ROOT/build-tsan" -R "${TESSALY_TSAN_TESTS:-.}" -E "${TESSALY_TSAN_EXCLUDE:-$TSAN_SINGLE_THREADED}" ;;
   fuzz)
     install_deps
     seconds="${1:-20}"

@@ -4,32 +4,33 @@
 #include <unistd.h>
 
 #include "app/format.h"
+#include "app/run_state.h"
 
 namespace tessaly {
 
-void FisheyeApp::AddStopHook(std::function<void()> hook) {
-    std::lock_guard lock(hooksMutex_);
+void ShutdownHooks::AddStopHook(std::function<void()> hook) {
+    std::lock_guard lock(mutex_);
     stopHooks_.push_back(std::move(hook));
 }
 
-void FisheyeApp::AddJoinHook(std::function<void()> hook) {
-    std::lock_guard lock(hooksMutex_);
+void ShutdownHooks::AddJoinHook(std::function<void()> hook) {
+    std::lock_guard lock(mutex_);
     joinHooks_.push_back(std::move(hook));
 }
 
-void FisheyeApp::RunStopHooks() {
+void ShutdownHooks::RunStopHooks() {
     std::vector<std::function<void()>> hooks;
     {
-        std::lock_guard lock(hooksMutex_);
+        std::lock_guard lock(mutex_);
         hooks = stopHooks_;
     }
     for (auto& h : hooks) h();
 }
 
-void FisheyeApp::RunJoinHooks() {
+void ShutdownHooks::RunJoinHooks() {
     std::vector<std::function<void()>> hooks;
     {
-        std::lock_guard lock(hooksMutex_);
+        std::lock_guard lock(mutex_);
         hooks = joinHooks_;
     }
     for (auto& h : hooks) h();

@@ -224,7 +224,7 @@ bool SaveParameters(const AppSettings& settings, const ScreenSize& screen,
 }
 
 bool SaveParameters(FisheyeApp& app) {
-    return SaveParameters(app.settings, app.screen, app.iniPath);
+    return SaveParameters(app.settings.Copy(), app.env.screen, app.env.iniPath);
 }
 
 LoadResult LoadParametersFromText(std::string text, AppSettings& settings,
@@ -290,18 +290,19 @@ int32_t ResetValueOf(int32_t AppSettings::*field) {
 
 LoadResult LoadParameters(FisheyeApp& app) {
     std::string text;
-    if (std::FILE* f = std::fopen(app.iniPath.c_str(), "rb")) {
+    if (std::FILE* f = std::fopen(app.env.iniPath.c_str(), "rb")) {
         char buf[65536];
         size_t n;
         while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
         std::fclose(f);
     }
-    int32_t w = app.frameWidth.load();
-    int32_t h = app.frameHeight.load();
-    LoadResult r = LoadParametersFromText(std::move(text), app.settings, app.screen, w, h);
-    app.frameWidth = w;
-    app.frameHeight = h;
-    for (const std::string& note : r.lensNotes) app.log.WriteLogLine(note);
+    int32_t w = app.run.frameWidth.load();
+    int32_t h = app.run.frameHeight.load();
+    LoadResult r;
+    app.settings.Change([&](AppSettings& s) { r = LoadParametersFromText(std::move(text), s, app.env.screen, w, h); });
+    app.run.frameWidth = w;
+    app.run.frameHeight = h;
+    for (const std::string& note : r.lensNotes) app.env.log.WriteLogLine(note);
     return r;
 }
 

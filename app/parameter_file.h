@@ -94,7 +94,7 @@ LoadResult LoadParametersFromText(std::string text, AppSettings& settings,
                                   const ScreenSize& screen, int32_t& frameWidth,
                                   int32_t& frameHeight);
 
-// Reads the file at app.iniPath into app.settings. A file that cannot be read
+// Reads the file at app.env.iniPath into app.settings. A file that cannot be read
 // is treated like one with no tags.
 LoadResult LoadParameters(FisheyeApp& app);
 

@@ -60,11 +60,11 @@ std::string FallbackTempFolder(const AppPaths& paths) {
 void StartUpCore(FisheyeApp& app, const StartUpOptions& options) {
     std::string programDir = options.programDir;
     if (programDir.empty() || programDir.back() != '/') programDir += '/';
-    app.programDir = programDir;
+    app.env.programDir = programDir;
     const std::string programFolder = WithoutTrailingSlash(programDir);
 
-    app.tempFormat = ParseTempFormat(options.firstArgument);
-    app.settings.FPS = 1;
+    app.run.tempFormat = ParseTempFormat(options.firstArgument);
+    app.settings.Change([](AppSettings& s) { s.FPS = 1; });
 
     const AppPaths paths = DecideAppPaths(programDir);
     CreateAppFolders(paths);
@@ -72,70 +72,69 @@ void StartUpCore(FisheyeApp& app, const StartUpOptions& options) {
     // A failure shows later, not here; a private run makes its own folder.
     if (!options.privateRun) fs::create_directory(paths.tempDir, ec);
 
-    app.logPath = paths.logPath;
+    app.env.logPath = paths.logPath;
     if (!options.privateRun) {
-        app.log.SetPath(app.logPath);
-        app.log.StartNew(options.now ? options.now : std::time(nullptr));
-        for (const std::string& line : AppPathsLogLines(paths)) app.log.WriteLogLine(line);
+        app.env.log.SetPath(app.env.logPath);
+        app.env.log.StartNew(options.now ? options.now : std::time(nullptr));
+        for (const std::string& line : AppPathsLogLines(paths)) app.env.log.WriteLogLine(line);
     }
 
     const fs::path cwd = fs::current_path(ec);
-    app.settings.OPATH = ec ? std::string() : cwd.string();
+    app.env.iniPath = options.iniPathOverride.empty() ? paths.iniPath : options.iniPathOverride;
+    app.run.progress.Set(ProgressTexts{});
+    app.run.showInputVideo = 1;
+    app.run.showOutputVideo = 1;
+    app.run.resizeChoice = 0;
+    app.run.frameWidth = kStartFrameWidth;
+    app.run.frameHeight = kStartFrameHeight;
+    app.settings.Change([&](AppSettings& s) {
+        s.OPATH = ec ? std::string() : cwd.string();
+        s.APATH = paths.tempDir;
+        s.ASPECT = 0;
+        s.SHARPEN_CH = 1;
+        s.CONTRAST_CH = 0;
+        s.BRIGHTNESS_CH = 0;
+        s.NOISE_CH = 0;
+        s.AUTOSAVE = 1;
+        s.DSSETUP = 0;
+        s.BITRATE = 0;
+        s.CODECMODE = 0;
+        ResetCut(s);
+    });
 
-    app.iniPath = options.iniPathOverride.empty() ? paths.iniPath : options.iniPathOverride;
-    app.settings.APATH = paths.tempDir;
-
-    app.progress.Set(ProgressTexts{});
-    app.settings.ASPECT = 0;
-    app.settings.SHARPEN_CH = 1;
-    app.settings.CONTRAST_CH = 0;
-    app.settings.BRIGHTNESS_CH = 0;
-    app.settings.NOISE_CH = 0;
-    app.showInputVideo = 1;
-    app.showOutputVideo = 1;
-    app.settings.AUTOSAVE = 1;
-    app.settings.DSSETUP = 0;
-    app.settings.BITRATE = 0;
-    app.settings.CODECMODE = 0;
-    app.resizeChoice = 0;
-
-    app.frameWidth = kStartFrameWidth;
-    app.frameHeight = kStartFrameHeight;
-    ResetCut(app.settings);
-
-    if (fs::exists(app.iniPath, ec)) {
+    if (fs::exists(app.env.iniPath, ec)) {
         LoadParameters(app);
-        app.settings.APATH = TrimBlanksAndNuls(app.settings.APATH);
-        if (app.settings.APATH.empty()) {
-            app.settings.APATH = FallbackTempFolder(paths);
-        }
+        app.settings.Change([&paths](AppSettings& s) {
+            s.APATH = TrimBlanksAndNuls(s.APATH);
+            if (s.APATH.empty()) s.APATH = FallbackTempFolder(paths);
+        });
     }
 
     if (options.privateRun) return;
-    RemoveStaleStills(app.settings.APATH);
+    RemoveStaleStills(app.settings->APATH);
     LogTemporaryFolder(app);
 }
 
 void LogTemporaryFolder(FisheyeApp& app) {
-    app.log.WriteLogLine("Temp file:");
-    app.log.WriteLogLine(app.settings.APATH);
-    app.log.WriteLogLine("Temp Folder Free Space:");
-    app.log.WriteLogLine(FormatFreeSpace(app.settings.APATH));
+    app.env.log.WriteLogLine("Temp file:");
+    app.env.log.WriteLogLine(app.settings->APATH);
+    app.env.log.WriteLogLine("Temp Folder Free Space:");
+    app.env.log.WriteLogLine(FormatFreeSpace(app.settings->APATH));
 }
 
 void Shutdown(FisheyeApp& app) {
-    app.log.WriteLogLine("EXIT11");
+    app.env.log.WriteLogLine("EXIT11");
     int32_t expected = 0;
-    if (!app.shutdownDone.compare_exchange_strong(expected, 1)) return;
-    app.streamState = 0;
-    app.stopRequested = 1;
+    if (!app.run.shutdownDone.compare_exchange_strong(expected, 1)) return;
+    app.run.streamState = 0;
+    app.run.stopRequested = 1;
     // Instead of fixed waits, stop playback and then wait for the threads
     // that saw the flags to finish.
-    app.RunStopHooks();
-    app.log.WriteLogLine("EXIT2");
-    app.RunJoinHooks();
-    app.streamState = 0;
-    app.log.WriteLogLine("EXIT3");
+    app.run.shutdown.RunStopHooks();
+    app.env.log.WriteLogLine("EXIT2");
+    app.run.shutdown.RunJoinHooks();
+    app.run.streamState = 0;
+    app.env.log.WriteLogLine("EXIT3");
 }
 
 }  // namespace tessaly

@@ -306,46 +306,47 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
 }
 
 void ApplyConvertOptions(const ConvertOptions& o, FisheyeApp& app) {
-    AppSettings& s = app.settings;
-    if (o.cut) {
-        s.XL1 = (*o.cut)[0];
-        s.YL1 = (*o.cut)[1];
-        s.XL2 = (*o.cut)[2];
-        s.YL2 = (*o.cut)[3];
-    }
-    if (o.sharpenOff) s.SHARPEN_CH = 0;
-    if (o.sharpen) {
-        s.SHARPEN_CH = 1;
-        s.SHARPEN = *o.sharpen;
-    }
-    if (o.radius) s.RADIUS = *o.radius;
-    if (o.brightness) {
-        s.BRIGHTNESS_CH = 1;
-        s.BRIGHTNESS = *o.brightness;
-    }
-    if (o.contrast) {
-        s.CONTRAST_CH = 1;
-        s.CONTRAST = *o.contrast;
-    }
-    if (o.noise) {
-        s.NOISE_CH = 1;
-        s.NOISE = *o.noise;
-    }
-    if (o.cpu) {
-        s.CPU_CH = 1;
-        s.CPU = *o.cpu;
-    }
-    if (o.aspect) s.ASPECT = 1;
-    if (o.lensModel) s.lens.model = *o.lensModel;
-    if (o.fov) s.lens.fov = *o.fov;
-    if (o.yaw) s.lens.yaw = *o.yaw;
-    if (o.pitch) s.lens.pitch = *o.pitch;
-    if (o.roll) s.lens.roll = *o.roll;
-    if (o.flip) app.horizontalFlip = 1;
-    if (o.tempFormat) app.tempFormat = *o.tempFormat;
-    if (!o.tempDir.empty()) s.APATH = o.tempDir;
-    app.resizeChoice = o.resize;
-    app.markVrOutput = o.vrMetadata ? 1 : 0;
+    app.settings.Change([&o](AppSettings& s) {
+        if (o.cut) {
+            s.XL1 = (*o.cut)[0];
+            s.YL1 = (*o.cut)[1];
+            s.XL2 = (*o.cut)[2];
+            s.YL2 = (*o.cut)[3];
+        }
+        if (o.sharpenOff) s.SHARPEN_CH = 0;
+        if (o.sharpen) {
+            s.SHARPEN_CH = 1;
+            s.SHARPEN = *o.sharpen;
+        }
+        if (o.radius) s.RADIUS = *o.radius;
+        if (o.brightness) {
+            s.BRIGHTNESS_CH = 1;
+            s.BRIGHTNESS = *o.brightness;
+        }
+        if (o.contrast) {
+            s.CONTRAST_CH = 1;
+            s.CONTRAST = *o.contrast;
+        }
+        if (o.noise) {
+            s.NOISE_CH = 1;
+            s.NOISE = *o.noise;
+        }
+        if (o.cpu) {
+            s.CPU_CH = 1;
+            s.CPU = *o.cpu;
+        }
+        if (o.aspect) s.ASPECT = 1;
+        if (o.lensModel) s.lens.model = *o.lensModel;
+        if (o.fov) s.lens.fov = *o.fov;
+        if (o.yaw) s.lens.yaw = *o.yaw;
+        if (o.pitch) s.lens.pitch = *o.pitch;
+        if (o.roll) s.lens.roll = *o.roll;
+        if (!o.tempDir.empty()) s.APATH = o.tempDir;
+    });
+    if (o.flip) app.run.horizontalFlip = 1;
+    if (o.tempFormat) app.run.tempFormat = *o.tempFormat;
+    app.run.resizeChoice = o.resize;
+    app.run.markVrOutput = o.vrMetadata ? 1 : 0;
 }
 
 std::string LensSettingsProblem(const AppSettings& settings) {

@@ -198,12 +198,12 @@ void PrepareApp(FisheyeApp& app, const ConvertOptions& options, const char* argv
 int ChooseCut(FisheyeApp& app, const ConvertOptions& options, std::vector<std::string>& said,
               std::string& problem) {
     if (options.cut || (!options.circle && !options.paramsFile.empty())) return 0;
-    AppSettings& s = app.settings;
+    const AppSettings& s = *app.settings;
     const CutRect before{s.XL1, s.YL1, s.XL2, s.YL2};
     std::error_code ec;
     const std::string keptCut =
         (before == kDefaultCut ? std::string("the start cut ")
-                               : (fs::exists(app.iniPath, ec) ? "the cut of " + app.iniPath + " " : "the cut ")) +
+                               : (fs::exists(app.env.iniPath, ec) ? "the cut of " + app.env.iniPath + " " : "the cut ")) +
         std::to_string(before.XL1) + "," + std::to_string(before.YL1) + "," + std::to_string(before.XL2) + "," +
         std::to_string(before.YL2);
     LensCircle circle;
@@ -220,9 +220,9 @@ int ChooseCut(FisheyeApp& app, const ConvertOptions& options, std::vector<std::s
         said.push_back("the lens circle is not looked for with the aspect fix on; using " + keptCut);
         return 0;
     } else {
-        SetStopFlag(&app.stopRequested);
-        if (StopSignal() != 0) app.stopRequested = 1;
-        sampled = SampleLumaMaximum(options.input, LumaSampling{}, &app.stopRequested);
+        SetStopFlag(&app.run.stopRequested);
+        if (StopSignal() != 0) app.run.stopRequested = 1;
+        sampled = SampleLumaMaximum(options.input, LumaSampling{}, &app.run.stopRequested);
         SetStopFlag(nullptr);
         if (StopSignal() != 0) return 0;  // the caller reports the stop
         // A movie whose frames cannot be read is refused by the run itself,
@@ -247,10 +247,12 @@ int ChooseCut(FisheyeApp& app, const ConvertOptions& options, std::vector<std::s
         said.push_back(what + "; using " + keptCut);
         return 0;
     }
-    s.XL1 = fit.cut.XL1;
-    s.YL1 = fit.cut.YL1;
-    s.XL2 = fit.cut.XL2;
-    s.YL2 = fit.cut.YL2;
+    app.settings.Change([&fit](AppSettings& changed) {
+        changed.XL1 = fit.cut.XL1;
+        changed.YL1 = fit.cut.YL1;
+        changed.XL2 = fit.cut.XL2;
+        changed.YL2 = fit.cut.YL2;
+    });
     said.push_back(CircleCutLine(circle, fit, "--cut"));
     return 0;
 }
@@ -258,10 +260,10 @@ int ChooseCut(FisheyeApp& app, const ConvertOptions& options, std::vector<std::s
 // The run's log lives in its folder while it runs and joins the shared log
 // beside the program as one block at the end.
 void StartRunLog(FisheyeApp& app, const RunWorkspace& workspace) {
-    app.log.SetPath(workspace.RunLogPath());
-    app.log.StartNew(std::time(nullptr));
-    for (const std::string& line : AppPathsLogLines(DecideAppPaths(app.programDir))) {
-        app.log.WriteLogLine(line);
+    app.env.log.SetPath(workspace.RunLogPath());
+    app.env.log.StartNew(std::time(nullptr));
+    for (const std::string& line : AppPathsLogLines(DecideAppPaths(app.env.programDir))) {
+        app.env.log.WriteLogLine(line);
     }
     LogTemporaryFolder(app);
 }
@@ -390,25 +392,25 @@ int Run(int argc, char** argv) {
 
     FisheyeApp app;
     PrepareApp(app, options, argv[0]);
-    const std::string lensProblem = LensSettingsProblem(app.settings);
+    const std::string lensProblem = LensSettingsProblem(*app.settings);
     if (!lensProblem.empty()) return Fail(kExitUsage, lensProblem);
-    if (FindEncoderProgram(app.programDir).empty()) {
-        return Fail(kExitFailed, EncoderMissing("", app.programDir) + ": install ffmpeg or put it at " +
-                                     app.programDir + kEncoderRelativePath);
+    if (FindEncoderProgram(app.env.programDir).empty()) {
+        return Fail(kExitFailed, EncoderMissing("", app.env.programDir) + ": install ffmpeg or put it at " +
+                                     app.env.programDir + kEncoderRelativePath);
     }
     std::vector<std::string> cutLines;
     std::string cutProblem;
     if (const int code = ChooseCut(app, options, cutLines, cutProblem); code != 0) return Fail(code, cutProblem);
     if (StopSignal() != 0) return Stopped();
     for (const std::string& line : cutLines) std::fprintf(stderr, "tessaly-convert: %s\n", line.c_str());
-    const std::string sharedLog = app.logPath;
+    const std::string sharedLog = app.env.logPath;
     RunWorkspace workspace;
     std::string error;
-    if (!workspace.Open(app.settings.APATH, sharedLog, error)) return Fail(kExitFailed, error);
-    app.settings.APATH = workspace.Folder();
+    if (!workspace.Open(app.settings->APATH, sharedLog, error)) return Fail(kExitFailed, error);
+    app.settings.Change([&workspace](AppSettings& s) { s.APATH = workspace.Folder(); });
     SetEmergencyWorkspace(workspace.Folder(), workspace.RunLogPath(), sharedLog);
     StartRunLog(app, workspace);
-    for (const std::string& line : cutLines) app.log.WriteLogLine(line);
+    for (const std::string& line : cutLines) app.env.log.WriteLogLine(line);
 
     // Outputs that are not there yet are the run's own: an early end
     // removes them.
@@ -418,12 +420,12 @@ int Run(int argc, char** argv) {
         if (!fs::exists(fs::symlink_status(output, ec))) newOutputs.push_back(output);
     }
     SetEmergencyOutputs(newOutputs);
-    SetStopFlag(&app.stopRequested);
+    SetStopFlag(&app.run.stopRequested);
     const bool interactive = ::isatty(STDERR_FILENO) == 1;
     TerminalUserInterface ui(stderr, interactive, options.quality, options.outputs);
     FramePipeline pipeline;
     MovieConversion conversion;
-    if (app.stopRequested.load() == 0) {
+    if (app.run.stopRequested.load() == 0) {
         conversion = ConvertMovieFile(app, ui, pipeline, options.input, options.outputs.front(),
                                       HeadlessConversion(options), HeadlessStream(),
                                       [&ui](const MediaInfo& info) { ui.SetTotalFrames(info.frameCount); });

@@ -57,6 +57,9 @@ struct Run {
     VideoSource& source;
     const ConversionHooks& hooks;
     const ConversionOptions& options;
+    // The settings as the run began: the run reads these alone, on whatever
+    // thread it runs.
+    AppSettings settings;
     ConversionResult result;
     std::string videoPath;
     MediaInfo info;
@@ -70,15 +73,15 @@ struct Run {
 EncoderJob JobFor(const Run& run, const std::string& path) {
     const FisheyeApp& app = run.app;
     EncoderJob job;
-    job.encoderProgram = FindEncoderProgram(app.programDir);
-    job.programDir = app.programDir;
-    job.tempFolder = app.settings.APATH;
+    job.encoderProgram = FindEncoderProgram(app.env.programDir);
+    job.programDir = app.env.programDir;
+    job.tempFolder = run.settings.APATH;
     job.outputPath = path;
     // The stills of this run were written in this format, whatever the
     // format switch says now.
     job.tempFormat = run.tempFormat;
     job.quality = run.ui.CompressionLevel();
-    job.resizeIndex = app.resizeChoice.load();
+    job.resizeIndex = app.run.resizeChoice.load();
     job.outW = run.geometry.outW;
     job.outH = run.geometry.outH;
     job.avgTimePerFrame = run.info.avgTimePerFrame;
@@ -92,7 +95,7 @@ EncoderJob JobFor(const Run& run, const std::string& path) {
 // Ends the run before the frame phase with a message for the user.
 bool Refuse(Run& run, ConversionStatus status, const std::string& error, bool showMessage = true) {
     if (showMessage) run.ui.ShowMessage("Error", error, MessageIcon::Error, true);
-    run.app.converting = 0;
+    run.app.run.converting = 0;
     run.result.status = status;
     run.result.error = error;
     return false;
@@ -118,10 +121,10 @@ double ExpectedStillBytes(const Run& run) {
 bool PrepareRun(Run& run) {
     const ConversionTimings& t = run.options.timings;
     FisheyeApp& app = run.app;
-    RunLog& log = app.log;
+    RunLog& log = app.env.log;
 
-    app.converting = 1;
-    app.progress.Set(ProgressTexts{});
+    app.run.converting = 1;
+    app.run.progress.Set(ProgressTexts{});
 
     // Let a running preview pass finish: the transform never runs twice at once.
     for (int turn = 0; turn < 1000 && run.hooks.previewBusy && run.hooks.previewBusy() == 1; ++turn) {
@@ -170,12 +173,12 @@ bool PrepareRun(Run& run) {
 
     // The geometry of the run, always from all four cut values.
     const GeometryResult built = run.hooks.buildGeometry(
-        app.settings, [&log](const std::string& line) { log.WriteLogLine(line); });
+        run.settings, [&log](const std::string& line) { log.WriteLogLine(line); });
     if (!built.Ok()) return Refuse(run, ConversionStatus::kBadCut, built.Message());
     run.geometry = built.geometry;
     run.result.outW = run.geometry.outW;
     run.result.outH = run.geometry.outH;
-    run.tempFormat = app.tempFormat.load();
+    run.tempFormat = app.run.tempFormat.load();
     const SourceFacts facts = ReadSourceFacts(run.videoPath);
     run.sourceHasSound = facts.hasAudio;
     if (!facts.soundProblem.empty()) {
@@ -188,7 +191,7 @@ bool PrepareRun(Run& run) {
     run.rateDen = facts.rateDen;
 
     if (run.options.checkTempSpace) {
-        const std::string& temp = app.settings.APATH;
+        const std::string& temp = run.settings.APATH;
         std::error_code ec;
         const fs::space_info space = fs::space(temp, ec);
         const double need = ExpectedStillBytes(run);
@@ -236,7 +239,7 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     const ConversionTimings& t = run.options.timings;
     FisheyeApp& app = run.app;
     UserInterface& ui = run.ui;
-    RunLog& log = app.log;
+    RunLog& log = app.env.log;
     VideoStream& stream = run.source.Stream();
     const MediaInfo& info = run.info;
 
@@ -245,9 +248,9 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     AudioExtractionResult audio;
     std::thread audioThread;
     if (extractSound) {
-        audioThread = std::thread([&app, &audio, path = run.videoPath] {
+        audioThread = std::thread([&app, &audio, path = run.videoPath, temp = run.settings.APATH] {
             try {
-                audio = ExtractAudioTrack(app.programDir, path, app.settings.APATH, {}, &app.stopRequested);
+                audio = ExtractAudioTrack(app.env.programDir, path, temp, {}, &app.run.stopRequested);
             } catch (const std::bad_alloc&) {
                 // Memory ran out around the extractor: no sound, which the
                 // run reports like any other failed extraction.
@@ -260,7 +263,7 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     ui.SetStatusLabel("     RECORD", kRed, kGrey128);
     log.WriteLogLine("OS_DIRECT_ACCESS = " + std::to_string(run.source.videoOpen.load()));
     log.WriteLogLine("OS_HRDWARE_SUPPORT = " + std::to_string(info.canStep));
-    log.WriteLogLine("OS_DSS_SETUP = " + std::to_string(app.settings.DSSETUP));
+    log.WriteLogLine("OS_DSS_SETUP = " + std::to_string(run.settings.DSSETUP));
     ui.SetLabel(control::kOutputSizeLabel,
                 " " + std::to_string(run.geometry.outW) + "x" + std::to_string(run.geometry.outH));
     stream.SetVolume(kVolumeSilence);
@@ -281,7 +284,7 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     // Watch the frame counter until the movie completes or stops delivering.
     int32_t blinkState = 0, blinkCounter = 0, lastSeen = 0, stallCounter = 0;
     bool completed = false;
-    while (app.stopRequested.load() != 1) {
+    while (app.run.stopRequested.load() != 1) {
         ui.YieldStep(t.monitorTurn);
         const int32_t shownFrame = callback.frameNo.load();
         if (++blinkCounter > t.blinkTurns) {
@@ -321,13 +324,13 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     callback.Flush();
     if (audioThread.joinable()) audioThread.join();
     run.result.frames = callback.frameNo.load();
-    if (!shortDecode.empty() && app.stopRequested.load() != 1) {
+    if (!shortDecode.empty() && app.run.stopRequested.load() != 1) {
         log.WriteLogLine("The movie decoded short: " + shortDecode);
     }
     run.result.hadSound = extractSound ? audio.wavWritten : run.sourceHasSound;
     ui.SetCurrentFrame(run.result.frames);
 
-    if (app.stopRequested.load() == 1) {
+    if (app.run.stopRequested.load() == 1) {
         run.result.status = ConversionStatus::kStopped;
         run.result.error = "the conversion was stopped";
     } else if (callback.Failed()) {
@@ -341,7 +344,7 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     } else if (extractSound && run.sourceHasSound && !audio.wavWritten) {
         // The frames are kept until the user has chosen: a movie without
         // sound, or none.
-        const std::string reason = SoundFailure(audio, app.programDir);
+        const std::string reason = SoundFailure(audio, app.env.programDir);
         log.WriteLogLine("Sound extraction failed: " + reason);
         if (ui.ExportWithoutSound(reason)) {
             log.WriteLogLine("Exported without sound");
@@ -362,7 +365,7 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
 // user asks for, until Cancel, an empty path or a stop.
 void ExportLoop(Run& run, const std::string& outputPath) {
     FisheyeApp& app = run.app;
-    RunLog& log = app.log;
+    RunLog& log = app.env.log;
     std::string path = outputPath;
     while (true) {
         log.WriteLogLine("ConvertRectExport Begin");
@@ -370,7 +373,7 @@ void ExportLoop(Run& run, const std::string& outputPath) {
         PlaceExportedMovie(app, run.ui, exported);
         log.WriteLogLine("ConvertRectExport End");
         run.result.exports.push_back(exported);
-        if (exported.stopped || app.stopRequested.load() == 1) {
+        if (exported.stopped || app.run.stopRequested.load() == 1) {
             run.result.status = ConversionStatus::kStopped;
             run.result.error = "the conversion was stopped";
             break;
@@ -384,7 +387,7 @@ void ExportLoop(Run& run, const std::string& outputPath) {
                 : run.ui.AskOkCancel("Error",
                                      "The movie was not saved: " + exported.error + "\n" + again,
                                      MessageIcon::Error);
-        if (!ok || app.stopRequested.load() == 1) break;
+        if (!ok || app.run.stopRequested.load() == 1) break;
         // The typed path is trimmed once here; the trimmed text is the one
         // used from now on.
         std::string next = TrimBlanks(run.ui.OutputOptionsDialog(path));
@@ -403,18 +406,18 @@ void CleanUp(Run& run, StillWriter* writer) {
         // The stills of a good run stay for the user's own tools; only the
         // sound goes.
         std::error_code ec;
-        fs::remove(TempWavPath(app.settings.APATH), ec);
+        fs::remove(TempWavPath(run.settings.APATH), ec);
     } else if (writer != nullptr) {
         writer->DeleteTemporaryFiles();
     }
-    app.streamState = 0;  // ends the stream loop: the movie closes after a run
-    app.stopRequested = 0;
-    app.converting = 0;
+    app.run.streamState = 0;  // ends the stream loop: the movie closes after a run
+    app.run.stopRequested = 0;
+    app.run.converting = 0;
     if (run.hooks.releaseOutput) run.hooks.releaseOutput();
     run.ui.YieldStep(t.cleanupTurn);
     Sleep(t.cleanupTurn);
-    app.progress.Set(ProgressTexts{});
-    app.log.WriteLogLine("Convert Movie End " + TimeOfDayText());
+    app.run.progress.Set(ProgressTexts{});
+    app.env.log.WriteLogLine("Convert Movie End " + TimeOfDayText());
 }
 
 // What the frames' side of an encoder's pipe shows its stall watch: 1 while
@@ -467,7 +470,7 @@ StillResult WriteFrameToPipe(int fd, const uint8_t* bgrx, int32_t width, int32_t
 
 StreamJob StreamJobFor(const Run& run, const std::vector<std::string>& outputs) {
     StreamJob job;
-    job.encoderProgram = FindEncoderProgram(run.app.programDir);
+    job.encoderProgram = FindEncoderProgram(run.app.env.programDir);
     job.sourcePath = run.videoPath;
     job.sound = run.sourceHasSound;
     job.width = run.geometry.outW;
@@ -481,7 +484,7 @@ StreamJob StreamJobFor(const Run& run, const std::vector<std::string>& outputs) 
     }
     job.durationSeconds = run.info.durationSeconds;
     job.quality = run.ui.CompressionLevel();
-    job.resizeIndex = run.app.resizeChoice.load();
+    job.resizeIndex = run.app.run.resizeChoice.load();
     job.outputs = outputs;
     return job;
 }
@@ -523,7 +526,7 @@ void FinishStreamOutputs(Run& run, const StreamJob& job, const ChildOutcome& out
         e.verified = problem.empty();
         if (!e.verified) {
             e.error = "cannot write " + e.outputPath + ": " + problem;
-            run.app.log.WriteLogLine("FFMPEG failed: " + e.error);
+            run.app.env.log.WriteLogLine("FFMPEG failed: " + e.error);
         }
         PlaceExportedMovie(run.app, run.ui, e);
         // A good movie not placed because a stop came first.
@@ -540,7 +543,7 @@ void FinishStreamOutputs(Run& run, const StreamJob& job, const ChildOutcome& out
 // converted and the sound from the movie itself, into every output at once.
 void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
     FisheyeApp& app = run.app;
-    RunLog& log = app.log;
+    RunLog& log = app.env.log;
     const StreamJob job = StreamJobFor(run, outputs);
     const EncoderCommand command = BuildStreamCommand(job);
     log.WriteLogLine("ConvertRectFFMPEG aVideoEXT " + command.videoExt);
@@ -565,8 +568,8 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
     }
 
     RunOptions runOptions;
-    runOptions.stderrPath = app.settings.APATH + "/encoder_report.txt";
-    runOptions.stop = &app.stopRequested;
+    runOptions.stderrPath = run.settings.APATH + "/encoder_report.txt";
+    runOptions.stop = &app.run.stopRequested;
     // A stall is counted only while frames wait for the encoder (and after
     // the last one): an encoder waiting for a slow decoder is not stuck.
     PipeProgress pipeProgress;
@@ -577,7 +580,7 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
     RunningChild encoder = StartChildWithInput(running.argv, runOptions);
     if (encoder.pid < 0) {
         run.result.status = ConversionStatus::kStillsFailed;
-        run.result.error = EncoderMissing(job.encoderProgram, app.programDir);
+        run.result.error = EncoderMissing(job.encoderProgram, app.env.programDir);
         FinishStreamOutputs(run, job, ChildOutcome{}, run.result.error, pending);
         return;
     }
@@ -588,7 +591,7 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
     RunOptions waitOptions = runOptions;
     waitOptions.stop = &endEncoder;
     // A stop request at any moment, also after the last frame, ends it too.
-    waitOptions.alsoStop = &app.stopRequested;
+    waitOptions.alsoStop = &app.run.stopRequested;
     ChildOutcome outcome;
     std::thread waiter;
     bool stalled = false;
@@ -608,7 +611,7 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
             // has, SIGKILL follows when it hangs, and a write blocked on its pipe
             // then fails instead of waiting for ever.
             ConvertFrames(run, callback, false, [&](bool completed) {
-                stalled = !completed && app.stopRequested.load() != 1 && !callback.Failed();
+                stalled = !completed && app.run.stopRequested.load() != 1 && !callback.Failed();
                 if (!completed) endEncoder = 1;
             }, &pipeProgress.writing);
         }
@@ -633,7 +636,7 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
     std::error_code ec;
     fs::remove(runOptions.stderrPath, ec);
     std::string encoderError;
-    if (app.stopRequested.load() == 1) {
+    if (app.run.stopRequested.load() == 1) {
         run.result.status = ConversionStatus::kStopped;
         run.result.error = "the conversion was stopped";
     } else if (outcome.stalled || (outcome.status != 0 && !(stalled && outcome.stopped))) {
@@ -668,7 +671,7 @@ ConversionHooks PipelineHooks(FramePipeline& pipeline, FisheyeApp& app, PaintFn 
         return pipeline.BuildGeometry(CutOf(settings), settings.lens, log);
     };
     if (!readSettings) {
-        readSettings = [fixed = TransformSettingsOf(app.settings)] { return fixed; };
+        readSettings = [fixed = TransformSettingsOf(app.settings.Copy())] { return fixed; };
     }
     FrameCallbacks callbacks;
     callbacks.paintPreviews = std::move(paint);
@@ -680,7 +683,7 @@ ConversionHooks PipelineHooks(FramePipeline& pipeline, FisheyeApp& app, PaintFn 
         const TransformStatus status = pipeline.ConvertFrame(
             data, static_cast<size_t>(size), readSettings(), FrameSwitchesOf(app), callbacks);
         if (status == TransformStatus::kOk) return &pipeline.Output();
-        app.log.WriteLogLine("Frame refused (" + std::to_string(size) + " bytes): " +
+        app.env.log.WriteLogLine("Frame refused (" + std::to_string(size) + " bytes): " +
                              StatusText(status));
         return nullptr;
     };
@@ -724,10 +727,10 @@ int32_t ConversionBarWidth(int32_t shownFrame, int32_t frameCount) {
 ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& source,
                                const ConversionHooks& hooks, const std::string& outputPath,
                                const ConversionOptions& options) {
-    Run run{app, ui, source, hooks, options, {}, {}, {}, {}, 1, false};
+    Run run{app, ui, source, hooks, options, app.settings.Copy(), {}, {}, {}, {}, 1, false};
     if (!PrepareRun(run)) return run.result;
 
-    StillWriter writer(app.settings.APATH, &app.log);
+    StillWriter writer(run.settings.APATH, &app.env.log);
     {
         FrameCallback callback(app, writer, hooks.convertFrame, run.info.frameCount,
                                options.writerThreads);
@@ -747,7 +750,7 @@ ConversionResult RunStreamingConversion(FisheyeApp& app, UserInterface& ui, Vide
                                         const ConversionHooks& hooks,
                                         const std::vector<std::string>& outputs,
                                         const ConversionOptions& options) {
-    Run run{app, ui, source, hooks, options, {}, {}, {}, {}, 1, false};
+    Run run{app, ui, source, hooks, options, app.settings.Copy(), {}, {}, {}, {}, 1, false};
     if (!PrepareRun(run)) return run.result;
     StreamFrames(run, outputs);
     CleanUp(run, nullptr);

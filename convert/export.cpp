@@ -210,13 +210,13 @@ ExportResult ShowExportProgress(FisheyeApp& app, UserInterface& ui, const Encode
     const Clock::time_point start = Clock::now();
 
     ExportResult result;
-    app.encoderBusy = 1;
+    app.run.encoderBusy = 1;
     std::thread exporter([&] {
-        result = ConvertRectFFMPEG(job, app.log, &app.stopRequested);
-        app.encoderBusy = 0;
+        result = ConvertRectFFMPEG(job, app.env.log, &app.run.stopRequested);
+        app.run.encoderBusy = 0;
     });
     int turn = 0;
-    while (app.encoderBusy.load() == 1) {
+    while (app.run.encoderBusy.load() == 1) {
         if (++turn % 2 == 0) {
             double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
             ui.UpdateExportProgress("Processing time: " +

@@ -39,7 +39,7 @@ FrameCallback::SinkFn StillSink(StillWriter& writer, bool jpeg) {
 
 FrameCallback::FrameCallback(FisheyeApp& app, StillWriter& writer, ConvertFn convert,
                              int32_t numFrames, int writerThreads)
-    : FrameCallback(app, StillSink(writer, app.tempFormat.load() != 1), std::move(convert),
+    : FrameCallback(app, StillSink(writer, app.run.tempFormat.load() != 1), std::move(convert),
                     numFrames, writerThreads) {}
 
 FrameCallback::FrameCallback(FisheyeApp& app, SinkFn sink, ConvertFn convert, int32_t numFrames,
@@ -143,7 +143,7 @@ void FrameCallback::UpdateProgress() {
     ++progressCounter_;
     if (progressCounter_ <= 29) return;
     const double now = MonotonicSeconds();
-    app_.progress.Set(ProgressFigures(now - lastTick_, now - convStart_, numFrames_));
+    app_.run.progress.Set(ProgressFigures(now - lastTick_, now - convStart_, numFrames_));
     progressCounter_ = 0;
     lastTick_ = MonotonicSeconds();
 }
@@ -159,7 +159,7 @@ void FrameCallback::FillTo(double seconds) {
     if (keepRate_ <= 0 || lastOut_ == nullptr) return;
     if (repeatedFrames.load() == 0 && droppedFrames.load() == 0) return;
     const int64_t slots = SlotsForDuration(seconds, keepRate_);
-    while (nextSlot_ < slots && app_.stopRequested.load() != 1 && failed_.load() == 0) {
+    while (nextSlot_ < slots && app_.run.stopRequested.load() != 1 && failed_.load() == 0) {
         repeatedFrames.fetch_add(1);
         Emit(*lastOut_);
     }
@@ -167,7 +167,7 @@ void FrameCallback::FillTo(double seconds) {
 
 void FrameCallback::BufferCB(double sampleTime, const uint8_t* data, int32_t length) {
     if (length <= 0 || data == nullptr) return;
-    if (app_.stopRequested.load() == 1 || failed_.load() != 0) return;
+    if (app_.run.stopRequested.load() == 1 || failed_.load() != 0) return;
     deliveredFrames.fetch_add(1);
 
     SlotPlan plan;

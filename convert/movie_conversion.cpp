@@ -72,10 +72,10 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
     source.Stream().SetSliceThreadsOnly(true);
     source.SetTimings(streamTimings);
     // A headless run keeps every file of its own in its temporary folder.
-    source.SetParamFileFolder(app.settings.APATH);
+    source.SetParamFileFolder(app.settings->APATH);
 
-    app.log.WriteLogLine("GetMultipleFiles pMediaControl begin");
-    app.log.WriteLogLine("GetMultipleFiles pMediaControl Ok");
+    app.env.log.WriteLogLine("GetMultipleFiles pMediaControl begin");
+    app.env.log.WriteLogLine("GetMultipleFiles pMediaControl Ok");
     std::atomic<bool> streamEnded{false};
     std::thread loader([&] {
         source.AVIREAD(input);
@@ -83,8 +83,8 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
         notify();
     });
     // Shutdown stops playback and waits for the stream's thread to finish.
-    app.AddStopHook([&source] { source.Stream().Stop(); });
-    app.AddJoinHook([&loader] {
+    app.run.shutdown.AddStopHook([&source] { source.Stream().Stop(); });
+    app.run.shutdown.AddJoinHook([&loader] {
         if (loader.joinable()) loader.join();
     });
 
@@ -95,13 +95,13 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
             // A stop request may come from a signal handler, which cannot notify:
             // the flag is looked at every 20 ms besides.
             std::unique_lock lock(wakeMutex);
-            while (!(app.streamState.load() == 1 && source.videoOpen.load() == 1) && !streamEnded.load() &&
-                   app.stopRequested.load() == 0) {
+            while (!(app.run.streamState.load() == 1 && source.videoOpen.load() == 1) && !streamEnded.load() &&
+                   app.run.stopRequested.load() == 0) {
                 wake.wait_for(lock, std::chrono::milliseconds(20));
             }
         }
 
-        if (streamEnded.load() || app.stopRequested.load() == 1) {
+        if (streamEnded.load() || app.run.stopRequested.load() == 1) {
             // The stream's own reason names what is wrong with the file; the
             // message box keeps its caption and text for the desktop program.
             conversion.openError = source.Stream().OpenProblem();
@@ -124,16 +124,16 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
             conversion.unconvertibleFrames = stream.FramesUnconvertible();
         }
     } catch (...) {
-        app.stopRequested = 1;
-        app.streamState = 0;
-        if (app.shutdownDone.load() == 0) Shutdown(app);
+        app.run.stopRequested = 1;
+        app.run.streamState = 0;
+        if (app.run.shutdownDone.load() == 0) Shutdown(app);
         if (loader.joinable()) loader.join();
         throw;
     }
     // A run that ended early (or never began) still ends the stream and shuts
     // down; after a full run the driver has done both.
-    app.streamState = 0;
-    if (app.shutdownDone.load() == 0) Shutdown(app);
+    app.run.streamState = 0;
+    if (app.run.shutdownDone.load() == 0) Shutdown(app);
     if (loader.joinable()) loader.join();
     return conversion;
 }

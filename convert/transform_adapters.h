@@ -30,7 +30,7 @@ inline TransformSettings TransformSettingsOf(const AppSettings& s) {
 }
 
 inline FrameSwitches FrameSwitchesOf(const FisheyeApp& app) {
-    return FrameSwitches{app.horizontalFlip.load(), app.paused.load()};
+    return FrameSwitches{app.run.horizontalFlip.load(), app.run.paused.load()};
 }
 
 }  // namespace tessaly

@@ -10,10 +10,10 @@
 namespace tessaly {
 
 std::string MarkExportedMovie(FisheyeApp& app, UserInterface& ui, ExportResult& exported) {
-    if (!exported.verified || exported.pending.tempPath.empty() || app.markVrOutput.load() != 1) return {};
+    if (!exported.verified || exported.pending.tempPath.empty() || app.run.markVrOutput.load() != 1) return {};
     if (VrMuxerFor(exported.videoExt).empty()) {
-        if (app.vrNoteLogged.exchange(1) == 0) {
-            app.log.WriteLogLine("VR metadata: .flv, .avi, .mpg, .mpeg, .ogg and .ogv movies cannot carry the "
+        if (app.run.vrNoteLogged.exchange(1) == 0) {
+            app.env.log.WriteLogLine("VR metadata: .flv, .avi, .mpg, .mpeg, .ogg and .ogv movies cannot carry the "
                                  "180-degree VR marking; " +
                                  exported.outputPath + " is left as the encoder wrote it");
         }
@@ -21,7 +21,7 @@ std::string MarkExportedMovie(FisheyeApp& app, UserInterface& ui, ExportResult& 
     }
     std::string copy, error;
     if (!CreateSiblingFile(exported.pending, copy, error)) {
-        app.log.WriteLogLine("VR metadata: " + exported.outputPath + " left unmarked: " + error);
+        app.env.log.WriteLogLine("VR metadata: " + exported.outputPath + " left unmarked: " + error);
         return error;
     }
     // A large movie takes seconds to copy: the window stays responsive.
@@ -29,7 +29,7 @@ std::string MarkExportedMovie(FisheyeApp& app, UserInterface& ui, ExportResult& 
     std::atomic<int32_t> done{0};
     std::thread marker([&] {
         result = MarkCopyAs180Video(exported.pending.tempPath, copy, exported.outputPath,
-                                    [&app](const std::string& line) { app.log.WriteLogLine(line); });
+                                    [&app](const std::string& line) { app.env.log.WriteLogLine(line); });
         done = 1;
     });
     while (done.load() == 0) ui.YieldStep(32);
@@ -50,17 +50,17 @@ void PlaceExportedMovie(FisheyeApp& app, UserInterface& ui, ExportResult& export
         return;
     }
     const std::string unmarked = MarkExportedMovie(app, ui, exported);
-    if (app.stopRequested.load() == 1) {
+    if (app.run.stopRequested.load() == 1) {
         DiscardPendingFile(exported.pending);
         exported.stopped = true;
         exported.error = "cannot write " + exported.outputPath + ": stopped before it was put in place";
-        app.log.WriteLogLine("FFMPEG failed: " + exported.error);
+        app.env.log.WriteLogLine("FFMPEG failed: " + exported.error);
         return;
     }
     std::string error;
     if (!PlacePendingFile(exported.pending, error)) {
         exported.error = "cannot write " + exported.outputPath + ": " + error;
-        app.log.WriteLogLine("FFMPEG failed: " + exported.error);
+        app.env.log.WriteLogLine("FFMPEG failed: " + exported.error);
         return;
     }
     exported.written = true;

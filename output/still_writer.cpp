@@ -67,7 +67,7 @@ StillWriter::~StillWriter() = default;
 
 void StillWriter::CountStill(StillFormat format) {
     std::lock_guard<std::mutex> lock(countersMutex_);
-    Counters& c = counters_[static_cast<int>(format)];
+    Counters& c = CountersOf(format);
     if (++c.logCounter > kStillsPerProgressLine) {
         c.logCounter = 0;
         // Under the lock so that lines of concurrent stills keep their order.
@@ -85,7 +85,7 @@ StillResult StillWriter::Failed(const std::string& path, const std::string& reas
 }
 
 int32_t StillWriter::StillCount(StillFormat format) const {
-    return counters_[static_cast<int>(format)].written.load();
+    return CountersOf(format).written.load();
 }
 
 StillResult StillWriter::WriteStillBmp(int32_t frameNumber, const uint8_t* bgrx, int32_t width,
@@ -99,7 +99,7 @@ StillResult StillWriter::WriteStillBmp(int32_t frameNumber, const uint8_t* bgrx,
     if (!WriteFileParts(path, {{headers.data(), 14}, {headers.data() + 14, 40}, {bgrx, bytes}}, &reason)) {
         return Failed(path, reason);
     }
-    counters_[static_cast<int>(StillFormat::Bmp)].written.fetch_add(1);
+    CountersOf(StillFormat::Bmp).written.fetch_add(1);
     return {};
 }
 
@@ -112,7 +112,7 @@ StillResult StillWriter::WriteStillJpeg(int32_t frameNumber, const uint8_t* bgrx
     const bool ok = encoder->EncodeToFile(path, {bgrx, width, height, 32}, kStillJpegQuality, &reason);
     ReturnEncoder(std::move(encoder));
     if (!ok) return Failed(path, reason);
-    counters_[static_cast<int>(StillFormat::Jpeg)].written.fetch_add(1);
+    CountersOf(StillFormat::Jpeg).written.fetch_add(1);
     return {};
 }
 

@@ -13,12 +13,11 @@
 #include <vector>
 
 #include "app/run_log.h"
+#include "output/still_format.h"
 
 namespace tessaly {
 
 class JpegEncoder;
-
-enum class StillFormat { Bmp = 0, Jpeg = 1 };
 
 inline constexpr int kStillJpegQuality = 98;
 // JPEG encoders kept for reuse between stills (one per writing thread is
@@ -83,7 +82,9 @@ private:
     std::string folder_;
     RunLog* log_;
     std::mutex countersMutex_;
-    std::array<Counters, 2> counters_;
+    std::array<Counters, 2> counters_;  // BMP, JPEG
+    Counters& CountersOf(StillFormat format) { return counters_[format == StillFormat::Jpeg ? 1 : 0]; }
+    const Counters& CountersOf(StillFormat format) const { return counters_[format == StillFormat::Jpeg ? 1 : 0]; }
     std::mutex encodersMutex_;
     std::vector<std::unique_ptr<JpegEncoder>> idleEncoders_;  // reused, one per busy thread
 };

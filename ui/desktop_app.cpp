@@ -31,7 +31,7 @@ int RunDesktop(const DesktopOptions& options) {
     }
 
     FisheyeApp app;
-    app.screen = ScreenSize{desktop.width(), desktop.height()};
+    app.env.screen = ScreenSize{desktop.width(), desktop.height()};
     StartUpOptions startUp;
     startUp.programDir =
         options.programDir.empty() ? ProgramFolder(options.argv0 ? options.argv0 : "") : options.programDir;
@@ -43,11 +43,11 @@ int RunDesktop(const DesktopOptions& options) {
 
     MainWindow window(session);
     session.AttachWindow(&window);
-    if (app.settings.M_X != 0 && app.settings.M_Y != 0) window.move(app.settings.M_X, app.settings.M_Y);
+    if (app.settings->M_X != 0 && app.settings->M_Y != 0) window.move(app.settings->M_X, app.settings->M_Y);
     window.show();
     window.activateWindow();
-    if (app.showOutputVideo == 1) window.OpenOutputWindow();
-    app.log.WriteLogLine("Main Form Created Ok");
+    if (app.run.showOutputVideo == 1) window.OpenOutputWindow();
+    app.env.log.WriteLogLine("Main Form Created Ok");
 
     QEventLoop loop;
     window.onEnded = [&loop] { loop.quit(); };

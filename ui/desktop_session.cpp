@@ -40,11 +40,11 @@ QUrl AddressOr(const char* configured, const QUrl& fallback) {
 }  // namespace
 
 DesktopSession::DesktopSession(FisheyeApp& application)
-    : app(application), ui(&application.stopRequested), source(application, ui) {
+    : app(application), ui(&application.run.stopRequested), source(application, ui) {
     openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     // The frame arrays and their header before any movie: 400 x 300.
-    pipeline.Allocate(app.frameWidth, app.frameHeight);
-    header_ = MakePreviewHeader(app.frameWidth, app.frameHeight);
+    pipeline.Allocate(app.run.frameWidth, app.run.frameHeight);
+    header_ = MakePreviewHeader(app.run.frameWidth, app.run.frameHeight);
 
     StreamHooks hooks;
     hooks.previewPass = [this] { PreviewPass(); };
@@ -57,22 +57,22 @@ DesktopSession::DesktopSession(FisheyeApp& application)
     // A movie loaded while the cut is the start cut gets the cut of its lens circle.
     hooks.streamReady = [this] {
         if (findCircleOnLoad.load() == 0) return;
-        const AppSettings s = Settings();
+        const AppSettings s = app.settings.Copy();
         if (CutRect{s.XL1, s.YL1, s.XL2, s.YL2} != kDefaultCut || s.ASPECT != 0) return;
-        app.log.WriteLogLine("The cut is the start cut: looking for the lens circle");
+        app.env.log.WriteLogLine("The cut is the start cut: looking for the lens circle");
         FindLensCircle(true);
     };
     source.SetHooks(hooks);
 
     // Shutdown stops the playback, then waits for every load flow to leave
     // AVIREAD, so "AVIREAD" is logged before "EXIT3".
-    app.AddStopHook([this] { source.Stream().Stop(); });
-    app.AddJoinHook([this] { JoinLoadThreads(); });
+    app.run.shutdown.AddStopHook([this] { source.Stream().Stop(); });
+    app.run.shutdown.AddJoinHook([this] { JoinLoadThreads(); });
 }
 
 DesktopSession::~DesktopSession() {
-    app.streamState = 0;
-    app.stopRequested = 1;
+    app.run.streamState = 0;
+    app.run.stopRequested = 1;
     JoinLoadThreads();
     source.Stream().SetAudioSink(nullptr);
 }
@@ -92,11 +92,6 @@ void DesktopSession::AttachWindow(MainWindow* window) {
                               pendingOutput_ = image;
                           }});
     }
-}
-
-AppSettings DesktopSession::Settings() const {
-    std::lock_guard lock(settingsMutex_);
-    return app.settings;
 }
 
 ProbeTexts DesktopSession::Probe() const {
@@ -120,14 +115,14 @@ QUrl GuideFile(const std::string& programDir, const char* name) {
 
 }  // namespace
 
-QUrl DesktopSession::HelpDocument() const { return GuideFile(app.programDir, "Tessaly.pdf"); }
+QUrl DesktopSession::HelpDocument() const { return GuideFile(app.env.programDir, "Tessaly.pdf"); }
 
 QUrl DesktopSession::WebPage() const {
-    return AddressOr(TESSALY_WEB_ADDRESS, GuideFile(app.programDir, "Tessaly.html"));
+    return AddressOr(TESSALY_WEB_ADDRESS, GuideFile(app.env.programDir, "Tessaly.html"));
 }
 
 QUrl DesktopSession::SupportPage() const {
-    QUrl guide = GuideFile(app.programDir, "Tessaly.html");
+    QUrl guide = GuideFile(app.env.programDir, "Tessaly.html");
     guide.setFragment("troubleshooting");
     const QUrl configured = SupportLink(QString::fromUtf8(TESSALY_SUPPORT_ADDRESS));
     return configured.isEmpty() ? guide : configured;
@@ -173,7 +168,7 @@ void DesktopSession::JoinLoadThreads() {
 }
 
 void DesktopSession::LoadWorker(std::string path) {
-    app.streamState = 1;
+    app.run.streamState = 1;
     SleepMs(100);
     GetMultipleFiles(std::move(path));
     --loadsRunning;
@@ -181,12 +176,12 @@ void DesktopSession::LoadWorker(std::string path) {
 
 void DesktopSession::GetMultipleFiles(std::string path) {
     if (chooserBusy == 1) return;
-    app.log.WriteLogLine("GetMultipleFiles pMediaControl begin");
+    app.env.log.WriteLogLine("GetMultipleFiles pMediaControl begin");
     if (source.videoOpen == 1) {
         source.Stream().Stop();
         SleepMs(100);
     }
-    app.log.WriteLogLine("GetMultipleFiles pMediaControl Ok");
+    app.env.log.WriteLogLine("GetMultipleFiles pMediaControl Ok");
     chooserBusy = 1;
     MainWindow* window = window_;
     if (window == nullptr) {
@@ -199,12 +194,12 @@ void DesktopSession::GetMultipleFiles(std::string path) {
                        probe_ = ProbeTexts{};
                        return 0;
                    }),
-                   &app.stopRequested);
+                   &app.run.stopRequested);
     if (path.empty()) {
         path = CallOnGui<std::string>(window, std::function<std::string()>([window] {
                                           return window->ChooseMovie();
                                       }),
-                                      &app.stopRequested)
+                                      &app.run.stopRequested)
                    .value_or(std::string());
     }
     chooserBusy = 0;
@@ -212,21 +207,21 @@ void DesktopSession::GetMultipleFiles(std::string path) {
     SleepMs(1);
     const int64_t generation = ++loadGeneration_;
 
-    if (!TrimBlanksAndNuls(path).empty() && app.stopRequested == 0) {
+    if (!TrimBlanksAndNuls(path).empty() && app.run.stopRequested == 0) {
         ProbeTexts texts;
-        ProbeVideoFile(app.programDir, path, texts, &app.stopRequested);
+        ProbeVideoFile(app.env.programDir, path, texts, &app.run.stopRequested);
         {
             std::lock_guard lock(probeMutex_);
             probe_ = texts;
         }
-        PostToGui(window, [this, texts] { app.fileInfoText = texts.fileInfoText; });
+        PostToGui(window, [this, texts] { app.run.fileInfoText = texts.fileInfoText; });
         // A program that began to end during the probe opens nothing more.
-        if (app.stopRequested == 0) source.AVIREAD(path);
+        if (app.run.stopRequested == 0) source.AVIREAD(path);
     }
 
     // A newer flow that chose a file owns the stream and the previews now.
     if (generation != loadGeneration_.load()) return;
-    app.streamState = 0;
+    app.run.streamState = 0;
     // An older stream may still be inside a preview pass: the frame arrays
     // are emptied only once it has closed.
     if (source.WaitUntilClosed(std::chrono::seconds(10))) {
@@ -237,7 +232,7 @@ void DesktopSession::GetMultipleFiles(std::string path) {
 }
 
 void DesktopSession::PreviewPass() {
-    passSettings_ = Settings();
+    passSettings_ = app.settings.Copy();
     if (rebuildGeometry_.exchange(0) != 0) pipeline.ForceGeometryRebuild();
     PreviewCallbacks callbacks;
     callbacks.getCurrentBuffer = [this](uint8_t* dst, size_t bytes) {
@@ -249,7 +244,7 @@ void DesktopSession::PreviewPass() {
     // a short sleep gives the other threads their turn without holding the
     // movie below its rate. Paused, the long waits stay (little work, little CPU).
     callbacks.yield = [this](int milliseconds) {
-        SleepMs(app.paused == 0 ? std::min(milliseconds, 2) : milliseconds);
+        SleepMs(app.run.paused == 0 ? std::min(milliseconds, 2) : milliseconds);
     };
     callbacks.showOutputSize = [this](const std::string& text) { ui.SetLabel(control::kOutputSizeLabel, text); };
     pipeline.PreviewPass(TransformSettingsOf(passSettings_), FrameSwitchesOf(app), callbacks);
@@ -257,7 +252,7 @@ void DesktopSession::PreviewPass() {
 }
 
 void DesktopSession::PaintPreviews() {
-    const AppSettings s = Settings();
+    const AppSettings s = app.settings.Copy();
     InputOverlay overlay;
     overlay.XL1 = s.XL1;
     overlay.YL1 = s.YL1;
@@ -274,8 +269,8 @@ void DesktopSession::PaintPreviews() {
         header = header_;
     }
     const bool drew = painter.Paint(pipeline.InputFrame(), header, overlay, pipeline.Output(),
-                                    app.showInputVideo == 1, app.showOutputVideo == 1,
-                                    app.converting == 1, app.progress.Get());
+                                    app.run.showInputVideo == 1, app.run.showOutputVideo == 1,
+                                    app.run.converting == 1, app.run.progress.Get());
     MainWindow* window = window_;
     if (drew && window != nullptr && showPosted_.exchange(1) == 0) {
         // One pending hand-over at a time: the GUI shows the newest pictures.
@@ -305,9 +300,9 @@ bool DesktopSession::FindLensCircle(bool onLoad) {
     std::lock_guard lock(threadsMutex_);
     auto done = std::make_shared<std::atomic<bool>>(false);
     loadThreads_.push_back({std::thread([this, movie, onLoad, done] {
-                                const CircleSearch search = FindLensCircleInMovie(movie.videoPath, &app.stopRequested);
+                                const CircleSearch search = FindLensCircleInMovie(movie.videoPath, &app.run.stopRequested);
                                 MainWindow* window = window_;
-                                if (window == nullptr || app.stopRequested.load() != 0) {
+                                if (window == nullptr || app.run.stopRequested.load() != 0) {
                                     circleSearching = 0;
                                 } else {
                                     PostToGui(window, [this, movie, search, onLoad] {
@@ -335,23 +330,23 @@ void DesktopSession::SetFoundCircle(const MediaInfo& movie, const CircleSearch& 
     CutForCircleResult fit;
     if (!search.found) {
         problem = NoCircleMessage(search);
-    } else if (Settings().ASPECT != 0) {
+    } else if (app.settings.Copy().ASPECT != 0) {
         // The circle is one of the unstretched frames.
         problem = "the lens circle is not set while the aspect fix is on";
     } else {
         fit = CutForCircle(movie.frameWidth, movie.frameHeight, search.circle);
         if (!fit.ok) problem = "no cut places the lens circle found";
     }
-    const AppSettings now = Settings();
+    const AppSettings now = app.settings.Copy();
     const bool sameMovie = source.videoOpen.load() == 1 && source.Info().videoPath == movie.videoPath;
-    if (problem.empty() && (!sameMovie || app.converting.load() == 1 || app.encoderBusy.load() == 1)) {
+    if (problem.empty() && (!sameMovie || app.run.converting.load() == 1 || app.run.encoderBusy.load() == 1)) {
         problem = "the movie changed or a conversion runs";
     }
     if (problem.empty() && onLoad && CutRect{now.XL1, now.YL1, now.XL2, now.YL2} != kDefaultCut) {
         problem = "the cut was changed meanwhile";
     }
     if (!problem.empty()) {
-        app.log.WriteLogLine("Find lens circle: " + problem);
+        app.env.log.WriteLogLine("Find lens circle: " + problem);
         circleSearching = 0;
         ++circleSearchesDone;
         if (!onLoad && window != nullptr) {
@@ -360,14 +355,14 @@ void DesktopSession::SetFoundCircle(const MediaInfo& movie, const CircleSearch& 
         }
         return;
     }
-    ChangeSettings([&fit](AppSettings& s) {
+    app.settings.Change([&fit](AppSettings& s) {
         s.XL1 = fit.cut.XL1;
         s.YL1 = fit.cut.YL1;
         s.XL2 = fit.cut.XL2;
         s.YL2 = fit.cut.YL2;
     });
     rebuildGeometry_ = 1;
-    app.log.WriteLogLine("Find lens circle: " + CircleCutLine(search.circle, fit, "cut"));
+    app.env.log.WriteLogLine("Find lens circle: " + CircleCutLine(search.circle, fit, "cut"));
     if (window != nullptr) window->ShowCutValues();
     circleSearching = 0;
     ++circleSearchesDone;
@@ -376,12 +371,12 @@ void DesktopSession::SetFoundCircle(const MediaInfo& movie, const CircleSearch& 
 void DesktopSession::ConvertCommand() {
     MainWindow* window = window_;
     // A search started by the load finishes first: its cut is the one converted.
-    while (circleSearching.load() != 0 && app.stopRequested.load() == 0) {
+    while (circleSearching.load() != 0 && app.run.stopRequested.load() == 0) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     window->RememberPositions();
-    SaveParameters(Settings(), app.screen, app.iniPath);
+    SaveParameters(app.settings.Copy(), app.env.screen, app.env.iniPath);
     if (source.videoOpen == 1) {
         VideoStream& stream = source.Stream();
         stream.Stop();
@@ -401,7 +396,7 @@ void DesktopSession::ConvertCommand() {
         // Filters, flip and aspect stay live during the run: each frame reads
         // them as the controls have them now.
         const ConversionHooks hooks = PipelineHooks(
-            pipeline, app, [this] { PaintPreviews(); }, [this] { return TransformSettingsOf(Settings()); });
+            pipeline, app, [this] { PaintPreviews(); }, [this] { return TransformSettingsOf(app.settings.Copy()); });
         RunConversion(app, ui, source, hooks, path, options);
     }
     if (window_ != nullptr) window->SetConversionLock(1);

@@ -43,14 +43,6 @@ public:
     VideoSource source;
     PreviewPainter painter;
 
-    // The GUI thread changes the settings under this lock; the stream thread
-    // takes a copy per preview pass.
-    template <class F>
-    void ChangeSettings(F change) {
-        std::lock_guard lock(settingsMutex_);
-        change(app.settings);
-    }
-    AppSettings Settings() const;
 
     // The load flow. StartLoadWorker runs LoadWorker on a new thread:
     // streamState = 1, then GetMultipleFiles with the chooser. `path` given:
@@ -109,7 +101,6 @@ private:
     std::atomic<int32_t> showPosted_{0};
 
     std::atomic<MainWindow*> window_{nullptr};
-    mutable std::mutex settingsMutex_;
     mutable std::mutex probeMutex_;
     ProbeTexts probe_;
     PreviewHeader header_;

@@ -123,7 +123,7 @@ LensDialog::LensDialog(QWidget* owner, DesktopSession& session)
     grid->addLayout(buttons, row++, 0, 1, 3);
     grid->setColumnStretch(1, 1);
 
-    ShowLens(session_.Settings().lens);
+    ShowLens(session_.app.settings.Copy().lens);
 
     connect(model_, &QComboBox::currentIndexChanged, this, [this] { Apply(FromControls()); });
     connect(fov_, &QDoubleSpinBox::valueChanged, this, [this] { Apply(FromControls()); });
@@ -166,7 +166,7 @@ LensSettings LensDialog::FromControls() const {
 }
 
 void LensDialog::Apply(const LensSettings& lens) {
-    if (locked_ || session_.app.converting.load() != 0) {
+    if (locked_ || session_.app.run.converting.load() != 0) {
         Refuse("The lens cannot change during a conversion.");
         return;
     }
@@ -175,13 +175,13 @@ void LensDialog::Apply(const LensSettings& lens) {
         Refuse(Sentence(problem));
         return;
     }
-    session_.ChangeSettings([&lens](AppSettings& s) { s.lens = lens; });
+    session_.app.settings.Change([&lens](AppSettings& s) { s.lens = lens; });
     status_->clear();
     ShowLens(lens);
 }
 
 void LensDialog::Refuse(const QString& why) {
-    ShowLens(session_.Settings().lens);
+    ShowLens(session_.app.settings.Copy().lens);
     status_->setText(why);
 }
 
@@ -199,7 +199,7 @@ void LensDialog::SetLocked(bool locked) {
 }
 
 void LensDialog::showEvent(QShowEvent* event) {
-    ShowLens(session_.Settings().lens);
+    ShowLens(session_.app.settings.Copy().lens);
     session_.painter.ShowHorizon(true);
     QDialog::showEvent(event);
 }

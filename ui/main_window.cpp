@@ -150,7 +150,7 @@ void MainWindow::BuildMenus() {
     QMenu* option = menuBar()->addMenu("&Option");
     QAction* autosave = item(option, "Auto saving a parameters", 599);
     autosave->setCheckable(true);
-    autosave->setChecked(session_.app.settings.AUTOSAVE != 0);
+    autosave->setChecked(session_.app.settings->AUTOSAVE != 0);
     item(option, "Save parameters\tCtrl + S", 102);
     option->addSeparator();
     item(option, "Set path for temporary Stream", 111);
@@ -158,7 +158,7 @@ void MainWindow::BuildMenus() {
     // Not saved in the parameter file: on for every session.
     QAction* vr = item(option, "Mark output as 180° VR video", kMarkVrMenuItem);
     vr->setCheckable(true);
-    vr->setChecked(session_.app.markVrOutput.load() != 0);
+    vr->setChecked(session_.app.run.markVrOutput.load() != 0);
     option->addSeparator();
     item(option, "Lens...\tCtrl + Shift + L", kLensMenuItem);
     QMenu* help = menuBar()->addMenu("&Help");
@@ -249,7 +249,7 @@ QSlider* MainWindow::AddTrackbar(int id, QRect rect, int min, int max, int page,
 }
 
 void MainWindow::StoreTrackbar(int id, int position) {
-    session_.ChangeSettings([id, position](AppSettings& s) {
+    session_.app.settings.Change([id, position](AppSettings& s) {
         switch (id) {
             case 518: s.SHARPEN = position; break;
             case 590: s.RADIUS = position; break;
@@ -262,7 +262,7 @@ void MainWindow::StoreTrackbar(int id, int position) {
 }
 
 void MainWindow::BuildControls() {
-    const AppSettings& s = session_.app.settings;
+    const AppSettings& s = *session_.app.settings;
     AddLabel(3011, "", QRect(5, 607, 600, 14), QColor(128, 128, 128), QColor(128, 128, 128), true, false);
     positionBar_ = new QLabel(client_);
     positionBar_->setPixmap(ArtPixmap("tomline"));
@@ -444,7 +444,7 @@ void MainWindow::PaintPlaceholders() {
 }
 
 void MainWindow::ShowCutValues() {
-    const AppSettings& s = session_.app.settings;
+    const AppSettings& s = *session_.app.settings;
     SetLabelText(300, std::to_string(s.XL1));
     SetLabelText(301, std::to_string(s.YL1));
     SetLabelText(310, std::to_string(s.XL2));
@@ -493,7 +493,7 @@ void MainWindow::OpenOutputWindow() {
         output_ = nullptr;
         SetCheckState(512, 0);
     };
-    const AppSettings& s = session_.app.settings;
+    const AppSettings& s = *session_.app.settings;
     if (s.V_X != 0 && s.V_Y != 0) {
         output_->move(s.V_X, s.V_Y);
     } else {
@@ -516,7 +516,7 @@ void MainWindow::EndOutputWindow() {
 void MainWindow::RememberPositions() {
     const QPoint main = pos();
     const QPoint out = output_ != nullptr ? output_->pos() : QPoint();
-    session_.ChangeSettings([&](AppSettings& s) {
+    session_.app.settings.Change([&](AppSettings& s) {
         if (isVisible()) {
             s.M_X = main.x();
             s.M_Y = main.y();
@@ -590,7 +590,7 @@ std::string MainWindow::ChooseMovie() {
 // selected; the folder of the chosen file becomes the new OPATH.
 std::string MainWindow::ChooseMovieFile(const MovieChooser& chooser) {
     std::string folder = chooser.startFolder;
-    if (folder.empty()) folder = session_.Settings().OPATH;
+    if (folder.empty()) folder = session_.app.settings.Copy().OPATH;
     if (folder.empty()) folder = std::filesystem::current_path().string();
     QFileDialog dialog(chooser.owner != nullptr ? chooser.owner : this, chooser.title,
                        QString::fromStdString(folder));
@@ -610,7 +610,7 @@ std::string MainWindow::ChooseMovieFile(const MovieChooser& chooser) {
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     const std::string path = dialog.selectedFiles().front().toStdString();
     const std::string chosenFolder = std::filesystem::path(path).parent_path().string();
-    session_.ChangeSettings([&](AppSettings& s) { s.OPATH = chosenFolder; });
+    session_.app.settings.Change([&](AppSettings& s) { s.OPATH = chosenFolder; });
     return path;
 }
 

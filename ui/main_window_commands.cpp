@@ -39,11 +39,11 @@ void MainWindow::SetPeriod(int nextPeriod) {
 // and then every 50 ms until it is released.
 void MainWindow::NudgeTick() {
     FisheyeApp& app = session_.app;
-    if (app.streamState == 0 || app.showInputVideo == 0) return;
+    if (app.run.streamState == 0 || app.run.showInputVideo == 0) return;
     for (int id : {3900, 3901, 3902, 3903}) {
         auto* button = static_cast<ImageButton*>(Control(id));
         if (!button->isDown()) continue;
-        session_.ChangeSettings([id](AppSettings& s) {
+        session_.app.settings.Change([id](AppSettings& s) {
             switch (id) {
                 case 3900: --s.XL1, --s.XL2; break;
                 case 3901: ++s.XL1, ++s.XL2; break;
@@ -77,7 +77,7 @@ void MainWindow::ColourSwitch(QCheckBox* box) {
 }
 
 void MainWindow::StoreSwitch(int id, int checked) {
-    session_.ChangeSettings([id, checked](AppSettings& s) {
+    session_.app.settings.Change([id, checked](AppSettings& s) {
         switch (id) {
             case 208: s.SHARPEN_CH = checked; break;
             case 523: s.BRIGHTNESS_CH = checked; break;
@@ -99,13 +99,13 @@ void MainWindow::ResetTrackbar(int id, int value) {
 }
 
 bool MainWindow::ExitAllowed() {
-    if (session_.app.encoderBusy == 1) return false;
+    if (session_.app.run.encoderBusy == 1) return false;
     // Quitting while frames are converted throws the run away: ask first.
-    if (session_.app.converting == 1) {
+    if (session_.app.run.converting == 1) {
         QMessageBox box(QMessageBox::Question, "Exit", kStopConversionQuestion, QMessageBox::Yes | QMessageBox::No,
                         this);
         box.setDefaultButton(QMessageBox::No);
-        if (box.exec() != QMessageBox::Yes || session_.app.encoderBusy == 1) return false;
+        if (box.exec() != QMessageBox::Yes || session_.app.run.encoderBusy == 1) return false;
     }
     RememberPositions();
     Shutdown(session_.app);
@@ -127,24 +127,24 @@ void MainWindow::Command(int id) {
     auto checked = [this](int boxId) {
         return static_cast<QCheckBox*>(Control(boxId))->isChecked() ? 1 : 0;
     };
-    const bool haveStream = app.streamState != 0;
+    const bool haveStream = app.run.streamState != 0;
     switch (id) {
         case 100: {  // Load
             auto* button = static_cast<ImageButton*>(Control(100));
             button->ShowState(2);
             sounds_->Tick();
-            app.paused = 0;
+            app.run.paused = 0;
             QTimer::singleShot(300, button, [button] { button->ShowState(button->Hovered() ? 3 : 1); });
-            app.streamState = 0;
+            app.run.streamState = 0;
             session_.StartLoadWorker();
             break;
         }
         case 101: {  // Play/Pause
             if (!haveStream || session_.source.videoOpen == 0) return;
             PressedSequence(101, 500);
-            app.paused = 1 - app.paused;
+            app.run.paused = 1 - app.run.paused;
             VideoStream& stream = session_.source.Stream();
-            if (app.paused == 0) {
+            if (app.run.paused == 0) {
                 const MediaInfo info = session_.source.Info();
                 if (stream.CurrentPosition() >= info.durationTicks && info.durationTicks > 0) {
                     session_.source.positionTicks = 0;
@@ -162,8 +162,8 @@ void MainWindow::Command(int id) {
             PressedSequence(102, 500);
             RememberPositions();
             {
-                const AppSettings settings = session_.Settings();
-                SaveParameters(settings, app.screen, app.iniPath);
+                const AppSettings settings = session_.app.settings.Copy();
+                SaveParameters(settings, app.env.screen, app.env.iniPath);
             }
             break;
         case 103:  // About
@@ -177,7 +177,7 @@ void MainWindow::Command(int id) {
             break;
         case 107:  // Exit
             sounds_->Tick();
-            if (app.encoderBusy == 1) return;
+            if (app.run.encoderBusy == 1) return;
             close();
             return;
         case 110:  // Help
@@ -186,22 +186,22 @@ void MainWindow::Command(int id) {
             return;
         case 111: {  // Set path for temporary Stream
             sounds_->Tick();
-            std::string folder = TrimBlanksAndNuls(ChooseFolder(app.settings.APATH));
-            if (folder.empty()) folder = FallbackTempFolder(DecideAppPaths(app.programDir));
-            session_.ChangeSettings([&](AppSettings& s) { s.APATH = folder; });
+            std::string folder = TrimBlanksAndNuls(ChooseFolder(app.settings->APATH));
+            if (folder.empty()) folder = FallbackTempFolder(DecideAppPaths(app.env.programDir));
+            session_.app.settings.Change([&](AppSettings& s) { s.APATH = folder; });
             SetLabelText(112, " " + folder);
             break;
         }
         case 599: {  // Auto saving a parameters: menu item and check box agree
-            const int32_t value = app.settings.AUTOSAVE != 0 ? 0 : 1;
-            session_.ChangeSettings([value](AppSettings& s) { s.AUTOSAVE = value; });
+            const int32_t value = app.settings->AUTOSAVE != 0 ? 0 : 1;
+            session_.app.settings.Change([value](AppSettings& s) { s.AUTOSAVE = value; });
             SetCheckState(599, value);
             MenuItem(599)->setChecked(value != 0);
             break;
         }
         case kMarkVrMenuItem: {  // Mark output as 180° VR video
-            const int32_t value = app.markVrOutput.load() != 0 ? 0 : 1;
-            app.markVrOutput = value;
+            const int32_t value = app.run.markVrOutput.load() != 0 ? 0 : 1;
+            app.run.markVrOutput = value;
             MenuItem(kMarkVrMenuItem)->setChecked(value != 0);
             break;
         }
@@ -209,16 +209,16 @@ void MainWindow::Command(int id) {
             OpenLensDialog();
             break;
         case kFindLensCircleMenuItem:  // Find lens circle: the cut follows when it is found
-            if (!haveStream || session_.source.videoOpen == 0 || app.converting == 1) return;
+            if (!haveStream || session_.source.videoOpen == 0 || app.run.converting == 1) return;
             sounds_->Tick();
             session_.FindLensCircle(false);
             return;
         case 597:  // File Information
-            if (TrimBlanksAndNuls(app.fileInfoText).empty()) return;
-            Message("Video file information", app.fileInfoText, QMessageBox::Information, true);
+            if (TrimBlanksAndNuls(app.run.fileInfoText).empty()) return;
+            Message("Video file information", app.run.fileInfoText, QMessageBox::Information, true);
             break;
         case 810:  // Popup Output Window
-            app.showOutputVideo = 1;
+            app.run.showOutputVideo = 1;
             SetCheckState(512, 1);
             OpenOutputWindow();
             break;
@@ -228,22 +228,22 @@ void MainWindow::Command(int id) {
             return;
         case 511:
             sounds_->Tick();
-            app.showInputVideo = checked(511);
+            app.run.showInputVideo = checked(511);
             break;
         case 512:
             sounds_->Tick();
-            app.showOutputVideo = checked(512);
-            if (app.showOutputVideo == 1) {
+            app.run.showOutputVideo = checked(512);
+            if (app.run.showOutputVideo == 1) {
                 OpenOutputWindow();
             } else {
                 EndOutputWindow();
             }
             break;
         case 892:
-            app.tempFormat = checked(892) ? 2 : 1;
+            app.run.tempFormat = checked(892) ? 2 : 1;
             break;
         case 3220:
-            app.horizontalFlip = checked(3220);
+            app.run.horizontalFlip = checked(3220);
             break;
         case 208:
         case 523:
@@ -272,9 +272,9 @@ void MainWindow::Command(int id) {
         case 3904:
         case 3907:
         case 3908:
-            if (!haveStream || app.showInputVideo == 0) return;
+            if (!haveStream || app.run.showInputVideo == 0) return;
             sounds_->TickB();
-            session_.ChangeSettings([id](AppSettings& s) {
+            session_.app.settings.Change([id](AppSettings& s) {
                 if (id == 3904) {
                     s.XL1 = -8, s.YL1 = -8, s.XL2 = 616, s.YL2 = 606;
                 } else {

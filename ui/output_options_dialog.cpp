@@ -113,7 +113,7 @@ void OutputOptionsDialog::BuildLists() {
     size_ = new QComboBox(this);
     size_->setGeometry(118, 64, 110, 20);
     size_->addItems({"Natural size", "Resize 90%", "Resize 80%", "Resize 70%", "Resize 60%", "Resize 50%"});
-    size_->setCurrentIndex(session_.app.resizeChoice.load());
+    size_->setCurrentIndex(session_.app.run.resizeChoice.load());
     Register(870, size_);
 
     for (QComboBox* list : {quality_, size_}) {
@@ -187,6 +187,6 @@ void OutputOptionsDialog::QualityChosen(int index) {
     if (auto* mainList = qobject_cast<QComboBox*>(owner_->Control(213))) mainList->setCurrentIndex(level);
 }
 
-void OutputOptionsDialog::SizeChosen(int index) { session_.app.resizeChoice = index; }
+void OutputOptionsDialog::SizeChosen(int index) { session_.app.run.resizeChoice = index; }
 
 }  // namespace tessaly

@@ -45,7 +45,7 @@ void ClearVideoInfo(UserInterface& ui, FisheyeApp& app, ProbeTexts* probeTexts) 
                    control::kFrameSizeLabel, control::kFrameRateLabel, control::kFrameCountLabel,
                    control::kOperationLabel})
         ui.SetLabel(id, "");
-    app.fileInfoText.clear();
+    app.run.fileInfoText.clear();
     if (probeTexts != nullptr) *probeTexts = ProbeTexts{};
 }
 
@@ -60,8 +60,8 @@ void VideoSource::SetTimings(const StreamTimings& timings) { timings_ = timings;
 void VideoSource::SetParamFileFolder(std::string folder) { paramFileFolder_ = std::move(folder); }
 
 void VideoSource::RegisterShutdownHooks(std::chrono::milliseconds limit) {
-    app_.AddStopHook([this] { stream_.Stop(); });
-    app_.AddJoinHook([this, limit] { WaitUntilClosed(limit); });
+    app_.run.shutdown.AddStopHook([this] { stream_.Stop(); });
+    app_.run.shutdown.AddJoinHook([this, limit] { WaitUntilClosed(limit); });
 }
 
 bool VideoSource::WaitUntilClosed(std::chrono::milliseconds limit) {
@@ -79,7 +79,7 @@ std::string VideoSource::VideoPath() const {
     return videoPath_;
 }
 
-void VideoSource::Log(const std::string& line) const { app_.log.WriteLogLine(line); }
+void VideoSource::Log(const std::string& line) const { app_.env.log.WriteLogLine(line); }
 
 void VideoSource::Wait(int milliseconds) const {
     if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -91,13 +91,13 @@ int32_t VideoSource::AVIREAD(const std::string& path) {
     const int64_t ticket = ++latestRequest_;
     ui_.SetCheck(control::kShowInputCheck, 1);
     ui_.SetCheck(control::kShowOutputCheck, 1);
-    app_.showInputVideo = 1;
-    app_.showOutputVideo = 1;
+    app_.run.showInputVideo = 1;
+    app_.run.showOutputVideo = 1;
 
     // End a stream loop still running from an earlier file.
-    app_.streamState = 2;
+    app_.run.streamState = 2;
     Wait(timings_.stopOlderStream);
-    app_.streamState = 0;
+    app_.run.streamState = 0;
     Wait(timings_.settleOlderStream);
 
     // The older AVIREAD holds this until it has torn down and finished, so
@@ -114,9 +114,9 @@ int32_t VideoSource::AVIREAD(const std::string& path) {
     videoOpen = 1;
     RunVideoStream(path);
 
-    app_.streamState = 1;
+    app_.run.streamState = 1;
     Wait(timings_.afterStream);
-    app_.streamState = 0;
+    app_.run.streamState = 0;
     Log("AVIREAD");
     return 0;
 }
@@ -131,7 +131,7 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
     if (hooks_.invalidateGeometry) hooks_.invalidateGeometry();
 
     const StreamError error = stream_.Open(path);
-    const std::string aspectLine = "OS_ASPECT = " + std::to_string(app_.settings.ASPECT);
+    const std::string aspectLine = "OS_ASPECT = " + std::to_string(app_.settings.Copy().ASPECT);
     if (error != StreamError::kNone) {
         if (error == StreamError::kFormat) {
             // The format is read after these lines are written.
@@ -154,15 +154,15 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
     const MediaInfo info = stream_.Info();
     Log("Video File Duration = " + FormatNumber(info.durationSeconds));
     stream_.Run();
-    app_.streamState = 2;
+    app_.run.streamState = 2;
 
     {
         std::lock_guard lock(infoMutex_);
         info_ = info;
     }
-    app_.frameWidth = info.frameWidth;
-    app_.frameHeight = info.frameHeight;
-    const std::string paramFolder = paramFileFolder_.empty() ? DecideAppPaths(app_.programDir).reportDir
+    app_.run.frameWidth = info.frameWidth;
+    app_.run.frameHeight = info.frameHeight;
+    const std::string paramFolder = paramFileFolder_.empty() ? DecideAppPaths(app_.env.programDir).reportDir
                                                              : paramFileFolder_ + "/";
     WriteFisheyeParamFile(paramFolder + kFisheyeParamFileName, info.avgTimePerFrame,
                           info.durationSeconds);
@@ -190,7 +190,7 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
     Wait(timings_.beforeLoop);
     if (hooks_.invalidateGeometry) hooks_.invalidateGeometry();
     if (!Superseded(ticket) && !ShuttingDown()) {
-        app_.streamState = 1;
+        app_.run.streamState = 1;
         if (hooks_.streamReady) hooks_.streamReady();
         StreamLoop(ticket);
     }
@@ -204,18 +204,18 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
 // Shutdown may come while the file is still opening: its streamState = 0
 // can be overwritten by the opening's own flag changes, so the stream also
 // looks at Shutdown's one-way flag before it plays and on every turn.
-bool VideoSource::ShuttingDown() const { return app_.shutdownDone.load() != 0; }
+bool VideoSource::ShuttingDown() const { return app_.run.shutdownDone.load() != 0; }
 
 void VideoSource::StreamLoop(int64_t ticket) {
     const int64_t duration = Info().durationTicks;
-    while (app_.streamState != 0 && !Superseded(ticket) && !ShuttingDown()) {
-        if (app_.converting != 0) {
+    while (app_.run.streamState != 0 && !Superseded(ticket) && !ShuttingDown()) {
+        if (app_.run.converting != 0) {
             // A conversion owns the stream; only its stop request ends the loop here.
-            if (app_.stopRequested == 1) break;
+            if (app_.run.stopRequested == 1) break;
             Wait(timings_.convertingTurn);
             continue;
         }
-        if (app_.paused == 0) {
+        if (app_.run.paused == 0) {
             if (hooks_.previewPass) hooks_.previewPass();
         } else if (++pausedTurns > 50) {
             pausedTurns = 0;

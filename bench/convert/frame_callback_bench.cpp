@@ -25,10 +25,10 @@ void BM_FrameCallback(benchmark::State& state) {
     fs::create_directories(dir);
 
     FisheyeApp app;
-    app.tempFormat = jpeg ? 2 : 1;
+    app.run.tempFormat = jpeg ? 2 : 1;
     FramePipeline pipeline;
     pipeline.Allocate(1920, 1080);
-    pipeline.BuildGeometry(CutOf(app.settings));
+    pipeline.BuildGeometry(CutOf(*app.settings));
     ConversionHooks hooks = PipelineHooks(pipeline, app);
 
     std::vector<uint8_t> frame(1920u * 1080u * 4u);

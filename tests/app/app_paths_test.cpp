@@ -100,10 +100,10 @@ TEST(AppPathsTest, StartUpOfAnInstalledProgram) {
         }
     }
 
-    EXPECT_EQ(app.settings.SHARPEN_CH, 0);
+    EXPECT_EQ(app.settings->SHARPEN_CH, 0);
     // The saved file has no temporary folder: the cache folder stands in for
     // the program folder, which the user cannot write.
-    EXPECT_EQ(app.settings.APATH, (home / ".cache" / "tessaly").string());
+    EXPECT_EQ(app.settings->APATH, (home / ".cache" / "tessaly").string());
     EXPECT_TRUE(fs::is_directory(home / ".cache" / "tessaly" / "TEMP"));
     EXPECT_EQ(fs::status(home / ".local" / "state" / "tessaly").permissions() & fs::perms::all,
               fs::perms::owner_all);
@@ -113,7 +113,7 @@ TEST(AppPathsTest, StartUpOfAnInstalledProgram) {
                        "\r\n"),
               std::string::npos)
         << log;
-    EXPECT_NE(log.find("\r\nTemp file:\r\n" + app.settings.APATH + "\r\n"), std::string::npos);
+    EXPECT_NE(log.find("\r\nTemp file:\r\n" + app.settings->APATH + "\r\n"), std::string::npos);
     EXPECT_EQ(fs::directory_iterator(dir.path() / "bin"), fs::directory_iterator());
 }
 

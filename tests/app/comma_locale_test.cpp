@@ -55,28 +55,30 @@ TEST_F(CommaLocale, LogAndParameterFileKeepThePoint) {
     StartUpOptions options;
     options.programDir = dir.dir();
     StartUpCore(app, options);
-    app.log.WriteLogLine("Video File Duration = " + FormatNumber(65.9));
-    app.settings.XL1 = -11;
-    app.settings.CPU = 75;
-    app.settings.APATH = dir.dir() + "Temp 1,5";
-    app.settings.lens.fov = 197.5;
-    app.settings.lens.pitch = -2.25;
+    app.env.log.WriteLogLine("Video File Duration = " + FormatNumber(65.9));
+    app.settings.Change([&](AppSettings& s) {
+        s.XL1 = -11;
+        s.CPU = 75;
+        s.APATH = dir.dir() + "Temp 1,5";
+        s.lens.fov = 197.5;
+        s.lens.pitch = -2.25;
+    });
     ASSERT_TRUE(SaveParameters(app));
 
-    std::ifstream logFile(app.logPath);
+    std::ifstream logFile(app.env.logPath);
     std::stringstream log;
     log << logFile.rdbuf();
     EXPECT_NE(log.str().find("Video File Duration = 65.9\r\n"), std::string::npos) << log.str();
     EXPECT_EQ(log.str().find("65,9"), std::string::npos);
 
     FisheyeApp reread;
-    reread.iniPath = app.iniPath;
+    reread.env.iniPath = app.env.iniPath;
     LoadParameters(reread);
-    EXPECT_EQ(reread.settings.XL1, -11);
-    EXPECT_EQ(reread.settings.CPU, 75);
-    EXPECT_EQ(reread.settings.APATH, app.settings.APATH);
-    EXPECT_EQ(reread.settings.lens, app.settings.lens);
-    std::ifstream iniFile(app.iniPath);
+    EXPECT_EQ(reread.settings->XL1, -11);
+    EXPECT_EQ(reread.settings->CPU, 75);
+    EXPECT_EQ(reread.settings->APATH, app.settings->APATH);
+    EXPECT_EQ(reread.settings->lens, app.settings->lens);
+    std::ifstream iniFile(app.env.iniPath);
     std::stringstream ini;
     ini << iniFile.rdbuf();
     EXPECT_NE(ini.str().find("<LENS_FOV>197.5</LENS_FOV>\r\n<YAW>0</YAW>\r\n<PITCH>-2.25</PITCH>"), std::string::npos)

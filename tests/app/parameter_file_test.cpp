@@ -362,14 +362,14 @@ TEST(ParameterFileLens, DamagedAndOutOfRangeValuesLoadAsDefaultsWithANote) {
     // The note says which value and why, and lands in the run log.
     TempDir dir;
     FisheyeApp app;
-    app.iniPath = dir.dir() + "Tessaly.ini";
-    app.log.SetPath(dir.dir() + "run.log");
-    WriteFile(app.iniPath, base + "<LENS_FOV>300</LENS_FOV>\r\n");
+    app.env.iniPath = dir.dir() + "Tessaly.ini";
+    app.env.log.SetPath(dir.dir() + "run.log");
+    WriteFile(app.env.iniPath, base + "<LENS_FOV>300</LENS_FOV>\r\n");
     LoadParameters(app);
     EXPECT_EQ(ReadFile(dir.dir() + "run.log"),
               "Parameter file: <LENS_FOV> \"300\" cannot be used (the lens's field of view must lie between 90 and 280 "
               "degrees (not 300)); 180 is used instead\r\n");
-    EXPECT_TRUE(app.settings.lens.IsDefault());
+    EXPECT_TRUE(app.settings->lens.IsDefault());
 }
 
 }  // namespace

@@ -56,19 +56,19 @@ TEST(StartUp, WithoutParameterFileUsesStartValuesAndWritesTheLog) {
     StartUpCore(app, opt);
 
     EXPECT_TRUE(fs::is_directory(dir.path() / "TEMP"));
-    EXPECT_EQ(app.tempFormat, 2);
-    EXPECT_EQ(app.programDir, dir.dir());
-    EXPECT_EQ(app.iniPath, dir.dir() + "Tessaly.ini");
-    EXPECT_EQ(app.logPath, dir.dir() + "Tessaly_mono.log");
-    EXPECT_EQ(app.settings.APATH, dir.dir() + "TEMP");
-    EXPECT_EQ(app.settings.OPATH, fs::current_path().string());
+    EXPECT_EQ(app.run.tempFormat, 2);
+    EXPECT_EQ(app.env.programDir, dir.dir());
+    EXPECT_EQ(app.env.iniPath, dir.dir() + "Tessaly.ini");
+    EXPECT_EQ(app.env.logPath, dir.dir() + "Tessaly_mono.log");
+    EXPECT_EQ(app.settings->APATH, dir.dir() + "TEMP");
+    EXPECT_EQ(app.settings->OPATH, fs::current_path().string());
     AppSettings startValues;
-    startValues.APATH = app.settings.APATH;
-    startValues.OPATH = app.settings.OPATH;
-    EXPECT_EQ(app.settings, startValues);
-    EXPECT_EQ(app.frameWidth, 400);
+    startValues.APATH = app.settings->APATH;
+    startValues.OPATH = app.settings->OPATH;
+    EXPECT_EQ(*app.settings, startValues);
+    EXPECT_EQ(app.run.frameWidth, 400);
 
-    auto lines = LogLines(app.logPath);
+    auto lines = LogLines(app.env.logPath);
     ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(lines[1].size(), 19u);  // the date
     EXPECT_EQ(lines[5].substr(lines[5].size() - 6), " bytes");
@@ -92,7 +92,7 @@ TEST(StartUp, PrivateRunTouchesNothingShared) {
     StartUpCore(app, options);
     EXPECT_EQ(ReadFile(dir.path() / "Tessaly_mono.log"), "a running conversion's lines\r\n");
     EXPECT_TRUE(fs::exists(dir.path() / "TEMP" / "mono000001.bmp"));
-    EXPECT_EQ(app.settings.APATH, dir.dir() + "TEMP");
+    EXPECT_EQ(app.settings->APATH, dir.dir() + "TEMP");
 
     const std::string free = FormatFreeSpace(dir.dir() + "not/made/yet");
     EXPECT_NE(free, FormatFreeSpace("/proc/no/such")) << "a folder on another disk";
@@ -118,10 +118,10 @@ TEST(StartUp, ReadsParametersAndRemovesOnlyStaleStills) {
 
     FisheyeApp app;
     StartUpCore(app, StartUpOptions{dir.dir(), nullptr, 0, ""});
-    EXPECT_EQ(app.tempFormat, 1);
-    EXPECT_EQ(app.settings.SHARPEN, 3);
-    EXPECT_EQ(app.settings.XL1, 20);
-    EXPECT_EQ(app.settings.APATH, temp.path().string());
+    EXPECT_EQ(app.run.tempFormat, 1);
+    EXPECT_EQ(app.settings->SHARPEN, 3);
+    EXPECT_EQ(app.settings->XL1, 20);
+    EXPECT_EQ(app.settings->APATH, temp.path().string());
 
     std::set<std::string> left;
     for (auto& e : fs::directory_iterator(temp.path())) left.insert(e.path().filename().string());
@@ -138,8 +138,8 @@ TEST(StartUp, EmptyTempPathFallsBackToTheProgramFolder) {
     ASSERT_TRUE(SaveParameters(saved, ScreenSize{}, dir.dir() + "Tessaly.ini"));
     FisheyeApp app;
     StartUpCore(app, StartUpOptions{dir.dir(), nullptr, 0, ""});
-    EXPECT_EQ(app.settings.APATH, dir.path().string());
-    EXPECT_EQ(app.settings.OPATH, "/out");
+    EXPECT_EQ(app.settings->APATH, dir.path().string());
+    EXPECT_EQ(app.settings->OPATH, "/out");
 }
 
 TEST(Shutdown, SecondCallOnlyLogsTheEntry) {
@@ -149,21 +149,21 @@ TEST(Shutdown, SecondCallOnlyLogsTheEntry) {
     std::atomic<int> stops{0};
     std::atomic<int32_t> workerRunning{1};
     std::thread worker([&] {
-        while (app.stopRequested == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (app.run.stopRequested == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         workerRunning = 0;
     });
-    app.AddStopHook([&] { ++stops; });
-    app.AddJoinHook([&] { worker.join(); });
-    app.streamState = 1;
+    app.run.shutdown.AddStopHook([&] { ++stops; });
+    app.run.shutdown.AddJoinHook([&] { worker.join(); });
+    app.run.streamState = 1;
 
     Shutdown(app);
     EXPECT_EQ(workerRunning, 0);  // joined before "EXIT3"
-    EXPECT_EQ(app.streamState, 0);
-    EXPECT_EQ(app.stopRequested, 1);
+    EXPECT_EQ(app.run.streamState, 0);
+    EXPECT_EQ(app.run.stopRequested, 1);
     Shutdown(app);
     EXPECT_EQ(stops, 1);
 
-    auto lines = LogLines(app.logPath);
+    auto lines = LogLines(app.env.logPath);
     lines.erase(lines.begin(), lines.begin() + 6);
     EXPECT_EQ(lines, (std::vector<std::string>{"EXIT11", "EXIT2", "EXIT3", "EXIT11"}));
 }

@@ -24,13 +24,13 @@ TEST(ConvertOptions, FilesAndEveryOption) {
     EXPECT_EQ(o.tempDir, "/tmp/x y ");  // exactly as typed
 
     FisheyeApp app;
-    app.settings.SHARPEN_CH = 0;
+    app.settings.Change([&](AppSettings& s) { s.SHARPEN_CH = 0; });
     ApplyConvertOptions(o, app);
-    const AppSettings& s = app.settings;
+    const AppSettings& s = *app.settings;
     EXPECT_EQ((std::vector<int32_t>{s.XL1, s.YL2, s.SHARPEN_CH, s.SHARPEN, s.RADIUS, s.BRIGHTNESS_CH,
                                     s.BRIGHTNESS, s.CONTRAST, s.NOISE_CH, s.NOISE, s.CPU_CH, s.CPU,
-                                    s.ASPECT, app.horizontalFlip.load(), app.tempFormat.load(),
-                                    app.resizeChoice.load()}),
+                                    s.ASPECT, app.run.horizontalFlip.load(), app.run.tempFormat.load(),
+                                    app.run.resizeChoice.load()}),
               (std::vector<int32_t>{-10, 606, 1, 3, 2, 1, 140, 90, 1, 2, 1, 80, 1, 1, 2, 5}));
     EXPECT_EQ(s.APATH, "/tmp/x y ");
     EXPECT_EQ(o.quality, 21);
@@ -49,30 +49,32 @@ TEST(ConvertOptions, CircleInSourcePixels) {
     EXPECT_EQ(*p.options.circle, (LensCircle{-12.25, 7.0, 0.5}));
     // The circle is no cut yet: the settings keep theirs until the movie's size is known.
     FisheyeApp app;
-    app.settings.XL1 = 5;
+    app.settings.Change([&](AppSettings& s) { s.XL1 = 5; });
     ApplyConvertOptions(p.options, app);
-    EXPECT_EQ(app.settings.XL1, 5);
+    EXPECT_EQ(app.settings->XL1, 5);
 }
 
 TEST(ConvertOptions, UnsetOptionsKeepTheParameterFileValues) {
     ParsedOptions p = Parse({"a.mov", "b.mp4"});
     ASSERT_TRUE(p.ok);
     FisheyeApp app;
-    app.settings.BRIGHTNESS_CH = 1;
-    app.settings.BRIGHTNESS = 77;
-    app.settings.XL1 = 5;
-    app.settings.APATH = "/keep";
-    app.tempFormat = 2;
+    app.settings.Change([&](AppSettings& s) {
+        s.BRIGHTNESS_CH = 1;
+        s.BRIGHTNESS = 77;
+        s.XL1 = 5;
+        s.APATH = "/keep";
+    });
+    app.run.tempFormat = 2;
     ApplyConvertOptions(p.options, app);
-    EXPECT_EQ(app.settings.BRIGHTNESS, 77);
-    EXPECT_EQ(app.settings.XL1, 5);
-    EXPECT_EQ(app.settings.APATH, "/keep");
-    EXPECT_EQ(app.tempFormat.load(), 2);
+    EXPECT_EQ(app.settings->BRIGHTNESS, 77);
+    EXPECT_EQ(app.settings->XL1, 5);
+    EXPECT_EQ(app.settings->APATH, "/keep");
+    EXPECT_EQ(app.run.tempFormat.load(), 2);
 
     ParsedOptions off = Parse({"--sharpen", "off", "a.mov", "b.mp4"});
     ASSERT_TRUE(off.ok);
     ApplyConvertOptions(off.options, app);
-    EXPECT_EQ(app.settings.SHARPEN_CH, 0);
+    EXPECT_EQ(app.settings->SHARPEN_CH, 0);
 }
 
 TEST(ConvertOptions, BadOptionsGiveOneLineErrors) {
@@ -123,36 +125,40 @@ TEST(ConvertOptions, LensOptionsOverTheParameterFile) {
                              "--roll", "180", "a.mov", "b.mp4"});
     ASSERT_TRUE(p.ok) << p.error;
     FisheyeApp app;
-    app.settings.lens.model = LensModel::kStereographic;  // as if from the parameter file
-    app.settings.lens.fov = 190;
-    app.settings.lens.roll = 5;
+    app.settings.Change([&](AppSettings& s) {
+        s.lens.model = LensModel::kStereographic;  // as if from the parameter file
+        s.lens.fov = 190;
+        s.lens.roll = 5;
+    });
     ApplyConvertOptions(p.options, app);
-    EXPECT_EQ(app.settings.lens.model, LensModel::kEquisolid);
-    EXPECT_EQ(app.settings.lens.fov, 212.5);
-    EXPECT_EQ(app.settings.lens.yaw, -12.25);
-    EXPECT_EQ(app.settings.lens.pitch, 3.0);
-    EXPECT_EQ(app.settings.lens.roll, 180.0);
-    EXPECT_EQ(LensSettingsProblem(app.settings), "");
+    EXPECT_EQ(app.settings->lens.model, LensModel::kEquisolid);
+    EXPECT_EQ(app.settings->lens.fov, 212.5);
+    EXPECT_EQ(app.settings->lens.yaw, -12.25);
+    EXPECT_EQ(app.settings->lens.pitch, 3.0);
+    EXPECT_EQ(app.settings->lens.roll, 180.0);
+    EXPECT_EQ(LensSettingsProblem(*app.settings), "");
 
     // Only what is given replaces the file's values.
     ParsedOptions some = Parse({"--pitch", "-4.5", "a.mov", "b.mp4"});
     ASSERT_TRUE(some.ok) << some.error;
-    app.settings.lens = LensSettings{};
-    app.settings.lens.model = LensModel::kOrthographic;
-    app.settings.lens.fov = 170;
+    app.settings.Change([&](AppSettings& s) {
+        s.lens = LensSettings{};
+        s.lens.model = LensModel::kOrthographic;
+        s.lens.fov = 170;
+    });
     ApplyConvertOptions(some.options, app);
-    EXPECT_EQ(app.settings.lens.model, LensModel::kOrthographic);
-    EXPECT_EQ(app.settings.lens.fov, 170.0);
-    EXPECT_EQ(app.settings.lens.pitch, -4.5);
+    EXPECT_EQ(app.settings->lens.model, LensModel::kOrthographic);
+    EXPECT_EQ(app.settings->lens.fov, 170.0);
+    EXPECT_EQ(app.settings->lens.pitch, -4.5);
     ParsedOptions none = Parse({"a.mov", "b.mp4"});
     ApplyConvertOptions(none.options, app);
-    EXPECT_EQ(app.settings.lens.pitch, -4.5);
+    EXPECT_EQ(app.settings->lens.pitch, -4.5);
 
     // A field of view the file's model cannot have is found once both are known.
     ParsedOptions wide = Parse({"--fov", "200", "a.mov", "b.mp4"});
     ASSERT_TRUE(wide.ok) << wide.error;
     ApplyConvertOptions(wide.options, app);
-    EXPECT_EQ(LensSettingsProblem(app.settings),
+    EXPECT_EQ(LensSettingsProblem(*app.settings),
               "the lens cannot be used: an orthographic lens sees at most 180 degrees (not 200)");
 }
 

@@ -85,7 +85,7 @@ TEST(RunConversion, StalledStreamGoesOnToTheExport) {
     StartUpOptions startUp;
     startUp.programDir = (dir / "prog").string() + "/";
     StartUpCore(app, startUp);
-    app.settings.APATH = (dir / "temp").string();
+    app.settings.Change([&](AppSettings& s) { s.APATH = (dir / "temp").string(); });
     RecordingUserInterface ui;
 
     FramePipeline pipeline(1);
@@ -97,7 +97,7 @@ TEST(RunConversion, StalledStreamGoesOnToTheExport) {
     source.SetHooks(streamHooks);
     source.SetTimings(StreamTimings{0, 0, 0, 0, 0, 1, 1, 0});
     std::thread loader([&] { source.AVIREAD(clip); });
-    while (!(app.streamState.load() == 1 && source.videoOpen.load() == 1)) {
+    while (!(app.run.streamState.load() == 1 && source.videoOpen.load() == 1)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     source.Stream().Stop();

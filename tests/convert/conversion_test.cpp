@@ -75,9 +75,11 @@ protected:
         StartUpOptions startUp;
         startUp.programDir = (dir_ / "prog").string() + "/";
         StartUpCore(app_, startUp);
-        app_.settings.APATH = (dir_ / "temp").string();
-        app_.settings.SHARPEN_CH = 1;
-        app_.settings.SHARPEN = 1;
+        app_.settings.Change([&](AppSettings& s) {
+            s.APATH = (dir_ / "temp").string();
+            s.SHARPEN_CH = 1;
+            s.SHARPEN = 1;
+        });
         options_.writerThreads = 2;
         options_.timings = ConversionTimings{1, 0, 0, 0, 1, 0, 12, 32};
     }
@@ -183,7 +185,7 @@ TEST_F(ConversionTest, EveryContainerGetsTheFramesAndTheSound) {
         "ConvertRectFFMPEG aVideoEXT .flv", "FFMPEG : ", "ConvertRectExport End",
         "ConvertRectExport Begin", "ConvertRectFFMPEG aVideoEXT .mov", "Convert Movie End ",
         "EXIT11", "EXIT2", "EXIT3"};
-    const std::string log = "\n" + Shell("tr -d '\\r' < " + Quote(app_.logPath));
+    const std::string log = "\n" + Shell("tr -d '\\r' < " + Quote(app_.env.logPath));
     auto inOrder = [&log](const std::vector<std::string>& lines) {
         size_t at = 0;
         for (const std::string& want : lines) {
@@ -194,14 +196,14 @@ TEST_F(ConversionTest, EveryContainerGetsTheFramesAndTheSound) {
     inOrder(expected);
     // The stream's thread ends once the run lets it go; Shutdown waits for it.
     inOrder({"END Convert Process", "File exit Ok", "AVIREAD", "EXIT3"});
-    EXPECT_EQ(Shell("tr -d '\\r' < " + Quote(app_.logPath) + " | grep -cx 'ConvertRectExport End'"),
+    EXPECT_EQ(Shell("tr -d '\\r' < " + Quote(app_.env.logPath) + " | grep -cx 'ConvertRectExport End'"),
               std::to_string(exts.size()) + "\n");
     // Asked after every encoding; Cancel after the last.
     EXPECT_EQ(Asked("ask Successful termination | Movie converted successfully.\n").size(), exts.size());
 }
 
 TEST_F(ConversionTest, NoSoundResizedOutput) {
-    app_.resizeChoice = 1;  // 90 %: 16 * trunc(0.9 * 122 / 16) = 96
+    app_.run.resizeChoice = 1;  // 90 %: 16 * trunc(0.9 * 122 / 16) = 96
     ui_.okCancelAnswers.push_back(true);
     ui_.dialogPaths.push_back(Out("again.avi"));
     const MovieConversion c = Convert(SilentClip(), Out("silent.mp4"));
@@ -262,7 +264,7 @@ TEST_F(ConversionTest, MpegRefusesAFrameRateItCannotCarry) {
                                  "120.00 fps (another container, such as .mp4, keeps every frame)");
     EXPECT_FALSE(fs::exists(Out("fast.mpg")));
     EXPECT_TRUE(c.result.exports[1].written) << c.result.exports[1].error;
-    EXPECT_EQ(Shell("tr -d '\\r' < " + Quote(app_.logPath) + " | grep -x 'FFMPEG : '"), "FFMPEG : \n");
+    EXPECT_EQ(Shell("tr -d '\\r' < " + Quote(app_.env.logPath) + " | grep -x 'FFMPEG : '"), "FFMPEG : \n");
     ExpectNoTemporaryFiles();
 }
 

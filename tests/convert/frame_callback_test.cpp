@@ -45,11 +45,13 @@ struct FrameCallbackTest : ::testing::Test {
                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
-        app_.settings.SHARPEN_CH = 1;
-        app_.settings.SHARPEN = 2;
-        app_.settings.RADIUS = 1;
+        app_.settings.Change([&](AppSettings& s) {
+            s.SHARPEN_CH = 1;
+            s.SHARPEN = 2;
+            s.RADIUS = 1;
+        });
         ASSERT_EQ(pipeline_.Allocate(kW, kH), TransformStatus::kOk);
-        ASSERT_TRUE(pipeline_.BuildGeometry(CutOf(app_.settings)).Ok());
+        ASSERT_TRUE(pipeline_.BuildGeometry(CutOf(*app_.settings)).Ok());
     }
     void TearDown() override { fs::remove_all(dir_); }
     fs::path dir_;
@@ -59,7 +61,7 @@ struct FrameCallbackTest : ::testing::Test {
 
 TEST_F(FrameCallbackTest, WriterThreadsGiveTheSameStillsAsOneFrameAtATime) {
     for (int32_t format : {2, 1}) {
-        app_.tempFormat = format;
+        app_.run.tempFormat = format;
         const std::string ext = format == 1 ? ".bmp" : ".jpg";
         for (int threads : {0, 3}) {
             const fs::path folder = dir_ / (std::to_string(threads) + ext);
@@ -97,7 +99,7 @@ TEST_F(FrameCallbackTest, EmptyStoppedAndWrongSizedFramesChangeNothing) {
     EXPECT_EQ(callback.refusedFrames.load(), 1);
     callback.BufferCB(0, frame.data(), size);
     callback.Flush();
-    app_.stopRequested = 1;
+    app_.run.stopRequested = 1;
     callback.BufferCB(0, frame.data(), size);
     callback.Flush();
     EXPECT_EQ(callback.frameNo.load(), 1);
@@ -132,7 +134,7 @@ TEST(FrameSlotsTest, ConstantRatePassesUnchangedAndVaryingIntervalsRepeatOrDrop)
 // repeats the frame before it (byte for byte), a crowded slot drops the
 // later frame, and the end fills up to the length.
 TEST_F(FrameCallbackTest, VaryingIntervalsAreRepeatedAndDroppedIntoTheRate) {
-    app_.tempFormat = 1;
+    app_.run.tempFormat = 1;
     StillWriter writer(dir_.string());
     FrameCallback callback(app_, writer, PipelineHooks(pipeline_, app_).convertFrame, 10, 2);
     callback.KeepFrameTimes(10, 10);  // 10 fps, a 1 s movie

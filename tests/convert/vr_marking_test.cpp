@@ -57,9 +57,9 @@ TEST(VrMarkingTest, OnlyAVerifiedMovieIsPlacedAndAFailedMarkingIsAWarning) {
         FisheyeApp app;
         const std::string logPath = (dir.path() / "log.txt").string();
         std::remove(logPath.c_str());
-        app.log.SetPath(logPath);
-        app.markVrOutput = c.enabled;
-        app.stopRequested = c.stop;
+        app.env.log.SetPath(logPath);
+        app.run.markVrOutput = c.enabled;
+        app.run.stopRequested = c.stop;
         RecordingUserInterface ui;
         const std::string output = (dir.path() / c.file).string();
         const bool placed = c.verified && c.stop == 0;

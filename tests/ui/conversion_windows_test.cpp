@@ -275,7 +275,7 @@ void Choose(QComboBox* list, int index) {
 TEST(OutputOptionsDialog, ControlsTextsAndTheSettingsInForce) {
     Desktop d;
     MainList(d)->setCurrentIndex(7);
-    d.app.resizeChoice = 3;
+    d.app.run.resizeChoice = 3;
     const std::string path = d.dir + "/first run.flv";
     const std::string result = RunOptions(d, path, [&](OutputOptionsDialog& o) {
         EXPECT_EQ(o.windowTitle(), "Save a Video with another compression");
@@ -327,7 +327,7 @@ TEST(OutputOptionsDialog, ControlsTextsAndTheSettingsInForce) {
     EXPECT_EQ(result, "");
     // Opening chose nothing.
     EXPECT_EQ(MainList(d)->currentIndex(), 7);
-    EXPECT_EQ(d.app.resizeChoice.load(), 3);
+    EXPECT_EQ(d.app.run.resizeChoice.load(), 3);
 }
 
 TEST(OutputOptionsDialog, QualityAndSizeGoStraightIntoEffectAndSurviveCancel) {
@@ -349,7 +349,7 @@ TEST(OutputOptionsDialog, QualityAndSizeGoStraightIntoEffectAndSurviveCancel) {
     EXPECT_EQ(mainIndexes, (std::vector<int>{0, 12, 21}));
     EXPECT_EQ(MainList(d)->currentText(), "21:Min size");
     EXPECT_EQ(d.session->ui.CompressionLevel(), 21);  // what the next encoding reads
-    EXPECT_EQ(d.app.resizeChoice.load(), 4);
+    EXPECT_EQ(d.app.run.resizeChoice.load(), 4);
     EXPECT_EQ(QualityLevelOf("7:"), 7);
     EXPECT_EQ(QualityLevelOf("Default Quality"), 0);
 }
@@ -359,7 +359,7 @@ TEST(OutputOptionsDialog, ACancelledChooserKeepsThePathThatSaveReturns) {
     const std::string folder = d.dir + "/out folder \xC3\xBC/";
     std::filesystem::create_directories(folder);
     const std::string path = folder + "run one.flv";
-    const std::string opathBefore = d.app.settings.OPATH;
+    const std::string opathBefore = d.app.settings->OPATH;
     QFileDialog* chooser = nullptr;
     QStringList filters;
     QString selected, start, suffix;
@@ -404,7 +404,7 @@ TEST(OutputOptionsDialog, ACancelledChooserKeepsThePathThatSaveReturns) {
     EXPECT_EQ(start.toStdString() + "/", folder);
     EXPECT_EQ(suffix, "flv");
     EXPECT_TRUE(confirmsOverwrite);
-    EXPECT_EQ(d.app.settings.OPATH, opathBefore);
+    EXPECT_EQ(d.app.settings->OPATH, opathBefore);
 }
 
 TEST(OutputOptionsDialog, ChoosingAFileFillsTheTextBoxAndSetsTheOutputFolder) {
@@ -441,7 +441,7 @@ TEST(OutputOptionsDialog, ChoosingAFileFillsTheTextBoxAndSetsTheOutputFolder) {
     const std::string chosen = folder + "/new movie \xC3\xBC.flv";
     EXPECT_EQ(shown.toStdString(), chosen);
     EXPECT_EQ(result, chosen);
-    EXPECT_EQ(d.session->Settings().OPATH, folder);
+    EXPECT_EQ(d.session->app.settings.Copy().OPATH, folder);
 }
 
 // A typed name of an existing file gets the save chooser's question before
@@ -530,7 +530,7 @@ TEST(OutputOptionsDialog, ATypedPathComesBackUnchangedTheCloseBoxGivesNothing) {
             done = true;
         });
         const bool finished = WaitUntil([&done] { return done.load(); });
-        if (!finished) d.app.stopRequested = 1;  // lets the worker's wait give up
+        if (!finished) d.app.run.stopRequested = 1;  // lets the worker's wait give up
         worker.join();
         ASSERT_TRUE(finished);
     }

@@ -182,7 +182,7 @@ QSize ShownOutputSize(const ConvertScript& script) {
 
 void Load(Desktop& d, const std::string& clip) {
     d.session->StartLoadWorker(clip);
-    ASSERT_TRUE(WaitUntil([&] { return d.app.streamState == 1 && d.session->source.videoOpen == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == 1 && d.session->source.videoOpen == 1; }));
     ASSERT_TRUE(WaitUntil([&] { return d.session->previewPasses > 2; }));
 }
 
@@ -200,7 +200,7 @@ TEST(DesktopConversion, ConvertsThenEncodesAgainWithAnotherQualityAndSize) {
     Load(d, FisheyeClip("fish-h264.mp4"));
     const std::string first = d.dir + "/first out.mp4";
     const std::string second = d.dir + "/second ü.avi";
-    const std::string temp = d.app.settings.APATH;
+    const std::string temp = d.app.settings->APATH;
 
     ConvertScript script(d, first);
     script.answers = {true, false};
@@ -213,7 +213,7 @@ TEST(DesktopConversion, ConvertsThenEncodesAgainWithAnotherQualityAndSize) {
     d.window->Command(104);  // returns when the run has ended
 
     EXPECT_EQ(script.chooserFilters.size(), 5);
-    EXPECT_EQ(d.app.settings.OPATH, d.dir);
+    EXPECT_EQ(d.app.settings->OPATH, d.dir);
     EXPECT_EQ(script.optionsOpened, 1);
     ASSERT_EQ(script.boxes.size(), 2) << script.boxes.join("\n").toStdString();
     for (const QString& box : script.boxes) {
@@ -244,7 +244,7 @@ TEST(DesktopConversion, ConvertsThenEncodesAgainWithAnotherQualityAndSize) {
     EXPECT_TRUE(HasSound(second));
     EXPECT_EQ(d.session->ui.CompressionLevel(), 5);
     EXPECT_EQ(static_cast<QComboBox*>(d.window->Control(213))->currentIndex(), 5);
-    EXPECT_EQ(d.app.resizeChoice, 5);
+    EXPECT_EQ(d.app.run.resizeChoice, 5);
 
     EXPECT_TRUE(TemporaryFiles(temp).empty());
     const std::vector<std::string> log = d.LogLines();
@@ -260,7 +260,7 @@ TEST(DesktopConversion, ConvertsThenEncodesAgainWithAnotherQualityAndSize) {
     EXPECT_NE(avi->find(" -crf 15 "), std::string::npos) << *avi;
     // The run ends the program.
     EXPECT_TRUE(WaitUntil([&] { return !d.window->isVisible(); }));
-    EXPECT_EQ(d.app.shutdownDone, 1);
+    EXPECT_EQ(d.app.run.shutdownDone, 1);
 }
 
 // A still: its mean brightness and whether its left half is the brighter one.
@@ -314,7 +314,7 @@ TEST(DesktopConversion, BrightnessAndFlipChangedDuringARunReachTheLaterFrames) {
     Desktop d;
     Load(d, HalvesClip());
     SlowDown(d);
-    const std::string temp = d.app.settings.APATH;
+    const std::string temp = d.app.settings->APATH;
     ConvertScript script(d, d.dir + "/out.mp4");
 
     // Once the eleventh still is written, brighten and flip.
@@ -363,7 +363,7 @@ TEST(DesktopConversion, ClosingDuringTheFramesAsksAndNoKeepsTheRun) {
     Desktop d;
     Load(d, HalvesClip());
     SlowDown(d);
-    const std::string temp = d.app.settings.APATH;
+    const std::string temp = d.app.settings->APATH;
     const std::string output = d.dir + "/kept.mp4";
     ConvertScript script(d, output);
     script.quitWhileConverting = false;
@@ -375,7 +375,7 @@ TEST(DesktopConversion, ClosingDuringTheFramesAsksAndNoKeepsTheRun) {
         asked = true;
         d.window->close();
         EXPECT_TRUE(d.window->isVisible());
-        EXPECT_EQ(d.app.shutdownDone, 0);
+        EXPECT_EQ(d.app.run.shutdownDone, 0);
     });
     watch.start(5);
     d.window->Command(104);
@@ -391,7 +391,7 @@ TEST(DesktopConversion, ClosingDuringTheFramesStopsWithoutExport) {
     Desktop d;
     Load(d, HalvesClip());
     SlowDown(d);
-    const std::string temp = d.app.settings.APATH;
+    const std::string temp = d.app.settings->APATH;
     const std::string output = d.dir + "/never.mp4";
     ConvertScript script(d, output);
     QTimer watch;
@@ -447,7 +447,7 @@ TEST(DesktopConversion, AFailedSoundExtractionOffersAMovieWithoutSound) {
             EXPECT_FALSE(fs::exists(output));
             EXPECT_EQ(CountLines(log, "ConvertRectExport Begin"), 0);
         }
-        EXPECT_TRUE(TemporaryFiles(d.app.settings.APATH).empty());
+        EXPECT_TRUE(TemporaryFiles(d.app.settings->APATH).empty());
     }
 }
 
@@ -464,11 +464,11 @@ TEST(DesktopConversion, ExitAndCloseAreRefusedWhileEncoding) {
     bool stayed = false;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (tried || d.app.encoderBusy != 1) return;
+        if (tried || d.app.run.encoderBusy != 1) return;
         tried = true;
         d.window->Command(107);
         d.window->close();
-        stayed = d.window->isVisible() && d.app.encoderBusy == 1 && d.app.shutdownDone == 0;
+        stayed = d.window->isVisible() && d.app.run.encoderBusy == 1 && d.app.run.shutdownDone == 0;
         std::ofstream(gate) << "go";
     });
     watch.start(5);
@@ -481,7 +481,7 @@ TEST(DesktopConversion, ExitAndCloseAreRefusedWhileEncoding) {
     const std::vector<std::string> log = d.LogLines();
     EXPECT_EQ(CountLines(log, "ConvertRectExport Begin"), 1);
     EXPECT_TRUE(InOrder(log, {"ConvertRectExport End", "Convert Movie End ", "EXIT11"}));
-    EXPECT_TRUE(TemporaryFiles(d.app.settings.APATH).empty());
+    EXPECT_TRUE(TemporaryFiles(d.app.settings->APATH).empty());
     EXPECT_FALSE(d.window->isVisible());
 }
 
@@ -500,7 +500,7 @@ TEST(DesktopConversion, AFailingEncoderIsReportedWithTheFileAndItsReason) {
     EXPECT_TRUE(box.contains("disk quota exceeded (" + QString::fromStdString(output) + ")")) << box.toStdString();
     EXPECT_FALSE(box.contains("Successful"));
     EXPECT_FALSE(fs::exists(output));
-    EXPECT_TRUE(TemporaryFiles(d.app.settings.APATH).empty());
+    EXPECT_TRUE(TemporaryFiles(d.app.settings->APATH).empty());
     EXPECT_FALSE(d.window->isVisible());
 }
 
@@ -568,11 +568,11 @@ TEST(DesktopConversion, RunsThatNeverStartLeaveTheProgramOpenAndUnlocked) {
         // window means no position of it.
         d.window->move(120, 90);
         if (d.window->Output() != nullptr) d.window->EndOutputWindow();
-        d.session->ChangeSettings([](AppSettings& s) { s.V_X = 300, s.V_Y = 200; });
+        d.session->app.settings.Change([](AppSettings& s) { s.V_X = 300, s.V_Y = 200; });
         ConvertScript script(d, "");
         d.window->Command(104);
         EXPECT_TRUE(script.boxes.isEmpty());
-        const std::string saved = testing::ReadFile(d.app.iniPath);
+        const std::string saved = testing::ReadFile(d.app.env.iniPath);
         EXPECT_NE(saved.find("<M_X>" + std::to_string(d.window->pos().x()) + "</M_X>"), std::string::npos) << saved;
         EXPECT_NE(saved.find("<M_X>120</M_X>"), std::string::npos) << saved;
         EXPECT_NE(saved.find("<V_X>0</V_X>"), std::string::npos) << saved;
@@ -589,7 +589,7 @@ TEST(DesktopConversion, RunsThatNeverStartLeaveTheProgramOpenAndUnlocked) {
         EXPECT_TRUE(ControlsUnlocked(d));
         EXPECT_TRUE(d.window->isVisible());
         EXPECT_FALSE(fs::exists(d.dir + "/out.mp4"));
-        EXPECT_EQ(d.app.converting, 0);
+        EXPECT_EQ(d.app.run.converting, 0);
         EXPECT_EQ(CountLines(d.LogLines(), "Begin Convert Process"), 0);
     }
 }

@@ -36,7 +36,7 @@ bool LogHas(const Desktop& d, const std::string& start) {
 
 void Load(Desktop& d, const std::string& clip) {
     d.session->StartLoadWorker(clip);
-    ASSERT_TRUE(WaitUntil([&] { return d.app.streamState == 1 && d.session->previewPasses.load() > 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == 1 && d.session->previewPasses.load() > 2; }));
 }
 
 TEST(FindLensCircle, OnLoadWithTheStartCutAndFromTheMenu) {
@@ -55,7 +55,7 @@ TEST(FindLensCircle, OnLoadWithTheStartCutAndFromTheMenu) {
     EXPECT_NEAR(found.circle.r, truth.r, 1.0);
     const CutForCircleResult fit = CutForCircle(160, 120, found.circle);
     ASSERT_TRUE(fit.ok);
-    EXPECT_EQ(CutOf(d.session->Settings()), fit.cut);
+    EXPECT_EQ(CutOf(d.session->app.settings.Copy()), fit.cut);
     EXPECT_NE(fit.cut, kDefaultCut);
     EXPECT_TRUE(LogHas(d, "The cut is the start cut: looking for the lens circle"));
     EXPECT_TRUE(LogHas(d, "Find lens circle: lens circle: centre "));
@@ -67,14 +67,14 @@ TEST(FindLensCircle, OnLoadWithTheStartCutAndFromTheMenu) {
 
     // A grown cut, then Ctrl+F: the circle's cut again.
     d.window->Command(3907);
-    ASSERT_NE(CutOf(d.session->Settings()), fit.cut);
+    ASSERT_NE(CutOf(d.session->app.settings.Copy()), fit.cut);
     // Greyed while a conversion runs, like the cut buttons.
     d.window->SetConversionLock(0);
     EXPECT_FALSE(d.window->MenuItem(kFindLensCircleMenuItem)->isEnabled());
     d.window->SetConversionLock(1);
     QTest::keyClick(d.window.get(), Qt::Key_F, Qt::ControlModifier);
     ASSERT_TRUE(WaitUntil([&] { return d.session->circleSearchesDone.load() >= 2; }));
-    EXPECT_EQ(CutOf(d.session->Settings()), fit.cut);
+    EXPECT_EQ(CutOf(d.session->app.settings.Copy()), fit.cut);
     EXPECT_EQ(d.session->circleSearching.load(), 0);
 }
 
@@ -82,14 +82,14 @@ TEST(FindLensCircle, ACutOfTheUsersStaysOnLoad) {
     Desktop d;
     d.session->findCircleOnLoad = 1;
     const CutRect mine{0, 0, 600, 600};
-    d.session->ChangeSettings([&](AppSettings& s) {
+    d.session->app.settings.Change([&](AppSettings& s) {
         s.XL1 = mine.XL1, s.YL1 = mine.YL1, s.XL2 = mine.XL2, s.YL2 = mine.YL2;
     });
     Load(d, FisheyeClip("fish-2s.mp4"));
     // The decision is taken before the first preview pass.
     EXPECT_EQ(d.session->circleSearching.load(), 0);
     EXPECT_EQ(d.session->circleSearchesDone.load(), 0);
-    EXPECT_EQ(CutOf(d.session->Settings()), mine);
+    EXPECT_EQ(CutOf(d.session->app.settings.Copy()), mine);
     EXPECT_FALSE(LogHas(d, "The cut is the start cut"));
 }
 
@@ -100,7 +100,7 @@ TEST(FindLensCircle, AMovieWithoutACircleKeepsItsCutAndSaysSo) {
         "plain-192x144.mp4", "-f lavfi -i testsrc2=size=192x144:rate=10:duration=1 -pix_fmt yuv420p");
     Load(d, plain);
     ASSERT_TRUE(WaitUntil([&] { return d.session->circleSearchesDone.load() >= 1; }));
-    EXPECT_EQ(CutOf(d.session->Settings()), kDefaultCut);
+    EXPECT_EQ(CutOf(d.session->app.settings.Copy()), kDefaultCut);
     EXPECT_TRUE(LogHas(d, "Find lens circle: no lens circle found: "));
     // From the menu a message says it.
     QString text;
@@ -118,7 +118,7 @@ TEST(FindLensCircle, AMovieWithoutACircleKeepsItsCutAndSaysSo) {
     ASSERT_TRUE(WaitUntil([&] { return d.session->circleSearchesDone.load() >= 2 && !text.isEmpty(); }));
     EXPECT_TRUE(text.startsWith("Find lens circle | no lens circle found: ")) << text.toStdString();
     EXPECT_TRUE(text.endsWith("The cut stays as it was.")) << text.toStdString();
-    EXPECT_EQ(CutOf(d.session->Settings()), kDefaultCut);
+    EXPECT_EQ(CutOf(d.session->app.settings.Copy()), kDefaultCut);
 }
 
 // Loaded with the start cut and converted at once: the run waits for the
@@ -148,7 +148,7 @@ TEST(FindLensCircle, ConvertRightAfterLoadUsesTheCircle) {
         return true;
     });
     d.session->StartLoadWorker(FisheyeClip("fish-2s.mp4"));
-    ASSERT_TRUE(WaitUntil([&] { return d.app.streamState == 1 && d.session->source.videoOpen == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == 1 && d.session->source.videoOpen == 1; }));
     d.window->Command(104);  // returns when the run has ended
     ASSERT_GE(d.session->circleSearchesDone.load(), 1);
     const CircleSearch found = d.session->LastCircleSearch();

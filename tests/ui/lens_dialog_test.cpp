@@ -86,40 +86,40 @@ TEST(LensDialog, EachControlChangesTheLensAndNothingElse) {
     Desktop d;
     LensDialog* dialog = OpenDialog(d);
     ASSERT_NE(dialog, nullptr);
-    AppSettings expected = d.session->Settings();
+    AppSettings expected = d.session->app.settings.Copy();
 
     QTest::keyClick(dialog->Model(), Qt::Key_Down);
     expected.lens.model = LensModel::kEquisolid;
-    EXPECT_EQ(d.session->Settings(), expected);
+    EXPECT_EQ(d.session->app.settings.Copy(), expected);
 
     Type(dialog->Fov(), 195.5);
     expected.lens.fov = 195.5;
-    EXPECT_EQ(d.session->Settings(), expected);
+    EXPECT_EQ(d.session->app.settings.Copy(), expected);
 
     // The yaw slider in half degrees: three steps and a page of five degrees.
     for (int i = 0; i < 3; ++i) QTest::keyClick(dialog->YawSlider(), Qt::Key_Right);
     QTest::keyClick(dialog->YawSlider(), Qt::Key_PageUp);
     expected.lens.yaw = 6.5;
-    EXPECT_EQ(d.session->Settings(), expected);
+    EXPECT_EQ(d.session->app.settings.Copy(), expected);
     EXPECT_EQ(dialog->Yaw()->value(), 6.5);
 
     // The pitch box's arrows step half a degree; its slider follows.
     QTest::keyClick(dialog->Pitch(), Qt::Key_Down);
     QTest::keyClick(dialog->Pitch(), Qt::Key_Down);
     expected.lens.pitch = -1.0;
-    EXPECT_EQ(d.session->Settings(), expected);
+    EXPECT_EQ(d.session->app.settings.Copy(), expected);
     EXPECT_EQ(dialog->PitchSlider()->value(), -2);
 
     Type(dialog->Roll(), -12.5);
     expected.lens.roll = -12.5;
-    EXPECT_EQ(d.session->Settings(), expected);
+    EXPECT_EQ(d.session->app.settings.Copy(), expected);
     EXPECT_EQ(dialog->RollSlider()->value(), -25);
     EXPECT_TRUE(dialog->Status().isEmpty());
 
     // Reset: the equidistant 180-degree lens, level, in the settings and the controls.
     QTest::mouseClick(dialog->ResetButton(), Qt::LeftButton);
     expected.lens = LensSettings{};
-    EXPECT_EQ(d.session->Settings(), expected);
+    EXPECT_EQ(d.session->app.settings.Copy(), expected);
     EXPECT_EQ(dialog->Model()->currentIndex(), 0);
     EXPECT_EQ(dialog->Fov()->value(), 180.0);
     EXPECT_EQ(dialog->Roll()->value(), 0.0);
@@ -134,35 +134,35 @@ TEST(LensDialog, ImpossibleLensesCannotBeEnteredOrAreRefused) {
 
     // Beyond the range: the box keeps within 90..280.
     Type(dialog->Fov(), 300.0);
-    EXPECT_LE(d.session->Settings().lens.fov, 280.0);
+    EXPECT_LE(d.session->app.settings.Copy().lens.fov, 280.0);
     Type(dialog->Fov(), 45.0);
-    EXPECT_GE(d.session->Settings().lens.fov, 90.0);
-    EXPECT_TRUE(LensProblem(d.session->Settings().lens).empty());
+    EXPECT_GE(d.session->app.settings.Copy().lens.fov, 90.0);
+    EXPECT_TRUE(LensProblem(d.session->app.settings.Copy().lens).empty());
 
     // An orthographic lens sees at most 180 degrees: with 200 set, choosing
     // it is refused and says why.
     Type(dialog->Fov(), 200.0);
-    ASSERT_EQ(d.session->Settings().lens.fov, 200.0);
+    ASSERT_EQ(d.session->app.settings.Copy().lens.fov, 200.0);
     dialog->Model()->setFocus();
     QTest::keyClick(dialog->Model(), Qt::Key_End);
-    EXPECT_EQ(d.session->Settings().lens.model, LensModel::kEquidistant);
+    EXPECT_EQ(d.session->app.settings.Copy().lens.model, LensModel::kEquidistant);
     EXPECT_EQ(dialog->Model()->currentIndex(), 0);
     EXPECT_TRUE(dialog->Status().contains("orthographic")) << dialog->Status().toStdString();
-    EXPECT_EQ(d.session->Settings().lens.fov, 200.0);
+    EXPECT_EQ(d.session->app.settings.Copy().lens.fov, 200.0);
 
     // At 170 it is taken, and the box then stops at 180.
     Type(dialog->Fov(), 170.0);
     EXPECT_TRUE(dialog->Status().isEmpty());
     QTest::keyClick(dialog->Model(), Qt::Key_End);
-    EXPECT_EQ(d.session->Settings().lens.model, LensModel::kOrthographic);
+    EXPECT_EQ(d.session->app.settings.Copy().lens.model, LensModel::kOrthographic);
     EXPECT_EQ(dialog->Fov()->maximum(), 180.0);
     Type(dialog->Fov(), 250.0);
-    EXPECT_LE(d.session->Settings().lens.fov, 180.0);
-    EXPECT_TRUE(LensProblem(d.session->Settings().lens).empty());
+    EXPECT_LE(d.session->app.settings.Copy().lens.fov, 180.0);
+    EXPECT_TRUE(LensProblem(d.session->app.settings.Copy().lens).empty());
 
     // While a conversion holds the geometry the controls are locked, and a
     // change that still arrives is refused.
-    const AppSettings before = d.session->Settings();
+    const AppSettings before = d.session->app.settings.Copy();
     d.window->SetConversionLock(0);
     EXPECT_TRUE(dialog->Locked());
     EXPECT_FALSE(dialog->Model()->isEnabled());
@@ -170,14 +170,14 @@ TEST(LensDialog, ImpossibleLensesCannotBeEnteredOrAreRefused) {
     EXPECT_FALSE(dialog->YawSlider()->isEnabled());
     EXPECT_FALSE(dialog->ResetButton()->isEnabled());
     dialog->Roll()->setValue(10.0);
-    EXPECT_EQ(d.session->Settings(), before);
+    EXPECT_EQ(d.session->app.settings.Copy(), before);
     EXPECT_EQ(dialog->Roll()->value(), before.lens.roll);
     EXPECT_FALSE(dialog->Status().isEmpty());
     d.window->SetConversionLock(1);
     EXPECT_FALSE(dialog->Locked());
     EXPECT_TRUE(dialog->Roll()->isEnabled());
     dialog->Roll()->setValue(10.0);
-    EXPECT_EQ(d.session->Settings().lens.roll, 10.0);
+    EXPECT_EQ(d.session->app.settings.Copy().lens.roll, 10.0);
 }
 
 // The rim's cyan, also where its antialiased edge meets a dark picture.
@@ -207,10 +207,10 @@ TEST(LensDialog, RimFollowsTheCutAndTheLensWhilePaused) {
     const std::string clip = FfmpegClip(
         "lens-rim-dark.mp4", "-f lavfi -i color=c=0x202020:size=320x240:rate=25:duration=4 -pix_fmt yuv420p");
     d.session->StartLoadWorker(clip);
-    ASSERT_TRUE(WaitUntil([&] { return d.app.streamState == 1 && d.session->source.videoOpen == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == 1 && d.session->source.videoOpen == 1; }));
     PreviewPanel* panel = d.window->InputPanel();
     auto rimsNow = [&] {
-        const AppSettings s = d.session->Settings();
+        const AppSettings s = d.session->app.settings.Copy();
         return LensRimsOf(320, 240, CutRect{s.XL1, s.YL1, s.XL2, s.YL2}, s.lens);
     };
     const LensRims start = rimsNow();
@@ -222,7 +222,7 @@ TEST(LensDialog, RimFollowsTheCutAndTheLensWhilePaused) {
 
     // Paused, the cut grows by ten clicks of its button: the rim follows.
     d.window->Command(101);
-    ASSERT_EQ(d.app.paused, 1);
+    ASSERT_EQ(d.app.run.paused, 1);
     for (int i = 0; i < 10; ++i) QTest::mouseClick(d.window->Control(3907), Qt::LeftButton);
     const LensRims grown = rimsNow();
     const PreviewEllipse& g = grown.lensInPreview;

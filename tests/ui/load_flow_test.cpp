@@ -87,11 +87,11 @@ TEST(LoadFlow, ChooserProbeOpenLabelsAndPreviews) {
     const std::string clip = FisheyeClip("fish-h264.mp4");
     ChooserScript chooser({clip});
     d.window->Command(100);
-    ASSERT_TRUE(WaitUntil([&] { return d.Label(304) == "192x144" && d.app.streamState == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.Label(304) == "192x144" && d.app.run.streamState == 1; }));
     EXPECT_EQ(chooser.filters.size(), 11);
     EXPECT_TRUE(chooser.filters[0].startsWith("All video files ("));
     EXPECT_TRUE(chooser.filters[0].startsWith(chooser.selectedFilter));
-    EXPECT_EQ(d.app.settings.OPATH, std::filesystem::path(clip).parent_path().string());
+    EXPECT_EQ(d.app.settings->OPATH, std::filesystem::path(clip).parent_path().string());
 
     EXPECT_EQ(d.Label(303).toStdString(), " " + clip + " ");
     EXPECT_EQ(d.Label(305), "25.00 fps");
@@ -105,21 +105,21 @@ TEST(LoadFlow, ChooserProbeOpenLabelsAndPreviews) {
     EXPECT_TRUE(IsPainted(d.window->InputPanel()->Image()));
     EXPECT_TRUE(IsPainted(d.window->OutputPanel()->Image()));
     // The probe reached "File Information".
-    EXPECT_NE(d.app.fileInfoText.find("fish-h264.mp4"), std::string::npos);
-    EXPECT_NE(d.app.fileInfoText.find("h264"), std::string::npos);
+    EXPECT_NE(d.app.run.fileInfoText.find("fish-h264.mp4"), std::string::npos);
+    EXPECT_NE(d.app.run.fileInfoText.find("h264"), std::string::npos);
 
     // Pause and resume through Play/Pause.
     d.window->Command(101);
-    EXPECT_EQ(d.app.paused, 1);
+    EXPECT_EQ(d.app.run.paused, 1);
     d.window->Command(101);
-    EXPECT_EQ(d.app.paused, 0);
+    EXPECT_EQ(d.app.run.paused, 0);
 
     // A cancelled second chooser blanks the previews and the labels.
     d.window->Command(100);
-    ASSERT_TRUE(WaitUntil([&] { return d.session->loadsRunning == 0 && d.app.streamState == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.session->loadsRunning == 0 && d.app.run.streamState == 0; }));
     ASSERT_TRUE(WaitUntil([&] { return !IsPainted(d.window->InputPanel()->Image()); }));
     EXPECT_TRUE(d.Label(304).isEmpty());
-    EXPECT_EQ(chooser.startFolder.toStdString(), d.app.settings.OPATH);
+    EXPECT_EQ(chooser.startFolder.toStdString(), d.app.settings->OPATH);
 }
 
 TEST(LoadFlow, ASecondLoadWhileTheFirstOpensPlaysTheLastChoice) {
@@ -135,7 +135,7 @@ TEST(LoadFlow, ASecondLoadWhileTheFirstOpensPlaysTheLastChoice) {
     }));
     d.window->Command(100);
     ASSERT_TRUE(WaitUntil([&] {
-        return d.app.streamState == 1 && d.session->source.VideoPath() == second && d.Label(304) == "160x120";
+        return d.app.run.streamState == 1 && d.session->source.VideoPath() == second && d.Label(304) == "160x120";
     }, 15000));
     EXPECT_EQ(d.Label(303).toStdString(), " " + second + " ");
     EXPECT_EQ(d.session->loadsRunning, 1);  // the first flow has ended
@@ -145,7 +145,7 @@ TEST(LoadFlow, ClosingDuringPlaybackJoinsTheLoadThreadBeforeExit3) {
     Desktop d;
     ChooserScript chooser({FisheyeClip("fish-2s.mp4")});
     d.window->Command(100);
-    ASSERT_TRUE(WaitUntil([&] { return d.app.streamState == 1 && d.window->InputPanel()->Shown() > 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == 1 && d.window->InputPanel()->Shown() > 0; }));
     EXPECT_TRUE(d.window->close());
     EXPECT_EQ(d.session->loadsRunning, 0);
     std::vector<std::string> order;
@@ -195,9 +195,9 @@ TEST(LoadFlow, LoadPlayPauseReloadClose) {
     const std::string clip = FisheyeClip("fish-2s.mp4");
     ChooserScript chooser({clip, FisheyeClip("fish-h264.mp4")});
     d.window->Command(100);
-    ASSERT_TRUE(WaitUntil([&] { return d.app.streamState == 1 && d.session->previewPasses > 3; }))
+    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == 1 && d.session->previewPasses > 3; }))
         << chooser.messages.join("; ").toStdString() << " chooser answers " << chooser.next << " label "
-        << d.Label(304).toStdString() << " state " << d.app.streamState << " passes "
+        << d.Label(304).toStdString() << " state " << d.app.run.streamState << " passes "
         << d.session->previewPasses << " loads " << d.session->loadsRunning;
     for (int i = 0; i < 5; ++i) {
         d.window->Command(3907);  // the cut grows while previews are drawn
@@ -208,9 +208,9 @@ TEST(LoadFlow, LoadPlayPauseReloadClose) {
     QTest::qWait(100);
     d.window->Command(101);
     d.window->Command(100);
-    ASSERT_TRUE(WaitUntil([&] { return d.Label(304) == "192x144" && d.app.streamState == 1; }))
+    ASSERT_TRUE(WaitUntil([&] { return d.Label(304) == "192x144" && d.app.run.streamState == 1; }))
         << chooser.messages.join("; ").toStdString() << " chooser answers " << chooser.next
-        << " label " << d.Label(304).toStdString() << " state " << d.app.streamState;
+        << " label " << d.Label(304).toStdString() << " state " << d.app.run.streamState;
     EXPECT_TRUE(chooser.messages.isEmpty());
     ASSERT_TRUE(WaitUntil([&] { return d.session->previewPasses > 10; }));
     EXPECT_TRUE(d.window->close());
@@ -331,7 +331,7 @@ TEST(LoadFlow, AMovieNamedOnTheCommandLineOpensWithoutTheChooser) {
     std::string sizeLabel;
     options.onMainWindow = [&](MainWindow& w, DesktopSession& session) {
         opened = testing::WaitUntil([&] {
-            return session.app.streamState == 1 && w.LabelFullText(304) == "192x144";
+            return session.app.run.streamState == 1 && w.LabelFullText(304) == "192x144";
         });
         sizeLabel = w.LabelFullText(303).toStdString();
         QTimer::singleShot(0, &w, [&w] { w.close(); });

@@ -128,17 +128,17 @@ TEST(MainWindowLayout, MenusAcceleratorsTrackbarsListAndTips) {
 TEST(MainWindowCommands, CutButtonsNeedAStreamAndTheInputShown) {
     Desktop d;
     MainWindow& w = *d.window;
-    const AppSettings start = d.app.settings;
+    const AppSettings start = *d.app.settings;
     // Without a stream: clicks and a held arrow change nothing.
     for (int id : {3904, 3907, 3908}) QTest::mouseClick(w.Control(id), Qt::LeftButton);
     QTest::mousePress(w.Control(3900), Qt::LeftButton);
     QTest::qWait(300);
     QTest::mouseRelease(w.Control(3900), Qt::LeftButton);
-    EXPECT_EQ(d.app.settings, start);
+    EXPECT_EQ(*d.app.settings, start);
 
-    d.app.streamState = 1;
+    d.app.run.streamState = 1;
     for (int i = 0; i < 3; ++i) QTest::mouseClick(w.Control(3907), Qt::LeftButton);
-    EXPECT_EQ((std::vector<int>{d.app.settings.XL1, d.app.settings.YL1, d.app.settings.XL2, d.app.settings.YL2}),
+    EXPECT_EQ((std::vector<int>{d.app.settings->XL1, d.app.settings->YL1, d.app.settings->XL2, d.app.settings->YL2}),
               (std::vector<int>{-11, -11, 622, 612}));
     EXPECT_EQ(d.Label(302), "633");
     EXPECT_EQ(d.Label(300), "-11");
@@ -146,13 +146,13 @@ TEST(MainWindowCommands, CutButtonsNeedAStreamAndTheInputShown) {
     EXPECT_EQ(d.Label(310), "620");
     QTest::mouseClick(w.Control(3904), Qt::LeftButton);
     EXPECT_EQ(d.Label(302), "624");
-    EXPECT_EQ(d.app.settings.YL2, 606);
+    EXPECT_EQ(d.app.settings->YL2, 606);
 }
 
 TEST(MainWindowCommands, AHeldArrowRepeatsOnlyWithTheInputShown) {
     Desktop d;
     MainWindow& w = *d.window;
-    d.app.streamState = 1;
+    d.app.run.streamState = 1;
     auto hold = [&](int id, int ms) {
         QTest::mousePress(w.Control(id), Qt::LeftButton);
         QTest::qWait(ms);
@@ -161,22 +161,22 @@ TEST(MainWindowCommands, AHeldArrowRepeatsOnlyWithTheInputShown) {
     };
     hold(3900, 1000);
     // One at once, one after 150 ms, then one every 50 ms: about 19.
-    const int moved = -8 - d.app.settings.XL1;
+    const int moved = -8 - d.app.settings->XL1;
     EXPECT_GE(moved, 10);  // a slow (sanitizer) build loses some 50-ms turns
     EXPECT_LE(moved, 21);
-    EXPECT_EQ(d.app.settings.XL2 - d.app.settings.XL1, 624);
-    EXPECT_EQ(d.Label(300).toInt(), d.app.settings.XL1);
+    EXPECT_EQ(d.app.settings->XL2 - d.app.settings->XL1, 624);
+    EXPECT_EQ(d.Label(300).toInt(), d.app.settings->XL1);
 
-    const int32_t yl1 = d.app.settings.YL1, yl2 = d.app.settings.YL2;
+    const int32_t yl1 = d.app.settings->YL1, yl2 = d.app.settings->YL2;
     hold(3902, 100);  // up: the cut grows vertically
-    EXPECT_LT(d.app.settings.YL1, yl1);
-    EXPECT_GT(d.app.settings.YL2, yl2);
+    EXPECT_LT(d.app.settings->YL1, yl1);
+    EXPECT_GT(d.app.settings->YL2, yl2);
 
     QTest::mouseClick(w.Control(511), Qt::LeftButton);  // hide the input
-    ASSERT_EQ(d.app.showInputVideo, 0);
-    const AppSettings before = d.app.settings;
+    ASSERT_EQ(d.app.run.showInputVideo, 0);
+    const AppSettings before = *d.app.settings;
     hold(3900, 1000);
-    EXPECT_EQ(d.app.settings, before);
+    EXPECT_EQ(*d.app.settings, before);
 }
 
 TEST(MainWindowCommands, AutoSavingAgreesFromMenuAndBox) {
@@ -191,7 +191,7 @@ TEST(MainWindowCommands, AutoSavingAgreesFromMenuAndBox) {
         } else {
             QTest::mouseClick(box, Qt::LeftButton);
         }
-        EXPECT_EQ(d.app.settings.AUTOSAVE, s.expected);
+        EXPECT_EQ(d.app.settings->AUTOSAVE, s.expected);
         EXPECT_EQ(box->isChecked(), s.expected == 1);
         EXPECT_EQ(item->isChecked(), s.expected == 1);
     }
@@ -204,13 +204,13 @@ TEST(MainWindowCommands, VrMarkingMenuItemTogglesTheFlagOnly) {
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(item->text().toStdString(), "Mark output as 180\u00b0 VR video");
     EXPECT_TRUE(item->isChecked());
-    const std::string saved = SerializeParameters(d.app.settings, d.app.screen);
+    const std::string saved = SerializeParameters(*d.app.settings, d.app.env.screen);
     for (int expected : {0, 1, 0}) {
         item->trigger();
-        EXPECT_EQ(d.app.markVrOutput.load(), expected);
+        EXPECT_EQ(d.app.run.markVrOutput.load(), expected);
         EXPECT_EQ(item->isChecked(), expected == 1);
     }
-    EXPECT_EQ(SerializeParameters(d.app.settings, d.app.screen), saved);
+    EXPECT_EQ(SerializeParameters(*d.app.settings, d.app.env.screen), saved);
 }
 
 TEST(MainWindowCommands, SwitchesResetsAndTheAspectWarning) {
@@ -226,7 +226,7 @@ TEST(MainWindowCommands, SwitchesResetsAndTheAspectWarning) {
     });
     auto* aspect = static_cast<QCheckBox*>(w.Control(115));
     for (int i = 0; i < 4; ++i) QTest::mouseClick(aspect, Qt::LeftButton);  // on, off, on, off
-    EXPECT_EQ(d.app.settings.ASPECT, 0);
+    EXPECT_EQ(d.app.settings->ASPECT, 0);
     ASSERT_EQ(warnings.size(), 2u);
     EXPECT_EQ(warnings[0],
               "Warning !|Fix aspect ratio PARxDAR\nUse the option only, if a frame of image is stretched.");
@@ -237,18 +237,18 @@ TEST(MainWindowCommands, SwitchesResetsAndTheAspectWarning) {
     };
     for (const auto& s : switches) {
         auto* box = static_cast<QCheckBox*>(w.Control(s.box));
-        const int32_t before = d.app.settings.*s.field;
+        const int32_t before = (*d.app.settings).*s.field;
         QTest::mouseClick(box, Qt::LeftButton);
-        EXPECT_EQ(d.app.settings.*s.field, 1 - before) << s.box;
+        EXPECT_EQ((*d.app.settings).*s.field, 1 - before) << s.box;
         EXPECT_EQ(box->palette().color(QPalette::WindowText), box->isChecked() ? QColor(Qt::white) : QColor(Qt::black));
     }
 
     // A Reset stores its value even when the slider already shows it: the
     // noise slider shows 1 while a first run's NOISE is 0.
     ASSERT_EQ(static_cast<QSlider*>(w.Control(572))->value(), 1);
-    d.session->ChangeSettings([](AppSettings& s) { s.NOISE = 0; });
+    d.session->app.settings.Change([](AppSettings& s) { s.NOISE = 0; });
     QTest::mouseClick(w.Control(584), Qt::LeftButton);
-    EXPECT_EQ(d.app.settings.NOISE, 1);
+    EXPECT_EQ(d.app.settings->NOISE, 1);
 
     const struct { int reset; int32_t AppSettings::*field; int32_t value; } resets[] = {
         {581, &AppSettings::SHARPEN, 1},   {582, &AppSettings::BRIGHTNESS, 127}, {583, &AppSettings::CONTRAST, 127},
@@ -258,15 +258,15 @@ TEST(MainWindowCommands, SwitchesResetsAndTheAspectWarning) {
     static_cast<QSlider*>(w.Control(572))->setValue(4);
     for (const auto& r : resets) {
         QTest::mouseClick(w.Control(r.reset), Qt::LeftButton);
-        EXPECT_EQ(d.app.settings.*r.field, r.value) << r.reset;
+        EXPECT_EQ((*d.app.settings).*r.field, r.value) << r.reset;
     }
-    EXPECT_EQ(d.app.settings.RADIUS, 0);
+    EXPECT_EQ(d.app.settings->RADIUS, 0);
     EXPECT_EQ(static_cast<QSlider*>(w.Control(520))->value(), 127);
 
     QTest::mouseClick(w.Control(892), Qt::LeftButton);
-    EXPECT_EQ(d.app.tempFormat, 2);
+    EXPECT_EQ(d.app.run.tempFormat, 2);
     QTest::mouseClick(w.Control(3220), Qt::LeftButton);
-    EXPECT_EQ(d.app.horizontalFlip, 1);
+    EXPECT_EQ(d.app.run.horizontalFlip, 1);
 }
 
 TEST(MainWindowCommands, TheConversionLockGreysExactlyItsItems) {
@@ -288,15 +288,15 @@ TEST(MainWindowCommands, TheConversionLockGreysExactlyItsItems) {
 TEST(MainWindowCommands, ExitIsRefusedWhileEncoding) {
     Desktop d;
     MainWindow& w = *d.window;
-    d.app.encoderBusy = 1;
+    d.app.run.encoderBusy = 1;
     w.MenuItem(107)->trigger();
     EXPECT_TRUE(w.isVisible());
     EXPECT_FALSE(w.close());  // the close box as well
-    EXPECT_EQ(d.app.shutdownDone, 0);
-    d.app.encoderBusy = 0;
+    EXPECT_EQ(d.app.run.shutdownDone, 0);
+    d.app.run.encoderBusy = 0;
     w.MenuItem(107)->trigger();
     EXPECT_FALSE(w.isVisible());
-    EXPECT_EQ(d.app.shutdownDone, 1);
+    EXPECT_EQ(d.app.run.shutdownDone, 1);
 }
 
 TEST(MainWindowCommands, OutputWindowHelpLinksAndFolder) {
@@ -310,7 +310,7 @@ TEST(MainWindowCommands, OutputWindowHelpLinksAndFolder) {
     w.Output()->close();  // its close box clears "Show output video"
     EXPECT_EQ(w.Output(), nullptr);
     EXPECT_FALSE(static_cast<QCheckBox*>(w.Control(512))->isChecked());
-    EXPECT_EQ(d.app.showOutputVideo, 1);
+    EXPECT_EQ(d.app.run.showOutputVideo, 1);
     w.MenuItem(810)->trigger();
     EXPECT_NE(w.Output(), nullptr);
 
@@ -338,7 +338,7 @@ TEST(MainWindowCommands, OutputWindowHelpLinksAndFolder) {
         return true;
     });
     w.MenuItem(111)->trigger();
-    EXPECT_EQ(d.app.settings.APATH, d.dir);
+    EXPECT_EQ(d.app.settings->APATH, d.dir);
     EXPECT_EQ(d.Label(112).toStdString(), " " + d.dir);
 
     // An installed program's folder is not the user's: a cancelled chooser
@@ -346,13 +346,13 @@ TEST(MainWindowCommands, OutputWindowHelpLinksAndFolder) {
     const std::string installed = d.dir + "/usr";
     std::filesystem::create_directories(installed + "/bin");
     std::filesystem::create_directories(installed + "/lib/tessaly");
-    const std::string oldProgramDir = d.app.programDir;
-    d.app.programDir = installed + "/bin/";
+    const std::string oldProgramDir = d.app.env.programDir;
+    d.app.env.programDir = installed + "/bin/";
     ::setenv("XDG_CACHE_HOME", (d.dir + "/cache").c_str(), 1);
     w.MenuItem(111)->trigger();
     ::unsetenv("XDG_CACHE_HOME");
-    d.app.programDir = oldProgramDir;
-    EXPECT_EQ(d.app.settings.APATH, d.dir + "/cache/tessaly");
+    d.app.env.programDir = oldProgramDir;
+    EXPECT_EQ(d.app.settings->APATH, d.dir + "/cache/tessaly");
 }
 
 // Where no program opens the guide, the program shows it itself; where the

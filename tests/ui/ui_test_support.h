@@ -74,7 +74,7 @@ struct Desktop {
         std::filesystem::remove_all(dir);
     }
     std::vector<std::string> LogLines() const {
-        const std::string text = ReadFile(app.logPath);
+        const std::string text = ReadFile(app.env.logPath);
         std::vector<std::string> lines;
         for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
             lines.push_back(text.substr(start, end - start));

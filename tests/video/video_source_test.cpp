@@ -34,8 +34,8 @@ class VideoSourceTest : public ::testing::Test {
 protected:
     void SetUp() override {
         dir_ = testing::TempFolder("source");
-        app_.programDir = dir_ + "/";
-        app_.log.SetPath(dir_ + "/Tessaly_mono.log");
+        app_.env.programDir = dir_ + "/";
+        app_.env.log.SetPath(dir_ + "/Tessaly_mono.log");
         StreamTimings fast;
         fast.stopOlderStream = fast.settleOlderStream = fast.afterStream = 10;
         fast.connect = fast.beforeLoop = 0;
@@ -71,10 +71,10 @@ protected:
             source_.RunVideoStream(path);
             done = true;
         });
-        WaitFor([&] { return done.load() || app_.streamState == 1; });
-        if (!done && app_.streamState == 1) {
+        WaitFor([&] { return done.load() || app_.run.streamState == 1; });
+        if (!done && app_.run.streamState == 1) {
             out.opened = true;
-            app_.converting = 1;
+            app_.run.converting = 1;
             VideoStream& s = source_.Stream();
             s.Pause();
             s.SeekToStart();
@@ -83,11 +83,11 @@ protected:
             s.Run();
             out.ended = testing::WaitForComplete(s);
             s.SetFrameCallback(nullptr);
-            app_.streamState = 0;
+            app_.run.streamState = 0;
         }
         EXPECT_TRUE(WaitFor([&] { return done.load(); })) << path << " did not tear down";
         worker.join();
-        app_.converting = 0;
+        app_.run.converting = 0;
         const auto calls = ui_.Calls();
         out.calls.assign(calls.begin() + static_cast<long>(before), calls.end());
         return out;
@@ -109,7 +109,7 @@ TEST_F(VideoSourceTest, ShutdownDuringTheOpeningEndsTheStream) {
     for (int delayUs : {-1, 0, 300, 1000, 3000, 10000, 30000}) {
         SCOPED_TRACE("Shutdown after " + std::to_string(delayUs) + " us");
         FisheyeApp app;
-        app.programDir = dir_ + "/";
+        app.env.programDir = dir_ + "/";
         RecordingUserInterface ui;
         VideoSource source(app, ui);
         source.SetTimings(StreamTimings{0, 0, 0, 0, 0, 2, 2, 0});
@@ -126,7 +126,7 @@ TEST_F(VideoSourceTest, ShutdownDuringTheOpeningEndsTheStream) {
             Shutdown(app);
         }
         EXPECT_TRUE(WaitFor([&] { return done.load(); }, 10s));
-        app.streamState = 0;  // frees a loop that missed the shutdown
+        app.run.streamState = 0;  // frees a loop that missed the shutdown
         loader.join();
         EXPECT_EQ(source.streamActive, 0);
     }
@@ -135,7 +135,7 @@ TEST_F(VideoSourceTest, ShutdownDuringTheOpeningEndsTheStream) {
 TEST_F(VideoSourceTest, OpenPreviewAndCloseWriteTheLogLabelsAndParamFile) {
     const std::string clip = FisheyeClip("fish-h264.mp4");
     std::thread worker([&] { source_.AVIREAD(clip); });
-    ASSERT_TRUE(WaitFor([&] { return app_.streamState == 1 && source_.streamActive == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return app_.run.streamState == 1 && source_.streamActive == 1; }));
     // The preview plays to the end of the one-second clip: the bar reaches 598.
     ASSERT_TRUE(WaitFor([&] {
         const auto calls = ui_.Calls();
@@ -146,7 +146,7 @@ TEST_F(VideoSourceTest, OpenPreviewAndCloseWriteTheLogLabelsAndParamFile) {
     const size_t linesBefore = LogLines().size();
     EXPECT_EQ(source_.RunVideoStream(clip), 0);
     EXPECT_EQ(LogLines().size(), linesBefore);
-    app_.streamState = 0;
+    app_.run.streamState = 0;
     worker.join();
 
     const double seconds = std::atof(testing::ProbeVideoEntry(clip, "stream=duration").c_str());
@@ -187,17 +187,17 @@ TEST_F(VideoSourceTest, ASecondOpenEndsTheRunningStreamFirst) {
         source_.AVIREAD(first);
         firstDone = true;
     });
-    ASSERT_TRUE(WaitFor([&] { return app_.streamState == 1 && source_.streamActive == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return app_.run.streamState == 1 && source_.streamActive == 1; }));
     std::thread b([&] { source_.AVIREAD(second); });
     ASSERT_TRUE(WaitFor([&] {
         const auto lines = LogLines();
-        return app_.streamState == 1 &&
+        return app_.run.streamState == 1 &&
                std::find(lines.begin(), lines.end(), "Render file:" + second) != lines.end();
     }));
     EXPECT_TRUE(WaitFor([&] { return firstDone.load(); }));
     a.join();
     EXPECT_EQ(source_.streamActive, 1);
-    app_.streamState = 0;
+    app_.run.streamState = 0;
     b.join();
 
     // The first stream has logged its exit before the second one starts.
@@ -230,12 +230,12 @@ TEST_F(VideoSourceTest, ASecondOpenDuringTheFirstOpeningPlaysTheLastFile) {
         const auto lines = LogLines();
         return std::find(lines.begin(), lines.end(), "Render file:" + first) != lines.end();
     }));
-    ASSERT_EQ(app_.streamState, 0);  // still opening: the loop has not begun
+    ASSERT_EQ(app_.run.streamState, 0);  // still opening: the loop has not begun
     std::thread b([&] { source_.AVIREAD(second); });
     EXPECT_TRUE(WaitFor([&] { return firstDone.load(); }, 5s));
-    EXPECT_TRUE(WaitFor([&] { return app_.streamState == 1 && source_.VideoPath() == second; }, 5s));
+    EXPECT_TRUE(WaitFor([&] { return app_.run.streamState == 1 && source_.VideoPath() == second; }, 5s));
     EXPECT_EQ(source_.Info().videoPath.empty() ? second : source_.VideoPath(), second);
-    app_.streamState = 0;
+    app_.run.streamState = 0;
     a.join();
     b.join();
 }

@@ -1,0 +1,97 @@
+// The runtime state the threads of the program share while it runs: what the
+// stream is doing, the switches of the main window, the flags of a
+// conversion and of shutdown, the frame size and the progress texts.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "output/still_format.h"
+
+namespace tessaly {
+
+// The frame size assumed before a movie is open.
+inline constexpr int32_t kStartFrameWidth = 400;
+inline constexpr int32_t kStartFrameHeight = 300;
+
+// The playback stream of the open movie.
+enum class StreamState : int32_t {
+    Stopped = 0,  // no stream (none opened, or its loop was told to end)
+    Running = 1,  // open, its loop runs
+    Opening = 2,  // a movie is being opened
+};
+
+// Progress texts shown during a conversion (8-character fixed texts).
+struct ProgressTexts {
+    std::string estimatedTime = "00.00.00";
+    std::string timePassed = "00.00.00";
+    std::string fps = "00.000";
+};
+
+// The progress texts behind their own lock: the frame thread writes them
+// while the preview painter reads them on another.
+class SharedProgress {
+public:
+    void Set(ProgressTexts texts) {
+        std::lock_guard lock(mutex_);
+        texts_ = std::move(texts);
+    }
+    ProgressTexts Get() const {
+        std::lock_guard lock(mutex_);
+        return texts_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    ProgressTexts texts_;
+};
+
+// What Shutdown runs: the stop hooks stop playback (before "EXIT2"), the join
+// hooks wait for the worker threads to finish (before "EXIT3"). Later layers
+// register what they own; both kinds run in registration order.
+class ShutdownHooks {
+public:
+    void AddStopHook(std::function<void()> hook);
+    void AddJoinHook(std::function<void()> hook);
+    void RunStopHooks();
+    void RunJoinHooks();
+
+private:
+    std::mutex mutex_;
+    std::vector<std::function<void()>> stopHooks_;
+    std::vector<std::function<void()>> joinHooks_;
+};
+
+// Each flag is written by one side and polled by the other.
+struct RunState {
+    std::atomic<int32_t> tempFormat{1};       // 1 = BMP stills, 2 = JPEG stills
+    std::atomic<int32_t> streamState{0};      // 0 none/stop, 2 opening, 1 running
+    std::atomic<int32_t> showInputVideo{1};
+    std::atomic<int32_t> showOutputVideo{1};
+    std::atomic<int32_t> horizontalFlip{0};
+    std::atomic<int32_t> paused{0};
+    std::atomic<int32_t> converting{0};
+    std::atomic<int32_t> encoderBusy{0};
+    std::atomic<int32_t> stopRequested{0};
+    std::atomic<int32_t> shutdownDone{0};
+    std::atomic<int32_t> resizeChoice{0};     // resize choice of the output options
+    // 1: every written output in a container that can carry it is marked as
+    // 180-degree VR video ("Mark output as 180° VR video", --no-vr-metadata).
+    std::atomic<int32_t> markVrOutput{1};
+    std::atomic<int32_t> vrNoteLogged{0};     // the "cannot carry" note is in the log
+
+    std::atomic<int32_t> frameWidth{kStartFrameWidth};
+    std::atomic<int32_t> frameHeight{kStartFrameHeight};
+
+    SharedProgress progress;  // written by the frame thread, read for display only
+    std::string fileInfoText;  // the open movie's description (GUI thread)
+
+    ShutdownHooks shutdown;
+};
+
+}  // namespace tessaly

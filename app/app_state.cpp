@@ -36,10 +36,10 @@ void ShutdownHooks::RunJoinHooks() {
     for (auto& h : hooks) h();
 }
 
-int32_t ParseTempFormat(const char* firstArgument) {
-    if (!firstArgument) return 1;
+StillFormat ParseTempFormat(const char* firstArgument) {
+    if (!firstArgument) return StillFormat::Bmp;
     const int32_t v = RoundHalfEvenToInt32(ParseLeadingNumber(firstArgument));
-    return v == 0 ? 1 : v;
+    return v == 0 || v == 1 ? StillFormat::Bmp : StillFormat::Jpeg;
 }
 
 std::string ProgramFolder(const char* argv0) {

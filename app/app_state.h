@@ -18,9 +18,9 @@ struct FisheyeApp {
     AppEnvironment env;
 };
 
-// The still format from the first command-line argument: its numeric value,
-// where missing, 0 or non-numeric gives 1.
-int32_t ParseTempFormat(const char* firstArgument);
+// The still format from the first command-line argument read as a number:
+// 2 (or any value but 1) gives JPEG; 1, 0, a missing or non-numeric argument BMP.
+StillFormat ParseTempFormat(const char* firstArgument);
 
 // The folder of the running executable with a trailing "/", derived from
 // /proc/self/exe (falls back to the folder of argv0).

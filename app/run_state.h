@@ -69,21 +69,21 @@ private:
 
 // Each flag is written by one side and polled by the other.
 struct RunState {
-    std::atomic<int32_t> tempFormat{1};       // 1 = BMP stills, 2 = JPEG stills
-    std::atomic<int32_t> streamState{0};      // 0 none/stop, 2 opening, 1 running
-    std::atomic<int32_t> showInputVideo{1};
-    std::atomic<int32_t> showOutputVideo{1};
-    std::atomic<int32_t> horizontalFlip{0};
-    std::atomic<int32_t> paused{0};
-    std::atomic<int32_t> converting{0};
-    std::atomic<int32_t> encoderBusy{0};
-    std::atomic<int32_t> stopRequested{0};
-    std::atomic<int32_t> shutdownDone{0};
+    std::atomic<StillFormat> tempFormat{StillFormat::Bmp};
+    std::atomic<StreamState> streamState{StreamState::Stopped};
+    std::atomic<bool> showInputVideo{true};
+    std::atomic<bool> showOutputVideo{true};
+    std::atomic<bool> horizontalFlip{false};
+    std::atomic<bool> paused{false};
+    std::atomic<bool> converting{false};   // the whole of a conversion run
+    std::atomic<bool> encoderBusy{false};  // the export's encoder runs
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> shutdownDone{false};
     std::atomic<int32_t> resizeChoice{0};     // resize choice of the output options
-    // 1: every written output in a container that can carry it is marked as
+    // Every written output in a container that can carry it is marked as
     // 180-degree VR video ("Mark output as 180° VR video", --no-vr-metadata).
-    std::atomic<int32_t> markVrOutput{1};
-    std::atomic<int32_t> vrNoteLogged{0};     // the "cannot carry" note is in the log
+    std::atomic<bool> markVrOutput{true};
+    std::atomic<bool> vrNoteLogged{false};  // the "cannot carry" note is in the log
 
     std::atomic<int32_t> frameWidth{kStartFrameWidth};
     std::atomic<int32_t> frameHeight{kStartFrameHeight};

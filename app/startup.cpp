@@ -82,8 +82,8 @@ void StartUpCore(FisheyeApp& app, const StartUpOptions& options) {
     const fs::path cwd = fs::current_path(ec);
     app.env.iniPath = options.iniPathOverride.empty() ? paths.iniPath : options.iniPathOverride;
     app.run.progress.Set(ProgressTexts{});
-    app.run.showInputVideo = 1;
-    app.run.showOutputVideo = 1;
+    app.run.showInputVideo = true;
+    app.run.showOutputVideo = true;
     app.run.resizeChoice = 0;
     app.run.frameWidth = kStartFrameWidth;
     app.run.frameHeight = kStartFrameHeight;
@@ -124,16 +124,15 @@ void LogTemporaryFolder(FisheyeApp& app) {
 
 void Shutdown(FisheyeApp& app) {
     app.env.log.WriteLogLine("EXIT11");
-    int32_t expected = 0;
-    if (!app.run.shutdownDone.compare_exchange_strong(expected, 1)) return;
-    app.run.streamState = 0;
-    app.run.stopRequested = 1;
+    if (app.run.shutdownDone.exchange(true)) return;
+    app.run.streamState = StreamState::Stopped;
+    app.run.stopRequested = true;
     // Instead of fixed waits, stop playback and then wait for the threads
     // that saw the flags to finish.
     app.run.shutdown.RunStopHooks();
     app.env.log.WriteLogLine("EXIT2");
     app.run.shutdown.RunJoinHooks();
-    app.run.streamState = 0;
+    app.run.streamState = StreamState::Stopped;
     app.env.log.WriteLogLine("EXIT3");
 }
 

@@ -176,9 +176,9 @@ bool ApplyOption(const std::string& name, const std::string& value, ConvertOptio
         return ReadLensValue(name, value, &LensSettings::roll, o.roll, error);
     } else if (name == "--stills") {
         if (value == "jpg" || value == "jpeg") {
-            o.tempFormat = 2;
+            o.tempFormat = StillFormat::Jpeg;
         } else if (value == "bmp") {
-            o.tempFormat = 1;
+            o.tempFormat = StillFormat::Bmp;
         } else {
             error = "--stills needs jpg or bmp, got '" + value + "'";
             return false;
@@ -343,10 +343,10 @@ void ApplyConvertOptions(const ConvertOptions& o, FisheyeApp& app) {
         if (o.roll) s.lens.roll = *o.roll;
         if (!o.tempDir.empty()) s.APATH = o.tempDir;
     });
-    if (o.flip) app.run.horizontalFlip = 1;
+    if (o.flip) app.run.horizontalFlip = true;
     if (o.tempFormat) app.run.tempFormat = *o.tempFormat;
     app.run.resizeChoice = o.resize;
-    app.run.markVrOutput = o.vrMetadata ? 1 : 0;
+    app.run.markVrOutput = o.vrMetadata;
 }
 
 std::string LensSettingsProblem(const AppSettings& settings) {

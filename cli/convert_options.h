@@ -36,7 +36,7 @@ struct ConvertOptions {
     std::optional<double> yaw;
     std::optional<double> pitch;
     std::optional<double> roll;
-    std::optional<int32_t> tempFormat;  // 1 = BMP, 2 = JPEG
+    std::optional<StillFormat> tempFormat;
     int32_t quality = 0;                // 0..21
     int32_t resize = 0;                 // 0..5
     std::string tempDir;

@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 
 // Lock-free atomics and a pipe: all a signal handler may touch.
 std::atomic<int32_t> gSignal{0};
-std::atomic<std::atomic<int32_t>*> gStopFlag{nullptr};
+std::atomic<std::atomic<bool>*> gStopFlag{nullptr};
 int gWakeRead = -1;
 int gWakeWrite = -1;
 
@@ -49,7 +49,7 @@ extern "C" void OnStopSignal(int signo) {
     const int saved = errno;
     int32_t none = 0;
     gSignal.compare_exchange_strong(none, signo);
-    if (std::atomic<int32_t>* stop = gStopFlag.load()) stop->store(1);
+    if (std::atomic<bool>* stop = gStopFlag.load()) stop->store(true);
     const char byte = static_cast<char>(signo);
     if (gWakeWrite >= 0) (void)!::write(gWakeWrite, &byte, 1);
     errno = saved;
@@ -194,7 +194,7 @@ void InstallStopSignals() {
 
 int StopSignal() { return gSignal.load(); }
 
-void SetStopFlag(std::atomic<int32_t>* flag) {
+void SetStopFlag(std::atomic<bool>* flag) {
     gStopFlag.store(flag);
     if (flag != nullptr && gSignal.load() != 0) flag->store(1);
 }

@@ -35,7 +35,7 @@ void InstallStopSignals();
 int StopSignal();
 
 // The run's stop flag: the handler raises it at once. Null: no run.
-void SetStopFlag(std::atomic<int32_t>* flag);
+void SetStopFlag(std::atomic<bool>* flag);
 
 // What an early end removes: the run's private folder (after appending its
 // run log to the shared log) and outputs that did not exist before the run.

@@ -221,7 +221,7 @@ int ChooseCut(FisheyeApp& app, const ConvertOptions& options, std::vector<std::s
         return 0;
     } else {
         SetStopFlag(&app.run.stopRequested);
-        if (StopSignal() != 0) app.run.stopRequested = 1;
+        if (StopSignal() != 0) app.run.stopRequested = true;
         sampled = SampleLumaMaximum(options.input, LumaSampling{}, &app.run.stopRequested);
         SetStopFlag(nullptr);
         if (StopSignal() != 0) return 0;  // the caller reports the stop
@@ -425,7 +425,7 @@ int Run(int argc, char** argv) {
     TerminalUserInterface ui(stderr, interactive, options.quality, options.outputs);
     FramePipeline pipeline;
     MovieConversion conversion;
-    if (app.run.stopRequested.load() == 0) {
+    if (!app.run.stopRequested.load()) {
         conversion = ConvertMovieFile(app, ui, pipeline, options.input, options.outputs.front(),
                                       HeadlessConversion(options), HeadlessStream(),
                                       [&ui](const MediaInfo& info) { ui.SetTotalFrames(info.frameCount); });

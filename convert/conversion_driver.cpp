@@ -64,7 +64,7 @@ struct Run {
     std::string videoPath;
     MediaInfo info;
     CutGeometry geometry;
-    int32_t tempFormat = 1;
+    StillFormat tempFormat = StillFormat::Bmp;
     bool sourceHasSound = false;
     int32_t rateNum = 0;  // the source's exact frame rate (0: unknown)
     int32_t rateDen = 0;
@@ -95,7 +95,7 @@ EncoderJob JobFor(const Run& run, const std::string& path) {
 // Ends the run before the frame phase with a message for the user.
 bool Refuse(Run& run, ConversionStatus status, const std::string& error, bool showMessage = true) {
     if (showMessage) run.ui.ShowMessage("Error", error, MessageIcon::Error, true);
-    run.app.run.converting = 0;
+    run.app.run.converting = false;
     run.result.status = status;
     run.result.error = error;
     return false;
@@ -111,7 +111,7 @@ std::string MegaBytes(double bytes) {
 // JPEG by the lower bound of one byte per pixel at quality 98.
 double ExpectedStillBytes(const Run& run) {
     const double pixels = static_cast<double>(run.geometry.outW) * run.geometry.outH;
-    const double still = run.tempFormat == 1 ? 54 + pixels * 4 : pixels;
+    const double still = run.tempFormat == StillFormat::Bmp ? 54 + pixels * 4 : pixels;
     return still * run.info.frameCount;
 }
 
@@ -123,7 +123,7 @@ bool PrepareRun(Run& run) {
     FisheyeApp& app = run.app;
     RunLog& log = app.env.log;
 
-    app.run.converting = 1;
+    app.run.converting = true;
     app.run.progress.Set(ProgressTexts{});
 
     // Let a running preview pass finish: the transform never runs twice at once.
@@ -284,7 +284,7 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     // Watch the frame counter until the movie completes or stops delivering.
     int32_t blinkState = 0, blinkCounter = 0, lastSeen = 0, stallCounter = 0;
     bool completed = false;
-    while (app.run.stopRequested.load() != 1) {
+    while (!app.run.stopRequested.load()) {
         ui.YieldStep(t.monitorTurn);
         const int32_t shownFrame = callback.frameNo.load();
         if (++blinkCounter > t.blinkTurns) {
@@ -324,13 +324,13 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     callback.Flush();
     if (audioThread.joinable()) audioThread.join();
     run.result.frames = callback.frameNo.load();
-    if (!shortDecode.empty() && app.run.stopRequested.load() != 1) {
+    if (!shortDecode.empty() && !app.run.stopRequested.load()) {
         log.WriteLogLine("The movie decoded short: " + shortDecode);
     }
     run.result.hadSound = extractSound ? audio.wavWritten : run.sourceHasSound;
     ui.SetCurrentFrame(run.result.frames);
 
-    if (app.run.stopRequested.load() == 1) {
+    if (app.run.stopRequested.load()) {
         run.result.status = ConversionStatus::kStopped;
         run.result.error = "the conversion was stopped";
     } else if (callback.Failed()) {
@@ -373,7 +373,7 @@ void ExportLoop(Run& run, const std::string& outputPath) {
         PlaceExportedMovie(app, run.ui, exported);
         log.WriteLogLine("ConvertRectExport End");
         run.result.exports.push_back(exported);
-        if (exported.stopped || app.run.stopRequested.load() == 1) {
+        if (exported.stopped || app.run.stopRequested.load()) {
             run.result.status = ConversionStatus::kStopped;
             run.result.error = "the conversion was stopped";
             break;
@@ -387,7 +387,7 @@ void ExportLoop(Run& run, const std::string& outputPath) {
                 : run.ui.AskOkCancel("Error",
                                      "The movie was not saved: " + exported.error + "\n" + again,
                                      MessageIcon::Error);
-        if (!ok || app.run.stopRequested.load() == 1) break;
+        if (!ok || app.run.stopRequested.load()) break;
         // The typed path is trimmed once here; the trimmed text is the one
         // used from now on.
         std::string next = TrimBlanks(run.ui.OutputOptionsDialog(path));
@@ -410,9 +410,9 @@ void CleanUp(Run& run, StillWriter* writer) {
     } else if (writer != nullptr) {
         writer->DeleteTemporaryFiles();
     }
-    app.run.streamState = 0;  // ends the stream loop: the movie closes after a run
-    app.run.stopRequested = 0;
-    app.run.converting = 0;
+    app.run.streamState = StreamState::Stopped;  // ends the stream loop: the movie closes after a run
+    app.run.stopRequested = false;
+    app.run.converting = false;
     if (run.hooks.releaseOutput) run.hooks.releaseOutput();
     run.ui.YieldStep(t.cleanupTurn);
     Sleep(t.cleanupTurn);
@@ -587,7 +587,7 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
     // The encoder is awaited beside the frames: a stop request ends it at
     // once, and its end (stopped or died) fails a write blocked on its pipe.
     const int pipe = encoder.input;
-    std::atomic<int32_t> endEncoder{0};
+    std::atomic<bool> endEncoder{false};
     RunOptions waitOptions = runOptions;
     waitOptions.stop = &endEncoder;
     // A stop request at any moment, also after the last frame, ends it too.
@@ -611,12 +611,12 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
             // has, SIGKILL follows when it hangs, and a write blocked on its pipe
             // then fails instead of waiting for ever.
             ConvertFrames(run, callback, false, [&](bool completed) {
-                stalled = !completed && app.run.stopRequested.load() != 1 && !callback.Failed();
-                if (!completed) endEncoder = 1;
+                stalled = !completed && !app.run.stopRequested.load() && !callback.Failed();
+                if (!completed) endEncoder = true;
             }, &pipeProgress.writing);
         }
     } catch (...) {
-        endEncoder = 1;
+        endEncoder = true;
         ::close(pipe);
         if (waiter.joinable()) {
             waiter.join();
@@ -636,7 +636,7 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
     std::error_code ec;
     fs::remove(runOptions.stderrPath, ec);
     std::string encoderError;
-    if (app.run.stopRequested.load() == 1) {
+    if (app.run.stopRequested.load()) {
         run.result.status = ConversionStatus::kStopped;
         run.result.error = "the conversion was stopped";
     } else if (outcome.stalled || (outcome.status != 0 && !(stalled && outcome.stopped))) {
@@ -727,7 +727,7 @@ int32_t ConversionBarWidth(int32_t shownFrame, int32_t frameCount) {
 ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& source,
                                const ConversionHooks& hooks, const std::string& outputPath,
                                const ConversionOptions& options) {
-    Run run{app, ui, source, hooks, options, app.settings.Copy(), {}, {}, {}, {}, 1, false};
+    Run run{app, ui, source, hooks, options, app.settings.Copy(), {}, {}, {}, {}, StillFormat::Bmp, false};
     if (!PrepareRun(run)) return run.result;
 
     StillWriter writer(run.settings.APATH, &app.env.log);
@@ -750,7 +750,7 @@ ConversionResult RunStreamingConversion(FisheyeApp& app, UserInterface& ui, Vide
                                         const ConversionHooks& hooks,
                                         const std::vector<std::string>& outputs,
                                         const ConversionOptions& options) {
-    Run run{app, ui, source, hooks, options, app.settings.Copy(), {}, {}, {}, {}, 1, false};
+    Run run{app, ui, source, hooks, options, app.settings.Copy(), {}, {}, {}, {}, StillFormat::Bmp, false};
     if (!PrepareRun(run)) return run.result;
     StreamFrames(run, outputs);
     CleanUp(run, nullptr);

@@ -222,7 +222,7 @@ bool HasUsableWav(const std::string& tempFolder) {
     return !ec && size > 0;
 }
 
-std::string StillPattern(const std::string& tempFolder, int32_t tempFormat) {
+std::string StillPattern(const std::string& tempFolder, StillFormat tempFormat) {
     // Any format value but 1 writes JPEG stills, so only 1 reads BMP ones.
     // A "%" of the folder is a literal one for the encoder's pattern reader.
     std::string folder;
@@ -230,7 +230,7 @@ std::string StillPattern(const std::string& tempFolder, int32_t tempFormat) {
         folder += c;
         if (c == '%') folder += '%';
     }
-    return folder + (tempFormat == 1 ? "/mono%06d.bmp" : "/mono%06d.jpg");
+    return folder + (tempFormat == StillFormat::Bmp ? "/mono%06d.bmp" : "/mono%06d.jpg");
 }
 
 EncoderCommand BuildEncoderCommand(const EncoderJob& job) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "output/still_format.h"
+
 namespace tessaly {
 
 // What one encoding needs to know, gathered by the caller.
@@ -16,7 +18,7 @@ struct EncoderJob {
     std::string outputPath;      // the movie to write
     std::string writePath;       // where the encoder writes it (empty: outputPath)
     std::string programDir;      // where the encoder was looked for, for messages
-    int32_t tempFormat = 1;      // 1 = BMP stills, anything else = JPEG stills
+    StillFormat tempFormat = StillFormat::Bmp;
     int32_t quality = 0;         // q: 0 = the encoder's defaults, 1..21 levels
     int32_t resizeIndex = 0;     // k: 0 = natural size, 1..5 = 90 % .. 50 %
     int32_t outW = 0;
@@ -64,7 +66,7 @@ bool HasUsableWav(const std::string& tempFolder);
 
 // The still pattern the encoder reads ("mono%06d.jpg" or "mono%06d.bmp"),
 // with every "%" of the folder doubled.
-std::string StillPattern(const std::string& tempFolder, int32_t tempFormat);
+std::string StillPattern(const std::string& tempFolder, StillFormat tempFormat);
 
 // Builds the command. For an unknown extension `known` is false and the text
 // and the argument vector are empty; so are they when `problem` says why the

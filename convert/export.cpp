@@ -120,7 +120,7 @@ std::string EncoderMissing(const std::string& encoderProgram, const std::string&
 }
 
 ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log,
-                               const std::atomic<int32_t>* stop) {
+                               const std::atomic<bool>* stop) {
     ExportResult result;
     result.outputPath = job.outputPath;
     EncoderCommand command = BuildEncoderCommand(job);
@@ -210,13 +210,13 @@ ExportResult ShowExportProgress(FisheyeApp& app, UserInterface& ui, const Encode
     const Clock::time_point start = Clock::now();
 
     ExportResult result;
-    app.run.encoderBusy = 1;
+    app.run.encoderBusy = true;
     std::thread exporter([&] {
         result = ConvertRectFFMPEG(job, app.env.log, &app.run.stopRequested);
-        app.run.encoderBusy = 0;
+        app.run.encoderBusy = false;
     });
     int turn = 0;
-    while (app.run.encoderBusy.load() == 1) {
+    while (app.run.encoderBusy.load()) {
         if (++turn % 2 == 0) {
             double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
             ui.UpdateExportProgress("Processing time: " +

@@ -62,10 +62,10 @@ std::string EncoderMissing(const std::string& encoderProgram, const std::string&
 // encoder's last error lines and removes the temporary file only.
 // `stop` (optional) ends the encoder early.
 ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log,
-                               const std::atomic<int32_t>* stop = nullptr);
+                               const std::atomic<bool>* stop = nullptr);
 
 // Runs ConvertRectFFMPEG on a thread of its own while the export window is
-// shown: encoderBusy is 1 until the encoder has finished, and the window's
+// shown: encoderBusy is set until the encoder has finished, and the window's
 // "Processing time: hh:mm:ss" text is refreshed every second turn of 32 ms.
 ExportResult ShowExportProgress(FisheyeApp& app, UserInterface& ui, const EncoderJob& job);
 

@@ -39,7 +39,7 @@ FrameCallback::SinkFn StillSink(StillWriter& writer, bool jpeg) {
 
 FrameCallback::FrameCallback(FisheyeApp& app, StillWriter& writer, ConvertFn convert,
                              int32_t numFrames, int writerThreads)
-    : FrameCallback(app, StillSink(writer, app.run.tempFormat.load() != 1), std::move(convert),
+    : FrameCallback(app, StillSink(writer, app.run.tempFormat.load() != StillFormat::Bmp), std::move(convert),
                     numFrames, writerThreads) {}
 
 FrameCallback::FrameCallback(FisheyeApp& app, SinkFn sink, ConvertFn convert, int32_t numFrames,
@@ -159,7 +159,7 @@ void FrameCallback::FillTo(double seconds) {
     if (keepRate_ <= 0 || lastOut_ == nullptr) return;
     if (repeatedFrames.load() == 0 && droppedFrames.load() == 0) return;
     const int64_t slots = SlotsForDuration(seconds, keepRate_);
-    while (nextSlot_ < slots && app_.run.stopRequested.load() != 1 && failed_.load() == 0) {
+    while (nextSlot_ < slots && !app_.run.stopRequested.load() && failed_.load() == 0) {
         repeatedFrames.fetch_add(1);
         Emit(*lastOut_);
     }
@@ -167,7 +167,7 @@ void FrameCallback::FillTo(double seconds) {
 
 void FrameCallback::BufferCB(double sampleTime, const uint8_t* data, int32_t length) {
     if (length <= 0 || data == nullptr) return;
-    if (app_.run.stopRequested.load() == 1 || failed_.load() != 0) return;
+    if (app_.run.stopRequested.load() || failed_.load() != 0) return;
     deliveredFrames.fetch_add(1);
 
     SlotPlan plan;

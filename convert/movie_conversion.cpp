@@ -95,13 +95,13 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
             // A stop request may come from a signal handler, which cannot notify:
             // the flag is looked at every 20 ms besides.
             std::unique_lock lock(wakeMutex);
-            while (!(app.run.streamState.load() == 1 && source.videoOpen.load() == 1) && !streamEnded.load() &&
-                   app.run.stopRequested.load() == 0) {
+            while (!(app.run.streamState.load() == StreamState::Running && source.videoOpen.load() == 1) && !streamEnded.load() &&
+                   !app.run.stopRequested.load()) {
                 wake.wait_for(lock, std::chrono::milliseconds(20));
             }
         }
 
-        if (streamEnded.load() || app.run.stopRequested.load() == 1) {
+        if (streamEnded.load() || app.run.stopRequested.load()) {
             // The stream's own reason names what is wrong with the file; the
             // message box keeps its caption and text for the desktop program.
             conversion.openError = source.Stream().OpenProblem();
@@ -124,16 +124,16 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
             conversion.unconvertibleFrames = stream.FramesUnconvertible();
         }
     } catch (...) {
-        app.run.stopRequested = 1;
-        app.run.streamState = 0;
-        if (app.run.shutdownDone.load() == 0) Shutdown(app);
+        app.run.stopRequested = true;
+        app.run.streamState = StreamState::Stopped;
+        if (!app.run.shutdownDone.load()) Shutdown(app);
         if (loader.joinable()) loader.join();
         throw;
     }
     // A run that ended early (or never began) still ends the stream and shuts
     // down; after a full run the driver has done both.
-    app.run.streamState = 0;
-    if (app.run.shutdownDone.load() == 0) Shutdown(app);
+    app.run.streamState = StreamState::Stopped;
+    if (!app.run.shutdownDone.load()) Shutdown(app);
     if (loader.joinable()) loader.join();
     return conversion;
 }

@@ -10,9 +10,9 @@
 namespace tessaly {
 
 std::string MarkExportedMovie(FisheyeApp& app, UserInterface& ui, ExportResult& exported) {
-    if (!exported.verified || exported.pending.tempPath.empty() || app.run.markVrOutput.load() != 1) return {};
+    if (!exported.verified || exported.pending.tempPath.empty() || !app.run.markVrOutput.load()) return {};
     if (VrMuxerFor(exported.videoExt).empty()) {
-        if (app.run.vrNoteLogged.exchange(1) == 0) {
+        if (!app.run.vrNoteLogged.exchange(true)) {
             app.env.log.WriteLogLine("VR metadata: .flv, .avi, .mpg, .mpeg, .ogg and .ogv movies cannot carry the "
                                  "180-degree VR marking; " +
                                  exported.outputPath + " is left as the encoder wrote it");
@@ -50,7 +50,7 @@ void PlaceExportedMovie(FisheyeApp& app, UserInterface& ui, ExportResult& export
         return;
     }
     const std::string unmarked = MarkExportedMovie(app, ui, exported);
-    if (app.run.stopRequested.load() == 1) {
+    if (app.run.stopRequested.load()) {
         DiscardPendingFile(exported.pending);
         exported.stopped = true;
         exported.error = "cannot write " + exported.outputPath + ": stopped before it was put in place";

@@ -229,7 +229,7 @@ int main(int argc, char** argv) {
         tessaly::DesktopSession* s = &session;
         When([s, w] { return s->painter.Drawn() > 12 && w->InputPanel()->Shown() > 4; },
              [s, w] {
-                 s->app.run.paused = 1;  // a still picture for the screenshots
+                 s->app.run.paused = true;  // a still picture for the screenshots
                  QTimer::singleShot(400, w, [s, w] {
                      Save(w, "main-window.png");
                      if (w->Output() != nullptr) Save(w->Output(), "output-window.png");

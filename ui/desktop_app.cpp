@@ -46,7 +46,7 @@ int RunDesktop(const DesktopOptions& options) {
     if (app.settings->M_X != 0 && app.settings->M_Y != 0) window.move(app.settings->M_X, app.settings->M_Y);
     window.show();
     window.activateWindow();
-    if (app.run.showOutputVideo == 1) window.OpenOutputWindow();
+    if (app.run.showOutputVideo.load()) window.OpenOutputWindow();
     app.env.log.WriteLogLine("Main Form Created Ok");
 
     QEventLoop loop;

@@ -71,8 +71,8 @@ DesktopSession::DesktopSession(FisheyeApp& application)
 }
 
 DesktopSession::~DesktopSession() {
-    app.run.streamState = 0;
-    app.run.stopRequested = 1;
+    app.run.streamState = StreamState::Stopped;
+    app.run.stopRequested = true;
     JoinLoadThreads();
     source.Stream().SetAudioSink(nullptr);
 }
@@ -168,7 +168,7 @@ void DesktopSession::JoinLoadThreads() {
 }
 
 void DesktopSession::LoadWorker(std::string path) {
-    app.run.streamState = 1;
+    app.run.streamState = StreamState::Running;
     SleepMs(100);
     GetMultipleFiles(std::move(path));
     --loadsRunning;
@@ -207,7 +207,7 @@ void DesktopSession::GetMultipleFiles(std::string path) {
     SleepMs(1);
     const int64_t generation = ++loadGeneration_;
 
-    if (!TrimBlanksAndNuls(path).empty() && app.run.stopRequested == 0) {
+    if (!TrimBlanksAndNuls(path).empty() && !app.run.stopRequested.load()) {
         ProbeTexts texts;
         ProbeVideoFile(app.env.programDir, path, texts, &app.run.stopRequested);
         {
@@ -216,12 +216,12 @@ void DesktopSession::GetMultipleFiles(std::string path) {
         }
         PostToGui(window, [this, texts] { app.run.fileInfoText = texts.fileInfoText; });
         // A program that began to end during the probe opens nothing more.
-        if (app.run.stopRequested == 0) source.AVIREAD(path);
+        if (!app.run.stopRequested.load()) source.AVIREAD(path);
     }
 
     // A newer flow that chose a file owns the stream and the previews now.
     if (generation != loadGeneration_.load()) return;
-    app.run.streamState = 0;
+    app.run.streamState = StreamState::Stopped;
     // An older stream may still be inside a preview pass: the frame arrays
     // are emptied only once it has closed.
     if (source.WaitUntilClosed(std::chrono::seconds(10))) {
@@ -244,7 +244,7 @@ void DesktopSession::PreviewPass() {
     // a short sleep gives the other threads their turn without holding the
     // movie below its rate. Paused, the long waits stay (little work, little CPU).
     callbacks.yield = [this](int milliseconds) {
-        SleepMs(app.run.paused == 0 ? std::min(milliseconds, 2) : milliseconds);
+        SleepMs(!app.run.paused.load() ? std::min(milliseconds, 2) : milliseconds);
     };
     callbacks.showOutputSize = [this](const std::string& text) { ui.SetLabel(control::kOutputSizeLabel, text); };
     pipeline.PreviewPass(TransformSettingsOf(passSettings_), FrameSwitchesOf(app), callbacks);
@@ -269,8 +269,8 @@ void DesktopSession::PaintPreviews() {
         header = header_;
     }
     const bool drew = painter.Paint(pipeline.InputFrame(), header, overlay, pipeline.Output(),
-                                    app.run.showInputVideo == 1, app.run.showOutputVideo == 1,
-                                    app.run.converting == 1, app.run.progress.Get());
+                                    app.run.showInputVideo.load(), app.run.showOutputVideo.load(),
+                                    app.run.converting.load(), app.run.progress.Get());
     MainWindow* window = window_;
     if (drew && window != nullptr && showPosted_.exchange(1) == 0) {
         // One pending hand-over at a time: the GUI shows the newest pictures.
@@ -302,7 +302,7 @@ bool DesktopSession::FindLensCircle(bool onLoad) {
     loadThreads_.push_back({std::thread([this, movie, onLoad, done] {
                                 const CircleSearch search = FindLensCircleInMovie(movie.videoPath, &app.run.stopRequested);
                                 MainWindow* window = window_;
-                                if (window == nullptr || app.run.stopRequested.load() != 0) {
+                                if (window == nullptr || app.run.stopRequested.load()) {
                                     circleSearching = 0;
                                 } else {
                                     PostToGui(window, [this, movie, search, onLoad] {
@@ -339,7 +339,7 @@ void DesktopSession::SetFoundCircle(const MediaInfo& movie, const CircleSearch& 
     }
     const AppSettings now = app.settings.Copy();
     const bool sameMovie = source.videoOpen.load() == 1 && source.Info().videoPath == movie.videoPath;
-    if (problem.empty() && (!sameMovie || app.run.converting.load() == 1 || app.run.encoderBusy.load() == 1)) {
+    if (problem.empty() && (!sameMovie || app.run.converting.load() || app.run.encoderBusy.load())) {
         problem = "the movie changed or a conversion runs";
     }
     if (problem.empty() && onLoad && CutRect{now.XL1, now.YL1, now.XL2, now.YL2} != kDefaultCut) {
@@ -371,7 +371,7 @@ void DesktopSession::SetFoundCircle(const MediaInfo& movie, const CircleSearch& 
 void DesktopSession::ConvertCommand() {
     MainWindow* window = window_;
     // A search started by the load finishes first: its cut is the one converted.
-    while (circleSearching.load() != 0 && app.run.stopRequested.load() == 0) {
+    while (circleSearching.load() != 0 && !app.run.stopRequested.load()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }

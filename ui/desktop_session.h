@@ -45,7 +45,7 @@ public:
 
 
     // The load flow. StartLoadWorker runs LoadWorker on a new thread:
-    // streamState = 1, then GetMultipleFiles with the chooser. `path` given:
+    // streamState = StreamState::Running, then GetMultipleFiles with the chooser. `path` given:
     // no chooser, that file (the screenshot tool and the benchmark).
     void StartLoadWorker(const std::string& path = {});
     std::atomic<int32_t> chooserBusy{0};

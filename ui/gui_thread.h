@@ -1,6 +1,6 @@
 // Handing work to the GUI thread: widgets and dialogs live there only. A
 // worker that needs an answer (a file chooser, a message box) asks and waits;
-// the wait gives up when `abandon` becomes 1, so a worker never blocks a
+// the wait gives up when `abandon` is set, so a worker never blocks a
 // GUI thread that is itself waiting for the worker (Shutdown joining it).
 #pragma once
 
@@ -22,11 +22,11 @@ bool OnGuiThread(const QObject* context);
 void PostToGui(QObject* context, std::function<void()> fn);
 
 // Runs `fn` on the context's thread and waits for its result. Empty when
-// `abandon` became 1 first. `fn` must capture by value: after an abandoned
+// `abandon` was set first. `fn` must capture by value: after an abandoned
 // wait it may still run.
 template <class R>
 std::optional<R> CallOnGui(QObject* context, std::function<R()> fn,
-                           const std::atomic<int32_t>* abandon) {
+                           const std::atomic<bool>* abandon) {
     if (OnGuiThread(context)) return fn();
     struct Shared {
         std::mutex mutex;
@@ -45,7 +45,7 @@ std::optional<R> CallOnGui(QObject* context, std::function<R()> fn,
         Qt::QueuedConnection);
     std::unique_lock lock(shared->mutex);
     while (!shared->result) {
-        if (abandon != nullptr && abandon->load() == 1) return std::nullopt;
+        if (abandon != nullptr && abandon->load()) return std::nullopt;
         shared->done.wait_for(lock, std::chrono::milliseconds(20));
     }
     return shared->result;

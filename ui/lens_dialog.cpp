@@ -166,7 +166,7 @@ LensSettings LensDialog::FromControls() const {
 }
 
 void LensDialog::Apply(const LensSettings& lens) {
-    if (locked_ || session_.app.run.converting.load() != 0) {
+    if (locked_ || session_.app.run.converting.load()) {
         Refuse("The lens cannot change during a conversion.");
         return;
     }

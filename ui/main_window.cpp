@@ -158,7 +158,7 @@ void MainWindow::BuildMenus() {
     // Not saved in the parameter file: on for every session.
     QAction* vr = item(option, "Mark output as 180° VR video", kMarkVrMenuItem);
     vr->setCheckable(true);
-    vr->setChecked(session_.app.run.markVrOutput.load() != 0);
+    vr->setChecked(session_.app.run.markVrOutput.load());
     option->addSeparator();
     item(option, "Lens...\tCtrl + Shift + L", kLensMenuItem);
     QMenu* help = menuBar()->addMenu("&Help");

@@ -39,7 +39,7 @@ void MainWindow::SetPeriod(int nextPeriod) {
 // and then every 50 ms until it is released.
 void MainWindow::NudgeTick() {
     FisheyeApp& app = session_.app;
-    if (app.run.streamState == 0 || app.run.showInputVideo == 0) return;
+    if (app.run.streamState == StreamState::Stopped || !app.run.showInputVideo.load()) return;
     for (int id : {3900, 3901, 3902, 3903}) {
         auto* button = static_cast<ImageButton*>(Control(id));
         if (!button->isDown()) continue;
@@ -99,13 +99,13 @@ void MainWindow::ResetTrackbar(int id, int value) {
 }
 
 bool MainWindow::ExitAllowed() {
-    if (session_.app.run.encoderBusy == 1) return false;
+    if (session_.app.run.encoderBusy.load()) return false;
     // Quitting while frames are converted throws the run away: ask first.
-    if (session_.app.run.converting == 1) {
+    if (session_.app.run.converting.load()) {
         QMessageBox box(QMessageBox::Question, "Exit", kStopConversionQuestion, QMessageBox::Yes | QMessageBox::No,
                         this);
         box.setDefaultButton(QMessageBox::No);
-        if (box.exec() != QMessageBox::Yes || session_.app.run.encoderBusy == 1) return false;
+        if (box.exec() != QMessageBox::Yes || session_.app.run.encoderBusy.load()) return false;
     }
     RememberPositions();
     Shutdown(session_.app);
@@ -127,24 +127,24 @@ void MainWindow::Command(int id) {
     auto checked = [this](int boxId) {
         return static_cast<QCheckBox*>(Control(boxId))->isChecked() ? 1 : 0;
     };
-    const bool haveStream = app.run.streamState != 0;
+    const bool haveStream = app.run.streamState != StreamState::Stopped;
     switch (id) {
         case 100: {  // Load
             auto* button = static_cast<ImageButton*>(Control(100));
             button->ShowState(2);
             sounds_->Tick();
-            app.run.paused = 0;
+            app.run.paused = false;
             QTimer::singleShot(300, button, [button] { button->ShowState(button->Hovered() ? 3 : 1); });
-            app.run.streamState = 0;
+            app.run.streamState = StreamState::Stopped;
             session_.StartLoadWorker();
             break;
         }
         case 101: {  // Play/Pause
             if (!haveStream || session_.source.videoOpen == 0) return;
             PressedSequence(101, 500);
-            app.run.paused = 1 - app.run.paused;
+            app.run.paused = !app.run.paused.load();
             VideoStream& stream = session_.source.Stream();
-            if (app.run.paused == 0) {
+            if (!app.run.paused.load()) {
                 const MediaInfo info = session_.source.Info();
                 if (stream.CurrentPosition() >= info.durationTicks && info.durationTicks > 0) {
                     session_.source.positionTicks = 0;
@@ -177,7 +177,7 @@ void MainWindow::Command(int id) {
             break;
         case 107:  // Exit
             sounds_->Tick();
-            if (app.run.encoderBusy == 1) return;
+            if (app.run.encoderBusy.load()) return;
             close();
             return;
         case 110:  // Help
@@ -200,16 +200,16 @@ void MainWindow::Command(int id) {
             break;
         }
         case kMarkVrMenuItem: {  // Mark output as 180° VR video
-            const int32_t value = app.run.markVrOutput.load() != 0 ? 0 : 1;
+            const bool value = !app.run.markVrOutput.load();
             app.run.markVrOutput = value;
-            MenuItem(kMarkVrMenuItem)->setChecked(value != 0);
+            MenuItem(kMarkVrMenuItem)->setChecked(value);
             break;
         }
         case kLensMenuItem:
             OpenLensDialog();
             break;
         case kFindLensCircleMenuItem:  // Find lens circle: the cut follows when it is found
-            if (!haveStream || session_.source.videoOpen == 0 || app.run.converting == 1) return;
+            if (!haveStream || session_.source.videoOpen == 0 || app.run.converting.load()) return;
             sounds_->Tick();
             session_.FindLensCircle(false);
             return;
@@ -218,7 +218,7 @@ void MainWindow::Command(int id) {
             Message("Video file information", app.run.fileInfoText, QMessageBox::Information, true);
             break;
         case 810:  // Popup Output Window
-            app.run.showOutputVideo = 1;
+            app.run.showOutputVideo = true;
             SetCheckState(512, 1);
             OpenOutputWindow();
             break;
@@ -233,14 +233,14 @@ void MainWindow::Command(int id) {
         case 512:
             sounds_->Tick();
             app.run.showOutputVideo = checked(512);
-            if (app.run.showOutputVideo == 1) {
+            if (app.run.showOutputVideo.load()) {
                 OpenOutputWindow();
             } else {
                 EndOutputWindow();
             }
             break;
         case 892:
-            app.run.tempFormat = checked(892) ? 2 : 1;
+            app.run.tempFormat = checked(892) ? StillFormat::Jpeg : StillFormat::Bmp;
             break;
         case 3220:
             app.run.horizontalFlip = checked(3220);
@@ -272,7 +272,7 @@ void MainWindow::Command(int id) {
         case 3904:
         case 3907:
         case 3908:
-            if (!haveStream || app.run.showInputVideo == 0) return;
+            if (!haveStream || !app.run.showInputVideo.load()) return;
             sounds_->TickB();
             session_.app.settings.Change([id](AppSettings& s) {
                 if (id == 3904) {

@@ -15,7 +15,7 @@ class MainWindow;
 class QtUserInterface : public UserInterface {
 public:
     // `abandon` ends waits for the GUI thread (Shutdown has begun).
-    explicit QtUserInterface(const std::atomic<int32_t>* abandon) : abandon_(abandon) {}
+    explicit QtUserInterface(const std::atomic<bool>* abandon) : abandon_(abandon) {}
     void SetWindow(MainWindow* window) { window_ = window; }
 
     void SetLabel(int controlId, const std::string& text) override;
@@ -40,7 +40,7 @@ public:
 
 private:
     std::atomic<MainWindow*> window_{nullptr};
-    const std::atomic<int32_t>* abandon_;
+    const std::atomic<bool>* abandon_;
 };
 
 }  // namespace tessaly

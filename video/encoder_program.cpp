@@ -176,7 +176,7 @@ ChildOutcome Wait(pid_t pid, const RunOptions& options) {
         if (done < 0) return outcome;
         const bool stopAsked =
             options.stop != nullptr &&
-            (options.stop->load() == 1 || (options.alsoStop != nullptr && options.alsoStop->load() == 1));
+            (options.stop->load() || (options.alsoStop != nullptr && options.alsoStop->load()));
         if (options.stallLimitMs > 0 && !outcome.stalled && ++turn % 20 == 0) {
             const int64_t mark = ProgressMark(options);
             const bool idle = options.awaited != nullptr && options.awaited->load() == 0;

@@ -27,15 +27,15 @@ std::string FindEncoderProgram(const std::string& programDir);
 
 // Where the child's standard output and error go; empty means /dev/null.
 // Standard input is always /dev/null so the child never waits for a key.
-// A stop flag (optional) ends the child early: once it reads 1 the child
+// A stop flag (optional) ends the child early: once it is set the child
 // gets SIGTERM and, when it has not ended after `graceMs`, SIGKILL.
 struct RunOptions {
     std::string stdoutPath;
     std::string stderrPath;
-    const std::atomic<int32_t>* stop = nullptr;
+    const std::atomic<bool>* stop = nullptr;
     int graceMs = 500;
     // A second flag that ends the child as `stop` does (only with `stop`).
-    const std::atomic<int32_t>* alsoStop = nullptr;
+    const std::atomic<bool>* alsoStop = nullptr;
     // A child that makes no progress for this long is ended as a stop
     // request would end it (0: wait for ever). Progress is any change in
     // the size of `stderrPath` (its progress lines), of a `progressFiles`

@@ -116,7 +116,7 @@ void PlaneSize(int w, int h, int maxSide, int& pw, int& ph) {
 }  // namespace
 
 SampledLuma SampleLumaMaximum(const std::string& path, const LumaSampling& sampling,
-                              const std::atomic<int32_t>* stop) {
+                              const std::atomic<bool>* stop) {
     SampledLuma out;
     Decoder d;
     out.error = d.Open(path);
@@ -152,7 +152,7 @@ SampledLuma SampleLumaMaximum(const std::string& path, const LumaSampling& sampl
         if (sws_scale(d.scaler, f->data, f->linesize, 0, f->height, dst, dstStride) != ph) return;
         maximum.Add(gray.data(), pw, ph, pw);
     };
-    const auto stopped = [&] { return stop != nullptr && stop->load() != 0; };
+    const auto stopped = [&] { return stop != nullptr && stop->load(); };
 
     if (seekable) {
         // All points together decode a bounded number of frames: fewer for
@@ -205,7 +205,7 @@ SampledLuma SampleLumaMaximum(const std::string& path, const LumaSampling& sampl
     return out;
 }
 
-CircleSearch FindLensCircleInMovie(const std::string& path, const std::atomic<int32_t>* stop) {
+CircleSearch FindLensCircleInMovie(const std::string& path, const std::atomic<bool>* stop) {
     const SampledLuma sampled = SampleLumaMaximum(path, LumaSampling{}, stop);
     if (!sampled.ok) {
         CircleSearch none;

@@ -33,10 +33,10 @@ struct SampledLuma {
 // that shrinks with the frame size (400 frames of 1280 x 720, at least 48). Memory: the decoder's frames and two planes of the working
 // size. `stop` (optional) ends it early.
 SampledLuma SampleLumaMaximum(const std::string& path, const LumaSampling& sampling = {},
-                              const std::atomic<int32_t>* stop = nullptr);
+                              const std::atomic<bool>* stop = nullptr);
 
 // The circle found in the movie's sampled frames (the reason in `reason`
 // when none; also when the movie cannot be read).
-CircleSearch FindLensCircleInMovie(const std::string& path, const std::atomic<int32_t>* stop = nullptr);
+CircleSearch FindLensCircleInMovie(const std::string& path, const std::atomic<bool>* stop = nullptr);
 
 }  // namespace tessaly

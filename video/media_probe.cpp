@@ -44,7 +44,7 @@ bool WavHasSamples(const std::string& path) {
 }
 
 void ProbeVideoFile(const std::string& programDir, const std::string& path, ProbeTexts& texts,
-                    const std::atomic<int32_t>* stop) {
+                    const std::atomic<bool>* stop) {
     // The path is the file's name exactly; a blank one names nothing.
     const std::string& video = path;
     if (TrimBlanks(video).empty() || !IsRegularFile(video)) return;
@@ -86,7 +86,7 @@ CommandLine AudioExtractionCommand(const std::string& encoder, const std::string
 AudioExtractionResult ExtractAudioTrack(const std::string& programDir,
                                         const std::string& videoPath,
                                         const std::string& tempFolder, const LogFn& log,
-                                        const std::atomic<int32_t>* stop) {
+                                        const std::atomic<bool>* stop) {
     std::string encoder = FindEncoderProgram(programDir);
     if (encoder.empty()) {
         // Rendered as the plug-in path so the log still names what was missing.

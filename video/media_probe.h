@@ -25,7 +25,7 @@ inline constexpr const char* kAudioFileName = "temp.wav";
 // values (file name only). A raised `stop` ends the encoder at once (the
 // texts then keep what its report holds).
 void ProbeVideoFile(const std::string& programDir, const std::string& path, ProbeTexts& texts,
-                    const std::atomic<int32_t>* stop = nullptr);
+                    const std::atomic<bool>* stop = nullptr);
 
 // The sound extraction command for the given encoder program:
 //   <encoder> -i "file:<video>" -f wav -ar 44100 -ac 2 -acodec pcm_s16le -y "file:<APATH>/temp.wav"
@@ -52,6 +52,6 @@ AudioExtractionResult ExtractAudioTrack(const std::string& programDir,
                                         const std::string& videoPath,
                                         const std::string& tempFolder,
                                         const LogFn& log = {},
-                                        const std::atomic<int32_t>* stop = nullptr);
+                                        const std::atomic<bool>* stop = nullptr);
 
 }  // namespace tessaly

@@ -91,13 +91,13 @@ int32_t VideoSource::AVIREAD(const std::string& path) {
     const int64_t ticket = ++latestRequest_;
     ui_.SetCheck(control::kShowInputCheck, 1);
     ui_.SetCheck(control::kShowOutputCheck, 1);
-    app_.run.showInputVideo = 1;
-    app_.run.showOutputVideo = 1;
+    app_.run.showInputVideo = true;
+    app_.run.showOutputVideo = true;
 
     // End a stream loop still running from an earlier file.
-    app_.run.streamState = 2;
+    app_.run.streamState = StreamState::Opening;
     Wait(timings_.stopOlderStream);
-    app_.run.streamState = 0;
+    app_.run.streamState = StreamState::Stopped;
     Wait(timings_.settleOlderStream);
 
     // The older AVIREAD holds this until it has torn down and finished, so
@@ -114,9 +114,9 @@ int32_t VideoSource::AVIREAD(const std::string& path) {
     videoOpen = 1;
     RunVideoStream(path);
 
-    app_.run.streamState = 1;
+    app_.run.streamState = StreamState::Running;
     Wait(timings_.afterStream);
-    app_.run.streamState = 0;
+    app_.run.streamState = StreamState::Stopped;
     Log("AVIREAD");
     return 0;
 }
@@ -154,7 +154,7 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
     const MediaInfo info = stream_.Info();
     Log("Video File Duration = " + FormatNumber(info.durationSeconds));
     stream_.Run();
-    app_.run.streamState = 2;
+    app_.run.streamState = StreamState::Opening;
 
     {
         std::lock_guard lock(infoMutex_);
@@ -190,7 +190,7 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
     Wait(timings_.beforeLoop);
     if (hooks_.invalidateGeometry) hooks_.invalidateGeometry();
     if (!Superseded(ticket) && !ShuttingDown()) {
-        app_.run.streamState = 1;
+        app_.run.streamState = StreamState::Running;
         if (hooks_.streamReady) hooks_.streamReady();
         StreamLoop(ticket);
     }
@@ -201,21 +201,21 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
     return 0;
 }
 
-// Shutdown may come while the file is still opening: its streamState = 0
+// Shutdown may come while the file is still opening: its streamState = StreamState::Stopped
 // can be overwritten by the opening's own flag changes, so the stream also
 // looks at Shutdown's one-way flag before it plays and on every turn.
-bool VideoSource::ShuttingDown() const { return app_.run.shutdownDone.load() != 0; }
+bool VideoSource::ShuttingDown() const { return app_.run.shutdownDone.load(); }
 
 void VideoSource::StreamLoop(int64_t ticket) {
     const int64_t duration = Info().durationTicks;
-    while (app_.run.streamState != 0 && !Superseded(ticket) && !ShuttingDown()) {
-        if (app_.run.converting != 0) {
+    while (app_.run.streamState != StreamState::Stopped && !Superseded(ticket) && !ShuttingDown()) {
+        if (app_.run.converting.load()) {
             // A conversion owns the stream; only its stop request ends the loop here.
-            if (app_.run.stopRequested == 1) break;
+            if (app_.run.stopRequested.load()) break;
             Wait(timings_.convertingTurn);
             continue;
         }
-        if (app_.run.paused == 0) {
+        if (!app_.run.paused.load()) {
             if (hooks_.previewPass) hooks_.previewPass();
         } else if (++pausedTurns > 50) {
             pausedTurns = 0;

@@ -36,9 +36,9 @@ StreamMessage WithReason(StreamMessage message, const std::string& reason);
 // Waits of the open and the stream loop, in milliseconds. The defaults give
 // the other threads time to notice a flag; tests shorten them.
 struct StreamTimings {
-    int stopOlderStream = 100;  // streamState 2 -> 0 in AVIREAD
+    int stopOlderStream = 100;  // streamState Opening -> Stopped in AVIREAD
     int settleOlderStream = 500;
-    int afterStream = 100;      // streamState 1 -> 0 at the end of AVIREAD
+    int afterStream = 100;      // streamState Running -> Stopped at the end of AVIREAD
     int connect = 200;          // after the first frame was read
     int beforeLoop = 200;
     int previewTurn = 5;
@@ -55,7 +55,7 @@ struct StreamHooks {
     std::function<void(const MediaInfo&)> allocateFrameBuffers;
     // Make the next preview pass rebuild its cut geometry.
     std::function<void()> invalidateGeometry;
-    // The stream is open and its loop about to start (streamState is 1).
+    // The stream is open and its loop about to start (streamState is Running).
     std::function<void()> streamReady;
 };
 

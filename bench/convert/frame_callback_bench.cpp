@@ -25,7 +25,7 @@ void BM_FrameCallback(benchmark::State& state) {
     fs::create_directories(dir);
 
     FisheyeApp app;
-    app.run.tempFormat = jpeg ? 2 : 1;
+    app.run.tempFormat = jpeg ? StillFormat::Jpeg : StillFormat::Bmp;
     FramePipeline pipeline;
     pipeline.Allocate(1920, 1080);
     pipeline.BuildGeometry(CutOf(*app.settings));

@@ -30,14 +30,18 @@ std::vector<std::string> LogLines(const std::string& path) {
 }
 
 TEST(TempFormat, FirstArgumentSelectsTheStillFormat) {
-    EXPECT_EQ(ParseTempFormat(nullptr), 1);
-    EXPECT_EQ(ParseTempFormat(""), 1);
-    EXPECT_EQ(ParseTempFormat("0"), 1);
-    EXPECT_EQ(ParseTempFormat("jpeg"), 1);
-    EXPECT_EQ(ParseTempFormat("2"), 2);
-    EXPECT_EQ(ParseTempFormat(" 2"), 2);
-    EXPECT_EQ(ParseTempFormat("1"), 1);
-    EXPECT_EQ(ParseTempFormat("3"), 3);
+    EXPECT_EQ(ParseTempFormat(nullptr), StillFormat::Bmp);
+    EXPECT_EQ(ParseTempFormat(""), StillFormat::Bmp);
+    EXPECT_EQ(ParseTempFormat("0"), StillFormat::Bmp);
+    EXPECT_EQ(ParseTempFormat("jpeg"), StillFormat::Bmp);
+    EXPECT_EQ(ParseTempFormat("2"), StillFormat::Jpeg);
+    EXPECT_EQ(ParseTempFormat(" 2"), StillFormat::Jpeg);
+    EXPECT_EQ(ParseTempFormat("1"), StillFormat::Bmp);
+    EXPECT_EQ(ParseTempFormat("1.4"), StillFormat::Bmp);  // the number is rounded
+    // Any value but 1 writes JPEG stills, as the value 2 does.
+    EXPECT_EQ(ParseTempFormat("3"), StillFormat::Jpeg);
+    EXPECT_EQ(ParseTempFormat("-1"), StillFormat::Jpeg);
+    EXPECT_EQ(ParseTempFormat("1.6"), StillFormat::Jpeg);
 }
 
 TEST(ProgramFolderTest, EndsWithASlashAndHoldsTheExecutable) {
@@ -56,7 +60,7 @@ TEST(StartUp, WithoutParameterFileUsesStartValuesAndWritesTheLog) {
     StartUpCore(app, opt);
 
     EXPECT_TRUE(fs::is_directory(dir.path() / "TEMP"));
-    EXPECT_EQ(app.run.tempFormat, 2);
+    EXPECT_EQ(app.run.tempFormat, StillFormat::Jpeg);
     EXPECT_EQ(app.env.programDir, dir.dir());
     EXPECT_EQ(app.env.iniPath, dir.dir() + "Tessaly.ini");
     EXPECT_EQ(app.env.logPath, dir.dir() + "Tessaly_mono.log");
@@ -118,7 +122,7 @@ TEST(StartUp, ReadsParametersAndRemovesOnlyStaleStills) {
 
     FisheyeApp app;
     StartUpCore(app, StartUpOptions{dir.dir(), nullptr, 0, ""});
-    EXPECT_EQ(app.run.tempFormat, 1);
+    EXPECT_EQ(app.run.tempFormat, StillFormat::Bmp);
     EXPECT_EQ(app.settings->SHARPEN, 3);
     EXPECT_EQ(app.settings->XL1, 20);
     EXPECT_EQ(app.settings->APATH, temp.path().string());
@@ -149,17 +153,17 @@ TEST(Shutdown, SecondCallOnlyLogsTheEntry) {
     std::atomic<int> stops{0};
     std::atomic<int32_t> workerRunning{1};
     std::thread worker([&] {
-        while (app.run.stopRequested == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (!app.run.stopRequested.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         workerRunning = 0;
     });
     app.run.shutdown.AddStopHook([&] { ++stops; });
     app.run.shutdown.AddJoinHook([&] { worker.join(); });
-    app.run.streamState = 1;
+    app.run.streamState = StreamState::Running;
 
     Shutdown(app);
     EXPECT_EQ(workerRunning, 0);  // joined before "EXIT3"
-    EXPECT_EQ(app.run.streamState, 0);
-    EXPECT_EQ(app.run.stopRequested, 1);
+    EXPECT_EQ(app.run.streamState, StreamState::Stopped);
+    EXPECT_TRUE(app.run.stopRequested);
     Shutdown(app);
     EXPECT_EQ(stops, 1);
 

@@ -29,7 +29,8 @@ TEST(ConvertOptions, FilesAndEveryOption) {
     const AppSettings& s = *app.settings;
     EXPECT_EQ((std::vector<int32_t>{s.XL1, s.YL2, s.SHARPEN_CH, s.SHARPEN, s.RADIUS, s.BRIGHTNESS_CH,
                                     s.BRIGHTNESS, s.CONTRAST, s.NOISE_CH, s.NOISE, s.CPU_CH, s.CPU,
-                                    s.ASPECT, app.run.horizontalFlip.load(), app.run.tempFormat.load(),
+                                    s.ASPECT, app.run.horizontalFlip.load(),
+                                    static_cast<int32_t>(app.run.tempFormat.load()),
                                     app.run.resizeChoice.load()}),
               (std::vector<int32_t>{-10, 606, 1, 3, 2, 1, 140, 90, 1, 2, 1, 80, 1, 1, 2, 5}));
     EXPECT_EQ(s.APATH, "/tmp/x y ");
@@ -64,12 +65,12 @@ TEST(ConvertOptions, UnsetOptionsKeepTheParameterFileValues) {
         s.XL1 = 5;
         s.APATH = "/keep";
     });
-    app.run.tempFormat = 2;
+    app.run.tempFormat = StillFormat::Jpeg;
     ApplyConvertOptions(p.options, app);
     EXPECT_EQ(app.settings->BRIGHTNESS, 77);
     EXPECT_EQ(app.settings->XL1, 5);
     EXPECT_EQ(app.settings->APATH, "/keep");
-    EXPECT_EQ(app.run.tempFormat.load(), 2);
+    EXPECT_EQ(app.run.tempFormat.load(), StillFormat::Jpeg);
 
     ParsedOptions off = Parse({"--sharpen", "off", "a.mov", "b.mp4"});
     ASSERT_TRUE(off.ok);

@@ -17,7 +17,7 @@ EncoderJob WorkedExample() {
     job.encoderProgram = "/App/PLUG-IN/ffmpeg_III";
     job.tempFolder = "/App/TEMP";
     job.outputPath = "/d/out.flv";
-    job.tempFormat = 2;
+    job.tempFormat = StillFormat::Jpeg;
     job.outW = job.outH = 1104;
     job.avgTimePerFrame = 400000;
     job.durationSeconds = 65.9;
@@ -74,7 +74,7 @@ TEST(EncoderCommand, VariantsOfTheWorkedExample) {
         {"over an hour", [](EncoderJob& j) { j.durationSeconds = 3725.0625; }, " -t 01:02:05.062 "},
         {"unknown duration, resized", [](EncoderJob& j) { j.durationSeconds = 0, j.resizeIndex = 5; },
          "mp3 -pix_fmt yuv420p  -s 544x544  -crf 22"},
-        {"BMP stills, no sound", [](EncoderJob& j) { j.hasAudio = false, j.tempFormat = 1; },
+        {"BMP stills, no sound", [](EncoderJob& j) { j.hasAudio = false, j.tempFormat = StillFormat::Bmp; },
          " -i \"file:/App/TEMP/mono%06d.bmp\"   -vcodec"},
         // MPEG-2 program streams: a standard rate, -q:v q + 1 from 2 to 22.
         {"mpg at 25 fps", [](EncoderJob& j) { j.outputPath = "/d/a.mpg"; },

@@ -60,9 +60,9 @@ struct FrameCallbackTest : ::testing::Test {
 };
 
 TEST_F(FrameCallbackTest, WriterThreadsGiveTheSameStillsAsOneFrameAtATime) {
-    for (int32_t format : {2, 1}) {
+    for (StillFormat format : {StillFormat::Jpeg, StillFormat::Bmp}) {
         app_.run.tempFormat = format;
-        const std::string ext = format == 1 ? ".bmp" : ".jpg";
+        const std::string ext = format == StillFormat::Bmp ? ".bmp" : ".jpg";
         for (int threads : {0, 3}) {
             const fs::path folder = dir_ / (std::to_string(threads) + ext);
             fs::create_directories(folder);
@@ -99,7 +99,7 @@ TEST_F(FrameCallbackTest, EmptyStoppedAndWrongSizedFramesChangeNothing) {
     EXPECT_EQ(callback.refusedFrames.load(), 1);
     callback.BufferCB(0, frame.data(), size);
     callback.Flush();
-    app_.run.stopRequested = 1;
+    app_.run.stopRequested = true;
     callback.BufferCB(0, frame.data(), size);
     callback.Flush();
     EXPECT_EQ(callback.frameNo.load(), 1);
@@ -134,7 +134,7 @@ TEST(FrameSlotsTest, ConstantRatePassesUnchangedAndVaryingIntervalsRepeatOrDrop)
 // repeats the frame before it (byte for byte), a crowded slot drops the
 // later frame, and the end fills up to the length.
 TEST_F(FrameCallbackTest, VaryingIntervalsAreRepeatedAndDroppedIntoTheRate) {
-    app_.run.tempFormat = 1;
+    app_.run.tempFormat = StillFormat::Bmp;
     StillWriter writer(dir_.string());
     FrameCallback callback(app_, writer, PipelineHooks(pipeline_, app_).convertFrame, 10, 2);
     callback.KeepFrameTimes(10, 10);  // 10 fps, a 1 s movie

@@ -58,8 +58,8 @@ TEST(VrMarkingTest, OnlyAVerifiedMovieIsPlacedAndAFailedMarkingIsAWarning) {
         const std::string logPath = (dir.path() / "log.txt").string();
         std::remove(logPath.c_str());
         app.env.log.SetPath(logPath);
-        app.run.markVrOutput = c.enabled;
-        app.run.stopRequested = c.stop;
+        app.run.markVrOutput = c.enabled != 0;
+        app.run.stopRequested = c.stop != 0;
         RecordingUserInterface ui;
         const std::string output = (dir.path() / c.file).string();
         const bool placed = c.verified && c.stop == 0;

@@ -182,7 +182,7 @@ QSize ShownOutputSize(const ConvertScript& script) {
 
 void Load(Desktop& d, const std::string& clip) {
     d.session->StartLoadWorker(clip);
-    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == 1 && d.session->source.videoOpen == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == StreamState::Running && d.session->source.videoOpen == 1; }));
     ASSERT_TRUE(WaitUntil([&] { return d.session->previewPasses > 2; }));
 }
 
@@ -260,7 +260,7 @@ TEST(DesktopConversion, ConvertsThenEncodesAgainWithAnotherQualityAndSize) {
     EXPECT_NE(avi->find(" -crf 15 "), std::string::npos) << *avi;
     // The run ends the program.
     EXPECT_TRUE(WaitUntil([&] { return !d.window->isVisible(); }));
-    EXPECT_EQ(d.app.run.shutdownDone, 1);
+    EXPECT_TRUE(d.app.run.shutdownDone);
 }
 
 // A still: its mean brightness and whether its left half is the brighter one.
@@ -375,7 +375,7 @@ TEST(DesktopConversion, ClosingDuringTheFramesAsksAndNoKeepsTheRun) {
         asked = true;
         d.window->close();
         EXPECT_TRUE(d.window->isVisible());
-        EXPECT_EQ(d.app.run.shutdownDone, 0);
+        EXPECT_FALSE(d.app.run.shutdownDone);
     });
     watch.start(5);
     d.window->Command(104);
@@ -464,11 +464,11 @@ TEST(DesktopConversion, ExitAndCloseAreRefusedWhileEncoding) {
     bool stayed = false;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (tried || d.app.run.encoderBusy != 1) return;
+        if (tried || !d.app.run.encoderBusy.load()) return;
         tried = true;
         d.window->Command(107);
         d.window->close();
-        stayed = d.window->isVisible() && d.app.run.encoderBusy == 1 && d.app.run.shutdownDone == 0;
+        stayed = d.window->isVisible() && d.app.run.encoderBusy.load() && !d.app.run.shutdownDone.load();
         std::ofstream(gate) << "go";
     });
     watch.start(5);
@@ -589,7 +589,7 @@ TEST(DesktopConversion, RunsThatNeverStartLeaveTheProgramOpenAndUnlocked) {
         EXPECT_TRUE(ControlsUnlocked(d));
         EXPECT_TRUE(d.window->isVisible());
         EXPECT_FALSE(fs::exists(d.dir + "/out.mp4"));
-        EXPECT_EQ(d.app.run.converting, 0);
+        EXPECT_FALSE(d.app.run.converting);
         EXPECT_EQ(CountLines(d.LogLines(), "Begin Convert Process"), 0);
     }
 }

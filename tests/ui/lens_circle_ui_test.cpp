@@ -36,7 +36,7 @@ bool LogHas(const Desktop& d, const std::string& start) {
 
 void Load(Desktop& d, const std::string& clip) {
     d.session->StartLoadWorker(clip);
-    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == 1 && d.session->previewPasses.load() > 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == StreamState::Running && d.session->previewPasses.load() > 2; }));
 }
 
 TEST(FindLensCircle, OnLoadWithTheStartCutAndFromTheMenu) {
@@ -148,7 +148,7 @@ TEST(FindLensCircle, ConvertRightAfterLoadUsesTheCircle) {
         return true;
     });
     d.session->StartLoadWorker(FisheyeClip("fish-2s.mp4"));
-    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == 1 && d.session->source.videoOpen == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == StreamState::Running && d.session->source.videoOpen == 1; }));
     d.window->Command(104);  // returns when the run has ended
     ASSERT_GE(d.session->circleSearchesDone.load(), 1);
     const CircleSearch found = d.session->LastCircleSearch();

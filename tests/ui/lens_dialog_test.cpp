@@ -207,7 +207,7 @@ TEST(LensDialog, RimFollowsTheCutAndTheLensWhilePaused) {
     const std::string clip = FfmpegClip(
         "lens-rim-dark.mp4", "-f lavfi -i color=c=0x202020:size=320x240:rate=25:duration=4 -pix_fmt yuv420p");
     d.session->StartLoadWorker(clip);
-    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == 1 && d.session->source.videoOpen == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == StreamState::Running && d.session->source.videoOpen == 1; }));
     PreviewPanel* panel = d.window->InputPanel();
     auto rimsNow = [&] {
         const AppSettings s = d.session->app.settings.Copy();
@@ -222,7 +222,7 @@ TEST(LensDialog, RimFollowsTheCutAndTheLensWhilePaused) {
 
     // Paused, the cut grows by ten clicks of its button: the rim follows.
     d.window->Command(101);
-    ASSERT_EQ(d.app.run.paused, 1);
+    ASSERT_TRUE(d.app.run.paused);
     for (int i = 0; i < 10; ++i) QTest::mouseClick(d.window->Control(3907), Qt::LeftButton);
     const LensRims grown = rimsNow();
     const PreviewEllipse& g = grown.lensInPreview;

@@ -87,7 +87,7 @@ TEST(LoadFlow, ChooserProbeOpenLabelsAndPreviews) {
     const std::string clip = FisheyeClip("fish-h264.mp4");
     ChooserScript chooser({clip});
     d.window->Command(100);
-    ASSERT_TRUE(WaitUntil([&] { return d.Label(304) == "192x144" && d.app.run.streamState == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.Label(304) == "192x144" && d.app.run.streamState == StreamState::Running; }));
     EXPECT_EQ(chooser.filters.size(), 11);
     EXPECT_TRUE(chooser.filters[0].startsWith("All video files ("));
     EXPECT_TRUE(chooser.filters[0].startsWith(chooser.selectedFilter));
@@ -110,13 +110,13 @@ TEST(LoadFlow, ChooserProbeOpenLabelsAndPreviews) {
 
     // Pause and resume through Play/Pause.
     d.window->Command(101);
-    EXPECT_EQ(d.app.run.paused, 1);
+    EXPECT_TRUE(d.app.run.paused);
     d.window->Command(101);
-    EXPECT_EQ(d.app.run.paused, 0);
+    EXPECT_FALSE(d.app.run.paused);
 
     // A cancelled second chooser blanks the previews and the labels.
     d.window->Command(100);
-    ASSERT_TRUE(WaitUntil([&] { return d.session->loadsRunning == 0 && d.app.run.streamState == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.session->loadsRunning == 0 && d.app.run.streamState == StreamState::Stopped; }));
     ASSERT_TRUE(WaitUntil([&] { return !IsPainted(d.window->InputPanel()->Image()); }));
     EXPECT_TRUE(d.Label(304).isEmpty());
     EXPECT_EQ(chooser.startFolder.toStdString(), d.app.settings->OPATH);
@@ -128,14 +128,14 @@ TEST(LoadFlow, ASecondLoadWhileTheFirstOpensPlaysTheLastChoice) {
     const std::string second = FisheyeClip("fish-2s.mp4");
     ChooserScript chooser({first, second});
     d.window->Command(100);
-    // The first file is opening (streamState 2 before its loop begins).
+    // The first file is opening (StreamState::Opening before its loop begins).
     ASSERT_TRUE(WaitUntil([&] {
         const auto lines = d.LogLines();
         return std::find(lines.begin(), lines.end(), "Render file:" + first) != lines.end();
     }));
     d.window->Command(100);
     ASSERT_TRUE(WaitUntil([&] {
-        return d.app.run.streamState == 1 && d.session->source.VideoPath() == second && d.Label(304) == "160x120";
+        return d.app.run.streamState == StreamState::Running && d.session->source.VideoPath() == second && d.Label(304) == "160x120";
     }, 15000));
     EXPECT_EQ(d.Label(303).toStdString(), " " + second + " ");
     EXPECT_EQ(d.session->loadsRunning, 1);  // the first flow has ended
@@ -145,7 +145,7 @@ TEST(LoadFlow, ClosingDuringPlaybackJoinsTheLoadThreadBeforeExit3) {
     Desktop d;
     ChooserScript chooser({FisheyeClip("fish-2s.mp4")});
     d.window->Command(100);
-    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == 1 && d.window->InputPanel()->Shown() > 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == StreamState::Running && d.window->InputPanel()->Shown() > 0; }));
     EXPECT_TRUE(d.window->close());
     EXPECT_EQ(d.session->loadsRunning, 0);
     std::vector<std::string> order;
@@ -195,9 +195,9 @@ TEST(LoadFlow, LoadPlayPauseReloadClose) {
     const std::string clip = FisheyeClip("fish-2s.mp4");
     ChooserScript chooser({clip, FisheyeClip("fish-h264.mp4")});
     d.window->Command(100);
-    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == 1 && d.session->previewPasses > 3; }))
+    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == StreamState::Running && d.session->previewPasses > 3; }))
         << chooser.messages.join("; ").toStdString() << " chooser answers " << chooser.next << " label "
-        << d.Label(304).toStdString() << " state " << d.app.run.streamState << " passes "
+        << d.Label(304).toStdString() << " state " << static_cast<int>(d.app.run.streamState.load()) << " passes "
         << d.session->previewPasses << " loads " << d.session->loadsRunning;
     for (int i = 0; i < 5; ++i) {
         d.window->Command(3907);  // the cut grows while previews are drawn
@@ -208,9 +208,9 @@ TEST(LoadFlow, LoadPlayPauseReloadClose) {
     QTest::qWait(100);
     d.window->Command(101);
     d.window->Command(100);
-    ASSERT_TRUE(WaitUntil([&] { return d.Label(304) == "192x144" && d.app.run.streamState == 1; }))
+    ASSERT_TRUE(WaitUntil([&] { return d.Label(304) == "192x144" && d.app.run.streamState == StreamState::Running; }))
         << chooser.messages.join("; ").toStdString() << " chooser answers " << chooser.next
-        << " label " << d.Label(304).toStdString() << " state " << d.app.run.streamState;
+        << " label " << d.Label(304).toStdString() << " state " << static_cast<int>(d.app.run.streamState.load());
     EXPECT_TRUE(chooser.messages.isEmpty());
     ASSERT_TRUE(WaitUntil([&] { return d.session->previewPasses > 10; }));
     EXPECT_TRUE(d.window->close());
@@ -331,7 +331,7 @@ TEST(LoadFlow, AMovieNamedOnTheCommandLineOpensWithoutTheChooser) {
     std::string sizeLabel;
     options.onMainWindow = [&](MainWindow& w, DesktopSession& session) {
         opened = testing::WaitUntil([&] {
-            return session.app.run.streamState == 1 && w.LabelFullText(304) == "192x144";
+            return session.app.run.streamState == StreamState::Running && w.LabelFullText(304) == "192x144";
         });
         sizeLabel = w.LabelFullText(303).toStdString();
         QTimer::singleShot(0, &w, [&w] { w.close(); });

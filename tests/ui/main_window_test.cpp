@@ -136,7 +136,7 @@ TEST(MainWindowCommands, CutButtonsNeedAStreamAndTheInputShown) {
     QTest::mouseRelease(w.Control(3900), Qt::LeftButton);
     EXPECT_EQ(*d.app.settings, start);
 
-    d.app.run.streamState = 1;
+    d.app.run.streamState = StreamState::Running;
     for (int i = 0; i < 3; ++i) QTest::mouseClick(w.Control(3907), Qt::LeftButton);
     EXPECT_EQ((std::vector<int>{d.app.settings->XL1, d.app.settings->YL1, d.app.settings->XL2, d.app.settings->YL2}),
               (std::vector<int>{-11, -11, 622, 612}));
@@ -152,7 +152,7 @@ TEST(MainWindowCommands, CutButtonsNeedAStreamAndTheInputShown) {
 TEST(MainWindowCommands, AHeldArrowRepeatsOnlyWithTheInputShown) {
     Desktop d;
     MainWindow& w = *d.window;
-    d.app.run.streamState = 1;
+    d.app.run.streamState = StreamState::Running;
     auto hold = [&](int id, int ms) {
         QTest::mousePress(w.Control(id), Qt::LeftButton);
         QTest::qWait(ms);
@@ -173,7 +173,7 @@ TEST(MainWindowCommands, AHeldArrowRepeatsOnlyWithTheInputShown) {
     EXPECT_GT(d.app.settings->YL2, yl2);
 
     QTest::mouseClick(w.Control(511), Qt::LeftButton);  // hide the input
-    ASSERT_EQ(d.app.run.showInputVideo, 0);
+    ASSERT_FALSE(d.app.run.showInputVideo);
     const AppSettings before = *d.app.settings;
     hold(3900, 1000);
     EXPECT_EQ(*d.app.settings, before);
@@ -207,7 +207,7 @@ TEST(MainWindowCommands, VrMarkingMenuItemTogglesTheFlagOnly) {
     const std::string saved = SerializeParameters(*d.app.settings, d.app.env.screen);
     for (int expected : {0, 1, 0}) {
         item->trigger();
-        EXPECT_EQ(d.app.run.markVrOutput.load(), expected);
+        EXPECT_EQ(d.app.run.markVrOutput.load(), expected == 1);
         EXPECT_EQ(item->isChecked(), expected == 1);
     }
     EXPECT_EQ(SerializeParameters(*d.app.settings, d.app.env.screen), saved);
@@ -264,9 +264,9 @@ TEST(MainWindowCommands, SwitchesResetsAndTheAspectWarning) {
     EXPECT_EQ(static_cast<QSlider*>(w.Control(520))->value(), 127);
 
     QTest::mouseClick(w.Control(892), Qt::LeftButton);
-    EXPECT_EQ(d.app.run.tempFormat, 2);
+    EXPECT_EQ(d.app.run.tempFormat, StillFormat::Jpeg);
     QTest::mouseClick(w.Control(3220), Qt::LeftButton);
-    EXPECT_EQ(d.app.run.horizontalFlip, 1);
+    EXPECT_TRUE(d.app.run.horizontalFlip);
 }
 
 TEST(MainWindowCommands, TheConversionLockGreysExactlyItsItems) {
@@ -288,15 +288,15 @@ TEST(MainWindowCommands, TheConversionLockGreysExactlyItsItems) {
 TEST(MainWindowCommands, ExitIsRefusedWhileEncoding) {
     Desktop d;
     MainWindow& w = *d.window;
-    d.app.run.encoderBusy = 1;
+    d.app.run.encoderBusy = true;
     w.MenuItem(107)->trigger();
     EXPECT_TRUE(w.isVisible());
     EXPECT_FALSE(w.close());  // the close box as well
-    EXPECT_EQ(d.app.run.shutdownDone, 0);
-    d.app.run.encoderBusy = 0;
+    EXPECT_FALSE(d.app.run.shutdownDone);
+    d.app.run.encoderBusy = false;
     w.MenuItem(107)->trigger();
     EXPECT_FALSE(w.isVisible());
-    EXPECT_EQ(d.app.run.shutdownDone, 1);
+    EXPECT_TRUE(d.app.run.shutdownDone);
 }
 
 TEST(MainWindowCommands, OutputWindowHelpLinksAndFolder) {
@@ -310,7 +310,7 @@ TEST(MainWindowCommands, OutputWindowHelpLinksAndFolder) {
     w.Output()->close();  // its close box clears "Show output video"
     EXPECT_EQ(w.Output(), nullptr);
     EXPECT_FALSE(static_cast<QCheckBox*>(w.Control(512))->isChecked());
-    EXPECT_EQ(d.app.run.showOutputVideo, 1);
+    EXPECT_TRUE(d.app.run.showOutputVideo);
     w.MenuItem(810)->trigger();
     EXPECT_NE(w.Output(), nullptr);
 

@@ -207,7 +207,7 @@ TEST(LumaSampling, SpreadsOverTheMovieAndScalesDown) {
     EXPECT_FALSE(none.found);
     EXPECT_EQ(NoCircleMessage(none), "no lens circle found: cannot open the movie");
     fs::remove(junk);
-    std::atomic<int32_t> stop{1};
+    std::atomic<bool> stop{true};
     const SampledLuma stopped = SampleLumaMaximum(testing::FisheyeClip("fish-2s.mp4"), {}, &stop);
     EXPECT_FALSE(stopped.ok);
     EXPECT_EQ(stopped.error, "stopped");

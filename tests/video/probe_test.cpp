@@ -97,11 +97,11 @@ TEST(EncoderProgramTest, AStopRequestEndsTheChild) {
     for (const Case& c : {Case{"sleep 30", SIGTERM, false}, Case{"sleep 30", SIGTERM, true},
                           Case{"trap '' TERM; while :; do sleep 0.05; done", SIGKILL, false}}) {
         SCOPED_TRACE(std::string(c.script) + (c.secondFlag ? " (alsoStop)" : ""));
-        std::atomic<int32_t> stop{0};
-        std::atomic<int32_t> alsoStop{0};
+        std::atomic<bool> stop{false};
+        std::atomic<bool> alsoStop{false};
         std::thread raise([&stop, &alsoStop, &c] {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            (c.secondFlag ? alsoStop : stop) = 1;
+            (c.secondFlag ? alsoStop : stop) = true;
         });
         RunOptions options;
         options.stop = &stop;
@@ -141,7 +141,8 @@ TEST(EncoderProgramTest, AStalledChildIsEndedASlowOneIsNot) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::atomic<int32_t> stop{0}, awaited{c.awaitedFlag ? 0 : 1};
+        std::atomic<bool> stop{false};
+        std::atomic<int32_t> awaited{c.awaitedFlag ? 0 : 1};
         RunOptions options;
         options.stderrPath = dir + "/report.txt";
         options.stop = &stop;

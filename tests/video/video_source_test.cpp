@@ -62,7 +62,7 @@ protected:
     };
 
     // RunVideoStream on a worker thread; a stream that comes up is played
-    // through as a conversion does and then ended by streamState = 0.
+    // through as a conversion does and then ended by streamState = StreamState::Stopped.
     Outcome RunOnce(const std::string& path) {
         Outcome out;
         const size_t before = ui_.Calls().size();
@@ -71,10 +71,10 @@ protected:
             source_.RunVideoStream(path);
             done = true;
         });
-        WaitFor([&] { return done.load() || app_.run.streamState == 1; });
-        if (!done && app_.run.streamState == 1) {
+        WaitFor([&] { return done.load() || app_.run.streamState == StreamState::Running; });
+        if (!done && app_.run.streamState == StreamState::Running) {
             out.opened = true;
-            app_.run.converting = 1;
+            app_.run.converting = true;
             VideoStream& s = source_.Stream();
             s.Pause();
             s.SeekToStart();
@@ -83,11 +83,11 @@ protected:
             s.Run();
             out.ended = testing::WaitForComplete(s);
             s.SetFrameCallback(nullptr);
-            app_.run.streamState = 0;
+            app_.run.streamState = StreamState::Stopped;
         }
         EXPECT_TRUE(WaitFor([&] { return done.load(); })) << path << " did not tear down";
         worker.join();
-        app_.run.converting = 0;
+        app_.run.converting = false;
         const auto calls = ui_.Calls();
         out.calls.assign(calls.begin() + static_cast<long>(before), calls.end());
         return out;
@@ -103,7 +103,7 @@ protected:
 // Shutdown may come at any moment of an opening (a stop signal while the
 // movie opens): the stream never starts playing after it, and AVIREAD
 // returns. The first case is Shutdown just before the loader starts, whose
-// streamState = 0 the opening then overwrote.
+// streamState = StreamState::Stopped the opening then overwrote.
 TEST_F(VideoSourceTest, ShutdownDuringTheOpeningEndsTheStream) {
     const std::string clip = FisheyeClip("fish-h264.mp4");
     for (int delayUs : {-1, 0, 300, 1000, 3000, 10000, 30000}) {
@@ -126,7 +126,7 @@ TEST_F(VideoSourceTest, ShutdownDuringTheOpeningEndsTheStream) {
             Shutdown(app);
         }
         EXPECT_TRUE(WaitFor([&] { return done.load(); }, 10s));
-        app.run.streamState = 0;  // frees a loop that missed the shutdown
+        app.run.streamState = StreamState::Stopped;  // frees a loop that missed the shutdown
         loader.join();
         EXPECT_EQ(source.streamActive, 0);
     }
@@ -135,7 +135,7 @@ TEST_F(VideoSourceTest, ShutdownDuringTheOpeningEndsTheStream) {
 TEST_F(VideoSourceTest, OpenPreviewAndCloseWriteTheLogLabelsAndParamFile) {
     const std::string clip = FisheyeClip("fish-h264.mp4");
     std::thread worker([&] { source_.AVIREAD(clip); });
-    ASSERT_TRUE(WaitFor([&] { return app_.run.streamState == 1 && source_.streamActive == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return app_.run.streamState == StreamState::Running && source_.streamActive == 1; }));
     // The preview plays to the end of the one-second clip: the bar reaches 598.
     ASSERT_TRUE(WaitFor([&] {
         const auto calls = ui_.Calls();
@@ -146,7 +146,7 @@ TEST_F(VideoSourceTest, OpenPreviewAndCloseWriteTheLogLabelsAndParamFile) {
     const size_t linesBefore = LogLines().size();
     EXPECT_EQ(source_.RunVideoStream(clip), 0);
     EXPECT_EQ(LogLines().size(), linesBefore);
-    app_.run.streamState = 0;
+    app_.run.streamState = StreamState::Stopped;
     worker.join();
 
     const double seconds = std::atof(testing::ProbeVideoEntry(clip, "stream=duration").c_str());
@@ -187,17 +187,17 @@ TEST_F(VideoSourceTest, ASecondOpenEndsTheRunningStreamFirst) {
         source_.AVIREAD(first);
         firstDone = true;
     });
-    ASSERT_TRUE(WaitFor([&] { return app_.run.streamState == 1 && source_.streamActive == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return app_.run.streamState == StreamState::Running && source_.streamActive == 1; }));
     std::thread b([&] { source_.AVIREAD(second); });
     ASSERT_TRUE(WaitFor([&] {
         const auto lines = LogLines();
-        return app_.run.streamState == 1 &&
+        return app_.run.streamState == StreamState::Running &&
                std::find(lines.begin(), lines.end(), "Render file:" + second) != lines.end();
     }));
     EXPECT_TRUE(WaitFor([&] { return firstDone.load(); }));
     a.join();
     EXPECT_EQ(source_.streamActive, 1);
-    app_.run.streamState = 0;
+    app_.run.streamState = StreamState::Stopped;
     b.join();
 
     // The first stream has logged its exit before the second one starts.
@@ -230,12 +230,12 @@ TEST_F(VideoSourceTest, ASecondOpenDuringTheFirstOpeningPlaysTheLastFile) {
         const auto lines = LogLines();
         return std::find(lines.begin(), lines.end(), "Render file:" + first) != lines.end();
     }));
-    ASSERT_EQ(app_.run.streamState, 0);  // still opening: the loop has not begun
+    ASSERT_EQ(app_.run.streamState, StreamState::Stopped);  // still opening: the loop has not begun
     std::thread b([&] { source_.AVIREAD(second); });
     EXPECT_TRUE(WaitFor([&] { return firstDone.load(); }, 5s));
-    EXPECT_TRUE(WaitFor([&] { return app_.run.streamState == 1 && source_.VideoPath() == second; }, 5s));
+    EXPECT_TRUE(WaitFor([&] { return app_.run.streamState == StreamState::Running && source_.VideoPath() == second; }, 5s));
     EXPECT_EQ(source_.Info().videoPath.empty() ? second : source_.VideoPath(), second);
-    app_.run.streamState = 0;
+    app_.run.streamState = StreamState::Stopped;
     a.join();
     b.join();
 }

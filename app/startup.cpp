@@ -112,14 +112,14 @@ void StartUpCore(FisheyeApp& app, const StartUpOptions& options) {
 
     if (options.privateRun) return;
     RemoveStaleStills(app.settings->APATH);
-    LogTemporaryFolder(app);
+    LogTemporaryFolder(app.env.log, app.settings->APATH);
 }
 
-void LogTemporaryFolder(FisheyeApp& app) {
-    app.env.log.WriteLogLine("Temp file:");
-    app.env.log.WriteLogLine(app.settings->APATH);
-    app.env.log.WriteLogLine("Temp Folder Free Space:");
-    app.env.log.WriteLogLine(FormatFreeSpace(app.settings->APATH));
+void LogTemporaryFolder(RunLog& log, const std::string& folder) {
+    log.WriteLogLine("Temp file:");
+    log.WriteLogLine(folder);
+    log.WriteLogLine("Temp Folder Free Space:");
+    log.WriteLogLine(FormatFreeSpace(folder));
 }
 
 void Shutdown(FisheyeApp& app) {

@@ -42,7 +42,7 @@ std::string FormatFreeSpace(const std::string& folder);
 
 // The four lines about the temporary folder in use ("Temp file:", the
 // folder, "Temp Folder Free Space:", its free space).
-void LogTemporaryFolder(FisheyeApp& app);
+void LogTemporaryFolder(RunLog& log, const std::string& folder);
 
 // The one exit procedure: stops playback through the stop hooks, waits for
 // the registered threads, and logs "EXIT11" (every call), "EXIT2" and "EXIT3"

@@ -265,7 +265,7 @@ void StartRunLog(FisheyeApp& app, const RunWorkspace& workspace) {
     for (const std::string& line : AppPathsLogLines(DecideAppPaths(app.env.programDir))) {
         app.env.log.WriteLogLine(line);
     }
-    LogTemporaryFolder(app);
+    LogTemporaryFolder(app.env.log, app.settings->APATH);
 }
 
 // A message box text as one line: its line breaks become blanks.

@@ -401,7 +401,7 @@ void ExportLoop(Run& run, const std::string& outputPath) {
 void CleanUp(Run& run, StillWriter* writer) {
     FisheyeApp& app = run.app;
     const ConversionTimings& t = run.options.timings;
-    ClearVideoInfo(run.ui, app);
+    ClearVideoInfo(run.ui, app.run);
     if (run.options.keepStills && run.result.AllWritten()) {
         // The stills of a good run stay for the user's own tools; only the
         // sound goes.
@@ -601,7 +601,7 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
         waiter = std::thread([&] { outcome = WaitForChildExit(encoder, waitOptions); });
         {
             FrameCallback callback(
-                app,
+                app.run,
                 [pipe, &pipeProgress](int32_t, const uint8_t* bgrx, int32_t width, int32_t height) {
                     return WriteFrameToPipe(pipe, bgrx, width, height, pipeProgress);
                 },
@@ -681,7 +681,7 @@ ConversionHooks PipelineHooks(FramePipeline& pipeline, FisheyeApp& app, PaintFn 
         // The cut is locked during a run and the geometry was built from it;
         // filters, flip and aspect are read afresh for every frame.
         const TransformStatus status = pipeline.ConvertFrame(
-            data, static_cast<size_t>(size), readSettings(), FrameSwitchesOf(app), callbacks);
+            data, static_cast<size_t>(size), readSettings(), FrameSwitchesOf(app.run), callbacks);
         if (status == TransformStatus::kOk) return &pipeline.Output();
         app.env.log.WriteLogLine("Frame refused (" + std::to_string(size) + " bytes): " +
                              StatusText(status));
@@ -732,7 +732,7 @@ ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& 
 
     StillWriter writer(run.settings.APATH, &app.env.log);
     {
-        FrameCallback callback(app, writer, hooks.convertFrame, run.info.frameCount,
+        FrameCallback callback(app.run, writer, hooks.convertFrame, run.info.frameCount,
                                options.writerThreads);
         ConvertFrames(run, callback, true);
     }

@@ -37,14 +37,14 @@ FrameCallback::SinkFn StillSink(StillWriter& writer, bool jpeg) {
 
 }  // namespace
 
-FrameCallback::FrameCallback(FisheyeApp& app, StillWriter& writer, ConvertFn convert,
+FrameCallback::FrameCallback(RunState& run, StillWriter& writer, ConvertFn convert,
                              int32_t numFrames, int writerThreads)
-    : FrameCallback(app, StillSink(writer, app.run.tempFormat.load() != StillFormat::Bmp), std::move(convert),
+    : FrameCallback(run, StillSink(writer, run.tempFormat.load() != StillFormat::Bmp), std::move(convert),
                     numFrames, writerThreads) {}
 
-FrameCallback::FrameCallback(FisheyeApp& app, SinkFn sink, ConvertFn convert, int32_t numFrames,
+FrameCallback::FrameCallback(RunState& run, SinkFn sink, ConvertFn convert, int32_t numFrames,
                              int writerThreads)
-    : app_(app), sink_(std::move(sink)), convert_(std::move(convert)), numFrames_(numFrames) {
+    : run_(run), sink_(std::move(sink)), convert_(std::move(convert)), numFrames_(numFrames) {
     if (writerThreads > 0) {
         // A frame is handed over only when a writer is free, so the copies
         // held never exceed the writers (each holds one while it encodes);
@@ -143,7 +143,7 @@ void FrameCallback::UpdateProgress() {
     ++progressCounter_;
     if (progressCounter_ <= 29) return;
     const double now = MonotonicSeconds();
-    app_.run.progress.Set(ProgressFigures(now - lastTick_, now - convStart_, numFrames_));
+    run_.progress.Set(ProgressFigures(now - lastTick_, now - convStart_, numFrames_));
     progressCounter_ = 0;
     lastTick_ = MonotonicSeconds();
 }
@@ -159,7 +159,7 @@ void FrameCallback::FillTo(double seconds) {
     if (keepRate_ <= 0 || lastOut_ == nullptr) return;
     if (repeatedFrames.load() == 0 && droppedFrames.load() == 0) return;
     const int64_t slots = SlotsForDuration(seconds, keepRate_);
-    while (nextSlot_ < slots && !app_.run.stopRequested.load() && failed_.load() == 0) {
+    while (nextSlot_ < slots && !run_.stopRequested.load() && failed_.load() == 0) {
         repeatedFrames.fetch_add(1);
         Emit(*lastOut_);
     }
@@ -167,7 +167,7 @@ void FrameCallback::FillTo(double seconds) {
 
 void FrameCallback::BufferCB(double sampleTime, const uint8_t* data, int32_t length) {
     if (length <= 0 || data == nullptr) return;
-    if (app_.run.stopRequested.load() || failed_.load() != 0) return;
+    if (run_.stopRequested.load() || failed_.load() != 0) return;
     deliveredFrames.fetch_add(1);
 
     SlotPlan plan;

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
+#include "app/run_state.h"
 #include "output/still_writer.h"
 #include "transform/frame_buffer.h"
 
@@ -42,11 +42,11 @@ public:
     // writerThreads = 0 writes every still on the delivering thread; more
     // hands the stills to that many writer threads while the next frame is
     // transformed. Either way every still holds the same bytes.
-    FrameCallback(FisheyeApp& app, StillWriter& writer, ConvertFn convert, int32_t numFrames,
+    FrameCallback(RunState& run, StillWriter& writer, ConvertFn convert, int32_t numFrames,
                   int writerThreads);
     // Frames into any sink; with one writer thread the sink gets them in
     // order, through a queue of two frames (back-pressure, bounded memory).
-    FrameCallback(FisheyeApp& app, SinkFn sink, ConvertFn convert, int32_t numFrames,
+    FrameCallback(RunState& run, SinkFn sink, ConvertFn convert, int32_t numFrames,
                   int writerThreads);
     ~FrameCallback();
     FrameCallback(const FrameCallback&) = delete;
@@ -106,7 +106,7 @@ private:
     void WriterLoop();
     void UpdateProgress();
 
-    FisheyeApp& app_;
+    RunState& run_;
     SinkFn sink_;
     ConvertFn convert_;
     int32_t numFrames_;

@@ -29,8 +29,8 @@ inline TransformSettings TransformSettingsOf(const AppSettings& s) {
     return t;
 }
 
-inline FrameSwitches FrameSwitchesOf(const FisheyeApp& app) {
-    return FrameSwitches{app.run.horizontalFlip.load(), app.run.paused.load()};
+inline FrameSwitches FrameSwitchesOf(const RunState& run) {
+    return FrameSwitches{run.horizontalFlip.load(), run.paused.load()};
 }
 
 }  // namespace tessaly

@@ -189,7 +189,7 @@ void DesktopSession::GetMultipleFiles(std::string path) {
         return;
     }
     CallOnGui<int>(window, std::function<int()>([this] {
-                       ClearVideoInfo(ui, app);
+                       ClearVideoInfo(ui, app.run);
                        std::lock_guard lock(probeMutex_);
                        probe_ = ProbeTexts{};
                        return 0;
@@ -247,7 +247,7 @@ void DesktopSession::PreviewPass() {
         SleepMs(!app.run.paused.load() ? std::min(milliseconds, 2) : milliseconds);
     };
     callbacks.showOutputSize = [this](const std::string& text) { ui.SetLabel(control::kOutputSizeLabel, text); };
-    pipeline.PreviewPass(TransformSettingsOf(passSettings_), FrameSwitchesOf(app), callbacks);
+    pipeline.PreviewPass(TransformSettingsOf(passSettings_), FrameSwitchesOf(app.run), callbacks);
     ++previewPasses;
 }
 

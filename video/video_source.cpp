@@ -40,12 +40,12 @@ StreamMessage WithReason(StreamMessage message, const std::string& reason) {
     return message;
 }
 
-void ClearVideoInfo(UserInterface& ui, FisheyeApp& app, ProbeTexts* probeTexts) {
+void ClearVideoInfo(UserInterface& ui, RunState& run, ProbeTexts* probeTexts) {
     for (int id : {control::kDurationLabel, control::kOutputSizeLabel, control::kPathLabel,
                    control::kFrameSizeLabel, control::kFrameRateLabel, control::kFrameCountLabel,
                    control::kOperationLabel})
         ui.SetLabel(id, "");
-    app.run.fileInfoText.clear();
+    run.fileInfoText.clear();
     if (probeTexts != nullptr) *probeTexts = ProbeTexts{};
 }
 

@@ -62,7 +62,7 @@ struct StreamHooks {
 // Empties the information labels (409, 309, 303, 304, 305, 306, 307), the
 // application's fileInfoText and, when given, the probe texts; done before
 // a new file is chosen and after a conversion.
-void ClearVideoInfo(UserInterface& ui, FisheyeApp& app, ProbeTexts* probeTexts = nullptr);
+void ClearVideoInfo(UserInterface& ui, RunState& run, ProbeTexts* probeTexts = nullptr);
 
 class VideoSource {
 public:

@@ -35,7 +35,7 @@ void BM_FrameCallback(benchmark::State& state) {
     for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<uint8_t>((i * 2654435761u) >> 24);
 
     StillWriter writer(dir.string());
-    FrameCallback callback(app, writer, hooks.convertFrame, 1000, writerThreads);
+    FrameCallback callback(app.run, writer, hooks.convertFrame, 1000, writerThreads);
     callback.StartClock();
     for (auto _ : state) {
         callback.BufferCB(0, frame.data(), static_cast<int32_t>(frame.size()));

@@ -88,8 +88,8 @@ int main(int argc, char** argv) {
     session.StartLoadWorker(argv[1]);
     QElapsedTimer wait;
     wait.start();
-    while (!(app.run.streamState == StreamState::Running && session.previewPasses > 5) && wait.elapsed() < 20000) QTest::qWait(10);
-    if (app.run.streamState != StreamState::Running) {
+    while (!(app.run.streamState == tessaly::StreamState::Running && session.previewPasses > 5) && wait.elapsed() < 20000) QTest::qWait(10);
+    if (app.run.streamState != tessaly::StreamState::Running) {
         std::fprintf(stderr, "tessaly-playback-bench: the movie did not open\n");
         return 1;
     }

@@ -67,7 +67,7 @@ TEST_F(FrameCallbackTest, WriterThreadsGiveTheSameStillsAsOneFrameAtATime) {
             const fs::path folder = dir_ / (std::to_string(threads) + ext);
             fs::create_directories(folder);
             StillWriter writer(folder.string());
-            FrameCallback callback(app_, writer, PipelineHooks(pipeline_, app_).convertFrame, 6, threads);
+            FrameCallback callback(app_.run, writer, PipelineHooks(pipeline_, app_).convertFrame, 6, threads);
             callback.StartClock();
             for (int i = 0; i < 6; ++i) {
                 std::vector<uint8_t> frame = Frame(i);
@@ -88,7 +88,7 @@ TEST_F(FrameCallbackTest, WriterThreadsGiveTheSameStillsAsOneFrameAtATime) {
 
 TEST_F(FrameCallbackTest, EmptyStoppedAndWrongSizedFramesChangeNothing) {
     StillWriter writer(dir_.string());
-    FrameCallback callback(app_, writer, PipelineHooks(pipeline_, app_).convertFrame, 10, 2);
+    FrameCallback callback(app_.run, writer, PipelineHooks(pipeline_, app_).convertFrame, 10, 2);
     std::vector<uint8_t> frame = Frame(0);
     const auto size = static_cast<int32_t>(frame.size());
     callback.BufferCB(0, frame.data(), 0);
@@ -136,7 +136,7 @@ TEST(FrameSlotsTest, ConstantRatePassesUnchangedAndVaryingIntervalsRepeatOrDrop)
 TEST_F(FrameCallbackTest, VaryingIntervalsAreRepeatedAndDroppedIntoTheRate) {
     app_.run.tempFormat = StillFormat::Bmp;
     StillWriter writer(dir_.string());
-    FrameCallback callback(app_, writer, PipelineHooks(pipeline_, app_).convertFrame, 10, 2);
+    FrameCallback callback(app_.run, writer, PipelineHooks(pipeline_, app_).convertFrame, 10, 2);
     callback.KeepFrameTimes(10, 10);  // 10 fps, a 1 s movie
     // Frame i at these times: 0, 0.1, 0.12 (slot 1 again), 0.4 (slots 2, 3 keep frame 1), 0.5.
     const double times[] = {0, 0.1, 0.12, 0.4, 0.5};

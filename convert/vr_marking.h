@@ -1,5 +1,5 @@
 // The steps after an encoding: the verified movie is marked as 180-degree
-// VR video when the user wants it (FisheyeApp::markVrOutput) and renamed
+// VR video when the user wants it (RunState::markVrOutput) and renamed
 // over the output's name.
 #pragma once
 

@@ -32,7 +32,7 @@ class PreviewPanel;
 
 inline constexpr int kClientWidth = 1010;
 inline constexpr int kClientHeight = 650;
-// "&Option" item that marks outputs as 180-degree VR video (FisheyeApp::markVrOutput).
+// "&Option" item that marks outputs as 180-degree VR video (RunState::markVrOutput).
 inline constexpr int kMarkVrMenuItem = 904;
 // "&Option" item that opens the "Lens" dialog.
 inline constexpr int kLensMenuItem = 930;

@@ -24,6 +24,7 @@ PACKAGES=(
   qt6-base-dev qt6-multimedia-dev xvfb xauth fonts-dejavu-core fonts-dejavu-extra
   clang libclang-rt-14-dev
   desktop-file-utils appstream man-db groff-base dpkg-dev file
+  slurmctld slurmd slurm-client munge
 )
 
 log() { printf '\033[1m== %s\033[0m\n' "$*" >&2; }

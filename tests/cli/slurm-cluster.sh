@@ -10,7 +10,7 @@
 #      task only): a clear failure naming the part, no output, no parts;
 #   3. the parts cancelled with scancel while they run: the same; and every
 #      job of a submission cancelled: --wait removes what the report would;
-#   4. a folder of three movies in one call, two parts each.
+#   4. a folder of three movies in one call, two parts each, the parts kept.
 # The daemons are stopped by their pids at the end, on failure too.
 #
 #   slurm-cluster.sh TESSALY_SLURM SOURCE_DIR
@@ -253,6 +253,13 @@ check
 only_left "$work/out" "4 parts" take.mp4
 echo "4 parts: $(frames_of "$work/out/take.mp4") frames; lowest PSNR against the single run $psnr dB;" \
     "submit to finished $parts_time s (the single run on the same node: $single_time s)"
+# Where the time went, by the controller's clock (whole seconds).
+for id in $(sed -n 's/^Submitted [a-z]*: \([0-9]*\).*/\1/p' "$work/logs/run1.txt"); do
+    scontrol -o show job "$id" 2>/dev/null |
+        sed -n 's/.*JobId=\([0-9]*\) .*ArrayTaskId=\([0-9]*\).*StartTime=[^ ]*T\([^ ]*\) EndTime=[^ ]*T\([^ ]*\) .*/  part \2 (job \1): \3 to \4/p
+                s/^JobId=\([0-9]*\) JobName=\([^ ]*\) .*StartTime=[^ ]*T\([^ ]*\) EndTime=[^ ]*T\([^ ]*\) .*/  \2 (job \1): \3 to \4/p' |
+        sort
+done
 
 # ---------------------------------------------------------------------------
 # 2. One part fails for real: its task writes under a file size limit.
@@ -333,7 +340,7 @@ mkdir -p "$work/shoot" "$work/batch"
     "$source_dir/tools/make-fisheye-clip" "$work/shoot/three.mkv" --size 640x360 --fps 24 --duration 2 --audio ||
     { echo "FAIL: cannot make the batch clips"; exit 1; }
 rc=0
-"$slurm_cmd" --wait --parts 2 "$work/shoot" "$work/batch" -- "${convert_opts[@]}" >"$work/logs/batch.txt" 2>&1 || rc=$?
+"$slurm_cmd" --wait --keep-parts --parts 2 "$work/shoot" "$work/batch" -- "${convert_opts[@]}" >"$work/logs/batch.txt" 2>&1 || rc=$?
 check
 [[ $rc == 0 ]] || { fail "a batch of three: exit $rc"; cat "$work/logs/batch.txt"; }
 [[ $(grep -c '^Submitted join: ' "$work/logs/batch.txt") == 3 ]] || fail "a batch of three: not three joins"
@@ -342,6 +349,18 @@ for name in one two three; do
     src=$(ls "$work/shoot/$name".*)
     check_movie "$work/batch/$name.mp4" "$src"
 done
+# --keep-parts: the six parts and every job's log stay in the work folder
+# the report names, and nothing else is left.
+kept=$(sed -n 's/^tessaly-slurm: parts and logs kept in \(.*\)$/\1/p' "$work/logs/batch.txt")
+check
+if [[ -z $kept || ! -d $kept ]]; then
+    fail "--keep-parts: no work folder named or kept"
+else
+    [[ $(ls "$kept"/movie*-part*.mkv | wc -l) == 6 ]] || fail "--keep-parts: not six parts kept: $(ls "$kept")"
+    [[ $(ls "$kept"/*.log | wc -l) == 9 ]] || fail "--keep-parts: not nine job logs kept: $(ls "$kept")"
+    [[ ${kept%/*} == "$work/batch" ]] || fail "--keep-parts: the work folder $kept is not in the output folder"
+    rm -rf "$kept"
+fi
 only_left "$work/batch" "a batch of three" one.mp4 three.mp4 two.mp4
 
 # The reports, one per submission, in the folder tessaly-slurm was run from.

@@ -233,7 +233,7 @@ single_time=$(seconds_since "$t0")
 cd "$work/logs" || exit 1
 t0=$(date +%s%N)
 rc=0
-"$slurm_cmd" --wait --parts 4 -p tessaly -t 30 -c 1 --mem 2G "$clip" "$work/out/take.mp4" -- "${convert_opts[@]}" \
+timeout 300 "$slurm_cmd" --wait --parts 4 -p tessaly -t 30 -c 1 --mem 2G "$clip" "$work/out/take.mp4" -- "${convert_opts[@]}" \
     >"$work/logs/run1.txt" 2>&1 || rc=$?
 parts_time=$(seconds_since "$t0")
 check
@@ -272,7 +272,7 @@ exec $(printf '%q' "$converter") "\$@"
 EOF
 chmod 755 "$work/bin/tessaly-convert"
 rc=0
-TESSALY_CONVERT=$work/bin/tessaly-convert "$slurm_cmd" --wait --parts 4 "$clip" "$work/out/failed.mp4" -- "${convert_opts[@]}" \
+TESSALY_CONVERT=$work/bin/tessaly-convert timeout 300 "$slurm_cmd" --wait --parts 4 "$clip" "$work/out/failed.mp4" -- "${convert_opts[@]}" \
     >"$work/logs/run2.txt" 2>&1 || rc=$?
 check
 [[ $rc == 1 ]] || fail "a failed part: exit $rc, not 1"
@@ -294,7 +294,7 @@ wait_running() {
 }
 cancel_run() {  # cancel_run NAME WHICH: WHICH = parts or all
     local name=$1 which=$2 log=$work/logs/$1.txt
-    "$slurm_cmd" --wait --parts 4 "$clip" "$work/out/$name.mp4" -- "${convert_opts[@]}" >"$log" 2>&1 &
+    timeout 300 "$slurm_cmd" --wait --parts 4 "$clip" "$work/out/$name.mp4" -- "${convert_opts[@]}" >"$log" 2>&1 &
     waiter=$!
     local array=""
     for ((i = 0; i < 100; i++)); do
@@ -334,20 +334,23 @@ cancel_run cancelled-all all
 # ---------------------------------------------------------------------------
 # 4. A folder of three movies in one call, two parts each.
 
-mkdir -p "$work/shoot" "$work/batch"
+# An output folder whose name has a space and a per cent sign (which sbatch's
+# file name patterns would read as theirs).
+batch="batch 100%"
+mkdir -p "$work/shoot" "$work/$batch"
 "$source_dir/tools/make-fisheye-clip" "$work/shoot/one.mp4" --size 320x240 --fps 25 --duration 3 --audio &&
     "$source_dir/tools/make-fisheye-clip" "$work/shoot/two.mov" --size 480x270 --fps 30 --duration 3 --audio &&
     "$source_dir/tools/make-fisheye-clip" "$work/shoot/three.mkv" --size 640x360 --fps 24 --duration 2 --audio ||
     { echo "FAIL: cannot make the batch clips"; exit 1; }
 rc=0
-"$slurm_cmd" --wait --keep-parts --parts 2 "$work/shoot" "$work/batch" -- "${convert_opts[@]}" >"$work/logs/batch.txt" 2>&1 || rc=$?
+timeout 300 "$slurm_cmd" --wait --keep-parts --parts 2 "$work/shoot" "$work/$batch" -- "${convert_opts[@]}" >"$work/logs/batch.txt" 2>&1 || rc=$?
 check
 [[ $rc == 0 ]] || { fail "a batch of three: exit $rc"; cat "$work/logs/batch.txt"; }
 [[ $(grep -c '^Submitted join: ' "$work/logs/batch.txt") == 3 ]] || fail "a batch of three: not three joins"
 grep -q '^Submitted parts: [0-9]*_\[1-6\]$' "$work/logs/batch.txt" || fail "a batch of three: not one array of six parts"
 for name in one two three; do
     src=$(ls "$work/shoot/$name".*)
-    check_movie "$work/batch/$name.mp4" "$src"
+    check_movie "$work/$batch/$name.mp4" "$src"
 done
 # --keep-parts: the six parts and every job's log stay in the work folder
 # the report names, and nothing else is left.
@@ -358,10 +361,10 @@ if [[ -z $kept || ! -d $kept ]]; then
 else
     [[ $(ls "$kept"/movie*-part*.mkv | wc -l) == 6 ]] || fail "--keep-parts: not six parts kept: $(ls "$kept")"
     [[ $(ls "$kept"/*.log | wc -l) == 9 ]] || fail "--keep-parts: not nine job logs kept: $(ls "$kept")"
-    [[ ${kept%/*} == "$work/batch" ]] || fail "--keep-parts: the work folder $kept is not in the output folder"
+    [[ ${kept%/*} == "$work/$batch" ]] || fail "--keep-parts: the work folder $kept is not in the output folder"
     rm -rf "$kept"
 fi
-only_left "$work/batch" "a batch of three" one.mp4 three.mp4 two.mp4
+only_left "$work/$batch" "a batch of three" one.mp4 three.mp4 two.mp4
 
 # The reports, one per submission, in the folder tessaly-slurm was run from.
 check

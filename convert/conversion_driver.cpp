@@ -291,8 +291,15 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     const double rate = KeepRate(run);
     callback.KeepFrameTimes(rate, SlotsForDuration(info.durationSeconds, rate));
     if (run.options.partCount > 0) {
-        callback.KeepSlots(
-            PartWindow(SlotsForDuration(info.durationSeconds, rate), run.options.partIndex, run.options.partCount));
+        const SlotWindow window =
+            PartWindow(SlotsForDuration(info.durationSeconds, rate), run.options.partIndex, run.options.partCount);
+        callback.KeepSlots(window);
+        // A later part reads the movie from the key frame before its span:
+        // two slots early, so the frame that shows in its first slot (the
+        // last one due before it) is decoded too.
+        if (window.first > 2 && rate > 0) {
+            stream.SeekToKeyFrameBefore(static_cast<int64_t>(static_cast<double>(window.first - 2) / rate * 1e7));
+        }
     }
     stream.SetFrameCallback([&callback](double time, const uint8_t* data, int32_t size) {
         callback.BufferCB(time, data, size);
@@ -335,6 +342,14 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     stream.Pause();
     stream.SetFrameCallback({});
     run.result.decodedFrames = callback.deliveredFrames.load();
+    if (run.options.partCount > 0) {
+        const SlotWindow window = PartWindow(SlotsForDuration(info.durationSeconds, rate), run.options.partIndex,
+                                             run.options.partCount);
+        log.WriteLogLine("Part " + std::to_string(run.options.partIndex) + "/" +
+                         std::to_string(run.options.partCount) + ": slots from " + std::to_string(window.first) +
+                         ", " + std::to_string(callback.frameNo.load()) + " frames of " +
+                         std::to_string(callback.deliveredFrames.load()) + " decoded");
+    }
     // A part ends where its span does, not where the movie does.
     run.result.declaredFrames = run.options.partCount > 0 ? 0 : info.declaredFrames;
     run.result.declaredExactly = info.declaredExactly;

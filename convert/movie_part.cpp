@@ -41,6 +41,9 @@ bool ReadPair(const std::string& text, char separator, T& a, T& b) {
     return two.size() == 2 && ReadWhole(two[0], a) && ReadWhole(two[1], b);
 }
 
+// The settings PartSettingsText writes.
+constexpr size_t kSettingsCount = 10;
+
 }  // namespace
 
 SlotWindow PartWindow(int64_t slots, int32_t index, int32_t count) {
@@ -93,6 +96,12 @@ bool ParsePartTag(const std::string& text, PartTag& tag) {
         return false;
     }
     if (t.count < 1 || t.index < 1 || t.index > t.count || t.first < 0 || t.end < t.first) return false;
+    // Every setting as name=value: a cut or damaged text is no tag.
+    const std::vector<std::string> settings = Split(words[7], ';');
+    if (settings.size() != kSettingsCount) return false;
+    for (const std::string& setting : settings) {
+        if (setting.find('=') == std::string::npos || setting.back() == '=') return false;
+    }
     t.settings = words[7];
     tag = t;
     return true;

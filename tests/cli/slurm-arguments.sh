@@ -73,6 +73,10 @@ for own in --array=1-4 "--dependency afterok:1" --wrap=true -W --parsable --test
     # shellcheck disable=SC2086
     expect 2 "is set by tessaly-slurm itself" $own "$work/in/clip.mp4" "$work/out/pano.mp4"
 done
+expect 2 "an MPEG-2 program stream cannot be joined from parts: $work/out/pano.mpg" "$work/in/clip.mp4" "$work/out/pano.mpg"
+expect 2 "an MPEG-2 program stream cannot be joined from parts: $work/out/a.mpeg" --parts 3 --format mpeg "$work/shoot" "$work/out"
+expect 3 "sbatch not found" --parts 1 "$work/in/clip.mp4" "$work/out/pano.mpg"
+expect 3 "sbatch not found" --format MPG "$work/shoot" "$work/out"
 expect 2 "--format: the converter writes none of 'mkv'" --format mkv "$work/shoot" "$work/out"
 expect 2 "no movies in the folder $work/empty" "$work/empty" "$work/out"
 expect 2 "two inputs would both be written to $work/out/a.mp4" "$work/shoot/a.mp4" "$work/other/a.mkv" "$work/out"

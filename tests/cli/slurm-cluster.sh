@@ -8,6 +8,7 @@
 #      marked as 180-degree video, and nothing else is left beside it;
 #   2. the same with one part failing for real (a file size limit on that
 #      task only): a clear failure naming the part, no output, no parts;
+#      and a join that fails the same way after its parts succeeded;
 #   3. the parts cancelled with scancel while they run: the same; and every
 #      job of a submission cancelled: --wait removes what the report would;
 #   4. a folder of three movies in one call, two parts each, the parts kept.
@@ -266,8 +267,12 @@ done
 
 cat >"$work/bin/tessaly-convert" <<EOF
 #!/bin/bash
-# Part 2 of a job array runs under a 64 KiB file size limit.
-if [[ \${SLURM_ARRAY_TASK_ID:-} == 2 ]]; then ulimit -f 64; fi
+# Part 2 of a job array, or with LIMIT_JOIN=1 the join, runs under a file
+# size limit of 16 KiB.
+if [[ \${SLURM_ARRAY_TASK_ID:-} == 2 && \${LIMIT_JOIN:-0} == 0 ]] ||
+   [[ \${LIMIT_JOIN:-0} == 1 && " \$* " == *" --join "* ]]; then
+    ulimit -f 16
+fi
 exec $(printf '%q' "$converter") "\$@"
 EOF
 chmod 755 "$work/bin/tessaly-convert"
@@ -280,6 +285,20 @@ grep -q "^tessaly-slurm: failed: $work/out/failed.mp4 (from $clip): part 2 of 4 
     { fail "a failed part: the report does not name part 2 and its error"; cat "$work/logs/run2.txt"; }
 only_left "$work/out" "a failed part" take.mp4
 [[ -z $(ls -A "$work/temp") ]] || fail "a failed part left $(ls -A "$work/temp") in the temporary folder"
+
+# The parts succeed and the join fails (a short movie, the join's writes
+# limited; sbatch hands the submitting environment to the jobs).
+"$source_dir/tools/make-fisheye-clip" "$work/in/short.mp4" --size 320x240 --fps 25 --duration 3 --audio ||
+    { echo "FAIL: cannot make the short clip"; exit 1; }
+rc=0
+LIMIT_JOIN=1 TESSALY_CONVERT=$work/bin/tessaly-convert timeout 300 "$slurm_cmd" --wait --parts 2 "$work/in/short.mp4" \
+    "$work/out/unjoined.mp4" -- "${convert_opts[@]}" >"$work/logs/run2b.txt" 2>&1 || rc=$?
+check
+[[ $rc == 1 ]] || fail "a failed join: exit $rc, not 1"
+grep -q "^tessaly-slurm: failed: $work/out/unjoined.mp4 (from $work/in/short.mp4): the join failed: tessaly-convert: .*unjoined.mp4" \
+    "$work/logs/run2b.txt" || { fail "a failed join: the report does not say the join failed and why"; cat "$work/logs/run2b.txt"; }
+only_left "$work/out" "a failed join" take.mp4
+[[ -z $(ls -A "$work/temp") ]] || fail "a failed join left $(ls -A "$work/temp") in the temporary folder"
 
 # ---------------------------------------------------------------------------
 # 3. scancel while the parts run.
@@ -298,7 +317,7 @@ cancel_run() {  # cancel_run NAME WHICH: WHICH = parts or all
     waiter=$!
     local array=""
     for ((i = 0; i < 100; i++)); do
-        array=$(sed -n 's/^Submitted parts: \([0-9]*\)_.*/\1/p' "$log")
+        array=$(sed -n 's/^Submitted parts: \([0-9]*\)_.*/\1/p' "$log" 2>/dev/null)
         [[ -z $array ]] || break
         sleep 0.1
     done
@@ -368,7 +387,7 @@ only_left "$work/$batch" "a batch of three" one.mp4 three.mp4 two.mp4
 
 # The reports, one per submission, in the folder tessaly-slurm was run from.
 check
-[[ $(ls "$work/logs"/tessaly-slurm-*.out 2>/dev/null | wc -l) == 4 ]] ||
+[[ $(ls "$work/logs"/tessaly-slurm-*.out 2>/dev/null | wc -l) == 5 ]] ||
     fail "not one report per finished submission: $(ls "$work/logs")"
 
 echo "$((checks - failures)) passed, $failures failed; the cluster test took $(seconds_since "$test_start") s"

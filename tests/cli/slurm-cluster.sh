@@ -300,6 +300,16 @@ grep -q "^tessaly-slurm: failed: $work/out/unjoined.mp4 (from $work/in/short.mp4
 only_left "$work/out" "a failed join" take.mp4
 [[ -z $(ls -A "$work/temp") ]] || fail "a failed join left $(ls -A "$work/temp") in the temporary folder"
 
+# Slurm refuses the jobs (a partition it does not have): exit 3 with
+# sbatch's reason, and no work folder is left.
+rc=0
+timeout 60 "$slurm_cmd" --wait -p no-such-partition "$clip" "$work/out/refused.mp4" >"$work/logs/refused.txt" 2>&1 || rc=$?
+check
+[[ $rc == 3 ]] || fail "a refused submission: exit $rc, not 3"
+grep -q "^tessaly-slurm: sbatch refused the job: .*[Pp]artition" "$work/logs/refused.txt" ||
+    { fail "a refused submission: no clear message"; cat "$work/logs/refused.txt"; }
+only_left "$work/out" "a refused submission" take.mp4
+
 # ---------------------------------------------------------------------------
 # 3. scancel while the parts run.
 

@@ -51,6 +51,7 @@ stop_cluster() {
     fi
     if [[ -n ${SLURM_CONF:-} && -f $SLURM_CONF ]] && ((${#pids[@]} > 1)); then
         # Jobs first, so no slurmstepd outlives its slurmd.
+        # shellcheck disable=SC2046  # one id a word
         scancel --quiet --full $(squeue -h -o %A 2>/dev/null) 2>/dev/null
         for ((i = 0; i < 100; i++)); do
             [[ -z $(squeue -h -o %A 2>/dev/null) ]] && break
@@ -339,6 +340,7 @@ cancel_run() {  # cancel_run NAME WHICH: WHICH = parts or all
     sleep 1
     if [[ $which == all ]]; then
         # Every job the submission printed, the report included.
+        # shellcheck disable=SC2046  # one id a word
         scancel $(sed -n 's/^Submitted [a-z]*: \([0-9]*\).*/\1/p' "$log")
     else
         scancel "$array"

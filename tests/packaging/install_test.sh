@@ -20,6 +20,7 @@ share="$dest/usr/share"
 [[ -L $dest/usr/lib/tessaly/PLUG-IN/ffmpeg_III ]] || fail "no encoder link"
 [[ -f $share/bash-completion/completions/tessaly-convert ]] || fail "no bash completion"
 bash -n "$share/bash-completion/completions/tessaly-convert" || fail "completion does not parse"
+bash -n "$share/bash-completion/completions/tessaly-slurm" || fail "tessaly-slurm's completion is missing or does not parse"
 
 # The desktop program's files are installed with it; without it, check the
 # sources that would be installed.

@@ -119,6 +119,7 @@ AuthType=auth/munge
 AuthInfo=socket=$cluster/munge/socket
 CredType=cred/munge
 MpiDefault=none
+MailProg=/bin/true
 ProctrackType=proctrack/linuxproc
 TaskPlugin=task/none
 JobAcctGatherType=jobacct_gather/none

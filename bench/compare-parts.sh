@@ -41,7 +41,7 @@ run --join "$src" "$work/joined.mp4" "$work/part1.mkv" "$work/part2.mkv"
 t4=$(now)
 parts=$(span "$t2" "$t3")
 join=$(span "$t3" "$t4")
-frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$work/joined.mp4")
+frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of default=nw=1:nk=1 "$work/joined.mp4")
 movie_min=$(awk -v f="$frames" 'BEGIN {print f / 25 / 60}')
 echo "whole run: $whole s; two parts at once: $parts s, join: $join s (both: $(span 0 "$(awk -v a="$parts" -v b="$join" 'BEGIN {print a + b}')") s)"
 echo "join: $(awk -v j="$join" -v m="$movie_min" 'BEGIN {printf "%.2f", j / m}') s per minute of output; $frames frames"

@@ -272,6 +272,16 @@ TEST(ConvertOptions, PartAndJoin) {
     // Both forms are in the help text.
     EXPECT_NE(ConvertUsage().find("--part I/N INPUT PARTFILE"), std::string::npos);
     EXPECT_NE(ConvertUsage().find("--join INPUT OUTPUT PART..."), std::string::npos);
+    // And in the manual and the completion.
+    auto read = [](const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string manual = read(std::string(TESSALY_SOURCE_DIR) + "/packaging/tessaly-convert.1");
+    const std::string completion = read(std::string(TESSALY_SOURCE_DIR) + "/packaging/tessaly-convert.bash");
+    EXPECT_NE(manual.find(".BI \\-\\-part \" i/n\""), std::string::npos);
+    EXPECT_NE(manual.find(".B \\-\\-join\n"), std::string::npos);
+    EXPECT_NE(completion.find(" --part --join "), std::string::npos);
 }
 
 }  // namespace

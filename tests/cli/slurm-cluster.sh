@@ -18,6 +18,8 @@
 # Needs root (munged, slurmctld and slurmd run as root); a user with sudo
 # runs it through sudo. Exit 77 (skipped) only without either.
 set -u
+# Numbers from ffprobe and awk with a decimal point, whatever the caller's locale.
+export LC_ALL=C
 
 slurm_cmd=$1 source_dir=$2
 test_start=$(date +%s%N)

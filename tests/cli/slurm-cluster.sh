@@ -271,7 +271,7 @@ done
 
 cat >"$work/bin/tessaly-convert" <<EOF
 #!/bin/bash
-# Part 2 of a job array, or with LIMIT_JOIN=1 the join, runs under a file
+# Task 2 of a job array, or with LIMIT_JOIN=1 the join, runs under a file
 # size limit of 16 KiB.
 if [[ \${SLURM_ARRAY_TASK_ID:-} == 2 && \${LIMIT_JOIN:-0} == 0 ]] ||
    [[ \${LIMIT_JOIN:-0} == 1 && " \$* " == *" --join "* ]]; then

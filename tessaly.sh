@@ -24,6 +24,7 @@ PACKAGES=(
   qt6-base-dev qt6-multimedia-dev xvfb xauth fonts-dejavu-core fonts-dejavu-extra
   clang libclang-rt-14-dev
   desktop-file-utils appstream man-db groff-base dpkg-dev file
+  slurmctld slurmd slurm-client munge
 )
 
 TSAN_SINGLE_THREADED='^(LensV360|ParameterFile|SmallPictureTest|SharedLog|Jpeg[A-Za-z]*|LensCircleMovieConversion)\.|^ConvertCliTest\.(FractionalDurations|OutputSideFailures|EveryFailureHasItsMessage|OddNames|CompressionLevels|MpegProgramStreams|TheLensCircleFoundOrGiven|LensFromTheParameterFile)|^ConvertInputTest\.(DamagedMovies|TwoVideoStreams|AMovieThatDecodesShort)'
@@ -46,6 +47,16 @@ install_deps() {
   fi
   "${sudo[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # The Slurm test starts a cluster of its own; daemons that the packages'
+  # installation may have started (where init scripts run) are stopped by
+  # the pids in their Debian pid files, so none outlives the installation.
+  local service pidfile pid
+  for service in slurmctld:/run/slurmctld.pid slurmd:/run/slurmd.pid munge:/run/munge/munged.pid; do
+    pidfile=${service#*:}
+    [[ " ${missing[*]} " == *" ${service%%:*} "* && -f $pidfile ]] || continue
+    pid=$(cat "$pidfile" 2>/dev/null || true)
+    [[ $pid =~ ^[0-9]+$ ]] && "${sudo[@]}" kill "$pid" 2>/dev/null || true
+  done
 }
 
 # configure_build DIR [cmake options...]

@@ -4,6 +4,8 @@
 #include <climits>
 #include <cmath>
 
+#include "convert/movie_part.h"
+
 namespace tessaly {
 namespace {
 
@@ -83,7 +85,7 @@ bool TakesValue(const std::string& name) {
     static const char* const kWithValue[] = {
         "--params", "--cut",   "--sharpen", "--brightness", "--contrast", "--noise", "--cpu",
         "--stills", "--quality", "--resize", "--temp", "--lens", "--fov", "--yaw", "--pitch", "--roll", "--circle",
-        "--encoder-stall"};
+        "--encoder-stall", "--part"};
     for (const char* option : kWithValue) {
         if (name == option) return true;
     }
@@ -193,6 +195,17 @@ bool ApplyOption(const std::string& name, const std::string& value, ConvertOptio
             return false;
         }
         o.tempDir = value;  // exactly as typed: "tb " is not "tb"
+    } else if (name == "--part") {
+        const size_t slash = value.find('/');
+        const std::optional<int32_t> index = ParseInt(value.substr(0, slash));
+        const std::optional<int32_t> count =
+            slash == std::string::npos ? std::nullopt : ParseInt(value.substr(slash + 1));
+        if (!index || !count || *count < 1 || *count > kMaxParts || *index < 1 || *index > *count) {
+            error = "--part needs I/N with 1 <= I <= N <= " + std::to_string(kMaxParts) + ", got '" + value + "'";
+            return false;
+        }
+        o.partIndex = *index;
+        o.partCount = *count;
     } else if (name == "--encoder-stall") {
         // Up to a week; 0 waits for ever.
         if (!ReadInRange(name, value, 0, 604800, o.encoderStallSeconds, error)) return false;
@@ -244,6 +257,10 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
             o.strict = true;
             continue;
         }
+        if (arg == "--join") {
+            o.join = true;
+            continue;
+        }
         if (arg == "--no-vr-metadata") {
             o.vrMetadata = false;
             continue;
@@ -287,6 +304,36 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
             result.error = "--lens " + std::string(LensModelName(lens.model)) + " --fov: " + problem;
             return result;
         }
+    }
+    if (o.join && o.partCount > 0) {
+        result.error = "--part and --join cannot be given together";
+        return result;
+    }
+    if (o.join) {
+        if (files.size() < 3) {
+            result.error = "--join needs the source movie, the output and at least one part: IN OUT PART...";
+            return result;
+        }
+        o.input = files[0];
+        o.outputs = {files[1]};
+        o.parts.assign(files.begin() + 2, files.end());
+        for (const std::string& part : o.parts) {
+            if (part == o.input || part == files[1]) {
+                result.error = "the part " + part + " is also named as the " +
+                               (part == o.input ? "source movie" : "output");
+                return result;
+            }
+        }
+        if (files[1] == o.input) {
+            result.error = "the output movie " + files[1] + " is the input movie";
+            return result;
+        }
+        result.ok = true;
+        return result;
+    }
+    if (o.partCount > 0 && files.size() > 2) {
+        result.error = "--part writes one part file: give IN PARTFILE";
+        return result;
     }
     if (files.size() < 2) {
         result.error = files.empty() ? "no input movie and no output movie given"
@@ -356,6 +403,8 @@ std::string LensSettingsProblem(const AppSettings& settings) {
 
 std::string ConvertUsage() {
     return "Usage: tessaly-convert [options] INPUT OUTPUT [MORE OUTPUTS]\n"
+           "       tessaly-convert [options] --part I/N INPUT PARTFILE\n"
+           "       tessaly-convert [options] --join INPUT OUTPUT PART...\n"
            "Converts a movie filmed through a circular 180-degree fisheye lens into a\n"
            "square equirectangular movie. The container follows each OUTPUT's extension\n"
            "(.flv .mov .avi .mp4 .m4v .mpg .mpeg .ogg .ogv .webm); every further OUTPUT is\n"
@@ -370,6 +419,22 @@ std::string ConvertUsage() {
            "  --stills jpg|bmp       the still path: every frame is written as a still\n"
            "                         into the temporary folder, the sound into a WAV,\n"
            "                         then the encoder reads them for each OUTPUT\n"
+           "\n"
+           "Parts (one movie on many cores or machines):\n"
+           "  --part I/N             convert only part I of N: the frames whose times fall\n"
+           "                         in the I-th of N equal spans of INPUT's timeline,\n"
+           "                         with the settings of a whole run, into PARTFILE\n"
+           "                         (video only, starting with a key frame). Over\n"
+           "                         I = 1..N every frame is converted exactly once.\n"
+           "                         PARTFILE .mkv holds the H.264 video of .mp4 .m4v\n"
+           "                         .mov .flv .avi outputs; for .webm .ogg .ogv outputs\n"
+           "                         give the parts the output's extension\n"
+           "  --join                 INPUT OUTPUT PART...: join the parts of INPUT, in\n"
+           "                         order, into OUTPUT without re-encoding the picture,\n"
+           "                         with INPUT's sound for the whole length; checked and\n"
+           "                         marked like any output. A missing, damaged or\n"
+           "                         mismatched part (size, rate, codec, settings, order)\n"
+           "                         is refused, naming the part\n"
            "\n"
            "Options:\n"
            "  --params FILE          parameter file (default: Tessaly.ini, see Files below)\n"

@@ -50,6 +50,15 @@ struct ConvertOptions {
     // one that places it. Without it, --cut and --params the circle is found.
     std::optional<LensCircle> circle;
 
+    // --part I/N: convert only part I (1..N) of N equal spans of the movie
+    // into the part file (outputs[0]); 0/0 converts the whole movie.
+    int32_t partIndex = 0;
+    int32_t partCount = 0;
+    // --join IN OUT PART...: the parts (in order) joined into outputs[0]
+    // with the sound of `input`.
+    bool join = false;
+    std::vector<std::string> parts;
+
     bool help = false;
     bool version = false;
 };

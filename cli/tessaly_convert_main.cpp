@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -39,6 +40,8 @@
 #include "convert/conversion_driver.h"
 #include "convert/encoder_command.h"
 #include "convert/movie_conversion.h"
+#include "convert/movie_part.h"
+#include "convert/part_join.h"
 #include "output/pending_file.h"
 #include "transform/circle_finder.h"
 #include "transform/frame_pipeline.h"
@@ -124,7 +127,8 @@ std::string CheckInput(const std::string& input) {
 // Checks an output before any frame is converted, so that a typing error
 // (or a container that cannot take the movie's frame rate) costs no
 // conversion time. Paths are used exactly as typed.
-std::string CheckOutput(const std::string& output, const std::string& input, double sourceRate) {
+std::string CheckOutput(const std::string& output, const std::string& input, double sourceRate,
+                        bool part = false) {
     const std::string what = "cannot write " + output + ": ";
     if (NameTooLong(output)) return what + "file name too long";
     std::error_code ec;
@@ -132,7 +136,10 @@ std::string CheckOutput(const std::string& output, const std::string& input, dou
     const std::string ext = OutputExtension(output);
     EncoderJob probe;
     probe.outputPath = output;
-    if (!BuildEncoderCommand(probe).known) {
+    if (part) {
+        const std::string problem = PartExtensionProblem(output);
+        if (!problem.empty()) return what + problem;
+    } else if (!BuildEncoderCommand(probe).known) {
         return what + "unsupported extension '" + ext + "' (use " + KnownExtensionList() + ")";
     }
     const std::string rateProblem = OutputRateProblem(output, sourceRate);
@@ -164,6 +171,8 @@ ConversionOptions HeadlessConversion(const ConvertOptions& options) {
     run.timings.afterPause = 10;
     run.timings.afterRewind = 0;
     run.timings.cleanupTurn = 0;
+    run.partIndex = options.partIndex;
+    run.partCount = options.partCount;
     return run;
 }
 
@@ -295,7 +304,9 @@ int ReportConversion(const MovieConversion& conversion, const ConvertOptions& op
                      static_cast<long long>(conversion.unconvertibleFrames));
     }
     if (result.status != ConversionStatus::kDone) {
-        return Fail(result.status == ConversionStatus::kVideoMissing ? kExitInput : kExitFailed,
+        const bool input =
+            result.status == ConversionStatus::kVideoMissing || result.status == ConversionStatus::kCannotSplit;
+        return Fail(input ? kExitInput : kExitFailed,
                     OneLine(result.error));
     }
     int code = 0;
@@ -331,6 +342,78 @@ int ReportConversion(const MovieConversion& conversion, const ConvertOptions& op
     return 0;
 }
 
+// --join IN OUT PART...: the parts checked and joined into OUT with IN's
+// sound, with the guarantees of any output.
+int RunJoin(const ConvertOptions& options, const char* argv0) {
+    const std::string& output = options.outputs.front();
+    const std::string inputProblem = CheckInput(options.input);
+    if (!inputProblem.empty()) return Fail(kExitInput, "cannot open " + options.input + ": " + inputProblem);
+    const SourceFacts source = ReadSourceFacts(options.input);
+    const double sourceRate = source.rateDen > 0 ? static_cast<double>(source.rateNum) / source.rateDen : 0;
+    const std::string outputProblem = CheckOutput(output, options.input, sourceRate);
+    if (!outputProblem.empty()) return Fail(kExitUsage, outputProblem);
+    if (IsMpegExtension(OutputExtension(output))) {
+        return Fail(kExitUsage, "cannot write " + output + ": MPEG-2 program streams cannot be joined from parts "
+                                "without re-encoding (another container, such as .mp4)");
+    }
+    std::vector<std::string> paths{options.input, output};
+    paths.insert(paths.end(), options.parts.begin(), options.parts.end());
+    const std::vector<size_t> pair = SameFilePair(paths);
+    if (!pair.empty() && pair[0] <= 1) {
+        return Fail(kExitUsage, pair[0] == 0 && pair[1] == 1
+                                    ? "the output movie " + output + " is the input movie"
+                                    : "the part " + paths[pair[1]] + " is the " +
+                                          (pair[0] == 0 ? std::string("source movie") : "output"));
+    }
+    if (StopSignal() != 0) return Stopped();
+    FisheyeApp app;
+    PrepareApp(app, options, argv0);
+    const std::string encoder = FindEncoderProgram(app.env.programDir);
+    if (encoder.empty()) {
+        return Fail(kExitFailed, EncoderMissing("", app.env.programDir) + ": install ffmpeg or put it at " +
+                                     app.env.programDir + kEncoderRelativePath);
+    }
+    const std::string sharedLog = app.env.logPath;
+    RunWorkspace workspace;
+    std::string error;
+    if (!workspace.Open(app.settings->APATH, sharedLog, error)) return Fail(kExitFailed, error);
+    app.settings.Change([&](AppSettings& s) { s.APATH = workspace.Folder(); });
+    SetEmergencyWorkspace(workspace.Folder(), workspace.RunLogPath(), sharedLog);
+    StartRunLog(app, workspace);
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(output, ec))) SetEmergencyOutputs({output});
+    SetStopFlag(&app.run.stopRequested);
+    TerminalUserInterface ui(stderr, ::isatty(STDERR_FILENO) == 1, options.quality, options.outputs);
+    JoinRequest request;
+    request.source = options.input;
+    request.output = output;
+    request.parts = options.parts;
+    request.encoderProgram = encoder;
+    request.workFolder = workspace.Folder();
+    request.quality = options.quality;
+    request.encoderStallMs = options.encoderStallSeconds * 1000;
+    const auto started = std::chrono::steady_clock::now();
+    JoinResult joined;
+    if (!app.run.stopRequested.load()) joined = JoinMovieParts(app, ui, request);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    SetStopFlag(nullptr);
+    BeginNormalFinish();
+    workspace.Close(sharedLog, false);
+    ClearEmergencyFiles();
+    if (StopSignal() != 0) return Stopped({joined.exported});
+    switch (joined.status) {
+        case JoinStatus::kJoined: break;
+        case JoinStatus::kBadParts: return Fail(kExitUsage, joined.error);
+        case JoinStatus::kBadPart: return Fail(kExitInput, joined.error);
+        case JoinStatus::kFailed:
+        case JoinStatus::kStopped: return Fail(kExitFailed, joined.error);
+    }
+    std::fprintf(stderr, "tessaly-convert: %lld frames of %zu parts joined into %dx%d in %s, %s; wrote %s\n",
+                 static_cast<long long>(joined.frames), options.parts.size(), joined.width, joined.height,
+                 FormatDuration(seconds).c_str(), joined.sound ? "with sound" : "no sound", output.c_str());
+    return 0;
+}
+
 int Run(int argc, char** argv) {
     InstallStopSignals();
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -349,7 +432,11 @@ int Run(int argc, char** argv) {
                    "           progress for the --encoder-stall time, a file size limit met\n"
                    "           (\"file too large\"), memory or threads running out)\n"
                    "  2        a bad option or output (also two names of one file)\n"
+                   "           --join: a part missing, repeated or out of order\n"
                    "  3        the input movie cannot be used\n"
+                   "           --part: it cannot be split into that many parts; --join: a part\n"
+                   "           cannot be used (unreadable, damaged, from another movie, other\n"
+                   "           settings, size, rate or codec)\n"
                    "  4        with --strict: the movie decoded fewer frames than it declares\n"
                    "           (the outputs hold the frames that were decoded)\n"
                    "  128 + N  stopped by signal N (129 SIGHUP, 130 SIGINT, 143 SIGTERM)\n"
@@ -378,12 +465,19 @@ int Run(int argc, char** argv) {
             return Fail(kExitUsage, "cannot read the parameter file " + options.paramsFile);
         }
     }
+    if (options.join) return RunJoin(options, argv[0]);
+    const bool part = options.partCount > 0;
+    if (part && (options.tempFormat || options.keepStills)) {
+        std::fprintf(stderr, "tessaly-convert: --part streams its frames into the part file: --stills and "
+                             "--keep-stills cannot be used with it\nTry 'tessaly-convert --help'.\n");
+        return kExitUsage;
+    }
     const std::string inputProblem = CheckInput(options.input);
     if (!inputProblem.empty()) return Fail(kExitInput, "cannot open " + options.input + ": " + inputProblem);
     const SourceFacts source = ReadSourceFacts(options.input);
     const double sourceRate = source.rateDen > 0 ? static_cast<double>(source.rateNum) / source.rateDen : 0;
     for (const std::string& output : options.outputs) {
-        const std::string problem = CheckOutput(output, options.input, sourceRate);
+        const std::string problem = CheckOutput(output, options.input, sourceRate, part);
         if (!problem.empty()) return Fail(kExitUsage, problem);
     }
     const std::string sameFile = SameFileProblem(options);
@@ -407,7 +501,7 @@ int Run(int argc, char** argv) {
     RunWorkspace workspace;
     std::string error;
     if (!workspace.Open(app.settings->APATH, sharedLog, error)) return Fail(kExitFailed, error);
-    app.settings.Change([&workspace](AppSettings& s) { s.APATH = workspace.Folder(); });
+    app.settings.Change([&](AppSettings& s) { s.APATH = workspace.Folder(); });
     SetEmergencyWorkspace(workspace.Folder(), workspace.RunLogPath(), sharedLog);
     StartRunLog(app, workspace);
     for (const std::string& line : cutLines) app.env.log.WriteLogLine(line);
@@ -425,9 +519,16 @@ int Run(int argc, char** argv) {
     TerminalUserInterface ui(stderr, interactive, options.quality, options.outputs);
     FramePipeline pipeline;
     MovieConversion conversion;
+    ConversionOptions run = HeadlessConversion(options);
+    if (part) {
+        // The join marks the whole movie; a part is only its frames.
+        app.run.markVrOutput = false;
+        run.partSettings = PartSettingsText(*app.settings, app.run.horizontalFlip.load(), options.quality,
+                                            app.run.resizeChoice.load());
+    }
     if (!app.run.stopRequested.load()) {
         conversion = ConvertMovieFile(app, ui, pipeline, options.input, options.outputs.front(),
-                                      HeadlessConversion(options), HeadlessStream(),
+                                      run, HeadlessStream(),
                                       [&ui](const MediaInfo& info) { ui.SetTotalFrames(info.frameCount); });
     }
     SetStopFlag(nullptr);

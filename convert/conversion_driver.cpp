@@ -20,6 +20,7 @@
 #include "app/startup.h"
 #include "convert/frame_callback.h"
 #include "convert/frame_slots.h"
+#include "convert/movie_part.h"
 #include "convert/transform_adapters.h"
 #include "convert/vr_marking.h"
 #include "output/still_writer.h"
@@ -115,6 +116,13 @@ double ExpectedStillBytes(const Run& run) {
     return still * run.info.frameCount;
 }
 
+// The constant rate the frames are spaced at: the source's exact rate, as
+// the encoder is given it.
+double KeepRate(const Run& run) {
+    if (run.rateNum > 0 && run.rateDen > 0) return static_cast<double>(run.rateNum) / run.rateDen;
+    return run.info.avgTimePerFrame > 0 ? 1.0e7 / static_cast<double>(run.info.avgTimePerFrame) : 0;
+}
+
 // Steps before the first frame: wait for the preview, check the movie, fill
 // the labels, build the geometry and check what can be checked before any
 // frame is converted. False when the run ends here.
@@ -190,6 +198,21 @@ bool PrepareRun(Run& run) {
     run.rateNum = facts.rateNum;
     run.rateDen = facts.rateDen;
 
+    if (run.options.partCount > 0) {
+        // Parts are spans of the timeline at the constant output rate.
+        const double rate = KeepRate(run);
+        const int64_t slots = SlotsForDuration(info.durationSeconds, rate);
+        if (slots <= 0) {
+            return Refuse(run, ConversionStatus::kCannotSplit,
+                          "the movie's length or frame rate is unknown, so it cannot be split into parts", false);
+        }
+        if (slots < run.options.partCount) {
+            return Refuse(run, ConversionStatus::kCannotSplit,
+                          "the movie's " + std::to_string(slots) + " frames cannot be split into " +
+                              std::to_string(run.options.partCount) + " parts",
+                          false);
+        }
+    }
     if (run.options.checkTempSpace) {
         const std::string& temp = run.settings.APATH;
         std::error_code ec;
@@ -220,12 +243,6 @@ std::string SoundFailure(const AudioExtractionResult& audio, const std::string& 
     return "the sound could not be extracted (the extracted sound holds no samples)";
 }
 
-// The constant rate the frames are spaced at: the source's exact rate, as
-// the encoder is given it.
-double KeepRate(const Run& run) {
-    if (run.rateNum > 0 && run.rateDen > 0) return static_cast<double>(run.rateNum) / run.rateDen;
-    return run.info.avgTimePerFrame > 0 ? 1.0e7 / static_cast<double>(run.info.avgTimePerFrame) : 0;
-}
 
 // The frame phase: every frame through the callback into a still while the
 // sound is extracted beside it; ends when the movie completes, stalls, a
@@ -276,6 +293,17 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     // is given, so picture and sound stay together.
     const double rate = KeepRate(run);
     callback.KeepFrameTimes(rate, SlotsForDuration(info.durationSeconds, rate));
+    if (run.options.partCount > 0) {
+        const SlotWindow window =
+            PartWindow(SlotsForDuration(info.durationSeconds, rate), run.options.partIndex, run.options.partCount);
+        callback.KeepSlots(window);
+        // A later part reads the movie from the key frame before its span:
+        // two slots early, so the frame that shows in its first slot (the
+        // last one due before it) is decoded too.
+        if (window.first > 2 && rate > 0) {
+            stream.SeekToKeyFrameBefore(static_cast<int64_t>(static_cast<double>(window.first - 2) / rate * 1e7));
+        }
+    }
     stream.SetFrameCallback([&callback](double time, const uint8_t* data, int32_t size) {
         callback.BufferCB(time, data, size);
     });
@@ -306,7 +334,8 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
         }
         int32_t event = 0;
         const bool gotEvent = stream.GetEvent(event);
-        completed = gotEvent && event == kEventComplete;
+        // A part is complete once its last slot is filled.
+        completed = (gotEvent && event == kEventComplete) || callback.WindowDone();
         if (completed || stallCounter > t.stallChecks) break;
         if (callback.Failed()) break;
         ui.YieldStep(t.monitorTurn);
@@ -316,7 +345,16 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     stream.Pause();
     stream.SetFrameCallback({});
     run.result.decodedFrames = callback.deliveredFrames.load();
-    run.result.declaredFrames = info.declaredFrames;
+    if (run.options.partCount > 0) {
+        const SlotWindow window = PartWindow(SlotsForDuration(info.durationSeconds, rate), run.options.partIndex,
+                                             run.options.partCount);
+        log.WriteLogLine("Part " + std::to_string(run.options.partIndex) + "/" +
+                         std::to_string(run.options.partCount) + ": slots from " + std::to_string(window.first) +
+                         ", " + std::to_string(callback.frameNo.load()) + " frames of " +
+                         std::to_string(callback.deliveredFrames.load()) + " decoded");
+    }
+    // A part ends where its span does, not where the movie does.
+    run.result.declaredFrames = run.options.partCount > 0 ? 0 : info.declaredFrames;
     run.result.declaredExactly = info.declaredExactly;
     const std::string shortDecode = run.result.ShortDecodeText();
     // A damaged movie that ends early is not stretched over its length.
@@ -327,7 +365,7 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     if (!shortDecode.empty() && !app.run.stopRequested.load()) {
         log.WriteLogLine("The movie decoded short: " + shortDecode);
     }
-    run.result.hadSound = extractSound ? audio.wavWritten : run.sourceHasSound;
+    run.result.hadSound = extractSound ? audio.wavWritten : run.sourceHasSound && run.options.partCount == 0;
     ui.SetCurrentFrame(run.result.frames);
 
     if (app.run.stopRequested.load()) {
@@ -486,6 +524,25 @@ StreamJob StreamJobFor(const Run& run, const std::vector<std::string>& outputs) 
     job.quality = run.ui.CompressionLevel();
     job.resizeIndex = run.app.run.resizeChoice.load();
     job.outputs = outputs;
+    if (run.options.partCount > 0) {
+        // A part has no sound and no length limit: its frames are its span.
+        job.sound = false;
+        job.durationSeconds = 0;
+        PartTag tag;
+        tag.index = run.options.partIndex;
+        tag.count = run.options.partCount;
+        tag.slots = SlotsForDuration(run.info.durationSeconds, KeepRate(run));
+        const SlotWindow window = PartWindow(tag.slots, tag.index, tag.count);
+        tag.first = window.first;
+        tag.end = std::min(window.end, tag.slots);
+        std::error_code ec;
+        const auto bytes = fs::file_size(run.videoPath, ec);
+        tag.sourceBytes = ec ? 0 : static_cast<int64_t>(bytes);
+        tag.rateNum = job.rateNum;
+        tag.rateDen = job.rateDen;
+        tag.settings = run.options.partSettings;
+        job.partTag = PartTagText(tag);
+    }
     return job;
 }
 

@@ -74,6 +74,12 @@ struct ConversionOptions {
     // An encoder without progress for this long is ended and its output
     // fails (0: wait for ever). A slow encoder that progresses is waited for.
     int32_t encoderStallMs = kDefaultEncoderStallSeconds * 1000;
+    // Non-zero: convert only part partIndex (1..partCount) of the movie (see
+    // convert/movie_part.h) into the one stream output, without sound, tagged
+    // with the slots it holds and `partSettings` for the join.
+    int32_t partIndex = 0;
+    int32_t partCount = 0;
+    std::string partSettings;
     ConversionTimings timings;
 };
 
@@ -90,6 +96,7 @@ enum class ConversionStatus {
     kBadRate,       // a frame rate the encoder refuses
     kNoSpace,       // the stills cannot fit the temporary folder
     kSoundFailed,   // the movie has sound but it could not be extracted
+    kCannotSplit,   // the movie cannot be split into the parts asked for
 };
 
 struct ConversionResult {

@@ -100,6 +100,12 @@ constexpr ContainerRow kRows[] = {
      " -q:v 4 -f vob ", " -f vob ", LevelScale::kQscaleFrom2},
 };
 
+// A part of a movie in Matroska: the video of the .mp4 row, in a container
+// that takes any codec and a comment, for parts joined into .mp4, .m4v,
+// .mov, .flv or .avi.
+constexpr ContainerRow kPartMatroskaRow = {".mkv", " -vcodec libx264 -pix_fmt yuv420p ", " -crf 22 -f matroska ",
+                                           " -f matroska ", LevelScale::kCrfFrom11};
+
 // The frame rates MPEG-2 video defines. The encoder would write any other
 // rate as one of these times the sequence extension's fraction, which is
 // outside MPEG-2's profiles; players that ignore it show the movie too fast.
@@ -304,6 +310,9 @@ EncoderCommand BuildStreamCommand(const StreamJob& job) {
     std::vector<const ContainerRow*> rows;
     for (const std::string& output : job.outputs) {
         const ContainerRow* row = FindRow(OutputExtension(output));
+        if (row == nullptr && !job.partTag.empty() && OutputExtension(output) == kPartMatroskaRow.ext) {
+            row = &kPartMatroskaRow;
+        }
         if (row == nullptr) {
             command.videoExt = OutputExtension(output);
             return command;
@@ -347,12 +356,72 @@ EncoderCommand BuildStreamCommand(const StreamJob& job) {
             const std::string clock = EncoderDuration(job.durationSeconds);
             elements.push_back({" -t " + clock, {"-t", clock}});
         }
+        if (!job.partTag.empty()) {
+            const std::string comment = "comment=" + job.partTag;
+            elements.push_back({" -metadata " + Quoted(comment), {"-metadata", comment}});
+        }
         elements.push_back(Literal(job.quality <= 0 ? std::string(row.defaultQuality)
                                                     : LevelQuality(row, job.quality)));
         const std::string output =
             FileUrl(i < job.writePaths.size() ? job.writePaths[i] : job.outputs[i]);
         elements.push_back({" -y " + Quoted(output), {"-y", output}});
     }
+    for (const Element& e : elements) {
+        command.text += e.text;
+        command.argv.insert(command.argv.end(), e.args.begin(), e.args.end());
+    }
+    return command;
+}
+
+std::string JoinableVideoCodec(const std::string& videoExt) {
+    const ContainerRow* row = videoExt == kPartMatroskaRow.ext ? &kPartMatroskaRow : FindRow(videoExt);
+    if (row == nullptr || IsMpegExtension(row->ext)) return {};
+    const std::string codec = row->codec;
+    if (codec.find("libx264") != std::string::npos) return "h264";
+    if (codec.find("libvpx-vp9") != std::string::npos) return "vp9";
+    if (codec.find("libtheora") != std::string::npos) return "theora";
+    return {};
+}
+
+EncoderCommand BuildJoinCommand(const JoinJob& job) {
+    EncoderCommand command;
+    command.videoExt = OutputExtension(job.outputPath);
+    const ContainerRow* row = FindRow(command.videoExt);
+    if (row == nullptr) return command;
+    command.known = true;
+    if (IsMpegExtension(row->ext)) {
+        command.problem = "MPEG-2 program streams (" + command.videoExt +
+                          ") cannot be joined from parts without re-encoding (another container, such as .mp4)";
+        return command;
+    }
+    // The row's codec text with the picture copied: every word but the
+    // video codec's and the pixel format's.
+    std::vector<std::string> codecWords = Words(row->codec);
+    std::string codecText = " -vcodec copy";
+    std::vector<std::string> codecArgs{"-vcodec", "copy"};
+    for (size_t i = 0; i + 1 < codecWords.size(); i += 2) {
+        if (codecWords[i] == "-vcodec" || codecWords[i] == "-pix_fmt") continue;
+        codecText += " " + codecWords[i] + " " + codecWords[i + 1];
+        codecArgs.push_back(codecWords[i]);
+        codecArgs.push_back(codecWords[i + 1]);
+    }
+    std::vector<Element> elements;
+    elements.push_back({Quoted(job.encoderProgram), {job.encoderProgram}});
+    const std::string list = FileUrl(job.listPath);
+    elements.push_back({" -f concat -safe 0 -i " + Quoted(list), {"-f", "concat", "-safe", "0", "-i", list}});
+    if (job.sound) {
+        const std::string source = FileUrl(job.sourcePath);
+        elements.push_back({" -i " + Quoted(source), {"-i", source}});
+    }
+    elements.push_back(Literal(job.sound ? " -map 0:v:0 -map 1:a:0 -ac 2 -ar 44100" : " -map 0:v:0"));
+    elements.push_back({codecText + " ", codecArgs});
+    if (job.durationSeconds > 0) {
+        const std::string clock = EncoderDuration(job.durationSeconds);
+        elements.push_back({" -t " + clock, {"-t", clock}});
+    }
+    elements.push_back(Literal(job.quality <= 0 ? std::string(row->defaultQuality) : LevelQuality(*row, job.quality)));
+    const std::string output = FileUrl(job.writePath.empty() ? job.outputPath : job.writePath);
+    elements.push_back({" -y " + Quoted(output), {"-y", output}});
     for (const Element& e : elements) {
         command.text += e.text;
         command.argv.insert(command.argv.end(), e.args.begin(), e.args.end());

@@ -91,12 +91,38 @@ struct StreamJob {
     int32_t resizeIndex = 0;
     std::vector<std::string> outputs;
     std::vector<std::string> writePaths;  // where each output is written (empty: outputs)
+    // Non-empty: the outputs are parts of a movie (convert/movie_part.h),
+    // tagged with this comment; ".mkv" then names Matroska with the .mp4
+    // row's video.
+    std::string partTag;
 };
 
 // The command for a stream job: the same rows, levels and sizes as the still
 // path (every frame once, at the source's rate).
 // `known` is false when any output has an unknown extension.
 EncoderCommand BuildStreamCommand(const StreamJob& job);
+
+// The decoder's name of the video a row (or a ".mkv" part) writes: "h264",
+// "vp9", "theora"; empty for an unknown extension and for MPEG-2, whose
+// program streams are not joined.
+std::string JoinableVideoCodec(const std::string& videoExt);
+
+// Parts of a movie (concat list `listPath`, each part's video already in
+// the output's codec) and the source's sound into one output, the picture
+// copied packet for packet: the row of the output's extension for the
+// sound, its quality text and container. `known` is false for an unknown
+// extension, `problem` says why a row cannot take joined parts (MPEG-2).
+struct JoinJob {
+    std::string encoderProgram;
+    std::string listPath;    // the concat demuxer's list of the parts
+    std::string sourcePath;  // read for its sound
+    bool sound = false;
+    double durationSeconds = 0;  // the limit of the whole movie (0: none)
+    int32_t quality = 0;
+    std::string outputPath;  // names the row
+    std::string writePath;   // where the output is written (empty: outputPath)
+};
+EncoderCommand BuildJoinCommand(const JoinJob& job);
 
 // The frame rate a row asks the encoder to write when it can differ from
 // `sourceRate` (the chosen MPEG rate for .mpg), else 0: every other row keeps

@@ -155,10 +155,98 @@ void FrameCallback::KeepFrameTimes(double framesPerSecond, int64_t maxSlots) {
     lastOut_ = nullptr;
 }
 
+void FrameCallback::KeepSlots(SlotWindow window) {
+    windowed_ = true;
+    window_ = window;
+    holding_ = false;
+    havePrevious_ = false;
+    windowDone_ = nextSlot_ >= window_.end ? 1 : 0;
+}
+
+const FrameBuffer* FrameCallback::PreviousOutput() {
+    if (holding_) {
+        // The frame before the window's first slot shows in it: converted
+        // now, exactly as a whole run converts it.
+        holding_ = false;
+        lastOut_ = convert_(held_.data(), static_cast<int32_t>(held_.size()));
+        if (lastOut_ != nullptr && lastOut_->Empty()) lastOut_ = nullptr;
+        if (lastOut_ == nullptr) ++refusedFrames;
+    }
+    return lastOut_;
+}
+
+bool FrameCallback::FillSlot(const FrameBuffer* frame) {
+    if (window_.Holds(nextSlot_)) {
+        // No frame to show (every earlier one was refused): the slot waits
+        // for the next frame, as in a whole run.
+        if (frame == nullptr) return false;
+        Emit(*frame);
+    } else {
+        ++nextSlot_;
+    }
+    if (nextSlot_ >= window_.end) windowDone_ = 1;
+    return true;
+}
+
+void FrameCallback::WindowedFrame(const SlotPlan& plan, const uint8_t* data, int32_t length) {
+    int64_t own = nextSlot_ + plan.repeats;
+    const FrameBuffer* converted = nullptr;
+    bool convertedOwn = false;
+    const auto convertOwn = [&] {
+        if (!convertedOwn) {
+            convertedOwn = true;
+            converted = convert_(data, length);
+            if (converted != nullptr && converted->Empty()) converted = nullptr;
+            if (converted == nullptr) ++refusedFrames;
+        }
+        return converted;
+    };
+    // The previous frame stays on screen until this one is due; a movie
+    // whose first frame comes late shows it from the start.
+    while (nextSlot_ < own && windowDone_.load() == 0 && failed_.load() == 0 && !run_.stopRequested.load()) {
+        repeatedFrames.fetch_add(1);
+        if (!window_.Holds(nextSlot_)) {
+            ++nextSlot_;
+            continue;
+        }
+        if (!FillSlot(havePrevious_ ? PreviousOutput() : convertOwn())) {
+            own = nextSlot_;
+            break;
+        }
+    }
+    if (windowDone_.load() != 0 || own >= window_.end) {
+        windowDone_ = 1;
+        return;
+    }
+    if (own < window_.first) {
+        // Before the window: kept as it came, in case a repeat carries it in.
+        held_.assign(data, data + length);
+        holding_ = true;
+        havePrevious_ = true;
+        ++nextSlot_;
+        return;
+    }
+    const FrameBuffer* out = convertOwn();
+    if (out == nullptr) return;
+    holding_ = false;
+    havePrevious_ = true;
+    FillSlot(out);
+    lastOut_ = out;
+}
+
 void FrameCallback::FillTo(double seconds) {
-    if (keepRate_ <= 0 || lastOut_ == nullptr) return;
+    if (keepRate_ <= 0) return;
     if (repeatedFrames.load() == 0 && droppedFrames.load() == 0) return;
     const int64_t slots = SlotsForDuration(seconds, keepRate_);
+    if (windowed_) {
+        while (nextSlot_ < slots && windowDone_.load() == 0 && havePrevious_ && !run_.stopRequested.load() &&
+               failed_.load() == 0) {
+            repeatedFrames.fetch_add(1);
+            if (!FillSlot(window_.Holds(nextSlot_) ? PreviousOutput() : nullptr)) break;
+        }
+        return;
+    }
+    if (lastOut_ == nullptr) return;
     while (nextSlot_ < slots && !run_.stopRequested.load() && failed_.load() == 0) {
         repeatedFrames.fetch_add(1);
         Emit(*lastOut_);
@@ -167,7 +255,7 @@ void FrameCallback::FillTo(double seconds) {
 
 void FrameCallback::BufferCB(double sampleTime, const uint8_t* data, int32_t length) {
     if (length <= 0 || data == nullptr) return;
-    if (run_.stopRequested.load() || failed_.load() != 0) return;
+    if (run_.stopRequested.load() || failed_.load() != 0 || windowDone_.load() != 0) return;
     deliveredFrames.fetch_add(1);
 
     SlotPlan plan;
@@ -175,6 +263,10 @@ void FrameCallback::BufferCB(double sampleTime, const uint8_t* data, int32_t len
     if (maxSlots_ > 0) plan.repeats = std::min(plan.repeats, std::max<int64_t>(0, maxSlots_ - 1 - nextSlot_));
     if (!plan.keep) {
         droppedFrames.fetch_add(1);
+        return;
+    }
+    if (windowed_) {
+        WindowedFrame(plan, data, length);
         return;
     }
     // The previous frame stays on screen until this one is due.

@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "app/run_state.h"
+#include "convert/frame_slots.h"
+#include "convert/movie_part.h"
 #include "output/still_writer.h"
 #include "transform/frame_buffer.h"
 
@@ -69,6 +71,15 @@ public:
     // length. A movie whose frames each took their own slot is left alone.
     void FillTo(double seconds);
 
+    // From now on only the slots in `window` are handed on (one part of a
+    // movie): the frames of earlier slots are decoded but not converted,
+    // except the one a repeat carries into the window, and once the window
+    // is full WindowDone() says the rest of the movie is not needed. Slots
+    // are counted over the whole movie exactly as without a window, so the
+    // parts of a movie hold every frame of a whole run once.
+    void KeepSlots(SlotWindow window);
+    bool WindowDone() const { return windowDone_.load() != 0; }
+
     // Starts the clocks of a run: the progress interval and the run's start.
     void StartClock();
     // Waits until every still handed to the writers is on disk.
@@ -103,6 +114,13 @@ private:
     void WriteStill(int32_t frameNumber, const uint8_t* bgrx, int32_t width, int32_t height);
     // Hands `out` on as the next still and counts it.
     void Emit(const FrameBuffer& out);
+    // BufferCB with a window: the frame fills `plan`'s slots inside it.
+    void WindowedFrame(const SlotPlan& plan, const uint8_t* data, int32_t length);
+    // The previous frame's output, converted now if it was only held.
+    const FrameBuffer* PreviousOutput();
+    // One slot of the timeline: handed on when the window holds it, else
+    // passed; false (nothing done) for a slot in the window without a frame.
+    bool FillSlot(const FrameBuffer* frame);
     void WriterLoop();
     void UpdateProgress();
 
@@ -115,6 +133,14 @@ private:
     int64_t nextSlot_ = 0;             // the first slot not yet filled
     int64_t maxSlots_ = 0;             // repeats end here (0: no bound)
     const FrameBuffer* lastOut_ = nullptr;  // the last frame handed on (the pipeline keeps it)
+    // With a window: the slots handed on, the previous frame's bytes while it
+    // is held unconverted (it came before the window), and whether there is one.
+    bool windowed_ = false;
+    SlotWindow window_;
+    std::vector<uint8_t> held_;
+    bool holding_ = false;
+    bool havePrevious_ = false;
+    std::atomic<int32_t> windowDone_{0};
 
     int32_t progressCounter_ = 0;  // frames since the last progress update
     double lastTick_ = 0;

@@ -22,17 +22,17 @@ _tessaly_convert() {
             COMPREPLY=($(compgen -W "equidistant equisolid stereographic orthographic" -- "$cur")); return ;;
         --fov)
             COMPREPLY=($(compgen -W "180 190 200 220" -- "$cur")); return ;;
-        --cut|--circle|--brightness|--contrast|--cpu|--yaw|--pitch|--roll)
+        --cut|--circle|--brightness|--contrast|--cpu|--yaw|--pitch|--roll|--part)
             return ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "--params --cut --circle --sharpen --brightness --contrast --noise --cpu
             --flip --aspect --lens --fov --yaw --pitch --roll --stills --quality --resize --temp --keep-stills --no-vr-metadata
-            --help --version" -- "$cur"))
+            --part --join --help --version" -- "$cur"))
         return
     fi
     # Movies: the input types the desktop program opens and the output containers.
-    COMPREPLY=($(compgen -f -X '!*.@(avi|asf|mpg|mpeg|mov|qt|m2ts|mts|m2t|tod|mp4|m4v|flv|ogg|ogv|webm|AVI|ASF|MPG|MPEG|MOV|QT|M2TS|MTS|M2T|TOD|MP4|M4V|FLV|OGG|OGV|WEBM)' -- "$cur"))
+    COMPREPLY=($(compgen -f -X '!*.@(avi|asf|mpg|mpeg|mov|qt|m2ts|mts|m2t|tod|mp4|m4v|mkv|flv|ogg|ogv|webm|AVI|ASF|MPG|MPEG|MOV|QT|M2TS|MTS|M2T|TOD|MP4|M4V|FLV|OGG|OGV|WEBM|MKV)' -- "$cur"))
     COMPREPLY+=($(compgen -d -- "$cur"))
     compopt -o filenames 2>/dev/null
 }

@@ -146,6 +146,7 @@ struct VideoStream::Impl {
     std::atomic<int64_t> unconvertible{0};
     std::atomic<int32_t> volume{0};
     std::atomic<bool> sliceThreadsOnly{false};
+    std::atomic<int64_t> seekTicks{0};  // where the next start-over reads from
 
     std::mutex lifeMutex;  // serialises Open and Close
 
@@ -199,6 +200,7 @@ struct VideoStream::Impl {
     int64_t FrameTicks(const AVFrame* f) const;
     bool OpenDemuxer(const std::string& path);
     void SeekToStartNow();
+    bool SeekToKeyFrameNow(int64_t ticks);
     void ThreadMain();
     void StartOver(std::unique_lock<std::mutex>& lk);
     void DecodeNext(std::unique_lock<std::mutex>& lk);
@@ -522,6 +524,30 @@ void VideoStream::Impl::SeekToStartNow() {
     }
 }
 
+// To the last key frame at or before `ticks` of the freshly opened file;
+// false (the file then stands at its start, opened afresh) when the seek
+// fails or its first video packet lies after that time.
+bool VideoStream::Impl::SeekToKeyFrameNow(int64_t ticks) {
+    if (fmt == nullptr || ticks <= 0) return false;
+    const int64_t start = startPts == AV_NOPTS_VALUE ? 0 : startPts;
+    const int64_t target = start + av_rescale_q(ticks, kTickBase, videoTimeBase);
+    bool landed = av_seek_frame(fmt, videoIndex, target, AVSEEK_FLAG_BACKWARD) >= 0;
+    if (landed) {
+        // Where it landed: the first video packet, read and then sought again.
+        int read = 0;
+        while ((read = av_read_frame(fmt, packet)) >= 0 && packet->stream_index != videoIndex) {
+            av_packet_unref(packet);
+        }
+        const int64_t at = read < 0 ? AV_NOPTS_VALUE : packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        const bool key = read >= 0 && (packet->flags & AV_PKT_FLAG_KEY) != 0;
+        av_packet_unref(packet);
+        landed = at != AV_NOPTS_VALUE && at <= target && key &&
+                 av_seek_frame(fmt, videoIndex, target, AVSEEK_FLAG_BACKWARD) >= 0;
+    }
+    if (!landed) SeekToStartNow();
+    return landed;
+}
+
 // After a seek request: back to the first frame, which is shown even while
 // paused.
 void VideoStream::Impl::StartOver(std::unique_lock<std::mutex>& lk) {
@@ -535,6 +561,8 @@ void VideoStream::Impl::StartOver(std::unique_lock<std::mutex>& lk) {
     unconvertible.store(0);
     lk.unlock();
     SeekToStartNow();
+    const int64_t ticks = seekTicks.exchange(0);
+    if (ticks > 0 && fmt != nullptr) SeekToKeyFrameNow(ticks);
     lk.lock();
 }
 
@@ -750,6 +778,11 @@ void VideoStream::SeekToStart() {
         s.position.store(0);
     }
     s.cv.notify_all();
+}
+
+void VideoStream::SeekToKeyFrameBefore(int64_t ticks) {
+    impl_->seekTicks.store(std::max<int64_t>(0, ticks));
+    SeekToStart();
 }
 
 int64_t VideoStream::CurrentPosition() const { return impl_->position.load(); }

@@ -60,6 +60,11 @@ public:
     void Stop();
     // Back to the first frame; pending end-of-stream events are dropped.
     void SeekToStart();
+    // As SeekToStart, but the movie is read from its last key frame at or
+    // before `ticks` (100-ns units from its start), so the frames before it
+    // are not decoded; frames keep their own times. A file whose seek fails
+    // or lands after that time is read from its start. 0 is SeekToStart.
+    void SeekToKeyFrameBefore(int64_t ticks);
     // Position of the newest delivered frame in 100-ns units from the start;
     // the duration once the end has been reached.
     int64_t CurrentPosition() const;

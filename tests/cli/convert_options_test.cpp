@@ -232,5 +232,64 @@ TEST(ConvertOptions, EncoderStallLimit) {
     EXPECT_NE(ConvertUsage().find("--encoder-stall SECONDS"), std::string::npos);
 }
 
+TEST(ConvertOptions, PartAndJoin) {
+    ParsedOptions p = Parse({"--part", "3/7", "--lens", "equisolid", "in.mp4", "part3.mkv"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.options.partIndex, 3);
+    EXPECT_EQ(p.options.partCount, 7);
+    EXPECT_EQ(p.options.input, "in.mp4");
+    EXPECT_EQ(p.options.outputs, (std::vector<std::string>{"part3.mkv"}));
+    EXPECT_FALSE(p.options.join);
+
+    p = Parse({"--part=1/1", "in.mp4", "p.mkv"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.options.partIndex, 1);
+
+    p = Parse({"--join", "in.mp4", "out.webm", "p1.webm", "p2.webm"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_TRUE(p.options.join);
+    EXPECT_EQ(p.options.input, "in.mp4");
+    EXPECT_EQ(p.options.outputs, (std::vector<std::string>{"out.webm"}));
+    EXPECT_EQ(p.options.parts, (std::vector<std::string>{"p1.webm", "p2.webm"}));
+    EXPECT_EQ(p.options.partCount, 0);
+
+    struct Case {
+        std::vector<std::string> args;
+        const char* error;
+    };
+    const Case cases[] = {
+        {{"--part", "0/4", "a", "b"}, "--part needs I/N with 1 <= I <= N <= 10000, got '0/4'"},
+        {{"--part", "5/4", "a", "b"}, "--part needs I/N with 1 <= I <= N <= 10000, got '5/4'"},
+        {{"--part", "2", "a", "b"}, "--part needs I/N with 1 <= I <= N <= 10000, got '2'"},
+        {{"--part", "1/10001", "a", "b"}, "--part needs I/N with 1 <= I <= N <= 10000, got '1/10001'"},
+        {{"--part", "1/x", "a", "b"}, "--part needs I/N with 1 <= I <= N <= 10000, got '1/x'"},
+        {{"--part", "1/2", "a", "b", "c"}, "--part writes one part file: give IN PARTFILE"},
+        {{"--part", "1/2", "a"}, "no output movie given"},
+        {{"--join", "a", "b"}, "--join needs the source movie, the output and at least one part: IN OUT PART..."},
+        {{"--join", "--part", "1/2", "a", "b", "c"}, "--part and --join cannot be given together"},
+        {{"--join", "a", "b", "a"}, "the part a is also named as the source movie"},
+        {{"--join", "a", "b", "c", "b"}, "the part b is also named as the output"},
+        {{"--join", "a", "a", "c"}, "the output movie a is the input movie"},
+    };
+    for (const Case& c : cases) {
+        ParsedOptions bad = Parse(c.args);
+        EXPECT_FALSE(bad.ok) << c.error;
+        EXPECT_EQ(bad.error, c.error);
+    }
+    // Both forms are in the help text.
+    EXPECT_NE(ConvertUsage().find("--part I/N INPUT PARTFILE"), std::string::npos);
+    EXPECT_NE(ConvertUsage().find("--join INPUT OUTPUT PART..."), std::string::npos);
+    // And in the manual and the completion.
+    auto read = [](const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string manual = read(std::string(TESSALY_SOURCE_DIR) + "/packaging/tessaly-convert.1");
+    const std::string completion = read(std::string(TESSALY_SOURCE_DIR) + "/packaging/tessaly-convert.bash");
+    EXPECT_NE(manual.find(".BI \\-\\-part \" i/n\""), std::string::npos);
+    EXPECT_NE(manual.find(".B \\-\\-join\n"), std::string::npos);
+    EXPECT_NE(completion.find(" --part --join "), std::string::npos);
+}
+
 }  // namespace
 }  // namespace tessaly

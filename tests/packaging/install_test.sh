@@ -20,6 +20,7 @@ share="$dest/usr/share"
 [[ -L $dest/usr/lib/tessaly/PLUG-IN/ffmpeg_III ]] || fail "no encoder link"
 [[ -f $share/bash-completion/completions/tessaly-convert ]] || fail "no bash completion"
 bash -n "$share/bash-completion/completions/tessaly-convert" || fail "completion does not parse"
+bash -n "$share/bash-completion/completions/tessaly-slurm" || fail "tessaly-slurm's completion is missing or does not parse"
 
 # The desktop program's files are installed with it; without it, check the
 # sources that would be installed.
@@ -44,7 +45,8 @@ grep -q "<screenshot" $metainfo || fail "no screenshot in the metainfo"
 grep -q "^Exec=tessaly %f$" $desktop || fail "Exec"
 grep -q "^Categories=AudioVideo;Video;$" $desktop || fail "Categories"
 
-for page in "$share"/man/man1/tessaly-convert.1 "$src"/packaging/tessaly.1; do
+[[ -x $bin/tessaly-slurm && -f $share/man/man1/tessaly-slurm.1 ]] || fail "tessaly-slurm or its man page not installed"
+for page in "$share"/man/man1/tessaly-convert.1 "$share"/man/man1/tessaly-slurm.1 "$src"/packaging/tessaly.1; do
   warnings=$( { LC_ALL=C.UTF-8 man --warnings -l "$page" >/dev/null; } 2>&1; groff -ww -z -man "$page" 2>&1)
   [[ -z $warnings ]] || fail "man page $page: $warnings"
 done
@@ -72,8 +74,20 @@ log="$home/.local/state/tessaly/Tessaly_mono.log"
 grep -q "^Parameter file: $home/.config/tessaly/Tessaly.ini"$'\r'"$" "$log" || fail "log header lacks the folders"
 grep -qE "^$home/.cache/tessaly/TEMP(/tessaly-convert-[^/]+)?"$'\r'"$" "$log" || fail "temporary folder not in the XDG cache folder"
 [[ -d $home/.cache/tessaly/TEMP ]] || fail "no XDG temporary folder"
-[[ $(ls -A "$bin") == tessaly-convert || $(ls -A "$bin" | sort | tr '\n' ' ') == "tessaly tessaly-convert " ]] \
+[[ $(ls -A "$bin" | sort | tr '\n' ' ') == "tessaly-convert tessaly-slurm " ||
+   $(ls -A "$bin" | sort | tr '\n' ' ') == "tessaly tessaly-convert tessaly-slurm " ]] \
   || fail "files written beside the installed program: $(ls -A "$bin")"
+# The installed tessaly-slurm finds the installed converter beside it: with
+# bash but no Slurm on the PATH it gets as far as looking for sbatch.
+nopath="$work/no-slurm-path"
+mkdir -p "$nopath"
+ln -s "$(command -v bash)" "$nopath/bash"
+ln -s "$(command -v dirname)" "$nopath/dirname"
+slurm_rc=0
+slurm_out=$(cd "$work" && env -u TESSALY_CONVERT PATH="$nopath" "$bin/tessaly-slurm" "$work/clip.mp4" "$work/out/parts.mp4" 2>&1) \
+  || slurm_rc=$?
+[[ $slurm_rc == 3 && $slurm_out == *"sbatch not found"* ]] \
+  || fail "installed tessaly-slurm without Slurm: exit $slurm_rc: $slurm_out"
 
 # Settings are read from the XDG config folder: a temporary folder chosen there is used.
 cat > "$home/.config/tessaly/Tessaly.ini" <<INI

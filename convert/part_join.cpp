@@ -1,0 +1,243 @@
+#include "convert/part_join.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "convert/encoder_command.h"
+#include "convert/vr_marking.h"
+#include "output/pending_file.h"
+#include "video/encoder_program.h"
+#include "video/movie_check.h"
+
+namespace tessaly {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string RateText(int32_t num, int32_t den) { return std::to_string(num) + "/" + std::to_string(den); }
+
+std::string PartName(const JoinPart& part) {
+    return "part " + std::to_string(part.tag.index) + "/" + std::to_string(part.tag.count) + " (" + part.path + ")";
+}
+
+// Two rates as one fraction each: 50/2 is 25/1.
+bool SameRate(int64_t aNum, int64_t aDen, int64_t bNum, int64_t bDen) {
+    return aDen > 0 && bDen > 0 && aNum * bDen == bNum * aDen;
+}
+
+// One part on its own and against the first (`ref`), the source and the output.
+std::string CheckOnePart(const JoinPart& part, const JoinPart& ref, int64_t sourceBytes, int32_t rateNum,
+                         int32_t rateDen, const std::string& outputExt) {
+    const PartTag& t = part.tag;
+    if (t.count != ref.tag.count) {
+        return part.path + " is part " + std::to_string(t.index) + " of " + std::to_string(t.count) + ", " +
+               ref.path + " one of " + std::to_string(ref.tag.count);
+    }
+    if (t.sourceBytes != sourceBytes || !SameRate(t.rateNum, t.rateDen, rateNum, rateDen) || t.slots != ref.tag.slots) {
+        return part.path + " was made from another movie than the source";
+    }
+    const std::string difference = SettingsDifference(t.settings, ref.tag.settings);
+    if (!difference.empty()) {
+        return part.path + " was made with other settings than " + ref.path + ": " + difference;
+    }
+    const PartFileFacts& f = part.facts;
+    if (f.width != ref.facts.width || f.height != ref.facts.height) {
+        return part.path + " is " + std::to_string(f.width) + "x" + std::to_string(f.height) + ", " + ref.path +
+               " is " + std::to_string(ref.facts.width) + "x" + std::to_string(ref.facts.height);
+    }
+    if (!SameRate(f.rateNum, f.rateDen, ref.facts.rateNum, ref.facts.rateDen) ||
+        !SameRate(f.rateNum, f.rateDen, rateNum, rateDen)) {
+        return part.path + " runs at " + RateText(f.rateNum, f.rateDen) + " fps, the source at " +
+               RateText(rateNum, rateDen);
+    }
+    if (f.codec != ref.facts.codec) {
+        return part.path + " holds " + f.codec + " video, " + ref.path + " " + ref.facts.codec;
+    }
+    const std::string wanted = JoinableVideoCodec(outputExt);
+    if (!wanted.empty() && f.codec != wanted) {
+        return part.path + " holds " + f.codec + " video; a " + outputExt + " output needs " + wanted +
+               " (make the parts as " + (wanted == "h264" ? std::string(".mkv") : outputExt) + ")";
+    }
+    if (f.hasAudio) return part.path + " has a sound track: it is no part made by tessaly-convert --part";
+    if (f.packets == 0) return part.path + " holds no frame";
+    if (!f.startsWithKey) return part.path + " is damaged: it does not start with a key frame";
+    // Every part but the last fills its span exactly; the last one runs to
+    // the movie's end.
+    const int64_t span = t.end - t.first;
+    if (t.index < t.count && f.packets != span) {
+        return part.path + " is damaged: it holds " + std::to_string(f.packets) + " frames, its span " +
+               std::to_string(span);
+    }
+    return {};
+}
+
+std::string WriteConcatList(const std::vector<JoinPart>& parts, const std::string& listPath) {
+    std::ofstream list(listPath, std::ios::binary | std::ios::trunc);
+    list << "ffconcat version 1.0\n";
+    for (const JoinPart& part : parts) {
+        std::error_code ec;
+        const std::string path = fs::absolute(part.path, ec).lexically_normal().string();
+        if (ec || path.find_first_of("\n\r") != std::string::npos) return "cannot name " + part.path + " in a list";
+        // In single quotes; a quote inside as '\''. "file:" keeps any
+        // name a file.
+        std::string quoted = "'file:";
+        for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        list << "file " << quoted << "'\n";
+    }
+    list.close();
+    return list ? std::string() : "cannot write the list of parts " + listPath;
+}
+
+}  // namespace
+
+std::string CheckJoinParts(std::vector<JoinPart>& parts, int64_t sourceBytes, int32_t rateNum, int32_t rateDen,
+                           const std::string& outputExt, JoinStatus& status) {
+    status = JoinStatus::kBadPart;
+    for (JoinPart& part : parts) {
+        std::error_code ec;
+        if (fs::is_directory(part.path, ec)) return "cannot use the part " + part.path + ": is a directory";
+        std::string error;
+        part.facts = ReadPartFileFacts(part.path, error);
+        if (!error.empty()) return "cannot use the part " + part.path + ": " + error;
+        if (!ParsePartTag(part.facts.comment, part.tag)) {
+            return "cannot use the part " + part.path + ": it is no part made by tessaly-convert --part (no part tag)";
+        }
+    }
+    for (const JoinPart& part : parts) {
+        const std::string problem = CheckOnePart(part, parts.front(), sourceBytes, rateNum, rateDen, outputExt);
+        if (!problem.empty()) return "cannot use the part " + problem;
+    }
+    // The list: parts 1..N, each once, in order.
+    status = JoinStatus::kBadParts;
+    std::map<int32_t, const JoinPart*> seen;
+    for (const JoinPart& part : parts) {
+        const auto [at, added] = seen.emplace(part.tag.index, &part);
+        if (!added) return part.path + " repeats " + PartName(*at->second);
+    }
+    const int32_t count = parts.front().tag.count;
+    for (int32_t index = 1; index <= count; ++index) {
+        if (seen.count(index) == 0) {
+            return "part " + std::to_string(index) + "/" + std::to_string(count) + " is missing";
+        }
+    }
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (parts[i].tag.index != static_cast<int32_t>(i) + 1) {
+            return parts[i].path + " is " + PartName(parts[i]).substr(0, PartName(parts[i]).find(" (")) +
+                   " but stands in place " + std::to_string(i + 1) + ": give the parts in order";
+        }
+        if (i > 0 && parts[i].tag.first != parts[i - 1].tag.end) {
+            return parts[i].path + " does not follow " + parts[i - 1].path + " (slots " +
+                   std::to_string(parts[i - 1].tag.end) + " and " + std::to_string(parts[i].tag.first) + ")";
+        }
+    }
+    // Together the frames of the whole movie, within one frame.
+    int64_t frames = 0;
+    for (const JoinPart& part : parts) frames += part.facts.packets;
+    const int64_t slots = parts.front().tag.slots;
+    if (std::llabs(frames - slots) > 1) {
+        status = JoinStatus::kBadPart;
+        return "cannot use the part " + parts.back().path + ": the parts hold " + std::to_string(frames) +
+               " frames, the movie " + std::to_string(slots);
+    }
+    status = JoinStatus::kJoined;
+    return {};
+}
+
+JoinResult JoinMovieParts(FisheyeApp& app, UserInterface& ui, const JoinRequest& request) {
+    JoinResult result;
+    RunLog& log = app.env.log;
+    log.WriteLogLine("Join Parts Begin");
+    const SourceFacts source = ReadSourceFacts(request.source);
+    std::error_code ec;
+    const auto bytes = fs::file_size(request.source, ec);
+    std::vector<JoinPart> parts;
+    for (const std::string& path : request.parts) parts.push_back(JoinPart{path, {}, {}});
+    const std::string videoExt = OutputExtension(request.output);
+    JoinStatus checked = JoinStatus::kBadPart;
+    const std::string problem = CheckJoinParts(parts, ec ? -1 : static_cast<int64_t>(bytes), source.rateNum,
+                                               source.rateDen, videoExt, checked);
+    if (!problem.empty()) {
+        result.status = checked;
+        result.error = problem;
+        log.WriteLogLine("Join refused: " + problem);
+        return result;
+    }
+    for (const JoinPart& part : parts) result.frames += part.facts.packets;
+    result.width = parts.front().facts.width;
+    result.height = parts.front().facts.height;
+    result.sound = source.hasAudio;
+
+    JoinJob job;
+    job.encoderProgram = request.encoderProgram;
+    job.listPath = request.workFolder + "/parts.ffconcat";
+    job.sourcePath = request.source;
+    job.sound = source.hasAudio;
+    const double rate = static_cast<double>(source.rateNum) / source.rateDen;
+    job.durationSeconds = static_cast<double>(result.frames) / rate;
+    job.quality = request.quality;
+    job.outputPath = request.output;
+
+    ExportResult& e = result.exported;
+    e.outputPath = request.output;
+    e.videoExt = videoExt;
+    std::string error = WriteConcatList(parts, job.listPath);
+    if (error.empty() && !CreatePendingFile(request.output, e.pending, error)) error = "cannot write " + request.output + ": " + error;
+    if (!error.empty()) {
+        result.error = error;
+        return result;
+    }
+    job.writePath = e.pending.tempPath;
+    const EncoderCommand command = BuildJoinCommand(job);
+    log.WriteLogLine("FFMPEG : " + command.text);
+    RunOptions options;
+    options.stderrPath = request.workFolder + "/join_report.txt";
+    options.stop = &app.run.stopRequested;
+    options.stallLimitMs = request.encoderStallMs;
+    options.progressFiles = {e.pending.tempPath};
+    const ChildOutcome outcome = command.problem.empty() ? RunChild(command.argv, options) : ChildOutcome{};
+    e.started = outcome.status != kCannotStart;
+    e.exitStatus = outcome.status;
+    e.stopped = outcome.stopped;
+    std::string failure;
+    if (!command.problem.empty()) {
+        failure = command.problem;
+    } else if (outcome.stopped || app.run.stopRequested.load()) {
+        result.status = JoinStatus::kStopped;
+        failure = "the join was stopped";
+    } else if (outcome.status != 0) {
+        const std::deque<std::string> errors = LastReportLines(options.stderrPath);
+        for (const std::string& line : errors) log.WriteLogLine("FFMPEG error: " + line);
+        failure = e.started ? EncoderFailure(outcome, errors, request.output)
+                            : EncoderMissing(request.encoderProgram, app.env.programDir);
+    } else {
+        OutputExpectation want;
+        want.width = result.width;
+        want.height = result.height;
+        want.frames = static_cast<int32_t>(result.frames);
+        want.frameRate = rate;
+        want.sound = source.hasAudio;
+        failure = VerifyOutputMovie(e.pending.tempPath, want);
+        if (!failure.empty()) failure = "the joined movie is not right: " + failure;
+    }
+    fs::remove(options.stderrPath, ec);
+    fs::remove(job.listPath, ec);
+    e.verified = failure.empty();
+    if (!e.verified) e.error = "cannot write " + request.output + ": " + failure;
+    PlaceExportedMovie(app, ui, e);
+    if (e.written) {
+        result.status = JoinStatus::kJoined;
+        log.WriteLogLine("Join Parts End: " + std::to_string(result.frames) + " frames from " +
+                         std::to_string(parts.size()) + " parts into " + request.output);
+        return result;
+    }
+    if (e.stopped) result.status = JoinStatus::kStopped;
+    result.error = e.error.empty() ? "cannot write " + request.output + ": " + failure : e.error;
+    log.WriteLogLine("Join failed: " + result.error);
+    return result;
+}
+
+}  // namespace tessaly

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# tessaly-slurm's checks before anything is submitted, without a cluster:
+# the commands run with bash but no Slurm on the PATH, so a command line
+# that passes every check ends at "sbatch not found" (exit 3), and one that
+# fails a check ends before it (exit 2) with its own message.
+#
+#   slurm-arguments.sh TESSALY_SLURM TESSALY_CONVERT
+set -u
+slurm=$1 converter=$2
+work=$(mktemp -d "${TMPDIR:-/tmp}/tessaly-slurm-args.XXXXXX")
+trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT
+chmod 755 "$work"
+
+nopath="$work/bin"
+mkdir -p "$nopath"
+for tool in bash dirname cat; do ln -s "$(command -v "$tool")" "$nopath/$tool"; done
+
+failures=0 count=0
+out="" rc=0 use_converter=$converter as_user=()
+run() {
+    rc=0
+    out=$(cd "$work" && PATH="$nopath" TESSALY_CONVERT="$use_converter" "${as_user[@]}" "$slurm" "$@" 2>&1) || rc=$?
+}
+# expect STATUS TEXT ARGS...: the run ends with STATUS and says TEXT
+expect() {
+    local want=$1 text=$2
+    shift 2
+    count=$((count + 1))
+    run "$@"
+    if [[ $rc != "$want" || $out != *"$text"* ]]; then
+        failures=$((failures + 1))
+        echo "FAIL: tessaly-slurm $*"
+        echo "  wanted exit $want and \"$text\", got exit $rc:"
+        sed 's/^/    /' <<<"$out"
+    fi
+}
+
+mkdir -p "$work/in" "$work/out" "$work/shoot" "$work/empty" "$work/other"
+for f in in/clip.mp4 shoot/a.mp4 shoot/b.MOV shoot/notes.txt other/a.mkv; do : >"$work/$f"; done
+
+# Complete command lines reach the search for sbatch.
+expect 3 "sbatch not found" "$work/in/clip.mp4" "$work/out/pano.mp4"
+expect 3 "slurm-client" --parts 8 --wait --keep-parts "$work/in/clip.mp4" "$work/out/pano.webm" -- --quality 5 --cut 1,2,3,4
+# sbatch options with a value as the next argument are not taken for paths
+# (three paths would be the folder form, whose last one is no folder here).
+expect 3 "sbatch not found" -p video -t 10:00 -c 2 --mem 2G -A lab --qos=high --mail-type END \
+    "$work/in/clip.mp4" "$work/out/pano.mp4"
+expect 3 "sbatch not found" -pvideo -t10 --partition=video --account lab --cpus-per-task 4 --time 1:00:00 \
+    "$work/in/clip.mp4" "$work/out/pano.mp4"
+# Relative paths are made absolute and said.
+expect 3 "in/clip.mp4 taken as $work/in/clip.mp4" in/clip.mp4 "$work/out/pano.mp4"
+expect 3 "out/pano.mp4 taken as $work/out/pano.mp4" "$work/in/clip.mp4" out/pano.mp4
+expect 3 "./in/clip.mp4 taken as $work/in/clip.mp4" ./in/clip.mp4 "$work/out/pano.mp4"
+# The folder forms: several movies, a folder of them, an existing folder as the output.
+expect 3 "sbatch not found" "$work/in/clip.mp4" "$work/shoot/a.mp4" "$work/out"
+expect 3 "sbatch not found" "$work/shoot" "$work/out/"
+expect 3 "sbatch not found" --format webm "$work/in/clip.mp4" "$work/out"
+
+# Refused before anything is submitted.
+expect 2 "no such input movie: $work/in/gone.mp4" "$work/in/gone.mp4" "$work/out/pano.mp4"
+mkfifo "$work/in/pipe.mp4"
+expect 2 "not a file: $work/in/pipe.mp4" "$work/in/pipe.mp4" "$work/out/pano.mp4"
+expect 2 "no such output folder: $work/nowhere" "$work/in/clip.mp4" "$work/nowhere/pano.mp4"
+expect 2 "the converter cannot write 'pano.mkv'" "$work/in/clip.mp4" "$work/out/pano.mkv"
+expect 2 "the converter cannot write 'pano'" "$work/in/clip.mp4" "$work/out/pano"
+expect 2 "the output is the input movie" "$work/in/clip.mp4" "$work/in/../in/clip.mp4"
+expect 2 "--parts must be a whole number from 1 to 999, not '0'" --parts 0 "$work/in/clip.mp4" "$work/out/pano.mp4"
+expect 2 "not 'many'" --parts many "$work/in/clip.mp4" "$work/out/pano.mp4"
+expect 2 "not '1000'" --parts=1000 "$work/in/clip.mp4" "$work/out/pano.mp4"
+expect 2 "--parts needs a number" "$work/in/clip.mp4" "$work/out/pano.mp4" --parts
+for own in --array=1-4 "--dependency afterok:1" --wrap=true -W --parsable --test-only \
+    --kill-on-invalid-dep=no "-e err.txt" --error=err.txt; do
+    # shellcheck disable=SC2086
+    expect 2 "is set by tessaly-slurm itself" $own "$work/in/clip.mp4" "$work/out/pano.mp4"
+done
+expect 2 "an MPEG-2 program stream cannot be joined from parts: $work/out/pano.mpg" "$work/in/clip.mp4" "$work/out/pano.mpg"
+expect 2 "an MPEG-2 program stream cannot be joined from parts: $work/out/a.mpeg" --parts 3 --format mpeg "$work/shoot" "$work/out"
+expect 3 "sbatch not found" --parts 1 "$work/in/clip.mp4" "$work/out/pano.mpg"
+expect 3 "sbatch not found" --format MPG "$work/shoot" "$work/out"
+expect 2 "--format: the converter writes none of 'mkv'" --format mkv "$work/shoot" "$work/out"
+expect 2 "no movies in the folder $work/empty" "$work/empty" "$work/out"
+expect 2 "two inputs would both be written to $work/out/a.mp4" "$work/shoot/a.mp4" "$work/other/a.mkv" "$work/out"
+expect 2 "no such output folder: $work/nowhere" "$work/shoot/a.mp4" "$work/other/a.mkv" "$work/nowhere"
+use_converter="$work/none"
+expect 2 "cannot run the converter $work/none" "$work/in/clip.mp4" "$work/out/pano.mp4"
+use_converter=$converter
+expect 2 "Usage: tessaly-slurm" "$work/in/clip.mp4"
+expect 0 "Usage: tessaly-slurm" --help
+
+# A file its user cannot read, a folder its user cannot write (root is
+# checked as the user nobody, for whom the permissions hold).
+chmod 555 "$work/out"
+if [[ $(id -u) == 0 ]]; then
+    as_user=("$(command -v setpriv)" --reuid=65534 --regid=65534 --clear-groups)
+    chmod 600 "$work/in/clip.mp4"
+else
+    chmod 000 "$work/in/clip.mp4"
+fi
+expect 2 "cannot read the input movie: $work/in/clip.mp4" "$work/in/clip.mp4" "$work/other/pano.mp4"
+expect 2 "cannot write into the output folder: $work/out" "$work/other/a.mkv" "$work/out/pano.mp4"
+as_user=()
+
+echo "$((count - failures)) passed, $failures failed"
+((failures == 0))

@@ -1,0 +1,152 @@
+// Parts of a movie: the slot windows, the tag a part carries, and the frame
+// callback that hands on one window's frames. Whatever the frame times, the
+// windows of parts 1..N hand on exactly the frames of a whole run, in order.
+#include "convert/movie_part.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "convert/frame_callback.h"
+
+namespace tessaly {
+namespace {
+
+TEST(MoviePart, WindowsSplitTheSlotsEvenly) {
+    const int64_t kEnd = std::numeric_limits<int64_t>::max();
+    EXPECT_EQ(PartWindow(105, 1, 4), (SlotWindow{0, 26}));
+    EXPECT_EQ(PartWindow(105, 2, 4), (SlotWindow{26, 52}));
+    EXPECT_EQ(PartWindow(105, 3, 4), (SlotWindow{52, 78}));
+    EXPECT_EQ(PartWindow(105, 4, 4), (SlotWindow{78, kEnd}));
+    EXPECT_EQ(PartWindow(10, 1, 1), (SlotWindow{0, kEnd}));
+    // Every slot of every split in exactly one window.
+    for (int64_t slots : {1LL, 7LL, 100LL, 108000LL}) {
+        for (int32_t count : {1, 2, 3, 7, 16}) {
+            if (count > slots) continue;
+            int64_t next = 0;
+            for (int32_t i = 1; i <= count; ++i) {
+                const SlotWindow w = PartWindow(slots, i, count);
+                EXPECT_EQ(w.first, next) << slots << " " << i << "/" << count;
+                EXPECT_GT(std::min(w.end, slots), w.first) << "no part is empty";
+                next = w.end;
+            }
+            EXPECT_EQ(next, kEnd);
+        }
+    }
+    // A damaged length far beyond any movie stays exact.
+    EXPECT_EQ(PartWindow(4'000'000'000'000'000'000LL, 9999, 10000).first, 3'999'200'000'000'000'000LL);
+}
+
+TEST(MoviePart, TagReadsBackAndRefusesOtherTexts) {
+    PartTag tag;
+    tag.index = 2;
+    tag.count = 4;
+    tag.first = 26;
+    tag.end = 52;
+    tag.slots = 105;
+    tag.sourceBytes = 123456789012LL;
+    tag.rateNum = 30000;
+    tag.rateDen = 1001;
+    AppSettings settings;
+    settings.lens.fov = 190.5;
+    tag.settings = PartSettingsText(settings, 1, 7, 2);
+    EXPECT_EQ(tag.settings,
+              "cut=-8,-8,616,606;lens=equidistant,190.5,0,0,0;sharpen=0,0;brightness=off;contrast=off;noise=off;"
+              "aspect=0;flip=1;quality=7;resize=2");
+    const std::string text = PartTagText(tag);
+    PartTag back;
+    ASSERT_TRUE(ParsePartTag(text, back)) << text;
+    EXPECT_EQ(back, tag);
+    for (const std::string& bad :
+         {std::string(), std::string("Lavf60"), text.substr(0, text.size() / 2), "tessaly-part 5/4" + text.substr(16),
+          std::string("tessaly-part 2/4 slots 52-26/105 source 1/25/1 settings x")}) {
+        PartTag none;
+        EXPECT_FALSE(ParsePartTag(bad, none)) << bad;
+    }
+    AppSettings other = settings;
+    other.lens.model = LensModel::kStereographic;
+    EXPECT_EQ(SettingsDifference(PartSettingsText(other, 1, 7, 2), tag.settings),
+              "lens=stereographic,190.5,0,0,0 (not lens=equidistant,190.5,0,0,0)");
+    EXPECT_EQ(SettingsDifference(tag.settings, tag.settings), "");
+}
+
+// Frames are told apart by their first two bytes; the "transform" copies
+// them into a one-pixel output and counts its calls.
+struct Timeline {
+    std::vector<double> times;  // of the frames as delivered
+    double fps = 10;
+    int64_t slots = 0;
+};
+
+struct Handed {
+    std::vector<int> frames;  // the frame each emitted slot shows
+    int converted = 0;
+};
+
+Handed RunWindow(const Timeline& t, std::optional<SlotWindow> window, bool fill = true) {
+    FisheyeApp app;
+    FrameBuffer out;
+    out.Allocate(1, 1);
+    Handed handed;
+    FrameCallback callback(
+        app.run,
+        [&handed](int32_t, const uint8_t* bgrx, int32_t, int32_t) {
+            handed.frames.push_back(bgrx[0] | bgrx[1] << 8);
+            return StillResult{};
+        },
+        [&](const uint8_t* data, int32_t) -> const FrameBuffer* {
+            ++handed.converted;
+            std::memcpy(out.Data(), data, 4);
+            return &out;
+        },
+        static_cast<int32_t>(t.slots), 0);
+    callback.KeepFrameTimes(t.fps, t.slots);
+    if (window) callback.KeepSlots(*window);
+    for (size_t i = 0; i < t.times.size() && !callback.WindowDone(); ++i) {
+        const uint8_t bytes[4] = {static_cast<uint8_t>(i & 0xff), static_cast<uint8_t>(i >> 8), 0, 0};
+        callback.BufferCB(t.times[i], bytes, 4);
+    }
+    if (fill) callback.FillTo(static_cast<double>(t.slots) / t.fps);
+    return handed;
+}
+
+TEST(MoviePart, WindowsHandOnTheFramesOfAWholeRunWhateverTheTimes) {
+    std::vector<Timeline> timelines;
+    Timeline even;  // one frame per slot
+    for (int i = 0; i < 23; ++i) even.times.push_back(i / 10.0);
+    even.slots = 23;
+    timelines.push_back(even);
+    // Gaps (a frame repeated into the next part's first slots), crowded
+    // slots (frames dropped), a first frame that comes late and a last one
+    // that ends early (the end is filled).
+    Timeline uneven;
+    uneven.times = {0.21, 0.3, 0.4, 0.9, 1.0, 1.01, 1.02, 1.1, 1.6, 1.7, 2.0, 2.05, 2.6, 3.1};
+    uneven.slots = 36;
+    timelines.push_back(uneven);
+    // No times at all: frames in order, one per slot.
+    Timeline untimed = even;
+    untimed.fps = 0;
+    timelines.push_back(untimed);
+    for (const Timeline& t : timelines) {
+        const Handed whole = RunWindow(t, std::nullopt);
+        ASSERT_FALSE(whole.frames.empty());
+        for (int32_t count : {1, 2, 3, 5, 7}) {
+            std::vector<int> joined;
+            int converted = 0;
+            for (int32_t i = 1; i <= count; ++i) {
+                const Handed part = RunWindow(t, PartWindow(t.slots, i, count), i == count);
+                joined.insert(joined.end(), part.frames.begin(), part.frames.end());
+                converted += part.converted;
+            }
+            EXPECT_EQ(joined, whole.frames) << "fps " << t.fps << ", " << count << " parts";
+            // Only the frames a part shows are transformed, and at most one
+            // more for each part (the frame a repeat carries into it).
+            EXPECT_LE(converted, whole.converted + count) << count;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tessaly

@@ -1,0 +1,27 @@
+// What a part of a movie holds, read with libavformat without decoding:
+// its picture's codec, size and rate, its frames, whether it starts with a
+// key frame, and the comment its maker wrote into it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tessaly {
+
+struct PartFileFacts {
+    std::string codec;  // the decoder's name: "h264", "vp9", ...
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t rateNum = 0;  // the picture's frame rate (0/0: unknown)
+    int32_t rateDen = 0;
+    int64_t packets = 0;           // video frames stored
+    bool startsWithKey = false;    // the first video packet is a key frame
+    bool hasAudio = false;
+    std::string comment;  // the container's "comment" tag (empty: none)
+};
+
+// Empty `error` when the file was read; else why not, in words
+// ("no such file", "it cannot be read (Invalid data found ...)").
+PartFileFacts ReadPartFileFacts(const std::string& path, std::string& error);
+
+}  // namespace tessaly

@@ -40,15 +40,6 @@ StreamMessage WithReason(StreamMessage message, const std::string& reason) {
     return message;
 }
 
-void ClearVideoInfo(UserInterface& ui, FisheyeApp& app, ProbeTexts* probeTexts) {
-    for (int id : {control::kDurationLabel, control::kOutputSizeLabel, control::kPathLabel,
-                   control::kFrameSizeLabel, control::kFrameRateLabel, control::kFrameCountLabel,
-                   control::kOperationLabel})
-        ui.SetLabel(id, "");
-    app.fileInfoText.clear();
-    if (probeTexts != nullptr) *probeTexts = ProbeTexts{};
-}
-
 VideoSource::VideoSource(FisheyeApp& app, UserInterface& ui) : app_(app), ui_(ui) {}
 
 VideoSource::~VideoSource() { stream_.Close(); }
@@ -169,15 +160,7 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
 
     const double fps = FrameRateOf(info.avgTimePerFrame);
     const std::string size = std::to_string(info.frameWidth) + "x" + std::to_string(info.frameHeight);
-    Log("Frame Size = " + size);
-    Log("getTimePerFrame = " + FormatNumber(static_cast<double>(info.avgTimePerFrame) / 1e7));
-    Log("FPS = " + FormatMask(fps, "00.00"));
-    Log("numframes = " + std::to_string(info.frameCount));
-    if (info.videoStreams > 1) {
-        // Rate, size, duration and frames above are this stream's alone.
-        Log("Video stream = #" + std::to_string(info.streamIndex) + " of " +
-            std::to_string(info.videoStreams) + " video streams");
-    }
+    for (const std::string& line : MovieFactLines(info)) Log(line);
 
     if (hooks_.allocateFrameBuffers) hooks_.allocateFrameBuffers(info);
 

@@ -14,6 +14,8 @@
 #include "app/app_state.h"
 #include "app/user_interface.h"
 #include "video/media_info.h"
+#include "video/movie_labels.h"
+#include "video/open_movie.h"
 #include "video/probe_report.h"
 #include "video/video_stream.h"
 
@@ -59,12 +61,7 @@ struct StreamHooks {
     std::function<void()> streamReady;
 };
 
-// Empties the information labels (409, 309, 303, 304, 305, 306, 307), the
-// application's fileInfoText and, when given, the probe texts; done before
-// a new file is chosen and after a conversion.
-void ClearVideoInfo(UserInterface& ui, FisheyeApp& app, ProbeTexts* probeTexts = nullptr);
-
-class VideoSource {
+class VideoSource final : public OpenMovie {
 public:
     VideoSource(FisheyeApp& app, UserInterface& ui);
     ~VideoSource();
@@ -89,10 +86,13 @@ public:
     bool WaitUntilClosed(std::chrono::milliseconds limit);
 
     // The open stream, for run / pause / seek / callback / mute / events.
-    VideoStream& Stream() { return stream_; }
+    VideoStream& Stream() override { return stream_; }
     // Facts of the last movie that opened; a failed open keeps them.
-    MediaInfo Info() const;
-    std::string VideoPath() const;
+    MediaInfo Info() const override;
+    std::string VideoPath() const override;
+    int32_t OpenFlag() const override { return videoOpen.load(); }
+    // The position bar's source goes back to the start.
+    void RewindPosition() override { positionTicks = 0; }
 
     std::atomic<int32_t> streamActive{0};
     std::atomic<int32_t> videoOpen{0};

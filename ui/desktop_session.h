@@ -21,7 +21,7 @@
 #include "ui/preview_painter.h"
 #include "ui/qt_user_interface.h"
 #include "video/probe_report.h"
-#include "video/video_source.h"
+#include "playback/video_source.h"
 
 namespace tessaly {
 

@@ -1,7 +1,7 @@
 // The conversion driver's own rules: the stall rule of the monitoring loop
 // and the position bar.
 #include "convert/conversion_driver.h"
-#include "video/video_source.h"
+#include "playback/video_source.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

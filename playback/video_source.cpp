@@ -1,4 +1,4 @@
-#include "video/video_source.h"
+#include "playback/video_source.h"
 
 #include <chrono>
 #include <thread>

@@ -14,9 +14,9 @@
 #include "app/format.h"
 #include "app/startup.h"
 #include "app/user_interface.h"
+#include "playback/video_source.h"
 #include "tests/video/test_clips.h"
 #include "video/stream_text.h"
-#include "video/video_source.h"
 #include "tests/recording_user_interface.h"
 
 namespace tessaly {

@@ -275,7 +275,7 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     const double rate = KeepRate(run);
     callback.KeepFrameTimes(rate, SlotsForDuration(info.durationSeconds, rate));
     stream.SetFrameCallback([&callback](double time, const uint8_t* data, int32_t size) {
-        callback.BufferCB(time, data, size);
+        callback.OnFrame(time, data, size);
     });
     stream.Run();
 

@@ -55,7 +55,7 @@ public:
     // Called once per decoded frame, on the decoding thread, one call at a
     // time. An empty buffer, a stop request or an earlier failed still leave
     // everything unchanged.
-    void BufferCB(double sampleTime, const uint8_t* data, int32_t length);
+    void OnFrame(double sampleTime, const uint8_t* data, int32_t length);
 
     // From now on frames go into slots of a constant `framesPerSecond` by
     // their times (see convert/frame_slots.h): a frame due later than the

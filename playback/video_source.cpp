@@ -76,8 +76,8 @@ void VideoSource::Wait(int milliseconds) const {
     if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-int32_t VideoSource::AVIREAD(const std::string& path) {
-    // A newer AVIREAD supersedes this one, also while this one is still
+int32_t VideoSource::OpenAndPlay(const std::string& path) {
+    // A newer OpenAndPlay supersedes this one, also while this one is still
     // opening: its stream ends at the next check and its file never plays.
     const int64_t ticket = ++latestRequest_;
     ui_.SetCheck(control::kShowInputCheck, 1);
@@ -91,9 +91,9 @@ int32_t VideoSource::AVIREAD(const std::string& path) {
     app_.streamState = 0;
     Wait(timings_.settleOlderStream);
 
-    // The older AVIREAD holds this until it has torn down and finished, so
+    // The older OpenAndPlay holds this until it has torn down and finished, so
     // its closing flag changes can never end the new stream.
-    std::lock_guard serial(aviReadMutex_);
+    std::lock_guard serial(openMutex_);
     if (ticket != latestRequest_.load()) {
         Log("AVIREAD");
         return 0;

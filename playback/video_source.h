@@ -1,4 +1,4 @@
-// The open movie as the rest of the program sees it: AVIREAD opens a file
+// The open movie as the rest of the program sees it: OpenAndPlay opens a file
 // and keeps it playing in the stream loop (which runs the preview pass and
 // moves the position bar) until a flag ends it, then tears it down.
 #pragma once
@@ -38,9 +38,9 @@ StreamMessage WithReason(StreamMessage message, const std::string& reason);
 // Waits of the open and the stream loop, in milliseconds. The defaults give
 // the other threads time to notice a flag; tests shorten them.
 struct StreamTimings {
-    int stopOlderStream = 100;  // streamState 2 -> 0 in AVIREAD
+    int stopOlderStream = 100;  // streamState 2 -> 0 in OpenAndPlay
     int settleOlderStream = 500;
-    int afterStream = 100;      // streamState 1 -> 0 at the end of AVIREAD
+    int afterStream = 100;      // streamState 1 -> 0 at the end of OpenAndPlay
     int connect = 200;          // after the first frame was read
     int beforeLoop = 200;
     int previewTurn = 5;
@@ -74,7 +74,7 @@ public:
 
     // Opens the path and runs its stream on the calling thread; returns when
     // the stream has ended. An older stream is ended and torn down first.
-    int32_t AVIREAD(const std::string& path);
+    int32_t OpenAndPlay(const std::string& path);
     // Opens, runs the stream loop and tears down. Returns 0; returns at once
     // when another stream is active.
     int32_t RunVideoStream(const std::string& path);
@@ -113,8 +113,8 @@ private:
     StreamTimings timings_;
     std::string paramFileFolder_;  // empty: the program folder
     VideoStream stream_;
-    std::atomic<int64_t> latestRequest_{0};  // AVIREAD calls so far
-    std::mutex aviReadMutex_;  // one AVIREAD at a time, the older finishing first
+    std::atomic<int64_t> latestRequest_{0};  // OpenAndPlay calls so far
+    std::mutex openMutex_;  // one OpenAndPlay at a time, the older finishing first
     mutable std::mutex infoMutex_;
     MediaInfo info_;
     std::mutex closedMutex_;                // with closed_: Teardown wakes WaitUntilClosed

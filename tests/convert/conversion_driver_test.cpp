@@ -97,7 +97,7 @@ TEST(RunConversion, StalledStreamGoesOnToTheExport) {
     };
     source.SetHooks(streamHooks);
     source.SetTimings(StreamTimings{0, 0, 0, 0, 0, 1, 1, 0});
-    std::thread loader([&] { source.AVIREAD(clip); });
+    std::thread loader([&] { source.OpenAndPlay(clip); });
     while (!(app.streamState.load() == 1 && source.videoOpen.load() == 1)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }

@@ -176,17 +176,6 @@ ConversionOptions HeadlessConversion(const ConvertOptions& options) {
     return run;
 }
 
-StreamTimings HeadlessStream() {
-    StreamTimings timings;
-    timings.stopOlderStream = 0;  // no older stream to end
-    timings.settleOlderStream = 0;
-    timings.afterStream = 0;
-    timings.connect = 0;
-    timings.beforeLoop = 0;
-    timings.afterStop = 0;
-    return timings;
-}
-
 // Settings from the parameter file, then the options over them. The shared
 // run log and the temporary folder stay untouched until the run has its own.
 void PrepareApp(FisheyeApp& app, const ConvertOptions& options, const char* argv0) {
@@ -526,7 +515,7 @@ int Run(int argc, char** argv) {
     }
     if (app.stopRequested.load() == 0) {
         conversion = ConvertMovieFile(app, ui, pipeline, options.input, options.outputs.front(),
-                                      run, HeadlessStream(),
+                                      run,
                                       [&ui](const MediaInfo& info) { ui.SetTotalFrames(info.frameCount); });
     }
     SetStopFlag(nullptr);

@@ -27,6 +27,7 @@
 #include "video/encoder_program.h"
 #include "video/media_probe.h"
 #include "video/movie_check.h"
+#include "video/movie_labels.h"
 #include "video/stream_text.h"
 
 namespace tessaly {
@@ -55,7 +56,7 @@ bool FileExists(const std::string& path) {
 struct Run {
     FisheyeApp& app;
     UserInterface& ui;
-    VideoSource& source;
+    OpenMovie& movie;
     const ConversionHooks& hooks;
     const ConversionOptions& options;
     ConversionResult result;
@@ -140,17 +141,17 @@ bool PrepareRun(Run& run) {
     log.WriteLogLine("Convert Movie Begin " + TimeOfDayText());
     log.WriteLogLine("Output Folder Free Space 1:");
 
-    run.videoPath = run.source.VideoPath();
+    run.videoPath = run.movie.VideoPath();
     if (!FileExists(run.videoPath)) {
         run.ui.ShowMessage("Error Monitoring", "Video file not found!", MessageIcon::Error, true);
         return Refuse(run, ConversionStatus::kVideoMissing, "video file not found: " + run.videoPath,
                       false);
     }
-    VideoStream& stream = run.source.Stream();
-    if (run.source.videoOpen.load() != 1 || !stream.IsOpen()) {
+    VideoStream& stream = run.movie.Stream();
+    if (run.movie.OpenFlag() != 1 || !stream.IsOpen()) {
         return Refuse(run, ConversionStatus::kNoStream, "no movie is open", false);
     }
-    run.source.positionTicks = 0;
+    run.movie.RewindPosition();
     run.ui.SetPositionBar(0);
     stream.Pause();
     Sleep(t.afterPause);
@@ -158,7 +159,7 @@ bool PrepareRun(Run& run) {
     log.WriteLogLine("Set Stream to 0 position");
     Sleep(t.afterRewind);
 
-    run.info = run.source.Info();
+    run.info = run.movie.Info();
     const MediaInfo& info = run.info;
     run.ui.SetLabel(control::kFrameSizeLabel,
                     std::to_string(info.frameWidth) + "x" + std::to_string(info.frameHeight));
@@ -254,7 +255,7 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     FisheyeApp& app = run.app;
     UserInterface& ui = run.ui;
     RunLog& log = app.log;
-    VideoStream& stream = run.source.Stream();
+    VideoStream& stream = run.movie.Stream();
     const MediaInfo& info = run.info;
 
     // The sound is extracted beside the frame conversion and awaited before
@@ -275,7 +276,7 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
 
     ui.ClearOutputPreview(kDarkGrey51);
     ui.SetStatusLabel("     RECORD", kRed, kGrey128);
-    log.WriteLogLine("OS_DIRECT_ACCESS = " + std::to_string(run.source.videoOpen.load()));
+    log.WriteLogLine("OS_DIRECT_ACCESS = " + std::to_string(run.movie.OpenFlag()));
     log.WriteLogLine("OS_HRDWARE_SUPPORT = " + std::to_string(info.canStep));
     log.WriteLogLine("OS_DSS_SETUP = " + std::to_string(app.settings.DSSETUP));
     ui.SetLabel(control::kOutputSizeLabel,
@@ -302,7 +303,7 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
         }
     }
     stream.SetFrameCallback([&callback](double time, const uint8_t* data, int32_t size) {
-        callback.BufferCB(time, data, size);
+        callback.OnFrame(time, data, size);
     });
     stream.Run();
 
@@ -778,10 +779,10 @@ int32_t ConversionBarWidth(int32_t shownFrame, int32_t frameCount) {
     return width > kBarMaxWidth ? kBarMaxWidth : static_cast<int32_t>(width);
 }
 
-ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& source,
+ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, OpenMovie& movie,
                                const ConversionHooks& hooks, const std::string& outputPath,
                                const ConversionOptions& options) {
-    Run run{app, ui, source, hooks, options, {}, {}, {}, {}, 1, false};
+    Run run{app, ui, movie, hooks, options, {}, {}, {}, {}, 1, false};
     if (!PrepareRun(run)) return run.result;
 
     StillWriter writer(app.settings.APATH, &app.log);
@@ -800,11 +801,11 @@ ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& 
     return run.result;
 }
 
-ConversionResult RunStreamingConversion(FisheyeApp& app, UserInterface& ui, VideoSource& source,
+ConversionResult RunStreamingConversion(FisheyeApp& app, UserInterface& ui, OpenMovie& movie,
                                         const ConversionHooks& hooks,
                                         const std::vector<std::string>& outputs,
                                         const ConversionOptions& options) {
-    Run run{app, ui, source, hooks, options, {}, {}, {}, {}, 1, false};
+    Run run{app, ui, movie, hooks, options, {}, {}, {}, {}, 1, false};
     if (!PrepareRun(run)) return run.result;
     StreamFrames(run, outputs);
     CleanUp(run, nullptr);

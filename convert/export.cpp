@@ -119,7 +119,7 @@ std::string EncoderMissing(const std::string& encoderProgram, const std::string&
     return "the encoder program " + encoderProgram + " cannot be started (" + places + ")";
 }
 
-ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log,
+ExportResult EncodeOutput(const EncoderJob& job, RunLog& log,
                                const std::atomic<int32_t>* stop) {
     ExportResult result;
     result.outputPath = job.outputPath;
@@ -212,7 +212,7 @@ ExportResult ShowExportProgress(FisheyeApp& app, UserInterface& ui, const Encode
     ExportResult result;
     app.encoderBusy = 1;
     std::thread exporter([&] {
-        result = ConvertRectFFMPEG(job, app.log, &app.stopRequested);
+        result = EncodeOutput(job, app.log, &app.stopRequested);
         app.encoderBusy = 0;
     });
     int turn = 0;

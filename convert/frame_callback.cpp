@@ -253,7 +253,7 @@ void FrameCallback::FillTo(double seconds) {
     }
 }
 
-void FrameCallback::BufferCB(double sampleTime, const uint8_t* data, int32_t length) {
+void FrameCallback::OnFrame(double sampleTime, const uint8_t* data, int32_t length) {
     if (length <= 0 || data == nullptr) return;
     if (app_.stopRequested.load() == 1 || failed_.load() != 0 || windowDone_.load() != 0) return;
     deliveredFrames.fetch_add(1);

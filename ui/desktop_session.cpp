@@ -65,7 +65,7 @@ DesktopSession::DesktopSession(FisheyeApp& application)
     source.SetHooks(hooks);
 
     // Shutdown stops the playback, then waits for every load flow to leave
-    // AVIREAD, so "AVIREAD" is logged before "EXIT3".
+    // OpenAndPlay, so "AVIREAD" is logged before "EXIT3".
     app.AddStopHook([this] { source.Stream().Stop(); });
     app.AddJoinHook([this] { JoinLoadThreads(); });
 }
@@ -175,11 +175,11 @@ void DesktopSession::JoinLoadThreads() {
 void DesktopSession::LoadWorker(std::string path) {
     app.streamState = 1;
     SleepMs(100);
-    GetMultipleFiles(std::move(path));
+    ChooseAndOpenMovie(std::move(path));
     --loadsRunning;
 }
 
-void DesktopSession::GetMultipleFiles(std::string path) {
+void DesktopSession::ChooseAndOpenMovie(std::string path) {
     if (chooserBusy == 1) return;
     app.log.WriteLogLine("GetMultipleFiles pMediaControl begin");
     if (source.videoOpen == 1) {
@@ -221,7 +221,7 @@ void DesktopSession::GetMultipleFiles(std::string path) {
         }
         PostToGui(window, [this, texts] { app.fileInfoText = texts.fileInfoText; });
         // A program that began to end during the probe opens nothing more.
-        if (app.stopRequested == 0) source.AVIREAD(path);
+        if (app.stopRequested == 0) source.OpenAndPlay(path);
     }
 
     // A newer flow that chose a file owns the stream and the previews now.

@@ -21,7 +21,7 @@
 #include "ui/preview_painter.h"
 #include "ui/qt_user_interface.h"
 #include "video/probe_report.h"
-#include "video/video_source.h"
+#include "playback/video_source.h"
 
 namespace tessaly {
 
@@ -53,7 +53,7 @@ public:
     AppSettings Settings() const;
 
     // The load flow. StartLoadWorker runs LoadWorker on a new thread:
-    // streamState = 1, then GetMultipleFiles with the chooser. `path` given:
+    // streamState = 1, then ChooseAndOpenMovie with the chooser. `path` given:
     // no chooser, that file (the screenshot tool and the benchmark).
     void StartLoadWorker(const std::string& path = {});
     std::atomic<int32_t> chooserBusy{0};
@@ -97,7 +97,7 @@ public:
 
 private:
     void LoadWorker(std::string path);
-    void GetMultipleFiles(std::string presetPath);
+    void ChooseAndOpenMovie(std::string presetPath);
     void PreviewPass();
     void PaintPreviews();
     void JoinLoadThreads();

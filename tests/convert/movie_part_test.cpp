@@ -106,7 +106,7 @@ Handed RunWindow(const Timeline& t, std::optional<SlotWindow> window, bool fill 
     if (window) callback.KeepSlots(*window);
     for (size_t i = 0; i < t.times.size() && !callback.WindowDone(); ++i) {
         const uint8_t bytes[4] = {static_cast<uint8_t>(i & 0xff), static_cast<uint8_t>(i >> 8), 0, 0};
-        callback.BufferCB(t.times[i], bytes, 4);
+        callback.OnFrame(t.times[i], bytes, 4);
     }
     if (fill) callback.FillTo(static_cast<double>(t.slots) / t.fps);
     return handed;

@@ -346,4 +346,34 @@ TEST_F(MoviePartsTest, PartOptionsThatCannotWork) {
     EXPECT_FALSE(fs::exists(dir_ / "p.mkv"));
 }
 
+TEST_F(MoviePartsTest, StoppedPartsAndJoinsLeaveNothing) {
+    // Stopped at some moment of the run, whichever phase that is: a stop
+    // leaves no file and no temporary; a run that was quicker is complete.
+    const std::string part = (dir_ / "stopped2.mkv").string();
+    const std::string out = (dir_ / "stopped.mp4").string();
+    const struct {
+        std::string args;
+        std::string file;
+        int frames;
+    } runs[] = {
+        {"--part 2/4 " + Quote(source_) + " " + Quote(part), part, 26},
+        {"--join " + Quote(source_) + " " + Quote(out) + Joined(parts_), out, 105},
+    };
+    for (const auto& run : runs) {
+        for (const char* after : {"0.05", "0.3"}) {
+            const ShellOutcome o = Run("timeout --preserve-status -s TERM " + std::string(after) + " " +
+                                       Quote(program_.string()) + " --temp " + Quote((dir_ / "temp").string()) +
+                                       " --cut 20,10,580,590 " + run.args);
+            if (o.status == 0) {
+                EXPECT_EQ(Frames(run.file), run.frames) << run.args;
+            } else {
+                EXPECT_EQ(o.status, 143) << run.args << "\n" << o.output;
+                EXPECT_FALSE(fs::exists(run.file)) << run.args;
+            }
+            fs::remove(run.file);
+            EXPECT_TRUE(HiddenFiles().empty()) << run.args;
+        }
+    }
+}
+
 }  // namespace

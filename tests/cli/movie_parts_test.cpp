@@ -85,13 +85,22 @@ protected:
         source_ = (dir_ / "sparse.mp4").string();
         Run(std::string(TESSALY_SOURCE_DIR) + "/tools/make-fisheye-clip " + Quote(source_) +
             " --size 160x120 --fps 25 --duration 4.2 --audio --extra '-g 50 -keyint_min 50 -sc_threshold 0'");
-        whole_ = (dir_ / "whole.mp4").string();
-        wholeRun_ = Convert(Quote(source_) + " " + Quote(whole_));
+    }
+
+    // The source in 4 parts, made once by the first test of this process
+    // that needs them (ctest runs every test in a process of its own).
+    static void MakeParts() {
+        if (!parts_.empty()) return;
         for (int i = 1; i <= 4; ++i) {
             parts_.push_back((dir_ / ("part" + std::to_string(i) + ".mkv")).string());
             partRuns_.push_back(
                 Convert("--part " + std::to_string(i) + "/4 " + Quote(source_) + " " + Quote(parts_.back())));
         }
+    }
+    static void MakeWhole() {
+        if (!whole_.empty()) return;
+        whole_ = (dir_ / "whole.mp4").string();
+        wholeRun_ = Convert(Quote(source_) + " " + Quote(whole_));
     }
     static void TearDownTestSuite() { fs::remove_all(dir_); }
 
@@ -137,7 +146,9 @@ ShellOutcome MoviePartsTest::wholeRun_;
 std::vector<std::string> MoviePartsTest::parts_;
 std::vector<ShellOutcome> MoviePartsTest::partRuns_;
 
-TEST_F(MoviePartsTest, PartsHoldEveryFrameOnceInOrderWithSparseKeyFrames) {
+TEST_F(MoviePartsTest, PartsHoldEveryFrameOnceInOrderAndJoinIntoTheWholeRun) {
+    MakeWhole();
+    MakeParts();
     ASSERT_EQ(wholeRun_.status, 0) << wholeRun_.output;
     const int sourceFrames = Frames(source_);
     ASSERT_EQ(sourceFrames, 105);
@@ -178,9 +189,8 @@ TEST_F(MoviePartsTest, PartsHoldEveryFrameOnceInOrderWithSparseKeyFrames) {
     EXPECT_LT(Lowest(shifted), 30.0) << "neighbouring frames must differ for this check to mean anything";
     fs::remove(concat);
     EXPECT_TRUE(HiddenFiles().empty());
-}
 
-TEST_F(MoviePartsTest, JoinEqualsTheWholeRunWithSoundAndMarking) {
+    // Joined: the whole run's frames, with sound and the 180-degree marking.
     const std::string out = (dir_ / "joined.mp4").string();
     const ShellOutcome o = Convert("--join " + Quote(source_) + " " + Quote(out) + Joined(parts_));
     ASSERT_EQ(o.status, 0) << o.output;
@@ -282,6 +292,7 @@ TEST_F(MoviePartsTest, AStreamWithoutAnIndexPartitionsToo) {
 }
 
 TEST_F(MoviePartsTest, JoinRefusesPartsThatDoNotBelongAndLeavesNothing) {
+    MakeParts();
     ASSERT_EQ(partRuns_[1].status, 0);
     const std::string out = (dir_ / "refused.mp4").string();
     const auto join = [&](const std::vector<std::string>& parts) {
@@ -320,7 +331,9 @@ TEST_F(MoviePartsTest, JoinRefusesPartsThatDoNotBelongAndLeavesNothing) {
     }
     expectRefused(join({p1, p2, junk, p4}), 3, junk, "cannot use the part");
     // A movie that is no part.
-    expectRefused(join({p1, p2, whole_, p4}), 3, whole_, "");
+    const std::string copy = (dir_ / "copy.mp4").string();
+    fs::copy_file(source_, copy);
+    expectRefused(join({p1, p2, copy, p4}), 3, copy, "no part tag");
 
     // Another lens setting, another codec, another movie.
     const std::string lens = (dir_ / "lens3.mkv").string();
@@ -365,12 +378,15 @@ TEST_F(MoviePartsTest, PartOptionsThatCannotWork) {
     refused("--part 1/2 --stills bmp " + Quote(source_) + " " + Quote((dir_ / "p.mkv").string()), 2, "--stills");
     refused("--part 200/200 " + Quote(source_) + " " + Quote((dir_ / "p.mkv").string()), 3,
             "105 frames cannot be split into 200 parts");
-    refused("--join " + Quote(source_) + " " + Quote((dir_ / "j.mpg").string()) + Joined(parts_), 2,
-            "cannot be joined");
+    // Refused before any part is read.
+    refused("--join " + Quote(source_) + " " + Quote((dir_ / "j.mpg").string()) + " " +
+                Quote((dir_ / "none1.mkv").string()),
+            2, "cannot be joined");
     EXPECT_FALSE(fs::exists(dir_ / "p.mkv"));
 }
 
 TEST_F(MoviePartsTest, StoppedPartsAndJoinsLeaveNothing) {
+    MakeParts();
     // Stopped at some moment of the run, whichever phase that is: a stop
     // leaves no file and no temporary; a run that was quicker is complete.
     const std::string part = (dir_ / "stopped2.mkv").string();

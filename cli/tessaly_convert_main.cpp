@@ -18,6 +18,7 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cerrno>
@@ -516,7 +517,11 @@ int Run(int argc, char** argv) {
     if (app.stopRequested.load() == 0) {
         conversion = ConvertMovieFile(app, ui, pipeline, options.input, options.outputs.front(),
                                       run,
-                                      [&ui](const MediaInfo& info) { ui.SetTotalFrames(info.frameCount); });
+                                      [&ui, &options](const MediaInfo& info) {
+                                          // A part shows its own share of the frames.
+                                          const int32_t parts = std::max(options.partCount, 1);
+                                          ui.SetTotalFrames((info.frameCount + parts - 1) / parts);
+                                      });
     }
     SetStopFlag(nullptr);
 

@@ -241,7 +241,6 @@ std::string SoundFailure(const AudioExtractionResult& audio, const std::string& 
     return "the sound could not be extracted (the extracted sound holds no samples)";
 }
 
-
 // The frame phase: every frame through the callback into a still while the
 // sound is extracted beside it; ends when the movie completes, stalls, a
 // still fails or a stop is requested.

@@ -13,7 +13,6 @@
 namespace tessaly {
 
 class DesktopSession;
-struct AppSettings;
 
 // What Play/Pause did.
 enum class PlayOutcome {

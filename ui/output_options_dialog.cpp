@@ -185,7 +185,8 @@ bool OutputOptionsDialog::ReplaceConfirmed(const QString& path) {
 
 void OutputOptionsDialog::QualityChosen(int index) {
     const int level = QualityLevelOf(quality_->itemText(index));
-    if (auto* mainList = qobject_cast<QComboBox*>(owner_->Control(control::kCompressionList))) mainList->setCurrentIndex(level);
+    if (auto* mainList = qobject_cast<QComboBox*>(owner_->Control(control::kCompressionList)))
+        mainList->setCurrentIndex(level);
 }
 
 void OutputOptionsDialog::SizeChosen(int index) { session_.app.resizeChoice = index; }

@@ -18,6 +18,7 @@
 #include "app/app_state.h"
 #include "transform/circle_finder.h"
 #include "transform/frame_pipeline.h"
+#include "ui/desktop_commands.h"
 #include "ui/preview_painter.h"
 #include "ui/qt_user_interface.h"
 #include "video/probe_report.h"
@@ -42,6 +43,8 @@ public:
     FramePipeline pipeline;
     VideoSource source;
     PreviewPainter painter;
+    // The commands the main window forwards (no widgets; tests call them).
+    DesktopCommands commands{*this};
 
     // The GUI thread changes the settings under this lock; the stream thread
     // takes a copy per preview pass.

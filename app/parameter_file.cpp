@@ -281,11 +281,23 @@ LoadResult LoadParametersFromText(std::string text, AppSettings& settings,
     return result;
 }
 
-int32_t ResetValueOf(int32_t AppSettings::*field) {
+const Parameter* ParameterOf(int32_t AppSettings::*field) {
     for (const Parameter& p : kParameters) {
-        if (p.value == field) return p.resetValue;
+        if (field != nullptr && p.value == field) return &p;
     }
-    return 0;
+    return nullptr;
+}
+
+const Parameter* ParameterOfControl(int controlId) {
+    for (const Parameter& p : kParameters) {
+        if (controlId != control::kNone && p.control == controlId) return &p;
+    }
+    return nullptr;
+}
+
+int32_t ResetValueOf(int32_t AppSettings::*field) {
+    const Parameter* p = ParameterOf(field);
+    return p != nullptr ? p->resetValue : 0;
 }
 
 LoadResult LoadParameters(FisheyeApp& app) {

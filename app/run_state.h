@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "output/still_format.h"
+#include "app/still_format.h"
 
 namespace tessaly {
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "app/control_ids.h"
+
 namespace tessaly {
 
 enum class MessageIcon { Information, Error, Warning, Question };
@@ -17,18 +19,7 @@ enum class MessageIcon { Information, Error, Warning, Question };
 // Width of the position bar at the end of the movie (its start is 1).
 inline constexpr int32_t kPositionBarMax = 598;
 
-// Control ids of the main window that the engine writes to.
-namespace control {
-inline constexpr int kPathLabel = 303;
-inline constexpr int kFrameSizeLabel = 304;
-inline constexpr int kFrameRateLabel = 305;
-inline constexpr int kFrameCountLabel = 306;
-inline constexpr int kOperationLabel = 307;
-inline constexpr int kOutputSizeLabel = 309;
-inline constexpr int kDurationLabel = 409;
-inline constexpr int kShowInputCheck = 511;
-inline constexpr int kShowOutputCheck = 512;
-}  // namespace control
+// The control ids (control::kPathLabel ...) live in app/control_ids.h.
 
 class UserInterface {
 public:

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "convert/movie_part.h"
+#include "app/parameter_file.h"
 
 namespace tessaly {
 namespace {
@@ -81,6 +82,19 @@ bool ReadInRange(const std::string& name, const std::string& value, int32_t low,
     return true;
 }
 
+// Reads an amount within the range of its trackbar (the parameter table's).
+bool ReadAmount(const std::string& name, const std::string& value, int32_t AppSettings::*field, int32_t& out,
+                std::string& error) {
+    const Parameter& p = *ParameterOf(field);
+    return ReadInRange(name, value, p.min, p.max, out, error);
+}
+
+// "0..255": an amount's range as the usage text writes it.
+std::string RangeText(int32_t AppSettings::*field) {
+    const Parameter& p = *ParameterOf(field);
+    return std::to_string(p.min) + ".." + std::to_string(p.max);
+}
+
 bool TakesValue(const std::string& name) {
     static const char* const kWithValue[] = {
         "--params", "--cut",   "--sharpen", "--brightness", "--contrast", "--noise", "--cpu",
@@ -143,24 +157,24 @@ bool ApplyOption(const std::string& name, const std::string& value, ConvertOptio
             error = "--sharpen needs AMOUNT[,RADIUS] or off, got '" + value + "'";
             return false;
         }
-        if (!ReadInRange("--sharpen amount", parts[0], 0, 5, n, error)) return false;
+        if (!ReadAmount("--sharpen amount", parts[0], &AppSettings::SHARPEN, n, error)) return false;
         o.sharpen = n;
         o.sharpenOff = false;
         if (parts.size() == 2) {
-            if (!ReadInRange("--sharpen radius", parts[1], 0, 3, n, error)) return false;
+            if (!ReadAmount("--sharpen radius", parts[1], &AppSettings::RADIUS, n, error)) return false;
             o.radius = n;
         }
     } else if (name == "--brightness") {
-        if (!ReadInRange(name, value, 0, 255, n, error)) return false;
+        if (!ReadAmount(name, value, &AppSettings::BRIGHTNESS, n, error)) return false;
         o.brightness = n;
     } else if (name == "--contrast") {
-        if (!ReadInRange(name, value, 0, 255, n, error)) return false;
+        if (!ReadAmount(name, value, &AppSettings::CONTRAST, n, error)) return false;
         o.contrast = n;
     } else if (name == "--noise") {
-        if (!ReadInRange(name, value, 1, 5, n, error)) return false;
+        if (!ReadAmount(name, value, &AppSettings::NOISE, n, error)) return false;
         o.noise = n;
     } else if (name == "--cpu") {
-        if (!ReadInRange(name, value, 50, 100, n, error)) return false;
+        if (!ReadAmount(name, value, &AppSettings::CPU, n, error)) return false;
         o.cpu = n;
     } else if (name == "--lens") {
         o.lensModel = LensModelFromName(value);
@@ -402,6 +416,13 @@ std::string LensSettingsProblem(const AppSettings& settings) {
 }
 
 std::string ConvertUsage() {
+    const std::string amounts =
+        "  --sharpen AMOUNT[,RADIUS]  sharpen " + RangeText(&AppSettings::SHARPEN) + ", radius " +
+        RangeText(&AppSettings::RADIUS) + "; --sharpen off disables\n"
+        "  --brightness N         brightness " + RangeText(&AppSettings::BRIGHTNESS) + "\n"
+        "  --contrast N           contrast " + RangeText(&AppSettings::CONTRAST) + "\n"
+        "  --noise N              noise filter " + RangeText(&AppSettings::NOISE) + "\n"
+        "  --cpu N                CPU usage limit " + RangeText(&AppSettings::CPU) + " percent\n";
     return "Usage: tessaly-convert [options] INPUT OUTPUT [MORE OUTPUTS]\n"
            "       tessaly-convert [options] --part I/N INPUT PARTFILE\n"
            "       tessaly-convert [options] --join INPUT OUTPUT PART...\n"
@@ -446,11 +467,7 @@ std::string ConvertUsage() {
            "                         across INPUT (not with --aspect); if there is\n"
            "                         none, the cut of the parameter file (or the start\n"
            "                         cut) is used\n"
-           "  --sharpen AMOUNT[,RADIUS]  sharpen 0..5, radius 0..3; --sharpen off disables\n"
-           "  --brightness N         brightness 0..255\n"
-           "  --contrast N           contrast 0..255\n"
-           "  --noise N              noise filter 1..5\n"
-           "  --cpu N                CPU usage limit 50..100 percent\n"
+           + amounts +
            "  --flip                 mirror the picture horizontally\n"
            "  --aspect               fix the pixel aspect ratio (PARxDAR)\n"
            "  --lens MODEL           the lens's projection: equidistant (default),\n"

@@ -18,6 +18,7 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cerrno>
@@ -174,17 +175,6 @@ ConversionOptions HeadlessConversion(const ConvertOptions& options) {
     run.partIndex = options.partIndex;
     run.partCount = options.partCount;
     return run;
-}
-
-StreamTimings HeadlessStream() {
-    StreamTimings timings;
-    timings.stopOlderStream = 0;  // no older stream to end
-    timings.settleOlderStream = 0;
-    timings.afterStream = 0;
-    timings.connect = 0;
-    timings.beforeLoop = 0;
-    timings.afterStop = 0;
-    return timings;
 }
 
 // Settings from the parameter file, then the options over them. The shared
@@ -528,8 +518,12 @@ int Run(int argc, char** argv) {
     }
     if (!app.run.stopRequested.load()) {
         conversion = ConvertMovieFile(app, ui, pipeline, options.input, options.outputs.front(),
-                                      run, HeadlessStream(),
-                                      [&ui](const MediaInfo& info) { ui.SetTotalFrames(info.frameCount); });
+                                      run,
+                                      [&ui, &options](const MediaInfo& info) {
+                                          // A part shows its own share of the frames.
+                                          const int32_t parts = std::max(options.partCount, 1);
+                                          ui.SetTotalFrames((info.frameCount + parts - 1) / parts);
+                                      });
     }
     SetStopFlag(nullptr);
 

@@ -27,6 +27,7 @@
 #include "video/encoder_program.h"
 #include "video/media_probe.h"
 #include "video/movie_check.h"
+#include "video/movie_labels.h"
 #include "video/stream_text.h"
 
 namespace tessaly {
@@ -55,7 +56,7 @@ bool FileExists(const std::string& path) {
 struct Run {
     FisheyeApp& app;
     UserInterface& ui;
-    VideoSource& source;
+    OpenMovie& movie;
     const ConversionHooks& hooks;
     const ConversionOptions& options;
     // The settings as the run began: the run reads these alone, on whatever
@@ -143,17 +144,17 @@ bool PrepareRun(Run& run) {
     log.WriteLogLine("Convert Movie Begin " + TimeOfDayText());
     log.WriteLogLine("Output Folder Free Space 1:");
 
-    run.videoPath = run.source.VideoPath();
+    run.videoPath = run.movie.VideoPath();
     if (!FileExists(run.videoPath)) {
         run.ui.ShowMessage("Error Monitoring", "Video file not found!", MessageIcon::Error, true);
         return Refuse(run, ConversionStatus::kVideoMissing, "video file not found: " + run.videoPath,
                       false);
     }
-    VideoStream& stream = run.source.Stream();
-    if (run.source.videoOpen.load() != 1 || !stream.IsOpen()) {
+    VideoStream& stream = run.movie.Stream();
+    if (run.movie.OpenFlag() != 1 || !stream.IsOpen()) {
         return Refuse(run, ConversionStatus::kNoStream, "no movie is open", false);
     }
-    run.source.positionTicks = 0;
+    run.movie.RewindPosition();
     run.ui.SetPositionBar(0);
     stream.Pause();
     Sleep(t.afterPause);
@@ -161,7 +162,7 @@ bool PrepareRun(Run& run) {
     log.WriteLogLine("Set Stream to 0 position");
     Sleep(t.afterRewind);
 
-    run.info = run.source.Info();
+    run.info = run.movie.Info();
     const MediaInfo& info = run.info;
     run.ui.SetLabel(control::kFrameSizeLabel,
                     std::to_string(info.frameWidth) + "x" + std::to_string(info.frameHeight));
@@ -243,7 +244,6 @@ std::string SoundFailure(const AudioExtractionResult& audio, const std::string& 
     return "the sound could not be extracted (the extracted sound holds no samples)";
 }
 
-
 // The frame phase: every frame through the callback into a still while the
 // sound is extracted beside it; ends when the movie completes, stalls, a
 // still fails or a stop is requested.
@@ -257,7 +257,7 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     FisheyeApp& app = run.app;
     UserInterface& ui = run.ui;
     RunLog& log = app.env.log;
-    VideoStream& stream = run.source.Stream();
+    VideoStream& stream = run.movie.Stream();
     const MediaInfo& info = run.info;
 
     // The sound is extracted beside the frame conversion and awaited before
@@ -278,7 +278,7 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
 
     ui.ClearOutputPreview(kDarkGrey51);
     ui.SetStatusLabel("     RECORD", kRed, kGrey128);
-    log.WriteLogLine("OS_DIRECT_ACCESS = " + std::to_string(run.source.videoOpen.load()));
+    log.WriteLogLine("OS_DIRECT_ACCESS = " + std::to_string(run.movie.OpenFlag()));
     log.WriteLogLine("OS_HRDWARE_SUPPORT = " + std::to_string(info.canStep));
     log.WriteLogLine("OS_DSS_SETUP = " + std::to_string(run.settings.DSSETUP));
     ui.SetLabel(control::kOutputSizeLabel,
@@ -305,7 +305,7 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
         }
     }
     stream.SetFrameCallback([&callback](double time, const uint8_t* data, int32_t size) {
-        callback.BufferCB(time, data, size);
+        callback.OnFrame(time, data, size);
     });
     stream.Run();
 
@@ -781,10 +781,10 @@ int32_t ConversionBarWidth(int32_t shownFrame, int32_t frameCount) {
     return width > kBarMaxWidth ? kBarMaxWidth : static_cast<int32_t>(width);
 }
 
-ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& source,
+ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, OpenMovie& movie,
                                const ConversionHooks& hooks, const std::string& outputPath,
                                const ConversionOptions& options) {
-    Run run{app, ui, source, hooks, options, app.settings.Copy(), {}, {}, {}, {}, StillFormat::Bmp, false};
+    Run run{app, ui, movie, hooks, options, app.settings.Copy(), {}, {}, {}, {}, StillFormat::Bmp, false};
     if (!PrepareRun(run)) return run.result;
 
     StillWriter writer(run.settings.APATH, &app.env.log);
@@ -803,11 +803,11 @@ ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& 
     return run.result;
 }
 
-ConversionResult RunStreamingConversion(FisheyeApp& app, UserInterface& ui, VideoSource& source,
+ConversionResult RunStreamingConversion(FisheyeApp& app, UserInterface& ui, OpenMovie& movie,
                                         const ConversionHooks& hooks,
                                         const std::vector<std::string>& outputs,
                                         const ConversionOptions& options) {
-    Run run{app, ui, source, hooks, options, app.settings.Copy(), {}, {}, {}, {}, StillFormat::Bmp, false};
+    Run run{app, ui, movie, hooks, options, app.settings.Copy(), {}, {}, {}, {}, StillFormat::Bmp, false};
     if (!PrepareRun(run)) return run.result;
     StreamFrames(run, outputs);
     CleanUp(run, nullptr);

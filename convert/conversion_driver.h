@@ -18,7 +18,7 @@
 #include "transform/frame_buffer.h"
 #include "transform/frame_pipeline.h"
 #include "transform/transform_settings.h"
-#include "video/video_source.h"
+#include "video/open_movie.h"
 
 namespace tessaly {
 
@@ -121,8 +121,8 @@ struct ConversionResult {
     std::string ShortDecodeText() const;
 };
 
-// The whole run for the movie open in `source`, into `outputPath`.
-ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& source,
+// The whole run for the open `movie`, into `outputPath`.
+ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, OpenMovie& movie,
                                const ConversionHooks& hooks, const std::string& outputPath,
                                const ConversionOptions& options);
 
@@ -130,7 +130,7 @@ ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, VideoSource& 
 // frame piped into one encoder that writes all `outputs` at once and takes
 // the sound from the movie itself; no still and no WAV on disk. One export
 // result per output, each read back and checked.
-ConversionResult RunStreamingConversion(FisheyeApp& app, UserInterface& ui, VideoSource& source,
+ConversionResult RunStreamingConversion(FisheyeApp& app, UserInterface& ui, OpenMovie& movie,
                                         const ConversionHooks& hooks,
                                         const std::vector<std::string>& outputs,
                                         const ConversionOptions& options);

@@ -11,9 +11,6 @@
 namespace tessaly {
 namespace {
 
-// Longest path the file system takes; a longer output path cannot be written.
-constexpr size_t kMaxPathLength = 4096;
-
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 // One piece of the command: its text exactly as the log shows it and the
@@ -175,19 +172,6 @@ std::string CodecText(const ContainerRow& row, const MpegRate& rate) {
 }
 
 }  // namespace
-
-std::string OutputExtension(const std::string& path) {
-    if (path.size() > kMaxPathLength) return {};
-    size_t dot = path.rfind('.');
-    if (dot == std::string::npos) return {};
-    size_t separator = path.find_last_of("/:");
-    if (separator != std::string::npos && separator > dot) return {};
-    std::string ext = path.substr(dot);
-    for (char& c : ext) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return ext;
-}
 
 int32_t ResizedDimension(int32_t size, int32_t resizeIndex) {
     static constexpr float kFactors[] = {1.0f, 0.9f, 0.8f, 0.7f, 0.6f, 0.5f};

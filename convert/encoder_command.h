@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "output/still_format.h"
+#include "app/still_format.h"
+#include "output/output_extension.h"
 
 namespace tessaly {
 
@@ -40,11 +41,6 @@ struct EncoderCommand {
     std::string text;               // the command line as the log shows it
     std::vector<std::string> argv;  // the same command as an argument vector
 };
-
-// aVideoEXT: the path's extension (from the last "." after the last "/" or
-// ":"), lower case, dot included; empty when there is none or the path is too
-// long for the file system.
-std::string OutputExtension(const std::string& path);
 
 // The encoded frame size for resize index k (1..5): 16 * trunc(f * size / 16)
 // with the single-precision factors 0.9, 0.8, 0.7, 0.6, 0.5. k = 0 gives the

@@ -119,7 +119,7 @@ std::string EncoderMissing(const std::string& encoderProgram, const std::string&
     return "the encoder program " + encoderProgram + " cannot be started (" + places + ")";
 }
 
-ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log,
+ExportResult EncodeOutput(const EncoderJob& job, RunLog& log,
                                const std::atomic<bool>* stop) {
     ExportResult result;
     result.outputPath = job.outputPath;
@@ -212,7 +212,7 @@ ExportResult ShowExportProgress(FisheyeApp& app, UserInterface& ui, const Encode
     ExportResult result;
     app.run.encoderBusy = true;
     std::thread exporter([&] {
-        result = ConvertRectFFMPEG(job, app.env.log, &app.run.stopRequested);
+        result = EncodeOutput(job, app.env.log, &app.run.stopRequested);
         app.run.encoderBusy = false;
     });
     int turn = 0;

@@ -61,11 +61,11 @@ std::string EncoderMissing(const std::string& encoderProgram, const std::string&
 // PlaceExportedMovie renames it into place. A failure is logged with the
 // encoder's last error lines and removes the temporary file only.
 // `stop` (optional) ends the encoder early.
-ExportResult ConvertRectFFMPEG(const EncoderJob& job, RunLog& log,
+ExportResult EncodeOutput(const EncoderJob& job, RunLog& log,
                                const std::atomic<bool>* stop = nullptr);
 
-// Runs ConvertRectFFMPEG on a thread of its own while the export window is
-// shown: encoderBusy is set until the encoder has finished, and the window's
+// Runs EncodeOutput on a thread of its own while the export window is
+// shown: encoderBusy is 1 until the encoder has finished, and the window's
 // "Processing time: hh:mm:ss" text is refreshed every second turn of 32 ms.
 ExportResult ShowExportProgress(FisheyeApp& app, UserInterface& ui, const EncoderJob& job);
 

@@ -204,7 +204,9 @@ void FrameCallback::WindowedFrame(const SlotPlan& plan, const uint8_t* data, int
     // The previous frame stays on screen until this one is due; a movie
     // whose first frame comes late shows it from the start.
     while (nextSlot_ < own && windowDone_.load() == 0 && failed_.load() == 0 && !run_.stopRequested.load()) {
-        repeatedFrames.fetch_add(1);
+        // A later part read from a key frame starts with a frame whose time
+        // lies far into the movie: the slots before it are not a frame late.
+        if (havePrevious_ || window_.first == 0) repeatedFrames.fetch_add(1);
         if (!window_.Holds(nextSlot_)) {
             ++nextSlot_;
             continue;
@@ -253,7 +255,7 @@ void FrameCallback::FillTo(double seconds) {
     }
 }
 
-void FrameCallback::BufferCB(double sampleTime, const uint8_t* data, int32_t length) {
+void FrameCallback::OnFrame(double sampleTime, const uint8_t* data, int32_t length) {
     if (length <= 0 || data == nullptr) return;
     if (run_.stopRequested.load() || failed_.load() != 0 || windowDone_.load() != 0) return;
     deliveredFrames.fetch_add(1);

@@ -57,7 +57,7 @@ public:
     // Called once per decoded frame, on the decoding thread, one call at a
     // time. An empty buffer, a stop request or an earlier failed still leave
     // everything unchanged.
-    void BufferCB(double sampleTime, const uint8_t* data, int32_t length);
+    void OnFrame(double sampleTime, const uint8_t* data, int32_t length);
 
     // From now on frames go into slots of a constant `framesPerSecond` by
     // their times (see convert/frame_slots.h): a frame due later than the
@@ -114,7 +114,7 @@ private:
     void WriteStill(int32_t frameNumber, const uint8_t* bgrx, int32_t width, int32_t height);
     // Hands `out` on as the next still and counts it.
     void Emit(const FrameBuffer& out);
-    // BufferCB with a window: the frame fills `plan`'s slots inside it.
+    // OnFrame with a window: the frame fills `plan`'s slots inside it.
     void WindowedFrame(const SlotPlan& plan, const uint8_t* data, int32_t length);
     // The previous frame's output, converted now if it was only held.
     const FrameBuffer* PreviousOutput();

@@ -4,20 +4,51 @@
 #include <malloc.h>
 #endif
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <utility>
 
+#include "app/format.h"
 #include "app/startup.h"
+#include "video/open_movie.h"
+#include "video/stream_text.h"
+#include "video/video_stream.h"
 
 namespace tessaly {
+namespace {
+
+// The movie a headless run opens for itself: no preview, no stream loop.
+// The facts are read once, before any other thread looks at them.
+class HeadlessMovie final : public OpenMovie {
+public:
+    explicit HeadlessMovie(std::string path) : path_(std::move(path)) {}
+
+    VideoStream& Stream() override { return stream_; }
+    MediaInfo Info() const override { return info_; }
+    std::string VideoPath() const override { return path_; }
+    int32_t OpenFlag() const override { return stream_.IsOpen() ? 1 : 0; }
+
+    StreamError Open() {
+        const StreamError error = stream_.Open(path_);
+        if (error == StreamError::kNone) info_ = stream_.Info();
+        return error;
+    }
+    // Stops the decoding thread and releases the movie; true when it was open.
+    bool Close() {
+        const bool wasOpen = stream_.IsOpen();
+        stream_.Close();
+        return wasOpen;
+    }
+
+private:
+    std::string path_;
+    VideoStream stream_;
+    MediaInfo info_;
+};
+
+}  // namespace
 
 MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeline& pipeline,
                                  const std::string& input, const std::string& output,
                                  const ConversionOptions& options,
-                                 const StreamTimings& streamTimings,
                                  const std::function<void(const MediaInfo&)>& onOpened) {
     MovieConversion conversion;
 #if defined(__GLIBC__)
@@ -27,99 +58,48 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
     // 1080p.
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
 #endif
-
-    // The stream's last message is the reason when the open fails.
-    struct MessageTap : UserInterface {
-        UserInterface& inner;
-        std::mutex mutex;
-        std::string last;
-        explicit MessageTap(UserInterface& ui) : inner(ui) {}
-        void SetLabel(int id, const std::string& text) override { inner.SetLabel(id, text); }
-        void SetCheck(int id, int checked) override { inner.SetCheck(id, checked); }
-        void SetPositionBar(int width) override { inner.SetPositionBar(width); }
-        void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon,
-                         bool owner) override {
-            {
-                std::lock_guard lock(mutex);
-                last = text;
-            }
-            inner.ShowMessage(caption, text, icon, owner);
-        }
-        void PaintPlaceholders() override { inner.PaintPlaceholders(); }
-        std::string Last() {
-            std::lock_guard lock(mutex);
-            return last;
-        }
-    } tap(ui);
-
-    VideoSource source(app, tap);
-    StreamHooks hooks;
-    hooks.allocateFrameBuffers = [&pipeline](const MediaInfo& info) {
-        pipeline.Allocate(info.frameWidth, info.frameHeight);
-    };
-    hooks.invalidateGeometry = [&pipeline] { pipeline.ForceGeometryRebuild(); };
-    // The open stream and the loader's end wake the wait below at once.
-    std::mutex wakeMutex;
-    std::condition_variable wake;
-    auto notify = [&] {
-        std::lock_guard lock(wakeMutex);
-        wake.notify_all();
-    };
-    hooks.streamReady = notify;
-    source.SetHooks(hooks);  // no preview pass: nothing is shown
+    RunLog& log = app.env.log;
+    HeadlessMovie movie(input);
+    VideoStream& stream = movie.Stream();
     // The transform and the still writers keep the cores busy; decoding
     // ahead on frame threads would only hold more frames.
-    source.Stream().SetSliceThreadsOnly(true);
-    source.SetTimings(streamTimings);
-    // A headless run keeps every file of its own in its temporary folder.
-    source.SetParamFileFolder(app.settings->APATH);
-
-    app.env.log.WriteLogLine("GetMultipleFiles pMediaControl begin");
-    app.env.log.WriteLogLine("GetMultipleFiles pMediaControl Ok");
-    std::atomic<bool> streamEnded{false};
-    std::thread loader([&] {
-        source.AVIREAD(input);
-        streamEnded = true;
-        notify();
-    });
-    // Shutdown stops playback and waits for the stream's thread to finish.
-    app.run.shutdown.AddStopHook([&source] { source.Stream().Stop(); });
-    app.run.shutdown.AddJoinHook([&loader] {
-        if (loader.joinable()) loader.join();
+    stream.SetSliceThreadsOnly(true);
+    // Shutdown stops the decoding and then releases the movie.
+    app.run.shutdown.AddStopHook([&stream] { stream.Stop(); });
+    app.run.shutdown.AddJoinHook([&movie, &log] {
+        if (movie.Close()) log.WriteLogLine("File exit Ok");
     });
 
     // A failure below (no thread or no memory to be had) ends the stream
     // and its thread before it goes on to the caller.
     try {
-        {
-            // A stop request may come from a signal handler, which cannot notify:
-            // the flag is looked at every 20 ms besides.
-            std::unique_lock lock(wakeMutex);
-            while (!(app.run.streamState.load() == StreamState::Running && source.videoOpen.load() == 1) && !streamEnded.load() &&
-                   !app.run.stopRequested.load()) {
-                wake.wait_for(lock, std::chrono::milliseconds(20));
-            }
-        }
-
-        if (streamEnded.load() || app.run.stopRequested.load()) {
-            // The stream's own reason names what is wrong with the file; the
-            // message box keeps its caption and text for the desktop program.
-            conversion.openError = source.Stream().OpenProblem();
-            if (conversion.openError.empty()) conversion.openError = tap.Last();
+        log.WriteLogLine("Open movie: " + input);
+        const StreamError error = movie.Open();
+        if (error != StreamError::kNone) {
+            conversion.openError = stream.OpenProblem();
             if (conversion.openError.empty()) conversion.openError = "the movie could not be opened";
+            log.WriteLogLine("Open failed: " + conversion.openError);
+        } else if (app.run.stopRequested.load()) {
+            conversion.openError = "stopped while the movie was opening";
         } else {
             conversion.opened = true;
-            conversion.info = source.Info();
-            if (onOpened) onOpened(conversion.info);
-            // What the Convert command does before the run: stop and rewind.
-            VideoStream& stream = source.Stream();
+            conversion.info = movie.Info();
+            const MediaInfo& info = conversion.info;
+            log.WriteLogLine("Video File Duration = " + FormatNumber(info.durationSeconds));
+            for (const std::string& line : MovieFactLines(info)) log.WriteLogLine(line);
+            app.run.frameWidth = info.frameWidth;
+            app.run.frameHeight = info.frameHeight;
+            pipeline.Allocate(info.frameWidth, info.frameHeight);
+            pipeline.ForceGeometryRebuild();
+            if (onOpened) onOpened(info);
+            // The run starts from the first frame, as after the Convert
+            // command's stop and rewind.
             stream.Stop();
-            source.positionTicks = 0;
             stream.SeekToStart();
             conversion.result =
                 options.streamOutputs.empty()
-                    ? RunConversion(app, ui, source, PipelineHooks(pipeline, app), output, options)
-                    : RunStreamingConversion(app, ui, source, PipelineHooks(pipeline, app),
+                    ? RunConversion(app, ui, movie, PipelineHooks(pipeline, app), output, options)
+                    : RunStreamingConversion(app, ui, movie, PipelineHooks(pipeline, app),
                                              options.streamOutputs, options);
             conversion.unconvertibleFrames = stream.FramesUnconvertible();
         }
@@ -127,14 +107,13 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
         app.run.stopRequested = true;
         app.run.streamState = StreamState::Stopped;
         if (!app.run.shutdownDone.load()) Shutdown(app);
-        if (loader.joinable()) loader.join();
+        movie.Close();
         throw;
     }
-    // A run that ended early (or never began) still ends the stream and shuts
-    // down; after a full run the driver has done both.
+    // A run that ended early (or never began) still shuts down, which
+    // releases the movie; after a full run the driver has done so.
     app.run.streamState = StreamState::Stopped;
     if (!app.run.shutdownDone.load()) Shutdown(app);
-    if (loader.joinable()) loader.join();
     return conversion;
 }
 

@@ -1,7 +1,6 @@
-// A conversion without a window: open the movie on a stream thread as the
-// load worker would, rewind it as the Convert command does, run the
-// conversion, and shut down. The headless converter and the end-to-end tests
-// run this.
+// A conversion without a window: open the movie's stream, rewind it as the
+// Convert command does, run the conversion, and shut down. The headless
+// converter and the end-to-end tests run this.
 #pragma once
 
 #include <functional>
@@ -12,13 +11,12 @@
 #include "convert/conversion_driver.h"
 #include "transform/frame_pipeline.h"
 #include "video/media_info.h"
-#include "video/video_source.h"
 
 namespace tessaly {
 
 struct MovieConversion {
     bool opened = false;
-    std::string openError;  // why the movie could not be opened (the message shown)
+    std::string openError;  // why the movie could not be opened
     MediaInfo info;         // facts of the opened movie
     ConversionResult result;
     // Decoded frames whose colour conversion failed: they got no still.
@@ -31,7 +29,6 @@ struct MovieConversion {
 MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeline& pipeline,
                                  const std::string& input, const std::string& output,
                                  const ConversionOptions& options,
-                                 const StreamTimings& streamTimings,
                                  const std::function<void(const MediaInfo&)>& onOpened = {});
 
 }  // namespace tessaly

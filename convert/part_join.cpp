@@ -21,7 +21,8 @@ namespace fs = std::filesystem;
 std::string RateText(int32_t num, int32_t den) { return std::to_string(num) + "/" + std::to_string(den); }
 
 std::string PartName(const JoinPart& part) {
-    return "part " + std::to_string(part.tag.index) + "/" + std::to_string(part.tag.count) + " (" + part.path + ")";
+    return "part " + std::to_string(part.tag.index) + "/" + std::to_string(part.tag.count) + ", given before as " +
+           part.path;
 }
 
 // Two rates as one fraction each: 50/2 is 25/1.
@@ -29,48 +30,43 @@ bool SameRate(int64_t aNum, int64_t aDen, int64_t bNum, int64_t bDen) {
     return aDen > 0 && bDen > 0 && aNum * bDen == bNum * aDen;
 }
 
-// One part on its own and against the first (`ref`), the source and the output.
+// One part on its own and against the first (`ref`), the source and the
+// output: why it cannot be used, or empty.
 std::string CheckOnePart(const JoinPart& part, const JoinPart& ref, int64_t sourceBytes, int32_t rateNum,
                          int32_t rateDen, const std::string& outputExt) {
     const PartTag& t = part.tag;
     if (t.count != ref.tag.count) {
-        return part.path + " is part " + std::to_string(t.index) + " of " + std::to_string(t.count) + ", " +
-               ref.path + " one of " + std::to_string(ref.tag.count);
+        return "it is part " + std::to_string(t.index) + " of " + std::to_string(t.count) + ", " + ref.path +
+               " one of " + std::to_string(ref.tag.count);
     }
     if (t.sourceBytes != sourceBytes || !SameRate(t.rateNum, t.rateDen, rateNum, rateDen) || t.slots != ref.tag.slots) {
-        return part.path + " was made from another movie than the source";
+        return "it was made from another movie than the source";
     }
     const std::string difference = SettingsDifference(t.settings, ref.tag.settings);
-    if (!difference.empty()) {
-        return part.path + " was made with other settings than " + ref.path + ": " + difference;
-    }
+    if (!difference.empty()) return "it was made with other settings than " + ref.path + ": " + difference;
     const PartFileFacts& f = part.facts;
     if (f.width != ref.facts.width || f.height != ref.facts.height) {
-        return part.path + " is " + std::to_string(f.width) + "x" + std::to_string(f.height) + ", " + ref.path +
-               " is " + std::to_string(ref.facts.width) + "x" + std::to_string(ref.facts.height);
+        return "it is " + std::to_string(f.width) + "x" + std::to_string(f.height) + ", " + ref.path + " is " +
+               std::to_string(ref.facts.width) + "x" + std::to_string(ref.facts.height);
     }
     if (!SameRate(f.rateNum, f.rateDen, ref.facts.rateNum, ref.facts.rateDen) ||
         !SameRate(f.rateNum, f.rateDen, rateNum, rateDen)) {
-        return part.path + " runs at " + RateText(f.rateNum, f.rateDen) + " fps, the source at " +
-               RateText(rateNum, rateDen);
+        return "it runs at " + RateText(f.rateNum, f.rateDen) + " fps, the source at " + RateText(rateNum, rateDen);
     }
-    if (f.codec != ref.facts.codec) {
-        return part.path + " holds " + f.codec + " video, " + ref.path + " " + ref.facts.codec;
-    }
+    if (f.codec != ref.facts.codec) return "it holds " + f.codec + " video, " + ref.path + " " + ref.facts.codec;
     const std::string wanted = JoinableVideoCodec(outputExt);
     if (!wanted.empty() && f.codec != wanted) {
-        return part.path + " holds " + f.codec + " video; a " + outputExt + " output needs " + wanted +
-               " (make the parts as " + (wanted == "h264" ? std::string(".mkv") : outputExt) + ")";
+        return "it holds " + f.codec + " video; a " + outputExt + " output needs " + wanted + " (make the parts as " +
+               (wanted == "h264" ? std::string(".mkv") : outputExt) + ")";
     }
-    if (f.hasAudio) return part.path + " has a sound track: it is no part made by tessaly-convert --part";
-    if (f.packets == 0) return part.path + " holds no frame";
-    if (!f.startsWithKey) return part.path + " is damaged: it does not start with a key frame";
+    if (f.hasAudio) return "it has a sound track: it is no part made by tessaly-convert --part";
+    if (f.packets == 0) return "it holds no frame";
+    if (!f.startsWithKey) return "it is damaged: it does not start with a key frame";
     // Every part but the last fills its span exactly; the last one runs to
     // the movie's end.
     const int64_t span = t.end - t.first;
     if (t.index < t.count && f.packets != span) {
-        return part.path + " is damaged: it holds " + std::to_string(f.packets) + " frames, its span " +
-               std::to_string(span);
+        return "it is damaged: it holds " + std::to_string(f.packets) + " frames, its span " + std::to_string(span);
     }
     return {};
 }
@@ -109,7 +105,7 @@ std::string CheckJoinParts(std::vector<JoinPart>& parts, int64_t sourceBytes, in
     }
     for (const JoinPart& part : parts) {
         const std::string problem = CheckOnePart(part, parts.front(), sourceBytes, rateNum, rateDen, outputExt);
-        if (!problem.empty()) return "cannot use the part " + problem;
+        if (!problem.empty()) return "cannot use the part " + part.path + ": " + problem;
     }
     // The list: parts 1..N, each once, in order.
     status = JoinStatus::kBadParts;
@@ -121,12 +117,13 @@ std::string CheckJoinParts(std::vector<JoinPart>& parts, int64_t sourceBytes, in
     const int32_t count = parts.front().tag.count;
     for (int32_t index = 1; index <= count; ++index) {
         if (seen.count(index) == 0) {
-            return "part " + std::to_string(index) + "/" + std::to_string(count) + " is missing";
+            return "part " + std::to_string(index) + "/" + std::to_string(count) +
+                   " is missing: give every part from 1 to " + std::to_string(count) + ", in order";
         }
     }
     for (size_t i = 0; i < parts.size(); ++i) {
         if (parts[i].tag.index != static_cast<int32_t>(i) + 1) {
-            return parts[i].path + " is " + PartName(parts[i]).substr(0, PartName(parts[i]).find(" (")) +
+            return parts[i].path + " is part " + std::to_string(parts[i].tag.index) + "/" + std::to_string(count) +
                    " but stands in place " + std::to_string(i + 1) + ": give the parts in order";
         }
         if (i > 0 && parts[i].tag.first != parts[i - 1].tag.end) {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/run_log.h"
-#include "output/still_format.h"
+#include "app/still_format.h"
 
 namespace tessaly {
 

@@ -114,8 +114,8 @@ void Conversion(tessaly::MainWindow* w, const QString& outputFolder) {
     // Once the frame label has counted past the first frames, so the
     // position bar and the label show the run's progress.
     When([w] {
-             const int shown = w->LabelFullText(306).toInt();
-             return w->LabelFullText(307).contains("RECORD") && shown > 20 && shown < 150;
+             const int shown = w->LabelFullText(tessaly::control::kFrameCountLabel).toInt();
+             return w->LabelFullText(tessaly::control::kOperationLabel).contains("RECORD") && shown > 20 && shown < 150;
          },
          [w] {
              Save(w, "main-window-converting.png");
@@ -145,7 +145,7 @@ void Conversion(tessaly::MainWindow* w, const QString& outputFolder) {
                  options->findChild<QPushButton*>("id_2004")->click();
              });
          }, 120000);
-    w->Command(104);
+    w->Command(tessaly::control::kConvert);
 }
 
 void LensDialogPicture(tessaly::MainWindow* w, std::function<void()> then);

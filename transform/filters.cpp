@@ -145,12 +145,12 @@ void SharpenRange(const uint8_t* d, uint8_t* d2, ptrdiff_t row, ptrdiff_t begin,
 
 }  // namespace
 
-void Sharpen(int width, int height, uint8_t* dmem, uint8_t* dmem2, int amount, int radius) {
+void Sharpen(int width, int height, uint8_t* pixels, uint8_t* scratch, int amount, int radius) {
     const SharpenWeights w = SharpenWeightsFor(amount);
     if (w.s == 0 || width < 1 || height < 3) return;
     const ptrdiff_t row = 4 * static_cast<ptrdiff_t>(width);
-    SharpenRange(dmem, dmem2, row, row, row * (height - 1), w, RadiusShift(radius));
-    std::memcpy(dmem + row, dmem2 + row, static_cast<size_t>(row * (height - 2)));
+    SharpenRange(pixels, scratch, row, row, row * (height - 1), w, RadiusShift(radius));
+    std::memcpy(pixels + row, scratch + row, static_cast<size_t>(row * (height - 2)));
 }
 
 void SharpenInPlace(int width, int height, uint8_t* pixels, int amount, int radius, std::vector<uint8_t>& window) {
@@ -178,12 +178,12 @@ void NoisePassPlain(uint8_t* pixels, int width, int height) {
     NoisePixels(pixels, row, row, row * (height - 1));
 }
 
-void SharpenPlain(int width, int height, uint8_t* dmem, uint8_t* dmem2, int amount, int radius) {
+void SharpenPlain(int width, int height, uint8_t* pixels, uint8_t* scratch, int amount, int radius) {
     const SharpenWeights w = SharpenWeightsFor(amount);
     if (w.s == 0 || width < 1 || height < 3) return;
     const ptrdiff_t row = 4 * static_cast<ptrdiff_t>(width);
-    SharpenBytes(dmem, dmem2, row, row, row * (height - 1), w, RadiusShift(radius));
-    std::memcpy(dmem + row, dmem2 + row, static_cast<size_t>(row * (height - 2)));
+    SharpenBytes(pixels, scratch, row, row, row * (height - 1), w, RadiusShift(radius));
+    std::memcpy(pixels + row, scratch + row, static_cast<size_t>(row * (height - 2)));
 }
 }  // namespace detail
 

@@ -40,11 +40,11 @@ struct SharpenWeights {
 };
 SharpenWeights SharpenWeightsFor(int amount);
 
-// Sharpens dmem (width x height) in place over stored rows 1 .. height-2,
-// using dmem2 (same shape) as scratch: t = clamp(c*P - s*(up+down+left+right)),
+// Sharpens pixels (width x height) in place over stored rows 1 .. height-2,
+// using scratch (same shape) for the new rows: t = clamp(c*P - s*(up+down+left+right)),
 // blended with P by radius (0: t, 1: (t+P)/2, 2: (t+3P)/4, 3+: (t+7P)/8,
 // floored). Amount 0 does nothing; the first and last stored rows never change.
-void Sharpen(int width, int height, uint8_t* dmem, uint8_t* dmem2, int amount, int radius);
+void Sharpen(int width, int height, uint8_t* pixels, uint8_t* scratch, int amount, int radius);
 // The same result in place, without a frame-sized scratch: `window` holds
 // three rows (grown on first use, then reused).
 void SharpenInPlace(int width, int height, uint8_t* pixels, int amount, int radius, std::vector<uint8_t>& window);
@@ -65,7 +65,7 @@ void InputFilters(FrameBuffer& input, const TransformSettings& settings, const S
 namespace detail {
 // Byte-at-a-time forms of the vectorised filters, kept to check them against.
 void NoisePassPlain(uint8_t* pixels, int width, int height);
-void SharpenPlain(int width, int height, uint8_t* dmem, uint8_t* dmem2, int amount, int radius);
+void SharpenPlain(int width, int height, uint8_t* pixels, uint8_t* scratch, int amount, int radius);
 }  // namespace detail
 
 }  // namespace tessaly

@@ -65,14 +65,14 @@ GeometryResult FramePipeline::ApplyGeometry(const GeometryKey& key, const CutRec
         // CUTOFF holds only the columns the projection reads.
         columns_ = ReadColumns(table_, g);
         say("Determine CUTOFF");
-        cutoff_.Allocate(columns_.count, g.cropH);
+        crop_.Allocate(columns_.count, g.cropH);
         say("Determine DMEM, DMEM2, DMEM3, DMEM4");
-        dmem_.Allocate(g.outW, g.outH);
+        output_.Allocate(g.outW, g.outH);
         sharpenWindow_.resize(3 * static_cast<size_t>(g.outW) * 4);
         say("Determine DMEM, DMEM2, DMEM3, DMEM4 END");
     } catch (const std::bad_alloc&) {
-        cutoff_.Release();
-        dmem_.Release();
+        crop_.Release();
+        output_.Release();
         table_.Clear();
         result.status = geometryStatus_ = TransformStatus::kCropTooLarge;
         return result;
@@ -91,15 +91,15 @@ GeometryResult FramePipeline::BuildGeometry(const CutRect& cut, const LensSettin
 
 TransformStatus FramePipeline::Project(const uint8_t* frame, const TransformSettings& s, bool flip,
                                        const SleepFn& sleep) {
-    CutCrop(frame, frameW_, frameH_, geometry_, flip, cutoff_, columns_.first);
-    const TransformStatus status = ProjectToOutput(cutoff_, dmem_, resampler_, table_, geometry_.cropW, columns_.first);
+    CutCrop(frame, frameW_, frameH_, geometry_, flip, crop_, columns_.first);
+    const TransformStatus status = ProjectToOutput(crop_, output_, resampler_, table_, geometry_.cropW, columns_.first);
     CpuPause(s, sleep);
     return status;
 }
 
 void FramePipeline::SharpenOutput(const TransformSettings& s) {
     // In place with a three-row window: no frame-sized scratch, no copy back.
-    if (s.sharpenOn) SharpenInPlace(dmem_.Width(), dmem_.Height(), dmem_.Data(), s.sharpen, s.radius, sharpenWindow_);
+    if (s.sharpenOn) SharpenInPlace(output_.Width(), output_.Height(), output_.Data(), s.sharpen, s.radius, sharpenWindow_);
 }
 
 TransformStatus FramePipeline::ConvertFrame(const uint8_t* sample, size_t bytes, const TransformSettings& s,

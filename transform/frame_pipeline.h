@@ -127,10 +127,10 @@ public:
     // The output frame DMEM: OutputWidth() x OutputHeight() bottom-up BGRX
     // pixels at OutputPixels(), ready for a still writer taking
     // (const uint8_t* bgrx, int width, int height).
-    const FrameBuffer& Output() const { return dmem_; }
-    const uint8_t* OutputPixels() const { return dmem_.Data(); }
-    int OutputWidth() const { return dmem_.Width(); }
-    int OutputHeight() const { return dmem_.Height(); }
+    const FrameBuffer& Output() const { return output_; }
+    const uint8_t* OutputPixels() const { return output_.Data(); }
+    int OutputWidth() const { return output_.Width(); }
+    int OutputHeight() const { return output_.Height(); }
 
     bool HasGeometry() const { return geometryStatus_ == TransformStatus::kOk; }
     const CutGeometry& Geometry() const { return geometry_; }
@@ -143,7 +143,7 @@ public:
     const FrameBuffer& InputFrame() const { return input_; }
     const FrameBuffer& GrabBuffer() const { return grab_; }
     // CUTOFF: the crop's columns Columns().first .. + count - 1, all its rows.
-    const FrameBuffer& Cutoff() const { return cutoff_; }
+    const FrameBuffer& Crop() const { return crop_; }
     const ColumnRange& Columns() const { return columns_; }
     const RemapTable& Table() const { return table_; }
 
@@ -171,8 +171,8 @@ private:
 
     FrameBuffer input_;   // InputFrame
     FrameBuffer grab_;    // GrabBuffer
-    FrameBuffer cutoff_;  // CUTOFF
-    FrameBuffer dmem_;    // DMEM: the output frame
+    FrameBuffer crop_;  // CUTOFF
+    FrameBuffer output_;  // DMEM: the output frame
     std::vector<uint8_t> sharpenWindow_;  // the three rows sharpening needs (in place of DMEM2)
 };
 

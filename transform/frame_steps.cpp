@@ -25,9 +25,9 @@ TransformStatus LoadInputFrame(const uint8_t* sample, int64_t pixelCount, float 
 }
 
 void CutCrop(const uint8_t* frame, int frameWidth, int frameHeight, const CutGeometry& geom, bool flip,
-             FrameBuffer& cutoff, int firstColumn) {
-    const int64_t width = cutoff.Width();  // columns held: firstColumn ..
-    const int cropH = cutoff.Height();
+             FrameBuffer& crop, int firstColumn) {
+    const int64_t width = crop.Width();  // columns held: firstColumn ..
+    const int cropH = crop.Height();
     const int64_t frameW = frameWidth;
     const int64_t frameH = frameHeight;
     if (width <= 0 || cropH <= 0 || frameW <= 0 || frame == nullptr) return;
@@ -39,7 +39,7 @@ void CutCrop(const uint8_t* frame, int frameWidth, int frameHeight, const CutGeo
     const int64_t x0 = std::max<int64_t>(lo, firstColumn);
     const int64_t x1 = std::min<int64_t>(hi, firstColumn + width - 1);
     for (int y = 0; y < cropH; ++y) {
-        uint8_t* dst = cutoff.Row(cropH - 1 - y);
+        uint8_t* dst = crop.Row(cropH - 1 - y);
         const int64_t sy = static_cast<int64_t>(geom.cropTop) + y;
         // Stored row frameH - sy is picture row sy - 1; sy = 0 is the black
         // row after the picture.
@@ -62,19 +62,19 @@ void CutCrop(const uint8_t* frame, int frameWidth, int frameHeight, const CutGeo
     }
 }
 
-TransformStatus ProjectToOutput(const FrameBuffer& cutoff, FrameBuffer& output, Resampler& resampler,
+TransformStatus ProjectToOutput(const FrameBuffer& crop, FrameBuffer& output, Resampler& resampler,
                                 const RemapTable& table, int cropW, int firstColumn) {
     ResampleJob job;
     job.dstW = output.Width();
     job.dstH = output.Height();
     job.dstStride = output.Stride();
     job.dst = output.Data();
-    job.srcW = cropW > 0 ? cropW : cutoff.Width();
-    job.srcH = cutoff.Height();
-    job.srcStride = cutoff.Stride();
-    job.src = cutoff.Data();
+    job.srcW = cropW > 0 ? cropW : crop.Width();
+    job.srcH = crop.Height();
+    job.srcStride = crop.Stride();
+    job.src = crop.Data();
     job.srcFirstColumn = firstColumn;
-    job.srcColumns = cutoff.Width();
+    job.srcColumns = crop.Width();
     job.parameter = 1.0f;
     job.mode = ResampleMode::kProjection;
     return resampler.Resample(job, &table);

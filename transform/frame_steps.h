@@ -24,21 +24,21 @@ TransformStatus LoadInputFrame(const uint8_t* sample, int64_t pixelCount, float 
                                FrameBuffer& input, Resampler& resampler);
 
 // Copies the crop out of a bottom-up frame of frameW x frameH pixels into
-// `cutoff` (cropW x cropH): crop row y (from the top) shows picture row
+// `crop` (cropW x cropH): crop row y (from the top) shows picture row
 // cropTop + y - 1, mirrored when flip is on. Pixels outside the frame (left,
 // right, below, or at and above its top row) are black.
-// `cutoff` may hold only some of the crop's columns: its column 0 is crop
+// `crop` may hold only some of the crop's columns: its column 0 is crop
 // column firstColumn.
-void CutCrop(const uint8_t* frame, int frameW, int frameH, const CutGeometry& geom, bool flip, FrameBuffer& cutoff,
+void CutCrop(const uint8_t* frame, int frameW, int frameH, const CutGeometry& geom, bool flip, FrameBuffer& crop,
              int firstColumn = 0);
-inline void CutCrop(const FrameBuffer& input, const CutGeometry& geom, bool flip, FrameBuffer& cutoff) {
-    CutCrop(input.Data(), input.Width(), input.Height(), geom, flip, cutoff);
+inline void CutCrop(const FrameBuffer& input, const CutGeometry& geom, bool flip, FrameBuffer& crop) {
+    CutCrop(input.Data(), input.Width(), input.Height(), geom, flip, crop);
 }
 
-// The projection of `cutoff` into `output` (outW x outH) through a table
-// built for this geometry. A cutoff holding only some columns of a crop
+// The projection of `crop` into `output` (outW x outH) through a table
+// built for this geometry. A crop holding only some columns of a crop
 // cropW wide starts at crop column firstColumn (ReadColumns).
-TransformStatus ProjectToOutput(const FrameBuffer& cutoff, FrameBuffer& output, Resampler& resampler,
+TransformStatus ProjectToOutput(const FrameBuffer& crop, FrameBuffer& output, Resampler& resampler,
                                 const RemapTable& table, int cropW = 0, int firstColumn = 0);
 
 }  // namespace tessaly

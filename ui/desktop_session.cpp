@@ -65,7 +65,7 @@ DesktopSession::DesktopSession(FisheyeApp& application)
     source.SetHooks(hooks);
 
     // Shutdown stops the playback, then waits for every load flow to leave
-    // AVIREAD, so "AVIREAD" is logged before "EXIT3".
+    // OpenAndPlay, so "AVIREAD" is logged before "EXIT3".
     app.run.shutdown.AddStopHook([this] { source.Stream().Stop(); });
     app.run.shutdown.AddJoinHook([this] { JoinLoadThreads(); });
 }
@@ -170,11 +170,11 @@ void DesktopSession::JoinLoadThreads() {
 void DesktopSession::LoadWorker(std::string path) {
     app.run.streamState = StreamState::Running;
     SleepMs(100);
-    GetMultipleFiles(std::move(path));
+    ChooseAndOpenMovie(std::move(path));
     --loadsRunning;
 }
 
-void DesktopSession::GetMultipleFiles(std::string path) {
+void DesktopSession::ChooseAndOpenMovie(std::string path) {
     if (chooserBusy == 1) return;
     app.env.log.WriteLogLine("GetMultipleFiles pMediaControl begin");
     if (source.videoOpen == 1) {
@@ -216,7 +216,7 @@ void DesktopSession::GetMultipleFiles(std::string path) {
         }
         PostToGui(window, [this, texts] { app.run.fileInfoText = texts.fileInfoText; });
         // A program that began to end during the probe opens nothing more.
-        if (!app.run.stopRequested.load()) source.AVIREAD(path);
+        if (!app.run.stopRequested.load()) source.OpenAndPlay(path);
     }
 
     // A newer flow that chose a file owns the stream and the previews now.

@@ -18,10 +18,11 @@
 #include "app/app_state.h"
 #include "transform/circle_finder.h"
 #include "transform/frame_pipeline.h"
+#include "ui/desktop_commands.h"
 #include "ui/preview_painter.h"
 #include "ui/qt_user_interface.h"
 #include "video/probe_report.h"
-#include "video/video_source.h"
+#include "playback/video_source.h"
 
 namespace tessaly {
 
@@ -42,10 +43,12 @@ public:
     FramePipeline pipeline;
     VideoSource source;
     PreviewPainter painter;
+    // The commands the main window forwards (no widgets; tests call them).
+    DesktopCommands commands{*this};
 
 
     // The load flow. StartLoadWorker runs LoadWorker on a new thread:
-    // streamState = StreamState::Running, then GetMultipleFiles with the chooser. `path` given:
+    // streamState = StreamState::Running, then ChooseAndOpenMovie with the chooser. `path` given:
     // no chooser, that file (the screenshot tool and the benchmark).
     void StartLoadWorker(const std::string& path = {});
     std::atomic<int32_t> chooserBusy{0};
@@ -89,7 +92,7 @@ public:
 
 private:
     void LoadWorker(std::string path);
-    void GetMultipleFiles(std::string presetPath);
+    void ChooseAndOpenMovie(std::string presetPath);
     void PreviewPass();
     void PaintPreviews();
     void JoinLoadThreads();

@@ -93,6 +93,25 @@ LensDialog::LensDialog(QWidget* owner, DesktopSession& session)
         grid->addWidget(angles_[i], row++, 2);
     }
 
+    QPushButton* close = BuildFooter(grid, row);
+
+    ShowLens(session_.app.settings.Copy().lens);
+
+    connect(model_, &QComboBox::currentIndexChanged, this, [this] { Apply(FromControls()); });
+    connect(fov_, &QDoubleSpinBox::valueChanged, this, [this] { Apply(FromControls()); });
+    for (int i = 0; i < 3; ++i) {
+        connect(angles_[i], &QDoubleSpinBox::valueChanged, this, [this] { Apply(FromControls()); });
+        connect(sliders_[i], &QSlider::valueChanged, this, [this, i](int steps) {
+            angles_[i]->setValue(static_cast<double>(steps) / kSliderStepsPerDegree);
+        });
+    }
+    connect(reset_, &QPushButton::clicked, this, [this] { Apply(LensSettings{}); });
+    connect(close, &QPushButton::clicked, this, &QDialog::close);
+}
+
+// The hint, the status line and the Reset and Close buttons from `row` on;
+// returns the Close button.
+QPushButton* LensDialog::BuildFooter(QGridLayout* grid, int row) {
     auto* hint = new QLabel(QString::fromUtf8("Input: the cyan circle is the lens rim the cut places; dashed, where the "
                                               "output's 180° edge lies on a wider lens.\nOutput: level the horizon on "
                                               "the amber line."),
@@ -122,19 +141,7 @@ LensDialog::LensDialog(QWidget* owner, DesktopSession& session)
     buttons->addWidget(close);
     grid->addLayout(buttons, row++, 0, 1, 3);
     grid->setColumnStretch(1, 1);
-
-    ShowLens(session_.app.settings.Copy().lens);
-
-    connect(model_, &QComboBox::currentIndexChanged, this, [this] { Apply(FromControls()); });
-    connect(fov_, &QDoubleSpinBox::valueChanged, this, [this] { Apply(FromControls()); });
-    for (int i = 0; i < 3; ++i) {
-        connect(angles_[i], &QDoubleSpinBox::valueChanged, this, [this] { Apply(FromControls()); });
-        connect(sliders_[i], &QSlider::valueChanged, this, [this, i](int steps) {
-            angles_[i]->setValue(static_cast<double>(steps) / kSliderStepsPerDegree);
-        });
-    }
-    connect(reset_, &QPushButton::clicked, this, [this] { Apply(LensSettings{}); });
-    connect(close, &QPushButton::clicked, this, &QDialog::close);
+    return close;
 }
 
 LensDialog::~LensDialog() { session_.painter.ShowHorizon(false); }

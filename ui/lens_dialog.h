@@ -10,6 +10,7 @@
 #include "transform/lens.h"
 
 class QComboBox;
+class QGridLayout;
 class QDoubleSpinBox;
 class QLabel;
 class QPushButton;
@@ -49,6 +50,7 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    QPushButton* BuildFooter(QGridLayout* grid, int row);
     LensSettings FromControls() const;
     // Stores `lens` in the settings, or refuses it (the controls go back to
     // the settings and the status says why).

@@ -18,6 +18,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "app/control_ids.h"
+#include "app/parameter_file.h"
 #include "app/startup.h"
 #include "ui/desktop_session.h"
 #include "ui/export_progress_window.h"
@@ -37,6 +39,15 @@ const QColor kWindowGrey(135, 135, 135);
 const QColor kCaptionGrey(136, 136, 136);
 const QColor kValueGrey(119, 119, 119);
 const QColor kGroupDark(51, 51, 51);
+const QString kFlatButton =
+    "QPushButton { background: #d6d6d6; color: black; border: 1px solid #4a4a4a; padding: 0px; font-size: 10px; }"
+    "QPushButton:pressed { background: #a9a9a9; }"
+    "QPushButton:disabled { color: #8a8a8a; }";
+
+// The arrows act while held (the nudge timer), not on a click.
+bool IsCutArrow(int id) {
+    return id == control::kCutLeft || id == control::kCutRight || id == control::kCutUp || id == control::kCutDown;
+}
 
 // A check box that answers a click anywhere in its rectangle, not only on
 // its mark and caption.
@@ -56,11 +67,16 @@ struct FilterRow {
 };
 // Sharpen, Brightness, Contrast, Noise Median, CPU usage.
 constexpr FilterRow kRows[] = {
-    {208, 551, 525, 581, 296, " Sharpen", 111, " Sharpen control - On/Off "},
-    {523, 552, 526, 582, 316, " Brightness", 161, " Brightness control - On/Off "},
-    {522, 553, 527, 583, 336, " Contrast", 161, " Contrast control - On/Off "},
-    {573, 554, 529, 584, 356, " Noise Median", 161, " Noise Median control - On/Off "},
-    {571, 555, 530, 585, 376, " CPU usage", 161, " CPU usage control - On/Off "},
+    {control::kSharpenCheck, control::kSharpenMinLabel, control::kSharpenMaxLabel, control::kSharpenReset, 296,
+     " Sharpen", 111, " Sharpen control - On/Off "},
+    {control::kBrightnessCheck, control::kBrightnessMinLabel, control::kBrightnessMaxLabel,
+     control::kBrightnessReset, 316, " Brightness", 161, " Brightness control - On/Off "},
+    {control::kContrastCheck, control::kContrastMinLabel, control::kContrastMaxLabel, control::kContrastReset, 336,
+     " Contrast", 161, " Contrast control - On/Off "},
+    {control::kNoiseCheck, control::kNoiseMinLabel, control::kNoiseMaxLabel, control::kNoiseReset, 356,
+     " Noise Median", 161, " Noise Median control - On/Off "},
+    {control::kCpuCheck, control::kCpuMinLabel, control::kCpuMaxLabel, control::kCpuReset, 376, " CPU usage", 161,
+     " CPU usage control - On/Off "},
 };
 
 // Where the Lens dialog opens: right of the main window (below the output
@@ -138,46 +154,46 @@ void MainWindow::BuildMenus() {
         return a;
     };
     QMenu* file = menuBar()->addMenu("&File");
-    item(file, "Load Fisheye Movie\tCtrl + L", 100);
-    item(file, "Play/Pause Video", 101);
-    item(file, "Convert Fisheye\tCtrl + C", 104);
+    item(file, "Load Fisheye Movie\tCtrl + L", control::kLoad);
+    item(file, "Play/Pause Video", control::kPlayPause);
+    item(file, "Convert Fisheye\tCtrl + C", control::kConvert);
     file->addSeparator();
-    item(file, "Popup Output Window\tCtrl + O", 810);
+    item(file, "Popup Output Window\tCtrl + O", control::kPopupOutputWindow);
     file->addSeparator();
-    item(file, "File Information", 597);
+    item(file, "File Information", control::kFileInformation);
     file->addSeparator();
-    item(file, "Exit\tAlt + F4", 107);
+    item(file, "Exit\tAlt + F4", control::kExit);
     QMenu* option = menuBar()->addMenu("&Option");
-    QAction* autosave = item(option, "Auto saving a parameters", 599);
+    QAction* autosave = item(option, "Auto saving a parameters", control::kAutoSave);
     autosave->setCheckable(true);
     autosave->setChecked(session_.app.settings->AUTOSAVE != 0);
-    item(option, "Save parameters\tCtrl + S", 102);
+    item(option, "Save parameters\tCtrl + S", control::kSaveParameters);
     option->addSeparator();
-    item(option, "Set path for temporary Stream", 111);
+    item(option, "Set path for temporary Stream", control::kSetTempFolder);
     option->addSeparator();
     // Not saved in the parameter file: on for every session.
-    QAction* vr = item(option, "Mark output as 180° VR video", kMarkVrMenuItem);
+    QAction* vr = item(option, "Mark output as 180° VR video", control::kMarkVrOutput);
     vr->setCheckable(true);
     vr->setChecked(session_.app.run.markVrOutput.load());
     option->addSeparator();
-    item(option, "Lens...\tCtrl + Shift + L", kLensMenuItem);
+    item(option, "Lens...\tCtrl + Shift + L", control::kLensDialog);
     QMenu* help = menuBar()->addMenu("&Help");
-    item(help, "Help\tF1", 110);
+    item(help, "Help\tF1", control::kHelp);
     help->addSeparator();
-    item(help, "Quennet Web Site", 902);
-    item(help, "About", 103);
+    item(help, "Quennet Web Site", control::kWebSite);
+    item(help, "About", control::kAbout);
 
-    AddShortcut(QKeySequence("Ctrl+L"), 100);
-    AddShortcut(QKeySequence("Ctrl+C"), 104);
-    AddShortcut(QKeySequence("Ctrl+S"), 102);
-    AddShortcut(QKeySequence("Ctrl+O"), 810);
-    AddShortcut(QKeySequence("F1"), 110);
-    AddShortcut(QKeySequence("Ctrl+Shift+L"), kLensMenuItem);
+    AddShortcut(QKeySequence("Ctrl+L"), control::kLoad);
+    AddShortcut(QKeySequence("Ctrl+C"), control::kConvert);
+    AddShortcut(QKeySequence("Ctrl+S"), control::kSaveParameters);
+    AddShortcut(QKeySequence("Ctrl+O"), control::kPopupOutputWindow);
+    AddShortcut(QKeySequence("F1"), control::kHelp);
+    AddShortcut(QKeySequence("Ctrl+Shift+L"), control::kLensDialog);
 
     // The lens circle finder.
     option->addSeparator();
-    item(option, "Find lens circle\tCtrl + F", kFindLensCircleMenuItem);
-    AddShortcut(QKeySequence("Ctrl+F"), kFindLensCircleMenuItem);
+    item(option, "Find lens circle\tCtrl + F", control::kFindLensCircle);
+    AddShortcut(QKeySequence("Ctrl+F"), control::kFindLensCircle);
 }
 
 void MainWindow::AddShortcut(const QKeySequence& keys, int id) {
@@ -228,91 +244,107 @@ ImageButton* MainWindow::AddImageButton(int id, const QString& name, QRect rect,
     button->setCursor(QCursor(ArtPixmap("autor"), 9, 2));
     Register(id, button);
     // The arrows act while held (the nudge timer); the others on a click.
-    if (id < 3900 || id > 3903) connect(button, &QAbstractButton::clicked, this, [this, id] { Command(id); });
+    if (!IsCutArrow(id)) connect(button, &QAbstractButton::clicked, this, [this, id] { Command(id); });
     return button;
 }
 
-QSlider* MainWindow::AddTrackbar(int id, QRect rect, int min, int max, int page, int value,
-                                 QColor background) {
+QSlider* MainWindow::AddTrackbar(int32_t AppSettings::*field, QRect rect, QColor background) {
+    const Parameter& p = *ParameterOf(field);
     auto* slider = new QSlider(Qt::Horizontal, client_);
     slider->setGeometry(rect);
-    slider->setRange(min, max);
-    slider->setPageStep(page);
+    slider->setRange(p.min, p.max);
+    slider->setPageStep(p.pageStep);
     slider->setSingleStep(1);
     slider->setTickPosition(QSlider::TicksBelow);
-    slider->setTickInterval(max - min > 20 ? (max - min) / 8 : 1);
-    slider->setValue(value);
+    slider->setTickInterval(p.max - p.min > 20 ? (p.max - p.min) / 8 : 1);
+    slider->setValue((*session_.app.settings).*field);
     SetColours(slider, background, Qt::black);
+    const int id = p.control;
     Register(id, slider);
-    connect(slider, &QSlider::valueChanged, this, [this, id](int position) { StoreTrackbar(id, position); });
+    connect(slider, &QSlider::valueChanged, this,
+            [this, id](int position) { session_.commands.StoreTrackbar(id, position); });
     return slider;
 }
 
-void MainWindow::StoreTrackbar(int id, int position) {
-    session_.app.settings.Change([id, position](AppSettings& s) {
-        switch (id) {
-            case 518: s.SHARPEN = position; break;
-            case 590: s.RADIUS = position; break;
-            case 520: s.BRIGHTNESS = position; break;
-            case 519: s.CONTRAST = position; break;
-            case 572: s.NOISE = position; break;
-            case 570: s.CPU = position; break;
-        }
-    });
-}
-
 void MainWindow::BuildControls() {
-    const AppSettings& s = *session_.app.settings;
-    AddLabel(3011, "", QRect(5, 607, 600, 14), QColor(128, 128, 128), QColor(128, 128, 128), true, false);
+    AddLabel(control::kPositionStrip, "", QRect(5, 607, 600, 14), QColor(128, 128, 128), QColor(128, 128, 128),
+             true, false);
     positionBar_ = new QLabel(client_);
     positionBar_->setPixmap(ArtPixmap("tomline"));
     positionBar_->setScaledContents(true);
     positionBar_->setGeometry(6, 608, 1, 12);
-    Register(3012, positionBar_);
+    Register(control::kPositionBar, positionBar_);
     input_ = new PreviewPanel(client_, QSize(600, 600));
     input_->move(5, 5);
-    Register(2007, input_);
+    Register(control::kInputPanel, input_);
     hiddenOutput_ = new PreviewPanel(client_, QSize(500, 480));
     hiddenOutput_->move(5, 824);
-    Register(2008, hiddenOutput_);
+    Register(control::kHiddenOutputPanel, hiddenOutput_);
 
-    AddImageButton(3900, "left", QRect(620, 47, 21, 20), false);
-    AddImageButton(3901, "right", QRect(664, 47, 21, 20), false);
-    AddImageButton(3902, "up", QRect(642, 26, 21, 20), false);
-    AddImageButton(3903, "down", QRect(642, 68, 21, 20), false);
-    AddImageButton(3904, "stop", QRect(642, 47, 21, 20), false);
-    AddImageButton(3907, "lup", QRect(620, 26, 21, 20), false);
-    AddImageButton(3908, "rup", QRect(664, 26, 21, 20), false);
+    BuildCutControls();
+    BuildInformationCaptions();
+    BuildGroupBoxes();
+    BuildFilterRows();
+    BuildInformationValues();
+    BuildInputOutputControls();
 
-    QCheckBox* autosave = AddCheck(599, " Auto saving a parameters", QRect(740, 81, 153, 18),
+    auto* logo = new QLabel(client_);
+    logo->setPixmap(ArtPixmap("logo"));
+    logo->setFrameStyle(QFrame::Box | QFrame::Plain);
+    logo->setGeometry(620, 537, 374, 52);
+    logo->setObjectName("logo");
+
+    // The panels and the position bar stay above the frames around them.
+    positionBar_->raise();
+}
+
+void MainWindow::BuildCutControls() {
+    AddImageButton(control::kCutLeft, "left", QRect(620, 47, 21, 20), false);
+    AddImageButton(control::kCutRight, "right", QRect(664, 47, 21, 20), false);
+    AddImageButton(control::kCutUp, "up", QRect(642, 26, 21, 20), false);
+    AddImageButton(control::kCutDown, "down", QRect(642, 68, 21, 20), false);
+    AddImageButton(control::kCutReset, "stop", QRect(642, 47, 21, 20), false);
+    AddImageButton(control::kCutEnlarge, "lup", QRect(620, 26, 21, 20), false);
+    AddImageButton(control::kCutShrink, "rup", QRect(664, 26, 21, 20), false);
+
+    QCheckBox* autosave = AddCheck(control::kAutoSave, " Auto saving a parameters", QRect(740, 81, 153, 18),
                                    Qt::black, QColor(192, 192, 192));
-    autosave->setChecked(s.AUTOSAVE != 0);
+    autosave->setChecked(session_.app.settings->AUTOSAVE != 0);
 
-    const char* cutCaptions[] = {" X-pos", " Y-pos", " ZoomL"};
-    for (int i = 0; i < 3; ++i)
-        AddLabel(200 + i, cutCaptions[i], QRect(690, 27 + 18 * i, 50, 17), kCaptionGrey, Qt::white, true, false);
-    AddLabel(220, " X-size", QRect(843, 27, 50, 17), kCaptionGrey, Qt::white, true, false);
-    AddLabel(221, " Y-size", QRect(843, 45, 50, 17), kCaptionGrey, Qt::white, true, false);
-    AddLabel(300, "", QRect(741, 27, 50, 17), Qt::black, kCaptionGrey, true, true);
-    AddLabel(301, "", QRect(741, 45, 50, 17), Qt::black, kCaptionGrey, true, true);
-    AddLabel(310, "", QRect(792, 27, 50, 17), Qt::black, kCaptionGrey, true, true);
-    AddLabel(311, "", QRect(792, 45, 50, 17), Qt::black, kCaptionGrey, true, true);
-    AddLabel(302, "", QRect(741, 63, 50, 17), Qt::black, kCaptionGrey, true, true);
+    const struct { int id; const char* text; QRect rect; } captions[] = {
+        {control::kXPosCaption, " X-pos", QRect(690, 27, 50, 17)},
+        {control::kYPosCaption, " Y-pos", QRect(690, 45, 50, 17)},
+        {control::kZoomCaption, " ZoomL", QRect(690, 63, 50, 17)},
+        {control::kXSizeCaption, " X-size", QRect(843, 27, 50, 17)},
+        {control::kYSizeCaption, " Y-size", QRect(843, 45, 50, 17)},
+    };
+    for (const auto& c : captions) AddLabel(c.id, c.text, c.rect, kCaptionGrey, Qt::white, true, false);
+    const struct { int id; QRect rect; } values[] = {
+        {control::kXL1Label, QRect(741, 27, 50, 17)},     {control::kYL1Label, QRect(741, 45, 50, 17)},
+        {control::kXL2Label, QRect(792, 27, 50, 17)},     {control::kYL2Label, QRect(792, 45, 50, 17)},
+        {control::kCutWidthLabel, QRect(741, 63, 50, 17)},
+    };
+    for (const auto& v : values) AddLabel(v.id, "", v.rect, Qt::black, kCaptionGrey, true, true);
+}
 
+void MainWindow::BuildInformationCaptions() {
     const struct { int id; const char* text; int top; } info[] = {
-        {203, " Video file: ", 120}, {204, " Frame Size:", 138},   {205, " FPS rate:", 156},
-        {206, " Num of frames:", 174}, {207, " Operation:", 192}, {209, " Fisheye size:", 228},
-        {210, " Duration:", 246},
+        {control::kVideoFileCaption, " Video file: ", 120},   {control::kFrameSizeCaption, " Frame Size:", 138},
+        {control::kFrameRateCaption, " FPS rate:", 156},      {control::kFrameCountCaption, " Num of frames:", 174},
+        {control::kOperationCaption, " Operation:", 192},     {control::kFisheyeSizeCaption, " Fisheye size:", 228},
+        {control::kDurationCaption, " Duration:", 246},
     };
     for (const auto& i : info)
         AddLabel(i.id, i.text, QRect(620, i.top, 80, 17), kCaptionGrey, Qt::white, true, false);
+}
 
+void MainWindow::BuildGroupBoxes() {
     const struct { int id; const char* title; QRect rect; } groups[] = {
-        {331, " Cut controls ", QRect(610, 3, 395, 105)},
-        {330, " Common controls ", QRect(610, 100, 395, 182)},
-        {329, " Image controls ", QRect(610, 274, 395, 139)},
-        {332, " Input-Output controls: ", QRect(610, 405, 395, 120)},
-        {328, "", QRect(610, 517, 395, 85)},
+        {control::kCutGroup, " Cut controls ", QRect(610, 3, 395, 105)},
+        {control::kCommonGroup, " Common controls ", QRect(610, 100, 395, 182)},
+        {control::kImageGroup, " Image controls ", QRect(610, 274, 395, 139)},
+        {control::kInputOutputGroup, " Input-Output controls: ", QRect(610, 405, 395, 120)},
+        {control::kLogoGroup, "", QRect(610, 517, 395, 85)},
     };
     std::vector<QGroupBox*> boxes;
     for (const auto& g : groups) {
@@ -325,69 +357,80 @@ void MainWindow::BuildControls() {
     // Behind the controls they frame; where two overlap, the later one is on
     // top so its caption shows.
     for (auto it = boxes.rbegin(); it != boxes.rend(); ++it) (*it)->lower();
+}
 
-    QCheckBox* aspect = AddCheck(115, " Fix aspect ratio PARxDAR", QRect(620, 209, 171, 18), kCaptionGrey, Qt::black);
+// The aspect fix, then the five filter rows: switch, "Min." and "Max.",
+// Reset, trackbar.
+void MainWindow::BuildFilterRows() {
+    const AppSettings& s = *session_.app.settings;
+    QCheckBox* aspect = AddCheck(control::kFixAspectCheck, " Fix aspect ratio PARxDAR", QRect(620, 209, 171, 18),
+                                 kCaptionGrey, Qt::black);
     aspect->setChecked(s.ASPECT != 0);
     ColourSwitch(aspect);
-    const int32_t switches[] = {s.SHARPEN_CH, s.BRIGHTNESS_CH, s.CONTRAST_CH, s.NOISE_CH, s.CPU_CH};
-    for (int i = 0; i < 5; ++i) {
-        const FilterRow& r = kRows[i];
+    for (const FilterRow& r : kRows) {
         QCheckBox* box = AddCheck(r.check, r.caption, QRect(620, r.top, r.width, 18), kCaptionGrey, Qt::black);
-        box->setChecked(switches[i] != 0);
+        box->setChecked(s.*ParameterOfControl(r.check)->value != 0);
         ColourSwitch(box);
     }
     for (const FilterRow& r : kRows)
         AddLabel(r.minLabel, "Min.", QRect(790, r.top + 1, 24, 15), kCaptionGrey, Qt::black, false, false);
     for (const FilterRow& r : kRows)
         AddLabel(r.maxLabel, "Max.", QRect(910, r.top + 1, 24, 15), kCaptionGrey, Qt::black, false, false);
-    const QString flatButton =
-        "QPushButton { background: #d6d6d6; color: black; border: 1px solid #4a4a4a; padding: 0px; font-size: 10px; }"
-        "QPushButton:pressed { background: #a9a9a9; }"
-        "QPushButton:disabled { color: #8a8a8a; }";
     for (const FilterRow& r : kRows) {
         auto* reset = new QPushButton("Reset", client_);
         reset->setGeometry(938, r.top - 1, 42, 18);
-        reset->setStyleSheet(flatButton);
+        reset->setStyleSheet(kFlatButton);
         Register(r.reset, reset);
         const int id = r.reset;
         connect(reset, &QPushButton::clicked, this, [this, id] { Command(id); });
     }
 
-    AddTrackbar(518, QRect(815, 296, 90, 18), 0, 5, 1, s.SHARPEN, QColor(128, 128, 128));
-    AddTrackbar(590, QRect(731, 296, 50, 18), 0, 3, 1, s.RADIUS, QColor(102, 102, 102));
-    AddTrackbar(520, QRect(815, 316, 90, 18), 0, 255, 8, s.BRIGHTNESS, QColor(128, 128, 128));
-    AddTrackbar(519, QRect(815, 336, 90, 18), 0, 255, 8, s.CONTRAST, QColor(128, 128, 128));
-    AddTrackbar(572, QRect(815, 356, 90, 18), 1, 5, 1, s.NOISE, QColor(128, 128, 128));
-    AddTrackbar(570, QRect(815, 376, 90, 18), 50, 100, 8, s.CPU, QColor(128, 128, 128));
+    AddTrackbar(&AppSettings::SHARPEN, QRect(815, 296, 90, 18), QColor(128, 128, 128));
+    AddTrackbar(&AppSettings::RADIUS, QRect(731, 296, 50, 18), QColor(102, 102, 102));
+    AddTrackbar(&AppSettings::BRIGHTNESS, QRect(815, 316, 90, 18), QColor(128, 128, 128));
+    AddTrackbar(&AppSettings::CONTRAST, QRect(815, 336, 90, 18), QColor(128, 128, 128));
+    AddTrackbar(&AppSettings::NOISE, QRect(815, 356, 90, 18), QColor(128, 128, 128));
+    AddTrackbar(&AppSettings::CPU, QRect(815, 376, 90, 18), QColor(128, 128, 128));
+}
 
-    AddLabel(303, "", QRect(701, 120, 295, 17), Qt::black, kValueGrey, true, false);
-    const int valueTops[] = {138, 156, 174, 192, 228, 246};
-    const int valueIds[] = {304, 305, 306, 307, 309, 409};
-    for (int i = 0; i < 6; ++i)
-        AddLabel(valueIds[i], "", QRect(701, valueTops[i], 90, 17), Qt::black, kValueGrey, true, true);
+// The information values and the image buttons of the common controls.
+void MainWindow::BuildInformationValues() {
+    AddLabel(control::kPathLabel, "", QRect(701, 120, 295, 17), Qt::black, kValueGrey, true, false);
+    const struct { int id; int top; } values[] = {
+        {control::kFrameSizeLabel, 138}, {control::kFrameRateLabel, 156}, {control::kFrameCountLabel, 174},
+        {control::kOperationLabel, 192}, {control::kOutputSizeLabel, 228}, {control::kDurationLabel, 246},
+    };
+    for (const auto& v : values)
+        AddLabel(v.id, "", QRect(701, v.top, 90, 17), Qt::black, kValueGrey, true, true);
 
-    AddImageButton(100, "b_load", QRect(800, 143, 140, 23), true);
-    AddImageButton(101, "b_pause", QRect(800, 167, 140, 23), true);
-    AddImageButton(102, "b_save", QRect(800, 191, 140, 23), true);
-    AddImageButton(103, "b_about", QRect(800, 215, 140, 23), true);
-    AddImageButton(104, "b_convert", QRect(800, 239, 140, 23), true);
-    AddImageButton(110, "help", QRect(900, 25, 100, 22), true);
+    AddImageButton(control::kLoad, "b_load", QRect(800, 143, 140, 23), true);
+    AddImageButton(control::kPlayPause, "b_pause", QRect(800, 167, 140, 23), true);
+    AddImageButton(control::kSaveParameters, "b_save", QRect(800, 191, 140, 23), true);
+    AddImageButton(control::kAbout, "b_about", QRect(800, 215, 140, 23), true);
+    AddImageButton(control::kConvert, "b_convert", QRect(800, 239, 140, 23), true);
+    AddImageButton(control::kHelp, "help", QRect(900, 25, 100, 22), true);
+}
 
+// The temporary folder, the display and still switches, the compression list.
+void MainWindow::BuildInputOutputControls() {
     auto* setPath = new QPushButton("Set path for temporary Stream", client_);
     setPath->setGeometry(620, 427, 150, 17);
-    setPath->setStyleSheet(flatButton);
-    Register(111, setPath);
-    connect(setPath, &QPushButton::clicked, this, [this] { Command(111); });
-    AddLabel(112, "", QRect(620, 447, 375, 17), QColor(192, 192, 192), Qt::black, true, false);
-    SetLabelText(112, " " + s.APATH);
+    setPath->setStyleSheet(kFlatButton);
+    Register(control::kSetTempFolder, setPath);
+    connect(setPath, &QPushButton::clicked, this, [this] { Command(control::kSetTempFolder); });
+    AddLabel(control::kTempFolderLabel, "", QRect(620, 447, 375, 17), QColor(192, 192, 192), Qt::black, true, false);
+    SetLabelText(control::kTempFolderLabel, " " + session_.app.settings->APATH);
 
-    AddCheck(511, "Show input video", QRect(620, 469, 160, 18), Qt::black, kValueGrey)->setChecked(true);
-    AddCheck(512, "Show output video", QRect(620, 489, 160, 18), Qt::black, kValueGrey)->setChecked(true);
-    AddCheck(3220, "Horizontal Flip", QRect(800, 469, 195, 18), Qt::black, QColor(0, 255, 0));
-    AddCheck(892, "TEMP: On - Jpg, Off - BMP format", QRect(800, 488, 195, 18), Qt::black, QColor(0, 255, 0));
+    AddCheck(control::kShowInputCheck, "Show input video", QRect(620, 469, 160, 18), Qt::black, kValueGrey)
+        ->setChecked(true);
+    AddCheck(control::kShowOutputCheck, "Show output video", QRect(620, 489, 160, 18), Qt::black, kValueGrey)
+        ->setChecked(true);
+    AddCheck(control::kFlipCheck, "Horizontal Flip", QRect(800, 469, 195, 18), Qt::black, QColor(0, 255, 0));
+    AddCheck(control::kTempFormatCheck, "TEMP: On - Jpg, Off - BMP format", QRect(800, 488, 195, 18), Qt::black,
+             QColor(0, 255, 0));
 
-    QLabel* compression =
-        AddLabel(214, "Output compression", QRect(900, 53, 98, 15), kValueGrey, Qt::white, false, true);
+    QLabel* compression = AddLabel(control::kCompressionCaption, "Output compression", QRect(900, 53, 98, 15),
+                                   kValueGrey, Qt::white, false, true);
     QFont small = font();
     small.setPixelSize(10);
     compression->setFont(small);
@@ -400,36 +443,27 @@ void MainWindow::BuildControls() {
     list->setCurrentIndex(0);
     list->setMaxVisibleItems(5);
     SetColours(list, Qt::black, Qt::white);
-    Register(213, list);
+    Register(control::kCompressionList, list);
     connect(list, &QComboBox::currentIndexChanged, this,
             [this](int index) { session_.ui.compressionLevel = index; });
-
-    auto* logo = new QLabel(client_);
-    logo->setPixmap(ArtPixmap("logo"));
-    logo->setFrameStyle(QFrame::Box | QFrame::Plain);
-    logo->setGeometry(620, 537, 374, 52);
-    logo->setObjectName("logo");
-
-    // The panels and the position bar stay above the frames around them.
-    positionBar_->raise();
 }
 
 void MainWindow::BuildTooltips() {
     for (const FilterRow& r : kRows) Control(r.check)->setToolTip(r.tip);
     const struct { int id; const char* tip; } tips[] = {
-        {518, " Sharpen Amount "},
-        {520, " Brightness Amount "},
-        {519, " Contrast Value "},
-        {572, " Noise Median Value "},
-        {570, " CPU usage Value "},
-        {590, " Sharpen Radius Value "},
-        {3900, " Move the Cut Area to the left "},
-        {3901, " Move the Cut Area to the right "},
-        {3902, " Move the Cut Area to the up "},
-        {3903, " Move the Cut Area to the down "},
-        {3907, " Increase the size of External circle "},
-        {3908, " Decrease the size of External circle "},
-        {3904, " Reset "},
+        {control::kSharpenTrackbar, " Sharpen Amount "},
+        {control::kBrightnessTrackbar, " Brightness Amount "},
+        {control::kContrastTrackbar, " Contrast Value "},
+        {control::kNoiseTrackbar, " Noise Median Value "},
+        {control::kCpuTrackbar, " CPU usage Value "},
+        {control::kRadiusTrackbar, " Sharpen Radius Value "},
+        {control::kCutLeft, " Move the Cut Area to the left "},
+        {control::kCutRight, " Move the Cut Area to the right "},
+        {control::kCutUp, " Move the Cut Area to the up "},
+        {control::kCutDown, " Move the Cut Area to the down "},
+        {control::kCutEnlarge, " Increase the size of External circle "},
+        {control::kCutShrink, " Decrease the size of External circle "},
+        {control::kCutReset, " Reset "},
     };
     for (const auto& t : tips) Control(t.id)->setToolTip(t.tip);
 }
@@ -445,20 +479,22 @@ void MainWindow::PaintPlaceholders() {
 
 void MainWindow::ShowCutValues() {
     const AppSettings& s = *session_.app.settings;
-    SetLabelText(300, std::to_string(s.XL1));
-    SetLabelText(301, std::to_string(s.YL1));
-    SetLabelText(310, std::to_string(s.XL2));
-    SetLabelText(311, std::to_string(s.YL2));
-    SetLabelText(302, std::to_string(s.XL2 - s.XL1));
+    for (int32_t AppSettings::*field : {&AppSettings::XL1, &AppSettings::YL1, &AppSettings::XL2, &AppSettings::YL2})
+        SetLabelText(ParameterOf(field)->control, std::to_string(s.*field));
+    SetLabelText(control::kCutWidthLabel, std::to_string(s.XL2 - s.XL1));
 }
 
 void MainWindow::SetConversionLock(int unlock) {
     const bool on = unlock != 0;
-    // The temporary folder (111) stays as the run found it: its stills and
-    // sound are there.
-    for (int id : {3900, 3901, 3902, 3903, 3904, 3907, 3908, 100, 102, 104, 101, 892, 111})
+    // The temporary folder stays as the run found it: its stills and sound
+    // are there.
+    for (int id : {control::kCutLeft, control::kCutRight, control::kCutUp, control::kCutDown, control::kCutReset,
+                   control::kCutEnlarge, control::kCutShrink, control::kLoad, control::kSaveParameters,
+                   control::kConvert, control::kPlayPause, control::kTempFormatCheck, control::kSetTempFolder})
         Control(id)->setEnabled(on);
-    for (int id : {100, 102, 111, 104, 101, kFindLensCircleMenuItem}) MenuItem(id)->setEnabled(on);
+    for (int id : {control::kLoad, control::kSaveParameters, control::kSetTempFolder, control::kConvert,
+                   control::kPlayPause, control::kFindLensCircle})
+        MenuItem(id)->setEnabled(on);
     // The lens is part of the geometry a run fixes at its start.
     conversionLocked_ = !on;
     if (lensDialog_ != nullptr) lensDialog_->SetLocked(conversionLocked_);
@@ -491,7 +527,7 @@ void MainWindow::OpenOutputWindow() {
         RememberPositions();
         output_->deleteLater();
         output_ = nullptr;
-        SetCheckState(512, 0);
+        SetCheckState(control::kShowOutputCheck, 0);
     };
     const AppSettings& s = *session_.app.settings;
     if (s.V_X != 0 && s.V_Y != 0) {
@@ -536,7 +572,7 @@ void MainWindow::SetLabelText(int id, const std::string& text) {
     if (label == nullptr) return;
     const QString full = QString::fromStdString(text);
     fullTexts_[id] = full;
-    if (id == 303 || id == 112) {  // paths: ellipsis in the middle
+    if (id == control::kPathLabel || id == control::kTempFolderLabel) {  // paths: ellipsis in the middle
         label->setText(label->fontMetrics().elidedText(full, Qt::ElideMiddle, label->width() - 4));
         label->setToolTip(full);
     } else {

@@ -1,7 +1,8 @@
 // The main window: the 600 x 600 input preview on the left, every control on
 // the right, three menus and the accelerators; the output window beside it.
-// Controls are found by their numeric ids (Control(id), object name
-// "id_<id>"). The command handler lives in main_window_commands.cpp.
+// Controls are found by their ids (app/control_ids.h; Control(id), object
+// name "id_<id>"). Clicks go to the command table in main_window_commands.cpp,
+// which forwards what changes state to the session's DesktopCommands.
 #pragma once
 
 #include <QFileDialog>
@@ -10,10 +11,13 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <cstdint>
 #include <functional>
 
 #include <map>
 #include <string>
+
+#include "app/control_ids.h"
 
 class QAction;
 class QCheckBox;
@@ -22,6 +26,7 @@ class QSlider;
 
 namespace tessaly {
 
+struct AppSettings;
 class ClickSounds;
 class DesktopSession;
 class ExportProgressWindow;
@@ -32,12 +37,11 @@ class PreviewPanel;
 
 inline constexpr int kClientWidth = 1010;
 inline constexpr int kClientHeight = 650;
-// "&Option" item that marks outputs as 180-degree VR video (RunState::markVrOutput).
-inline constexpr int kMarkVrMenuItem = 904;
-// "&Option" item that opens the "Lens" dialog.
-inline constexpr int kLensMenuItem = 930;
-// "&Option" item "Find lens circle" (Ctrl+F): the cut of the movie's lens circle.
-inline constexpr int kFindLensCircleMenuItem = 921;
+// The "&Option" items of the VR marking, the "Lens" dialog and "Find lens
+// circle" (Ctrl+F), by their older names.
+inline constexpr int kMarkVrMenuItem = control::kMarkVrOutput;
+inline constexpr int kLensMenuItem = control::kLensDialog;
+inline constexpr int kFindLensCircleMenuItem = control::kFindLensCircle;
 inline const char* const kMainCaption = "The mono side Fisheye video converter  v3.0 Build 051.01";
 
 // What a movie file chooser asks for.
@@ -127,17 +131,50 @@ private:
                      bool sunken, bool centred);
     QCheckBox* AddCheck(int id, const QString& text, QRect rect, QColor background, QColor text_colour);
     ImageButton* AddImageButton(int id, const QString& name, QRect rect, bool threeStates);
-    QSlider* AddTrackbar(int id, QRect rect, int min, int max, int page, int value, QColor background);
+    // A trackbar of an amount: its control, range and page step from the
+    // parameter table, its position the field's value.
+    QSlider* AddTrackbar(int32_t AppSettings::*field, QRect rect, QColor background);
+    void BuildCutControls();
+    void BuildInformationCaptions();
+    void BuildGroupBoxes();
+    void BuildFilterRows();
+    void BuildInformationValues();
+    void BuildInputOutputControls();
     void Register(int id, QWidget* widget);
     void NudgeTick();
     void SetPeriod(int nextPeriod);
     void PressedSequence(int id, int waitMs);
     void ColourSwitch(QCheckBox* box);
-    void StoreSwitch(int id, int checked);
-    void ResetTrackbar(int id, int value);
     bool ExitAllowed();
-    void StoreTrackbar(int id, int position);
     std::string ChooseFolder(const std::string& initial);
+    bool IsChecked(int boxId) const;
+
+    // The command handlers (main_window_commands.cpp): each takes its id and
+    // returns whether the cut values are shown again.
+    using CommandHandler = bool (MainWindow::*)(int);
+    static const std::map<int, CommandHandler>& CommandTable();
+    bool LoadCommand(int id);
+    bool PlayPauseCommand(int id);
+    bool SaveCommand(int id);
+    bool AboutCommand(int id);
+    bool ConvertCommand(int id);
+    bool ExitCommand(int id);
+    bool HelpCommand(int id);
+    bool TempFolderCommand(int id);
+    bool AutoSaveCommand(int id);
+    bool MarkVrCommand(int id);
+    bool LensCommand(int id);
+    bool FindCircleCommand(int id);
+    bool FileInformationCommand(int id);
+    bool PopupOutputCommand(int id);
+    bool WebSiteCommand(int id);
+    bool ShowInputCommand(int id);
+    bool ShowOutputCommand(int id);
+    bool StillFormatCommand(int id);
+    bool FlipCommand(int id);
+    bool SwitchCommand(int id);
+    bool ResetCommand(int id);
+    bool CutCommand(int id);
 
     DesktopSession& session_;
     QWidget* client_;

@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "app/control_ids.h"
 #include "app/format.h"
 #include "ui/desktop_session.h"
 #include "ui/main_window.h"
@@ -75,7 +76,7 @@ void OutputOptionsDialog::BuildPathRow(const std::string& currentPath) {
     select->setGeometry(5, 5, 110, 16);
     select->setStyleSheet(kPathButton);
     select->setAutoDefault(false);
-    Register(100, select);
+    Register(control::options::kSelectPath, select);
     connect(select, &QPushButton::clicked, this, &OutputOptionsDialog::SelectFilePath);
 
     path_ = new QLineEdit(QString::fromStdString(currentPath), this);
@@ -84,13 +85,13 @@ void OutputOptionsDialog::BuildPathRow(const std::string& currentPath) {
     path_->setStyleSheet("QLineEdit { background: white; color: blue; border: 1px solid #3a3a3a;"
                          " padding: 0px; }");
     path_->setCursorPosition(0);
-    Register(101, path_);
+    Register(control::options::kPathEdit, path_);
 }
 
 void OutputOptionsDialog::BuildLists() {
     const struct { int id; const char* text; int left; } captions[] = {
-        {102, "  Select Compression", 5},
-        {103, "  Resize output video", 118},
+        {control::options::kCompressionCaption, "  Select Compression", 5},
+        {control::options::kResizeCaption, "  Resize output video", 118},
     };
     for (const auto& c : captions) {
         auto* label = new QLabel(c.text, this);
@@ -100,7 +101,7 @@ void OutputOptionsDialog::BuildLists() {
         Register(c.id, label);
     }
 
-    auto* mainList = qobject_cast<QComboBox*>(owner_->Control(213));
+    auto* mainList = qobject_cast<QComboBox*>(owner_->Control(control::kCompressionList));
     quality_ = new QComboBox(this);
     quality_->setGeometry(5, 64, 110, 20);
     quality_->addItem("Default Quality");
@@ -108,13 +109,13 @@ void OutputOptionsDialog::BuildLists() {
     for (int i = 2; i <= 20; ++i) quality_->addItem(QString("%1:").arg(i));
     quality_->addItem("21:Lower Quality");
     quality_->setCurrentIndex(mainList != nullptr ? mainList->currentIndex() : 0);
-    Register(213, quality_);
+    Register(control::options::kQualityList, quality_);
 
     size_ = new QComboBox(this);
     size_->setGeometry(118, 64, 110, 20);
     size_->addItems({"Natural size", "Resize 90%", "Resize 80%", "Resize 70%", "Resize 60%", "Resize 50%"});
     size_->setCurrentIndex(session_.app.run.resizeChoice.load());
-    Register(870, size_);
+    Register(control::options::kResizeList, size_);
 
     for (QComboBox* list : {quality_, size_}) {
         list->setMaxVisibleItems(5);  // the 90-pixel drop-down
@@ -127,8 +128,8 @@ void OutputOptionsDialog::BuildLists() {
 
 void OutputOptionsDialog::BuildButtons() {
     const struct { int id; const char* text; int left; } buttons[] = {
-        {2002, "Save Video", 260},
-        {2004, "Exit/Cancel", 368},
+        {control::options::kSaveVideo, "Save Video", 260},
+        {control::options::kCancel, "Exit/Cancel", 368},
     };
     for (const auto& b : buttons) {
         auto* button = new QPushButton(b.text, this);
@@ -137,14 +138,14 @@ void OutputOptionsDialog::BuildButtons() {
         button->setAutoDefault(false);
         Register(b.id, button);
     }
-    connect(static_cast<QPushButton*>(Control(2002)), &QPushButton::clicked, this, [this] {
+    connect(static_cast<QPushButton*>(Control(control::options::kSaveVideo)), &QPushButton::clicked, this, [this] {
         // A typed name of an existing file gets the question the save
         // chooser asks; "No" keeps the dialog open, as the chooser stays.
         if (path_->text() != confirmedPath_ && !ReplaceConfirmed(path_->text())) return;
         result_ = path_->text().toStdString();
         accept();
     });
-    connect(static_cast<QPushButton*>(Control(2004)), &QPushButton::clicked, this, [this] {
+    connect(static_cast<QPushButton*>(Control(control::options::kCancel)), &QPushButton::clicked, this, [this] {
         result_.clear();
         reject();
     });
@@ -184,7 +185,8 @@ bool OutputOptionsDialog::ReplaceConfirmed(const QString& path) {
 
 void OutputOptionsDialog::QualityChosen(int index) {
     const int level = QualityLevelOf(quality_->itemText(index));
-    if (auto* mainList = qobject_cast<QComboBox*>(owner_->Control(213))) mainList->setCurrentIndex(level);
+    if (auto* mainList = qobject_cast<QComboBox*>(owner_->Control(control::kCompressionList)))
+        mainList->setCurrentIndex(level);
 }
 
 void OutputOptionsDialog::SizeChosen(int index) { session_.app.run.resizeChoice = index; }

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "app/format.h"
 #include "app/user_interface.h"
 
 namespace tessaly {
@@ -59,6 +60,20 @@ std::string TrimBlanks(const std::string& text) {
     while (begin < end && blank(text[begin])) ++begin;
     while (end > begin && blank(text[end - 1])) --end;
     return text.substr(begin, end - begin);
+}
+
+std::vector<std::string> MovieFactLines(const MediaInfo& info) {
+    std::vector<std::string> lines = {
+        "Frame Size = " + std::to_string(info.frameWidth) + "x" + std::to_string(info.frameHeight),
+        "getTimePerFrame = " + FormatNumber(static_cast<double>(info.avgTimePerFrame) / 1e7),
+        "FPS = " + FormatMask(FrameRateOf(info.avgTimePerFrame), "00.00"),
+        "numframes = " + std::to_string(info.frameCount)};
+    if (info.videoStreams > 1) {
+        // Rate, size, duration and frames above are this stream's alone.
+        lines.push_back("Video stream = #" + std::to_string(info.streamIndex) + " of " +
+                        std::to_string(info.videoStreams) + " video streams");
+    }
+    return lines;
 }
 
 }  // namespace tessaly

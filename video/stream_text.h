@@ -5,6 +5,9 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "video/media_info.h"
 
 namespace tessaly {
 
@@ -27,6 +30,11 @@ std::array<uint8_t, 16> FisheyeParamBytes(int64_t avgTimePerFrame, double durati
 // never truncated. Returns false when the file cannot be written.
 bool WriteFisheyeParamFile(const std::string& path, int64_t avgTimePerFrame,
                            double durationSeconds);
+
+// The run log's lines on an opened movie's facts, in their order: "Frame
+// Size = ", "getTimePerFrame = ", "FPS = ", "numframes = " and, when the
+// file holds more than one video stream, the one decoded.
+std::vector<std::string> MovieFactLines(const MediaInfo& info);
 
 // The text without leading and trailing blanks, tabs, line ends and NULs.
 std::string TrimBlanks(const std::string& text);

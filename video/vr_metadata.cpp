@@ -20,7 +20,7 @@ extern "C" {
 #include <libavutil/stereo3d.h>
 }
 
-#include "convert/encoder_command.h"
+#include "output/output_extension.h"
 #include "output/pending_file.h"
 
 namespace tessaly {

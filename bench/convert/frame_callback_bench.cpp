@@ -38,7 +38,7 @@ void BM_FrameCallback(benchmark::State& state) {
     FrameCallback callback(app.run, writer, hooks.convertFrame, 1000, writerThreads);
     callback.StartClock();
     for (auto _ : state) {
-        callback.BufferCB(0, frame.data(), static_cast<int32_t>(frame.size()));
+        callback.OnFrame(0, frame.data(), static_cast<int32_t>(frame.size()));
         // Keep the folder small: every 32 frames, wait for and drop the stills.
         if (callback.frameNo.load() % 32 == 0) {
             state.PauseTiming();

@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
     }
     CutGeometry g = built.geometry;
     ComputeProjection(g);
-    FrameBuffer input, cutoff;
+    FrameBuffer input, crop;
     input.Allocate(w, h);
 
     RowPool all(threads > 0 ? threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     }
     // As the pipeline does: the crop holds only the columns the table reads.
     const ColumnRange columns = ReadColumns(lanes[0].table, g);
-    cutoff.Allocate(columns.count, g.cropH);
+    crop.Allocate(columns.count, g.cropH);
 
     const size_t frameBytes = static_cast<size_t>(w) * h * 4;
     std::vector<uint8_t> raw(frameBytes);
@@ -95,10 +95,10 @@ int main(int argc, char** argv) {
         for (int y = 0; y < h; ++y) {
             std::memcpy(input.Row(h - 1 - y), raw.data() + static_cast<size_t>(y) * w * 4, static_cast<size_t>(w) * 4);
         }
-        CutCrop(input.Data(), w, h, g, false, cutoff, columns.first);
+        CutCrop(input.Data(), w, h, g, false, crop, columns.first);
         for (Lane& lane : lanes) {
             const auto t0 = std::chrono::steady_clock::now();
-            if (ProjectToOutput(cutoff, lane.output, lane.resampler, lane.table, g.cropW, columns.first) !=
+            if (ProjectToOutput(crop, lane.output, lane.resampler, lane.table, g.cropW, columns.first) !=
                 TransformStatus::kOk) {
                 return 1;
             }

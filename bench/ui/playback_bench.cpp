@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
     };
     const Phase playing = measure([&] { QTest::qWait(static_cast<int>(seconds * 1000)); });
 
-    auto* slider = static_cast<QSlider*>(window.Control(520));
+    auto* slider = static_cast<QSlider*>(window.Control(tessaly::control::kBrightnessTrackbar));
     const Phase dragging = measure([&] {
         QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(4, 9));
         QElapsedTimer clock;

@@ -372,5 +372,85 @@ TEST(ParameterFileLens, DamagedAndOutOfRangeValuesLoadAsDefaultsWithANote) {
     EXPECT_TRUE(app.settings->lens.IsDefault());
 }
 
+// The parameter table against the window's controls as they are specified
+// for the user (the numbers written out here, not read from the table).
+TEST(ParameterTable, TrackbarsRangesPageStepsResetsAndControls) {
+    const struct {
+        int32_t AppSettings::*field;
+        int trackbar, min, max, page, reset, resetButton;
+    } amounts[] = {
+        {&AppSettings::SHARPEN, 518, 0, 5, 1, 1, 581},       {&AppSettings::RADIUS, 590, 0, 3, 1, 0, 581},
+        {&AppSettings::BRIGHTNESS, 520, 0, 255, 8, 127, 582}, {&AppSettings::CONTRAST, 519, 0, 255, 8, 127, 583},
+        {&AppSettings::NOISE, 572, 1, 5, 1, 1, 584},          {&AppSettings::CPU, 570, 50, 100, 8, 100, 585},
+    };
+    for (const auto& a : amounts) {
+        const Parameter* p = ParameterOf(a.field);
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(p->control, a.trackbar) << p->tag;
+        EXPECT_EQ(p->min, a.min) << p->tag;
+        EXPECT_EQ(p->max, a.max) << p->tag;
+        EXPECT_EQ(p->pageStep, a.page) << p->tag;
+        EXPECT_EQ(p->kind, ControlKind::kTrackbar) << p->tag;
+        EXPECT_EQ(p->resetValue, a.reset) << p->tag;
+        EXPECT_EQ(ResetValueOf(a.field), a.reset) << p->tag;
+        EXPECT_EQ(p->resetButton, a.resetButton) << p->tag;
+        EXPECT_TRUE(InRange(*p, a.reset)) << p->tag;
+        EXPECT_TRUE(InRange(*p, a.min) && InRange(*p, a.max)) << p->tag;
+        EXPECT_FALSE(InRange(*p, a.min - 1) || InRange(*p, a.max + 1)) << p->tag;
+        EXPECT_EQ(ParameterOfControl(a.trackbar), p) << p->tag;
+    }
+    const struct {
+        int32_t AppSettings::*field;
+        int control;
+    } switches[] = {
+        {&AppSettings::SHARPEN_CH, 208}, {&AppSettings::BRIGHTNESS_CH, 523}, {&AppSettings::CONTRAST_CH, 522},
+        {&AppSettings::CPU_CH, 571},     {&AppSettings::NOISE_CH, 573},      {&AppSettings::ASPECT, 115},
+        {&AppSettings::AUTOSAVE, 599},   {&AppSettings::XL1, 300},           {&AppSettings::YL1, 301},
+        {&AppSettings::XL2, 310},        {&AppSettings::YL2, 311},
+    };
+    for (const auto& sw : switches) {
+        const Parameter* p = ParameterOf(sw.field);
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(p->control, sw.control) << p->tag;
+        EXPECT_NE(p->kind, ControlKind::kTrackbar) << p->tag;
+        EXPECT_FALSE(InRange(*p, 0)) << p->tag;
+        EXPECT_EQ(ParameterOfControl(sw.control), p) << p->tag;
+    }
+    // One parameter per control; ids that show no parameter find none.
+    for (const Parameter& a : kParameters)
+        for (const Parameter& b : kParameters)
+            if (&a != &b && a.control != control::kNone) {
+                EXPECT_NE(a.control, b.control) << a.tag << " " << b.tag;
+            }
+    for (int id : {0, 100, 302, 581, 3900}) EXPECT_EQ(ParameterOfControl(id), nullptr) << id;
+    EXPECT_EQ(ParameterOf(nullptr), nullptr);
+}
+
+// The table's start values are the settings before any file is read, and a
+// file that stops early puts the cut back to them.
+TEST(ParameterTable, StartValuesAreTheSettingsBeforeAnyFile) {
+    const AppSettings start;
+    for (const Parameter& p : kParameters) {
+        if (p.value != nullptr) {
+            EXPECT_EQ(start.*p.value, p.startValue) << p.tag;
+        } else {
+            EXPECT_TRUE((start.*p.path).empty()) << p.tag;
+        }
+    }
+    // The specified start values, written out.
+    EXPECT_EQ((std::vector<int32_t>{start.XL1, start.YL1, start.XL2, start.YL2, start.SHARPEN_CH, start.AUTOSAVE,
+                                    start.FPS}),
+              (std::vector<int32_t>{-8, -8, 616, 606, 1, 1, 1}));
+    AppSettings moved = DistinctSettings();
+    int32_t w = 0, h = 0;
+    LoadParametersFromText("<XL1>5<XL1>", moved, ScreenSize{}, w, h);
+    for (const Parameter& p : kParameters) {
+        if (p.value == &AppSettings::XL1 || p.value == &AppSettings::YL1 || p.value == &AppSettings::XL2 ||
+            p.value == &AppSettings::YL2) {
+            EXPECT_EQ(moved.*p.value, p.startValue) << p.tag;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tessaly

@@ -595,8 +595,8 @@ TEST_F(ConvertCliTest, AKilledRunsFolderGoesWithTheNextRun) {
     ASSERT_EQ(o.status, 0) << o.output;
     EXPECT_FALSE(TemporaryFilesLeft());
     const std::string log = ReadAll(dir_ / "prog" / "Tessaly_mono.log");
-    EXPECT_NE(log.find("Render file:" + longer), std::string::npos) << log;
-    EXPECT_NE(log.find("Render file:" + clip_), std::string::npos) << log;
+    EXPECT_NE(log.find("Open movie: " + longer), std::string::npos) << log;
+    EXPECT_NE(log.find("Open movie: " + clip_), std::string::npos) << log;
 }
 
 // The user's own files in the temporary folder, named like the system's:

@@ -191,6 +191,46 @@ TEST(ConvertOptions, BadLensOptionsGiveOneLineErrors) {
     }
 }
 
+// The amounts keep to the ranges of the desktop's trackbars (written out
+// here as the window shows them), both ends included; the usage says them.
+TEST(ConvertOptions, AmountsKeepToTheTrackbarRanges) {
+    const struct {
+        const char* option;
+        const char* prefix;  // of the value: the radius follows an amount
+        const char* name;    // in the error
+        int32_t low, high;
+        const char* usage;
+    } amounts[] = {
+        {"--sharpen", "", "--sharpen amount", 0, 5,
+         "  --sharpen AMOUNT[,RADIUS]  sharpen 0..5, radius 0..3; --sharpen off disables\n"},
+        {"--sharpen", "2,", "--sharpen radius", 0, 3, nullptr},
+        {"--brightness", "", "--brightness", 0, 255, "  --brightness N         brightness 0..255\n"},
+        {"--contrast", "", "--contrast", 0, 255, "  --contrast N           contrast 0..255\n"},
+        {"--noise", "", "--noise", 1, 5, "  --noise N              noise filter 1..5\n"},
+        {"--cpu", "", "--cpu", 50, 100, "  --cpu N                CPU usage limit 50..100 percent\n"},
+    };
+    for (const auto& a : amounts) {
+        for (int32_t v : {a.low, a.high}) {
+            const ParsedOptions p = Parse({a.option, a.prefix + std::to_string(v), "in.mp4", "out.mp4"});
+            EXPECT_TRUE(p.ok) << a.name << " " << v << ": " << p.error;
+        }
+        for (int32_t v : {a.low - 1, a.high + 1}) {
+            const std::string value = std::to_string(v);
+            const ParsedOptions p = Parse({a.option, a.prefix + value, "in.mp4", "out.mp4"});
+            EXPECT_FALSE(p.ok) << a.name << " " << v;
+            EXPECT_EQ(p.error, std::string(a.name) + " needs a whole number from " + std::to_string(a.low) + " to " +
+                                   std::to_string(a.high) + ", got '" + value + "'");
+        }
+        if (a.usage != nullptr) {
+            EXPECT_NE(ConvertUsage().find(a.usage), std::string::npos) << a.usage;
+        }
+    }
+    // The amounts' lines sit between the circle's and the flip's.
+    const std::string usage = ConvertUsage();
+    EXPECT_NE(usage.find("                         cut) is used\n  --sharpen AMOUNT"), std::string::npos);
+    EXPECT_NE(usage.find("50..100 percent\n  --flip "), std::string::npos);
+}
+
 // Every lens option is in --help, the manual page and the bash completion.
 TEST(ConvertOptions, LensOptionsAreDocumentedEverywhere) {
     auto read = [](const std::string& path) {

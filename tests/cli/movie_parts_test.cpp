@@ -85,13 +85,22 @@ protected:
         source_ = (dir_ / "sparse.mp4").string();
         Run(std::string(TESSALY_SOURCE_DIR) + "/tools/make-fisheye-clip " + Quote(source_) +
             " --size 160x120 --fps 25 --duration 4.2 --audio --extra '-g 50 -keyint_min 50 -sc_threshold 0'");
-        whole_ = (dir_ / "whole.mp4").string();
-        wholeRun_ = Convert(Quote(source_) + " " + Quote(whole_));
+    }
+
+    // The source in 4 parts, made once by the first test of this process
+    // that needs them (ctest runs every test in a process of its own).
+    static void MakeParts() {
+        if (!parts_.empty()) return;
         for (int i = 1; i <= 4; ++i) {
             parts_.push_back((dir_ / ("part" + std::to_string(i) + ".mkv")).string());
             partRuns_.push_back(
                 Convert("--part " + std::to_string(i) + "/4 " + Quote(source_) + " " + Quote(parts_.back())));
         }
+    }
+    static void MakeWhole() {
+        if (!whole_.empty()) return;
+        whole_ = (dir_ / "whole.mp4").string();
+        wholeRun_ = Convert(Quote(source_) + " " + Quote(whole_));
     }
     static void TearDownTestSuite() { fs::remove_all(dir_); }
 
@@ -137,7 +146,9 @@ ShellOutcome MoviePartsTest::wholeRun_;
 std::vector<std::string> MoviePartsTest::parts_;
 std::vector<ShellOutcome> MoviePartsTest::partRuns_;
 
-TEST_F(MoviePartsTest, PartsHoldEveryFrameOnceInOrderWithSparseKeyFrames) {
+TEST_F(MoviePartsTest, PartsHoldEveryFrameOnceInOrderAndJoinIntoTheWholeRun) {
+    MakeWhole();
+    MakeParts();
     ASSERT_EQ(wholeRun_.status, 0) << wholeRun_.output;
     const int sourceFrames = Frames(source_);
     ASSERT_EQ(sourceFrames, 105);
@@ -178,9 +189,8 @@ TEST_F(MoviePartsTest, PartsHoldEveryFrameOnceInOrderWithSparseKeyFrames) {
     EXPECT_LT(Lowest(shifted), 30.0) << "neighbouring frames must differ for this check to mean anything";
     fs::remove(concat);
     EXPECT_TRUE(HiddenFiles().empty());
-}
 
-TEST_F(MoviePartsTest, JoinEqualsTheWholeRunWithSoundAndMarking) {
+    // Joined: the whole run's frames, with sound and the 180-degree marking.
     const std::string out = (dir_ / "joined.mp4").string();
     const ShellOutcome o = Convert("--join " + Quote(source_) + " " + Quote(out) + Joined(parts_));
     ASSERT_EQ(o.status, 0) << o.output;
@@ -257,7 +267,32 @@ TEST_F(MoviePartsTest, VariableFrameTimesPartitionToo) {
     EXPECT_TRUE(HiddenFiles().empty());
 }
 
+TEST_F(MoviePartsTest, AStreamWithoutAnIndexPartitionsToo) {
+    // MPEG transport streams have no index: a seek there may land late,
+    // and the part then reads from the start.
+    const std::string ts = (dir_ / "stream.ts").string();
+    ASSERT_EQ(Run("ffmpeg -v error -i " + Quote(source_) + " -c:v libx264 -g 40 -c:a mp2 -y " + Quote(ts)).status, 0);
+    const std::string whole = (dir_ / "ts-whole.mp4").string();
+    ASSERT_EQ(Convert(Quote(ts) + " " + Quote(whole)).status, 0);
+    std::vector<std::string> parts;
+    for (int i = 1; i <= 3; ++i) {
+        parts.push_back((dir_ / ("ts" + std::to_string(i) + ".mkv")).string());
+        const ShellOutcome o = Convert("--part " + std::to_string(i) + "/3 " + Quote(ts) + " " + Quote(parts.back()));
+        ASSERT_EQ(o.status, 0) << o.output;
+    }
+    const std::string out = (dir_ / "ts-joined.mp4").string();
+    const ShellOutcome o = Convert("--join " + Quote(ts) + " " + Quote(out) + Joined(parts));
+    ASSERT_EQ(o.status, 0) << o.output;
+    EXPECT_EQ(Frames(out), Frames(whole));
+    EXPECT_TRUE(HasSound(out));
+    const std::vector<double> psnr = FramePsnr(out, whole);
+    ASSERT_EQ(psnr.size(), static_cast<size_t>(Frames(whole)));
+    EXPECT_GT(Lowest(psnr), 35.0);
+    EXPECT_TRUE(HiddenFiles().empty());
+}
+
 TEST_F(MoviePartsTest, JoinRefusesPartsThatDoNotBelongAndLeavesNothing) {
+    MakeParts();
     ASSERT_EQ(partRuns_[1].status, 0);
     const std::string out = (dir_ / "refused.mp4").string();
     const auto join = [&](const std::vector<std::string>& parts) {
@@ -296,7 +331,9 @@ TEST_F(MoviePartsTest, JoinRefusesPartsThatDoNotBelongAndLeavesNothing) {
     }
     expectRefused(join({p1, p2, junk, p4}), 3, junk, "cannot use the part");
     // A movie that is no part.
-    expectRefused(join({p1, p2, whole_, p4}), 3, whole_, "");
+    const std::string copy = (dir_ / "copy.mp4").string();
+    fs::copy_file(source_, copy);
+    expectRefused(join({p1, p2, copy, p4}), 3, copy, "no part tag");
 
     // Another lens setting, another codec, another movie.
     const std::string lens = (dir_ / "lens3.mkv").string();
@@ -341,9 +378,42 @@ TEST_F(MoviePartsTest, PartOptionsThatCannotWork) {
     refused("--part 1/2 --stills bmp " + Quote(source_) + " " + Quote((dir_ / "p.mkv").string()), 2, "--stills");
     refused("--part 200/200 " + Quote(source_) + " " + Quote((dir_ / "p.mkv").string()), 3,
             "105 frames cannot be split into 200 parts");
-    refused("--join " + Quote(source_) + " " + Quote((dir_ / "j.mpg").string()) + Joined(parts_), 2,
-            "cannot be joined");
+    // Refused before any part is read.
+    refused("--join " + Quote(source_) + " " + Quote((dir_ / "j.mpg").string()) + " " +
+                Quote((dir_ / "none1.mkv").string()),
+            2, "cannot be joined");
     EXPECT_FALSE(fs::exists(dir_ / "p.mkv"));
+}
+
+TEST_F(MoviePartsTest, StoppedPartsAndJoinsLeaveNothing) {
+    MakeParts();
+    // Stopped at some moment of the run, whichever phase that is: a stop
+    // leaves no file and no temporary; a run that was quicker is complete.
+    const std::string part = (dir_ / "stopped2.mkv").string();
+    const std::string out = (dir_ / "stopped.mp4").string();
+    const struct {
+        std::string args;
+        std::string file;
+        int frames;
+    } runs[] = {
+        {"--part 2/4 " + Quote(source_) + " " + Quote(part), part, 26},
+        {"--join " + Quote(source_) + " " + Quote(out) + Joined(parts_), out, 105},
+    };
+    for (const auto& run : runs) {
+        for (const char* after : {"0.05", "0.3"}) {
+            const ShellOutcome o = Run("timeout --preserve-status -s TERM " + std::string(after) + " " +
+                                       Quote(program_.string()) + " --temp " + Quote((dir_ / "temp").string()) +
+                                       " --cut 20,10,580,590 " + run.args);
+            if (o.status == 0) {
+                EXPECT_EQ(Frames(run.file), run.frames) << run.args;
+            } else {
+                EXPECT_EQ(o.status, 143) << run.args << "\n" << o.output;
+                EXPECT_FALSE(fs::exists(run.file)) << run.args;
+            }
+            fs::remove(run.file);
+            EXPECT_TRUE(HiddenFiles().empty()) << run.args;
+        }
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The conversion driver's own rules: the stall rule of the monitoring loop
 // and the position bar.
 #include "convert/conversion_driver.h"
+#include "playback/video_source.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -96,7 +97,7 @@ TEST(RunConversion, StalledStreamGoesOnToTheExport) {
     };
     source.SetHooks(streamHooks);
     source.SetTimings(StreamTimings{0, 0, 0, 0, 0, 1, 1, 0});
-    std::thread loader([&] { source.AVIREAD(clip); });
+    std::thread loader([&] { source.OpenAndPlay(clip); });
     while (!(app.run.streamState.load() == StreamState::Running && source.videoOpen.load() == 1)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }

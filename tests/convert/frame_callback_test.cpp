@@ -71,7 +71,7 @@ TEST_F(FrameCallbackTest, WriterThreadsGiveTheSameStillsAsOneFrameAtATime) {
             callback.StartClock();
             for (int i = 0; i < 6; ++i) {
                 std::vector<uint8_t> frame = Frame(i);
-                callback.BufferCB(i / 25.0, frame.data(), static_cast<int32_t>(frame.size()));
+                callback.OnFrame(i / 25.0, frame.data(), static_cast<int32_t>(frame.size()));
             }
             callback.Flush();
             ASSERT_EQ(callback.frameNo.load(), 6);
@@ -91,16 +91,16 @@ TEST_F(FrameCallbackTest, EmptyStoppedAndWrongSizedFramesChangeNothing) {
     FrameCallback callback(app_.run, writer, PipelineHooks(pipeline_, app_).convertFrame, 10, 2);
     std::vector<uint8_t> frame = Frame(0);
     const auto size = static_cast<int32_t>(frame.size());
-    callback.BufferCB(0, frame.data(), 0);
-    callback.BufferCB(0, nullptr, size);
+    callback.OnFrame(0, frame.data(), 0);
+    callback.OnFrame(0, nullptr, size);
     // A frame of another size is refused, never read past its end.
-    callback.BufferCB(0, frame.data(), size / 2);
+    callback.OnFrame(0, frame.data(), size / 2);
     EXPECT_EQ(callback.frameNo.load(), 0);
     EXPECT_EQ(callback.refusedFrames.load(), 1);
-    callback.BufferCB(0, frame.data(), size);
+    callback.OnFrame(0, frame.data(), size);
     callback.Flush();
     app_.run.stopRequested = true;
-    callback.BufferCB(0, frame.data(), size);
+    callback.OnFrame(0, frame.data(), size);
     callback.Flush();
     EXPECT_EQ(callback.frameNo.load(), 1);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
@@ -142,7 +142,7 @@ TEST_F(FrameCallbackTest, VaryingIntervalsAreRepeatedAndDroppedIntoTheRate) {
     const double times[] = {0, 0.1, 0.12, 0.4, 0.5};
     for (int i = 0; i < 5; ++i) {
         std::vector<uint8_t> frame = Frame(i);
-        callback.BufferCB(times[i], frame.data(), static_cast<int32_t>(frame.size()));
+        callback.OnFrame(times[i], frame.data(), static_cast<int32_t>(frame.size()));
     }
     EXPECT_EQ(callback.droppedFrames.load(), 1);
     EXPECT_EQ(callback.deliveredFrames.load(), 5);

@@ -85,7 +85,8 @@ struct Handed {
     int converted = 0;
 };
 
-Handed RunWindow(const Timeline& t, std::optional<SlotWindow> window, bool fill = true) {
+// `from`: the first frame delivered (a part read from a key frame).
+Handed RunWindow(const Timeline& t, std::optional<SlotWindow> window, bool fill = true, size_t from = 0) {
     FisheyeApp app;
     FrameBuffer out;
     out.Allocate(1, 1);
@@ -104,9 +105,9 @@ Handed RunWindow(const Timeline& t, std::optional<SlotWindow> window, bool fill 
         static_cast<int32_t>(t.slots), 0);
     callback.KeepFrameTimes(t.fps, t.slots);
     if (window) callback.KeepSlots(*window);
-    for (size_t i = 0; i < t.times.size() && !callback.WindowDone(); ++i) {
+    for (size_t i = from; i < t.times.size() && !callback.WindowDone(); ++i) {
         const uint8_t bytes[4] = {static_cast<uint8_t>(i & 0xff), static_cast<uint8_t>(i >> 8), 0, 0};
-        callback.BufferCB(t.times[i], bytes, 4);
+        callback.OnFrame(t.times[i], bytes, 4);
     }
     if (fill) callback.FillTo(static_cast<double>(t.slots) / t.fps);
     return handed;
@@ -125,6 +126,11 @@ TEST(MoviePart, WindowsHandOnTheFramesOfAWholeRunWhateverTheTimes) {
     uneven.times = {0.21, 0.3, 0.4, 0.9, 1.0, 1.01, 1.02, 1.1, 1.6, 1.7, 2.0, 2.05, 2.6, 3.1};
     uneven.slots = 36;
     timelines.push_back(uneven);
+    // A stated length two slots longer than the frames: a whole run does
+    // not stretch an even movie, and neither does its last part.
+    Timeline longer = even;
+    longer.slots = 25;
+    timelines.push_back(longer);
     // No times at all: frames in order, one per slot.
     Timeline untimed = even;
     untimed.fps = 0;
@@ -141,6 +147,21 @@ TEST(MoviePart, WindowsHandOnTheFramesOfAWholeRunWhateverTheTimes) {
                 converted += part.converted;
             }
             EXPECT_EQ(joined, whole.frames) << "fps " << t.fps << ", " << count << " parts";
+            // Parts read from a frame a few slots before their span (a key
+            // frame) hand on the same frames.
+            if (t.fps > 0) {
+                std::vector<int> sought;
+                for (int32_t i = 1; i <= count; ++i) {
+                    const SlotWindow w = PartWindow(t.slots, i, count);
+                    size_t from = 0;
+                    while (from + 1 < t.times.size() && t.times[from + 1] * t.fps < static_cast<double>(w.first) - 2.5) {
+                        ++from;
+                    }
+                    const Handed part = RunWindow(t, w, i == count, from);
+                    sought.insert(sought.end(), part.frames.begin(), part.frames.end());
+                }
+                EXPECT_EQ(sought, whole.frames) << "read from key frames, fps " << t.fps << ", " << count << " parts";
+            }
             // Only the frames a part shows are transformed, and at most one
             // more for each part (the frame a repeat carries into it).
             EXPECT_LE(converted, whole.converted + count) << count;

@@ -1,4 +1,4 @@
-// The open movie as the program drives it: AVIREAD, the stream loop, the
+// The open movie as the program drives it: OpenAndPlay, the stream loop, the
 // labels, the log, the parameter file, a second open while a stream runs,
 // and damaged or unsuitable files.
 #include <gtest/gtest.h>
@@ -14,9 +14,9 @@
 #include "app/format.h"
 #include "app/startup.h"
 #include "app/user_interface.h"
+#include "playback/video_source.h"
 #include "tests/video/test_clips.h"
 #include "video/stream_text.h"
-#include "video/video_source.h"
 #include "tests/recording_user_interface.h"
 
 namespace tessaly {
@@ -101,7 +101,7 @@ protected:
 };
 
 // Shutdown may come at any moment of an opening (a stop signal while the
-// movie opens): the stream never starts playing after it, and AVIREAD
+// movie opens): the stream never starts playing after it, and OpenAndPlay
 // returns. The first case is Shutdown just before the loader starts, whose
 // streamState = StreamState::Stopped the opening then overwrote.
 TEST_F(VideoSourceTest, ShutdownDuringTheOpeningEndsTheStream) {
@@ -118,7 +118,7 @@ TEST_F(VideoSourceTest, ShutdownDuringTheOpeningEndsTheStream) {
         if (delayUs < 0) Shutdown(app);
         std::atomic<bool> done{false};
         std::thread loader([&] {
-            source.AVIREAD(clip);
+            source.OpenAndPlay(clip);
             done = true;
         });
         if (delayUs >= 0) {
@@ -134,7 +134,7 @@ TEST_F(VideoSourceTest, ShutdownDuringTheOpeningEndsTheStream) {
 
 TEST_F(VideoSourceTest, OpenPreviewAndCloseWriteTheLogLabelsAndParamFile) {
     const std::string clip = FisheyeClip("fish-h264.mp4");
-    std::thread worker([&] { source_.AVIREAD(clip); });
+    std::thread worker([&] { source_.OpenAndPlay(clip); });
     ASSERT_TRUE(WaitFor([&] { return app_.run.streamState == StreamState::Running && source_.streamActive == 1; }));
     // The preview plays to the end of the one-second clip: the bar reaches 598.
     ASSERT_TRUE(WaitFor([&] {
@@ -184,11 +184,11 @@ TEST_F(VideoSourceTest, ASecondOpenEndsTheRunningStreamFirst) {
     const std::string second = FisheyeClip("fish-h264.mp4");
     std::atomic<bool> firstDone{false};
     std::thread a([&] {
-        source_.AVIREAD(first);
+        source_.OpenAndPlay(first);
         firstDone = true;
     });
     ASSERT_TRUE(WaitFor([&] { return app_.run.streamState == StreamState::Running && source_.streamActive == 1; }));
-    std::thread b([&] { source_.AVIREAD(second); });
+    std::thread b([&] { source_.OpenAndPlay(second); });
     ASSERT_TRUE(WaitFor([&] {
         const auto lines = LogLines();
         return app_.run.streamState == StreamState::Running &&
@@ -209,7 +209,7 @@ TEST_F(VideoSourceTest, ASecondOpenEndsTheRunningStreamFirst) {
     EXPECT_EQ(order, expected);
 }
 
-// A second AVIREAD while the first file is still opening (the slow waits of
+// A second OpenAndPlay while the first file is still opening (the slow waits of
 // the open stand for a slow disk): the first stream gives up, the file chosen
 // last plays, and nothing hangs.
 TEST_F(VideoSourceTest, ASecondOpenDuringTheFirstOpeningPlaysTheLastFile) {
@@ -223,7 +223,7 @@ TEST_F(VideoSourceTest, ASecondOpenDuringTheFirstOpeningPlaysTheLastFile) {
     const std::string second = FisheyeClip("fish-h264.mp4");
     std::atomic<bool> firstDone{false};
     std::thread a([&] {
-        source_.AVIREAD(first);
+        source_.OpenAndPlay(first);
         firstDone = true;
     });
     ASSERT_TRUE(WaitFor([&] {
@@ -231,7 +231,7 @@ TEST_F(VideoSourceTest, ASecondOpenDuringTheFirstOpeningPlaysTheLastFile) {
         return std::find(lines.begin(), lines.end(), "Render file:" + first) != lines.end();
     }));
     ASSERT_EQ(app_.run.streamState, StreamState::Stopped);  // still opening: the loop has not begun
-    std::thread b([&] { source_.AVIREAD(second); });
+    std::thread b([&] { source_.OpenAndPlay(second); });
     EXPECT_TRUE(WaitFor([&] { return firstDone.load(); }, 5s));
     EXPECT_TRUE(WaitFor([&] { return app_.run.streamState == StreamState::Running && source_.VideoPath() == second; }, 5s));
     EXPECT_EQ(source_.Info().videoPath.empty() ? second : source_.VideoPath(), second);

@@ -1,4 +1,4 @@
-// The open movie as the rest of the program sees it: AVIREAD opens a file
+// The open movie as the rest of the program sees it: OpenAndPlay opens a file
 // and keeps it playing in the stream loop (which runs the preview pass and
 // moves the position bar) until a flag ends it, then tears it down.
 #pragma once
@@ -14,6 +14,8 @@
 #include "app/app_state.h"
 #include "app/user_interface.h"
 #include "video/media_info.h"
+#include "video/movie_labels.h"
+#include "video/open_movie.h"
 #include "video/probe_report.h"
 #include "video/video_stream.h"
 
@@ -36,9 +38,9 @@ StreamMessage WithReason(StreamMessage message, const std::string& reason);
 // Waits of the open and the stream loop, in milliseconds. The defaults give
 // the other threads time to notice a flag; tests shorten them.
 struct StreamTimings {
-    int stopOlderStream = 100;  // streamState Opening -> Stopped in AVIREAD
+    int stopOlderStream = 100;  // streamState 2 -> 0 in OpenAndPlay
     int settleOlderStream = 500;
-    int afterStream = 100;      // streamState Running -> Stopped at the end of AVIREAD
+    int afterStream = 100;      // streamState 1 -> 0 at the end of OpenAndPlay
     int connect = 200;          // after the first frame was read
     int beforeLoop = 200;
     int previewTurn = 5;
@@ -59,12 +61,7 @@ struct StreamHooks {
     std::function<void()> streamReady;
 };
 
-// Empties the information labels (409, 309, 303, 304, 305, 306, 307), the
-// application's fileInfoText and, when given, the probe texts; done before
-// a new file is chosen and after a conversion.
-void ClearVideoInfo(UserInterface& ui, RunState& run, ProbeTexts* probeTexts = nullptr);
-
-class VideoSource {
+class VideoSource final : public OpenMovie {
 public:
     VideoSource(FisheyeApp& app, UserInterface& ui);
     ~VideoSource();
@@ -77,7 +74,7 @@ public:
 
     // Opens the path and runs its stream on the calling thread; returns when
     // the stream has ended. An older stream is ended and torn down first.
-    int32_t AVIREAD(const std::string& path);
+    int32_t OpenAndPlay(const std::string& path);
     // Opens, runs the stream loop and tears down. Returns 0; returns at once
     // when another stream is active.
     int32_t RunVideoStream(const std::string& path);
@@ -89,10 +86,13 @@ public:
     bool WaitUntilClosed(std::chrono::milliseconds limit);
 
     // The open stream, for run / pause / seek / callback / mute / events.
-    VideoStream& Stream() { return stream_; }
+    VideoStream& Stream() override { return stream_; }
     // Facts of the last movie that opened; a failed open keeps them.
-    MediaInfo Info() const;
-    std::string VideoPath() const;
+    MediaInfo Info() const override;
+    std::string VideoPath() const override;
+    int32_t OpenFlag() const override { return videoOpen.load(); }
+    // The position bar's source goes back to the start.
+    void RewindPosition() override { positionTicks = 0; }
 
     std::atomic<int32_t> streamActive{0};
     std::atomic<int32_t> videoOpen{0};
@@ -113,8 +113,8 @@ private:
     StreamTimings timings_;
     std::string paramFileFolder_;  // empty: the program folder
     VideoStream stream_;
-    std::atomic<int64_t> latestRequest_{0};  // AVIREAD calls so far
-    std::mutex aviReadMutex_;  // one AVIREAD at a time, the older finishing first
+    std::atomic<int64_t> latestRequest_{0};  // OpenAndPlay calls so far
+    std::mutex openMutex_;  // one OpenAndPlay at a time, the older finishing first
     mutable std::mutex infoMutex_;
     MediaInfo info_;
     std::mutex closedMutex_;                // with closed_: Teardown wakes WaitUntilClosed

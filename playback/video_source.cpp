@@ -1,4 +1,4 @@
-#include "video/video_source.h"
+#include "playback/video_source.h"
 
 #include <chrono>
 #include <thread>
@@ -40,15 +40,6 @@ StreamMessage WithReason(StreamMessage message, const std::string& reason) {
     return message;
 }
 
-void ClearVideoInfo(UserInterface& ui, RunState& run, ProbeTexts* probeTexts) {
-    for (int id : {control::kDurationLabel, control::kOutputSizeLabel, control::kPathLabel,
-                   control::kFrameSizeLabel, control::kFrameRateLabel, control::kFrameCountLabel,
-                   control::kOperationLabel})
-        ui.SetLabel(id, "");
-    run.fileInfoText.clear();
-    if (probeTexts != nullptr) *probeTexts = ProbeTexts{};
-}
-
 VideoSource::VideoSource(FisheyeApp& app, UserInterface& ui) : app_(app), ui_(ui) {}
 
 VideoSource::~VideoSource() { stream_.Close(); }
@@ -85,8 +76,8 @@ void VideoSource::Wait(int milliseconds) const {
     if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-int32_t VideoSource::AVIREAD(const std::string& path) {
-    // A newer AVIREAD supersedes this one, also while this one is still
+int32_t VideoSource::OpenAndPlay(const std::string& path) {
+    // A newer OpenAndPlay supersedes this one, also while this one is still
     // opening: its stream ends at the next check and its file never plays.
     const int64_t ticket = ++latestRequest_;
     ui_.SetCheck(control::kShowInputCheck, 1);
@@ -100,9 +91,9 @@ int32_t VideoSource::AVIREAD(const std::string& path) {
     app_.run.streamState = StreamState::Stopped;
     Wait(timings_.settleOlderStream);
 
-    // The older AVIREAD holds this until it has torn down and finished, so
+    // The older OpenAndPlay holds this until it has torn down and finished, so
     // its closing flag changes can never end the new stream.
-    std::lock_guard serial(aviReadMutex_);
+    std::lock_guard serial(openMutex_);
     if (ticket != latestRequest_.load()) {
         Log("AVIREAD");
         return 0;
@@ -169,15 +160,7 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
 
     const double fps = FrameRateOf(info.avgTimePerFrame);
     const std::string size = std::to_string(info.frameWidth) + "x" + std::to_string(info.frameHeight);
-    Log("Frame Size = " + size);
-    Log("getTimePerFrame = " + FormatNumber(static_cast<double>(info.avgTimePerFrame) / 1e7));
-    Log("FPS = " + FormatMask(fps, "00.00"));
-    Log("numframes = " + std::to_string(info.frameCount));
-    if (info.videoStreams > 1) {
-        // Rate, size, duration and frames above are this stream's alone.
-        Log("Video stream = #" + std::to_string(info.streamIndex) + " of " +
-            std::to_string(info.videoStreams) + " video streams");
-    }
+    for (const std::string& line : MovieFactLines(info)) Log(line);
 
     if (hooks_.allocateFrameBuffers) hooks_.allocateFrameBuffers(info);
 

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The source check finds what it is for: a bare control id in a switch and in
+# a call, and a function over 80 lines; it passes the named, short versions
+# of the same code, and ids in comments or in other folders.
+set -euo pipefail
+tool="$1"
+source_root="$2"
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+mkdir -p "$dir/app" "$dir/ui" "$dir/convert" "$dir/cli" "$dir/video"
+cp "$source_root/app/control_ids.h" "$dir/app/"
+
+# Named ids, numbers that are no ids, and an id in a comment: clean.
+cat > "$dir/ui/good.cpp" <<'CODE'
+// Control(520) is the brightness trackbar.
+void Good(int id) {
+    switch (id) {
+        case control::kBrightnessTrackbar: Control(control::kBrightnessTrackbar); break;
+        case 7: SetPeriod(150); break;
+    }
+    ResetTrackbar(control::kBrightnessTrackbar, 127);
+    QRect(815, 316, 90, 18);
+}
+CODE
+# A bare id in another folder is not this check's business.
+printf 'void F() { Control(520); }\n' > "$dir/video/other.cpp"
+out=$("$tool" "$dir") || fail "clean sources refused: $out"
+
+# Each fault on its own line.
+cat > "$dir/ui/bad.cpp" <<'CODE'
+void Bad(int id) {
+    switch (id) {
+        case 582: break;
+    }
+    ResetTrackbar(520, 127);
+    SetLabelText(303, "path");
+    AddShortcut(QKeySequence("F1"), 110);
+}
+CODE
+{
+    echo "void Long() {"
+    for i in $(seq 1 80); do echo "    Step($i);"; done
+    echo "}"
+} > "$dir/app/long.cpp"
+if out=$("$tool" "$dir" 2>&1); then fail "faults passed: $out"; fi
+for want in "ui/bad.cpp:3: bare control id in a switch" "ui/bad.cpp:5: bare control id in a call" \
+            "ui/bad.cpp:6: bare control id in a call" "ui/bad.cpp:7: bare control id in a call" \
+            "app/long.cpp:1: function of 82 lines"; do
+    grep -qF "$want" <<< "$out" || fail "missing '$want' in: $out"
+done
+grep -q "video/other.cpp" <<< "$out" && fail "looked outside its folders: $out"
+
+# 80 lines is still allowed.
+sed -i '/Step(79);/d; /Step(80);/d' "$dir/app/long.cpp"
+rm "$dir/ui/bad.cpp"
+out=$("$tool" "$dir") || fail "an 80-line function counted as too long: $out"
+echo "check-sources finds bare ids and long functions"

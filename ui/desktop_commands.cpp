@@ -1,0 +1,146 @@
+#include "ui/desktop_commands.h"
+
+#include "app/app_paths.h"
+#include "app/control_ids.h"
+#include "app/format.h"
+#include "app/parameter_file.h"
+#include "app/startup.h"
+#include "ui/desktop_session.h"
+
+namespace tessaly {
+
+namespace {
+
+// The cut after one step of an arrow; false for an id that is no arrow.
+bool Nudge(int arrow, AppSettings& s) {
+    switch (arrow) {
+        case control::kCutLeft: --s.XL1, --s.XL2; return true;
+        case control::kCutRight: ++s.XL1, ++s.XL2; return true;
+        case control::kCutUp: --s.YL1, ++s.YL2; return true;
+        case control::kCutDown: ++s.YL1, --s.YL2; return true;
+        default: return false;
+    }
+}
+
+// The cut after the reset, enlarge or shrink button; false for another id.
+bool Resize(int button, AppSettings& s) {
+    switch (button) {
+        case control::kCutReset: ResetCut(s); return true;
+        case control::kCutEnlarge: s.XL1 -= 1, s.YL1 -= 1, s.XL2 += 2, s.YL2 += 2; return true;
+        case control::kCutShrink: s.XL1 += 1, s.YL1 += 1, s.XL2 -= 2, s.YL2 -= 2; return true;
+        default: return false;
+    }
+}
+
+}  // namespace
+
+bool DesktopCommands::HaveStream() const { return session_.app.run.streamState.load() != StreamState::Stopped; }
+
+bool DesktopCommands::CutButtonsActive() const {
+    return HaveStream() && session_.app.run.showInputVideo.load();
+}
+
+bool DesktopCommands::NudgeCut(int arrow) {
+    if (!CutButtonsActive()) return false;
+    bool moved = false;
+    session_.app.settings.Change([&](AppSettings& s) { moved = Nudge(arrow, s); });
+    return moved;
+}
+
+bool DesktopCommands::CutButton(int button) {
+    if (!CutButtonsActive()) return false;
+    bool changed = false;
+    session_.app.settings.Change([&](AppSettings& s) { changed = Resize(button, s); });
+    return changed;
+}
+
+PlayOutcome DesktopCommands::PlayPause() {
+    FisheyeApp& app = session_.app;
+    VideoSource& source = session_.source;
+    if (!HaveStream() || source.videoOpen.load() == 0) return PlayOutcome::kIgnored;
+    app.run.paused = 1 - app.run.paused.load();
+    VideoStream& stream = source.Stream();
+    if (app.run.paused.load()) {
+        stream.Pause();
+        return PlayOutcome::kPaused;
+    }
+    PlayOutcome outcome = PlayOutcome::kPlaying;
+    const MediaInfo info = source.Info();
+    if (info.durationTicks > 0 && stream.CurrentPosition() >= info.durationTicks) {
+        source.positionTicks = 0;
+        stream.SeekToStart();
+        outcome = PlayOutcome::kRestarted;
+    }
+    stream.Run();
+    return outcome;
+}
+
+void DesktopCommands::StoreSwitch(int checkBox, int checked) {
+    const Parameter* p = ParameterOfControl(checkBox);
+    if (p == nullptr || p->kind != ControlKind::kCheckBox) return;
+    session_.app.settings.Change([p, checked](AppSettings& s) { s.*p->value = checked; });
+}
+
+void DesktopCommands::StoreTrackbar(int trackbar, int32_t position) {
+    const Parameter* p = ParameterOfControl(trackbar);
+    if (p == nullptr || p->kind != ControlKind::kTrackbar) return;
+    session_.app.settings.Change([p, position](AppSettings& s) { s.*p->value = position; });
+}
+
+std::vector<TrackbarValue> DesktopCommands::ResetRow(int resetButton) {
+    std::vector<TrackbarValue> moved;
+    for (const Parameter& p : kParameters) {
+        if (resetButton != control::kNone && p.resetButton == resetButton) moved.push_back({p.control, p.resetValue});
+    }
+    // Stored whatever the trackbar shows: one already at the value reports
+    // no change (Noise shows 1 while NOISE is still 0).
+    session_.app.settings.Change([&moved](AppSettings& s) {
+        for (const TrackbarValue& t : moved) s.*ParameterOfControl(t.trackbar)->value = t.value;
+    });
+    return moved;
+}
+
+int32_t DesktopCommands::ToggleAutoSave() {
+    int32_t value = 0;
+    session_.app.settings.Change([&value](AppSettings& s) {
+        value = s.AUTOSAVE != 0 ? 0 : 1;
+        s.AUTOSAVE = value;
+    });
+    return value;
+}
+
+int32_t DesktopCommands::ToggleVrMarking() {
+    const int32_t value = session_.app.run.markVrOutput.load() ? 0 : 1;
+    session_.app.run.markVrOutput = value;
+    return value;
+}
+
+std::string DesktopCommands::SetTempFolder(const std::string& chosen) {
+    std::string folder = TrimBlanksAndNuls(chosen);
+    // Cancelled: the folder start-up falls back to, which can be written.
+    if (folder.empty()) folder = FallbackTempFolder(DecideAppPaths(session_.app.env.programDir));
+    session_.app.settings.Change([&folder](AppSettings& s) { s.APATH = folder; });
+    return folder;
+}
+
+void DesktopCommands::ShowInput(int checked) { session_.app.run.showInputVideo = checked != 0 ? 1 : 0; }
+
+void DesktopCommands::ShowOutput(int checked) { session_.app.run.showOutputVideo = checked != 0 ? 1 : 0; }
+
+void DesktopCommands::SetStillFormat(int jpegChecked) { session_.app.run.tempFormat = jpegChecked != 0 ? StillFormat::Jpeg : StillFormat::Bmp; }
+
+void DesktopCommands::SetFlip(int checked) { session_.app.run.horizontalFlip = checked != 0 ? 1 : 0; }
+
+void DesktopCommands::Load(const std::string& path) {
+    session_.app.run.paused = false;
+    session_.app.run.streamState = StreamState::Stopped;
+    session_.StartLoadWorker(path);
+}
+
+bool DesktopCommands::SaveParameters() {
+    if (!HaveStream()) return false;
+    const FisheyeApp& app = session_.app;
+    return tessaly::SaveParameters(session_.app.settings.Copy(), app.env.screen, app.env.iniPath);
+}
+
+}  // namespace tessaly

@@ -1,0 +1,87 @@
+// The commands of the desktop program that change its state: the cut
+// buttons, play/pause, the filter switches and trackbars, the Reset buttons,
+// the display switches and the saving points. No widget here: the main
+// window turns clicks into these calls and shows what they return, and tests
+// drive them without a window. Every call runs on the GUI thread; settings
+// change under the session's settings lock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tessaly {
+
+class DesktopSession;
+
+// What Play/Pause did.
+enum class PlayOutcome {
+    kIgnored,    // no open stream: nothing happened
+    kPaused,
+    kPlaying,    // resumed where it stood
+    kRestarted,  // it stood at the end: back to the start, then playing
+};
+
+// A trackbar moved to a value by a Reset button.
+struct TrackbarValue {
+    int trackbar;
+    int32_t value;
+};
+
+class DesktopCommands {
+public:
+    explicit DesktopCommands(DesktopSession& session) : session_(session) {}
+
+    // A stream is open or opening (the commands that need one do nothing
+    // without it).
+    bool HaveStream() const;
+    // The cut buttons work while a stream is open and the input is shown.
+    bool CutButtonsActive() const;
+
+    // One step of a held arrow (control::kCutLeft .. kCutDown): the cut moves
+    // by one unit (up and down grow and shrink it vertically); no limits.
+    // False when the cut buttons are not active or `arrow` is no arrow.
+    bool NudgeCut(int arrow);
+    // The Reset, enlarge and shrink buttons (control::kCutReset,
+    // kCutEnlarge, kCutShrink); false when nothing changed.
+    bool CutButton(int button);
+
+    // Play/Pause: toggles `paused` and runs or pauses the stream; a stream
+    // at its end starts again from the beginning.
+    PlayOutcome PlayPause();
+
+    // A check box of a parameter (a filter switch, the aspect fix): the
+    // box's state into its field.
+    void StoreSwitch(int checkBox, int checked);
+    // A trackbar's position into its field.
+    void StoreTrackbar(int trackbar, int32_t position);
+    // A Reset button: the reset values of its row into their fields; returns
+    // the trackbars to move.
+    std::vector<TrackbarValue> ResetRow(int resetButton);
+
+    // "Auto saving a parameters": flips AUTOSAVE and returns the new value.
+    int32_t ToggleAutoSave();
+    // "Mark output as 180° VR video": flips the flag, returns the new value.
+    int32_t ToggleVrMarking();
+    // The temporary folder the chooser gave (empty when cancelled, which
+    // takes the start-up fallback): trimmed and stored in APATH; returned.
+    std::string SetTempFolder(const std::string& chosen);
+
+    // Display and run switches of the check boxes.
+    void ShowInput(int checked);
+    void ShowOutput(int checked);
+    void SetStillFormat(int jpegChecked);
+    void SetFlip(int checked);
+
+    // Load: `paused` back to 0, the stream marked closed, a load flow
+    // started (`path` given: no chooser).
+    void Load(const std::string& path = {});
+    // Save parameters: the settings into the parameter file; false (nothing
+    // written) without a stream or when it could not be written.
+    bool SaveParameters();
+
+private:
+    DesktopSession& session_;
+};
+
+}  // namespace tessaly

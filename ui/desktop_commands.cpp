@@ -58,7 +58,7 @@ PlayOutcome DesktopCommands::PlayPause() {
     FisheyeApp& app = session_.app;
     VideoSource& source = session_.source;
     if (!HaveStream() || source.videoOpen.load() == 0) return PlayOutcome::kIgnored;
-    app.run.paused = 1 - app.run.paused.load();
+    app.run.paused = !app.run.paused.load();
     VideoStream& stream = source.Stream();
     if (app.run.paused.load()) {
         stream.Pause();
@@ -109,8 +109,8 @@ int32_t DesktopCommands::ToggleAutoSave() {
     return value;
 }
 
-int32_t DesktopCommands::ToggleVrMarking() {
-    const int32_t value = session_.app.run.markVrOutput.load() ? 0 : 1;
+bool DesktopCommands::ToggleVrMarking() {
+    const bool value = !session_.app.run.markVrOutput.load();
     session_.app.run.markVrOutput = value;
     return value;
 }
@@ -123,13 +123,15 @@ std::string DesktopCommands::SetTempFolder(const std::string& chosen) {
     return folder;
 }
 
-void DesktopCommands::ShowInput(int checked) { session_.app.run.showInputVideo = checked != 0 ? 1 : 0; }
+void DesktopCommands::ShowInput(int checked) { session_.app.run.showInputVideo = checked != 0; }
 
-void DesktopCommands::ShowOutput(int checked) { session_.app.run.showOutputVideo = checked != 0 ? 1 : 0; }
+void DesktopCommands::ShowOutput(int checked) { session_.app.run.showOutputVideo = checked != 0; }
 
-void DesktopCommands::SetStillFormat(int jpegChecked) { session_.app.run.tempFormat = jpegChecked != 0 ? StillFormat::Jpeg : StillFormat::Bmp; }
+void DesktopCommands::SetStillFormat(int jpegChecked) {
+    session_.app.run.tempFormat = jpegChecked != 0 ? StillFormat::Jpeg : StillFormat::Bmp;
+}
 
-void DesktopCommands::SetFlip(int checked) { session_.app.run.horizontalFlip = checked != 0 ? 1 : 0; }
+void DesktopCommands::SetFlip(int checked) { session_.app.run.horizontalFlip = checked != 0; }
 
 void DesktopCommands::Load(const std::string& path) {
     session_.app.run.paused = false;

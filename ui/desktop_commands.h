@@ -62,7 +62,7 @@ public:
     // "Auto saving a parameters": flips AUTOSAVE and returns the new value.
     int32_t ToggleAutoSave();
     // "Mark output as 180° VR video": flips the flag, returns the new value.
-    int32_t ToggleVrMarking();
+    bool ToggleVrMarking();
     // The temporary folder the chooser gave (empty when cancelled, which
     // takes the start-up fallback): trimmed and stored in APATH; returned.
     std::string SetTempFolder(const std::string& chosen);

@@ -165,7 +165,7 @@ bool MainWindow::AutoSaveCommand(int id) {
 }
 
 bool MainWindow::MarkVrCommand(int id) {
-    MenuItem(id)->setChecked(session_.commands.ToggleVrMarking() != 0);
+    MenuItem(id)->setChecked(session_.commands.ToggleVrMarking());
     return true;
 }
 

@@ -245,9 +245,9 @@ TEST(DesktopCommands, DisplaySwitchesFoldersAndToggles) {
     EXPECT_EQ(c.ToggleAutoSave(), autosave != 0 ? 0 : 1);
     EXPECT_EQ(c.ToggleAutoSave(), autosave != 0 ? 1 : 0);
     EXPECT_EQ(h.session->app.settings.Copy().AUTOSAVE, autosave);
-    EXPECT_EQ(c.ToggleVrMarking(), 0);
+    EXPECT_FALSE(c.ToggleVrMarking());
     EXPECT_FALSE(h.app.run.markVrOutput);
-    EXPECT_EQ(c.ToggleVrMarking(), 1);
+    EXPECT_TRUE(c.ToggleVrMarking());
 
     EXPECT_EQ(c.SetTempFolder(" " + h.dir + "/chosen  "), h.dir + "/chosen");
     EXPECT_EQ(h.session->app.settings.Copy().APATH, h.dir + "/chosen");

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,9 @@ struct ConversionOptions {
     // fails (0: wait for ever). A slow encoder that progresses is waited for.
     int32_t encoderStallMs = kDefaultEncoderStallSeconds * 1000;
     ConversionTimings timings;
+    // The settings the run converts with, copied by a caller whose other
+    // threads change them (under its lock); empty: the application's.
+    std::optional<AppSettings> settings;
 };
 
 // Threads that write stills beside the transform: one per core, 1 to 8.

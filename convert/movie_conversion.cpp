@@ -34,8 +34,10 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
         std::mutex mutex;
         std::string last;
         explicit MessageTap(UserInterface& ui) : inner(ui) {}
-        void SetLabel(int id, const std::string& text) override { inner.SetLabel(id, text); }
-        void SetCheck(int id, int checked) override { inner.SetCheck(id, checked); }
+        void ShowMovieFacts(const MovieFacts& facts) override { inner.ShowMovieFacts(facts); }
+        void ClearMovieFacts() override { inner.ClearMovieFacts(); }
+        void ShowOutputSize(const std::string& text) override { inner.ShowOutputSize(text); }
+        void ShowPreviewSwitches(bool input, bool output) override { inner.ShowPreviewSwitches(input, output); }
         void SetPositionBar(int width) override { inner.SetPositionBar(width); }
         void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon,
                          bool owner) override {

@@ -57,12 +57,15 @@ struct StreamHooks {
     std::function<void()> invalidateGeometry;
     // The stream is open and its loop about to start (streamState is 1).
     std::function<void()> streamReady;
+    // The settings as they are now, copied under the lock of the thread that
+    // changes them; empty: the application's (nothing else changes them).
+    std::function<AppSettings()> settings;
 };
 
-// Empties the information labels (409, 309, 303, 304, 305, 306, 307), the
-// application's fileInfoText and, when given, the probe texts; done before
-// a new file is chosen and after a conversion.
-void ClearVideoInfo(UserInterface& ui, FisheyeApp& app, ProbeTexts* probeTexts = nullptr);
+// Empties the information labels and the status (ClearMovieFacts) and, when
+// given, the probe texts; done before a new file is chosen and after a
+// conversion.
+void ClearVideoInfo(UserInterface& ui, ProbeTexts* probeTexts = nullptr);
 
 class VideoSource {
 public:

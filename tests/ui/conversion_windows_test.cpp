@@ -214,7 +214,8 @@ TEST(ExportProgressWindow, ShownByTheExportDriverWhileTheEncoderRuns) {
     job.outputPath = d.dir + "/out.flv";
     job.outW = job.outH = 64;
 
-    // What the window shows while the driver turns its loop on this thread.
+    // What the window shows while the driver turns its loop on the desktop's
+    // conversion worker, as a run does.
     int seen = 0;
     QString time;
     QTimer watch;
@@ -225,7 +226,12 @@ TEST(ExportProgressWindow, ShownByTheExportDriverWhileTheEncoderRuns) {
         }
     });
     watch.start(20);
-    const ExportResult result = ShowExportProgress(d.app, d.session->ui, job);
+    ExportResult result;
+    ASSERT_TRUE(d.session->job.Start([&](UserInterface& ui) {
+        result = ShowExportProgress(d.app, ui, job);
+        return ConversionResult{};
+    }));
+    ASSERT_TRUE(WaitUntil([&] { return !d.session->job.Running(); }, 60000));
     watch.stop();
     EXPECT_TRUE(result.started);
     EXPECT_GT(seen, 0);

@@ -42,8 +42,11 @@ protected:
         fast.previewTurn = fast.convertingTurn = 2;
         fast.afterStop = 5;
         source_.SetTimings(fast);
-        source_.SetHooks(StreamHooks{[this] { ++previewPasses_; },
-                                     [this](const MediaInfo&) { ++allocations_; }, [] {}, {}});
+        StreamHooks hooks;
+        hooks.previewPass = [this] { ++previewPasses_; };
+        hooks.allocateFrameBuffers = [this](const MediaInfo&) { ++allocations_; };
+        hooks.invalidateGeometry = [] {};
+        source_.SetHooks(hooks);
     }
     void TearDown() override { fs::remove_all(dir_); }
 

@@ -400,7 +400,7 @@ void DesktopSession::SearchEnded() {
 }
 
 void DesktopSession::ConvertCommand() {
-    if (window_.load() == nullptr || convertFlow_.exchange(1) != 0) return;
+    if (window_.load() == nullptr || app.stopRequested.load() != 0 || convertFlow_.exchange(1) != 0) return;
     // A search started by the load finishes first: its cut is the one converted.
     if (circleSearching.load() != 0) {
         convertAfterSearch_ = 1;

@@ -169,8 +169,9 @@ TEST(LoadFlow, EndedLoadFlowsLeaveNoThreadsBehind) {
     EXPECT_EQ(d.session->LoadThreadsKept(), 0u);
 }
 
-// The load reads the aspect switch as the GUI thread sets it, under the
-// settings lock, while the GUI thread goes on changing the settings.
+// The load logs the aspect switch as the window set it (the load thread
+// takes its copy through the session's settings lock), while the window
+// goes on changing the settings.
 TEST(LoadFlow, TheLoadReadsTheAspectAsTheWindowSetsIt) {
     Desktop d;
     d.session->ChangeSettings([](AppSettings& s) { s.ASPECT = 1; });

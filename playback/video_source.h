@@ -59,6 +59,9 @@ struct StreamHooks {
     std::function<void()> invalidateGeometry;
     // The stream is open and its loop about to start (streamState is 1).
     std::function<void()> streamReady;
+    // The settings as they are now, copied under the lock of the thread that
+    // changes them; empty: the application's (nothing else changes them).
+    std::function<AppSettings()> settings;
 };
 
 class VideoSource final : public OpenMovie {

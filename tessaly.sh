@@ -155,8 +155,8 @@ case "$cmd" in
   package)
     install_deps
     make_package
-    # On a clean system too (a few minutes the first time, about three with
-    # the root kept in build/clean-install); it needs root for the chroot.
+    # On a clean system too (about two minutes the first time, one and a
+    # half with the root kept in build/clean-install); it needs root.
     if [[ $(id -u) -eq 0 ]]; then
       clean_install "$ROOT/out/clean-install"
     else

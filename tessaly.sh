@@ -6,7 +6,8 @@
 #   ./tessaly.sh tsan              the tests again under ThreadSanitizer
 #   ./tessaly.sh fuzz [SECONDS]    build the fuzz targets with clang and run each briefly
 #   ./tessaly.sh bench             the comparison benchmarks against ffmpeg and cjpeg
-#   ./tessaly.sh package           the Debian package (build/package/tessaly_*.deb)
+#   ./tessaly.sh package           the Debian package (build/package/tessaly_*.deb), then clean-install
+#   ./tessaly.sh clean-install [DIR] the package on a fresh minimal Debian 12 (root; screenshots into DIR)
 #   ./tessaly.sh desktop [ARGS]    build and start the desktop program
 #   ./tessaly.sh screenshots [DIR] PNG pictures of the windows (default out/screenshots)
 #   ./tessaly.sh deps              only install the Debian packages
@@ -25,6 +26,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   desktop-file-utils appstream man-db groff-base dpkg-dev file
   slurmctld slurmd slurm-client munge
+  debootstrap
 )
 
 TSAN_SINGLE_THREADED='^(LensV360|ParameterFile|SmallPictureTest|SharedLog|Jpeg[A-Za-z]*|LensCircleMovieConversion)\.|^ConvertCliTest\.(FractionalDurations|OutputSideFailures|EveryFailureHasItsMessage|OddNames|CompressionLevels|MpegProgramStreams|TheLensCircleFoundOrGiven|LensFromTheParameterFile)|^ConvertInputTest\.(DamagedMovies|TwoVideoStreams|AMovieThatDecodesShort)'
@@ -70,6 +72,34 @@ configure_build() {
 run_ctest() {
   local dir="$1"; shift
   ctest --test-dir "$dir" --output-on-failure -j "$JOBS" "$@"
+}
+
+# Builds the Debian package and checks what it holds.
+make_package() {
+  log "build (release)"
+  configure_build "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  log "Debian package"
+  rm -f "$ROOT"/build/package/*.deb
+  (cd "$ROOT/build" && cpack -G DEB -B "$ROOT/build/package" >/dev/null)
+  deb=$(ls "$ROOT"/build/package/*.deb)
+  dpkg-deb -I "$deb"
+  # The fonts the windows are laid out for come with the package.
+  dpkg-deb -f "$deb" Depends | grep -q "fonts-dejavu-extra" || { echo "package: fonts-dejavu-extra missing from Depends" >&2; exit 1; }
+  dpkg-deb -c "$deb"
+  # The packed program runs: unpacked into a scratch folder, it names its
+  # libraries and the encoder it found.
+  unpacked=$(mktemp -d)
+  dpkg-deb -x "$deb" "$unpacked"
+  "$unpacked/usr/bin/tessaly-convert" --version
+  rm -rf "$unpacked"
+  echo "$deb: $(stat -c %s "$deb") bytes"
+}
+
+# Installs the package on a fresh minimal Debian 12 and tries it there as a
+# user (tools/clean-install); screenshots of its windows go into $1.
+clean_install() {
+  log "the package on a clean Debian 12 (screenshots into $1)"
+  "$ROOT/tools/clean-install" "$(ls "$ROOT"/build/package/*.deb)" "$1" "$ROOT/build/clean-install"
 }
 
 cmd="${1:-test}"
@@ -141,23 +171,18 @@ case "$cmd" in
     done ;;
   package)
     install_deps
-    log "build (release)"
-    configure_build "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-    log "Debian package"
-    rm -f "$ROOT"/build/package/*.deb
-    (cd "$ROOT/build" && cpack -G DEB -B "$ROOT/build/package" >/dev/null)
-    deb=$(ls "$ROOT"/build/package/*.deb)
-    dpkg-deb -I "$deb"
-    # The fonts the windows are laid out for come with the package.
-    dpkg-deb -f "$deb" Depends | grep -q "fonts-dejavu-extra" || { echo "package: fonts-dejavu-extra missing from Depends" >&2; exit 1; }
-    dpkg-deb -c "$deb"
-    # The packed program runs: unpacked into a scratch folder, it names its
-    # libraries and the encoder it found.
-    unpacked=$(mktemp -d)
-    dpkg-deb -x "$deb" "$unpacked"
-    "$unpacked/usr/bin/tessaly-convert" --version
-    rm -rf "$unpacked"
-    echo "$deb: $(stat -c %s "$deb") bytes" ;;
+    make_package
+    # On a clean system too (about two minutes the first time, one and a
+    # half with the root kept in build/clean-install); it needs root.
+    if [[ $(id -u) -eq 0 ]]; then
+      clean_install "$ROOT/out/clean-install"
+    else
+      log "clean-install skipped: it needs root (sudo ./tessaly.sh clean-install)"
+    fi ;;
+  clean-install)
+    install_deps
+    make_package
+    clean_install "${1:-$ROOT/out/clean-install}" ;;
   desktop)
     install_deps
     log "build"
@@ -170,7 +195,7 @@ case "$cmd" in
     log "screenshots into $dir"
     "$ROOT/tools/screenshot" "$dir" "$ROOT/build" ;;
   -h|--help|help)
-    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//' ;;
+    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' ;;
   *)
     echo "tessaly.sh: unknown command '$cmd' (try --help)" >&2; exit 2 ;;
 esac

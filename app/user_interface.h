@@ -21,12 +21,32 @@ inline constexpr int32_t kPositionBarMax = 598;
 
 // The control ids (control::kPathLabel ...) live in app/control_ids.h.
 
+// What the main window's information labels show about the open movie.
+struct MovieFacts {
+    std::string path;       // empty: the path shown stays as it is
+    std::string frameSize;  // "1920x1080"
+    std::string frameRate;  // "25.00 fps"
+    std::string frameCount;
+    std::string duration;   // "00:01:05"
+};
+
+// The look of the "     RECORD" status while frames are converted: as the
+// run starts, then blinking between lit and dimmed.
+enum class RecordingLook { kStart, kLit, kDimmed };
+
 class UserInterface {
 public:
     virtual ~UserInterface() = default;
 
-    virtual void SetLabel(int controlId, const std::string& text) = 0;
-    virtual void SetCheck(int controlId, int checked) = 0;
+    // The facts of the movie just opened (or of the one a run converts).
+    virtual void ShowMovieFacts(const MovieFacts& facts) = 0;
+    // Empties every information label and the status, before a new movie is
+    // chosen and after a conversion.
+    virtual void ClearMovieFacts() = 0;
+    // The output size text (" 1200x1200") of the preview or the run.
+    virtual void ShowOutputSize(const std::string& text) = 0;
+    // The "Show input" and "Show output" switches as a new movie shows them.
+    virtual void ShowPreviewSwitches(bool input, bool output) = 0;
     // Width in pixels of the position bar (1 = start, kPositionBarMax = end).
     virtual void SetPositionBar(int width) = 0;
     // A message box; ownerIsMainWindow mirrors the owner column of the tables.
@@ -35,14 +55,13 @@ public:
     // Blank both preview panes.
     virtual void PaintPlaceholders() = 0;
 
-    // --- Conversion run (colours are 0x00BBGGRR) ---
-    // The status label ("     RECORD" during a run) and its colours.
-    virtual void SetStatusLabel(const std::string& /*text*/, uint32_t /*background*/,
-                                uint32_t /*foreground*/) {}
+    // --- Conversion run ---
+    // The "     RECORD" status of a run, in one of its looks.
+    virtual void SetRecording(RecordingLook /*look*/) {}
     // The frame number shown while frames are converted.
     virtual void SetCurrentFrame(int32_t /*frameNumber*/) {}
-    // Fill the output preview with one colour.
-    virtual void ClearOutputPreview(uint32_t /*colour*/) {}
+    // The output preview goes dark grey as the frames start.
+    virtual void BlankOutputPreview() {}
     // The "Please wait..." window while the encoder runs; the update carries
     // the "Processing time: hh:mm:ss" text and comes every second turn.
     virtual void OpenExportProgress() {}
@@ -69,8 +88,8 @@ public:
     // The level chosen in the "Output compression" list: 0 for "Default",
     // n for "n:...", read at every encoding.
     virtual int32_t CompressionLevel() { return 0; }
-    // One yield step of the calling thread: handle one pending window event
-    // if there is one, else sleep.
+    // One wait step of the run's thread between its checks (it never runs
+    // on a GUI thread).
     virtual void YieldStep(int milliseconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }

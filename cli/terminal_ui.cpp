@@ -104,10 +104,10 @@ void TerminalUserInterface::ShowMessage(const std::string& caption, const std::s
     if (lastMessage_.empty()) lastMessage_ = caption;
 }
 
-void TerminalUserInterface::SetStatusLabel(const std::string&, uint32_t, uint32_t) {
+void TerminalUserInterface::SetRecording(RecordingLook) {
     std::lock_guard lock(mutex_);
     if (started_) return;
-    // The first status of a run marks the start of the frame conversion.
+    // The first recording look of a run marks the start of the frame conversion.
     started_ = true;
     start_ = Clock::now();
     lastFrameTime_ = start_;

@@ -33,14 +33,16 @@ public:
 
     void SetTotalFrames(int32_t total);
 
-    void SetLabel(int, const std::string&) override {}
-    void SetCheck(int, int) override {}
+    void ShowMovieFacts(const MovieFacts&) override {}
+    void ClearMovieFacts() override {}
+    void ShowOutputSize(const std::string&) override {}
+    void ShowPreviewSwitches(bool, bool) override {}
     void SetPositionBar(int) override {}
     void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon,
                      bool ownerIsMainWindow) override;
     void PaintPlaceholders() override {}
 
-    void SetStatusLabel(const std::string& text, uint32_t background, uint32_t foreground) override;
+    void SetRecording(RecordingLook look) override;
     void SetCurrentFrame(int32_t frameNumber) override;
     void OpenExportProgress() override;
     void UpdateExportProgress(const std::string& processingTime) override;

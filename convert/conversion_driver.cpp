@@ -35,12 +35,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Colours as 0x00BBGGRR.
-constexpr uint32_t kRed = 0x000000FF;
-constexpr uint32_t kWhite = 0x00FFFFFF;
-constexpr uint32_t kGrey128 = 0x00808080;
-constexpr uint32_t kDarkGrey51 = 0x00333333;
-
 constexpr int32_t kBarMaxWidth = kPositionBarMax;
 
 void Sleep(int milliseconds) {
@@ -59,8 +53,8 @@ struct Run {
     OpenMovie& movie;
     const ConversionHooks& hooks;
     const ConversionOptions& options;
-    // The settings as the run began: the run reads these alone, on whatever
-    // thread it runs.
+    // The settings as the run found them: other threads may change the
+    // application's copy meanwhile (the filters, under their own lock).
     AppSettings settings;
     ConversionResult result;
     std::string videoPath;
@@ -164,12 +158,12 @@ bool PrepareRun(Run& run) {
 
     run.info = run.movie.Info();
     const MediaInfo& info = run.info;
-    run.ui.SetLabel(control::kFrameSizeLabel,
-                    std::to_string(info.frameWidth) + "x" + std::to_string(info.frameHeight));
-    run.ui.SetLabel(control::kFrameRateLabel,
-                    FormatMask(FrameRateOf(info.avgTimePerFrame), "00.00") + " fps");
-    run.ui.SetLabel(control::kFrameCountLabel, std::to_string(info.frameCount));
-    run.ui.SetLabel(control::kDurationLabel, FormatDuration(info.durationSeconds));
+    MovieFacts facts;
+    facts.frameSize = std::to_string(info.frameWidth) + "x" + std::to_string(info.frameHeight);
+    facts.frameRate = FormatMask(FrameRateOf(info.avgTimePerFrame), "00.00") + " fps";
+    facts.frameCount = std::to_string(info.frameCount);
+    facts.duration = FormatDuration(info.durationSeconds);
+    run.ui.ShowMovieFacts(facts);
     log.WriteLogLine("Set MovieDuration");
 
     // A rate the encoder refuses would fail only after the whole frame phase.
@@ -188,16 +182,16 @@ bool PrepareRun(Run& run) {
     run.result.outW = run.geometry.outW;
     run.result.outH = run.geometry.outH;
     run.tempFormat = app.run.tempFormat.load();
-    const SourceFacts facts = ReadSourceFacts(run.videoPath);
-    run.sourceHasSound = facts.hasAudio;
-    if (!facts.soundProblem.empty()) {
+    const SourceFacts source = ReadSourceFacts(run.videoPath);
+    run.sourceHasSound = source.hasAudio;
+    if (!source.soundProblem.empty()) {
         // The encoder would fail on it and blame the output: the movie is
         // converted without sound, and the user is told why.
-        run.result.soundLeftOut = facts.soundProblem;
-        log.WriteLogLine("Sound left out: " + facts.soundProblem);
+        run.result.soundLeftOut = source.soundProblem;
+        log.WriteLogLine("Sound left out: " + source.soundProblem);
     }
-    run.rateNum = facts.rateNum;
-    run.rateDen = facts.rateDen;
+    run.rateNum = source.rateNum;
+    run.rateDen = source.rateDen;
 
     if (run.options.partCount > 0) {
         // Parts are spans of the timeline at the constant output rate.
@@ -276,13 +270,12 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
         });
     }
 
-    ui.ClearOutputPreview(kDarkGrey51);
-    ui.SetStatusLabel("     RECORD", kRed, kGrey128);
+    ui.BlankOutputPreview();
+    ui.SetRecording(RecordingLook::kStart);
     log.WriteLogLine("OS_DIRECT_ACCESS = " + std::to_string(run.movie.OpenFlag()));
     log.WriteLogLine("OS_HRDWARE_SUPPORT = " + std::to_string(info.canStep));
     log.WriteLogLine("OS_DSS_SETUP = " + std::to_string(run.settings.DSSETUP));
-    ui.SetLabel(control::kOutputSizeLabel,
-                " " + std::to_string(run.geometry.outW) + "x" + std::to_string(run.geometry.outH));
+    ui.ShowOutputSize(" " + std::to_string(run.geometry.outW) + "x" + std::to_string(run.geometry.outH));
     stream.SetVolume(kVolumeSilence);
     callback.StartClock();
     log.WriteLogLine("Begin Convert Process");
@@ -317,11 +310,7 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
         const int32_t shownFrame = callback.frameNo.load();
         if (++blinkCounter > t.blinkTurns) {
             blinkState ^= 1;
-            if (blinkState == 0) {
-                ui.SetStatusLabel("     RECORD", kRed, kWhite);
-            } else {
-                ui.SetStatusLabel("     RECORD", kGrey128, kRed);
-            }
+            ui.SetRecording(blinkState == 0 ? RecordingLook::kLit : RecordingLook::kDimmed);
             ui.SetCurrentFrame(shownFrame);
             blinkCounter = 0;
             ui.SetPositionBar(ConversionBarWidth(shownFrame, info.frameCount));
@@ -439,7 +428,7 @@ void ExportLoop(Run& run, const std::string& outputPath) {
 void CleanUp(Run& run, StillWriter* writer) {
     FisheyeApp& app = run.app;
     const ConversionTimings& t = run.options.timings;
-    ClearVideoInfo(run.ui, app.run);
+    ClearVideoInfo(run.ui);
     if (run.options.keepStills && run.result.AllWritten()) {
         // The stills of a good run stay for the user's own tools; only the
         // sound goes.
@@ -784,7 +773,8 @@ int32_t ConversionBarWidth(int32_t shownFrame, int32_t frameCount) {
 ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, OpenMovie& movie,
                                const ConversionHooks& hooks, const std::string& outputPath,
                                const ConversionOptions& options) {
-    Run run{app, ui, movie, hooks, options, app.settings.Copy(), {}, {}, {}, {}, StillFormat::Bmp, false};
+    const AppSettings settings = options.settings ? *options.settings : app.settings.Copy();
+    Run run{app, ui, movie, hooks, options, settings, {}, {}, {}, {}, StillFormat::Bmp, false};
     if (!PrepareRun(run)) return run.result;
 
     StillWriter writer(run.settings.APATH, &app.env.log);
@@ -807,7 +797,8 @@ ConversionResult RunStreamingConversion(FisheyeApp& app, UserInterface& ui, Open
                                         const ConversionHooks& hooks,
                                         const std::vector<std::string>& outputs,
                                         const ConversionOptions& options) {
-    Run run{app, ui, movie, hooks, options, app.settings.Copy(), {}, {}, {}, {}, StillFormat::Bmp, false};
+    const AppSettings settings = options.settings ? *options.settings : app.settings.Copy();
+    Run run{app, ui, movie, hooks, options, settings, {}, {}, {}, {}, StillFormat::Bmp, false};
     if (!PrepareRun(run)) return run.result;
     StreamFrames(run, outputs);
     CleanUp(run, nullptr);

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,9 @@ struct ConversionOptions {
     int32_t partCount = 0;
     std::string partSettings;
     ConversionTimings timings;
+    // The settings the run converts with, copied by a caller whose other
+    // threads change them; empty: a copy of the application's as the run starts.
+    std::optional<AppSettings> settings;
 };
 
 // Threads that write stills beside the transform: one per core, 1 to 8.

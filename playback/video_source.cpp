@@ -80,8 +80,7 @@ int32_t VideoSource::OpenAndPlay(const std::string& path) {
     // A newer OpenAndPlay supersedes this one, also while this one is still
     // opening: its stream ends at the next check and its file never plays.
     const int64_t ticket = ++latestRequest_;
-    ui_.SetCheck(control::kShowInputCheck, 1);
-    ui_.SetCheck(control::kShowOutputCheck, 1);
+    ui_.ShowPreviewSwitches(true, true);
     app_.run.showInputVideo = true;
     app_.run.showOutputVideo = true;
 
@@ -122,6 +121,7 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
     if (hooks_.invalidateGeometry) hooks_.invalidateGeometry();
 
     const StreamError error = stream_.Open(path);
+    // The GUI thread may change the settings meanwhile: a copy under their lock.
     const std::string aspectLine = "OS_ASPECT = " + std::to_string(app_.settings.Copy().ASPECT);
     if (error != StreamError::kNone) {
         if (error == StreamError::kFormat) {
@@ -164,11 +164,13 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
 
     if (hooks_.allocateFrameBuffers) hooks_.allocateFrameBuffers(info);
 
-    ui_.SetLabel(control::kPathLabel, " " + TrimBlanks(path) + " ");
-    ui_.SetLabel(control::kFrameSizeLabel, size);
-    ui_.SetLabel(control::kFrameRateLabel, FormatMask(fps, "00.00") + " fps");
-    ui_.SetLabel(control::kFrameCountLabel, std::to_string(info.frameCount));
-    ui_.SetLabel(control::kDurationLabel, FormatDuration(info.durationSeconds));
+    MovieFacts facts;
+    facts.path = " " + TrimBlanks(path) + " ";
+    facts.frameSize = size;
+    facts.frameRate = FormatMask(fps, "00.00") + " fps";
+    facts.frameCount = std::to_string(info.frameCount);
+    facts.duration = FormatDuration(info.durationSeconds);
+    ui_.ShowMovieFacts(facts);
 
     Wait(timings_.beforeLoop);
     if (hooks_.invalidateGeometry) hooks_.invalidateGeometry();

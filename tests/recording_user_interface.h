@@ -16,11 +16,13 @@ namespace tessaly {
 
 class RecordingUserInterface : public UserInterface {
 public:
-    void SetLabel(int controlId, const std::string& text) override {
-        Add("label " + std::to_string(controlId) + " " + text);
+    void ShowMovieFacts(const MovieFacts& f) override {
+        Add("facts " + f.path + "|" + f.frameSize + "|" + f.frameRate + "|" + f.frameCount + "|" + f.duration);
     }
-    void SetCheck(int controlId, int checked) override {
-        Add("check " + std::to_string(controlId) + " " + std::to_string(checked));
+    void ClearMovieFacts() override { Add("clear facts"); }
+    void ShowOutputSize(const std::string& text) override { Add("output size " + text); }
+    void ShowPreviewSwitches(bool input, bool output) override {
+        Add(std::string("switches ") + (input ? "1" : "0") + " " + (output ? "1" : "0"));
     }
     void SetPositionBar(int width) override { Add("bar " + std::to_string(width)); }
     void ShowMessage(const std::string& caption, const std::string& text, MessageIcon,
@@ -28,17 +30,14 @@ public:
         Add("message " + caption + " | " + text);
     }
     void PaintPlaceholders() override { Add("placeholders"); }
-    void SetStatusLabel(const std::string& text, uint32_t background,
-                        uint32_t foreground) override {
-        Add("status " + text + " " + std::to_string(background) + " " +
-            std::to_string(foreground));
+    void SetRecording(RecordingLook look) override {
+        Add(std::string("recording ") +
+            (look == RecordingLook::kStart ? "start" : look == RecordingLook::kLit ? "lit" : "dimmed"));
     }
     void SetCurrentFrame(int32_t frameNumber) override {
         Add("frame " + std::to_string(frameNumber));
     }
-    void ClearOutputPreview(uint32_t colour) override {
-        Add("clear output " + std::to_string(colour));
-    }
+    void BlankOutputPreview() override { Add("blank output"); }
     void OpenExportProgress() override { Add("export open"); }
     void UpdateExportProgress(const std::string& text) override { Add("export " + text); }
     void CloseExportProgress() override { Add("export close"); }

@@ -3,9 +3,9 @@
 #include "app/app_paths.h"
 #include "convert/transform_adapters.h"
 
-#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <algorithm>
 #include <iterator>
@@ -40,7 +40,15 @@ QUrl AddressOr(const char* configured, const QUrl& fallback) {
 }  // namespace
 
 DesktopSession::DesktopSession(FisheyeApp& application)
-    : app(application), ui(&application.run.stopRequested), source(application, ui) {
+    : app(application), ui(&application.run.stopRequested), source(application, ui), job(ui) {
+    // The file information goes with the labels, on the GUI thread that reads it.
+    ui.onFactsCleared = [this] { app.run.fileInfoText.clear(); };
+    QObject::connect(&job, &ConversionJob::frameConverted, &job, [this](int frame) { ui.SetCurrentFrame(frame); });
+    QObject::connect(&job, &ConversionJob::recordingChanged, &job,
+                     [this](int look) { ui.SetRecording(static_cast<RecordingLook>(look)); });
+    QObject::connect(&job, &ConversionJob::exportProgressed, &job,
+                     [this](const QString& text) { ui.UpdateExportProgress(text.toStdString()); });
+    QObject::connect(&job, &ConversionJob::finished, &job, [this] { ConversionFinished(); });
     openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     // The frame arrays and their header before any movie: 400 x 300.
     pipeline.Allocate(app.run.frameWidth, app.run.frameHeight);
@@ -64,20 +72,25 @@ DesktopSession::DesktopSession(FisheyeApp& application)
     };
     source.SetHooks(hooks);
 
-    // Shutdown stops the playback, then waits for every load flow to leave
-    // OpenAndPlay, so "AVIREAD" is logged before "EXIT3".
+    // Shutdown stops the playback, then waits for a conversion run to end
+    // (its stop request ends it) and for every load flow to leave OpenAndPlay,
+    // so "AVIREAD" is logged before "EXIT3".
     app.run.shutdown.AddStopHook([this] { source.Stream().Stop(); });
+    app.run.shutdown.AddJoinHook([this] { job.Wait(); });
     app.run.shutdown.AddJoinHook([this] { JoinLoadThreads(); });
 }
 
 DesktopSession::~DesktopSession() {
     app.run.streamState = StreamState::Stopped;
     app.run.stopRequested = true;
+    job.Wait();
     JoinLoadThreads();
     source.Stream().SetAudioSink(nullptr);
 }
 
 void DesktopSession::AttachWindow(MainWindow* window) {
+    // A run shows itself in the window: it ends before the window goes.
+    if (window == nullptr) job.Wait();
     window_ = window;
     ui.SetWindow(window);
     if (window != nullptr) {
@@ -189,7 +202,7 @@ void DesktopSession::ChooseAndOpenMovie(std::string path) {
         return;
     }
     CallOnGui<int>(window, std::function<int()>([this] {
-                       ClearVideoInfo(ui, app.run);
+                       ClearVideoInfo(ui);
                        std::lock_guard lock(probeMutex_);
                        probe_ = ProbeTexts{};
                        return 0;
@@ -246,7 +259,7 @@ void DesktopSession::PreviewPass() {
     callbacks.yield = [this](int milliseconds) {
         SleepMs(!app.run.paused.load() ? std::min(milliseconds, 2) : milliseconds);
     };
-    callbacks.showOutputSize = [this](const std::string& text) { ui.SetLabel(control::kOutputSizeLabel, text); };
+    callbacks.showOutputSize = [this](const std::string& text) { ui.ShowOutputSize(text); };
     pipeline.PreviewPass(TransformSettingsOf(passSettings_), FrameSwitchesOf(app.run), callbacks);
     ++previewPasses;
 }
@@ -303,6 +316,8 @@ bool DesktopSession::FindLensCircle(bool onLoad) {
                                 const CircleSearch search = FindLensCircleInMovie(movie.videoPath, &app.run.stopRequested);
                                 MainWindow* window = window_;
                                 if (window == nullptr || app.run.stopRequested.load()) {
+                                    // The program is ending: a Convert that waited starts nothing.
+                                    if (convertAfterSearch_.exchange(0) != 0) convertFlow_ = 0;
                                     circleSearching = 0;
                                 } else {
                                     PostToGui(window, [this, movie, search, onLoad] {
@@ -366,40 +381,82 @@ void DesktopSession::SetFoundCircle(const MediaInfo& movie, const CircleSearch& 
     if (window != nullptr) window->ShowCutValues();
     circleSearching = 0;
     ++circleSearchesDone;
+    SearchEnded();
+}
+
+void DesktopSession::SearchEnded() {
+    if (convertAfterSearch_.exchange(0) == 0) return;
+    if (window_.load() == nullptr) {
+        convertFlow_ = 0;
+        return;
+    }
+    BeginConvert();
 }
 
 void DesktopSession::ConvertCommand() {
-    MainWindow* window = window_;
+    if (window_.load() == nullptr || app.run.stopRequested.load() || convertFlow_.exchange(1) != 0) return;
     // A search started by the load finishes first: its cut is the one converted.
-    while (circleSearching.load() != 0 && !app.run.stopRequested.load()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (circleSearching.load() != 0) {
+        convertAfterSearch_ = 1;
+        return;
     }
+    BeginConvert();
+}
+
+void DesktopSession::BeginConvert() {
+    MainWindow* window = window_;
     window->RememberPositions();
     SaveParameters(app.settings.Copy(), app.env.screen, app.env.iniPath);
-    if (source.videoOpen == 1) {
-        VideoStream& stream = source.Stream();
-        stream.Stop();
-        SleepMs(100);
-        source.positionTicks = 0;
-        window->SetPositionBarWidth(window->PositionBarWidth());
-        stream.SeekToStart();
+    if (source.videoOpen != 1) {
+        ChooseAndRun();
+        return;
     }
+    source.Stream().Stop();
+    // The stopped stream settles before it is rewound; the GUI thread goes
+    // on handling its events meanwhile.
+    QTimer::singleShot(100, window, [this] { RewindAndChoose(); });
+}
+
+void DesktopSession::RewindAndChoose() {
+    MainWindow* window = window_;
+    if (window == nullptr) {
+        convertFlow_ = 0;
+        return;
+    }
+    source.positionTicks = 0;
+    window->SetPositionBarWidth(window->PositionBarWidth());
+    source.Stream().SeekToStart();
+    ChooseAndRun();
+}
+
+void DesktopSession::ChooseAndRun() {
+    MainWindow* window = window_;
     window->SetConversionLock(0);
     const std::string path = window->ChooseOutput();
-    if (!TrimBlanksAndNuls(path).empty()) {
-        ConversionOptions options;
-        // Stills are encoded beside the transform, and a run whose stills
-        // cannot fit the temporary folder is refused before the first frame.
-        options.writerThreads = StillWriterThreads();
-        options.checkTempSpace = true;
-        // Filters, flip and aspect stay live during the run: each frame reads
-        // them as the controls have them now.
-        const ConversionHooks hooks = PipelineHooks(
-            pipeline, app, [this] { PaintPreviews(); }, [this] { return TransformSettingsOf(app.settings.Copy()); });
-        RunConversion(app, ui, source, hooks, path, options);
+    if (TrimBlanksAndNuls(path).empty() || window_.load() == nullptr) {
+        ConversionFinished();
+        return;
     }
-    if (window_ != nullptr) window->SetConversionLock(1);
+    ConversionOptions options;
+    // Stills are encoded beside the transform, and a run whose stills
+    // cannot fit the temporary folder is refused before the first frame.
+    options.writerThreads = StillWriterThreads();
+    options.checkTempSpace = true;
+    // The run's paths and cut as they are now (the controls that change
+    // them stay locked until it ends).
+    options.settings = app.settings.Copy();
+    // Filters, flip and aspect stay live during the run: each frame reads
+    // them as the controls have them now.
+    const ConversionHooks hooks = PipelineHooks(
+        pipeline, app, [this] { PaintPreviews(); }, [this] { return TransformSettingsOf(app.settings.Copy()); });
+    job.Start([this, hooks, path, options](UserInterface& runUi) {
+        return RunConversion(app, runUi, source, hooks, path, options);
+    });
+}
+
+void DesktopSession::ConversionFinished() {
+    if (MainWindow* window = window_) window->SetConversionLock(1);
+    convertFlow_ = 0;
 }
 
 }  // namespace tessaly

@@ -19,6 +19,7 @@
 #include "transform/circle_finder.h"
 #include "transform/frame_pipeline.h"
 #include "ui/desktop_commands.h"
+#include "ui/conversion_job.h"
 #include "ui/preview_painter.h"
 #include "ui/qt_user_interface.h"
 #include "video/probe_report.h"
@@ -59,8 +60,16 @@ public:
     size_t LoadThreadsKept();
 
     // The Convert command after its pressed sequence: save, stop, rewind,
-    // lock, the save chooser and the conversion run; unlock when it returns.
+    // lock, the save chooser, then the conversion run as a job on its own
+    // thread; the controls unlock when it has finished. Returns at once:
+    // the GUI thread stays in its event loop (a circle search that is
+    // running finishes first, and the command goes on when it has).
     void ConvertCommand();
+    // From the Convert command until its run has finished (or the save
+    // chooser was cancelled).
+    bool ConversionRunning() const { return convertFlow_.load() != 0; }
+    // The desktop's conversion runs; its signals report their progress.
+    ConversionJob job;
 
     ProbeTexts Probe() const;
     PreviewHeader Header() const;
@@ -98,6 +107,11 @@ private:
     void JoinLoadThreads();
     void ShowPending();
     void SetFoundCircle(const MediaInfo& movie, const CircleSearch& search, bool onLoad);
+    void SearchEnded();
+    void BeginConvert();
+    void RewindAndChoose();
+    void ChooseAndRun();
+    void ConversionFinished();
 
     std::mutex imagesMutex_;
     QImage pendingInput_, pendingOutput_;
@@ -123,6 +137,8 @@ private:
     std::atomic<int32_t> rebuildGeometry_{0};
     mutable std::mutex circleMutex_;
     CircleSearch lastCircle_;
+    std::atomic<int32_t> convertFlow_{0};        // see ConversionRunning
+    std::atomic<int32_t> convertAfterSearch_{0};  // Convert waits for the circle search
 };
 
 }  // namespace tessaly

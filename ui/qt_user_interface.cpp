@@ -1,12 +1,9 @@
 #include "ui/qt_user_interface.h"
 
-#include <QCoreApplication>
 #include <QLabel>
 #include <QMessageBox>
 
-#include <chrono>
-#include <thread>
-
+#include "app/control_ids.h"
 #include "ui/gui_thread.h"
 #include "ui/main_window.h"
 #include "ui/preview_panel.h"
@@ -15,10 +12,23 @@ namespace tessaly {
 
 namespace {
 
-QColor FromColourRef(uint32_t bgr) {
-    return QColor(static_cast<int>(bgr & 0xff), static_cast<int>((bgr >> 8) & 0xff),
-                  static_cast<int>((bgr >> 16) & 0xff));
+// The status label's colours (background, text) in each look of a run.
+struct StatusColours {
+    QColor background;
+    QColor text;
+};
+
+StatusColours RecordingColours(RecordingLook look) {
+    const QColor red(255, 0, 0), grey(128, 128, 128), white(255, 255, 255);
+    switch (look) {
+        case RecordingLook::kStart: return {red, grey};
+        case RecordingLook::kLit: return {red, white};
+        case RecordingLook::kDimmed: return {grey, red};
+    }
+    return {red, grey};
 }
+
+using namespace control;  // the information labels and preview switches, by name
 
 QMessageBox::Icon BoxIcon(MessageIcon icon) {
     switch (icon) {
@@ -32,12 +42,40 @@ QMessageBox::Icon BoxIcon(MessageIcon icon) {
 
 }  // namespace
 
-void QtUserInterface::SetLabel(int controlId, const std::string& text) {
-    if (MainWindow* w = window_) PostToGui(w, [w, controlId, text] { w->SetLabelText(controlId, text); });
+void QtUserInterface::ShowMovieFacts(const MovieFacts& facts) {
+    MainWindow* w = window_;
+    if (w == nullptr) return;
+    PostToGui(w, [w, facts] {
+        if (!facts.path.empty()) w->SetLabelText(kPathLabel, facts.path);
+        w->SetLabelText(kFrameSizeLabel, facts.frameSize);
+        w->SetLabelText(kFrameRateLabel, facts.frameRate);
+        w->SetLabelText(kFrameCountLabel, facts.frameCount);
+        w->SetLabelText(kDurationLabel, facts.duration);
+    });
 }
 
-void QtUserInterface::SetCheck(int controlId, int checked) {
-    if (MainWindow* w = window_) PostToGui(w, [w, controlId, checked] { w->SetCheckState(controlId, checked); });
+void QtUserInterface::ClearMovieFacts() {
+    MainWindow* w = window_;
+    if (w == nullptr) return;
+    PostToGui(w, [this, w] {
+        for (int id : {kDurationLabel, kOutputSizeLabel, kPathLabel, kFrameSizeLabel, kFrameRateLabel,
+                       kFrameCountLabel, kOperationLabel})
+            w->SetLabelText(id, "");
+        if (onFactsCleared) onFactsCleared();
+    });
+}
+
+void QtUserInterface::ShowOutputSize(const std::string& text) {
+    if (MainWindow* w = window_) PostToGui(w, [w, text] { w->SetLabelText(kOutputSizeLabel, text); });
+}
+
+void QtUserInterface::ShowPreviewSwitches(bool input, bool output) {
+    MainWindow* w = window_;
+    if (w == nullptr) return;
+    PostToGui(w, [w, input, output] {
+        w->SetCheckState(kShowInputCheck, input ? 1 : 0);
+        w->SetCheckState(kShowOutputCheck, output ? 1 : 0);
+    });
 }
 
 void QtUserInterface::SetPositionBar(int width) {
@@ -60,15 +98,16 @@ void QtUserInterface::PaintPlaceholders() {
     if (MainWindow* w = window_) PostToGui(w, [w] { w->PaintPlaceholders(); });
 }
 
-void QtUserInterface::SetStatusLabel(const std::string& text, uint32_t background, uint32_t foreground) {
+void QtUserInterface::SetRecording(RecordingLook look) {
     MainWindow* w = window_;
     if (w == nullptr) return;
-    PostToGui(w, [w, text, background, foreground] {
-        w->SetLabelText(control::kOperationLabel, text);
-        if (QWidget* label = w->Control(control::kOperationLabel)) {
+    PostToGui(w, [w, look] {
+        w->SetLabelText(kOperationLabel, "     RECORD");
+        if (QWidget* label = w->Control(kOperationLabel)) {
+            const StatusColours colours = RecordingColours(look);
             QPalette pal = label->palette();
-            pal.setColor(QPalette::Window, FromColourRef(background));
-            pal.setColor(QPalette::WindowText, FromColourRef(foreground));
+            pal.setColor(QPalette::Window, colours.background);
+            pal.setColor(QPalette::WindowText, colours.text);
             label->setPalette(pal);
         }
     });
@@ -76,15 +115,16 @@ void QtUserInterface::SetStatusLabel(const std::string& text, uint32_t backgroun
 
 void QtUserInterface::SetCurrentFrame(int32_t frameNumber) {
     // The frame being converted shows in the frame-count label.
-    SetLabel(control::kFrameCountLabel, std::to_string(frameNumber));
+    if (MainWindow* w = window_)
+        PostToGui(w, [w, frameNumber] { w->SetLabelText(kFrameCountLabel, std::to_string(frameNumber)); });
 }
 
-void QtUserInterface::ClearOutputPreview(uint32_t colour) {
+void QtUserInterface::BlankOutputPreview() {
     MainWindow* w = window_;
     if (w == nullptr) return;
-    PostToGui(w, [w, colour] {
+    PostToGui(w, [w] {
         QImage image(500, 480, QImage::Format_RGB32);
-        image.fill(FromColourRef(colour));
+        image.fill(QColor(51, 51, 51));
         w->OutputPanel()->SetImage(image);
     });
 }
@@ -128,14 +168,6 @@ std::string QtUserInterface::OutputOptionsDialog(const std::string& currentPath)
 
 void QtUserInterface::CloseMainWindow() {
     if (MainWindow* w = window_) PostToGui(w, [w] { w->EndWindow(); });
-}
-
-void QtUserInterface::YieldStep(int milliseconds) {
-    MainWindow* w = window_;
-    if (w != nullptr && OnGuiThread(w)) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 }  // namespace tessaly

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "app/user_interface.h"
@@ -18,15 +19,17 @@ public:
     explicit QtUserInterface(const std::atomic<bool>* abandon) : abandon_(abandon) {}
     void SetWindow(MainWindow* window) { window_ = window; }
 
-    void SetLabel(int controlId, const std::string& text) override;
-    void SetCheck(int controlId, int checked) override;
+    void ShowMovieFacts(const MovieFacts& facts) override;
+    void ClearMovieFacts() override;
+    void ShowOutputSize(const std::string& text) override;
+    void ShowPreviewSwitches(bool input, bool output) override;
     void SetPositionBar(int width) override;
     void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon,
                      bool ownerIsMainWindow) override;
     void PaintPlaceholders() override;
-    void SetStatusLabel(const std::string& text, uint32_t background, uint32_t foreground) override;
+    void SetRecording(RecordingLook look) override;
     void SetCurrentFrame(int32_t frameNumber) override;
-    void ClearOutputPreview(uint32_t colour) override;
+    void BlankOutputPreview() override;
     void OpenExportProgress() override;
     void UpdateExportProgress(const std::string& processingTime) override;
     void CloseExportProgress() override;
@@ -34,9 +37,11 @@ public:
     std::string OutputOptionsDialog(const std::string& currentPath) override;
     void CloseMainWindow() override;
     int32_t CompressionLevel() override { return compressionLevel.load(); }
-    void YieldStep(int milliseconds) override;
 
     std::atomic<int32_t> compressionLevel{0};
+    // Runs on the GUI thread with ClearMovieFacts (the session empties the
+    // file information it keeps there). Set before any thread starts.
+    std::function<void()> onFactsCleared;
 
 private:
     std::atomic<MainWindow*> window_{nullptr};

@@ -2,12 +2,8 @@
 
 namespace tessaly {
 
-void ClearVideoInfo(UserInterface& ui, RunState& run, ProbeTexts* probeTexts) {
-    for (int id : {control::kDurationLabel, control::kOutputSizeLabel, control::kPathLabel,
-                   control::kFrameSizeLabel, control::kFrameRateLabel, control::kFrameCountLabel,
-                   control::kOperationLabel})
-        ui.SetLabel(id, "");
-    run.fileInfoText.clear();
+void ClearVideoInfo(UserInterface& ui, ProbeTexts* probeTexts) {
+    ui.ClearMovieFacts();
     if (probeTexts != nullptr) *probeTexts = ProbeTexts{};
 }
 

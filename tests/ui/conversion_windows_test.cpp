@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -30,6 +31,7 @@
 #include "ui/export_progress_window.h"
 #include "ui/image_button.h"
 #include "ui/output_options_dialog.h"
+#include "ui/preview_panel.h"
 
 namespace tessaly {
 namespace {
@@ -214,7 +216,8 @@ TEST(ExportProgressWindow, ShownByTheExportDriverWhileTheEncoderRuns) {
     job.outputPath = d.dir + "/out.flv";
     job.outW = job.outH = 64;
 
-    // What the window shows while the driver turns its loop on this thread.
+    // What the window shows while the driver turns its loop on the desktop's
+    // conversion worker, as a run does.
     int seen = 0;
     QString time;
     QTimer watch;
@@ -225,13 +228,76 @@ TEST(ExportProgressWindow, ShownByTheExportDriverWhileTheEncoderRuns) {
         }
     });
     watch.start(20);
-    const ExportResult result = ShowExportProgress(d.app, d.session->ui, job);
+    ExportResult result;
+    ASSERT_TRUE(d.session->job.Start([&](UserInterface& ui) {
+        result = ShowExportProgress(d.app, ui, job);
+        return ConversionResult{};
+    }));
+    ASSERT_TRUE(WaitUntil([&] { return !d.session->job.Running(); }, 60000));
     watch.stop();
     EXPECT_TRUE(result.started);
     EXPECT_GT(seen, 0);
     EXPECT_TRUE(time.startsWith("Processing time: 00:00:0")) << time.toStdString();
     QTest::qWait(10);
     EXPECT_EQ(d.window->ExportProgress(), nullptr);
+}
+
+// ------------------------------------------------------- the engine's calls
+
+// What the engine says from a worker thread reaches the main window's labels,
+// switches and output preview on the GUI thread: the movie's facts (a run's
+// keep the path shown), the output size, the "     RECORD" status in its three
+// looks, the dark output preview, and the clearing of it all.
+TEST(QtUserInterface, TheEnginesCallsFromAWorkerReachTheirWidgets) {
+    Desktop d;
+    QtUserInterface& ui = d.session->ui;
+    d.app.run.fileInfoText = " Video file: some.mp4";
+    auto onWorker = [](const std::function<void()>& call) {
+        std::thread worker(call);
+        worker.join();
+    };
+    auto colours = [&d] {
+        const QPalette pal = d.window->Control(307)->palette();
+        return std::make_pair(pal.color(QPalette::Window), pal.color(QPalette::WindowText));
+    };
+
+    onWorker([&ui] {
+        ui.ShowMovieFacts({" /movies/a b.mp4 ", "640x480", "25.00 fps", "300", "00:00:12"});
+        ui.ShowOutputSize(" 528x528");
+        ui.ShowPreviewSwitches(false, true);
+    });
+    ASSERT_TRUE(WaitUntil([&] { return d.Label(409) == "00:00:12"; }));
+    EXPECT_EQ(d.Label(303), " /movies/a b.mp4 ");
+    EXPECT_EQ(d.Label(304), "640x480");
+    EXPECT_EQ(d.Label(305), "25.00 fps");
+    EXPECT_EQ(d.Label(306), "300");
+    EXPECT_EQ(d.Label(309), " 528x528");
+    EXPECT_FALSE(static_cast<QCheckBox*>(d.window->Control(511))->isChecked());
+    EXPECT_TRUE(static_cast<QCheckBox*>(d.window->Control(512))->isChecked());
+
+    onWorker([&ui] { ui.ShowMovieFacts({"", "1920x960", "29.97 fps", "12", "00:00:00"}); });
+    ASSERT_TRUE(WaitUntil([&] { return d.Label(304) == "1920x960"; }));
+    EXPECT_EQ(d.Label(303), " /movies/a b.mp4 ");
+
+    const QColor red(255, 0, 0), grey(128, 128, 128), white(255, 255, 255);
+    onWorker([&ui] {
+        ui.BlankOutputPreview();
+        ui.SetRecording(RecordingLook::kStart);
+    });
+    ASSERT_TRUE(WaitUntil([&] { return d.Label(307) == "     RECORD"; }));
+    EXPECT_EQ(colours(), std::make_pair(red, grey));
+    const QImage blank = d.window->OutputPanel()->Image();
+    ASSERT_FALSE(blank.isNull());
+    EXPECT_EQ(blank.pixelColor(blank.width() / 2, blank.height() / 2), QColor(51, 51, 51));
+    onWorker([&ui] { ui.SetRecording(RecordingLook::kLit); });
+    EXPECT_TRUE(WaitUntil([&] { return colours() == std::make_pair(red, white); }));
+    onWorker([&ui] { ui.SetRecording(RecordingLook::kDimmed); });
+    EXPECT_TRUE(WaitUntil([&] { return colours() == std::make_pair(grey, red); }));
+
+    onWorker([&ui] { ui.ClearMovieFacts(); });
+    ASSERT_TRUE(WaitUntil([&] { return d.Label(307).isEmpty(); }));
+    for (int id : {303, 304, 305, 306, 309, 409}) EXPECT_TRUE(d.Label(id).isEmpty()) << id;
+    EXPECT_TRUE(d.app.run.fileInfoText.empty());
 }
 
 // ------------------------------------------------------- output options dialog

@@ -210,7 +210,7 @@ TEST(DesktopConversion, ConvertsThenEncodesAgainWithAnotherQualityAndSize) {
         dialog->findChild<QLineEdit*>("id_101")->setText(QString::fromStdString(second));
         dialog->findChild<QPushButton*>("id_2002")->click();
     });
-    d.window->Command(104);  // returns when the run has ended
+    ASSERT_TRUE(testing::ConvertAndWait(d));
 
     EXPECT_EQ(script.chooserFilters.size(), 5);
     EXPECT_EQ(d.app.settings->OPATH, d.dir);
@@ -337,7 +337,7 @@ TEST(DesktopConversion, BrightnessAndFlipChangedDuringARunReachTheLaterFrames) {
         std::sort(stills.begin(), stills.end());
         for (const std::string& s : stills) looks.push_back(LookAt(s));
     };
-    d.window->Command(104);
+    ASSERT_TRUE(testing::ConvertAndWait(d));
 
     ASSERT_TRUE(changed);
     ASSERT_GE(looks.size(), 70u);
@@ -355,6 +355,50 @@ TEST(DesktopConversion, BrightnessAndFlipChangedDuringARunReachTheLaterFrames) {
         EXPECT_TRUE(SameLook(looks[i], after)) << "still " << i;
     }
     EXPECT_TRUE(TemporaryFiles(temp).empty());
+}
+
+// A modal dialog opened in the middle of a run (About, by its own command)
+// leaves the run going: the frame count the run reports rises while the
+// dialog is open, and the movie has every frame.
+TEST(DesktopConversion, TheFrameCountRisesWhileAboutIsOpen) {
+    Desktop d;
+    Load(d, FfmpegClip("halves-static-10s.avi",
+                       "-f lavfi -i color=c=0x303030:s=192x144:r=25:d=10 -vf "
+                       "drawbox=x=0:y=0:w=96:h=144:color=0xE0E0E0:t=fill -c:v mjpeg -q:v 2 -an"));
+    SlowDown(d);
+    const std::string output = d.dir + "/about.mp4";
+    ConvertScript script(d, output);
+    int lastFrame = -1;  // as the GUI thread receives it
+    QObject::connect(&d.session->job, &ConversionJob::frameConverted, d.window.get(),
+                     [&lastFrame](int frame) { lastFrame = frame; });
+
+    bool opened = false;
+    QString modalTitle;
+    int atOpen = -1, beforeClose = -1;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (opened || lastFrame <= 0) return;
+        opened = true;
+        // Runs inside the About dialog's own event loop.
+        QTimer::singleShot(0, d.window.get(), [&] {
+            if (!WaitUntil([] { return qobject_cast<QDialog*>(QApplication::activeModalWidget()) != nullptr; })) return;
+            auto* about = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            modalTitle = about->windowTitle();
+            atOpen = lastFrame;
+            WaitUntil([&] { return lastFrame > atOpen; }, 120000);
+            beforeClose = lastFrame;
+            about->reject();
+        });
+        d.window->Command(103);  // returns when the dialog has closed
+    });
+    watch.start(5);
+    ASSERT_TRUE(testing::ConvertAndWait(d));
+
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(modalTitle, "About");
+    EXPECT_GT(atOpen, 0);
+    EXPECT_GT(beforeClose, atOpen) << "the run stood still while About was open";
+    EXPECT_EQ(ProbeInt(output, "stream=nb_frames"), 250);
 }
 
 // Closing while frames are converted asks first; No lets the run go on to
@@ -378,7 +422,7 @@ TEST(DesktopConversion, ClosingDuringTheFramesAsksAndNoKeepsTheRun) {
         EXPECT_FALSE(d.app.run.shutdownDone);
     });
     watch.start(5);
-    d.window->Command(104);
+    ASSERT_TRUE(testing::ConvertAndWait(d));
 
     ASSERT_TRUE(asked);
     ASSERT_FALSE(script.boxes.isEmpty());
@@ -399,7 +443,7 @@ TEST(DesktopConversion, ClosingDuringTheFramesStopsWithoutExport) {
         if (fs::exists(temp + "/mono000005.bmp") && d.window->isVisible()) d.window->close();
     });
     watch.start(5);
-    d.window->Command(104);
+    ASSERT_TRUE(testing::ConvertAndWait(d));
 
     ASSERT_EQ(script.boxes.size(), 1) << script.boxes.join("\n").toStdString();
     EXPECT_EQ(script.boxes.front(), QString("Exit | ") + kStopConversionQuestion);
@@ -430,7 +474,7 @@ TEST(DesktopConversion, AFailedSoundExtractionOffersAMovieWithoutSound) {
         const std::string output = d.dir + "/silent.mp4";
         ConvertScript script(d, output);
         script.answers = {save, false};  // the sound question, then the success question
-        d.window->Command(104);
+        ASSERT_TRUE(testing::ConvertAndWait(d));
 
         ASSERT_FALSE(script.boxes.isEmpty());
         EXPECT_TRUE(script.boxes.front().startsWith("Error | The sound could not be extracted: "))
@@ -472,7 +516,7 @@ TEST(DesktopConversion, ExitAndCloseAreRefusedWhileEncoding) {
         std::ofstream(gate) << "go";
     });
     watch.start(5);
-    d.window->Command(104);
+    ASSERT_TRUE(testing::ConvertAndWait(d));
 
     EXPECT_TRUE(tried);
     EXPECT_TRUE(stayed);
@@ -491,7 +535,7 @@ TEST(DesktopConversion, AFailingEncoderIsReportedWithTheFileAndItsReason) {
     Load(d, FisheyeClip("fish-h264.mp4"));
     const std::string output = d.dir + "/failed.mp4";
     ConvertScript script(d, output);
-    d.window->Command(104);
+    ASSERT_TRUE(testing::ConvertAndWait(d));
 
     ASSERT_EQ(script.boxes.size(), 1);
     const QString box = script.boxes.front();
@@ -534,7 +578,7 @@ TEST(DesktopConversion, ExistingMoviesSurviveFailedExportsAndAreReplacedOnlyWhen
     };
     script.options.push_back(typeAndSave(mp4, false));
     script.options.push_back(typeAndSave(avi, true));
-    d.window->Command(104);
+    ASSERT_TRUE(testing::ConvertAndWait(d));
 
     const QStringList& boxes = script.boxes;
     ASSERT_GE(boxes.size(), 4) << boxes.join("\n").toStdString();
@@ -570,7 +614,7 @@ TEST(DesktopConversion, RunsThatNeverStartLeaveTheProgramOpenAndUnlocked) {
         if (d.window->Output() != nullptr) d.window->EndOutputWindow();
         d.session->app.settings.Change([](AppSettings& s) { s.V_X = 300, s.V_Y = 200; });
         ConvertScript script(d, "");
-        d.window->Command(104);
+        ASSERT_TRUE(testing::ConvertAndWait(d));
         EXPECT_TRUE(script.boxes.isEmpty());
         const std::string saved = testing::ReadFile(d.app.env.iniPath);
         EXPECT_NE(saved.find("<M_X>" + std::to_string(d.window->pos().x()) + "</M_X>"), std::string::npos) << saved;
@@ -584,7 +628,7 @@ TEST(DesktopConversion, RunsThatNeverStartLeaveTheProgramOpenAndUnlocked) {
         // The movie's file went after it was opened.
         fs::remove(copy);
         ConvertScript script(d, d.dir + "/out.mp4");
-        d.window->Command(104);
+        ASSERT_TRUE(testing::ConvertAndWait(d));
         EXPECT_EQ(script.boxes, QStringList{"Error Monitoring | Video file not found!"});
         EXPECT_TRUE(ControlsUnlocked(d));
         EXPECT_TRUE(d.window->isVisible());

@@ -29,6 +29,8 @@ using testing::FisheyeClip;
 using testing::ModalAnswerer;
 using testing::WaitUntil;
 
+using control::kOutputSizeLabel;
+
 bool LogHas(const Desktop& d, const std::string& start) {
     const std::vector<std::string> lines = d.LogLines();
     return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(start, 0) == 0; });
@@ -62,8 +64,8 @@ TEST(FindLensCircle, OnLoadWithTheStartCutAndFromTheMenu) {
     // The preview rebuilt its geometry for the new cut.
     const int out = BuildCutGeometry(160, 120, fit.cut).geometry.outW;
     const QString size = " " + QString::number(out) + "x" + QString::number(out);
-    EXPECT_TRUE(WaitUntil([&] { return d.Label(control::kOutputSizeLabel) == size; }))
-        << d.Label(control::kOutputSizeLabel).toStdString() << " wanted " << size.toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return d.Label(kOutputSizeLabel) == size; }))
+        << d.Label(kOutputSizeLabel).toStdString() << " wanted " << size.toStdString();
 
     // A grown cut, then Ctrl+F: the circle's cut again.
     d.window->Command(3907);
@@ -149,7 +151,7 @@ TEST(FindLensCircle, ConvertRightAfterLoadUsesTheCircle) {
     });
     d.session->StartLoadWorker(FisheyeClip("fish-2s.mp4"));
     ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == StreamState::Running && d.session->source.videoOpen == 1; }));
-    d.window->Command(104);  // returns when the run has ended
+    ASSERT_TRUE(testing::ConvertAndWait(d));
     ASSERT_GE(d.session->circleSearchesDone.load(), 1);
     const CircleSearch found = d.session->LastCircleSearch();
     ASSERT_TRUE(found.found) << found.reason;

@@ -169,6 +169,28 @@ TEST(LoadFlow, EndedLoadFlowsLeaveNoThreadsBehind) {
     EXPECT_EQ(d.session->LoadThreadsKept(), 0u);
 }
 
+// The load logs the aspect switch as the window set it (the load thread
+// takes its copy through the session's settings lock), while the window
+// goes on changing the settings.
+TEST(LoadFlow, TheLoadReadsTheAspectAsTheWindowSetsIt) {
+    Desktop d;
+    d.session->app.settings.Change([](AppSettings& s) { s.ASPECT = 1; });
+    QTimer changing;
+    QObject::connect(&changing, &QTimer::timeout, [&d] {
+        d.session->app.settings.Change([](AppSettings& s) {
+            s.ASPECT = 1;
+            s.BRIGHTNESS = (s.BRIGHTNESS + 1) % 200;
+        });
+    });
+    changing.start(1);
+    d.session->StartLoadWorker(FisheyeClip("fish-h264.mp4"));
+    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == StreamState::Running && d.session->source.videoOpen == 1; }));
+    changing.stop();
+    const std::vector<std::string> lines = d.LogLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "OS_ASPECT = 1"), lines.end());
+    EXPECT_EQ(std::find(lines.begin(), lines.end(), "OS_ASPECT = 0"), lines.end());
+}
+
 // A probe that hangs (a stalled disk, a network file) does not hold up the
 // end of the program.
 TEST(LoadFlow, ClosingDuringTheProbeEndsTheProbe) {

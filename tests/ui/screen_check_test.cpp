@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -30,6 +31,7 @@ TEST(StartUp, ScreenCheckThenSplashThenMainWindow) {
     const std::string dir = testing::TempFolder("screen");
     std::vector<std::string> messages;
     bool splashSeen = false;
+    std::vector<std::string> cutTexts;  // splash texts wider than their boxes
     testing::ModalAnswerer answer([&](QWidget* modal) {
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             messages.push_back(box->windowTitle().toStdString() + "|" + box->text().toStdString());
@@ -38,6 +40,12 @@ TEST(StartUp, ScreenCheckThenSplashThenMainWindow) {
         }
         if (modal->objectName() == "Splash") {
             splashSeen = true;
+            for (const QLabel* label : modal->findChildren<QLabel*>()) {
+                const int need = label->fontMetrics().horizontalAdvance(label->text());
+                if (!label->text().isEmpty() && need > label->contentsRect().width())
+                    cutTexts.push_back(label->text().toStdString() + " needs " + std::to_string(need) + " of " +
+                                       std::to_string(label->contentsRect().width()) + " pixels");
+            }
             modal->findChild<QPushButton*>("id_2005")->click();
             return true;
         }
@@ -66,6 +74,7 @@ TEST(StartUp, ScreenCheckThenSplashThenMainWindow) {
     } else {
         EXPECT_TRUE(messages.empty());
         EXPECT_TRUE(splashSeen);
+        EXPECT_TRUE(cutTexts.empty()) << cutTexts.front();
         EXPECT_TRUE(mainWindow);
         EXPECT_TRUE(outputWindow);
         const std::string log = testing::ReadFile(dir + "/Tessaly_mono.log");

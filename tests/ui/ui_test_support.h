@@ -89,4 +89,12 @@ struct Desktop {
     std::vector<QUrl> opened;
 };
 
+// The Convert command, then the event loop until its run has finished (a
+// cancelled save chooser starts none); false when it had not after
+// `limitMs`. The window stays live meanwhile: the run is a job of its own.
+inline bool ConvertAndWait(Desktop& d, int limitMs = 300000) {
+    d.window->Command(104);
+    return WaitUntil([&d] { return !d.session->ConversionRunning(); }, limitMs);
+}
+
 }  // namespace tessaly::testing

@@ -47,10 +47,12 @@ public:
     // The commands the main window forwards (no widgets; tests call them).
     DesktopCommands commands{*this};
 
+    // The settings are app.settings: changed here on the GUI thread through
+    // Change, copied (Copy) by the load, stream and conversion threads.
 
     // The load flow. StartLoadWorker runs LoadWorker on a new thread:
-    // streamState = StreamState::Running, then ChooseAndOpenMovie with the chooser. `path` given:
-    // no chooser, that file (the screenshot tool and the benchmark).
+    // streamState Running, then ChooseAndOpenMovie with the chooser. `path`
+    // given: no chooser, that file (the screenshot tool and the benchmark).
     void StartLoadWorker(const std::string& path = {});
     std::atomic<int32_t> chooserBusy{0};
     // Load flows started and not yet ended.

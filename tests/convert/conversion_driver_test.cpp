@@ -96,7 +96,10 @@ TEST(RunConversion, StalledStreamGoesOnToTheExport) {
         pipeline.Allocate(info.frameWidth, info.frameHeight);
     };
     source.SetHooks(streamHooks);
-    source.SetTimings(StreamTimings{0, 0, 0, 0, 0, 1, 1, 0});
+    source.SetTimings(StreamTimings{
+        .stopOlderStream = 0, .settleOlderStream = 0, .afterStream = 0, .connect = 0,
+        .beforeLoop = 0, .previewTurn = 1, .convertingTurn = 1, .afterStop = 0
+    });
     std::thread loader([&] { source.OpenAndPlay(clip); });
     while (!(app.run.streamState.load() == StreamState::Running && source.videoOpen.load() == 1)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -139,7 +142,10 @@ TEST(RunConversion, StalledStreamGoesOnToTheExport) {
     } watchUi(release, calls);
 
     ConversionOptions options;
-    options.timings = ConversionTimings{1, 0, 0, 0, 1, 0, 12, 0};
+    options.timings = ConversionTimings{
+        .previewTurn = 1, .afterPreview = 0, .afterPause = 0, .afterRewind = 0,
+        .monitorTurn = 1, .cleanupTurn = 0, .stallChecks = 12, .blinkTurns = 0
+    };
     options.shutdownAtEnd = true;
     const ConversionResult result =
         RunConversion(app, watchUi, source, hooks, (dir / "out.mp4").string(), options);

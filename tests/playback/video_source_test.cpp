@@ -115,7 +115,10 @@ TEST_F(VideoSourceTest, ShutdownDuringTheOpeningEndsTheStream) {
         app.env.programDir = dir_ + "/";
         RecordingUserInterface ui;
         VideoSource source(app, ui);
-        source.SetTimings(StreamTimings{0, 0, 0, 0, 0, 2, 2, 0});
+        source.SetTimings(StreamTimings{
+            .stopOlderStream = 0, .settleOlderStream = 0, .afterStream = 0, .connect = 0,
+            .beforeLoop = 0, .previewTurn = 2, .convertingTurn = 2, .afterStop = 0
+        });
         source.SetParamFileFolder(dir_);
         source.RegisterShutdownHooks(std::chrono::seconds(20));
         if (delayUs < 0) Shutdown(app);

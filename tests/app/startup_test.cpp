@@ -8,6 +8,7 @@
 
 #include "app/parameter_file.h"
 #include "tests/app/temp_dir.h"
+#include "tests/wait_for.h"
 
 namespace tessaly {
 namespace {
@@ -153,7 +154,7 @@ TEST(Shutdown, SecondCallOnlyLogsTheEntry) {
     std::atomic<int> stops{0};
     std::atomic<int32_t> workerRunning{1};
     std::thread worker([&] {
-        while (!app.run.stopRequested.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        testing::WaitFor([&] { return app.run.stopRequested.load(); }, std::chrono::seconds(60));
         workerRunning = 0;
     });
     app.run.shutdown.AddStopHook([&] { ++stops; });

@@ -16,6 +16,7 @@
 
 #include "app/startup.h"
 #include "tests/recording_user_interface.h"
+#include "tests/wait_for.h"
 
 namespace tessaly {
 namespace {
@@ -101,9 +102,8 @@ TEST(RunConversion, StalledStreamGoesOnToTheExport) {
         .beforeLoop = 0, .previewTurn = 1, .convertingTurn = 1, .afterStop = 0
     });
     std::thread loader([&] { source.OpenAndPlay(clip); });
-    while (!(app.run.streamState.load() == StreamState::Running && source.videoOpen.load() == 1)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    ASSERT_TRUE(testing::WaitFor(
+        [&] { return app.run.streamState.load() == StreamState::Running && source.videoOpen.load() == 1; }));
     source.Stream().Stop();
     source.Stream().SeekToStart();
 
@@ -115,7 +115,7 @@ TEST(RunConversion, StalledStreamGoesOnToTheExport) {
         const int call = calls++;
         if (call == 1) {
             // The second frame hangs until the monitoring loop has given up.
-            while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            testing::WaitFor([&] { return release.load(); }, std::chrono::seconds(60));
         }
         // Frames after the hang are refused, so the count is exact.
         return call <= 1 ? convert(data, size) : nullptr;
@@ -133,7 +133,7 @@ TEST(RunConversion, StalledStreamGoesOnToTheExport) {
         StallWatch(std::atomic<bool>& r, std::atomic<int>& c) : release(r), calls(c) {}
         void SetCurrentFrame(int32_t n) override {
             if (n == 0) {
-                while (calls.load() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                testing::WaitFor([&] { return calls.load() >= 2; }, std::chrono::seconds(60));
             } else if (++checks >= 14) {
                 release = true;
             }

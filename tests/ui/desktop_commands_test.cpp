@@ -56,14 +56,7 @@ struct Headless {
     std::thread stream;
 };
 
-bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(30)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
+using testing::WaitFor;
 
 TEST(DesktopCommands, TheCutButtonsNeedAStreamAndTheInputShown) {
     Headless h;

@@ -7,6 +7,8 @@
 
 #include "video/video_stream.h"
 
+#include "tests/wait_for.h"
+
 namespace tessaly::testing {
 
 std::string ReadFile(const std::string& path);
@@ -23,15 +25,6 @@ std::string ProbeVideoEntry(const std::string& path, const std::string& entry);
 // ffprobe's count of decodable video frames.
 long CountedFrames(const std::string& path);
 
-template <class Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 // Waits for the end-of-stream event.
 inline bool WaitForComplete(VideoStream& stream) {

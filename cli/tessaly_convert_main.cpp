@@ -258,6 +258,20 @@ int ChooseCut(FisheyeApp& app, const ConvertOptions& options, std::vector<std::s
 
 // The run's log lives in its folder while it runs and joins the shared log
 // beside the program as one block at the end.
+void StartRunLog(FisheyeApp& app, const RunWorkspace& workspace);
+
+// Opens the run's own folder inside the temporary folder, makes it the
+// run's temporary folder, tells the early end about it and starts the run's
+// log there; false with `error` when the folder cannot be made.
+bool OpenRunWorkspace(FisheyeApp& app, RunWorkspace& workspace, std::string& error) {
+    const std::string sharedLog = app.env.logPath;
+    if (!workspace.Open(app.settings->APATH, sharedLog, error)) return false;
+    app.settings.Change([&](AppSettings& s) { s.APATH = workspace.Folder(); });
+    SetEmergencyWorkspace(workspace.Folder(), workspace.RunLogPath(), sharedLog);
+    StartRunLog(app, workspace);
+    return true;
+}
+
 void StartRunLog(FisheyeApp& app, const RunWorkspace& workspace) {
     app.env.log.SetPath(workspace.RunLogPath());
     app.env.log.StartNew(std::time(nullptr));
@@ -363,13 +377,9 @@ int RunJoin(const ConvertOptions& options, const char* argv0) {
         return Fail(kExitFailed, EncoderMissing("", app.env.programDir) + ": install ffmpeg or put it at " +
                                      app.env.programDir + kEncoderRelativePath);
     }
-    const std::string sharedLog = app.env.logPath;
     RunWorkspace workspace;
     std::string error;
-    if (!workspace.Open(app.settings->APATH, sharedLog, error)) return Fail(kExitFailed, error);
-    app.settings.Change([&](AppSettings& s) { s.APATH = workspace.Folder(); });
-    SetEmergencyWorkspace(workspace.Folder(), workspace.RunLogPath(), sharedLog);
-    StartRunLog(app, workspace);
+    if (!OpenRunWorkspace(app, workspace, error)) return Fail(kExitFailed, error);
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(output, ec))) SetEmergencyOutputs({output});
     SetStopFlag(&app.run.stopRequested);
@@ -388,7 +398,7 @@ int RunJoin(const ConvertOptions& options, const char* argv0) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     SetStopFlag(nullptr);
     BeginNormalFinish();
-    workspace.Close(sharedLog, false);
+    workspace.Close(app.env.logPath, false);
     ClearEmergencyFiles();
     if (StopSignal() != 0) return Stopped({joined.exported});
     switch (joined.status) {
@@ -487,13 +497,9 @@ int Run(int argc, char** argv) {
     if (const int code = ChooseCut(app, options, cutLines, cutProblem); code != 0) return Fail(code, cutProblem);
     if (StopSignal() != 0) return Stopped();
     for (const std::string& line : cutLines) std::fprintf(stderr, "tessaly-convert: %s\n", line.c_str());
-    const std::string sharedLog = app.env.logPath;
     RunWorkspace workspace;
     std::string error;
-    if (!workspace.Open(app.settings->APATH, sharedLog, error)) return Fail(kExitFailed, error);
-    app.settings.Change([&](AppSettings& s) { s.APATH = workspace.Folder(); });
-    SetEmergencyWorkspace(workspace.Folder(), workspace.RunLogPath(), sharedLog);
-    StartRunLog(app, workspace);
+    if (!OpenRunWorkspace(app, workspace, error)) return Fail(kExitFailed, error);
     for (const std::string& line : cutLines) app.env.log.WriteLogLine(line);
 
     // Outputs that are not there yet are the run's own: an early end
@@ -529,7 +535,7 @@ int Run(int argc, char** argv) {
 
     BeginNormalFinish();
     const bool keep = options.keepStills && conversion.result.AllWritten() && StopSignal() == 0;
-    const std::string kept = workspace.Close(sharedLog, keep);
+    const std::string kept = workspace.Close(app.env.logPath, keep);
     ClearEmergencyFiles();
     if (StopSignal() != 0) return Stopped(conversion.result.exports);
     return ReportConversion(conversion, options, ui, kept);

@@ -4,6 +4,7 @@
 
 #include "app/parameter_file.h"
 #include "tests/capture_output.h"
+#include "tests/cli/converter_copy.h"
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -87,15 +88,10 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(fs::exists(clip_)) << "the clip maker failed";
         dir_ = suiteDir_ / ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        fs::create_directories(dir_ / "prog");
         fs::create_directories(dir_ / "temp");
         // A program folder of its own: the log and the parameter file live
         // beside the program, and tests run in parallel.
-        const fs::path built = fs::path(TESSALY_BINARY_DIR) / "cli" / "tessaly-convert";
-        program_ = dir_ / "prog" / "tessaly-convert";
-        std::error_code ec;
-        fs::create_hard_link(built, program_, ec);
-        if (ec) fs::copy_file(built, program_, fs::copy_options::overwrite_existing);
+        program_ = tessaly::testing::ConverterCopyIn(dir_);
     }
 
     std::string Command(const std::string& args, const std::string& temp = "") const {

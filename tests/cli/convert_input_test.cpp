@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/cli/converter_copy.h"
 #include "tests/capture_output.h"
 
 namespace {
@@ -61,13 +62,8 @@ protected:
 
     void SetUp() override {
         dir_ = suiteDir_ / ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        fs::create_directories(dir_ / "prog");
         fs::create_directories(dir_ / "temp");
-        const fs::path built = fs::path(TESSALY_BINARY_DIR) / "cli" / "tessaly-convert";
-        program_ = dir_ / "prog" / "tessaly-convert";
-        std::error_code ec;
-        fs::create_hard_link(built, program_, ec);
-        if (ec) fs::copy_file(built, program_, fs::copy_options::overwrite_existing);
+        program_ = tessaly::testing::ConverterCopyIn(dir_);
     }
 
     // A movie made by one ffmpeg call with `arguments` before its name.

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/cli/converter_copy.h"
 #include "tests/capture_output.h"
 
 namespace {
@@ -74,13 +75,8 @@ protected:
     static void SetUpTestSuite() {
         dir_ = fs::temp_directory_path() / ("tessaly_parts_" + std::to_string(::getpid()));
         fs::remove_all(dir_);
-        fs::create_directories(dir_ / "prog");
         fs::create_directories(dir_ / "temp");
-        const fs::path built = fs::path(TESSALY_BINARY_DIR) / "cli" / "tessaly-convert";
-        program_ = dir_ / "prog" / "tessaly-convert";
-        std::error_code ec;
-        fs::create_hard_link(built, program_, ec);
-        if (ec) fs::copy_file(built, program_, fs::copy_options::overwrite_existing);
+        program_ = tessaly::testing::ConverterCopyIn(dir_);
         // 4.2 s at 25 fps: 105 frames, a key frame every 50, and sound.
         source_ = (dir_ / "sparse.mp4").string();
         Run(std::string(TESSALY_SOURCE_DIR) + "/tools/make-fisheye-clip " + Quote(source_) +

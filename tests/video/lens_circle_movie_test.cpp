@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <ostream>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -37,6 +38,9 @@ struct Case {
     int padTop;        // rows of black added above by `post`
     bool circle;       // false: a movie without one
 };
+
+// Cases print by name, so the test names stay the same from build to build.
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 // The circle of a case in source pixels: the mask below keeps the pixels
 // whose centres lie within d / 2 of the square's centre.

@@ -264,13 +264,12 @@ check
 only_left "$work/out" "4 parts" take.mp4
 # The parts ask for what was given; the join and the report for their own.
 job_field() { scontrol -o show job "$1" 2>/dev/null | grep -o " $2=[^ ]*" | head -n 1 | cut -d= -f2; }
-# task_state ARRAY TASK: the state of one task, from the array's records
-# (tasks that never started share one record: ArrayTaskId=3-4).
+# task_state ARRAY TASK: the state of one task. A task that started has a
+# record of its own; those that never did share the array's own record.
 task_state() {
-    scontrol -o show job "$1" 2>/dev/null | grep -o 'ArrayTaskId=[^ ]* .*JobState=[A-Z_]*' |
-        sed 's/ArrayTaskId=\([^ ]*\) .*JobState=\([A-Z_]*\)/\1 \2/' | tr -d '[]' |
-        awk -v t="$2" '{ n = split($1, r, ","); for (i = 1; i <= n; i++) { split(r[i], b, "-"); if (b[2] == "") b[2] = b[1];
-                         if (t >= b[1] + 0 && t <= b[2] + 0) print $2 } }' | head -n 1
+    local records
+    records=$(scontrol -o show job "$1" 2>/dev/null | sed -n 's/^JobId=\([0-9]*\) .*ArrayTaskId=\([0-9]*\) .*JobState=\([A-Z_]*\).*/\1 \2 \3/p')
+    awk -v a="$1" -v t="$2" '$2 == t { own = $3 } $1 == a { rest = $3 } END { print (own != "" ? own : rest) }' <<<"$records"
 }
 array1=$(sed -n 's/^Submitted parts: \([0-9]*\)_.*/\1/p' "$work/logs/run1.txt")
 join1=$(sed -n 's/^Submitted join: \([0-9]*\) .*/\1/p' "$work/logs/run1.txt")

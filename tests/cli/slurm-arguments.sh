@@ -87,6 +87,15 @@ expect 2 "--format: the converter writes none of 'mkv'" --format mkv "$work/shoo
 expect 2 "no movies in the folder $work/empty" "$work/empty" "$work/out"
 expect 2 "two inputs would both be written to $work/out/a.mp4" "$work/shoot/a.mp4" "$work/other/a.mkv" "$work/out"
 expect 2 "no such output folder: $work/nowhere" "$work/shoot/a.mp4" "$work/other/a.mkv" "$work/nowhere"
+# The converter's check alone: a run's checks and its cut, nothing written.
+count=$((count + 1))
+rc=0
+out=$("$converter" --check-options --quality 5 "$work/in/clip.mp4" "$work/out/checked.mp4" 2>&1) || rc=$?
+if [[ $rc != 0 || $out != *"lens circle: centre "*"; --cut "* || -e $work/out/checked.mp4 ]]; then
+    failures=$((failures + 1))
+    echo "FAIL: tessaly-convert --check-options: exit $rc, $(ls "$work/out"): $out"
+fi
+
 # The converter checks its options and each movie as a run would, with its
 # own error line; a movie with fewer frames than parts is refused.
 expect 2 "refuses the conversion of $work/in/clip.mp4: unknown option --bogus" "$work/in/clip.mp4" "$work/out/pano.mp4" -- --bogus

@@ -501,6 +501,8 @@ std::string ConvertUsage() {
            "                         it such a run converts what can be decoded, says\n"
            "                         \"converted N of the M frames the file declares\"\n"
            "                         and succeeds\n"
+           "  --check-options OPTIONS... INPUT OUTPUT  (first) check a command line as a\n"
+           "                         run would, up to its first frame, and convert nothing\n"
            "  --help                 show this text\n"
            "  --version              show the version\n";
 }

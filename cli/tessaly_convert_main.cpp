@@ -417,6 +417,12 @@ int RunJoin(const ConvertOptions& options, const char* argv0) {
 int Run(int argc, char** argv) {
     InstallStopSignals();
     std::vector<std::string> args(argv + 1, argv + argc);
+    // --check-options first: the run's checks before its first frame (the
+    // options, files, parameter file, lens and the cut with its circle
+    // search), said as a run says them; nothing is converted. Schedulers
+    // check a command line with it before they hand it to other machines.
+    const bool checkOnly = !args.empty() && args.front() == "--check-options";
+    if (checkOnly) args.erase(args.begin());
     const ParsedOptions parsed = ParseConvertOptions(args);
     if (!parsed.ok) {
         std::fprintf(stderr, "tessaly-convert: %s\nTry 'tessaly-convert --help'.\n",
@@ -465,7 +471,7 @@ int Run(int argc, char** argv) {
             return Fail(kExitUsage, "cannot read the parameter file " + options.paramsFile);
         }
     }
-    if (options.join) return RunJoin(options, argv[0]);
+    if (options.join) return checkOnly ? 0 : RunJoin(options, argv[0]);
     const bool part = options.partCount > 0;
     if (part && (options.tempFormat || options.keepStills)) {
         std::fprintf(stderr, "tessaly-convert: --part streams its frames into the part file: --stills and "
@@ -488,7 +494,8 @@ int Run(int argc, char** argv) {
     PrepareApp(app, options, argv[0]);
     const std::string lensProblem = LensSettingsProblem(*app.settings);
     if (!lensProblem.empty()) return Fail(kExitUsage, lensProblem);
-    if (FindEncoderProgram(app.env.programDir).empty()) {
+    // The encoder is the converting machine's, not the checking one's.
+    if (!checkOnly && FindEncoderProgram(app.env.programDir).empty()) {
         return Fail(kExitFailed, EncoderMissing("", app.env.programDir) + ": install ffmpeg or put it at " +
                                      app.env.programDir + kEncoderRelativePath);
     }
@@ -497,6 +504,7 @@ int Run(int argc, char** argv) {
     if (const int code = ChooseCut(app, options, cutLines, cutProblem); code != 0) return Fail(code, cutProblem);
     if (StopSignal() != 0) return Stopped();
     for (const std::string& line : cutLines) std::fprintf(stderr, "tessaly-convert: %s\n", line.c_str());
+    if (checkOnly) return 0;
     RunWorkspace workspace;
     std::string error;
     if (!OpenRunWorkspace(app, workspace, error)) return Fail(kExitFailed, error);

@@ -28,7 +28,7 @@ _tessaly_convert() {
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "--params --cut --circle --sharpen --brightness --contrast --noise --cpu
             --flip --aspect --lens --fov --yaw --pitch --roll --stills --quality --resize --temp --keep-stills --no-vr-metadata
-            --part --join --help --version" -- "$cur"))
+            --part --join --check-options --help --version" -- "$cur"))
         return
     fi
     # Movies: the input types the desktop program opens and the output containers.

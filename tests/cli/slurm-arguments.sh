@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
 # tessaly-slurm's checks before anything is submitted, without a cluster:
-# the commands run with bash but no Slurm on the PATH, so a command line
-# that passes every check ends at "sbatch not found" (exit 3), and one that
-# fails a check ends before it (exit 2) with its own message.
+# the commands run with bash and ffprobe but no Slurm on the PATH, so a
+# command line that passes every check (the converter's own check of its
+# options and movie included) ends at "sbatch not found" (exit 3), and one
+# that fails a check ends before it (exit 2) with its own message.
 #
-#   slurm-arguments.sh TESSALY_SLURM TESSALY_CONVERT
+#   slurm-arguments.sh TESSALY_SLURM TESSALY_CONVERT SOURCE_DIR
 set -u
-slurm=$1 converter=$2
+slurm=$1 converter=$2 source_dir=$3
 work=$(mktemp -d "${TMPDIR:-/tmp}/tessaly-slurm-args.XXXXXX")
 trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT
 chmod 755 "$work"
 
 nopath="$work/bin"
 mkdir -p "$nopath"
-for tool in bash dirname cat; do ln -s "$(command -v "$tool")" "$nopath/$tool"; done
+for tool in bash dirname cat ffprobe; do ln -s "$(command -v "$tool")" "$nopath/$tool"; done
 
 failures=0 count=0
 out="" rc=0 use_converter=$converter as_user=()
@@ -36,7 +37,12 @@ expect() {
 }
 
 mkdir -p "$work/in" "$work/out" "$work/shoot" "$work/empty" "$work/other"
-for f in in/clip.mp4 shoot/a.mp4 shoot/b.MOV shoot/notes.txt other/a.mkv; do : >"$work/$f"; done
+for f in shoot/notes.txt other/a.mkv; do : >"$work/$f"; done
+# Real movies, since the converter checks them: 60 frames each.
+for f in in/clip.mp4 shoot/a.mp4 shoot/b.MOV; do
+    "$source_dir/tools/make-fisheye-clip" "$work/$f" --size 160x120 --fps 25 --duration 2.4 >/dev/null 2>&1 ||
+        { echo "FAIL: cannot make $f"; exit 1; }
+done
 
 # Complete command lines reach the search for sbatch.
 expect 3 "sbatch not found" "$work/in/clip.mp4" "$work/out/pano.mp4"
@@ -81,6 +87,41 @@ expect 2 "--format: the converter writes none of 'mkv'" --format mkv "$work/shoo
 expect 2 "no movies in the folder $work/empty" "$work/empty" "$work/out"
 expect 2 "two inputs would both be written to $work/out/a.mp4" "$work/shoot/a.mp4" "$work/other/a.mkv" "$work/out"
 expect 2 "no such output folder: $work/nowhere" "$work/shoot/a.mp4" "$work/other/a.mkv" "$work/nowhere"
+# The converter's check alone: a run's checks and its cut, nothing written.
+count=$((count + 1))
+rc=0
+out=$("$converter" --check-options --quality 5 "$work/in/clip.mp4" "$work/out/checked.mp4" 2>&1) || rc=$?
+if [[ $rc != 0 || $out != *"lens circle: centre "*"; --cut "* || -e $work/out/checked.mp4 ]]; then
+    failures=$((failures + 1))
+    echo "FAIL: tessaly-convert --check-options: exit $rc, $(ls "$work/out"): $out"
+fi
+
+# The converter checks its options and each movie as a run would, with its
+# own error line; a movie with fewer frames than parts is refused.
+expect 2 "refuses the conversion of $work/in/clip.mp4: unknown option --bogus" "$work/in/clip.mp4" "$work/out/pano.mp4" -- --bogus
+expect 2 "refuses the conversion of $work/shoot/a.mp4: unknown option --bogus" "$work/shoot" "$work/out" -- --bogus
+expect 2 "--stills and --keep-stills cannot be used with it" "$work/in/clip.mp4" "$work/out/pano.mp4" -- --stills jpg
+expect 3 "sbatch not found" --parts 1 "$work/in/clip.mp4" "$work/out/pano.mp4" -- --stills jpg
+expect 2 "cannot read the parameter file $work/none.ini" "$work/in/clip.mp4" "$work/out/pano.mp4" -- --params "$work/none.ini"
+expect 2 "refuses the conversion of $work/in/clip.mp4: --cut needs four whole numbers" "$work/in/clip.mp4" "$work/out/pano.mp4" -- --cut 1,2
+for own in --part=1/2 --join; do
+    expect 2 "the converter option $own is set by tessaly-slurm itself" "$work/in/clip.mp4" "$work/out/pano.mp4" -- $own
+done
+expect 2 "$work/in/clip.mp4 has 60 frames: it cannot be split into 100 parts" --parts 100 "$work/in/clip.mp4" "$work/out/pano.mp4"
+expect 2 "$work/shoot/a.mp4 has 60 frames: it cannot be split into 61 parts (give --parts 60 or fewer)" --parts 61 "$work/shoot" "$work/out"
+expect 3 "sbatch not found" --parts 60 "$work/in/clip.mp4" "$work/out/pano.mp4"
+# The join's resources are its own, and checked.
+expect 3 "sbatch not found" --join-cpus 2 --join-mem=3G --join-time 1:00:00 -c 4 --mem 8G "$work/in/clip.mp4" "$work/out/pano.mp4"
+expect 2 "--join-cpus must be a whole number of CPUs, not '0'" --join-cpus 0 "$work/in/clip.mp4" "$work/out/pano.mp4"
+expect 2 "--join-mem must be a size such as 800M or 2G, not 'lots'" --join-mem lots "$work/in/clip.mp4" "$work/out/pano.mp4"
+expect 2 "--join-time must be a time such as 30, 1:30:00 or 1-12, not 'soon'" --join-time=soon "$work/in/clip.mp4" "$work/out/pano.mp4"
+expect 2 "--join-time needs a value" "$work/in/clip.mp4" "$work/out/pano.mp4" --join-time
+# sbatch options whose value is optional take it only after "=".
+expect 2 "--nice 10: the value of --nice is optional in sbatch, so it is taken only in the = form: --nice=10" \
+    --nice 10 "$work/in/clip.mp4" "$work/out/pano.mp4"
+expect 2 "taken only in the = form: --exclusive=user" --exclusive user "$work/in/clip.mp4" "$work/out/pano.mp4"
+expect 3 "sbatch not found" --nice=10 --exclusive "$work/in/clip.mp4" "$work/out/pano.mp4"
+
 use_converter="$work/none"
 expect 2 "cannot run the converter $work/none" "$work/in/clip.mp4" "$work/out/pano.mp4"
 use_converter=$converter

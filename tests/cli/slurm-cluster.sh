@@ -5,13 +5,19 @@
 #   1. a 20 s movie with sound in 4 parts with --wait: the output has the
 #      source's frame count and duration, its frames agree with a single run
 #      of tessaly-convert (PSNR), its sound is there without a gap, it is
-#      marked as 180-degree video, and nothing else is left beside it;
+#      marked as 180-degree video, and nothing else is left beside it; the
+#      parts ask for the sbatch resources given, the join and report for
+#      their own;
 #   2. the same with one part failing for real (a file size limit on that
-#      task only): a clear failure naming the part, no output, no parts;
-#      and a join that fails the same way after its parts succeeded;
-#   3. the parts cancelled with scancel while they run: the same; and every
-#      job of a submission cancelled: --wait removes what the report would;
-#   4. a folder of three movies in one call, two parts each, the parts kept.
+#      task only): a clear failure naming the part and its kept log, the
+#      parts not yet run cancelled, no output, no parts; and a join that
+#      fails the same way after its parts succeeded;
+#   3. one part cancelled with scancel while it runs: the others are
+#      cancelled too; and every job of a submission cancelled: --wait
+#      removes what the report would;
+#   4. a folder of three movies in one call, two parts each, the parts kept;
+#   5. the parameter file changed between submission and the parts' run:
+#      the output has the settings of submission.
 # The daemons are stopped by their pids at the end, on failure too.
 #
 #   slurm-cluster.sh TESSALY_SLURM SOURCE_DIR
@@ -256,6 +262,25 @@ check
 [[ $psnr == inf ]] || awk -v p="$psnr" 'BEGIN { exit !(p >= 40) }' ||
     fail "4 parts: a frame differs from the single run's (lowest PSNR $psnr dB)"
 only_left "$work/out" "4 parts" take.mp4
+# The parts ask for what was given; the join and the report for their own.
+job_field() { scontrol -o show job "$1" 2>/dev/null | grep -o " $2=[^ ]*" | head -n 1 | cut -d= -f2; }
+# task_state ARRAY TASK: the state of one task. A task that started has a
+# record of its own; those that never did share the array's own record.
+task_state() {
+    local records
+    records=$(scontrol -o show job "$1" 2>/dev/null | sed -n 's/^JobId=\([0-9]*\) .*ArrayTaskId=\([0-9]*\) .*JobState=\([A-Z_]*\).*/\1 \2 \3/p')
+    awk -v a="$1" -v t="$2" '$2 == t { own = $3 } $1 == a { rest = $3 } END { print (own != "" ? own : rest) }' <<<"$records"
+}
+array1=$(sed -n 's/^Submitted parts: \([0-9]*\)_.*/\1/p' "$work/logs/run1.txt")
+join1=$(sed -n 's/^Submitted join: \([0-9]*\) .*/\1/p' "$work/logs/run1.txt")
+report1=$(sed -n 's/^Submitted report: \([0-9]*\).*/\1/p' "$work/logs/run1.txt")
+for want in "${array1}_1 MinMemoryNode 2G" "${array1}_1 TimeLimit 00:30:00" "$join1 MinMemoryNode 1G" "$join1 NumCPUs 1" \
+    "$report1 MinMemoryNode 100M" "$report1 TimeLimit 00:10:00"; do
+    read -r job field value <<<"$want"
+    check
+    got=$(job_field "$job" "$field")
+    [[ $got == "$value" ]] || fail "4 parts: job $job has $field=$got, not $value"
+done
 echo "4 parts: $(frames_of "$work/out/take.mp4") frames; lowest PSNR against the single run $psnr dB;" \
     "submit to finished $parts_time s (the single run on the same node: $single_time s)"
 # Where the time went, by the controller's clock (whole seconds).
@@ -285,8 +310,24 @@ TESSALY_CONVERT=$work/bin/tessaly-convert timeout 300 "$slurm_cmd" --wait --part
     >"$work/logs/run2.txt" 2>&1 || rc=$?
 check
 [[ $rc == 1 ]] || fail "a failed part: exit $rc, not 1"
-grep -q "^tessaly-slurm: failed: $work/out/failed.mp4 (from $clip): part 2 of 4 failed: .*file too large" "$work/logs/run2.txt" ||
-    { fail "a failed part: the report does not name part 2 and its error"; cat "$work/logs/run2.txt"; }
+grep -q "^tessaly-slurm: failed: $work/out/failed.mp4 (from $clip): part 2 of 4 failed: .*file too large.*; its log: .*; parts .*4 were cancelled" \
+    "$work/logs/run2.txt" || { fail "a failed part: the report does not name part 2, its error, its log and the cancelled parts"; cat "$work/logs/run2.txt"; }
+# The parts not yet run when part 2 failed were cancelled, not run; part 2's log is kept.
+array2=$(sed -n 's/^Submitted parts: \([0-9]*\)_.*/\1/p' "$work/logs/run2.txt")
+for task in 3 4; do
+    check
+    state=$(task_state "$array2" "$task")
+    [[ $state == CANCELLED ]] || { fail "a failed part: part $task ended '$state', not CANCELLED";
+        scontrol -o show job "$array2" | grep -o 'JobId=[^ ]* .*ArrayTaskId=[^ ]*\|JobState=[^ ]*'; }
+done
+kept_log=$(sed -n 's/.*; its log: \(.*task-2\.log\); .*/\1/p' "$work/logs/run2.txt")
+check
+if [[ -n $kept_log && -f $kept_log ]] && grep -q "file too large" "$kept_log"; then
+    [[ $(ls -A "${kept_log%/*}") == task-2.log ]] || fail "a failed part: more than its log kept: $(ls -A "${kept_log%/*}")"
+    rm -rf "${kept_log%/*}"
+else
+    fail "a failed part: its log '$kept_log' is not kept"
+fi
 only_left "$work/out" "a failed part" take.mp4
 [[ -z $(ls -A "$work/temp") ]] || fail "a failed part left $(ls -A "$work/temp") in the temporary folder"
 
@@ -299,8 +340,9 @@ LIMIT_JOIN=1 TESSALY_CONVERT=$work/bin/tessaly-convert timeout 300 "$slurm_cmd" 
     "$work/out/unjoined.mp4" -- "${convert_opts[@]}" >"$work/logs/run2b.txt" 2>&1 || rc=$?
 check
 [[ $rc == 1 ]] || fail "a failed join: exit $rc, not 1"
-grep -q "^tessaly-slurm: failed: $work/out/unjoined.mp4 (from $work/in/short.mp4): the join failed: tessaly-convert: .*unjoined.mp4" \
+grep -q "^tessaly-slurm: failed: $work/out/unjoined.mp4 (from $work/in/short.mp4): the join failed: tessaly-convert: .*unjoined.mp4.*; its log: " \
     "$work/logs/run2b.txt" || { fail "a failed join: the report does not say the join failed and why"; cat "$work/logs/run2b.txt"; }
+rm -rf "$work/out"/.unjoined.tessaly-slurm.*
 only_left "$work/out" "a failed join" take.mp4
 [[ -z $(ls -A "$work/temp") ]] || fail "a failed join left $(ls -A "$work/temp") in the temporary folder"
 
@@ -346,7 +388,8 @@ cancel_run() {  # cancel_run NAME WHICH: WHICH = parts or all
         # shellcheck disable=SC2046  # one id a word
         scancel $(sed -n 's/^Submitted [a-z]*: \([0-9]*\).*/\1/p' "$log")
     else
-        scancel "$array"
+        # One running part: the others go with it.
+        scancel "${array}_$(squeue -h -j "$array" -t R -o %K | head -n 1)"
     fi
     rc=0
     wait "$waiter" || rc=$?
@@ -355,6 +398,8 @@ cancel_run() {  # cancel_run NAME WHICH: WHICH = parts or all
     if [[ $which == parts ]]; then
         grep -q "^tessaly-slurm: failed: $work/out/$name.mp4 (from $clip): part [1-4] of 4 failed: it was cancelled" "$log" ||
             { fail "$name: the report does not say a part was cancelled"; cat "$log"; }
+        [[ $(task_state "$array" 4) == CANCELLED ]] ||
+            fail "$name: part 4 ended '$(task_state "$array" 4)', not CANCELLED with the cancelled part"
     else
         grep -q "the report job ended CANCELLED: the conversion did not finish" "$log" ||
             { fail "$name: --wait does not say the jobs were cancelled"; cat "$log"; }
@@ -400,9 +445,57 @@ else
 fi
 only_left "$work/$batch" "a batch of three" one.mp4 three.mp4 two.mp4
 
+# ---------------------------------------------------------------------------
+# 5. The settings are those of submission: the parameter file of the
+#    converter (a portable copy, whose file is beside it) changes while the
+#    jobs are held.
+
+mkdir -p "$work/prog"
+cp -a "$converter" "$(dirname "$converter")/PLUG-IN" "$work/prog/"
+write_params() {  # write_params BRIGHTNESS: the start values, brightness on
+    local name value
+    {
+        echo "Generated by Tessaly fisheye publisher, d'not edit!"
+        for name in XL1=-8 YL1=-8 XL2=616 YL2=606 FPS=1 M_X=0 M_Y=0 V_X=0 V_Y=0 SHARPEN_CH=1 BRIGHTNESS_CH=1 \
+            CONTRAST_CH=0 CPU_CH=0 NOISE_CH=0 ASPECT=0 SHARPEN=1 RADIUS=0 BRIGHTNESS="$1" CONTRAST=127 CPU=100 \
+            NOISE=1 APATH="$work/temp" OPATH="$work" DSSETUP=0 BITRATE=0 CODECMODE=0 AUTOSAVE=1; do
+            value=${name#*=} name=${name%%=*}
+            echo "<$name>$value</$name>"
+        done
+    } >"$work/prog/Tessaly.ini"
+}
+write_params 200
+for b in 200 60; do
+    write_params "$b"
+    "$work/prog/tessaly-convert" --quality 8 "$work/in/short.mp4" "$work/ref/bright$b.mp4" >"$work/logs/ref$b.txt" 2>&1 ||
+        { echo "FAIL: the single run with brightness $b failed"; cat "$work/logs/ref$b.txt"; exit 1; }
+done
+write_params 200
+log=$work/logs/frozen.txt
+TESSALY_CONVERT=$work/prog/tessaly-convert timeout 300 "$slurm_cmd" --wait --hold --parts 2 "$work/in/short.mp4" \
+    "$work/out/frozen.mp4" -- --quality 8 >"$log" 2>&1 &
+waiter=$!
+for ((i = 0; i < 100; i++)); do grep -q '^Submitted report' "$log" 2>/dev/null && break; sleep 0.1; done
+write_params 60
+# shellcheck disable=SC2046  # one id a word
+scontrol release $(sed -n 's/^Submitted [a-z]*: \([0-9]*\).*/\1/p' "$log")
+rc=0
+wait "$waiter" || rc=$?
+waiter=""
+check
+[[ $rc == 0 ]] || { fail "frozen settings: exit $rc"; cat "$log"; }
+psnr_same=$(psnr_min "$work/ref/bright200.mp4" "$work/out/frozen.mp4")
+psnr_node=$(psnr_min "$work/ref/bright60.mp4" "$work/out/frozen.mp4")
+# The two files' outputs differ by far more than parts and a whole run do
+# (below 15 dB against 40): a margin both ways.
+[[ $psnr_same == inf ]] || awk -v p="$psnr_same" -v q="$psnr_node" 'BEGIN { exit !(p >= 30 && (q == "inf" ? 99 : q) < 25) }' ||
+    fail "frozen settings: the output is not that of the submitting settings (lowest PSNR $psnr_same dB; against the node's file $psnr_node dB)"
+echo "frozen settings: lowest PSNR against a single run with the submitting file $psnr_same dB, with the node's changed file $psnr_node dB"
+rm -f "$work/out/frozen.mp4"
+
 # The reports, one per submission, in the folder tessaly-slurm was run from.
 check
-[[ $(ls "$work/logs"/tessaly-slurm-*.out 2>/dev/null | wc -l) == 5 ]] ||
+[[ $(ls "$work/logs"/tessaly-slurm-*.out 2>/dev/null | wc -l) == 6 ]] ||
     fail "not one report per finished submission: $(ls "$work/logs")"
 
 echo "$((checks - failures)) passed, $failures failed; the cluster test took $(seconds_since "$test_start") s"

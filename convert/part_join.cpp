@@ -8,6 +8,7 @@
 #include <map>
 
 #include "convert/encoder_command.h"
+#include "convert/movie_part_seal.h"
 #include "convert/vr_marking.h"
 #include "output/pending_file.h"
 #include "video/encoder_program.h"
@@ -96,12 +97,9 @@ std::string CheckJoinParts(std::vector<JoinPart>& parts, int64_t sourceBytes, in
     for (JoinPart& part : parts) {
         std::error_code ec;
         if (fs::is_directory(part.path, ec)) return "cannot use the part " + part.path + ": is a directory";
-        std::string error;
-        part.facts = ReadPartFileFacts(part.path, error);
-        if (!error.empty()) return "cannot use the part " + part.path + ": " + error;
-        if (!ParsePartTag(part.facts.comment, part.tag)) {
-            return "cannot use the part " + part.path + ": it is no part made by tessaly-convert --part (no part tag)";
-        }
+        // Damage first: a damaged part's tag says nothing about its settings.
+        const std::string damage = PartDamage(part.path, part.facts, part.tag);
+        if (!damage.empty()) return "cannot use the part " + part.path + ": " + damage;
     }
     for (const JoinPart& part : parts) {
         const std::string problem = CheckOnePart(part, parts.front(), sourceBytes, rateNum, rateDen, outputExt);

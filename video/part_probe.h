@@ -18,10 +18,21 @@ struct PartFileFacts {
     bool startsWithKey = false;    // the first video packet is a key frame
     bool hasAudio = false;
     std::string comment;  // the container's "comment" tag (empty: none)
+    // SHA-256 (hex) of the video packets as libavformat reads them: each
+    // one's presentation time, key flag, size and bytes, in file order.
+    std::string packetDigest;
 };
 
 // Empty `error` when the file was read; else why not, in words
 // ("no such file", "it cannot be read (Invalid data found ...)").
 PartFileFacts ReadPartFileFacts(const std::string& path, std::string& error);
+
+// SHA-256 of `text`, as 64 lower-case hex digits.
+std::string TextDigest(const std::string& text);
+
+// Stream-copies every packet of the movie at `source` into `target` (an
+// existing file, overwritten; the container follows its extension) with
+// the file's "comment" tag set to `comment`. Empty when done; else why not.
+std::string CopyWithComment(const std::string& source, const std::string& target, const std::string& comment);
 
 }  // namespace tessaly

@@ -35,7 +35,9 @@ std::string SealPartFile(PendingFile& pending, const std::string& tagText) {
     tag.digest = PartDigest(tag, facts.packetDigest);
     std::string sealed;
     if (!CreateSiblingFile(pending, sealed, error)) return error;
-    error = CopyWithComment(pending.tempPath, sealed, PartTagText(tag));
+    MovieCopy how;
+    how.comment = PartTagText(tag);
+    error = CopyMovie(pending.tempPath, sealed, how);
     PartFileFacts copied;
     PartTag read;
     if (error.empty()) error = PartDamage(sealed, copied, read);

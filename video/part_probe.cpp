@@ -156,33 +156,53 @@ struct OutputFree {
 };
 
 // The streams of `in` into `out` as they are, the tag on the file and on
-// every video stream (Ogg writes only the streams' tags).
-std::string AddCopiedStreams(const AVFormatContext* in, AVFormatContext* out, const std::string& comment) {
+// every video stream (Ogg writes only the streams' tags); the retimed
+// stream `retimed` in `slot`, a time base of one frame.
+std::string AddCopiedStreams(const AVFormatContext* in, AVFormatContext* out, const std::string& comment,
+                             int retimed, AVRational slot) {
     av_dict_copy(&out->metadata, in->metadata, 0);
-    av_dict_set(&out->metadata, "comment", comment.c_str(), 0);
+    if (!comment.empty()) av_dict_set(&out->metadata, "comment", comment.c_str(), 0);
     for (unsigned i = 0; i < in->nb_streams; ++i) {
         const AVStream* is = in->streams[i];
         AVStream* os = avformat_new_stream(out, nullptr);
         if (os == nullptr || avcodec_parameters_copy(os->codecpar, is->codecpar) < 0) return "out of memory";
         os->codecpar->codec_tag = 0;
-        os->time_base = is->time_base;
-        os->avg_frame_rate = is->avg_frame_rate;
-        os->r_frame_rate = is->r_frame_rate;
+        os->time_base = static_cast<int>(i) == retimed ? slot : is->time_base;
+        os->avg_frame_rate = static_cast<int>(i) == retimed ? av_inv_q(slot) : is->avg_frame_rate;
+        os->r_frame_rate = static_cast<int>(i) == retimed ? av_inv_q(slot) : is->r_frame_rate;
         os->sample_aspect_ratio = is->sample_aspect_ratio;
         os->disposition = is->disposition;
         av_dict_copy(&os->metadata, is->metadata, 0);
-        if (is->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) av_dict_set(&os->metadata, "comment", comment.c_str(), 0);
+        if (is->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !comment.empty()) {
+            av_dict_set(&os->metadata, "comment", comment.c_str(), 0);
+        }
     }
     return {};
 }
 
-std::string CopyPackets(AVFormatContext* in, AVFormatContext* out) {
+// A time moved to the nearest frame of `slot`, then into the stream's own
+// time base (which the muxer may have chosen finer).
+int64_t OntoSlot(int64_t time, AVRational from, AVRational slot, AVRational to) {
+    if (time == AV_NOPTS_VALUE) return time;
+    const auto near = static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX);
+    return av_rescale_q(av_rescale_q_rnd(time, from, slot, near), slot, to);
+}
+
+std::string CopyPackets(AVFormatContext* in, AVFormatContext* out, int retimed, AVRational slot) {
     AVPacket* packet = av_packet_alloc();
     if (packet == nullptr) return "out of memory";
     int rc = 0;
     while ((rc = av_read_frame(in, packet)) >= 0) {
         const int s = packet->stream_index;
-        av_packet_rescale_ts(packet, in->streams[s]->time_base, out->streams[s]->time_base);
+        const AVRational from = in->streams[s]->time_base;
+        const AVRational to = out->streams[s]->time_base;
+        if (s == retimed) {
+            packet->pts = OntoSlot(packet->pts, from, slot, to);
+            packet->dts = OntoSlot(packet->dts, from, slot, to);
+            packet->duration = av_rescale_q(1, slot, to);
+        } else {
+            av_packet_rescale_ts(packet, from, to);
+        }
         packet->pos = -1;
         rc = av_interleaved_write_frame(out, packet);
         if (rc < 0) break;
@@ -198,7 +218,7 @@ std::string CopyPackets(AVFormatContext* in, AVFormatContext* out) {
 
 }  // namespace
 
-std::string CopyWithComment(const std::string& source, const std::string& target, const std::string& comment) {
+std::string CopyMovie(const std::string& source, const std::string& target, const MovieCopy& how) {
     int rc = 0;
     AVFormatContext* rawIn = OpenFile(source, rc);
     if (rawIn == nullptr) return "cannot read " + source + " (" + ErrorText(rc) + ")";
@@ -210,7 +230,10 @@ std::string CopyWithComment(const std::string& source, const std::string& target
     rc = avformat_alloc_output_context2(&rawOut, nullptr, nullptr, target.c_str());
     if (rc < 0 || rawOut == nullptr) return "no container for " + target + " (" + ErrorText(rc) + ")";
     std::unique_ptr<AVFormatContext, OutputFree> out(rawOut);
-    std::string error = AddCopiedStreams(in.get(), out.get(), comment);
+    const bool retime = how.rateNum > 0 && how.rateDen > 0;
+    const int retimed = retime ? av_find_best_stream(in.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0) : -1;
+    const AVRational slot{how.rateDen, how.rateNum};
+    std::string error = AddCopiedStreams(in.get(), out.get(), how.comment, retimed, slot);
     if (!error.empty()) return error;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
@@ -219,7 +242,7 @@ std::string CopyWithComment(const std::string& source, const std::string& target
     if (rc < 0) return "cannot write " + target + " (" + ErrorText(rc) + ")";
     rc = avformat_write_header(out.get(), nullptr);
     if (rc < 0) return "cannot write " + target + " (" + ErrorText(rc) + ")";
-    return CopyPackets(in.get(), out.get());
+    return CopyPackets(in.get(), out.get(), retimed, slot);
 }
 
 }  // namespace tessaly

@@ -71,6 +71,11 @@ std::string CheckOnePart(const JoinPart& part, const JoinPart& ref, int64_t sour
     if (t.index < t.count && f.packets != span) {
         return "it is damaged: it holds " + std::to_string(f.packets) + " frames, its span " + std::to_string(span);
     }
+    // The last one ends early only when the movie did: its frames fall short.
+    if (t.index == t.count && f.packets + 1 < span) {
+        return "its frames fall short of its slots: it holds " + std::to_string(f.packets) + " frames, its span " +
+               std::to_string(span) + " (the movie could not be decoded to its end)";
+    }
     return {};
 }
 

@@ -334,7 +334,10 @@ DecodeReach ReachOfRun(const FrameCallback& callback, int64_t declaredFrames, bo
         reach.exactly = false;
         return reach;
     }
-    reach.decoded = std::max<int64_t>(callback.deliveredFrames.load(), callback.ReachedSlots());
+    // Frames that reached the declared end are the whole movie (an AVI's
+    // empty chunk is declared and never decoded); else the decoded ones count.
+    const int64_t reached = callback.ReachedSlots();
+    reach.decoded = declaredFrames > 0 && reached >= declaredFrames ? reached : callback.deliveredFrames.load();
     reach.declared = declaredFrames;
     reach.exactly = declaredExactly;
     return reach;

@@ -82,7 +82,8 @@ EncoderJob JobFor(const Run& run, const std::string& path) {
     job.outW = run.geometry.outW;
     job.outH = run.geometry.outH;
     job.avgTimePerFrame = run.info.avgTimePerFrame;
-    job.durationSeconds = run.info.durationSeconds;
+    job.durationSeconds =
+        ConvertedSeconds(run.info.durationSeconds, run.result.frames, StillInputRate(run.info.avgTimePerFrame));
     job.hasAudio = run.result.hadSound;
     job.frameCount = run.result.frames;
     job.encoderStallMs = run.options.encoderStallMs;

@@ -366,16 +366,19 @@ TEST_F(ConvertInputTest, DamagedMoviesKeepWhatWasConverted) {
     }
     const struct {
         std::string movie;
+        const char* mode;
         const char* says;  // besides the summary
     } cases[] = {
-        {nut, ""},
-        {ogv, "holds no sound"},
-        {fast, ""},
+        {nut, "", ""},
+        {nut, "--stills bmp ", ""},
+        {ogv, "", "holds no sound"},
+        {ogv, "--stills bmp ", "holds no sound"},
+        {fast, "", ""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.movie);
+        SCOPED_TRACE(c.movie + " " + c.mode);
         const std::string out = c.movie + ".mp4";
-        const Outcome o = Convert("--cut 20,10,580,590 " + Quote(c.movie) + " " + Quote(out));
+        const Outcome o = Convert(c.mode + std::string("--cut 20,10,580,590 ") + Quote(c.movie) + " " + Quote(out));
         ASSERT_EQ(o.status, 0) << o.output;
         EXPECT_NE(o.output.find(c.says), std::string::npos) << o.output;
         const int frames = CountFrames(c.movie);

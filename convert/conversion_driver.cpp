@@ -21,6 +21,7 @@
 #include "convert/frame_callback.h"
 #include "convert/frame_slots.h"
 #include "convert/movie_part.h"
+#include "convert/movie_part_seal.h"
 #include "convert/transform_adapters.h"
 #include "convert/vr_marking.h"
 #include "output/still_writer.h"
@@ -81,7 +82,8 @@ EncoderJob JobFor(const Run& run, const std::string& path) {
     job.outW = run.geometry.outW;
     job.outH = run.geometry.outH;
     job.avgTimePerFrame = run.info.avgTimePerFrame;
-    job.durationSeconds = run.info.durationSeconds;
+    job.durationSeconds =
+        ConvertedSeconds(run.info.durationSeconds, run.result.frames, StillInputRate(run.info.avgTimePerFrame));
     job.hasAudio = run.result.hadSound;
     job.frameCount = run.result.frames;
     job.encoderStallMs = run.options.encoderStallMs;
@@ -333,7 +335,6 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     // No frame may arrive once the stills are counted.
     stream.Pause();
     stream.SetFrameCallback({});
-    run.result.decodedFrames = callback.deliveredFrames.load();
     if (run.options.partCount > 0) {
         const SlotWindow window = PartWindow(SlotsForDuration(info.durationSeconds, rate), run.options.partIndex,
                                              run.options.partCount);
@@ -342,9 +343,10 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
                          ", " + std::to_string(callback.frameNo.load()) + " frames of " +
                          std::to_string(callback.deliveredFrames.load()) + " decoded");
     }
-    // A part ends where its span does, not where the movie does.
-    run.result.declaredFrames = run.options.partCount > 0 ? 0 : info.declaredFrames;
-    run.result.declaredExactly = info.declaredExactly;
+    const DecodeReach reach = ReachOfRun(callback, info.declaredFrames, info.declaredExactly, run.options.partCount > 0);
+    run.result.decodedFrames = reach.decoded;
+    run.result.declaredFrames = reach.declared;
+    run.result.declaredExactly = reach.exactly;
     const std::string shortDecode = run.result.ShortDecodeText();
     // A damaged movie that ends early is not stretched over its length.
     if (completed && shortDecode.empty()) callback.FillTo(info.durationSeconds);
@@ -568,6 +570,7 @@ void FinishStreamOutputs(Run& run, const StreamJob& job, const ChildOutcome& out
             want.sound = job.sound;
             problem = VerifyOutputMovie(e.pending.tempPath, want);
             if (!problem.empty()) problem = "the encoded movie is not right: " + problem;
+            if (problem.empty() && !job.partTag.empty()) problem = SealPartFile(e.pending, job.partTag);
         }
         e.verified = problem.empty();
         if (!e.verified) {

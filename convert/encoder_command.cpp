@@ -322,6 +322,13 @@ EncoderCommand BuildStreamCommand(const StreamJob& job) {
     elements.push_back(Literal(" -f rawvideo -pix_fmt bgr0 -s " + size + " -framerate " + rate +
                                " -i pipe:0"));
     if (job.sound) {
+        // The sound is read for the movie's stated length; the picture runs
+        // as long as what was converted, which a damaged movie's stated
+        // length may not match.
+        if (job.durationSeconds > 0) {
+            const std::string clock = EncoderDuration(job.durationSeconds);
+            elements.push_back({" -t " + clock, {"-t", clock}});
+        }
         const std::string source = FileUrl(job.sourcePath);
         elements.push_back({" -i " + Quoted(source), {"-i", source}});
     }
@@ -335,10 +342,6 @@ EncoderCommand BuildStreamCommand(const StreamJob& job) {
             const std::string wh = std::to_string(ResizedDimension(job.width, job.resizeIndex)) + "x" +
                                    std::to_string(ResizedDimension(job.height, job.resizeIndex));
             elements.push_back({" -s " + wh + " ", {"-s", wh}});
-        }
-        if (job.durationSeconds > 0) {
-            const std::string clock = EncoderDuration(job.durationSeconds);
-            elements.push_back({" -t " + clock, {"-t", clock}});
         }
         if (!job.partTag.empty()) {
             const std::string comment = "comment=" + job.partTag;

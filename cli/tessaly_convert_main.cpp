@@ -544,7 +544,21 @@ int Run(int argc, char** argv) {
 }  // namespace
 }  // namespace tessaly
 
+namespace {
+
+// Runs before every library's start-up code, long before main: a stop
+// signal in the first moments of the program is a stop like any other, and
+// the pipe the handlers use never takes a closed standard stream's number.
+void StartEarly() {
+    tessaly::OpenClosedStandardStreams();
+    tessaly::InstallStopHandlers();
+}
+__attribute__((section(".preinit_array"), used)) void (*const kStartEarly)() = StartEarly;
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    StartEarly();  // done already, unless the loader skipped the early list
     // No exception leaves main: it ends the run with one line and a clean-up.
     try {
         return tessaly::Run(argc, argv);

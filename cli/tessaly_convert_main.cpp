@@ -165,6 +165,7 @@ ConversionOptions HeadlessConversion(const ConvertOptions& options) {
     const bool stills = options.tempFormat.has_value() || options.keepStills;
     if (!stills) run.streamOutputs = options.outputs;
     run.keepStills = options.keepStills;
+    run.placeTogether = true;
     run.writerThreads = StillWriterThreads();
     run.checkTempSpace = stills;
     run.encoderStallMs = options.encoderStallSeconds * 1000;

@@ -388,16 +388,29 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     }
 }
 
+// The run's outputs go into place together, or none does.
+void PlaceTogether(Run& run) {
+    PlaceExportedMovies(run.app, run.ui, run.result.exports);
+    for (const ExportResult& e : run.result.exports) {
+        // A good movie not placed because a stop came first.
+        if (e.verified && !e.written && e.stopped && run.result.status == ConversionStatus::kDone) {
+            run.result.status = ConversionStatus::kStopped;
+            run.result.error = "the conversion was stopped";
+        }
+    }
+}
+
 // Encodes the stills into the output, then into every further output the
 // user asks for, until Cancel, an empty path or a stop.
 void ExportLoop(Run& run, const std::string& outputPath) {
     FisheyeApp& app = run.app;
     RunLog& log = app.env.log;
     std::string path = outputPath;
+    const bool together = run.options.placeTogether;
     while (true) {
         log.WriteLogLine("ConvertRectExport Begin");
         ExportResult exported = ShowExportProgress(app, run.ui, JobFor(run, path));
-        PlaceExportedMovie(app, run.ui, exported);
+        if (!together) PlaceExportedMovie(app, run.ui, exported);
         log.WriteLogLine("ConvertRectExport End");
         run.result.exports.push_back(exported);
         if (exported.stopped || app.run.stopRequested.load()) {
@@ -408,7 +421,7 @@ void ExportLoop(Run& run, const std::string& outputPath) {
 
         const std::string again = "Do you want to save it with another compression value ?";
         const bool ok =
-            exported.written
+            (together ? exported.verified : exported.written)
                 ? run.ui.AskOkCancel("Successful termination", "Movie converted successfully.\n" + again,
                                      MessageIcon::Information)
                 : run.ui.AskOkCancel("Error",
@@ -421,6 +434,7 @@ void ExportLoop(Run& run, const std::string& outputPath) {
         if (next.empty()) break;
         path = next;
     }
+    if (together) PlaceTogether(run);
 }
 
 // The run's temporary files go (the stills stay after a good run when asked
@@ -574,15 +588,10 @@ void FinishStreamOutputs(Run& run, const StreamJob& job, const ChildOutcome& out
             e.error = "cannot write " + e.outputPath + ": " + problem;
             run.app.env.log.WriteLogLine("FFMPEG failed: " + e.error);
         }
-        PlaceExportedMovie(run.app, run.ui, e);
-        // A good movie not placed because a stop came first.
-        if (e.verified && !e.written && e.stopped && run.result.status == ConversionStatus::kDone) {
-            run.result.status = ConversionStatus::kStopped;
-            run.result.error = "the conversion was stopped";
-        }
         run.result.exports.push_back(e);
     }
     pending.clear();
+    PlaceTogether(run);
 }
 
 // The streaming run: one encoder takes the frames through a pipe as they are

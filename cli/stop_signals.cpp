@@ -91,7 +91,8 @@ void RemoveEmergencyFiles(const EndState& state) {
     } catch (...) {
         // remove_all itself ran out of memory: the plain removal of the
         // files a run writes there, then the folder.
-        for (const char* name : {"run.log", "param_fisheye.bin", "temp.wav", "metrixVideoVrel.txt"}) {
+        for (const char* name : {"run.log", "param_fisheye.bin", "temp.wav", "sound_report.txt", "encoder_report.txt",
+                                 "metrixVideoVrel.txt"}) {
             ::unlink((state.folder + "/" + name).c_str());
         }
         ::rmdir(state.folder.c_str());

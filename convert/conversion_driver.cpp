@@ -225,6 +225,10 @@ bool PrepareRun(Run& run) {
 
 // The sound of a movie that has some must arrive; its loss is a failure.
 std::string SoundFailure(const AudioExtractionResult& audio, const std::string& programDir) {
+    if (audio.outcome.stalled) {
+        return "the sound could not be extracted (the extractor made no progress for " +
+               std::to_string((audio.outcome.stallLimitMs + 999) / 1000) + " s and was ended)";
+    }
     if (audio.outcome.signal != 0) {
         return "the sound could not be extracted (the extractor was killed by signal " +
                std::to_string(audio.outcome.signal) + ")";
@@ -259,9 +263,10 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     AudioExtractionResult audio;
     std::thread audioThread;
     if (extractSound) {
-        audioThread = std::thread([&app, &audio, path = run.videoPath, temp = run.settings.APATH] {
+        audioThread = std::thread([&app, &audio, path = run.videoPath, temp = run.settings.APATH,
+                                   stall = run.options.encoderStallMs] {
             try {
-                audio = ExtractAudioTrack(app.env.programDir, path, temp, {}, &app.run.stopRequested);
+                audio = ExtractAudioTrack(app.env.programDir, path, temp, {}, &app.run.stopRequested, stall);
             } catch (const std::bad_alloc&) {
                 // Memory ran out around the extractor: no sound, which the
                 // run reports like any other failed extraction.
@@ -514,6 +519,8 @@ StreamJob StreamJobFor(const Run& run, const std::vector<std::string>& outputs) 
     job.encoderProgram = FindEncoderProgram(run.app.env.programDir);
     job.sourcePath = run.videoPath;
     job.sound = run.sourceHasSound;
+    // The encoder takes the first sound track ("-map 1:a:0").
+    job.monoSound = job.sound && ReadSoundChannels(run.videoPath).first == 1;
     job.width = run.geometry.outW;
     job.height = run.geometry.outH;
     if (run.rateNum > 0 && run.rateDen > 0) {

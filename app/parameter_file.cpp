@@ -315,6 +315,7 @@ LoadResult LoadParameters(FisheyeApp& app) {
     app.run.frameWidth = w;
     app.run.frameHeight = h;
     for (const std::string& note : r.lensNotes) app.env.log.WriteLogLine(note);
+    app.env.parameterNotes = r.lensNotes;
     return r;
 }
 

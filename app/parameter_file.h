@@ -142,7 +142,8 @@ LoadResult LoadParametersFromText(std::string text, AppSettings& settings,
                                   int32_t& frameHeight);
 
 // Reads the file at app.env.iniPath into app.settings. A file that cannot be read
-// is treated like one with no tags.
+// is treated like one with no tags. The lens notes go into the run log and
+// into app.env.parameterNotes.
 LoadResult LoadParameters(FisheyeApp& app);
 
 }  // namespace tessaly

@@ -43,8 +43,10 @@
 #include "convert/movie_conversion.h"
 #include "convert/movie_part.h"
 #include "convert/part_join.h"
+#include "convert/transform_adapters.h"
 #include "output/pending_file.h"
 #include "transform/circle_finder.h"
+#include "transform/cut_geometry.h"
 #include "transform/frame_pipeline.h"
 #include "video/encoder_program.h"
 #include "video/luma_sampler.h"
@@ -165,6 +167,7 @@ ConversionOptions HeadlessConversion(const ConvertOptions& options) {
     const bool stills = options.tempFormat.has_value() || options.keepStills;
     if (!stills) run.streamOutputs = options.outputs;
     run.keepStills = options.keepStills;
+    run.placeTogether = true;
     run.writerThreads = StillWriterThreads();
     run.checkTempSpace = stills;
     run.encoderStallMs = options.encoderStallSeconds * 1000;
@@ -186,6 +189,10 @@ void PrepareApp(FisheyeApp& app, const ConvertOptions& options, const char* argv
     startUp.privateRun = true;
     StartUpCore(app, startUp);
     ApplyConvertOptions(options, app);
+    // The run's log starts later (StartRunLog writes them there too).
+    for (const std::string& note : app.env.parameterNotes) {
+        std::fprintf(stderr, "tessaly-convert: warning: %s\n", note.c_str());
+    }
 }
 
 // The cut of the run. --cut and --params keep exact control; --circle places
@@ -279,6 +286,7 @@ void StartRunLog(FisheyeApp& app, const RunWorkspace& workspace) {
         app.env.log.WriteLogLine(line);
     }
     LogTemporaryFolder(app.env.log, app.settings->APATH);
+    for (const std::string& note : app.env.parameterNotes) app.env.log.WriteLogLine(note);
 }
 
 // A message box text as one line: its line breaks become blanks.
@@ -295,12 +303,69 @@ std::string OneLine(const std::string& text) {
     return line;
 }
 
+std::string CutText(const CutRect& cut) {
+    return std::to_string(cut.XL1) + "," + std::to_string(cut.YL1) + "," + std::to_string(cut.XL2) + "," +
+           std::to_string(cut.YL2);
+}
+
+// Where the run's cut came from, for a message about it: "--cut 0,0,0,0",
+// "the cut 5,5,1,1 of mine.ini"; empty for the start cut (the user gave none).
+std::string CutOrigin(const FisheyeApp& app, const ConvertOptions& options, const CutRect& chosen,
+                      bool placedOnCircle) {
+    if (options.cut) return "--cut " + CutText(chosen);
+    if (placedOnCircle) return "the cut " + CutText(chosen) + " placed on the lens circle";
+    if (chosen == kDefaultCut) return {};
+    return "the cut " + CutText(chosen) + " of " + app.env.iniPath;
+}
+
+// A cut that gives no panorama. A picture too small for any cut inside it
+// makes the movie unusable (exit 3); otherwise the cut the user gave is
+// refused (exit 2), named with where it came from. The start cut, which the
+// user did not choose, is never what they are told to change.
+int BadCut(const MovieConversion& conversion, const ConvertOptions& options, const CutRect& cut,
+           const std::string& origin) {
+    const int w = conversion.info.frameWidth, h = conversion.info.frameHeight;
+    const std::string picture = std::to_string(w) + "x" + std::to_string(h);
+    if (BuildCutGeometry(w, h, CutRect{0, 0, 600, 600}).status == TransformStatus::kCropEmpty) {
+        return Fail(kExitInput, "cannot use " + options.input + ": its picture of " + picture +
+                                    " pixels is too small for a panorama (at least 2 rows are needed)");
+    }
+    const GeometryResult built = BuildCutGeometry(w, h, cut);
+    const CutGeometry& g = built.geometry;
+    std::string why;
+    switch (built.status) {
+        case TransformStatus::kCropEmpty:
+            if (cut.XL2 <= cut.XL1 || cut.YL2 <= cut.YL1) {
+                why = "is empty or inverted (XL2 must be larger than XL1, and YL2 than YL1)";
+                break;
+            }
+            why = "gives a crop of " + std::to_string(g.cropW) + " x " + std::to_string(g.cropH) + " pixels of the " +
+                  picture + " picture, and at least 1 x 2 are needed";
+            break;
+        case TransformStatus::kOutputTooLarge:
+            why = "gives a panorama of " + std::to_string(g.outW) + " x " + std::to_string(g.outH) +
+                  " pixels, more than the 6000 x 6000 the remap table holds";
+            break;
+        case TransformStatus::kCropTooLarge:
+            why = "lies too far outside the " + picture + " picture or is too wide to be held in memory";
+            break;
+        default: why = "cannot be used: " + OneLine(conversion.result.error); break;
+    }
+    if (origin.empty()) {
+        return Fail(kExitInput, "cannot use " + options.input + ": the start cut " + CutText(cut) + " " + why +
+                                    "; give a cut (--cut or --circle)");
+    }
+    return Fail(kExitUsage, origin + " " + why);
+}
+
 int ReportConversion(const MovieConversion& conversion, const ConvertOptions& options,
-                     const TerminalUserInterface& ui, const std::string& keptFolder) {
+                     const TerminalUserInterface& ui, const std::string& keptFolder, const CutRect& cut,
+                     const std::string& cutOrigin) {
     const ConversionResult& result = conversion.result;
     if (!conversion.opened) {
         return Fail(kExitInput, "cannot open " + options.input + ": " + OneLine(conversion.openError));
     }
+    if (result.status == ConversionStatus::kBadCut) return BadCut(conversion, options, cut, cutOrigin);
     // Frames the decoder gave but the colour conversion refused got no still:
     // say so, whatever the outcome, so the output's gaps are not a mystery.
     if (conversion.unconvertibleFrames > 0) {
@@ -308,8 +373,10 @@ int ReportConversion(const MovieConversion& conversion, const ConvertOptions& op
                      static_cast<long long>(conversion.unconvertibleFrames));
     }
     if (result.status != ConversionStatus::kDone) {
-        const bool input =
-            result.status == ConversionStatus::kVideoMissing || result.status == ConversionStatus::kCannotSplit;
+        // A frame rate no encoder takes (a damaged header's too) is the movie's.
+        const bool input = result.status == ConversionStatus::kVideoMissing ||
+                           result.status == ConversionStatus::kCannotSplit ||
+                           result.status == ConversionStatus::kBadRate;
         return Fail(input ? kExitInput : kExitFailed,
                     OneLine(result.error));
     }
@@ -437,9 +504,11 @@ int Run(int argc, char** argv) {
                    "  1        the conversion or an encoding failed (also: an encoder without\n"
                    "           progress for the --encoder-stall time, a file size limit met\n"
                    "           (\"file too large\"), memory or threads running out)\n"
-                   "  2        a bad option or output (also two names of one file)\n"
+                   "  2        a bad option or output (also two names of one file, a cut from\n"
+                   "           --cut or a parameter file that gives no panorama)\n"
                    "           --join: a part missing, repeated or out of order\n"
-                   "  3        the input movie cannot be used\n"
+                   "  3        the input movie cannot be used (also: a frame rate no encoder\n"
+                   "           takes, a picture too small for a panorama)\n"
                    "           --part: it cannot be split into that many parts; --join: a part\n"
                    "           cannot be used (unreadable, damaged, from another movie, other\n"
                    "           settings, size, rate or codec)\n"
@@ -501,7 +570,10 @@ int Run(int argc, char** argv) {
     }
     std::vector<std::string> cutLines;
     std::string cutProblem;
+    const CutRect before = CutOf(*app.settings);
     if (const int code = ChooseCut(app, options, cutLines, cutProblem); code != 0) return Fail(code, cutProblem);
+    const CutRect cut = CutOf(*app.settings);
+    const std::string cutOrigin = CutOrigin(app, options, cut, options.circle.has_value() || !(cut == before));
     if (StopSignal() != 0) return Stopped();
     for (const std::string& line : cutLines) std::fprintf(stderr, "tessaly-convert: %s\n", line.c_str());
     if (checkOnly) return 0;
@@ -546,13 +618,27 @@ int Run(int argc, char** argv) {
     const std::string kept = workspace.Close(app.env.logPath, keep);
     ClearEmergencyFiles();
     if (StopSignal() != 0) return Stopped(conversion.result.exports);
-    return ReportConversion(conversion, options, ui, kept);
+    return ReportConversion(conversion, options, ui, kept, cut, cutOrigin);
 }
 
 }  // namespace
 }  // namespace tessaly
 
+namespace {
+
+// Runs before every library's start-up code, long before main: a stop
+// signal in the first moments of the program is a stop like any other, and
+// the pipe the handlers use never takes a closed standard stream's number.
+void StartEarly() {
+    tessaly::OpenClosedStandardStreams();
+    tessaly::InstallStopHandlers();
+}
+__attribute__((section(".preinit_array"), used)) void (*const kStartEarly)() = StartEarly;
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    StartEarly();  // done already, unless the loader skipped the early list
     // No exception leaves main: it ends the run with one line and a clean-up.
     try {
         return tessaly::Run(argc, argv);

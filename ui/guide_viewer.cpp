@@ -1,11 +1,19 @@
 #include "ui/guide_viewer.h"
 
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QMainWindow>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 #include <QWidget>
+
+#include <algorithm>
 
 #include "ui/desktop_session.h"
 
@@ -28,6 +36,46 @@ QUrl SupportLink(const QString& configured) {
     return QUrl(text);
 }
 
+QPoint GuideViewerPosition(const QRect& mainFrame, int menuBottom, const QSize& size, const QRect& screen) {
+    constexpr int kGap = 8;
+    if (mainFrame.right() + kGap + size.width() <= screen.right()) {
+        return {mainFrame.right() + kGap, std::max(screen.top(), mainFrame.top())};
+    }
+    if (mainFrame.left() - kGap - size.width() >= screen.left()) {
+        return {mainFrame.left() - kGap - size.width(), std::max(screen.top(), mainFrame.top())};
+    }
+    const int x = std::clamp(mainFrame.left() + 40, screen.left(), std::max(screen.left(), screen.right() - size.width()));
+    const int y = std::clamp(menuBottom + kGap, screen.top(), std::max(screen.top(), screen.bottom() - size.height()));
+    return {x, y};
+}
+
+namespace {
+
+// The program's main window (the parent itself, or the window of a dialog's owner).
+QMainWindow* MainWindowOf(QWidget* widget) {
+    for (QWidget* w = widget; w != nullptr; w = w->parentWidget()) {
+        if (auto* main = qobject_cast<QMainWindow*>(w->window())) return main;
+        w = w->window();
+    }
+    return nullptr;
+}
+
+void PlaceGuideViewer(QWidget* viewer, QWidget* parent) {
+    QMainWindow* main = MainWindowOf(parent);
+    if (main == nullptr || !main->isVisible()) return;
+    QScreen* screen = main->screen();
+    const QRect area = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1920, 1080);
+    const QWidget* menu = main->menuWidget();
+    const int menuBottom = menu != nullptr ? menu->mapToGlobal(QPoint(0, menu->height())).y()
+                                           : main->geometry().top();
+    // The frame the window manager adds is not known before showing: the
+    // client's size with a margin for it.
+    const QSize frame = viewer->size() + QSize(16, 40);
+    viewer->move(GuideViewerPosition(main->frameGeometry(), menuBottom, frame, area));
+}
+
+}  // namespace
+
 QWidget* ShowGuideViewer(const QUrl& htmlGuide, QWidget* parent) {
     if (!htmlGuide.isLocalFile() || !QFileInfo(htmlGuide.toLocalFile()).isReadable()) return nullptr;
     // A window of its own (not a child), so it stays when the dialog that
@@ -39,10 +87,16 @@ QWidget* ShowGuideViewer(const QUrl& htmlGuide, QWidget* parent) {
     auto* browser = new QTextBrowser(window);
     browser->setOpenExternalLinks(false);
     browser->setSource(htmlGuide);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, window);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, window, &QWidget::close);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+    QObject::connect(escape, &QShortcut::activated, window, &QWidget::close);
     auto* layout = new QVBoxLayout(window);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(0, 0, 0, 6);
     layout->addWidget(browser);
+    layout->addWidget(buttons);
     window->resize(760, 560);
+    PlaceGuideViewer(window, parent);
     window->show();
     window->raise();
     return window;

@@ -38,24 +38,22 @@ QUrl SupportLink(const QString& configured) {
 
 QPoint GuideViewerPosition(const QRect& mainFrame, int menuBottom, const QSize& size, const QRect& screen) {
     constexpr int kGap = 8;
-    if (mainFrame.right() + kGap + size.width() <= screen.right()) {
-        return {mainFrame.right() + kGap, std::max(screen.top(), mainFrame.top())};
+    const int top = std::max(screen.top(), mainFrame.top());
+    for (const QPoint p : {QPoint(mainFrame.right() + 1 + kGap, top), QPoint(mainFrame.left() - kGap - size.width(), top)}) {
+        if (screen.contains(QRect(p, size))) return p;
     }
-    if (mainFrame.left() - kGap - size.width() >= screen.left()) {
-        return {mainFrame.left() - kGap - size.width(), std::max(screen.top(), mainFrame.top())};
-    }
-    const int x = std::clamp(mainFrame.left() + 40, screen.left(), std::max(screen.left(), screen.right() - size.width()));
-    const int y = std::clamp(menuBottom + kGap, screen.top(), std::max(screen.top(), screen.bottom() - size.height()));
-    return {x, y};
+    const int right = std::max(screen.left(), screen.right() + 1 - size.width());
+    const int bottom = std::max(screen.top(), screen.bottom() + 1 - size.height());
+    return {std::clamp(mainFrame.left() + 40, screen.left(), right), std::clamp(menuBottom + kGap, screen.top(), bottom)};
 }
 
 namespace {
 
-// The program's main window (the parent itself, or the window of a dialog's owner).
+// The program's main window: the parent's window, or the owner of a dialog.
 QMainWindow* MainWindowOf(QWidget* widget) {
-    for (QWidget* w = widget; w != nullptr; w = w->parentWidget()) {
-        if (auto* main = qobject_cast<QMainWindow*>(w->window())) return main;
-        w = w->window();
+    for (QWidget* w = widget != nullptr ? widget->window() : nullptr; w != nullptr;
+         w = w->parentWidget() != nullptr ? w->parentWidget()->window() : nullptr) {
+        if (auto* main = qobject_cast<QMainWindow*>(w)) return main;
     }
     return nullptr;
 }

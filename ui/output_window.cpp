@@ -12,9 +12,9 @@ QPoint DefaultOutputWindowPosition(const QRect& mainFrame, const QRect& inputPre
                                    const QRect& screen) {
     constexpr int kGap = 8;
     const QPoint beside[] = {
-        {mainFrame.right() + kGap, mainFrame.top()},
+        {mainFrame.right() + 1 + kGap, mainFrame.top()},
         {mainFrame.left() - kGap - outputFrame.width(), mainFrame.top()},
-        {mainFrame.left(), mainFrame.bottom() + kGap},
+        {mainFrame.left(), mainFrame.bottom() + 1 + kGap},
     };
     for (const QPoint& p : beside) {
         if (screen.contains(QRect(p, outputFrame))) return p;

@@ -155,6 +155,7 @@ TEST(ParameterFile, MissingAutosaveKeepsNumbersButResetsCutAndPaths) {
     expected.APATH = start.APATH;
     expected.OPATH = start.OPATH;
     expected.lens = start.lens;  // read only after the 27
+    SetCutMovie(expected, {}, 0, 0);  // the start cut belongs to no movie
     EXPECT_EQ(l.settings, expected);
     EXPECT_EQ(l.w, 400);
     EXPECT_EQ(l.h, 300);
@@ -294,7 +295,7 @@ TEST(ParameterFile, DamagedFilesLoadByTheRulesWithoutCrashing) {
     }
     std::string withNul = good;
     withNul.insert(withNul.find("<SHARPEN>") + 9, 1, '\0');
-    EXPECT_EQ(Load(withNul).settings.SHARPEN, 1);  // "\0" then 4 reads as no number
+    EXPECT_EQ(Load(withNul).settings.SHARPEN, 0);  // "\0" then 4 reads as no number: 0, which its trackbar shows
 
     // A 10 MB file: junk around a valid file still loads the valid values.
     std::string big(5 << 20, 'x');

@@ -98,7 +98,9 @@ TEST(FindLensCircle, OnLoadUnlessTheCutWasSetForThatMovie) {
             SetCutMovie(s, c.movie, c.w, c.h);
         });
         Load(d, clip);
-        if (c.searched) ASSERT_TRUE(WaitUntil([&] { return d.session->circleSearchesDone.load() >= 1; }));
+        if (c.searched) {
+            ASSERT_TRUE(WaitUntil([&] { return d.session->circleSearchesDone.load() >= 1; }));
+        }
         EXPECT_EQ(d.session->circleSearchesDone.load(), c.searched ? 1 : 0) << c.movie << " " << c.w;
         EXPECT_EQ(CutOf(d.session->app.settings.Copy()) == mine, !c.searched) << c.movie << " " << c.w;
         EXPECT_TRUE(CutSetFor(d.session->app.settings.Copy(), clip, 160, 120));

@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QShortcut>
 #include <QSlider>
 #include <QTextBrowser>

@@ -3,12 +3,12 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
-#include <QShortcut>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -49,6 +49,21 @@ QPoint GuideViewerPosition(const QRect& mainFrame, int menuBottom, const QSize& 
 
 namespace {
 
+// The viewer's window: Esc closes it, as it does a dialog.
+class GuideWindow : public QWidget {
+public:
+    explicit GuideWindow(QWidget* parent) : QWidget(parent, Qt::Window) {}
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Escape) {
+            close();
+            return;
+        }
+        QWidget::keyPressEvent(event);
+    }
+};
+
 // The program's main window: the parent's window, or the owner of a dialog.
 QMainWindow* MainWindowOf(QWidget* widget) {
     for (QWidget* w = widget != nullptr ? widget->window() : nullptr; w != nullptr;
@@ -78,7 +93,7 @@ QWidget* ShowGuideViewer(const QUrl& htmlGuide, QWidget* parent) {
     if (!htmlGuide.isLocalFile() || !QFileInfo(htmlGuide.toLocalFile()).isReadable()) return nullptr;
     // A window of its own (not a child), so it stays when the dialog that
     // opened it goes.
-    auto* window = new QWidget(parent, Qt::Window);
+    auto* window = new GuideWindow(parent);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowTitle(kGuideViewerTitle);
     window->setObjectName("GuideViewer");
@@ -87,8 +102,6 @@ QWidget* ShowGuideViewer(const QUrl& htmlGuide, QWidget* parent) {
     browser->setSource(htmlGuide);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, window);
     QObject::connect(buttons, &QDialogButtonBox::rejected, window, &QWidget::close);
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
-    QObject::connect(escape, &QShortcut::activated, window, &QWidget::close);
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 6);
     layout->addWidget(browser);

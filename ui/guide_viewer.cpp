@@ -110,6 +110,7 @@ QWidget* ShowGuideViewer(const QUrl& htmlGuide, QWidget* parent) {
     PlaceGuideViewer(window, parent);
     window->show();
     window->raise();
+    window->activateWindow();  // Esc reaches it at once
     return window;
 }
 

@@ -8,10 +8,11 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
 #include <libswscale/swscale.h>
 }
 
+#include "video/frame_copy.h"
+#include "video/picture_convert.h"
 #include "video/thread_sanitizer.h"
 
 namespace tessaly {
@@ -23,12 +24,12 @@ struct Decoder {
     AVCodecContext* codec = nullptr;
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
-    SwsContext* scaler = nullptr;
+    PictureConverter converter;
     int stream = -1;
+    int quarterTurns = 0;  // that show the picture upright
     bool drained = false;
 
     ~Decoder() {
-        sws_freeContext(scaler);
         av_frame_free(&frame);
         av_packet_free(&packet);
         avcodec_free_context(&codec);
@@ -46,6 +47,7 @@ struct Decoder {
             return "the movie has no picture";
         }
         AVStream* st = fmt->streams[stream];
+        quarterTurns = UprightQuarterTurns(*st);
         const AVCodec* decoder = avcodec_find_decoder(st->codecpar->codec_id);
         if (decoder == nullptr) return "no decoder for the movie's picture";
         codec = avcodec_alloc_context3(decoder);
@@ -131,26 +133,32 @@ SampledLuma SampleLumaMaximum(const std::string& path, const LumaSampling& sampl
     const int count = std::max(1, sampling.frames);
 
     LumaMaximum maximum;
-    std::vector<uint8_t> gray;
+    std::vector<uint8_t> upright;
     int pw = 0, ph = 0;
     int64_t lastPts = AV_NOPTS_VALUE;
+    // Each frame's luma at the working size, turned upright as the
+    // conversion shows it, so that the circle is the one its cut sees.
     const auto fold = [&]() {
-        AVFrame* f = d.frame;
+        const AVFrame* f = d.frame;
         if (f->width <= 0 || f->height <= 0) return;
         if (out.frameW == 0) {
-            out.frameW = f->width;
-            out.frameH = f->height;
+            out.frameW = UprightWidth(f->width, f->height, d.quarterTurns);
+            out.frameH = UprightHeight(f->width, f->height, d.quarterTurns);
             PlaneSize(f->width, f->height, std::max(16, sampling.maxPlaneSide), pw, ph);
-            gray.assign(static_cast<size_t>(pw) * ph, 0);
+            upright.assign(static_cast<size_t>(pw) * ph, 0);
         }
-        if (f->width != out.frameW || f->height != out.frameH) return;
-        d.scaler = sws_getCachedContext(d.scaler, f->width, f->height, static_cast<AVPixelFormat>(f->format), pw,
-                                        ph, AV_PIX_FMT_GRAY8, SWS_AREA, nullptr, nullptr, nullptr);
-        if (d.scaler == nullptr) return;
-        uint8_t* dst[4] = {gray.data(), nullptr, nullptr, nullptr};
-        int dstStride[4] = {pw, 0, 0, 0};
-        if (sws_scale(d.scaler, f->data, f->linesize, 0, f->height, dst, dstStride) != ph) return;
-        maximum.Add(gray.data(), pw, ph, pw);
+        if (UprightWidth(f->width, f->height, d.quarterTurns) != out.frameW ||
+            UprightHeight(f->width, f->height, d.quarterTurns) != out.frameH)
+            return;
+        PictureView gray;
+        if (!d.converter.Convert(*f, PictureTarget{pw, ph, AV_PIX_FMT_GRAY8, SWS_AREA, 1}, gray)) return;
+        if (d.quarterTurns == 0) {
+            maximum.Add(gray.data, pw, ph, static_cast<int32_t>(gray.stride));
+            return;
+        }
+        CopyPlaneUpright(gray.data, gray.stride, pw, ph, d.quarterTurns, upright.data());
+        const int uw = UprightWidth(pw, ph, d.quarterTurns);
+        maximum.Add(upright.data(), uw, UprightHeight(pw, ph, d.quarterTurns), uw);
     };
     const auto stopped = [&] { return stop != nullptr && stop->load(); };
 

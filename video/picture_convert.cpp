@@ -65,6 +65,10 @@ void PaddedBytes::Clear() {
 
 PictureConverter::PictureConverter() = default;
 
+bool PictureConverter::CanConvertFrom(int format) {
+    return format != AV_PIX_FMT_NONE && sws_isSupportedInput(static_cast<AVPixelFormat>(format)) > 0;
+}
+
 PictureConverter::~PictureConverter() { sws_freeContext(scaler_); }
 
 void PictureConverter::Reset() {
@@ -82,7 +86,7 @@ bool PictureConverter::Prepare(const AVFrame& src, const PictureTarget& target) 
     if (scaler_ != nullptr && std::memcmp(key, key_, sizeof key) == 0) return true;
     Reset();
     if (src.width <= 0 || src.height <= 0 || target.width <= 0 || target.height <= 0) return false;
-    if (!sws_isSupportedInput(static_cast<AVPixelFormat>(src.format))) return false;
+    if (!CanConvertFrom(src.format)) return false;
     scaler_ = sws_alloc_context();
     if (scaler_ == nullptr) return false;
     av_opt_set_int(scaler_, "srcw", src.width, 0);

@@ -72,6 +72,9 @@ public:
     PictureConverter(const PictureConverter&) = delete;
     PictureConverter& operator=(const PictureConverter&) = delete;
 
+    // Whether pictures of this AVPixelFormat can be converted at all.
+    static bool CanConvertFrom(int format);
+
     // Converts `src` into the converter's own padded picture; `out` views
     // its visible pixels (valid until the next call). False when swscale
     // cannot convert it or memory is short.

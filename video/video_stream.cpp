@@ -13,7 +13,6 @@ extern "C" {
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
 }
 
 #include <algorithm>
@@ -256,7 +255,7 @@ StreamError VideoStream::Impl::OpenFile(const std::string& path) {
     video->thread_type = sliceThreadsOnly.load() ? FF_THREAD_SLICE : FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(video, codec, nullptr) < 0)
         return Fail(StreamError::kUnsupported, "its video decoder (" + codecName + ") cannot be opened");
-    if (video->pix_fmt != AV_PIX_FMT_NONE && !sws_isSupportedInput(video->pix_fmt))
+    if (video->pix_fmt != AV_PIX_FMT_NONE && !PictureConverter::CanConvertFrom(video->pix_fmt))
         return Fail(StreamError::kUnsupported, "its pixel format cannot be converted");
     videoTimeBase = st->time_base;
     startPts = st->start_time;
@@ -277,7 +276,7 @@ StreamError VideoStream::Impl::OpenFile(const std::string& path) {
         return Fail(StreamError::kFormat,
                     "its picture size " + std::to_string(w) + "x" + std::to_string(h) + " cannot be used");
     }
-    if (!sws_isSupportedInput(static_cast<AVPixelFormat>(frame->format)))
+    if (!PictureConverter::CanConvertFrom(frame->format))
         return Fail(StreamError::kFormat, "its pixel format cannot be converted");
     if (startPts == AV_NOPTS_VALUE) startPts = frame->best_effort_timestamp;
 

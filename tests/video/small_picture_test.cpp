@@ -49,7 +49,7 @@ SizedClip MakeSizedClip(int w, int h, const std::string& pixelFormat) {
     const std::string tmpMovie = (dir / (tag + name + ext)).string();
     const std::string tmpRef = (dir / (tag + name + ".bgr0")).string();
     // testsrc2 draws even sizes only: odd ones are cut from a larger picture.
-    const std::string graph = "sws_flags=bilinear;testsrc2=size=288x272:rate=25:duration=0.12,format=rgb24,crop=" +
+    const std::string graph = "sws_flags=bilinear;testsrc2=size=320x320:rate=25:duration=0.12,format=rgb24,crop=" +
                               std::to_string(w) + ":" + std::to_string(h) + ":13:7,format=" + pixelFormat +
                               ",split[m][r];[r]trim=end_frame=1,format=bgr0,vflip[ref]";
     const std::string codec = h264 ? "-c:v libx264 -qp 0 -preset ultrafast"

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/capture_output.h"
+#include "tests/cli/converter_copy.h"
 #include "tests/video/test_clips.h"
 #include "transform/frame_pipeline.h"
 #include "transform/lens_circle.h"
@@ -175,6 +177,56 @@ TEST(LensCircleMovieConversion, TheFoundCircleConvertsLikeV360) {
         std::printf("conversion %s: cut %d,%d,%d,%d, %.1f dB against v360\n", c.name, cut.cut.XL1, cut.cut.YL1,
                     cut.cut.XL2, cut.cut.YL2, psnr);
         EXPECT_GT(psnr, 26.0) << c.name;
+    }
+    fs::remove_all(dir);
+}
+
+// A movie stored turned, as phones write it (a display matrix): the circle
+// is found on the upright picture the conversion cuts, and --circle takes
+// upright coordinates. The circle lies at 169.5,114.5 r 100 of the stored
+// 320x240 picture; where it shows upright was checked against ffmpeg's own
+// turning of the picture (the centre of its bright pixels).
+TEST(LensCircleTurnedMovie, IsFoundAndPlacedOnTheUprightPicture) {
+    if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg not installed";
+    const Case stored{"320-stored", 320, 240, 200, 70, 15, "", "", 0, true};
+    const std::string plain = MakeClip(stored);
+    const fs::path dir = testing::TempFolder("turned-circle");
+    const fs::path program = testing::ConverterCopyIn(dir);
+    const auto convert = [&](const std::string& movie, const std::string& options) {
+        const std::string out = (dir / "out.mp4").string();
+        const std::string said = testing::CaptureOutput(testing::ShellQuote(program.string()) + " " + options + " " +
+                                                        testing::ShellQuote(movie) + " " + out + " 2>&1");
+        const std::string size = testing::ProbeVideoEntry(out, "stream=width,height");
+        fs::remove(out);
+        return size.empty() ? said : size;
+    };
+    const std::string side = convert(plain, "--circle 169.5,114.5,100");
+    EXPECT_EQ(side, "220\n220");
+    struct Turn {
+        int rotate;          // the stored tag; ffmpeg 5 writes a matrix of this counterclockwise angle
+        double cx, cy;       // the circle's centre upright
+        int w, h;            // the upright picture
+    };
+    for (const Turn& t : {Turn{90, 114.5, 149.5, 240, 320}, Turn{180, 149.5, 124.5, 320, 240},
+                          Turn{270, 124.5, 169.5, 240, 320}}) {
+        SCOPED_TRACE(t.rotate);
+        const std::string movie = testing::FfmpegClip("circle-320-turned" + std::to_string(t.rotate) + ".mp4",
+                                                      "-i " + testing::ShellQuote(plain) +
+                                                          " -c copy -metadata:s:v:0 rotate=" + std::to_string(t.rotate));
+        const std::string angle = testing::ProbeVideoEntry(movie, "stream_side_data=rotation");
+        ASSERT_EQ(std::abs(std::atoi(angle.c_str())), t.rotate == 270 ? 90 : t.rotate) << "no display matrix";
+        const SampledLuma one = SampleLumaMaximum(movie, LumaSampling{1, 64});
+        EXPECT_EQ(one.frameW, t.w);
+        EXPECT_EQ(one.frameH, t.h);
+        const CircleSearch found = FindLensCircleInMovie(movie);
+        ASSERT_TRUE(found.found) << NoCircleMessage(found);
+        EXPECT_NEAR(found.circle.cx, t.cx, 0.005 * stored.d);
+        EXPECT_NEAR(found.circle.cy, t.cy, 0.005 * stored.d);
+        EXPECT_NEAR(found.circle.r, 100.0, 0.005 * stored.d);
+        char circle[64];
+        std::snprintf(circle, sizeof circle, "--circle %.1f,%.1f,100", t.cx, t.cy);
+        EXPECT_EQ(convert(movie, circle), side);
+        EXPECT_EQ(convert(movie, ""), side);
     }
     fs::remove_all(dir);
 }

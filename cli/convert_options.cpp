@@ -1,6 +1,8 @@
 #include "cli/convert_options.h"
 
+#include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <climits>
 #include <cmath>
 
@@ -99,7 +101,7 @@ bool TakesValue(const std::string& name) {
     static const char* const kWithValue[] = {
         "--params", "--cut",   "--sharpen", "--brightness", "--contrast", "--noise", "--cpu",
         "--stills", "--quality", "--resize", "--temp", "--lens", "--fov", "--yaw", "--pitch", "--roll", "--circle",
-        "--encoder-stall", "--part"};
+        "--encoder-stall", "--part", "--job", "--save-job"};
     for (const char* option : kWithValue) {
         if (name == option) return true;
     }
@@ -220,6 +222,12 @@ bool ApplyOption(const std::string& name, const std::string& value, ConvertOptio
         }
         o.partIndex = *index;
         o.partCount = *count;
+    } else if (name == "--job" || name == "--save-job") {
+        if (value.empty()) {
+            error = name + " needs a file name";
+            return false;
+        }
+        (name == "--job" ? o.jobFile : o.saveJobFile) = value;
     } else if (name == "--encoder-stall") {
         // Up to a week; 0 waits for ever.
         if (!ReadInRange(name, value, 0, 604800, o.encoderStallSeconds, error)) return false;
@@ -228,6 +236,32 @@ bool ApplyOption(const std::string& name, const std::string& value, ConvertOptio
         return false;
     }
     return true;
+}
+
+// --job takes only how this machine runs the job: the part and its file, or the join and its parts,
+// and the temporary folder. False with `error` set.
+bool CheckJobOptions(ConvertOptions& o, const std::vector<std::string>& files, std::string& error) {
+    static const char* const kWithJob[] = {"--job", "--part", "--join", "--temp"};
+    for (const std::string& name : o.given) {
+        if (std::find(std::begin(kWithJob), std::end(kWithJob), name) == std::end(kWithJob)) {
+            error = "--job FILE holds the conversion's settings: " + name + " cannot be given with it";
+            return false;
+        }
+    }
+    if (o.join && o.partCount > 0) {
+        error = "--part and --join cannot be given together";
+        return false;
+    }
+    if (o.join) {
+        o.parts = files;
+        if (files.empty()) error = "--job FILE --join needs the parts: PART...";
+    } else if (o.partCount > 0) {
+        o.outputs = files;
+        if (files.size() != 1) error = "--job FILE --part I/N writes one part file: give PARTFILE";
+    } else if (!files.empty()) {
+        error = "--job FILE names the movie and the outputs: " + files[0] + " cannot be given with it";
+    }
+    return error.empty();
 }
 
 }  // namespace
@@ -247,6 +281,7 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
             optionsEnded = true;
             continue;
         }
+        o.given.push_back(arg.substr(0, arg.find('=')));
         if (arg == "--help" || arg == "-h") {
             o.help = true;
             continue;
@@ -302,6 +337,14 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
     }
     if (o.help || o.version) {
         result.ok = true;
+        return result;
+    }
+    if (!o.saveJobFile.empty() && (!o.jobFile.empty() || o.join || o.partCount > 0)) {
+        result.error = "--save-job writes the job of a whole conversion: --job, --part and --join cannot be given with it";
+        return result;
+    }
+    if (!o.jobFile.empty()) {
+        result.ok = CheckJobOptions(o, files, result.error);
         return result;
     }
     if (o.circle && o.cut) {
@@ -410,6 +453,28 @@ void ApplyConvertOptions(const ConvertOptions& o, FisheyeApp& app) {
     app.run.markVrOutput = o.vrMetadata;
 }
 
+ConversionJob JobFromOptions(const ConvertOptions& o, const FisheyeApp& app) {
+    ConversionJob job = JobFromSettings(*app.settings);
+    job.movie.path = o.input;
+    job.geometry.moviePath = o.input;
+    job.flip = app.run.horizontalFlip.load();
+    job.outputs.paths = o.outputs;
+    job.outputs.quality = o.quality;
+    job.outputs.resize = o.resize;
+    // Kept stills without a format named take the program's: resolved here,
+    // so the job says which.
+    if (o.tempFormat || o.keepStills) job.outputs.stills = app.run.tempFormat.load();
+    job.outputs.keepStills = o.keepStills;
+    job.outputs.vrMetadata = o.vrMetadata;
+    job.run.strict = o.strict;
+    job.run.encoderStallSeconds = o.encoderStallSeconds;
+    job.run.partIndex = o.partIndex;
+    job.run.partCount = o.partCount;
+    job.run.join = o.join;
+    job.run.parts = o.parts;
+    return job;
+}
+
 std::string LensSettingsProblem(const AppSettings& settings) {
     const std::string problem = LensProblem(settings.lens);
     return problem.empty() ? problem : "the lens cannot be used: " + problem;
@@ -426,6 +491,8 @@ std::string ConvertUsage() {
     return "Usage: tessaly-convert [options] INPUT OUTPUT [MORE OUTPUTS]\n"
            "       tessaly-convert [options] --part I/N INPUT PARTFILE\n"
            "       tessaly-convert [options] --join INPUT OUTPUT PART...\n"
+           "       tessaly-convert [options] --save-job JOBFILE INPUT OUTPUT [MORE OUTPUTS]\n"
+           "       tessaly-convert [--temp DIR] --job JOBFILE [--part I/N PARTFILE | --join PART...]\n"
            "Converts a movie filmed through a circular 180-degree fisheye lens into a\n"
            "square equirectangular movie. The container follows each OUTPUT's extension\n"
            "(.flv .mov .avi .mp4 .m4v .mpg .mpeg .ogg .ogv .webm); every further OUTPUT is\n"
@@ -456,6 +523,18 @@ std::string ConvertUsage() {
            "                         marked like any output. A missing, damaged or\n"
            "                         mismatched part (size, rate, codec, settings, order)\n"
            "                         is refused, naming the part\n"
+           "\n"
+           "Jobs (one conversion, the same on every machine):\n"
+           "  --save-job JOBFILE     write the job these options make (parameter file and\n"
+           "                         options resolved, the lens circle found, the movie's\n"
+           "                         facts and the outputs) into JOBFILE, and convert\n"
+           "                         nothing\n"
+           "  --job JOBFILE          run the job of JOBFILE: no parameter file is read and\n"
+           "                         no other setting may be given; with --part I/N\n"
+           "                         PARTFILE one part of it, with --join PART... the\n"
+           "                         parts joined into its first output. A damaged job\n"
+           "                         file is refused naming its line (exit status 2), a\n"
+           "                         movie that changed since the job was made too (3)\n"
            "\n"
            "Options:\n"
            "  --params FILE          parameter file (default: Tessaly.ini, see Files below)\n"

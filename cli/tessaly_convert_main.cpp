@@ -524,8 +524,8 @@ int ReadJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app, C
     return 0;
 }
 
-// --save-job FILE: the job written, nothing converted. The file may not be
-// the movie or an output.
+// --save-job FILE: the job written, nothing converted, with whole paths.
+// The file may not be the movie or an output.
 int SaveJob(const ConversionJob& job, const std::string& path) {
     std::vector<std::string> paths{job.movie.path};
     paths.insert(paths.end(), job.outputs.paths.begin(), job.outputs.paths.end());
@@ -535,8 +535,18 @@ int SaveJob(const ConversionJob& job, const std::string& path) {
             return Fail(kExitUsage, "the job file " + path + " is also named as the movie or an output");
         }
     }
+    // Whole paths, so that the job means the same files from any folder.
+    const auto whole = [](const std::string& p) {
+        std::error_code ec;
+        const fs::path absolute = fs::absolute(p, ec);
+        return ec ? p : absolute.string();
+    };
+    ConversionJob saved = job;
+    saved.movie.path = saved.geometry.moviePath = whole(job.movie.path);
+    for (std::string& output : saved.outputs.paths) output = whole(output);
+    if (!saved.run.tempDir.empty()) saved.run.tempDir = whole(saved.run.tempDir);
     std::string error;
-    if (!WriteJobFile(job, path, error)) return Fail(kExitFailed, error);
+    if (!WriteJobFile(saved, path, error)) return Fail(kExitFailed, error);
     std::fprintf(stderr, "tessaly-convert: wrote the job %s; run it with tessaly-convert --job\n", path.c_str());
     return 0;
 }

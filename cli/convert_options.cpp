@@ -453,8 +453,8 @@ void ApplyConvertOptions(const ConvertOptions& o, FisheyeApp& app) {
     app.run.markVrOutput = o.vrMetadata;
 }
 
-ConversionJob JobFromOptions(const ConvertOptions& o, const FisheyeApp& app) {
-    ConversionJob job = JobFromSettings(*app.settings);
+MovieJob JobFromOptions(const ConvertOptions& o, const FisheyeApp& app) {
+    MovieJob job = JobFromSettings(*app.settings);
     job.movie.path = o.input;
     job.geometry.moviePath = o.input;
     job.flip = app.run.horizontalFlip.load();

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "convert/conversion_job.h"
+#include "convert/movie_job.h"
 #include "transform/lens.h"
 #include "transform/lens_circle.h"
 
@@ -91,7 +91,7 @@ void ApplyConvertOptions(const ConvertOptions& options, FisheyeApp& app);
 // cut: the picture settings, the flip and the still format from `app`, the
 // outputs and the run's rules from the options. The movie's facts and the
 // circle are the caller's to add.
-ConversionJob JobFromOptions(const ConvertOptions& options, const FisheyeApp& app);
+MovieJob JobFromOptions(const ConvertOptions& options, const FisheyeApp& app);
 
 // Why the lens the settings hold (parameter file and options together, e.g.
 // an orthographic lens from the file with a --fov above 180) cannot be

@@ -40,8 +40,8 @@
 #include "cli/stop_signals.h"
 #include "cli/terminal_ui.h"
 #include "convert/conversion_driver.h"
-#include "convert/conversion_job.h"
-#include "convert/conversion_job_file.h"
+#include "convert/movie_job.h"
+#include "convert/movie_job_file.h"
 #include "convert/encoder_command.h"
 #include "convert/movie_conversion.h"
 #include "convert/movie_part.h"
@@ -163,7 +163,7 @@ std::string CheckOutput(const std::string& output, const std::string& input, dou
 // Without a window there is no preview pass to wait for and no window that
 // must see a flag change: the settling waits shrink to what the threads need.
 // Streaming is the default; --stills (or --keep-stills) takes the still path.
-ConversionOptions HeadlessConversion(const ConversionJob& job) {
+ConversionOptions HeadlessConversion(const MovieJob& job) {
     ConversionOptions run;
     const bool stills = job.outputs.stills.has_value() || job.outputs.keepStills;
     if (!stills) run.streamOutputs = job.outputs.paths;
@@ -299,7 +299,7 @@ std::string OneLine(const std::string& text) {
     return line;
 }
 
-int ReportConversion(const MovieConversion& conversion, const ConversionJob& job,
+int ReportConversion(const MovieConversion& conversion, const MovieJob& job,
                      const TerminalUserInterface& ui, const std::string& keptFolder) {
     const ConversionResult& result = conversion.result;
     if (!conversion.opened) {
@@ -352,7 +352,7 @@ int ReportConversion(const MovieConversion& conversion, const ConversionJob& job
 
 // --join IN OUT PART...: the parts checked and joined into OUT with IN's
 // sound, with the guarantees of any output.
-int RunJoin(const ConversionJob& job, FisheyeApp& app) {
+int RunJoin(const MovieJob& job, FisheyeApp& app) {
     const std::string& input = job.movie.path;
     const std::string& output = job.outputs.paths.front();
     const std::string inputProblem = CheckInput(input);
@@ -459,7 +459,7 @@ JobMovie ReadJobMovie(const std::string& path) {
 // The job of the options: the parameter file, the options over it, the cut
 // chosen (the lens circle found or given) and the movie's facts; `app` is
 // left prepared for it.
-int BuildJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app, ConversionJob& job,
+int BuildJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app, MovieJob& job,
              std::vector<std::string>& cutLines) {
     if (!options.join) {
         const bool stills = options.tempFormat.has_value() || options.keepStills;
@@ -495,7 +495,7 @@ int BuildJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app, 
 // The job of --job FILE with this machine's part, join and temporary
 // folder; refused when the file is damaged (exit 2) or the movie is not the
 // one the job was made for (3).
-int ReadJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app, ConversionJob& job) {
+int ReadJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app, MovieJob& job) {
     const JobFileRead read = ReadJobFile(options.jobFile);
     if (!read.ok) return Fail(kExitUsage, read.error);
     job = read.job;
@@ -526,7 +526,7 @@ int ReadJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app, C
 
 // --save-job FILE: the job written, nothing converted, with whole paths.
 // The file may not be the movie or an output.
-int SaveJob(const ConversionJob& job, const std::string& path) {
+int SaveJob(const MovieJob& job, const std::string& path) {
     std::vector<std::string> paths{job.movie.path};
     paths.insert(paths.end(), job.outputs.paths.begin(), job.outputs.paths.end());
     for (const std::string& other : paths) {
@@ -541,7 +541,7 @@ int SaveJob(const ConversionJob& job, const std::string& path) {
         const fs::path absolute = fs::absolute(p, ec);
         return ec ? p : absolute.string();
     };
-    ConversionJob saved = job;
+    MovieJob saved = job;
     saved.movie.path = saved.geometry.moviePath = whole(job.movie.path);
     for (std::string& output : saved.outputs.paths) output = whole(output);
     if (!saved.run.tempDir.empty()) saved.run.tempDir = whole(saved.run.tempDir);
@@ -551,7 +551,7 @@ int SaveJob(const ConversionJob& job, const std::string& path) {
     return 0;
 }
 
-int RunJob(const ConversionJob& job, FisheyeApp& app, const std::vector<std::string>& cutLines) {
+int RunJob(const MovieJob& job, FisheyeApp& app, const std::vector<std::string>& cutLines) {
     if (FindEncoderProgram(app.env.programDir).empty()) {
         return Fail(kExitFailed, EncoderMissing("", app.env.programDir) + ": install ffmpeg or put it at " +
                                      app.env.programDir + kEncoderRelativePath);
@@ -651,7 +651,7 @@ int Run(int argc, char** argv) {
         }
     }
     FisheyeApp app;
-    ConversionJob job;
+    MovieJob job;
     std::vector<std::string> cutLines;
     const int code = options.jobFile.empty() ? BuildJob(options, argv[0], app, job, cutLines)
                                              : ReadJob(options, argv[0], app, job);

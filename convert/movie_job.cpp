@@ -1,11 +1,11 @@
-#include "convert/conversion_job.h"
+#include "convert/movie_job.h"
 
 #include "app/parameter_file.h"
 
 namespace tessaly {
 
-ConversionJob JobFromSettings(const AppSettings& s) {
-    ConversionJob job;
+MovieJob JobFromSettings(const AppSettings& s) {
+    MovieJob job;
     job.geometry.cut = CutRect{s.XL1, s.YL1, s.XL2, s.YL2};
     job.lens = s.lens;
     for (const JobFilterField& f : kJobFilterFields) job.filters.*f.field = s.*f.setting;
@@ -14,7 +14,7 @@ ConversionJob JobFromSettings(const AppSettings& s) {
     return job;
 }
 
-AppSettings JobSettings(const ConversionJob& job, AppSettings s) {
+AppSettings JobSettings(const MovieJob& job, AppSettings s) {
     s.XL1 = job.geometry.cut.XL1;
     s.YL1 = job.geometry.cut.YL1;
     s.XL2 = job.geometry.cut.XL2;
@@ -26,7 +26,7 @@ AppSettings JobSettings(const ConversionJob& job, AppSettings s) {
     return s;
 }
 
-void ApplyJob(const ConversionJob& job, FisheyeApp& app) {
+void ApplyJob(const MovieJob& job, FisheyeApp& app) {
     app.settings.Set(JobSettings(job, *app.settings));
     app.run.horizontalFlip = job.flip;
     if (job.outputs.stills) app.run.tempFormat = *job.outputs.stills;
@@ -42,7 +42,7 @@ std::string JobFilterProblem(const JobFilterField& f, int32_t v) {
     return "needs a whole number from " + std::to_string(p.min) + " to " + std::to_string(p.max);
 }
 
-std::string JobProblem(const ConversionJob& job) {
+std::string JobProblem(const MovieJob& job) {
     if (job.movie.path.empty()) return "no movie";
     if (job.geometry.moviePath != job.movie.path) {
         return "the cut was made for " + job.geometry.moviePath + ", not for " + job.movie.path;

@@ -87,7 +87,7 @@ struct JobRunOptions {
     bool operator==(const JobRunOptions&) const = default;
 };
 
-struct ConversionJob {
+struct MovieJob {
     JobMovie movie;
     JobGeometry geometry;
     LensSettings lens;
@@ -97,7 +97,7 @@ struct ConversionJob {
     JobOutputs outputs;
     JobRunOptions run;
 
-    bool operator==(const ConversionJob&) const = default;
+    bool operator==(const MovieJob&) const = default;
 };
 
 // One filter field: the parameter file's field and the job's.
@@ -126,19 +126,19 @@ std::string JobFilterProblem(const JobFilterField& f, int32_t value);
 // The picture part of a job (cut, lens, filters, aspect, temporary folder)
 // from the settings a front end holds; movie, geometry's movie, flip and
 // outputs are the caller's.
-ConversionJob JobFromSettings(const AppSettings& settings);
+MovieJob JobFromSettings(const AppSettings& settings);
 
 // The settings the conversion reads, `base` with every value the job
 // decides replaced: whatever else `base` holds (a node's parameter file)
 // cannot change a picture.
-AppSettings JobSettings(const ConversionJob& job, AppSettings base);
+AppSettings JobSettings(const MovieJob& job, AppSettings base);
 
 // Puts the job into the application the engine runs on: its settings and
 // the run's switches (flip, still format, size, VR marking).
-void ApplyJob(const ConversionJob& job, FisheyeApp& app);
+void ApplyJob(const MovieJob& job, FisheyeApp& app);
 
 // Why the job cannot be run as it stands (a geometry made for another movie
 // or picture size, a lens or an amount out of range), or empty.
-std::string JobProblem(const ConversionJob& job);
+std::string JobProblem(const MovieJob& job);
 
 }  // namespace tessaly

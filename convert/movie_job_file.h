@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "convert/conversion_job.h"
+#include "convert/movie_job.h"
 
 namespace tessaly {
 
@@ -17,12 +17,12 @@ inline constexpr const char* kJobFileHeader = "TESSALY-JOB";
 inline constexpr int kJobFileVersion = 1;
 
 // The file's text (LF line ends).
-std::string JobFileText(const ConversionJob& job);
+std::string JobFileText(const MovieJob& job);
 
 struct JobFileRead {
     bool ok = false;
     std::string error;  // "line 7: QUALITY needs a whole number from 0 to 21, got 'x'"
-    ConversionJob job;  // the part and join stay empty: they are the command line's
+    MovieJob job;  // the part and join stay empty: they are the command line's
 };
 
 // Reads a job file's text; anything damaged, unknown, repeated, missing or
@@ -34,7 +34,7 @@ JobFileRead ReadJobFile(const std::string& path);
 
 // Writes the file through a temporary file beside it renamed over it, so a
 // full disk never leaves half a job; false with `error` set.
-bool WriteJobFile(const ConversionJob& job, const std::string& path, std::string& error);
+bool WriteJobFile(const MovieJob& job, const std::string& path, std::string& error);
 
 // A path as one line's value, and back (false: a damaged escape).
 std::string EscapeJobValue(const std::string& text);

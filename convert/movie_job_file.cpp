@@ -1,4 +1,4 @@
-#include "convert/conversion_job_file.h"
+#include "convert/movie_job_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -60,8 +60,8 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 
 using Values = std::vector<std::string>;
 // Reads one line's value into the job; false with `why` set.
-using ValueReader = std::function<bool(const std::string& value, ConversionJob& job, std::string& why)>;
-using ValueWriter = std::function<Values(const ConversionJob& job)>;
+using ValueReader = std::function<bool(const std::string& value, MovieJob& job, std::string& why)>;
+using ValueWriter = std::function<Values(const MovieJob& job)>;
 
 struct JobTag {
     std::string tag;
@@ -71,9 +71,9 @@ struct JobTag {
     bool repeats = false;   // may be given more than once
 };
 
-JobTag WholeTag(const std::string& tag, int32_t& (*at)(ConversionJob&), int64_t low, int64_t high) {
-    return {tag, [=](const ConversionJob& j) { ConversionJob c = j; return Values{std::to_string(at(c))}; },
-            [=](const std::string& v, ConversionJob& j, std::string& why) {
+JobTag WholeTag(const std::string& tag, int32_t& (*at)(MovieJob&), int64_t low, int64_t high) {
+    return {tag, [=](const MovieJob& j) { MovieJob c = j; return Values{std::to_string(at(c))}; },
+            [=](const std::string& v, MovieJob& j, std::string& why) {
                 int64_t n = 0;
                 if (!ReadWhole(v, low, high, n)) {
                     why = "needs a whole number from " + std::to_string(low) + " to " + std::to_string(high);
@@ -84,9 +84,9 @@ JobTag WholeTag(const std::string& tag, int32_t& (*at)(ConversionJob&), int64_t 
             }};
 }
 
-JobTag SwitchTag(const std::string& tag, bool& (*at)(ConversionJob&)) {
-    return {tag, [=](const ConversionJob& j) { ConversionJob c = j; return Values{at(c) ? "1" : "0"}; },
-            [=](const std::string& v, ConversionJob& j, std::string& why) {
+JobTag SwitchTag(const std::string& tag, bool& (*at)(MovieJob&)) {
+    return {tag, [=](const MovieJob& j) { MovieJob c = j; return Values{at(c) ? "1" : "0"}; },
+            [=](const std::string& v, MovieJob& j, std::string& why) {
                 if (v != "0" && v != "1") {
                     why = "needs 0 or 1";
                     return false;
@@ -96,9 +96,9 @@ JobTag SwitchTag(const std::string& tag, bool& (*at)(ConversionJob&)) {
             }};
 }
 
-JobTag PathTag(const std::string& tag, std::string& (*at)(ConversionJob&), bool mayBeEmpty) {
-    return {tag, [=](const ConversionJob& j) { ConversionJob c = j; return Values{EscapeJobValue(at(c))}; },
-            [=](const std::string& v, ConversionJob& j, std::string& why) {
+JobTag PathTag(const std::string& tag, std::string& (*at)(MovieJob&), bool mayBeEmpty) {
+    return {tag, [=](const MovieJob& j) { MovieJob c = j; return Values{EscapeJobValue(at(c))}; },
+            [=](const std::string& v, MovieJob& j, std::string& why) {
                 if (!UnescapeJobValue(v, at(j))) {
                     why = "holds a damaged escape (\\\\, \\n, \\r, \\t or \\xHH)";
                     return false;
@@ -114,8 +114,8 @@ JobTag PathTag(const std::string& tag, std::string& (*at)(ConversionJob&), bool 
 // The lens's field of view and angles, each checked on its own as the
 // command line checks them.
 JobTag LensTag(const std::string& tag, double LensSettings::*field) {
-    return {tag, [=](const ConversionJob& j) { return Values{RealText(j.lens.*field)}; },
-            [=](const std::string& v, ConversionJob& j, std::string& why) {
+    return {tag, [=](const MovieJob& j) { return Values{RealText(j.lens.*field)}; },
+            [=](const std::string& v, MovieJob& j, std::string& why) {
                 double d = 0;
                 if (!ReadReal(v, d)) {
                     why = "needs a number of degrees (with . as its decimal point)";
@@ -132,8 +132,8 @@ JobTag LensTag(const std::string& tag, double LensSettings::*field) {
 
 JobTag FilterTag(const JobFilterField& f) {
     const Parameter& p = *ParameterOf(f.setting);
-    return {p.tag, [f](const ConversionJob& j) { return Values{std::to_string(j.filters.*f.field)}; },
-            [f](const std::string& v, ConversionJob& j, std::string& why) {
+    return {p.tag, [f](const MovieJob& j) { return Values{std::to_string(j.filters.*f.field)}; },
+            [f](const std::string& v, MovieJob& j, std::string& why) {
                 int64_t n = 0;
                 const bool whole = ReadWhole(v, INT32_MIN, INT32_MAX, n);
                 why = whole ? JobFilterProblem(f, static_cast<int32_t>(n)) : "needs a whole number";
@@ -144,10 +144,10 @@ JobTag FilterTag(const JobFilterField& f) {
 
 JobTag SizeTag() {
     return {"SIZE",
-            [](const ConversionJob& j) {
+            [](const MovieJob& j) {
                 return Values{std::to_string(j.movie.width) + "x" + std::to_string(j.movie.height)};
             },
-            [](const std::string& v, ConversionJob& j, std::string& why) {
+            [](const std::string& v, MovieJob& j, std::string& why) {
                 const Values wh = Split(v, 'x');
                 int64_t w = 0, h = 0;
                 if (wh.size() != 2 || !ReadWhole(wh[0], 0, 65536, w) || !ReadWhole(wh[1], 0, 65536, h)) {
@@ -162,10 +162,10 @@ JobTag SizeTag() {
 
 JobTag RateTag() {
     return {"RATE",
-            [](const ConversionJob& j) {
+            [](const MovieJob& j) {
                 return Values{std::to_string(j.movie.rateNum) + "/" + std::to_string(j.movie.rateDen)};
             },
-            [](const std::string& v, ConversionJob& j, std::string& why) {
+            [](const std::string& v, MovieJob& j, std::string& why) {
                 const Values nd = Split(v, '/');
                 int64_t n = 0, d = 0;
                 if (nd.size() != 2 || !ReadWhole(nd[0], 0, INT32_MAX, n) || !ReadWhole(nd[1], 0, INT32_MAX, d)) {
@@ -180,11 +180,11 @@ JobTag RateTag() {
 
 JobTag CircleTag() {
     return {"CIRCLE",
-            [](const ConversionJob& j) {
+            [](const MovieJob& j) {
                 const std::optional<LensCircle>& c = j.geometry.circle;
                 return c ? Values{RealText(c->cx) + "," + RealText(c->cy) + "," + RealText(c->r)} : Values{};
             },
-            [](const std::string& v, ConversionJob& j, std::string& why) {
+            [](const std::string& v, MovieJob& j, std::string& why) {
                 const Values parts = Split(v, ',');
                 double d[3] = {0, 0, 0};
                 bool good = parts.size() == 3;
@@ -200,8 +200,8 @@ JobTag CircleTag() {
 }
 
 JobTag LensModelTag() {
-    return {"LENS", [](const ConversionJob& j) { return Values{LensModelName(j.lens.model)}; },
-            [](const std::string& v, ConversionJob& j, std::string& why) {
+    return {"LENS", [](const MovieJob& j) { return Values{LensModelName(j.lens.model)}; },
+            [](const std::string& v, MovieJob& j, std::string& why) {
                 const std::optional<LensModel> model = LensModelFromName(v);
                 if (!model) why = "needs equidistant, equisolid, stereographic or orthographic";
                 if (model) j.lens.model = *model;
@@ -211,11 +211,11 @@ JobTag LensModelTag() {
 
 JobTag StillsTag() {
     return {"STILLS",
-            [](const ConversionJob& j) {
+            [](const MovieJob& j) {
                 const std::optional<StillFormat>& s = j.outputs.stills;
                 return Values{!s ? "stream" : *s == StillFormat::Jpeg ? "jpg" : "bmp"};
             },
-            [](const std::string& v, ConversionJob& j, std::string& why) {
+            [](const std::string& v, MovieJob& j, std::string& why) {
                 if (v == "stream") {
                     j.outputs.stills.reset();
                 } else if (v == "jpg" || v == "bmp") {
@@ -230,12 +230,12 @@ JobTag StillsTag() {
 
 JobTag OutputTag() {
     return {"OUTPUT",
-            [](const ConversionJob& j) {
+            [](const MovieJob& j) {
                 Values values;
                 for (const std::string& p : j.outputs.paths) values.push_back(EscapeJobValue(p));
                 return values;
             },
-            [](const std::string& v, ConversionJob& j, std::string& why) {
+            [](const std::string& v, MovieJob& j, std::string& why) {
                 std::string path;
                 if (!UnescapeJobValue(v, path) || path.empty()) {
                     why = "needs a path (escapes: \\\\, \\n, \\r, \\t, \\xHH)";
@@ -248,8 +248,8 @@ JobTag OutputTag() {
 }
 
 JobTag BytesTag() {
-    return {"BYTES", [](const ConversionJob& j) { return Values{std::to_string(j.movie.bytes)}; },
-            [](const std::string& v, ConversionJob& j, std::string& why) {
+    return {"BYTES", [](const MovieJob& j) { return Values{std::to_string(j.movie.bytes)}; },
+            [](const std::string& v, MovieJob& j, std::string& why) {
                 if (!ReadWhole(v, 0, INT64_MAX, j.movie.bytes)) why = "needs the movie's size in bytes";
                 return why.empty();
             }};
@@ -260,29 +260,29 @@ const std::vector<JobTag>& JobTags() {
     static const std::vector<JobTag> tags = [] {
         constexpr int32_t kCutLimit = 1000000;  // as --cut
         std::vector<JobTag> t{
-            PathTag("MOVIE", [](ConversionJob& j) -> std::string& { return j.movie.path; }, false),
-            WholeTag("STREAM", [](ConversionJob& j) -> int32_t& { return j.movie.stream; }, -1, 65535), SizeTag(), RateTag(), BytesTag(),
-            WholeTag("XL1", [](ConversionJob& j) -> int32_t& { return j.geometry.cut.XL1; }, -kCutLimit, kCutLimit),
-            WholeTag("YL1", [](ConversionJob& j) -> int32_t& { return j.geometry.cut.YL1; }, -kCutLimit, kCutLimit),
-            WholeTag("XL2", [](ConversionJob& j) -> int32_t& { return j.geometry.cut.XL2; }, -kCutLimit, kCutLimit),
-            WholeTag("YL2", [](ConversionJob& j) -> int32_t& { return j.geometry.cut.YL2; }, -kCutLimit, kCutLimit), CircleTag()};
+            PathTag("MOVIE", [](MovieJob& j) -> std::string& { return j.movie.path; }, false),
+            WholeTag("STREAM", [](MovieJob& j) -> int32_t& { return j.movie.stream; }, -1, 65535), SizeTag(), RateTag(), BytesTag(),
+            WholeTag("XL1", [](MovieJob& j) -> int32_t& { return j.geometry.cut.XL1; }, -kCutLimit, kCutLimit),
+            WholeTag("YL1", [](MovieJob& j) -> int32_t& { return j.geometry.cut.YL1; }, -kCutLimit, kCutLimit),
+            WholeTag("XL2", [](MovieJob& j) -> int32_t& { return j.geometry.cut.XL2; }, -kCutLimit, kCutLimit),
+            WholeTag("YL2", [](MovieJob& j) -> int32_t& { return j.geometry.cut.YL2; }, -kCutLimit, kCutLimit), CircleTag()};
         for (const JobFilterField& f : kJobFilterFields) t.push_back(FilterTag(f));
-        t.push_back(SwitchTag("ASPECT", [](ConversionJob& j) -> bool& { return j.aspect; }));
+        t.push_back(SwitchTag("ASPECT", [](MovieJob& j) -> bool& { return j.aspect; }));
         t.push_back(LensModelTag());
         t.push_back(LensTag("LENS_FOV", &LensSettings::fov));
         t.push_back(LensTag("YAW", &LensSettings::yaw));
         t.push_back(LensTag("PITCH", &LensSettings::pitch));
         t.push_back(LensTag("ROLL", &LensSettings::roll));
-        t.push_back(SwitchTag("FLIP", [](ConversionJob& j) -> bool& { return j.flip; }));
+        t.push_back(SwitchTag("FLIP", [](MovieJob& j) -> bool& { return j.flip; }));
         t.push_back(StillsTag());
-        t.push_back(SwitchTag("KEEP_STILLS", [](ConversionJob& j) -> bool& { return j.outputs.keepStills; }));
-        t.push_back(WholeTag("QUALITY", [](ConversionJob& j) -> int32_t& { return j.outputs.quality; }, 0, 21));
-        t.push_back(WholeTag("RESIZE", [](ConversionJob& j) -> int32_t& { return j.outputs.resize; }, 0, 5));
-        t.push_back(SwitchTag("VR_METADATA", [](ConversionJob& j) -> bool& { return j.outputs.vrMetadata; }));
-        t.push_back(SwitchTag("STRICT", [](ConversionJob& j) -> bool& { return j.run.strict; }));
-        t.push_back(WholeTag("ENCODER_STALL", [](ConversionJob& j) -> int32_t& { return j.run.encoderStallSeconds; }, 0,
+        t.push_back(SwitchTag("KEEP_STILLS", [](MovieJob& j) -> bool& { return j.outputs.keepStills; }));
+        t.push_back(WholeTag("QUALITY", [](MovieJob& j) -> int32_t& { return j.outputs.quality; }, 0, 21));
+        t.push_back(WholeTag("RESIZE", [](MovieJob& j) -> int32_t& { return j.outputs.resize; }, 0, 5));
+        t.push_back(SwitchTag("VR_METADATA", [](MovieJob& j) -> bool& { return j.outputs.vrMetadata; }));
+        t.push_back(SwitchTag("STRICT", [](MovieJob& j) -> bool& { return j.run.strict; }));
+        t.push_back(WholeTag("ENCODER_STALL", [](MovieJob& j) -> int32_t& { return j.run.encoderStallSeconds; }, 0,
                                    604800));
-        t.push_back(PathTag("TEMP", [](ConversionJob& j) -> std::string& { return j.run.tempDir; }, true));
+        t.push_back(PathTag("TEMP", [](MovieJob& j) -> std::string& { return j.run.tempDir; }, true));
         t.push_back(OutputTag());
         return t;
     }();
@@ -393,7 +393,7 @@ bool UnescapeJobValue(const std::string& value, std::string& text) {
     return true;
 }
 
-std::string JobFileText(const ConversionJob& job) {
+std::string JobFileText(const MovieJob& job) {
     std::string out = std::string(kJobFileHeader) + " " + std::to_string(kJobFileVersion) + "\n";
     for (const JobTag& t : JobTags()) {
         for (const std::string& value : t.write(job)) out += t.tag + " " + value + "\n";
@@ -451,7 +451,7 @@ JobFileRead ReadJobFile(const std::string& path) {
     return read;
 }
 
-bool WriteJobFile(const ConversionJob& job, const std::string& path, std::string& error) {
+bool WriteJobFile(const MovieJob& job, const std::string& path, std::string& error) {
     const std::string text = JobFileText(job);
     std::filesystem::path target(path);
     std::string temp = (target.parent_path() / ("." + target.filename().string() + ".tessaly-XXXXXX")).string();

@@ -11,16 +11,16 @@
 #include <fstream>
 #include <string>
 
-#include "convert/conversion_job.h"
-#include "convert/conversion_job_file.h"
+#include "convert/movie_job.h"
+#include "convert/movie_job_file.h"
 
 namespace tessaly {
 namespace {
 
 namespace fs = std::filesystem;
 
-ConversionJob SampleJob(const std::string& movie, std::vector<std::string> outputs) {
-    ConversionJob job;
+MovieJob SampleJob(const std::string& movie, std::vector<std::string> outputs) {
+    MovieJob job;
     job.movie = JobMovie{movie, 0, 1280, 720, 30000, 1001, 123456789012};
     job.geometry = JobGeometry{CutRect{-3, 7, 590, 601}, LensCircle{640.25, 0.1 + 0.2, 355.123456789}, movie,
                                1280, 720};
@@ -35,7 +35,7 @@ ConversionJob SampleJob(const std::string& movie, std::vector<std::string> outpu
     return job;
 }
 
-class ConversionJobFileTest : public ::testing::TestWithParam<const char*> {
+class MovieJobFileTest : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
         if (std::string(GetParam()) == "C") return;
@@ -45,21 +45,21 @@ protected:
     void TearDown() override { std::setlocale(LC_ALL, "C"); }
 };
 
-TEST_P(ConversionJobFileTest, WrittenJobsReadBackEqual) {
+TEST_P(MovieJobFileTest, WrittenJobsReadBackEqual) {
     const fs::path dir = fs::temp_directory_path() / ("tessaly_job_" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    const std::vector<ConversionJob> jobs = {
+    const std::vector<MovieJob> jobs = {
         SampleJob("/films/a b/\"quoted\" 'single'.mp4", {"/out/ünïcødé ñ.mp4", "/out/two.webm"}),
         SampleJob(" leading and trailing ", {"new\nline\r.mov", "back\\slash\t\x01\x7f.mkv"}),
         SampleJob("\\x41 not an escape", {"/out/%20 $HOME `x`.avi"}),
         [] {
-            ConversionJob plain;  // the defaults: no circle, streamed, no temporary folder
+            MovieJob plain;  // the defaults: no circle, streamed, no temporary folder
             plain.movie.path = plain.geometry.moviePath = "m.mp4";
             plain.outputs.paths = {"o.mp4"};
             return plain;
         }(),
     };
-    for (const ConversionJob& job : jobs) {
+    for (const MovieJob& job : jobs) {
         const std::string path = (dir / "job.txt").string();
         std::string error;
         ASSERT_TRUE(WriteJobFile(job, path, error)) << error;
@@ -80,7 +80,7 @@ TEST_P(ConversionJobFileTest, WrittenJobsReadBackEqual) {
     fs::remove_all(dir);
 }
 
-INSTANTIATE_TEST_SUITE_P(Locales, ConversionJobFileTest, ::testing::Values("C", "de_DE.UTF-8"),
+INSTANTIATE_TEST_SUITE_P(Locales, MovieJobFileTest, ::testing::Values("C", "de_DE.UTF-8"),
                          [](const auto& info) { return std::string(info.param) == "C" ? "Point" : "Comma"; });
 
 // The text of a good job with one line replaced (or dropped: empty
@@ -98,7 +98,7 @@ std::string Damaged(const std::string& tag, const std::string& replacement, size
     return cut > 0 ? text.substr(0, cut) : text;
 }
 
-TEST(ConversionJobFile, DamagedFilesAreRefusedNamingTheLine) {
+TEST(MovieJobFile, DamagedFilesAreRefusedNamingTheLine) {
     struct Case {
         std::string text;
         std::string message;

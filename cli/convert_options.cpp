@@ -454,18 +454,13 @@ void ApplyConvertOptions(const ConvertOptions& o, FisheyeApp& app) {
 }
 
 MovieJob JobFromOptions(const ConvertOptions& o, const FisheyeApp& app) {
-    MovieJob job = JobFromSettings(*app.settings);
-    job.movie.path = o.input;
-    job.geometry.moviePath = o.input;
-    job.flip = app.run.horizontalFlip.load();
-    job.outputs.paths = o.outputs;
+    // The size choice and the marking are the options' (ApplyConvertOptions).
+    MovieJob job = JobFromState(*app.settings, app.run, o.input, o.outputs);
     job.outputs.quality = o.quality;
-    job.outputs.resize = o.resize;
     // Kept stills without a format named take the program's: resolved here,
     // so the job says which.
     if (o.tempFormat || o.keepStills) job.outputs.stills = app.run.tempFormat.load();
     job.outputs.keepStills = o.keepStills;
-    job.outputs.vrMetadata = o.vrMetadata;
     job.run.strict = o.strict;
     job.run.encoderStallSeconds = o.encoderStallSeconds;
     job.run.partIndex = o.partIndex;

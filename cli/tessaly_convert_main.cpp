@@ -43,6 +43,7 @@
 #include "convert/movie_job.h"
 #include "convert/movie_job_file.h"
 #include "convert/encoder_command.h"
+#include "convert/job_movie.h"
 #include "convert/movie_conversion.h"
 #include "convert/movie_part.h"
 #include "convert/part_join.h"
@@ -436,24 +437,6 @@ int CheckRunFiles(const std::string& input, const std::vector<std::string>& outp
     const std::string sameFile = SameFileProblem(input, outputs);
     if (!sameFile.empty()) return Fail(kExitUsage, sameFile);
     return StopSignal() != 0 ? Stopped() : 0;
-}
-
-// The movie's facts a job keeps: the decoded stream, its rate, the upright
-// picture's size (one frame decoded) and the file's size.
-JobMovie ReadJobMovie(const std::string& path) {
-    JobMovie movie;
-    movie.path = path;
-    const SourceFacts source = ReadSourceFacts(path);
-    movie.stream = source.videoStream;
-    movie.rateNum = source.rateNum;
-    movie.rateDen = source.rateDen;
-    const SampledLuma frame = SampleLumaMaximum(path, LumaSampling{1, 64});
-    movie.width = frame.frameW;
-    movie.height = frame.frameH;
-    std::error_code ec;
-    const uintmax_t bytes = fs::file_size(path, ec);
-    movie.bytes = ec ? 0 : static_cast<int64_t>(bytes);
-    return movie;
 }
 
 // The job of the options: the parameter file, the options over it, the cut

@@ -1,5 +1,7 @@
 #include "convert/movie_job.h"
 
+#include <utility>
+
 #include "app/parameter_file.h"
 
 namespace tessaly {
@@ -11,6 +13,17 @@ MovieJob JobFromSettings(const AppSettings& s) {
     for (const JobFilterField& f : kJobFilterFields) job.filters.*f.field = s.*f.setting;
     job.aspect = s.ASPECT != 0;
     job.run.tempDir = s.APATH;
+    return job;
+}
+
+MovieJob JobFromState(const AppSettings& settings, const RunState& run, const std::string& moviePath,
+                      std::vector<std::string> outputs) {
+    MovieJob job = JobFromSettings(settings);
+    job.movie.path = job.geometry.moviePath = moviePath;
+    job.flip = run.horizontalFlip.load();
+    job.outputs.paths = std::move(outputs);
+    job.outputs.resize = run.resizeChoice.load();
+    job.outputs.vrMetadata = run.markVrOutput.load();
     return job;
 }
 

@@ -128,6 +128,13 @@ std::string JobFilterProblem(const JobFilterField& f, int32_t value);
 // outputs are the caller's.
 MovieJob JobFromSettings(const AppSettings& settings);
 
+// The job of a front end's state for the movie at `moviePath` into
+// `outputs`: JobFromSettings, the movie's path (also the geometry's), and
+// the run's flip, size choice and VR marking. The movie's facts, the circle,
+// the quality, the still format and the run's rules are the caller's.
+MovieJob JobFromState(const AppSettings& settings, const RunState& run, const std::string& moviePath,
+                      std::vector<std::string> outputs);
+
 // The settings the conversion reads, `base` with every value the job
 // decides replaced: whatever else `base` holds (a node's parameter file)
 // cannot change a picture.

@@ -264,6 +264,73 @@ bool CheckJobOptions(ConvertOptions& o, const std::vector<std::string>& files, s
     return error.empty();
 }
 
+// The checks of the options together and the files they name: the input,
+// the outputs or the parts. False with `error` set.
+bool CheckOptionsAndFiles(ConvertOptions& o, const std::vector<std::string>& files, std::string& error) {
+    if (!o.saveJobFile.empty() && (!o.jobFile.empty() || o.join || o.partCount > 0)) {
+        error = "--save-job writes the job of a whole conversion: --job, --part and --join cannot be given with it";
+        return false;
+    }
+    if (!o.jobFile.empty()) return CheckJobOptions(o, files, error);
+    if (o.circle && o.cut) {
+        error = "--circle and --cut both set the cut: give one of them";
+        return false;
+    }
+    // The model and field of view given together must suit each other.
+    if (o.lensModel && o.fov) {
+        LensSettings lens;
+        lens.model = *o.lensModel;
+        lens.fov = *o.fov;
+        const std::string problem = LensProblem(lens);
+        if (!problem.empty()) {
+            error = "--lens " + std::string(LensModelName(lens.model)) + " --fov: " + problem;
+            return false;
+        }
+    }
+    if (o.join && o.partCount > 0) {
+        error = "--part and --join cannot be given together";
+        return false;
+    }
+    if (o.join) {
+        if (files.size() < 3) {
+            error = "--join needs the source movie, the output and at least one part: IN OUT PART...";
+            return false;
+        }
+        o.input = files[0];
+        o.outputs = {files[1]};
+        o.parts.assign(files.begin() + 2, files.end());
+        for (const std::string& part : o.parts) {
+            if (part == o.input || part == files[1]) {
+                error = "the part " + part + " is also named as the " +
+                        (part == o.input ? "source movie" : "output");
+                return false;
+            }
+        }
+        if (files[1] == o.input) {
+            error = "the output movie " + files[1] + " is the input movie";
+            return false;
+        }
+        return true;
+    }
+    if (o.partCount > 0 && files.size() > 2) {
+        error = "--part writes one part file: give IN PARTFILE";
+        return false;
+    }
+    if (files.size() < 2) {
+        error = files.empty() ? "no input movie and no output movie given" : "no output movie given";
+        return false;
+    }
+    o.input = files[0];
+    o.outputs.assign(files.begin() + 1, files.end());
+    for (const std::string& output : o.outputs) {
+        if (output == o.input) {
+            error = "the output movie " + output + " is the input movie";
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
@@ -339,73 +406,7 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
         result.ok = true;
         return result;
     }
-    if (!o.saveJobFile.empty() && (!o.jobFile.empty() || o.join || o.partCount > 0)) {
-        result.error = "--save-job writes the job of a whole conversion: --job, --part and --join cannot be given with it";
-        return result;
-    }
-    if (!o.jobFile.empty()) {
-        result.ok = CheckJobOptions(o, files, result.error);
-        return result;
-    }
-    if (o.circle && o.cut) {
-        result.error = "--circle and --cut both set the cut: give one of them";
-        return result;
-    }
-    // The model and field of view given together must suit each other.
-    if (o.lensModel && o.fov) {
-        LensSettings lens;
-        lens.model = *o.lensModel;
-        lens.fov = *o.fov;
-        const std::string problem = LensProblem(lens);
-        if (!problem.empty()) {
-            result.error = "--lens " + std::string(LensModelName(lens.model)) + " --fov: " + problem;
-            return result;
-        }
-    }
-    if (o.join && o.partCount > 0) {
-        result.error = "--part and --join cannot be given together";
-        return result;
-    }
-    if (o.join) {
-        if (files.size() < 3) {
-            result.error = "--join needs the source movie, the output and at least one part: IN OUT PART...";
-            return result;
-        }
-        o.input = files[0];
-        o.outputs = {files[1]};
-        o.parts.assign(files.begin() + 2, files.end());
-        for (const std::string& part : o.parts) {
-            if (part == o.input || part == files[1]) {
-                result.error = "the part " + part + " is also named as the " +
-                               (part == o.input ? "source movie" : "output");
-                return result;
-            }
-        }
-        if (files[1] == o.input) {
-            result.error = "the output movie " + files[1] + " is the input movie";
-            return result;
-        }
-        result.ok = true;
-        return result;
-    }
-    if (o.partCount > 0 && files.size() > 2) {
-        result.error = "--part writes one part file: give IN PARTFILE";
-        return result;
-    }
-    if (files.size() < 2) {
-        result.error = files.empty() ? "no input movie and no output movie given"
-                                     : "no output movie given";
-        return result;
-    }
-    o.input = files[0];
-    o.outputs.assign(files.begin() + 1, files.end());
-    for (const std::string& output : o.outputs) {
-        if (output == o.input) {
-            result.error = "the output movie " + output + " is the input movie";
-            return result;
-        }
-    }
-    result.ok = true;
+    result.ok = CheckOptionsAndFiles(o, files, result.error);
     return result;
 }
 
@@ -475,6 +476,42 @@ std::string LensSettingsProblem(const AppSettings& settings) {
     return problem.empty() ? problem : "the lens cannot be used: " + problem;
 }
 
+namespace {
+
+// The usage text's sections on parts and jobs.
+std::string PartsAndJobsUsage() {
+    return "Parts (one movie on many cores or machines):\n"
+           "  --part I/N             convert only part I of N: the frames whose times fall\n"
+           "                         in the I-th of N equal spans of INPUT's timeline,\n"
+           "                         with the settings of a whole run, into PARTFILE\n"
+           "                         (video only, starting with a key frame). Over\n"
+           "                         I = 1..N every frame is converted exactly once.\n"
+           "                         PARTFILE .mkv holds the H.264 video of .mp4 .m4v\n"
+           "                         .mov .flv .avi outputs; for .webm .ogg .ogv outputs\n"
+           "                         give the parts the output's extension\n"
+           "  --join                 INPUT OUTPUT PART...: join the parts of INPUT, in\n"
+           "                         order, into OUTPUT without re-encoding the picture,\n"
+           "                         with INPUT's sound for the whole length; checked and\n"
+           "                         marked like any output. A missing, damaged or\n"
+           "                         mismatched part (size, rate, codec, settings, order)\n"
+           "                         is refused, naming the part\n"
+           "\n"
+           "Jobs (one conversion, the same on every machine):\n"
+           "  --save-job JOBFILE     write the job these options make (parameter file and\n"
+           "                         options resolved, the lens circle found, the movie's\n"
+           "                         facts and the outputs) into JOBFILE, and convert\n"
+           "                         nothing\n"
+           "  --job JOBFILE          run the job of JOBFILE: no parameter file is read and\n"
+           "                         no other setting may be given; with --part I/N\n"
+           "                         PARTFILE one part of it, with --join PART... the\n"
+           "                         parts joined into its first output. A damaged job\n"
+           "                         file is refused naming its line (exit status 2), a\n"
+           "                         movie that changed since the job was made too (3)\n"
+           "\n";
+}
+
+}  // namespace
+
 std::string ConvertUsage() {
     const std::string amounts =
         "  --sharpen AMOUNT[,RADIUS]  sharpen " + RangeText(&AppSettings::SHARPEN) + ", radius " +
@@ -503,34 +540,7 @@ std::string ConvertUsage() {
            "                         into the temporary folder, the sound into a WAV,\n"
            "                         then the encoder reads them for each OUTPUT\n"
            "\n"
-           "Parts (one movie on many cores or machines):\n"
-           "  --part I/N             convert only part I of N: the frames whose times fall\n"
-           "                         in the I-th of N equal spans of INPUT's timeline,\n"
-           "                         with the settings of a whole run, into PARTFILE\n"
-           "                         (video only, starting with a key frame). Over\n"
-           "                         I = 1..N every frame is converted exactly once.\n"
-           "                         PARTFILE .mkv holds the H.264 video of .mp4 .m4v\n"
-           "                         .mov .flv .avi outputs; for .webm .ogg .ogv outputs\n"
-           "                         give the parts the output's extension\n"
-           "  --join                 INPUT OUTPUT PART...: join the parts of INPUT, in\n"
-           "                         order, into OUTPUT without re-encoding the picture,\n"
-           "                         with INPUT's sound for the whole length; checked and\n"
-           "                         marked like any output. A missing, damaged or\n"
-           "                         mismatched part (size, rate, codec, settings, order)\n"
-           "                         is refused, naming the part\n"
-           "\n"
-           "Jobs (one conversion, the same on every machine):\n"
-           "  --save-job JOBFILE     write the job these options make (parameter file and\n"
-           "                         options resolved, the lens circle found, the movie's\n"
-           "                         facts and the outputs) into JOBFILE, and convert\n"
-           "                         nothing\n"
-           "  --job JOBFILE          run the job of JOBFILE: no parameter file is read and\n"
-           "                         no other setting may be given; with --part I/N\n"
-           "                         PARTFILE one part of it, with --join PART... the\n"
-           "                         parts joined into its first output. A damaged job\n"
-           "                         file is refused naming its line (exit status 2), a\n"
-           "                         movie that changed since the job was made too (3)\n"
-           "\n"
+           + PartsAndJobsUsage() +
            "Options:\n"
            "  --params FILE          parameter file (default: Tessaly.ini, see Files below)\n"
            "  --cut XL1,YL1,XL2,YL2  cut rectangle in 600x600 preview units\n"

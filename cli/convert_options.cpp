@@ -1,6 +1,8 @@
 #include "cli/convert_options.h"
 
+#include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <climits>
 #include <cmath>
 
@@ -99,7 +101,7 @@ bool TakesValue(const std::string& name) {
     static const char* const kWithValue[] = {
         "--params", "--cut",   "--sharpen", "--brightness", "--contrast", "--noise", "--cpu",
         "--stills", "--quality", "--resize", "--temp", "--lens", "--fov", "--yaw", "--pitch", "--roll", "--circle",
-        "--encoder-stall", "--part"};
+        "--encoder-stall", "--part", "--job", "--save-job"};
     for (const char* option : kWithValue) {
         if (name == option) return true;
     }
@@ -220,12 +222,111 @@ bool ApplyOption(const std::string& name, const std::string& value, ConvertOptio
         }
         o.partIndex = *index;
         o.partCount = *count;
+    } else if (name == "--job" || name == "--save-job") {
+        if (value.empty()) {
+            error = name + " needs a file name";
+            return false;
+        }
+        (name == "--job" ? o.jobFile : o.saveJobFile) = value;
     } else if (name == "--encoder-stall") {
         // Up to a week; 0 waits for ever.
         if (!ReadInRange(name, value, 0, 604800, o.encoderStallSeconds, error)) return false;
     } else {
         error = "unknown option " + name;
         return false;
+    }
+    return true;
+}
+
+// --job takes only how this machine runs the job: the part and its file, or the join and its parts,
+// and the temporary folder. False with `error` set.
+bool CheckJobOptions(ConvertOptions& o, const std::vector<std::string>& files, std::string& error) {
+    static const char* const kWithJob[] = {"--job", "--part", "--join", "--temp"};
+    for (const std::string& name : o.given) {
+        if (std::find(std::begin(kWithJob), std::end(kWithJob), name) == std::end(kWithJob)) {
+            error = "--job FILE holds the conversion's settings: " + name + " cannot be given with it";
+            return false;
+        }
+    }
+    if (o.join && o.partCount > 0) {
+        error = "--part and --join cannot be given together";
+        return false;
+    }
+    if (o.join) {
+        o.parts = files;
+        if (files.empty()) error = "--job FILE --join needs the parts: PART...";
+    } else if (o.partCount > 0) {
+        o.outputs = files;
+        if (files.size() != 1) error = "--job FILE --part I/N writes one part file: give PARTFILE";
+    } else if (!files.empty()) {
+        error = "--job FILE names the movie and the outputs: " + files[0] + " cannot be given with it";
+    }
+    return error.empty();
+}
+
+// The checks of the options together and the files they name: the input,
+// the outputs or the parts. False with `error` set.
+bool CheckOptionsAndFiles(ConvertOptions& o, const std::vector<std::string>& files, std::string& error) {
+    if (!o.saveJobFile.empty() && (!o.jobFile.empty() || o.join || o.partCount > 0)) {
+        error = "--save-job writes the job of a whole conversion: --job, --part and --join cannot be given with it";
+        return false;
+    }
+    if (!o.jobFile.empty()) return CheckJobOptions(o, files, error);
+    if (o.circle && o.cut) {
+        error = "--circle and --cut both set the cut: give one of them";
+        return false;
+    }
+    // The model and field of view given together must suit each other.
+    if (o.lensModel && o.fov) {
+        LensSettings lens;
+        lens.model = *o.lensModel;
+        lens.fov = *o.fov;
+        const std::string problem = LensProblem(lens);
+        if (!problem.empty()) {
+            error = "--lens " + std::string(LensModelName(lens.model)) + " --fov: " + problem;
+            return false;
+        }
+    }
+    if (o.join && o.partCount > 0) {
+        error = "--part and --join cannot be given together";
+        return false;
+    }
+    if (o.join) {
+        if (files.size() < 3) {
+            error = "--join needs the source movie, the output and at least one part: IN OUT PART...";
+            return false;
+        }
+        o.input = files[0];
+        o.outputs = {files[1]};
+        o.parts.assign(files.begin() + 2, files.end());
+        for (const std::string& part : o.parts) {
+            if (part == o.input || part == files[1]) {
+                error = "the part " + part + " is also named as the " +
+                        (part == o.input ? "source movie" : "output");
+                return false;
+            }
+        }
+        if (files[1] == o.input) {
+            error = "the output movie " + files[1] + " is the input movie";
+            return false;
+        }
+        return true;
+    }
+    if (o.partCount > 0 && files.size() > 2) {
+        error = "--part writes one part file: give IN PARTFILE";
+        return false;
+    }
+    if (files.size() < 2) {
+        error = files.empty() ? "no input movie and no output movie given" : "no output movie given";
+        return false;
+    }
+    o.input = files[0];
+    o.outputs.assign(files.begin() + 1, files.end());
+    for (const std::string& output : o.outputs) {
+        if (output == o.input) {
+            error = "the output movie " + output + " is the input movie";
+            return false;
+        }
     }
     return true;
 }
@@ -247,6 +348,7 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
             optionsEnded = true;
             continue;
         }
+        o.given.push_back(arg.substr(0, arg.find('=')));
         if (arg == "--help" || arg == "-h") {
             o.help = true;
             continue;
@@ -304,65 +406,7 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
         result.ok = true;
         return result;
     }
-    if (o.circle && o.cut) {
-        result.error = "--circle and --cut both set the cut: give one of them";
-        return result;
-    }
-    // The model and field of view given together must suit each other.
-    if (o.lensModel && o.fov) {
-        LensSettings lens;
-        lens.model = *o.lensModel;
-        lens.fov = *o.fov;
-        const std::string problem = LensProblem(lens);
-        if (!problem.empty()) {
-            result.error = "--lens " + std::string(LensModelName(lens.model)) + " --fov: " + problem;
-            return result;
-        }
-    }
-    if (o.join && o.partCount > 0) {
-        result.error = "--part and --join cannot be given together";
-        return result;
-    }
-    if (o.join) {
-        if (files.size() < 3) {
-            result.error = "--join needs the source movie, the output and at least one part: IN OUT PART...";
-            return result;
-        }
-        o.input = files[0];
-        o.outputs = {files[1]};
-        o.parts.assign(files.begin() + 2, files.end());
-        for (const std::string& part : o.parts) {
-            if (part == o.input || part == files[1]) {
-                result.error = "the part " + part + " is also named as the " +
-                               (part == o.input ? "source movie" : "output");
-                return result;
-            }
-        }
-        if (files[1] == o.input) {
-            result.error = "the output movie " + files[1] + " is the input movie";
-            return result;
-        }
-        result.ok = true;
-        return result;
-    }
-    if (o.partCount > 0 && files.size() > 2) {
-        result.error = "--part writes one part file: give IN PARTFILE";
-        return result;
-    }
-    if (files.size() < 2) {
-        result.error = files.empty() ? "no input movie and no output movie given"
-                                     : "no output movie given";
-        return result;
-    }
-    o.input = files[0];
-    o.outputs.assign(files.begin() + 1, files.end());
-    for (const std::string& output : o.outputs) {
-        if (output == o.input) {
-            result.error = "the output movie " + output + " is the input movie";
-            return result;
-        }
-    }
-    result.ok = true;
+    result.ok = CheckOptionsAndFiles(o, files, result.error);
     return result;
 }
 
@@ -410,38 +454,33 @@ void ApplyConvertOptions(const ConvertOptions& o, FisheyeApp& app) {
     app.run.markVrOutput = o.vrMetadata;
 }
 
+MovieJob JobFromOptions(const ConvertOptions& o, const FisheyeApp& app) {
+    // The size choice and the marking are the options' (ApplyConvertOptions).
+    MovieJob job = JobFromState(*app.settings, app.run, o.input, o.outputs);
+    job.outputs.quality = o.quality;
+    // Kept stills without a format named take the program's: resolved here,
+    // so the job says which.
+    if (o.tempFormat || o.keepStills) job.outputs.stills = app.run.tempFormat.load();
+    job.outputs.keepStills = o.keepStills;
+    job.run.strict = o.strict;
+    job.run.encoderStallSeconds = o.encoderStallSeconds;
+    job.run.partIndex = o.partIndex;
+    job.run.partCount = o.partCount;
+    job.run.join = o.join;
+    job.run.parts = o.parts;
+    return job;
+}
+
 std::string LensSettingsProblem(const AppSettings& settings) {
     const std::string problem = LensProblem(settings.lens);
     return problem.empty() ? problem : "the lens cannot be used: " + problem;
 }
 
-std::string ConvertUsage() {
-    const std::string amounts =
-        "  --sharpen AMOUNT[,RADIUS]  sharpen " + RangeText(&AppSettings::SHARPEN) + ", radius " +
-        RangeText(&AppSettings::RADIUS) + "; --sharpen off disables\n"
-        "  --brightness N         brightness " + RangeText(&AppSettings::BRIGHTNESS) + "\n"
-        "  --contrast N           contrast " + RangeText(&AppSettings::CONTRAST) + "\n"
-        "  --noise N              noise filter " + RangeText(&AppSettings::NOISE) + "\n"
-        "  --cpu N                CPU usage limit " + RangeText(&AppSettings::CPU) + " percent\n";
-    return "Usage: tessaly-convert [options] INPUT OUTPUT [MORE OUTPUTS]\n"
-           "       tessaly-convert [options] --part I/N INPUT PARTFILE\n"
-           "       tessaly-convert [options] --join INPUT OUTPUT PART...\n"
-           "Converts a movie filmed through a circular 180-degree fisheye lens into a\n"
-           "square equirectangular movie. The container follows each OUTPUT's extension\n"
-           "(.flv .mov .avi .mp4 .m4v .mpg .mpeg .ogg .ogv .webm); every further OUTPUT is\n"
-           "encoded from the same frames. .mpg and .mpeg (MPEG-2) take a standard rate\n"
-           "from 23.976 to 60 fps: a slower movie's frames are shown twice or more.\n"
-           "Settings not given come from the parameter file.\n"
-           "\n"
-           "Modes:\n"
-           "  streaming (default)    each converted frame goes through a pipe into one\n"
-           "                         encoder that writes every OUTPUT at once, with the\n"
-           "                         sound taken from INPUT: no stills, no sound file\n"
-           "  --stills jpg|bmp       the still path: every frame is written as a still\n"
-           "                         into the temporary folder, the sound into a WAV,\n"
-           "                         then the encoder reads them for each OUTPUT\n"
-           "\n"
-           "Parts (one movie on many cores or machines):\n"
+namespace {
+
+// The usage text's sections on parts and jobs.
+std::string PartsAndJobsUsage() {
+    return "Parts (one movie on many cores or machines):\n"
            "  --part I/N             convert only part I of N: the frames whose times fall\n"
            "                         in the I-th of N equal spans of INPUT's timeline,\n"
            "                         with the settings of a whole run, into PARTFILE\n"
@@ -457,6 +496,51 @@ std::string ConvertUsage() {
            "                         mismatched part (size, rate, codec, settings, order)\n"
            "                         is refused, naming the part\n"
            "\n"
+           "Jobs (one conversion, the same on every machine):\n"
+           "  --save-job JOBFILE     write the job these options make (parameter file and\n"
+           "                         options resolved, the lens circle found, the movie's\n"
+           "                         facts and the outputs) into JOBFILE, and convert\n"
+           "                         nothing\n"
+           "  --job JOBFILE          run the job of JOBFILE: no parameter file is read and\n"
+           "                         no other setting may be given; with --part I/N\n"
+           "                         PARTFILE one part of it, with --join PART... the\n"
+           "                         parts joined into its first output. A damaged job\n"
+           "                         file is refused naming its line (exit status 2), a\n"
+           "                         movie that changed since the job was made too (3)\n"
+           "\n";
+}
+
+}  // namespace
+
+std::string ConvertUsage() {
+    const std::string amounts =
+        "  --sharpen AMOUNT[,RADIUS]  sharpen " + RangeText(&AppSettings::SHARPEN) + ", radius " +
+        RangeText(&AppSettings::RADIUS) + "; --sharpen off disables\n"
+        "  --brightness N         brightness " + RangeText(&AppSettings::BRIGHTNESS) + "\n"
+        "  --contrast N           contrast " + RangeText(&AppSettings::CONTRAST) + "\n"
+        "  --noise N              noise filter " + RangeText(&AppSettings::NOISE) + "\n"
+        "  --cpu N                CPU usage limit " + RangeText(&AppSettings::CPU) + " percent\n";
+    return "Usage: tessaly-convert [options] INPUT OUTPUT [MORE OUTPUTS]\n"
+           "       tessaly-convert [options] --part I/N INPUT PARTFILE\n"
+           "       tessaly-convert [options] --join INPUT OUTPUT PART...\n"
+           "       tessaly-convert [options] --save-job JOBFILE INPUT OUTPUT [MORE OUTPUTS]\n"
+           "       tessaly-convert [--temp DIR] --job JOBFILE [--part I/N PARTFILE | --join PART...]\n"
+           "Converts a movie filmed through a circular 180-degree fisheye lens into a\n"
+           "square equirectangular movie. The container follows each OUTPUT's extension\n"
+           "(.flv .mov .avi .mp4 .m4v .mpg .mpeg .ogg .ogv .webm); every further OUTPUT is\n"
+           "encoded from the same frames. .mpg and .mpeg (MPEG-2) take a standard rate\n"
+           "from 23.976 to 60 fps: a slower movie's frames are shown twice or more.\n"
+           "Settings not given come from the parameter file.\n"
+           "\n"
+           "Modes:\n"
+           "  streaming (default)    each converted frame goes through a pipe into one\n"
+           "                         encoder that writes every OUTPUT at once, with the\n"
+           "                         sound taken from INPUT: no stills, no sound file\n"
+           "  --stills jpg|bmp       the still path: every frame is written as a still\n"
+           "                         into the temporary folder, the sound into a WAV,\n"
+           "                         then the encoder reads them for each OUTPUT\n"
+           "\n"
+           + PartsAndJobsUsage() +
            "Options:\n"
            "  --params FILE          parameter file (default: Tessaly.ini, see Files below)\n"
            "  --cut XL1,YL1,XL2,YL2  cut rectangle in 600x600 preview units\n"

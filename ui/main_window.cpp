@@ -158,6 +158,7 @@ void MainWindow::BuildMenus() {
     item(file, "Load Fisheye Movie\tCtrl + L", control::kLoad);
     item(file, "Play/Pause Video", control::kPlayPause);
     item(file, "Convert Fisheye\tCtrl + C", control::kConvert);
+    item(file, "Save job...", control::kSaveJob);
     file->addSeparator();
     item(file, "Popup Output Window\tCtrl + O", control::kPopupOutputWindow);
     file->addSeparator();

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <random>
-#include <regex>
 
 #include "tests/app/temp_dir.h"
 
@@ -49,8 +48,26 @@ Loaded Load(const std::string& text, AppSettings start = AppSettings{},
     return l;
 }
 
+// The text with `from` (once in it) replaced by `to`.
+std::string ReplaceOnce(std::string text, const std::string& from, const std::string& to) {
+    const size_t at = text.find(from);
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+// The text with its <TAG>...</TAG> element, and `tail` right after it,
+// replaced by `to`.
+std::string ReplaceElement(std::string text, const std::string& tag, const std::string& to,
+                           const std::string& tail = "") {
+    const std::string end = "</" + tag + ">" + tail;
+    const size_t from = text.find("<" + tag + ">");
+    const size_t until = from == std::string::npos ? from : text.find(end, from);
+    if (until != std::string::npos) text.replace(from, until + end.size() - from, to);
+    return text;
+}
+
 std::string RemoveLineWithTag(const std::string& text, const std::string& tag) {
-    return std::regex_replace(text, std::regex("<" + tag + ">[^\r]*</" + tag + ">\r\n"), "");
+    return ReplaceElement(text, tag, "", "\r\n");
 }
 
 TEST(ParameterFile, WritesTheTwentyNineLinesInOrder) {
@@ -171,20 +188,20 @@ TEST(ParameterFile, MissingFpsStopsRightAfterTheCut) {
 
 TEST(ParameterFile, EmptyOrSingleTagStopsReading) {
     std::string text = SerializeParameters(DistinctSettings(), ScreenSize{});
-    Loaded empty = Load(std::regex_replace(text, std::regex("<M_Y>200</M_Y>"), "<M_Y></M_Y>"));
+    Loaded empty = Load(ReplaceOnce(text, "<M_Y>200</M_Y>", "<M_Y></M_Y>"));
     EXPECT_EQ(empty.result.missingTag, "M_Y");
     EXPECT_EQ(empty.settings.M_X, 100);
     EXPECT_EQ(empty.settings.M_Y, 0);
-    Loaded once = Load(std::regex_replace(text, std::regex("</CPU>"), ""));
+    Loaded once = Load(ReplaceOnce(text, "</CPU>", ""));
     EXPECT_EQ(once.result.missingTag, "CPU");
 }
 
 TEST(ParameterFile, BlanksAndNonNumericValues) {
     std::string text = SerializeParameters(DistinctSettings(), ScreenSize{});
-    text = std::regex_replace(text, std::regex("<XL1>-3</XL1>"), "<XL1> -8</XL1>");
-    text = std::regex_replace(text, std::regex("<BRIGHTNESS>140<"), "<BRIGHTNESS>bright<");
-    text = std::regex_replace(text, std::regex("<CONTRAST>90<"), "<CONTRAST>  2.5<");
-    text = std::regex_replace(text, std::regex("<DSSETUP>5<"), "<DSSETUP>99999999999<");
+    text = ReplaceOnce(text, "<XL1>-3</XL1>", "<XL1> -8</XL1>");
+    text = ReplaceOnce(text, "<BRIGHTNESS>140<", "<BRIGHTNESS>bright<");
+    text = ReplaceOnce(text, "<CONTRAST>90<", "<CONTRAST>  2.5<");
+    text = ReplaceOnce(text, "<DSSETUP>5<", "<DSSETUP>99999999999<");
     Loaded l = Load(text);
     EXPECT_TRUE(l.result.complete);
     EXPECT_EQ(l.settings.XL1, -8);
@@ -205,7 +222,7 @@ TEST(ParameterFile, WindowPositionsOutsideTheScreenBecomeZero) {
 
     // Loading applies the same rule to a file written on a bigger screen.
     std::string big = SerializeParameters(DistinctSettings(), ScreenSize{4000, 4000});
-    big = std::regex_replace(big, std::regex("<M_X>100<"), "<M_X>3000<");
+    big = ReplaceOnce(big, "<M_X>100<", "<M_X>3000<");
     Loaded l = Load(big, AppSettings{}, screen);
     EXPECT_EQ(l.settings.M_X, 0);
     EXPECT_EQ(l.settings.M_Y, 200);
@@ -225,8 +242,7 @@ TEST(ParameterFile, PathsAreTrimmedAndCut) {
     Loaded l = Load(text);
     EXPECT_EQ(l.settings.OPATH.size(), 260u);
 
-    std::string padded = std::regex_replace(
-        text, std::regex("<APATH>[^<]*</APATH>"), std::string("<APATH>  /a b/c  \0\0</APATH>", 27));
+    std::string padded = ReplaceElement(text, "APATH", std::string("<APATH>  /a b/c  \0\0</APATH>", 27));
     EXPECT_EQ(Load(padded).settings.APATH, "/a b/c");
 
     // Empty paths must not end reading early (nothing between two tags does).

@@ -132,7 +132,7 @@ TEST(ParameterFile, TheCutsMovieIsKeptAndReadLeniently) {
     SetCutMovie(noMovie, {}, 0, 0);
     std::string older = text;
     for (const char* tag : kCutMovieTags) older = RemoveLineWithTag(older, tag);
-    const std::string damaged = std::regex_replace(text, std::regex("<CUT_WIDTH>1920<"), "<CUT_WIDTH>wide<");
+    const std::string damaged = ReplaceOnce(text, "<CUT_WIDTH>1920<", "<CUT_WIDTH>wide<");
     for (const std::string& file : {older, damaged}) {
         const Loaded l = Load(file, DistinctSettings());
         EXPECT_TRUE(l.result.complete);

@@ -5,9 +5,11 @@
 #include <cmath>
 #include <iterator>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "app/parameter_file.h"
+#include "convert/movie_job.h"
 #include "convert/movie_part.h"
 
 namespace tessaly {
@@ -48,23 +50,22 @@ std::vector<std::string> SplitCommas(const std::string& text) {
     return parts;
 }
 
-// The parameter of a tag that has a trackbar's range.
-const Parameter& ParameterOfTag(const std::string& tag) {
+// The range of a setting named by its tag: an amount's trackbar range (the
+// parameter file's) or a whole-number setting of the job.
+std::pair<int32_t, int32_t> RangeOfTag(const std::string& tag) {
     for (const Parameter& p : kParameters) {
-        if (tag == p.tag) return p;
+        if (tag == p.tag && p.kind == ControlKind::kTrackbar) return {p.min, p.max};
     }
-    std::abort();  // a table entry names a tag the parameter file lacks
+    for (const JobWholeSetting& s : kJobWholeSettings) {
+        if (tag == s.tag) return {s.min, s.max};
+    }
+    std::abort();  // a table entry names a tag without a range
 }
 
 // "0..255": a range as --help writes it.
-std::string RangeText(int32_t low, int32_t high) {
+std::string RangeText(const std::string& tag) {
+    const auto [low, high] = RangeOfTag(tag);
     return std::to_string(low) + ".." + std::to_string(high);
-}
-
-std::string RangeOf(const ConvertOption& o) {
-    if (o.tag == nullptr) return RangeText(o.min, o.max);
-    const Parameter& p = ParameterOfTag(o.tag);
-    return RangeText(p.min, p.max);
 }
 
 // Reads a number in low..high into `out`; false with `error` set otherwise.
@@ -80,11 +81,11 @@ bool ReadInRange(const std::string& name, const std::string& value, int32_t low,
     return true;
 }
 
-// Reads an amount within the range of its trackbar (the parameter's).
-bool ReadAmount(const std::string& name, const std::string& value, const char* tag, int32_t& out,
+// Reads a number in the range of the setting `tag`.
+bool ReadTagged(const std::string& name, const std::string& value, const char* tag, int32_t& out,
                 std::string& error) {
-    const Parameter& p = ParameterOfTag(tag);
-    return ReadInRange(name, value, p.min, p.max, out, error);
+    const auto [low, high] = RangeOfTag(tag);
+    return ReadInRange(name, value, low, high, out, error);
 }
 
 template <bool ConvertOptions::*Field, bool kValue>
@@ -113,10 +114,10 @@ bool ReadTempFolder(const ConvertOption&, const std::string& value, ConvertOptio
     return true;
 }
 
-// A whole number in the option's own range.
+// A whole number in the range of its setting.
 template <int32_t ConvertOptions::*Field>
 bool ReadWhole(const ConvertOption& self, const std::string& value, ConvertOptions& o, std::string& error) {
-    return ReadInRange(self.name, value, self.min, self.max, o.*Field, error);
+    return ReadTagged(self.name, value, self.tag, o.*Field, error);
 }
 
 // An amount of the parameter file, in its trackbar's range.
@@ -124,7 +125,7 @@ template <std::optional<int32_t> ConvertOptions::*Field>
 bool ReadAmountOption(const ConvertOption& self, const std::string& value, ConvertOptions& o,
                       std::string& error) {
     int32_t n = 0;
-    if (!ReadAmount(self.name, value, self.tag, n, error)) return false;
+    if (!ReadTagged(self.name, value, self.tag, n, error)) return false;
     o.*Field = n;
     return true;
 }
@@ -197,11 +198,11 @@ bool ReadSharpen(const ConvertOption&, const std::string& value, ConvertOptions&
         return false;
     }
     int32_t n = 0;
-    if (!ReadAmount("--sharpen amount", parts[0], "SHARPEN", n, error)) return false;
+    if (!ReadTagged("--sharpen amount", parts[0], "SHARPEN", n, error)) return false;
     o.sharpen = n;
     o.sharpenOff = false;
     if (parts.size() == 2) {
-        if (!ReadAmount("--sharpen radius", parts[1], "RADIUS", n, error)) return false;
+        if (!ReadTagged("--sharpen radius", parts[1], "RADIUS", n, error)) return false;
         o.radius = n;
     }
     return true;
@@ -289,7 +290,7 @@ const ConvertOption kTable[] = {
              "across INPUT (not with --aspect); if there is\n"
              "none, the cut of the parameter file (or the start\n"
              "cut) is used",
-     .apply = ReadCircle},
+     .apply = ReadCircle, .tag = "CIRCLE"},
     {.name = "--sharpen", .value = "AMOUNT[,RADIUS]",
      .help = "sharpen {SHARPEN}, radius {RADIUS}; --sharpen off disables", .apply = ReadSharpen, .tag = "SHARPEN"},
     {.name = "--brightness", .value = "N", .help = "brightness {range}",
@@ -300,7 +301,7 @@ const ConvertOption kTable[] = {
      .apply = ReadAmountOption<&O::noise>, .tag = "NOISE"},
     {.name = "--cpu", .value = "N", .help = "CPU usage limit {range} percent",
      .apply = ReadAmountOption<&O::cpu>, .tag = "CPU"},
-    {.name = "--flip", .help = "mirror the picture horizontally", .apply = SetSwitch<&O::flip, true>},
+    {.name = "--flip", .help = "mirror the picture horizontally", .apply = SetSwitch<&O::flip, true>, .tag = "FLIP"},
     {.name = "--aspect", .help = "fix the pixel aspect ratio (PARxDAR)", .apply = SetSwitch<&O::aspect, true>,
      .tag = "ASPECT"},
     {.name = "--lens", .value = "MODEL",
@@ -322,25 +323,24 @@ const ConvertOption kTable[] = {
              "v360 filter (applied as yaw, then pitch, then roll)",
      .apply = ReadLensValue<&LensSettings::roll, &O::roll>, .tag = "ROLL"},
     {.name = "--stills", .value = "jpg|bmp", .help = "take the still path with stills of this format",
-     .apply = ReadStills},
+     .apply = ReadStills, .tag = "STILLS"},
     {.name = "--quality", .value = "{range}", .help = "0 = encoder default, 1 = largest file .. 21 = smallest",
-     .apply = ReadWhole<&O::quality>, .min = 0, .max = 21},
+     .apply = ReadWhole<&O::quality>, .tag = "QUALITY"},
     {.name = "--resize", .value = "{range}", .help = "0 = natural size, 1..5 = 90% .. 50%",
-     .apply = ReadWhole<&O::resize>, .min = 0, .max = 5},
+     .apply = ReadWhole<&O::resize>, .tag = "RESIZE"},
     {.name = "--temp", .value = "DIR",
      .help = "the run works in a private folder made inside DIR\n"
              "(removed at the end), so runs may share DIR",
-     .apply = ReadTempFolder},
-    // Up to a week; 0 waits for ever.
+     .apply = ReadTempFolder, .tag = "TEMP"},
     {.name = "--encoder-stall", .value = "SECONDS",
      .help = "end an encoder that shows no progress (no output,\n"
              "no progress line) for this long; default 60, 0 waits\n"
              "for ever. A slow encoder that progresses is waited for",
-     .apply = ReadWhole<&O::encoderStallSeconds>, .min = 0, .max = 604800},
+     .apply = ReadWhole<&O::encoderStallSeconds>, .tag = "ENCODER_STALL"},
     {.name = "--keep-stills",
      .help = "keep the numbered stills, in DIR/tessaly-stills-*\n"
              "(the still path)",
-     .apply = SetSwitch<&O::keepStills, true>},
+     .apply = SetSwitch<&O::keepStills, true>, .tag = "KEEP_STILLS"},
     {.name = "--no-vr-metadata",
      .help = "do not mark the outputs as 180-degree VR video; by\n"
              "default .mp4 .m4v .mov .webm outputs are marked as\n"
@@ -348,14 +348,14 @@ const ConvertOption kTable[] = {
              "Matroska Projection) so VR players show them as\n"
              "180-degree video; .flv .avi .mpg .mpeg .ogg .ogv\n"
              "cannot carry it",
-     .apply = SetSwitch<&O::vrMetadata, false>},
+     .apply = SetSwitch<&O::vrMetadata, false>, .tag = "VR_METADATA"},
     {.name = "--strict",
      .help = "fail (exit status 4) when the movie decodes fewer\n"
              "frames than it declares (a damaged file); without\n"
              "it such a run converts what can be decoded, says\n"
              "\"converted N of the M frames the file declares\"\n"
              "and succeeds",
-     .apply = SetSwitch<&O::strict, true>},
+     .apply = SetSwitch<&O::strict, true>, .tag = "STRICT"},
     {.name = "--check-options", .value = "OPTIONS... INPUT OUTPUT",
      .help = "(first) check a command line as a\n"
              "run would, up to its first frame, and convert nothing"},
@@ -371,7 +371,7 @@ std::string WithRanges(const ConvertOption& option, std::string text) {
     for (size_t open = text.find('{'); open != std::string::npos; open = text.find('{', open)) {
         const size_t close = text.find('}', open);
         const std::string name = text.substr(open + 1, close - open - 1);
-        const std::string range = name == "range" ? RangeOf(option) : RangeOf({.name = "", .tag = name.c_str()});
+        const std::string range = RangeText(name == "range" ? option.tag : name);
         text.replace(open, close - open + 1, range);
         open += range.size();
     }

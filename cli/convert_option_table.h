@@ -26,12 +26,11 @@ struct ConvertOption {
     const char* value = nullptr;     // the value's name in --help; null: a switch
     OptionSection section = OptionSection::kOptions;
     // --help's text: lines joined by '\n', each indented to the text column.
-    // "{range}" is the option's range, "{TAG}" the range of that parameter.
+    // "{range}" is the range of the option's setting, "{TAG}" that of the setting TAG.
     const char* help = "";
     ApplyOptionValue apply = nullptr;  // null: taken only first, by main (--check-options)
-    const char* tag = nullptr;         // the parameter file's tag of the setting, if any
-    int32_t min = 0;                   // the range of a whole number without a tag
-    int32_t max = 0;
+    // The setting's tag in the parameter or job file, if any; a number's range is that setting's.
+    const char* tag = nullptr;
 };
 
 // Every option, in the order --help lists them.

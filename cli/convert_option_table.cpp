@@ -13,6 +13,17 @@
 #include "convert/movie_part.h"
 
 namespace tessaly {
+
+std::pair<int32_t, int32_t> RangeOfTag(const std::string& tag) {
+    for (const Parameter& p : kParameters) {
+        if (tag == p.tag && p.kind == ControlKind::kTrackbar) return {p.min, p.max};
+    }
+    for (const JobWholeSetting& s : kJobWholeSettings) {
+        if (tag == s.tag) return {s.min, s.max};
+    }
+    std::abort();  // a table entry names a tag without a range
+}
+
 namespace {
 
 // A whole decimal number filling the whole text.
@@ -48,18 +59,6 @@ std::vector<std::string> SplitCommas(const std::string& text) {
         start = comma + 1;
     }
     return parts;
-}
-
-// The range of a setting named by its tag: an amount's trackbar range (the
-// parameter file's) or a whole-number setting of the job.
-std::pair<int32_t, int32_t> RangeOfTag(const std::string& tag) {
-    for (const Parameter& p : kParameters) {
-        if (tag == p.tag && p.kind == ControlKind::kTrackbar) return {p.min, p.max};
-    }
-    for (const JobWholeSetting& s : kJobWholeSettings) {
-        if (tag == s.tag) return {s.min, s.max};
-    }
-    std::abort();  // a table entry names a tag without a range
 }
 
 // "0..255": a range as --help writes it.

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "cli/convert_options.h"
 
@@ -43,6 +44,10 @@ const ConvertOption* FindConvertOption(const std::string& name);
 inline bool TakesValue(const ConvertOption& option) {
     return option.value != nullptr && option.apply != nullptr;
 }
+
+// The range of the whole-number setting `tag`: an amount's trackbar range
+// or one of the job's whole-number settings.
+std::pair<int32_t, int32_t> RangeOfTag(const std::string& tag);
 
 // The option lines of one section of --help.
 std::string OptionSectionUsage(OptionSection section);

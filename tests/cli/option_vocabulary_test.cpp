@@ -85,6 +85,34 @@ TEST(OptionVocabulary, CompletionAndManualListTheTablesOptions) {
     EXPECT_EQ(manualValued, valued);
 }
 
+// The numbers the completion offers after an option are its setting's whole
+// range; the manual's "0..21" value names are the range too.
+TEST(OptionVocabulary, CompletedNumbersAreTheSettingsRange) {
+    const std::string completion = ReadSource("packaging/tessaly-convert.bash");
+    for (const char* name : {"--sharpen", "--noise", "--quality", "--resize"}) {
+        std::smatch m;
+        const std::regex offered("\n +" + std::string(name) + R"re(\)\n *COMPREPLY=\(\$\(compgen -W "([^"]*)")re");
+        ASSERT_TRUE(std::regex_search(completion, m, offered)) << name;
+        std::string words = m[1];
+        std::smatch span;  // bash's own "$(echo {0..21})"
+        if (std::regex_search(words, span, std::regex(R"(\{(\d+)\.\.(\d+)\})"))) {
+            const int first = std::stoi(span[1]), last = std::stoi(span[2]);
+            words.clear();
+            for (int n = first; n <= last; ++n) words += std::to_string(n) + " ";
+        }
+        Names expected;
+        const auto [low, high] = RangeOfTag(FindConvertOption(name)->tag);
+        for (int32_t n = low; n <= high; ++n) expected.insert(std::to_string(n));
+        EXPECT_EQ(Matches(words, R"(\b(\d+)\b)"), expected) << name;
+    }
+    for (const std::string& head : ManualItems(".SH OPTIONS", ".SH ")) {
+        std::smatch m;
+        if (!std::regex_search(head, m, std::regex(R"re((--[a-z-]+) " ?(\d+)\.\.(\d+)")re"))) continue;
+        const auto [low, high] = RangeOfTag(FindConvertOption(m[1])->tag);
+        EXPECT_EQ(std::to_string(low) + ".." + std::to_string(high), m[2].str() + ".." + m[3].str()) << head;
+    }
+}
+
 // The manual's job file section names exactly the tags the job file writes;
 // each option's setting and each lens tag of the parameter file is one of them.
 TEST(OptionVocabulary, JobFileTagsAreTheManualsAndTheOptions) {

@@ -100,6 +100,18 @@ struct MovieJob {
     bool operator==(const MovieJob&) const = default;
 };
 
+// A whole-number setting of the job that the parameter file does not hold:
+// its job file tag and the range the job file and the command line keep to.
+struct JobWholeSetting {
+    const char* tag;
+    int32_t min;
+    int32_t max;
+};
+inline constexpr JobWholeSetting kJobQuality{"QUALITY", 0, 21};
+inline constexpr JobWholeSetting kJobResize{"RESIZE", 0, 5};
+inline constexpr JobWholeSetting kJobEncoderStall{"ENCODER_STALL", 0, 604800};  // up to a week; 0 waits for ever
+inline constexpr JobWholeSetting kJobWholeSettings[] = {kJobQuality, kJobResize, kJobEncoderStall};
+
 // One filter field: the parameter file's field and the job's.
 struct JobFilterField {
     int32_t AppSettings::*setting;

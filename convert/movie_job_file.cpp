@@ -84,6 +84,8 @@ JobTag WholeTag(const std::string& tag, int32_t& (*at)(MovieJob&), int64_t low, 
             }};
 }
 
+JobTag WholeTag(const JobWholeSetting& s, int32_t& (*at)(MovieJob&)) { return WholeTag(s.tag, at, s.min, s.max); }
+
 JobTag SwitchTag(const std::string& tag, bool& (*at)(MovieJob&)) {
     return {tag, [=](const MovieJob& j) { MovieJob c = j; return Values{at(c) ? "1" : "0"}; },
             [=](const std::string& v, MovieJob& j, std::string& why) {
@@ -276,12 +278,11 @@ const std::vector<JobTag>& JobTags() {
         t.push_back(SwitchTag("FLIP", [](MovieJob& j) -> bool& { return j.flip; }));
         t.push_back(StillsTag());
         t.push_back(SwitchTag("KEEP_STILLS", [](MovieJob& j) -> bool& { return j.outputs.keepStills; }));
-        t.push_back(WholeTag("QUALITY", [](MovieJob& j) -> int32_t& { return j.outputs.quality; }, 0, 21));
-        t.push_back(WholeTag("RESIZE", [](MovieJob& j) -> int32_t& { return j.outputs.resize; }, 0, 5));
+        t.push_back(WholeTag(kJobQuality, [](MovieJob& j) -> int32_t& { return j.outputs.quality; }));
+        t.push_back(WholeTag(kJobResize, [](MovieJob& j) -> int32_t& { return j.outputs.resize; }));
         t.push_back(SwitchTag("VR_METADATA", [](MovieJob& j) -> bool& { return j.outputs.vrMetadata; }));
         t.push_back(SwitchTag("STRICT", [](MovieJob& j) -> bool& { return j.run.strict; }));
-        t.push_back(WholeTag("ENCODER_STALL", [](MovieJob& j) -> int32_t& { return j.run.encoderStallSeconds; }, 0,
-                                   604800));
+        t.push_back(WholeTag(kJobEncoderStall, [](MovieJob& j) -> int32_t& { return j.run.encoderStallSeconds; }));
         t.push_back(PathTag("TEMP", [](MovieJob& j) -> std::string& { return j.run.tempDir; }, true));
         t.push_back(OutputTag());
         return t;

@@ -120,6 +120,90 @@ double KeepRate(const Run& run) {
     return run.info.avgTimePerFrame > 0 ? 1.0e7 / static_cast<double>(run.info.avgTimePerFrame) : 0;
 }
 
+// Shows the movie's size, rate, count and length, and refuses a frame rate
+// the encoder would refuse. False when the run ends here.
+bool ShowMovieFactsOf(Run& run) {
+    RunLog& log = run.app.env.log;
+    run.info = run.movie.Info();
+    const MediaInfo& info = run.info;
+    MovieFacts facts;
+    facts.frameSize = std::to_string(info.frameWidth) + "x" + std::to_string(info.frameHeight);
+    facts.frameRate = FormatMask(FrameRateOf(info.avgTimePerFrame), "00.00") + " fps";
+    facts.frameCount = std::to_string(info.frameCount);
+    facts.duration = FormatDuration(info.durationSeconds);
+    run.ui.ShowMovieFacts(facts);
+    log.WriteLogLine("Set MovieDuration");
+
+    // A rate the encoder refuses would fail only after the whole frame phase.
+    if (!EncoderRateUsable(info.avgTimePerFrame)) {
+        char rate[48];
+        std::snprintf(rate, sizeof rate, "%.6g", 1.0e7 / static_cast<double>(info.avgTimePerFrame));
+        return Refuse(run, ConversionStatus::kBadRate,
+                      std::string("the movie's frame rate (") + rate + " fps) cannot be encoded");
+    }
+    return true;
+}
+
+// The geometry of the cut and the facts of the source file (its sound, its
+// exact rate). False when the run ends here.
+bool BuildRunGeometry(Run& run) {
+    FisheyeApp& app = run.app;
+    RunLog& log = app.env.log;
+    // The geometry of the run, always from all four cut values.
+    const GeometryResult built = run.hooks.buildGeometry(
+        run.settings, [&log](const std::string& line) { log.WriteLogLine(line); });
+    if (!built.Ok()) return Refuse(run, ConversionStatus::kBadCut, built.Message());
+    run.geometry = built.geometry;
+    run.result.outW = run.geometry.outW;
+    run.result.outH = run.geometry.outH;
+    run.tempFormat = app.run.tempFormat.load();
+    const SourceFacts source = ReadSourceFacts(run.videoPath);
+    run.sourceHasSound = source.hasAudio;
+    if (!source.soundProblem.empty()) {
+        // The encoder would fail on it and blame the output: the movie is
+        // converted without sound, and the user is told why.
+        run.result.soundLeftOut = source.soundProblem;
+        log.WriteLogLine("Sound left out: " + source.soundProblem);
+    }
+    run.rateNum = source.rateNum;
+    run.rateDen = source.rateDen;
+    return true;
+}
+
+// What can be checked before any frame: a movie long enough for its parts,
+// room for the stills. False when the run ends here.
+bool CheckPartsAndSpace(Run& run) {
+    const MediaInfo& info = run.info;
+    if (run.options.partCount > 0) {
+        // Parts are spans of the timeline at the constant output rate.
+        const double rate = KeepRate(run);
+        const int64_t slots = SlotsForDuration(info.durationSeconds, rate);
+        if (slots <= 0) {
+            return Refuse(run, ConversionStatus::kCannotSplit,
+                          "the movie's length or frame rate is unknown, so it cannot be split into parts", false);
+        }
+        if (slots < run.options.partCount) {
+            return Refuse(run, ConversionStatus::kCannotSplit,
+                          "the movie's " + std::to_string(slots) + " frames cannot be split into " +
+                              std::to_string(run.options.partCount) + " parts",
+                          false);
+        }
+    }
+    if (run.options.checkTempSpace) {
+        const std::string& temp = run.settings.APATH;
+        std::error_code ec;
+        const fs::space_info space = fs::space(temp, ec);
+        const double need = ExpectedStillBytes(run);
+        if (!ec && need > static_cast<double>(space.available)) {
+            return Refuse(run, ConversionStatus::kNoSpace,
+                          "not enough free space in the temporary folder " + temp + ": the stills need about " +
+                              MegaBytes(need) + ", " + MegaBytes(static_cast<double>(space.available)) +
+                              " free");
+        }
+    }
+    return true;
+}
+
 // Steps before the first frame: wait for the preview, check the movie, fill
 // the labels, build the geometry and check what can be checked before any
 // frame is converted. False when the run ends here.
@@ -158,71 +242,9 @@ bool PrepareRun(Run& run) {
     log.WriteLogLine("Set Stream to 0 position");
     Sleep(t.afterRewind);
 
-    run.info = run.movie.Info();
-    const MediaInfo& info = run.info;
-    MovieFacts facts;
-    facts.frameSize = std::to_string(info.frameWidth) + "x" + std::to_string(info.frameHeight);
-    facts.frameRate = FormatMask(FrameRateOf(info.avgTimePerFrame), "00.00") + " fps";
-    facts.frameCount = std::to_string(info.frameCount);
-    facts.duration = FormatDuration(info.durationSeconds);
-    run.ui.ShowMovieFacts(facts);
-    log.WriteLogLine("Set MovieDuration");
-
-    // A rate the encoder refuses would fail only after the whole frame phase.
-    if (!EncoderRateUsable(info.avgTimePerFrame)) {
-        char rate[48];
-        std::snprintf(rate, sizeof rate, "%.6g", 1.0e7 / static_cast<double>(info.avgTimePerFrame));
-        return Refuse(run, ConversionStatus::kBadRate,
-                      std::string("the movie's frame rate (") + rate + " fps) cannot be encoded");
-    }
-
-    // The geometry of the run, always from all four cut values.
-    const GeometryResult built = run.hooks.buildGeometry(
-        run.settings, [&log](const std::string& line) { log.WriteLogLine(line); });
-    if (!built.Ok()) return Refuse(run, ConversionStatus::kBadCut, built.Message());
-    run.geometry = built.geometry;
-    run.result.outW = run.geometry.outW;
-    run.result.outH = run.geometry.outH;
-    run.tempFormat = app.run.tempFormat.load();
-    const SourceFacts source = ReadSourceFacts(run.videoPath);
-    run.sourceHasSound = source.hasAudio;
-    if (!source.soundProblem.empty()) {
-        // The encoder would fail on it and blame the output: the movie is
-        // converted without sound, and the user is told why.
-        run.result.soundLeftOut = source.soundProblem;
-        log.WriteLogLine("Sound left out: " + source.soundProblem);
-    }
-    run.rateNum = source.rateNum;
-    run.rateDen = source.rateDen;
-
-    if (run.options.partCount > 0) {
-        // Parts are spans of the timeline at the constant output rate.
-        const double rate = KeepRate(run);
-        const int64_t slots = SlotsForDuration(info.durationSeconds, rate);
-        if (slots <= 0) {
-            return Refuse(run, ConversionStatus::kCannotSplit,
-                          "the movie's length or frame rate is unknown, so it cannot be split into parts", false);
-        }
-        if (slots < run.options.partCount) {
-            return Refuse(run, ConversionStatus::kCannotSplit,
-                          "the movie's " + std::to_string(slots) + " frames cannot be split into " +
-                              std::to_string(run.options.partCount) + " parts",
-                          false);
-        }
-    }
-    if (run.options.checkTempSpace) {
-        const std::string& temp = run.settings.APATH;
-        std::error_code ec;
-        const fs::space_info space = fs::space(temp, ec);
-        const double need = ExpectedStillBytes(run);
-        if (!ec && need > static_cast<double>(space.available)) {
-            return Refuse(run, ConversionStatus::kNoSpace,
-                          "not enough free space in the temporary folder " + temp + ": the stills need about " +
-                              MegaBytes(need) + ", " + MegaBytes(static_cast<double>(space.available)) +
-                              " free");
-        }
-    }
-    return true;
+    if (!ShowMovieFactsOf(run)) return false;
+    if (!BuildRunGeometry(run)) return false;
+    return CheckPartsAndSpace(run);
 }
 
 // The sound of a movie that has some must arrive; its loss is a failure.
@@ -242,6 +264,107 @@ std::string SoundFailure(const AudioExtractionResult& audio, const std::string& 
         return "the sound could not be extracted (exit status " + std::to_string(audio.outcome.exitCode) + ")";
     }
     return "the sound could not be extracted (the extracted sound holds no samples)";
+}
+
+// The sound extraction on its own thread, writing into `audio`.
+std::thread StartSoundExtraction(Run& run, AudioExtractionResult& audio) {
+    FisheyeApp& app = run.app;
+    return std::thread([&app, &audio, path = run.videoPath, temp = run.settings.APATH,
+                        stall = run.options.encoderStallMs] {
+        try {
+            audio = ExtractAudioTrack(app.env.programDir, path, temp, {}, &app.run.stopRequested, stall);
+        } catch (const std::bad_alloc&) {
+            // Memory ran out around the extractor: no sound, which the
+            // run reports like any other failed extraction.
+            audio.wavWritten = false;
+        }
+    });
+}
+
+// Frames keep their times: a movie whose frames come at varying intervals is
+// repeated and dropped into the constant rate the encoder is given, so
+// picture and sound stay together. A part keeps its own span of slots.
+void PlaceFrameSlots(Run& run, FrameCallback& callback, double rate) {
+    const MediaInfo& info = run.info;
+    VideoStream& stream = run.movie.Stream();
+    callback.KeepFrameTimes(rate, SlotsForDuration(info.durationSeconds, rate));
+    if (run.options.partCount > 0) {
+        const SlotWindow window =
+            PartWindow(SlotsForDuration(info.durationSeconds, rate), run.options.partIndex, run.options.partCount);
+        callback.KeepSlots(window);
+        // A later part reads the movie from the key frame before its span:
+        // two slots early, so the frame that shows in its first slot (the
+        // last one due before it) is decoded too.
+        if (window.first > 2 && rate > 0) {
+            stream.SeekToKeyFrameBefore(static_cast<int64_t>(static_cast<double>(window.first - 2) / rate * 1e7));
+        }
+    }
+}
+
+// The part's span and how many of its frames were decoded, for the log.
+void LogPartReach(Run& run, const FrameCallback& callback, double rate) {
+    const SlotWindow window = PartWindow(SlotsForDuration(run.info.durationSeconds, rate), run.options.partIndex,
+                                         run.options.partCount);
+    run.app.env.log.WriteLogLine("Part " + std::to_string(run.options.partIndex) + "/" +
+                                 std::to_string(run.options.partCount) + ": slots from " +
+                                 std::to_string(window.first) + ", " + std::to_string(callback.frameNo.load()) +
+                                 " frames of " + std::to_string(callback.deliveredFrames.load()) + " decoded");
+}
+
+// The frame phase's outcome: stopped, failed stills, no frame, lost sound
+// (the user may take the movie without it) or done.
+void SettleFramePhase(Run& run, const FrameCallback& callback, const AudioExtractionResult& audio,
+                      bool extractSound) {
+    FisheyeApp& app = run.app;
+    UserInterface& ui = run.ui;
+    RunLog& log = app.env.log;
+    if (app.run.stopRequested.load()) {
+        run.result.status = ConversionStatus::kStopped;
+        run.result.error = "the conversion was stopped";
+    } else if (callback.Failed()) {
+        run.result.status = ConversionStatus::kStillsFailed;
+        run.result.error = callback.FailureMessage();
+        ui.ShowMessage("Error", run.result.error, MessageIcon::Error, true);
+    } else if (run.result.frames == 0) {
+        run.result.status = ConversionStatus::kStillsFailed;
+        run.result.error = "the movie delivered no frame";
+        ui.ShowMessage("Error", run.result.error, MessageIcon::Error, true);
+    } else if (extractSound && run.sourceHasSound && !audio.wavWritten) {
+        // The frames are kept until the user has chosen: a movie without
+        // sound, or none.
+        const std::string reason = SoundFailure(audio, app.env.programDir);
+        log.WriteLogLine("Sound extraction failed: " + reason);
+        if (ui.ExportWithoutSound(reason)) {
+            log.WriteLogLine("Exported without sound");
+            run.result.soundLeftOut = reason;
+            log.WriteLogLine("END Convert Process");
+            run.result.status = ConversionStatus::kDone;
+        } else {
+            run.result.status = ConversionStatus::kSoundFailed;
+            run.result.error = reason;
+        }
+    } else {
+        log.WriteLogLine("END Convert Process");
+        run.result.status = ConversionStatus::kDone;
+    }
+}
+
+// The recording look, the run's facts in the log and on screen, a silent
+// stream and the clock started: the frames may come.
+void AnnounceFramePhase(Run& run, FrameCallback& callback) {
+    UserInterface& ui = run.ui;
+    RunLog& log = run.app.env.log;
+    const MediaInfo& info = run.info;
+    VideoStream& stream = run.movie.Stream();
+    ui.BlankOutputPreview();
+    ui.SetRecording(RecordingLook::kStart);
+    log.WriteLogLine("OS_DIRECT_ACCESS = " + std::to_string(run.movie.OpenFlag()));
+    log.WriteLogLine("OS_HRDWARE_SUPPORT = " + std::to_string(info.canStep));
+    log.WriteLogLine("OS_DSS_SETUP = " + std::to_string(run.settings.DSSETUP));
+    ui.ShowOutputSize(" " + std::to_string(run.geometry.outW) + "x" + std::to_string(run.geometry.outH));
+    stream.SetVolume(kVolumeSilence);
+    callback.StartClock();
+    log.WriteLogLine("Begin Convert Process");
 }
 
 // The frame phase: every frame through the callback into a still while the
@@ -264,46 +387,13 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     // the first encoding; a stop request ends it too.
     AudioExtractionResult audio;
     std::thread audioThread;
-    if (extractSound) {
-        audioThread = std::thread([&app, &audio, path = run.videoPath, temp = run.settings.APATH,
-                                   stall = run.options.encoderStallMs] {
-            try {
-                audio = ExtractAudioTrack(app.env.programDir, path, temp, {}, &app.run.stopRequested, stall);
-            } catch (const std::bad_alloc&) {
-                // Memory ran out around the extractor: no sound, which the
-                // run reports like any other failed extraction.
-                audio.wavWritten = false;
-            }
-        });
-    }
+    if (extractSound) audioThread = StartSoundExtraction(run, audio);
 
-    ui.BlankOutputPreview();
-    ui.SetRecording(RecordingLook::kStart);
-    log.WriteLogLine("OS_DIRECT_ACCESS = " + std::to_string(run.movie.OpenFlag()));
-    log.WriteLogLine("OS_HRDWARE_SUPPORT = " + std::to_string(info.canStep));
-    log.WriteLogLine("OS_DSS_SETUP = " + std::to_string(run.settings.DSSETUP));
-    ui.ShowOutputSize(" " + std::to_string(run.geometry.outW) + "x" + std::to_string(run.geometry.outH));
-    stream.SetVolume(kVolumeSilence);
-    callback.StartClock();
-    log.WriteLogLine("Begin Convert Process");
+    AnnounceFramePhase(run, callback);
 
     callback.frameNo = 0;
-    // Frames keep their times: a movie whose frames come at varying
-    // intervals is repeated and dropped into the constant rate the encoder
-    // is given, so picture and sound stay together.
     const double rate = KeepRate(run);
-    callback.KeepFrameTimes(rate, SlotsForDuration(info.durationSeconds, rate));
-    if (run.options.partCount > 0) {
-        const SlotWindow window =
-            PartWindow(SlotsForDuration(info.durationSeconds, rate), run.options.partIndex, run.options.partCount);
-        callback.KeepSlots(window);
-        // A later part reads the movie from the key frame before its span:
-        // two slots early, so the frame that shows in its first slot (the
-        // last one due before it) is decoded too.
-        if (window.first > 2 && rate > 0) {
-            stream.SeekToKeyFrameBefore(static_cast<int64_t>(static_cast<double>(window.first - 2) / rate * 1e7));
-        }
-    }
+    PlaceFrameSlots(run, callback, rate);
     stream.SetFrameCallback([&callback](double time, const uint8_t* data, int32_t size) {
         callback.OnFrame(time, data, size);
     });
@@ -340,14 +430,7 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     // No frame may arrive once the stills are counted.
     stream.Pause();
     stream.SetFrameCallback({});
-    if (run.options.partCount > 0) {
-        const SlotWindow window = PartWindow(SlotsForDuration(info.durationSeconds, rate), run.options.partIndex,
-                                             run.options.partCount);
-        log.WriteLogLine("Part " + std::to_string(run.options.partIndex) + "/" +
-                         std::to_string(run.options.partCount) + ": slots from " + std::to_string(window.first) +
-                         ", " + std::to_string(callback.frameNo.load()) + " frames of " +
-                         std::to_string(callback.deliveredFrames.load()) + " decoded");
-    }
+    if (run.options.partCount > 0) LogPartReach(run, callback, rate);
     const DecodeReach reach = ReachOfRun(callback, info.declaredFrames, info.declaredExactly, run.options.partCount > 0);
     run.result.decodedFrames = reach.decoded;
     run.result.declaredFrames = reach.declared;
@@ -364,35 +447,7 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     run.result.hadSound = extractSound ? audio.wavWritten : run.sourceHasSound && run.options.partCount == 0;
     ui.SetCurrentFrame(run.result.frames);
 
-    if (app.run.stopRequested.load()) {
-        run.result.status = ConversionStatus::kStopped;
-        run.result.error = "the conversion was stopped";
-    } else if (callback.Failed()) {
-        run.result.status = ConversionStatus::kStillsFailed;
-        run.result.error = callback.FailureMessage();
-        ui.ShowMessage("Error", run.result.error, MessageIcon::Error, true);
-    } else if (run.result.frames == 0) {
-        run.result.status = ConversionStatus::kStillsFailed;
-        run.result.error = "the movie delivered no frame";
-        ui.ShowMessage("Error", run.result.error, MessageIcon::Error, true);
-    } else if (extractSound && run.sourceHasSound && !audio.wavWritten) {
-        // The frames are kept until the user has chosen: a movie without
-        // sound, or none.
-        const std::string reason = SoundFailure(audio, app.env.programDir);
-        log.WriteLogLine("Sound extraction failed: " + reason);
-        if (ui.ExportWithoutSound(reason)) {
-            log.WriteLogLine("Exported without sound");
-            run.result.soundLeftOut = reason;
-            log.WriteLogLine("END Convert Process");
-            run.result.status = ConversionStatus::kDone;
-        } else {
-            run.result.status = ConversionStatus::kSoundFailed;
-            run.result.error = reason;
-        }
-    } else {
-        log.WriteLogLine("END Convert Process");
-        run.result.status = ConversionStatus::kDone;
-    }
+    SettleFramePhase(run, callback, audio, extractSound);
 }
 
 // The run's outputs go into place together, or none does.
@@ -604,6 +659,71 @@ void FinishStreamOutputs(Run& run, const StreamJob& job, const ChildOutcome& out
     PlaceTogether(run);
 }
 
+// A hidden file beside each output, its name among the job's write paths;
+// the first file that cannot be made ends the list with its reason.
+std::string HideOutputs(const std::vector<std::string>& outputs, std::vector<PendingFile>& pending,
+                        StreamJob& hidden) {
+    std::string pendingError;
+    for (const std::string& output : outputs) {
+        PendingFile file;
+        if (!CreatePendingFile(output, file, pendingError)) break;
+        pending.push_back(file);
+        hidden.writePaths.push_back(file.tempPath);
+    }
+    return pendingError;
+}
+
+// What the encoder's end says about the run, from its outcome and its report
+// (removed after reading): empty when the encoder did its part. A stop sets
+// the run's status; an encoder failure replaces a broken pipe's.
+std::string EncoderErrorOfRun(Run& run, const ChildOutcome& outcome, bool stalled, const std::string& reportPath,
+                              const std::vector<std::string>& outputs, const std::vector<PendingFile>& pending) {
+    FisheyeApp& app = run.app;
+    RunLog& log = app.env.log;
+    const std::deque<std::string> errors = LastReportLines(reportPath);
+    std::string diskLine;
+    const int diskError = DiskErrorInReport(reportPath, &diskLine);
+    std::error_code ec;
+    fs::remove(reportPath, ec);
+    std::string encoderError;
+    if (app.run.stopRequested.load()) {
+        run.result.status = ConversionStatus::kStopped;
+        run.result.error = "the conversion was stopped";
+    } else if (outcome.stalled || (outcome.status != 0 && !(stalled && outcome.stopped))) {
+        // (A stalled movie's encoder was ended on purpose; its files are
+        // checked below like any others.)
+        encoderError = EncoderFailure(outcome, errors, outputs.front());
+        // The frames' own failure (a broken pipe) follows from this one.
+        if (run.result.status == ConversionStatus::kStillsFailed) run.result.status = ConversionStatus::kDone;
+        for (const std::string& line : errors) log.WriteLogLine("FFMPEG error: " + line);
+    }
+    // A write that failed for want of room is the reason, whatever followed
+    // (ffmpeg may even end with status 0 after it).
+    if (diskError != 0 && !outcome.stopped && run.result.status == ConversionStatus::kDone) {
+        // The output whose file the failed write names, else the first.
+        std::string full = outputs.front();
+        for (size_t i = 0; i < pending.size(); ++i) {
+            if (diskLine.find(pending[i].tempPath) != std::string::npos) full = outputs[i];
+        }
+        encoderError = DiskFullReason(diskError, full);
+    }
+    return encoderError;
+}
+
+// How the streaming encoder is run: its report file, the stop request, and
+// a stall counted only while frames wait for it (and after the last one): an
+// encoder waiting for a slow decoder is not stuck.
+RunOptions EncoderRunOptions(Run& run, const std::vector<std::string>& outputs, PipeProgress& pipeProgress) {
+    RunOptions runOptions;
+    runOptions.stderrPath = run.settings.APATH + "/encoder_report.txt";
+    runOptions.stop = &run.app.run.stopRequested;
+    runOptions.stallLimitMs = run.options.encoderStallMs;
+    runOptions.progressFiles = outputs;
+    runOptions.progressCount = &pipeProgress.taken;
+    runOptions.awaited = &pipeProgress.writing;
+    return runOptions;
+}
+
 // The streaming run: one encoder takes the frames through a pipe as they are
 // converted and the sound from the movie itself, into every output at once.
 void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
@@ -614,14 +734,8 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
     log.WriteLogLine("ConvertRectFFMPEG aVideoEXT " + command.videoExt);
     // Every output is written under a hidden name beside it.
     std::vector<PendingFile> pending;
-    std::string pendingError;
     StreamJob hidden = job;
-    for (const std::string& output : outputs) {
-        PendingFile file;
-        if (!CreatePendingFile(output, file, pendingError)) break;
-        pending.push_back(file);
-        hidden.writePaths.push_back(file.tempPath);
-    }
+    const std::string pendingError = HideOutputs(outputs, pending, hidden);
     const EncoderCommand running = pendingError.empty() ? BuildStreamCommand(hidden) : command;
     log.WriteLogLine("FFMPEG : " + running.text);
     if (!pendingError.empty()) {
@@ -632,16 +746,8 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
         return;
     }
 
-    RunOptions runOptions;
-    runOptions.stderrPath = run.settings.APATH + "/encoder_report.txt";
-    runOptions.stop = &app.run.stopRequested;
-    // A stall is counted only while frames wait for the encoder (and after
-    // the last one): an encoder waiting for a slow decoder is not stuck.
     PipeProgress pipeProgress;
-    runOptions.stallLimitMs = run.options.encoderStallMs;
-    runOptions.progressFiles = outputs;
-    runOptions.progressCount = &pipeProgress.taken;
-    runOptions.awaited = &pipeProgress.writing;
+    const RunOptions runOptions = EncoderRunOptions(run, outputs, pipeProgress);
     RunningChild encoder = StartChildWithInput(running.argv, runOptions);
     if (encoder.pid < 0) {
         run.result.status = ConversionStatus::kStillsFailed;
@@ -695,33 +801,8 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
     ::close(pipe);
     pipeProgress.writing = 1;
     waiter.join();
-    const std::deque<std::string> errors = LastReportLines(runOptions.stderrPath);
-    std::string diskLine;
-    const int diskError = DiskErrorInReport(runOptions.stderrPath, &diskLine);
-    std::error_code ec;
-    fs::remove(runOptions.stderrPath, ec);
-    std::string encoderError;
-    if (app.run.stopRequested.load()) {
-        run.result.status = ConversionStatus::kStopped;
-        run.result.error = "the conversion was stopped";
-    } else if (outcome.stalled || (outcome.status != 0 && !(stalled && outcome.stopped))) {
-        // (A stalled movie's encoder was ended on purpose; its files are
-        // checked below like any others.)
-        encoderError = EncoderFailure(outcome, errors, outputs.front());
-        // The frames' own failure (a broken pipe) follows from this one.
-        if (run.result.status == ConversionStatus::kStillsFailed) run.result.status = ConversionStatus::kDone;
-        for (const std::string& line : errors) log.WriteLogLine("FFMPEG error: " + line);
-    }
-    // A write that failed for want of room is the reason, whatever followed
-    // (ffmpeg may even end with status 0 after it).
-    if (diskError != 0 && !outcome.stopped && run.result.status == ConversionStatus::kDone) {
-        // The output whose file the failed write names, else the first.
-        std::string full = outputs.front();
-        for (size_t i = 0; i < pending.size(); ++i) {
-            if (diskLine.find(pending[i].tempPath) != std::string::npos) full = outputs[i];
-        }
-        encoderError = DiskFullReason(diskError, full);
-    }
+    const std::string encoderError =
+        EncoderErrorOfRun(run, outcome, stalled, runOptions.stderrPath, outputs, pending);
     FinishStreamOutputs(run, job, outcome, encoderError, pending);
     log.WriteLogLine("ConvertRectExport End");
 }

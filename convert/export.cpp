@@ -119,6 +119,23 @@ std::string EncoderMissing(const std::string& encoderProgram, const std::string&
     return "the encoder program " + encoderProgram + " cannot be started (" + places + ")";
 }
 
+namespace {
+
+// What the encoded movie of `job` must hold when read back.
+OutputExpectation ExpectedMovie(const EncoderJob& job, const std::string& videoExt) {
+    OutputExpectation want;
+    want.width = ResizedDimension(job.outW, job.resizeIndex);
+    want.height = ResizedDimension(job.outH, job.resizeIndex);
+    want.frames = job.frameCount;
+    want.frameRate = job.avgTimePerFrame > 0 ? 1.0e7 / static_cast<double>(job.avgTimePerFrame) : 30.0;
+    want.outputRate = EncoderOutputRate(videoExt, StillInputRate(job.avgTimePerFrame));
+    if (want.outputRate == want.frameRate) want.outputRate = 0;
+    want.sound = job.hasAudio;
+    return want;
+}
+
+}  // namespace
+
 ExportResult EncodeOutput(const EncoderJob& job, RunLog& log,
                                const std::atomic<bool>* stop) {
     ExportResult result;
@@ -178,15 +195,7 @@ ExportResult EncodeOutput(const EncoderJob& job, RunLog& log,
         problem = DiskFullReason(diskError, output);
     } else {
         // An exit status of 0 is not proof: read the movie back.
-        OutputExpectation want;
-        want.width = ResizedDimension(job.outW, job.resizeIndex);
-        want.height = ResizedDimension(job.outH, job.resizeIndex);
-        want.frames = job.frameCount;
-        want.frameRate = job.avgTimePerFrame > 0 ? 1.0e7 / static_cast<double>(job.avgTimePerFrame) : 30.0;
-        want.outputRate = EncoderOutputRate(command.videoExt, StillInputRate(job.avgTimePerFrame));
-        if (want.outputRate == want.frameRate) want.outputRate = 0;
-        want.sound = job.hasAudio;
-        problem = VerifyOutputMovie(result.pending.tempPath, want);
+        problem = VerifyOutputMovie(result.pending.tempPath, ExpectedMovie(job, command.videoExt));
         if (!problem.empty()) problem = "the encoded movie is not right: " + problem;
     }
     // A write that failed for want of room is the reason, whatever followed.

@@ -233,6 +233,40 @@ bool VideoStream::Impl::OpenDemuxer(const std::string& path) {
     return rc >= 0;
 }
 
+namespace {
+
+// The movie's rate, length, frame counts (as counted and as declared),
+// seekability and number of video streams, from its demuxer and the stream
+// `st` that is decoded.
+void FillLengthFacts(MediaInfo& info, AVFormatContext* fmt, const AVStream* st) {
+    info.avgTimePerFrame = TimePerFrameTicks(st);
+    if (st->duration > 0 && st->duration != AV_NOPTS_VALUE)
+        info.durationTicks = av_rescale_q(st->duration, st->time_base, kTickBase);
+    else if (fmt->duration > 0 && fmt->duration != AV_NOPTS_VALUE)
+        info.durationTicks = av_rescale_q(fmt->duration, AVRational{1, AV_TIME_BASE}, kTickBase);
+    info.durationSeconds = static_cast<double>(info.durationTicks) / 1e7;
+    info.canStep = (fmt->pb != nullptr && (fmt->pb->seekable & AVIO_SEEKABLE_NORMAL)) ? 1 : 0;
+    info.frameCount = FrameCountOf(info.durationTicks, info.avgTimePerFrame);
+    // A stored count larger than the file's bytes comes from a damaged
+    // index (every frame takes at least a byte): the length is trusted then.
+    const int64_t fileBytes = fmt->pb != nullptr ? avio_size(fmt->pb) : -1;
+    if (st->nb_frames > 0 && (fileBytes <= 0 || st->nb_frames <= fileBytes)) {
+        info.declaredFrames = st->nb_frames;
+        info.declaredExactly = true;
+    } else if (st->duration > 0 && st->duration != AV_NOPTS_VALUE) {
+        // The stream's own length only: the file's may be the sound's.
+        const int64_t ticks = av_rescale_q(st->duration, st->time_base, kTickBase);
+        info.declaredFrames = FrameCountOf(ticks, info.avgTimePerFrame);
+    }
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVStream* s = fmt->streams[i];
+        if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            ++info.videoStreams;
+    }
+}
+
+}  // namespace
+
 StreamError VideoStream::Impl::OpenFile(const std::string& path) {
     openedPath = path;
     videoPacketsRead = 0;
@@ -296,31 +330,8 @@ StreamError VideoStream::Impl::OpenFile(const std::string& path) {
     info.frameWidth = uprightW;
     info.frameHeight = uprightH;
     info.sampleSize = static_cast<int32_t>(std::min<size_t>(bytes, INT32_MAX));
-    info.avgTimePerFrame = TimePerFrameTicks(st);
-    if (st->duration > 0 && st->duration != AV_NOPTS_VALUE)
-        info.durationTicks = av_rescale_q(st->duration, st->time_base, kTickBase);
-    else if (fmt->duration > 0 && fmt->duration != AV_NOPTS_VALUE)
-        info.durationTicks = av_rescale_q(fmt->duration, AVRational{1, AV_TIME_BASE}, kTickBase);
-    info.durationSeconds = static_cast<double>(info.durationTicks) / 1e7;
-    info.canStep = (fmt->pb != nullptr && (fmt->pb->seekable & AVIO_SEEKABLE_NORMAL)) ? 1 : 0;
-    info.frameCount = FrameCountOf(info.durationTicks, info.avgTimePerFrame);
-    // A stored count larger than the file's bytes comes from a damaged
-    // index (every frame takes at least a byte): the length is trusted then.
-    const int64_t fileBytes = fmt->pb != nullptr ? avio_size(fmt->pb) : -1;
-    if (st->nb_frames > 0 && (fileBytes <= 0 || st->nb_frames <= fileBytes)) {
-        info.declaredFrames = st->nb_frames;
-        info.declaredExactly = true;
-    } else if (st->duration > 0 && st->duration != AV_NOPTS_VALUE) {
-        // The stream's own length only: the file's may be the sound's.
-        const int64_t ticks = av_rescale_q(st->duration, st->time_base, kTickBase);
-        info.declaredFrames = FrameCountOf(ticks, info.avgTimePerFrame);
-    }
+    FillLengthFacts(info, fmt, st);
     info.streamIndex = videoIndex;
-    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
-        const AVStream* s = fmt->streams[i];
-        if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC))
-            ++info.videoStreams;
-    }
     std::lock_guard lock(m);
     this->info = info;
     return StreamError::kNone;

@@ -162,6 +162,32 @@ struct Copied {
     std::vector<int64_t> bytes;
 };
 
+// A stream of `out` for every stream of `in`, with its parameters, tags and
+// side data; the marking goes on stream `video`.
+bool CopyStreams(AVFormatContext* in, AVFormatContext* out, int video, std::string& error) {
+    for (unsigned i = 0; i < in->nb_streams; ++i) {
+        const AVStream* is = in->streams[i];
+        AVStream* os = avformat_new_stream(out, nullptr);
+        if (!os || avcodec_parameters_copy(os->codecpar, is->codecpar) < 0) {
+            error = "cannot copy stream " + std::to_string(i);
+            return false;
+        }
+        os->codecpar->codec_tag = CodecTagFor(out->oformat, is->codecpar);
+        os->time_base = is->time_base;
+        os->avg_frame_rate = is->avg_frame_rate;
+        os->r_frame_rate = is->r_frame_rate;
+        os->sample_aspect_ratio = is->sample_aspect_ratio;
+        os->disposition = is->disposition;
+        av_dict_copy(&os->metadata, is->metadata, 0);
+        if (!CopyOtherSideData(is, os) ||
+            (static_cast<int>(i) == video && !AddVr180SideData(os))) {
+            error = "out of memory";
+            return false;
+        }
+    }
+    return true;
+}
+
 // Stream-copies every packet of `in` into a new `muxer` file at `temp`,
 // with the marking on the first video stream.
 bool Remux(AVFormatContext* in, const std::string& muxer, const std::string& temp, Copied& copied,
@@ -184,26 +210,7 @@ bool Remux(AVFormatContext* in, const std::string& muxer, const std::string& tem
     // go along.
     av_dict_copy(&out->metadata, in->metadata, 0);
 
-    for (unsigned i = 0; i < in->nb_streams; ++i) {
-        const AVStream* is = in->streams[i];
-        AVStream* os = avformat_new_stream(out.get(), nullptr);
-        if (!os || avcodec_parameters_copy(os->codecpar, is->codecpar) < 0) {
-            error = "cannot copy stream " + std::to_string(i);
-            return false;
-        }
-        os->codecpar->codec_tag = CodecTagFor(out->oformat, is->codecpar);
-        os->time_base = is->time_base;
-        os->avg_frame_rate = is->avg_frame_rate;
-        os->r_frame_rate = is->r_frame_rate;
-        os->sample_aspect_ratio = is->sample_aspect_ratio;
-        os->disposition = is->disposition;
-        av_dict_copy(&os->metadata, is->metadata, 0);
-        if (!CopyOtherSideData(is, os) ||
-            (static_cast<int>(i) == video && !AddVr180SideData(os))) {
-            error = "out of memory";
-            return false;
-        }
-    }
+    if (!CopyStreams(in, out.get(), video, error)) return false;
     rc = avio_open(&out->pb, temp.c_str(), AVIO_FLAG_WRITE);
     if (rc < 0) {
         error = "cannot write " + temp + ": " + AvError(rc);

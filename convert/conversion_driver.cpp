@@ -37,6 +37,9 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int32_t kBarMaxWidth = kPositionBarMax;
+// The fastest rate the still path encodes: its encoder limit counts
+// microseconds (see EncoderDuration).
+constexpr double kMaxStillRate = 1.0e6;
 
 void Sleep(int milliseconds) {
     if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -90,6 +93,23 @@ EncoderJob JobFor(const Run& run, const std::string& path) {
     return job;
 }
 
+// A rate the encoder refuses would fail only after the whole frame phase;
+// so would one the stills' encoder limit cannot bound: above a million
+// frames a second its microsecond holds several frames, and the encoder
+// drops or repeats them to fill it.
+std::string RateProblem(const Run& run) {
+    const int64_t perFrame = run.info.avgTimePerFrame;
+    const bool refused = !EncoderRateUsable(perFrame);
+    const bool tooFastForStills = run.options.streamOutputs.empty() && StillInputRate(perFrame) > kMaxStillRate;
+    if (!refused && !tooFastForStills) return {};
+    char rate[48];
+    std::snprintf(rate, sizeof rate, "%.10g", 1.0e7 / static_cast<double>(perFrame));
+    const std::string named = std::string("the movie's frame rate (") + rate + " fps)";
+    if (refused) return named + " cannot be encoded";
+    return named + " is above the 1000000 fps stills can be encoded at; streaming (tessaly-convert without --stills) "
+                   "converts it";
+}
+
 // Ends the run before the frame phase with a message for the user.
 bool Refuse(Run& run, ConversionStatus status, const std::string& error, bool showMessage = true) {
     if (showMessage) run.ui.ShowMessage("Error", error, MessageIcon::Error, true);
@@ -134,13 +154,8 @@ bool ShowMovieFactsOf(Run& run) {
     run.ui.ShowMovieFacts(facts);
     log.WriteLogLine("Set MovieDuration");
 
-    // A rate the encoder refuses would fail only after the whole frame phase.
-    if (!EncoderRateUsable(info.avgTimePerFrame)) {
-        char rate[48];
-        std::snprintf(rate, sizeof rate, "%.6g", 1.0e7 / static_cast<double>(info.avgTimePerFrame));
-        return Refuse(run, ConversionStatus::kBadRate,
-                      std::string("the movie's frame rate (") + rate + " fps) cannot be encoded");
-    }
+    const std::string rateProblem = RateProblem(run);
+    if (!rateProblem.empty()) return Refuse(run, ConversionStatus::kBadRate, rateProblem);
     return true;
 }
 

@@ -210,12 +210,14 @@ bool EncoderRateUsable(int64_t avgTimePerFrame) {
     return RoundHalfEven(1.0e9 / static_cast<double>(avgTimePerFrame)) >= 1;  // at least "00.01"
 }
 
-std::string EncoderDuration(double seconds) {
-    const int64_t ms = RoundHalfEvenToInt(seconds * 1000.0);
+std::string EncoderDuration(double seconds, bool microseconds) {
+    const int64_t unit = microseconds ? 1000000 : 1000;
+    const int64_t ticks = RoundHalfEvenToInt(seconds * static_cast<double>(unit));
+    const int64_t whole = ticks / unit;
     char text[48];
-    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld.%03lld",
-                  static_cast<long long>(ms / 3600000), static_cast<long long>(ms / 60000 % 60),
-                  static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms % 1000));
+    std::snprintf(text, sizeof text, microseconds ? "%02lld:%02lld:%02lld.%06lld" : "%02lld:%02lld:%02lld.%03lld",
+                  static_cast<long long>(whole / 3600), static_cast<long long>(whole / 60 % 60),
+                  static_cast<long long>(whole % 60), static_cast<long long>(ticks % unit));
     return text;
 }
 
@@ -271,7 +273,9 @@ EncoderCommand BuildEncoderCommand(const EncoderJob& job) {
     // is no limit at all.
     Element duration = size;
     if (job.durationSeconds > 0) {
-        std::string clock = EncoderDuration(job.durationSeconds);
+        // Above 1000 frames a second a millisecond holds several frames,
+        // which the encoder would add by repeating the last one.
+        std::string clock = EncoderDuration(job.durationSeconds, StillInputRate(job.avgTimePerFrame) > 1000);
         duration = {" -t " + clock + size.text, {"-t", clock}};
         duration.args.insert(duration.args.end(), size.args.begin(), size.args.end());
     }

@@ -53,8 +53,9 @@ std::string EncoderRate(int64_t avgTimePerFrame);
 // False when that text says 0 fps (slower than one frame in 200 seconds),
 // a rate the encoder refuses.
 bool EncoderRateUsable(int64_t avgTimePerFrame);
-// The "-t" value: "hh:mm:ss.mmm", 65.9 s gives "00:01:05.900".
-std::string EncoderDuration(double seconds);
+// The "-t" value: "hh:mm:ss.mmm", 65.9 s gives "00:01:05.900";
+// "hh:mm:ss.uuuuuu" with `microseconds`.
+std::string EncoderDuration(double seconds, bool microseconds = false);
 
 // temp.wav inside the temporary folder, and whether it exists and holds data.
 std::string TempWavPath(const std::string& tempFolder);

@@ -25,7 +25,11 @@ int64_t SlotsForDuration(double seconds, double fps) {
 
 double ConvertedSeconds(double statedSeconds, int64_t frames, double fps) {
     if (!(fps > 0) || frames <= 0) return statedSeconds;
-    const double own = std::ceil(static_cast<double>(frames) / fps * 1000.0) / 1000.0;
+    // The encoder fills its limit with the last frame, so the limit may pass
+    // the last frame's end by less than a frame: milliseconds, or
+    // microseconds where a millisecond holds more than one frame.
+    const double unit = fps > 1000 ? 1.0e6 : 1.0e3;
+    const double own = std::ceil(static_cast<double>(frames) / fps * unit - 1.0e-6) / unit;
     return std::isfinite(statedSeconds) && statedSeconds >= own ? statedSeconds : own;
 }
 

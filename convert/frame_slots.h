@@ -27,7 +27,8 @@ int64_t SlotsForDuration(double seconds, double fps);
 // The length to give an encoder for `frames` at `fps` from a movie that
 // states `statedSeconds`: the stated length, or the frames' own when they
 // run longer (a damaged movie's stated length may end before its last
-// frames), rounded up to the millisecond an encoder's limit takes.
+// frames), rounded up to the millisecond an encoder's limit takes (to the
+// microsecond above 1000 frames a second).
 double ConvertedSeconds(double statedSeconds, int64_t frames, double fps);
 
 }  // namespace tessaly

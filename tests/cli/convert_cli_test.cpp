@@ -188,6 +188,16 @@ TEST_F(ConvertCliTest, EveryFailureHasItsMessageAndExitStatus) {
     const std::string slow = Out("slow.mkv");
     ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=1/250 -frames:v 2 " +
                            Quote(slow)).c_str()), 0);
+    // A y4m header claiming five million frames a second: more than a
+    // still conversion's encoder limit can bound.
+    const std::string fast5m = Out("fast.y4m");
+    ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=25 -frames:v 5 -pix_fmt yuv420p " +
+                           Quote(fast5m)).c_str()), 0);
+    {
+        std::string bytes = ReadAll(fast5m);
+        bytes.replace(bytes.find("F25:1"), 5, "F5000000:1");
+        std::ofstream(fast5m, std::ios::binary | std::ios::trunc) << bytes;
+    }
     // A movie whose header claims a million seconds: its stills cannot fit.
     const std::string huge = Out("huge.mkv");
     fs::copy_file(MakeClip("huge.mkv", "160x120", 30, "1", false), huge);
@@ -235,6 +245,9 @@ TEST_F(ConvertCliTest, EveryFailureHasItsMessageAndExitStatus) {
          "cannot use the temporary folder " + Out("plainfile") + "/t: not a folder"},
         {"frame rate", Quote(slow) + " " + Quote(Out("o.mp4")), "", 3,
          "the movie's frame rate (0.004 fps) cannot be encoded"},
+        {"frame rate beyond stills", "--stills bmp " + Quote(fast5m) + " " + Quote(Out("o.mp4")), "", 3,
+         "the movie's frame rate (5000000 fps) is above the 1000000 fps stills can be encoded at; streaming "
+         "(tessaly-convert without --stills) converts it"},
         // Refused before any frame is converted, streaming or not.
         {"frame rate beyond MPEG-2", Quote(fast) + " " + Quote(Out("o.mp4")) + " " + Quote(Out("o.mpg")), "", 2,
          "cannot write " + Out("o.mpg") + ": MPEG-2 video takes at most 60 frames per second, the movie "

@@ -374,6 +374,7 @@ TEST_F(ConvertInputTest, DamagedMoviesKeepWhatWasConverted) {
         {ogv, "", "holds no sound"},
         {ogv, "--stills bmp ", "holds no sound"},
         {fast, "", ""},
+        {fast, "--stills bmp ", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.movie + " " + c.mode);

@@ -171,10 +171,6 @@ ConversionOptions HeadlessConversion(const ConvertOptions& options) {
     run.writerThreads = StillWriterThreads();
     run.checkTempSpace = stills;
     run.encoderStallMs = options.encoderStallSeconds * 1000;
-    run.timings.afterPreview = 0;
-    run.timings.afterPause = 10;
-    run.timings.afterRewind = 0;
-    run.timings.cleanupTurn = 0;
     run.partIndex = options.partIndex;
     run.partCount = options.partCount;
     return run;

@@ -5,7 +5,6 @@
 
 #include <QDesktopServices>
 #include <QMessageBox>
-#include <QTimer>
 
 #include <algorithm>
 #include <iterator>
@@ -29,8 +28,12 @@ namespace tessaly {
 
 namespace {
 
-void SleepMs(int milliseconds) {
-    if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+// The CPU-usage pauses of a preview pass; while the movie plays they are cut
+// short, so the preview never holds the movie below its rate.
+void PreviewCpuPause(int milliseconds, bool paused) {
+    constexpr int kPlayingPauseLimitMs = 2;
+    const int ms = paused ? milliseconds : std::min(milliseconds, kPlayingPauseLimitMs);
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 QUrl AddressOr(const char* configured, const QUrl& fallback) {
@@ -41,7 +44,7 @@ QUrl AddressOr(const char* configured, const QUrl& fallback) {
 }  // namespace
 
 DesktopSession::DesktopSession(FisheyeApp& application)
-    : app(application), ui(&application.run.stopRequested), source(application, ui), job(ui) {
+    : app(application), ui(application.run), source(application, ui), job(ui) {
     // The file information goes with the labels, on the GUI thread that reads it.
     ui.onFactsCleared = [this] { app.run.fileInfoText.clear(); };
     QObject::connect(&job, &ConversionJob::frameConverted, &job, [this](int frame) { ui.SetCurrentFrame(frame); });
@@ -77,7 +80,7 @@ DesktopSession::DesktopSession(FisheyeApp& application)
 
 DesktopSession::~DesktopSession() {
     app.run.streamState = StreamState::Stopped;
-    app.run.stopRequested = true;
+    app.run.RequestStop();
     job.Wait();
     JoinLoadThreads();
     source.Stream().SetAudioSink(nullptr);
@@ -177,7 +180,6 @@ void DesktopSession::JoinLoadThreads() {
 
 void DesktopSession::LoadWorker(std::string path) {
     app.run.streamState = StreamState::Running;
-    SleepMs(100);
     ChooseAndOpenMovie(std::move(path));
     --loadsRunning;
 }
@@ -185,10 +187,7 @@ void DesktopSession::LoadWorker(std::string path) {
 void DesktopSession::ChooseAndOpenMovie(std::string path) {
     if (chooserBusy == 1) return;
     app.env.log.WriteLogLine("GetMultipleFiles pMediaControl begin");
-    if (source.videoOpen == 1) {
-        source.Stream().Stop();
-        SleepMs(100);
-    }
+    if (source.videoOpen == 1) source.Stream().Stop();
     app.env.log.WriteLogLine("GetMultipleFiles pMediaControl Ok");
     chooserBusy = 1;
     MainWindow* window = window_;
@@ -202,17 +201,16 @@ void DesktopSession::ChooseAndOpenMovie(std::string path) {
                        probe_ = ProbeTexts{};
                        return 0;
                    }),
-                   &app.run.stopRequested);
+                   app.run);
     if (path.empty()) {
         path = CallOnGui<std::string>(window, std::function<std::string()>([window] {
                                           return window->ChooseMovie();
                                       }),
-                                      &app.run.stopRequested)
+                                      app.run)
                    .value_or(std::string());
     }
     chooserBusy = 0;
     ui.PaintPlaceholders();
-    SleepMs(1);
     const int64_t generation = ++loadGeneration_;
 
     if (!TrimBlanksAndNuls(path).empty() && !app.run.stopRequested.load()) {
@@ -247,16 +245,11 @@ void DesktopSession::PreviewPass() {
         return source.Stream().GetCurrentBuffer(dst, static_cast<int32_t>(bytes)) > 0;
     };
     callbacks.paintPreviews = [this] { PaintPreviews(); };
-    // The yields of a pass let a window thread handle its messages; this
-    // thread has none and the window runs on its own thread, so while playing
-    // a short sleep gives the other threads their turn without holding the
-    // movie below its rate. Paused, the long waits stay (little work, little CPU).
-    callbacks.yield = [this](int milliseconds) {
-        SleepMs(!app.run.paused.load() ? std::min(milliseconds, 2) : milliseconds);
-    };
+    callbacks.sleep = [this](int milliseconds) { PreviewCpuPause(milliseconds, app.run.paused.load()); };
     callbacks.showOutputSize = [this](const std::string& text) { ui.ShowOutputSize(text); };
     pipeline.PreviewPass(TransformSettingsOf(passSettings_), FrameSwitchesOf(app.run), callbacks);
     ++previewPasses;
+    app.run.events.Wake();  // a conversion may wait for this pass to end
 }
 
 void DesktopSession::PaintPreviews() {
@@ -467,10 +460,10 @@ void DesktopSession::BeginConvert() {
         ChooseAndRun();
         return;
     }
+    // Stop and the rewind are requests the decoding thread takes in order,
+    // under the stream's lock: no settling wait between them.
     source.Stream().Stop();
-    // The stopped stream settles before it is rewound; the GUI thread goes
-    // on handling its events meanwhile.
-    QTimer::singleShot(100, window, [this] { RewindAndChoose(); });
+    RewindAndChoose();
 }
 
 void DesktopSession::RewindAndChoose() {

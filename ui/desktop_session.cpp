@@ -4,7 +4,6 @@
 #include "convert/transform_adapters.h"
 
 #include <QDesktopServices>
-#include <QMessageBox>
 
 #include <algorithm>
 #include <iterator>
@@ -18,7 +17,6 @@
 #include "ui/guide_viewer.h"
 #include "ui/gui_thread.h"
 #include "ui/lens_rim.h"
-#include "ui/main_window.h"
 #include "ui/preview_audio.h"
 #include "ui/preview_panel.h"
 #include "video/luma_sampler.h"
@@ -86,11 +84,10 @@ DesktopSession::~DesktopSession() {
     source.Stream().SetAudioSink(nullptr);
 }
 
-void DesktopSession::AttachWindow(MainWindow* window) {
+void DesktopSession::AttachWindow(QWidget* window) {
     // A run shows itself in the window: it ends before the window goes.
     if (window == nullptr) job.Wait();
     window_ = window;
-    ui.SetWindow(window);
     if (window != nullptr) {
         audio_ = new PreviewAudio(window);
         if (audio_->HasDevice()) source.Stream().SetAudioSink(audio_);
@@ -190,7 +187,7 @@ void DesktopSession::ChooseAndOpenMovie(std::string path) {
     if (source.videoOpen == 1) source.Stream().Stop();
     app.env.log.WriteLogLine("GetMultipleFiles pMediaControl Ok");
     chooserBusy = 1;
-    MainWindow* window = window_;
+    QWidget* window = window_;
     if (window == nullptr) {
         chooserBusy = 0;
         return;
@@ -203,8 +200,8 @@ void DesktopSession::ChooseAndOpenMovie(std::string path) {
                    }),
                    app.run);
     if (path.empty()) {
-        path = CallOnGui<std::string>(window, std::function<std::string()>([window] {
-                                          return window->ChooseMovie();
+        path = CallOnGui<std::string>(window, std::function<std::string()>([this] {
+                                          return questions.chooseMovie ? questions.chooseMovie() : std::string();
                                       }),
                                       app.run)
                    .value_or(std::string());
@@ -234,7 +231,7 @@ void DesktopSession::ChooseAndOpenMovie(std::string path) {
         const PreviewHeader header = Header();
         pipeline.Allocate(header.width, header.height);
     }
-    PostToGui(window, [window] { window->InputPanel()->PaintPlaceholder("Main Window"); });
+    PostToGui(window, [this] { emit inputPlaceholderWanted("Main Window"); });
 }
 
 void DesktopSession::PreviewPass() {
@@ -273,7 +270,7 @@ void DesktopSession::PaintPreviews() {
     const bool drew = painter.Paint(pipeline.InputFrame(), header, overlay, pipeline.Output(),
                                     app.run.showInputVideo.load(), app.run.showOutputVideo.load(),
                                     app.run.converting.load(), app.run.progress.Get());
-    MainWindow* window = window_;
+    QWidget* window = window_;
     if (drew && window != nullptr && showPosted_.exchange(1) == 0) {
         // One pending hand-over at a time: the GUI shows the newest pictures.
         QMetaObject::invokeMethod(window, [this] { ShowPending(); }, Qt::QueuedConnection);
@@ -288,10 +285,8 @@ void DesktopSession::ShowPending() {
         output.swap(pendingOutput_);
     }
     showPosted_ = 0;
-    MainWindow* window = window_;
-    if (window == nullptr) return;
-    if (!output.isNull()) window->OutputPanel()->SetImage(output);
-    if (!input.isNull()) window->InputPanel()->SetImage(input);
+    if (window_.load() == nullptr) return;
+    emit previewsReady(input, output);
 }
 
 void DesktopSession::SearchOnLoad() {
@@ -318,7 +313,7 @@ bool DesktopSession::FindLensCircle(bool onLoad) {
     auto done = std::make_shared<std::atomic<bool>>(false);
     loadThreads_.push_back({std::thread([this, movie, onLoad, before, done] {
                                 const CircleSearch search = FindLensCircleInMovie(movie.videoPath, &app.run.stopRequested);
-                                MainWindow* window = window_;
+                                QWidget* window = window_;
                                 if (window == nullptr || app.run.stopRequested.load()) {
                                     // The program is ending: a Convert that waited starts nothing.
                                     if (convertAfterSearch_.exchange(0) != 0) convertFlow_ = 0;
@@ -366,28 +361,19 @@ void DesktopSession::SetFoundCircle(const MediaInfo& movie, const CircleSearch& 
         lastCircleMovie_ = movie;
         circleLine_ = search.found ? CircleFoundLine(search.circle) : problem;
     }
-    MainWindow* window = window_;
+    const bool shown = window_.load() != nullptr;
     if (!problem.empty()) {
         app.env.log.WriteLogLine("Find lens circle: " + problem);
         circleSearching = 0;
         ++circleSearchesDone;
-        if (!onLoad && window != nullptr) {
-            window->Message("Find lens circle", problem + "\nThe cut stays as it was.", QMessageBox::Information,
-                            true);
-        }
+        if (!onLoad && shown) emit circleSearchRefused(QString::fromStdString(problem));
         SearchEnded();
         return;
     }
-    app.settings.Change([&fit, &movie](AppSettings& s) {
-        s.XL1 = fit.cut.XL1;
-        s.YL1 = fit.cut.YL1;
-        s.XL2 = fit.cut.XL2;
-        s.YL2 = fit.cut.YL2;
-        SetCutMovie(s, movie.videoPath, movie.frameWidth, movie.frameHeight);
-    });
+    commands.SetMovieCut(fit.cut, movie);
     rebuildGeometry_ = 1;
     app.env.log.WriteLogLine("Find lens circle: " + CircleCutLine(search.circle, fit, "cut"));
-    if (window != nullptr) window->ShowCutValues();
+    if (shown) emit cutChanged();
     circleSearching = 0;
     ++circleSearchesDone;
     SearchEnded();
@@ -441,20 +427,16 @@ void DesktopSession::ConvertCommand() {
 }
 
 void DesktopSession::BeginConvert() {
-    MainWindow* window = window_;
     const std::string warning = RimWarning();
     if (!warning.empty()) {
         app.env.log.WriteLogLine("Convert: the cut's lens rim misses the lens circle found");
-        QMessageBox box(QMessageBox::Warning, "Convert Fisheye", QString::fromStdString(warning),
-                        QMessageBox::Ok | QMessageBox::Cancel, window);
-        box.setObjectName("RimWarning");
-        box.setDefaultButton(QMessageBox::Cancel);
-        if (box.exec() != QMessageBox::Ok || window_.load() == nullptr) {
+        const bool anyway = questions.convertDespiteRim && questions.convertDespiteRim(QString::fromStdString(warning));
+        if (!anyway || window_.load() == nullptr) {
             convertFlow_ = 0;
             return;
         }
     }
-    window->RememberPositions();
+    emit settingsAboutToBeSaved();
     SaveParameters(app.settings.Copy(), app.env.screen, app.env.iniPath);
     if (source.videoOpen != 1) {
         ChooseAndRun();
@@ -467,21 +449,19 @@ void DesktopSession::BeginConvert() {
 }
 
 void DesktopSession::RewindAndChoose() {
-    MainWindow* window = window_;
-    if (window == nullptr) {
+    if (window_.load() == nullptr) {
         convertFlow_ = 0;
         return;
     }
     source.positionTicks = 0;
-    window->SetPositionBarWidth(window->PositionBarWidth());
+    emit positionBarRewound();
     source.Stream().SeekToStart();
     ChooseAndRun();
 }
 
 void DesktopSession::ChooseAndRun() {
-    MainWindow* window = window_;
-    window->SetConversionLock(0);
-    const std::string path = window->ChooseOutput();
+    emit controlsUnlocked(false);
+    const std::string path = questions.chooseOutput ? questions.chooseOutput() : std::string();
     if (TrimBlanksAndNuls(path).empty() || window_.load() == nullptr) {
         ConversionFinished();
         return;
@@ -504,7 +484,7 @@ void DesktopSession::ChooseAndRun() {
 }
 
 void DesktopSession::ConversionFinished() {
-    if (MainWindow* window = window_) window->SetConversionLock(1);
+    if (window_.load() != nullptr) emit controlsUnlocked(true);
     convertFlow_ = 0;
 }
 

@@ -17,6 +17,9 @@ namespace tessaly {
 
 bool OnGuiThread(const QObject* context);
 
+// Runs `fn` on the context's thread later (at once when already there).
+void PostToGui(QObject* context, std::function<void()> fn);
+
 // Runs `fn` on the context's thread and waits for its result. Empty when a
 // stop was requested first (RunState::RequestStop wakes the wait) or when the
 // context's thread dropped the call unrun (its object or event loop went).

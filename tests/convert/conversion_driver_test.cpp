@@ -72,6 +72,38 @@ TEST(EncoderReport, FailuresNameTheirCause) {
 // thread hangs in the first frame, so the counter stands still. After more
 // than 12 checks without a new frame the run goes on to the export with the
 // stills it has.
+// A stop ends the run's wait for a preview pass that never ends at once: the
+// stop wakes it (before, it waited 1000 turns of 50 ms whatever happened).
+// The run then goes on to refuse the missing movie.
+TEST(RunConversion, StopEndsTheWaitForThePreview) {
+    const fs::path dir = fs::temp_directory_path() / ("tessaly_waits_" + std::to_string(::getpid()));
+    fs::create_directories(dir / "prog");
+    FisheyeApp app;
+    StartUpOptions startUp;
+    startUp.programDir = (dir / "prog").string() + "/";
+    StartUpCore(app, startUp);
+    RecordingUserInterface ui;
+    FramePipeline pipeline(1);
+    VideoSource source(app, ui);
+    ConversionHooks hooks = PipelineHooks(pipeline, app);
+    std::atomic<bool> asked{false};
+    hooks.previewBusy = [&asked] {
+        asked = true;
+        return 1;
+    };
+    std::thread stopper([&] {
+        testing::WaitFor([&] { return asked.load(); });
+        app.run.RequestStop();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const ConversionResult result = RunConversion(app, ui, source, hooks, (dir / "out.mp4").string(), {});
+    const auto took = std::chrono::steady_clock::now() - start;
+    stopper.join();
+    EXPECT_EQ(result.status, ConversionStatus::kVideoMissing);
+    EXPECT_LT(took, kPreviewFinishLimit / 3);
+    fs::remove_all(dir);
+}
+
 TEST(RunConversion, StalledStreamGoesOnToTheExport) {
     const fs::path dir = fs::temp_directory_path() / ("tessaly_stall_" + std::to_string(::getpid()));
     fs::remove_all(dir);

@@ -104,41 +104,66 @@ TEST(RunConversion, StopEndsTheWaitForThePreview) {
     fs::remove_all(dir);
 }
 
-TEST(RunConversion, StalledStreamGoesOnToTheExport) {
-    const fs::path dir = fs::temp_directory_path() / ("tessaly_stall_" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir / "prog");
-    fs::create_directories(dir / "temp");
-    const std::string clip = (dir / "clip.mp4").string();
-    ASSERT_EQ(std::system((std::string(TESSALY_SOURCE_DIR) + "/tools/make-fisheye-clip '" + clip +
-                           "' --size 160x120 --fps 30 --duration 1 >/dev/null 2>&1")
-                              .c_str()),
-              0);
+// A 1-second 160x120 clip opened in a VideoSource and stopped at its start,
+// as the desktop holds it when Convert is pressed.
+class OpenClip : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::remove_all(dir);
+        fs::create_directories(dir / "prog");
+        fs::create_directories(dir / "temp");
+        const std::string clip = (dir / "clip.mp4").string();
+        ASSERT_EQ(std::system((std::string(TESSALY_SOURCE_DIR) + "/tools/make-fisheye-clip '" + clip +
+                               "' --size 160x120 --fps 30 --duration 1 >/dev/null 2>&1")
+                                  .c_str()),
+                  0);
+        StartUpOptions startUp;
+        startUp.programDir = (dir / "prog").string() + "/";
+        StartUpCore(app, startUp);
+        app.settings.Change([&](AppSettings& s) { s.APATH = (dir / "temp").string(); });
+        StreamHooks streamHooks;
+        streamHooks.allocateFrameBuffers = [this](const MediaInfo& info) {
+            pipeline.Allocate(info.frameWidth, info.frameHeight);
+        };
+        source.SetHooks(streamHooks);
+        source.SetTimings(StreamTimings{.stopOlderStream = 0, .settleOlderStream = 0, .afterStream = 0,
+                                        .connect = 0, .beforeLoop = 0, .previewTurn = 1, .convertingTurn = 1,
+                                        .afterStop = 0});
+        loader = std::thread([this, clip] { source.OpenAndPlay(clip); });
+        ASSERT_TRUE(testing::WaitFor(
+            [&] { return app.run.streamState.load() == StreamState::Running && source.videoOpen.load() == 1; }));
+        source.Stream().Stop();
+        source.Stream().SeekToStart();
+    }
+    void TearDown() override {
+        if (loader.joinable()) loader.join();
+        fs::remove_all(dir);
+    }
 
+    const fs::path dir = fs::temp_directory_path() / ("tessaly_clip_" + std::to_string(::getpid()));
     FisheyeApp app;
-    StartUpOptions startUp;
-    startUp.programDir = (dir / "prog").string() + "/";
-    StartUpCore(app, startUp);
-    app.settings.Change([&](AppSettings& s) { s.APATH = (dir / "temp").string(); });
     RecordingUserInterface ui;
+    FramePipeline pipeline{1};
+    VideoSource source{app, ui};
+    std::thread loader;
+};
 
-    FramePipeline pipeline(1);
-    VideoSource source(app, ui);
-    StreamHooks streamHooks;
-    streamHooks.allocateFrameBuffers = [&pipeline](const MediaInfo& info) {
-        pipeline.Allocate(info.frameWidth, info.frameHeight);
-    };
-    source.SetHooks(streamHooks);
-    source.SetTimings(StreamTimings{
-        .stopOlderStream = 0, .settleOlderStream = 0, .afterStream = 0, .connect = 0,
-        .beforeLoop = 0, .previewTurn = 1, .convertingTurn = 1, .afterStop = 0
-    });
-    std::thread loader([&] { source.OpenAndPlay(clip); });
-    ASSERT_TRUE(testing::WaitFor(
-        [&] { return app.run.streamState.load() == StreamState::Running && source.videoOpen.load() == 1; }));
-    source.Stream().Stop();
-    source.Stream().SeekToStart();
+// The movie's end and its frames wake the run's watch: with a blink and a
+// stall limit of minutes, a run of a 1-second clip still ends in seconds.
+TEST_F(OpenClip, TheMovieEndWakesTheWatch) {
+    ConversionOptions options;
+    options.timings = ConversionTimings{.blink = std::chrono::minutes(2), .stallLimit = std::chrono::minutes(4)};
+    const auto start = std::chrono::steady_clock::now();
+    const ConversionResult result =
+        RunConversion(app, ui, source, PipelineHooks(pipeline, app), (dir / "out.mp4").string(), options);
+    const auto took = std::chrono::steady_clock::now() - start;
+    loader.join();
+    EXPECT_EQ(result.status, ConversionStatus::kDone);
+    EXPECT_EQ(result.frames, 30);
+    EXPECT_LT(took, std::chrono::minutes(1));
+}
 
+TEST_F(OpenClip, StalledStreamGoesOnToTheExport) {
     ConversionHooks hooks = PipelineHooks(pipeline, app);
     std::atomic<int> calls{0};
     std::atomic<bool> release{false};
@@ -185,7 +210,6 @@ TEST(RunConversion, StalledStreamGoesOnToTheExport) {
     ASSERT_EQ(result.exports.size(), 1u);
     EXPECT_TRUE(result.exports[0].written) << result.exports[0].error;
     EXPECT_GE(watchUi.checks, 14);
-    fs::remove_all(dir);
 }
 
 }  // namespace

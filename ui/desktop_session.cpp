@@ -4,6 +4,7 @@
 #include "convert/transform_adapters.h"
 
 #include <QDesktopServices>
+#include <QWidget>
 
 #include <algorithm>
 #include <iterator>

@@ -35,7 +35,7 @@ std::optional<R> CallOnGui(QObject* context, std::function<R()> fn, RunState& ru
     // Ends the wait when the posted call is destroyed, run or not.
     struct Answer {
         std::shared_ptr<Shared> shared;
-        RunEvents* events;
+        RunEvents* events = nullptr;
         ~Answer() {
             {
                 std::lock_guard lock(shared->mutex);
@@ -45,7 +45,9 @@ std::optional<R> CallOnGui(QObject* context, std::function<R()> fn, RunState& ru
         }
     };
     auto shared = std::make_shared<Shared>();
-    auto answer = std::make_shared<Answer>(Answer{shared, &run.events});
+    auto answer = std::make_shared<Answer>();
+    answer->shared = shared;
+    answer->events = &run.events;
     QMetaObject::invokeMethod(
         context,
         [answer, fn] {

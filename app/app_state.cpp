@@ -8,6 +8,43 @@
 
 namespace tessaly {
 
+uint64_t RunEvents::Count() const {
+    std::lock_guard lock(mutex_);
+    return count_;
+}
+
+void RunEvents::Wake() {
+    {
+        std::lock_guard lock(mutex_);
+        ++count_;
+    }
+    woken_.notify_all();
+}
+
+bool RunEvents::WaitAfter(uint64_t seen, Duration limit) {
+    std::unique_lock lock(mutex_);
+    const auto woken = [this, seen] { return count_ != seen; };
+    // A limit past any clock's range waits for the wake alone.
+    if (limit >= std::chrono::hours(24 * 365)) {
+        woken_.wait(lock, woken);
+        return true;
+    }
+    return woken_.wait_for(lock, limit, woken);
+}
+
+bool RunEvents::WaitUntil(const std::function<bool()>& ready, Duration limit) {
+    using Clock = std::chrono::steady_clock;
+    const bool forever = limit >= std::chrono::hours(24 * 365);
+    const Clock::time_point end = forever ? Clock::time_point::max() : Clock::now() + limit;
+    for (;;) {
+        const uint64_t seen = Count();
+        if (ready()) return true;
+        const Clock::time_point now = Clock::now();
+        if (now >= end) return false;
+        WaitAfter(seen, forever ? Duration::max() : end - now);
+    }
+}
+
 void ShutdownHooks::AddStopHook(std::function<void()> hook) {
     std::lock_guard lock(mutex_);
     stopHooks_.push_back(std::move(hook));

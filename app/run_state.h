@@ -4,6 +4,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -67,7 +69,31 @@ private:
     std::vector<std::function<void()>> joinHooks_;
 };
 
-// Each flag is written by one side and polled by the other.
+// Wakes the threads that wait for something of a run to happen: a stop
+// request, a converted frame, the end of the movie, an ended preview pass or
+// encoder. Whoever changes what a waiter looks at calls Wake afterwards, so
+// a wait ends when its cause happens instead of at its next turn.
+class RunEvents {
+public:
+    using Duration = std::chrono::steady_clock::duration;
+    // Wakes counted so far: taken before a check, it lets WaitAfter miss no
+    // wake that came after the check.
+    uint64_t Count() const;
+    void Wake();
+    // Waits until a wake after `seen` (true) or until `limit` passed (false).
+    bool WaitAfter(uint64_t seen, Duration limit);
+    // Waits until `ready` holds (true) or `limit` passed (false); `ready`
+    // is checked after every wake and must not wait for this object.
+    bool WaitUntil(const std::function<bool()>& ready, Duration limit = Duration::max());
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable woken_;
+    uint64_t count_ = 0;
+};
+
+// Each flag is written by one side and read by the other; a change that
+// someone waits for is followed by events.Wake().
 struct RunState {
     std::atomic<StillFormat> tempFormat{StillFormat::Bmp};
     std::atomic<StreamState> streamState{StreamState::Stopped};
@@ -92,6 +118,13 @@ struct RunState {
     std::string fileInfoText;  // the open movie's description (GUI thread)
 
     ShutdownHooks shutdown;
+    RunEvents events;
+
+    // stopRequested set, and every wait of the run woken.
+    void RequestStop() {
+        stopRequested = true;
+        events.Wake();
+    }
 };
 
 }  // namespace tessaly

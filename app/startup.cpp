@@ -126,7 +126,7 @@ void Shutdown(FisheyeApp& app) {
     app.env.log.WriteLogLine("EXIT11");
     if (app.run.shutdownDone.exchange(true)) return;
     app.run.streamState = StreamState::Stopped;
-    app.run.stopRequested = true;
+    app.run.RequestStop();
     // Instead of fixed waits, stop playback and then wait for the threads
     // that saw the flags to finish.
     app.run.shutdown.RunStopHooks();

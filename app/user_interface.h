@@ -88,11 +88,6 @@ public:
     // The level chosen in the "Output compression" list: 0 for "Default",
     // n for "n:...", read at every encoding.
     virtual int32_t CompressionLevel() { return 0; }
-    // One wait step of the run's thread between its checks (it never runs
-    // on a GUI thread).
-    virtual void YieldStep(int milliseconds) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    }
 };
 
 }  // namespace tessaly

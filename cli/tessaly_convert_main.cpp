@@ -175,10 +175,6 @@ ConversionOptions HeadlessConversion(const MovieJob& job) {
     run.writerThreads = StillWriterThreads();
     run.checkTempSpace = stills;
     run.encoderStallMs = job.run.encoderStallSeconds * 1000;
-    run.timings.afterPreview = 0;
-    run.timings.afterPause = 10;
-    run.timings.afterRewind = 0;
-    run.timings.cleanupTurn = 0;
     run.partIndex = job.run.partIndex;
     run.partCount = job.run.partCount;
     return run;

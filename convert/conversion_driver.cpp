@@ -41,7 +41,8 @@ constexpr int32_t kBarMaxWidth = kPositionBarMax;
 // microseconds (see EncoderDuration).
 constexpr double kMaxStillRate = 1.0e6;
 
-void Sleep(int milliseconds) {
+// The pause of the "CPU usage" control between the steps of a frame.
+void CpuUsagePause(int milliseconds) {
     if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
@@ -230,11 +231,12 @@ bool PrepareRun(Run& run) {
     app.run.converting = true;
     app.run.progress.Set(ProgressTexts{});
 
-    // Let a running preview pass finish: the transform never runs twice at once.
-    for (int turn = 0; turn < 1000 && run.hooks.previewBusy && run.hooks.previewBusy() == 1; ++turn) {
-        run.ui.YieldStep(t.previewTurn);
+    // Let a running preview pass finish (its end wakes this wait): the
+    // transform never runs twice at once.
+    if (run.hooks.previewBusy) {
+        app.run.events.WaitUntil([&run] { return run.hooks.previewBusy() != 1 || run.app.run.stopRequested.load(); },
+                                 t.previewLimit);
     }
-    Sleep(t.afterPreview);
 
     log.WriteLogLine("Convert Movie Begin " + TimeOfDayText());
     log.WriteLogLine("Output Folder Free Space 1:");
@@ -252,10 +254,7 @@ bool PrepareRun(Run& run) {
     run.movie.RewindPosition();
     run.ui.SetPositionBar(0);
     stream.Pause();
-    Sleep(t.afterPause);
-
     log.WriteLogLine("Set Stream to 0 position");
-    Sleep(t.afterRewind);
 
     if (!ShowMovieFactsOf(run)) return false;
     if (!BuildRunGeometry(run)) return false;
@@ -382,6 +381,46 @@ void AnnounceFramePhase(Run& run, FrameCallback& callback) {
     log.WriteLogLine("Begin Convert Process");
 }
 
+// Watches the frames of the run until the movie completes (or a part's last
+// slot is filled), a frame fails, a stop is requested or no new frame came
+// for the stall limit; true when it completed. Every blink interval the
+// recording light changes and the frame counter and bar show the progress.
+// While `sinkBusy` reads 1 the frames wait for their taker: no stall then.
+bool WatchFrames(Run& run, FrameCallback& callback, const std::atomic<int32_t>* sinkBusy) {
+    using Clock = std::chrono::steady_clock;
+    const ConversionTimings& t = run.options.timings;
+    RunState& state = run.app.run;
+    VideoStream& stream = run.movie.Stream();
+    const int32_t frameCount = run.info.frameCount;
+    int32_t lastSeen = 0;
+    bool dimmed = false;
+    Clock::time_point lastProgress = Clock::now();
+    Clock::time_point nextBlink = lastProgress + t.blink;
+    for (;;) {
+        const uint64_t seen = state.events.Count();
+        if (state.stopRequested.load() || callback.Failed()) return false;
+        int32_t event = 0;
+        if ((stream.GetEvent(event) && event == kEventComplete) || callback.WindowDone()) return true;
+        const Clock::time_point now = Clock::now();
+        const int32_t shownFrame = callback.frameNo.load();
+        if (shownFrame != lastSeen || (sinkBusy != nullptr && sinkBusy->load() == 1)) {
+            lastSeen = shownFrame;
+            lastProgress = now;
+        } else if (now - lastProgress >= t.stallLimit) {
+            return false;
+        }
+        if (now >= nextBlink) {
+            dimmed = !dimmed;
+            run.ui.SetRecording(dimmed ? RecordingLook::kDimmed : RecordingLook::kLit);
+            run.ui.SetCurrentFrame(shownFrame);
+            run.ui.SetPositionBar(ConversionBarWidth(shownFrame, frameCount));
+            nextBlink = now + t.blink;
+        }
+        // A stop set by a signal handler cannot wake: it is seen at the next blink.
+        state.events.WaitAfter(seen, std::min(nextBlink, lastProgress + t.stallLimit) - now);
+    }
+}
+
 // The frame phase: every frame through the callback into a still while the
 // sound is extracted beside it; ends when the movie completes, stalls, a
 // still fails or a stop is requested.
@@ -391,7 +430,6 @@ void AnnounceFramePhase(Run& run, FrameCallback& callback) {
 void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
                    const std::function<void(bool completed)>& onLoopEnd = {},
                    const std::atomic<int32_t>* sinkBusy = nullptr) {
-    const ConversionTimings& t = run.options.timings;
     FisheyeApp& app = run.app;
     UserInterface& ui = run.ui;
     RunLog& log = app.env.log;
@@ -409,38 +447,15 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     callback.frameNo = 0;
     const double rate = KeepRate(run);
     PlaceFrameSlots(run, callback, rate);
-    stream.SetFrameCallback([&callback](double time, const uint8_t* data, int32_t size) {
+    // A frame or the end of the movie wakes the watch below.
+    stream.SetFrameCallback([&callback, &app](double time, const uint8_t* data, int32_t size) {
         callback.OnFrame(time, data, size);
+        app.run.events.Wake();
     });
+    stream.SetEventListener([&app] { app.run.events.Wake(); });
     stream.Run();
-
-    // Watch the frame counter until the movie completes or stops delivering.
-    int32_t blinkState = 0, blinkCounter = 0, lastSeen = 0, stallCounter = 0;
-    bool completed = false;
-    while (!app.run.stopRequested.load()) {
-        ui.YieldStep(t.monitorTurn);
-        const int32_t shownFrame = callback.frameNo.load();
-        if (++blinkCounter > t.blinkTurns) {
-            blinkState ^= 1;
-            ui.SetRecording(blinkState == 0 ? RecordingLook::kLit : RecordingLook::kDimmed);
-            ui.SetCurrentFrame(shownFrame);
-            blinkCounter = 0;
-            ui.SetPositionBar(ConversionBarWidth(shownFrame, info.frameCount));
-            if (shownFrame != lastSeen || (sinkBusy != nullptr && sinkBusy->load() == 1)) {
-                lastSeen = shownFrame;
-                stallCounter = 0;
-            } else {
-                ++stallCounter;
-            }
-        }
-        int32_t event = 0;
-        const bool gotEvent = stream.GetEvent(event);
-        // A part is complete once its last slot is filled.
-        completed = (gotEvent && event == kEventComplete) || callback.WindowDone();
-        if (completed || stallCounter > t.stallChecks) break;
-        if (callback.Failed()) break;
-        ui.YieldStep(t.monitorTurn);
-    }
+    const bool completed = WatchFrames(run, callback, sinkBusy);
+    stream.SetEventListener({});
     if (onLoopEnd) onLoopEnd(completed);
     // No frame may arrive once the stills are counted.
     stream.Pause();
@@ -518,7 +533,6 @@ void ExportLoop(Run& run, const std::string& outputPath) {
 // to), the stream loop ends and the flags return to rest.
 void CleanUp(Run& run, StillWriter* writer) {
     FisheyeApp& app = run.app;
-    const ConversionTimings& t = run.options.timings;
     ClearVideoInfo(run.ui);
     if (run.options.keepStills && run.result.AllWritten()) {
         // The stills of a good run stay for the user's own tools; only the
@@ -532,8 +546,6 @@ void CleanUp(Run& run, StillWriter* writer) {
     app.run.stopRequested = false;
     app.run.converting = false;
     if (run.hooks.releaseOutput) run.hooks.releaseOutput();
-    run.ui.YieldStep(t.cleanupTurn);
-    Sleep(t.cleanupTurn);
     app.run.progress.Set(ProgressTexts{});
     app.env.log.WriteLogLine("Convert Movie End " + TimeOfDayText());
 }
@@ -836,7 +848,7 @@ ConversionHooks PipelineHooks(FramePipeline& pipeline, FisheyeApp& app, PaintFn 
     }
     FrameCallbacks callbacks;
     callbacks.paintPreviews = std::move(paint);
-    callbacks.sleep = [](int milliseconds) { Sleep(milliseconds); };
+    callbacks.sleep = [](int milliseconds) { CpuUsagePause(milliseconds); };
     hooks.convertFrame = [&pipeline, &app, readSettings, callbacks](
                              const uint8_t* data, int32_t size) -> const FrameBuffer* {
         // The cut is locked during a run and the geometry was built from it;

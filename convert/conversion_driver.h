@@ -6,6 +6,7 @@
 // everything they show goes through the UserInterface.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -49,16 +50,22 @@ using SettingsReader = std::function<TransformSettings()>;
 ConversionHooks PipelineHooks(FramePipeline& pipeline, FisheyeApp& app, PaintFn paint = {},
                               SettingsReader readSettings = {});
 
-// Waits of the run in milliseconds; tests shorten them.
+// The recording light's blink: it changes, and the frame counter and the
+// position bar are updated, about every two thirds of a second.
+inline constexpr std::chrono::milliseconds kRecordingBlink{660};
+// A movie that delivers no new frame for this long has ended where it stopped
+// (a damaged tail): the run goes on with the frames it has.
+inline constexpr std::chrono::seconds kFrameStallLimit{8};
+// How long a preview pass that runs when Convert is pressed may take to end
+// before the run starts anyway.
+inline constexpr std::chrono::seconds kPreviewFinishLimit{50};
+
+// The clock-time limits of a run; tests shorten them. Every wait of a run
+// ends early when what it waits for happens (RunEvents).
 struct ConversionTimings {
-    int previewTurn = 50;     // while the preview pass finishes (at most 1000 turns)
-    int afterPreview = 500;
-    int afterPause = 100;
-    int afterRewind = 10;
-    int monitorTurn = 10;
-    int cleanupTurn = 100;
-    int32_t stallChecks = 12;  // checks without a new frame before the run moves on
-    int32_t blinkTurns = 32;   // monitor turns between two checks
+    std::chrono::milliseconds blink = kRecordingBlink;
+    std::chrono::milliseconds stallLimit = kFrameStallLimit;
+    std::chrono::milliseconds previewLimit = kPreviewFinishLimit;
 };
 
 // The quality of each encoding is the user interface's CompressionLevel and

@@ -212,9 +212,11 @@ ExportResult EncodeOutput(const EncoderJob& job, RunLog& log,
     return result;
 }
 
+// How often the "Please wait" window's processing time is brought up to date.
+constexpr std::chrono::milliseconds kProcessingClockTurn{250};
+
 ExportResult ShowExportProgress(FisheyeApp& app, UserInterface& ui, const EncoderJob& job) {
     using Clock = std::chrono::steady_clock;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ui.OpenExportProgress();
     const Clock::time_point start = Clock::now();
 
@@ -223,15 +225,12 @@ ExportResult ShowExportProgress(FisheyeApp& app, UserInterface& ui, const Encode
     std::thread exporter([&] {
         result = EncodeOutput(job, app.env.log, &app.run.stopRequested);
         app.run.encoderBusy = false;
+        app.run.events.Wake();
     });
-    int turn = 0;
-    while (app.run.encoderBusy.load()) {
-        if (++turn % 2 == 0) {
-            double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-            ui.UpdateExportProgress("Processing time: " +
-                                    FormatClock(RoundHalfEvenToInt32(std::floor(elapsed))));
-        }
-        ui.YieldStep(32);
+    // The window's clock goes on each second; the encoder's end wakes the wait.
+    while (!app.run.events.WaitUntil([&app] { return !app.run.encoderBusy.load(); }, kProcessingClockTurn)) {
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        ui.UpdateExportProgress("Processing time: " + FormatClock(RoundHalfEvenToInt32(std::floor(elapsed))));
     }
     exporter.join();
     ui.CloseExportProgress();

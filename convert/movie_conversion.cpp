@@ -104,7 +104,7 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
             conversion.unconvertibleFrames = stream.FramesUnconvertible();
         }
     } catch (...) {
-        app.run.stopRequested = true;
+        app.run.RequestStop();
         app.run.streamState = StreamState::Stopped;
         if (!app.run.shutdownDone.load()) Shutdown(app);
         movie.Close();

@@ -2,14 +2,12 @@
 
 #include <unistd.h>
 
-#include <atomic>
-#include <thread>
 
 #include "video/vr_metadata.h"
 
 namespace tessaly {
 
-std::string MarkExportedMovie(FisheyeApp& app, UserInterface& ui, ExportResult& exported) {
+std::string MarkExportedMovie(FisheyeApp& app, ExportResult& exported) {
     if (!exported.verified || exported.pending.tempPath.empty() || !app.run.markVrOutput.load()) return {};
     if (VrMuxerFor(exported.videoExt).empty()) {
         if (!app.run.vrNoteLogged.exchange(true)) {
@@ -24,16 +22,9 @@ std::string MarkExportedMovie(FisheyeApp& app, UserInterface& ui, ExportResult& 
         app.env.log.WriteLogLine("VR metadata: " + exported.outputPath + " left unmarked: " + error);
         return error;
     }
-    // A large movie takes seconds to copy: the window stays responsive.
-    VrMarkResult result;
-    std::atomic<int32_t> done{0};
-    std::thread marker([&] {
-        result = MarkCopyAs180Video(exported.pending.tempPath, copy, exported.outputPath,
-                                    [&app](const std::string& line) { app.env.log.WriteLogLine(line); });
-        done = 1;
-    });
-    while (done.load() == 0) ui.YieldStep(32);
-    marker.join();
+    // The run's own thread copies: the window is never the one that waits.
+    const VrMarkResult result = MarkCopyAs180Video(exported.pending.tempPath, copy, exported.outputPath,
+                                                   [&app](const std::string& line) { app.env.log.WriteLogLine(line); });
     if (result.status != VrMarkStatus::kMarked) {
         ::unlink(copy.c_str());
         return result.reason;
@@ -77,7 +68,7 @@ void PlaceExportedMovie(FisheyeApp& app, UserInterface& ui, ExportResult& export
         DiscardPendingFile(exported.pending);
         return;
     }
-    const std::string unmarked = MarkExportedMovie(app, ui, exported);
+    const std::string unmarked = MarkExportedMovie(app, exported);
     if (app.run.stopRequested.load()) {
         exported.stopped = true;
         NotPlaced(app, exported, "stopped before it was put in place");
@@ -94,7 +85,7 @@ void PlaceExportedMovies(FisheyeApp& app, UserInterface& ui, std::vector<ExportR
             DiscardPendingFile(exports[i].pending);
             if (failed.empty()) failed = exports[i].outputPath;
         } else if (failed.empty()) {
-            unmarked[i] = MarkExportedMovie(app, ui, exports[i]);
+            unmarked[i] = MarkExportedMovie(app, exports[i]);
         }
     }
     const bool stop = app.run.stopRequested.load();

@@ -16,7 +16,7 @@ namespace tessaly {
 // cannot carry the marking is noted once per run in the log; a failed
 // marking keeps the movie as the encoder wrote it, is logged, and its
 // reason is returned (empty when marked or not wanted).
-std::string MarkExportedMovie(FisheyeApp& app, UserInterface& ui, ExportResult& exported);
+std::string MarkExportedMovie(FisheyeApp& app, ExportResult& exported);
 
 // Marks the verified movie (above) and renames it over the output's name;
 // `written` then says it is there. A stop requested before the rename, or a

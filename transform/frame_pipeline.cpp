@@ -135,9 +135,6 @@ PreviewResult FramePipeline::PreviewPass(const TransformSettings& s, const Frame
         result.status = frameW_ <= 0 ? TransformStatus::kNoFrame : TransformStatus::kFrameTooLarge;
         return result;
     }
-    auto yield = [&callbacks](int ms) {
-        if (callbacks.yield) callbacks.yield(ms);
-    };
     previewBusy_.store(1);
     const GeometryKey key{frameW_, frameH_, s.cut.XL1, s.cut.YL1, s.lens};
     if (key != builtKey_) {
@@ -153,17 +150,14 @@ PreviewResult FramePipeline::PreviewPass(const TransformSettings& s, const Frame
     TransformStatus status =
         LoadInputFrame(grab_.Data(), grab_.PixelCount(), kPreviewAspectFactor, s.aspect != 0, input_, resampler_);
     if (status == TransformStatus::kOk) {
-        status = HasGeometry() ? Project(input_.Data(), s, switches.horizontalFlip != 0, callbacks.yield)
+        status = HasGeometry() ? Project(input_.Data(), s, switches.horizontalFlip != 0, callbacks.sleep)
                                : geometryStatus_;
     }
     result.status = status;
-    yield(10);
-    CpuPause(s, callbacks.yield);
-    yield(switches.paused ? 90 : 1);
+    CpuPause(s, callbacks.sleep);
     if (status == TransformStatus::kOk) SharpenOutput(s);
-    InputFilters(input_, s, callbacks.yield, callbacks.paintPreviews);
+    InputFilters(input_, s, callbacks.sleep, callbacks.paintPreviews);
     previewBusy_.store(0);
-    yield(20);
     return result;
 }
 

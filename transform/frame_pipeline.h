@@ -42,8 +42,7 @@ struct PreviewCallbacks {
     // what it held).
     std::function<bool(uint8_t* dst, size_t bytes)> getCurrentBuffer;
     PaintFn paintPreviews;
-    // Yield step: handle one pending window message, else sleep n ms.
-    SleepFn yield;
+    SleepFn sleep;  // the CPU-usage pauses; empty = no pause
     // Shows the output size (" 1104x1104") after a geometry build; optional.
     std::function<void(const std::string& text)> showOutputSize;
 };
@@ -118,8 +117,8 @@ public:
     // One pass of the playback loop: previewBusy = 1; geometry rebuild when
     // the key changed (or on the first pass); the newest frame into
     // GrabBuffer and InputFrame (aspect factor 0.75); crop, projection,
-    // CpuPause, yield 10, CpuPause, yield 90 (paused) or 1; sharpen; input
-    // filters ending with paintPreviews; previewBusy = 0; yield 20. With a
+    // CpuPause, CpuPause; sharpen; input filters ending with paintPreviews;
+    // previewBusy = 0. The stream loop paces the passes. With a
     // refused cut the input side still runs, so the input preview goes on.
     PreviewResult PreviewPass(const TransformSettings& settings, const FrameSwitches& switches,
                               const PreviewCallbacks& callbacks);

@@ -69,7 +69,6 @@ public:
     }
     void CloseMainWindow() override { gui_.CloseMainWindow(); }
     int32_t CompressionLevel() override { return gui_.CompressionLevel(); }
-    // (YieldStep: the base's plain sleep, on the worker.)
 
 signals:
     // The frame being converted, as the run's watch reads it.

@@ -34,6 +34,11 @@ bool Resize(int button, AppSettings& s) {
 
 }  // namespace
 
+void DesktopCommands::Change(const std::function<void(AppSettings&)>& change) {
+    session_.app.settings.Change(change);
+    emit session_.settingsChanged();
+}
+
 bool DesktopCommands::HaveStream() const { return session_.app.run.streamState.load() != StreamState::Stopped; }
 
 bool DesktopCommands::CutButtonsActive() const {
@@ -44,7 +49,7 @@ bool DesktopCommands::NudgeCut(int arrow) {
     if (!CutButtonsActive()) return false;
     const MediaInfo movie = session_.source.Info();
     bool moved = false;
-    session_.app.settings.Change([&](AppSettings& s) {
+    Change([&](AppSettings& s) {
         moved = Nudge(arrow, s);
         if (moved) SetCutMovie(s, movie.videoPath, movie.frameWidth, movie.frameHeight);
     });
@@ -55,7 +60,7 @@ bool DesktopCommands::CutButton(int button) {
     if (!CutButtonsActive()) return false;
     const MediaInfo movie = session_.source.Info();
     bool changed = false;
-    session_.app.settings.Change([&](AppSettings& s) {
+    Change([&](AppSettings& s) {
         changed = Resize(button, s);
         if (changed) SetCutMovie(s, movie.videoPath, movie.frameWidth, movie.frameHeight);
     });
@@ -86,13 +91,13 @@ PlayOutcome DesktopCommands::PlayPause() {
 void DesktopCommands::StoreSwitch(int checkBox, int checked) {
     const Parameter* p = ParameterOfControl(checkBox);
     if (p == nullptr || p->kind != ControlKind::kCheckBox) return;
-    session_.app.settings.Change([p, checked](AppSettings& s) { s.*p->value = checked; });
+    Change([p, checked](AppSettings& s) { s.*p->value = checked; });
 }
 
 void DesktopCommands::StoreTrackbar(int trackbar, int32_t position) {
     const Parameter* p = ParameterOfControl(trackbar);
     if (p == nullptr || p->kind != ControlKind::kTrackbar) return;
-    session_.app.settings.Change([p, position](AppSettings& s) { s.*p->value = position; });
+    Change([p, position](AppSettings& s) { s.*p->value = position; });
 }
 
 std::vector<TrackbarValue> DesktopCommands::ResetRow(int resetButton) {
@@ -102,7 +107,7 @@ std::vector<TrackbarValue> DesktopCommands::ResetRow(int resetButton) {
     }
     // Stored whatever the trackbar shows: one already at the value reports
     // no change (Noise shows 1 while NOISE is still 0).
-    session_.app.settings.Change([&moved](AppSettings& s) {
+    Change([&moved](AppSettings& s) {
         for (const TrackbarValue& t : moved) s.*ParameterOfControl(t.trackbar)->value = t.value;
     });
     return moved;
@@ -110,7 +115,7 @@ std::vector<TrackbarValue> DesktopCommands::ResetRow(int resetButton) {
 
 int32_t DesktopCommands::ToggleAutoSave() {
     int32_t value = 0;
-    session_.app.settings.Change([&value](AppSettings& s) {
+    Change([&value](AppSettings& s) {
         value = s.AUTOSAVE != 0 ? 0 : 1;
         s.AUTOSAVE = value;
     });
@@ -127,7 +132,7 @@ std::string DesktopCommands::SetTempFolder(const std::string& chosen) {
     std::string folder = TrimBlanksAndNuls(chosen);
     // Cancelled: the folder start-up falls back to, which can be written.
     if (folder.empty()) folder = FallbackTempFolder(DecideAppPaths(session_.app.env.programDir));
-    session_.app.settings.Change([&folder](AppSettings& s) { s.APATH = folder; });
+    Change([&folder](AppSettings& s) { s.APATH = folder; });
     return folder;
 }
 
@@ -152,5 +157,39 @@ bool DesktopCommands::SaveParameters() {
     const FisheyeApp& app = session_.app;
     return tessaly::SaveParameters(session_.app.settings.Copy(), app.env.screen, app.env.iniPath);
 }
+
+std::string DesktopCommands::SetLens(const LensSettings& lens) {
+    if (session_.app.run.converting.load()) return "the lens cannot change during a conversion";
+    std::string problem = LensProblem(lens);
+    if (problem.empty()) Change([&lens](AppSettings& s) { s.lens = lens; });
+    return problem;
+}
+
+void DesktopCommands::StoreWindowPositions(const WindowPositions& at) {
+    Change([&at](AppSettings& s) {
+        if (at.mainShown) {
+            s.M_X = at.mainX;
+            s.M_Y = at.mainY;
+        }
+        s.V_X = at.outputShown ? at.outputX : 0;
+        s.V_Y = at.outputShown ? at.outputY : 0;
+    });
+}
+
+void DesktopCommands::SetMovieCut(const CutRect& cut, const MediaInfo& movie) {
+    Change([&cut, &movie](AppSettings& s) {
+        s.XL1 = cut.XL1;
+        s.YL1 = cut.YL1;
+        s.XL2 = cut.XL2;
+        s.YL2 = cut.YL2;
+        SetCutMovie(s, movie.videoPath, movie.frameWidth, movie.frameHeight);
+    });
+}
+
+void DesktopCommands::SetMovieFolder(const std::string& folder) {
+    Change([&folder](AppSettings& s) { s.OPATH = folder; });
+}
+
+void DesktopCommands::FitAmountsToTrackbars() { Change(tessaly::FitAmountsToTrackbars); }
 
 }  // namespace tessaly

@@ -2,17 +2,33 @@
 // buttons, play/pause, the filter switches and trackbars, the Reset buttons,
 // the display switches and the saving points. No widget here: the main
 // window turns clicks into these calls and shows what they return, and tests
-// drive them without a window. Every call runs on the GUI thread; settings
-// change under the session's settings lock.
+// drive them without a window. Every call runs on the GUI thread; every
+// settings change of the desktop goes through here, under the session's
+// settings lock, and is announced by the session's settingsChanged signal.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "transform/cut_rect.h"
+#include "transform/lens.h"
+#include "video/media_info.h"
 
 namespace tessaly {
 
 class DesktopSession;
+struct AppSettings;
+
+// Where the windows stand when the settings are saved; a hidden window has
+// no position (0, 0 is stored for the output window).
+struct WindowPositions {
+    bool mainShown = false;
+    int mainX = 0, mainY = 0;
+    bool outputShown = false;
+    int outputX = 0, outputY = 0;
+};
 
 // What Play/Pause did.
 enum class PlayOutcome {
@@ -81,7 +97,24 @@ public:
     // written) without a stream or when it could not be written.
     bool SaveParameters();
 
+    // The lens of the "Lens" dialog; refused (nothing changes) during a
+    // conversion or when LensProblem finds a fault: the reason is returned,
+    // empty when stored.
+    std::string SetLens(const LensSettings& lens);
+    // The windows' places, kept for the next start.
+    void StoreWindowPositions(const WindowPositions& at);
+    // The cut a circle search found for `movie`, which it then belongs to.
+    void SetMovieCut(const CutRect& cut, const MediaInfo& movie);
+    // The folder a movie was chosen in: the choosers start there next time.
+    void SetMovieFolder(const std::string& folder);
+    // The amounts a trackbar cannot show take its reset value, so each
+    // trackbar shows exactly its field.
+    void FitAmountsToTrackbars();
+
 private:
+    // The one path of a settings change: applied under the lock, then announced.
+    void Change(const std::function<void(AppSettings&)>& change);
+
     DesktopSession& session_;
 };
 

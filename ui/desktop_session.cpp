@@ -4,8 +4,7 @@
 #include "convert/transform_adapters.h"
 
 #include <QDesktopServices>
-#include <QMessageBox>
-#include <QTimer>
+#include <QWidget>
 
 #include <algorithm>
 #include <iterator>
@@ -19,7 +18,6 @@
 #include "ui/guide_viewer.h"
 #include "ui/gui_thread.h"
 #include "ui/lens_rim.h"
-#include "ui/main_window.h"
 #include "ui/preview_audio.h"
 #include "ui/preview_panel.h"
 #include "video/luma_sampler.h"
@@ -29,8 +27,12 @@ namespace tessaly {
 
 namespace {
 
-void SleepMs(int milliseconds) {
-    if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+// The CPU-usage pauses of a preview pass; while the movie plays they are cut
+// short, so the preview never holds the movie below its rate.
+void PreviewCpuPause(int milliseconds, bool paused) {
+    constexpr int kPlayingPauseLimitMs = 2;
+    const int ms = paused ? milliseconds : std::min(milliseconds, kPlayingPauseLimitMs);
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 QUrl AddressOr(const char* configured, const QUrl& fallback) {
@@ -41,7 +43,7 @@ QUrl AddressOr(const char* configured, const QUrl& fallback) {
 }  // namespace
 
 DesktopSession::DesktopSession(FisheyeApp& application)
-    : app(application), ui(&application.run.stopRequested), source(application, ui), job(ui) {
+    : app(application), ui(application.run), source(application, ui), job(ui) {
     // The file information goes with the labels, on the GUI thread that reads it.
     ui.onFactsCleared = [this] { app.run.fileInfoText.clear(); };
     QObject::connect(&job, &ConversionJob::frameConverted, &job, [this](int frame) { ui.SetCurrentFrame(frame); });
@@ -77,17 +79,16 @@ DesktopSession::DesktopSession(FisheyeApp& application)
 
 DesktopSession::~DesktopSession() {
     app.run.streamState = StreamState::Stopped;
-    app.run.stopRequested = true;
+    app.run.RequestStop();
     job.Wait();
     JoinLoadThreads();
     source.Stream().SetAudioSink(nullptr);
 }
 
-void DesktopSession::AttachWindow(MainWindow* window) {
+void DesktopSession::AttachWindow(QWidget* window) {
     // A run shows itself in the window: it ends before the window goes.
     if (window == nullptr) job.Wait();
     window_ = window;
-    ui.SetWindow(window);
     if (window != nullptr) {
         audio_ = new PreviewAudio(window);
         if (audio_->HasDevice()) source.Stream().SetAudioSink(audio_);
@@ -177,7 +178,6 @@ void DesktopSession::JoinLoadThreads() {
 
 void DesktopSession::LoadWorker(std::string path) {
     app.run.streamState = StreamState::Running;
-    SleepMs(100);
     ChooseAndOpenMovie(std::move(path));
     --loadsRunning;
 }
@@ -185,13 +185,10 @@ void DesktopSession::LoadWorker(std::string path) {
 void DesktopSession::ChooseAndOpenMovie(std::string path) {
     if (chooserBusy == 1) return;
     app.env.log.WriteLogLine("GetMultipleFiles pMediaControl begin");
-    if (source.videoOpen == 1) {
-        source.Stream().Stop();
-        SleepMs(100);
-    }
+    if (source.videoOpen == 1) source.Stream().Stop();
     app.env.log.WriteLogLine("GetMultipleFiles pMediaControl Ok");
     chooserBusy = 1;
-    MainWindow* window = window_;
+    QWidget* window = window_;
     if (window == nullptr) {
         chooserBusy = 0;
         return;
@@ -202,17 +199,16 @@ void DesktopSession::ChooseAndOpenMovie(std::string path) {
                        probe_ = ProbeTexts{};
                        return 0;
                    }),
-                   &app.run.stopRequested);
+                   app.run);
     if (path.empty()) {
-        path = CallOnGui<std::string>(window, std::function<std::string()>([window] {
-                                          return window->ChooseMovie();
+        path = CallOnGui<std::string>(window, std::function<std::string()>([this] {
+                                          return questions.chooseMovie ? questions.chooseMovie() : std::string();
                                       }),
-                                      &app.run.stopRequested)
+                                      app.run)
                    .value_or(std::string());
     }
     chooserBusy = 0;
     ui.PaintPlaceholders();
-    SleepMs(1);
     const int64_t generation = ++loadGeneration_;
 
     if (!TrimBlanksAndNuls(path).empty() && !app.run.stopRequested.load()) {
@@ -236,7 +232,7 @@ void DesktopSession::ChooseAndOpenMovie(std::string path) {
         const PreviewHeader header = Header();
         pipeline.Allocate(header.width, header.height);
     }
-    PostToGui(window, [window] { window->InputPanel()->PaintPlaceholder("Main Window"); });
+    PostToGui(window, [this] { emit inputPlaceholderWanted("Main Window"); });
 }
 
 void DesktopSession::PreviewPass() {
@@ -247,16 +243,11 @@ void DesktopSession::PreviewPass() {
         return source.Stream().GetCurrentBuffer(dst, static_cast<int32_t>(bytes)) > 0;
     };
     callbacks.paintPreviews = [this] { PaintPreviews(); };
-    // The yields of a pass let a window thread handle its messages; this
-    // thread has none and the window runs on its own thread, so while playing
-    // a short sleep gives the other threads their turn without holding the
-    // movie below its rate. Paused, the long waits stay (little work, little CPU).
-    callbacks.yield = [this](int milliseconds) {
-        SleepMs(!app.run.paused.load() ? std::min(milliseconds, 2) : milliseconds);
-    };
+    callbacks.sleep = [this](int milliseconds) { PreviewCpuPause(milliseconds, app.run.paused.load()); };
     callbacks.showOutputSize = [this](const std::string& text) { ui.ShowOutputSize(text); };
     pipeline.PreviewPass(TransformSettingsOf(passSettings_), FrameSwitchesOf(app.run), callbacks);
     ++previewPasses;
+    app.run.events.Wake();  // a conversion may wait for this pass to end
 }
 
 void DesktopSession::PaintPreviews() {
@@ -280,7 +271,7 @@ void DesktopSession::PaintPreviews() {
     const bool drew = painter.Paint(pipeline.InputFrame(), header, overlay, pipeline.Output(),
                                     app.run.showInputVideo.load(), app.run.showOutputVideo.load(),
                                     app.run.converting.load(), app.run.progress.Get());
-    MainWindow* window = window_;
+    QWidget* window = window_;
     if (drew && window != nullptr && showPosted_.exchange(1) == 0) {
         // One pending hand-over at a time: the GUI shows the newest pictures.
         QMetaObject::invokeMethod(window, [this] { ShowPending(); }, Qt::QueuedConnection);
@@ -295,10 +286,8 @@ void DesktopSession::ShowPending() {
         output.swap(pendingOutput_);
     }
     showPosted_ = 0;
-    MainWindow* window = window_;
-    if (window == nullptr) return;
-    if (!output.isNull()) window->OutputPanel()->SetImage(output);
-    if (!input.isNull()) window->InputPanel()->SetImage(input);
+    if (window_.load() == nullptr) return;
+    emit previewsReady(input, output);
 }
 
 void DesktopSession::SearchOnLoad() {
@@ -325,7 +314,7 @@ bool DesktopSession::FindLensCircle(bool onLoad) {
     auto done = std::make_shared<std::atomic<bool>>(false);
     loadThreads_.push_back({std::thread([this, movie, onLoad, before, done] {
                                 const CircleSearch search = FindLensCircleInMovie(movie.videoPath, &app.run.stopRequested);
-                                MainWindow* window = window_;
+                                QWidget* window = window_;
                                 if (window == nullptr || app.run.stopRequested.load()) {
                                     // The program is ending: a Convert that waited starts nothing.
                                     if (convertAfterSearch_.exchange(0) != 0) convertFlow_ = 0;
@@ -373,28 +362,19 @@ void DesktopSession::SetFoundCircle(const MediaInfo& movie, const CircleSearch& 
         lastCircleMovie_ = movie;
         circleLine_ = search.found ? CircleFoundLine(search.circle) : problem;
     }
-    MainWindow* window = window_;
+    const bool shown = window_.load() != nullptr;
     if (!problem.empty()) {
         app.env.log.WriteLogLine("Find lens circle: " + problem);
         circleSearching = 0;
         ++circleSearchesDone;
-        if (!onLoad && window != nullptr) {
-            window->Message("Find lens circle", problem + "\nThe cut stays as it was.", QMessageBox::Information,
-                            true);
-        }
+        if (!onLoad && shown) emit circleSearchRefused(QString::fromStdString(problem));
         SearchEnded();
         return;
     }
-    app.settings.Change([&fit, &movie](AppSettings& s) {
-        s.XL1 = fit.cut.XL1;
-        s.YL1 = fit.cut.YL1;
-        s.XL2 = fit.cut.XL2;
-        s.YL2 = fit.cut.YL2;
-        SetCutMovie(s, movie.videoPath, movie.frameWidth, movie.frameHeight);
-    });
+    commands.SetMovieCut(fit.cut, movie);
     rebuildGeometry_ = 1;
     app.env.log.WriteLogLine("Find lens circle: " + CircleCutLine(search.circle, fit, "cut"));
-    if (window != nullptr) window->ShowCutValues();
+    if (shown) emit cutChanged();
     circleSearching = 0;
     ++circleSearchesDone;
     SearchEnded();
@@ -448,47 +428,41 @@ void DesktopSession::ConvertCommand() {
 }
 
 void DesktopSession::BeginConvert() {
-    MainWindow* window = window_;
     const std::string warning = RimWarning();
     if (!warning.empty()) {
         app.env.log.WriteLogLine("Convert: the cut's lens rim misses the lens circle found");
-        QMessageBox box(QMessageBox::Warning, "Convert Fisheye", QString::fromStdString(warning),
-                        QMessageBox::Ok | QMessageBox::Cancel, window);
-        box.setObjectName("RimWarning");
-        box.setDefaultButton(QMessageBox::Cancel);
-        if (box.exec() != QMessageBox::Ok || window_.load() == nullptr) {
+        const bool anyway = questions.convertDespiteRim && questions.convertDespiteRim(QString::fromStdString(warning));
+        if (!anyway || window_.load() == nullptr) {
             convertFlow_ = 0;
             return;
         }
     }
-    window->RememberPositions();
+    emit settingsAboutToBeSaved();
     SaveParameters(app.settings.Copy(), app.env.screen, app.env.iniPath);
     if (source.videoOpen != 1) {
         ChooseAndRun();
         return;
     }
+    // Stop and the rewind are requests the decoding thread takes in order,
+    // under the stream's lock: no settling wait between them.
     source.Stream().Stop();
-    // The stopped stream settles before it is rewound; the GUI thread goes
-    // on handling its events meanwhile.
-    QTimer::singleShot(100, window, [this] { RewindAndChoose(); });
+    RewindAndChoose();
 }
 
 void DesktopSession::RewindAndChoose() {
-    MainWindow* window = window_;
-    if (window == nullptr) {
+    if (window_.load() == nullptr) {
         convertFlow_ = 0;
         return;
     }
     source.positionTicks = 0;
-    window->SetPositionBarWidth(window->PositionBarWidth());
+    emit positionBarRewound();
     source.Stream().SeekToStart();
     ChooseAndRun();
 }
 
 void DesktopSession::ChooseAndRun() {
-    MainWindow* window = window_;
-    window->SetConversionLock(0);
-    const std::string path = window->ChooseOutput();
+    emit controlsUnlocked(false);
+    const std::string path = questions.chooseOutput ? questions.chooseOutput() : std::string();
     if (TrimBlanksAndNuls(path).empty() || window_.load() == nullptr) {
         ConversionFinished();
         return;
@@ -511,7 +485,7 @@ void DesktopSession::ChooseAndRun() {
 }
 
 void DesktopSession::ConversionFinished() {
-    if (MainWindow* window = window_) window->SetConversionLock(1);
+    if (window_.load() != nullptr) emit controlsUnlocked(true);
     convertFlow_ = 0;
 }
 

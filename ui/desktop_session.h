@@ -1,9 +1,13 @@
 // Everything of the desktop program that is not a widget: the application
 // state, the open movie, the frame pipeline the previews share, the preview
-// painter and the load worker threads. The main window drives it.
+// painter and the load worker threads. The main window drives it through
+// its commands and watches it through its signals; the session knows no
+// window, only the questions the window answers for it.
 #pragma once
 
 #include <QImage>
+#include <QObject>
+#include <QString>
 #include <QUrl>
 
 #include <atomic>
@@ -25,19 +29,32 @@
 #include "video/probe_report.h"
 #include "playback/video_source.h"
 
+class QWidget;
+
 namespace tessaly {
 
-class MainWindow;
 class PreviewAudio;
 
-class DesktopSession {
+// What the session asks the window that shows it, on the GUI thread.
+struct SessionQuestions {
+    std::function<std::string()> chooseMovie;   // the movie to load; empty: none
+    std::function<std::string()> chooseOutput;  // the output to convert to; empty: none
+    // The cut's lens rim misses the circle found (`warning` says how): true
+    // converts anyway.
+    std::function<bool(const QString& warning)> convertDespiteRim;
+};
+
+class DesktopSession : public QObject {
+    Q_OBJECT
 public:
     explicit DesktopSession(FisheyeApp& app);
-    ~DesktopSession();
-    DesktopSession(const DesktopSession&) = delete;
-    DesktopSession& operator=(const DesktopSession&) = delete;
+    ~DesktopSession() override;
 
-    void AttachWindow(MainWindow* window);
+    // The window that shows the session (it owns the preview's sound
+    // device); null when it goes, which waits for a conversion run first.
+    // Until one is attached nothing is shown and nothing asked.
+    void AttachWindow(QWidget* window);
+    SessionQuestions questions;
 
     FisheyeApp& app;
     QtUserInterface ui;
@@ -108,6 +125,24 @@ public:
     QUrl WebPage() const;        // the project's page
     QUrl SupportPage() const;
 
+signals:
+    // A settings change went through the commands.
+    void settingsChanged();
+    // New preview pictures (a null one: that side is unchanged).
+    void previewsReady(const QImage& input, const QImage& output);
+    // The input preview shows its placeholder with this caption.
+    void inputPlaceholderWanted(const QString& caption);
+    // The cut changed outside the commands (a circle search set it).
+    void cutChanged();
+    // A circle search the user asked for left the cut as it was, for this reason.
+    void circleSearchRefused(const QString& reason);
+    // The settings are about to be saved for a run: window positions go in now.
+    void settingsAboutToBeSaved();
+    // The stream was rewound for a run: the position bar shows its start.
+    void positionBarRewound();
+    // The controls a conversion changes are locked (false) or free (true).
+    void controlsUnlocked(bool unlocked);
+
 private:
     void LoadWorker(std::string path);
     void ChooseAndOpenMovie(std::string presetPath);
@@ -129,7 +164,7 @@ private:
     QImage pendingInput_, pendingOutput_;
     std::atomic<int32_t> showPosted_{0};
 
-    std::atomic<MainWindow*> window_{nullptr};
+    std::atomic<QWidget*> window_{nullptr};
     mutable std::mutex probeMutex_;
     ProbeTexts probe_;
     PreviewHeader header_;

@@ -173,16 +173,15 @@ LensSettings LensDialog::FromControls() const {
 }
 
 void LensDialog::Apply(const LensSettings& lens) {
-    if (locked_ || session_.app.run.converting.load()) {
+    if (locked_) {
         Refuse("The lens cannot change during a conversion.");
         return;
     }
-    const std::string problem = LensProblem(lens);
+    const std::string problem = session_.commands.SetLens(lens);
     if (!problem.empty()) {
         Refuse(Sentence(problem));
         return;
     }
-    session_.app.settings.Change([&lens](AppSettings& s) { s.lens = lens; });
     status_->clear();
     ShowLens(lens);
 }

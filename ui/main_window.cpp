@@ -122,6 +122,7 @@ MainWindow::MainWindow(DesktopSession& session)
     SetPeriod(25);  // dialog initialisation
     PaintPlaceholders();
     ShowCutValues();
+    WatchSession();
 }
 
 MainWindow::~MainWindow() {
@@ -129,6 +130,36 @@ MainWindow::~MainWindow() {
     // The worker threads use this window: they end before it goes.
     Shutdown(session_.app);
     session_.AttachWindow(nullptr);
+    session_.ui.SetWindow(nullptr);
+    session_.questions = SessionQuestions{};
+}
+
+void MainWindow::WatchSession() {
+    session_.ui.SetWindow(this);
+    session_.questions.chooseMovie = [this] { return ChooseMovie(); };
+    session_.questions.chooseOutput = [this] { return ChooseOutput(); };
+    session_.questions.convertDespiteRim = [this](const QString& warning) {
+        QMessageBox box(QMessageBox::Warning, "Convert Fisheye", warning, QMessageBox::Ok | QMessageBox::Cancel, this);
+        box.setObjectName("RimWarning");
+        box.setDefaultButton(QMessageBox::Cancel);
+        return box.exec() == QMessageBox::Ok;
+    };
+    connect(&session_, &DesktopSession::previewsReady, this, [this](const QImage& input, const QImage& output) {
+        if (!output.isNull()) OutputPanel()->SetImage(output);
+        if (!input.isNull()) InputPanel()->SetImage(input);
+    });
+    connect(&session_, &DesktopSession::inputPlaceholderWanted, this,
+            [this](const QString& caption) { InputPanel()->PaintPlaceholder(caption); });
+    connect(&session_, &DesktopSession::cutChanged, this, &MainWindow::ShowCutValues);
+    connect(&session_, &DesktopSession::circleSearchRefused, this, [this](const QString& reason) {
+        Message("Find lens circle", reason.toStdString() + "\nThe cut stays as it was.", QMessageBox::Information,
+                true);
+    });
+    connect(&session_, &DesktopSession::settingsAboutToBeSaved, this, &MainWindow::RememberPositions);
+    connect(&session_, &DesktopSession::positionBarRewound, this,
+            [this] { SetPositionBarWidth(PositionBarWidth()); });
+    connect(&session_, &DesktopSession::controlsUnlocked, this,
+            [this](bool unlocked) { SetConversionLock(unlocked ? 1 : 0); });
 }
 
 void MainWindow::Register(int id, QWidget* widget) {
@@ -389,7 +420,7 @@ void MainWindow::BuildFilterRows() {
 
     // A trackbar shows exactly its field: an amount it cannot show (the
     // start values 0 of CPU and NOISE) takes its reset value first.
-    session_.app.settings.Change(FitAmountsToTrackbars);
+    session_.commands.FitAmountsToTrackbars();
     AddTrackbar(&AppSettings::SHARPEN, QRect(815, 296, 90, 18), QColor(128, 128, 128));
     AddTrackbar(&AppSettings::RADIUS, QRect(731, 296, 50, 18), QColor(102, 102, 102));
     AddTrackbar(&AppSettings::BRIGHTNESS, QRect(815, 316, 90, 18), QColor(128, 128, 128));
@@ -561,19 +592,8 @@ void MainWindow::EndOutputWindow() {
 void MainWindow::RememberPositions() {
     const QPoint main = pos();
     const QPoint out = output_ != nullptr ? output_->pos() : QPoint();
-    session_.app.settings.Change([&](AppSettings& s) {
-        if (isVisible()) {
-            s.M_X = main.x();
-            s.M_Y = main.y();
-        }
-        if (output_ != nullptr && output_->isVisible()) {
-            s.V_X = out.x();
-            s.V_Y = out.y();
-        } else {  // no output window: no position of it
-            s.V_X = 0;
-            s.V_Y = 0;
-        }
-    });
+    session_.commands.StoreWindowPositions(
+        {isVisible(), main.x(), main.y(), output_ != nullptr && output_->isVisible(), out.x(), out.y()});
 }
 
 void MainWindow::SetLabelText(int id, const std::string& text) {
@@ -655,7 +675,7 @@ std::string MainWindow::ChooseMovieFile(const MovieChooser& chooser) {
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     const std::string path = dialog.selectedFiles().front().toStdString();
     const std::string chosenFolder = std::filesystem::path(path).parent_path().string();
-    session_.app.settings.Change([&](AppSettings& s) { s.OPATH = chosenFolder; });
+    session_.commands.SetMovieFolder(chosenFolder);
     return path;
 }
 

@@ -123,6 +123,8 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
 
 private:
+    // Connects the session's signals and answers its questions.
+    void WatchSession();
     void BuildMenus();
     void BuildControls();
     void BuildTooltips();

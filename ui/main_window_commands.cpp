@@ -38,6 +38,11 @@ void MainWindow::SetPeriod(int nextPeriod) {
     }
 }
 
+// How long an image button shows its pressed picture after a click (Load's
+// is shorter): the visible feedback of the desktop's buttons.
+constexpr int kPressedMs = 500;
+constexpr int kLoadPressedMs = 300;
+
 // Polled every 25 ms: a held arrow moves the cut at once, again after 150 ms
 // and then every 50 ms until it is released.
 void MainWindow::NudgeTick() {
@@ -102,38 +107,35 @@ bool MainWindow::IsChecked(int boxId) const { return static_cast<QCheckBox*>(Con
 // failed.
 
 bool MainWindow::LoadCommand(int id) {
-    auto* button = static_cast<ImageButton*>(Control(id));
-    button->ShowState(2);
-    sounds_->Tick();
-    QTimer::singleShot(300, button, [button] { button->ShowState(button->Hovered() ? 3 : 1); });
+    PressedSequence(id, kLoadPressedMs);
     session_.commands.Load();
     return true;
 }
 
 bool MainWindow::PlayPauseCommand(int id) {
     if (!session_.commands.HaveStream() || session_.source.videoOpen == 0) return false;
-    PressedSequence(id, 500);
+    PressedSequence(id, kPressedMs);
     if (session_.commands.PlayPause() == PlayOutcome::kRestarted) SetPositionBarWidth(1);
     return true;
 }
 
 bool MainWindow::SaveCommand(int id) {
     if (!session_.commands.HaveStream()) return false;
-    PressedSequence(id, 500);
+    PressedSequence(id, kPressedMs);
     RememberPositions();
     session_.commands.SaveParameters();
     return true;
 }
 
 bool MainWindow::AboutCommand(int id) {
-    PressedSequence(id, 500);
+    PressedSequence(id, kPressedMs);
     ShowAbout(this, session_);
     return true;
 }
 
 bool MainWindow::ConvertCommand(int id) {
     if (!session_.commands.HaveStream()) return false;
-    PressedSequence(id, 500);
+    PressedSequence(id, kPressedMs);
     session_.ConvertCommand();
     return true;
 }
@@ -145,7 +147,7 @@ bool MainWindow::ExitCommand(int) {
 }
 
 bool MainWindow::HelpCommand(int id) {
-    PressedSequence(id, 500);
+    PressedSequence(id, kPressedMs);
     OpenLink(session_, session_.HelpDocument(), this);
     return false;
 }

@@ -91,7 +91,7 @@ void QtUserInterface::ShowMessage(const std::string& caption, const std::string&
                        w->Message(caption, text, boxIcon, ownerIsMainWindow);
                        return 0;
                    }),
-                   abandon_);
+                   run_);
 }
 
 void QtUserInterface::PaintPlaceholders() {
@@ -139,7 +139,7 @@ bool QtUserInterface::AskOkCancel(const std::string& caption, const std::string&
                                                QMessageBox::Ok | QMessageBox::Cancel, w);
                                return box.exec() == QMessageBox::Ok;
                            }),
-                           abandon_)
+                           run_)
         .value_or(false);
 }
 
@@ -167,7 +167,7 @@ std::string QtUserInterface::OutputOptionsDialog(const std::string& currentPath)
     if (w == nullptr) return {};
     return CallOnGui<std::string>(
                w, std::function<std::string()>([w, currentPath] { return w->OutputOptions(currentPath); }),
-               abandon_)
+               run_)
         .value_or(std::string());
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "app/run_state.h"
 #include "app/user_interface.h"
 
 namespace tessaly {
@@ -15,8 +16,8 @@ class MainWindow;
 
 class QtUserInterface : public UserInterface {
 public:
-    // `abandon` ends waits for the GUI thread (Shutdown has begun).
-    explicit QtUserInterface(const std::atomic<bool>* abandon) : abandon_(abandon) {}
+    // A stop requested in `run` ends waits for the GUI thread (Shutdown has begun).
+    explicit QtUserInterface(RunState& run) : run_(run) {}
     void SetWindow(MainWindow* window) { window_ = window; }
 
     void ShowMovieFacts(const MovieFacts& facts) override;
@@ -45,7 +46,7 @@ public:
 
 private:
     std::atomic<MainWindow*> window_{nullptr};
-    const std::atomic<bool>* abandon_;
+    RunState& run_;
 };
 
 }  // namespace tessaly

@@ -119,6 +119,7 @@ struct VideoStream::Impl {
     std::optional<PacingAnchor> pacing;  // none: the next presented frame sets it
     int64_t lastTicks = -1;      // time of the last presented frame
     std::deque<int32_t> events;
+    std::function<void()> eventListener;  // under m: told of each posted event
     MediaInfo info;
     std::string openProblem;  // why the last open failed
 
@@ -604,6 +605,7 @@ void VideoStream::Impl::ThreadMain() {
             frameState = FrameState::kCompletePosted;
             position.store(info.durationTicks);
             if (events.size() < kMaxPendingEvents) events.push_back(kEventComplete);
+            if (eventListener) eventListener();
         } else {
             cv.wait(lk);
         }
@@ -763,6 +765,11 @@ void VideoStream::SetSliceThreadsOnly(bool only) { impl_->sliceThreadsOnly.store
 void VideoStream::SetAudioSink(AudioSink* sink) {
     std::lock_guard lock(impl_->sinkMutex);
     impl_->sink = sink;
+}
+
+void VideoStream::SetEventListener(std::function<void()> listener) {
+    std::lock_guard lock(impl_->m);
+    impl_->eventListener = std::move(listener);
 }
 
 bool VideoStream::GetEvent(int32_t& code) {

@@ -85,6 +85,10 @@ public:
     // The sink for the decoded sound; null drops it. Not owned.
     void SetAudioSink(AudioSink* sink);
 
+    // `listener` (empty: none) is called on the decoding thread, under the
+    // stream's lock, whenever an event is posted; it must not call back into
+    // this stream.
+    void SetEventListener(std::function<void()> listener);
     // Takes the oldest pending event without waiting; false when none.
     bool GetEvent(int32_t& code);
     // Frames handed out since the open or the last seek.

@@ -81,10 +81,6 @@ protected:
             s.SHARPEN = 1;
         });
         options_.writerThreads = 2;
-        options_.timings = ConversionTimings{
-            .previewTurn = 1, .afterPreview = 0, .afterPause = 0, .afterRewind = 0,
-            .monitorTurn = 1, .cleanupTurn = 0, .stallChecks = 12, .blinkTurns = 32
-        };
     }
 
     MovieConversion Convert(const std::string& input, const std::string& output,

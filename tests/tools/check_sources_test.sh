@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The source check finds what it is for: a bare control id in a switch and in
-# a call, and a function over 80 lines (also one defined in a class body); it
-# passes the named, short versions of the same code, and ids in comments or
-# in other folders.
+# a call, a function over 80 lines (also one defined in a class body) and a
+# wait of a literal time; it passes the named, short versions of the same
+# code, and ids in comments or in other folders.
 set -euo pipefail
 tool="$1"
 source_root="$2"
@@ -23,6 +23,9 @@ void Good(int id) {
     }
     ResetTrackbar(control::kBrightnessTrackbar, 127);
     QRect(815, 316, 90, 18);
+    std::this_thread::sleep_for(kPressed);  // sleep_for(100) in a comment
+    QTimer::singleShot(kLoadPressedMs, this, [] {});
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 CODE
 # Short member functions and a nested type in a class body: clean.
@@ -55,6 +58,10 @@ void Bad(int id) {
     ResetTrackbar(520, 127);
     SetLabelText(303, "path");
     AddShortcut(QKeySequence("F1"), 110);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    QTimer::singleShot(300, button, [] {});
+    std::this_thread::sleep_for(20ms);
+    ui.YieldStep(32);
 }
 CODE
 {
@@ -71,7 +78,9 @@ CODE
 if out=$("$tool" "$dir" 2>&1); then fail "faults passed: $out"; fi
 for want in "ui/bad.cpp:3: bare control id in a switch" "ui/bad.cpp:5: bare control id in a call" \
             "ui/bad.cpp:6: bare control id in a call" "ui/bad.cpp:7: bare control id in a call" \
-            "app/long.cpp:1: function of 82 lines" "convert/member.h:3: function of 82 lines"; do
+            "ui/bad.cpp:8: unnamed wait" "ui/bad.cpp:9: unnamed wait" "ui/bad.cpp:10: unnamed wait" \
+            "ui/bad.cpp:11: unnamed wait" "app/long.cpp:1: function of 82 lines" \
+            "convert/member.h:3: function of 82 lines"; do
     grep -qF "$want" <<< "$out" || fail "missing '$want' in: $out"
 done
 grep -q "video/other.cpp" <<< "$out" && fail "looked outside its folders: $out"
@@ -80,4 +89,4 @@ grep -q "video/other.cpp" <<< "$out" && fail "looked outside its folders: $out"
 sed -i '/Step(79);/d; /Step(80);/d' "$dir/app/long.cpp" "$dir/convert/member.h"
 rm "$dir/ui/bad.cpp"
 out=$("$tool" "$dir") || fail "an 80-line function counted as too long: $out"
-echo "check-sources finds bare ids and long functions"
+echo "check-sources finds bare ids, long functions and unnamed waits"

@@ -138,15 +138,16 @@ TEST(FramePipeline, PreviewPassOrderAndGeometryRebuilds) {
         return std::memcpy(dst, frame.data(), bytes) != nullptr;
     };
     cb.paintPreviews = [&] { ev.push_back("paint busy=" + std::to_string(p.PreviewBusy().load())); };
-    cb.yield = [&](int ms) { ev.push_back("yield " + std::to_string(ms)); };
+    cb.sleep = [&](int ms) { ev.push_back("pause " + std::to_string(ms)); };
     cb.showOutputSize = [&](const std::string& t) { ev.push_back("size" + t); };
     ASSERT_EQ(p.Allocate(300, 300), TransformStatus::kOk);
     TransformSettings s = Cut(0, 0, 400, 400);  // a corner at 0, 0 still builds on the first pass
     s.cpuOn = s.sharpenOn = s.sharpen = 1;
     s.cpu = 97;
     EXPECT_TRUE(p.PreviewPass(s, FrameSwitches{0, 1}, cb).geometryBuilt);
-    EXPECT_EQ(ev, (std::vector<std::string>{"size 200x200", "grab", "yield 30", "yield 10", "yield 30", "yield 90",
-                                            "yield 30", "paint busy=1", "yield 20"}));
+    // Only the CPU-usage pauses wait: one after the projection, one in the
+    // pass, one in the input filters.
+    EXPECT_EQ(ev, (std::vector<std::string>{"size 200x200", "grab", "pause 30", "pause 30", "pause 30", "paint busy=1"}));
     EXPECT_EQ(p.PreviewBusy().load(), 0);
     EXPECT_TRUE(TableHoldsTheGeometry(p));
     // The bottom-right corner alone does not rebuild; the top-left does.

@@ -596,7 +596,7 @@ TEST(OutputOptionsDialog, ATypedPathComesBackUnchangedTheCloseBoxGivesNothing) {
             done = true;
         });
         const bool finished = WaitUntil([&done] { return done.load(); });
-        if (!finished) d.app.run.stopRequested = true;  // lets the worker's wait give up
+        if (!finished) d.app.run.RequestStop();  // lets the worker's wait give up
         worker.join();
         ASSERT_TRUE(finished);
     }

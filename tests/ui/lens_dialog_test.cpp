@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 
 #include <cmath>
@@ -116,8 +117,11 @@ TEST(LensDialog, EachControlChangesTheLensAndNothingElse) {
     EXPECT_EQ(dialog->RollSlider()->value(), -25);
     EXPECT_TRUE(dialog->Status().isEmpty());
 
-    // Reset: the equidistant 180-degree lens, level, in the settings and the controls.
+    // Reset: the equidistant 180-degree lens, level, in the settings and the
+    // controls, as one change through the desktop's commands.
+    QSignalSpy changes(d.session.get(), &DesktopSession::settingsChanged);
     QTest::mouseClick(dialog->ResetButton(), Qt::LeftButton);
+    EXPECT_EQ(changes.count(), 1);
     expected.lens = LensSettings{};
     EXPECT_EQ(d.session->app.settings.Copy(), expected);
     EXPECT_EQ(dialog->Model()->currentIndex(), 0);
@@ -144,7 +148,9 @@ TEST(LensDialog, ImpossibleLensesCannotBeEnteredOrAreRefused) {
     Type(dialog->Fov(), 200.0);
     ASSERT_EQ(d.session->app.settings.Copy().lens.fov, 200.0);
     dialog->Model()->setFocus();
+    QSignalSpy changes(d.session.get(), &DesktopSession::settingsChanged);
     QTest::keyClick(dialog->Model(), Qt::Key_End);
+    EXPECT_EQ(changes.count(), 0);
     EXPECT_EQ(d.session->app.settings.Copy().lens.model, LensModel::kEquidistant);
     EXPECT_EQ(dialog->Model()->currentIndex(), 0);
     EXPECT_TRUE(dialog->Status().contains("orthographic")) << dialog->Status().toStdString();
@@ -178,6 +184,33 @@ TEST(LensDialog, ImpossibleLensesCannotBeEnteredOrAreRefused) {
     EXPECT_TRUE(dialog->Roll()->isEnabled());
     dialog->Roll()->setValue(10.0);
     EXPECT_EQ(d.session->app.settings.Copy().lens.roll, 10.0);
+}
+
+// The window watches the session: pictures, placeholders and the lock come
+// as signals; the window's own settings (its place) go through the commands.
+TEST(DesktopSession, WindowFollowsItsSignals) {
+    Desktop d;
+    MainWindow& w = *d.window;
+    QImage red(64, 48, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    emit d.session->previewsReady(red, QImage());
+    EXPECT_EQ(w.InputPanel()->Image(), red);
+    EXPECT_NE(w.OutputPanel()->Image(), red);
+    emit d.session->inputPlaceholderWanted("Main Window");
+    EXPECT_NE(w.InputPanel()->Image(), red);
+
+    LensDialog* dialog = OpenDialog(d);
+    ASSERT_NE(dialog, nullptr);
+    emit d.session->controlsUnlocked(false);
+    EXPECT_TRUE(dialog->Locked());
+    emit d.session->controlsUnlocked(true);
+    EXPECT_FALSE(dialog->Locked());
+
+    QSignalSpy changes(d.session.get(), &DesktopSession::settingsChanged);
+    w.move(40, 30);
+    w.RememberPositions();
+    EXPECT_EQ(changes.count(), 1);
+    EXPECT_EQ(d.session->app.settings.Copy().M_X, w.pos().x());
 }
 
 // The rim's cyan, also where its antialiased edge meets a dark picture.

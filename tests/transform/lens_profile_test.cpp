@@ -1,0 +1,141 @@
+// Calibrated lens profiles against the lens database's own modifier: for
+// fisheyes of every projection type and distortion model in the database,
+// the source points of a grid of output pixels (green, and red and blue
+// where the lens has lateral colour) and the vignetting gains.
+//
+// The library's fisheye-to-equirectangular conversion draws its panorama at
+// the fisheye's own scale: one radian of longitude or latitude is the
+// projection's focal length in pixels, about the frame centre, latitude
+// counted downward. Each output pixel's view direction is therefore placed
+// in the library's panorama at (centre + longitude * f, centre - latitude *
+// f), f in pixels, and the library's source point for that spot is compared
+// with ours. A wrong focal length would move both the angle and the radius.
+#include <lensfun.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "transform/cut_geometry.h"
+#include "transform/lens_profile.h"
+#include "transform/lens_profile_map.h"
+
+namespace tessaly {
+namespace {
+
+constexpr int kFrame = 1200;  // square, so the library's centre is the crop's
+
+struct Profile {
+    const char* lens;
+    double crop;
+    double focal;
+    LensModel projection;
+};
+
+const Profile kProfiles[] = {
+    {"Sigma 8mm f/3.5 EX DG Circular", 1.0, 8.0, LensModel::kEquisolid},                 // ptlens, vignetting, poly3 colour
+    {"Sigma 8mm f/3.5 EX DG Circular", 1.523, 8.0, LensModel::kEquisolid},               // linear colour
+    {"Olympus M.Zuiko Digital ED 8mm f/1.8 Fisheye Pro", 2.0, 8.0, LensModel::kEquisolid},  // poly3
+    {"Canon EF 8-15mm f/4L Fisheye USM", 1.0, 12.0, LensModel::kEquisolid},             // zoom, interpolated
+    {"Sigma 4.5mm f/2.8 EX DC HSM circular fisheye", 1.534, 4.5, LensModel::kEquidistant},  // real focal length
+    {"Zenitar MC 16mm f/2.8", 1.529, 16.0, LensModel::kEquidistant},                    // poly3
+    {"Samyang 7.5mm f/3.5 UMC Fish-eye MFT", 2.0, 7.5, LensModel::kEquidistant},        // vignetting
+    {"Samyang 8mm f/2.8 UMC Fish-eye", 1.534, 8.0, LensModel::kStereographic},          // ptlens, real focal, vignetting
+    {"Olympus 9mm Body Cap Lens Fisheye", 2.0, 9.0, LensModel::kStereographic},         // poly3
+};
+
+const lfLens* DatabaseLens(const lfDatabase& db, const std::string& model, double crop) {
+    for (const lfLens* const* l = db.GetLenses(); *l != nullptr; ++l) {
+        if (model == (*l)->Model && std::fabs((*l)->CropFactor - crop) < 0.02) return *l;
+    }
+    for (const lfLens* const* l = db.GetLenses(); *l != nullptr; ++l) {
+        if (model == (*l)->Model && (*l)->CropFactor <= crop + 0.01) return *l;
+    }
+    return nullptr;
+}
+
+struct Agreement {
+    int points = 0;
+    double green = 0.0;   // largest distance, pixels
+    double colour = 0.0;  // red and blue
+    double gain = 0.0;    // largest relative difference
+    double strongest = 1.0;  // largest gain, ours
+};
+
+Agreement Compare(const Profile& p, const LensCorrection& c, const lfDatabase& db) {
+    Agreement a;
+    const GeometryResult built = BuildCutGeometry(kFrame, kFrame, CutRect{0, 0, 600, 600});
+    CutGeometry g = built.geometry;
+    ComputeProjection(g);
+    EXPECT_EQ(g.cropW, kFrame);
+    const ProfileMap m = MakeProfileMap(g, LensSettings{}, c);
+    const lfLens* lens = DatabaseLens(db, c.model, p.crop);
+    if (lens == nullptr) {
+        ADD_FAILURE() << p.lens << " is not in the database";
+        return a;
+    }
+    lfModifier mod(lens, static_cast<float>(p.crop), kFrame, kFrame);
+    mod.Initialize(lens, LF_PF_F32, static_cast<float>(c.focal), lens->MinAperture, 1000.0f, 1.0f,
+                   LF_EQUIRECTANGULAR, LF_MODIFY_DISTORTION | LF_MODIFY_GEOMETRY | LF_MODIFY_TCA | LF_MODIFY_VIGNETTING,
+                   false);
+    const double centre = 0.5 * kFrame - 0.5;
+    const double f = m.focalNorm * m.pixelsPerNorm;
+    for (int y = 3; y < g.outH; y += 41) {
+        for (int x = 3; x < g.outW; x += 41) {
+            float sinLon = 0, cosLon = 0, sinLat = 0, cosLat = 0;
+            LongitudeTerms(g, x, sinLon, cosLon);
+            LatitudeTerms(g, y, sinLat, cosLat);
+            const double da = double(sinLon) * sinLat, db2 = cosLat, dc = double(cosLon) * sinLat;
+            const ProfileSample ours = ProfileOffsets(m, da, db2, dc);
+            if (IsUncovered(ours.green.u) || dc < 0.02) continue;
+            const double gx = centre + ours.green.u, gy = centre - ours.green.v;
+            if (std::hypot(gx - centre, gy - centre) > centre - 2) continue;  // inside the circle and the frame
+            float theirs[6];
+            const float ex = static_cast<float>(centre + std::atan2(da, dc) * f);
+            const float ey = static_cast<float>(centre + std::asin(-db2) * f);
+            if (!mod.ApplySubpixelGeometryDistortion(ex, ey, 1, 1, theirs)) continue;
+            ++a.points;
+            a.green = std::max(a.green, std::hypot(theirs[2] - gx, theirs[3] - gy));
+            a.colour = std::max({a.colour, std::hypot(theirs[0] - (centre + ours.red.u), theirs[1] - (centre - ours.red.v)),
+                                 std::hypot(theirs[4] - (centre + ours.blue.u), theirs[5] - (centre - ours.blue.v))});
+            // Vignetting at the nearest pixel centre, ours and the library's.
+            const float px = std::round(static_cast<float>(gx)), py = std::round(static_cast<float>(gy));
+            float rgb[3] = {1.0f, 1.0f, 1.0f};
+            mod.ApplyColorModification(rgb, px, py, 1, 1, LF_CR_3(RED, GREEN, BLUE), 3 * sizeof(float));
+            const double gain = VignettingGain(m, px - centre, centre - py);
+            a.gain = std::max(a.gain, std::fabs(rgb[1] / gain - 1.0));
+            a.strongest = std::max(a.strongest, gain);
+        }
+    }
+    return a;
+}
+
+TEST(LensProfile, SourcePointsAndGainsAgreeWithTheDatabasesModifier) {
+    lfDatabase db;
+    ASSERT_EQ(db.Load(), LF_NO_ERROR);
+    for (const Profile& p : kProfiles) {
+        LensProfileSettings s;
+        s.lens = p.lens;
+        s.cropFactor = p.crop;
+        s.focal = p.focal;
+        const LensProfileLookup found = LookUpLensProfile(s);
+        ASSERT_TRUE(found.correction) << p.lens << ": " << found.error;
+        EXPECT_EQ(found.correction->projection, p.projection) << p.lens;
+        const Agreement a = Compare(p, *found.correction, db);
+        std::printf("%-50s crop %5.3f %-13s %-6s colour %-6s vign %-3s points %4d  green %.4f px  red/blue %.4f px  gain %.4f%% (up to %.3f)\n",
+                    p.lens, p.crop, LensModelName(p.projection),
+                    found.correction->distortion == DistortionModel::kPoly3 ? "poly3" : "ptlens",
+                    found.correction->tca == TcaModel::kNone ? "-" : found.correction->tca == TcaModel::kLinear ? "linear" : "poly3",
+                    found.correction->vignetting ? "yes" : "-", a.points, a.green, a.colour, 100.0 * a.gain, a.strongest);
+        EXPECT_GT(a.points, 100) << p.lens;
+        EXPECT_LT(a.green, 0.05) << p.lens;
+        EXPECT_LT(a.colour, 0.05) << p.lens;
+        EXPECT_LT(a.gain, 0.005) << p.lens;
+    }
+}
+
+}  // namespace
+}  // namespace tessaly

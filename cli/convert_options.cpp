@@ -5,7 +5,9 @@
 #include <cmath>
 
 #include "convert/movie_part.h"
+#include "app/format.h"
 #include "app/parameter_file.h"
+#include "transform/lens_profile.h"
 
 namespace tessaly {
 namespace {
@@ -99,17 +101,43 @@ bool TakesValue(const std::string& name) {
     static const char* const kWithValue[] = {
         "--params", "--cut",   "--sharpen", "--brightness", "--contrast", "--noise", "--cpu",
         "--stills", "--quality", "--resize", "--temp", "--lens", "--fov", "--yaw", "--pitch", "--roll", "--circle",
-        "--encoder-stall", "--part"};
+        "--encoder-stall", "--part", "--lens-profile", "--camera", "--crop-factor", "--focal", "--aperture",
+        "--lens-file"};
     for (const char* option : kWithValue) {
         if (name == option) return true;
     }
     return false;
 }
 
+// One option of a calibrated lens profile; false with `error` set.
+bool ApplyProfileOption(const std::string& name, const std::string& value, ConvertOptions& o, std::string& error) {
+    if (name == "--lens-profile" || name == "--camera" || name == "--lens-file") {
+        if (value.empty()) {
+            error = name + (name == "--lens-file" ? " needs a file name" : " needs a maker and model, as \"MAKER MODEL\"");
+            return false;
+        }
+        (name == "--lens-profile" ? o.lensProfile : name == "--camera" ? o.camera : o.lensFile) = value;
+        return true;
+    }
+    const std::optional<double> v = ParseDecimal(value);
+    const double low = name == "--crop-factor" ? 0.1 : 0.5;
+    const double high = name == "--crop-factor" ? 20.0 : name == "--focal" ? 1000.0 : 64.0;
+    if (!v || *v < low || *v > high) {
+        error = name + " needs a number from " + FormatNumber(low) + " to " + FormatNumber(high) + ", got '" + value + "'";
+        return false;
+    }
+    (name == "--crop-factor" ? o.cropFactor : name == "--focal" ? o.focal : o.aperture) = *v;
+    return true;
+}
+
 // One option with its value; false with `error` set when it is not valid.
 bool ApplyOption(const std::string& name, const std::string& value, ConvertOptions& o,
                  std::string& error) {
     int32_t n = 0;
+    if (name == "--lens-profile" || name == "--camera" || name == "--crop-factor" || name == "--focal" ||
+        name == "--aperture" || name == "--lens-file") {
+        return ApplyProfileOption(name, value, o, error);
+    }
     if (name == "--params") {
         if (value.empty()) {
             error = "--params needs a file name";
@@ -275,6 +303,12 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
             o.join = true;
             continue;
         }
+        if (arg == "--list-lenses" || arg.rfind("--list-lenses=", 0) == 0) {
+            // The word is optional: the next argument when it is no option.
+            const bool next = arg.size() == 13 && i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0;
+            o.listLenses = arg.size() > 13 ? arg.substr(14) : next ? args[++i] : std::string();
+            continue;
+        }
         if (arg == "--no-vr-metadata") {
             o.vrMetadata = false;
             continue;
@@ -300,7 +334,7 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
         }
         if (!ApplyOption(name, value, o, result.error)) return result;
     }
-    if (o.help || o.version) {
+    if (o.help || o.version || o.listLenses) {
         result.ok = true;
         return result;
     }
@@ -402,6 +436,12 @@ void ApplyConvertOptions(const ConvertOptions& o, FisheyeApp& app) {
         if (o.yaw) s.lens.yaw = *o.yaw;
         if (o.pitch) s.lens.pitch = *o.pitch;
         if (o.roll) s.lens.roll = *o.roll;
+        if (o.lensProfile) s.lens.profile.lens = *o.lensProfile;
+        if (o.camera) s.lens.profile.camera = *o.camera;
+        if (o.cropFactor) s.lens.profile.cropFactor = *o.cropFactor;
+        if (o.focal) s.lens.profile.focal = *o.focal;
+        if (o.aperture) s.lens.profile.aperture = *o.aperture;
+        if (!o.lensFile.empty()) s.lens.profile.lensFile = o.lensFile;
         if (!o.tempDir.empty()) s.APATH = o.tempDir;
     });
     if (o.flip) app.run.horizontalFlip = true;
@@ -412,7 +452,41 @@ void ApplyConvertOptions(const ConvertOptions& o, FisheyeApp& app) {
 
 std::string LensSettingsProblem(const AppSettings& settings) {
     const std::string problem = LensProblem(settings.lens);
-    return problem.empty() ? problem : "the lens cannot be used: " + problem;
+    if (!problem.empty()) return "the lens cannot be used: " + problem;
+    if (settings.lens.profile.Empty()) return {};
+    const LensProfileLookup found = LookUpLensProfile(settings.lens.profile);
+    if (found.correction) return {};
+    std::string text = "the lens profile cannot be used: " + found.error;
+    if (!found.candidates.empty()) text += "; the database has:";
+    for (size_t i = 0; i < found.candidates.size() && i < 20; ++i) text += "\n  " + found.candidates[i];
+    if (found.candidates.size() > 20) text += "\n  ... (" + std::to_string(found.candidates.size() - 20) + " more)";
+    return text;
+}
+
+std::string LensProfileLine(const AppSettings& settings) {
+    if (settings.lens.profile.Empty()) return {};
+    const LensProfileLookup found = LookUpLensProfile(settings.lens.profile);
+    return found.correction ? ProfileSummary(*found.correction) : std::string();
+}
+
+std::string LensCircleMismatch(const AppSettings& settings, double diameter, int frameW, int frameH) {
+    if (settings.lens.profile.Empty()) return {};
+    const LensProfileLookup found = LookUpLensProfile(settings.lens.profile);
+    return found.correction ? CircleMismatch(*found.correction, settings.lens.fov, diameter, frameW, frameH)
+                            : std::string();
+}
+
+bool ListLensLines(const ConvertOptions& options, std::vector<std::string>& lines, std::string& error) {
+    const std::vector<LensListing> lenses = ListLenses(options.listLenses.value_or(""), options.lensFile, error);
+    if (!error.empty()) return false;
+    if (lenses.empty()) {
+        error = "no lens in the lens database matches '" + options.listLenses.value_or("") + "'";
+        return false;
+    }
+    for (const LensListing& l : lenses) {
+        lines.push_back(l.model + " (" + l.projection + ", crop factor " + FormatNumber(l.cropFactor) + ")");
+    }
+    return true;
 }
 
 std::string ConvertUsage() {
@@ -480,6 +554,18 @@ std::string ConvertUsage() {
            "  --roll DEGREES         turn the view about its axis; the three angles lie\n"
            "                         within -180..180 and mean what they mean to ffmpeg's\n"
            "                         v360 filter (applied as yaw, then pitch, then roll)\n"
+           "  --lens-profile \"MAKER MODEL\"  a calibrated lens from the lens database\n"
+           "                         (lensfun): its projection, distortion, vignetting\n"
+           "                         and lateral colour are corrected; names are matched\n"
+           "                         as the database matches them\n"
+           "  --camera \"MAKER MODEL\"  the camera, for its crop factor; or\n"
+           "  --crop-factor F        the sensor's crop factor (default: the calibration's)\n"
+           "  --focal MM             the focal length (zooms; default: the shortest)\n"
+           "  --aperture F           the f-number, for the vignetting (default: widest)\n"
+           "  --lens-file FILE       more profiles in the database's XML format (the\n"
+           "                         user's own ~/.local/share/lensfun is always read)\n"
+           "  --list-lenses [WORD]   list the database's lenses matching WORD, fisheyes\n"
+           "                         first with their projection, and stop\n"
            "  --stills jpg|bmp       take the still path with stills of this format\n"
            "  --quality 0..21        0 = encoder default, 1 = largest file .. 21 = smallest\n"
            "  --resize 0..5          0 = natural size, 1..5 = 90% .. 50%\n"

@@ -253,6 +253,8 @@ int ChooseCut(FisheyeApp& app, const ConvertOptions& options, std::vector<std::s
         changed.YL2 = fit.cut.YL2;
     });
     said.push_back(CircleCutLine(circle, fit, "--cut"));
+    const std::string mismatch = LensCircleMismatch(app.settings.Copy(), 2.0 * circle.r, sampled.frameW, sampled.frameH);
+    if (!mismatch.empty()) said.push_back(mismatch);
     return 0;
 }
 
@@ -465,6 +467,13 @@ int Run(int argc, char** argv) {
                    stdout);
         return 0;
     }
+    if (options.listLenses) {
+        std::vector<std::string> lines;
+        std::string error;
+        if (!ListLensLines(options, lines, error)) return Fail(kExitUsage, error);
+        for (const std::string& line : lines) std::printf("%s\n", line.c_str());
+        return 0;
+    }
     if (!options.paramsFile.empty()) {
         std::error_code ec;
         if (!fs::is_regular_file(options.paramsFile, ec)) {
@@ -503,6 +512,8 @@ int Run(int argc, char** argv) {
     std::string cutProblem;
     if (const int code = ChooseCut(app, options, cutLines, cutProblem); code != 0) return Fail(code, cutProblem);
     if (StopSignal() != 0) return Stopped();
+    const std::string profile = LensProfileLine(*app.settings);
+    if (!profile.empty()) cutLines.insert(cutLines.begin(), profile);
     for (const std::string& line : cutLines) std::fprintf(stderr, "tessaly-convert: %s\n", line.c_str());
     if (checkOnly) return 0;
     RunWorkspace workspace;

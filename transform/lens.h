@@ -52,7 +52,7 @@ struct LensSettings {
     double yaw = 0.0;     // degrees, positive turns the view to the right
     double pitch = 0.0;   // degrees, positive tilts the view upward
     double roll = 0.0;    // degrees, about the view's axis
-    LensProfileSettings profile;  // with a lens named, its projection replaces `model`
+    LensProfileSettings profile{};  // with a lens named, its projection replaces `model`
 
     bool operator==(const LensSettings&) const = default;
     // True for the lens the cut geometry was made for: its remap table is

@@ -296,4 +296,42 @@ double ExpectedCircleDiameter(const LensCorrection& c, double fov, int frameW, i
     return 2.0 * ProfileRadiusPixels(m, 0.5 * fov * std::numbers::pi / 180.0);
 }
 
+namespace {
+
+// "2,980": whole pixels to the nearest ten, thousands set apart.
+std::string AboutPixels(double px) {
+    std::string digits = std::to_string(static_cast<long long>(std::llround(px / 10.0) * 10));
+    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(static_cast<size_t>(i), ",");
+    return digits;
+}
+
+const char* DistortionName(DistortionModel m) {
+    switch (m) {
+        case DistortionModel::kPoly3: return "poly3";
+        case DistortionModel::kPoly5: return "poly5";
+        case DistortionModel::kPtLens: return "ptlens";
+        case DistortionModel::kNone: break;
+    }
+    return "none";
+}
+
+}  // namespace
+
+std::string CircleMismatch(const LensCorrection& c, double fov, double foundDiameter, int frameW, int frameH) {
+    const double expected = ExpectedCircleDiameter(c, fov, frameW, frameH);
+    if (!(expected > 0.0) || !(foundDiameter > 0.0) || std::fabs(foundDiameter / expected - 1.0) <= 0.05) return {};
+    return "this lens on this camera draws a circle of about " + AboutPixels(expected) + " px; the movie's is " +
+           AboutPixels(foundDiameter) + " px: another camera, a speed booster, or another lens?";
+}
+
+std::string ProfileSummary(const LensCorrection& c) {
+    std::string line = "lens profile " + FullName(c.maker.c_str(), c.model.c_str()) + ": " +
+                       LensModelName(c.projection) + ", focal length " + Number(c.focal) + " mm, crop factor " +
+                       Number(c.cropFactor) + "; distortion " + DistortionName(c.distortion) + ", vignetting " +
+                       (c.vignetting ? "corrected" : "not calibrated") + ", lateral colour " +
+                       (c.tca == TcaModel::kLinear ? "linear" : c.tca == TcaModel::kPoly3 ? "poly3" : "none");
+    for (const std::string& note : c.notes) line += "; " + note;
+    return line;
+}
+
 }  // namespace tessaly

@@ -76,4 +76,12 @@ std::vector<LensListing> ListLenses(const std::string& word, const std::string& 
 // view (degrees) on a frame of that size: the sanity check of a found circle.
 double ExpectedCircleDiameter(const LensCorrection& c, double fov, int frameW, int frameH);
 
+// The circle check: when the lens circle found in the movie (its diameter
+// in pixels) differs from the one the profile's lens draws on a frame of that
+// size by more than 5%, the sentence that says so; else empty.
+std::string CircleMismatch(const LensCorrection& c, double fov, double foundDiameter, int frameW, int frameH);
+
+// One line naming the profile in use and what it corrects, for the log.
+std::string ProfileSummary(const LensCorrection& c);
+
 }  // namespace tessaly

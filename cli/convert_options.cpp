@@ -116,7 +116,11 @@ bool ApplyProfileOption(const std::string& name, const std::string& value, Conve
             error = name + (name == "--lens-file" ? " needs a file name" : " needs a maker and model, as \"MAKER MODEL\"");
             return false;
         }
-        (name == "--lens-profile" ? o.lensProfile : name == "--camera" ? o.camera : o.lensFile) = value;
+        if (name == "--lens-file") {
+            o.lensFile = value;
+        } else {
+            (name == "--lens-profile" ? o.lensProfile : o.camera) = value;
+        }
         return true;
     }
     const std::optional<double> v = ParseDecimal(value);

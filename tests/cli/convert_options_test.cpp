@@ -252,7 +252,7 @@ TEST(ConvertOptions, LensProfileOptions) {
     } names[] = {
         {{"--lens-profile", "Nikkor 55mm Pancake"}, "the lens profile cannot be used: the lens database knows no lens", nullptr},
         {{"--lens-profile", "Samyang Fish-eye"}, "the lens profile cannot be used: the lens name \"Samyang Fish-eye\" fits several lenses; the database has:\n  ", "Samyang 8mm f/2.8 UMC Fish-eye"},
-        {{"--lens-profile", "Canon EF 50mm f/1.8 II"}, "the lens profile cannot be used: \"Canon EF 50mm f/1.8 II\" is a rectilinear lens", nullptr},
+        {{"--lens-profile", "Canon EF 50mm f/1.8 II"}, "the lens profile cannot be used: \"Canon EF 50mm f/1.8 MkII\" is a rectilinear lens", nullptr},
         {{"--lens-profile", "Canon EF 8-15mm f/4L Fisheye USM", "--focal", "20"}, "the lens profile cannot be used: \"Canon EF 8-15mm f/4L Fisheye USM\" has focal lengths 8-15 mm (not 20)", nullptr},
         {{"--lens-profile", "Sigma 8mm f/3.5 EX DG Circular", "--lens-file", "/nonexistent/my lenses.xml"}, "the lens profile cannot be used: the lens file \"/nonexistent/my lenses.xml\" cannot be read", nullptr},
     };
@@ -265,7 +265,9 @@ TEST(ConvertOptions, LensProfileOptions) {
         ApplyConvertOptions(q.options, fresh);
         const std::string problem = LensSettingsProblem(*fresh.settings);
         EXPECT_EQ(problem.rfind(c.problem, 0), 0u) << problem;
-        if (c.candidate != nullptr) EXPECT_NE(problem.find(std::string("\n  ") + c.candidate), std::string::npos) << problem;
+        if (c.candidate != nullptr) {
+            EXPECT_NE(problem.find(std::string("\n  ") + c.candidate), std::string::npos) << problem;
+        }
     }
     for (const auto& [args, error] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{"--crop-factor", "0", "a", "b"}, "--crop-factor needs a number from 0.1 to 20, got '0'"},

@@ -488,7 +488,7 @@ bool ListLensLines(const ConvertOptions& options, std::vector<std::string>& line
         return false;
     }
     for (const LensListing& l : lenses) {
-        lines.push_back(l.model + " (" + l.projection + ", crop factor " + FormatNumber(l.cropFactor) + ")");
+        lines.push_back(l.model + " (" + l.projection + ", crop factor " + FormatNumber(std::round(l.cropFactor * 1000.0) / 1000.0) + ")");
     }
     return true;
 }

@@ -213,9 +213,9 @@ LensCorrection CorrectionOf(const lfLens& l, double crop, const LensProfileSetti
     c.calibrationCropFactor = l.CropFactor > 0 ? l.CropFactor : 1.0;
     c.calibrationAspect = l.AspectRatio > 0 ? l.AspectRatio : 1.5;
     c.cropFactor = crop > 0 ? crop : c.calibrationCropFactor;
-    if (crop <= 0) c.notes.push_back("crop factor " + Number(c.cropFactor) + ", the calibration's");
+    if (crop <= 0) c.notes.push_back("no crop factor given: the calibration's");
     c.focal = s.focal > 0 ? s.focal : l.MinFocal;
-    if (s.focal <= 0) c.notes.push_back("focal length " + Number(c.focal) + " mm");
+    if (s.focal <= 0) c.notes.push_back("no focal length given: the lens's shortest");
     ReadCorrections(l, c, s);
     return c;
 }

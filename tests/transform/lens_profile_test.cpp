@@ -139,6 +139,26 @@ TEST(LensProfile, SourcePointsAndGainsAgreeWithTheDatabasesModifier) {
     }
 }
 
+// The circle check: a found circle within 5% of the one the lens draws on
+// this camera passes; one further off is named with both sizes.
+TEST(LensProfile, ACircleThatDoesNotSuitTheLensIsSaid) {
+    LensProfileSettings s;
+    s.lens = "Sigma 8mm f/3.5 EX DG Circular";
+    s.cropFactor = 1.0;
+    const LensProfileLookup found = LookUpLensProfile(s);
+    ASSERT_TRUE(found.correction) << found.error;
+    const double drawn = ExpectedCircleDiameter(*found.correction, 180.0, 3840, 2160);
+    // The rim ray's radius through the same map the modifier agrees with
+    // above (real focal length, ptlens distortion) on a 4406 px diagonal.
+    EXPECT_NEAR(drawn, 2327.5, 1.0);
+    EXPECT_EQ(CircleMismatch(*found.correction, 180.0, drawn * 1.04, 3840, 2160), "");
+    EXPECT_EQ(CircleMismatch(*found.correction, 180.0, drawn * 0.96, 3840, 2160), "");
+    const std::string said = CircleMismatch(*found.correction, 180.0, 2 * 1705.0, 3840, 2160);
+    EXPECT_EQ(said.rfind("this lens on this camera draws a circle of about 2,330", 0), 0u) << said;
+    EXPECT_NE(said.find(" px; the movie's is 3,410 px: another camera, a speed booster, or another lens?"), std::string::npos)
+        << said;
+}
+
 // A smooth scene: a colour for every view direction (a right, b up, c ahead).
 double Scene(int channel, double a, double b, double c) {
     switch (channel) {

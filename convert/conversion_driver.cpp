@@ -21,6 +21,7 @@
 #include "convert/frame_callback.h"
 #include "convert/frame_slots.h"
 #include "convert/movie_part.h"
+#include "convert/movie_part_seal.h"
 #include "convert/transform_adapters.h"
 #include "convert/vr_marking.h"
 #include "output/still_writer.h"
@@ -81,7 +82,8 @@ EncoderJob JobFor(const Run& run, const std::string& path) {
     job.outW = run.geometry.outW;
     job.outH = run.geometry.outH;
     job.avgTimePerFrame = run.info.avgTimePerFrame;
-    job.durationSeconds = run.info.durationSeconds;
+    job.durationSeconds =
+        ConvertedSeconds(run.info.durationSeconds, run.result.frames, StillInputRate(run.info.avgTimePerFrame));
     job.hasAudio = run.result.hadSound;
     job.frameCount = run.result.frames;
     job.encoderStallMs = run.options.encoderStallMs;
@@ -225,6 +227,10 @@ bool PrepareRun(Run& run) {
 
 // The sound of a movie that has some must arrive; its loss is a failure.
 std::string SoundFailure(const AudioExtractionResult& audio, const std::string& programDir) {
+    if (audio.outcome.stalled) {
+        return "the sound could not be extracted (the extractor made no progress for " +
+               std::to_string((audio.outcome.stallLimitMs + 999) / 1000) + " s and was ended)";
+    }
     if (audio.outcome.signal != 0) {
         return "the sound could not be extracted (the extractor was killed by signal " +
                std::to_string(audio.outcome.signal) + ")";
@@ -259,9 +265,10 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     AudioExtractionResult audio;
     std::thread audioThread;
     if (extractSound) {
-        audioThread = std::thread([&app, &audio, path = run.videoPath, temp = run.settings.APATH] {
+        audioThread = std::thread([&app, &audio, path = run.videoPath, temp = run.settings.APATH,
+                                   stall = run.options.encoderStallMs] {
             try {
-                audio = ExtractAudioTrack(app.env.programDir, path, temp, {}, &app.run.stopRequested);
+                audio = ExtractAudioTrack(app.env.programDir, path, temp, {}, &app.run.stopRequested, stall);
             } catch (const std::bad_alloc&) {
                 // Memory ran out around the extractor: no sound, which the
                 // run reports like any other failed extraction.
@@ -333,7 +340,6 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     // No frame may arrive once the stills are counted.
     stream.Pause();
     stream.SetFrameCallback({});
-    run.result.decodedFrames = callback.deliveredFrames.load();
     if (run.options.partCount > 0) {
         const SlotWindow window = PartWindow(SlotsForDuration(info.durationSeconds, rate), run.options.partIndex,
                                              run.options.partCount);
@@ -342,9 +348,10 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
                          ", " + std::to_string(callback.frameNo.load()) + " frames of " +
                          std::to_string(callback.deliveredFrames.load()) + " decoded");
     }
-    // A part ends where its span does, not where the movie does.
-    run.result.declaredFrames = run.options.partCount > 0 ? 0 : info.declaredFrames;
-    run.result.declaredExactly = info.declaredExactly;
+    const DecodeReach reach = ReachOfRun(callback, info.declaredFrames, info.declaredExactly, run.options.partCount > 0);
+    run.result.decodedFrames = reach.decoded;
+    run.result.declaredFrames = reach.declared;
+    run.result.declaredExactly = reach.exactly;
     const std::string shortDecode = run.result.ShortDecodeText();
     // A damaged movie that ends early is not stretched over its length.
     if (completed && shortDecode.empty()) callback.FillTo(info.durationSeconds);
@@ -388,16 +395,29 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     }
 }
 
+// The run's outputs go into place together, or none does.
+void PlaceTogether(Run& run) {
+    PlaceExportedMovies(run.app, run.ui, run.result.exports);
+    for (const ExportResult& e : run.result.exports) {
+        // A good movie not placed because a stop came first.
+        if (e.verified && !e.written && e.stopped && run.result.status == ConversionStatus::kDone) {
+            run.result.status = ConversionStatus::kStopped;
+            run.result.error = "the conversion was stopped";
+        }
+    }
+}
+
 // Encodes the stills into the output, then into every further output the
 // user asks for, until Cancel, an empty path or a stop.
 void ExportLoop(Run& run, const std::string& outputPath) {
     FisheyeApp& app = run.app;
     RunLog& log = app.env.log;
     std::string path = outputPath;
+    const bool together = run.options.placeTogether;
     while (true) {
         log.WriteLogLine("ConvertRectExport Begin");
         ExportResult exported = ShowExportProgress(app, run.ui, JobFor(run, path));
-        PlaceExportedMovie(app, run.ui, exported);
+        if (!together) PlaceExportedMovie(app, run.ui, exported);
         log.WriteLogLine("ConvertRectExport End");
         run.result.exports.push_back(exported);
         if (exported.stopped || app.run.stopRequested.load()) {
@@ -408,7 +428,7 @@ void ExportLoop(Run& run, const std::string& outputPath) {
 
         const std::string again = "Do you want to save it with another compression value ?";
         const bool ok =
-            exported.written
+            (together ? exported.verified : exported.written)
                 ? run.ui.AskOkCancel("Successful termination", "Movie converted successfully.\n" + again,
                                      MessageIcon::Information)
                 : run.ui.AskOkCancel("Error",
@@ -421,6 +441,7 @@ void ExportLoop(Run& run, const std::string& outputPath) {
         if (next.empty()) break;
         path = next;
     }
+    if (together) PlaceTogether(run);
 }
 
 // The run's temporary files go (the stills stay after a good run when asked
@@ -500,6 +521,8 @@ StreamJob StreamJobFor(const Run& run, const std::vector<std::string>& outputs) 
     job.encoderProgram = FindEncoderProgram(run.app.env.programDir);
     job.sourcePath = run.videoPath;
     job.sound = run.sourceHasSound;
+    // The encoder takes the first sound track ("-map 1:a:0").
+    job.monoSound = job.sound && ReadSoundChannels(run.videoPath).first == 1;
     job.width = run.geometry.outW;
     job.height = run.geometry.outH;
     if (run.rateNum > 0 && run.rateDen > 0) {
@@ -568,21 +591,17 @@ void FinishStreamOutputs(Run& run, const StreamJob& job, const ChildOutcome& out
             want.sound = job.sound;
             problem = VerifyOutputMovie(e.pending.tempPath, want);
             if (!problem.empty()) problem = "the encoded movie is not right: " + problem;
+            if (problem.empty() && !job.partTag.empty()) problem = SealPartFile(e.pending, job.partTag);
         }
         e.verified = problem.empty();
         if (!e.verified) {
             e.error = "cannot write " + e.outputPath + ": " + problem;
             run.app.env.log.WriteLogLine("FFMPEG failed: " + e.error);
         }
-        PlaceExportedMovie(run.app, run.ui, e);
-        // A good movie not placed because a stop came first.
-        if (e.verified && !e.written && e.stopped && run.result.status == ConversionStatus::kDone) {
-            run.result.status = ConversionStatus::kStopped;
-            run.result.error = "the conversion was stopped";
-        }
         run.result.exports.push_back(e);
     }
     pending.clear();
+    PlaceTogether(run);
 }
 
 // The streaming run: one encoder takes the frames through a pipe as they are

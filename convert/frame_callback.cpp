@@ -152,6 +152,7 @@ void FrameCallback::KeepFrameTimes(double framesPerSecond, int64_t maxSlots) {
     keepRate_ = framesPerSecond > 0 ? framesPerSecond : 0;
     maxSlots_ = std::max<int64_t>(0, maxSlots);
     nextSlot_ = 0;
+    reachedSlots_ = 0;
     lastOut_ = nullptr;
 }
 
@@ -269,6 +270,7 @@ void FrameCallback::OnFrame(double sampleTime, const uint8_t* data, int32_t leng
     }
     if (windowed_) {
         WindowedFrame(plan, data, length);
+        reachedSlots_ = std::max(reachedSlots_.load(), nextSlot_);
         return;
     }
     // The previous frame stays on screen until this one is due.
@@ -294,6 +296,7 @@ void FrameCallback::OnFrame(double sampleTime, const uint8_t* data, int32_t leng
     }
     Emit(*out);
     lastOut_ = out;
+    reachedSlots_ = std::max(reachedSlots_.load(), nextSlot_);
 }
 
 void FrameCallback::Emit(const FrameBuffer& frame) {
@@ -318,6 +321,26 @@ void FrameCallback::Emit(const FrameBuffer& frame) {
 
     UpdateProgress();
     frameNo = number + 1;
+}
+
+DecodeReach ReachOfRun(const FrameCallback& callback, int64_t declaredFrames, bool declaredExactly, bool part) {
+    DecodeReach reach;
+    if (part) {
+        // A part read from a key frame decodes only some of the movie's
+        // frames: how far into the timeline they reached counts, and a part
+        // whose slots all filled is whole whatever the movie's end holds.
+        reach.decoded = callback.ReachedSlots();
+        reach.declared = callback.WindowDone() ? 0 : declaredFrames;
+        reach.exactly = false;
+        return reach;
+    }
+    // Frames that reached the declared end are the whole movie (an AVI's
+    // empty chunk is declared and never decoded); else the decoded ones count.
+    const int64_t reached = callback.ReachedSlots();
+    reach.decoded = declaredFrames > 0 && reached >= declaredFrames ? reached : callback.deliveredFrames.load();
+    reach.declared = declaredFrames;
+    reach.exactly = declaredExactly;
+    return reach;
 }
 
 }  // namespace tessaly

@@ -79,6 +79,11 @@ public:
     // parts of a movie hold every frame of a whole run once.
     void KeepSlots(SlotWindow window);
     bool WindowDone() const { return windowDone_.load() != 0; }
+    // One past the last slot a decoded frame of the movie took (the fill at
+    // the end not counted): how far into its timeline the movie reached. An
+    // AVI's empty chunk (a frame shown again) is a slot without a decoded
+    // frame, so this can exceed the decoded frames of an intact movie.
+    int64_t ReachedSlots() const { return reachedSlots_.load(); }
 
     // Starts the clocks of a run: the progress interval and the run's start.
     void StartClock();
@@ -141,6 +146,7 @@ private:
     bool holding_ = false;
     bool havePrevious_ = false;
     std::atomic<int32_t> windowDone_{0};
+    std::atomic<int64_t> reachedSlots_{0};
 
     int32_t progressCounter_ = 0;  // frames since the last progress update
     double lastTick_ = 0;
@@ -162,5 +168,14 @@ private:
     bool quit_ = false;
     std::vector<std::thread> writers_;
 };
+
+// The counts a run's short-decode check compares (see DecodedShort): the
+// frames that reached the movie's timeline against those the file declares.
+struct DecodeReach {
+    int64_t decoded = 0;
+    int64_t declared = 0;  // 0: nothing to compare
+    bool exactly = false;
+};
+DecodeReach ReachOfRun(const FrameCallback& callback, int64_t declaredFrames, bool declaredExactly, bool part);
 
 }  // namespace tessaly

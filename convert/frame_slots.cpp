@@ -23,4 +23,10 @@ int64_t SlotsForDuration(double seconds, double fps) {
     return std::llround(seconds * fps);
 }
 
+double ConvertedSeconds(double statedSeconds, int64_t frames, double fps) {
+    if (!(fps > 0) || frames <= 0) return statedSeconds;
+    const double own = std::ceil(static_cast<double>(frames) / fps * 1000.0) / 1000.0;
+    return std::isfinite(statedSeconds) && statedSeconds >= own ? statedSeconds : own;
+}
+
 }  // namespace tessaly

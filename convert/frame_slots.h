@@ -24,4 +24,10 @@ SlotPlan PlanFrameSlot(double seconds, double fps, int64_t nextSlot);
 // The slots a movie of `seconds` fills at `fps`.
 int64_t SlotsForDuration(double seconds, double fps);
 
+// The length to give an encoder for `frames` at `fps` from a movie that
+// states `statedSeconds`: the stated length, or the frames' own when they
+// run longer (a damaged movie's stated length may end before its last
+// frames), rounded up to the millisecond an encoder's limit takes.
+double ConvertedSeconds(double statedSeconds, int64_t frames, double fps);
+
 }  // namespace tessaly

@@ -43,6 +43,8 @@ bool ReadPair(const std::string& text, char separator, T& a, T& b) {
 
 // The settings PartSettingsText writes.
 constexpr size_t kSettingsCount = 10;
+// Hex digits of a SHA-256.
+constexpr size_t kDigestDigits = 64;
 
 }  // namespace
 
@@ -77,16 +79,20 @@ std::string PartTagText(const PartTag& tag) {
     return "tessaly-part " + std::to_string(tag.index) + "/" + std::to_string(tag.count) + " slots " +
            std::to_string(tag.first) + "-" + std::to_string(tag.end) + "/" + std::to_string(tag.slots) +
            " source " + std::to_string(tag.sourceBytes) + "/" + std::to_string(tag.rateNum) + "/" +
-           std::to_string(tag.rateDen) + " settings " + tag.settings;
+           std::to_string(tag.rateDen) + " settings " + tag.settings +
+           (tag.digest.empty() ? std::string() : " digest " + tag.digest);
 }
 
 bool ParsePartTag(const std::string& text, PartTag& tag) {
     const std::vector<std::string> words = Split(text, ' ');
-    if (words.size() != 8 || words[0] != "tessaly-part" || words[2] != "slots" || words[4] != "source" ||
-        words[6] != "settings") {
+    const bool digested = words.size() == 10 && words[8] == "digest" && words[9].size() == kDigestDigits &&
+                          words[9].find_first_not_of("0123456789abcdef") == std::string::npos;
+    if ((words.size() != 8 && !digested) || words[0] != "tessaly-part" || words[2] != "slots" ||
+        words[4] != "source" || words[6] != "settings") {
         return false;
     }
     PartTag t;
+    if (digested) t.digest = words[9];
     if (!ReadPair(words[1], '/', t.index, t.count)) return false;
     const std::vector<std::string> span = Split(words[3], '/');
     if (span.size() != 2 || !ReadPair(span[0], '-', t.first, t.end) || !ReadWhole(span[1], t.slots)) return false;

@@ -46,11 +46,14 @@ struct PartTag {
     int32_t rateNum = 0;  // the source's frame rate
     int32_t rateDen = 0;
     std::string settings;  // PartSettingsText of the run
+    // PartDigest of the part's file (empty while it is being encoded).
+    std::string digest;
 
     bool operator==(const PartTag&) const = default;
 };
 
-// "tessaly-part 2/4 slots 50-100/200 source 123456/25/1 settings cut=..."
+// "tessaly-part 2/4 slots 50-100/200 source 123456/25/1 settings cut=...",
+// then " digest <64 hex digits>" when the tag has one.
 std::string PartTagText(const PartTag& tag);
 // False when `text` is no part tag.
 bool ParsePartTag(const std::string& text, PartTag& tag);

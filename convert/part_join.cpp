@@ -1,5 +1,7 @@
 #include "convert/part_join.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <deque>
@@ -8,9 +10,11 @@
 #include <map>
 
 #include "convert/encoder_command.h"
+#include "convert/movie_part_seal.h"
 #include "convert/vr_marking.h"
 #include "output/pending_file.h"
 #include "video/encoder_program.h"
+#include "video/media_probe.h"
 #include "video/movie_check.h"
 
 namespace tessaly {
@@ -68,6 +72,11 @@ std::string CheckOnePart(const JoinPart& part, const JoinPart& ref, int64_t sour
     if (t.index < t.count && f.packets != span) {
         return "it is damaged: it holds " + std::to_string(f.packets) + " frames, its span " + std::to_string(span);
     }
+    // The last one ends early only when the movie did: its frames fall short.
+    if (t.index == t.count && f.packets + 1 < span) {
+        return "its frames fall short of its slots: it holds " + std::to_string(f.packets) + " frames, its span " +
+               std::to_string(span) + " (the movie could not be decoded to its end)";
+    }
     return {};
 }
 
@@ -96,12 +105,9 @@ std::string CheckJoinParts(std::vector<JoinPart>& parts, int64_t sourceBytes, in
     for (JoinPart& part : parts) {
         std::error_code ec;
         if (fs::is_directory(part.path, ec)) return "cannot use the part " + part.path + ": is a directory";
-        std::string error;
-        part.facts = ReadPartFileFacts(part.path, error);
-        if (!error.empty()) return "cannot use the part " + part.path + ": " + error;
-        if (!ParsePartTag(part.facts.comment, part.tag)) {
-            return "cannot use the part " + part.path + ": it is no part made by tessaly-convert --part (no part tag)";
-        }
+        // Damage first: a damaged part's tag says nothing about its settings.
+        const std::string damage = PartDamage(part.path, part.facts, part.tag);
+        if (!damage.empty()) return "cannot use the part " + part.path + ": " + damage;
     }
     for (const JoinPart& part : parts) {
         const std::string problem = CheckOnePart(part, parts.front(), sourceBytes, rateNum, rateDen, outputExt);
@@ -144,6 +150,70 @@ std::string CheckJoinParts(std::vector<JoinPart>& parts, int64_t sourceBytes, in
     return {};
 }
 
+namespace {
+
+// The joined movie on exact frame times: the concat copies the parts'
+// times, which Matroska parts hold in milliseconds (33 and 34 ms apart at
+// 30 fps); an MP4 or QuickTime output can hold each frame's own time, so
+// its frames are moved onto the source's rate. Empty when done or not
+// needed; else why not.
+std::string RetimeJoined(ExportResult& e, int32_t rateNum, int32_t rateDen) {
+    if (e.videoExt != ".mp4" && e.videoExt != ".m4v" && e.videoExt != ".mov") return {};
+    std::string retimed, error;
+    if (!CreateSiblingFile(e.pending, retimed, error)) return error;
+    MovieCopy how;
+    how.rateNum = rateNum;
+    how.rateDen = rateDen;
+    error = CopyMovie(e.pending.tempPath, retimed, how);
+    if (!error.empty()) {
+        ::unlink(retimed.c_str());
+        return "its frame times cannot be set: " + error;
+    }
+    ::unlink(e.pending.tempPath.c_str());
+    e.pending.tempPath = retimed;
+    return {};
+}
+
+// Runs the concat into the pending file and checks what it wrote; the
+// reason it failed, or empty.
+std::string RunJoin(FisheyeApp& app, const JoinRequest& request, const JoinJob& job, const OutputExpectation& want,
+                    const SourceFacts& source, JoinResult& result) {
+    RunLog& log = app.env.log;
+    ExportResult& e = result.exported;
+    const EncoderCommand command = BuildJoinCommand(job);
+    log.WriteLogLine("FFMPEG : " + command.text);
+    RunOptions options;
+    options.stderrPath = request.workFolder + "/join_report.txt";
+    options.stop = &app.run.stopRequested;
+    options.stallLimitMs = request.encoderStallMs;
+    options.progressFiles = {e.pending.tempPath};
+    const ChildOutcome outcome = command.problem.empty() ? RunChild(command.argv, options) : ChildOutcome{};
+    e.started = outcome.status != kCannotStart;
+    e.exitStatus = outcome.status;
+    e.stopped = outcome.stopped;
+    std::string failure;
+    if (!command.problem.empty()) {
+        failure = command.problem;
+    } else if (outcome.stopped || app.run.stopRequested.load()) {
+        result.status = JoinStatus::kStopped;
+        failure = "the join was stopped";
+    } else if (outcome.status != 0) {
+        const std::deque<std::string> errors = LastReportLines(options.stderrPath);
+        for (const std::string& line : errors) log.WriteLogLine("FFMPEG error: " + line);
+        failure = e.started ? EncoderFailure(outcome, errors, request.output)
+                            : EncoderMissing(request.encoderProgram, app.env.programDir);
+    } else {
+        failure = RetimeJoined(e, source.rateNum, source.rateDen);
+        if (failure.empty()) failure = VerifyOutputMovie(e.pending.tempPath, want);
+        if (!failure.empty()) failure = "the joined movie is not right: " + failure;
+    }
+    std::error_code ec;
+    fs::remove(options.stderrPath, ec);
+    return failure;
+}
+
+}  // namespace
+
 JoinResult JoinMovieParts(FisheyeApp& app, UserInterface& ui, const JoinRequest& request) {
     JoinResult result;
     RunLog& log = app.env.log;
@@ -173,6 +243,7 @@ JoinResult JoinMovieParts(FisheyeApp& app, UserInterface& ui, const JoinRequest&
     job.listPath = request.workFolder + "/parts.ffconcat";
     job.sourcePath = request.source;
     job.sound = source.hasAudio;
+    job.monoSound = job.sound && ReadSoundChannels(request.source).first == 1;
     const double rate = static_cast<double>(source.rateNum) / source.rateDen;
     job.durationSeconds = static_cast<double>(result.frames) / rate;
     job.quality = request.quality;
@@ -181,46 +252,22 @@ JoinResult JoinMovieParts(FisheyeApp& app, UserInterface& ui, const JoinRequest&
     ExportResult& e = result.exported;
     e.outputPath = request.output;
     e.videoExt = videoExt;
-    std::string error = WriteConcatList(parts, job.listPath);
-    if (error.empty() && !CreatePendingFile(request.output, e.pending, error)) error = "cannot write " + request.output + ": " + error;
-    if (!error.empty()) {
-        result.error = error;
+    std::string failure = WriteConcatList(parts, job.listPath);
+    if (failure.empty() && !CreatePendingFile(request.output, e.pending, failure)) {
+        failure = "cannot write " + request.output + ": " + failure;
+    }
+    if (!failure.empty()) {
+        result.error = failure;
         return result;
     }
     job.writePath = e.pending.tempPath;
-    const EncoderCommand command = BuildJoinCommand(job);
-    log.WriteLogLine("FFMPEG : " + command.text);
-    RunOptions options;
-    options.stderrPath = request.workFolder + "/join_report.txt";
-    options.stop = &app.run.stopRequested;
-    options.stallLimitMs = request.encoderStallMs;
-    options.progressFiles = {e.pending.tempPath};
-    const ChildOutcome outcome = command.problem.empty() ? RunChild(command.argv, options) : ChildOutcome{};
-    e.started = outcome.status != kCannotStart;
-    e.exitStatus = outcome.status;
-    e.stopped = outcome.stopped;
-    std::string failure;
-    if (!command.problem.empty()) {
-        failure = command.problem;
-    } else if (outcome.stopped || app.run.stopRequested.load()) {
-        result.status = JoinStatus::kStopped;
-        failure = "the join was stopped";
-    } else if (outcome.status != 0) {
-        const std::deque<std::string> errors = LastReportLines(options.stderrPath);
-        for (const std::string& line : errors) log.WriteLogLine("FFMPEG error: " + line);
-        failure = e.started ? EncoderFailure(outcome, errors, request.output)
-                            : EncoderMissing(request.encoderProgram, app.env.programDir);
-    } else {
-        OutputExpectation want;
-        want.width = result.width;
-        want.height = result.height;
-        want.frames = static_cast<int32_t>(result.frames);
-        want.frameRate = rate;
-        want.sound = source.hasAudio;
-        failure = VerifyOutputMovie(e.pending.tempPath, want);
-        if (!failure.empty()) failure = "the joined movie is not right: " + failure;
-    }
-    fs::remove(options.stderrPath, ec);
+    OutputExpectation want;
+    want.width = result.width;
+    want.height = result.height;
+    want.frames = static_cast<int32_t>(result.frames);
+    want.frameRate = rate;
+    want.sound = source.hasAudio;
+    failure = RunJoin(app, request, job, want, source, result);
     fs::remove(job.listPath, ec);
     e.verified = failure.empty();
     if (!e.verified) e.error = "cannot write " + request.output + ": " + failure;

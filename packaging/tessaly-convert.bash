@@ -4,7 +4,7 @@ _tessaly_convert() {
     cur=${COMP_WORDS[COMP_CWORD]}
     prev=${COMP_WORDS[COMP_CWORD-1]}
     case $prev in
-        --params)
+        --params|--job|--save-job)
             COMPREPLY=($(compgen -f -- "$cur")); compopt -o filenames 2>/dev/null; return ;;
         --temp)
             COMPREPLY=($(compgen -d -- "$cur")); compopt -o filenames 2>/dev/null; return ;;
@@ -22,7 +22,7 @@ _tessaly_convert() {
             COMPREPLY=($(compgen -W "equidistant equisolid stereographic orthographic" -- "$cur")); return ;;
         --fov)
             COMPREPLY=($(compgen -W "180 190 200 220" -- "$cur")); return ;;
-        --cut|--circle|--brightness|--contrast|--cpu|--yaw|--pitch|--roll|--part|--camera|--crop-factor|--focal|--aperture)
+        --cut|--circle|--brightness|--contrast|--cpu|--yaw|--pitch|--roll|--part|--encoder-stall|--camera|--crop-factor|--focal|--aperture|--list-lenses)
             return ;;
         --lens-profile)
             local IFS=$'\n'
@@ -35,7 +35,7 @@ _tessaly_convert() {
         COMPREPLY=($(compgen -W "--params --cut --circle --sharpen --brightness --contrast --noise --cpu
             --flip --aspect --lens --fov --yaw --pitch --roll --lens-profile --camera --crop-factor --focal --aperture
             --lens-file --list-lenses --stills --quality --resize --temp --keep-stills --no-vr-metadata
-            --part --join --check-options --help --version" -- "$cur"))
+            --part --join --job --save-job --check-options --encoder-stall --strict --help --version" -- "$cur"))
         return
     fi
     # Movies: the input types the desktop program opens and the output containers.

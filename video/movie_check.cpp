@@ -79,6 +79,30 @@ std::string DecoderOpenFailure(const AVCodecParameters* par) {
     return rc < 0 ? ErrorText(rc) : std::string();
 }
 
+// The first audio stream in file order: the one the encoder takes (a:0).
+int FirstAudioStream(const AVFormatContext* ctx) {
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        if (ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+// Whether the file holds a packet of `stream`: read (not decoded) up to the
+// first one, at once for any whole movie. A file cut short before its
+// sound's first page (Ogg writes it after a run of pictures) has a sound
+// track and no sound, which the encoder would leave out of the output.
+bool HoldsPacketOf(AVFormatContext* ctx, int stream) {
+    AVPacket* packet = av_packet_alloc();
+    if (packet == nullptr) return true;  // not known: as declared
+    bool found = false;
+    while (!found && av_read_frame(ctx, packet) >= 0) {
+        found = packet->stream_index == stream;
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    return found;
+}
+
 }  // namespace
 
 int DecodedVideoStream(const AVFormatContext* ctx) {
@@ -121,6 +145,12 @@ SourceFacts ReadSourceFacts(const std::string& path) {
                                      ") cannot be decoded (" + broken + ")";
             }
         }
+    }
+    const int sound = FirstAudioStream(f.ctx);
+    if (facts.hasAudio && picture != nullptr && !HoldsPacketOf(f.ctx, sound)) {
+        facts.hasAudio = false;
+        facts.soundProblem = "its sound track (stream #0:" + std::to_string(sound) +
+                             ") holds no sound: the file ends before its first sound";
     }
     if (picture == nullptr) {
         facts.error = facts.hasAudio ? "no video stream (audio only)" : "no video stream";

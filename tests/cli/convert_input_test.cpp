@@ -316,4 +316,78 @@ TEST_F(ConvertInputTest, DamagedMoviesAreNamedWithWhatIsWrong) {
                             ": none of its 25 video packets could be decoded: the video data is damaged\n");
 }
 
+// Whole movies in every common container and codec: converted to their last
+// frame under --strict without a word of damage (an AVI's empty chunk, a
+// frame shown twice, counts as a frame it declares).
+TEST_F(ConvertInputTest, IntactMoviesNeverWarn) {
+    const std::string picture = "-f lavfi -i testsrc2=s=160x120:r=25:d=2";
+    const std::string sound = picture + " -f lavfi -i sine=d=2 -shortest";
+    const struct {
+        const char* name;
+        std::string args;
+    } cases[] = {
+        {"a.mp4", sound + " -c:v libx264 -c:a aac"},
+        {"a.mkv", sound + " -c:v libx264 -c:a aac"},
+        {"a.avi", sound + " -c:v mpeg4 -g 12 -c:a libmp3lame"},
+        {"b.avi", sound + " -c:v mpeg4 -g 12 -bf 2 -c:a libmp3lame"},
+        {"c.avi", picture + " -c:v mpeg4 -g 12"},
+        {"a.mov", sound + " -c:v libx264 -c:a aac"},
+        {"a.webm", sound + " -c:v libvpx-vp9 -deadline realtime -c:a libopus"},
+        {"a.ts", sound + " -c:v libx264 -c:a mp2"},
+        {"a.nut", sound + " -c:v ffv1 -c:a flac"},
+        {"a.y4m", picture + " -pix_fmt yuv420p"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string movie = Movie(c.name, c.args);
+        const std::string out = Out(std::string(c.name) + ".mp4");
+        const Outcome o = Convert("--strict --cut 20,10,580,590 " + Quote(movie) + " " + Quote(out));
+        EXPECT_EQ(o.status, 0) << o.output;
+        EXPECT_EQ(o.output.find("declares"), std::string::npos) << o.output;
+        EXPECT_GE(CountFrames(out), CountFrames(movie));
+    }
+}
+
+// Damaged movies whose stated length or sound is not what decodes: what
+// was converted is the movie, checked as such, not refused after the encode.
+TEST_F(ConvertInputTest, DamagedMoviesKeepWhatWasConverted) {
+    const std::string picture = "-f lavfi -i testsrc2=s=160x120:r=25:d=2";
+    const std::string sound = picture + " -f lavfi -i sine=d=2 -shortest";
+    const std::string nut = Movie("cut.nut", sound + " -c:v ffv1 -c:a flac");
+    fs::resize_file(nut, fs::file_size(nut) / 2);
+    const std::string ogv = Movie("cut.ogv", sound + " -c:v libtheora -c:a libvorbis");
+    fs::resize_file(ogv, fs::file_size(ogv) / 2);
+    // A y4m header claiming a million frames a second.
+    const std::string fast = Movie("fast.y4m", picture + " -t 1 -pix_fmt yuv420p");
+    {
+        std::string bytes = ReadAll(fast);
+        bytes.replace(bytes.find("F25:1"), 5, "F1000000:1");
+        std::ofstream(fast, std::ios::binary | std::ios::trunc) << bytes;
+    }
+    const struct {
+        std::string movie;
+        const char* mode;
+        const char* says;  // besides the summary
+    } cases[] = {
+        {nut, "", ""},
+        {nut, "--stills bmp ", ""},
+        {ogv, "", "holds no sound"},
+        {ogv, "--stills bmp ", "holds no sound"},
+        {fast, "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.movie + " " + c.mode);
+        const std::string out = c.movie + ".mp4";
+        const Outcome o = Convert(c.mode + std::string("--cut 20,10,580,590 ") + Quote(c.movie) + " " + Quote(out));
+        ASSERT_EQ(o.status, 0) << o.output;
+        EXPECT_NE(o.output.find(c.says), std::string::npos) << o.output;
+        const int frames = CountFrames(c.movie);
+        ASSERT_GT(frames, 0);
+        EXPECT_NE(o.output.find(std::to_string(frames) + " frames converted"), std::string::npos) << o.output;
+        EXPECT_EQ(CountFrames(out), frames);
+    }
+    EXPECT_TRUE(fs::is_empty(dir_ / "temp"));
+}
+
 }  // namespace
+

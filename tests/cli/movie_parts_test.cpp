@@ -11,8 +11,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/cli/converter_copy.h"
@@ -412,4 +415,99 @@ TEST_F(MoviePartsTest, StoppedPartsAndJoinsLeaveNothing) {
     }
 }
 
+TEST_F(MoviePartsTest, DamagedPartsAreCalledDamagedBeforeAnythingElse) {
+    MakeParts();
+    ASSERT_EQ(partRuns_[1].status, 0);
+    const std::string out = (dir_ / "damaged.mp4").string();
+    const auto damaged = [&](const std::string& name, const std::function<void(std::string&)>& change) {
+        std::ifstream in(parts_[1], std::ios::binary);
+        std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        change(bytes);
+        const std::string path = (dir_ / name).string();
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+        return path;
+    };
+    // Bytes flipped across the middle of the file, where its frames are.
+    const auto flip = [](int count) {
+        return [count](std::string& bytes) {
+            for (int i = 0; i < count; ++i) bytes[bytes.size() * (40 + i * 20 / count) / 100] ^= 0x55;
+        };
+    };
+    const struct {
+        std::string part;
+    } cases[] = {
+        {damaged("flip5.mkv", flip(5))},
+        {damaged("flip100.mkv", flip(100))},
+        // A changed setting in the tag, the frames untouched.
+        {damaged("retagged.mkv", [](std::string& b) { b.replace(b.find("equidistant"), 11, "equi1istant"); })},
+    };
+    for (const auto& c : cases) {
+        const ShellOutcome o = Convert("--join " + Quote(source_) + " " + Quote(out) +
+                                       Joined({parts_[0], c.part, parts_[2], parts_[3]}));
+        EXPECT_EQ(o.status, 3) << o.output;
+        EXPECT_NE(o.output.find("cannot use the part " + c.part + ": it is damaged"), std::string::npos) << o.output;
+        EXPECT_EQ(o.output.find("settings"), std::string::npos) << o.output;
+        EXPECT_FALSE(fs::exists(out));
+    }
+    EXPECT_TRUE(HiddenFiles().empty());
+}
+
+TEST_F(MoviePartsTest, APartOfAMovieThatDecodesShortSaysSoAndIsNotJoined) {
+    // 50 frames declared, the last tenth of the file gone.
+    const std::string cut = (dir_ / "cut.mp4").string();
+    ASSERT_EQ(Run("ffmpeg -v error -f lavfi -i testsrc2=s=160x120:r=25:d=2 -f lavfi -i sine=d=2 -shortest "
+                  "-c:v libx264 -g 10 -c:a aac -movflags +faststart -y " + Quote(cut)).status,
+              0);
+    fs::resize_file(cut, fs::file_size(cut) * 9 / 10);
+    const std::string p1 = (dir_ / "cut1.mkv").string();
+    const std::string p2 = (dir_ / "cut2.mkv").string();
+    const ShellOutcome first = Convert("--strict --part 1/2 " + Quote(cut) + " " + Quote(p1));
+    EXPECT_EQ(first.status, 0) << first.output;
+    const ShellOutcome strict = Convert("--strict --part 2/2 " + Quote(cut) + " " + Quote(p2));
+    EXPECT_EQ(strict.status, 4) << strict.output;
+    EXPECT_NE(strict.output.find("of the 50 frames the file declares"), std::string::npos) << strict.output;
+    const ShellOutcome second = Convert("--part 2/2 " + Quote(cut) + " " + Quote(p2));
+    ASSERT_EQ(second.status, 0) << second.output;
+    EXPECT_NE(second.output.find("warning: converted"), std::string::npos) << second.output;
+    // Not stretched over the slots the movie no longer has.
+    EXPECT_LT(Frames(p2), 24);
+    const std::string out = (dir_ / "cut-joined.mp4").string();
+    const ShellOutcome join = Convert("--join " + Quote(cut) + " " + Quote(out) + Joined({p1, p2}));
+    EXPECT_EQ(join.status, 3) << join.output;
+    EXPECT_NE(join.output.find("cannot use the part " + p2 + ": its frames fall short of its slots"),
+              std::string::npos)
+        << join.output;
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_TRUE(HiddenFiles().empty());
+}
+
+TEST_F(MoviePartsTest, JoinedMoviesHaveExactFrameTimes) {
+    for (const auto& [rate, num, den] : {std::tuple{"30000/1001", 30000, 1001}, std::tuple{"30", 30, 1}}) {
+        SCOPED_TRACE(rate);
+        const std::string source = (dir_ / "rate.mp4").string();
+        ASSERT_EQ(Run("ffmpeg -v error -f lavfi -i testsrc2=s=160x120:d=1:r=" + std::string(rate) +
+                      " -c:v libx264 -y " + Quote(source)).status,
+                  0);
+        std::vector<std::string> parts;
+        for (int i = 1; i <= 2; ++i) {
+            parts.push_back((dir_ / ("rate" + std::to_string(i) + ".mkv")).string());
+            ASSERT_EQ(Convert("--part " + std::to_string(i) + "/2 " + Quote(source) + " " + Quote(parts.back())).status,
+                      0);
+        }
+        const std::string out = (dir_ / "rate-joined.mp4").string();
+        const ShellOutcome o = Convert("--join " + Quote(source) + " " + Quote(out) + Joined(parts));
+        ASSERT_EQ(o.status, 0) << o.output;
+        std::istringstream times(CaptureOutput("ffprobe -v error -select_streams v:0 -show_entries packet=pts_time "
+                                               "-of csv=p=0 " + Quote(out) + " | sort -g"));
+        int frame = 0;
+        for (std::string line; std::getline(times, line); ++frame) {
+            EXPECT_NEAR(std::atof(line.c_str()), static_cast<double>(frame) * den / num, 2e-6) << "frame " << frame;
+        }
+        EXPECT_EQ(frame, Frames(source));
+        fs::remove(out);
+    }
+    EXPECT_TRUE(HiddenFiles().empty());
+}
+
 }  // namespace
+

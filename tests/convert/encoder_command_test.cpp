@@ -208,11 +208,12 @@ TEST(EncoderCommand, StreamCommandsGiveMpegItsRate) {
     EncoderCommand c = BuildStreamCommand(job);
     ASSERT_TRUE(c.known);
     EXPECT_EQ(c.text,
-              "\"ffmpeg\" -f rawvideo -pix_fmt bgr0 -s 240x240 -framerate 15/1 -i pipe:0 -i \"file:/s/in.mp4\""
-              " -map 0:v:0 -map 1:a:0 -ac 2 -ar 44100 -vcodec libx264 -pix_fmt yuv420p  -t 00:00:02.000"
+              "\"ffmpeg\" -f rawvideo -pix_fmt bgr0 -s 240x240 -framerate 15/1 -i pipe:0 -t 00:00:02.000"
+              " -i \"file:/s/in.mp4\""
+              " -map 0:v:0 -map 1:a:0 -ac 2 -ar 44100 -vcodec libx264 -pix_fmt yuv420p "
               " -crf 22 -f mp4  -y \"file:/d/a.mp4\""
               " -map 0:v:0 -map 1:a:0 -ac 2 -ar 44100 -r 30 -vcodec mpeg2video -acodec mp2 -pix_fmt yuv420p"
-              " -flags +low_delay  -t 00:00:02.000 -q:v 4 -f vob  -y \"file:/d/b.mpg\"");
+              " -flags +low_delay  -q:v 4 -f vob  -y \"file:/d/b.mpg\"");
     // 120 fps: the MPEG output refuses the whole run before it starts.
     job.rateNum = 120;
     c = BuildStreamCommand(job);

@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <limits>
 #include <optional>
 #include <vector>
 
 #include "convert/frame_callback.h"
+#include "video/media_info.h"
 
 namespace tessaly {
 namespace {
@@ -59,6 +62,12 @@ TEST(MoviePart, TagReadsBackAndRefusesOtherTexts) {
     PartTag back;
     ASSERT_TRUE(ParsePartTag(text, back)) << text;
     EXPECT_EQ(back, tag);
+    // With the digest of its frames: read back whole; a cut or non-hex one is no tag.
+    tag.digest = std::string(64, 'a');
+    ASSERT_TRUE(ParsePartTag(PartTagText(tag), back));
+    EXPECT_EQ(back, tag);
+    EXPECT_FALSE(ParsePartTag(PartTagText(tag).substr(0, PartTagText(tag).size() - 1), back));
+    EXPECT_FALSE(ParsePartTag(text + " digest " + std::string(64, 'g'), back));
     for (const std::string& bad :
          {std::string(), std::string("Lavf60"), text.substr(0, text.size() / 2), "tessaly-part 5/4" + text.substr(16),
           std::string("tessaly-part 2/4 slots 52-26/105 source 1/25/1 settings x")}) {
@@ -86,7 +95,9 @@ struct Handed {
 };
 
 // `from`: the first frame delivered (a part read from a key frame).
-Handed RunWindow(const Timeline& t, std::optional<SlotWindow> window, bool fill = true, size_t from = 0) {
+// `inspect` sees the callback after the last frame, before the fill.
+Handed RunWindow(const Timeline& t, std::optional<SlotWindow> window, bool fill = true, size_t from = 0,
+                 const std::function<void(const FrameCallback&)>& inspect = {}) {
     FisheyeApp app;
     FrameBuffer out;
     out.Allocate(1, 1);
@@ -109,8 +120,49 @@ Handed RunWindow(const Timeline& t, std::optional<SlotWindow> window, bool fill 
         const uint8_t bytes[4] = {static_cast<uint8_t>(i & 0xff), static_cast<uint8_t>(i >> 8), 0, 0};
         callback.OnFrame(t.times[i], bytes, 4);
     }
+    if (inspect) inspect(callback);
     if (fill) callback.FillTo(static_cast<double>(t.slots) / t.fps);
     return handed;
+}
+
+// A run decoded short when its frames reach less far into the movie's
+// timeline than the file declares; a part, whose frames are not all of the
+// movie's, by how far they reach unless its slots all filled.
+TEST(MoviePart, ShortDecodesCountHowFarTheFramesReach) {
+    const auto frames = [](std::vector<int> numbers) {
+        Timeline t;
+        t.fps = 25;
+        t.slots = 50;
+        for (int n : numbers) t.times.push_back(n / 25.0);
+        return t;
+    };
+    std::vector<int> all(50), cut(40), chunk{0};
+    for (int i = 0; i < 50; ++i) all[static_cast<size_t>(i)] = i;
+    for (int i = 0; i < 40; ++i) cut[static_cast<size_t>(i)] = i;
+    for (int i = 2; i <= 50; ++i) chunk.push_back(i);  // an AVI's empty chunk: frame 1 shown again
+    const int64_t kEnd = std::numeric_limits<int64_t>::max();
+    const struct {
+        const char* name;
+        std::vector<int> frames;
+        std::optional<SlotWindow> window;
+        int64_t declared;
+        bool exactly;
+        bool isShort;
+    } cases[] = {
+        {"AVI with an empty chunk", chunk, std::nullopt, 51, true, false},
+        {"whole movie", all, std::nullopt, 50, true, false},
+        {"cut movie", cut, std::nullopt, 50, true, true},
+        {"last part of a cut movie", cut, SlotWindow{25, kEnd}, 50, true, true},
+        {"first part of a cut movie", cut, SlotWindow{0, 25}, 50, true, false},
+        {"last part of a whole movie", all, SlotWindow{25, kEnd}, 50, true, false},
+    };
+    for (const auto& c : cases) {
+        DecodeReach reach;
+        RunWindow(frames(c.frames), c.window, false, 0, [&](const FrameCallback& callback) {
+            reach = ReachOfRun(callback, c.declared, c.exactly, c.window.has_value());
+        });
+        EXPECT_EQ(DecodedShort(reach.decoded, reach.declared, reach.exactly), c.isShort) << c.name;
+    }
 }
 
 TEST(MoviePart, WindowsHandOnTheFramesOfAWholeRunWhateverTheTimes) {

@@ -1,0 +1,54 @@
+#include "convert/movie_part_seal.h"
+
+#include <unistd.h>
+
+namespace tessaly {
+
+std::string PartDigest(const PartTag& tag, const std::string& packetDigest) {
+    PartTag bare = tag;
+    bare.digest.clear();
+    return TextDigest(PartTagText(bare) + "\n" + packetDigest);
+}
+
+std::string PartDamage(const std::string& path, PartFileFacts& facts, PartTag& tag) {
+    std::string error;
+    facts = ReadPartFileFacts(path, error);
+    if (!error.empty()) return error;
+    if (!ParsePartTag(facts.comment, tag)) {
+        // A tag of ours that no longer reads is damage, not a stranger.
+        if (facts.comment.rfind("tessaly-part ", 0) == 0) return "it is damaged: its part tag cannot be read";
+        return "it is no part made by tessaly-convert --part (no part tag)";
+    }
+    if (tag.digest.empty()) return "its part tag holds no digest of its frames: make it again";
+    if (PartDigest(tag, facts.packetDigest) != tag.digest) {
+        return "it is damaged: its frames or its tag are not the ones it was written with";
+    }
+    return {};
+}
+
+std::string SealPartFile(PendingFile& pending, const std::string& tagText) {
+    PartTag tag;
+    if (!ParsePartTag(tagText, tag)) return "the part tag cannot be read back";
+    std::string error;
+    const PartFileFacts facts = ReadPartFileFacts(pending.tempPath, error);
+    if (!error.empty()) return "the encoded part cannot be read back: " + error;
+    tag.digest = PartDigest(tag, facts.packetDigest);
+    std::string sealed;
+    if (!CreateSiblingFile(pending, sealed, error)) return error;
+    MovieCopy how;
+    how.comment = PartTagText(tag);
+    error = CopyMovie(pending.tempPath, sealed, how);
+    PartFileFacts copied;
+    PartTag read;
+    if (error.empty()) error = PartDamage(sealed, copied, read);
+    if (error.empty() && (read != tag || copied.packets != facts.packets)) error = "its copy reads back otherwise";
+    if (!error.empty()) {
+        ::unlink(sealed.c_str());
+        return "the part could not be tagged: " + error;
+    }
+    ::unlink(pending.tempPath.c_str());
+    pending.tempPath = sealed;
+    return {};
+}
+
+}  // namespace tessaly

@@ -27,6 +27,7 @@ PACKAGES=(
   desktop-file-utils appstream man-db groff-base dpkg-dev file
   slurmctld slurmd slurm-client munge
   debootstrap
+  liblensfun-dev liblensfun-data-v1 python3-lensfun
 )
 
 TSAN_SINGLE_THREADED='^(LensV360|ParameterFile|SmallPictureTest|SharedLog|Jpeg[A-Za-z]*|LensCircleMovieConversion)\.|^ConvertCliTest\.(FractionalDurations|OutputSideFailures|EveryFailureHasItsMessage|OddNames|CompressionLevels|MpegProgramStreams|TheLensCircleFoundOrGiven|LensFromTheParameterFile)|^ConvertInputTest\.(DamagedMovies|TwoVideoStreams|AMovieThatDecodesShort)'

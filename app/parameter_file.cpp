@@ -94,6 +94,34 @@ bool ParseLensNumber(std::string_view text, double& value) {
     return true;
 }
 
+// The profile's fields, "LENS|CAMERA|CROP|FOCAL|APERTURE"; a number that
+// cannot be used stays 0 (the database's default) with a note.
+void LoadLensProfile(std::string_view segment, LensProfileSettings& profile, std::vector<std::string>& notes) {
+    if (segment.empty()) return;
+    std::vector<std::string> fields;
+    for (size_t start = 0;;) {
+        const size_t bar = segment.find('|', start);
+        fields.emplace_back(segment.substr(start, bar == std::string_view::npos ? bar : bar - start));
+        if (bar == std::string_view::npos) break;
+        start = bar + 1;
+    }
+    fields.resize(5);
+    profile.lens = TrimBlanksAndNuls(fields[0]);
+    profile.camera = TrimBlanksAndNuls(fields[1]);
+    double LensProfileSettings::*numbers[] = {&LensProfileSettings::cropFactor, &LensProfileSettings::focal,
+                                              &LensProfileSettings::aperture};
+    for (int i = 0; i < 3; ++i) {
+        double v = 0.0;
+        if (fields[2 + i].empty()) continue;
+        if (!ParseLensNumber(fields[2 + i], v) || v < 0.0 || v > 1000.0) {
+            notes.push_back(std::string("Parameter file: <") + kLensProfileTag + "> \"" + fields[2 + i].substr(0, 40) +
+                            "\" cannot be used (not a number from 0 to 1000); 0 is used instead");
+            continue;
+        }
+        profile.*numbers[i] = v;
+    }
+}
+
 // The lens values of a file whose 27 fields were read. Each value stands on
 // its own: one that is missing keeps its default silently, one that cannot
 // be used takes its default with a note.
@@ -137,6 +165,7 @@ void LoadLens(std::string_view text, LensSettings& lens, std::vector<std::string
         }
         lens.*field = v;
     }
+    LoadLensProfile(SecondSegment(text, std::string("<") + kLensProfileTag + ">"), lens.profile, notes);
     // A field of view the model cannot have (an orthographic lens above 180).
     const std::string problem = LensProblem(lens);
     if (!problem.empty()) {
@@ -231,6 +260,11 @@ std::string SerializeParameters(const AppSettings& in, const ScreenSize& screen)
     for (int i = 0; i < static_cast<int>(std::size(kLensTags)); ++i) {
         out += std::string("<") + kLensTags[i] + ">" + LensValue(in.lens, i) + "</" + kLensTags[i] + ">\r\n";
     }
+    if (!in.lens.profile.Empty()) {
+        const LensProfileSettings& p = in.lens.profile;
+        out += std::string("<") + kLensProfileTag + ">" + p.lens + "|" + p.camera + "|" + FormatNumber(p.cropFactor) +
+               "|" + FormatNumber(p.focal) + "|" + FormatNumber(p.aperture) + "</" + kLensProfileTag + ">\r\n";
+    }
     const std::string movie[] = {EscapeMoviePath(in.cutMovie), std::to_string(in.cutMovieWidth),
                                  std::to_string(in.cutMovieHeight)};
     for (int i = 0; i < static_cast<int>(std::size(kCutMovieTags)); ++i) {
@@ -303,6 +337,7 @@ LoadResult LoadParametersFromText(std::string text, AppSettings& settings,
     std::vector<const char*> tags;
     for (const Parameter& f : kParameters) tags.push_back(f.tag);
     for (const char* tag : kLensTags) tags.push_back(tag);
+    tags.push_back(kLensProfileTag);
     for (const char* tag : kCutMovieTags) tags.push_back(tag);
     for (const char* tag : tags) {
         const std::string closing = std::string("</") + tag + ">";

@@ -108,6 +108,9 @@ inline bool InRange(const Parameter& p, int32_t value) {
 // number, its field of view, yaw, pitch and roll (degrees, "." as decimal
 // point). A loader that knows only the 27 passes over them.
 inline const char* const kLensTags[] = {"LENS", "LENS_FOV", "YAW", "PITCH", "ROLL"};
+// A calibrated lens profile, written after them only when one is chosen:
+// "LENS|CAMERA|CROP FACTOR|FOCAL MM|F-NUMBER" (empty or 0: not given).
+inline constexpr const char* kLensProfileTag = "LENS_PROFILE";
 
 // After the lens: the movie the cut was set for and its picture size
 // (AppSettings::cutMovie). The path is written with "%", "<", ">", CR and LF

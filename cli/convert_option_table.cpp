@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/format.h"
 #include "app/parameter_file.h"
 #include "convert/movie_job.h"
 #include "convert/movie_part.h"
@@ -146,6 +147,35 @@ bool ReadLensValue(const ConvertOption& self, const std::string& value, ConvertO
         return false;
     }
     o.*Field = *v;
+    return true;
+}
+
+// A lens or camera of the lens database, named as "MAKER MODEL".
+template <std::optional<std::string> ConvertOptions::*Field>
+bool ReadDatabaseName(const ConvertOption& self, const std::string& value, ConvertOptions& o, std::string& error) {
+    if (value.empty()) {
+        error = std::string(self.name) + " needs a maker and model, as \"MAKER MODEL\"";
+        return false;
+    }
+    o.*Field = value;
+    return true;
+}
+
+// One number of a calibrated profile, within low..high.
+template <std::optional<double> ConvertOptions::*Field, double kLow, double kHigh>
+bool ReadProfileNumber(const ConvertOption& self, const std::string& value, ConvertOptions& o, std::string& error) {
+    const std::optional<double> v = ParseDecimal(value);
+    if (!v || *v < kLow || *v > kHigh) {
+        error = std::string(self.name) + " needs a number from " + FormatNumber(kLow) + " to " + FormatNumber(kHigh) +
+                ", got '" + value + "'";
+        return false;
+    }
+    o.*Field = *v;
+    return true;
+}
+
+bool ReadListLenses(const ConvertOption&, const std::string& value, ConvertOptions& o, std::string&) {
+    o.listLenses = value;
     return true;
 }
 
@@ -321,6 +351,28 @@ const ConvertOption kTable[] = {
              "within -180..180 and mean what they mean to ffmpeg's\n"
              "v360 filter (applied as yaw, then pitch, then roll)",
      .apply = ReadLensValue<&LensSettings::roll, &O::roll>, .tag = "ROLL"},
+    {.name = "--lens-profile", .value = "\"MAKER MODEL\"",
+     .help = "a calibrated lens from the lens database\n"
+             "(lensfun): its projection, distortion, vignetting\n"
+             "and lateral colour are corrected; names are matched\n"
+             "as the database matches them",
+     .apply = ReadDatabaseName<&O::lensProfile>, .tag = "LENS_PROFILE"},
+    {.name = "--camera", .value = "\"MAKER MODEL\"", .help = "the camera, for its crop factor; or",
+     .apply = ReadDatabaseName<&O::camera>, .tag = "LENS_PROFILE"},
+    {.name = "--crop-factor", .value = "F", .help = "the sensor's crop factor (default: the calibration's)",
+     .apply = ReadProfileNumber<&O::cropFactor, 0.1, 20.0>, .tag = "LENS_PROFILE"},
+    {.name = "--focal", .value = "MM", .help = "the focal length (zooms; default: the shortest)",
+     .apply = ReadProfileNumber<&O::focal, 0.5, 1000.0>, .tag = "LENS_PROFILE"},
+    {.name = "--aperture", .value = "F", .help = "the f-number, for the vignetting (default: widest)",
+     .apply = ReadProfileNumber<&O::aperture, 0.5, 64.0>, .tag = "LENS_PROFILE"},
+    {.name = "--lens-file", .value = "FILE",
+     .help = "more profiles in the database's XML format (the\n"
+             "user's own ~/.local/share/lensfun is always read)",
+     .apply = ReadFileName<&O::lensFile>, .tag = "LENS_FILE"},
+    {.name = "--list-lenses", .value = "[WORD]",
+     .help = "list the database's lenses matching WORD, fisheyes\n"
+             "first with their projection, and stop",
+     .apply = ReadListLenses, .optionalValue = true},
     {.name = "--stills", .value = "jpg|bmp", .help = "take the still path with stills of this format",
      .apply = ReadStills, .tag = "STILLS"},
     {.name = "--quality", .value = "{range}", .help = "0 = encoder default, 1 = largest file .. 21 = smallest",

@@ -32,6 +32,8 @@ struct ConvertOption {
     ApplyOptionValue apply = nullptr;  // null: taken only first, by main (--check-options)
     // The setting's tag in the parameter or job file, if any; a number's range is that setting's.
     const char* tag = nullptr;
+    // The value may be left out: then it is empty ("--list-lenses [WORD]").
+    bool optionalValue = false;
 };
 
 // Every option, in the order --help lists them.

@@ -1,9 +1,12 @@
 #include "cli/convert_options.h"
 
 #include <algorithm>
+#include <cmath>
 #include <iterator>
 
+#include "app/format.h"
 #include "cli/convert_option_table.h"
+#include "transform/lens_profile.h"
 
 namespace tessaly {
 namespace {
@@ -132,15 +135,17 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
         if (inlineValue) {
             value = arg.substr(equals + 1);
         } else if (TakesValue(*option)) {
-            if (i + 1 >= args.size()) {
+            // An optional value is the next argument when that is no option.
+            const bool next = i + 1 < args.size() && !(option->optionalValue && args[i + 1].rfind('-', 0) == 0);
+            if (!next && !option->optionalValue) {
                 result.error = name + " needs a value";
                 return result;
             }
-            value = args[++i];
+            if (next) value = args[++i];
         }
         if (!option->apply(*option, value, o, result.error)) return result;
     }
-    if (o.help || o.version) {
+    if (o.help || o.version || o.listLenses) {
         result.ok = true;
         return result;
     }
@@ -184,6 +189,12 @@ void ApplyConvertOptions(const ConvertOptions& o, FisheyeApp& app) {
         if (o.yaw) s.lens.yaw = *o.yaw;
         if (o.pitch) s.lens.pitch = *o.pitch;
         if (o.roll) s.lens.roll = *o.roll;
+        if (o.lensProfile) s.lens.profile.lens = *o.lensProfile;
+        if (o.camera) s.lens.profile.camera = *o.camera;
+        if (o.cropFactor) s.lens.profile.cropFactor = *o.cropFactor;
+        if (o.focal) s.lens.profile.focal = *o.focal;
+        if (o.aperture) s.lens.profile.aperture = *o.aperture;
+        if (!o.lensFile.empty()) s.lens.profile.lensFile = o.lensFile;
         if (!o.tempDir.empty()) s.APATH = o.tempDir;
     });
     if (o.flip) app.run.horizontalFlip = true;
@@ -211,7 +222,41 @@ MovieJob JobFromOptions(const ConvertOptions& o, const FisheyeApp& app) {
 
 std::string LensSettingsProblem(const AppSettings& settings) {
     const std::string problem = LensProblem(settings.lens);
-    return problem.empty() ? problem : "the lens cannot be used: " + problem;
+    if (!problem.empty()) return "the lens cannot be used: " + problem;
+    if (settings.lens.profile.Empty()) return {};
+    const LensProfileLookup found = LookUpLensProfile(settings.lens.profile);
+    if (found.correction) return {};
+    std::string text = "the lens profile cannot be used: " + found.error;
+    if (!found.candidates.empty()) text += "; the database has:";
+    for (size_t i = 0; i < found.candidates.size() && i < 20; ++i) text += "\n  " + found.candidates[i];
+    if (found.candidates.size() > 20) text += "\n  ... (" + std::to_string(found.candidates.size() - 20) + " more)";
+    return text;
+}
+
+std::string LensProfileLine(const AppSettings& settings) {
+    if (settings.lens.profile.Empty()) return {};
+    const LensProfileLookup found = LookUpLensProfile(settings.lens.profile);
+    return found.correction ? ProfileSummary(*found.correction) : std::string();
+}
+
+std::string LensCircleMismatch(const AppSettings& settings, double diameter, int frameW, int frameH) {
+    if (settings.lens.profile.Empty()) return {};
+    const LensProfileLookup found = LookUpLensProfile(settings.lens.profile);
+    return found.correction ? CircleMismatch(*found.correction, settings.lens.fov, diameter, frameW, frameH)
+                            : std::string();
+}
+
+bool ListLensLines(const ConvertOptions& options, std::vector<std::string>& lines, std::string& error) {
+    const std::vector<LensListing> lenses = ListLenses(options.listLenses.value_or(""), options.lensFile, error);
+    if (!error.empty()) return false;
+    if (lenses.empty()) {
+        error = "no lens in the lens database matches '" + options.listLenses.value_or("") + "'";
+        return false;
+    }
+    for (const LensListing& l : lenses) {
+        lines.push_back(l.model + " (" + l.projection + ", crop factor " + FormatNumber(std::round(l.cropFactor * 1000.0) / 1000.0) + ")");
+    }
+    return true;
 }
 
 std::string ConvertUsage() {

@@ -37,6 +37,17 @@ struct ConvertOptions {
     std::optional<double> yaw;
     std::optional<double> pitch;
     std::optional<double> roll;
+    // A calibrated profile from the lens database (--lens-profile, --camera,
+    // --crop-factor, --focal, --aperture, --lens-file); each one given
+    // replaces the parameter file's.
+    std::optional<std::string> lensProfile;
+    std::optional<std::string> camera;
+    std::optional<double> cropFactor;
+    std::optional<double> focal;
+    std::optional<double> aperture;
+    std::string lensFile;
+    // --list-lenses [WORD]: the database's lenses are listed, nothing converted.
+    std::optional<std::string> listLenses;
     std::optional<StillFormat> tempFormat;
     int32_t quality = 0;                // 0..21
     int32_t resize = 0;                 // 0..5
@@ -97,6 +108,16 @@ MovieJob JobFromOptions(const ConvertOptions& options, const FisheyeApp& app);
 // an orthographic lens from the file with a --fov above 180) cannot be
 // used, or empty.
 std::string LensSettingsProblem(const AppSettings& settings);
+
+// The profile in use as a log line (empty without one), and the sentence
+// of a found circle that does not suit it (empty when it does).
+std::string LensProfileLine(const AppSettings& settings);
+std::string LensCircleMismatch(const AppSettings& settings, double diameter, int frameW, int frameH);
+
+// The lines of --list-lenses: "MAKER MODEL (projection, crop factor F)",
+// fisheyes first; false with `error` when the database cannot be read or
+// nothing matches.
+bool ListLensLines(const ConvertOptions& options, std::vector<std::string>& lines, std::string& error);
 
 // The text of --help.
 std::string ConvertUsage();

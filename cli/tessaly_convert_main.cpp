@@ -260,6 +260,8 @@ int ChooseCut(FisheyeApp& app, const ConvertOptions& options, std::vector<std::s
         changed.YL2 = fit.cut.YL2;
     });
     said.push_back(CircleCutLine(circle, fit, "--cut"));
+    const std::string mismatch = LensCircleMismatch(app.settings.Copy(), 2.0 * circle.r, sampled.frameW, sampled.frameH);
+    if (!mismatch.empty()) said.push_back(mismatch);
     placed = circle;
     return 0;
 }
@@ -542,6 +544,8 @@ int BuildJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app, 
     notes.cutOrigin = CutOrigin(app.env.iniPath, options.cut.has_value(), cut,
                                 options.circle.has_value() || !(cut == before));
     if (StopSignal() != 0) return Stopped();
+    const std::string profile = LensProfileLine(*app.settings);
+    if (!profile.empty()) cutLines.insert(cutLines.begin(), profile);
     for (const std::string& line : cutLines) std::fprintf(stderr, "tessaly-convert: %s\n", line.c_str());
     job = JobFromOptions(options, app);
     job.movie = ReadJobMovie(options.input);
@@ -582,6 +586,11 @@ int ReadJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app, M
     startUp.privateRun = true;
     StartUpCore(app, startUp);
     ApplyJob(job, app);
+    // The profile is looked up in this machine's lens database.
+    const std::string lensProblem = LensSettingsProblem(*app.settings);
+    if (!lensProblem.empty()) return Fail(kExitUsage, lensProblem);
+    const std::string profile = LensProfileLine(*app.settings);
+    if (!profile.empty()) notes.cutLines.push_back(profile);
     return 0;
 }
 
@@ -711,6 +720,13 @@ int Run(int argc, char** argv) {
     if (options.version) {
         std::fputs(VersionReport("tessaly-convert " TESSALY_VERSION, ProgramFolder(argv[0])).c_str(),
                    stdout);
+        return 0;
+    }
+    if (options.listLenses) {
+        std::vector<std::string> lines;
+        std::string error;
+        if (!ListLensLines(options, lines, error)) return Fail(kExitUsage, error);
+        for (const std::string& line : lines) std::printf("%s\n", line.c_str());
         return 0;
     }
     if (!options.paramsFile.empty()) {

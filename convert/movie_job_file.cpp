@@ -201,6 +201,37 @@ JobTag CircleTag() {
             true};
 }
 
+// The calibrated profile: "LENS|CAMERA|CROP|FOCAL|APERTURE", empty without one.
+JobTag LensProfileTag() {
+    return {"LENS_PROFILE",
+            [](const MovieJob& j) {
+                const LensProfileSettings& p = j.lens.profile;
+                if (p.Empty()) return Values{""};
+                return Values{EscapeJobValue(p.lens + "|" + p.camera + "|" + RealText(p.cropFactor) + "|" +
+                                             RealText(p.focal) + "|" + RealText(p.aperture))};
+            },
+            [](const std::string& v, MovieJob& j, std::string& why) {
+                std::string text;
+                const bool read = UnescapeJobValue(v, text);
+                if (read && text.empty()) return true;  // no profile
+                const std::vector<std::string> f = Split(text, '|');
+                LensProfileSettings& p = j.lens.profile;
+                bool good = read && f.size() == 5 && !f[0].empty();
+                double* numbers[] = {&p.cropFactor, &p.focal, &p.aperture};
+                for (int i = 0; good && i < 3; ++i) {
+                    good = ReadReal(f[2 + i], *numbers[i]) && *numbers[i] >= 0.0 && *numbers[i] <= 1000.0;
+                }
+                if (!good) {
+                    why = "needs LENS|CAMERA|CROP|FOCAL|APERTURE (numbers from 0 to 1000) or nothing";
+                    return false;
+                }
+                p.lens = f[0];
+                p.camera = f[1];
+                return true;
+            },
+            true};
+}
+
 JobTag LensModelTag() {
     return {"LENS", [](const MovieJob& j) { return Values{LensModelName(j.lens.model)}; },
             [](const std::string& v, MovieJob& j, std::string& why) {
@@ -275,6 +306,8 @@ const std::vector<JobTag>& JobTags() {
         t.push_back(LensTag("YAW", &LensSettings::yaw));
         t.push_back(LensTag("PITCH", &LensSettings::pitch));
         t.push_back(LensTag("ROLL", &LensSettings::roll));
+        t.push_back(LensProfileTag());
+        t.push_back(PathTag("LENS_FILE", [](MovieJob& j) -> std::string& { return j.lens.profile.lensFile; }, true));
         t.push_back(SwitchTag("FLIP", [](MovieJob& j) -> bool& { return j.flip; }));
         t.push_back(StillsTag());
         t.push_back(SwitchTag("KEEP_STILLS", [](MovieJob& j) -> bool& { return j.outputs.keepStills; }));

@@ -22,12 +22,19 @@ _tessaly_convert() {
             COMPREPLY=($(compgen -W "equidistant equisolid stereographic orthographic" -- "$cur")); return ;;
         --fov)
             COMPREPLY=($(compgen -W "180 190 200 220" -- "$cur")); return ;;
-        --cut|--circle|--brightness|--contrast|--cpu|--yaw|--pitch|--roll|--part|--encoder-stall)
+        --cut|--circle|--brightness|--contrast|--cpu|--yaw|--pitch|--roll|--part|--encoder-stall|--camera|--crop-factor|--focal|--aperture|--list-lenses)
             return ;;
+        --lens-profile)
+            local IFS=$'\n'
+            COMPREPLY=($(compgen -W "$(tessaly-convert --list-lenses fisheye 2>/dev/null | sed 's/ (.*//')" -- "$cur"))
+            return ;;
+        --lens-file)
+            COMPREPLY=($(compgen -f -X '!*.xml' -- "$cur")); compopt -o filenames 2>/dev/null; return ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "--params --cut --circle --sharpen --brightness --contrast --noise --cpu
-            --flip --aspect --lens --fov --yaw --pitch --roll --stills --quality --resize --temp --keep-stills --no-vr-metadata
+            --flip --aspect --lens --fov --yaw --pitch --roll --lens-profile --camera --crop-factor --focal --aperture
+            --lens-file --list-lenses --stills --quality --resize --temp --keep-stills --no-vr-metadata
             --part --join --job --save-job --check-options --encoder-stall --strict --help --version" -- "$cur"))
         return
     fi

@@ -140,6 +140,7 @@ void LatitudeTerms(const CutGeometry& g, int y, float& sinLat, float& cosLat) {
 
 std::string GeometryResult::Message() const {
     const CutGeometry& g = geometry;
+    if (!problem.empty()) return problem;
     switch (status) {
         case TransformStatus::kOk:
             return {};

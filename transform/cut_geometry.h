@@ -40,6 +40,7 @@ struct CutGeometry {
 struct GeometryResult {
     TransformStatus status = TransformStatus::kNoGeometry;
     CutGeometry geometry;  // the computed values, also when refused (as far as computed)
+    std::string problem;   // a refusal that is not the cut's own (the lens profile), said as it stands
 
     bool Ok() const { return status == TransformStatus::kOk; }
     // A sentence for the user naming the offending sizes; empty when Ok().

@@ -61,7 +61,13 @@ GeometryResult FramePipeline::ApplyGeometry(const GeometryKey& key, const CutRec
     // from cropH) are the ones the table is built with.
     ComputeProjection(g);
     try {
-        table_.Build(g, key.lens, pool_.get());
+        if (!table_.Build(g, key.lens, pool_.get()) && !table_.Problem().empty()) {
+            crop_.Release();
+            output_.Release();
+            result.problem = table_.Problem();
+            result.status = geometryStatus_ = TransformStatus::kNoGeometry;
+            return result;
+        }
         // CUTOFF holds only the columns the projection reads.
         columns_ = ReadColumns(table_, g);
         say("Determine CUTOFF");

@@ -27,12 +27,32 @@ inline constexpr double kMaxOrthographicFov = 180.0;
 // Levelling angles are taken within [-180, 180] degrees.
 inline constexpr double kMaxLensAngle = 180.0;
 
+// A calibrated profile from the lens database: the lens named as the
+// database names it ("MAKER MODEL"; empty: none, the ideal model alone), the
+// camera or the crop factor it is used on, and the focal length, aperture and
+// focus distance the corrections are interpolated for (0: the database's or
+// the lens's own default, said in the log).
+struct LensProfileSettings {
+    std::string lens;
+    std::string camera;       // "MAKER MODEL" of the camera; empty: cropFactor or the calibration's
+    double cropFactor = 0.0;  // the camera's sensor diagonal against 43.27 mm
+    double focal = 0.0;       // mm
+    double aperture = 0.0;    // f-number
+    double distance = 0.0;    // m
+    std::string lensFile;     // a further database file in the database's XML format
+    bool lateralColour = true;  // per-channel coordinates where the profile has them
+
+    bool operator==(const LensProfileSettings&) const = default;
+    bool Empty() const { return lens.empty(); }
+};
+
 struct LensSettings {
     LensModel model = LensModel::kEquidistant;
     double fov = 180.0;   // degrees across the lens circle's diameter
     double yaw = 0.0;     // degrees, positive turns the view to the right
     double pitch = 0.0;   // degrees, positive tilts the view upward
     double roll = 0.0;    // degrees, about the view's axis
+    LensProfileSettings profile{};  // with a lens named, its projection replaces `model`
 
     bool operator==(const LensSettings&) const = default;
     // True for the lens the cut geometry was made for: its remap table is

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "transform/cut_geometry.h"
@@ -20,7 +21,8 @@ class RemapTable {
 public:
     // Computes every pair of g's output through `lens`, unless the table
     // already holds them. The default lens takes the plain equidistant path.
-    // Returns false (and leaves the table empty) beyond the capacity.
+    // Returns false (and leaves the table empty) beyond the capacity or when
+    // the lens's profile cannot be read (Problem() says why).
     bool Build(const CutGeometry& g, const LensSettings& lens, RowPool* pool);
     bool Build(const CutGeometry& g, RowPool* pool) { return Build(g, LensSettings{}, pool); }
     void Clear();
@@ -36,10 +38,23 @@ public:
     float* Pairs() { return pairs_.data(); }
     const float* Pairs() const { return pairs_.data(); }
     size_t PairCount() const { return pairs_.size() / 2; }
-    size_t Bytes() const { return pairs_.size() * sizeof(float); }
+    size_t Bytes() const { return (pairs_.size() + red_.size() + blue_.size() + gains_.size()) * sizeof(float); }
+
+    // A calibrated profile adds, where it has them, the pairs of the red and
+    // blue channels (lateral colour; Pairs() then serve green) and one gain
+    // per output pixel undoing the vignetting. Null without them.
+    const float* RedPairs() const { return red_.empty() ? nullptr : red_.data(); }
+    const float* BluePairs() const { return blue_.empty() ? nullptr : blue_.data(); }
+    const float* Gains() const { return gains_.empty() ? nullptr : gains_.data(); }
+    // Why the last Build failed (a profile the database cannot give), or empty.
+    const std::string& Problem() const { return problem_; }
 
 private:
     std::vector<float> pairs_;
+    std::vector<float> red_;
+    std::vector<float> blue_;
+    std::vector<float> gains_;
+    std::string problem_;
     int32_t builtCropH_ = 0;  // 0 = nothing built
     LensSettings builtLens_;
 };

@@ -138,6 +138,9 @@ struct RowWork {
     float cxD;
     float cyD;
     const float* pairs;  // mode 3: the remap table
+    const float* red;    // lateral colour: the red and blue channels' pairs, else null
+    const float* blue;
+    const float* gains;  // vignetting: one gain per output pixel, else null
     std::atomic<int> nextRow;  // bands are taken in turn, so a slow thread delays no one
 };
 
@@ -147,16 +150,40 @@ void ResampleSpan(const RowWork& w, const float* uv, int count, uint8_t* dst) {
                         dst + 4 * static_cast<ptrdiff_t>(done));
 }
 
+constexpr int kTileWidth = 128;  // a multiple of every vector loop's width
+
+// Lateral colour: one channel (BGRX byte `channel`) of a span read again
+// through that channel's own pairs. A pixel whose channel pair leaves the
+// source gets 0 there.
+void ReplaceChannel(const RowWork& w, const float* uv, int count, int channel, uint8_t* dst) {
+    uint8_t own[4 * kTileWidth] = {};
+    ResampleSpan(w, uv, count, own);
+    for (int k = 0; k < count; ++k) dst[4 * k + channel] = own[4 * k + channel];
+}
+
+// Vignetting: every colour of a written span scaled by its pixel's gain.
+void ApplyGains(const float* gains, int count, uint8_t* dst) {
+    for (int k = 0; k < count; ++k, dst += 4) {
+        for (int c = 0; c < 3; ++c) {
+            const float v = std::nearbyint(static_cast<float>(dst[c]) * gains[k]);
+            dst[c] = static_cast<uint8_t>(std::clamp(v, 0.0f, 255.0f));
+        }
+    }
+}
+
 // Projection rows y0 .. y1 (a few at most), taken in tiles of 128 columns so
 // that the source pixels one tile reads stay in the nearest cache.
 void ProjectRows(const RowWork& w, int y0, int y1) {
     const ResampleJob& job = *w.job;
-    constexpr int kTileWidth = 128;  // a multiple of every vector loop's width
     for (int x0 = 0; x0 < job.dstW; x0 += kTileWidth) {
         const int n = std::min(kTileWidth, job.dstW - x0);
         for (int y = y0; y < y1; ++y) {
             const ptrdiff_t first = static_cast<ptrdiff_t>(y) * job.dstW + x0;
-            ResampleSpan(w, w.pairs + 2 * first, n, job.dst + y * job.dstStride + 4 * static_cast<ptrdiff_t>(x0));
+            uint8_t* dst = job.dst + y * job.dstStride + 4 * static_cast<ptrdiff_t>(x0);
+            ResampleSpan(w, w.pairs + 2 * first, n, dst);
+            if (w.red != nullptr) ReplaceChannel(w, w.red + 2 * first, n, 2, dst);
+            if (w.blue != nullptr) ReplaceChannel(w, w.blue + 2 * first, n, 0, dst);
+            if (w.gains != nullptr) ApplyGains(w.gains + first, n, dst);
         }
     }
 }
@@ -226,6 +253,9 @@ TransformStatus Resampler::Resample(const ResampleJob& job, const RemapTable* ta
     w.cxD = 0.5f * static_cast<float>(job.dstW) - 0.5f;
     w.cyD = 0.5f * static_cast<float>(job.dstH) - 0.5f;
     w.pairs = projection ? table->Pairs() : nullptr;
+    w.red = projection ? table->RedPairs() : nullptr;
+    w.blue = projection ? table->BluePairs() : nullptr;
+    w.gains = projection ? table->Gains() : nullptr;
     w.nextRow.store(0);
     if (pool_ != nullptr && pool_->Threads() > 1) {
         pool_->Run(&ResampleBand, &w);

@@ -425,6 +425,31 @@ TEST(ParameterFileLens, DamagedAndOutOfRangeValuesLoadAsDefaultsWithANote) {
 
 // The parameter table against the window's controls as they are specified
 // for the user (the numbers written out here, not read from the table).
+// A lens profile is written only when one is chosen, reads back whole, and
+// a number in it that cannot be used is left to the database with a note.
+TEST(ParameterFileLens, ProfileRoundTripsAndIsWrittenOnlyWhenChosen) {
+    EXPECT_EQ(SerializeParameters(AppSettings{}, ScreenSize{}).find("LENS_PROFILE"), std::string::npos);
+    AppSettings chosen;
+    chosen.lens.model = LensModel::kEquisolid;
+    chosen.lens.profile.lens = "Sigma 8mm f/3.5 EX DG Circular";
+    chosen.lens.profile.camera = "Canon EOS 5D Mark II";
+    chosen.lens.profile.focal = 8;
+    chosen.lens.profile.aperture = 5.6;
+    const std::string text = SerializeParameters(chosen, ScreenSize{});
+    EXPECT_NE(text.find("<LENS_PROFILE>Sigma 8mm f/3.5 EX DG Circular|Canon EOS 5D Mark II|0|8|5.6</LENS_PROFILE>\r\n"),
+              std::string::npos);
+    Loaded back = Load(text);
+    EXPECT_EQ(back.settings.lens, chosen.lens);
+    EXPECT_TRUE(back.result.lensNotes.empty());
+    std::string base = SerializeParameters(AppSettings{}, ScreenSize{});
+    Loaded damaged = Load(base + "<LENS_PROFILE> Zenitar MC 16mm f/2.8 ||1,5|16</LENS_PROFILE>\r\n");
+    EXPECT_EQ(damaged.settings.lens.profile.lens, "Zenitar MC 16mm f/2.8");
+    EXPECT_EQ(damaged.settings.lens.profile.cropFactor, 0.0);
+    EXPECT_EQ(damaged.settings.lens.profile.focal, 16.0);
+    ASSERT_EQ(damaged.result.lensNotes.size(), 1u);
+    EXPECT_NE(damaged.result.lensNotes[0].find("\"1,5\" cannot be used"), std::string::npos);
+}
+
 TEST(ParameterTable, TrackbarsRangesPageStepsResetsAndControls) {
     const struct {
         int32_t AppSettings::*field;

@@ -231,6 +231,93 @@ TEST(ConvertOptions, AmountsKeepToTheTrackbarRanges) {
     EXPECT_NE(usage.find("50..100 percent\n  --flip "), std::string::npos);
 }
 
+// A calibrated profile from the lens database: its options go into the
+// lens settings; a name the database cannot place lists what it has.
+TEST(ConvertOptions, LensProfileOptions) {
+    ParsedOptions p = Parse({"--lens-profile", "Sigma 8mm f/3.5 EX DG Circular", "--crop-factor", "1.523", "--focal=8",
+                             "--aperture", "5.6", "a.mov", "b.mp4"});
+    ASSERT_TRUE(p.ok) << p.error;
+    FisheyeApp app;
+    ApplyConvertOptions(p.options, app);
+    EXPECT_EQ(app.settings->lens.profile.lens, "Sigma 8mm f/3.5 EX DG Circular");
+    EXPECT_EQ(app.settings->lens.profile.cropFactor, 1.523);
+    EXPECT_EQ(app.settings->lens.profile.aperture, 5.6);
+    EXPECT_EQ(LensSettingsProblem(*app.settings), "");
+    EXPECT_NE(LensProfileLine(*app.settings).find("equisolid, focal length 8 mm, crop factor 1.523; distortion ptlens"),
+              std::string::npos) << LensProfileLine(*app.settings);
+    const struct {
+        std::vector<std::string> args;
+        const char* problem;  // the start of LensSettingsProblem
+        const char* candidate;
+    } names[] = {
+        {{"--lens-profile", "Nikkor 55mm Pancake"}, "the lens profile cannot be used: the lens database knows no lens", nullptr},
+        {{"--lens-profile", "Samyang Fish-eye"}, "the lens profile cannot be used: the lens name \"Samyang Fish-eye\" fits several lenses; the database has:\n  ", "Samyang 8mm f/2.8 UMC Fish-eye"},
+        {{"--lens-profile", "Canon EF 50mm f/1.8 II"}, "the lens profile cannot be used: \"Canon EF 50mm f/1.8 MkII\" is a rectilinear lens", nullptr},
+        {{"--lens-profile", "Canon EF 8-15mm f/4L Fisheye USM", "--focal", "20"}, "the lens profile cannot be used: \"Canon EF 8-15mm f/4L Fisheye USM\" has focal lengths 8-15 mm (not 20)", nullptr},
+        {{"--lens-profile", "Sigma 8mm f/3.5 EX DG Circular", "--lens-file", "/nonexistent/my lenses.xml"}, "the lens profile cannot be used: the lens file \"/nonexistent/my lenses.xml\" cannot be read", nullptr},
+    };
+    for (const auto& c : names) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"a.mov", "b.mp4"});
+        FisheyeApp fresh;
+        const ParsedOptions q = Parse(args);
+        ASSERT_TRUE(q.ok) << q.error;
+        ApplyConvertOptions(q.options, fresh);
+        const std::string problem = LensSettingsProblem(*fresh.settings);
+        EXPECT_EQ(problem.rfind(c.problem, 0), 0u) << problem;
+        if (c.candidate != nullptr) {
+            EXPECT_NE(problem.find(std::string("\n  ") + c.candidate), std::string::npos) << problem;
+        }
+    }
+    for (const auto& [args, error] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--crop-factor", "0", "a", "b"}, "--crop-factor needs a number from 0.1 to 20, got '0'"},
+             {{"--focal", "8,5", "a", "b"}, "--focal needs a number from 0.5 to 1000, got '8,5'"},
+             {{"--lens-profile=", "a", "b"}, "--lens-profile needs a maker and model, as \"MAKER MODEL\""}}) {
+        const ParsedOptions bad = Parse(args);
+        EXPECT_FALSE(bad.ok);
+        EXPECT_EQ(bad.error, error);
+    }
+    // --list-lenses needs no movie; its word is optional; fisheyes come first.
+    for (const auto& [args, word] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--list-lenses"}, ""}, {{"--list-lenses", "fisheye"}, "fisheye"}, {{"--list-lenses=samyang"}, "samyang"}}) {
+        const ParsedOptions l = Parse(args);
+        ASSERT_TRUE(l.ok) << l.error;
+        EXPECT_EQ(l.options.listLenses, word);
+    }
+    std::vector<std::string> lines;
+    std::string error;
+    ConvertOptions samyang;
+    samyang.listLenses = "samyang";
+    ASSERT_TRUE(ListLensLines(samyang, lines, error)) << error;
+    ASSERT_GT(lines.size(), 3u);
+    EXPECT_NE(lines.front().find("(stereographic, crop factor"), std::string::npos) << lines.front();
+    EXPECT_EQ(lines.back().find("fisheye"), std::string::npos) << lines.back();
+    EXPECT_NE(lines.back().find("(rectilinear"), std::string::npos) << lines.back();
+    samyang.listLenses = "no such lens anywhere";
+    EXPECT_FALSE(ListLensLines(samyang, lines, error));
+    EXPECT_EQ(error, "no lens in the lens database matches 'no such lens anywhere'");
+}
+
+// Every lens option is in --help, the manual page and the bash completion.
+TEST(ConvertOptions, LensOptionsAreDocumentedEverywhere) {
+    auto read = [](const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string usage = ConvertUsage();
+    const std::string manual = read(std::string(TESSALY_SOURCE_DIR) + "/packaging/tessaly-convert.1");
+    const std::string completion = read(std::string(TESSALY_SOURCE_DIR) + "/packaging/tessaly-convert.bash");
+    for (const char* option : {"lens", "fov", "yaw", "pitch", "roll"}) {
+        EXPECT_NE(usage.find(std::string("  --") + option + " "), std::string::npos) << option;
+        EXPECT_NE(manual.find(std::string(".BI \\-\\-") + option + " "), std::string::npos) << option;
+        EXPECT_NE(completion.find(std::string(" --") + option + " "), std::string::npos) << option;
+    }
+    EXPECT_NE(completion.find("equidistant equisolid stereographic orthographic"), std::string::npos);
+    for (const char* line : {"--lens MODEL", "--fov DEGREES", "--yaw DEGREES", "--pitch DEGREES", "--roll DEGREES"}) {
+        EXPECT_NE(usage.find(line), std::string::npos) << line;
+    }
+}
+
 }  // namespace
 }  // namespace tessaly
 

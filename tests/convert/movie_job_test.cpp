@@ -25,6 +25,12 @@ MovieJob SampleJob(const std::string& movie, std::vector<std::string> outputs) {
     job.geometry = JobGeometry{CutRect{-3, 7, 590, 601}, LensCircle{640.25, 0.1 + 0.2, 355.123456789}, movie,
                                1280, 720};
     job.lens = LensSettings{LensModel::kStereographic, 190.5, -12.345678901234567, 1e-7, 179.99};
+    job.lens.profile.lens = "Samyang 8mm f/3.5 Fish-Eye CS";
+    job.lens.profile.camera = "Canon EOS 5D Mark ÏÏ";
+    job.lens.profile.cropFactor = 1.523;
+    job.lens.profile.focal = 8;
+    job.lens.profile.aperture = 0.1 + 5.5;
+    job.lens.profile.lensFile = "/my lenses/\"own\".xml";
     job.filters = JobFilters{1, 5, 3, 1, 200, 1, 17, 0, 0, 1, 50};
     job.flip = true;
     job.aspect = true;
@@ -74,6 +80,7 @@ TEST_P(MovieJobFileTest, WrittenJobsReadBackEqual) {
         }
     }
     EXPECT_NE(JobFileText(jobs[0]).find("\nLENS_FOV 190.5\n"), std::string::npos) << JobFileText(jobs[0]);
+    EXPECT_NE(JobFileText(jobs[3]).find("\nLENS_PROFILE \n"), std::string::npos) << JobFileText(jobs[3]);
     std::string error;
     EXPECT_FALSE(WriteJobFile(jobs[0], (dir / "no folder" / "job.txt").string(), error));
     EXPECT_NE(error.find("cannot write the job file"), std::string::npos) << error;
@@ -125,6 +132,9 @@ TEST(MovieJobFile, DamagedFilesAreRefusedNamingTheLine) {
         {Damaged("", "", 300), "the file ends within this line: it is cut short"},
         {Damaged("END", ""), "without END: it is cut short"},
         {Damaged("LENS", "LENS orthographic"), "the lens cannot be used"},
+        {Damaged("LENS_PROFILE", "LENS_PROFILE Samyang|x|1,5|8|5.6"), "LENS_PROFILE needs LENS|CAMERA|CROP"},
+        {Damaged("LENS_PROFILE", "LENS_PROFILE Samyang|x|1.5|8"), "LENS_PROFILE needs LENS|CAMERA|CROP"},
+        {Damaged("LENS_PROFILE", "LENS_PROFILE |x|1.5|8|4"), "LENS_PROFILE needs LENS|CAMERA|CROP"},
     };
     for (const Case& c : cases) {
         const JobFileRead read = ReadJobText(c.text);

@@ -76,7 +76,7 @@ TEST(LensRemap, EachModelPlacesRaysAtItsRadius) {
     const CutGeometry g = Geometry(1920, 1080, CutRect{100, -20, 500, 620});
     const double radius = LensCircleOf(g).r;
     const int y = g.outH / 2;  // just above the middle: its latitude is a half pixel off
-    for (const LensSettings lens :
+    for (const LensSettings& lens :
          {Lens(LensModel::kEquidistant, 200), Lens(LensModel::kEquisolid, 180), Lens(LensModel::kEquisolid, 230),
           Lens(LensModel::kStereographic, 190), Lens(LensModel::kOrthographic, 180),
           Lens(LensModel::kOrthographic, 150)}) {
@@ -195,7 +195,7 @@ TEST(LensRemap, ALensChangeReachesTheNextPreviewPassAndTheConversion) {
     EXPECT_FALSE(p.PreviewPass(s, {}, cb).geometryBuilt);
     EXPECT_EQ(p.CacheFilled(), 1);
     // Every setting of the lens is part of the key; the same cut is kept.
-    for (const LensSettings lens : {Lens(LensModel::kStereographic, 180), Lens(LensModel::kStereographic, 210),
+    for (const LensSettings& lens : {Lens(LensModel::kStereographic, 180), Lens(LensModel::kStereographic, 210),
                                     Lens(LensModel::kStereographic, 210, 5), Lens(LensModel::kStereographic, 210, 5, 1),
                                     Lens(LensModel::kStereographic, 210, 5, 1, -2), LensSettings{}}) {
         s.lens = lens;

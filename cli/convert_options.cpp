@@ -6,6 +6,7 @@
 
 #include "convert/movie_part.h"
 #include "app/parameter_file.h"
+#include "cli/stereo_options.h"
 
 namespace tessaly {
 namespace {
@@ -103,7 +104,7 @@ bool TakesValue(const std::string& name) {
     for (const char* option : kWithValue) {
         if (name == option) return true;
     }
-    return false;
+    return TakesStereoValue(name);
 }
 
 // One option with its value; false with `error` set when it is not valid.
@@ -224,8 +225,7 @@ bool ApplyOption(const std::string& name, const std::string& value, ConvertOptio
         // Up to a week; 0 waits for ever.
         if (!ReadInRange(name, value, 0, 604800, o.encoderStallSeconds, error)) return false;
     } else {
-        error = "unknown option " + name;
-        return false;
+        return ApplyStereoOption(name, value, o.stereo, error);
     }
     return true;
 }
@@ -279,6 +279,7 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
             o.vrMetadata = false;
             continue;
         }
+        if (ApplyStereoSwitch(arg, o.stereo)) continue;
         std::string name = arg;
         std::string value;
         size_t equals = arg.find('=');
@@ -308,6 +309,9 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
         result.error = "--circle and --cut both set the cut: give one of them";
         return result;
     }
+    result.error = StereoOptionsProblem(o.stereo, StereoOnlyOptionsGiven(o.stereo), o.cut || o.circle, o.flip,
+                                        o.join || o.partCount > 0);
+    if (!result.error.empty()) return result;
     // The model and field of view given together must suit each other.
     if (o.lensModel && o.fov) {
         LensSettings lens;
@@ -504,7 +508,8 @@ std::string ConvertUsage() {
            "  --check-options OPTIONS... INPUT OUTPUT  (first) check a command line as a\n"
            "                         run would, up to its first frame, and convert nothing\n"
            "  --help                 show this text\n"
-           "  --version              show the version\n";
+           "  --version              show the version\n" +
+           StereoUsage();
 }
 
 }  // namespace tessaly

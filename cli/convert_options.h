@@ -11,6 +11,7 @@
 #include "app/app_state.h"
 #include "transform/lens.h"
 #include "transform/lens_circle.h"
+#include "transform/stereo_layout.h"
 
 namespace tessaly {
 
@@ -58,6 +59,10 @@ struct ConvertOptions {
     // with the sound of `input`.
     bool join = false;
     std::vector<std::string> parts;
+
+    // Two eyes in one frame (--stereo); the eyes' cuts are filled in by the
+    // circle search before the run.
+    StereoSettings stereo;
 
     bool help = false;
     bool version = false;

@@ -36,6 +36,7 @@
 #include "app/startup.h"
 #include "cli/convert_options.h"
 #include "cli/run_workspace.h"
+#include "cli/stereo_cuts.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_ui.h"
 #include "convert/conversion_driver.h"
@@ -174,6 +175,7 @@ ConversionOptions HeadlessConversion(const ConvertOptions& options) {
     run.timings.cleanupTurn = 0;
     run.partIndex = options.partIndex;
     run.partCount = options.partCount;
+    run.stereo = options.stereo;
     return run;
 }
 
@@ -194,8 +196,14 @@ void PrepareApp(FisheyeApp& app, const ConvertOptions& options, const char* argv
 // parameter file (or the start) had it. What was decided goes into `said`,
 // for the terminal and the run log. Returns 0, or the exit code of a failure
 // described in `problem`.
-int ChooseCut(FisheyeApp& app, const ConvertOptions& options, std::vector<std::string>& said,
+int ChooseCut(FisheyeApp& app, ConvertOptions& options, std::vector<std::string>& said,
               std::string& problem) {
+    if (options.stereo.IsStereo()) {
+        SetStopFlag(&app.run.stopRequested);
+        const bool found = ChooseStereoCuts(options.input, options.stereo, &app.run.stopRequested, said, problem);
+        SetStopFlag(nullptr);
+        return found || StopSignal() != 0 ? 0 : kExitInput;
+    }
     if (options.cut || (!options.circle && !options.paramsFile.empty())) return 0;
     const AppSettings& s = *app.settings;
     const CutRect before{s.XL1, s.YL1, s.XL2, s.YL2};
@@ -429,7 +437,7 @@ int Run(int argc, char** argv) {
                      parsed.error.c_str());
         return kExitUsage;
     }
-    const ConvertOptions& options = parsed.options;
+    ConvertOptions options = parsed.options;
     if (options.help) {
         std::fputs(ConvertUsage().c_str(), stdout);
         std::fputs("\nExit status:\n"

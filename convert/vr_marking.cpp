@@ -29,7 +29,8 @@ std::string MarkExportedMovie(FisheyeApp& app, UserInterface& ui, ExportResult& 
     std::atomic<int32_t> done{0};
     std::thread marker([&] {
         result = MarkCopyAs180Video(exported.pending.tempPath, copy, exported.outputPath,
-                                    [&app](const std::string& line) { app.env.log.WriteLogLine(line); });
+                                    [&app](const std::string& line) { app.env.log.WriteLogLine(line); },
+                                    app.run.vrStereo.load());
         done = 1;
     });
     while (done.load() == 0) ui.YieldStep(32);

@@ -1,0 +1,19 @@
+// The eyes' cuts of a stereo run: both lens circles found in frames sampled
+// across the movie, each placed by a cut of its own.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "transform/stereo_layout.h"
+
+namespace tessaly {
+
+// Fills `stereo.cuts` from the circles found in `input`. Lines for the
+// terminal and the log go into `said` (one per eye). False with `problem`
+// when the movie cannot be read or an eye's circle cannot be found or cut.
+bool ChooseStereoCuts(const std::string& input, StereoSettings& stereo, const std::atomic<bool>* stop,
+                      std::vector<std::string>& said, std::string& problem);
+
+}  // namespace tessaly

@@ -1,0 +1,169 @@
+// Two fisheye eyes in one frame through the headless converter: clips made
+// by ffmpeg (one scene rendered by v360 as two fisheye circles, the right
+// eye's view turned to the side, laid on black side by side or one above the
+// other), converted with --stereo; each eye's circle is checked against the
+// truth and each eye's picture against v360's own conversion of that eye's
+// circle. ffprobe reads the stereo marking of every container that carries it.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tests/capture_output.h"
+#include "tests/cli/converter_copy.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tessaly::testing::CaptureOutput;
+using tessaly::testing::RunShellCommand;
+using tessaly::testing::ShellQuote;
+
+constexpr int kRightYaw = 8;  // degrees the right eye's view is turned
+
+struct Case {
+    const char* name;
+    int w, h;          // the frame
+    int d;             // each circle's diameter
+    int lx, ly;        // the left eye's square's top-left corner
+    int rx, ry;        // the right eye's
+    const char* in;    // --stereo
+    const char* out;   // --stereo-out
+    bool swap;         // the right eye in the frame's first half
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+const Case kCases[] = {
+    {"sbs_1920x1080_centred", 1920, 1080, 900, 30, 90, 990, 90, "sbs", "sbs", false},
+    {"sbs_1920x1080_off_centre_to_tb", 1920, 1080, 800, 100, 40, 1020, 230, "sbs", "tb", false},
+    {"sbs_3840x1920_centred", 3840, 1920, 1800, 60, 60, 1980, 60, "sbs", "sbs", false},
+    {"sbs_3840x1920_off_centre", 3840, 1920, 1640, 200, 180, 2000, 90, "sbs", "sbs", false},
+    {"tb_1080x1920_swapped", 1080, 1920, 900, 90, 990, 90, 30, "tb", "sbs", true},
+};
+
+std::string Num(int v) { return std::to_string(v); }
+
+class StereoCli : public ::testing::TestWithParam<Case> {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = fs::temp_directory_path() / ("tessaly_stereo_" + std::to_string(::getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        program_ = tessaly::testing::ConverterCopyIn(dir_);
+    }
+    static void TearDownTestSuite() { fs::remove_all(dir_); }
+
+    // Two frames: one scene as two masked fisheye circles on black.
+    static std::string MakeClip(const Case& c) {
+        const std::string path = (dir_ / (std::string(c.name) + ".mp4")).string();
+        const std::string d = Num(c.d), half = Num(c.d / 2);
+        const std::string mask = "color=black:size=" + d + "x" + d + ":rate=5:duration=0.4,format=gray,geq=lum='if(lte(hypot(X-" +
+                                 half + "+0.5,Y-" + half + "+0.5)," + half + "),255,0)',split[m1][m2];";
+        const std::string fish = "v360=input=e:output=fisheye:h_fov=180:v_fov=180:w=" + d + ":h=" + d;
+        const std::string graph = mask + "[0:v]gblur=sigma=1.5,split[a][b];[a]" + fish + ",format=rgba[l0];[l0][m1]alphamerge[l];[b]" +
+                                  fish + ":yaw=" + Num(kRightYaw) + ",format=rgba[r0];[r0][m2]alphamerge[r];" +
+                                  "[1:v][l]overlay=" + Num(c.lx) + ":" + Num(c.ly) + "[t];[t][r]overlay=" + Num(c.rx) +
+                                  ":" + Num(c.ry) + ",format=yuv420p[v]";
+        const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i testsrc2=size=" +
+                                Num(2 * c.d) + "x" + d + ":rate=5:duration=0.4 -f lavfi -i color=black:size=" +
+                                Num(c.w) + "x" + Num(c.h) + ":rate=5:duration=0.4 -filter_complex \"" + graph +
+                                "\" -map \"[v]\" -c:v libx264 -preset ultrafast -crf 8 " + ShellQuote(path);
+        EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        return path;
+    }
+
+    static tessaly::testing::ShellOutcome Convert(const std::string& args) {
+        return RunShellCommand("cd " + ShellQuote(dir_.string()) + " && " + ShellQuote(program_.string()) + " " + args);
+    }
+
+    // The first frame of `path` after `filters` as top-down RGB bytes.
+    static std::vector<uint8_t> Frame(const std::string& path, const std::string& filters) {
+        const std::string raw = (dir_ / "frame.rgb").string();
+        const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin -y -i " + ShellQuote(path) +
+                                " -frames:v 1 " + (filters.empty() ? "" : "-vf \"" + filters + "\" ") +
+                                "-pix_fmt rgb24 -f rawvideo " + ShellQuote(raw);
+        EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        std::ifstream in(raw, std::ios::binary);
+        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    }
+
+    static fs::path dir_;
+    static fs::path program_;
+};
+
+fs::path StereoCli::dir_;
+fs::path StereoCli::program_;
+
+// PSNR of the n x n square at (x0, y0) of the w-wide picture `a` against `b`.
+double Psnr(const std::vector<uint8_t>& a, int w, int x0, int y0, const std::vector<uint8_t>& b, int n) {
+    double sum = 0;
+    for (int y = 0; y < n; ++y)
+        for (int x = 0; x < 3 * n; ++x) {
+            const double e = double(a[(static_cast<size_t>(y0 + y) * w + x0) * 3 + x]) - b[static_cast<size_t>(y) * n * 3 + x];
+            sum += e * e;
+        }
+    return 10.0 * std::log10(255.0 * 255.0 * 3.0 * n * n / std::max(sum, 1e-9));
+}
+
+// The circle the converter says it found for an eye: "left eye lens circle:
+// centre X,Y radius R px".
+bool SaidCircle(const std::string& output, const std::string& eye, double& cx, double& cy, double& r) {
+    const size_t at = output.find(eye + " eye lens circle: centre ");
+    if (at == std::string::npos) return false;
+    return std::sscanf(output.c_str() + at + eye.size(), " eye lens circle: centre %lf,%lf radius %lf", &cx, &cy,
+                       &r) == 3;
+}
+
+TEST_P(StereoCli, FindsBothCirclesAndConvertsEachEyeLikeV360) {
+    const Case& c = GetParam();
+    const std::string clip = MakeClip(c);
+    const std::string out = (dir_ / (std::string(c.name) + "-out.mp4")).string();
+    const auto run = Convert(std::string("--stereo ") + c.in + " --stereo-out " + c.out + (c.swap ? " --swap-eyes" : "") +
+                             " --sharpen off --quality 1 " + ShellQuote(clip) + " " + ShellQuote(out));
+    ASSERT_EQ(run.status, 0) << run.output;
+    const int eyeX[2] = {c.lx, c.rx}, eyeY[2] = {c.ly, c.ry};
+    const char* eyes[2] = {"left", "right"};
+    for (int e = 0; e < 2; ++e) {
+        double cx = 0, cy = 0, r = 0;
+        ASSERT_TRUE(SaidCircle(run.output, eyes[e], cx, cy, r)) << run.output;
+        const double tol = 0.005 * c.d;
+        EXPECT_NEAR(cx, eyeX[e] + c.d / 2.0 - 0.5, tol) << eyes[e];
+        EXPECT_NEAR(cy, eyeY[e] + c.d / 2.0 - 0.5, tol) << eyes[e];
+        EXPECT_NEAR(r, c.d / 2.0, tol) << eyes[e];
+        std::printf("circle table: %s %s | %+.2f %+.2f %+.2f px\n", c.name, eyes[e], cx - (eyeX[e] + c.d / 2.0 - 0.5),
+                    cy - (eyeY[e] + c.d / 2.0 - 0.5), r - c.d / 2.0);
+    }
+    const std::string size = CaptureOutput("ffprobe -v error -select_streams v:0 -show_entries stream=width,height "
+                                           "-of csv=p=0 " + ShellQuote(out));
+    int w = 0, h = 0;
+    ASSERT_EQ(std::sscanf(size.c_str(), "%d,%d", &w, &h), 2) << size;
+    const bool sideBySide = std::string(c.out) == "sbs";
+    const int n = sideBySide ? h : w;
+    EXPECT_EQ(sideBySide ? w : h, 2 * n);
+    const std::vector<uint8_t> got = Frame(out, "");
+    ASSERT_EQ(got.size(), static_cast<size_t>(w) * h * 3);
+    for (int e = 0; e < 2; ++e) {
+        const std::string ideal = "crop=" + Num(c.d) + ":" + Num(c.d) + ":" + Num(eyeX[e]) + ":" + Num(eyeY[e]) +
+                                  ",v360=input=fisheye:output=equirect:ih_fov=180:iv_fov=180:h_fov=180:v_fov=180:w=" +
+                                  Num(n) + ":h=" + Num(n) + ":interp=cubic";
+        const std::vector<uint8_t> want = Frame(clip, ideal);
+        ASSERT_EQ(want.size(), static_cast<size_t>(n) * n * 3);
+        const double psnr = Psnr(got, w, sideBySide ? e * n : 0, sideBySide ? 0 : e * n, want, n);
+        std::printf("psnr table: %s %s eye | %d x %d | %.1f dB\n", c.name, eyes[e], n, n, psnr);
+        EXPECT_GE(psnr, 28.0) << eyes[e] << " eye";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Generated, StereoCli, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+}  // namespace

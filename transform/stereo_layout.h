@@ -1,0 +1,76 @@
+// Two eyes in one frame: where a stereo source holds each eye's circle, the
+// per-eye lens (the shared lens with the eye's own angles), and the two
+// converted eyes joined side by side or one above the other. The plain
+// StereoSettings value is what a conversion carries for stereo.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "transform/cut_rect.h"
+#include "transform/frame_buffer.h"
+#include "transform/lens.h"
+
+namespace tessaly {
+
+enum class StereoLayout : int32_t {
+    kMono = 0,
+    kSideBySide = 1,  // left eye in the left half
+    kTopBottom = 2,   // left eye in the top half
+};
+
+// "mono", "sbs", "tb".
+const char* StereoLayoutName(StereoLayout layout);
+// "sbs" or "tb" (the stereo layouts a user names).
+std::optional<StereoLayout> StereoLayoutFromName(std::string_view name);
+
+// An eye's own levelling angles in degrees; each one not given is the
+// shared lens's.
+struct EyeAngles {
+    std::optional<double> yaw;
+    std::optional<double> pitch;
+    std::optional<double> roll;
+
+    bool operator==(const EyeAngles&) const = default;
+};
+
+inline constexpr int kLeftEye = 0;
+inline constexpr int kRightEye = 1;
+
+struct StereoSettings {
+    StereoLayout input = StereoLayout::kMono;        // how the source frame holds the eyes
+    StereoLayout output = StereoLayout::kSideBySide;  // how the output frame holds them
+    bool swapEyes = false;  // the source's first half holds the right eye
+    std::array<CutRect, 2> cuts{};      // left eye, right eye
+    std::array<EyeAngles, 2> angles{};  // left eye, right eye
+
+    bool IsStereo() const { return input != StereoLayout::kMono; }
+    bool operator==(const StereoSettings&) const = default;
+};
+
+// One half of a frame in source pixels, x to the right, y downward.
+struct FrameRegion {
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t w = 0;
+    int32_t h = 0;
+};
+
+// The half of a frameW x frameH frame that holds `eye` (kLeftEye or
+// kRightEye): the first half (left or top) holds the left eye unless swapped.
+FrameRegion EyeRegion(StereoLayout layout, bool swapEyes, int32_t frameW, int32_t frameH, int eye);
+
+// The shared lens with the eye's own angles put in.
+LensSettings EyeLens(const LensSettings& shared, const EyeAngles& angles);
+
+// The output frame's size for two eyes of eyeW x eyeH.
+void JoinedSize(StereoLayout output, int32_t eyeW, int32_t eyeH, int32_t& w, int32_t& h);
+
+// Joins two converted eyes of one size (bottom-up BGRX) into `joined`,
+// allocated to JoinedSize when it has another size. False when the eyes'
+// sizes differ or the layout is not a stereo one.
+bool JoinEyes(const FrameBuffer& left, const FrameBuffer& right, StereoLayout output, FrameBuffer& joined);
+
+}  // namespace tessaly

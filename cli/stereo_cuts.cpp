@@ -18,16 +18,20 @@ bool ChooseStereoCuts(const std::string& input, StereoSettings& stereo, const st
         problem = search.Problem();
         return false;
     }
-    const StereoCuts cuts =
-        CutsForStereoCircles(sampled.frameW, sampled.frameH, {search.eyes[0].circle, search.eyes[1].circle});
-    if (!cuts.ok) {
-        problem = cuts.problem;
+    const StereoPlacement placed = PlaceStereoEyes(sampled.frameW, sampled.frameH, stereo.input, stereo.swapEyes,
+                                                   {search.eyes[0].circle, search.eyes[1].circle});
+    if (!placed.ok) {
+        problem = placed.problem;
         return false;
     }
     for (int eye = 0; eye < 2; ++eye) {
-        stereo.cuts[eye] = cuts.eyes[eye].cut;
+        stereo.windows[eye] = placed.windows[eye];
+        stereo.cuts[eye] = placed.eyes[eye].cut;
+        const FrameRegion& w = placed.windows[eye];
         said.push_back(std::string(eye == kLeftEye ? "left eye " : "right eye ") +
-                       CircleCutLine(search.eyes[eye].circle, cuts.eyes[eye], "cut"));
+                       CircleCutLine(search.eyes[eye].circle, placed.eyes[eye], "cut") + " of the " +
+                       std::to_string(w.w) + "x" + std::to_string(w.h) + " window at " + std::to_string(w.x) + "," +
+                       std::to_string(w.y));
     }
     return true;
 }

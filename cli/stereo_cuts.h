@@ -10,7 +10,7 @@
 
 namespace tessaly {
 
-// Fills `stereo.cuts` from the circles found in `input`. Lines for the
+// Fills `stereo.windows` and `stereo.cuts` from the circles found in `input`. Lines for the
 // terminal and the log go into `said` (one per eye). False with `problem`
 // when the movie cannot be read or an eye's circle cannot be found or cut.
 bool ChooseStereoCuts(const std::string& input, StereoSettings& stereo, const std::atomic<bool>* stop,

@@ -104,7 +104,7 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
             app.run.vrStereo = options.stereo.IsStereo() ? options.stereo.output : StereoLayout::kMono;
             if (options.stereo.IsStereo()) {
                 eyes = std::make_unique<StereoPipelines>();
-                eyes->Allocate(info.frameWidth, info.frameHeight);
+                eyes->Allocate(info.frameWidth, info.frameHeight, options.stereo);
             }
             const ConversionHooks hooks =
                 eyes ? StereoHooks(*eyes, app, options.stereo) : PipelineHooks(pipeline, app);

@@ -8,11 +8,15 @@
 
 namespace tessaly {
 
-TransformStatus StereoPipelines::Allocate(int frameW, int frameH) {
-    for (FramePipeline& eye : eyes_) {
-        const TransformStatus status = eye.Allocate(frameW, frameH);
+TransformStatus StereoPipelines::Allocate(int frameW, int frameH, const StereoSettings& stereo) {
+    frameW_ = frameW;
+    frameH_ = frameH;
+    for (int eye = 0; eye < 2; ++eye) {
+        const FrameRegion& window = stereo.windows[eye];
+        const TransformStatus status = eyes_[eye].Allocate(window.w, window.h);
         if (status != TransformStatus::kOk) return status;
-        eye.ForceGeometryRebuild();
+        eyes_[eye].ForceGeometryRebuild();
+        frames_[eye].Allocate(window.w, window.h);
     }
     return TransformStatus::kOk;
 }
@@ -58,12 +62,19 @@ ConversionHooks StereoHooks(StereoPipelines& pipelines, FisheyeApp& app, const S
     callbacks.sleep = [](int milliseconds) { Sleep(milliseconds); };
     hooks.convertFrame = [&pipelines, &app, stereo, shared, callbacks](const uint8_t* data,
                                                                          int32_t size) -> const FrameBuffer* {
+        if (size != static_cast<int64_t>(pipelines.FrameWidth()) * pipelines.FrameHeight() * 4) {
+            app.env.log.WriteLogLine("Frame refused (" + std::to_string(size) + " bytes): " +
+                                     StatusText(TransformStatus::kBadSampleSize));
+            return nullptr;
+        }
         for (int eye = 0; eye < 2; ++eye) {
+            FrameBuffer& window = pipelines.EyeFrame(eye);
+            CopyWindow(data, pipelines.FrameWidth(), pipelines.FrameHeight(), stereo.windows[eye], window);
             TransformSettings s = shared;
             s.cut = stereo.cuts[eye];
             s.lens = EyeLens(shared.lens, stereo.angles[eye]);
             const TransformStatus status = pipelines.Eye(eye).ConvertFrame(
-                data, static_cast<size_t>(size), s, FrameSwitchesOf(app.run), callbacks);
+                window.Data(), window.PictureBytes(), s, FrameSwitchesOf(app.run), callbacks);
             if (status != TransformStatus::kOk) {
                 app.env.log.WriteLogLine("Frame refused (" + std::to_string(size) + " bytes, " + EyeName(eye) +
                                          "): " + StatusText(status));

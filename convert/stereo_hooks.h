@@ -1,6 +1,6 @@
 // The conversion hooks of a stereo run: one frame pipeline per eye, each
-// with its own cut, geometry and remap table, both fed the same decoded
-// frame; the two converted eyes are joined into one output frame (side by
+// with its own cut, geometry and remap table, fed its eye's window of the
+// decoded frame; the two converted eyes are joined into one output frame (side by
 // side or one above the other) that the run hands on like a mono one.
 #pragma once
 
@@ -15,13 +15,21 @@ namespace tessaly {
 
 class StereoPipelines {
 public:
-    // Both eyes' pipelines for frames of frameW x frameH.
-    TransformStatus Allocate(int frameW, int frameH);
+    // Both eyes' pipelines for frames of frameW x frameH, each converting
+    // its window of `stereo`.
+    TransformStatus Allocate(int frameW, int frameH, const StereoSettings& stereo);
+    int FrameWidth() const { return frameW_; }
+    int FrameHeight() const { return frameH_; }
     FramePipeline& Eye(int eye) { return eyes_[eye]; }
+    // The eye's window of the frame being converted.
+    FrameBuffer& EyeFrame(int eye) { return frames_[eye]; }
     FrameBuffer& Joined() { return joined_; }
 
 private:
+    int frameW_ = 0;
+    int frameH_ = 0;
     std::array<FramePipeline, 2> eyes_;
+    std::array<FrameBuffer, 2> frames_;
     FrameBuffer joined_;
 };
 

@@ -65,71 +65,35 @@ StereoCircleSearch FindStereoCircles(const LumaPlane& plane, int32_t frameW, int
     return search;
 }
 
-namespace {
-
-// The cut of `wanted` with `span` rows of 600-unit height (so one crop
-// height for both eyes): the top nearest the circle's centre, the columns
-// of `columns`. Not ok when none gives a usable geometry.
-CutForCircleResult CutWithSpan(int32_t frameW, int32_t frameH, const LensCircle& wanted, const CutRect& columns,
-                               int32_t span) {
-    CutForCircleResult best;
-    double bestError = 1e300;
-    for (int32_t dTop = -4; dTop <= 4; ++dTop) {
-        CutRect cut = columns;
-        cut.YL1 = columns.YL1 + dTop;
-        cut.YL2 = cut.YL1 + span;
-        const GeometryResult built = BuildCutGeometry(frameW, frameH, cut);
-        if (!built.Ok()) continue;
-        const LensCircle got = LensCircleOf(built.geometry);
-        const double error = std::hypot(got.cx - wanted.cx, got.cy - wanted.cy);
-        if (error < bestError) {
-            bestError = error;
-            best.ok = true;
-            best.cut = cut;
-            best.achieved = got;
-            best.errorX = got.cx - wanted.cx;
-            best.errorY = got.cy - wanted.cy;
-            best.errorR = got.r - wanted.r;
-        }
-    }
-    return best;
-}
-
-}  // namespace
-
-StereoCuts CutsForStereoCircles(int32_t frameW, int32_t frameH, const std::array<LensCircle, 2>& circles) {
-    StereoCuts cuts;
+StereoPlacement PlaceStereoEyes(int32_t frameW, int32_t frameH, StereoLayout layout, bool swapEyes,
+                                const std::array<LensCircle, 2>& circles) {
+    StereoPlacement placement;
+    const FrameRegion first = EyeRegion(layout, swapEyes, frameW, frameH, kLeftEye);
     const double r = 0.5 * (circles[0].r + circles[1].r);
-    std::array<CutForCircleResult, 2> own;
+    const LensCircle wanted{circles[0].cx - first.x, circles[0].cy - first.y, r};
+    const CutForCircleResult cut = CutForCircle(first.w, first.h, wanted);
+    if (!cut.ok) {
+        placement.problem = "no cut places the left eye's lens circle centre " + OneDecimal(circles[0].cx) + "," +
+                            OneDecimal(circles[0].cy) + " radius " + OneDecimal(r) + " px in a " +
+                            std::to_string(first.w) + "x" + std::to_string(first.h) + " half of the frame";
+        return placement;
+    }
+    // Each eye's window is moved by whole pixels so that its circle lies
+    // where the one cut places a circle.
+    const LensCircle& at = cut.achieved;
     for (int eye = 0; eye < 2; ++eye) {
-        own[eye] = CutForCircle(frameW, frameH, LensCircle{circles[eye].cx, circles[eye].cy, r});
-        if (!own[eye].ok) {
-            cuts.problem = std::string("no cut places the ") + (eye == kLeftEye ? "left" : "right") +
-                           " eye's lens circle centre " + OneDecimal(circles[eye].cx) + "," +
-                           OneDecimal(circles[eye].cy) + " radius " + OneDecimal(r) + " px";
-            return cuts;
-        }
+        FrameRegion& window = placement.windows[eye];
+        window = FrameRegion{static_cast<int32_t>(std::lround(circles[eye].cx - at.cx)),
+                             static_cast<int32_t>(std::lround(circles[eye].cy - at.cy)), first.w, first.h};
+        CutForCircleResult& placed = placement.eyes[eye];
+        placed = cut;
+        placed.achieved = LensCircle{at.cx + window.x, at.cy + window.y, at.r};
+        placed.errorX = placed.achieved.cx - circles[eye].cx;
+        placed.errorY = placed.achieved.cy - circles[eye].cy;
+        placed.errorR = placed.achieved.r - circles[eye].r;
     }
-    // One height for both: of the heights near the two eyes' own, the one
-    // whose worst eye lies nearest its circle.
-    double bestWorst = 1e300;
-    const int32_t spans[2] = {own[0].cut.YL2 - own[0].cut.YL1, own[1].cut.YL2 - own[1].cut.YL1};
-    for (int32_t span = std::min(spans[0], spans[1]) - 1; span <= std::max(spans[0], spans[1]) + 1; ++span) {
-        std::array<CutForCircleResult, 2> pair;
-        double worst = 0;
-        for (int eye = 0; eye < 2; ++eye) {
-            pair[eye] = CutWithSpan(frameW, frameH, circles[eye], own[eye].cut, span);
-            if (!pair[eye].ok) worst = 1e300;
-            worst = std::max(worst, std::hypot(std::hypot(pair[eye].errorX, pair[eye].errorY), pair[eye].errorR));
-        }
-        if (worst < bestWorst) {
-            bestWorst = worst;
-            cuts.eyes = pair;
-            cuts.ok = true;
-        }
-    }
-    if (!cuts.ok) cuts.problem = "no cut of one height places both eyes' lens circles";
-    return cuts;
+    placement.ok = true;
+    return placement;
 }
 
 }  // namespace tessaly

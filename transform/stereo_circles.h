@@ -1,7 +1,6 @@
-// The two lens circles of a stereo frame and the two cuts that place them.
-// Each eye's circle is looked for in its own half of the brightest-luma
-// plane (transform/circle_finder.h); the two cuts get one crop height, so
-// that both eyes convert to squares of one size.
+// The two lens circles of a stereo frame and where each eye is converted
+// from. Each eye's circle is looked for in its own half of the
+// brightest-luma plane (transform/circle_finder.h).
 #pragma once
 
 #include <array>
@@ -27,16 +26,24 @@ struct StereoCircleSearch {
 StereoCircleSearch FindStereoCircles(const LumaPlane& plane, int32_t frameW, int32_t frameH,
                                      StereoLayout layout, bool swapEyes);
 
-struct StereoCuts {
+// Where each eye of a stereo frame is converted from: a window of the
+// frame, the size of a half, and one cut in the window's 600 units. The cut
+// places the left eye's circle (of the two circles' mean radius: the two of
+// one lens or of two like cameras differ only by the search's error) as
+// closely as the cut's grid allows; each window is then moved by whole
+// pixels so that its eye's circle lies on the cut's circle. Both eyes thus
+// convert to squares of one size, each within half a pixel (plus the grid's
+// rest) of its circle.
+struct StereoPlacement {
     bool ok = false;
     std::string problem;  // why not ok
+    std::array<FrameRegion, 2> windows;
+    // Per eye: the cut (in the window) and the circle it places in frame
+    // pixels, with what is left (placed minus found).
     std::array<CutForCircleResult, 2> eyes;
 };
 
-// The cuts of both eyes' circles on one frameW x frameH frame, with one crop
-// height: both are placed for the circles' mean radius (the two circles of
-// one lens or of two like cameras differ only by the search's error), and
-// the right eye's cut takes the left one's height should rounding part them.
-StereoCuts CutsForStereoCircles(int32_t frameW, int32_t frameH, const std::array<LensCircle, 2>& circles);
+StereoPlacement PlaceStereoEyes(int32_t frameW, int32_t frameH, StereoLayout layout, bool swapEyes,
+                                const std::array<LensCircle, 2>& circles);
 
 }  // namespace tessaly

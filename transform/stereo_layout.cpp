@@ -1,5 +1,6 @@
 #include "transform/stereo_layout.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tessaly {
@@ -23,13 +24,33 @@ FrameRegion EyeRegion(StereoLayout layout, bool swapEyes, int32_t frameW, int32_
     const bool second = (eye == kRightEye) != swapEyes;
     if (layout == StereoLayout::kSideBySide) {
         const int32_t half = frameW / 2;
-        return second ? FrameRegion{half, 0, frameW - half, frameH} : FrameRegion{0, 0, half, frameH};
+        return FrameRegion{second ? frameW - half : 0, 0, half, frameH};
     }
     if (layout == StereoLayout::kTopBottom) {
         const int32_t half = frameH / 2;
-        return second ? FrameRegion{0, half, frameW, frameH - half} : FrameRegion{0, 0, frameW, half};
+        return FrameRegion{0, second ? frameH - half : 0, frameW, half};
     }
     return FrameRegion{0, 0, frameW, frameH};
+}
+
+void CopyWindow(const uint8_t* frame, int32_t frameW, int32_t frameH, const FrameRegion& window, FrameBuffer& eye) {
+    if (eye.Width() != window.w || eye.Height() != window.h) eye.Allocate(window.w, window.h);
+    const int32_t x0 = std::max(window.x, 0), x1 = std::min(window.x + window.w, frameW);
+    for (int32_t r = 0; r < window.h; ++r) {
+        // Stored row r (bottom-up) is the window's picture row h - 1 - r.
+        const int32_t pictureRow = window.y + window.h - 1 - r;
+        uint8_t* dst = eye.Row(r);
+        if (pictureRow < 0 || pictureRow >= frameH || x0 >= x1) {
+            std::memset(dst, 0, static_cast<size_t>(window.w) * 4);
+            continue;
+        }
+        const uint8_t* src = frame + (static_cast<size_t>(frameH - 1 - pictureRow) * frameW + x0) * 4;
+        const size_t before = static_cast<size_t>(x0 - window.x) * 4;
+        const size_t inside = static_cast<size_t>(x1 - x0) * 4;
+        std::memset(dst, 0, before);
+        std::memcpy(dst + before, src, inside);
+        std::memset(dst + before + inside, 0, static_cast<size_t>(window.w) * 4 - before - inside);
+    }
 }
 
 LensSettings EyeLens(const LensSettings& shared, const EyeAngles& angles) {

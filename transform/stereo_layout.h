@@ -39,28 +39,41 @@ struct EyeAngles {
 inline constexpr int kLeftEye = 0;
 inline constexpr int kRightEye = 1;
 
+// A rectangle of a frame in source pixels, x to the right, y downward,
+// (x, y) its top-left pixel; it may reach beyond the frame.
+struct FrameRegion {
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t w = 0;
+    int32_t h = 0;
+
+    bool operator==(const FrameRegion&) const = default;
+};
+
 struct StereoSettings {
     StereoLayout input = StereoLayout::kMono;        // how the source frame holds the eyes
     StereoLayout output = StereoLayout::kSideBySide;  // how the output frame holds them
     bool swapEyes = false;  // the source's first half holds the right eye
-    std::array<CutRect, 2> cuts{};      // left eye, right eye
+    // Each eye is converted from a window of the frame of one size (a half,
+    // moved so that its circle sits where its cut expects it) with its cut
+    // in the window's 600 units: left eye, right eye.
+    std::array<FrameRegion, 2> windows{};
+    std::array<CutRect, 2> cuts{};
     std::array<EyeAngles, 2> angles{};  // left eye, right eye
 
     bool IsStereo() const { return input != StereoLayout::kMono; }
     bool operator==(const StereoSettings&) const = default;
 };
 
-// One half of a frame in source pixels, x to the right, y downward.
-struct FrameRegion {
-    int32_t x = 0;
-    int32_t y = 0;
-    int32_t w = 0;
-    int32_t h = 0;
-};
-
-// The half of a frameW x frameH frame that holds `eye` (kLeftEye or
+// The half of a frameW x frameH frame (both halves of one size; an odd
+// row or column in the middle belongs to neither) that holds `eye` (kLeftEye or
 // kRightEye): the first half (left or top) holds the left eye unless swapped.
 FrameRegion EyeRegion(StereoLayout layout, bool swapEyes, int32_t frameW, int32_t frameH, int eye);
+
+// Copies `window` of a bottom-up BGRX frameW x frameH frame into `eye`
+// (allocated to the window's size when it has another); what lies beyond
+// the frame is black.
+void CopyWindow(const uint8_t* frame, int32_t frameW, int32_t frameH, const FrameRegion& window, FrameBuffer& eye);
 
 // The shared lens with the eye's own angles put in.
 LensSettings EyeLens(const LensSettings& shared, const EyeAngles& angles);

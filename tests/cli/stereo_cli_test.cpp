@@ -52,7 +52,7 @@ const Case kCases[] = {
 
 std::string Num(int v) { return std::to_string(v); }
 
-class StereoCli : public ::testing::TestWithParam<Case> {
+class StereoCliBase : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         dir_ = fs::temp_directory_path() / ("tessaly_stereo_" + std::to_string(::getpid()));
@@ -100,8 +100,10 @@ protected:
     static fs::path program_;
 };
 
-fs::path StereoCli::dir_;
-fs::path StereoCli::program_;
+fs::path StereoCliBase::dir_;
+fs::path StereoCliBase::program_;
+
+class StereoCli : public StereoCliBase, public ::testing::WithParamInterface<Case> {};
 
 // PSNR of the n x n square at (x0, y0) of the w-wide picture `a` against
 // `b`, without a band of `margin` pixels along its sides: there the rays
@@ -153,7 +155,7 @@ TEST_P(StereoCli, FindsBothCirclesAndConvertsEachEyeLikeV360) {
         EXPECT_NEAR(cx, eyeX[e] + c.d / 2.0 - 0.5, tol) << eyes[e];
         EXPECT_NEAR(cy, eyeY[e] + c.d / 2.0 - 0.5, tol) << eyes[e];
         EXPECT_NEAR(r, c.d / 2.0, tol) << eyes[e];
-        std::printf("circle table: %s %s | %+.2f %+.2f %+.2f px\n", c.name, eyes[e], cx - (eyeX[e] + c.d / 2.0 - 0.5),
+        std::printf("circle table: %s %s | %+.1f %+.1f %+.1f px\n", c.name, eyes[e], cx - (eyeX[e] + c.d / 2.0 - 0.5),
                     cy - (eyeY[e] + c.d / 2.0 - 0.5), r - c.d / 2.0);
     }
     const std::string size = CaptureOutput("ffprobe -v error -select_streams v:0 -show_entries stream=width,height "
@@ -182,5 +184,67 @@ TEST_P(StereoCli, FindsBothCirclesAndConvertsEachEyeLikeV360) {
 
 INSTANTIATE_TEST_SUITE_P(Generated, StereoCli, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// ffprobe's side data of a movie's first video stream.
+std::string SideData(const std::string& path) {
+    return CaptureOutput("ffprobe -v error -select_streams v:0 -show_streams " + ShellQuote(path) +
+                         " | grep -E '^(width|height|type|projection|bound_[a-z]+)='");
+}
+
+// The streamed outputs of a stereo run in every container that carries the
+// marking: each eye a square, the layout and the 180-degree bounds marked;
+// --no-vr-metadata leaves them unmarked.
+TEST_F(StereoCliBase, StreamsMarkedStereoIntoEachContainer) {
+    const Case c{"marking", 640, 360, 300, 10, 30, 330, 30, "sbs", "sbs", false};
+    const std::string clip = MakeClip(c);
+    const std::string mp4 = (dir_ / "m.mp4").string(), mov = (dir_ / "m.mov").string(),
+                      webm = (dir_ / "m.webm").string(), tb = (dir_ / "tb.mp4").string(),
+                      plain = (dir_ / "plain.mp4").string();
+    auto run = Convert("--stereo sbs " + ShellQuote(clip) + " " + ShellQuote(mp4) + " " + ShellQuote(mov) + " " +
+                       ShellQuote(webm));
+    ASSERT_EQ(run.status, 0) << run.output;
+    for (const std::string& out : {mp4, mov, webm}) {
+        const std::string sd = SideData(out);
+        EXPECT_NE(sd.find("width=660\nheight=330\n"), std::string::npos) << out << "\n" << sd;
+        EXPECT_NE(sd.find("type=side by side"), std::string::npos) << out << "\n" << sd;
+        EXPECT_NE(sd.find("projection=tiled equirectangular"), std::string::npos) << out << "\n" << sd;
+        EXPECT_NE(sd.find("bound_top=0\nbound_right="), std::string::npos) << out << "\n" << sd;
+    }
+    run = Convert("--stereo sbs --stereo-out tb " + ShellQuote(clip) + " " + ShellQuote(tb));
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(SideData(tb).find("width=330\nheight=660\ntype=top and bottom"), std::string::npos) << SideData(tb);
+    run = Convert("--stereo sbs --no-vr-metadata " + ShellQuote(clip) + " " + ShellQuote(plain));
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(SideData(plain), "width=660\nheight=330\n");
+}
+
+// Stereo options that cannot be used, and a movie with one circle only:
+// refused before any work, with the reason.
+TEST_F(StereoCliBase, RefusesWhatCannotBeConvertedAsStereo) {
+    const Case one{"one-eye", 640, 360, 300, 10, 30, 2000, 0, "sbs", "sbs", false};  // the right eye off the frame
+    const std::string clip = MakeClip(one);
+    const std::string out = ShellQuote((dir_ / "never.mp4").string());
+    struct Refusal {
+        const char* args;
+        int status;
+        const char* says;
+    };
+    const Refusal kRefusals[] = {
+        {"--stereo lr", 2, "--stereo needs sbs (side by side) or tb (top-bottom), got 'lr'"},
+        {"--swap-eyes", 2, "need --stereo sbs|tb"},
+        {"--stereo-out tb", 2, "need --stereo sbs|tb"},
+        {"--stereo sbs --right-roll 200", 2, "--right-roll: "},
+        {"--stereo sbs --cut 0,0,300,600", 2, "--cut and --circle cannot be used with it"},
+        {"--stereo tb --flip", 2, "--flip would swap the eyes' sides"},
+        {"--stereo sbs --part 1/2", 2, "--stereo cannot be used with --part or --join"},
+        {"--stereo sbs", 3, "no lens circle found for the right eye: "},
+    };
+    for (const Refusal& r : kRefusals) {
+        const auto run = Convert(std::string(r.args) + " " + ShellQuote(clip) + " " + out);
+        EXPECT_EQ(run.status, r.status) << r.args << ": " << run.output;
+        EXPECT_NE(run.output.find(r.says), std::string::npos) << r.args << ": " << run.output;
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "never.mp4"));
+}
 
 }  // namespace

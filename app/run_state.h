@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/still_format.h"
-#include "transform/stereo_layout.h"
+#include "transform/eye_layout.h"
 
 namespace tessaly {
 

@@ -16,4 +16,13 @@ namespace tessaly {
 bool ChooseStereoCuts(const std::string& input, StereoSettings& stereo, const std::atomic<bool>* stop,
                       std::vector<std::string>& said, std::string& problem);
 
+// Measures the eyes' vertical disagreement on one converted frame of
+// `input` and moves each eye's pitch and roll by half of it (`stereo`'s
+// windows and cuts already chosen); the measure and the measure after go
+// into `said`. A frame with too little detail along the horizon to measure
+// leaves the angles as they are, and says so. False with `problem` when no
+// frame can be read.
+bool AlignStereoEyes(const std::string& input, const LensSettings& shared, StereoSettings& stereo,
+                     std::vector<std::string>& said, std::string& problem);
+
 }  // namespace tessaly

@@ -77,8 +77,13 @@ bool ApplyStereoOption(const std::string& name, const std::string& value, Stereo
 }
 
 bool ApplyStereoSwitch(const std::string& arg, StereoSettings& stereo) {
-    if (arg != "--swap-eyes") return false;
-    stereo.swapEyes = true;
+    if (arg == "--swap-eyes") {
+        stereo.swapEyes = true;
+    } else if (arg == "--align-eyes" || arg == "--no-align-eyes") {
+        stereo.alignEyes = arg == "--align-eyes";
+    } else {
+        return false;
+    }
     return true;
 }
 
@@ -92,7 +97,8 @@ bool StereoOnlyOptionsGiven(const StereoSettings& stereo) {
 std::string StereoOptionsProblem(const StereoSettings& stereo, bool stereoOnlyGiven, bool otherCut, bool flip,
                                  bool parts) {
     if (!stereo.IsStereo()) {
-        return stereoOnlyGiven ? "--stereo-out, --swap-eyes and the --left-/--right- angles need --stereo sbs|tb"
+        return stereoOnlyGiven ? "--stereo-out, --swap-eyes, --no-align-eyes and the --left-/--right- angles need "
+                                 "--stereo sbs|tb"
                                : std::string();
     }
     if (otherCut) return "--stereo finds each eye's lens circle itself: --cut and --circle cannot be used with it";
@@ -113,6 +119,11 @@ std::string StereoUsage() {
            "  --stereo-out sbs|tb    the output's layout: each eye a 180x180 square, side\n"
            "                         by side (2:1, the default) or top-bottom (1:2),\n"
            "                         marked as stereo 180-degree video\n"
+           "  --align-eyes, --no-align-eyes  before the run, measure how far the\n"
+           "                         converted eyes disagree vertically (a tilt and a\n"
+           "                         roll between them, along the horizon) and take it out\n"
+           "                         by each eye's pitch and roll, half each (the default);\n"
+           "                         off keeps the angles exactly as given\n"
            "  --left-yaw, --left-pitch, --left-roll, --right-yaw, --right-pitch,\n"
            "  --right-roll DEGREES   one eye's own angle in place of the shared one\n";
 }

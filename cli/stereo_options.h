@@ -19,8 +19,8 @@ bool TakesStereoValue(const std::string& name);
 bool ApplyStereoOption(const std::string& name, const std::string& value, StereoSettings& stereo,
                        std::string& error);
 
-// Applies a stereo switch without value (--swap-eyes); false for any other
-// argument.
+// Applies a stereo switch without value (--swap-eyes, --align-eyes,
+// --no-align-eyes); false for any other argument.
 bool ApplyStereoSwitch(const std::string& arg, StereoSettings& stereo);
 
 // Why the stereo options given cannot be used together with the rest

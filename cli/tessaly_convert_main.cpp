@@ -200,8 +200,11 @@ int ChooseCut(FisheyeApp& app, ConvertOptions& options, std::vector<std::string>
               std::string& problem) {
     if (options.stereo.IsStereo()) {
         SetStopFlag(&app.run.stopRequested);
-        const bool found = ChooseStereoCuts(options.input, options.stereo, &app.run.stopRequested, said, problem);
+        bool found = ChooseStereoCuts(options.input, options.stereo, &app.run.stopRequested, said, problem);
         SetStopFlag(nullptr);
+        if (found && options.stereo.alignEyes && StopSignal() == 0) {
+            found = AlignStereoEyes(options.input, app.settings->lens, options.stereo, said, problem);
+        }
         return found || StopSignal() != 0 ? 0 : kExitInput;
     }
     if (options.cut || (!options.circle && !options.paramsFile.empty())) return 0;

@@ -7,24 +7,13 @@
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <string_view>
 
 #include "transform/cut_rect.h"
+#include "transform/eye_layout.h"
 #include "transform/frame_buffer.h"
 #include "transform/lens.h"
 
 namespace tessaly {
-
-enum class StereoLayout : int32_t {
-    kMono = 0,
-    kSideBySide = 1,  // left eye in the left half
-    kTopBottom = 2,   // left eye in the top half
-};
-
-// "mono", "sbs", "tb".
-const char* StereoLayoutName(StereoLayout layout);
-// "sbs" or "tb" (the stereo layouts a user names).
-std::optional<StereoLayout> StereoLayoutFromName(std::string_view name);
 
 // An eye's own levelling angles in degrees; each one not given is the
 // shared lens's.
@@ -54,6 +43,9 @@ struct StereoSettings {
     StereoLayout input = StereoLayout::kMono;        // how the source frame holds the eyes
     StereoLayout output = StereoLayout::kSideBySide;  // how the output frame holds them
     bool swapEyes = false;  // the source's first half holds the right eye
+    // Before the run, the eyes' vertical offset and roll difference are
+    // measured on a converted frame and taken out by their pitch and roll.
+    bool alignEyes = true;
     // Each eye is converted from a window of the frame of one size (a half,
     // moved so that its circle sits where its cut expects it) with its cut
     // in the window's 600 units: left eye, right eye.

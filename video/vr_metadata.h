@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "transform/stereo_layout.h"
+#include "transform/eye_layout.h"
 
 namespace tessaly {
 

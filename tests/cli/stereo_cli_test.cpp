@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -19,6 +20,7 @@
 
 #include "tests/capture_output.h"
 #include "tests/cli/converter_copy.h"
+#include "transform/stereo_alignment.h"
 
 namespace {
 
@@ -63,18 +65,23 @@ protected:
     static void TearDownTestSuite() { fs::remove_all(dir_); }
 
     // Two frames: one scene as two masked fisheye circles on black.
-    static std::string MakeClip(const Case& c) {
+    // The scene is a blurred test pattern, or with `texture` blurred noise
+    // (detail in every direction); `turn` holds more v360 options for the
+    // right eye's view.
+    static std::string MakeClip(const Case& c, bool texture = false, const std::string& turn = "") {
         const std::string path = (dir_ / (std::string(c.name) + ".mp4")).string();
         const std::string d = Num(c.d), half = Num(c.d / 2);
         const std::string mask = "color=black:size=" + d + "x" + d + ":rate=5:duration=0.4,format=gray,geq=lum='if(lte(hypot(X-" +
                                  half + "+0.5,Y-" + half + "+0.5)," + half + "),255,0)',split[m1][m2];";
         const std::string fish = "v360=input=e:output=fisheye:h_fov=180:v_fov=180:w=" + d + ":h=" + d;
         const std::string graph = mask + "[0:v]gblur=sigma=3,split[a][b];[a]" + fish + ",format=rgba[l0];[l0][m1]alphamerge[l];[b]" +
-                                  fish + ":yaw=" + Num(kRightYaw) + ",format=rgba[r0];[r0][m2]alphamerge[r];" +
+                                  fish + ":yaw=" + Num(kRightYaw) + turn + ",format=rgba[r0];[r0][m2]alphamerge[r];" +
                                   "[1:v][l]overlay=" + Num(c.lx) + ":" + Num(c.ly) + "[t];[t][r]overlay=" + Num(c.rx) +
                                   ":" + Num(c.ry) + ",format=yuv420p[v]";
-        const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i testsrc2=size=" +
-                                Num(2 * c.d) + "x" + d + ":rate=5:duration=0.4 -f lavfi -i color=black:size=" +
+        const std::string cmd = std::string("ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i ") +
+                                (texture ? "color=gray:size=" : "testsrc2=size=") + Num(2 * c.d) + "x" + d +
+                                ":rate=5:duration=0.4" + (texture ? ",noise=alls=100:allf=u,gblur=sigma=3,eq=contrast=3" : "") +
+                                " -f lavfi -i color=black:size=" +
                                 Num(c.w) + "x" + Num(c.h) + ":rate=5:duration=0.4 -filter_complex \"" + graph +
                                 "\" -map \"[v]\" -c:v libx264 -preset ultrafast -crf 8 " + ShellQuote(path);
         EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
@@ -138,7 +145,7 @@ TEST_P(StereoCli, FindsBothCirclesAndConvertsEachEyeLikeV360) {
     fs::create_directories(temp);
     const std::string out = (dir_ / (std::string(c.name) + "-out.mp4")).string();
     const auto run = Convert(std::string("--stereo ") + c.in + " --stereo-out " + c.out + (c.swap ? " --swap-eyes" : "") +
-                             " --sharpen off --stills bmp --keep-stills --temp " + ShellQuote(temp.string()) + " " +
+                             " --no-align-eyes --sharpen off --stills bmp --keep-stills --temp " + ShellQuote(temp.string()) + " " +
                              ShellQuote(clip) + " " + ShellQuote(out));
     ASSERT_EQ(run.status, 0) << run.output;
     std::string still;
@@ -194,6 +201,74 @@ std::string SideData(const std::string& path) {
 // The streamed outputs of a stereo run in every container that carries the
 // marking: each eye a square, the layout and the 180-degree bounds marked;
 // --no-vr-metadata leaves them unmarked.
+// Eyes whose views differ by a known pitch or roll (besides the parallax's
+// turn): the converter reports the difference v360 put in, takes it out by
+// half on each eye, and the converted eyes agree; --no-align-eyes keeps it.
+TEST_F(StereoCliBase, AlignsTheEyesByPitchAndRoll) {
+    struct Tilt {
+        const char* name;
+        const char* turn;   // the right eye's view
+        double pitch, roll; // what it is off the left's
+    };
+    const Tilt kTilts[] = {{"roll", ":roll=1.5", 0.0, 1.5}, {"pitch", ":pitch=1", 1.0, 0.0}};
+    for (const Tilt& t : kTilts) {
+        const Case c{t.name, 1920, 1080, 900, 30, 90, 990, 90, "sbs", "sbs", false};
+        const std::string clip = MakeClip(c, true, t.turn);
+        for (const bool align : {true, false}) {
+            SCOPED_TRACE(std::string(t.name) + (align ? " aligned" : " as given"));
+            const fs::path temp = dir_ / (std::string(t.name) + (align ? "-aligned" : "-kept"));
+            fs::create_directories(temp);
+            const auto run = Convert(std::string(align ? "" : "--no-align-eyes ") +
+                                     "--stereo sbs --sharpen off --stills bmp --keep-stills --temp " +
+                                     ShellQuote(temp.string()) + " " + ShellQuote(clip) + " " +
+                                     ShellQuote((temp / "out.mp4").string()));
+            ASSERT_EQ(run.status, 0) << run.output;
+            double pitch = 0, roll = 0, pitchAfter = 9, rollAfter = 9;
+            const size_t at = run.output.find("eyes aligned: the right eye was ");
+            ASSERT_EQ(at != std::string::npos, align) << run.output;
+            if (align) {
+                ASSERT_EQ(std::sscanf(run.output.c_str() + at, "eyes aligned: the right eye was %lf deg pitch and %lf",
+                                      &pitch, &roll), 2) << run.output;
+                const size_t after = run.output.find("left after: ", at);
+                ASSERT_NE(after, std::string::npos) << run.output;
+                ASSERT_EQ(std::sscanf(run.output.c_str() + after, "left after: %lf pitch, %lf", &pitchAfter,
+                                      &rollAfter), 2) << run.output;
+                std::printf("alignment table: %s | put in pitch %.2f roll %.2f | measured %+.2f %+.2f | left after %+.2f %+.2f\n",
+                            t.name, t.pitch, t.roll, pitch, roll, pitchAfter, rollAfter);
+                EXPECT_NEAR(t.pitch ? pitch : roll, t.pitch ? t.pitch : t.roll, 0.1);
+                EXPECT_NEAR(pitchAfter, 0.0, 0.1);
+                EXPECT_NEAR(rollAfter, 0.0, 0.1);
+            }
+            // The converted eyes themselves, from the first still.
+            std::string still;
+            for (const auto& entry : fs::recursive_directory_iterator(temp)) {
+                if (entry.path().filename() == "mono000000.bmp") still = entry.path().string();
+            }
+            ASSERT_FALSE(still.empty());
+            const std::vector<uint8_t> rgb = Frame(still, "vflip");
+            ASSERT_EQ(rgb.size(), 1980u * 990u * 3u);
+            std::array<tessaly::FrameBuffer, 2> eyes;
+            for (int e = 0; e < 2; ++e) {
+                eyes[e].Allocate(990, 990);
+                for (int y = 0; y < 990; ++y)
+                    for (int x = 0; x < 990; ++x)
+                        for (int k = 0; k < 3; ++k)
+                            eyes[e].Row(y)[4 * x + k] = rgb[(static_cast<size_t>(y) * 1980 + e * 990 + x) * 3 + 2 - k];
+            }
+            const tessaly::EyeMisalignment left = tessaly::MeasureEyeMisalignment(eyes[0], eyes[1]);
+            ASSERT_TRUE(left.ok);
+            if (align) {
+                EXPECT_NEAR(left.pitch, 0.0, 0.1);
+                EXPECT_NEAR(left.roll, 0.0, 0.1);
+            } else {
+                // Kept as given (a turn about the axis of a view turned
+                // sideways by the parallax also tilts it a little).
+                EXPECT_NEAR(t.pitch ? left.pitch : left.roll, t.pitch ? t.pitch : t.roll, 0.1);
+            }
+        }
+    }
+}
+
 TEST_F(StereoCliBase, StreamsMarkedStereoIntoEachContainer) {
     const Case c{"marking", 640, 360, 300, 10, 30, 330, 30, "sbs", "sbs", false};
     const std::string clip = MakeClip(c);

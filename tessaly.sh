@@ -21,7 +21,7 @@ PACKAGES=(
   libgtest-dev libbenchmark-dev
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libjpeg-turbo-progs libjpeg62-turbo-dev
-  locales
+  locales valgrind
   qt6-base-dev qt6-multimedia-dev xvfb xauth fonts-dejavu-core fonts-dejavu-extra
   clang libclang-rt-14-dev
   desktop-file-utils appstream man-db groff-base dpkg-dev file

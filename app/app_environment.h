@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/run_log.h"
 
@@ -23,6 +24,10 @@ struct AppEnvironment {
     std::string logPath;     // the run log (programDir + "Tessaly_mono.log" beside the program)
     RunLog log;
     ScreenSize screen;
+    // What the parameter file last loaded could not use, one line each (a
+    // damaged lens value and the default taken instead). A front end whose
+    // run log starts later writes them there and shows them.
+    std::vector<std::string> parameterNotes;
 };
 
 }  // namespace tessaly

@@ -45,6 +45,13 @@ struct AppSettings {
     // Kept after the 27 above: the lens model, its field of view and the
     // levelling angles (defaults: the equidistant 180-degree lens, level).
     LensSettings lens;
+    // The movie the cut was set for (by the user or the lens circle search):
+    // its path and picture size. Empty for the start cut and for a cut read
+    // from a file that does not say; a movie that is not this one gets its
+    // circle searched on load.
+    std::string cutMovie;
+    int32_t cutMovieWidth = 0;
+    int32_t cutMovieHeight = 0;
 
     bool operator==(const AppSettings&) const = default;
 };
@@ -55,6 +62,18 @@ inline void ResetCut(AppSettings& s) {
     s.YL1 = kDefaultCut.YL1;
     s.XL2 = kDefaultCut.XL2;
     s.YL2 = kDefaultCut.YL2;
+}
+
+// True when the cut was set for the movie at `path` with that picture size.
+inline bool CutSetFor(const AppSettings& s, const std::string& path, int32_t width, int32_t height) {
+    return !s.cutMovie.empty() && s.cutMovie == path && s.cutMovieWidth == width && s.cutMovieHeight == height;
+}
+
+// Records that the cut now belongs to the movie at `path` (empty: to none).
+inline void SetCutMovie(AppSettings& s, const std::string& path, int32_t width, int32_t height) {
+    s.cutMovie = path;
+    s.cutMovieWidth = path.empty() ? 0 : width;
+    s.cutMovieHeight = path.empty() ? 0 : height;
 }
 
 // The settings with their lock. One thread owns them (the GUI thread, or the

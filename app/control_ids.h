@@ -100,6 +100,7 @@ enum ControlId : int {
     kWebSite = 902,          // menu item
     kMarkVrOutput = 904,     // menu item: outputs marked as 180° VR video
     kFindLensCircle = 921,   // menu item
+    kSaveJob = 922,          // menu item: the conversion as a job file
     kLensDialog = 930,       // menu item
 
     // The preview panels and the position bar.

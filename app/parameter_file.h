@@ -109,6 +109,15 @@ inline bool InRange(const Parameter& p, int32_t value) {
 // point). A loader that knows only the 27 passes over them.
 inline const char* const kLensTags[] = {"LENS", "LENS_FOV", "YAW", "PITCH", "ROLL"};
 
+// After the lens: the movie the cut was set for and its picture size
+// (AppSettings::cutMovie). The path is written with "%", "<", ">", CR and LF
+// as %XX. A file without them loads the cut as belonging to no movie.
+inline const char* const kCutMovieTags[] = {"CUT_MOVIE", "CUT_WIDTH", "CUT_HEIGHT"};
+
+// An amount outside its trackbar's range (the start values 0 of CPU and
+// NOISE) takes its reset value, so that the trackbar shows what is stored.
+void FitAmountsToTrackbars(AppSettings& settings);
+
 // The value of the Reset button for an amount (the table's reset value).
 int32_t ResetValueOf(int32_t AppSettings::*field);
 
@@ -134,15 +143,18 @@ struct LoadResult {
 // Reads settings from the text of a parameter file. Fields are looked up by
 // tag in a fixed order; reading stops at the first missing or empty tag, in
 // which case the cut rectangle and the frame size are reset to their start
-// values and the fields not yet read keep the values they had. When all 27
-// were read, the lens follows: a missing lens tag gives that value's
+// values and the fields not yet read keep the values they had. An amount
+// read as 0 that its trackbar cannot show (CPU, NOISE) takes its reset
+// value, as FPS 0 becomes 1; a 0 the trackbar can show stays. When all 27
+// were read, the movie of the cut and the lens follow: a missing lens tag gives that value's
 // default, as does a damaged or out-of-range value (with a note).
 LoadResult LoadParametersFromText(std::string text, AppSettings& settings,
                                   const ScreenSize& screen, int32_t& frameWidth,
                                   int32_t& frameHeight);
 
 // Reads the file at app.env.iniPath into app.settings. A file that cannot be read
-// is treated like one with no tags.
+// is treated like one with no tags. The lens notes go into the run log and
+// into app.env.parameterNotes.
 LoadResult LoadParameters(FisheyeApp& app);
 
 }  // namespace tessaly

@@ -8,6 +8,7 @@
 #   bench/compare-decode.sh BUILD_DIR [SECONDS]
 # Last line: "decode ratio vs ffmpeg: X.XX" (ours / ffmpeg's frames per second).
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/failure-report.sh"
 
 build=${1:?usage: compare-decode.sh BUILD_DIR [SECONDS]}
 seconds=${2:-8}

@@ -9,6 +9,7 @@
 # cjpeg: RUNS processes on the frame minus RUNS processes on an 8 x 8 picture,
 # which leaves out process start-up. Last line: our time divided by cjpeg's.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/failure-report.sh"
 
 build=${1:?usage: compare-jpeg.sh BUILD_DIR [RUNS]}
 runs=${2:-40}

@@ -11,6 +11,7 @@
 # BUILD_DIR defaults to build beside this folder and must hold
 # cli/tessaly-convert.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/failure-report.sh"
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")

@@ -8,6 +8,7 @@
 #   bench/compare-parts.sh BUILD_DIR [SIZE] [SECONDS] [SOURCE]
 # Last line: "two parts / whole: X.XXX".
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/failure-report.sh"
 
 build=${1:?usage: compare-parts.sh BUILD_DIR [SIZE] [SECONDS] [SOURCE]}
 size=${2:-1920x1080}

@@ -17,6 +17,7 @@
 #
 #   bench/compare-pipeline.sh [BUILD_DIR]     (default: build)
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/failure-report.sh"
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
@@ -39,8 +40,10 @@ cp "$convert" "$work/prog/"
 hwm_kb() { awk '/^VmHWM/ {print $2}' "/proc/$1/status" 2>/dev/null || true; }
 
 # Bytes of stills and sound in the temporary folder, and of everything there.
-frame_bytes() { find "$work/temp" -type f \( -name 'mono*' -o -name '*.wav' \) -printf '%s\n' 2>/dev/null | awk '{s += $1} END {print s + 0}'; }
-all_bytes() { find "$work/temp" -type f -printf '%s\n' 2>/dev/null | awk '{s += $1} END {print s + 0}'; }
+# The run changes the folder while find walks it: a file or folder that goes
+# away under find makes it fail, which only means that file no longer counts.
+frame_bytes() { { find "$work/temp" -type f \( -name 'mono*' -o -name '*.wav' \) -printf '%s\n' 2>/dev/null || true; } | awk '{s += $1} END {print s + 0}'; }
+all_bytes() { { find "$work/temp" -type f -printf '%s\n' 2>/dev/null || true; } | awk '{s += $1} END {print s + 0}'; }
 
 # measure NAME COMMAND...: wall seconds, the peak resident memory of the
 # command's own process and the largest peak of the processes it starts

@@ -5,6 +5,7 @@
 # trackbar is dragged (target: under 50 ms).
 #   bench/compare-playback.sh BUILD_DIR
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/failure-report.sh"
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$ROOT/build}"
 clip="$build/bench-clips/fisheye-1080p25.mp4"

@@ -16,6 +16,7 @@
 # BUILD_DIR defaults to build-bench-remap beside this folder and is
 # configured and built when needed. Last line: v360's time divided by ours.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/failure-report.sh"
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")

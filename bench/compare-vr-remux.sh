@@ -10,6 +10,7 @@
 #   bench/compare-vr-remux.sh BUILD_DIR [SIZE_MB]
 # Last line: "remux / encoding time: X.XXX".
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/failure-report.sh"
 
 build=${1:?usage: compare-vr-remux.sh BUILD_DIR [SIZE_MB]}
 size_mb=${2:-1024}

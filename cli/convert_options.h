@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "convert/movie_job.h"
 #include "transform/lens.h"
 #include "transform/lens_circle.h"
 #include "transform/stereo_layout.h"
@@ -60,6 +61,14 @@ struct ConvertOptions {
     bool join = false;
     std::vector<std::string> parts;
 
+    // --job FILE: run the job of that file (the part, the join and the
+    // temporary folder may still be given); --save-job FILE: write the job
+    // these options make instead of running it.
+    std::string jobFile;
+    std::string saveJobFile;
+    // The options given, as named ("--sharpen"), in order.
+    std::vector<std::string> given;
+
     // Two eyes in one frame (--stereo); the eyes' cuts are filled in by the
     // circle search before the run.
     StereoSettings stereo;
@@ -81,6 +90,13 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args);
 // Puts the options into the application's settings and runtime state, over
 // whatever the parameter file set.
 void ApplyConvertOptions(const ConvertOptions& options, FisheyeApp& app);
+
+// The job of these options over `app`, whose settings hold the parameter
+// file with the options put over it (ApplyConvertOptions) and the chosen
+// cut: the picture settings, the flip and the still format from `app`, the
+// outputs and the run's rules from the options. The movie's facts and the
+// circle are the caller's to add.
+MovieJob JobFromOptions(const ConvertOptions& options, const FisheyeApp& app);
 
 // Why the lens the settings hold (parameter file and options together, e.g.
 // an orthographic lens from the file with a --fov above 180) cannot be

@@ -21,7 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // The files a run writes into its folder besides the stills.
-constexpr const char* kRunFileNames[] = {"temp.wav", "encoder_report.txt", "param_fisheye.bin",
+constexpr const char* kRunFileNames[] = {"temp.wav", "encoder_report.txt", "sound_report.txt", "param_fisheye.bin",
                                          "metrixVideoVrel.txt", kRunLogName};
 
 std::string Reason(int error) {

@@ -36,14 +36,6 @@ std::optional<double> Decimal(const std::string& text) {
 
 }  // namespace
 
-bool TakesStereoValue(const std::string& name) {
-    if (name == "--stereo" || name == "--stereo-out") return true;
-    for (const EyeAngleOption& o : kEyeAngles) {
-        if (name == o.name) return true;
-    }
-    return false;
-}
-
 bool ApplyStereoOption(const std::string& name, const std::string& value, StereoSettings& stereo,
                        std::string& error) {
     if (name == "--stereo" || name == "--stereo-out") {
@@ -95,7 +87,7 @@ bool StereoOnlyOptionsGiven(const StereoSettings& stereo) {
 }
 
 std::string StereoOptionsProblem(const StereoSettings& stereo, bool stereoOnlyGiven, bool otherCut, bool flip,
-                                 bool parts) {
+                                 bool parts, bool savedJob) {
     if (!stereo.IsStereo()) {
         return stereoOnlyGiven ? "--stereo-out, --swap-eyes, --no-align-eyes and the --left-/--right- angles need "
                                  "--stereo sbs|tb"
@@ -104,28 +96,8 @@ std::string StereoOptionsProblem(const StereoSettings& stereo, bool stereoOnlyGi
     if (otherCut) return "--stereo finds each eye's lens circle itself: --cut and --circle cannot be used with it";
     if (flip) return "--flip would swap the eyes' sides: it cannot be used with --stereo";
     if (parts) return "--stereo cannot be used with --part or --join";
+    if (savedJob) return "--stereo cannot be used with --save-job: a job file holds one cut, not each eye's";
     return {};
-}
-
-std::string StereoUsage() {
-    return "\n"
-           "Stereo (two fisheye circles in one frame):\n"
-           "  --stereo sbs|tb        INPUT holds two eyes: side by side (left eye on the\n"
-           "                         left) or top-bottom (left eye on top). Each eye's\n"
-           "                         lens circle is found in its half and cut on its own;\n"
-           "                         lens, field of view and angles are shared\n"
-           "  --swap-eyes            the first half holds the right eye (a dual-fisheye\n"
-           "                         lens whose picture lands the left eye on the right)\n"
-           "  --stereo-out sbs|tb    the output's layout: each eye a 180x180 square, side\n"
-           "                         by side (2:1, the default) or top-bottom (1:2),\n"
-           "                         marked as stereo 180-degree video\n"
-           "  --align-eyes, --no-align-eyes  before the run, measure how far the\n"
-           "                         converted eyes disagree vertically (a tilt and a\n"
-           "                         roll between them, along the horizon) and take it out\n"
-           "                         by each eye's pitch and roll, half each (the default);\n"
-           "                         off keeps the angles exactly as given\n"
-           "  --left-yaw, --left-pitch, --left-roll, --right-yaw, --right-pitch,\n"
-           "  --right-roll DEGREES   one eye's own angle in place of the shared one\n";
 }
 
 }  // namespace tessaly

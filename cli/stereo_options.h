@@ -1,7 +1,7 @@
 // The headless converter's stereo options: two eyes in one frame
 // (--stereo sbs|tb), the output's layout, swapped eyes and each eye's own
-// levelling angles. They fill a StereoSettings; the eyes' cuts come from the
-// circle search before the run.
+// levelling angles, as the option table reads them. They fill a
+// StereoSettings; the eyes' cuts come from the circle search before the run.
 #pragma once
 
 #include <string>
@@ -9,10 +9,6 @@
 #include "transform/stereo_layout.h"
 
 namespace tessaly {
-
-// True for a stereo option that takes a value (--stereo, --stereo-out,
-// --left-yaw, ...).
-bool TakesStereoValue(const std::string& name);
 
 // Applies one stereo option with its value; false with `error` set when the
 // value is not valid.
@@ -25,15 +21,12 @@ bool ApplyStereoSwitch(const std::string& arg, StereoSettings& stereo);
 
 // Why the stereo options given cannot be used together with the rest
 // (`otherCut`: --cut or --circle given, `flip`: --flip, `parts`: --part or
-// --join), or empty.
+// --join, `savedJob`: --save-job), or empty.
 std::string StereoOptionsProblem(const StereoSettings& stereo, bool stereoOnlyGiven, bool otherCut, bool flip,
-                                 bool parts);
+                                 bool parts, bool savedJob);
 
 // True when the settings differ from the mono defaults in anything but the
 // input layout: an option that needs --stereo was given.
 bool StereoOnlyOptionsGiven(const StereoSettings& stereo);
-
-// The stereo section of --help.
-std::string StereoUsage();
 
 }  // namespace tessaly

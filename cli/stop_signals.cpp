@@ -91,7 +91,8 @@ void RemoveEmergencyFiles(const EndState& state) {
     } catch (...) {
         // remove_all itself ran out of memory: the plain removal of the
         // files a run writes there, then the folder.
-        for (const char* name : {"run.log", "param_fisheye.bin", "temp.wav", "metrixVideoVrel.txt"}) {
+        for (const char* name : {"run.log", "param_fisheye.bin", "temp.wav", "sound_report.txt", "encoder_report.txt",
+                                 "metrixVideoVrel.txt"}) {
             ::unlink((state.folder + "/" + name).c_str());
         }
         ::rmdir(state.folder.c_str());
@@ -170,14 +171,23 @@ std::string UnhandledFailureText() {
     return "the run failed: an unknown error ended it";
 }
 
-void InstallStopSignals() {
+void OpenClosedStandardStreams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // open() takes the lowest free number: this one.
+        const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) ::close(opened);
+    }
+}
+
+void InstallStopHandlers() {
+    if (gWakeWrite >= 0) return;
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) == 0) {
         gWakeRead = fds[0];
+        ::fcntl(fds[1], F_SETFL, ::fcntl(fds[1], F_GETFL) | O_NONBLOCK);
         gWakeWrite = fds[1];
-        ::fcntl(gWakeWrite, F_SETFL, ::fcntl(gWakeWrite, F_GETFL) | O_NONBLOCK);
     }
-    std::set_terminate(OnTerminate);
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
@@ -189,6 +199,11 @@ void InstallStopSignals() {
     }
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void InstallStopSignals() {
+    InstallStopHandlers();
+    std::set_terminate(OnTerminate);
     if (gWakeRead >= 0) std::thread(WatchSignals).detach();
 }
 

@@ -24,11 +24,23 @@ inline constexpr int kStopGraceMs = 1500;
 // Exit status of a run ended by a failure nothing handled.
 inline constexpr int kExitUnhandled = 1;
 
+// Opens /dev/null on each of the standard descriptors 0, 1 and 2 that is
+// closed (`prog >&- 2>&-`), so that no file or pipe the run opens later
+// takes their place and gets the run's messages.
+void OpenClosedStandardStreams();
+
 // Installs the handlers for SIGINT, SIGTERM and SIGHUP, except for a signal
 // that is ignored at start (nohup, a background job of a script): that one
 // stays ignored. SIGPIPE and SIGXFSZ are ignored, so a dead pipe and a write
-// past `ulimit -f` are errors of that write. Starts the watcher thread and
-// makes a failure that would end the process (std::terminate) end it cleanly.
+// past `ulimit -f` are errors of that write. Needs nothing but the system
+// calls, so the program runs it (after OpenClosedStandardStreams) before any
+// library starts: a signal in those first moments is a stop like any other.
+// Safe to call again.
+void InstallStopHandlers();
+
+// InstallStopHandlers when not yet done, then starts the watcher thread
+// (which also sees a signal that came before it) and makes a failure that
+// would end the process (std::terminate) end it cleanly.
 void InstallStopSignals();
 
 // The first stop signal received, 0 while none came.

@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,12 +41,17 @@
 #include "cli/stop_signals.h"
 #include "cli/terminal_ui.h"
 #include "convert/conversion_driver.h"
+#include "convert/movie_job.h"
+#include "convert/movie_job_file.h"
 #include "convert/encoder_command.h"
+#include "convert/job_movie.h"
 #include "convert/movie_conversion.h"
 #include "convert/movie_part.h"
 #include "convert/part_join.h"
+#include "convert/transform_adapters.h"
 #include "output/pending_file.h"
 #include "transform/circle_finder.h"
+#include "transform/cut_geometry.h"
 #include "transform/frame_pipeline.h"
 #include "video/encoder_program.h"
 #include "video/luma_sampler.h"
@@ -83,9 +89,9 @@ int Stopped(const std::vector<ExportResult>& exports = {}) {
 
 // Two names of one file among the input and the outputs: refused before any
 // work, or one encoding would overwrite another (or the movie being read).
-std::string SameFileProblem(const ConvertOptions& options) {
-    std::vector<std::string> paths{options.input};
-    paths.insert(paths.end(), options.outputs.begin(), options.outputs.end());
+std::string SameFileProblem(const std::string& input, const std::vector<std::string>& outputs) {
+    std::vector<std::string> paths{input};
+    paths.insert(paths.end(), outputs.begin(), outputs.end());
     const std::vector<size_t> pair = SameFilePair(paths);
     if (pair.empty()) return {};
     if (pair[0] == 0) return "the output movie " + paths[pair[1]] + " is the input movie";
@@ -161,21 +167,21 @@ std::string CheckOutput(const std::string& output, const std::string& input, dou
 // Without a window there is no preview pass to wait for and no window that
 // must see a flag change: the settling waits shrink to what the threads need.
 // Streaming is the default; --stills (or --keep-stills) takes the still path.
-ConversionOptions HeadlessConversion(const ConvertOptions& options) {
+ConversionOptions HeadlessConversion(const MovieJob& job) {
     ConversionOptions run;
-    const bool stills = options.tempFormat.has_value() || options.keepStills;
-    if (!stills) run.streamOutputs = options.outputs;
-    run.keepStills = options.keepStills;
+    const bool stills = job.outputs.stills.has_value() || job.outputs.keepStills;
+    if (!stills) run.streamOutputs = job.outputs.paths;
+    run.keepStills = job.outputs.keepStills;
+    run.placeTogether = true;
     run.writerThreads = StillWriterThreads();
     run.checkTempSpace = stills;
-    run.encoderStallMs = options.encoderStallSeconds * 1000;
+    run.encoderStallMs = job.run.encoderStallSeconds * 1000;
     run.timings.afterPreview = 0;
     run.timings.afterPause = 10;
     run.timings.afterRewind = 0;
     run.timings.cleanupTurn = 0;
-    run.partIndex = options.partIndex;
-    run.partCount = options.partCount;
-    run.stereo = options.stereo;
+    run.partIndex = job.run.partIndex;
+    run.partCount = job.run.partCount;
     return run;
 }
 
@@ -188,16 +194,20 @@ void PrepareApp(FisheyeApp& app, const ConvertOptions& options, const char* argv
     startUp.privateRun = true;
     StartUpCore(app, startUp);
     ApplyConvertOptions(options, app);
+    // The run's log starts later (StartRunLog writes them there too).
+    for (const std::string& note : app.env.parameterNotes) {
+        std::fprintf(stderr, "tessaly-convert: warning: %s\n", note.c_str());
+    }
 }
 
 // The cut of the run. --cut and --params keep exact control; --circle places
 // the cut on the given circle; otherwise the lens circle is looked for in
 // frames sampled across the movie, and without one the cut stays as the
 // parameter file (or the start) had it. What was decided goes into `said`,
-// for the terminal and the run log. Returns 0, or the exit code of a failure
-// described in `problem`.
+// for the terminal and the run log, the circle the cut places into `placed`.
+// Returns 0, or the exit code of a failure described in `problem`.
 int ChooseCut(FisheyeApp& app, ConvertOptions& options, std::vector<std::string>& said,
-              std::string& problem) {
+              std::string& problem, std::optional<LensCircle>& placed) {
     if (options.stereo.IsStereo()) {
         SetStopFlag(&app.run.stopRequested);
         bool found = ChooseStereoCuts(options.input, options.stereo, &app.run.stopRequested, said, problem);
@@ -264,6 +274,7 @@ int ChooseCut(FisheyeApp& app, ConvertOptions& options, std::vector<std::string>
         changed.YL2 = fit.cut.YL2;
     });
     said.push_back(CircleCutLine(circle, fit, "--cut"));
+    placed = circle;
     return 0;
 }
 
@@ -290,6 +301,7 @@ void StartRunLog(FisheyeApp& app, const RunWorkspace& workspace) {
         app.env.log.WriteLogLine(line);
     }
     LogTemporaryFolder(app.env.log, app.settings->APATH);
+    for (const std::string& note : app.env.parameterNotes) app.env.log.WriteLogLine(note);
 }
 
 // A message box text as one line: its line breaks become blanks.
@@ -306,11 +318,70 @@ std::string OneLine(const std::string& text) {
     return line;
 }
 
-int ReportConversion(const MovieConversion& conversion, const ConvertOptions& options,
-                     const TerminalUserInterface& ui, const std::string& keptFolder) {
+std::string CutText(const CutRect& cut) {
+    return std::to_string(cut.XL1) + "," + std::to_string(cut.YL1) + "," + std::to_string(cut.XL2) + "," +
+           std::to_string(cut.YL2);
+}
+
+// Where the run's cut came from, for a message about it: "--cut 0,0,0,0",
+// "the cut 5,5,1,1 of mine.ini" (a parameter or job file); empty for the
+// start cut (the user gave none).
+std::string CutOrigin(const std::string& source, bool givenCut, const CutRect& chosen, bool placedOnCircle) {
+    if (givenCut) return "--cut " + CutText(chosen);
+    if (placedOnCircle) return "the cut " + CutText(chosen) + " placed on the lens circle";
+    if (chosen == kDefaultCut) return {};
+    return "the cut " + CutText(chosen) + " of " + source;
+}
+
+// A cut that gives no panorama. A picture too small for any cut inside it
+// makes the movie unusable (exit 3); otherwise the cut the user gave is
+// refused (exit 2), named with where it came from. The start cut, which the
+// user did not choose, is never what they are told to change.
+int BadCut(const MovieConversion& conversion, const std::string& input, const CutRect& cut,
+           const std::string& origin) {
+    const int w = conversion.info.frameWidth, h = conversion.info.frameHeight;
+    const std::string picture = std::to_string(w) + "x" + std::to_string(h);
+    if (BuildCutGeometry(w, h, CutRect{0, 0, 600, 600}).status == TransformStatus::kCropEmpty) {
+        return Fail(kExitInput, "cannot use " + input + ": its picture of " + picture +
+                                    " pixels is too small for a panorama (at least 2 rows are needed)");
+    }
+    const GeometryResult built = BuildCutGeometry(w, h, cut);
+    const CutGeometry& g = built.geometry;
+    std::string why;
+    switch (built.status) {
+        case TransformStatus::kCropEmpty:
+            if (cut.XL2 <= cut.XL1 || cut.YL2 <= cut.YL1) {
+                why = "is empty or inverted (XL2 must be larger than XL1, and YL2 than YL1)";
+                break;
+            }
+            why = "gives a crop of " + std::to_string(g.cropW) + " x " + std::to_string(g.cropH) + " pixels of the " +
+                  picture + " picture, and at least 1 x 2 are needed";
+            break;
+        case TransformStatus::kOutputTooLarge:
+            why = "gives a panorama of " + std::to_string(g.outW) + " x " + std::to_string(g.outH) +
+                  " pixels, more than the 6000 x 6000 the remap table holds";
+            break;
+        case TransformStatus::kCropTooLarge:
+            why = "lies too far outside the " + picture + " picture or is too wide to be held in memory";
+            break;
+        default: why = "cannot be used: " + OneLine(conversion.result.error); break;
+    }
+    if (origin.empty()) {
+        return Fail(kExitInput, "cannot use " + input + ": the start cut " + CutText(cut) + " " + why +
+                                    "; give a cut (--cut or --circle)");
+    }
+    return Fail(kExitUsage, origin + " " + why);
+}
+
+int ReportConversion(const MovieConversion& conversion, const MovieJob& job,
+                     const TerminalUserInterface& ui, const std::string& keptFolder,
+                     const std::string& cutOrigin) {
     const ConversionResult& result = conversion.result;
     if (!conversion.opened) {
-        return Fail(kExitInput, "cannot open " + options.input + ": " + OneLine(conversion.openError));
+        return Fail(kExitInput, "cannot open " + job.movie.path + ": " + OneLine(conversion.openError));
+    }
+    if (result.status == ConversionStatus::kBadCut) {
+        return BadCut(conversion, job.movie.path, job.geometry.cut, cutOrigin);
     }
     // Frames the decoder gave but the colour conversion refused got no still:
     // say so, whatever the outcome, so the output's gaps are not a mystery.
@@ -319,8 +390,10 @@ int ReportConversion(const MovieConversion& conversion, const ConvertOptions& op
                      static_cast<long long>(conversion.unconvertibleFrames));
     }
     if (result.status != ConversionStatus::kDone) {
-        const bool input =
-            result.status == ConversionStatus::kVideoMissing || result.status == ConversionStatus::kCannotSplit;
+        // A frame rate no encoder takes (a damaged header's too) is the movie's.
+        const bool input = result.status == ConversionStatus::kVideoMissing ||
+                           result.status == ConversionStatus::kCannotSplit ||
+                           result.status == ConversionStatus::kBadRate;
         return Fail(input ? kExitInput : kExitFailed,
                     OneLine(result.error));
     }
@@ -345,11 +418,11 @@ int ReportConversion(const MovieConversion& conversion, const ConvertOptions& op
                  result.hadSound ? "with sound"
                  : result.soundLeftOut.empty()
                      ? "no sound"
-                     : ("no sound (" + options.input + ": " + result.soundLeftOut + ")").c_str(),
+                     : ("no sound (" + job.movie.path + ": " + result.soundLeftOut + ")").c_str(),
                  written.c_str());
     if (!keptFolder.empty()) std::fprintf(stderr, "tessaly-convert: stills kept in %s\n", keptFolder.c_str());
     if (!shortDecode.empty()) {
-        if (options.strict) {
+        if (job.run.strict) {
             return Fail(kExitShortDecode, shortDecode + "; the rest could not be decoded (--strict)");
         }
         std::fprintf(stderr, "tessaly-convert: warning: %s; the rest could not be decoded\n", shortDecode.c_str());
@@ -359,20 +432,21 @@ int ReportConversion(const MovieConversion& conversion, const ConvertOptions& op
 
 // --join IN OUT PART...: the parts checked and joined into OUT with IN's
 // sound, with the guarantees of any output.
-int RunJoin(const ConvertOptions& options, const char* argv0) {
-    const std::string& output = options.outputs.front();
-    const std::string inputProblem = CheckInput(options.input);
-    if (!inputProblem.empty()) return Fail(kExitInput, "cannot open " + options.input + ": " + inputProblem);
-    const SourceFacts source = ReadSourceFacts(options.input);
+int RunJoin(const MovieJob& job, FisheyeApp& app) {
+    const std::string& input = job.movie.path;
+    const std::string& output = job.outputs.paths.front();
+    const std::string inputProblem = CheckInput(input);
+    if (!inputProblem.empty()) return Fail(kExitInput, "cannot open " + input + ": " + inputProblem);
+    const SourceFacts source = ReadSourceFacts(input);
     const double sourceRate = source.rateDen > 0 ? static_cast<double>(source.rateNum) / source.rateDen : 0;
-    const std::string outputProblem = CheckOutput(output, options.input, sourceRate);
+    const std::string outputProblem = CheckOutput(output, input, sourceRate);
     if (!outputProblem.empty()) return Fail(kExitUsage, outputProblem);
     if (IsMpegExtension(OutputExtension(output))) {
         return Fail(kExitUsage, "cannot write " + output + ": MPEG-2 program streams cannot be joined from parts "
                                 "without re-encoding (another container, such as .mp4)");
     }
-    std::vector<std::string> paths{options.input, output};
-    paths.insert(paths.end(), options.parts.begin(), options.parts.end());
+    std::vector<std::string> paths{input, output};
+    paths.insert(paths.end(), job.run.parts.begin(), job.run.parts.end());
     const std::vector<size_t> pair = SameFilePair(paths);
     if (!pair.empty() && pair[0] <= 1) {
         return Fail(kExitUsage, pair[0] == 0 && pair[1] == 1
@@ -381,8 +455,6 @@ int RunJoin(const ConvertOptions& options, const char* argv0) {
                                           (pair[0] == 0 ? std::string("source movie") : "output"));
     }
     if (StopSignal() != 0) return Stopped();
-    FisheyeApp app;
-    PrepareApp(app, options, argv0);
     const std::string encoder = FindEncoderProgram(app.env.programDir);
     if (encoder.empty()) {
         return Fail(kExitFailed, EncoderMissing("", app.env.programDir) + ": install ffmpeg or put it at " +
@@ -394,15 +466,15 @@ int RunJoin(const ConvertOptions& options, const char* argv0) {
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(output, ec))) SetEmergencyOutputs({output});
     SetStopFlag(&app.run.stopRequested);
-    TerminalUserInterface ui(stderr, ::isatty(STDERR_FILENO) == 1, options.quality, options.outputs);
+    TerminalUserInterface ui(stderr, ::isatty(STDERR_FILENO) == 1, job.outputs.quality, job.outputs.paths);
     JoinRequest request;
-    request.source = options.input;
+    request.source = input;
     request.output = output;
-    request.parts = options.parts;
+    request.parts = job.run.parts;
     request.encoderProgram = encoder;
     request.workFolder = workspace.Folder();
-    request.quality = options.quality;
-    request.encoderStallMs = options.encoderStallSeconds * 1000;
+    request.quality = job.outputs.quality;
+    request.encoderStallMs = job.run.encoderStallSeconds * 1000;
     const auto started = std::chrono::steady_clock::now();
     JoinResult joined;
     if (!app.run.stopRequested.load()) joined = JoinMovieParts(app, ui, request);
@@ -420,9 +492,187 @@ int RunJoin(const ConvertOptions& options, const char* argv0) {
         case JoinStatus::kStopped: return Fail(kExitFailed, joined.error);
     }
     std::fprintf(stderr, "tessaly-convert: %lld frames of %zu parts joined into %dx%d in %s, %s; wrote %s\n",
-                 static_cast<long long>(joined.frames), options.parts.size(), joined.width, joined.height,
+                 static_cast<long long>(joined.frames), job.run.parts.size(), joined.width, joined.height,
                  FormatDuration(seconds).c_str(), joined.sound ? "with sound" : "no sound", output.c_str());
     return 0;
+}
+
+// The checks of a run's files before any work: an input that cannot be
+// used (exit 3), an output that cannot be written or names the input (2).
+int CheckRunFiles(const std::string& input, const std::vector<std::string>& outputs, bool part, bool stills) {
+    if (part && stills) {
+        std::fprintf(stderr, "tessaly-convert: --part streams its frames into the part file: --stills and "
+                             "--keep-stills cannot be used with it\nTry 'tessaly-convert --help'.\n");
+        return kExitUsage;
+    }
+    const std::string inputProblem = CheckInput(input);
+    if (!inputProblem.empty()) return Fail(kExitInput, "cannot open " + input + ": " + inputProblem);
+    const SourceFacts source = ReadSourceFacts(input);
+    const double sourceRate = source.rateDen > 0 ? static_cast<double>(source.rateNum) / source.rateDen : 0;
+    for (const std::string& output : outputs) {
+        const std::string problem = CheckOutput(output, input, sourceRate, part);
+        if (!problem.empty()) return Fail(kExitUsage, problem);
+    }
+    const std::string sameFile = SameFileProblem(input, outputs);
+    if (!sameFile.empty()) return Fail(kExitUsage, sameFile);
+    return StopSignal() != 0 ? Stopped() : 0;
+}
+
+// What building a job says besides the job: the lines about its cut (for
+// the run's log) and where the cut came from (for a message about it).
+struct JobNotes {
+    std::vector<std::string> cutLines;
+    std::string cutOrigin;
+};
+
+// The job of the options: the parameter file, the options over it, the cut
+// chosen (the lens circle found or given) and the movie's facts; `app` is
+// left prepared for it.
+int BuildJob(ConvertOptions& options, const char* argv0, FisheyeApp& app, MovieJob& job,
+             JobNotes& notes, bool needEncoder) {
+    std::vector<std::string>& cutLines = notes.cutLines;
+    if (!options.join) {
+        const bool stills = options.tempFormat.has_value() || options.keepStills;
+        if (const int code = CheckRunFiles(options.input, options.outputs, options.partCount > 0, stills)) return code;
+    }
+    PrepareApp(app, options, argv0);
+    if (options.join) {
+        job = JobFromOptions(options, app);
+        return 0;
+    }
+    const std::string lensProblem = LensSettingsProblem(*app.settings);
+    if (!lensProblem.empty()) return Fail(kExitUsage, lensProblem);
+    if (needEncoder && FindEncoderProgram(app.env.programDir).empty()) {
+        return Fail(kExitFailed, EncoderMissing("", app.env.programDir) + ": install ffmpeg or put it at " +
+                                     app.env.programDir + kEncoderRelativePath);
+    }
+    std::string cutProblem;
+    std::optional<LensCircle> circle;
+    const CutRect before = CutOf(*app.settings);
+    if (const int code = ChooseCut(app, options, cutLines, cutProblem, circle); code != 0) {
+        return Fail(code, cutProblem);
+    }
+    const CutRect cut = CutOf(*app.settings);
+    notes.cutOrigin = CutOrigin(app.env.iniPath, options.cut.has_value(), cut,
+                                options.circle.has_value() || !(cut == before));
+    if (StopSignal() != 0) return Stopped();
+    for (const std::string& line : cutLines) std::fprintf(stderr, "tessaly-convert: %s\n", line.c_str());
+    job = JobFromOptions(options, app);
+    job.movie = ReadJobMovie(options.input);
+    job.geometry.circle = circle;
+    job.geometry.frameW = job.movie.width;
+    job.geometry.frameH = job.movie.height;
+    ApplyJob(job, app);
+    return 0;
+}
+
+// The job of --job FILE with this machine's part, join and temporary
+// folder; refused when the file is damaged (exit 2) or the movie is not the
+// one the job was made for (3).
+int ReadJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app, MovieJob& job, JobNotes& notes) {
+    const JobFileRead read = ReadJobFile(options.jobFile);
+    if (!read.ok) return Fail(kExitUsage, read.error);
+    job = read.job;
+    notes.cutOrigin = "the cut " + CutText(job.geometry.cut) + " of the job " + options.jobFile;
+    job.run.partIndex = options.partIndex;
+    job.run.partCount = options.partCount;
+    job.run.join = options.join;
+    job.run.parts = options.parts;
+    if (options.partCount > 0) job.outputs.paths = options.outputs;
+    if (!options.tempDir.empty()) job.run.tempDir = options.tempDir;
+    const bool stills = job.outputs.stills.has_value() || job.outputs.keepStills;
+    const std::vector<std::string> outputs = job.run.join ? std::vector<std::string>{} : job.outputs.paths;
+    if (const int code = CheckRunFiles(job.movie.path, outputs, job.run.partCount > 0, stills)) return code;
+    JobMovie now = ReadJobMovie(job.movie.path);
+    if (now != job.movie) {
+        return Fail(kExitInput, "the movie " + job.movie.path + " is not the one the job " + options.jobFile +
+                                    " was made for (" + std::to_string(job.movie.width) + "x" +
+                                    std::to_string(job.movie.height) + ", " + std::to_string(job.movie.bytes) +
+                                    " bytes; now " + std::to_string(now.width) + "x" + std::to_string(now.height) +
+                                    ", " + std::to_string(now.bytes) + " bytes)");
+    }
+    StartUpOptions startUp;
+    startUp.programDir = ProgramFolder(argv0);
+    startUp.privateRun = true;
+    StartUpCore(app, startUp);
+    ApplyJob(job, app);
+    return 0;
+}
+
+// --save-job FILE: the job written, nothing converted, with whole paths.
+// The file may not be the movie or an output.
+int SaveJob(const MovieJob& job, const std::string& path) {
+    std::vector<std::string> paths{job.movie.path};
+    paths.insert(paths.end(), job.outputs.paths.begin(), job.outputs.paths.end());
+    for (const std::string& other : paths) {
+        std::error_code ec;
+        if (path == other || fs::equivalent(path, other, ec)) {
+            return Fail(kExitUsage, "the job file " + path + " is also named as the movie or an output");
+        }
+    }
+    // Whole paths, so that the job means the same files from any folder.
+    const auto whole = [](const std::string& p) {
+        std::error_code ec;
+        const fs::path absolute = fs::absolute(p, ec);
+        return ec ? p : absolute.string();
+    };
+    MovieJob saved = job;
+    saved.movie.path = saved.geometry.moviePath = whole(job.movie.path);
+    for (std::string& output : saved.outputs.paths) output = whole(output);
+    if (!saved.run.tempDir.empty()) saved.run.tempDir = whole(saved.run.tempDir);
+    std::string error;
+    if (!WriteJobFile(saved, path, error)) return Fail(kExitFailed, error);
+    std::fprintf(stderr, "tessaly-convert: wrote the job %s; run it with tessaly-convert --job\n", path.c_str());
+    return 0;
+}
+
+int RunJob(const MovieJob& job, const StereoSettings& stereo, FisheyeApp& app, const JobNotes& notes) {
+    if (FindEncoderProgram(app.env.programDir).empty()) {
+        return Fail(kExitFailed, EncoderMissing("", app.env.programDir) + ": install ffmpeg or put it at " +
+                                     app.env.programDir + kEncoderRelativePath);
+    }
+    RunWorkspace workspace;
+    std::string error;
+    if (!OpenRunWorkspace(app, workspace, error)) return Fail(kExitFailed, error);
+    for (const std::string& line : notes.cutLines) app.env.log.WriteLogLine(line);
+
+    // Outputs that are not there yet are the run's own: an early end
+    // removes them.
+    std::vector<std::string> newOutputs;
+    for (const std::string& output : job.outputs.paths) {
+        std::error_code ec;
+        if (!fs::exists(fs::symlink_status(output, ec))) newOutputs.push_back(output);
+    }
+    SetEmergencyOutputs(newOutputs);
+    SetStopFlag(&app.run.stopRequested);
+    const bool interactive = ::isatty(STDERR_FILENO) == 1;
+    TerminalUserInterface ui(stderr, interactive, job.outputs.quality, job.outputs.paths);
+    FramePipeline pipeline;
+    MovieConversion conversion;
+    ConversionOptions run = HeadlessConversion(job);
+    run.stereo = stereo;
+    if (job.run.partCount > 0) {
+        // The join marks the whole movie; a part is only its frames.
+        app.run.markVrOutput = false;
+        run.partSettings = PartSettingsText(*app.settings, app.run.horizontalFlip.load(), job.outputs.quality,
+                                            app.run.resizeChoice.load());
+    }
+    if (!app.run.stopRequested.load()) {
+        conversion = ConvertMovieFile(app, ui, pipeline, job.movie.path, job.outputs.paths.front(), run,
+                                      [&ui, &job](const MediaInfo& info) {
+                                          // A part shows its own share of the frames.
+                                          const int32_t parts = std::max(job.run.partCount, 1);
+                                          ui.SetTotalFrames((info.frameCount + parts - 1) / parts);
+                                      });
+    }
+    SetStopFlag(nullptr);
+
+    BeginNormalFinish();
+    const bool keep = job.outputs.keepStills && conversion.result.AllWritten() && StopSignal() == 0;
+    const std::string kept = workspace.Close(app.env.logPath, keep);
+    ClearEmergencyFiles();
+    if (StopSignal() != 0) return Stopped(conversion.result.exports);
+    return ReportConversion(conversion, job, ui, kept, notes.cutOrigin);
 }
 
 int Run(int argc, char** argv) {
@@ -448,9 +698,11 @@ int Run(int argc, char** argv) {
                    "  1        the conversion or an encoding failed (also: an encoder without\n"
                    "           progress for the --encoder-stall time, a file size limit met\n"
                    "           (\"file too large\"), memory or threads running out)\n"
-                   "  2        a bad option or output (also two names of one file)\n"
+                   "  2        a bad option or output (also two names of one file, a cut from\n"
+                   "           --cut or a parameter file that gives no panorama)\n"
                    "           --join: a part missing, repeated or out of order\n"
-                   "  3        the input movie cannot be used\n"
+                   "  3        the input movie cannot be used (also: a frame rate no encoder\n"
+                   "           takes, a picture too small for a panorama)\n"
                    "           --part: it cannot be split into that many parts; --join: a part\n"
                    "           cannot be used (unreadable, damaged, from another movie, other\n"
                    "           settings, size, rate or codec)\n"
@@ -482,88 +734,39 @@ int Run(int argc, char** argv) {
             return Fail(kExitUsage, "cannot read the parameter file " + options.paramsFile);
         }
     }
-    if (options.join) return checkOnly ? 0 : RunJoin(options, argv[0]);
-    const bool part = options.partCount > 0;
-    if (part && (options.tempFormat || options.keepStills)) {
-        std::fprintf(stderr, "tessaly-convert: --part streams its frames into the part file: --stills and "
-                             "--keep-stills cannot be used with it\nTry 'tessaly-convert --help'.\n");
-        return kExitUsage;
-    }
-    const std::string inputProblem = CheckInput(options.input);
-    if (!inputProblem.empty()) return Fail(kExitInput, "cannot open " + options.input + ": " + inputProblem);
-    const SourceFacts source = ReadSourceFacts(options.input);
-    const double sourceRate = source.rateDen > 0 ? static_cast<double>(source.rateNum) / source.rateDen : 0;
-    for (const std::string& output : options.outputs) {
-        const std::string problem = CheckOutput(output, options.input, sourceRate, part);
-        if (!problem.empty()) return Fail(kExitUsage, problem);
-    }
-    const std::string sameFile = SameFileProblem(options);
-    if (!sameFile.empty()) return Fail(kExitUsage, sameFile);
-    if (StopSignal() != 0) return Stopped();
-
     FisheyeApp app;
-    PrepareApp(app, options, argv[0]);
-    const std::string lensProblem = LensSettingsProblem(*app.settings);
-    if (!lensProblem.empty()) return Fail(kExitUsage, lensProblem);
-    // The encoder is the converting machine's, not the checking one's.
-    if (!checkOnly && FindEncoderProgram(app.env.programDir).empty()) {
-        return Fail(kExitFailed, EncoderMissing("", app.env.programDir) + ": install ffmpeg or put it at " +
-                                     app.env.programDir + kEncoderRelativePath);
-    }
-    std::vector<std::string> cutLines;
-    std::string cutProblem;
-    if (const int code = ChooseCut(app, options, cutLines, cutProblem); code != 0) return Fail(code, cutProblem);
-    if (StopSignal() != 0) return Stopped();
-    for (const std::string& line : cutLines) std::fprintf(stderr, "tessaly-convert: %s\n", line.c_str());
+    MovieJob job;
+    JobNotes notes;
+    // A check or a saved job converts nothing here: the encoder is the
+    // converting machine's.
+    const bool needEncoder = !checkOnly && options.saveJobFile.empty();
+    const int code = options.jobFile.empty() ? BuildJob(options, argv[0], app, job, notes, needEncoder)
+                                             : ReadJob(options, argv[0], app, job, notes);
+    if (code != 0) return code;
     if (checkOnly) return 0;
-    RunWorkspace workspace;
-    std::string error;
-    if (!OpenRunWorkspace(app, workspace, error)) return Fail(kExitFailed, error);
-    for (const std::string& line : cutLines) app.env.log.WriteLogLine(line);
-
-    // Outputs that are not there yet are the run's own: an early end
-    // removes them.
-    std::vector<std::string> newOutputs;
-    for (const std::string& output : options.outputs) {
-        std::error_code ec;
-        if (!fs::exists(fs::symlink_status(output, ec))) newOutputs.push_back(output);
-    }
-    SetEmergencyOutputs(newOutputs);
-    SetStopFlag(&app.run.stopRequested);
-    const bool interactive = ::isatty(STDERR_FILENO) == 1;
-    TerminalUserInterface ui(stderr, interactive, options.quality, options.outputs);
-    FramePipeline pipeline;
-    MovieConversion conversion;
-    ConversionOptions run = HeadlessConversion(options);
-    if (part) {
-        // The join marks the whole movie; a part is only its frames.
-        app.run.markVrOutput = false;
-        run.partSettings = PartSettingsText(*app.settings, app.run.horizontalFlip.load(), options.quality,
-                                            app.run.resizeChoice.load());
-    }
-    if (!app.run.stopRequested.load()) {
-        conversion = ConvertMovieFile(app, ui, pipeline, options.input, options.outputs.front(),
-                                      run,
-                                      [&ui, &options](const MediaInfo& info) {
-                                          // A part shows its own share of the frames.
-                                          const int32_t parts = std::max(options.partCount, 1);
-                                          ui.SetTotalFrames((info.frameCount + parts - 1) / parts);
-                                      });
-    }
-    SetStopFlag(nullptr);
-
-    BeginNormalFinish();
-    const bool keep = options.keepStills && conversion.result.AllWritten() && StopSignal() == 0;
-    const std::string kept = workspace.Close(app.env.logPath, keep);
-    ClearEmergencyFiles();
-    if (StopSignal() != 0) return Stopped(conversion.result.exports);
-    return ReportConversion(conversion, options, ui, kept);
+    if (!options.saveJobFile.empty()) return SaveJob(job, options.saveJobFile);
+    if (job.run.join) return RunJoin(job, app);
+    return RunJob(job, options.stereo, app, notes);
 }
 
 }  // namespace
 }  // namespace tessaly
 
+namespace {
+
+// Runs before every library's start-up code, long before main: a stop
+// signal in the first moments of the program is a stop like any other, and
+// the pipe the handlers use never takes a closed standard stream's number.
+void StartEarly() {
+    tessaly::OpenClosedStandardStreams();
+    tessaly::InstallStopHandlers();
+}
+__attribute__((section(".preinit_array"), used)) void (*const kStartEarly)() = StartEarly;
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    StartEarly();  // done already, unless the loader skipped the early list
     // No exception leaves main: it ends the run with one line and a clean-up.
     try {
         return tessaly::Run(argc, argv);

@@ -227,6 +227,10 @@ bool PrepareRun(Run& run) {
 
 // The sound of a movie that has some must arrive; its loss is a failure.
 std::string SoundFailure(const AudioExtractionResult& audio, const std::string& programDir) {
+    if (audio.outcome.stalled) {
+        return "the sound could not be extracted (the extractor made no progress for " +
+               std::to_string((audio.outcome.stallLimitMs + 999) / 1000) + " s and was ended)";
+    }
     if (audio.outcome.signal != 0) {
         return "the sound could not be extracted (the extractor was killed by signal " +
                std::to_string(audio.outcome.signal) + ")";
@@ -261,9 +265,10 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     AudioExtractionResult audio;
     std::thread audioThread;
     if (extractSound) {
-        audioThread = std::thread([&app, &audio, path = run.videoPath, temp = run.settings.APATH] {
+        audioThread = std::thread([&app, &audio, path = run.videoPath, temp = run.settings.APATH,
+                                   stall = run.options.encoderStallMs] {
             try {
-                audio = ExtractAudioTrack(app.env.programDir, path, temp, {}, &app.run.stopRequested);
+                audio = ExtractAudioTrack(app.env.programDir, path, temp, {}, &app.run.stopRequested, stall);
             } catch (const std::bad_alloc&) {
                 // Memory ran out around the extractor: no sound, which the
                 // run reports like any other failed extraction.
@@ -390,16 +395,29 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
     }
 }
 
+// The run's outputs go into place together, or none does.
+void PlaceTogether(Run& run) {
+    PlaceExportedMovies(run.app, run.ui, run.result.exports);
+    for (const ExportResult& e : run.result.exports) {
+        // A good movie not placed because a stop came first.
+        if (e.verified && !e.written && e.stopped && run.result.status == ConversionStatus::kDone) {
+            run.result.status = ConversionStatus::kStopped;
+            run.result.error = "the conversion was stopped";
+        }
+    }
+}
+
 // Encodes the stills into the output, then into every further output the
 // user asks for, until Cancel, an empty path or a stop.
 void ExportLoop(Run& run, const std::string& outputPath) {
     FisheyeApp& app = run.app;
     RunLog& log = app.env.log;
     std::string path = outputPath;
+    const bool together = run.options.placeTogether;
     while (true) {
         log.WriteLogLine("ConvertRectExport Begin");
         ExportResult exported = ShowExportProgress(app, run.ui, JobFor(run, path));
-        PlaceExportedMovie(app, run.ui, exported);
+        if (!together) PlaceExportedMovie(app, run.ui, exported);
         log.WriteLogLine("ConvertRectExport End");
         run.result.exports.push_back(exported);
         if (exported.stopped || app.run.stopRequested.load()) {
@@ -410,7 +428,7 @@ void ExportLoop(Run& run, const std::string& outputPath) {
 
         const std::string again = "Do you want to save it with another compression value ?";
         const bool ok =
-            exported.written
+            (together ? exported.verified : exported.written)
                 ? run.ui.AskOkCancel("Successful termination", "Movie converted successfully.\n" + again,
                                      MessageIcon::Information)
                 : run.ui.AskOkCancel("Error",
@@ -423,6 +441,7 @@ void ExportLoop(Run& run, const std::string& outputPath) {
         if (next.empty()) break;
         path = next;
     }
+    if (together) PlaceTogether(run);
 }
 
 // The run's temporary files go (the stills stay after a good run when asked
@@ -502,6 +521,8 @@ StreamJob StreamJobFor(const Run& run, const std::vector<std::string>& outputs) 
     job.encoderProgram = FindEncoderProgram(run.app.env.programDir);
     job.sourcePath = run.videoPath;
     job.sound = run.sourceHasSound;
+    // The encoder takes the first sound track ("-map 1:a:0").
+    job.monoSound = job.sound && ReadSoundChannels(run.videoPath).first == 1;
     job.width = run.geometry.outW;
     job.height = run.geometry.outH;
     if (run.rateNum > 0 && run.rateDen > 0) {
@@ -577,15 +598,10 @@ void FinishStreamOutputs(Run& run, const StreamJob& job, const ChildOutcome& out
             e.error = "cannot write " + e.outputPath + ": " + problem;
             run.app.env.log.WriteLogLine("FFMPEG failed: " + e.error);
         }
-        PlaceExportedMovie(run.app, run.ui, e);
-        // A good movie not placed because a stop came first.
-        if (e.verified && !e.written && e.stopped && run.result.status == ConversionStatus::kDone) {
-            run.result.status = ConversionStatus::kStopped;
-            run.result.error = "the conversion was stopped";
-        }
         run.result.exports.push_back(e);
     }
     pending.clear();
+    PlaceTogether(run);
 }
 
 // The streaming run: one encoder takes the frames through a pipe as they are

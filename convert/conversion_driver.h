@@ -68,6 +68,10 @@ struct ConversionOptions {
     bool keepStills = false;   // after a fully written run, leave the stills in the temporary folder
     int writerThreads = 0;     // threads that encode the stills beside the transform
     bool shutdownAtEnd = true;  // run Shutdown and close the main window
+    // The still path's outputs go into place together once every one is
+    // verified (a stopped or failed run places none), not each as it is
+    // done. The streaming path always places them so.
+    bool placeTogether = false;
     // Refuse a run whose stills cannot fit the temporary folder's free space.
     bool checkTempSpace = false;
     // Non-empty: stream the frames into the encoder for these outputs

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "app/format.h"
+#include "video/encoder_program.h"
 
 namespace tessaly {
 namespace {
@@ -169,6 +170,22 @@ const StandardRate* EvenRepeatRate(double sourceRate) {
 std::string CodecText(const ContainerRow& row, const MpegRate& rate) {
     if (!IsMpegExtension(row.ext)) return row.codec;
     return " -r " + rate.text + row.codec;
+}
+
+// The picture of the first input and, with sound, the first sound track of
+// the second as stereo at 44,100 Hz; a one-channel sound goes unchanged on
+// both channels (the encoder's own spreading would lower it by 3 dB).
+Element SoundMapping(bool sound, bool mono) {
+    if (!sound) return Literal(" -map 0:v:0");
+    Element e = Literal(" -map 0:v:0 -map 1:a:0");
+    if (mono) {
+        e.text += std::string(" -af ") + kMonoOnBothChannels;
+        e.args.insert(e.args.end(), {"-af", kMonoOnBothChannels});
+    }
+    const Element rest = Literal(" -ac 2 -ar 44100");
+    e.text += rest.text;
+    e.args.insert(e.args.end(), rest.args.begin(), rest.args.end());
+    return e;
 }
 
 }  // namespace
@@ -334,7 +351,7 @@ EncoderCommand BuildStreamCommand(const StreamJob& job) {
     }
     for (size_t i = 0; i < rows.size(); ++i) {
         const ContainerRow& row = *rows[i];
-        elements.push_back(Literal(job.sound ? " -map 0:v:0 -map 1:a:0 -ac 2 -ar 44100" : " -map 0:v:0"));
+        elements.push_back(SoundMapping(job.sound, job.monoSound));
         // Every row keeps the source's own rate; the MPEG rows name the
         // standard rate the frames go into.
         elements.push_back(Literal(CodecText(row, mpegRate)));
@@ -400,7 +417,7 @@ EncoderCommand BuildJoinCommand(const JoinJob& job) {
         const std::string source = FileUrl(job.sourcePath);
         elements.push_back({" -i " + Quoted(source), {"-i", source}});
     }
-    elements.push_back(Literal(job.sound ? " -map 0:v:0 -map 1:a:0 -ac 2 -ar 44100" : " -map 0:v:0"));
+    elements.push_back(SoundMapping(job.sound, job.monoSound));
     elements.push_back({codecText + " ", codecArgs});
     if (job.durationSeconds > 0) {
         const std::string clock = EncoderDuration(job.durationSeconds);

@@ -78,6 +78,7 @@ struct StreamJob {
     std::string encoderProgram;
     std::string sourcePath;      // read for its sound
     bool sound = false;          // the source has sound
+    bool monoSound = false;      // of one channel: put on both unchanged
     int32_t width = 0;           // of the frames in the pipe
     int32_t height = 0;
     int32_t rateNum = 30;        // the source's exact frame rate
@@ -113,6 +114,7 @@ struct JoinJob {
     std::string listPath;    // the concat demuxer's list of the parts
     std::string sourcePath;  // read for its sound
     bool sound = false;
+    bool monoSound = false;  // of one channel: put on both unchanged
     double durationSeconds = 0;  // the limit of the whole movie (0: none)
     int32_t quality = 0;
     std::string outputPath;  // names the row

@@ -14,6 +14,7 @@
 #include "convert/vr_marking.h"
 #include "output/pending_file.h"
 #include "video/encoder_program.h"
+#include "video/media_probe.h"
 #include "video/movie_check.h"
 
 namespace tessaly {
@@ -242,6 +243,7 @@ JoinResult JoinMovieParts(FisheyeApp& app, UserInterface& ui, const JoinRequest&
     job.listPath = request.workFolder + "/parts.ffconcat";
     job.sourcePath = request.source;
     job.sound = source.hasAudio;
+    job.monoSound = job.sound && ReadSoundChannels(request.source).first == 1;
     const double rate = static_cast<double>(source.rateNum) / source.rateDen;
     job.durationSeconds = static_cast<double>(result.frames) / rate;
     job.quality = request.quality;

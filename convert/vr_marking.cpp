@@ -45,19 +45,17 @@ std::string MarkExportedMovie(FisheyeApp& app, UserInterface& ui, ExportResult& 
     return {};
 }
 
-void PlaceExportedMovie(FisheyeApp& app, UserInterface& ui, ExportResult& exported) {
-    if (!exported.verified) {
-        DiscardPendingFile(exported.pending);
-        return;
-    }
-    const std::string unmarked = MarkExportedMovie(app, ui, exported);
-    if (app.run.stopRequested.load()) {
-        DiscardPendingFile(exported.pending);
-        exported.stopped = true;
-        exported.error = "cannot write " + exported.outputPath + ": stopped before it was put in place";
-        app.env.log.WriteLogLine("FFMPEG failed: " + exported.error);
-        return;
-    }
+namespace {
+
+void NotPlaced(FisheyeApp& app, ExportResult& exported, const std::string& why) {
+    DiscardPendingFile(exported.pending);
+    exported.error = "cannot write " + exported.outputPath + ": " + why;
+    app.env.log.WriteLogLine("FFMPEG failed: " + exported.error);
+}
+
+// Renames a marked, verified movie into place; a failed marking is shown as
+// a warning once the movie is there.
+void RenameIntoPlace(FisheyeApp& app, UserInterface& ui, ExportResult& exported, const std::string& unmarked) {
     std::string error;
     if (!PlacePendingFile(exported.pending, error)) {
         exported.error = "cannot write " + exported.outputPath + ": " + error;
@@ -70,6 +68,48 @@ void PlaceExportedMovie(FisheyeApp& app, UserInterface& ui, ExportResult& export
                        "The movie " + exported.outputPath + " was saved, but without the 180° VR marking:\n" +
                            unmarked,
                        MessageIcon::Warning, true);
+    }
+}
+
+}  // namespace
+
+void PlaceExportedMovie(FisheyeApp& app, UserInterface& ui, ExportResult& exported) {
+    if (!exported.verified) {
+        DiscardPendingFile(exported.pending);
+        return;
+    }
+    const std::string unmarked = MarkExportedMovie(app, ui, exported);
+    if (app.run.stopRequested.load()) {
+        exported.stopped = true;
+        NotPlaced(app, exported, "stopped before it was put in place");
+        return;
+    }
+    RenameIntoPlace(app, ui, exported, unmarked);
+}
+
+void PlaceExportedMovies(FisheyeApp& app, UserInterface& ui, std::vector<ExportResult>& exports) {
+    std::string failed;  // the first output that could not be written
+    std::vector<std::string> unmarked(exports.size());
+    for (size_t i = 0; i < exports.size(); ++i) {
+        if (!exports[i].verified) {
+            DiscardPendingFile(exports[i].pending);
+            if (failed.empty()) failed = exports[i].outputPath;
+        } else if (failed.empty()) {
+            unmarked[i] = MarkExportedMovie(app, ui, exports[i]);
+        }
+    }
+    const bool stop = app.run.stopRequested.load();
+    for (size_t i = 0; i < exports.size(); ++i) {
+        ExportResult& e = exports[i];
+        if (!e.verified) continue;
+        if (stop) {
+            e.stopped = true;
+            NotPlaced(app, e, "stopped before it was put in place");
+        } else if (!failed.empty()) {
+            NotPlaced(app, e, "not put in place, since " + failed + " could not be written");
+        } else {
+            RenameIntoPlace(app, ui, e, unmarked[i]);
+        }
     }
 }
 

@@ -3,6 +3,8 @@
 // over the output's name.
 #pragma once
 
+#include <vector>
+
 #include "app/app_state.h"
 #include "app/user_interface.h"
 #include "convert/export.h"
@@ -23,5 +25,12 @@ std::string MarkExportedMovie(FisheyeApp& app, UserInterface& ui, ExportResult& 
 // temporary file. A failed marking is shown as a warning once the movie is
 // in place.
 void PlaceExportedMovie(FisheyeApp& app, UserInterface& ui, ExportResult& exported);
+
+// The outputs of one run, placed together: every verified movie is marked,
+// and only when all of them were verified and no stop was requested are
+// they renamed into place, one after the other. Otherwise none is: each
+// loses its temporary file alone, and a verified one says why it was not
+// placed. Files that had the outputs' names keep their bytes then.
+void PlaceExportedMovies(FisheyeApp& app, UserInterface& ui, std::vector<ExportResult>& exports);
 
 }  // namespace tessaly

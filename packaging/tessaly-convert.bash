@@ -4,7 +4,7 @@ _tessaly_convert() {
     cur=${COMP_WORDS[COMP_CWORD]}
     prev=${COMP_WORDS[COMP_CWORD-1]}
     case $prev in
-        --params)
+        --params|--job|--save-job)
             COMPREPLY=($(compgen -f -- "$cur")); compopt -o filenames 2>/dev/null; return ;;
         --temp)
             COMPREPLY=($(compgen -d -- "$cur")); compopt -o filenames 2>/dev/null; return ;;
@@ -22,13 +22,19 @@ _tessaly_convert() {
             COMPREPLY=($(compgen -W "equidistant equisolid stereographic orthographic" -- "$cur")); return ;;
         --fov)
             COMPREPLY=($(compgen -W "180 190 200 220" -- "$cur")); return ;;
-        --cut|--circle|--brightness|--contrast|--cpu|--yaw|--pitch|--roll|--part)
+        --stereo|--stereo-out)
+            COMPREPLY=($(compgen -W "sbs tb" -- "$cur")); return ;;
+        --left-yaw|--left-pitch|--left-roll|--right-yaw|--right-pitch|--right-roll)
+            return ;;
+        --cut|--circle|--brightness|--contrast|--cpu|--yaw|--pitch|--roll|--part|--encoder-stall)
             return ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "--params --cut --circle --sharpen --brightness --contrast --noise --cpu
             --flip --aspect --lens --fov --yaw --pitch --roll --stills --quality --resize --temp --keep-stills --no-vr-metadata
-            --part --join --check-options --help --version" -- "$cur"))
+            --part --join --job --save-job --check-options --encoder-stall --strict --help --version
+            --stereo --stereo-out --swap-eyes --align-eyes --no-align-eyes
+            --left-yaw --left-pitch --left-roll --right-yaw --right-pitch --right-roll" -- "$cur"))
         return
     fi
     # Movies: the input types the desktop program opens and the output containers.

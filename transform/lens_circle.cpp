@@ -34,6 +34,21 @@ bool CircleOfCut(int frameW, int frameH, const CutRect& cut, LensCircle& out) {
 
 bool FitsInt32(double v) { return std::fabs(v) < 1.0e9; }
 
+// The mean square of the radial gap between the wanted rim and the rim of a
+// circle whose centre is `dc` and radius `dr` off (the gap at angle a is
+// dr + dc cos a). A rim outside the lens's circle brings the black surround
+// into the panorama's edge all along it, one inside loses only a sliver of
+// picture, so gaps outward count three times as far as gaps inward.
+double RimMismatch(double dc, double dr) {
+    constexpr int kSteps = 72;
+    double sum = 0.0;
+    for (int i = 0; i < kSteps; ++i) {
+        const double gap = dr + dc * std::cos((i + 0.5) * 2.0 * std::numbers::pi / kSteps);
+        sum += gap > 0.0 ? 9.0 * gap * gap : gap * gap;
+    }
+    return sum / kSteps;
+}
+
 }  // namespace
 
 CutForCircleResult CutForCircle(int frameW, int frameH, const LensCircle& wanted) {
@@ -57,7 +72,9 @@ CutForCircleResult CutForCircle(int frameW, int frameH, const LensCircle& wanted
     if (!FitsInt32(spanY) || !FitsInt32(yl1) || !FitsInt32(spanX) || !FitsInt32(xl1)) return best;
 
     // The rounding of the geometry is not monotonic in every unit, so the
-    // nearest integers are searched around the real-valued solution.
+    // nearest integers are searched around the real-valued solution. Where
+    // the grid cannot place both the centre's row and the radius, the rim
+    // nearest the wanted one wins, a rim outside it counting three times.
     double bestVertical = std::numeric_limits<double>::infinity();
     CutRect cut;
     LensCircle got;
@@ -68,7 +85,7 @@ CutForCircleResult CutForCircle(int frameW, int frameH, const LensCircle& wanted
             cut.XL1 = static_cast<int32_t>(std::lround(xl1));
             cut.XL2 = static_cast<int32_t>(cut.XL1 + static_cast<int64_t>(spanX));
             if (!CircleOfCut(frameW, frameH, cut, got)) continue;
-            const double e = std::hypot(got.cy - wanted.cy, got.r - wanted.r);
+            const double e = RimMismatch(got.cy - wanted.cy, got.r - wanted.r);
             if (e < bestVertical) {
                 bestVertical = e;
                 best.cut = cut;

@@ -42,15 +42,23 @@ bool DesktopCommands::CutButtonsActive() const {
 
 bool DesktopCommands::NudgeCut(int arrow) {
     if (!CutButtonsActive()) return false;
+    const MediaInfo movie = session_.source.Info();
     bool moved = false;
-    session_.app.settings.Change([&](AppSettings& s) { moved = Nudge(arrow, s); });
+    session_.app.settings.Change([&](AppSettings& s) {
+        moved = Nudge(arrow, s);
+        if (moved) SetCutMovie(s, movie.videoPath, movie.frameWidth, movie.frameHeight);
+    });
     return moved;
 }
 
 bool DesktopCommands::CutButton(int button) {
     if (!CutButtonsActive()) return false;
+    const MediaInfo movie = session_.source.Info();
     bool changed = false;
-    session_.app.settings.Change([&](AppSettings& s) { changed = Resize(button, s); });
+    session_.app.settings.Change([&](AppSettings& s) {
+        changed = Resize(button, s);
+        if (changed) SetCutMovie(s, movie.videoPath, movie.frameWidth, movie.frameHeight);
+    });
     return changed;
 }
 

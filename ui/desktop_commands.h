@@ -40,6 +40,7 @@ public:
 
     // One step of a held arrow (control::kCutLeft .. kCutDown): the cut moves
     // by one unit (up and down grow and shrink it vertically); no limits.
+    // A changed cut belongs to the open movie (AppSettings::cutMovie).
     // False when the cut buttons are not active or `arrow` is no arrow.
     bool NudgeCut(int arrow);
     // The Reset, enlarge and shrink buttons (control::kCutReset,

@@ -18,6 +18,7 @@
 #include "convert/conversion_driver.h"
 #include "ui/guide_viewer.h"
 #include "ui/gui_thread.h"
+#include "ui/lens_rim.h"
 #include "ui/main_window.h"
 #include "ui/preview_audio.h"
 #include "ui/preview_panel.h"
@@ -62,14 +63,8 @@ DesktopSession::DesktopSession(FisheyeApp& application)
         header_ = MakePreviewHeader(info.frameWidth, info.frameHeight);
     };
     hooks.invalidateGeometry = [this] { pipeline.ForceGeometryRebuild(); };
-    // A movie loaded while the cut is the start cut gets the cut of its lens circle.
-    hooks.streamReady = [this] {
-        if (findCircleOnLoad.load() == 0) return;
-        const AppSettings s = app.settings.Copy();
-        if (CutRect{s.XL1, s.YL1, s.XL2, s.YL2} != kDefaultCut || s.ASPECT != 0) return;
-        app.env.log.WriteLogLine("The cut is the start cut: looking for the lens circle");
-        FindLensCircle(true);
-    };
+    // A movie gets the cut of its lens circle unless its cut was set for it.
+    hooks.streamReady = [this] { SearchOnLoad(); };
     source.SetHooks(hooks);
 
     // Shutdown stops the playback, then waits for a conversion run to end
@@ -272,6 +267,7 @@ void DesktopSession::PaintPreviews() {
     overlay.XL2 = s.XL2;
     overlay.YL2 = s.YL2;
     overlay.lens = s.lens;
+    overlay.circleLine = CircleLine();
     PreviewHeader header;
     {
         std::lock_guard lock(probeMutex_);
@@ -305,14 +301,29 @@ void DesktopSession::ShowPending() {
     if (!input.isNull()) window->InputPanel()->SetImage(input);
 }
 
+void DesktopSession::SearchOnLoad() {
+    if (findCircleOnLoad.load() == 0) return;
+    const AppSettings s = app.settings.Copy();
+    const MediaInfo movie = source.Info();
+    if (s.ASPECT != 0) return;
+    if (CutSetFor(s, movie.videoPath, movie.frameWidth, movie.frameHeight)) {
+        app.env.log.WriteLogLine("The cut was set for this movie: it stays");
+        return;
+    }
+    app.env.log.WriteLogLine(CutOf(s) == kDefaultCut ? "The cut is the start cut: looking for the lens circle"
+                                                     : "The cut was set for another movie: looking for the lens circle");
+    FindLensCircle(true);
+}
+
 bool DesktopSession::FindLensCircle(bool onLoad) {
     const MediaInfo movie = source.Info();
     if (source.videoOpen.load() == 0 || movie.videoPath.empty() || movie.frameWidth <= 0) return false;
     if (circleSearching.exchange(1) != 0) return false;
+    const CutRect before = CutOf(app.settings.Copy());
     // Kept with the load threads: joined when ended or at shutdown.
     std::lock_guard lock(threadsMutex_);
     auto done = std::make_shared<std::atomic<bool>>(false);
-    loadThreads_.push_back({std::thread([this, movie, onLoad, done] {
+    loadThreads_.push_back({std::thread([this, movie, onLoad, before, done] {
                                 const CircleSearch search = FindLensCircleInMovie(movie.videoPath, &app.run.stopRequested);
                                 MainWindow* window = window_;
                                 if (window == nullptr || app.run.stopRequested.load()) {
@@ -320,8 +331,8 @@ bool DesktopSession::FindLensCircle(bool onLoad) {
                                     if (convertAfterSearch_.exchange(0) != 0) convertFlow_ = 0;
                                     circleSearching = 0;
                                 } else {
-                                    PostToGui(window, [this, movie, search, onLoad] {
-                                        SetFoundCircle(movie, search, onLoad);
+                                    PostToGui(window, [this, movie, search, onLoad, before] {
+                                        SetFoundCircle(movie, search, onLoad, before);
                                     });
                                 }
                                 done->store(true);
@@ -335,31 +346,34 @@ CircleSearch DesktopSession::LastCircleSearch() const {
     return lastCircle_;
 }
 
-void DesktopSession::SetFoundCircle(const MediaInfo& movie, const CircleSearch& search, bool onLoad) {
+// Why the cut does not follow a search's circle; empty when it does.
+std::string DesktopSession::CircleProblem(const MediaInfo& movie, const CircleSearch& search, bool onLoad,
+                                          const CutRect& before, CutForCircleResult& fit) const {
+    const AppSettings now = app.settings.Copy();
+    if (!search.found) return NoCircleMessage(search);
+    // The circle is one of the unstretched frames.
+    if (now.ASPECT != 0) return "the lens circle is not set while the aspect fix is on";
+    fit = CutForCircle(movie.frameWidth, movie.frameHeight, search.circle);
+    if (!fit.ok) return "no cut places the lens circle found";
+    const bool sameMovie = source.videoOpen.load() == 1 && source.Info().videoPath == movie.videoPath;
+    if (!sameMovie || app.run.converting.load() || app.run.encoderBusy.load()) {
+        return "the movie changed or a conversion runs";
+    }
+    if (onLoad && CutOf(now) != before) return "the cut was changed meanwhile";
+    return {};
+}
+
+void DesktopSession::SetFoundCircle(const MediaInfo& movie, const CircleSearch& search, bool onLoad,
+                                    const CutRect& before) {
+    CutForCircleResult fit;
+    const std::string problem = CircleProblem(movie, search, onLoad, before, fit);
     {
         std::lock_guard lock(circleMutex_);
         lastCircle_ = search;
+        lastCircleMovie_ = movie;
+        circleLine_ = search.found ? CircleFoundLine(search.circle) : problem;
     }
     MainWindow* window = window_;
-    std::string problem;
-    CutForCircleResult fit;
-    if (!search.found) {
-        problem = NoCircleMessage(search);
-    } else if (app.settings.Copy().ASPECT != 0) {
-        // The circle is one of the unstretched frames.
-        problem = "the lens circle is not set while the aspect fix is on";
-    } else {
-        fit = CutForCircle(movie.frameWidth, movie.frameHeight, search.circle);
-        if (!fit.ok) problem = "no cut places the lens circle found";
-    }
-    const AppSettings now = app.settings.Copy();
-    const bool sameMovie = source.videoOpen.load() == 1 && source.Info().videoPath == movie.videoPath;
-    if (problem.empty() && (!sameMovie || app.run.converting.load() || app.run.encoderBusy.load())) {
-        problem = "the movie changed or a conversion runs";
-    }
-    if (problem.empty() && onLoad && CutRect{now.XL1, now.YL1, now.XL2, now.YL2} != kDefaultCut) {
-        problem = "the cut was changed meanwhile";
-    }
     if (!problem.empty()) {
         app.env.log.WriteLogLine("Find lens circle: " + problem);
         circleSearching = 0;
@@ -368,13 +382,15 @@ void DesktopSession::SetFoundCircle(const MediaInfo& movie, const CircleSearch& 
             window->Message("Find lens circle", problem + "\nThe cut stays as it was.", QMessageBox::Information,
                             true);
         }
+        SearchEnded();
         return;
     }
-    app.settings.Change([&fit](AppSettings& s) {
+    app.settings.Change([&fit, &movie](AppSettings& s) {
         s.XL1 = fit.cut.XL1;
         s.YL1 = fit.cut.YL1;
         s.XL2 = fit.cut.XL2;
         s.YL2 = fit.cut.YL2;
+        SetCutMovie(s, movie.videoPath, movie.frameWidth, movie.frameHeight);
     });
     rebuildGeometry_ = 1;
     app.env.log.WriteLogLine("Find lens circle: " + CircleCutLine(search.circle, fit, "cut"));
@@ -382,6 +398,34 @@ void DesktopSession::SetFoundCircle(const MediaInfo& movie, const CircleSearch& 
     circleSearching = 0;
     ++circleSearchesDone;
     SearchEnded();
+}
+
+std::string DesktopSession::CircleLine() const {
+    const MediaInfo movie = source.Info();
+    std::lock_guard lock(circleMutex_);
+    return lastCircleMovie_.videoPath == movie.videoPath ? circleLine_ : std::string();
+}
+
+std::string DesktopSession::RimWarning() const {
+    const MediaInfo movie = source.Info();
+    CircleSearch search;
+    {
+        std::lock_guard lock(circleMutex_);
+        if (lastCircleMovie_.videoPath != movie.videoPath || lastCircleMovie_.frameWidth != movie.frameWidth ||
+            lastCircleMovie_.frameHeight != movie.frameHeight)
+            return {};
+        search = lastCircle_;
+    }
+    const AppSettings s = app.settings.Copy();
+    if (!search.found || source.videoOpen.load() != 1 || s.ASPECT != 0) return {};
+    const LensRims rims = LensRimsOf(movie.frameWidth, movie.frameHeight, CutOf(s), s.lens);
+    if (rims.valid && !RimMissesCircle(rims.lens, search.circle)) return {};
+    const std::string by =
+        rims.valid ? "by " + QString::number(RimMiss(rims.lens, search.circle), 'f', 0).toStdString() + " pixels"
+                   : "entirely";
+    return "The lens rim of the cut misses the lens circle found in this movie " + by + "\n(" +
+           CircleFoundLine(search.circle) + ").\nThe panorama would be warped; \"Find lens circle\" (Ctrl+F) "
+           "sets the cut that fits.\n\nConvert anyway?";
 }
 
 void DesktopSession::SearchEnded() {
@@ -405,6 +449,18 @@ void DesktopSession::ConvertCommand() {
 
 void DesktopSession::BeginConvert() {
     MainWindow* window = window_;
+    const std::string warning = RimWarning();
+    if (!warning.empty()) {
+        app.env.log.WriteLogLine("Convert: the cut's lens rim misses the lens circle found");
+        QMessageBox box(QMessageBox::Warning, "Convert Fisheye", QString::fromStdString(warning),
+                        QMessageBox::Ok | QMessageBox::Cancel, window);
+        box.setObjectName("RimWarning");
+        box.setDefaultButton(QMessageBox::Cancel);
+        if (box.exec() != QMessageBox::Ok || window_.load() == nullptr) {
+            convertFlow_ = 0;
+            return;
+        }
+    }
     window->RememberPositions();
     SaveParameters(app.settings.Copy(), app.env.screen, app.env.iniPath);
     if (source.videoOpen != 1) {

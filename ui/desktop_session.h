@@ -81,18 +81,25 @@ public:
 
     // The lens circle finder on the open movie, on a thread of its own; the
     // cut that places the circle is set on the GUI thread under the settings
-    // lock, as a cut nudge is, and the preview follows. `onLoad`: started by
-    // a load while the cut was the start cut (no cut of the user's); it
-    // leaves a cut the user changed meanwhile and shows no message. False
-    // when there is no movie or a search runs already.
+    // lock, as a cut nudge is, and the preview follows; the cut then belongs
+    // to that movie (AppSettings::cutMovie). `onLoad`: started by a load of a
+    // movie the cut was not set for; it leaves a cut the user changed
+    // meanwhile and shows no message. False when there is no movie or a
+    // search runs already.
     bool FindLensCircle(bool onLoad);
     // 1 while a search runs (until its cut is set on the GUI thread).
     std::atomic<int32_t> circleSearching{0};
     std::atomic<int64_t> circleSearchesDone{0};
-    // A load with the start cut looks for the circle (1) or not (0).
+    // A load of a movie the cut was not set for looks for the circle (1) or not (0).
     std::atomic<int32_t> findCircleOnLoad{1};
     // What the last search ended with, on the GUI thread.
     CircleSearch LastCircleSearch() const;
+    // What the last search on the open movie found, for the input preview's
+    // info lines ("lens circle found: centre …, radius …"); empty when none.
+    std::string CircleLine() const;
+    // The question Convert asks first when the cut's lens rim clearly misses
+    // the circle found in the open movie; empty when it fits or none was found.
+    std::string RimWarning() const;
 
     // Opens a document or web address with the desktop's handler; false
     // when none opened it. Tests replace it.
@@ -108,7 +115,10 @@ private:
     void PaintPreviews();
     void JoinLoadThreads();
     void ShowPending();
-    void SetFoundCircle(const MediaInfo& movie, const CircleSearch& search, bool onLoad);
+    void SearchOnLoad();
+    std::string CircleProblem(const MediaInfo& movie, const CircleSearch& search, bool onLoad, const CutRect& before,
+                              CutForCircleResult& fit) const;
+    void SetFoundCircle(const MediaInfo& movie, const CircleSearch& search, bool onLoad, const CutRect& before);
     void SearchEnded();
     void BeginConvert();
     void RewindAndChoose();
@@ -139,6 +149,8 @@ private:
     std::atomic<int32_t> rebuildGeometry_{0};
     mutable std::mutex circleMutex_;
     CircleSearch lastCircle_;
+    MediaInfo lastCircleMovie_;  // the movie lastCircle_ was found in
+    std::string circleLine_;
     std::atomic<int32_t> convertFlow_{0};        // see ConversionRunning
     std::atomic<int32_t> convertAfterSearch_{0};  // Convert waits for the circle search
 };

@@ -3,6 +3,9 @@
 // desktop that has no handler for them.
 #pragma once
 
+#include <QPoint>
+#include <QRect>
+#include <QSize>
 #include <QString>
 #include <QUrl>
 
@@ -23,8 +26,14 @@ QUrl HtmlGuideFor(const QUrl& link);
 // new mail ("mailto:"), anything else is taken as the address it is.
 QUrl SupportLink(const QString& configured);
 
+// Where the guide window goes: beside the program's main window (right, else
+// left) when the screen has room, else below the main window's menu bar
+// (`menuBottom`, global), inside the screen's available area.
+QPoint GuideViewerPosition(const QRect& mainFrame, int menuBottom, const QSize& size, const QRect& screen);
+
 // Shows the HTML guide in a window of the program's own (deleted when
-// closed); nullptr when the file cannot be read.
+// closed; a Close button and Esc close it), placed by GuideViewerPosition
+// against the main window; nullptr when the file cannot be read.
 QWidget* ShowGuideViewer(const QUrl& htmlGuide, QWidget* parent);
 
 // Opens `link` with the desktop's handler. When no handler opens it, a

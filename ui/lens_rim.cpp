@@ -1,5 +1,9 @@
 #include "ui/lens_rim.h"
 
+#include <QString>
+
+#include <cmath>
+
 #include "transform/cut_geometry.h"
 #include "ui/preview_painter.h"
 
@@ -35,6 +39,20 @@ LensRims LensRimsOf(int frameW, int frameH, const CutRect& cut, const LensSettin
         rims.hemisphereInPreview = CircleToPreview(rims.hemisphereCircle, frameW, frameH);
     }
     return rims;
+}
+
+double RimMiss(const LensCircle& rim, const LensCircle& found) {
+    return std::hypot(rim.cx - found.cx, rim.cy - found.cy) + std::fabs(rim.r - found.r);
+}
+
+bool RimMissesCircle(const LensCircle& rim, const LensCircle& found) {
+    const double miss = RimMiss(rim, found);
+    return miss > 4.0 && miss > 0.03 * found.r;
+}
+
+std::string CircleFoundLine(const LensCircle& found) {
+    const auto tenth = [](double v) { return QString::number(v, 'f', 1).toStdString(); };
+    return "lens circle found: centre " + tenth(found.cx) + ", " + tenth(found.cy) + ", radius " + tenth(found.r);
 }
 
 }  // namespace tessaly

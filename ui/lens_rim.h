@@ -7,6 +7,8 @@
 // letterbox's rounding only.
 #pragma once
 
+#include <string>
+
 #include "transform/cut_rect.h"
 #include "transform/lens.h"
 #include "transform/lens_circle.h"
@@ -45,5 +47,15 @@ struct LensRims {
 };
 
 LensRims LensRimsOf(int frameW, int frameH, const CutRect& cut, const LensSettings& lens);
+
+// How far the rim a cut places misses a circle found in the picture, in
+// source pixels: the widest gap between the two edges (centre distance plus
+// the radii's difference).
+double RimMiss(const LensCircle& rim, const LensCircle& found);
+// A miss clearly larger than the cut grid's rounding: over 3% of the found
+// radius and over 4 pixels.
+bool RimMissesCircle(const LensCircle& rim, const LensCircle& found);
+// "lens circle found: centre 639.5, 359.5, radius 355.0" ("." whatever the locale).
+std::string CircleFoundLine(const LensCircle& found);
 
 }  // namespace tessaly

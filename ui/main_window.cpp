@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDialog>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -157,6 +158,7 @@ void MainWindow::BuildMenus() {
     item(file, "Load Fisheye Movie\tCtrl + L", control::kLoad);
     item(file, "Play/Pause Video", control::kPlayPause);
     item(file, "Convert Fisheye\tCtrl + C", control::kConvert);
+    item(file, "Save job...", control::kSaveJob);
     file->addSeparator();
     item(file, "Popup Output Window\tCtrl + O", control::kPopupOutputWindow);
     file->addSeparator();
@@ -385,6 +387,9 @@ void MainWindow::BuildFilterRows() {
         connect(reset, &QPushButton::clicked, this, [this, id] { Command(id); });
     }
 
+    // A trackbar shows exactly its field: an amount it cannot show (the
+    // start values 0 of CPU and NOISE) takes its reset value first.
+    session_.app.settings.Change(FitAmountsToTrackbars);
     AddTrackbar(&AppSettings::SHARPEN, QRect(815, 296, 90, 18), QColor(128, 128, 128));
     AddTrackbar(&AppSettings::RADIUS, QRect(731, 296, 50, 18), QColor(102, 102, 102));
     AddTrackbar(&AppSettings::BRIGHTNESS, QRect(815, 316, 90, 18), QColor(128, 128, 128));
@@ -533,7 +538,11 @@ void MainWindow::OpenOutputWindow() {
     if (s.V_X != 0 && s.V_Y != 0) {
         output_->move(s.V_X, s.V_Y);
     } else {
-        output_->move(pos() + QPoint(50, 50));
+        const QRect area = screen() != nullptr ? screen()->availableGeometry() : QRect(0, 0, 1920, 1080);
+        const QRect preview(client_->mapToGlobal(QPoint(0, 0)), QSize(600, 600));
+        // The frame a window manager adds is not known before showing.
+        const QSize frame = output_->size() + QSize(16, 40);
+        output_->move(DefaultOutputWindowPosition(frameGeometry(), preview, frame, area));
     }
     output_->Panel()->PaintPlaceholder("Transform Window");
     output_->show();
@@ -666,6 +675,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
     CloseExportProgress();
     if (output_ != nullptr) EndOutputWindow();
+    // A dialog still open (About during a run that has ended) ends with the
+    // window: its own event loop would otherwise keep the program alive.
+    for (QDialog* dialog : findChildren<QDialog*>()) {
+        if (dialog->isVisible()) dialog->reject();
+    }
     if (onEnded) {
         auto ended = std::move(onEnded);
         onEnded = nullptr;

@@ -166,6 +166,7 @@ private:
     bool LensCommand(int id);
     bool FindCircleCommand(int id);
     bool FileInformationCommand(int id);
+    bool SaveJobCommand(int id);
     bool PopupOutputCommand(int id);
     bool WebSiteCommand(int id);
     bool ShowInputCommand(int id);

@@ -16,6 +16,7 @@
 #include "ui/desktop_session.h"
 #include "ui/guide_viewer.h"
 #include "ui/image_button.h"
+#include "ui/job_saving.h"
 #include "ui/main_window.h"
 #include "ui/sounds.h"
 
@@ -190,6 +191,24 @@ bool MainWindow::FileInformationCommand(int) {
     return true;
 }
 
+// The output as Convert asks for it, then the job file's name.
+bool MainWindow::SaveJobCommand(int) {
+    if (!session_.commands.HaveStream()) return false;
+    const std::string output = ChooseOutput();
+    if (output.empty()) return false;
+    MovieChooser chooser;
+    chooser.title = "Save job";
+    chooser.objectName = "SaveJobChooser";
+    chooser.filters = QStringList{"Tessaly jobs (*.job)", "All files (*)"};
+    chooser.defaultSuffix = "job";
+    chooser.mode = QFileDialog::AcceptSave;
+    const std::string path = ChooseMovieFile(chooser);
+    if (path.empty()) return false;
+    const std::string error = SaveDesktopJob(session_, path, output);
+    if (!error.empty()) Message("Save job", error, QMessageBox::Warning, true);
+    return true;
+}
+
 bool MainWindow::PopupOutputCommand(int) {
     session_.commands.ShowOutput(1);
     SetCheckState(control::kShowOutputCheck, 1);
@@ -275,6 +294,7 @@ const std::map<int, MainWindow::CommandHandler>& MainWindow::CommandTable() {
         {control::kLensDialog, &MainWindow::LensCommand},
         {control::kFindLensCircle, &MainWindow::FindCircleCommand},
         {control::kFileInformation, &MainWindow::FileInformationCommand},
+        {control::kSaveJob, &MainWindow::SaveJobCommand},
         {control::kPopupOutputWindow, &MainWindow::PopupOutputCommand},
         {control::kWebSite, &MainWindow::WebSiteCommand},
         {control::kShowInputCheck, &MainWindow::ShowInputCommand},

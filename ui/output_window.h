@@ -1,6 +1,9 @@
 // "Output 360 stream": the converted picture beside the main window.
 #pragma once
 
+#include <QPoint>
+#include <QRect>
+#include <QSize>
 #include <QWidget>
 
 #include <functional>
@@ -8,6 +11,13 @@
 namespace tessaly {
 
 class PreviewPanel;
+
+// Where the output window opens when no position of it was saved: beside the
+// main window (right, left, below) where the screen has room, else against
+// the screen's right edge; never over the input preview (`inputPreview`,
+// global) when the screen leaves room beside it.
+QPoint DefaultOutputWindowPosition(const QRect& mainFrame, const QRect& inputPreview, const QSize& outputFrame,
+                                   const QRect& screen);
 
 class OutputWindow : public QWidget {
     Q_OBJECT

@@ -113,6 +113,11 @@ void RenderInputPreview(QImage& target, const FrameBuffer& frame, const PreviewH
         TextLine(p, 10, 30, o.videoStreamLine, Qt::white, grey);
         if (!o.secondStreamLine.empty()) TextLine(p, 10, 50, o.secondStreamLine, Qt::white, grey);
     }
+    if (!o.circleLine.empty()) {
+        const bool found = o.circleLine.rfind("lens circle found", 0) == 0;
+        TextLine(p, 10, o.secondStreamLine.empty() ? 50 : 70, o.circleLine, Qt::white,
+                 found ? QColor(0, 110, 0) : QColor(150, 0, 0));
+    }
 
     const int D = o.XL2 - o.XL1;
     const int left = o.XL1 - d;

@@ -49,6 +49,8 @@ struct InputOverlay {
     int32_t XL1 = -8, YL1 = -8, XL2 = 616, YL2 = 606;
     bool hasFileInfo = false;  // fileInfoText is not empty
     std::string videoNameLine, videoStreamLine, secondStreamLine;
+    // What the lens circle search found in this movie (empty: nothing yet).
+    std::string circleLine;
     // Places the lens rim drawn with the cut (see ui/lens_rim.h).
     LensSettings lens;
 };

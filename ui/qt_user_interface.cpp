@@ -144,7 +144,12 @@ bool QtUserInterface::AskOkCancel(const std::string& caption, const std::string&
 }
 
 void QtUserInterface::OpenExportProgress() {
-    if (MainWindow* w = window_) PostToGui(w, [w] { w->OpenExportProgress(); });
+    // The frame phase has ended: the bar, set only every few checks while
+    // frames were converted, shows it whole before the encoding.
+    if (MainWindow* w = window_) PostToGui(w, [w] {
+            w->SetPositionBarWidth(kPositionBarMax);
+            w->OpenExportProgress();
+        });
 }
 
 void QtUserInterface::UpdateExportProgress(const std::string& processingTime) {

@@ -51,6 +51,11 @@ struct RunOptions {
 // The encoder's default stall limit: a minute without any sign of progress.
 inline constexpr int kDefaultEncoderStallSeconds = 60;
 
+// The encoder's filter that puts a one-channel sound unchanged on both
+// channels of a stereo one. Its own "-ac 2" would spread it at -3 dB, as a
+// centre speaker's share, which makes the movie's sound quieter.
+inline constexpr const char* kMonoOnBothChannels = "pan=stereo|c0=c0|c1=c0";
+
 // Exit status of a finished run: the child's exit code, 128 + signal number
 // when it was killed, or kCannotStart when no process could be started.
 inline constexpr int kCannotStart = -1;

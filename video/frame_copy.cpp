@@ -58,4 +58,18 @@ void CopyUprightBottomUp(const uint8_t* src, ptrdiff_t srcStride, int w, int h, 
     }
 }
 
+void CopyPlaneUpright(const uint8_t* src, ptrdiff_t srcStride, int w, int h, int quarterTurns, uint8_t* dst) {
+    const int turns = ((quarterTurns % 4) + 4) % 4;
+    const int outW = UprightWidth(w, h, turns);
+    const int outH = UprightHeight(w, h, turns);
+    // The stored pixel each upright one shows, as in CopyUprightBottomUp.
+    for (int y = 0; y < outH; ++y) {
+        for (int x = 0; x < outW; ++x) {
+            const int sx = turns == 0 ? x : turns == 1 ? y : turns == 2 ? w - 1 - x : w - 1 - y;
+            const int sy = turns == 0 ? y : turns == 1 ? h - 1 - x : turns == 2 ? h - 1 - y : x;
+            dst[static_cast<size_t>(y) * outW + x] = src[sy * srcStride + sx];
+        }
+    }
+}
+
 }  // namespace tessaly

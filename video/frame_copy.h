@@ -25,4 +25,9 @@ inline int UprightHeight(int w, int h, int quarterTurns) { return quarterTurns %
 void CopyUprightBottomUp(const uint8_t* src, ptrdiff_t srcStride, int w, int h, int quarterTurns,
                          uint8_t* dst);
 
+// Copies the w x h plane of one byte a pixel at `src` (top row first,
+// `srcStride` bytes from row to row) into `dst`, turned `quarterTurns`
+// quarter turns clockwise, top row first and packed.
+void CopyPlaneUpright(const uint8_t* src, ptrdiff_t srcStride, int w, int h, int quarterTurns, uint8_t* dst);
+
 }  // namespace tessaly

@@ -8,10 +8,11 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
 #include <libswscale/swscale.h>
 }
 
+#include "video/frame_copy.h"
+#include "video/picture_convert.h"
 #include "video/thread_sanitizer.h"
 
 namespace tessaly {
@@ -23,12 +24,12 @@ struct Decoder {
     AVCodecContext* codec = nullptr;
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
-    SwsContext* scaler = nullptr;
+    PictureConverter converter;
     int stream = -1;
+    int quarterTurns = 0;  // that show the picture upright
     bool drained = false;
 
     ~Decoder() {
-        sws_freeContext(scaler);
         av_frame_free(&frame);
         av_packet_free(&packet);
         avcodec_free_context(&codec);
@@ -46,6 +47,7 @@ struct Decoder {
             return "the movie has no picture";
         }
         AVStream* st = fmt->streams[stream];
+        quarterTurns = UprightQuarterTurns(*st);
         const AVCodec* decoder = avcodec_find_decoder(st->codecpar->codec_id);
         if (decoder == nullptr) return "no decoder for the movie's picture";
         codec = avcodec_alloc_context3(decoder);
@@ -113,6 +115,40 @@ void PlaneSize(int w, int h, int maxSide, int& pw, int& ph) {
     ph = std::clamp(static_cast<int>(std::lround(h * f)), 1, h);
 }
 
+// Folds frames into the brightest-luma plane at the working size, each
+// turned upright as the conversion shows it, so that the circle found is
+// the one its cut sees.
+struct UprightFolder {
+    int maxPlaneSide = 1024;
+    int quarterTurns = 0;
+    int frameW = 0, frameH = 0;  // the first frame's, upright
+    int pw = 0, ph = 0;          // the working plane, as stored
+    std::vector<uint8_t> upright;
+    LumaMaximum maximum;
+
+    void Fold(const AVFrame& f, PictureConverter& converter) {
+        if (f.width <= 0 || f.height <= 0) return;
+        const int uw = UprightWidth(f.width, f.height, quarterTurns);
+        const int uh = UprightHeight(f.width, f.height, quarterTurns);
+        if (frameW == 0) {
+            frameW = uw;
+            frameH = uh;
+            PlaneSize(f.width, f.height, std::max(16, maxPlaneSide), pw, ph);
+            upright.assign(static_cast<size_t>(pw) * ph, 0);
+        }
+        if (uw != frameW || uh != frameH) return;
+        PictureView gray;
+        if (!converter.Convert(f, PictureTarget{pw, ph, AV_PIX_FMT_GRAY8, SWS_AREA, 1}, gray)) return;
+        if (quarterTurns == 0) {
+            maximum.Add(gray.data, pw, ph, static_cast<int32_t>(gray.stride));
+            return;
+        }
+        CopyPlaneUpright(gray.data, gray.stride, pw, ph, quarterTurns, upright.data());
+        const int planeW = UprightWidth(pw, ph, quarterTurns);
+        maximum.Add(upright.data(), planeW, UprightHeight(pw, ph, quarterTurns), planeW);
+    }
+};
+
 }  // namespace
 
 SampledLuma SampleLumaMaximum(const std::string& path, const LumaSampling& sampling,
@@ -130,28 +166,12 @@ SampledLuma SampleLumaMaximum(const std::string& path, const LumaSampling& sampl
     const bool seekable = d.fmt->pb != nullptr && (d.fmt->pb->seekable & AVIO_SEEKABLE_NORMAL) && duration > 0;
     const int count = std::max(1, sampling.frames);
 
-    LumaMaximum maximum;
-    std::vector<uint8_t> gray;
-    int pw = 0, ph = 0;
+    UprightFolder folder;
+    folder.maxPlaneSide = sampling.maxPlaneSide;
+    folder.quarterTurns = d.quarterTurns;
+    LumaMaximum& maximum = folder.maximum;
     int64_t lastPts = AV_NOPTS_VALUE;
-    const auto fold = [&]() {
-        AVFrame* f = d.frame;
-        if (f->width <= 0 || f->height <= 0) return;
-        if (out.frameW == 0) {
-            out.frameW = f->width;
-            out.frameH = f->height;
-            PlaneSize(f->width, f->height, std::max(16, sampling.maxPlaneSide), pw, ph);
-            gray.assign(static_cast<size_t>(pw) * ph, 0);
-        }
-        if (f->width != out.frameW || f->height != out.frameH) return;
-        d.scaler = sws_getCachedContext(d.scaler, f->width, f->height, static_cast<AVPixelFormat>(f->format), pw,
-                                        ph, AV_PIX_FMT_GRAY8, SWS_AREA, nullptr, nullptr, nullptr);
-        if (d.scaler == nullptr) return;
-        uint8_t* dst[4] = {gray.data(), nullptr, nullptr, nullptr};
-        int dstStride[4] = {pw, 0, 0, 0};
-        if (sws_scale(d.scaler, f->data, f->linesize, 0, f->height, dst, dstStride) != ph) return;
-        maximum.Add(gray.data(), pw, ph, pw);
-    };
+    const auto fold = [&] { folder.Fold(*d.frame, d.converter); };
     const auto stopped = [&] { return stop != nullptr && stop->load(); };
 
     if (seekable) {
@@ -195,6 +215,8 @@ SampledLuma SampleLumaMaximum(const std::string& path, const LumaSampling& sampl
             if (index++ % 10 == 0) fold();
         }
     }
+    out.frameW = folder.frameW;
+    out.frameH = folder.frameH;
     out.frames = maximum.Frames();
     if (out.frames == 0) {
         out.error = stopped() ? "stopped" : "no frame could be decoded";

@@ -19,7 +19,7 @@ struct LumaSampling {
 struct SampledLuma {
     bool ok = false;
     std::string error;  // one line: why no frame could be read
-    int32_t frameW = 0;  // the movie's frame size (the plane covers all of it)
+    int32_t frameW = 0;  // the movie's frame size upright, as shown (the plane covers all of it)
     int32_t frameH = 0;
     int32_t frames = 0;  // frames folded in
     LumaPlane maximum;

@@ -32,6 +32,7 @@ std::string EncoderVersionLine(const std::string& encoder) {
     ::close(fd);
     RunOptions options;
     options.stdoutPath = name;
+    options.stallLimitMs = kDefaultEncoderStallSeconds * 1000;
     std::string line;
     if (RunEncoderProgram({encoder, "-version"}, options) == 0) {
         std::ifstream in(name);

@@ -1,6 +1,7 @@
 #include "video/video_stream.h"
 
 #include "video/frame_copy.h"
+#include "video/picture_convert.h"
 #include "video/movie_check.h"
 #include "video/stream_text.h"
 
@@ -12,7 +13,6 @@ extern "C" {
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
 }
 
 #include <algorithm>
@@ -98,23 +98,6 @@ int DecoderThreadCount() {
     return static_cast<int>(std::clamp(n == 0 ? 1u : n, 1u, 8u)) + 1;
 }
 
-// The display matrix of the stream (phones store their picture turned and
-// say how to show it), or null.
-const int32_t* DisplayMatrixOf(const AVStream* st) {
-#if LIBAVFORMAT_VERSION_INT >= AV_VERSION_INT(60, 15, 100)
-    const AVPacketSideData* sd = av_packet_side_data_get(st->codecpar->coded_side_data,
-                                                         st->codecpar->nb_coded_side_data,
-                                                         AV_PKT_DATA_DISPLAYMATRIX);
-    if (sd == nullptr || sd->size < 9 * sizeof(int32_t)) return nullptr;
-    return reinterpret_cast<const int32_t*>(sd->data);
-#else
-    size_t size = 0;
-    const uint8_t* data = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &size);
-    if (data == nullptr || size < 9 * sizeof(int32_t)) return nullptr;
-    return reinterpret_cast<const int32_t*>(data);
-#endif
-}
-
 int64_t TimePerFrameTicks(const AVStream* st) {
     AVRational rate = st->avg_frame_rate;
     if (rate.num <= 0 || rate.den <= 0) rate = st->r_frame_rate;
@@ -151,7 +134,9 @@ struct VideoStream::Impl {
     std::mutex lifeMutex;  // serialises Open and Close
 
     mutable std::mutex frameMutex;  // the newest frame
-    std::vector<uint8_t> newest;
+    // Bottom row first, packed, with spare bytes after it that the colour
+    // conversion may overwrite.
+    PaddedBytes newest;
 
     std::mutex callbackMutex;  // held while the callback runs
     FrameCallback callback;
@@ -172,14 +157,9 @@ struct VideoStream::Impl {
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;       // the held video frame
     AVFrame* soundFrame = nullptr;
-    // The colour-converted picture, top row first, in a buffer laid out as
-    // swscale requires (aligned rows with room after each, padding after
-    // the last): it writes whole vector blocks past a row's last pixel.
-    // Copied into `newest`.
-    AVFrame* converted = nullptr;
+    int storedW = 0, storedH = 0;  // the picture size as stored, fixed at the open
     int quarterTurns = 0;           // clockwise turns that show the picture upright
-    SwsContext* scaler = nullptr;
-    int scalerW = 0, scalerH = 0, scalerFormat = -1;
+    PictureConverter converter;
     SwrContext* resampler = nullptr;
     std::vector<int16_t> soundBuffer;
     bool demuxEnded = false;
@@ -275,19 +255,17 @@ StreamError VideoStream::Impl::OpenFile(const std::string& path) {
     video->thread_type = sliceThreadsOnly.load() ? FF_THREAD_SLICE : FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(video, codec, nullptr) < 0)
         return Fail(StreamError::kUnsupported, "its video decoder (" + codecName + ") cannot be opened");
-    if (video->pix_fmt != AV_PIX_FMT_NONE && !sws_isSupportedInput(video->pix_fmt))
+    if (video->pix_fmt != AV_PIX_FMT_NONE && !PictureConverter::CanConvertFrom(video->pix_fmt))
         return Fail(StreamError::kUnsupported, "its pixel format cannot be converted");
     videoTimeBase = st->time_base;
     startPts = st->start_time;
     // Shown upright, as players and ffmpeg show it: the cut is made on that.
-    if (const int32_t* matrix = DisplayMatrixOf(st))
-        quarterTurns = QuarterTurnsClockwise(av_display_rotation_get(matrix));
+    quarterTurns = UprightQuarterTurns(*st);
 
     packet = av_packet_alloc();
     frame = av_frame_alloc();
     soundFrame = av_frame_alloc();
-    converted = av_frame_alloc();
-    if (!packet || !frame || !soundFrame || !converted)
+    if (!packet || !frame || !soundFrame)
         return Fail(StreamError::kNoRenderer, "out of memory for the decoder's frames");
 
     OpenSound();
@@ -298,32 +276,20 @@ StreamError VideoStream::Impl::OpenFile(const std::string& path) {
         return Fail(StreamError::kFormat,
                     "its picture size " + std::to_string(w) + "x" + std::to_string(h) + " cannot be used");
     }
-    if (!sws_isSupportedInput(static_cast<AVPixelFormat>(frame->format)))
+    if (!PictureConverter::CanConvertFrom(frame->format))
         return Fail(StreamError::kFormat, "its pixel format cannot be converted");
     if (startPts == AV_NOPTS_VALUE) startPts = frame->best_effort_timestamp;
 
-    // Rows with room to spare after the last pixel and a spare row at the
-    // end: swscale's vector stores run past a row's end, and with slice
-    // threads a row whose store ran into the next row's first pixels may
-    // land after that row was written.
-    converted->format = AV_PIX_FMT_BGR0;
-    converted->width = FFALIGN(w, 64) + 64;
-    converted->height = h + 1;
     const std::string sizeText = std::to_string(w) + "x" + std::to_string(h);
-    if (av_frame_get_buffer(converted, 0) < 0)
-        return Fail(StreamError::kNoFrameBuffer, "out of memory for a " + sizeText + " frame");
-    converted->width = w;
-    converted->height = h;
+    storedW = w;
+    storedH = h;
     const int uprightW = UprightWidth(w, h, quarterTurns);
     const int uprightH = UprightHeight(w, h, quarterTurns);
     const size_t bytes = static_cast<size_t>(w) * static_cast<size_t>(h) * 4;
     {
         std::lock_guard lock(frameMutex);
-        try {
-            newest.assign(bytes, 0);
-        } catch (const std::bad_alloc&) {
+        if (!newest.Assign(bytes))
             return Fail(StreamError::kNoFrameBuffer, "out of memory for a " + sizeText + " frame");
-        }
     }
     MediaInfo info;
     info.videoPath = path;
@@ -389,12 +355,9 @@ void VideoStream::Impl::OpenSound() {
 }
 
 void VideoStream::Impl::FreeFile() {
-    sws_freeContext(scaler);
-    scaler = nullptr;
-    scalerW = scalerH = 0;
-    scalerFormat = -1;
+    converter.Reset();
+    storedW = storedH = 0;
     swr_free(&resampler);
-    av_frame_free(&converted);
     quarterTurns = 0;
     av_frame_free(&soundFrame);
     av_frame_free(&frame);
@@ -407,7 +370,7 @@ void VideoStream::Impl::FreeFile() {
     demuxEnded = flushSent = false;
     std::vector<int16_t>().swap(soundBuffer);
     std::lock_guard lock(frameMutex);
-    std::vector<uint8_t>().swap(newest);
+    newest.Clear();
 }
 
 // ---------------------------------------------------------------- decoding
@@ -478,32 +441,9 @@ int64_t VideoStream::Impl::FrameTicks(const AVFrame* f) const {
 // Converts the held frame into the newest-frame buffer (bottom row first).
 bool VideoStream::Impl::ShowFrame() {
     std::lock_guard lock(frameMutex);
-    if (frame->width != scalerW || frame->height != scalerH || frame->format != scalerFormat) {
-        sws_freeContext(scaler);
-        scaler = sws_alloc_context();
-        if (scaler == nullptr) return false;
-        av_opt_set_int(scaler, "srcw", frame->width, 0);
-        av_opt_set_int(scaler, "srch", frame->height, 0);
-        av_opt_set_int(scaler, "src_format", frame->format, 0);
-        av_opt_set_int(scaler, "dstw", converted->width, 0);
-        av_opt_set_int(scaler, "dsth", converted->height, 0);
-        av_opt_set_int(scaler, "dst_format", AV_PIX_FMT_BGR0, 0);
-        av_opt_set_int(scaler, "sws_flags", SWS_BILINEAR, 0);
-        av_opt_set_int(scaler, "threads", 0, 0);
-        if (sws_init_context(scaler, nullptr, nullptr) < 0) {
-            sws_freeContext(scaler);
-            scaler = nullptr;
-            scalerW = scalerH = 0;
-            return false;
-        }
-        scalerW = frame->width;
-        scalerH = frame->height;
-        scalerFormat = frame->format;
-    }
-    if (sws_scale_frame(scaler, converted, frame) < 0) return false;
-    CopyUprightBottomUp(converted->data[0], converted->linesize[0], converted->width, converted->height,
-                        quarterTurns, newest.data());
-    return true;
+    // Threads as many as cores: the conversion of a large frame is a
+    // large share of a frame's time.
+    return converter.ConvertBottomUpBgrx(*frame, storedW, storedH, quarterTurns, 0, newest);
 }
 
 // Back to the first frame by opening the file afresh: timestamp seeks in

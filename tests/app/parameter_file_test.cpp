@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <random>
-#include <regex>
 
 #include "tests/app/temp_dir.h"
 
@@ -31,6 +30,7 @@ AppSettings DistinctSettings() {
     s.lens.yaw = -12.5;
     s.lens.pitch = 0.125;
     s.lens.roll = 179;
+    SetCutMovie(s, "/media/disk 2/movies \xc3\xa9/<50% off>\r\nclip.MP4", 1920, 1080);
     return s;
 }
 
@@ -48,8 +48,26 @@ Loaded Load(const std::string& text, AppSettings start = AppSettings{},
     return l;
 }
 
+// The text with `from` (once in it) replaced by `to`.
+std::string ReplaceOnce(std::string text, const std::string& from, const std::string& to) {
+    const size_t at = text.find(from);
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+// The text with its <TAG>...</TAG> element, and `tail` right after it,
+// replaced by `to`.
+std::string ReplaceElement(std::string text, const std::string& tag, const std::string& to,
+                           const std::string& tail = "") {
+    const std::string end = "</" + tag + ">" + tail;
+    const size_t from = text.find("<" + tag + ">");
+    const size_t until = from == std::string::npos ? from : text.find(end, from);
+    if (until != std::string::npos) text.replace(from, until + end.size() - from, to);
+    return text;
+}
+
 std::string RemoveLineWithTag(const std::string& text, const std::string& tag) {
-    return std::regex_replace(text, std::regex("<" + tag + ">[^\r]*</" + tag + ">\r\n"), "");
+    return ReplaceElement(text, tag, "", "\r\n");
 }
 
 TEST(ParameterFile, WritesTheTwentyNineLinesInOrder) {
@@ -66,7 +84,8 @@ TEST(ParameterFile, WritesTheTwentyNineLinesInOrder) {
         "<NOISE>0</NOISE>\r\n<APATH> </APATH>\r\n<OPATH> </OPATH>\r\n<DSSETUP>0</DSSETUP>\r\n"
         "<BITRATE>0</BITRATE>\r\n<CODECMODE>0</CODECMODE>\r\n<AUTOSAVE>1</AUTOSAVE>\r\n"
         "<FPS>1</FPS>\r\n"
-        "<LENS>0</LENS>\r\n<LENS_FOV>180</LENS_FOV>\r\n<YAW>0</YAW>\r\n<PITCH>0</PITCH>\r\n<ROLL>0</ROLL>\r\n";
+        "<LENS>0</LENS>\r\n<LENS_FOV>180</LENS_FOV>\r\n<YAW>0</YAW>\r\n<PITCH>0</PITCH>\r\n<ROLL>0</ROLL>\r\n"
+        "<CUT_MOVIE></CUT_MOVIE>\r\n<CUT_WIDTH>0</CUT_WIDTH>\r\n<CUT_HEIGHT>0</CUT_HEIGHT>\r\n";
     EXPECT_EQ(text, expected);
 }
 
@@ -82,14 +101,46 @@ TEST(ParameterFile, RoundTripKeepsEveryFieldAndPathsWithSlashesAndBlanks) {
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 }
 
-TEST(ParameterFile, ZeroAmountsComeBackCorrected) {
+// A saved 0 comes back as the 0 its trackbar showed; one the trackbar cannot
+// show (CPU 50..100, NOISE 1..5) and FPS 0 take the reset value, as the
+// start values do before the window shows them: a restart changes nothing.
+TEST(ParameterFile, ZeroAmountsComeBackAsTheirTrackbarsShowThem) {
     AppSettings s = DistinctSettings();
     s.SHARPEN = 0; s.BRIGHTNESS = 0; s.CONTRAST = 0; s.CPU = 0; s.NOISE = 0; s.FPS = 0;
     s.RADIUS = 0;
     AppSettings expected = s;
-    expected.SHARPEN = 1; expected.BRIGHTNESS = 127; expected.CONTRAST = 127;
-    expected.CPU = 100; expected.NOISE = 1; expected.FPS = 1;  // RADIUS 0 stays 0
+    expected.CPU = 100; expected.NOISE = 1; expected.FPS = 1;
     EXPECT_EQ(Load(SerializeParameters(s, ScreenSize{})).settings, expected);
+    AppSettings start;
+    FitAmountsToTrackbars(start);
+    EXPECT_EQ((std::vector<int32_t>{start.SHARPEN, start.RADIUS, start.BRIGHTNESS, start.CONTRAST, start.NOISE,
+                                    start.CPU}),
+              (std::vector<int32_t>{0, 0, 0, 0, 1, 100}));
+    EXPECT_EQ(Load(SerializeParameters(start, ScreenSize{})).settings, start);
+}
+
+// The movie the cut belongs to: round trip with any characters in its path
+// (DistinctSettings), and a file without the three tags (older), or with a
+// damaged size, loads every other value and no movie.
+TEST(ParameterFile, TheCutsMovieIsKeptAndReadLeniently) {
+    const std::string text = SerializeParameters(DistinctSettings(), ScreenSize{});
+    EXPECT_NE(text.find("<CUT_MOVIE>/media/disk 2/movies \xc3\xa9/%3C50%25 off%3E%0D%0Aclip.MP4</CUT_MOVIE>\r\n"
+                        "<CUT_WIDTH>1920</CUT_WIDTH>\r\n<CUT_HEIGHT>1080</CUT_HEIGHT>\r\n"),
+              std::string::npos)
+        << text;
+    AppSettings noMovie = DistinctSettings();
+    SetCutMovie(noMovie, {}, 0, 0);
+    std::string older = text;
+    for (const char* tag : kCutMovieTags) older = RemoveLineWithTag(older, tag);
+    const std::string damaged = ReplaceOnce(text, "<CUT_WIDTH>1920<", "<CUT_WIDTH>wide<");
+    for (const std::string& file : {older, damaged}) {
+        const Loaded l = Load(file, DistinctSettings());
+        EXPECT_TRUE(l.result.complete);
+        EXPECT_EQ(l.settings, noMovie);
+    }
+    // A file that stops early puts the cut back to the start cut, which
+    // belongs to no movie.
+    EXPECT_TRUE(Load(RemoveLineWithTag(text, "AUTOSAVE"), DistinctSettings()).settings.cutMovie.empty());
 }
 
 TEST(ParameterFile, LineOrderDoesNotMatter) {
@@ -121,6 +172,7 @@ TEST(ParameterFile, MissingAutosaveKeepsNumbersButResetsCutAndPaths) {
     expected.APATH = start.APATH;
     expected.OPATH = start.OPATH;
     expected.lens = start.lens;  // read only after the 27
+    SetCutMovie(expected, {}, 0, 0);  // the start cut belongs to no movie
     EXPECT_EQ(l.settings, expected);
     EXPECT_EQ(l.w, 400);
     EXPECT_EQ(l.h, 300);
@@ -136,24 +188,24 @@ TEST(ParameterFile, MissingFpsStopsRightAfterTheCut) {
 
 TEST(ParameterFile, EmptyOrSingleTagStopsReading) {
     std::string text = SerializeParameters(DistinctSettings(), ScreenSize{});
-    Loaded empty = Load(std::regex_replace(text, std::regex("<M_Y>200</M_Y>"), "<M_Y></M_Y>"));
+    Loaded empty = Load(ReplaceOnce(text, "<M_Y>200</M_Y>", "<M_Y></M_Y>"));
     EXPECT_EQ(empty.result.missingTag, "M_Y");
     EXPECT_EQ(empty.settings.M_X, 100);
     EXPECT_EQ(empty.settings.M_Y, 0);
-    Loaded once = Load(std::regex_replace(text, std::regex("</CPU>"), ""));
+    Loaded once = Load(ReplaceOnce(text, "</CPU>", ""));
     EXPECT_EQ(once.result.missingTag, "CPU");
 }
 
 TEST(ParameterFile, BlanksAndNonNumericValues) {
     std::string text = SerializeParameters(DistinctSettings(), ScreenSize{});
-    text = std::regex_replace(text, std::regex("<XL1>-3</XL1>"), "<XL1> -8</XL1>");
-    text = std::regex_replace(text, std::regex("<BRIGHTNESS>140<"), "<BRIGHTNESS>bright<");
-    text = std::regex_replace(text, std::regex("<CONTRAST>90<"), "<CONTRAST>  2.5<");
-    text = std::regex_replace(text, std::regex("<DSSETUP>5<"), "<DSSETUP>99999999999<");
+    text = ReplaceOnce(text, "<XL1>-3</XL1>", "<XL1> -8</XL1>");
+    text = ReplaceOnce(text, "<BRIGHTNESS>140<", "<BRIGHTNESS>bright<");
+    text = ReplaceOnce(text, "<CONTRAST>90<", "<CONTRAST>  2.5<");
+    text = ReplaceOnce(text, "<DSSETUP>5<", "<DSSETUP>99999999999<");
     Loaded l = Load(text);
     EXPECT_TRUE(l.result.complete);
     EXPECT_EQ(l.settings.XL1, -8);
-    EXPECT_EQ(l.settings.BRIGHTNESS, 127);
+    EXPECT_EQ(l.settings.BRIGHTNESS, 0);  // read as 0, which its trackbar shows
     EXPECT_EQ(l.settings.CONTRAST, 2);  // halves to even
     EXPECT_EQ(l.settings.DSSETUP, INT32_MAX);
 }
@@ -170,7 +222,7 @@ TEST(ParameterFile, WindowPositionsOutsideTheScreenBecomeZero) {
 
     // Loading applies the same rule to a file written on a bigger screen.
     std::string big = SerializeParameters(DistinctSettings(), ScreenSize{4000, 4000});
-    big = std::regex_replace(big, std::regex("<M_X>100<"), "<M_X>3000<");
+    big = ReplaceOnce(big, "<M_X>100<", "<M_X>3000<");
     Loaded l = Load(big, AppSettings{}, screen);
     EXPECT_EQ(l.settings.M_X, 0);
     EXPECT_EQ(l.settings.M_Y, 200);
@@ -190,8 +242,7 @@ TEST(ParameterFile, PathsAreTrimmedAndCut) {
     Loaded l = Load(text);
     EXPECT_EQ(l.settings.OPATH.size(), 260u);
 
-    std::string padded = std::regex_replace(
-        text, std::regex("<APATH>[^<]*</APATH>"), std::string("<APATH>  /a b/c  \0\0</APATH>", 27));
+    std::string padded = ReplaceElement(text, "APATH", std::string("<APATH>  /a b/c  \0\0</APATH>", 27));
     EXPECT_EQ(Load(padded).settings.APATH, "/a b/c");
 
     // Empty paths must not end reading early (nothing between two tags does).
@@ -260,7 +311,7 @@ TEST(ParameterFile, DamagedFilesLoadByTheRulesWithoutCrashing) {
     }
     std::string withNul = good;
     withNul.insert(withNul.find("<SHARPEN>") + 9, 1, '\0');
-    EXPECT_EQ(Load(withNul).settings.SHARPEN, 1);  // "\0" then 4 reads as no number
+    EXPECT_EQ(Load(withNul).settings.SHARPEN, 0);  // "\0" then 4 reads as no number: 0, which its trackbar shows
 
     // A 10 MB file: junk around a valid file still loads the valid values.
     std::string big(5 << 20, 'x');

@@ -231,26 +231,6 @@ TEST(ConvertOptions, AmountsKeepToTheTrackbarRanges) {
     EXPECT_NE(usage.find("50..100 percent\n  --flip "), std::string::npos);
 }
 
-// Every lens option is in --help, the manual page and the bash completion.
-TEST(ConvertOptions, LensOptionsAreDocumentedEverywhere) {
-    auto read = [](const std::string& path) {
-        std::ifstream in(path);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
-    const std::string usage = ConvertUsage();
-    const std::string manual = read(std::string(TESSALY_SOURCE_DIR) + "/packaging/tessaly-convert.1");
-    const std::string completion = read(std::string(TESSALY_SOURCE_DIR) + "/packaging/tessaly-convert.bash");
-    for (const char* option : {"lens", "fov", "yaw", "pitch", "roll"}) {
-        EXPECT_NE(usage.find(std::string("  --") + option + " "), std::string::npos) << option;
-        EXPECT_NE(manual.find(std::string(".BI \\-\\-") + option + " "), std::string::npos) << option;
-        EXPECT_NE(completion.find(std::string(" --") + option + " "), std::string::npos) << option;
-    }
-    EXPECT_NE(completion.find("equidistant equisolid stereographic orthographic"), std::string::npos);
-    for (const char* line : {"--lens MODEL", "--fov DEGREES", "--yaw DEGREES", "--pitch DEGREES", "--roll DEGREES"}) {
-        EXPECT_NE(usage.find(line), std::string::npos) << line;
-    }
-}
-
 }  // namespace
 }  // namespace tessaly
 

@@ -15,9 +15,12 @@
 #   3. one part cancelled with scancel while it runs: the others are
 #      cancelled too; and every job of a submission cancelled: --wait
 #      removes what the report would;
-#   4. a folder of three movies in one call, two parts each, the parts kept;
+#   4. a folder of three movies in one call, two parts each, the parts and
+#      each movie's job file kept;
 #   5. the parameter file changed between submission and the parts' run:
-#      the output has the settings of submission.
+#      the job file in the work folder holds the submitting settings, and
+#      the output's picture and sound are identical to those of parts run
+#      and joined here with the submitting file.
 # The daemons are stopped by their pids at the end, on failure too.
 #
 #   slurm-cluster.sh TESSALY_SLURM SOURCE_DIR
@@ -431,8 +434,8 @@ for name in one two three; do
     src=$(ls "$work/shoot/$name".*)
     check_movie "$work/$batch/$name.mp4" "$src"
 done
-# --keep-parts: the six parts and every job's log stay in the work folder
-# the report names, and nothing else is left.
+# --keep-parts: the six parts, every job's log and the three job files stay
+# in the work folder the report names.
 kept=$(sed -n 's/^tessaly-slurm: parts and logs kept in \(.*\)$/\1/p' "$work/logs/batch.txt")
 check
 if [[ -z $kept || ! -d $kept ]]; then
@@ -440,6 +443,10 @@ if [[ -z $kept || ! -d $kept ]]; then
 else
     [[ $(ls "$kept"/movie*-part*.mkv | wc -l) == 6 ]] || fail "--keep-parts: not six parts kept: $(ls "$kept")"
     [[ $(ls "$kept"/*.log | wc -l) == 9 ]] || fail "--keep-parts: not nine job logs kept: $(ls "$kept")"
+    for m in 0 1 2; do
+        [[ $(head -n 1 "$kept/movie-$m.job" 2>/dev/null) == "TESSALY-JOB 1" ]] ||
+            fail "--keep-parts: no job file movie-$m.job kept: $(ls "$kept")"
+    done
     [[ ${kept%/*} == "$work/$batch" ]] || fail "--keep-parts: the work folder $kept is not in the output folder"
     rm -rf "$kept"
 fi
@@ -450,7 +457,7 @@ only_left "$work/$batch" "a batch of three" one.mp4 three.mp4 two.mp4
 #    converter (a portable copy, whose file is beside it) changes while the
 #    jobs are held.
 
-mkdir -p "$work/prog"
+mkdir -p "$work/prog" "$work/ref/parts"
 cp -a "$converter" "$(dirname "$converter")/PLUG-IN" "$work/prog/"
 write_params() {  # write_params BRIGHTNESS: the start values, brightness on
     local name value
@@ -464,19 +471,31 @@ write_params() {  # write_params BRIGHTNESS: the start values, brightness on
         done
     } >"$work/prog/Tessaly.ini"
 }
+# The references: with the node's later file a whole run; with the
+# submitting file the same two parts and join as the jobs, run here.
+write_params 60
+"$work/prog/tessaly-convert" --quality 8 "$work/in/short.mp4" "$work/ref/bright60.mp4" >"$work/logs/ref60.txt" 2>&1 ||
+    { echo "FAIL: the single run with brightness 60 failed"; cat "$work/logs/ref60.txt"; exit 1; }
 write_params 200
-for b in 200 60; do
-    write_params "$b"
-    "$work/prog/tessaly-convert" --quality 8 "$work/in/short.mp4" "$work/ref/bright$b.mp4" >"$work/logs/ref$b.txt" 2>&1 ||
-        { echo "FAIL: the single run with brightness $b failed"; cat "$work/logs/ref$b.txt"; exit 1; }
-done
-write_params 200
+for i in 1 2; do
+    "$work/prog/tessaly-convert" --quality 8 --part "$i/2" "$work/in/short.mp4" "$work/ref/parts/$i.mkv" ||
+        { echo "FAIL: part $i with brightness 200 failed"; exit 1; }
+done >"$work/logs/ref200.txt" 2>&1
+"$work/prog/tessaly-convert" --quality 8 --join "$work/in/short.mp4" "$work/ref/bright200.mp4" "$work/ref/parts/"{1,2}.mkv \
+    >>"$work/logs/ref200.txt" 2>&1 || { echo "FAIL: the join with brightness 200 failed"; cat "$work/logs/ref200.txt"; exit 1; }
 log=$work/logs/frozen.txt
 TESSALY_CONVERT=$work/prog/tessaly-convert timeout 300 "$slurm_cmd" --wait --hold --parts 2 "$work/in/short.mp4" \
     "$work/out/frozen.mp4" -- --quality 8 >"$log" 2>&1 &
 waiter=$!
 for ((i = 0; i < 100; i++)); do grep -q '^Submitted report' "$log" 2>/dev/null && break; sleep 0.1; done
 write_params 60
+# While the jobs wait, the work folder holds the movie's job with the
+# submitting brightness, and no parameter file.
+held=$(ls -d "$work/out"/.frozen.tessaly-slurm.*)
+check
+[[ $(head -n 1 "$held/movie-0.job" 2>/dev/null) == "TESSALY-JOB 1" ]] && grep -qx 'BRIGHTNESS 200' "$held/movie-0.job" ||
+    fail "frozen settings: no job file with the submitting brightness in the work folder: $(ls -A "$held")"
+[[ -z $(ls "$held"/*.ini 2>/dev/null) ]] || fail "frozen settings: a parameter file in the work folder: $(ls -A "$held")"
 # shellcheck disable=SC2046  # one id a word
 scontrol release $(sed -n 's/^Submitted [a-z]*: \([0-9]*\).*/\1/p' "$log")
 rc=0
@@ -484,13 +503,21 @@ wait "$waiter" || rc=$?
 waiter=""
 check
 [[ $rc == 0 ]] || { fail "frozen settings: exit $rc"; cat "$log"; }
-psnr_same=$(psnr_min "$work/ref/bright200.mp4" "$work/out/frozen.mp4")
+# Every decoded picture and sound frame, by ffmpeg's digests.
+frame_digests() { ffmpeg -v error -i "$1" -f framemd5 - | grep -v '^#'; }
+check
+if cmp -s <(frame_digests "$work/ref/bright200.mp4") <(frame_digests "$work/out/frozen.mp4"); then
+    same="identical"
+else
+    same="different"
+    fail "frozen settings: the output's frames differ from those of the parts run with the submitting file"
+fi
 psnr_node=$(psnr_min "$work/ref/bright60.mp4" "$work/out/frozen.mp4")
-# The two files' outputs differ by far more than parts and a whole run do
-# (below 15 dB against 40): a margin both ways.
-[[ $psnr_same == inf ]] || awk -v p="$psnr_same" -v q="$psnr_node" 'BEGIN { exit !(p >= 30 && (q == "inf" ? 99 : q) < 25) }' ||
-    fail "frozen settings: the output is not that of the submitting settings (lowest PSNR $psnr_same dB; against the node's file $psnr_node dB)"
-echo "frozen settings: lowest PSNR against a single run with the submitting file $psnr_same dB, with the node's changed file $psnr_node dB"
+# The node's changed file would have made another picture (PSNR below 25 dB).
+awk -v q="$psnr_node" 'BEGIN { exit !(q != "inf" && q < 25) }' ||
+    fail "frozen settings: the node's changed file makes the same picture (lowest PSNR $psnr_node dB)"
+echo "frozen settings: picture and sound $same to the parts run with the submitting file;" \
+    "lowest PSNR against a run with the node's changed file $psnr_node dB"
 rm -f "$work/out/frozen.mp4"
 
 # The reports, one per submission, in the folder tessaly-slurm was run from.

@@ -78,11 +78,11 @@ grep -qE "^$home/.cache/tessaly/TEMP(/tessaly-convert-[^/]+)?"$'\r'"$" "$log" ||
    $(ls -A "$bin" | sort | tr '\n' ' ') == "tessaly tessaly-convert tessaly-slurm " ]] \
   || fail "files written beside the installed program: $(ls -A "$bin")"
 # The installed tessaly-slurm finds the installed converter beside it: with
-# bash but no Slurm on the PATH it gets as far as looking for sbatch.
+# bash and the core tools but no Slurm on the PATH it writes the movie's job
+# with that converter and gets as far as looking for sbatch.
 nopath="$work/no-slurm-path"
 mkdir -p "$nopath"
-ln -s "$(command -v bash)" "$nopath/bash"
-ln -s "$(command -v dirname)" "$nopath/dirname"
+for tool in bash dirname mktemp chmod rm; do ln -s "$(command -v "$tool")" "$nopath/$tool"; done
 slurm_rc=0
 slurm_out=$(cd "$work" && env -u TESSALY_CONVERT PATH="$nopath" "$bin/tessaly-slurm" "$work/clip.mp4" "$work/out/parts.mp4" 2>&1) \
   || slurm_rc=$?

@@ -77,6 +77,20 @@ TEST(CutForCircle, RoundTripsWithinTheGridOnManyFrames) {
     }
 }
 
+// Where the grid cannot place both the centre's row and the radius (1080
+// rows), the cut's rim stays on the lens's picture: a rim outside the circle
+// would bring the black surround into the panorama's edge.
+TEST(CutForCircle, KeepsTheRimOnThePictureWhereTheGridFallsBetween) {
+    const LensCircle circles[] = {{1359.5, 609.5, 360.0}, {390.5, 520.5, 361.0}, {960.5, 364.5, 361.0}};
+    for (const LensCircle& c : circles) {
+        const CutForCircleResult fit = CutForCircle(1920, 1080, c);
+        ASSERT_TRUE(fit.ok);
+        // The farthest the cut's rim reaches beyond the wanted circle.
+        EXPECT_LE(std::hypot(fit.errorX, fit.errorY) + fit.errorR, 0.1) << c.cx << "," << c.cy << " r " << c.r;
+        EXPECT_LE(std::hypot(fit.errorX, fit.errorY), 1.0) << c.cx << "," << c.cy << " r " << c.r;
+    }
+}
+
 TEST(CutForCircle, RefusesCirclesWithoutACut) {
     EXPECT_FALSE(CutForCircle(1280, 720, LensCircle{640, 360, 0.0}).ok);
     EXPECT_FALSE(CutForCircle(1280, 720, LensCircle{640, 360, -5.0}).ok);

@@ -20,6 +20,7 @@
 #include "tests/video/test_clips.h"
 #include "transform/cut_geometry.h"
 #include "transform/lens_circle.h"
+#include "ui/lens_rim.h"
 
 namespace tessaly {
 namespace {
@@ -80,19 +81,79 @@ TEST(FindLensCircle, OnLoadWithTheStartCutAndFromTheMenu) {
     EXPECT_EQ(d.session->circleSearching.load(), 0);
 }
 
-TEST(FindLensCircle, ACutOfTheUsersStaysOnLoad) {
+// A cut set for the loaded movie (its path and picture size) stays; a cut
+// of another movie, of the same file at another size, or of a file that
+// does not say (an older parameter file) gets the loaded movie's circle.
+TEST(FindLensCircle, OnLoadUnlessTheCutWasSetForThatMovie) {
+    const std::string clip = FisheyeClip("fish-2s.mp4");
+    const CutRect mine{0, 0, 600, 600};
+    const struct { std::string movie; int w, h; bool searched; } cases[] = {
+        {clip, 160, 120, false}, {clip + ".other.mp4", 160, 120, true}, {clip, 320, 240, true}, {"", 0, 0, true},
+    };
+    for (const auto& c : cases) {
+        Desktop d;
+        d.session->findCircleOnLoad = 1;
+        d.session->app.settings.Change([&](AppSettings& s) {
+            s.XL1 = mine.XL1, s.YL1 = mine.YL1, s.XL2 = mine.XL2, s.YL2 = mine.YL2;
+            SetCutMovie(s, c.movie, c.w, c.h);
+        });
+        Load(d, clip);
+        if (c.searched) {
+            ASSERT_TRUE(WaitUntil([&] { return d.session->circleSearchesDone.load() >= 1; }));
+        }
+        EXPECT_EQ(d.session->circleSearchesDone.load(), c.searched ? 1 : 0) << c.movie << " " << c.w;
+        EXPECT_EQ(CutOf(d.session->app.settings.Copy()) == mine, !c.searched) << c.movie << " " << c.w;
+        EXPECT_TRUE(CutSetFor(d.session->app.settings.Copy(), clip, 160, 120));
+        EXPECT_EQ(LogHas(d, "The cut was set for another movie: looking for the lens circle"), c.searched);
+    }
+}
+
+// Two movies whose circles lie in different places, loaded one after the
+// other: each gets its own circle, said in the input preview's info line;
+// a cut moved off the circle afterwards draws a warning before Convert,
+// whose Cancel starts no run.
+TEST(FindLensCircle, EveryMovieGetsItsOwnCircleAndAMissedRimIsWarnedOf) {
     Desktop d;
     d.session->findCircleOnLoad = 1;
-    const CutRect mine{0, 0, 600, 600};
-    d.session->app.settings.Change([&](AppSettings& s) {
-        s.XL1 = mine.XL1, s.YL1 = mine.YL1, s.XL2 = mine.XL2, s.YL2 = mine.YL2;
+    const std::string first = FisheyeClip("fish-2s.mp4");
+    // The same circle (radius 60) off centre in a larger frame.
+    const std::string second = testing::FfmpegClip(
+        "fish-off-centre-240x160.mp4", "-i '" + first + "' -vf pad=240:160:70:36:black -c:v libx264 -pix_fmt yuv420p");
+    const struct { std::string clip; int w, h; LensCircle truth; } movies[] = {
+        {first, 160, 120, {79.5, 59.5, 60.0}}, {second, 240, 160, {149.5, 95.5, 60.0}},
+    };
+    for (size_t i = 0; i < std::size(movies); ++i) {
+        const auto& m = movies[i];
+        Load(d, m.clip);
+        ASSERT_TRUE(WaitUntil([&] { return d.session->circleSearchesDone.load() >= static_cast<int64_t>(i + 1); }));
+        const CircleSearch found = d.session->LastCircleSearch();
+        ASSERT_TRUE(found.found) << found.reason;
+        EXPECT_NEAR(found.circle.cx, m.truth.cx, 1.0) << m.clip;
+        EXPECT_NEAR(found.circle.cy, m.truth.cy, 1.0) << m.clip;
+        EXPECT_NEAR(found.circle.r, m.truth.r, 1.0) << m.clip;
+        const AppSettings s = d.session->app.settings.Copy();
+        EXPECT_EQ(CutOf(s), CutForCircle(m.w, m.h, found.circle).cut) << m.clip;
+        EXPECT_TRUE(CutSetFor(s, m.clip, m.w, m.h));
+        EXPECT_EQ(d.session->CircleLine(), CircleFoundLine(found.circle));
+        EXPECT_EQ(d.session->CircleLine().rfind("lens circle found: centre ", 0), 0u);
+        EXPECT_TRUE(d.session->RimWarning().empty());
+    }
+    // The start cut on the second movie: its rim lies far from the circle.
+    d.window->Command(control::kCutReset);
+    const std::string warning = d.session->RimWarning();
+    EXPECT_NE(warning.find("misses the lens circle found in this movie"), std::string::npos) << warning;
+    QString asked;
+    ModalAnswerer answer([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (box == nullptr || box->objectName() != "RimWarning") return false;
+        asked = box->text();
+        box->button(QMessageBox::Cancel)->click();
+        return true;
     });
-    Load(d, FisheyeClip("fish-2s.mp4"));
-    // The decision is taken before the first preview pass.
-    EXPECT_EQ(d.session->circleSearching.load(), 0);
-    EXPECT_EQ(d.session->circleSearchesDone.load(), 0);
-    EXPECT_EQ(CutOf(d.session->app.settings.Copy()), mine);
-    EXPECT_FALSE(LogHas(d, "The cut is the start cut"));
+    ASSERT_TRUE(testing::ConvertAndWait(d, 20000));
+    EXPECT_EQ(asked.toStdString(), warning);
+    EXPECT_TRUE(LogHas(d, "Convert: the cut's lens rim misses the lens circle found"));
+    EXPECT_FALSE(d.app.run.converting.load());
 }
 
 TEST(FindLensCircle, AMovieWithoutACircleKeepsItsCutAndSaysSo) {

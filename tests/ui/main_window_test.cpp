@@ -5,14 +5,18 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
 #include <QShortcut>
 #include <QSlider>
 #include <QTextBrowser>
+#include <QTimer>
 
 #include <set>
 
@@ -28,6 +32,7 @@ namespace {
 
 using testing::Desktop;
 using testing::ModalAnswerer;
+using testing::WaitUntil;
 
 TEST(MainWindowLayout, ControlsSitAtTheirRectanglesWithTheirCaptions) {
     Desktop d;
@@ -269,6 +274,43 @@ TEST(MainWindowCommands, SwitchesResetsAndTheAspectWarning) {
     EXPECT_TRUE(d.app.run.horizontalFlip);
 }
 
+// A restart: the parameters saved, a new window made from the same file.
+// Every trackbar shows exactly its field, before and after, on a first start
+// and with values the user set; the settings come back the same.
+TEST(MainWindowRestart, TheSlidersShowAndKeepExactlyTheStoredValues) {
+    const int trackbars[] = {518, 590, 520, 519, 572, 570};
+    auto shown = [&trackbars](MainWindow& w, const AppSettings& s) {
+        std::vector<std::pair<int32_t, int32_t>> values;  // slider, field
+        for (int id : trackbars)
+            values.push_back({static_cast<QSlider*>(w.Control(id))->value(), s.*ParameterOfControl(id)->value});
+        return values;
+    };
+    const std::vector<std::pair<int, int>> set[] = {{}, {{518, 3}, {590, 2}, {520, 0}, {519, 200}, {572, 5}, {570, 60}}};
+    for (const auto& moves : set) {
+        Desktop d;
+        for (const auto& [id, value] : moves) static_cast<QSlider*>(d.window->Control(id))->setValue(value);
+        const auto before = shown(*d.window, *d.app.settings);
+        for (const auto& [slider, field] : before) EXPECT_EQ(slider, field);
+        ASSERT_TRUE(SaveParameters(d.app.settings.Copy(), d.app.env.screen, d.app.env.iniPath));
+
+        FisheyeApp app;
+        StartUpOptions options;
+        options.programDir = d.dir + "/";
+        StartUpCore(app, options);
+        {
+            DesktopSession session(app);
+            MainWindow window(session);
+            session.AttachWindow(&window);
+            EXPECT_EQ(shown(window, *app.settings), before) << moves.size();
+        }
+        AppSettings expected = d.app.settings.Copy();
+        expected.M_X = expected.M_Y = expected.V_X = expected.V_Y = 0;
+        AppSettings again = app.settings.Copy();
+        again.M_X = again.M_Y = again.V_X = again.V_Y = 0;
+        EXPECT_EQ(SerializeParameters(again, ScreenSize{}), SerializeParameters(expected, ScreenSize{}));
+    }
+}
+
 TEST(MainWindowCommands, TheConversionLockGreysExactlyItsItems) {
     Desktop d;
     MainWindow& w = *d.window;
@@ -391,7 +433,21 @@ TEST(MainWindowCommands, HelpFallsBackToTheProgramsOwnViewer) {
     auto* browser = viewer->findChild<QTextBrowser*>();
     ASSERT_NE(browser, nullptr);
     EXPECT_TRUE(browser->toPlainText().contains("tessaly-convert"));
-    viewer->close();
+    // Clear of the main window's menu bar; a Close button and Esc close it.
+    const QRect menu(w.menuBar()->mapToGlobal(QPoint(0, 0)), w.menuBar()->size());
+    EXPECT_FALSE(viewer->frameGeometry().intersects(menu));
+    auto* buttons = viewer->findChild<QDialogButtonBox*>();
+    ASSERT_NE(buttons, nullptr);
+    ASSERT_NE(buttons->button(QDialogButtonBox::Close), nullptr);
+    QTest::keyClick(browser, Qt::Key_Escape);
+    EXPECT_FALSE(viewer->isVisible());
+    w.MenuItem(110)->trigger();
+    viewer = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->objectName() == "GuideViewer" && top->isVisible()) viewer = top;
+    ASSERT_NE(viewer, nullptr);
+    viewer->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Close)->click();
+    EXPECT_FALSE(viewer->isVisible());
 
     EXPECT_EQ(HtmlGuideFor(QUrl("file:///g/Tessaly.pdf#troubleshooting")), QUrl("file:///g/Tessaly.html#troubleshooting"));
     EXPECT_TRUE(HtmlGuideFor(QUrl("mailto:help@example.org")).isEmpty());
@@ -401,6 +457,48 @@ TEST(MainWindowCommands, HelpFallsBackToTheProgramsOwnViewer) {
     OpenLink(*d.session, SupportLink("help@example.org"), &w);
     ASSERT_EQ(messages.size(), 2);
     EXPECT_TRUE(messages[1].contains("help@example.org")) << messages[1].toStdString();
+}
+
+// Where the guide window and a first output window go: beside the main
+// window where the screen has room, else clear of the menu bar and the input
+// preview (the main window at 0,0 with its 600-pixel preview at 0,40).
+TEST(WindowPlaces, GuideAndOutputWindowsLeaveTheMenuAndThePreviewFree) {
+    const QRect main(0, 0, 1010, 680), preview(0, 40, 600, 600);
+    const QSize guide(776, 600), output(516, 520);
+    const struct { QRect screen; QPoint guide, output; } cases[] = {
+        {QRect(0, 0, 1920, 1080), {1018, 0}, {1018, 0}},
+        {QRect(0, 0, 1280, 1024), {40, 38}, {608, 0}},
+        {QRect(0, 0, 1024, 768), {40, 38}, {508, 0}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(GuideViewerPosition(main, 30, guide, c.screen), c.guide) << c.screen.width();
+        const QPoint out = DefaultOutputWindowPosition(main, preview, output, c.screen);
+        EXPECT_EQ(out, c.output) << c.screen.width();
+        EXPECT_TRUE(c.screen.contains(QRect(out, output))) << c.screen.width();
+        EXPECT_EQ(QRect(out, output).intersects(preview), c.screen.width() < 1100) << c.screen.width();
+    }
+}
+
+// About opened while a run ends (its end closes the main window): the box
+// goes with the window, so the program does not wait for Esc.
+TEST(MainWindowEnd, AnOpenAboutBoxEndsWithTheWindow) {
+    Desktop d;
+    bool ended = false, aboutGone = false;
+    d.window->onEnded = [&ended] { ended = true; };
+    QTimer::singleShot(0, d.window.get(), [&] {
+        auto about = [] {
+            QWidget* modal = QApplication::activeModalWidget();
+            return modal != nullptr && modal->windowTitle() == "About" ? modal : nullptr;
+        };
+        if (!WaitUntil([&] { return about() != nullptr; }, 10000)) return;
+        QPointer<QWidget> box = about();
+        d.window->EndWindow();
+        aboutGone = WaitUntil([&] { return box == nullptr || !box->isVisible(); }, 5000);
+        if (box != nullptr && box->isVisible()) static_cast<QDialog*>(box.data())->reject();
+    });
+    d.window->Command(103);  // returns when the box has closed
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(aboutGone);
 }
 
 TEST(UserGuide, BuiltBesideTheProgram) {

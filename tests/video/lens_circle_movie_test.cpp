@@ -7,6 +7,7 @@
 // the true circle.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -18,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/capture_output.h"
+#include "tests/cli/converter_copy.h"
 #include "tests/video/test_clips.h"
 #include "transform/frame_pipeline.h"
 #include "transform/lens_circle.h"
@@ -48,12 +51,14 @@ LensCircle TrueCircle(const Case& c) {
     return {c.ox + c.d / 2.0 - 0.5, c.oy + c.padTop + c.d / 2.0 - 0.5, c.d / 2.0};
 }
 
-std::string MakeClip(const Case& c) {
-    const std::string name = std::string("circle-") + c.name + ".mp4";
+// `timing` gives the inputs' rate and length, `quality` the encoder's setting.
+std::string MakeClip(const Case& c, const std::string& timing = "rate=5:duration=1",
+                     const std::string& quality = "-crf 10") {
+    const std::string name = std::string("circle-") + c.name + (quality == "-crf 10" ? "" : "-lossless") + ".mp4";
     std::string args;
     if (!c.circle) {
         args = "-f lavfi -i testsrc2=size=" + std::to_string(c.w) + "x" + std::to_string(c.h) +
-               ":rate=5:duration=1 -vf \"" + (c.post[0] ? std::string(c.post) + "," : "") + "format=yuv420p\"";
+               ":" + timing + " -vf \"" + (c.post[0] ? std::string(c.post) + "," : "") + "format=yuv420p\"";
     } else {
         const int half = c.d / 2;
         const std::string d = std::to_string(c.d);
@@ -65,10 +70,10 @@ std::string MakeClip(const Case& c) {
         f += "[1:v][fm]overlay=x=" + std::to_string(c.ox) + ":y=" + std::to_string(c.oy) + ":shortest=1," +
              (c.post[0] ? std::string(c.post) + "," : "") + "format=yuv420p[v]";
         args = "-f lavfi -i testsrc2=size=" + std::to_string(2 * c.d) + "x" + d +
-               ":rate=5:duration=1 -f lavfi -i color=black:size=" + std::to_string(c.w) + "x" + std::to_string(c.h) +
-               ":rate=5:duration=1 -filter_complex \"" + f + "\" -map \"[v]\"";
+               ":" + timing + " -f lavfi -i color=black:size=" + std::to_string(c.w) + "x" + std::to_string(c.h) +
+               ":" + timing + " -filter_complex \"" + f + "\" -map \"[v]\"";
     }
-    return testing::FfmpegClip(name, args + " -c:v libx264 -preset ultrafast -crf 10");
+    return testing::FfmpegClip(name, args + " -c:v libx264 -preset ultrafast " + quality);
 }
 
 // Bottom-up BGRX bytes of the first frame of `path` after `filters`.
@@ -85,6 +90,19 @@ double Psnr(const uint8_t* a, const std::vector<uint8_t>& b, int w, int h) {
     for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i)
         for (int c = 0; c < 3; ++c) sum += std::pow(double(a[4 * i + c]) - b[4 * i + c], 2);
     return 10.0 * std::log10(255.0 * 255.0 * 3.0 * w * h / std::max(sum, 1e-9));
+}
+
+// PSNR of two n x n BGRA pictures over the pixels the second one's alpha
+// marks as covered.
+double PsnrWhereCovered(const std::vector<uint8_t>& ours, const std::vector<uint8_t>& v360) {
+    double sum = 0;
+    size_t count = 0;
+    for (size_t i = 0; i + 3 < v360.size(); i += 4) {
+        if (v360[i + 3] != 255) continue;
+        for (int c = 0; c < 3; ++c) sum += std::pow(double(ours[i + c]) - v360[i + c], 2);
+        ++count;
+    }
+    return 10.0 * std::log10(255.0 * 255.0 * 3.0 * double(count) / std::max(sum, 1e-9));
 }
 
 const Case kCases[] = {
@@ -175,6 +193,101 @@ TEST(LensCircleMovieConversion, TheFoundCircleConvertsLikeV360) {
         std::printf("conversion %s: cut %d,%d,%d,%d, %.1f dB against v360\n", c.name, cut.cut.XL1, cut.cut.YL1,
                     cut.cut.XL2, cut.cut.YL2, psnr);
         EXPECT_GT(psnr, 26.0) << c.name;
+    }
+    fs::remove_all(dir);
+}
+
+// Off-centre circles for which the grid of the cut cannot give both the
+// centre's row and the radius (1080 rows: 1.8 source rows a unit, 2.3 for the
+// top): tessaly-convert finds each circle and its whole panorama agrees with
+// v360's conversion of the circle's square, interpolated in RGB as ours is.
+TEST(LensCircleMovieConversion, OffCentreCirclesThroughTheConverterAgreeWithV360) {
+    if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg not installed";
+    const Case cases[] = {
+        {"1920-right-r360", 1920, 1080, 720, 1000, 250, "", "", 0, true},   // 1359.5,609.5
+        {"1920-left-r361", 1920, 1080, 722, 30, 160, "", "", 0, true},      // 390.5,520.5
+        {"1920-top-r361", 1920, 1080, 722, 600, 4, "", "", 0, true},        // 960.5,364.5
+        {"1280-top-right-r324", 1280, 720, 648, 600, 20, "", "", 0, true},  // 923.5,343.5
+    };
+    const fs::path dir = testing::TempFolder("off-centre-circles");
+    const fs::path program = testing::ConverterCopyIn(dir);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string clip = MakeClip(c, "rate=5:duration=0.4", "-qp 0");
+        const fs::path temp = dir / "temp";
+        fs::create_directories(temp);
+        const std::string said = testing::CaptureOutput(
+            testing::ShellQuote(program.string()) + " --stills bmp --keep-stills --temp " +
+            testing::ShellQuote(temp.string()) + " " + testing::ShellQuote(clip) + " " +
+            testing::ShellQuote((dir / "out.mp4").string()) + " 2>&1");
+        fs::path still;
+        for (const auto& entry : fs::recursive_directory_iterator(temp))
+            if (entry.path().filename() == "mono000000.bmp") still = entry.path();
+        ASSERT_FALSE(still.empty()) << said;
+        const std::vector<uint8_t> ours = FirstFrame(still.string(), "", (dir / "ours.bgra").string());
+        const int n = static_cast<int>(std::lround(std::sqrt(ours.size() / 4.0)));
+        ASSERT_EQ(ours.size(), static_cast<size_t>(n) * n * 4) << said;
+        const std::string d = std::to_string(c.d);
+        const std::vector<uint8_t> v360 = FirstFrame(
+            clip, "crop=" + d + ":" + d + ":" + std::to_string(c.ox) + ":" + std::to_string(c.oy) +
+                      ",format=gbrap,v360=input=fisheye:output=equirect:ih_fov=180:iv_fov=180:h_fov=180:v_fov=180:w=" +
+                      std::to_string(n) + ":h=" + std::to_string(n) + ":interp=cubic:alpha_mask=1,",
+            (dir / "v360.bgra").string());
+        ASSERT_EQ(v360.size(), ours.size());
+        const double psnr = PsnrWhereCovered(ours, v360);
+        std::printf("converter %s: %.1f dB against v360; %s", c.name, psnr, said.substr(0, said.find('\n') + 1).c_str());
+        EXPECT_GE(psnr, 26.0) << said;
+        fs::remove_all(temp);
+    }
+    fs::remove_all(dir);
+}
+
+// A movie stored turned, as phones write it (a display matrix): the circle
+// is found on the upright picture the conversion cuts, and --circle takes
+// upright coordinates. The circle lies at 169.5,114.5 r 100 of the stored
+// 320x240 picture; where it shows upright was checked against ffmpeg's own
+// turning of the picture (the centre of its bright pixels).
+TEST(LensCircleTurnedMovie, IsFoundAndPlacedOnTheUprightPicture) {
+    if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg not installed";
+    const Case stored{"320-stored", 320, 240, 200, 70, 15, "", "", 0, true};
+    const std::string plain = MakeClip(stored);
+    const fs::path dir = testing::TempFolder("turned-circle");
+    const fs::path program = testing::ConverterCopyIn(dir);
+    const auto convert = [&](const std::string& movie, const std::string& options) {
+        const std::string out = (dir / "out.mp4").string();
+        const std::string said = testing::CaptureOutput(testing::ShellQuote(program.string()) + " " + options + " " +
+                                                        testing::ShellQuote(movie) + " " + out + " 2>&1");
+        const std::string size = testing::ProbeVideoEntry(out, "stream=width,height");
+        fs::remove(out);
+        return size.empty() ? said : size;
+    };
+    const std::string side = convert(plain, "--circle 169.5,114.5,100");
+    EXPECT_EQ(side, "220\n220");
+    struct Turn {
+        int rotate;          // the stored tag; ffmpeg 5 writes a matrix of this counterclockwise angle
+        double cx, cy;       // the circle's centre upright
+        int w, h;            // the upright picture
+    };
+    for (const Turn& t : {Turn{90, 114.5, 149.5, 240, 320}, Turn{180, 149.5, 124.5, 320, 240},
+                          Turn{270, 124.5, 169.5, 240, 320}}) {
+        SCOPED_TRACE(t.rotate);
+        const std::string movie = testing::FfmpegClip("circle-320-turned" + std::to_string(t.rotate) + ".mp4",
+                                                      "-i " + testing::ShellQuote(plain) +
+                                                          " -c copy -metadata:s:v:0 rotate=" + std::to_string(t.rotate));
+        const std::string angle = testing::ProbeVideoEntry(movie, "stream_side_data=rotation");
+        ASSERT_EQ(std::abs(std::atoi(angle.c_str())), t.rotate == 270 ? 90 : t.rotate) << "no display matrix";
+        const SampledLuma one = SampleLumaMaximum(movie, LumaSampling{1, 64});
+        EXPECT_EQ(one.frameW, t.w);
+        EXPECT_EQ(one.frameH, t.h);
+        const CircleSearch found = FindLensCircleInMovie(movie);
+        ASSERT_TRUE(found.found) << NoCircleMessage(found);
+        EXPECT_NEAR(found.circle.cx, t.cx, 0.005 * stored.d);
+        EXPECT_NEAR(found.circle.cy, t.cy, 0.005 * stored.d);
+        EXPECT_NEAR(found.circle.r, 100.0, 0.005 * stored.d);
+        char circle[64];
+        std::snprintf(circle, sizeof circle, "--circle %.1f,%.1f,100", t.cx, t.cy);
+        EXPECT_EQ(convert(movie, circle), side);
+        EXPECT_EQ(convert(movie, ""), side);
     }
     fs::remove_all(dir);
 }

@@ -1,7 +1,8 @@
 // Pictures of every small size, and sizes just around the widths vector code
 // works in (multiples of 2, 8, 16, 32), go through the colour conversion
 // without a byte written outside its buffers (run under AddressSanitizer by
-// the sanitizer build) and come out as ffmpeg converts them.
+// the sanitizer build, and the sweep under valgrind, which sees into
+// libswscale) and come out as ffmpeg converts them.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -15,6 +16,7 @@
 
 #include "tests/capture_output.h"
 #include "tests/video/test_clips.h"
+#include "video/luma_sampler.h"
 #include "video/video_stream.h"
 
 namespace tessaly {
@@ -47,7 +49,7 @@ SizedClip MakeSizedClip(int w, int h, const std::string& pixelFormat) {
     const std::string tmpMovie = (dir / (tag + name + ext)).string();
     const std::string tmpRef = (dir / (tag + name + ".bgr0")).string();
     // testsrc2 draws even sizes only: odd ones are cut from a larger picture.
-    const std::string graph = "sws_flags=bilinear;testsrc2=size=288x272:rate=25:duration=0.12,format=rgb24,crop=" +
+    const std::string graph = "sws_flags=bilinear;testsrc2=size=320x320:rate=25:duration=0.12,format=rgb24,crop=" +
                               std::to_string(w) + ":" + std::to_string(h) + ":13:7,format=" + pixelFormat +
                               ",split[m][r];[r]trim=end_frame=1,format=bgr0,vflip[ref]";
     const std::string codec = h264 ? "-c:v libx264 -qp 0 -preset ultrafast"
@@ -124,6 +126,23 @@ TEST(SmallPictureTest, OtherSourceFormatsConvertInBounds) {
     for (const char* format : {"yuv422p", "yuv444p", "nv12", "gray", "rgb24", "yuvj420p"})
         for (const auto& [w, h] : std::vector<std::pair<int, int>>{{1, 1}, {7, 5}, {33, 17}, {120, 90}})
             ExpectFirstPictureLikeFfmpeg(w, h, format);
+}
+
+// Sizes that overran swscale's buffers or sit beside its vector widths, raw
+// RGB and YUV: the frame buffer (what the preview and the conversion
+// read) and the circle search's grey plane, which once took an 8-byte store
+// past its end at 5x7.
+TEST(SmallPictureTest, SweepConvertsAndSamplesInBounds) {
+    for (const auto& [w, h] : std::vector<std::pair<int, int>>{
+             {1, 1}, {3, 3}, {5, 7}, {17, 9}, {2, 128}, {1, 300}, {33, 17}, {64, 3}, {161, 7}, {299, 5}}) {
+        for (const char* format : {"rgb24", "yuv420p"}) {
+            ExpectFirstPictureLikeFfmpeg(w, h, format);
+            const SampledLuma luma = SampleLumaMaximum(MakeSizedClip(w, h, format).movie);
+            ASSERT_TRUE(luma.ok) << w << "x" << h << " " << format << ": " << luma.error;
+            EXPECT_EQ(luma.frameW, w);
+            EXPECT_EQ(luma.maximum.pixels.size(), static_cast<size_t>(w) * h);
+        }
+    }
 }
 
 }  // namespace

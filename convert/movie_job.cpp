@@ -1,0 +1,80 @@
+#include "convert/movie_job.h"
+
+#include <utility>
+
+#include "app/parameter_file.h"
+
+namespace tessaly {
+
+MovieJob JobFromSettings(const AppSettings& s) {
+    MovieJob job;
+    job.geometry.cut = CutRect{s.XL1, s.YL1, s.XL2, s.YL2};
+    job.lens = s.lens;
+    for (const JobFilterField& f : kJobFilterFields) job.filters.*f.field = s.*f.setting;
+    job.aspect = s.ASPECT != 0;
+    job.run.tempDir = s.APATH;
+    return job;
+}
+
+MovieJob JobFromState(const AppSettings& settings, const RunState& run, const std::string& moviePath,
+                      std::vector<std::string> outputs) {
+    MovieJob job = JobFromSettings(settings);
+    job.movie.path = job.geometry.moviePath = moviePath;
+    job.flip = run.horizontalFlip.load();
+    job.outputs.paths = std::move(outputs);
+    job.outputs.resize = run.resizeChoice.load();
+    job.outputs.vrMetadata = run.markVrOutput.load();
+    return job;
+}
+
+AppSettings JobSettings(const MovieJob& job, AppSettings s) {
+    s.XL1 = job.geometry.cut.XL1;
+    s.YL1 = job.geometry.cut.YL1;
+    s.XL2 = job.geometry.cut.XL2;
+    s.YL2 = job.geometry.cut.YL2;
+    s.lens = job.lens;
+    for (const JobFilterField& f : kJobFilterFields) s.*f.setting = job.filters.*f.field;
+    s.ASPECT = job.aspect ? 1 : 0;
+    if (!job.run.tempDir.empty()) s.APATH = job.run.tempDir;
+    return s;
+}
+
+void ApplyJob(const MovieJob& job, FisheyeApp& app) {
+    app.settings.Set(JobSettings(job, *app.settings));
+    app.run.horizontalFlip = job.flip;
+    if (job.outputs.stills) app.run.tempFormat = *job.outputs.stills;
+    app.run.resizeChoice = job.outputs.resize;
+    app.run.markVrOutput = job.outputs.vrMetadata;
+}
+
+std::string JobFilterProblem(const JobFilterField& f, int32_t v) {
+    if (f.isSwitch) return v == 0 || v == 1 ? std::string() : "needs 0 or 1";
+    // 0 is also the value before any parameter file (an amount never set).
+    const Parameter& p = *ParameterOf(f.setting);
+    if (v == 0 || InRange(p, v)) return {};
+    return "needs a whole number from " + std::to_string(p.min) + " to " + std::to_string(p.max);
+}
+
+std::string JobProblem(const MovieJob& job) {
+    if (job.movie.path.empty()) return "no movie";
+    if (job.geometry.moviePath != job.movie.path) {
+        return "the cut was made for " + job.geometry.moviePath + ", not for " + job.movie.path;
+    }
+    if (job.geometry.frameW != job.movie.width || job.geometry.frameH != job.movie.height) {
+        return "the cut was made for a " + std::to_string(job.geometry.frameW) + "x" +
+               std::to_string(job.geometry.frameH) + " picture, the movie's is " + std::to_string(job.movie.width) +
+               "x" + std::to_string(job.movie.height);
+    }
+    for (const JobFilterField& f : kJobFilterFields) {
+        const std::string problem = JobFilterProblem(f, job.filters.*f.field);
+        if (!problem.empty()) return std::string(ParameterOf(f.setting)->tag) + " " + problem;
+    }
+    const std::string lens = LensProblem(job.lens);
+    if (!lens.empty()) return "the lens cannot be used: " + lens;
+    if (job.outputs.paths.empty()) return "no output";
+    if (job.outputs.quality < 0 || job.outputs.quality > 21) return "the quality lies outside 0..21";
+    if (job.outputs.resize < 0 || job.outputs.resize > 5) return "the size choice lies outside 0..5";
+    return {};
+}
+
+}  // namespace tessaly

@@ -1,0 +1,163 @@
+// One conversion, described once: the movie, the geometry made for it, the
+// lens, the filters and the outputs. A front end builds the job (from the
+// parameter file and the command line, or read back from a job file) and
+// the conversion runs it; the same job gives the same pictures wherever and
+// in how many parts it runs.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/still_format.h"
+#include "transform/cut_rect.h"
+#include "transform/lens.h"
+#include "transform/lens_circle.h"
+
+namespace tessaly {
+
+// The movie as it was when the job was made: a run refuses a movie that has
+// changed since (another size or file size), since its cut would miss.
+struct JobMovie {
+    std::string path;
+    int32_t stream = -1;  // the decoded video stream (av_find_best_stream)
+    int32_t width = 0;    // the picture as decoded, turned upright (0: unknown)
+    int32_t height = 0;
+    int32_t rateNum = 0;  // frame rate as a fraction (0/0: unknown)
+    int32_t rateDen = 0;
+    int64_t bytes = 0;    // the file's size
+
+    bool operator==(const JobMovie&) const = default;
+};
+
+// The cut, the lens circle it places (when one was found or given) and the
+// movie and picture size it was made for.
+struct JobGeometry {
+    CutRect cut = kDefaultCut;
+    std::optional<LensCircle> circle;
+    std::string moviePath;
+    int32_t frameW = 0;
+    int32_t frameH = 0;
+
+    bool operator==(const JobGeometry&) const = default;
+};
+
+// The picture filters as the parameter file holds them: a switch (0 or 1)
+// and an amount each.
+struct JobFilters {
+    int32_t sharpenOn = 1;
+    int32_t sharpen = 0;
+    int32_t radius = 0;
+    int32_t brightnessOn = 0;
+    int32_t brightness = 0;
+    int32_t contrastOn = 0;
+    int32_t contrast = 0;
+    int32_t noiseOn = 0;
+    int32_t noise = 0;
+    int32_t cpuOn = 0;
+    int32_t cpu = 0;
+
+    bool operator==(const JobFilters&) const = default;
+};
+
+struct JobOutputs {
+    std::vector<std::string> paths;  // the first is converted, the rest encoded from the same frames
+    int32_t quality = 0;             // 0..21
+    int32_t resize = 0;              // 0..5
+    std::optional<StillFormat> stills;  // none: the frames stream into the encoder
+    bool keepStills = false;
+    bool vrMetadata = true;
+
+    bool operator==(const JobOutputs&) const = default;
+};
+
+// How this machine runs the job: the temporary folder, the failure rules
+// and, given on the command line only, the part or the join.
+struct JobRunOptions {
+    std::string tempDir;  // the folder the run makes its private folder in
+    bool strict = false;  // a movie that decodes short fails the run
+    int32_t encoderStallSeconds = 60;
+    int32_t partIndex = 0;  // 1..partCount, 0: the whole movie
+    int32_t partCount = 0;
+    bool join = false;               // join `parts` into the first output
+    std::vector<std::string> parts;
+
+    bool operator==(const JobRunOptions&) const = default;
+};
+
+struct MovieJob {
+    JobMovie movie;
+    JobGeometry geometry;
+    LensSettings lens;
+    JobFilters filters;
+    bool flip = false;
+    bool aspect = false;
+    JobOutputs outputs;
+    JobRunOptions run;
+
+    bool operator==(const MovieJob&) const = default;
+};
+
+// A whole-number setting of the job that the parameter file does not hold:
+// its job file tag and the range the job file and the command line keep to.
+struct JobWholeSetting {
+    const char* tag;
+    int32_t min;
+    int32_t max;
+};
+inline constexpr JobWholeSetting kJobQuality{"QUALITY", 0, 21};
+inline constexpr JobWholeSetting kJobResize{"RESIZE", 0, 5};
+inline constexpr JobWholeSetting kJobEncoderStall{"ENCODER_STALL", 0, 604800};  // up to a week; 0 waits for ever
+inline constexpr JobWholeSetting kJobWholeSettings[] = {kJobQuality, kJobResize, kJobEncoderStall};
+
+// One filter field: the parameter file's field and the job's.
+struct JobFilterField {
+    int32_t AppSettings::*setting;
+    int32_t JobFilters::*field;
+    bool isSwitch;
+};
+inline constexpr JobFilterField kJobFilterFields[] = {
+    {&AppSettings::SHARPEN_CH, &JobFilters::sharpenOn, true},
+    {&AppSettings::SHARPEN, &JobFilters::sharpen, false},
+    {&AppSettings::RADIUS, &JobFilters::radius, false},
+    {&AppSettings::BRIGHTNESS_CH, &JobFilters::brightnessOn, true},
+    {&AppSettings::BRIGHTNESS, &JobFilters::brightness, false},
+    {&AppSettings::CONTRAST_CH, &JobFilters::contrastOn, true},
+    {&AppSettings::CONTRAST, &JobFilters::contrast, false},
+    {&AppSettings::NOISE_CH, &JobFilters::noiseOn, true},
+    {&AppSettings::NOISE, &JobFilters::noise, false},
+    {&AppSettings::CPU_CH, &JobFilters::cpuOn, true},
+    {&AppSettings::CPU, &JobFilters::cpu, false},
+};
+
+// Why a filter's value cannot be used ("needs 0 or 1"), or empty.
+std::string JobFilterProblem(const JobFilterField& f, int32_t value);
+
+// The picture part of a job (cut, lens, filters, aspect, temporary folder)
+// from the settings a front end holds; movie, geometry's movie, flip and
+// outputs are the caller's.
+MovieJob JobFromSettings(const AppSettings& settings);
+
+// The job of a front end's state for the movie at `moviePath` into
+// `outputs`: JobFromSettings, the movie's path (also the geometry's), and
+// the run's flip, size choice and VR marking. The movie's facts, the circle,
+// the quality, the still format and the run's rules are the caller's.
+MovieJob JobFromState(const AppSettings& settings, const RunState& run, const std::string& moviePath,
+                      std::vector<std::string> outputs);
+
+// The settings the conversion reads, `base` with every value the job
+// decides replaced: whatever else `base` holds (a node's parameter file)
+// cannot change a picture.
+AppSettings JobSettings(const MovieJob& job, AppSettings base);
+
+// Puts the job into the application the engine runs on: its settings and
+// the run's switches (flip, still format, size, VR marking).
+void ApplyJob(const MovieJob& job, FisheyeApp& app);
+
+// Why the job cannot be run as it stands (a geometry made for another movie
+// or picture size, a lens or an amount out of range), or empty.
+std::string JobProblem(const MovieJob& job);
+
+}  // namespace tessaly

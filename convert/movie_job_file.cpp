@@ -1,0 +1,483 @@
+#include "convert/movie_job_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <set>
+#include <sstream>
+
+#include "app/parameter_file.h"
+
+namespace tessaly {
+namespace {
+
+// A whole number filling the whole text, within low..high.
+bool ReadWhole(const std::string& text, int64_t low, int64_t high, int64_t& out) {
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    auto [ptr, ec] = std::from_chars(begin, end, out);
+    return ec == std::errc() && ptr == end && begin != end && out >= low && out <= high;
+}
+
+// A decimal number filling the whole text, "." as its point whatever the
+// locale says.
+bool ReadReal(const std::string& text, double& out) {
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    auto [ptr, ec] = std::from_chars(begin, end, out, std::chars_format::general);
+    return ec == std::errc() && ptr == end && begin != end && std::isfinite(out);
+}
+
+// The shortest text that reads back as the same double, without the locale.
+std::string RealText(double value) {
+    char buffer[64];
+    auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return ec == std::errc() ? std::string(buffer, ptr) : std::string("0");
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t at = text.find(separator); at != std::string::npos; at = text.find(separator, start)) {
+        parts.push_back(text.substr(start, at - start));
+        start = at + 1;
+    }
+    parts.push_back(text.substr(start));
+    return parts;
+}
+
+using Values = std::vector<std::string>;
+// Reads one line's value into the job; false with `why` set.
+using ValueReader = std::function<bool(const std::string& value, MovieJob& job, std::string& why)>;
+using ValueWriter = std::function<Values(const MovieJob& job)>;
+
+struct JobTag {
+    std::string tag;
+    ValueWriter write;
+    ValueReader read;
+    bool optional = false;  // may be left out
+    bool repeats = false;   // may be given more than once
+};
+
+JobTag WholeTag(const std::string& tag, int32_t& (*at)(MovieJob&), int64_t low, int64_t high) {
+    return {tag, [=](const MovieJob& j) { MovieJob c = j; return Values{std::to_string(at(c))}; },
+            [=](const std::string& v, MovieJob& j, std::string& why) {
+                int64_t n = 0;
+                if (!ReadWhole(v, low, high, n)) {
+                    why = "needs a whole number from " + std::to_string(low) + " to " + std::to_string(high);
+                    return false;
+                }
+                at(j) = static_cast<int32_t>(n);
+                return true;
+            }};
+}
+
+JobTag WholeTag(const JobWholeSetting& s, int32_t& (*at)(MovieJob&)) { return WholeTag(s.tag, at, s.min, s.max); }
+
+JobTag SwitchTag(const std::string& tag, bool& (*at)(MovieJob&)) {
+    return {tag, [=](const MovieJob& j) { MovieJob c = j; return Values{at(c) ? "1" : "0"}; },
+            [=](const std::string& v, MovieJob& j, std::string& why) {
+                if (v != "0" && v != "1") {
+                    why = "needs 0 or 1";
+                    return false;
+                }
+                at(j) = v == "1";
+                return true;
+            }};
+}
+
+JobTag PathTag(const std::string& tag, std::string& (*at)(MovieJob&), bool mayBeEmpty) {
+    return {tag, [=](const MovieJob& j) { MovieJob c = j; return Values{EscapeJobValue(at(c))}; },
+            [=](const std::string& v, MovieJob& j, std::string& why) {
+                if (!UnescapeJobValue(v, at(j))) {
+                    why = "holds a damaged escape (\\\\, \\n, \\r, \\t or \\xHH)";
+                    return false;
+                }
+                if (!mayBeEmpty && at(j).empty()) {
+                    why = "needs a path";
+                    return false;
+                }
+                return true;
+            }};
+}
+
+// The lens's field of view and angles, each checked on its own as the
+// command line checks them.
+JobTag LensTag(const std::string& tag, double LensSettings::*field) {
+    return {tag, [=](const MovieJob& j) { return Values{RealText(j.lens.*field)}; },
+            [=](const std::string& v, MovieJob& j, std::string& why) {
+                double d = 0;
+                if (!ReadReal(v, d)) {
+                    why = "needs a number of degrees (with . as its decimal point)";
+                    return false;
+                }
+                LensSettings probe;
+                probe.*field = d;
+                const std::string problem = LensProblem(probe);
+                if (!problem.empty()) why = "cannot be used: " + problem;
+                j.lens.*field = d;
+                return problem.empty();
+            }};
+}
+
+JobTag FilterTag(const JobFilterField& f) {
+    const Parameter& p = *ParameterOf(f.setting);
+    return {p.tag, [f](const MovieJob& j) { return Values{std::to_string(j.filters.*f.field)}; },
+            [f](const std::string& v, MovieJob& j, std::string& why) {
+                int64_t n = 0;
+                const bool whole = ReadWhole(v, INT32_MIN, INT32_MAX, n);
+                why = whole ? JobFilterProblem(f, static_cast<int32_t>(n)) : "needs a whole number";
+                if (why.empty()) j.filters.*f.field = static_cast<int32_t>(n);
+                return why.empty();
+            }};
+}
+
+JobTag SizeTag() {
+    return {"SIZE",
+            [](const MovieJob& j) {
+                return Values{std::to_string(j.movie.width) + "x" + std::to_string(j.movie.height)};
+            },
+            [](const std::string& v, MovieJob& j, std::string& why) {
+                const Values wh = Split(v, 'x');
+                int64_t w = 0, h = 0;
+                if (wh.size() != 2 || !ReadWhole(wh[0], 0, 65536, w) || !ReadWhole(wh[1], 0, 65536, h)) {
+                    why = "needs the picture's WIDTHxHEIGHT";
+                    return false;
+                }
+                j.movie.width = j.geometry.frameW = static_cast<int32_t>(w);
+                j.movie.height = j.geometry.frameH = static_cast<int32_t>(h);
+                return true;
+            }};
+}
+
+JobTag RateTag() {
+    return {"RATE",
+            [](const MovieJob& j) {
+                return Values{std::to_string(j.movie.rateNum) + "/" + std::to_string(j.movie.rateDen)};
+            },
+            [](const std::string& v, MovieJob& j, std::string& why) {
+                const Values nd = Split(v, '/');
+                int64_t n = 0, d = 0;
+                if (nd.size() != 2 || !ReadWhole(nd[0], 0, INT32_MAX, n) || !ReadWhole(nd[1], 0, INT32_MAX, d)) {
+                    why = "needs the frame rate as NUM/DEN";
+                    return false;
+                }
+                j.movie.rateNum = static_cast<int32_t>(n);
+                j.movie.rateDen = static_cast<int32_t>(d);
+                return true;
+            }};
+}
+
+JobTag CircleTag() {
+    return {"CIRCLE",
+            [](const MovieJob& j) {
+                const std::optional<LensCircle>& c = j.geometry.circle;
+                return c ? Values{RealText(c->cx) + "," + RealText(c->cy) + "," + RealText(c->r)} : Values{};
+            },
+            [](const std::string& v, MovieJob& j, std::string& why) {
+                const Values parts = Split(v, ',');
+                double d[3] = {0, 0, 0};
+                bool good = parts.size() == 3;
+                for (size_t i = 0; good && i < 3; ++i) good = ReadReal(parts[i], d[i]) && std::fabs(d[i]) <= 1.0e6;
+                if (!good || !(d[2] > 0.0)) {
+                    why = "needs the centre and radius CX,CY,R in source pixels (R above 0)";
+                    return false;
+                }
+                j.geometry.circle = LensCircle{d[0], d[1], d[2]};
+                return true;
+            },
+            true};
+}
+
+JobTag LensModelTag() {
+    return {"LENS", [](const MovieJob& j) { return Values{LensModelName(j.lens.model)}; },
+            [](const std::string& v, MovieJob& j, std::string& why) {
+                const std::optional<LensModel> model = LensModelFromName(v);
+                if (!model) why = "needs equidistant, equisolid, stereographic or orthographic";
+                if (model) j.lens.model = *model;
+                return model.has_value();
+            }};
+}
+
+JobTag StillsTag() {
+    return {"STILLS",
+            [](const MovieJob& j) {
+                const std::optional<StillFormat>& s = j.outputs.stills;
+                return Values{!s ? "stream" : *s == StillFormat::Jpeg ? "jpg" : "bmp"};
+            },
+            [](const std::string& v, MovieJob& j, std::string& why) {
+                if (v == "stream") {
+                    j.outputs.stills.reset();
+                } else if (v == "jpg" || v == "bmp") {
+                    j.outputs.stills = v == "jpg" ? StillFormat::Jpeg : StillFormat::Bmp;
+                } else {
+                    why = "needs stream, jpg or bmp";
+                    return false;
+                }
+                return true;
+            }};
+}
+
+JobTag OutputTag() {
+    return {"OUTPUT",
+            [](const MovieJob& j) {
+                Values values;
+                for (const std::string& p : j.outputs.paths) values.push_back(EscapeJobValue(p));
+                return values;
+            },
+            [](const std::string& v, MovieJob& j, std::string& why) {
+                std::string path;
+                if (!UnescapeJobValue(v, path) || path.empty()) {
+                    why = "needs a path (escapes: \\\\, \\n, \\r, \\t, \\xHH)";
+                    return false;
+                }
+                j.outputs.paths.push_back(path);
+                return true;
+            },
+            false, true};
+}
+
+JobTag BytesTag() {
+    return {"BYTES", [](const MovieJob& j) { return Values{std::to_string(j.movie.bytes)}; },
+            [](const std::string& v, MovieJob& j, std::string& why) {
+                if (!ReadWhole(v, 0, INT64_MAX, j.movie.bytes)) why = "needs the movie's size in bytes";
+                return why.empty();
+            }};
+}
+
+// Every tag in the order the file has them.
+const std::vector<JobTag>& JobTags() {
+    static const std::vector<JobTag> tags = [] {
+        constexpr int32_t kCutLimit = 1000000;  // as --cut
+        std::vector<JobTag> t{
+            PathTag("MOVIE", [](MovieJob& j) -> std::string& { return j.movie.path; }, false),
+            WholeTag("STREAM", [](MovieJob& j) -> int32_t& { return j.movie.stream; }, -1, 65535), SizeTag(), RateTag(), BytesTag(),
+            WholeTag("XL1", [](MovieJob& j) -> int32_t& { return j.geometry.cut.XL1; }, -kCutLimit, kCutLimit),
+            WholeTag("YL1", [](MovieJob& j) -> int32_t& { return j.geometry.cut.YL1; }, -kCutLimit, kCutLimit),
+            WholeTag("XL2", [](MovieJob& j) -> int32_t& { return j.geometry.cut.XL2; }, -kCutLimit, kCutLimit),
+            WholeTag("YL2", [](MovieJob& j) -> int32_t& { return j.geometry.cut.YL2; }, -kCutLimit, kCutLimit), CircleTag()};
+        for (const JobFilterField& f : kJobFilterFields) t.push_back(FilterTag(f));
+        t.push_back(SwitchTag("ASPECT", [](MovieJob& j) -> bool& { return j.aspect; }));
+        t.push_back(LensModelTag());
+        t.push_back(LensTag("LENS_FOV", &LensSettings::fov));
+        t.push_back(LensTag("YAW", &LensSettings::yaw));
+        t.push_back(LensTag("PITCH", &LensSettings::pitch));
+        t.push_back(LensTag("ROLL", &LensSettings::roll));
+        t.push_back(SwitchTag("FLIP", [](MovieJob& j) -> bool& { return j.flip; }));
+        t.push_back(StillsTag());
+        t.push_back(SwitchTag("KEEP_STILLS", [](MovieJob& j) -> bool& { return j.outputs.keepStills; }));
+        t.push_back(WholeTag(kJobQuality, [](MovieJob& j) -> int32_t& { return j.outputs.quality; }));
+        t.push_back(WholeTag(kJobResize, [](MovieJob& j) -> int32_t& { return j.outputs.resize; }));
+        t.push_back(SwitchTag("VR_METADATA", [](MovieJob& j) -> bool& { return j.outputs.vrMetadata; }));
+        t.push_back(SwitchTag("STRICT", [](MovieJob& j) -> bool& { return j.run.strict; }));
+        t.push_back(WholeTag(kJobEncoderStall, [](MovieJob& j) -> int32_t& { return j.run.encoderStallSeconds; }));
+        t.push_back(PathTag("TEMP", [](MovieJob& j) -> std::string& { return j.run.tempDir; }, true));
+        t.push_back(OutputTag());
+        return t;
+    }();
+    return tags;
+}
+
+const JobTag* FindTag(const std::string& tag) {
+    for (const JobTag& t : JobTags()) {
+        if (t.tag == tag) return &t;
+    }
+    return nullptr;
+}
+
+std::string LineText(size_t number) { return "line " + std::to_string(number) + ": "; }
+
+// The lines after the header up to END; false with `error` set.
+bool ReadTaggedLines(const std::vector<std::string>& lines, JobFileRead& read) {
+    std::set<std::string> seen;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (line == "END") {
+            for (const JobTag& t : JobTags()) {
+                if (!t.optional && seen.count(t.tag) == 0) {
+                    read.error = LineText(i + 1) + "no " + t.tag + " line before END";
+                    return false;
+                }
+            }
+            for (size_t k = i + 1; k < lines.size(); ++k) {
+                if (!lines[k].empty()) {
+                    read.error = LineText(k + 1) + "text after END";
+                    return false;
+                }
+            }
+            read.job.geometry.moviePath = read.job.movie.path;
+            return true;
+        }
+        const size_t blank = line.find(' ');
+        const std::string tag = line.substr(0, blank);
+        const std::string value = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+        const JobTag* t = FindTag(tag);
+        if (t == nullptr) {
+            read.error = LineText(i + 1) + (tag.empty() ? "an empty line" : "unknown tag " + tag);
+            return false;
+        }
+        if (!seen.insert(tag).second && !t->repeats) {
+            read.error = LineText(i + 1) + tag + " is given twice";
+            return false;
+        }
+        std::string why;
+        if (!t->read(value, read.job, why)) {
+            read.error = LineText(i + 1) + tag + " " + why + ", got '" + value + "'";
+            return false;
+        }
+    }
+    read.error = "the file ends after line " + std::to_string(lines.size()) + " without END: it is cut short";
+    return false;
+}
+
+}  // namespace
+
+std::string EscapeJobValue(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const bool edgeBlank = c == ' ' && (i == 0 || i + 1 == text.size());
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7f || edgeBlank) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+bool UnescapeJobValue(const std::string& value, std::string& text) {
+    text.clear();
+    for (size_t i = 0; i < value.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(value[i]);
+        if (c < 0x20 || c == 0x7f) return false;  // written escaped
+        if (c != '\\') {
+            text += static_cast<char>(c);
+            continue;
+        }
+        if (++i >= value.size()) return false;
+        const char e = value[i];
+        if (e == '\\' || e == 'n' || e == 'r' || e == 't') {
+            text += e == '\\' ? '\\' : e == 'n' ? '\n' : e == 'r' ? '\r' : '\t';
+        } else if (e == 'x' && i + 2 < value.size() && std::isxdigit(static_cast<unsigned char>(value[i + 1])) &&
+                   std::isxdigit(static_cast<unsigned char>(value[i + 2]))) {
+            const int byte = std::stoi(value.substr(i + 1, 2), nullptr, 16);
+            if (byte == 0) return false;  // no path holds a NUL
+            text += static_cast<char>(byte);
+            i += 2;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string JobFileText(const MovieJob& job) {
+    std::string out = std::string(kJobFileHeader) + " " + std::to_string(kJobFileVersion) + "\n";
+    for (const JobTag& t : JobTags()) {
+        for (const std::string& value : t.write(job)) out += t.tag + " " + value + "\n";
+    }
+    return out + "END\n";
+}
+
+JobFileRead ReadJobText(const std::string& text) {
+    JobFileRead read;
+    std::vector<std::string> lines = Split(text, '\n');
+    if (!lines.empty() && lines.back().empty()) {
+        lines.pop_back();
+    } else if (!text.empty()) {
+        read.error = LineText(lines.size()) + "the file ends within this line: it is cut short";
+        return read;
+    }
+    for (std::string& line : lines) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+    }
+    const std::string header = std::string(kJobFileHeader) + " ";
+    if (lines.empty() || lines[0].rfind(header, 0) != 0) {
+        read.error = "line 1: not a job file (it starts with " + header + std::to_string(kJobFileVersion) + ")";
+        return read;
+    }
+    if (lines[0] != header + std::to_string(kJobFileVersion)) {
+        read.error = "line 1: version " + lines[0].substr(header.size()) +
+                     " of the job file is not known (this program reads version " +
+                     std::to_string(kJobFileVersion) + ")";
+        return read;
+    }
+    if (!ReadTaggedLines(lines, read)) return read;
+    const std::string problem = JobProblem(read.job);
+    read.ok = problem.empty();
+    if (!read.ok) read.error = problem;
+    return read;
+}
+
+JobFileRead ReadJobFile(const std::string& path) {
+    constexpr std::streamsize kMaxJobBytes = 1 << 20;  // far above any job's few lines
+    std::ifstream in(path, std::ios::binary);
+    std::error_code ec;
+    if (!in || std::filesystem::is_directory(path, ec)) {
+        JobFileRead read;
+        read.error = "cannot read the job file " + path + ": " +
+                     (std::filesystem::is_directory(path, ec) ? "is a directory" : std::strerror(errno));
+        return read;
+    }
+    std::string text(static_cast<size_t>(kMaxJobBytes) + 1, '\0');
+    in.read(text.data(), kMaxJobBytes + 1);
+    text.resize(static_cast<size_t>(in.gcount()));
+    JobFileRead read = text.size() > static_cast<size_t>(kMaxJobBytes)
+                           ? JobFileRead{false, "line 1: far too long for a job file", {}}
+                           : ReadJobText(text);
+    if (!read.ok) read.error = "the job file " + path + ", " + read.error;
+    return read;
+}
+
+bool WriteJobFile(const MovieJob& job, const std::string& path, std::string& error) {
+    const std::string text = JobFileText(job);
+    std::filesystem::path target(path);
+    std::string temp = (target.parent_path() / ("." + target.filename().string() + ".tessaly-XXXXXX")).string();
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        error = "cannot write the job file " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    int failed = done == text.size() ? 0 : (errno != 0 ? errno : ENOSPC);
+    if (failed == 0 && ::fchmod(fd, 0644) != 0) failed = errno;
+    if (::close(fd) != 0 && failed == 0) failed = errno;
+    if (failed == 0 && std::rename(temp.c_str(), path.c_str()) != 0) failed = errno;
+    if (failed != 0) {
+        error = "cannot write the job file " + path + ": " + std::strerror(failed);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tessaly

@@ -1,0 +1,43 @@
+// The job as a small text file, so that every part of a movie and its join
+// (on any machine) run the very same job. The first line names the format
+// and its version ("TESSALY-JOB 1"); then one "TAG value" per line (the
+// parameter file's tags for the cut, the filters and the lens, plus the
+// movie and the outputs), ending with "END". Numbers are written with "."
+// whatever the locale; paths are escaped (backslash, control characters,
+// blanks at either end), so any path survives a round trip.
+#pragma once
+
+#include <string>
+
+#include "convert/movie_job.h"
+
+namespace tessaly {
+
+inline constexpr const char* kJobFileHeader = "TESSALY-JOB";
+inline constexpr int kJobFileVersion = 1;
+
+// The file's text (LF line ends).
+std::string JobFileText(const MovieJob& job);
+
+struct JobFileRead {
+    bool ok = false;
+    std::string error;  // "line 7: QUALITY needs a whole number from 0 to 21, got 'x'"
+    MovieJob job;  // the part and join stay empty: they are the command line's
+};
+
+// Reads a job file's text; anything damaged, unknown, repeated, missing or
+// cut short is refused with the line it was found on.
+JobFileRead ReadJobText(const std::string& text);
+
+// The file at `path`; a file that cannot be read says why.
+JobFileRead ReadJobFile(const std::string& path);
+
+// Writes the file through a temporary file beside it renamed over it, so a
+// full disk never leaves half a job; false with `error` set.
+bool WriteJobFile(const MovieJob& job, const std::string& path, std::string& error);
+
+// A path as one line's value, and back (false: a damaged escape).
+std::string EscapeJobValue(const std::string& text);
+bool UnescapeJobValue(const std::string& value, std::string& text);
+
+}  // namespace tessaly

@@ -1,0 +1,226 @@
+// One job, run every way tessaly-convert runs it: from options, saved with
+// --save-job and run with --job (under another parameter file beside the
+// program), and as three parts joined. The converted frames are caught on
+// their way into the encoder (an encoder of the test's own that copies its
+// piped input and hands it to ffmpeg) and must be the same bytes; the
+// encoded outputs are compared with ffmpeg's framemd5.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/parameter_file.h"
+#include "tests/capture_output.h"
+#include "tests/cli/converter_copy.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using tessaly::testing::CaptureOutput;
+using tessaly::testing::RunShellCommand;
+using tessaly::testing::ShellOutcome;
+std::string Quote(const std::string& text) { return tessaly::testing::ShellQuote(text); }
+
+std::string Bytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The decoded picture of a movie, frame by frame (ffmpeg's framemd5).
+std::string FrameHashes(const fs::path& movie) {
+    return CaptureOutput("ffmpeg -v error -i " + Quote("file:" + movie.string()) +
+                         " -map 0:v -f framemd5 - 2>/dev/null | grep -v '^#'");
+}
+
+class ConvertJobTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = fs::temp_directory_path() / ("tessaly_jobs_" + std::to_string(::getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_ / "temp");
+        program_ = tessaly::testing::ConverterCopyIn(dir_ / "node");
+        // The encoder beside the program (looked for before the one on PATH):
+        // ffmpeg itself, with the frames piped into it copied to $TAP.
+        const fs::path encoder = dir_ / "node" / "prog" / "PLUG-IN" / "ffmpeg_III";
+        fs::create_directories(encoder.parent_path());
+        std::ofstream(encoder) << "#!/bin/sh\n"
+                                  "for a in \"$@\"; do\n"
+                                  "  if [ \"$a\" = pipe:0 ] && [ -n \"$TAP\" ]; then tee \"$TAP\" | ffmpeg \"$@\"; exit $?; fi\n"
+                                  "done\n"
+                                  "exec ffmpeg \"$@\"\n";
+        fs::permissions(encoder, fs::perms::owner_all, fs::perm_options::add);
+        // A name with a blank, a quote and non-ASCII letters.
+        source_ = (dir_ / "fïlm 'one'.mp4").string();
+        RunShellCommand(std::string(TESSALY_SOURCE_DIR) + "/tools/make-fisheye-clip " + Quote(source_) +
+                        " --size 160x120 --fps 25 --duration 1.2 --audio");
+    }
+    static void TearDownTestSuite() { fs::remove_all(dir_); }
+
+    // One run of the program; the frames it encodes go to `tap`.
+    static ShellOutcome Convert(const std::string& args, const fs::path& tap = {}) {
+        return RunShellCommand("TAP=" + Quote(tap.string()) + " " + Quote(program_.string()) + " " + args);
+    }
+
+    // A parameter file beside the program that sharpens, brightens and cuts
+    // otherwise: a run that read it would make other pictures.
+    static void WriteOtherParameterFile() {
+        tessaly::AppSettings other;
+        other.SHARPEN = 5;
+        other.BRIGHTNESS_CH = 1;
+        other.BRIGHTNESS = 40;
+        other.XL1 = 100;
+        other.lens.yaw = 30;
+        std::ofstream(program_.parent_path() / "Tessaly.ini")
+            << tessaly::SerializeParameters(other, tessaly::ScreenSize{1920, 1080});
+    }
+
+    static fs::path dir_;
+    static fs::path program_;
+    static std::string source_;
+};
+
+fs::path ConvertJobTest::dir_;
+fs::path ConvertJobTest::program_;
+std::string ConvertJobTest::source_;
+
+TEST_F(ConvertJobTest, OneJobGivesTheSamePicturesFromOptionsFromItsFileAndInParts) {
+    struct Settings {
+        const char* name;
+        std::string options;
+    };
+    const Settings sets[] = {
+        {"found circle", ""},
+        {"lens", "--lens stereographic --fov 200 --yaw 10.5 --pitch -5.25 --roll 3"},
+        {"filters", "--sharpen 4,2 --brightness 150 --contrast 90 --noise 2"},
+        {"flip and quality", "--flip --quality 15 --cut 20,10,580,590"},
+        {"size and circle", "--resize 2 --circle 80.5,59.75,58 --sharpen off"},
+    };
+    const std::string temp = " --temp " + Quote((dir_ / "temp").string()) + " ";
+    for (const Settings& set : sets) {
+        SCOPED_TRACE(set.name);
+        fs::remove(program_.parent_path() / "Tessaly.ini");
+        const fs::path run = dir_ / "run";
+        fs::remove_all(run);
+        fs::create_directories(run);
+        const std::string direct = (run / "direct.mp4").string();
+        const std::string viaJob = (run / "via job.mp4").string();
+        const std::string job = (run / "job.txt").string();
+        const ShellOutcome d = Convert(temp + set.options + " " + Quote(source_) + " " + Quote(direct), run / "direct.raw");
+        ASSERT_EQ(d.status, 0) << d.output;
+        const ShellOutcome saved =
+            Convert(temp + set.options + " --save-job " + Quote(job) + " " + Quote(source_) + " " + Quote(viaJob));
+        ASSERT_EQ(saved.status, 0) << saved.output;
+        EXPECT_FALSE(fs::exists(viaJob)) << "--save-job converts nothing";
+
+        // Another machine: its own parameter file, which a job does not read.
+        WriteOtherParameterFile();
+        const ShellOutcome j = Convert(temp + "--job " + Quote(job), run / "job.raw");
+        ASSERT_EQ(j.status, 0) << j.output;
+        const std::string frames = Bytes(run / "direct.raw");
+        ASSERT_TRUE(!frames.empty() && frames.size() % (30 * 4) == 0) << "30 frames of BGRX: " << frames.size();
+        EXPECT_TRUE(Bytes(run / "job.raw") == frames);
+        EXPECT_EQ(FrameHashes(viaJob), FrameHashes(direct));
+
+        std::string parts, partFrames;
+        for (int i = 1; i <= 3; ++i) {
+            const fs::path part = run / ("part " + std::to_string(i) + ".mkv");
+            const fs::path tap = run / ("part" + std::to_string(i) + ".raw");
+            const ShellOutcome p = Convert(temp + "--job " + Quote(job) + " --part " + std::to_string(i) + "/3 " +
+                                               Quote(part.string()), tap);
+            ASSERT_EQ(p.status, 0) << p.output;
+            partFrames += Bytes(tap);
+            parts += " " + Quote(part.string());
+        }
+        EXPECT_TRUE(partFrames == frames);
+        const ShellOutcome joined = Convert(temp + "--job " + Quote(job) + " --join" + parts);
+        ASSERT_EQ(joined.status, 0) << joined.output;
+        EXPECT_EQ(CaptureOutput("ffprobe -v error -select_streams v:0 -show_entries stream=width,height "
+                                "-of csv=p=0 " + Quote(viaJob)),
+                  CaptureOutput("ffprobe -v error -select_streams v:0 -show_entries stream=width,height "
+                                "-of csv=p=0 " + Quote(direct)));
+    }
+    // The other parameter file does change an options run: the comparisons
+    // above could tell.
+    const fs::path run = dir_ / "run";
+    ASSERT_EQ(Convert(temp + Quote(source_) + " " + Quote((run / "other.mp4").string()), run / "other.raw").status, 0);
+    EXPECT_FALSE(Bytes(run / "other.raw") == Bytes(run / "direct.raw"));
+    fs::remove(program_.parent_path() / "Tessaly.ini");
+    EXPECT_TRUE(fs::is_empty(dir_ / "temp"));
+}
+
+TEST_F(ConvertJobTest, StillsOfAJobAreTheStillsOfItsOptions) {
+    const fs::path run = dir_ / "stills";
+    fs::create_directories(run / "temp");
+    const std::string temp = " --temp " + Quote((run / "temp").string()) + " ";
+    const std::string options = temp + "--stills bmp --keep-stills --contrast 200 --yaw -20 ";
+    const std::string job = (run / "job.txt").string();
+    ASSERT_EQ(Convert(options + Quote(source_) + " " + Quote((run / "a.mp4").string())).status, 0);
+    fs::rename(fs::directory_iterator(run / "temp")->path(), run / "from options");
+    ASSERT_EQ(Convert(options + "--save-job " + Quote(job) + " " + Quote(source_) + " " +
+                      Quote((run / "b.mp4").string())).status, 0);
+    const ShellOutcome j = Convert("--job " + Quote(job));
+    ASSERT_EQ(j.status, 0) << j.output;
+    const fs::path fromJob = fs::directory_iterator(run / "temp")->path();
+    int stills = 0;
+    for (const auto& entry : fs::directory_iterator(run / "from options")) {
+        if (entry.path().extension() != ".bmp") continue;
+        ++stills;
+        EXPECT_TRUE(Bytes(entry.path()) == Bytes(fromJob / entry.path().filename())) << entry.path();
+    }
+    EXPECT_EQ(stills, 30);
+}
+
+TEST_F(ConvertJobTest, DamagedJobsAndWrongUsesAreRefusedLosingNothing) {
+    const fs::path run = dir_ / "refused";
+    fs::create_directories(run);
+    const std::string job = (run / "job.txt").string();
+    const std::string out = (run / "out.mp4").string();
+    ASSERT_EQ(Convert("--cut 20,10,580,590 --save-job " + Quote(job) + " " + Quote(source_) + " " + Quote(out)).status,
+              0);
+    const std::string text = Bytes(job);
+    const auto variant = [&](const std::string& from, const std::string& to) {
+        std::string changed = text;
+        changed.replace(changed.find(from), from.size(), to);
+        return changed;
+    };
+    // A copy of the movie with one byte more: not the movie the job was made for.
+    const std::string longer = (run / "longer.mp4").string();
+    std::ofstream(longer, std::ios::binary) << Bytes(source_) << '\0';
+    struct Case {
+        std::string jobText;  // empty: the good job
+        std::string args;
+        int status;
+        std::string message;
+    };
+    const Case cases[] = {
+        {variant("TESSALY-JOB 1", "TESSALY-JOB 9"), "", 2, "line 1: version 9 of the job file is not known"},
+        {variant("QUALITY 0", "QUALITY 0,5"), "", 2, "QUALITY needs a whole number from 0 to 21, got '0,5'"},
+        {text.substr(0, text.size() / 2), "", 2, "it is cut short"},
+        {variant("MOVIE ", "MOVIX "), "", 2, "unknown tag MOVIX"},
+        {variant("MOVIE " + source_, "MOVIE " + longer), "", 3, "is not the one the job"},
+        {variant("MOVIE " + source_, "MOVIE /no/such/movie.mp4"), "", 3, "no such file"},
+        {"", "--sharpen 3", 2, "--sharpen cannot be given with it"},
+        {"", "--part 1/2", 2, "writes one part file: give PARTFILE"},
+        {"", Quote(source_), 2, "cannot be given with it"},
+    };
+    for (const Case& c : cases) {
+        const std::string file = (run / "case.txt").string();
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << (c.jobText.empty() ? text : c.jobText);
+        const ShellOutcome o = Convert("--job " + Quote(file) + " " + c.args);
+        EXPECT_EQ(o.status, c.status) << c.args << "\n" << o.output;
+        EXPECT_NE(o.output.find(c.message), std::string::npos) << o.output;
+        EXPECT_FALSE(fs::exists(out));
+    }
+    // --save-job never writes over the movie or an output.
+    const std::string movie = Bytes(source_);
+    const ShellOutcome over = Convert("--save-job " + Quote(source_) + " " + Quote(source_) + " " + Quote(out));
+    EXPECT_EQ(over.status, 2) << over.output;
+    EXPECT_TRUE(Bytes(source_) == movie);
+}
+
+}  // namespace

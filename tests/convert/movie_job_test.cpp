@@ -1,0 +1,141 @@
+// Job files: what is written reads back as the same job (odd paths, exact
+// numbers, a comma-decimal locale), and a damaged file is refused naming
+// its line.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <clocale>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "convert/movie_job.h"
+#include "convert/movie_job_file.h"
+
+namespace tessaly {
+namespace {
+
+namespace fs = std::filesystem;
+
+MovieJob SampleJob(const std::string& movie, std::vector<std::string> outputs) {
+    MovieJob job;
+    job.movie = JobMovie{movie, 0, 1280, 720, 30000, 1001, 123456789012};
+    job.geometry = JobGeometry{CutRect{-3, 7, 590, 601}, LensCircle{640.25, 0.1 + 0.2, 355.123456789}, movie,
+                               1280, 720};
+    job.lens = LensSettings{LensModel::kStereographic, 190.5, -12.345678901234567, 1e-7, 179.99};
+    job.filters = JobFilters{1, 5, 3, 1, 200, 1, 17, 0, 0, 1, 50};
+    job.flip = true;
+    job.aspect = true;
+    job.outputs = JobOutputs{std::move(outputs), 21, 5, StillFormat::Jpeg, true, false};
+    job.run.tempDir = "/tmp/with blank/";
+    job.run.strict = true;
+    job.run.encoderStallSeconds = 0;
+    return job;
+}
+
+class MovieJobFileTest : public ::testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override {
+        if (std::string(GetParam()) == "C") return;
+        if (std::setlocale(LC_ALL, GetParam()) == nullptr) GTEST_SKIP() << GetParam() << " is not available";
+        ASSERT_EQ(std::string(std::localeconv()->decimal_point), ",");
+    }
+    void TearDown() override { std::setlocale(LC_ALL, "C"); }
+};
+
+TEST_P(MovieJobFileTest, WrittenJobsReadBackEqual) {
+    const fs::path dir = fs::temp_directory_path() / ("tessaly_job_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::vector<MovieJob> jobs = {
+        SampleJob("/films/a b/\"quoted\" 'single'.mp4", {"/out/ünïcødé ñ.mp4", "/out/two.webm"}),
+        SampleJob(" leading and trailing ", {"new\nline\r.mov", "back\\slash\t\x01\x7f.mkv"}),
+        SampleJob("\\x41 not an escape", {"/out/%20 $HOME `x`.avi"}),
+        [] {
+            MovieJob plain;  // the defaults: no circle, streamed, no temporary folder
+            plain.movie.path = plain.geometry.moviePath = "m.mp4";
+            plain.outputs.paths = {"o.mp4"};
+            return plain;
+        }(),
+    };
+    for (const MovieJob& job : jobs) {
+        const std::string path = (dir / "job.txt").string();
+        std::string error;
+        ASSERT_TRUE(WriteJobFile(job, path, error)) << error;
+        const JobFileRead read = ReadJobFile(path);
+        ASSERT_TRUE(read.ok) << read.error << "\n" << JobFileText(job);
+        EXPECT_EQ(read.job, job) << JobFileText(job);
+        // One line per tag: the paths' line breaks are escaped.
+        const std::string text = JobFileText(job);
+        EXPECT_EQ(text.rfind("TESSALY-JOB 1\n", 0), 0u);
+        for (const std::string& output : job.outputs.paths) {
+            EXPECT_NE(text.find("\nOUTPUT " + EscapeJobValue(output) + "\n"), std::string::npos) << text;
+        }
+    }
+    EXPECT_NE(JobFileText(jobs[0]).find("\nLENS_FOV 190.5\n"), std::string::npos) << JobFileText(jobs[0]);
+    std::string error;
+    EXPECT_FALSE(WriteJobFile(jobs[0], (dir / "no folder" / "job.txt").string(), error));
+    EXPECT_NE(error.find("cannot write the job file"), std::string::npos) << error;
+    fs::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Locales, MovieJobFileTest, ::testing::Values("C", "de_DE.UTF-8"),
+                         [](const auto& info) { return std::string(info.param) == "C" ? "Point" : "Comma"; });
+
+// The text of a good job with one line replaced (or dropped: empty
+// `replacement`), cut at `cut` characters when not 0.
+std::string Damaged(const std::string& tag, const std::string& replacement, size_t cut = 0) {
+    std::string text = JobFileText(SampleJob("/m.mp4", {"/o.mp4"}));
+    for (size_t at = 0; !tag.empty() && at < text.size(); at = text.find('\n', at) + 1) {
+        const size_t end = text.find('\n', at) + 1;
+        const std::string line = text.substr(at, end - at - 1);
+        if (line == tag || line.rfind(tag + " ", 0) == 0) {
+            text.replace(at, end - at, replacement.empty() ? "" : replacement + "\n");
+            break;
+        }
+    }
+    return cut > 0 ? text.substr(0, cut) : text;
+}
+
+TEST(MovieJobFile, DamagedFilesAreRefusedNamingTheLine) {
+    struct Case {
+        std::string text;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"", "line 1: not a job file (it starts with TESSALY-JOB 1)"},
+        {Damaged("TESSALY-JOB", "TESSALY-JOB 2"), "line 1: version 2 of the job file is not known"},
+        {Damaged("TESSALY-JOB", "<XL1>0</XL1>"), "line 1: not a job file"},
+        {Damaged("MOVIE", ""), "no MOVIE line before END"},
+        {Damaged("OUTPUT", ""), "no OUTPUT line before END"},
+        {Damaged("QUALITY", "QUALITY x"), "QUALITY needs a whole number from 0 to 21, got 'x'"},
+        {Damaged("QUALITY", "QUALITY 22"), "QUALITY needs a whole number from 0 to 21, got '22'"},
+        {Damaged("LENS_FOV", "LENS_FOV 190,5"), "LENS_FOV needs a number of degrees"},
+        {Damaged("LENS_FOV", "LENS_FOV 300"), "LENS_FOV cannot be used: the lens's field of view"},
+        {Damaged("SHARPEN", "SHARPEN 9"), "SHARPEN needs a whole number from 0 to 5, got '9'"},
+        {Damaged("FLIP", "FLIP yes"), "FLIP needs 0 or 1"},
+        {Damaged("SIZE", "SIZE 1280"), "SIZE needs the picture's WIDTHxHEIGHT"},
+        {Damaged("CIRCLE", "CIRCLE 1,2,-3"), "CIRCLE needs the centre and radius"},
+        {Damaged("MOVIE", "MOVIE /a\\q.mp4"), "MOVIE holds a damaged escape"},
+        {Damaged("MOVIE", "MOVIE /a\\x00.mp4"), "MOVIE holds a damaged escape"},
+        {Damaged("RESIZE", "RESIZE 1\nRESIZE 2"), "RESIZE is given twice"},
+        {Damaged("STILLS", "STILS bmp"), "unknown tag STILS"},
+        {Damaged("END", "END\nMORE"), "text after END"},
+        {Damaged("", "", 300), "the file ends within this line: it is cut short"},
+        {Damaged("END", ""), "without END: it is cut short"},
+        {Damaged("LENS", "LENS orthographic"), "the lens cannot be used"},
+    };
+    for (const Case& c : cases) {
+        const JobFileRead read = ReadJobText(c.text);
+        EXPECT_FALSE(read.ok) << c.text;
+        EXPECT_NE(read.error.find(c.message), std::string::npos) << read.error << "\nwanted: " << c.message;
+    }
+    // The line number is the damaged line's.
+    const std::string good = JobFileText(SampleJob("/m.mp4", {"/o.mp4"}));
+    const auto line = std::count(good.begin(), good.begin() + good.find("\nQUALITY "), '\n') + 2;
+    EXPECT_EQ(ReadJobText(Damaged("QUALITY", "QUALITY x")).error.rfind("line " + std::to_string(line) + ": ", 0), 0u);
+}
+
+}  // namespace
+}  // namespace tessaly

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/still_format.h"
+#include "transform/eye_layout.h"
 
 namespace tessaly {
 
@@ -110,6 +111,8 @@ struct RunState {
     // 180-degree VR video ("Mark output as 180° VR video", --no-vr-metadata).
     std::atomic<bool> markVrOutput{true};
     std::atomic<bool> vrNoteLogged{false};  // the "cannot carry" note is in the log
+    // How the output frames hold the eyes, for the marking (kMono: one picture).
+    std::atomic<StereoLayout> vrStereo{StereoLayout::kMono};
 
     std::atomic<int32_t> frameWidth{kStartFrameWidth};
     std::atomic<int32_t> frameHeight{kStartFrameHeight};

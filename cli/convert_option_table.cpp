@@ -10,6 +10,7 @@
 
 #include "app/format.h"
 #include "app/parameter_file.h"
+#include "cli/stereo_options.h"
 #include "convert/movie_job.h"
 #include "convert/movie_part.h"
 
@@ -271,6 +272,16 @@ bool ReadPart(const ConvertOption&, const std::string& value, ConvertOptions& o,
     return true;
 }
 
+// A stereo option with its value (cli/stereo_options).
+bool ReadStereoValue(const ConvertOption& self, const std::string& value, ConvertOptions& o, std::string& error) {
+    return ApplyStereoOption(self.name, value, o.stereo, error);
+}
+
+// A stereo switch (--swap-eyes, --align-eyes, --no-align-eyes).
+bool SetStereoSwitch(const ConvertOption& self, const std::string&, ConvertOptions& o, std::string&) {
+    return ApplyStereoSwitch(self.name, o.stereo);
+}
+
 using enum OptionSection;
 using O = ConvertOptions;
 
@@ -410,6 +421,43 @@ const ConvertOption kTable[] = {
     {.name = "--check-options", .value = "OPTIONS... INPUT OUTPUT",
      .help = "(first) check a command line as a\n"
              "run would, up to its first frame, and convert nothing"},
+    {.name = "--stereo", .value = "sbs|tb", .section = kStereo,
+     .help = "INPUT holds two eyes: side by side (left eye on the\n"
+             "left) or top-bottom (left eye on top). Each eye's\n"
+             "lens circle is found in its half and cut on its own;\n"
+             "lens, field of view and angles are shared",
+     .apply = ReadStereoValue},
+    {.name = "--swap-eyes", .section = kStereo,
+     .help = "the first half holds the right eye (a dual-fisheye\n"
+             "lens whose picture lands the left eye on the right)",
+     .apply = SetStereoSwitch},
+    {.name = "--stereo-out", .value = "sbs|tb", .section = kStereo,
+     .help = "the output's layout: each eye a 180x180 square, side\n"
+             "by side (2:1, the default) or top-bottom (1:2),\n"
+             "marked as stereo 180-degree video",
+     .apply = ReadStereoValue},
+    {.name = "--align-eyes", .section = kStereo,
+     .help = "before the run, measure how far the converted eyes\n"
+             "disagree vertically (a tilt and a roll between them,\n"
+             "along the horizon) and take it out by each eye's\n"
+             "pitch and roll, half each (the default)",
+     .apply = SetStereoSwitch},
+    {.name = "--no-align-eyes", .section = kStereo, .help = "keep the eyes' angles exactly as given",
+     .apply = SetStereoSwitch},
+    {.name = "--left-yaw", .value = "DEGREES", .section = kStereo, .help = "the left eye's own yaw",
+     .apply = ReadStereoValue},
+    {.name = "--left-pitch", .value = "DEGREES", .section = kStereo, .help = "the left eye's own pitch",
+     .apply = ReadStereoValue},
+    {.name = "--left-roll", .value = "DEGREES", .section = kStereo, .help = "the left eye's own roll",
+     .apply = ReadStereoValue},
+    {.name = "--right-yaw", .value = "DEGREES", .section = kStereo, .help = "the right eye's own yaw",
+     .apply = ReadStereoValue},
+    {.name = "--right-pitch", .value = "DEGREES", .section = kStereo, .help = "the right eye's own pitch",
+     .apply = ReadStereoValue},
+    {.name = "--right-roll", .value = "DEGREES", .section = kStereo,
+     .help = "the right eye's own roll; each in place of the\n"
+             "shared angle, -180..180",
+     .apply = ReadStereoValue},
     {.name = "--help", .help = "show this text", .apply = SetSwitch<&O::help, true>},
     {.name = "--version", .help = "show the version", .apply = SetSwitch<&O::version, true>},
 };

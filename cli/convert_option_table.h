@@ -14,7 +14,7 @@
 namespace tessaly {
 
 // The part of --help an option is listed in.
-enum class OptionSection { kParts, kJobs, kOptions };
+enum class OptionSection { kParts, kJobs, kOptions, kStereo };
 
 struct ConvertOption;
 // Reads the option's value (empty for a switch) into the options; false

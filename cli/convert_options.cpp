@@ -7,6 +7,7 @@
 #include "app/format.h"
 #include "cli/convert_option_table.h"
 #include "transform/lens_profile.h"
+#include "cli/stereo_options.h"
 
 namespace tessaly {
 namespace {
@@ -49,6 +50,9 @@ bool CheckOptionsAndFiles(ConvertOptions& o, const std::vector<std::string>& fil
         error = "--circle and --cut both set the cut: give one of them";
         return false;
     }
+    error = StereoOptionsProblem(o.stereo, StereoOnlyOptionsGiven(o.stereo), o.cut || o.circle, o.flip,
+                                 o.join || o.partCount > 0, !o.saveJobFile.empty());
+    if (!error.empty()) return false;
     // The model and field of view given together must suit each other.
     if (o.lensModel && o.fov) {
         LensSettings lens;
@@ -287,7 +291,10 @@ std::string ConvertUsage() {
            OptionSectionUsage(OptionSection::kJobs) +
            "\n"
            "Options:\n" +
-           OptionSectionUsage(OptionSection::kOptions);
+           OptionSectionUsage(OptionSection::kOptions) +
+           "\n"
+           "Stereo (two fisheye circles in one frame):\n" +
+           OptionSectionUsage(OptionSection::kStereo);
 }
 
 }  // namespace tessaly

@@ -12,6 +12,7 @@
 #include "convert/movie_job.h"
 #include "transform/lens.h"
 #include "transform/lens_circle.h"
+#include "transform/stereo_layout.h"
 
 namespace tessaly {
 
@@ -78,6 +79,10 @@ struct ConvertOptions {
     std::string saveJobFile;
     // The options given, as named ("--sharpen"), in order.
     std::vector<std::string> given;
+
+    // Two eyes in one frame (--stereo); the eyes' cuts are filled in by the
+    // circle search before the run.
+    StereoSettings stereo;
 
     bool help = false;
     bool version = false;

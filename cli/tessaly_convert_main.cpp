@@ -37,6 +37,7 @@
 #include "app/startup.h"
 #include "cli/convert_options.h"
 #include "cli/run_workspace.h"
+#include "cli/stereo_cuts.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_ui.h"
 #include "convert/conversion_driver.h"
@@ -201,8 +202,17 @@ void PrepareApp(FisheyeApp& app, const ConvertOptions& options, const char* argv
 // parameter file (or the start) had it. What was decided goes into `said`,
 // for the terminal and the run log, the circle the cut places into `placed`.
 // Returns 0, or the exit code of a failure described in `problem`.
-int ChooseCut(FisheyeApp& app, const ConvertOptions& options, std::vector<std::string>& said,
+int ChooseCut(FisheyeApp& app, ConvertOptions& options, std::vector<std::string>& said,
               std::string& problem, std::optional<LensCircle>& placed) {
+    if (options.stereo.IsStereo()) {
+        SetStopFlag(&app.run.stopRequested);
+        bool found = ChooseStereoCuts(options.input, options.stereo, &app.run.stopRequested, said, problem);
+        SetStopFlag(nullptr);
+        if (found && options.stereo.alignEyes && StopSignal() == 0) {
+            found = AlignStereoEyes(options.input, app.settings->lens, options.stereo, said, problem);
+        }
+        return found || StopSignal() != 0 ? 0 : kExitInput;
+    }
     if (options.cut || (!options.circle && !options.paramsFile.empty())) return 0;
     const AppSettings& s = *app.settings;
     const CutRect before{s.XL1, s.YL1, s.XL2, s.YL2};
@@ -516,7 +526,7 @@ struct JobNotes {
 // The job of the options: the parameter file, the options over it, the cut
 // chosen (the lens circle found or given) and the movie's facts; `app` is
 // left prepared for it.
-int BuildJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app, MovieJob& job,
+int BuildJob(ConvertOptions& options, const char* argv0, FisheyeApp& app, MovieJob& job,
              JobNotes& notes, bool needEncoder) {
     std::vector<std::string>& cutLines = notes.cutLines;
     if (!options.join) {
@@ -621,7 +631,7 @@ int SaveJob(const MovieJob& job, const std::string& path) {
     return 0;
 }
 
-int RunJob(const MovieJob& job, FisheyeApp& app, const JobNotes& notes) {
+int RunJob(const MovieJob& job, const StereoSettings& stereo, FisheyeApp& app, const JobNotes& notes) {
     if (FindEncoderProgram(app.env.programDir).empty()) {
         return Fail(kExitFailed, EncoderMissing("", app.env.programDir) + ": install ffmpeg or put it at " +
                                      app.env.programDir + kEncoderRelativePath);
@@ -645,6 +655,7 @@ int RunJob(const MovieJob& job, FisheyeApp& app, const JobNotes& notes) {
     FramePipeline pipeline;
     MovieConversion conversion;
     ConversionOptions run = HeadlessConversion(job);
+    run.stereo = stereo;
     if (job.run.partCount > 0) {
         // The join marks the whole movie; a part is only its frames.
         app.run.markVrOutput = false;
@@ -684,7 +695,7 @@ int Run(int argc, char** argv) {
                      parsed.error.c_str());
         return kExitUsage;
     }
-    const ConvertOptions& options = parsed.options;
+    ConvertOptions options = parsed.options;
     if (options.help) {
         std::fputs(ConvertUsage().c_str(), stdout);
         std::fputs("\nExit status:\n"
@@ -747,7 +758,7 @@ int Run(int argc, char** argv) {
     if (checkOnly) return 0;
     if (!options.saveJobFile.empty()) return SaveJob(job, options.saveJobFile);
     if (job.run.join) return RunJoin(job, app);
-    return RunJob(job, app, notes);
+    return RunJob(job, options.stereo, app, notes);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "transform/cut_geometry.h"
 #include "transform/frame_buffer.h"
 #include "transform/frame_pipeline.h"
+#include "transform/stereo_layout.h"
 #include "transform/transform_settings.h"
 #include "video/open_movie.h"
 
@@ -93,6 +94,10 @@ struct ConversionOptions {
     int32_t partCount = 0;
     std::string partSettings;
     ConversionTimings timings;
+    // Two eyes in each frame (input not kMono): each eye is converted with
+    // its own cut and the two are joined into one frame
+    // (convert/stereo_hooks.h).
+    StereoSettings stereo;
     // The settings the run converts with, copied by a caller whose other
     // threads change them; empty: a copy of the application's as the run starts.
     std::optional<AppSettings> settings;

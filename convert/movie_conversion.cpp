@@ -4,10 +4,12 @@
 #include <malloc.h>
 #endif
 
+#include <memory>
 #include <utility>
 
 #include "app/format.h"
 #include "app/startup.h"
+#include "convert/stereo_hooks.h"
 #include "video/open_movie.h"
 #include "video/stream_text.h"
 #include "video/video_stream.h"
@@ -70,6 +72,9 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
         if (movie.Close()) log.WriteLogLine("File exit Ok");
     });
 
+    // A stereo run converts each eye in a pipeline of its own; they outlive
+    // the stream, which the Shutdown below stops.
+    std::unique_ptr<StereoPipelines> eyes;
     // A failure below (no thread or no memory to be had) ends the stream
     // and its thread before it goes on to the caller.
     try {
@@ -96,11 +101,16 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
             // command's stop and rewind.
             stream.Stop();
             stream.SeekToStart();
-            conversion.result =
-                options.streamOutputs.empty()
-                    ? RunConversion(app, ui, movie, PipelineHooks(pipeline, app), output, options)
-                    : RunStreamingConversion(app, ui, movie, PipelineHooks(pipeline, app),
-                                             options.streamOutputs, options);
+            app.run.vrStereo = options.stereo.IsStereo() ? options.stereo.output : StereoLayout::kMono;
+            if (options.stereo.IsStereo()) {
+                eyes = std::make_unique<StereoPipelines>();
+                eyes->Allocate(info.frameWidth, info.frameHeight, options.stereo);
+            }
+            const ConversionHooks hooks =
+                eyes ? StereoHooks(*eyes, app, options.stereo) : PipelineHooks(pipeline, app);
+            conversion.result = options.streamOutputs.empty()
+                                    ? RunConversion(app, ui, movie, hooks, output, options)
+                                    : RunStreamingConversion(app, ui, movie, hooks, options.streamOutputs, options);
             conversion.unconvertibleFrames = stream.FramesUnconvertible();
         }
     } catch (...) {

@@ -24,7 +24,8 @@ std::string MarkExportedMovie(FisheyeApp& app, ExportResult& exported) {
     }
     // The run's own thread copies: the window is never the one that waits.
     const VrMarkResult result = MarkCopyAs180Video(exported.pending.tempPath, copy, exported.outputPath,
-                                                   [&app](const std::string& line) { app.env.log.WriteLogLine(line); });
+                                                   [&app](const std::string& line) { app.env.log.WriteLogLine(line); },
+                                                   app.run.vrStereo.load());
     if (result.status != VrMarkStatus::kMarked) {
         ::unlink(copy.c_str());
         return result.reason;

@@ -22,6 +22,10 @@ _tessaly_convert() {
             COMPREPLY=($(compgen -W "equidistant equisolid stereographic orthographic" -- "$cur")); return ;;
         --fov)
             COMPREPLY=($(compgen -W "180 190 200 220" -- "$cur")); return ;;
+        --stereo|--stereo-out)
+            COMPREPLY=($(compgen -W "sbs tb" -- "$cur")); return ;;
+        --left-yaw|--left-pitch|--left-roll|--right-yaw|--right-pitch|--right-roll)
+            return ;;
         --cut|--circle|--brightness|--contrast|--cpu|--yaw|--pitch|--roll|--part|--encoder-stall|--camera|--crop-factor|--focal|--aperture|--list-lenses)
             return ;;
         --lens-profile)
@@ -35,7 +39,9 @@ _tessaly_convert() {
         COMPREPLY=($(compgen -W "--params --cut --circle --sharpen --brightness --contrast --noise --cpu
             --flip --aspect --lens --fov --yaw --pitch --roll --lens-profile --camera --crop-factor --focal --aperture
             --lens-file --list-lenses --stills --quality --resize --temp --keep-stills --no-vr-metadata
-            --part --join --job --save-job --check-options --encoder-stall --strict --help --version" -- "$cur"))
+            --part --join --job --save-job --check-options --encoder-stall --strict --help --version
+            --stereo --stereo-out --swap-eyes --align-eyes --no-align-eyes
+            --left-yaw --left-pitch --left-roll --right-yaw --right-pitch --right-roll" -- "$cur"))
         return
     fi
     # Movies: the input types the desktop program opens and the output containers.

@@ -319,6 +319,10 @@ double Coverage(const std::vector<Point>& pts, const LensCircle& c) {
 }  // namespace
 
 CircleSearch FindLensCircle(const LumaPlane& plane, int32_t frameW, int32_t frameH) {
+    return FindLensCircleOver(plane, frameW, frameH);
+}
+
+CircleSearch FindLensCircleOver(const LumaPlane& plane, double frameW, double frameH) {
     CircleSearch out;
     PlaneGeometry g;
     g.w = plane.width;
@@ -328,8 +332,8 @@ CircleSearch FindLensCircle(const LumaPlane& plane, int32_t frameW, int32_t fram
         out.reason = "the picture is too small";
         return out;
     }
-    g.sx = static_cast<double>(frameW) / g.w;
-    g.sy = static_cast<double>(frameH) / g.h;
+    g.sx = frameW / g.w;
+    g.sy = frameH / g.h;
     const double pixel = std::max(g.sx, g.sy);
     const std::vector<float> s = Smooth(plane);
     const Levels lv = LevelsOf(s, g.w, g.h);

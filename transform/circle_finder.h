@@ -55,6 +55,9 @@ struct CircleSearch {
 // source frame, possibly scaled down (each plane pixel the average of the
 // source pixels it covers). The circle is returned in source pixels.
 CircleSearch FindLensCircle(const LumaPlane& plane, int32_t frameW, int32_t frameH);
+// The same for a plane that covers frameW x frameH source pixels, which need
+// not be whole (a half of a scaled-down plane).
+CircleSearch FindLensCircleOver(const LumaPlane& plane, double frameW, double frameH);
 
 // "no lens circle found: <reason>".
 std::string NoCircleMessage(const CircleSearch& search);

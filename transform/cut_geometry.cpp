@@ -175,6 +175,8 @@ const char* StatusText(TransformStatus status) {
         case TransformStatus::kNoGeometry: return "No valid cut geometry has been built.";
         case TransformStatus::kResamplerBusy:
             return "The resampler was busy with another frame; this frame was not transformed.";
+        case TransformStatus::kEyesDiffer:
+            return "The two eyes' cuts give outputs of different sizes: give both cuts one height.";
     }
     return "Unknown transform status.";
 }

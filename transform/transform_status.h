@@ -16,6 +16,7 @@ enum class TransformStatus : int32_t {
     kBadSampleSize,   // a delivered frame's byte count is not frameW * frameH * 4
     kNoGeometry,      // no valid cut geometry has been built
     kResamplerBusy,   // the resampler was running another job; this one was not done
+    kEyesDiffer,      // the two eyes of a stereo cut give outputs of different sizes
 };
 
 // A fixed one-line description of the status.

@@ -104,8 +104,18 @@ bool AddStreamSideData(AVStream* st, AVPacketSideDataType type, uint8_t* data, s
 #endif
 }
 
-// The 180° × 180° mono marking on one stream.
-bool AddVr180SideData(AVStream* st) {
+// The stereo type the marking gives a layout.
+int Stereo3DType(StereoLayout layout) {
+    switch (layout) {
+        case StereoLayout::kSideBySide: return AV_STEREO3D_SIDEBYSIDE;
+        case StereoLayout::kTopBottom: return AV_STEREO3D_TOPBOTTOM;
+        case StereoLayout::kMono: break;
+    }
+    return AV_STEREO3D_2D;
+}
+
+// The 180° × 180° marking on one stream, each eye's picture that square.
+bool AddVr180SideData(AVStream* st, StereoLayout stereoLayout) {
     size_t size = 0;
     AVSphericalMapping* mapping = av_spherical_alloc(&size);
     if (!mapping) return false;
@@ -122,7 +132,7 @@ bool AddVr180SideData(AVStream* st) {
     }
     AVStereo3D* stereo = av_stereo3d_alloc();
     if (!stereo) return false;
-    stereo->type = AV_STEREO3D_2D;
+    stereo->type = static_cast<AVStereo3DType>(Stereo3DType(stereoLayout));
     return AddStreamSideData(st, AV_PKT_DATA_STEREO3D, reinterpret_cast<uint8_t*>(stereo),
                              sizeof *stereo);
 }
@@ -164,7 +174,7 @@ struct Copied {
 
 // A stream of `out` for every stream of `in`, with its parameters, tags and
 // side data; the marking goes on stream `video`.
-bool CopyStreams(AVFormatContext* in, AVFormatContext* out, int video, std::string& error) {
+bool CopyStreams(AVFormatContext* in, AVFormatContext* out, int video, StereoLayout stereo, std::string& error) {
     for (unsigned i = 0; i < in->nb_streams; ++i) {
         const AVStream* is = in->streams[i];
         AVStream* os = avformat_new_stream(out, nullptr);
@@ -180,7 +190,7 @@ bool CopyStreams(AVFormatContext* in, AVFormatContext* out, int video, std::stri
         os->disposition = is->disposition;
         av_dict_copy(&os->metadata, is->metadata, 0);
         if (!CopyOtherSideData(is, os) ||
-            (static_cast<int>(i) == video && !AddVr180SideData(os))) {
+            (static_cast<int>(i) == video && !AddVr180SideData(os, stereo))) {
             error = "out of memory";
             return false;
         }
@@ -190,8 +200,8 @@ bool CopyStreams(AVFormatContext* in, AVFormatContext* out, int video, std::stri
 
 // Stream-copies every packet of `in` into a new `muxer` file at `temp`,
 // with the marking on the first video stream.
-bool Remux(AVFormatContext* in, const std::string& muxer, const std::string& temp, Copied& copied,
-           std::string& error) {
+bool Remux(AVFormatContext* in, const std::string& muxer, const std::string& temp, StereoLayout stereo,
+           Copied& copied, std::string& error) {
     const int video = FirstVideoStream(in);
     if (video < 0) {
         error = "no video stream";
@@ -210,7 +220,7 @@ bool Remux(AVFormatContext* in, const std::string& muxer, const std::string& tem
     // go along.
     av_dict_copy(&out->metadata, in->metadata, 0);
 
-    if (!CopyStreams(in, out.get(), video, error)) return false;
+    if (!CopyStreams(in, out.get(), video, stereo, error)) return false;
     rc = avio_open(&out->pb, temp.c_str(), AVIO_FLAG_WRITE);
     if (rc < 0) {
         error = "cannot write " + temp + ": " + AvError(rc);
@@ -261,8 +271,8 @@ bool Remux(AVFormatContext* in, const std::string& muxer, const std::string& tem
 
 // The copy is complete when it reads back with the same streams, the same
 // packets and the marking.
-bool VerifyCopy(const std::string& temp, const AVFormatContext* original, const Copied& copied,
-                std::string& error) {
+bool VerifyCopy(const std::string& temp, const AVFormatContext* original, StereoLayout stereo,
+                const Copied& copied, std::string& error) {
     const VrMarking marking = ReadVrMarking(temp);
     if (!marking.opened) {
         error = "the marked copy cannot be read back";
@@ -270,7 +280,7 @@ bool VerifyCopy(const std::string& temp, const AVFormatContext* original, const 
     }
     if (!marking.spherical || !marking.equirectangular || marking.boundLeft != kVr180BoundLeft ||
         marking.boundRight != kVr180BoundRight || marking.boundTop != kVr180BoundTop ||
-        marking.boundBottom != kVr180BoundBottom || !marking.stereo || !marking.mono) {
+        marking.boundBottom != kVr180BoundBottom || !marking.stereo || marking.layout != stereo) {
         error = "the container did not keep the marking";
         return false;
     }
@@ -298,12 +308,16 @@ bool VerifyCopy(const std::string& temp, const AVFormatContext* original, const 
     return true;
 }
 
-VrMarkResult Finish(VrMarkResult result, const std::string& path, const VrLogFn& log) {
+VrMarkResult Finish(VrMarkResult result, const std::string& path, const VrLogFn& log,
+                    StereoLayout stereo = StereoLayout::kMono) {
     if (!log) return result;
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f", result.seconds);
     if (result.status == VrMarkStatus::kMarked) {
-        log("VR metadata: " + path + " marked as 180x180 degree equirectangular mono video (" +
+        const char* kind = stereo == StereoLayout::kSideBySide  ? "side-by-side stereo"
+                           : stereo == StereoLayout::kTopBottom ? "top-bottom stereo"
+                                                                : "mono";
+        log("VR metadata: " + path + " marked as 180x180 degree equirectangular " + kind + " video (" +
             std::to_string(result.packets) + " packets copied in " + seconds + " s)");
     } else {
         log("VR metadata: " + path + " left unmarked: " + result.reason);
@@ -346,6 +360,9 @@ VrMarking ReadVrMarking(const std::string& path) {
             reinterpret_cast<const AVStereo3D*>(StreamSideData(st, AV_PKT_DATA_STEREO3D))) {
         marking.stereo = true;
         marking.mono = s->type == AV_STEREO3D_2D;
+        marking.layout = s->type == AV_STEREO3D_SIDEBYSIDE ? StereoLayout::kSideBySide
+                         : s->type == AV_STEREO3D_TOPBOTTOM ? StereoLayout::kTopBottom
+                                                             : StereoLayout::kMono;
     }
     return marking;
 }
@@ -355,7 +372,7 @@ namespace {
 // The marked copy of `source` in `target`, checked; `shown` is the name the
 // log and the reasons use. `target` is left for the caller on failure.
 VrMarkResult MarkCopy(const std::string& source, const std::string& target, const std::string& shown,
-                      const VrLogFn& log) {
+                      const VrLogFn& log, StereoLayout stereo) {
     // The libraries' own chatter stays off the terminal; failures come back
     // as results.
     static std::once_flag quiet;
@@ -369,13 +386,13 @@ VrMarkResult MarkCopy(const std::string& source, const std::string& target, cons
         result.status = VrMarkStatus::kUnsupported;
         result.reason = "a " + (ext.empty() ? std::string("file without extension") : ext) +
                         " file cannot carry the 180-degree VR marking";
-        return Finish(result, shown, log);
+        return Finish(result, shown, log, stereo);
     }
     auto fail = [&](std::string reason) {
         result.status = VrMarkStatus::kFailed;
         result.reason = std::move(reason);
         result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        return Finish(result, shown, log);
+        return Finish(result, shown, log, stereo);
     };
 
     struct stat original {};
@@ -401,39 +418,39 @@ VrMarkResult MarkCopy(const std::string& source, const std::string& target, cons
     if (info < 0) return fail("cannot read the streams of " + shown + ": " + AvError(info));
 
     Copied copied;
-    if (!Remux(in.get(), muxer, target, copied, error)) return fail(error);
-    if (!VerifyCopy(target, in.get(), copied, error)) return fail(error);
+    if (!Remux(in.get(), muxer, target, stereo, copied, error)) return fail(error);
+    if (!VerifyCopy(target, in.get(), stereo, copied, error)) return fail(error);
     for (int64_t n : copied.packets) result.packets += n;
     result.status = VrMarkStatus::kMarked;
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    return Finish(result, shown, log);
+    return Finish(result, shown, log, stereo);
 }
 
 }  // namespace
 
 VrMarkResult MarkCopyAs180Video(const std::string& source, const std::string& target,
-                                const std::string& shownPath, const VrLogFn& log) {
-    return MarkCopy(source, target, shownPath, log);
+                                const std::string& shownPath, const VrLogFn& log, StereoLayout stereo) {
+    return MarkCopy(source, target, shownPath, log, stereo);
 }
 
-VrMarkResult MarkAs180Video(const std::string& path, const VrLogFn& log) {
-    if (VrMuxerFor(OutputExtension(path)).empty()) return MarkCopy(path, path, path, log);
+VrMarkResult MarkAs180Video(const std::string& path, const VrLogFn& log, StereoLayout stereo) {
+    if (VrMuxerFor(OutputExtension(path)).empty()) return MarkCopy(path, path, path, log, stereo);
     // A link is followed: the movie it names is marked and the link stays.
     PendingFile pending;
     std::string error;
     if (!CreatePendingFile(path, pending, error)) {
         VrMarkResult result;
         result.reason = error;
-        return Finish(result, path, log);
+        return Finish(result, path, log, stereo);
     }
-    VrMarkResult result = MarkCopy(pending.placePath, pending.tempPath, path, {});
+    VrMarkResult result = MarkCopy(pending.placePath, pending.tempPath, path, {}, stereo);
     // The marked movie keeps the permissions of the one it replaces.
     if (result.status == VrMarkStatus::kMarked && !PlacePendingFile(pending, error)) {
         result.status = VrMarkStatus::kFailed;
         result.reason = error;
     }
     DiscardPendingFile(pending);
-    return Finish(result, path, log);
+    return Finish(result, path, log, stereo);
 }
 
 }  // namespace tessaly

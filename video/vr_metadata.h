@@ -1,5 +1,6 @@
-// Marks a finished output movie as monoscopic 180° × 180° equirectangular
-// video, so that VR players and video sites show it as such: Spherical Video
+// Marks a finished output movie as 180° × 180° equirectangular video, mono
+// or stereo (the two eyes side by side or one above the other, each eye's
+// picture the 180-degree square), so that VR players and video sites show it as such: Spherical Video
 // V2 boxes (st3d, sv3d) in MP4 and QuickTime, the Projection element and
 // StereoMode in Matroska and WebM. The movie is stream-copied by libavformat
 // into another file, which is checked; a conversion makes that copy the
@@ -9,6 +10,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+
+#include "transform/eye_layout.h"
 
 namespace tessaly {
 
@@ -46,13 +49,16 @@ using VrLogFn = std::function<void(const std::string& line)>;
 // the container follows its extension. On failure `target` holds whatever
 // was written, for the caller to remove. One log line through `log` (may be
 // empty).
+// `stereo` says how the frame holds the eyes (kMono: one picture).
 VrMarkResult MarkCopyAs180Video(const std::string& source, const std::string& target,
-                                const std::string& shownPath, const VrLogFn& log);
+                                const std::string& shownPath, const VrLogFn& log,
+                                StereoLayout stereo = StereoLayout::kMono);
 
 // Marks the movie at `path` in place: the marked copy is made under a hidden
 // name beside it and renamed over it; on any failure the movie stays exactly
 // as it was. A link is followed and stays. One log line through `log`.
-VrMarkResult MarkAs180Video(const std::string& path, const VrLogFn& log);
+VrMarkResult MarkAs180Video(const std::string& path, const VrLogFn& log,
+                            StereoLayout stereo = StereoLayout::kMono);
 
 // What a movie says about its projection, read with libavformat: the first
 // video stream's spherical and stereo side data.
@@ -63,6 +69,7 @@ struct VrMarking {
     uint32_t boundLeft = 0, boundTop = 0, boundRight = 0, boundBottom = 0;
     bool stereo = false;
     bool mono = false;  // stereo type 2D
+    StereoLayout layout = StereoLayout::kMono;  // side by side, top-bottom, else mono
 };
 VrMarking ReadVrMarking(const std::string& path);
 

@@ -199,6 +199,52 @@ TEST_F(VrMetadataTest, MarksEveryCarryingContainerAndKeepsThePackets) {
     EXPECT_EQ(FolderEntries(dir_), (std::vector<std::string>{"links", "real.mp4"}));
 }
 
+// Two eyes side by side or one above the other: each carrying container
+// says so (st3d in MP4 and QuickTime, StereoMode in Matroska and WebM) with
+// the same 180-degree bounds, as ffprobe reads them.
+TEST_F(VrMetadataTest, MarksStereoLayoutsWithTheBounds) {
+    struct StereoCase {
+        const char* name;
+        const char* codecs;
+        StereoLayout layout;
+        const char* probed;  // ffprobe's stereo type
+        const char* logged;
+    };
+    const StereoCase kCases[] = {
+        {"sbs.mp4", "-c:v libx264 -c:a aac", StereoLayout::kSideBySide, "side by side", "side-by-side stereo"},
+        {"tb.mp4", "-c:v libx264 -c:a aac", StereoLayout::kTopBottom, "top and bottom", "top-bottom stereo"},
+        {"sbs.mov", "-c:v libx264 -c:a libmp3lame -f mov", StereoLayout::kSideBySide, "side by side",
+         "side-by-side stereo"},
+        {"tb.webm", "-c:v libvpx-vp9 -c:a libvorbis -f webm", StereoLayout::kTopBottom, "top and bottom",
+         "top-bottom stereo"},
+        {"sbs.webm", "-c:v libvpx-vp9 -c:a libvorbis -f webm", StereoLayout::kSideBySide, "side by side",
+         "side-by-side stereo"},
+        {"tb.mkv", "-c:v libx264 -c:a libvorbis", StereoLayout::kTopBottom, "top and bottom", "top-bottom stereo"},
+        {"sbs.mkv", "-c:v libx264 -c:a libvorbis", StereoLayout::kSideBySide, "side by side", "side-by-side stereo"},
+    };
+    for (const StereoCase& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = MakeClip(c.name, c.codecs);
+        std::vector<std::string> log;
+        const VrMarkResult r = MarkAs180Video(path, [&](const std::string& l) { log.push_back(l); }, c.layout);
+        ASSERT_EQ(r.status, VrMarkStatus::kMarked) << r.reason;
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_TRUE(Has(log[0], std::string("equirectangular ") + c.logged + " video")) << log[0];
+        const std::string sd = ProbedSideData(path);
+        EXPECT_TRUE(Has(sd, "side_data_type=\"Stereo 3D\"")) << sd;
+        EXPECT_TRUE(Has(sd, std::string("type=\"") + c.probed + "\"")) << sd;
+        EXPECT_TRUE(Has(sd, "projection=\"tiled equirectangular\"")) << sd;
+        EXPECT_TRUE(Has(sd, "bound_left=65")) << sd;
+        EXPECT_TRUE(Has(sd, "bound_right=63")) << sd;
+        EXPECT_TRUE(Has(sd, "bound_top=0")) << sd;
+        EXPECT_TRUE(Has(sd, "bound_bottom=0")) << sd;
+        const VrMarking m = ReadVrMarking(path);
+        EXPECT_TRUE(m.spherical && m.stereo && !m.mono);
+        EXPECT_EQ(m.layout, c.layout);
+        fs::remove(path);
+    }
+}
+
 TEST_F(VrMetadataTest, LeavesContainersThatCannotCarryItByteIdentical) {
     const Container kContainers[] = {
         {"out.flv", "-c:v libx264 -c:a libmp3lame -f flv"},

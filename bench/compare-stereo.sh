@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Stereo against mono in the same run: a dual-fisheye source (two circles
+# side by side) converted with --stereo sbs against its left half converted
+# as one eye, at 1920x1080 and at 8192x4320 (two circles of 3700 px). For
+# each: the wall time per frame and tessaly-convert's own peak memory
+# (VmHWM), with the bounds it keeps: two eyes within 2.1x one eye's time
+# per frame and within 2x its memory.
+#
+#   bench/compare-stereo.sh [BUILD_DIR] [FRAMES]
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build=${1:-$root/build}
+frames=${2:-6}
+exe="$build/cli/tessaly-convert"
+[[ -x "$exe" ]] || { echo "compare-stereo: $exe is missing (./tessaly.sh test builds it)" >&2; exit 2; }
+work=$(mktemp -d "${TMPDIR:-/tmp}/compare-stereo.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# clip OUT W H D LX LY RX RY: one blurred test pattern as two masked fisheye
+# circles of diameter D on black.
+clip() {
+  local out=$1 w=$2 h=$3 d=$4 lx=$5 ly=$6 rx=$7 ry=$8 half=$(($4 / 2))
+  local secs
+  secs=$(awk -v f="$frames" 'BEGIN { printf "%.2f", f / 5 }')
+  ffmpeg -hide_banner -loglevel error -nostdin -y \
+    -f lavfi -i "testsrc2=size=$((2 * d))x$d:rate=5:duration=$secs" \
+    -f lavfi -i "color=black:size=${w}x$h:rate=5:duration=$secs" \
+    -filter_complex "color=black:size=${d}x$d:rate=5:duration=$secs,format=gray,geq=lum='if(lte(hypot(X-$half+0.5,Y-$half+0.5),$half),255,0)',split[m1][m2];[0:v]gblur=sigma=3,split[a][b];[a]v360=input=e:output=fisheye:h_fov=180:v_fov=180:w=$d:h=$d,format=rgba[l0];[l0][m1]alphamerge[l];[b]v360=input=e:output=fisheye:h_fov=180:v_fov=180:w=$d:h=$d:yaw=8,format=rgba[r0];[r0][m2]alphamerge[r];[1:v][l]overlay=$lx:$ly[t];[t][r]overlay=$rx:$ry,format=yuv420p[v]" \
+    -map "[v]" -c:v libx264 -preset ultrafast -crf 12 "$out"
+}
+
+# measure LOG ARGS...: runs tessaly-convert; prints "SECONDS PEAK_KB".
+measure() {
+  local log=$1
+  shift
+  local start end pid peak=0 v
+  start=$(date +%s.%N)
+  "$exe" "$@" >"$log" 2>&1 &
+  pid=$!
+  while kill -0 "$pid" 2>/dev/null; do
+    v=$(awk '/^VmHWM/ { print $2 }' "/proc/$pid/status" 2>/dev/null || true)
+    [[ -n "$v" && "$v" -gt "$peak" ]] && peak=$v
+    sleep 0.05
+  done
+  wait "$pid" || { echo "compare-stereo: tessaly-convert failed:" >&2; tail -n 3 "$log" >&2; exit 1; }
+  end=$(date +%s.%N)
+  echo "$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }') $peak"
+}
+
+cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
+echo "machine: $cpu, $(nproc) cores; $frames frames, streaming to .mp4, --no-align-eyes"
+# layout W H D LX LY RX RY
+for layout in "1920 1080 900 30 90 990 90" "8192 4320 3700 248 310 4344 310"; do
+  read -r w h d lx ly rx ry <<<"$layout"
+  clip "$work/sbs.mp4" "$w" "$h" "$d" "$lx" "$ly" "$rx" "$ry"
+  ffmpeg -hide_banner -loglevel error -nostdin -y -i "$work/sbs.mp4" -vf "crop=$((w / 2)):$h:0:0" \
+    -c:v libx264 -preset ultrafast -crf 12 "$work/mono.mp4"
+  cx=$(awk -v a="$lx" -v d="$d" 'BEGIN { print a + d / 2 - 0.5 }')
+  cy=$(awk -v a="$ly" -v d="$d" 'BEGIN { print a + d / 2 - 0.5 }')
+  read -r ms mk <<<"$(measure "$work/mono.log" --circle "$cx,$cy,$((d / 2))" "$work/mono.mp4" "$work/mono-out.mp4")"
+  read -r ss sk <<<"$(measure "$work/stereo.log" --stereo sbs --no-align-eyes "$work/sbs.mp4" "$work/stereo-out.mp4")"
+  awk -v l="${w}x$h" -v f="$frames" -v ms="$ms" -v mk="$mk" -v ss="$ss" -v sk="$sk" 'BEGIN {
+    printf "%-10s one eye %7.3f s/frame %7.1f MB | two eyes %7.3f s/frame %7.1f MB | time x%.2f (bound 2.1) memory x%.2f (bound 2.0)\n",
+      l, ms / f, mk * 1024 / 1e6, ss / f, sk * 1024 / 1e6, ss / ms, sk / mk }'
+done

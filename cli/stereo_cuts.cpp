@@ -1,0 +1,104 @@
+#include "cli/stereo_cuts.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "transform/stereo_alignment.h"
+#include "transform/stereo_circles.h"
+#include "video/luma_sampler.h"
+
+namespace tessaly {
+
+bool ChooseStereoCuts(const std::string& input, StereoSettings& stereo, const std::atomic<bool>* stop,
+                      std::vector<std::string>& said, std::string& problem) {
+    const SampledLuma sampled = SampleLumaMaximum(input, LumaSampling{}, stop);
+    if (!sampled.ok) {
+        problem = "cannot open " + input + ": " + sampled.error;
+        return false;
+    }
+    const StereoCircleSearch search =
+        FindStereoCircles(sampled.maximum, sampled.frameW, sampled.frameH, stereo.input, stereo.swapEyes);
+    if (!search.Found()) {
+        problem = search.Problem();
+        return false;
+    }
+    const StereoPlacement placed = PlaceStereoEyes(sampled.frameW, sampled.frameH, stereo.input, stereo.swapEyes,
+                                                   {search.eyes[0].circle, search.eyes[1].circle});
+    if (!placed.ok) {
+        problem = placed.problem;
+        return false;
+    }
+    for (int eye = 0; eye < 2; ++eye) {
+        stereo.windows[eye] = placed.windows[eye];
+        stereo.cuts[eye] = placed.eyes[eye].cut;
+        const FrameRegion& w = placed.windows[eye];
+        said.push_back(std::string(eye == kLeftEye ? "left eye " : "right eye ") +
+                       CircleCutLine(search.eyes[eye].circle, placed.eyes[eye], "cut") + " of the " +
+                       std::to_string(w.w) + "x" + std::to_string(w.h) + " window at " + std::to_string(w.x) + "," +
+                       std::to_string(w.y));
+    }
+    return true;
+}
+
+namespace {
+
+// "+1.50": degrees with two decimals, '.' whatever the locale.
+std::string Degrees(double value) {
+    const long long hundredths = std::llround(value * 100.0);
+    const long long magnitude = hundredths < 0 ? -hundredths : hundredths;
+    char text[48];
+    std::snprintf(text, sizeof text, "%c%lld.%02lld", hundredths < 0 ? '-' : '+', magnitude / 100, magnitude % 100);
+    return text;
+}
+
+// The eyes of one grey frame (the luma at full size), converted and measured.
+EyeMisalignment Measure(const std::vector<uint8_t>& frame, int32_t w, int32_t h, const StereoSettings& stereo,
+                        const LensSettings& shared) {
+    std::array<FrameBuffer, 2> eyes;
+    if (!ConvertStereoEyes(frame.data(), w, h, stereo, shared, eyes)) return {};
+    return MeasureEyeMisalignment(eyes[kLeftEye], eyes[kRightEye]);
+}
+
+}  // namespace
+
+bool AlignStereoEyes(const std::string& input, const LensSettings& shared, StereoSettings& stereo,
+                     std::vector<std::string>& said, std::string& problem) {
+    const SampledLuma sampled = SampleLumaMaximum(input, LumaSampling{1, 1 << 16});
+    if (!sampled.ok || sampled.maximum.width != sampled.frameW || sampled.maximum.height != sampled.frameH) {
+        problem = "cannot read a frame of " + input + " to align the eyes: " + sampled.error;
+        return false;
+    }
+    const int32_t w = sampled.frameW, h = sampled.frameH;
+    std::vector<uint8_t> frame(static_cast<size_t>(w) * h * 4);
+    for (int32_t y = 0; y < h; ++y) {
+        const uint8_t* src = sampled.maximum.pixels.data() + static_cast<size_t>(y) * w;
+        uint8_t* dst = frame.data() + static_cast<size_t>(h - 1 - y) * w * 4;  // bottom-up
+        for (int32_t x = 0; x < w; ++x) std::fill_n(dst + 4 * x, 3, src[x]);
+    }
+    const EyeMisalignment before = Measure(frame, w, h, stereo, shared);
+    if (!before.ok) {
+        // Nothing to go by is no reason to refuse the movie.
+        said.push_back("eyes not aligned: too little detail along the horizon to compare them; the angles are "
+                       "used as given");
+        return true;
+    }
+    // The measure is linear only near zero: a second round takes out what
+    // the first left.
+    stereo = AlignedEyes(stereo, shared, before);
+    EyeMisalignment after = Measure(frame, w, h, stereo, shared);
+    if (after.ok) {
+        stereo = AlignedEyes(stereo, shared, after);
+        after = Measure(frame, w, h, stereo, shared);
+    }
+    std::string line = "eyes aligned: the right eye was " + Degrees(before.pitch) + " deg pitch and " +
+                       Degrees(before.roll) + " deg roll off the left; left eye pitch " +
+                       Degrees(*stereo.angles[kLeftEye].pitch) + " roll " + Degrees(*stereo.angles[kLeftEye].roll) +
+                       ", right eye pitch " + Degrees(*stereo.angles[kRightEye].pitch) + " roll " +
+                       Degrees(*stereo.angles[kRightEye].roll) + " deg";
+    if (after.ok) line += "; left after: " + Degrees(after.pitch) + " pitch, " + Degrees(after.roll) + " roll";
+    said.push_back(line);
+    return true;
+}
+
+}  // namespace tessaly

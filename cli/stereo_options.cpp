@@ -1,0 +1,103 @@
+#include "cli/stereo_options.h"
+
+#include <charconv>
+#include <cmath>
+#include <optional>
+
+namespace tessaly {
+namespace {
+
+struct EyeAngleOption {
+    const char* name;
+    int eye;
+    std::optional<double> EyeAngles::*angle;
+    double LensSettings::*field;
+};
+
+const EyeAngleOption kEyeAngles[] = {
+    {"--left-yaw", kLeftEye, &EyeAngles::yaw, &LensSettings::yaw},
+    {"--left-pitch", kLeftEye, &EyeAngles::pitch, &LensSettings::pitch},
+    {"--left-roll", kLeftEye, &EyeAngles::roll, &LensSettings::roll},
+    {"--right-yaw", kRightEye, &EyeAngles::yaw, &LensSettings::yaw},
+    {"--right-pitch", kRightEye, &EyeAngles::pitch, &LensSettings::pitch},
+    {"--right-roll", kRightEye, &EyeAngles::roll, &LensSettings::roll},
+};
+
+// A decimal number filling the whole text, '.' whatever the locale.
+std::optional<double> Decimal(const std::string& text) {
+    const char* begin = text.data();
+    const char* end = text.data() + text.size();
+    if (begin != end && *begin == '+') ++begin;
+    double value = 0.0;
+    auto [ptr, ec] = std::from_chars(begin, end, value, std::chars_format::fixed);
+    if (ec != std::errc() || ptr != end || begin == end || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+bool ApplyStereoOption(const std::string& name, const std::string& value, StereoSettings& stereo,
+                       std::string& error) {
+    if (name == "--stereo" || name == "--stereo-out") {
+        const std::optional<StereoLayout> layout = StereoLayoutFromName(value);
+        if (!layout) {
+            error = name + " needs sbs (side by side) or tb (top-bottom), got '" + value + "'";
+            return false;
+        }
+        (name == "--stereo" ? stereo.input : stereo.output) = *layout;
+        return true;
+    }
+    for (const EyeAngleOption& o : kEyeAngles) {
+        if (name != o.name) continue;
+        const std::optional<double> v = Decimal(value);
+        if (!v) {
+            error = name + " needs a number of degrees, got '" + value + "'";
+            return false;
+        }
+        LensSettings probe;
+        probe.*o.field = *v;
+        const std::string problem = LensProblem(probe);
+        if (!problem.empty()) {
+            error = name + ": " + problem;
+            return false;
+        }
+        stereo.angles[o.eye].*o.angle = *v;
+        return true;
+    }
+    error = "unknown option " + name;
+    return false;
+}
+
+bool ApplyStereoSwitch(const std::string& arg, StereoSettings& stereo) {
+    if (arg == "--swap-eyes") {
+        stereo.swapEyes = true;
+    } else if (arg == "--align-eyes" || arg == "--no-align-eyes") {
+        stereo.alignEyes = arg == "--align-eyes";
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool StereoOnlyOptionsGiven(const StereoSettings& stereo) {
+    StereoSettings plain;
+    plain.input = stereo.input;
+    plain.cuts = stereo.cuts;
+    return !(stereo == plain);
+}
+
+std::string StereoOptionsProblem(const StereoSettings& stereo, bool stereoOnlyGiven, bool otherCut, bool flip,
+                                 bool parts, bool savedJob) {
+    if (!stereo.IsStereo()) {
+        return stereoOnlyGiven ? "--stereo-out, --swap-eyes, --no-align-eyes and the --left-/--right- angles need "
+                                 "--stereo sbs|tb"
+                               : std::string();
+    }
+    if (otherCut) return "--stereo finds each eye's lens circle itself: --cut and --circle cannot be used with it";
+    if (flip) return "--flip would swap the eyes' sides: it cannot be used with --stereo";
+    if (parts) return "--stereo cannot be used with --part or --join";
+    if (savedJob) return "--stereo cannot be used with --save-job: a job file holds one cut, not each eye's";
+    return {};
+}
+
+}  // namespace tessaly

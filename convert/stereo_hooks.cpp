@@ -1,0 +1,94 @@
+#include "convert/stereo_hooks.h"
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "convert/transform_adapters.h"
+
+namespace tessaly {
+
+TransformStatus StereoPipelines::Allocate(int frameW, int frameH, const StereoSettings& stereo) {
+    frameW_ = frameW;
+    frameH_ = frameH;
+    for (int eye = 0; eye < 2; ++eye) {
+        const FrameRegion& window = stereo.windows[eye];
+        const TransformStatus status = eyes_[eye].Allocate(window.w, window.h);
+        if (status != TransformStatus::kOk) return status;
+        eyes_[eye].ForceGeometryRebuild();
+        frames_[eye].Allocate(window.w, window.h);
+    }
+    return TransformStatus::kOk;
+}
+
+namespace {
+
+void Sleep(int milliseconds) {
+    if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+const char* EyeName(int eye) { return eye == kLeftEye ? "left eye" : "right eye"; }
+
+GeometryResult BuildBothEyes(StereoPipelines& pipelines, const StereoSettings& stereo, const AppSettings& settings,
+                             const LogFn& log) {
+    GeometryResult eyes[2];
+    for (int eye = 0; eye < 2; ++eye) {
+        if (log) log(std::string("Stereo ") + EyeName(eye));
+        eyes[eye] = pipelines.Eye(eye).BuildGeometry(stereo.cuts[eye], EyeLens(settings.lens, stereo.angles[eye]),
+                                                     log);
+        if (!eyes[eye].Ok()) return eyes[eye];
+    }
+    GeometryResult joined = eyes[0];
+    if (eyes[0].geometry.outW != eyes[1].geometry.outW || eyes[0].geometry.outH != eyes[1].geometry.outH) {
+        joined.status = TransformStatus::kEyesDiffer;
+        return joined;
+    }
+    JoinedSize(stereo.output, eyes[0].geometry.outW, eyes[0].geometry.outH, joined.geometry.outW,
+               joined.geometry.outH);
+    pipelines.Joined().Allocate(joined.geometry.outW, joined.geometry.outH);
+    return joined;
+}
+
+}  // namespace
+
+ConversionHooks StereoHooks(StereoPipelines& pipelines, FisheyeApp& app, const StereoSettings& stereo) {
+    ConversionHooks hooks;
+    hooks.previewBusy = [] { return 0; };
+    hooks.buildGeometry = [&pipelines, stereo](const AppSettings& settings, const LogFn& log) {
+        return BuildBothEyes(pipelines, stereo, settings, log);
+    };
+    const TransformSettings shared = TransformSettingsOf(app.settings.Copy());
+    FrameCallbacks callbacks;
+    callbacks.sleep = [](int milliseconds) { Sleep(milliseconds); };
+    hooks.convertFrame = [&pipelines, &app, stereo, shared, callbacks](const uint8_t* data,
+                                                                         int32_t size) -> const FrameBuffer* {
+        if (size != static_cast<int64_t>(pipelines.FrameWidth()) * pipelines.FrameHeight() * 4) {
+            app.env.log.WriteLogLine("Frame refused (" + std::to_string(size) + " bytes): " +
+                                     StatusText(TransformStatus::kBadSampleSize));
+            return nullptr;
+        }
+        for (int eye = 0; eye < 2; ++eye) {
+            FrameBuffer& window = pipelines.EyeFrame(eye);
+            CopyWindow(data, pipelines.FrameWidth(), pipelines.FrameHeight(), stereo.windows[eye], window);
+            TransformSettings s = shared;
+            s.cut = stereo.cuts[eye];
+            s.lens = EyeLens(shared.lens, stereo.angles[eye]);
+            const TransformStatus status = pipelines.Eye(eye).ConvertFrame(
+                window.Data(), window.PictureBytes(), s, FrameSwitchesOf(app.run), callbacks);
+            if (status != TransformStatus::kOk) {
+                app.env.log.WriteLogLine("Frame refused (" + std::to_string(size) + " bytes, " + EyeName(eye) +
+                                         "): " + StatusText(status));
+                return nullptr;
+            }
+        }
+        if (!JoinEyes(pipelines.Eye(kLeftEye).Output(), pipelines.Eye(kRightEye).Output(), stereo.output,
+                      pipelines.Joined())) {
+            return nullptr;
+        }
+        return &pipelines.Joined();
+    };
+    hooks.releaseOutput = [&pipelines] { pipelines.Joined().Release(); };
+    return hooks;
+}
+
+}  // namespace tessaly

@@ -1,0 +1,41 @@
+// The conversion hooks of a stereo run: one frame pipeline per eye, each
+// with its own cut, geometry and remap table, fed its eye's window of the
+// decoded frame; the two converted eyes are joined into one output frame (side by
+// side or one above the other) that the run hands on like a mono one.
+#pragma once
+
+#include <array>
+
+#include "app/app_state.h"
+#include "convert/conversion_driver.h"
+#include "transform/frame_pipeline.h"
+#include "transform/stereo_layout.h"
+
+namespace tessaly {
+
+class StereoPipelines {
+public:
+    // Both eyes' pipelines for frames of frameW x frameH, each converting
+    // its window of `stereo`.
+    TransformStatus Allocate(int frameW, int frameH, const StereoSettings& stereo);
+    int FrameWidth() const { return frameW_; }
+    int FrameHeight() const { return frameH_; }
+    FramePipeline& Eye(int eye) { return eyes_[eye]; }
+    // The eye's window of the frame being converted.
+    FrameBuffer& EyeFrame(int eye) { return frames_[eye]; }
+    FrameBuffer& Joined() { return joined_; }
+
+private:
+    int frameW_ = 0;
+    int frameH_ = 0;
+    std::array<FramePipeline, 2> eyes_;
+    std::array<FrameBuffer, 2> frames_;
+    FrameBuffer joined_;
+};
+
+// The hooks of a run over `stereo`'s two eyes. The geometry a build returns
+// is the left eye's with the joined frame's size; a build whose eyes come
+// out at different sizes is refused.
+ConversionHooks StereoHooks(StereoPipelines& pipelines, FisheyeApp& app, const StereoSettings& stereo);
+
+}  // namespace tessaly

@@ -26,6 +26,18 @@ std::pair<int32_t, int32_t> RangeOfTag(const std::string& tag) {
     std::abort();  // a table entry names a tag without a range
 }
 
+// A decimal number filling the whole text, read without the locale ("."
+// is the decimal point whatever LC_NUMERIC says).
+std::optional<double> ParseDecimal(const std::string& text) {
+    const char* begin = text.data();
+    const char* end = text.data() + text.size();
+    if (begin != end && *begin == '+') ++begin;
+    double value = 0.0;
+    auto [ptr, ec] = std::from_chars(begin, end, value, std::chars_format::fixed);
+    if (ec != std::errc() || ptr != end || begin == end || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
 namespace {
 
 // A whole decimal number filling the whole text.
@@ -36,18 +48,6 @@ std::optional<int32_t> ParseInt(const std::string& text) {
     if (begin != end && *begin == '+') ++begin;
     auto [ptr, ec] = std::from_chars(begin, end, value);
     if (ec != std::errc() || ptr != end || begin == end) return std::nullopt;
-    return value;
-}
-
-// A decimal number filling the whole text, read without the locale ("."
-// is the decimal point whatever LC_NUMERIC says).
-std::optional<double> ParseDecimal(const std::string& text) {
-    const char* begin = text.data();
-    const char* end = text.data() + text.size();
-    if (begin != end && *begin == '+') ++begin;
-    double value = 0.0;
-    auto [ptr, ec] = std::from_chars(begin, end, value, std::chars_format::fixed);
-    if (ec != std::errc() || ptr != end || begin == end || !std::isfinite(value)) return std::nullopt;
     return value;
 }
 

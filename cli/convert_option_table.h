@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -53,5 +54,9 @@ std::pair<int32_t, int32_t> RangeOfTag(const std::string& tag);
 
 // The option lines of one section of --help.
 std::string OptionSectionUsage(OptionSection section);
+
+// A decimal number filling the whole text, read without the locale ("."
+// is the decimal point whatever LC_NUMERIC says); none for anything else.
+std::optional<double> ParseDecimal(const std::string& text);
 
 }  // namespace tessaly

@@ -1,7 +1,7 @@
 #include "cli/stereo_options.h"
 
-#include <charconv>
-#include <cmath>
+#include "cli/convert_option_table.h"
+
 #include <optional>
 
 namespace tessaly {
@@ -23,17 +23,6 @@ const EyeAngleOption kEyeAngles[] = {
     {"--right-roll", kRightEye, &EyeAngles::roll, &LensSettings::roll},
 };
 
-// A decimal number filling the whole text, '.' whatever the locale.
-std::optional<double> Decimal(const std::string& text) {
-    const char* begin = text.data();
-    const char* end = text.data() + text.size();
-    if (begin != end && *begin == '+') ++begin;
-    double value = 0.0;
-    auto [ptr, ec] = std::from_chars(begin, end, value, std::chars_format::fixed);
-    if (ec != std::errc() || ptr != end || begin == end || !std::isfinite(value)) return std::nullopt;
-    return value;
-}
-
 }  // namespace
 
 bool ApplyStereoOption(const std::string& name, const std::string& value, StereoSettings& stereo,
@@ -49,7 +38,7 @@ bool ApplyStereoOption(const std::string& name, const std::string& value, Stereo
     }
     for (const EyeAngleOption& o : kEyeAngles) {
         if (name != o.name) continue;
-        const std::optional<double> v = Decimal(value);
+        const std::optional<double> v = ParseDecimal(value);
         if (!v) {
             error = name + " needs a number of degrees, got '" + value + "'";
             return false;

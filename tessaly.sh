@@ -120,6 +120,7 @@ case "$cmd" in
     configure_build "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DTESSALY_SANITIZE=ON -DTESSALY_BENCH=OFF
     log "tests under AddressSanitizer + UBSan"
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+      LSAN_OPTIONS=suppressions="$ROOT/tests/lsan-suppressions.txt" \
       run_ctest "$ROOT/build-asan" -E "${TESSALY_SANITIZE_EXCLUDE:-^$}" ;;
   tsan)
     install_deps

@@ -112,7 +112,7 @@ expect 2 "$work/shoot/a.mp4 has 60 frames: it cannot be split into 61 parts (giv
 expect 3 "sbatch not found" --parts 60 "$work/in/clip.mp4" "$work/out/pano.mp4"
 # A stereo job: each eye's circle found and the eyes aligned once, at submission.
 expect 3 "sbatch not found" --parts 3 "$work/in/dual.mp4" "$work/out/dual.mp4" -- --stereo sbs --stereo-out tb
-expect 2 "refuses the conversion of $work/in/clip.mp4: no lens circle found for the" "$work/in/clip.mp4" "$work/out/pano.mp4" -- --stereo sbs
+expect 2 "--flip would swap the eyes' sides" "$work/in/dual.mp4" "$work/out/dual.mp4" -- --stereo sbs --flip
 # The join's resources are its own, and checked.
 expect 3 "sbatch not found" --join-cpus 2 --join-mem=3G --join-time 1:00:00 -c 4 --mem 8G "$work/in/clip.mp4" "$work/out/pano.mp4"
 expect 2 "--join-cpus must be a whole number of CPUs, not '0'" --join-cpus 0 "$work/in/clip.mp4" "$work/out/pano.mp4"

@@ -45,7 +45,6 @@ void ApplyJob(const MovieJob& job, FisheyeApp& app) {
     if (job.outputs.stills) app.run.tempFormat = *job.outputs.stills;
     app.run.resizeChoice = job.outputs.resize;
     app.run.markVrOutput = job.outputs.vrMetadata;
-    app.run.vrStereo = job.stereo.IsStereo() ? job.stereo.settings.output : StereoLayout::kMono;
 }
 
 std::string JobFilterProblem(const JobFilterField& f, int32_t v) {

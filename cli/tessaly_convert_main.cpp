@@ -328,6 +328,12 @@ std::string CutText(const CutRect& cut) {
            std::to_string(cut.YL2);
 }
 
+// "the eyes' cuts 66,-21,532,637 and 66,-21,532,637" (left, right).
+std::string EyeCutsText(const JobStereo& stereo) {
+    return "the eyes' cuts " + CutText(stereo.settings.cuts[kLeftEye]) + " and " +
+           CutText(stereo.settings.cuts[kRightEye]);
+}
+
 // Where the run's cut came from, for a message about it: "--cut 0,0,0,0",
 // "the cut 5,5,1,1 of mine.ini" (a parameter or job file); empty for the
 // start cut (the user gave none).
@@ -386,6 +392,9 @@ int ReportConversion(const MovieConversion& conversion, const MovieJob& job,
         return Fail(kExitInput, "cannot open " + job.movie.path + ": " + OneLine(conversion.openError));
     }
     if (result.status == ConversionStatus::kBadCut) {
+        // An eye's cut that gives no panorama: a job file's (hand-made) or,
+        // barely possible, the search's.
+        if (job.stereo.IsStereo()) return Fail(kExitUsage, cutOrigin + " cannot be used: " + OneLine(result.error));
         return BadCut(conversion, job.movie.path, job.geometry.cut, cutOrigin);
     }
     // Frames the decoder gave but the colour conversion refused got no still:
@@ -560,8 +569,9 @@ int BuildJob(ConvertOptions& options, const char* argv0, FisheyeApp& app, MovieJ
                                        : ChooseCut(app, options, cutLines, cutProblem, circle);
     if (code != 0) return Fail(code, cutProblem);
     const CutRect cut = CutOf(*app.settings);
-    notes.cutOrigin = CutOrigin(app.env.iniPath, options.cut.has_value(), cut,
-                                options.circle.has_value() || !(cut == before));
+    notes.cutOrigin = stereo.IsStereo() ? EyeCutsText(stereo) + " placed on the eyes' lens circles"
+                                        : CutOrigin(app.env.iniPath, options.cut.has_value(), cut,
+                                                    options.circle.has_value() || !(cut == before));
     if (StopSignal() != 0) return Stopped();
     const std::string profile = LensProfileLine(*app.settings);
     if (!profile.empty()) cutLines.insert(cutLines.begin(), profile);
@@ -583,7 +593,8 @@ int ReadJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app, M
     const JobFileRead read = ReadJobFile(options.jobFile);
     if (!read.ok) return Fail(kExitUsage, read.error);
     job = read.job;
-    notes.cutOrigin = "the cut " + CutText(job.geometry.cut) + " of the job " + options.jobFile;
+    notes.cutOrigin = (job.stereo.IsStereo() ? EyeCutsText(job.stereo) : "the cut " + CutText(job.geometry.cut)) +
+                      " of the job " + options.jobFile;
     job.run.partIndex = options.partIndex;
     job.run.partCount = options.partCount;
     job.run.join = options.join;

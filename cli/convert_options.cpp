@@ -50,8 +50,7 @@ bool CheckOptionsAndFiles(ConvertOptions& o, const std::vector<std::string>& fil
         error = "--circle and --cut both set the cut: give one of them";
         return false;
     }
-    error = StereoOptionsProblem(o.stereo, StereoOnlyOptionsGiven(o.stereo), o.cut || o.circle, o.flip,
-                                 o.join || o.partCount > 0, !o.saveJobFile.empty());
+    error = StereoOptionsProblem(o.stereo, StereoOnlyOptionsGiven(o.stereo), o.cut || o.circle, o.flip, o.join);
     if (!error.empty()) return false;
     // The model and field of view given together must suit each other.
     if (o.lensModel && o.fov) {
@@ -221,6 +220,9 @@ MovieJob JobFromOptions(const ConvertOptions& o, const FisheyeApp& app) {
     job.run.partCount = o.partCount;
     job.run.join = o.join;
     job.run.parts = o.parts;
+    // The eyes as asked for; their windows, cuts and alignment are found
+    // for the movie before the job is run or saved.
+    job.stereo.settings = o.stereo;
     return job;
 }
 

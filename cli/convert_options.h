@@ -80,8 +80,8 @@ struct ConvertOptions {
     // The options given, as named ("--sharpen"), in order.
     std::vector<std::string> given;
 
-    // Two eyes in one frame (--stereo); the eyes' cuts are filled in by the
-    // circle search before the run.
+    // Two eyes in one frame (--stereo), as asked for: the job of these
+    // options gets each eye's cut from the circle search.
     StereoSettings stereo;
 
     bool help = false;

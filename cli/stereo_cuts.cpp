@@ -10,8 +10,9 @@
 
 namespace tessaly {
 
-bool ChooseStereoCuts(const std::string& input, StereoSettings& stereo, const std::atomic<bool>* stop,
+bool ChooseStereoCuts(const std::string& input, JobStereo& eyes, const std::atomic<bool>* stop,
                       std::vector<std::string>& said, std::string& problem) {
+    StereoSettings& stereo = eyes.settings;
     const SampledLuma sampled = SampleLumaMaximum(input, LumaSampling{}, stop);
     if (!sampled.ok) {
         problem = "cannot open " + input + ": " + sampled.error;
@@ -32,6 +33,7 @@ bool ChooseStereoCuts(const std::string& input, StereoSettings& stereo, const st
     for (int eye = 0; eye < 2; ++eye) {
         stereo.windows[eye] = placed.windows[eye];
         stereo.cuts[eye] = placed.eyes[eye].cut;
+        eyes.circles[eye] = search.eyes[eye].circle;
         const FrameRegion& w = placed.windows[eye];
         said.push_back(std::string(eye == kLeftEye ? "left eye " : "right eye ") +
                        CircleCutLine(search.eyes[eye].circle, placed.eyes[eye], "cut") + " of the " +
@@ -62,8 +64,9 @@ EyeMisalignment Measure(const std::vector<uint8_t>& frame, int32_t w, int32_t h,
 
 }  // namespace
 
-bool AlignStereoEyes(const std::string& input, const LensSettings& shared, StereoSettings& stereo,
+bool AlignStereoEyes(const std::string& input, const LensSettings& shared, JobStereo& eyes,
                      std::vector<std::string>& said, std::string& problem) {
+    StereoSettings& stereo = eyes.settings;
     const SampledLuma sampled = SampleLumaMaximum(input, LumaSampling{1, 1 << 16});
     if (!sampled.ok || sampled.maximum.width != sampled.frameW || sampled.maximum.height != sampled.frameH) {
         problem = "cannot read a frame of " + input + " to align the eyes: " + sampled.error;
@@ -85,6 +88,7 @@ bool AlignStereoEyes(const std::string& input, const LensSettings& shared, Stere
     }
     // The measure is linear only near zero: a second round takes out what
     // the first left.
+    eyes.measured = EyeOffset{before.pitch, before.roll};
     stereo = AlignedEyes(stereo, shared, before);
     EyeMisalignment after = Measure(frame, w, h, stereo, shared);
     if (after.ok) {

@@ -6,23 +6,24 @@
 #include <string>
 #include <vector>
 
-#include "transform/stereo_layout.h"
+#include "convert/movie_job.h"
 
 namespace tessaly {
 
-// Fills `stereo.windows` and `stereo.cuts` from the circles found in `input`. Lines for the
-// terminal and the log go into `said` (one per eye). False with `problem`
-// when the movie cannot be read or an eye's circle cannot be found or cut.
-bool ChooseStereoCuts(const std::string& input, StereoSettings& stereo, const std::atomic<bool>* stop,
+// Fills each eye's window and cut and `stereo.circles` from the circles
+// found in `input`. Lines for the terminal and the log go into `said` (one
+// per eye). False with `problem` when the movie cannot be read or an eye's
+// circle cannot be found or cut.
+bool ChooseStereoCuts(const std::string& input, JobStereo& stereo, const std::atomic<bool>* stop,
                       std::vector<std::string>& said, std::string& problem);
 
 // Measures the eyes' vertical disagreement on one converted frame of
 // `input` and moves each eye's pitch and roll by half of it (`stereo`'s
 // windows and cuts already chosen); the measure and the measure after go
-// into `said`. A frame with too little detail along the horizon to measure
-// leaves the angles as they are, and says so. False with `problem` when no
-// frame can be read.
-bool AlignStereoEyes(const std::string& input, const LensSettings& shared, StereoSettings& stereo,
+// into `said`, the measure into `stereo.measured`. A frame with too little
+// detail along the horizon to measure leaves the angles as they are, and
+// says so. False with `problem` when no frame can be read.
+bool AlignStereoEyes(const std::string& input, const LensSettings& shared, JobStereo& stereo,
                      std::vector<std::string>& said, std::string& problem);
 
 }  // namespace tessaly

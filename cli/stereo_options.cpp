@@ -76,7 +76,7 @@ bool StereoOnlyOptionsGiven(const StereoSettings& stereo) {
 }
 
 std::string StereoOptionsProblem(const StereoSettings& stereo, bool stereoOnlyGiven, bool otherCut, bool flip,
-                                 bool parts, bool savedJob) {
+                                 bool join) {
     if (!stereo.IsStereo()) {
         return stereoOnlyGiven ? "--stereo-out, --swap-eyes, --no-align-eyes and the --left-/--right- angles need "
                                  "--stereo sbs|tb"
@@ -84,8 +84,7 @@ std::string StereoOptionsProblem(const StereoSettings& stereo, bool stereoOnlyGi
     }
     if (otherCut) return "--stereo finds each eye's lens circle itself: --cut and --circle cannot be used with it";
     if (flip) return "--flip would swap the eyes' sides: it cannot be used with --stereo";
-    if (parts) return "--stereo cannot be used with --part or --join";
-    if (savedJob) return "--stereo cannot be used with --save-job: a job file holds one cut, not each eye's";
+    if (join) return "--join takes the eyes' layout from its parts: --stereo cannot be given with it";
     return {};
 }
 

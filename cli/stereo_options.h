@@ -20,10 +20,10 @@ bool ApplyStereoOption(const std::string& name, const std::string& value, Stereo
 bool ApplyStereoSwitch(const std::string& arg, StereoSettings& stereo);
 
 // Why the stereo options given cannot be used together with the rest
-// (`otherCut`: --cut or --circle given, `flip`: --flip, `parts`: --part or
-// --join, `savedJob`: --save-job), or empty.
+// (`otherCut`: --cut or --circle given, `flip`: --flip, `join`: --join,
+// which takes the layout from its parts), or empty.
 std::string StereoOptionsProblem(const StereoSettings& stereo, bool stereoOnlyGiven, bool otherCut, bool flip,
-                                 bool parts, bool savedJob);
+                                 bool join);
 
 // True when the settings differ from the mono defaults in anything but the
 // input layout: an option that needs --stereo was given.

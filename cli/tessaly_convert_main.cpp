@@ -178,6 +178,7 @@ ConversionOptions HeadlessConversion(const MovieJob& job) {
     run.encoderStallMs = job.run.encoderStallSeconds * 1000;
     run.partIndex = job.run.partIndex;
     run.partCount = job.run.partCount;
+    run.stereo = job.stereo.settings;
     return run;
 }
 
@@ -204,15 +205,6 @@ void PrepareApp(FisheyeApp& app, const ConvertOptions& options, const char* argv
 // Returns 0, or the exit code of a failure described in `problem`.
 int ChooseCut(FisheyeApp& app, ConvertOptions& options, std::vector<std::string>& said,
               std::string& problem, std::optional<LensCircle>& placed) {
-    if (options.stereo.IsStereo()) {
-        SetStopFlag(&app.run.stopRequested);
-        bool found = ChooseStereoCuts(options.input, options.stereo, &app.run.stopRequested, said, problem);
-        SetStopFlag(nullptr);
-        if (found && options.stereo.alignEyes && StopSignal() == 0) {
-            found = AlignStereoEyes(options.input, app.settings->lens, options.stereo, said, problem);
-        }
-        return found || StopSignal() != 0 ? 0 : kExitInput;
-    }
     if (options.cut || (!options.circle && !options.paramsFile.empty())) return 0;
     const AppSettings& s = *app.settings;
     const CutRect before{s.XL1, s.YL1, s.XL2, s.YL2};
@@ -276,6 +268,21 @@ int ChooseCut(FisheyeApp& app, ConvertOptions& options, std::vector<std::string>
     return 0;
 }
 
+// The eyes of a stereo job: each eye's circle found and cut and, unless
+// --no-align-eyes, the eyes aligned, once, here: a saved job and every part
+// of it convert with these numbers. Returns 0, or the exit code of a
+// failure described in `problem`.
+int ResolveStereoEyes(FisheyeApp& app, const std::string& input, JobStereo& stereo, std::vector<std::string>& said,
+                      std::string& problem) {
+    SetStopFlag(&app.run.stopRequested);
+    bool found = ChooseStereoCuts(input, stereo, &app.run.stopRequested, said, problem);
+    SetStopFlag(nullptr);
+    if (found && stereo.settings.alignEyes && StopSignal() == 0) {
+        found = AlignStereoEyes(input, app.settings->lens, stereo, said, problem);
+    }
+    return found || StopSignal() != 0 ? 0 : kExitInput;
+}
+
 // The run's log lives in its folder while it runs and joins the shared log
 // beside the program as one block at the end.
 void StartRunLog(FisheyeApp& app, const RunWorkspace& workspace);
@@ -319,6 +326,12 @@ std::string OneLine(const std::string& text) {
 std::string CutText(const CutRect& cut) {
     return std::to_string(cut.XL1) + "," + std::to_string(cut.YL1) + "," + std::to_string(cut.XL2) + "," +
            std::to_string(cut.YL2);
+}
+
+// "the eyes' cuts 66,-21,532,637 and 66,-21,532,637" (left, right).
+std::string EyeCutsText(const JobStereo& stereo) {
+    return "the eyes' cuts " + CutText(stereo.settings.cuts[kLeftEye]) + " and " +
+           CutText(stereo.settings.cuts[kRightEye]);
 }
 
 // Where the run's cut came from, for a message about it: "--cut 0,0,0,0",
@@ -379,6 +392,9 @@ int ReportConversion(const MovieConversion& conversion, const MovieJob& job,
         return Fail(kExitInput, "cannot open " + job.movie.path + ": " + OneLine(conversion.openError));
     }
     if (result.status == ConversionStatus::kBadCut) {
+        // An eye's cut that gives no panorama: a job file's (hand-made) or,
+        // barely possible, the search's.
+        if (job.stereo.IsStereo()) return Fail(kExitUsage, cutOrigin + " cannot be used: " + OneLine(result.error));
         return BadCut(conversion, job.movie.path, job.geometry.cut, cutOrigin);
     }
     // Frames the decoder gave but the colour conversion refused got no still:
@@ -547,12 +563,15 @@ int BuildJob(ConvertOptions& options, const char* argv0, FisheyeApp& app, MovieJ
     std::string cutProblem;
     std::optional<LensCircle> circle;
     const CutRect before = CutOf(*app.settings);
-    if (const int code = ChooseCut(app, options, cutLines, cutProblem, circle); code != 0) {
-        return Fail(code, cutProblem);
-    }
+    JobStereo stereo;
+    stereo.settings = options.stereo;
+    const int code = stereo.IsStereo() ? ResolveStereoEyes(app, options.input, stereo, cutLines, cutProblem)
+                                       : ChooseCut(app, options, cutLines, cutProblem, circle);
+    if (code != 0) return Fail(code, cutProblem);
     const CutRect cut = CutOf(*app.settings);
-    notes.cutOrigin = CutOrigin(app.env.iniPath, options.cut.has_value(), cut,
-                                options.circle.has_value() || !(cut == before));
+    notes.cutOrigin = stereo.IsStereo() ? EyeCutsText(stereo) + " placed on the eyes' lens circles"
+                                        : CutOrigin(app.env.iniPath, options.cut.has_value(), cut,
+                                                    options.circle.has_value() || !(cut == before));
     if (StopSignal() != 0) return Stopped();
     const std::string profile = LensProfileLine(*app.settings);
     if (!profile.empty()) cutLines.insert(cutLines.begin(), profile);
@@ -560,6 +579,7 @@ int BuildJob(ConvertOptions& options, const char* argv0, FisheyeApp& app, MovieJ
     job = JobFromOptions(options, app);
     job.movie = ReadJobMovie(options.input);
     job.geometry.circle = circle;
+    job.stereo = stereo;
     job.geometry.frameW = job.movie.width;
     job.geometry.frameH = job.movie.height;
     ApplyJob(job, app);
@@ -573,7 +593,8 @@ int ReadJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app, M
     const JobFileRead read = ReadJobFile(options.jobFile);
     if (!read.ok) return Fail(kExitUsage, read.error);
     job = read.job;
-    notes.cutOrigin = "the cut " + CutText(job.geometry.cut) + " of the job " + options.jobFile;
+    notes.cutOrigin = (job.stereo.IsStereo() ? EyeCutsText(job.stereo) : "the cut " + CutText(job.geometry.cut)) +
+                      " of the job " + options.jobFile;
     job.run.partIndex = options.partIndex;
     job.run.partCount = options.partCount;
     job.run.join = options.join;
@@ -631,7 +652,7 @@ int SaveJob(const MovieJob& job, const std::string& path) {
     return 0;
 }
 
-int RunJob(const MovieJob& job, const StereoSettings& stereo, FisheyeApp& app, const JobNotes& notes) {
+int RunJob(const MovieJob& job, FisheyeApp& app, const JobNotes& notes) {
     if (FindEncoderProgram(app.env.programDir).empty()) {
         return Fail(kExitFailed, EncoderMissing("", app.env.programDir) + ": install ffmpeg or put it at " +
                                      app.env.programDir + kEncoderRelativePath);
@@ -655,12 +676,11 @@ int RunJob(const MovieJob& job, const StereoSettings& stereo, FisheyeApp& app, c
     FramePipeline pipeline;
     MovieConversion conversion;
     ConversionOptions run = HeadlessConversion(job);
-    run.stereo = stereo;
     if (job.run.partCount > 0) {
         // The join marks the whole movie; a part is only its frames.
         app.run.markVrOutput = false;
         run.partSettings = PartSettingsText(*app.settings, app.run.horizontalFlip.load(), job.outputs.quality,
-                                            app.run.resizeChoice.load());
+                                            app.run.resizeChoice.load(), job.stereo.settings);
     }
     if (!app.run.stopRequested.load()) {
         conversion = ConvertMovieFile(app, ui, pipeline, job.movie.path, job.outputs.paths.front(), run,
@@ -758,7 +778,7 @@ int Run(int argc, char** argv) {
     if (checkOnly) return 0;
     if (!options.saveJobFile.empty()) return SaveJob(job, options.saveJobFile);
     if (job.run.join) return RunJoin(job, app);
-    return RunJob(job, options.stereo, app, notes);
+    return RunJob(job, app, notes);
 }
 
 }  // namespace

@@ -96,7 +96,7 @@ struct ConversionOptions {
     ConversionTimings timings;
     // Two eyes in each frame (input not kMono): each eye is converted with
     // its own cut and the two are joined into one frame
-    // (convert/stereo_hooks.h).
+    // (convert/stereo_hooks.h). A job's run takes its MovieJob::stereo.
     StereoSettings stereo;
     // The settings the run converts with, copied by a caller whose other
     // threads change them; empty: a copy of the application's as the run starts.

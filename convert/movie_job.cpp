@@ -55,6 +55,30 @@ std::string JobFilterProblem(const JobFilterField& f, int32_t v) {
     return "needs a whole number from " + std::to_string(p.min) + " to " + std::to_string(p.max);
 }
 
+namespace {
+
+// Why a stereo job's eyes cannot be converted as they stand, or empty.
+std::string StereoProblem(const MovieJob& job) {
+    const StereoSettings& s = job.stereo.settings;
+    if (s.output == StereoLayout::kMono) return "a stereo job needs an output layout (sbs or tb)";
+    if (job.flip) return "flipping would swap the eyes' sides: a stereo job cannot flip";
+    const FrameRegion& left = s.windows[kLeftEye];
+    const FrameRegion& right = s.windows[kRightEye];
+    if (left.w < 1 || left.h < 1 || left.w != right.w || left.h != right.h) {
+        return "the eyes' windows need one size, " + std::to_string(left.w) + "x" + std::to_string(left.h) +
+               " and " + std::to_string(right.w) + "x" + std::to_string(right.h) + " are given";
+    }
+    for (int eye = 0; eye < 2; ++eye) {
+        const std::string lens = LensProblem(EyeLens(job.lens, s.angles[eye]));
+        if (!lens.empty()) {
+            return std::string(eye == kLeftEye ? "the left" : "the right") + " eye's lens cannot be used: " + lens;
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
 std::string JobProblem(const MovieJob& job) {
     if (job.movie.path.empty()) return "no movie";
     if (job.geometry.moviePath != job.movie.path) {
@@ -71,6 +95,10 @@ std::string JobProblem(const MovieJob& job) {
     }
     const std::string lens = LensProblem(job.lens);
     if (!lens.empty()) return "the lens cannot be used: " + lens;
+    if (job.stereo.IsStereo()) {
+        const std::string stereo = StereoProblem(job);
+        if (!stereo.empty()) return stereo;
+    }
     if (job.outputs.paths.empty()) return "no output";
     if (job.outputs.quality < 0 || job.outputs.quality > 21) return "the quality lies outside 0..21";
     if (job.outputs.resize < 0 || job.outputs.resize > 5) return "the size choice lies outside 0..5";

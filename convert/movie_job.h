@@ -5,6 +5,7 @@
 // in how many parts it runs.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "transform/cut_rect.h"
 #include "transform/lens.h"
 #include "transform/lens_circle.h"
+#include "transform/stereo_layout.h"
 
 namespace tessaly {
 
@@ -87,9 +89,34 @@ struct JobRunOptions {
     bool operator==(const JobRunOptions&) const = default;
 };
 
+// The right eye's view against the left's, in degrees of the lens's pitch
+// and roll.
+struct EyeOffset {
+    double pitch = 0.0;
+    double roll = 0.0;
+
+    bool operator==(const EyeOffset&) const = default;
+};
+
+// Two eyes in one frame, resolved when the job is built: each eye's window,
+// cut and angles as the run converts them (StereoSettings; the alignment
+// already in the angles), the circles the cuts place and what the alignment
+// measured. Every part of the job converts with these very numbers.
+struct JobStereo {
+    StereoSettings settings;  // input kMono: one picture, the geometry's cut
+    std::array<std::optional<LensCircle>, 2> circles;  // left eye, right eye
+    // How far the eyes were apart before the alignment took it out; none
+    // when they were not aligned (--no-align-eyes, or nothing to measure).
+    std::optional<EyeOffset> measured;
+
+    bool IsStereo() const { return settings.IsStereo(); }
+    bool operator==(const JobStereo&) const = default;
+};
+
 struct MovieJob {
     JobMovie movie;
     JobGeometry geometry;
+    JobStereo stereo;
     LensSettings lens;
     JobFilters filters;
     bool flip = false;

@@ -17,6 +17,7 @@
 #include <iterator>
 #include <set>
 #include <sstream>
+#include <type_traits>
 
 #include "app/parameter_file.h"
 
@@ -69,6 +70,9 @@ struct JobTag {
     ValueReader read;
     bool optional = false;  // may be left out
     bool repeats = false;   // may be given more than once
+    // A stereo job's line: only after STEREO (and then needed unless
+    // optional), only in version 2.
+    bool stereo = false;
 };
 
 JobTag WholeTag(const std::string& tag, int32_t& (*at)(MovieJob&), int64_t low, int64_t high) {
@@ -288,6 +292,165 @@ JobTag BytesTag() {
             }};
 }
 
+// Exactly `count` numbers separated by commas, each within low..high.
+template <typename T>
+bool ReadNumbers(const std::string& text, size_t count, T low, T high, T* out) {
+    const Values parts = Split(text, ',');
+    bool good = parts.size() == count;
+    for (size_t i = 0; good && i < count; ++i) {
+        if constexpr (std::is_floating_point_v<T>) {
+            good = ReadReal(parts[i], out[i]);
+        } else {
+            int64_t n = 0;
+            good = ReadWhole(parts[i], low, high, n);
+            out[i] = static_cast<T>(n);
+        }
+        good = good && out[i] >= low && out[i] <= high;
+    }
+    return good;
+}
+
+template <typename T>
+std::string NumbersText(std::initializer_list<T> numbers) {
+    std::string text;
+    for (const T n : numbers) {
+        if constexpr (std::is_floating_point_v<T>) {
+            text += (text.empty() ? "" : ",") + RealText(n);
+        } else {
+            text += (text.empty() ? "" : ",") + std::to_string(n);
+        }
+    }
+    return text;
+}
+
+// The stereo lines below are written only for a stereo job.
+Values IfStereo(const MovieJob& j, std::string value) { return j.stereo.IsStereo() ? Values{value} : Values{}; }
+
+JobTag StereoLayoutTag(const std::string& tag, StereoLayout StereoSettings::*field) {
+    return {tag, [=](const MovieJob& j) { return IfStereo(j, StereoLayoutName(j.stereo.settings.*field)); },
+            [=](const std::string& v, MovieJob& j, std::string& why) {
+                const std::optional<StereoLayout> layout = StereoLayoutFromName(v);
+                if (!layout) why = "needs sbs or tb";
+                if (layout) j.stereo.settings.*field = *layout;
+                return layout.has_value();
+            },
+            false, false, true};
+}
+
+JobTag StereoSwitchTag(const std::string& tag, bool StereoSettings::*field) {
+    return {tag, [=](const MovieJob& j) { return IfStereo(j, j.stereo.settings.*field ? "1" : "0"); },
+            [=](const std::string& v, MovieJob& j, std::string& why) {
+                if (v != "0" && v != "1") why = "needs 0 or 1";
+                j.stereo.settings.*field = v == "1";
+                return why.empty();
+            },
+            false, false, true};
+}
+
+JobTag EyesMeasuredTag() {
+    return {"EYES_MEASURED",
+            [](const MovieJob& j) {
+                const std::optional<EyeOffset>& m = j.stereo.measured;
+                return m ? IfStereo(j, NumbersText({m->pitch, m->roll})) : Values{};
+            },
+            [](const std::string& v, MovieJob& j, std::string& why) {
+                double d[2] = {0, 0};
+                if (!ReadNumbers(v, 2, -360.0, 360.0, d)) why = "needs the right eye's PITCH,ROLL off the left in degrees";
+                if (why.empty()) j.stereo.measured = EyeOffset{d[0], d[1]};
+                return why.empty();
+            },
+            true, false, true};
+}
+
+std::string EyeTag(int eye, const char* what) { return std::string(eye == kLeftEye ? "LEFT_" : "RIGHT_") + what; }
+
+// An eye's window of the frame (X,Y,W,H in source pixels) and its cut in
+// that window's 600 units.
+JobTag EyeWindowTag(int eye) {
+    return {EyeTag(eye, "WINDOW"),
+            [eye](const MovieJob& j) {
+                const FrameRegion& w = j.stereo.settings.windows[eye];
+                return IfStereo(j, NumbersText({w.x, w.y, w.w, w.h}));
+            },
+            [eye](const std::string& v, MovieJob& j, std::string& why) {
+                int32_t n[4] = {0, 0, 0, 0};
+                const bool good = ReadNumbers(v, 4, -65536, 65536, n) && n[2] > 0 && n[3] > 0;
+                if (!good) why = "needs the window X,Y,W,H in source pixels (W and H above 0)";
+                if (good) j.stereo.settings.windows[eye] = FrameRegion{n[0], n[1], n[2], n[3]};
+                return good;
+            },
+            false, false, true};
+}
+
+JobTag EyeCutTag(int eye) {
+    return {EyeTag(eye, "CUT"),
+            [eye](const MovieJob& j) {
+                const CutRect& c = j.stereo.settings.cuts[eye];
+                return IfStereo(j, NumbersText({c.XL1, c.YL1, c.XL2, c.YL2}));
+            },
+            [eye](const std::string& v, MovieJob& j, std::string& why) {
+                int32_t n[4] = {0, 0, 0, 0};
+                const bool good = ReadNumbers(v, 4, -1000000, 1000000, n);
+                if (!good) why = "needs the cut XL1,YL1,XL2,YL2";
+                if (good) j.stereo.settings.cuts[eye] = CutRect{n[0], n[1], n[2], n[3]};
+                return good;
+            },
+            false, false, true};
+}
+
+JobTag EyeCircleTag(int eye) {
+    return {EyeTag(eye, "CIRCLE"),
+            [eye](const MovieJob& j) {
+                const std::optional<LensCircle>& c = j.stereo.circles[eye];
+                return c ? IfStereo(j, NumbersText({c->cx, c->cy, c->r})) : Values{};
+            },
+            [eye](const std::string& v, MovieJob& j, std::string& why) {
+                double d[3] = {0, 0, 0};
+                const bool good = ReadNumbers(v, 3, -1.0e6, 1.0e6, d) && d[2] > 0.0;
+                if (!good) why = "needs the centre and radius CX,CY,R in source pixels (R above 0)";
+                if (good) j.stereo.circles[eye] = LensCircle{d[0], d[1], d[2]};
+                return good;
+            },
+            true, false, true};
+}
+
+// An eye's own angle, when it has one: checked as the shared lens's is.
+JobTag EyeAngleTag(int eye, const char* what, std::optional<double> EyeAngles::*angle, double LensSettings::*field) {
+    return {EyeTag(eye, what),
+            [=](const MovieJob& j) {
+                const std::optional<double>& a = j.stereo.settings.angles[eye].*angle;
+                return a ? IfStereo(j, RealText(*a)) : Values{};
+            },
+            [=](const std::string& v, MovieJob& j, std::string& why) {
+                LensSettings probe;
+                if (!ReadReal(v, probe.*field)) {
+                    why = "needs a number of degrees (with . as its decimal point)";
+                    return false;
+                }
+                const std::string problem = LensProblem(probe);
+                if (!problem.empty()) why = "cannot be used: " + problem;
+                j.stereo.settings.angles[eye].*angle = probe.*field;
+                return problem.empty();
+            },
+            true, false, true};
+}
+
+void AddStereoTags(std::vector<JobTag>& t) {
+    t.push_back(StereoLayoutTag("STEREO", &StereoSettings::input));
+    t.push_back(StereoLayoutTag("STEREO_OUT", &StereoSettings::output));
+    t.push_back(StereoSwitchTag("SWAP_EYES", &StereoSettings::swapEyes));
+    t.push_back(StereoSwitchTag("ALIGN_EYES", &StereoSettings::alignEyes));
+    t.push_back(EyesMeasuredTag());
+    for (const int eye : {kLeftEye, kRightEye}) {
+        t.push_back(EyeWindowTag(eye));
+        t.push_back(EyeCutTag(eye));
+        t.push_back(EyeCircleTag(eye));
+        t.push_back(EyeAngleTag(eye, "YAW", &EyeAngles::yaw, &LensSettings::yaw));
+        t.push_back(EyeAngleTag(eye, "PITCH", &EyeAngles::pitch, &LensSettings::pitch));
+        t.push_back(EyeAngleTag(eye, "ROLL", &EyeAngles::roll, &LensSettings::roll));
+    }
+}
+
 // Every tag in the order the file has them.
 const std::vector<JobTag>& JobTags() {
     static const std::vector<JobTag> tags = [] {
@@ -318,6 +481,7 @@ const std::vector<JobTag>& JobTags() {
         t.push_back(WholeTag(kJobEncoderStall, [](MovieJob& j) -> int32_t& { return j.run.encoderStallSeconds; }));
         t.push_back(PathTag("TEMP", [](MovieJob& j) -> std::string& { return j.run.tempDir; }, true));
         t.push_back(OutputTag());
+        AddStereoTags(t);
         return t;
     }();
     return tags;
@@ -332,17 +496,28 @@ const JobTag* FindTag(const std::string& tag) {
 
 std::string LineText(size_t number) { return "line " + std::to_string(number) + ": "; }
 
-// The lines after the header up to END; false with `error` set.
-bool ReadTaggedLines(const std::vector<std::string>& lines, JobFileRead& read) {
+// The line a complete job lacks ("no MOVIE line before END"), a stereo
+// line without STEREO, or empty.
+std::string MissingLine(const std::set<std::string>& seen) {
+    const bool stereo = seen.count("STEREO") > 0;
+    for (const JobTag& t : JobTags()) {
+        const bool given = seen.count(t.tag) > 0;
+        if (t.stereo && !stereo && given) return t.tag + " is given without a STEREO line";
+        if (!given && !t.optional && (!t.stereo || stereo)) return "no " + t.tag + " line before END";
+    }
+    return {};
+}
+
+// The lines after the header of `version` up to END; false with `error` set.
+bool ReadTaggedLines(const std::vector<std::string>& lines, int version, JobFileRead& read) {
     std::set<std::string> seen;
     for (size_t i = 1; i < lines.size(); ++i) {
         const std::string& line = lines[i];
         if (line == "END") {
-            for (const JobTag& t : JobTags()) {
-                if (!t.optional && seen.count(t.tag) == 0) {
-                    read.error = LineText(i + 1) + "no " + t.tag + " line before END";
-                    return false;
-                }
+            const std::string missing = MissingLine(seen);
+            if (!missing.empty()) {
+                read.error = LineText(i + 1) + missing;
+                return false;
             }
             for (size_t k = i + 1; k < lines.size(); ++k) {
                 if (!lines[k].empty()) {
@@ -357,8 +532,9 @@ bool ReadTaggedLines(const std::vector<std::string>& lines, JobFileRead& read) {
         const std::string tag = line.substr(0, blank);
         const std::string value = blank == std::string::npos ? std::string() : line.substr(blank + 1);
         const JobTag* t = FindTag(tag);
-        if (t == nullptr) {
-            read.error = LineText(i + 1) + (tag.empty() ? "an empty line" : "unknown tag " + tag);
+        if (t == nullptr || (t->stereo && version < kJobFileVersion)) {
+            read.error = LineText(i + 1) + (tag.empty() ? "an empty line" : "unknown tag " + tag) +
+                         (t == nullptr ? "" : " in a version " + std::to_string(version) + " job file");
             return false;
         }
         if (!seen.insert(tag).second && !t->repeats) {
@@ -428,7 +604,8 @@ bool UnescapeJobValue(const std::string& value, std::string& text) {
 }
 
 std::string JobFileText(const MovieJob& job) {
-    std::string out = std::string(kJobFileHeader) + " " + std::to_string(kJobFileVersion) + "\n";
+    const int version = job.stereo.IsStereo() ? kJobFileVersion : kJobFileMonoVersion;
+    std::string out = std::string(kJobFileHeader) + " " + std::to_string(version) + "\n";
     for (const JobTag& t : JobTags()) {
         for (const std::string& value : t.write(job)) out += t.tag + " " + value + "\n";
     }
@@ -449,16 +626,17 @@ JobFileRead ReadJobText(const std::string& text) {
     }
     const std::string header = std::string(kJobFileHeader) + " ";
     if (lines.empty() || lines[0].rfind(header, 0) != 0) {
-        read.error = "line 1: not a job file (it starts with " + header + std::to_string(kJobFileVersion) + ")";
+        read.error = "line 1: not a job file (it starts with " + header + std::to_string(kJobFileMonoVersion) + ")";
         return read;
     }
-    if (lines[0] != header + std::to_string(kJobFileVersion)) {
+    int64_t version = 0;
+    if (!ReadWhole(lines[0].substr(header.size()), kJobFileMonoVersion, kJobFileVersion, version)) {
         read.error = "line 1: version " + lines[0].substr(header.size()) +
-                     " of the job file is not known (this program reads version " +
-                     std::to_string(kJobFileVersion) + ")";
+                     " of the job file is not known (this program reads versions " +
+                     std::to_string(kJobFileMonoVersion) + " to " + std::to_string(kJobFileVersion) + ")";
         return read;
     }
-    if (!ReadTaggedLines(lines, read)) return read;
+    if (!ReadTaggedLines(lines, static_cast<int>(version), read)) return read;
     const std::string problem = JobProblem(read.job);
     read.ok = problem.empty();
     if (!read.ok) read.error = problem;

@@ -2,7 +2,10 @@
 // (on any machine) run the very same job. The first line names the format
 // and its version ("TESSALY-JOB 1"); then one "TAG value" per line (the
 // parameter file's tags for the cut, the filters and the lens, plus the
-// movie and the outputs), ending with "END". Numbers are written with "."
+// movie and the outputs), ending with "END". A stereo job is version 2: it
+// adds the eyes' lines (STEREO, STEREO_OUT, SWAP_EYES, ALIGN_EYES,
+// EYES_MEASURED and per eye LEFT_/RIGHT_ WINDOW, CUT, CIRCLE, YAW, PITCH,
+// ROLL); a job without stereo stays version 1, as programs before it read. Numbers are written with "."
 // whatever the locale; paths are escaped (backslash, control characters,
 // blanks at either end), so any path survives a round trip.
 #pragma once
@@ -14,7 +17,8 @@
 namespace tessaly {
 
 inline constexpr const char* kJobFileHeader = "TESSALY-JOB";
-inline constexpr int kJobFileVersion = 1;
+inline constexpr int kJobFileVersion = 2;      // the newest this program reads and writes
+inline constexpr int kJobFileMonoVersion = 1;  // a job without stereo
 
 // The file's text (LF line ends).
 std::string JobFileText(const MovieJob& job);

@@ -42,9 +42,27 @@ bool ReadPair(const std::string& text, char separator, T& a, T& b) {
 }
 
 // The settings PartSettingsText writes.
-constexpr size_t kSettingsCount = 10;
+constexpr size_t kSettingsCount = 11;
 // Hex digits of a SHA-256.
 constexpr size_t kDigestDigits = 64;
+
+// "mono", or "sbs>tb/swap=0/left=X,Y,W,H:XL1,YL1,XL2,YL2:YAW,PITCH,ROLL/right=..."
+// with each eye's angles as its lens has them.
+std::string StereoText(const StereoSettings& stereo, const LensSettings& shared) {
+    if (!stereo.IsStereo()) return "mono";
+    std::string text = std::string(StereoLayoutName(stereo.input)) + ">" + StereoLayoutName(stereo.output) +
+                       "/swap=" + (stereo.swapEyes ? "1" : "0");
+    for (const int eye : {kLeftEye, kRightEye}) {
+        const FrameRegion& w = stereo.windows[eye];
+        const CutRect& c = stereo.cuts[eye];
+        const LensSettings lens = EyeLens(shared, stereo.angles[eye]);
+        text += std::string(eye == kLeftEye ? "/left=" : "/right=") + std::to_string(w.x) + "," +
+                std::to_string(w.y) + "," + std::to_string(w.w) + "," + std::to_string(w.h) + ":" +
+                std::to_string(c.XL1) + "," + std::to_string(c.YL1) + "," + std::to_string(c.XL2) + "," +
+                std::to_string(c.YL2) + ":" + Number(lens.yaw) + "," + Number(lens.pitch) + "," + Number(lens.roll);
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -113,7 +131,8 @@ bool ParsePartTag(const std::string& text, PartTag& tag) {
     return true;
 }
 
-std::string PartSettingsText(const AppSettings& s, int32_t flip, int32_t quality, int32_t resize) {
+std::string PartSettingsText(const AppSettings& s, int32_t flip, int32_t quality, int32_t resize,
+                             const StereoSettings& stereo) {
     const auto on = [](int32_t sw, int32_t value) { return sw != 0 ? std::to_string(value) : std::string("off"); };
     return "cut=" + std::to_string(s.XL1) + "," + std::to_string(s.YL1) + "," + std::to_string(s.XL2) + "," +
            std::to_string(s.YL2) + ";lens=" + LensModelName(s.lens.model) + "," + Number(s.lens.fov) + "," +
@@ -122,7 +141,16 @@ std::string PartSettingsText(const AppSettings& s, int32_t flip, int32_t quality
            ";brightness=" + on(s.BRIGHTNESS_CH, s.BRIGHTNESS) + ";contrast=" + on(s.CONTRAST_CH, s.CONTRAST) +
            ";noise=" + on(s.NOISE_CH, s.NOISE) + ";aspect=" + std::to_string(s.ASPECT) +
            ";flip=" + std::to_string(flip) + ";quality=" + std::to_string(quality) +
-           ";resize=" + std::to_string(resize);
+           ";resize=" + std::to_string(resize) + ";stereo=" + StereoText(stereo, s.lens);
+}
+
+StereoLayout PartStereoLayout(const std::string& settings) {
+    const std::string key = ";stereo=";
+    const size_t at = settings.find(key);
+    const size_t arrow = at == std::string::npos ? std::string::npos : settings.find('>', at);
+    if (arrow == std::string::npos) return StereoLayout::kMono;
+    const size_t end = settings.find('/', arrow);
+    return StereoLayoutFromName(settings.substr(arrow + 1, end - arrow - 1)).value_or(StereoLayout::kMono);
 }
 
 std::string SettingsDifference(const std::string& a, const std::string& b) {

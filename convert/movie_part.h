@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "transform/stereo_layout.h"
 
 namespace tessaly {
 
@@ -60,8 +61,14 @@ bool ParsePartTag(const std::string& text, PartTag& tag);
 
 // The settings that shape a part's frames, as "name=value;..." (numbers
 // written without the locale): cut, lens, filters, flip, aspect, quality,
-// size.
-std::string PartSettingsText(const AppSettings& settings, int32_t flip, int32_t quality, int32_t resize);
+// size and the eyes ("stereo=mono", or the layouts, swap and each eye's
+// window, cut and angles).
+std::string PartSettingsText(const AppSettings& settings, int32_t flip, int32_t quality, int32_t resize,
+                             const StereoSettings& stereo);
+
+// How the frames of parts with these settings hold the eyes (kMono: one
+// picture), for the joined movie's marking.
+StereoLayout PartStereoLayout(const std::string& settings);
 
 // The first "name=value" of `a` that `b` does not have, as
 // "lens=stereographic,190,0,0,0 (not lens=equidistant,180,0,0,0)"; empty when

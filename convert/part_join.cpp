@@ -271,6 +271,8 @@ JoinResult JoinMovieParts(FisheyeApp& app, UserInterface& ui, const JoinRequest&
     fs::remove(job.listPath, ec);
     e.verified = failure.empty();
     if (!e.verified) e.error = "cannot write " + request.output + ": " + failure;
+    // The parts say how their frames hold the eyes (checked alike above).
+    app.run.vrStereo = PartStereoLayout(parts.front().tag.settings);
     PlaceExportedMovie(app, ui, e);
     if (e.written) {
         result.status = JoinStatus::kJoined;

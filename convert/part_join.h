@@ -62,7 +62,8 @@ struct JoinRequest {
 
 // The whole join. The output is written under a hidden name beside it and
 // renamed into place only when complete and checked (and marked, as
-// FisheyeApp::markVrOutput says); on any failure nothing is left of it.
+// FisheyeApp::markVrOutput says, stereo when the parts hold two eyes); on
+// any failure nothing is left of it.
 JoinResult JoinMovieParts(FisheyeApp& app, UserInterface& ui, const JoinRequest& request);
 
 }  // namespace tessaly

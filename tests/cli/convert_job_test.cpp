@@ -3,7 +3,8 @@
 // program), and as three parts joined. The converted frames are caught on
 // their way into the encoder (an encoder of the test's own that copies its
 // piped input and hands it to ffmpeg) and must be the same bytes; the
-// encoded outputs are compared with ffmpeg's framemd5.
+// encoded outputs are compared with ffmpeg's framemd5, their 180-degree
+// marking (mono or stereo) with ffprobe's.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -37,6 +38,12 @@ std::string FrameHashes(const fs::path& movie) {
                          " -map 0:v -f framemd5 - 2>/dev/null | grep -v '^#'");
 }
 
+// The VR marking ffprobe reads from a movie's first video stream.
+std::string Marking(const std::string& movie) {
+    return CaptureOutput("ffprobe -v error -select_streams v:0 -show_streams " + Quote(movie) +
+                         " | grep -E '^(type|projection|bound_[a-z]+)='");
+}
+
 class ConvertJobTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -58,6 +65,10 @@ protected:
         source_ = (dir_ / "fïlm 'one'.mp4").string();
         RunShellCommand(std::string(TESSALY_SOURCE_DIR) + "/tools/make-fisheye-clip " + Quote(source_) +
                         " --size 160x120 --fps 25 --duration 1.2 --audio");
+        // The clip twice side by side: two eyes (the runs turn one by --right-roll).
+        dualSource_ = (dir_ / "dual fisheye.mp4").string();
+        RunShellCommand("ffmpeg -v error -nostdin -i " + Quote(source_) +
+                        " -filter_complex \"[0:v]split[l][r];[l][r]hstack\" -c:a copy " + Quote(dualSource_));
     }
     static void TearDownTestSuite() { fs::remove_all(dir_); }
 
@@ -82,16 +93,19 @@ protected:
     static fs::path dir_;
     static fs::path program_;
     static std::string source_;
+    static std::string dualSource_;
 };
 
 fs::path ConvertJobTest::dir_;
 fs::path ConvertJobTest::program_;
 std::string ConvertJobTest::source_;
+std::string ConvertJobTest::dualSource_;
 
 TEST_F(ConvertJobTest, OneJobGivesTheSamePicturesFromOptionsFromItsFileAndInParts) {
     struct Settings {
         const char* name;
         std::string options;
+        std::string source = source_;
     };
     const Settings sets[] = {
         {"found circle", ""},
@@ -99,6 +113,8 @@ TEST_F(ConvertJobTest, OneJobGivesTheSamePicturesFromOptionsFromItsFileAndInPart
         {"filters", "--sharpen 4,2 --brightness 150 --contrast 90 --noise 2"},
         {"flip and quality", "--flip --quality 15 --cut 20,10,580,590"},
         {"size and circle", "--resize 2 --circle 80.5,59.75,58 --sharpen off"},
+        // Each eye's circle found and the eyes aligned once, by --save-job.
+        {"stereo", "--stereo sbs --stereo-out tb --right-roll 2 --sharpen 3", dualSource_},
     };
     const std::string temp = " --temp " + Quote((dir_ / "temp").string()) + " ";
     for (const Settings& set : sets) {
@@ -110,10 +126,10 @@ TEST_F(ConvertJobTest, OneJobGivesTheSamePicturesFromOptionsFromItsFileAndInPart
         const std::string direct = (run / "direct.mp4").string();
         const std::string viaJob = (run / "via job.mp4").string();
         const std::string job = (run / "job.txt").string();
-        const ShellOutcome d = Convert(temp + set.options + " " + Quote(source_) + " " + Quote(direct), run / "direct.raw");
+        const ShellOutcome d = Convert(temp + set.options + " " + Quote(set.source) + " " + Quote(direct), run / "direct.raw");
         ASSERT_EQ(d.status, 0) << d.output;
         const ShellOutcome saved =
-            Convert(temp + set.options + " --save-job " + Quote(job) + " " + Quote(source_) + " " + Quote(viaJob));
+            Convert(temp + set.options + " --save-job " + Quote(job) + " " + Quote(set.source) + " " + Quote(viaJob));
         ASSERT_EQ(saved.status, 0) << saved.output;
         EXPECT_FALSE(fs::exists(viaJob)) << "--save-job converts nothing";
 
@@ -143,6 +159,9 @@ TEST_F(ConvertJobTest, OneJobGivesTheSamePicturesFromOptionsFromItsFileAndInPart
                                 "-of csv=p=0 " + Quote(viaJob)),
                   CaptureOutput("ffprobe -v error -select_streams v:0 -show_entries stream=width,height "
                                 "-of csv=p=0 " + Quote(direct)));
+        EXPECT_EQ(Marking(viaJob), Marking(direct));
+        EXPECT_EQ(Marking(viaJob).find("type=top and bottom") != std::string::npos, set.source == dualSource_)
+            << Marking(viaJob);
     }
     // The other parameter file does change an options run: the comparisons
     // above could tell.

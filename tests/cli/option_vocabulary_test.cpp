@@ -119,6 +119,13 @@ TEST(OptionVocabulary, JobFileTagsAreTheManualsAndTheOptions) {
     MovieJob job;
     job.geometry.circle = LensCircle{320, 240, 200};
     job.outputs.paths = {"out.mp4"};
+    // A stereo job, with every line it may leave out.
+    job.stereo.settings.input = StereoLayout::kSideBySide;
+    job.stereo.measured = EyeOffset{};
+    for (int eye = 0; eye < 2; ++eye) {
+        job.stereo.circles[eye] = job.geometry.circle;
+        job.stereo.settings.angles[eye] = EyeAngles{1, 2, 3};
+    }
     Names written = Matches(JobFileText(job), R"(\n([A-Z_0-9]+) )");
     Names documented;
     for (const std::string& head : ManualItems("TESSALY-JOB 1", ".SH ")) {

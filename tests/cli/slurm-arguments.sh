@@ -45,6 +45,10 @@ for f in in/clip.mp4 shoot/a.mp4 shoot/b.MOV; do
         { echo "FAIL: cannot make $f"; exit 1; }
 done
 
+# Two eyes side by side, for a stereo job.
+ffmpeg -v error -nostdin -i "$work/in/clip.mp4" -filter_complex "[0:v]split[l][r];[l][r]hstack" "$work/in/dual.mp4" ||
+    { echo "FAIL: cannot make in/dual.mp4"; exit 1; }
+
 # Complete command lines reach the search for sbatch.
 expect 3 "sbatch not found" "$work/in/clip.mp4" "$work/out/pano.mp4"
 expect 3 "slurm-client" --parts 8 --wait --keep-parts "$work/in/clip.mp4" "$work/out/pano.webm" -- --quality 5 --cut 1,2,3,4
@@ -106,6 +110,9 @@ done
 expect 2 "$work/in/clip.mp4 has 60 frames: it cannot be split into 100 parts" --parts 100 "$work/in/clip.mp4" "$work/out/pano.mp4"
 expect 2 "$work/shoot/a.mp4 has 60 frames: it cannot be split into 61 parts (give --parts 60 or fewer)" --parts 61 "$work/shoot" "$work/out"
 expect 3 "sbatch not found" --parts 60 "$work/in/clip.mp4" "$work/out/pano.mp4"
+# A stereo job: each eye's circle found and the eyes aligned once, at submission.
+expect 3 "sbatch not found" --parts 3 "$work/in/dual.mp4" "$work/out/dual.mp4" -- --stereo sbs --stereo-out tb
+expect 2 "--flip would swap the eyes' sides" "$work/in/dual.mp4" "$work/out/dual.mp4" -- --stereo sbs --flip
 # The join's resources are its own, and checked.
 expect 3 "sbatch not found" --join-cpus 2 --join-mem=3G --join-time 1:00:00 -c 4 --mem 8G "$work/in/clip.mp4" "$work/out/pano.mp4"
 expect 2 "--join-cpus must be a whole number of CPUs, not '0'" --join-cpus 0 "$work/in/clip.mp4" "$work/out/pano.mp4"

@@ -311,7 +311,7 @@ TEST_F(StereoCliBase, RefusesWhatCannotBeConvertedAsStereo) {
         {"--stereo sbs --right-roll 200", 2, "--right-roll: "},
         {"--stereo sbs --cut 0,0,300,600", 2, "--cut and --circle cannot be used with it"},
         {"--stereo tb --flip", 2, "--flip would swap the eyes' sides"},
-        {"--stereo sbs --part 1/2", 2, "--stereo cannot be used with --part or --join"},
+        {"--stereo sbs --join", 2, "--join takes the eyes' layout from its parts"},
         {"--stereo sbs", 3, "no lens circle found for the right eye: "},
     };
     for (const Refusal& r : kRefusals) {

@@ -41,6 +41,22 @@ MovieJob SampleJob(const std::string& movie, std::vector<std::string> outputs) {
     return job;
 }
 
+// A dual-fisheye job: the eyes one above the other, swapped, aligned.
+MovieJob StereoJob() {
+    MovieJob job = SampleJob("/films/dual 'eyes'.mp4", {"/out/sbs.mp4"});
+    job.flip = false;
+    StereoSettings& s = job.stereo.settings;
+    s.input = StereoLayout::kTopBottom;
+    s.swapEyes = true;
+    s.windows = {FrameRegion{-3, 0, 1280, 360}, FrameRegion{0, 361, 1280, 360}};
+    s.cuts = {CutRect{-8, 1, 612, 600}, CutRect{-7, 1, 613, 600}};
+    s.angles[kLeftEye].pitch = 0.1 + 0.2;
+    s.angles[kRightEye] = EyeAngles{-2.5, -0.15000000000000002, 1e-9};
+    job.stereo.circles = {LensCircle{640.5, 180, 179.25}, std::nullopt};
+    job.stereo.measured = EyeOffset{0.3, -1.4999};
+    return job;
+}
+
 class MovieJobFileTest : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
@@ -64,6 +80,7 @@ TEST_P(MovieJobFileTest, WrittenJobsReadBackEqual) {
             plain.outputs.paths = {"o.mp4"};
             return plain;
         }(),
+        StereoJob(),
     };
     for (const MovieJob& job : jobs) {
         const std::string path = (dir / "job.txt").string();
@@ -74,7 +91,9 @@ TEST_P(MovieJobFileTest, WrittenJobsReadBackEqual) {
         EXPECT_EQ(read.job, job) << JobFileText(job);
         // One line per tag: the paths' line breaks are escaped.
         const std::string text = JobFileText(job);
-        EXPECT_EQ(text.rfind("TESSALY-JOB 1\n", 0), 0u);
+        // A job without stereo stays version 1, which programs before stereo read.
+        EXPECT_EQ(text.rfind(job.stereo.IsStereo() ? "TESSALY-JOB 2\n" : "TESSALY-JOB 1\n", 0), 0u);
+        EXPECT_EQ(text.find("STEREO") != std::string::npos, job.stereo.IsStereo()) << text;
         for (const std::string& output : job.outputs.paths) {
             EXPECT_NE(text.find("\nOUTPUT " + EscapeJobValue(output) + "\n"), std::string::npos) << text;
         }
@@ -92,8 +111,8 @@ INSTANTIATE_TEST_SUITE_P(Locales, MovieJobFileTest, ::testing::Values("C", "de_D
 
 // The text of a good job with one line replaced (or dropped: empty
 // `replacement`), cut at `cut` characters when not 0.
-std::string Damaged(const std::string& tag, const std::string& replacement, size_t cut = 0) {
-    std::string text = JobFileText(SampleJob("/m.mp4", {"/o.mp4"}));
+std::string Damaged(const std::string& tag, const std::string& replacement, size_t cut = 0, bool stereo = false) {
+    std::string text = JobFileText(stereo ? StereoJob() : SampleJob("/m.mp4", {"/o.mp4"}));
     for (size_t at = 0; !tag.empty() && at < text.size(); at = text.find('\n', at) + 1) {
         const size_t end = text.find('\n', at) + 1;
         const std::string line = text.substr(at, end - at - 1);
@@ -112,7 +131,7 @@ TEST(MovieJobFile, DamagedFilesAreRefusedNamingTheLine) {
     };
     const Case cases[] = {
         {"", "line 1: not a job file (it starts with TESSALY-JOB 1)"},
-        {Damaged("TESSALY-JOB", "TESSALY-JOB 2"), "line 1: version 2 of the job file is not known"},
+        {Damaged("TESSALY-JOB", "TESSALY-JOB 3"), "line 1: version 3 of the job file is not known"},
         {Damaged("TESSALY-JOB", "<XL1>0</XL1>"), "line 1: not a job file"},
         {Damaged("MOVIE", ""), "no MOVIE line before END"},
         {Damaged("OUTPUT", ""), "no OUTPUT line before END"},
@@ -135,6 +154,15 @@ TEST(MovieJobFile, DamagedFilesAreRefusedNamingTheLine) {
         {Damaged("LENS_PROFILE", "LENS_PROFILE Samyang|x|1,5|8|5.6"), "LENS_PROFILE needs LENS|CAMERA|CROP"},
         {Damaged("LENS_PROFILE", "LENS_PROFILE Samyang|x|1.5|8"), "LENS_PROFILE needs LENS|CAMERA|CROP"},
         {Damaged("LENS_PROFILE", "LENS_PROFILE |x|1.5|8|4"), "LENS_PROFILE needs LENS|CAMERA|CROP"},
+        {Damaged("TESSALY-JOB", "TESSALY-JOB 1", 0, true), "unknown tag STEREO in a version 1 job file"},
+        {Damaged("STEREO", "", 0, true), "STEREO_OUT is given without a STEREO line"},
+        {Damaged("LEFT_CUT", "", 0, true), "no LEFT_CUT line before END"},
+        {Damaged("STEREO", "STEREO lr", 0, true), "STEREO needs sbs or tb, got 'lr'"},
+        {Damaged("RIGHT_WINDOW", "RIGHT_WINDOW 0,361,1280,0", 0, true), "RIGHT_WINDOW needs the window X,Y,W,H"},
+        {Damaged("RIGHT_WINDOW", "RIGHT_WINDOW 0,361,1279,360", 0, true), "the eyes' windows need one size"},
+        {Damaged("LEFT_PITCH", "LEFT_PITCH 0,3", 0, true), "LEFT_PITCH needs a number of degrees"},
+        {Damaged("EYES_MEASURED", "EYES_MEASURED 1", 0, true), "EYES_MEASURED needs the right eye's PITCH,ROLL"},
+        {Damaged("FLIP", "FLIP 1", 0, true), "a stereo job cannot flip"},
     };
     for (const Case& c : cases) {
         const JobFileRead read = ReadJobText(c.text);

@@ -54,10 +54,10 @@ TEST(MoviePart, TagReadsBackAndRefusesOtherTexts) {
     tag.rateDen = 1001;
     AppSettings settings;
     settings.lens.fov = 190.5;
-    tag.settings = PartSettingsText(settings, 1, 7, 2);
+    tag.settings = PartSettingsText(settings, 1, 7, 2, {});
     EXPECT_EQ(tag.settings,
               "cut=-8,-8,616,606;lens=equidistant,190.5,0,0,0;sharpen=0,0;brightness=off;contrast=off;noise=off;"
-              "aspect=0;flip=1;quality=7;resize=2");
+              "aspect=0;flip=1;quality=7;resize=2;stereo=mono");
     const std::string text = PartTagText(tag);
     PartTag back;
     ASSERT_TRUE(ParsePartTag(text, back)) << text;
@@ -76,9 +76,22 @@ TEST(MoviePart, TagReadsBackAndRefusesOtherTexts) {
     }
     AppSettings other = settings;
     other.lens.model = LensModel::kStereographic;
-    EXPECT_EQ(SettingsDifference(PartSettingsText(other, 1, 7, 2), tag.settings),
+    EXPECT_EQ(SettingsDifference(PartSettingsText(other, 1, 7, 2, {}), tag.settings),
               "lens=stereographic,190.5,0,0,0 (not lens=equidistant,190.5,0,0,0)");
     EXPECT_EQ(SettingsDifference(tag.settings, tag.settings), "");
+    // Stereo parts say each eye's window, cut and angles, and the output's layout for the join's marking.
+    StereoSettings stereo;
+    stereo.input = StereoLayout::kSideBySide;
+    stereo.output = StereoLayout::kTopBottom;
+    stereo.windows = {FrameRegion{0, 0, 960, 1080}, FrameRegion{961, 2, 960, 1080}};
+    stereo.cuts = {CutRect{1, 2, 599, 598}, CutRect{1, 2, 599, 598}};
+    stereo.angles[kRightEye].roll = 0.25;
+    const std::string sbs = PartSettingsText(settings, 0, 7, 2, stereo);
+    EXPECT_EQ(sbs.substr(sbs.find(";stereo=")), ";stereo=sbs>tb/swap=0/left=0,0,960,1080:1,2,599,598:0,0,0/"
+                                                "right=961,2,960,1080:1,2,599,598:0,0,0.25");
+    EXPECT_TRUE(ParsePartTag(PartTagText(PartTag{tag.index, tag.count, 0, 1, 2, 3, 25, 1, sbs, ""}), back));
+    EXPECT_EQ(PartStereoLayout(sbs), StereoLayout::kTopBottom);
+    EXPECT_EQ(PartStereoLayout(tag.settings), StereoLayout::kMono);
 }
 
 // Frames are told apart by their first two bytes; the "transform" copies

@@ -92,11 +92,10 @@ TEST(CutForCircle, KeepsTheRimOnThePictureWhereTheGridFallsBetween) {
 }
 
 TEST(CutForCircle, RefusesCirclesWithoutACut) {
-    EXPECT_FALSE(CutForCircle(1280, 720, LensCircle{640, 360, 0.0}).ok);
-    EXPECT_FALSE(CutForCircle(1280, 720, LensCircle{640, 360, -5.0}).ok);
-    EXPECT_FALSE(CutForCircle(1280, 720, LensCircle{NAN, 360, 100.0}).ok);
+    for (const LensCircle& c : {LensCircle{640, 360, 0.0}, LensCircle{640, 360, -5.0}, LensCircle{NAN, 360, 100.0},
+                                LensCircle{640, 360, 1e12}})
+        EXPECT_FALSE(CutForCircle(1280, 720, c).ok) << c.cx << " " << c.r;
     EXPECT_FALSE(CutForCircle(0, 720, LensCircle{640, 360, 100.0}).ok);
-    EXPECT_FALSE(CutForCircle(1280, 720, LensCircle{640, 360, 1e12}).ok);
 }
 
 TEST(Lens, NamesModelsAndRefusesImpossibleSettings) {

@@ -42,7 +42,7 @@ using testing::WaitUntil;
 
 // ---------------------------------------------------------------- animation
 
-TEST(ExportAnimation, BoxesFillOneAfterAnotherAndStartAgain) {
+TEST(ExportAnimation, BoxesFillOneAfterAnotherAndThePictureMoves) {
     ExportAnimation a;
     EXPECT_EQ(a.levels, (std::array<int, 5>{20, 20, 20, 20, 20}));
     a.Turn();
@@ -79,14 +79,12 @@ TEST(ExportAnimation, BoxesFillOneAfterAnotherAndStartAgain) {
     b.Turn();
     EXPECT_EQ(b.levels, (std::array<int, 5>{25, 20, 20, 20, 20}));
     EXPECT_EQ(ExportAnimation::BoxRgb(130), (std::array<int, 3>{20, 130, 195}));
-}
-
-TEST(ExportAnimation, ThePictureMovesOnEverySecondTurn) {
-    ExportAnimation a;
-    std::string seen = a.ImageName();
+    // The picture moves on every second turn.
+    ExportAnimation c;
+    std::string seen = c.ImageName();
     for (int t = 0; t < 9; ++t) {
-        a.Turn();
-        seen += std::string(" ") + a.ImageName();
+        c.Turn();
+        seen += std::string(" ") + c.ImageName();
     }
     EXPECT_EQ(seen, "load1 load1 load2 load2 load3 load3 load4 load4 load1 load1");
 }
@@ -420,94 +418,73 @@ TEST(OutputOptionsDialog, QualityAndSizeGoStraightIntoEffectAndSurviveCancel) {
     EXPECT_EQ(QualityLevelOf("Default Quality"), 0);
 }
 
-TEST(OutputOptionsDialog, ACancelledChooserKeepsThePathThatSaveReturns) {
-    Desktop d;
-    const std::string folder = d.dir + "/out folder \xC3\xBC/";
-    std::filesystem::create_directories(folder);
-    const std::string path = folder + "run one.flv";
-    const std::string opathBefore = d.app.settings->OPATH;
-    QFileDialog* chooser = nullptr;
-    QStringList filters;
-    QString selected, start, suffix;
-    bool confirmsOverwrite = false;
-    const std::string result = RunOptions(
-        d, path,
-        [&](OutputOptionsDialog& o) {
-            Click(o, 100);
-            // Back once the chooser has gone.
-            auto* back = new QTimer(&o);
-            QObject::connect(back, &QTimer::timeout, &o, [&o, back, &chooser, path] {
-                if (chooser == nullptr || QApplication::activeModalWidget() != &o || o.findChild<QFileDialog*>() != nullptr) return;
-                back->stop();
-                EXPECT_EQ(qobject_cast<QLineEdit*>(o.Control(101))->text().toStdString(),
-                          path);
-                Click(o, 2002);
-            });
-            back->start(20);
-        },
-        [&](QWidget* modal) {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            if (dialog == nullptr || chooser != nullptr) return false;
-            chooser = dialog;
-            filters = dialog->nameFilters();
-            selected = dialog->selectedNameFilter();
-            start = dialog->directory().absolutePath();
-            suffix = dialog->defaultSuffix();
-            confirmsOverwrite = !dialog->testOption(QFileDialog::DontConfirmOverwrite) &&
-                                dialog->acceptMode() == QFileDialog::AcceptSave;
-            EXPECT_EQ(dialog->windowTitle(), "Save Rectangular Video");
-            EXPECT_EQ(dialog->parentWidget()->objectName(), "OutputOptions");
-            dialog->reject();
-            return true;
-        });
-    EXPECT_EQ(result, path);
-    ASSERT_NE(chooser, nullptr);
-    EXPECT_EQ(filters, QStringList({"Rectangular Video FLV video files (*.flv) (*.flv)",
-                                    "Rectangular Video AVI 2.0 video files (*.AVI) (*.avi)",
-                                    "Rectangular Video MOV video files (*.MOV) (*.mov)",
-                                    "Rectangular Video MPG video files (*.MPG) (*.mpg)"}));
-    EXPECT_EQ(selected.toStdString(), "Rectangular Video FLV video files (*.flv)");  // as shown
-    EXPECT_EQ(start.toStdString() + "/", folder);
-    EXPECT_EQ(suffix, "flv");
-    EXPECT_TRUE(confirmsOverwrite);
-    EXPECT_EQ(d.app.settings->OPATH, opathBefore);
-}
-
-TEST(OutputOptionsDialog, ChoosingAFileFillsTheTextBoxAndSetsTheOutputFolder) {
-    Desktop d;
-    const std::string folder = d.dir + "/chosen \xC3\xBC";
-    std::filesystem::create_directories(folder);
-    QString shown;
-    bool typed = false;
-    const std::string result = RunOptions(
-        d, folder + "/old.flv",
-        [&](OutputOptionsDialog& o) {
-            Click(o, 100);
-            auto* back = new QTimer(&o);
-            QObject::connect(back, &QTimer::timeout, &o, [&o, back, &typed, &shown] {
+// "Select file path" opens the save chooser where the path points, with the
+// four rectangular formats and the overwrite question. A name chosen there
+// (the chooser adds ".flv") fills the text box and sets the output folder;
+// a cancelled chooser keeps the path, which Save returns.
+TEST(OutputOptionsDialog, TheChooserFillsTheTextBoxOrACancelKeepsThePath) {
+    for (const bool choose : {false, true}) {
+        SCOPED_TRACE(choose ? "chosen" : "cancelled");
+        Desktop d;
+        const std::string folder = d.dir + "/out folder \xC3\xBC";
+        std::filesystem::create_directories(folder);
+        const std::string path = folder + "/run one.flv";
+        const std::string opathBefore = d.app.settings->OPATH;
+        QFileDialog* chooser = nullptr;
+        bool answered = false, confirmsOverwrite = false;
+        QStringList filters;
+        QString selected, start, suffix, shown;
+        const std::string result = RunOptions(
+            d, path,
+            [&](OutputOptionsDialog& o) {
+                Click(o, 100);
                 // Back in the dialog once the chooser is gone, not merely hidden.
-                if (!typed || QApplication::activeModalWidget() != &o || o.findChild<QFileDialog*>() != nullptr) return;
-                back->stop();
-                shown = qobject_cast<QLineEdit*>(o.Control(101))->text();
-                Click(o, 2002);
+                auto* back = new QTimer(&o);
+                QObject::connect(back, &QTimer::timeout, &o, [&o, back, &answered, &shown] {
+                    if (!answered || QApplication::activeModalWidget() != &o || o.findChild<QFileDialog*>() != nullptr)
+                        return;
+                    back->stop();
+                    shown = qobject_cast<QLineEdit*>(o.Control(101))->text();
+                    Click(o, 2002);
+                });
+                back->start(20);
+            },
+            [&](QWidget* modal) {
+                auto* dialog = qobject_cast<QFileDialog*>(modal);
+                auto* name = dialog == nullptr ? nullptr : dialog->findChild<QLineEdit*>("fileNameEdit");
+                if (name == nullptr || answered) return false;
+                chooser = dialog;
+                filters = dialog->nameFilters();
+                selected = dialog->selectedNameFilter();
+                start = dialog->directory().absolutePath();
+                suffix = dialog->defaultSuffix();
+                confirmsOverwrite = !dialog->testOption(QFileDialog::DontConfirmOverwrite) &&
+                                    dialog->acceptMode() == QFileDialog::AcceptSave;
+                EXPECT_EQ(dialog->windowTitle(), "Save Rectangular Video");
+                EXPECT_EQ(dialog->parentWidget()->objectName(), "OutputOptions");
+                answered = true;
+                if (!choose) {
+                    dialog->reject();
+                    return true;
+                }
+                name->setText("new movie \xC3\xBC");
+                QTimer::singleShot(0, dialog, [dialog] { static_cast<QDialog*>(dialog)->accept(); });
+                return true;
             });
-            back->start(20);
-        },
-        [&](QWidget* modal) {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            if (dialog == nullptr || typed) return false;
-            // A new name without extension: the chooser adds ".flv".
-            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
-            if (name == nullptr) return false;
-            typed = true;
-            name->setText("new movie \xC3\xBC");
-            QTimer::singleShot(0, dialog, [dialog] { static_cast<QDialog*>(dialog)->accept(); });
-            return true;
-        });
-    const std::string chosen = folder + "/new movie \xC3\xBC.flv";
-    EXPECT_EQ(shown.toStdString(), chosen);
-    EXPECT_EQ(result, chosen);
-    EXPECT_EQ(d.session->app.settings.Copy().OPATH, folder);
+        ASSERT_NE(chooser, nullptr);
+        const std::string chosen = choose ? folder + "/new movie \xC3\xBC.flv" : path;
+        EXPECT_EQ(shown.toStdString(), chosen);
+        EXPECT_EQ(result, chosen);
+        EXPECT_EQ(d.session->app.settings.Copy().OPATH, choose ? folder : opathBefore);
+        EXPECT_EQ(filters, QStringList({"Rectangular Video FLV video files (*.flv) (*.flv)",
+                                        "Rectangular Video AVI 2.0 video files (*.AVI) (*.avi)",
+                                        "Rectangular Video MOV video files (*.MOV) (*.mov)",
+                                        "Rectangular Video MPG video files (*.MPG) (*.mpg)"}));
+        EXPECT_EQ(selected.toStdString(), "Rectangular Video FLV video files (*.flv)");  // as shown
+        EXPECT_EQ(start.toStdString(), folder);
+        EXPECT_EQ(suffix, "flv");
+        EXPECT_TRUE(confirmsOverwrite);
+    }
 }
 
 // A typed name of an existing file gets the save chooser's question before

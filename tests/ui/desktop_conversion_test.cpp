@@ -85,13 +85,9 @@ struct ConvertScript {
             chooserFilters = chooser->nameFilters();
             if (firstOutput.empty()) {
                 QTimer::singleShot(50, chooser, [chooser] { chooser->reject(); });
-                return true;
+            } else {
+                testing::FillChooser(chooser, firstOutput);
             }
-            const QString path = QString::fromStdString(firstOutput);
-            QTimer::singleShot(50, chooser, [chooser, path] {
-                chooser->findChild<QLineEdit*>("fileNameEdit")->setText(path);
-                static_cast<QDialog*>(chooser)->accept();
-            });
             return true;
         }
         auto* dialog = qobject_cast<QDialog*>(modal);
@@ -180,18 +176,15 @@ QSize ShownOutputSize(const ConvertScript& script) {
     return parts.size() == 2 ? QSize(parts[0].toInt(), parts[1].toInt()) : QSize();
 }
 
-void Load(Desktop& d, const std::string& clip) {
-    d.session->StartLoadWorker(clip);
-    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == StreamState::Running && d.session->source.videoOpen == 1; }));
-    ASSERT_TRUE(WaitUntil([&] { return d.session->previewPasses > 2; }));
-}
+void Load(Desktop& d, const std::string& clip) { ASSERT_TRUE(testing::LoadAndWait(d, clip)); }
 
 // Writes an encoder program beside the desktop program: it runs the real
-// ffmpeg, except that the encoding of the stills does `exportAction` first.
-void InstallEncoderWrapper(const Desktop& d, const std::string& exportAction) {
+// ffmpeg, except that a call naming `pattern` (by default the encoding of
+// the stills) does `action` first.
+void InstallEncoderWrapper(const Desktop& d, const std::string& action, const std::string& pattern = "*mono%06d*") {
     const fs::path program = fs::path(d.dir) / kEncoderRelativePath;
     fs::create_directories(program.parent_path());
-    std::ofstream(program) << "#!/bin/sh\ncase \"$*\" in *mono%06d*) " << exportAction << " ;; esac\nexec ffmpeg \"$@\"\n";
+    std::ofstream(program) << "#!/bin/sh\ncase \"$*\" in " << pattern << ") " << action << " ;; esac\nexec ffmpeg \"$@\"\n";
     fs::permissions(program, fs::perms::owner_all);
 }
 
@@ -396,58 +389,46 @@ TEST(DesktopConversion, TheFrameCountRisesWhileAboutIsOpen) {
 }
 
 // Closing while frames are converted asks first; No lets the run go on to
-// its movie, Yes stops it without an export.
-TEST(DesktopConversion, ClosingDuringTheFramesAsksAndNoKeepsTheRun) {
-    Desktop d;
-    Load(d, HalvesClip());
-    SlowDown(d);
-    const std::string temp = d.app.settings->APATH;
-    const std::string output = d.dir + "/kept.mp4";
-    ConvertScript script(d, output);
-    script.quitWhileConverting = false;
-    script.answers = {true};  // OK, then Exit/Cancel in the options dialog
-    bool asked = false;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (asked || !fs::exists(temp + "/mono000005.bmp")) return;
-        asked = true;
-        d.window->close();
-        EXPECT_TRUE(d.window->isVisible());
-        EXPECT_FALSE(d.app.run.shutdownDone);
-    });
-    watch.start(5);
-    ASSERT_TRUE(testing::ConvertAndWait(d));
+// its movie, Yes stops it without an export and ends the program.
+TEST(DesktopConversion, ClosingDuringTheFramesAsksNoKeepsTheRunYesStopsIt) {
+    for (const bool quit : {false, true}) {
+        SCOPED_TRACE(quit ? "Yes" : "No");
+        Desktop d;
+        Load(d, HalvesClip());
+        SlowDown(d);
+        const std::string temp = d.app.settings->APATH;
+        const std::string output = d.dir + "/out.mp4";
+        ConvertScript script(d, output);
+        script.quitWhileConverting = quit;
+        script.answers = {true};  // OK, then Exit/Cancel in the options dialog
+        bool asked = false, stayed = false;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (asked || !fs::exists(temp + "/mono000005.bmp")) return;
+            asked = true;
+            d.window->close();
+            stayed = d.window->isVisible() && !d.app.run.shutdownDone;
+        });
+        watch.start(5);
+        ASSERT_TRUE(testing::ConvertAndWait(d));
 
-    ASSERT_TRUE(asked);
-    ASSERT_FALSE(script.boxes.isEmpty());
-    EXPECT_EQ(script.boxes.front(), QString("Exit | ") + kStopConversionQuestion);
-    EXPECT_EQ(ProbeInt(output, "stream=nb_frames"), 75);
-    EXPECT_EQ(CountLines(d.LogLines(), "ConvertRectExport Begin"), 1);
-}
-
-TEST(DesktopConversion, ClosingDuringTheFramesStopsWithoutExport) {
-    Desktop d;
-    Load(d, HalvesClip());
-    SlowDown(d);
-    const std::string temp = d.app.settings->APATH;
-    const std::string output = d.dir + "/never.mp4";
-    ConvertScript script(d, output);
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (fs::exists(temp + "/mono000005.bmp") && d.window->isVisible()) d.window->close();
-    });
-    watch.start(5);
-    ASSERT_TRUE(testing::ConvertAndWait(d));
-
-    ASSERT_EQ(script.boxes.size(), 1) << script.boxes.join("\n").toStdString();
-    EXPECT_EQ(script.boxes.front(), QString("Exit | ") + kStopConversionQuestion);
-    EXPECT_FALSE(d.window->isVisible());
-    EXPECT_FALSE(fs::exists(output));
-    EXPECT_TRUE(TemporaryFiles(temp).empty());
-    const std::vector<std::string> log = d.LogLines();
-    EXPECT_EQ(CountLines(log, "ConvertRectExport Begin"), 0);
-    EXPECT_EQ(CountLines(log, "END Convert Process"), 0);
-    EXPECT_TRUE(InOrder(log, {"Begin Convert Process", "EXIT11", "Convert Movie End "}));
+        ASSERT_TRUE(asked);
+        ASSERT_FALSE(script.boxes.isEmpty());
+        EXPECT_EQ(script.boxes.front(), QString("Exit | ") + kStopConversionQuestion);
+        const std::vector<std::string> log = d.LogLines();
+        EXPECT_EQ(CountLines(log, "ConvertRectExport Begin"), quit ? 0 : 1);
+        EXPECT_EQ(stayed, !quit);
+        if (!quit) {
+            EXPECT_EQ(ProbeInt(output, "stream=nb_frames"), 75);
+            continue;
+        }
+        EXPECT_EQ(script.boxes.size(), 1) << script.boxes.join("\n").toStdString();
+        EXPECT_FALSE(d.window->isVisible());
+        EXPECT_FALSE(fs::exists(output));
+        EXPECT_TRUE(TemporaryFiles(temp).empty());
+        EXPECT_EQ(CountLines(log, "END Convert Process"), 0);
+        EXPECT_TRUE(InOrder(log, {"Begin Convert Process", "EXIT11", "Convert Movie End "}));
+    }
 }
 
 // A sound extraction that fails keeps the converted frames until the user
@@ -456,12 +437,7 @@ TEST(DesktopConversion, AFailedSoundExtractionOffersAMovieWithoutSound) {
     for (const bool save : {true, false}) {
         SCOPED_TRACE(save ? "save without sound" : "cancel");
         Desktop d;
-        const fs::path program = fs::path(d.dir) / kEncoderRelativePath;
-        fs::create_directories(program.parent_path());
-        std::ofstream(program) << "#!/bin/sh\ncase \"$*\" in *temp.wav*) "
-                                  "echo 'Invalid data found when processing input' >&2; exit 1 ;; esac\n"
-                                  "exec ffmpeg \"$@\"\n";
-        fs::permissions(program, fs::perms::owner_all);
+        InstallEncoderWrapper(d, "echo 'Invalid data found when processing input' >&2; exit 1", "*temp.wav*");
         const std::string clip = FisheyeClip("fish-h264.mp4");
         ASSERT_TRUE(HasSound(clip));
         Load(d, clip);

@@ -25,7 +25,6 @@
 #include <fstream>
 #include <thread>
 
-#include "convert/export.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/export_animation.h"
 #include "ui/export_progress_window.h"
@@ -202,44 +201,6 @@ TEST(ExportProgressWindow, TheMainWindowMayEndWhileItIsOpen) {
     d.session->ui.CloseExportProgress();
 }
 
-TEST(ExportProgressWindow, ShownByTheExportDriverWhileTheEncoderRuns) {
-    Desktop d;
-    // An "encoder" that takes a second and writes nothing.
-    const std::string encoder = d.dir + "/slow encoder.sh";
-    std::ofstream(encoder) << "#!/bin/sh\nsleep 1\n";
-    std::filesystem::permissions(encoder, std::filesystem::perms::owner_all);
-    EncoderJob job;
-    job.encoderProgram = encoder;
-    job.tempFolder = d.dir;
-    job.outputPath = d.dir + "/out.flv";
-    job.outW = job.outH = 64;
-
-    // What the window shows while the driver turns its loop on the desktop's
-    // conversion worker, as a run does.
-    int seen = 0;
-    QString time;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (ExportProgressWindow* p = d.window->ExportProgress()) {
-            if (p->isVisible()) ++seen;
-            time = p->TimeLabel()->text();
-        }
-    });
-    watch.start(20);
-    ExportResult result;
-    ASSERT_TRUE(d.session->job.Start([&](UserInterface& ui) {
-        result = ShowExportProgress(d.app, ui, job);
-        return ConversionResult{};
-    }));
-    ASSERT_TRUE(WaitUntil([&] { return !d.session->job.Running(); }, 60000));
-    watch.stop();
-    EXPECT_TRUE(result.started);
-    EXPECT_GT(seen, 0);
-    EXPECT_TRUE(time.startsWith("Processing time: 00:00:0")) << time.toStdString();
-    QTest::qWait(10);
-    EXPECT_EQ(d.window->ExportProgress(), nullptr);
-}
-
 // ------------------------------------------------------- the engine's calls
 
 // What the engine says from a worker thread reaches the main window's labels,
@@ -336,11 +297,12 @@ void Choose(QComboBox* list, int index) {
     ASSERT_TRUE(WaitUntil([view] { return !view->isVisible(); }));
 }
 
-TEST(OutputOptionsDialog, ControlsTextsAndTheSettingsInForce) {
+TEST(OutputOptionsDialog, ControlsTextsSettingsInForceAndChoicesThatSurviveCancel) {
     Desktop d;
     MainList(d)->setCurrentIndex(7);
     d.app.run.resizeChoice = 3;
     const std::string path = d.dir + "/first run.flv";
+    std::vector<int> mainIndexes;
     const std::string result = RunOptions(d, path, [&](OutputOptionsDialog& o) {
         EXPECT_EQ(o.windowTitle(), "Save a Video with another compression");
         EXPECT_EQ(o.size(), QSize(480, 112));
@@ -386,20 +348,9 @@ TEST(OutputOptionsDialog, ControlsTextsAndTheSettingsInForce) {
         EXPECT_EQ(sizes, QStringList({"Natural size", "Resize 90%", "Resize 80%", "Resize 70%",
                                       "Resize 60%", "Resize 50%"}));
         EXPECT_EQ(size->currentIndex(), 3);
-        Click(o, 2004);
-    });
-    EXPECT_EQ(result, "");
-    // Opening chose nothing.
-    EXPECT_EQ(MainList(d)->currentIndex(), 7);
-    EXPECT_EQ(d.app.run.resizeChoice.load(), 3);
-}
-
-TEST(OutputOptionsDialog, QualityAndSizeGoStraightIntoEffectAndSurviveCancel) {
-    Desktop d;
-    MainList(d)->setCurrentIndex(5);
-    std::vector<int> mainIndexes;
-    const std::string result = RunOptions(d, d.dir + "/a.flv", [&](OutputOptionsDialog& o) {
-        auto* quality = qobject_cast<QComboBox*>(o.Control(213));
+        // Opening chose nothing; a choice goes straight into effect.
+        EXPECT_EQ(MainList(d)->currentIndex(), 7);
+        EXPECT_EQ(d.app.run.resizeChoice.load(), 3);
         Choose(quality, 0);  // "Default Quality" is the main list's "Default", not "1:"
         mainIndexes.push_back(MainList(d)->currentIndex());
         Choose(quality, 12);

@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -24,6 +25,7 @@
 #include "convert/conversion_driver.h"
 #include "tests/capture_output.h"
 #include "tests/ui/ui_test_support.h"
+#include "ui/export_progress_window.h"
 #include "video/encoder_program.h"
 
 namespace tessaly {
@@ -344,52 +346,9 @@ TEST(DesktopConversion, BrightnessAndFlipChangedDuringARunReachTheLaterFrames) {
     EXPECT_TRUE(TemporaryFiles(temp).empty());
 }
 
-// A modal dialog opened in the middle of a run (About, by its own command)
-// leaves the run going: the frame count the run reports rises while the
-// dialog is open, and the movie has every frame.
-TEST(DesktopConversion, TheFrameCountRisesWhileAboutIsOpen) {
-    Desktop d;
-    Load(d, FfmpegClip("halves-static-10s.avi",
-                       "-f lavfi -i color=c=0x303030:s=192x144:r=25:d=10 -vf "
-                       "drawbox=x=0:y=0:w=96:h=144:color=0xE0E0E0:t=fill -c:v mjpeg -q:v 2 -an"));
-    SlowDown(d);
-    const std::string output = d.dir + "/about.mp4";
-    ConvertScript script(d, output);
-    int lastFrame = -1;  // as the GUI thread receives it
-    QObject::connect(&d.session->job, &ConversionJob::frameConverted, d.window.get(),
-                     [&lastFrame](int frame) { lastFrame = frame; });
-
-    bool opened = false;
-    QString modalTitle;
-    int atOpen = -1, beforeClose = -1;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (opened || lastFrame <= 0) return;
-        opened = true;
-        // Runs inside the About dialog's own event loop.
-        QTimer::singleShot(0, d.window.get(), [&] {
-            if (!WaitUntil([] { return qobject_cast<QDialog*>(QApplication::activeModalWidget()) != nullptr; })) return;
-            auto* about = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            modalTitle = about->windowTitle();
-            atOpen = lastFrame;
-            WaitUntil([&] { return lastFrame > atOpen; }, 120000);
-            beforeClose = lastFrame;
-            about->reject();
-        });
-        d.window->Command(103);  // returns when the dialog has closed
-    });
-    watch.start(5);
-    ASSERT_TRUE(testing::ConvertAndWait(d));
-
-    ASSERT_TRUE(opened);
-    EXPECT_EQ(modalTitle, "About");
-    EXPECT_GT(atOpen, 0);
-    EXPECT_GT(beforeClose, atOpen) << "the run stood still while About was open";
-    EXPECT_EQ(ProbeInt(output, "stream=nb_frames"), 250);
-}
-
 // Closing while frames are converted asks first; No lets the run go on to
-// its movie, Yes stops it without an export and ends the program.
+// its movie (the run goes on while the modal question is open), Yes stops it
+// without an export and ends the program.
 TEST(DesktopConversion, ClosingDuringTheFramesAsksNoKeepsTheRunYesStopsIt) {
     for (const bool quit : {false, true}) {
         SCOPED_TRACE(quit ? "Yes" : "No");
@@ -465,6 +424,8 @@ TEST(DesktopConversion, AFailedSoundExtractionOffersAMovieWithoutSound) {
     }
 }
 
+// The "Please wait..." window shows while the encoder runs, its clock going
+// on; Exit and the close box are refused meanwhile.
 TEST(DesktopConversion, ExitAndCloseAreRefusedWhileEncoding) {
     Desktop d;
     const std::string gate = d.dir + "/encode-now";
@@ -478,7 +439,11 @@ TEST(DesktopConversion, ExitAndCloseAreRefusedWhileEncoding) {
     bool stayed = false;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (tried || !d.app.run.encoderBusy.load()) return;
+        const ExportProgressWindow* progress = d.window->ExportProgress();
+        if (tried || !d.app.run.encoderBusy.load() || progress == nullptr || !progress->isVisible() ||
+            !progress->TimeLabel()->text().startsWith("Processing time: 00:0") ||
+            progress->TimeLabel()->text() == "Processing time: 00:00:00")
+            return;
         tried = true;
         d.window->Command(107);
         d.window->close();
@@ -497,6 +462,7 @@ TEST(DesktopConversion, ExitAndCloseAreRefusedWhileEncoding) {
     EXPECT_TRUE(InOrder(log, {"ConvertRectExport End", "Convert Movie End ", "EXIT11"}));
     EXPECT_TRUE(TemporaryFiles(d.app.settings->APATH).empty());
     EXPECT_FALSE(d.window->isVisible());
+    EXPECT_EQ(d.window->ExportProgress(), nullptr);
 }
 
 TEST(DesktopConversion, AFailingEncoderIsReportedWithTheFileAndItsReason) {

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "tests/ui/rim_pixels.h"
 #include "ui/lens_rim.h"
 #include "ui/preview_painter.h"
 
@@ -16,28 +17,8 @@ namespace {
 
 constexpr double kPi = std::numbers::pi;
 
-// The rim's cyan, also where its antialiased edge is blended with a dark picture.
-bool IsRim(QRgb c) { return qRed(c) < 90 && qGreen(c) > 170 && qBlue(c) > 170; }
-
-// Any rim pixel within `reach` pixels of the panel point (x, y).
-bool RimNear(const QImage& image, double x, double y, int reach = 2) {
-    const int px = static_cast<int>(std::floor(x)), py = static_cast<int>(std::floor(y));
-    for (int j = py - reach; j <= py + reach; ++j)
-        for (int i = px - reach; i <= px + reach; ++i)
-            if (image.rect().contains(i, j) && IsRim(image.pixel(i, j))) return true;
-    return false;
-}
-
-// Of `samples` points spread over an ellipse, how many lie within `reach`
-// pixels of rim pixels.
-int RimPointsOn(const QImage& image, const PreviewEllipse& e, int samples, int reach) {
-    int hits = 0;
-    for (int k = 0; k < samples; ++k) {
-        const double a = 2.0 * kPi * k / samples;
-        hits += RimNear(image, e.cx + e.rx * std::cos(a), e.cy + e.ry * std::sin(a), reach) ? 1 : 0;
-    }
-    return hits;
-}
+using testing::RimNear;
+using testing::RimPointsOn;
 
 FrameBuffer UniformFrame(int width, int height, uint8_t level) {
     FrameBuffer frame;
@@ -174,7 +155,7 @@ TEST(LensRim, DrawnOnTheInputPreviewAndMovedByTheCut) {
                                {e.cx, e.cy + e.ry}}) {
         EXPECT_TRUE(RimNear(image, x, y)) << x << "," << y;
     }
-    EXPECT_GT(RimPointsOn(image, e, 360, 0), 300);  // a solid line (the cross covers a few dots)
+    EXPECT_GT(RimPointsOn(image, e, 0), 300);  // a solid line (the cross covers a few dots)
     // Nothing of it at the centre or a few pixels off the line.
     EXPECT_FALSE(RimNear(image, e.cx, e.cy, 5));
     EXPECT_FALSE(RimNear(image, e.cx - e.rx + 6, e.cy));
@@ -185,7 +166,7 @@ TEST(LensRim, DrawnOnTheInputPreviewAndMovedByTheCut) {
     // No second circle at 180 degrees.
     PreviewEllipse inner = e;
     inner.rx *= 0.9, inner.ry *= 0.9;
-    EXPECT_LT(RimPointsOn(image, inner, 360, 1), 5);
+    EXPECT_LT(RimPointsOn(image, inner, 1), 5);
 
     // The cut 30 units to the right: the rim follows by 30 * 1280 / 600 source pixels.
     overlay.XL1 += 30, overlay.XL2 += 30;
@@ -199,8 +180,8 @@ TEST(LensRim, DrawnOnTheInputPreviewAndMovedByTheCut) {
     overlay.XL1 -= 30, overlay.XL2 -= 30;
     overlay.lens.fov = 200.0;
     RenderInputPreview(image, frame, header, overlay);
-    EXPECT_GT(RimPointsOn(image, e, 360, 0), 300);
-    const int dashes = RimPointsOn(image, inner, 360, 1);
+    EXPECT_GT(RimPointsOn(image, e, 0), 300);
+    const int dashes = RimPointsOn(image, inner, 1);
     EXPECT_GT(dashes, 120);  // dashes ...
     EXPECT_LT(dashes, 320);  // ... with gaps
     EXPECT_FALSE(RimNear(image, e.cx, e.cy, 5));

@@ -18,6 +18,7 @@
 #include <QTextBrowser>
 #include <QTimer>
 
+#include <algorithm>
 #include <set>
 
 #include "app/parameter_file.h"
@@ -221,33 +222,47 @@ TEST(MainWindowCommands, SwitchesResetsAndTheAspectWarning) {
     EXPECT_EQ(warnings[0],
               "Warning !|Fix aspect ratio PARxDAR\nUse the option only, if a frame of image is stretched.");
 
-    const struct { int box; int32_t AppSettings::*field; } switches[] = {
-        {208, &AppSettings::SHARPEN_CH}, {523, &AppSettings::BRIGHTNESS_CH}, {522, &AppSettings::CONTRAST_CH},
-        {571, &AppSettings::CPU_CH},     {573, &AppSettings::NOISE_CH},
+    // Each switch and trackbar stores its own field and nothing else.
+    const struct { int id; int32_t AppSettings::*field; int32_t position; } stores[] = {
+        {208, &AppSettings::SHARPEN_CH, -1}, {523, &AppSettings::BRIGHTNESS_CH, -1},
+        {522, &AppSettings::CONTRAST_CH, -1}, {571, &AppSettings::CPU_CH, -1},
+        {573, &AppSettings::NOISE_CH, -1},  {518, &AppSettings::SHARPEN, 4},
+        {590, &AppSettings::RADIUS, 2},      {520, &AppSettings::BRIGHTNESS, 200},
+        {519, &AppSettings::CONTRAST, 31},   {572, &AppSettings::NOISE, 5},
+        {570, &AppSettings::CPU, 63},
     };
-    for (const auto& s : switches) {
-        auto* box = static_cast<QCheckBox*>(w.Control(s.box));
-        const int32_t before = (*d.app.settings).*s.field;
-        QTest::mouseClick(box, Qt::LeftButton);
-        EXPECT_EQ((*d.app.settings).*s.field, 1 - before) << s.box;
-        EXPECT_EQ(box->palette().color(QPalette::WindowText), box->isChecked() ? QColor(Qt::white) : QColor(Qt::black));
+    for (const auto& c : stores) {
+        AppSettings expected = d.app.settings.Copy();
+        auto* box = qobject_cast<QCheckBox*>(w.Control(c.id));
+        if (box != nullptr) {
+            expected.*c.field = 1 - expected.*c.field;
+            QTest::mouseClick(box, Qt::LeftButton);
+            EXPECT_EQ(box->palette().color(QPalette::WindowText), box->isChecked() ? QColor(Qt::white) : QColor(Qt::black));
+        } else {
+            expected.*c.field = c.position;
+            static_cast<QSlider*>(w.Control(c.id))->setValue(c.position);
+        }
+        EXPECT_EQ(d.app.settings.Copy(), expected) << c.id;
     }
 
-    // A Reset stores its value even when the slider already shows it: the
-    // noise slider shows 1 while a first run's NOISE is 0.
-    ASSERT_EQ(static_cast<QSlider*>(w.Control(572))->value(), 1);
+    // Each Reset stores its row's values and its sliders follow, also where
+    // a slider already shows the value: the noise slider at 1 while a first
+    // run's NOISE is 0.
+    static_cast<QSlider*>(w.Control(572))->setValue(1);
     d.session->app.settings.Change([](AppSettings& s) { s.NOISE = 0; });
-    QTest::mouseClick(w.Control(584), Qt::LeftButton);
-    EXPECT_EQ(d.app.settings->NOISE, 1);
-
-    // The row's sliders follow (its values are the commands' own tests).
-    static_cast<QSlider*>(w.Control(590))->setValue(3);
-    static_cast<QSlider*>(w.Control(520))->setValue(40);
-    QTest::mouseClick(w.Control(581), Qt::LeftButton);
-    QTest::mouseClick(w.Control(582), Qt::LeftButton);
-    EXPECT_EQ(d.app.settings->RADIUS, 0);
-    EXPECT_EQ(static_cast<QSlider*>(w.Control(590))->value(), 0);
-    EXPECT_EQ(static_cast<QSlider*>(w.Control(520))->value(), 127);
+    const struct { int reset; std::vector<std::pair<int, int32_t>> sliders; } resets[] = {
+        {581, {{518, 1}, {590, 0}}}, {582, {{520, 127}}}, {583, {{519, 127}}}, {584, {{572, 1}}}, {585, {{570, 100}}},
+    };
+    auto fieldOf = [&stores](int id) {
+        return std::find_if(std::begin(stores), std::end(stores), [id](const auto& c) { return c.id == id; })->field;
+    };
+    for (const auto& r : resets) {
+        QTest::mouseClick(w.Control(r.reset), Qt::LeftButton);
+        for (const auto& [slider, value] : r.sliders) {
+            EXPECT_EQ(static_cast<QSlider*>(w.Control(slider))->value(), value) << r.reset;
+            EXPECT_EQ(d.app.settings.Copy().*fieldOf(slider), value) << r.reset;
+        }
+    }
 
     QTest::mouseClick(w.Control(892), Qt::LeftButton);
     EXPECT_EQ(d.app.run.tempFormat, StillFormat::Jpeg);
@@ -349,19 +364,6 @@ TEST(MainWindowCommands, OutputWindowHelpLinksAndFolder) {
     w.MenuItem(111)->trigger();
     EXPECT_EQ(d.app.settings->APATH, d.dir);
     EXPECT_EQ(d.Label(112).toStdString(), " " + d.dir);
-
-    // An installed program's folder is not the user's: a cancelled chooser
-    // falls back to the user's cache folder, as start-up does.
-    const std::string installed = d.dir + "/usr";
-    std::filesystem::create_directories(installed + "/bin");
-    std::filesystem::create_directories(installed + "/lib/tessaly");
-    const std::string oldProgramDir = d.app.env.programDir;
-    d.app.env.programDir = installed + "/bin/";
-    ::setenv("XDG_CACHE_HOME", (d.dir + "/cache").c_str(), 1);
-    w.MenuItem(111)->trigger();
-    ::unsetenv("XDG_CACHE_HOME");
-    d.app.env.programDir = oldProgramDir;
-    EXPECT_EQ(d.app.settings->APATH, d.dir + "/cache/tessaly");
 }
 
 // Where no program opens the guide, the program shows it itself; where the

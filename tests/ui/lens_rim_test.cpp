@@ -160,9 +160,23 @@ TEST(LensRim, DrawnOnTheInputPreviewAndMovedByTheCut) {
     EXPECT_FALSE(RimNear(image, e.cx, e.cy, 5));
     EXPECT_FALSE(RimNear(image, e.cx - e.rx + 6, e.cy));
     EXPECT_FALSE(RimNear(image, e.cx - e.rx - 6, e.cy));
-    EXPECT_EQ(QColor(image.pixel(20, 300)), QColor(40, 40, 40));
-    // The specified overlays keep their colours over it: the red frame.
-    EXPECT_EQ(QColor(image.pixel(83, 300)), QColor(Qt::red));
+    // The specified overlays keep their colours over it: black bars of 131
+    // rows; the red cut frame 91 units inside the circle's square, from
+    // (83, 83) over 442 pixels, with its corner mark 20 pixels long; the
+    // green centre cross at round(-8 + 312 + 1) = 305 and the blue dots.
+    const QColor black(Qt::black), red(Qt::red), picture(40, 40, 40);
+    const struct { int x, y; QColor colour; } pixels[] = {
+        {0, 0, black},     {50, 130, black},  {599, 469, black}, {0, 599, black},  {20, 300, picture},
+        {50, 131, picture}, {50, 468, picture}, {83, 300, red},   {524, 300, red},  {84, 300, picture},
+        {83, 95, red},     {95, 83, red},     {105, 83, black},
+    };
+    for (const auto& p : pixels) EXPECT_EQ(QColor(image.pixel(p.x, p.y)), p.colour) << p.x << "," << p.y;
+    int green = 0, blue = 0;
+    for (int y = 140; y < 460; ++y) green += QColor(image.pixel(305, y)) == QColor(Qt::green);
+    for (int x = 0; x < 600; ++x)
+        for (int y = 131; y < 469; ++y) blue += QColor(image.pixel(x, y)) == QColor(Qt::blue);
+    EXPECT_GT(green, 100);
+    EXPECT_GT(blue, 100);
     // No second circle at 180 degrees.
     PreviewEllipse inner = e;
     inner.rx *= 0.9, inner.ry *= 0.9;
@@ -185,6 +199,15 @@ TEST(LensRim, DrawnOnTheInputPreviewAndMovedByTheCut) {
     EXPECT_GT(dashes, 120);  // dashes ...
     EXPECT_LT(dashes, 320);  // ... with gaps
     EXPECT_FALSE(RimNear(image, e.cx, e.cy, 5));
+
+    // The probe lines over the picture: white on grey at (10, 10).
+    overlay.hasFileInfo = true;
+    overlay.videoNameLine = " Video file: a.mp4 ";
+    RenderInputPreview(image, frame, header, overlay);
+    bool white = false;
+    for (int x = 10; x < 80; ++x) white |= QColor(image.pixel(x, 16)) == QColor(Qt::white);
+    EXPECT_TRUE(white);
+    EXPECT_EQ(QColor(image.pixel(12, 11)), QColor(0x80, 0x80, 0x80));
 }
 
 TEST(LensRim, LevellingLinesOnTheOutputPreview) {

@@ -222,61 +222,6 @@ TEST(LoadFlow, ClosingDuringTheProbeEndsTheProbe) {
     EXPECT_EQ(d.session->loadsRunning, 0);
 }
 
-// A 1920 x 1080 frame: bars of 131 rows, the cut frame 91 pixels inside the
-// circle's square (d = -91), the circles and the symmetric cross.
-TEST(PreviewRendering, OverlayGeometryOnA1080pFrame) {
-    FrameBuffer frame;
-    frame.Allocate(1920, 1080);
-    for (int y = 0; y < 1080; ++y)
-        for (int x = 0; x < 1920; ++x) {
-            uint8_t* p = frame.Row(y) + 4 * x;
-            p[0] = 200, p[1] = 200, p[2] = 200;  // light grey picture
-        }
-    const PreviewHeader header = MakePreviewHeader(1920, 1080);
-    EXPECT_EQ(LetterboxFor(1920, 1080).height, 338);
-    EXPECT_EQ(LetterboxFor(1920, 1080).top, 131);
-    EXPECT_EQ(LetterboxFor(600, 600).top, 0);
-
-    InputOverlay overlay;  // the start cut (-8, -8)-(616, 606): D = 624
-    QImage image;
-    RenderInputPreview(image, frame, header, overlay);
-    ASSERT_EQ(image.size(), QSize(600, 600));
-    auto colour = [&](int x, int y) { return QColor(image.pixel(x, y)); };
-    const QColor grey(200, 200, 200), red(Qt::red), black(Qt::black);
-    for (int x : {0, 50, 599}) {  // columns clear of the overlay's vertical lines
-        EXPECT_EQ(colour(x, 0), black);
-        EXPECT_EQ(colour(x, 130), black);
-        EXPECT_EQ(colour(x, 469), black);
-        EXPECT_EQ(colour(x, 599), black);
-    }
-    EXPECT_EQ(colour(50, 131), grey);
-    EXPECT_EQ(colour(50, 468), grey);
-    // Cut frame from (83, 83) over 442 pixels: its sides and the corner mark.
-    EXPECT_EQ(colour(83, 300), red);
-    EXPECT_EQ(colour(524, 300), red);
-    EXPECT_EQ(colour(84, 300), grey);
-    EXPECT_EQ(colour(83, 95), red);   // corner mark, above the picture
-    EXPECT_EQ(colour(95, 83), red);
-    EXPECT_EQ(colour(105, 83), black);  // the mark ends 20 pixels in, the arc begins lower
-    // Centre cross at cx = cy = round(-8 + 312 + 1) = 305, green dots.
-    int green = 0;
-    for (int y = 140; y < 460; ++y) green += colour(305, y) == QColor(Qt::green);
-    EXPECT_GT(green, 100);
-    int blueDots = 0;
-    for (int x = 0; x < 600; ++x)
-        for (int y = 131; y < 469; ++y) blueDots += colour(x, y) == QColor(Qt::blue);
-    EXPECT_GT(blueDots, 100);
-
-    // The probe lines over the picture: white on grey at (10, 10).
-    overlay.hasFileInfo = true;
-    overlay.videoNameLine = " Video file: a.mp4 ";
-    RenderInputPreview(image, frame, header, overlay);
-    bool white = false;
-    for (int x = 10; x < 80; ++x) white |= colour(x, 16) == QColor(Qt::white);
-    EXPECT_TRUE(white);
-    EXPECT_EQ(colour(12, 11), QColor(0x80, 0x80, 0x80));
-}
-
 TEST(PreviewRendering, OnlyEverySecondCallDraws) {
     PreviewPainter painter;
     int inputs = 0, outputs = 0;

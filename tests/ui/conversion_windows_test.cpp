@@ -152,7 +152,7 @@ TEST(ExportProgressWindow, OpensOverTheMainWindowWithLegibleTextsThatFit) {
     d.session->ui.CloseExportProgress();
 }
 
-TEST(ExportProgressWindow, UpdatesFromAWorkerOnlyCloseEndsIt) {
+TEST(ExportProgressWindow, UpdatesFromAWorkerOnlyCloseOrTheMainWindowsEndEndsIt) {
     Desktop d;
     MainWindow& w = *d.window;
     std::thread([&d] {
@@ -181,14 +181,11 @@ TEST(ExportProgressWindow, UpdatesFromAWorkerOnlyCloseEndsIt) {
     EXPECT_TRUE(WaitUntil([&p] { return p.isNull(); }));  // deleted
     EXPECT_EQ(w.ExportProgress(), nullptr);
     d.session->ui.UpdateExportProgress("Processing time: 00:00:01");  // nothing open: ignored
-}
 
-TEST(ExportProgressWindow, TheMainWindowMayEndWhileItIsOpen) {
-    Desktop d;
-    d.session->ui.OpenExportProgress();
-    QPointer<ExportProgressWindow> p = d.window->ExportProgress();
-    ASSERT_FALSE(p.isNull());
     // The conversion's end closes the main window: the progress goes too.
+    d.session->ui.OpenExportProgress();
+    p = d.window->ExportProgress();
+    ASSERT_FALSE(p.isNull());
     d.window->EndWindow();
     EXPECT_TRUE(WaitUntil([&p] { return p.isNull(); }));
 

@@ -9,6 +9,7 @@
 #include <numbers>
 
 #include "tests/ui/rim_pixels.h"
+#include "transform/cut_geometry.h"
 #include "ui/lens_rim.h"
 #include "ui/preview_painter.h"
 
@@ -92,14 +93,10 @@ TEST(LensRim, MappingAgreesWithThePaintedPicture) {
 }
 
 TEST(LensRim, CirclesComeFromTheCutGeometryAndTheLens) {
-    // The start cut on 1920 x 1080: crop (-26, -18) 1997 x 1105, projS 319.7545;
-    // the rim 502.27 source pixels around the crop centre, which shows frame
-    // column -26 + 998 and picture row -18 + 552 - 1.
+    // The start cut's circle on 1920 x 1080 (its numbers: LensCircle's own test).
     const LensRims rims = LensRimsOf(1920, 1080, kDefaultCut, LensSettings{});
     ASSERT_TRUE(rims.valid);
-    EXPECT_NEAR(rims.lens.cx, 972.0, 1e-9);
-    EXPECT_NEAR(rims.lens.cy, 533.0, 1e-9);
-    EXPECT_NEAR(rims.lens.r, 319.7545 * kPi / 2.0, 0.01);
+    EXPECT_EQ(rims.lens, LensCircleOf(BuildCutGeometry(1920, 1080, kDefaultCut).geometry));
     EXPECT_NEAR(rims.lensInPreview.cx, 972.5 * 600.0 / 1920.0, 1e-9);
     EXPECT_NEAR(rims.lensInPreview.cy, 131 + 533.5 * 338.0 / 1080.0, 1e-9);
     EXPECT_FALSE(rims.hemisphere);

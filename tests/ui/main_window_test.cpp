@@ -170,7 +170,9 @@ TEST(MainWindowCommands, CutButtonsAndAHeldArrowWithTheInputShown) {
     EXPECT_EQ(*d.app.settings, before);
 }
 
-TEST(MainWindowCommands, AutoSavingAgreesFromMenuAndBox) {
+// Auto saving agrees from menu and box; the VR marking is on for every
+// session and not saved with the parameters.
+TEST(MainWindowCommands, AutoSavingAgreesFromMenuAndBoxTheVrMarkingIsNotSaved) {
     Desktop d;
     MainWindow& w = *d.window;
     auto* box = static_cast<QCheckBox*>(w.Control(599));
@@ -186,20 +188,15 @@ TEST(MainWindowCommands, AutoSavingAgreesFromMenuAndBox) {
         EXPECT_EQ(box->isChecked(), s.expected == 1);
         EXPECT_EQ(item->isChecked(), s.expected == 1);
     }
-}
-
-// The VR marking is on for every session and not saved with the parameters.
-TEST(MainWindowCommands, VrMarkingMenuItemTogglesTheFlagOnly) {
-    Desktop d;
-    QAction* item = d.window->MenuItem(kMarkVrMenuItem);
-    ASSERT_NE(item, nullptr);
-    EXPECT_EQ(item->text().toStdString(), "Mark output as 180\u00b0 VR video");
-    EXPECT_TRUE(item->isChecked());
+    QAction* vr = d.window->MenuItem(kMarkVrMenuItem);
+    ASSERT_NE(vr, nullptr);
+    EXPECT_EQ(vr->text().toStdString(), "Mark output as 180\u00b0 VR video");
+    EXPECT_TRUE(vr->isChecked());
     const std::string saved = SerializeParameters(*d.app.settings, d.app.env.screen);
     for (int expected : {0, 1, 0}) {
-        item->trigger();
+        vr->trigger();
         EXPECT_EQ(d.app.run.markVrOutput.load(), expected == 1);
-        EXPECT_EQ(item->isChecked(), expected == 1);
+        EXPECT_EQ(vr->isChecked(), expected == 1);
     }
     EXPECT_EQ(SerializeParameters(*d.app.settings, d.app.env.screen), saved);
 }

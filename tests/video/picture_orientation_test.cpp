@@ -21,16 +21,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(FrameCopyTest, QuarterTurnsOfTheDisplayMatrix) {
+// The display matrix's angle in quarter turns, and the copy that turns.
+TEST(FrameCopyTest, QuarterTurnsOfTheDisplayMatrixTurnedAndStoredBottomRowFirst) {
     // av_display_rotation_get's angle is counterclockwise; showing the
     // picture applies it.
     // 45 degrees is no quarter turn: left as stored.
     const struct { double angle; int turns; } cases[] = {{0, 0},  {-90, 1}, {270, 1}, {180, 2},        {-180, 2},
                                                         {90, 3}, {89.5, 3}, {45, 0}, {0.0 / 0.0, 0}};
     for (const auto& c : cases) EXPECT_EQ(QuarterTurnsClockwise(c.angle), c.turns) << c.angle;
-}
 
-TEST(FrameCopyTest, TurnsAndStoresBottomRowFirst) {
     // A 3x2 picture, top row first, with padding after each row; pixel
     // value = 10 * row + column.
     const int w = 3, h = 2, stride = 20;

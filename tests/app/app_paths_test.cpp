@@ -26,45 +26,39 @@ EnvFn Env(std::map<std::string, std::string> values) {
     };
 }
 
-TEST(AppPathsTest, PortableFolderKeepsEverythingBesideTheProgram) {
-    TempDir dir("portable");
-    const AppPaths p = DecideAppPaths(dir.path().string(), Env({{"HOME", "/home/u"}}));
-    EXPECT_TRUE(p.beside);
-    EXPECT_EQ(p.iniPath, dir.dir() + "Tessaly.ini");
-    EXPECT_EQ(p.logPath, dir.dir() + "Tessaly_mono.log");
-    EXPECT_EQ(p.reportDir, dir.dir());
-    EXPECT_EQ(p.tempDir, dir.dir() + "TEMP");
-    EXPECT_EQ(p.guidePdf, dir.dir() + "Tessaly.pdf");
-    EXPECT_TRUE(AppPathsLogLines(p).empty());
-}
-
-TEST(AppPathsTest, InstalledProgramUsesTheXdgFolders) {
+// A portable program keeps everything beside itself; an installed one (a
+// bin folder beside lib/tessaly) uses the XDG folders, relative values of
+// which are not valid.
+TEST(AppPathsTest, BesideAPortableProgramElseInTheXdgFolders) {
     TempDir dir("installed");
     fs::create_directories(dir.path() / "bin");
     fs::create_directories(dir.path() / "lib" / "tessaly");
-    const std::string bin = (dir.path() / "bin").string() + "/";
+    const std::string bin = (dir.path() / "bin").string() + "/", guide = dir.path().string() + "/share/doc/tessaly/";
     struct Case {
+        std::string program;
         std::map<std::string, std::string> env;
-        const char *config, *state, *cache;
+        std::string config, state, cache, guide;
     };
     const Case kCases[] = {
-        {{{"HOME", "/home/u"}}, "/home/u/.config/tessaly/", "/home/u/.local/state/tessaly/",
-         "/home/u/.cache/tessaly/"},
-        {{{"HOME", "/home/u"}, {"XDG_CONFIG_HOME", "/c"}, {"XDG_STATE_HOME", "/s/"},
-          {"XDG_CACHE_HOME", "/k"}},
-         "/c/tessaly/", "/s/tessaly/", "/k/tessaly/"},
-        // Relative values are not valid XDG folders.
-        {{{"HOME", "/h"}, {"XDG_CONFIG_HOME", "rel"}, {"XDG_STATE_HOME", ""}},
-         "/h/.config/tessaly/", "/h/.local/state/tessaly/", "/h/.cache/tessaly/"},
+        {dir.dir(), {{"HOME", "/home/u"}}, dir.dir(), dir.dir(), dir.dir(), dir.dir()},
+        {bin, {{"HOME", "/home/u"}}, "/home/u/.config/tessaly/", "/home/u/.local/state/tessaly/",
+         "/home/u/.cache/tessaly/", guide},
+        {bin,
+         {{"HOME", "/home/u"}, {"XDG_CONFIG_HOME", "/c"}, {"XDG_STATE_HOME", "/s/"}, {"XDG_CACHE_HOME", "/k"}},
+         "/c/tessaly/", "/s/tessaly/", "/k/tessaly/", guide},
+        {bin, {{"HOME", "/h"}, {"XDG_CONFIG_HOME", "rel"}, {"XDG_STATE_HOME", ""}}, "/h/.config/tessaly/",
+         "/h/.local/state/tessaly/", "/h/.cache/tessaly/", guide},
     };
     for (const Case& c : kCases) {
-        const AppPaths p = DecideAppPaths(bin, Env(c.env));
-        EXPECT_FALSE(p.beside);
-        EXPECT_EQ(p.iniPath, std::string(c.config) + "Tessaly.ini");
-        EXPECT_EQ(p.logPath, std::string(c.state) + "Tessaly_mono.log");
+        SCOPED_TRACE(c.config);
+        const AppPaths p = DecideAppPaths(c.program, Env(c.env));
+        EXPECT_EQ(p.beside, c.program != bin);
+        EXPECT_EQ(p.iniPath, c.config + "Tessaly.ini");
+        EXPECT_EQ(p.logPath, c.state + "Tessaly_mono.log");
         EXPECT_EQ(p.reportDir, c.state);
-        EXPECT_EQ(p.tempDir, std::string(c.cache) + "TEMP");
-        EXPECT_EQ(p.guidePdf, dir.path().string() + "/share/doc/tessaly/Tessaly.pdf");
+        EXPECT_EQ(p.tempDir, c.cache + "TEMP");
+        EXPECT_EQ(p.guidePdf, c.guide + "Tessaly.pdf");
+        EXPECT_EQ(AppPathsLogLines(p).empty(), p.beside);
     }
 }
 

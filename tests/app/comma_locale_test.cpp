@@ -4,8 +4,6 @@
 
 #include <clocale>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "app/format.h"
 #include "app/parameter_file.h"
@@ -65,11 +63,9 @@ TEST_F(CommaLocale, LogAndParameterFileKeepThePoint) {
     });
     ASSERT_TRUE(SaveParameters(app));
 
-    std::ifstream logFile(app.env.logPath);
-    std::stringstream log;
-    log << logFile.rdbuf();
-    EXPECT_NE(log.str().find("Video File Duration = 65.9\r\n"), std::string::npos) << log.str();
-    EXPECT_EQ(log.str().find("65,9"), std::string::npos);
+    const std::string log = testing::ReadFile(app.env.logPath);
+    EXPECT_NE(log.find("Video File Duration = 65.9\r\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("65,9"), std::string::npos);
 
     FisheyeApp reread;
     reread.env.iniPath = app.env.iniPath;
@@ -78,11 +74,8 @@ TEST_F(CommaLocale, LogAndParameterFileKeepThePoint) {
     EXPECT_EQ(reread.settings->CPU, 75);
     EXPECT_EQ(reread.settings->APATH, app.settings->APATH);
     EXPECT_EQ(reread.settings->lens, app.settings->lens);
-    std::ifstream iniFile(app.env.iniPath);
-    std::stringstream ini;
-    ini << iniFile.rdbuf();
-    EXPECT_NE(ini.str().find("<LENS_FOV>197.5</LENS_FOV>\r\n<YAW>0</YAW>\r\n<PITCH>-2.25</PITCH>"), std::string::npos)
-        << ini.str();
+    const std::string ini = testing::ReadFile(app.env.iniPath);
+    EXPECT_NE(ini.find("<LENS_FOV>197.5</LENS_FOV>\r\n<YAW>0</YAW>\r\n<PITCH>-2.25</PITCH>"), std::string::npos) << ini;
 }
 
 }  // namespace

@@ -18,14 +18,11 @@ TEST(Rounding, HalvesGoToEven) {
 }
 
 TEST(FormatNumber, PlainDecimalUpTo15Digits) {
-    EXPECT_EQ(FormatNumber(65.9), "65.9");
-    EXPECT_EQ(FormatNumber(25), "25");
-    EXPECT_EQ(FormatNumber(-8), "-8");
-    EXPECT_EQ(FormatNumber(0.04), "0.04");
-    EXPECT_EQ(FormatNumber(-0.0), "0");
-    EXPECT_EQ(FormatNumber(400000), "400000");
-    EXPECT_EQ(FormatNumber(1.0 / 3.0), "0.333333333333333");
-    EXPECT_EQ(FormatNumber(1001.0 / 30000.0), "0.0333666666666667");
+    const struct { double value; const char* text; } cases[] = {
+        {65.9, "65.9"}, {25, "25"}, {-8, "-8"}, {0.04, "0.04"}, {-0.0, "0"}, {400000, "400000"},
+        {1.0 / 3.0, "0.333333333333333"}, {1001.0 / 30000.0, "0.0333666666666667"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FormatNumber(c.value), c.text) << c.value;
 }
 
 TEST(FormatMask, DigitMasks) {
@@ -43,15 +40,15 @@ TEST(FormatMask, DigitMasks) {
 }
 
 TEST(FormatDurationAndClock, SplitIntoHoursMinutesSeconds) {
-    EXPECT_EQ(FormatDuration(65.9), "00:01:05");
-    EXPECT_EQ(FormatDuration(3600), "01:00:00");
-    EXPECT_EQ(FormatDuration(0), "00:00:00");
-    EXPECT_EQ(FormatDuration(-3), "00:00:00");
-    EXPECT_EQ(FormatDuration(360000), "100:00:00");
-    EXPECT_EQ(FormatClock(3599), "00:59:59");
-    EXPECT_EQ(FormatClock(3600), "01:00:00");
-    EXPECT_EQ(FormatClock(60), "00:01:00");
-    EXPECT_EQ(FormatClock(3661), "01:01:01");
+    const struct { double seconds; const char *duration, *clock; } cases[] = {
+        {65.9, "00:01:05", nullptr}, {0, "00:00:00", nullptr},      {-3, "00:00:00", nullptr},
+        {360000, "100:00:00", nullptr}, {3600, "01:00:00", "01:00:00"}, {3599, nullptr, "00:59:59"},
+        {60, nullptr, "00:01:00"},   {3661, nullptr, "01:01:01"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.duration ? FormatDuration(c.seconds) : "", c.duration ? c.duration : "") << c.seconds;
+        EXPECT_EQ(c.clock ? FormatClock(static_cast<int32_t>(c.seconds)) : "", c.clock ? c.clock : "") << c.seconds;
+    }
 }
 
 TEST(ParseLeadingNumber, ReadsNumbersLikeTheFileFormatExpects) {

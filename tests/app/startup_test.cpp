@@ -30,19 +30,14 @@ std::vector<std::string> LogLines(const std::string& path) {
     return lines;
 }
 
+// Any value but 1 (rounded) writes JPEG stills, as the value 2 does.
 TEST(TempFormat, FirstArgumentSelectsTheStillFormat) {
-    EXPECT_EQ(ParseTempFormat(nullptr), StillFormat::Bmp);
-    EXPECT_EQ(ParseTempFormat(""), StillFormat::Bmp);
-    EXPECT_EQ(ParseTempFormat("0"), StillFormat::Bmp);
-    EXPECT_EQ(ParseTempFormat("jpeg"), StillFormat::Bmp);
-    EXPECT_EQ(ParseTempFormat("2"), StillFormat::Jpeg);
-    EXPECT_EQ(ParseTempFormat(" 2"), StillFormat::Jpeg);
-    EXPECT_EQ(ParseTempFormat("1"), StillFormat::Bmp);
-    EXPECT_EQ(ParseTempFormat("1.4"), StillFormat::Bmp);  // the number is rounded
-    // Any value but 1 writes JPEG stills, as the value 2 does.
-    EXPECT_EQ(ParseTempFormat("3"), StillFormat::Jpeg);
-    EXPECT_EQ(ParseTempFormat("-1"), StillFormat::Jpeg);
-    EXPECT_EQ(ParseTempFormat("1.6"), StillFormat::Jpeg);
+    const struct { const char* argument; StillFormat format; } cases[] = {
+        {nullptr, StillFormat::Bmp}, {"", StillFormat::Bmp},    {"0", StillFormat::Bmp},   {"jpeg", StillFormat::Bmp},
+        {"1", StillFormat::Bmp},     {"1.4", StillFormat::Bmp}, {"2", StillFormat::Jpeg},  {" 2", StillFormat::Jpeg},
+        {"3", StillFormat::Jpeg},    {"-1", StillFormat::Jpeg}, {"1.6", StillFormat::Jpeg},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ParseTempFormat(c.argument), c.format) << (c.argument ? c.argument : "null");
 }
 
 TEST(ProgramFolderTest, EndsWithASlashAndHoldsTheExecutable) {
@@ -147,27 +142,32 @@ TEST(StartUp, EmptyTempPathFallsBackToTheProgramFolder) {
     EXPECT_EQ(app.settings->OPATH, "/out");
 }
 
-TEST(Shutdown, SecondCallOnlyLogsTheEntry) {
+// Shutdown runs the stop hooks, then the join hooks (a worker joined before
+// "EXIT3"), each kind in the order registered, also from another thread,
+// once: a second call only logs its entry.
+TEST(Shutdown, StopHooksThenJoinHooksOnce) {
     TempDir dir;
     FisheyeApp app;
     StartUpCore(app, StartUpOptions{dir.dir(), nullptr, 0, ""});
-    std::atomic<int> stops{0};
+    std::vector<int> order;
     std::atomic<int32_t> workerRunning{1};
     std::thread worker([&] {
         testing::WaitFor([&] { return app.run.stopRequested.load(); }, std::chrono::seconds(60));
         workerRunning = 0;
     });
-    app.run.shutdown.AddStopHook([&] { ++stops; });
-    app.run.shutdown.AddJoinHook([&] { worker.join(); });
+    app.run.shutdown.AddJoinHook([&] { worker.join(); order.push_back(3); });
+    app.run.shutdown.AddStopHook([&] { order.push_back(1); });
+    std::thread([&] { app.run.shutdown.AddStopHook([&] { order.push_back(2); }); }).join();
+    app.run.shutdown.AddJoinHook([&] { order.push_back(4); });
     app.run.streamState = StreamState::Running;
 
     Shutdown(app);
-    EXPECT_EQ(workerRunning, 0);  // joined before "EXIT3"
+    EXPECT_EQ(workerRunning, 0);
     EXPECT_EQ(app.run.streamState, StreamState::Stopped);
     EXPECT_TRUE(app.run.stopRequested);
+    EXPECT_TRUE(app.run.shutdownDone);
     Shutdown(app);
-    EXPECT_EQ(stops, 1);
-
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
     auto lines = LogLines(app.env.logPath);
     lines.erase(lines.begin(), lines.begin() + 6);
     EXPECT_EQ(lines, (std::vector<std::string>{"EXIT11", "EXIT2", "EXIT3", "EXIT11"}));

@@ -50,12 +50,6 @@ TEST(LensRemap, TheDefaultLensBuildsTodaysTableBitForBit) {
     ASSERT_TRUE(withLens.Build(g, LensSettings{}, &pool));
     ASSERT_EQ(plain.PairCount(), static_cast<size_t>(g.OutputPixels()));
     EXPECT_EQ(std::memcmp(plain.Pairs(), withLens.Pairs(), plain.Bytes()), 0);
-    for (int y = 0; y < g.outH; y += 37) {
-        for (int x = 0; x < g.outW; x += 41) {
-            const SourcePair sp = SourceOffset(g, x, y);
-            ASSERT_EQ(std::memcmp(plain.Pairs() + 2 * (static_cast<size_t>(y) * g.outW + x), &sp, 8), 0);
-        }
-    }
     // The lens arithmetic itself, given the default lens, lands within a
     // thousandth of a pixel of the default path everywhere.
     const LensProjection same = MakeLensProjection(g, LensSettings{});

@@ -25,7 +25,6 @@
 #include <fstream>
 #include <thread>
 
-#include "convert/export.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/export_animation.h"
 #include "ui/export_progress_window.h"
@@ -42,7 +41,7 @@ using testing::WaitUntil;
 
 // ---------------------------------------------------------------- animation
 
-TEST(ExportAnimation, BoxesFillOneAfterAnotherAndStartAgain) {
+TEST(ExportAnimation, BoxesFillOneAfterAnotherAndThePictureMoves) {
     ExportAnimation a;
     EXPECT_EQ(a.levels, (std::array<int, 5>{20, 20, 20, 20, 20}));
     a.Turn();
@@ -79,14 +78,12 @@ TEST(ExportAnimation, BoxesFillOneAfterAnotherAndStartAgain) {
     b.Turn();
     EXPECT_EQ(b.levels, (std::array<int, 5>{25, 20, 20, 20, 20}));
     EXPECT_EQ(ExportAnimation::BoxRgb(130), (std::array<int, 3>{20, 130, 195}));
-}
-
-TEST(ExportAnimation, ThePictureMovesOnEverySecondTurn) {
-    ExportAnimation a;
-    std::string seen = a.ImageName();
+    // The picture moves on every second turn.
+    ExportAnimation c;
+    std::string seen = c.ImageName();
     for (int t = 0; t < 9; ++t) {
-        a.Turn();
-        seen += std::string(" ") + a.ImageName();
+        c.Turn();
+        seen += std::string(" ") + c.ImageName();
     }
     EXPECT_EQ(seen, "load1 load1 load2 load2 load3 load3 load4 load4 load1 load1");
 }
@@ -155,7 +152,7 @@ TEST(ExportProgressWindow, OpensOverTheMainWindowWithLegibleTextsThatFit) {
     d.session->ui.CloseExportProgress();
 }
 
-TEST(ExportProgressWindow, UpdatesFromAWorkerOnlyCloseEndsIt) {
+TEST(ExportProgressWindow, UpdatesFromAWorkerOnlyCloseOrTheMainWindowsEndEndsIt) {
     Desktop d;
     MainWindow& w = *d.window;
     std::thread([&d] {
@@ -184,14 +181,11 @@ TEST(ExportProgressWindow, UpdatesFromAWorkerOnlyCloseEndsIt) {
     EXPECT_TRUE(WaitUntil([&p] { return p.isNull(); }));  // deleted
     EXPECT_EQ(w.ExportProgress(), nullptr);
     d.session->ui.UpdateExportProgress("Processing time: 00:00:01");  // nothing open: ignored
-}
 
-TEST(ExportProgressWindow, TheMainWindowMayEndWhileItIsOpen) {
-    Desktop d;
-    d.session->ui.OpenExportProgress();
-    QPointer<ExportProgressWindow> p = d.window->ExportProgress();
-    ASSERT_FALSE(p.isNull());
     // The conversion's end closes the main window: the progress goes too.
+    d.session->ui.OpenExportProgress();
+    p = d.window->ExportProgress();
+    ASSERT_FALSE(p.isNull());
     d.window->EndWindow();
     EXPECT_TRUE(WaitUntil([&p] { return p.isNull(); }));
 
@@ -202,44 +196,6 @@ TEST(ExportProgressWindow, TheMainWindowMayEndWhileItIsOpen) {
     EXPECT_TRUE(p.isNull());
     d.session->ui.UpdateExportProgress("Processing time: 00:00:02");
     d.session->ui.CloseExportProgress();
-}
-
-TEST(ExportProgressWindow, ShownByTheExportDriverWhileTheEncoderRuns) {
-    Desktop d;
-    // An "encoder" that takes a second and writes nothing.
-    const std::string encoder = d.dir + "/slow encoder.sh";
-    std::ofstream(encoder) << "#!/bin/sh\nsleep 1\n";
-    std::filesystem::permissions(encoder, std::filesystem::perms::owner_all);
-    EncoderJob job;
-    job.encoderProgram = encoder;
-    job.tempFolder = d.dir;
-    job.outputPath = d.dir + "/out.flv";
-    job.outW = job.outH = 64;
-
-    // What the window shows while the driver turns its loop on the desktop's
-    // conversion worker, as a run does.
-    int seen = 0;
-    QString time;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (ExportProgressWindow* p = d.window->ExportProgress()) {
-            if (p->isVisible()) ++seen;
-            time = p->TimeLabel()->text();
-        }
-    });
-    watch.start(20);
-    ExportResult result;
-    ASSERT_TRUE(d.session->job.Start([&](UserInterface& ui) {
-        result = ShowExportProgress(d.app, ui, job);
-        return ConversionResult{};
-    }));
-    ASSERT_TRUE(WaitUntil([&] { return !d.session->job.Running(); }, 60000));
-    watch.stop();
-    EXPECT_TRUE(result.started);
-    EXPECT_GT(seen, 0);
-    EXPECT_TRUE(time.startsWith("Processing time: 00:00:0")) << time.toStdString();
-    QTest::qWait(10);
-    EXPECT_EQ(d.window->ExportProgress(), nullptr);
 }
 
 // ------------------------------------------------------- the engine's calls
@@ -338,11 +294,12 @@ void Choose(QComboBox* list, int index) {
     ASSERT_TRUE(WaitUntil([view] { return !view->isVisible(); }));
 }
 
-TEST(OutputOptionsDialog, ControlsTextsAndTheSettingsInForce) {
+TEST(OutputOptionsDialog, ControlsTextsSettingsInForceAndChoicesThatSurviveCancel) {
     Desktop d;
     MainList(d)->setCurrentIndex(7);
     d.app.run.resizeChoice = 3;
     const std::string path = d.dir + "/first run.flv";
+    std::vector<int> mainIndexes;
     const std::string result = RunOptions(d, path, [&](OutputOptionsDialog& o) {
         EXPECT_EQ(o.windowTitle(), "Save a Video with another compression");
         EXPECT_EQ(o.size(), QSize(480, 112));
@@ -388,20 +345,9 @@ TEST(OutputOptionsDialog, ControlsTextsAndTheSettingsInForce) {
         EXPECT_EQ(sizes, QStringList({"Natural size", "Resize 90%", "Resize 80%", "Resize 70%",
                                       "Resize 60%", "Resize 50%"}));
         EXPECT_EQ(size->currentIndex(), 3);
-        Click(o, 2004);
-    });
-    EXPECT_EQ(result, "");
-    // Opening chose nothing.
-    EXPECT_EQ(MainList(d)->currentIndex(), 7);
-    EXPECT_EQ(d.app.run.resizeChoice.load(), 3);
-}
-
-TEST(OutputOptionsDialog, QualityAndSizeGoStraightIntoEffectAndSurviveCancel) {
-    Desktop d;
-    MainList(d)->setCurrentIndex(5);
-    std::vector<int> mainIndexes;
-    const std::string result = RunOptions(d, d.dir + "/a.flv", [&](OutputOptionsDialog& o) {
-        auto* quality = qobject_cast<QComboBox*>(o.Control(213));
+        // Opening chose nothing; a choice goes straight into effect.
+        EXPECT_EQ(MainList(d)->currentIndex(), 7);
+        EXPECT_EQ(d.app.run.resizeChoice.load(), 3);
         Choose(quality, 0);  // "Default Quality" is the main list's "Default", not "1:"
         mainIndexes.push_back(MainList(d)->currentIndex());
         Choose(quality, 12);
@@ -420,94 +366,73 @@ TEST(OutputOptionsDialog, QualityAndSizeGoStraightIntoEffectAndSurviveCancel) {
     EXPECT_EQ(QualityLevelOf("Default Quality"), 0);
 }
 
-TEST(OutputOptionsDialog, ACancelledChooserKeepsThePathThatSaveReturns) {
-    Desktop d;
-    const std::string folder = d.dir + "/out folder \xC3\xBC/";
-    std::filesystem::create_directories(folder);
-    const std::string path = folder + "run one.flv";
-    const std::string opathBefore = d.app.settings->OPATH;
-    QFileDialog* chooser = nullptr;
-    QStringList filters;
-    QString selected, start, suffix;
-    bool confirmsOverwrite = false;
-    const std::string result = RunOptions(
-        d, path,
-        [&](OutputOptionsDialog& o) {
-            Click(o, 100);
-            // Back once the chooser has gone.
-            auto* back = new QTimer(&o);
-            QObject::connect(back, &QTimer::timeout, &o, [&o, back, &chooser, path] {
-                if (chooser == nullptr || QApplication::activeModalWidget() != &o || o.findChild<QFileDialog*>() != nullptr) return;
-                back->stop();
-                EXPECT_EQ(qobject_cast<QLineEdit*>(o.Control(101))->text().toStdString(),
-                          path);
-                Click(o, 2002);
-            });
-            back->start(20);
-        },
-        [&](QWidget* modal) {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            if (dialog == nullptr || chooser != nullptr) return false;
-            chooser = dialog;
-            filters = dialog->nameFilters();
-            selected = dialog->selectedNameFilter();
-            start = dialog->directory().absolutePath();
-            suffix = dialog->defaultSuffix();
-            confirmsOverwrite = !dialog->testOption(QFileDialog::DontConfirmOverwrite) &&
-                                dialog->acceptMode() == QFileDialog::AcceptSave;
-            EXPECT_EQ(dialog->windowTitle(), "Save Rectangular Video");
-            EXPECT_EQ(dialog->parentWidget()->objectName(), "OutputOptions");
-            dialog->reject();
-            return true;
-        });
-    EXPECT_EQ(result, path);
-    ASSERT_NE(chooser, nullptr);
-    EXPECT_EQ(filters, QStringList({"Rectangular Video FLV video files (*.flv) (*.flv)",
-                                    "Rectangular Video AVI 2.0 video files (*.AVI) (*.avi)",
-                                    "Rectangular Video MOV video files (*.MOV) (*.mov)",
-                                    "Rectangular Video MPG video files (*.MPG) (*.mpg)"}));
-    EXPECT_EQ(selected.toStdString(), "Rectangular Video FLV video files (*.flv)");  // as shown
-    EXPECT_EQ(start.toStdString() + "/", folder);
-    EXPECT_EQ(suffix, "flv");
-    EXPECT_TRUE(confirmsOverwrite);
-    EXPECT_EQ(d.app.settings->OPATH, opathBefore);
-}
-
-TEST(OutputOptionsDialog, ChoosingAFileFillsTheTextBoxAndSetsTheOutputFolder) {
-    Desktop d;
-    const std::string folder = d.dir + "/chosen \xC3\xBC";
-    std::filesystem::create_directories(folder);
-    QString shown;
-    bool typed = false;
-    const std::string result = RunOptions(
-        d, folder + "/old.flv",
-        [&](OutputOptionsDialog& o) {
-            Click(o, 100);
-            auto* back = new QTimer(&o);
-            QObject::connect(back, &QTimer::timeout, &o, [&o, back, &typed, &shown] {
+// "Select file path" opens the save chooser where the path points, with the
+// four rectangular formats and the overwrite question. A name chosen there
+// (the chooser adds ".flv") fills the text box and sets the output folder;
+// a cancelled chooser keeps the path, which Save returns.
+TEST(OutputOptionsDialog, TheChooserFillsTheTextBoxOrACancelKeepsThePath) {
+    for (const bool choose : {false, true}) {
+        SCOPED_TRACE(choose ? "chosen" : "cancelled");
+        Desktop d;
+        const std::string folder = d.dir + "/out folder \xC3\xBC";
+        std::filesystem::create_directories(folder);
+        const std::string path = folder + "/run one.flv";
+        const std::string opathBefore = d.app.settings->OPATH;
+        QFileDialog* chooser = nullptr;
+        bool answered = false, confirmsOverwrite = false;
+        QStringList filters;
+        QString selected, start, suffix, shown;
+        const std::string result = RunOptions(
+            d, path,
+            [&](OutputOptionsDialog& o) {
+                Click(o, 100);
                 // Back in the dialog once the chooser is gone, not merely hidden.
-                if (!typed || QApplication::activeModalWidget() != &o || o.findChild<QFileDialog*>() != nullptr) return;
-                back->stop();
-                shown = qobject_cast<QLineEdit*>(o.Control(101))->text();
-                Click(o, 2002);
+                auto* back = new QTimer(&o);
+                QObject::connect(back, &QTimer::timeout, &o, [&o, back, &answered, &shown] {
+                    if (!answered || QApplication::activeModalWidget() != &o || o.findChild<QFileDialog*>() != nullptr)
+                        return;
+                    back->stop();
+                    shown = qobject_cast<QLineEdit*>(o.Control(101))->text();
+                    Click(o, 2002);
+                });
+                back->start(20);
+            },
+            [&](QWidget* modal) {
+                auto* dialog = qobject_cast<QFileDialog*>(modal);
+                auto* name = dialog == nullptr ? nullptr : dialog->findChild<QLineEdit*>("fileNameEdit");
+                if (name == nullptr || answered) return false;
+                chooser = dialog;
+                filters = dialog->nameFilters();
+                selected = dialog->selectedNameFilter();
+                start = dialog->directory().absolutePath();
+                suffix = dialog->defaultSuffix();
+                confirmsOverwrite = !dialog->testOption(QFileDialog::DontConfirmOverwrite) &&
+                                    dialog->acceptMode() == QFileDialog::AcceptSave;
+                EXPECT_EQ(dialog->windowTitle(), "Save Rectangular Video");
+                EXPECT_EQ(dialog->parentWidget()->objectName(), "OutputOptions");
+                answered = true;
+                if (!choose) {
+                    dialog->reject();
+                    return true;
+                }
+                name->setText("new movie \xC3\xBC");
+                QTimer::singleShot(0, dialog, [dialog] { static_cast<QDialog*>(dialog)->accept(); });
+                return true;
             });
-            back->start(20);
-        },
-        [&](QWidget* modal) {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            if (dialog == nullptr || typed) return false;
-            // A new name without extension: the chooser adds ".flv".
-            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
-            if (name == nullptr) return false;
-            typed = true;
-            name->setText("new movie \xC3\xBC");
-            QTimer::singleShot(0, dialog, [dialog] { static_cast<QDialog*>(dialog)->accept(); });
-            return true;
-        });
-    const std::string chosen = folder + "/new movie \xC3\xBC.flv";
-    EXPECT_EQ(shown.toStdString(), chosen);
-    EXPECT_EQ(result, chosen);
-    EXPECT_EQ(d.session->app.settings.Copy().OPATH, folder);
+        ASSERT_NE(chooser, nullptr);
+        const std::string chosen = choose ? folder + "/new movie \xC3\xBC.flv" : path;
+        EXPECT_EQ(shown.toStdString(), chosen);
+        EXPECT_EQ(result, chosen);
+        EXPECT_EQ(d.session->app.settings.Copy().OPATH, choose ? folder : opathBefore);
+        EXPECT_EQ(filters, QStringList({"Rectangular Video FLV video files (*.flv) (*.flv)",
+                                        "Rectangular Video AVI 2.0 video files (*.AVI) (*.avi)",
+                                        "Rectangular Video MOV video files (*.MOV) (*.mov)",
+                                        "Rectangular Video MPG video files (*.MPG) (*.mpg)"}));
+        EXPECT_EQ(selected.toStdString(), "Rectangular Video FLV video files (*.flv)");  // as shown
+        EXPECT_EQ(start.toStdString(), folder);
+        EXPECT_EQ(suffix, "flv");
+        EXPECT_TRUE(confirmsOverwrite);
+    }
 }
 
 // A typed name of an existing file gets the save chooser's question before

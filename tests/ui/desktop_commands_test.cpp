@@ -4,7 +4,6 @@
 // (written out here by number, not taken from the parameter table).
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -58,193 +57,66 @@ struct Headless {
 
 using testing::WaitFor;
 
-TEST(DesktopCommands, TheCutButtonsNeedAStreamAndTheInputShown) {
+// The arrows move the cut by one unit (left and right move it, up and down
+// grow and shrink it vertically), Enlarge and Shrink change its size, Reset
+// brings the start cut back; all only while a stream opens or runs and the
+// input is shown, and no other id does either.
+TEST(DesktopCommands, TheCutCommandsNeedAStreamAndTheInputShown) {
     Headless h;
-    for (int id : {3900, 3901, 3902, 3903}) EXPECT_FALSE(h.commands().NudgeCut(id)) << id;
-    for (int id : {3904, 3907, 3908}) EXPECT_FALSE(h.commands().CutButton(id)) << id;
-    EXPECT_EQ(h.Cut(), kDefaultCut);
-
-    h.app.run.streamState = StreamState::Running;
-    h.app.run.showInputVideo = false;
-    EXPECT_FALSE(h.commands().NudgeCut(3900));
-    EXPECT_FALSE(h.commands().CutButton(3907));
-    EXPECT_EQ(h.Cut(), kDefaultCut);
-
-    // While the stream opens (2) as while it runs (1).
-    h.app.run.showInputVideo = true;
-    h.app.run.streamState = StreamState::Opening;
-    EXPECT_TRUE(h.commands().NudgeCut(3900));
-    EXPECT_EQ(h.Cut(), (CutRect{-9, -8, 615, 606}));
-}
-
-TEST(DesktopCommands, ArrowsMoveTheCutByOneUnitWithoutLimits) {
-    Headless h;
-    h.app.run.streamState = StreamState::Running;
-    DesktopCommands& c = h.commands();
-    ASSERT_TRUE(c.NudgeCut(3900));  // left: both x down
-    EXPECT_EQ(h.Cut(), (CutRect{-9, -8, 615, 606}));
-    ASSERT_TRUE(c.NudgeCut(3901));  // right: back
-    EXPECT_EQ(h.Cut(), kDefaultCut);
-    ASSERT_TRUE(c.NudgeCut(3902));  // up: the cut grows vertically
-    EXPECT_EQ(h.Cut(), (CutRect{-8, -9, 616, 607}));
-    ASSERT_TRUE(c.NudgeCut(3903));  // down: it shrinks again
-    ASSERT_TRUE(c.NudgeCut(3903));
-    EXPECT_EQ(h.Cut(), (CutRect{-8, -7, 616, 605}));
-    // No id but the four arrows nudges.
-    for (int id : {3904, 3907, 100, 0}) EXPECT_FALSE(c.NudgeCut(id)) << id;
-    EXPECT_EQ(h.Cut(), (CutRect{-8, -7, 616, 605}));
-
+    const StreamState off = StreamState::Stopped, on = StreamState::Running;
+    const struct {
+        StreamState state;
+        bool input, button;
+        int id;
+        bool accepted;
+        CutRect cut;
+    } steps[] = {
+        {off, true, false, 3900, false, kDefaultCut},  {off, true, false, 3903, false, kDefaultCut},
+        {off, true, true, 3907, false, kDefaultCut},   {off, true, true, 3904, false, kDefaultCut},
+        {on, false, false, 3900, false, kDefaultCut},  {on, false, true, 3907, false, kDefaultCut},
+        {StreamState::Opening, true, false, 3900, true, {-9, -8, 615, 606}},
+        {on, true, false, 3901, true, kDefaultCut},    {on, true, false, 3902, true, {-8, -9, 616, 607}},
+        {on, true, false, 3903, true, kDefaultCut},    {on, true, false, 3903, true, {-8, -7, 616, 605}},
+        {on, true, false, 3904, false, {-8, -7, 616, 605}}, {on, true, false, 3907, false, {-8, -7, 616, 605}},
+        {on, true, false, 0, false, {-8, -7, 616, 605}},    {on, true, true, 3904, true, kDefaultCut},
+        {on, true, true, 3907, true, {-9, -9, 618, 608}},   {on, true, true, 3907, true, {-10, -10, 620, 610}},
+        {on, true, true, 3907, true, {-11, -11, 622, 612}}, {on, true, true, 3908, true, {-10, -10, 620, 610}},
+        {on, true, true, 3900, false, {-10, -10, 620, 610}}, {on, true, true, 3904, true, kDefaultCut},
+    };
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        const auto& step = steps[i];
+        h.app.run.streamState = step.state;
+        h.app.run.showInputVideo = step.input;
+        const bool accepted = step.button ? h.commands().CutButton(step.id) : h.commands().NudgeCut(step.id);
+        EXPECT_EQ(accepted, step.accepted) << "step " << i;
+        EXPECT_EQ(h.Cut(), step.cut) << "step " << i;
+    }
     // Far beyond the preview: still one unit a step.
     h.session->app.settings.Change([](AppSettings& s) { s.XL1 = -5000, s.XL2 = -4000; });
-    ASSERT_TRUE(c.NudgeCut(3900));
+    ASSERT_TRUE(h.commands().NudgeCut(3900));
     EXPECT_EQ(h.Cut().XL1, -5001);
     EXPECT_EQ(h.Cut().XL2, -4001);
 }
 
-TEST(DesktopCommands, EnlargeShrinkAndResetTheCut) {
-    Headless h;
-    h.app.run.streamState = StreamState::Running;
-    DesktopCommands& c = h.commands();
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(c.CutButton(3907));
-    const AppSettings s = h.session->app.settings.Copy();
-    EXPECT_EQ(h.Cut(), (CutRect{-11, -11, 622, 612}));
-    EXPECT_EQ(s.XL2 - s.XL1, 633);
-    ASSERT_TRUE(c.CutButton(3908));
-    EXPECT_EQ(h.Cut(), (CutRect{-10, -10, 620, 610}));
-    ASSERT_TRUE(c.CutButton(3904));
-    EXPECT_EQ(h.Cut(), (CutRect{-8, -8, 616, 606}));
-    EXPECT_FALSE(c.CutButton(3900));  // an arrow is no cut button
-    EXPECT_EQ(h.Cut(), kDefaultCut);
-}
-
-TEST(DesktopCommands, SwitchesAndTrackbarsSetTheirOwnFieldOnly) {
-    Headless h;
-    DesktopCommands& c = h.commands();
-    const struct { int id; int32_t AppSettings::*field; } switches[] = {
-        {208, &AppSettings::SHARPEN_CH}, {523, &AppSettings::BRIGHTNESS_CH}, {522, &AppSettings::CONTRAST_CH},
-        {571, &AppSettings::CPU_CH},     {573, &AppSettings::NOISE_CH},      {115, &AppSettings::ASPECT},
-        {599, &AppSettings::AUTOSAVE},
-    };
-    for (const auto& sw : switches) {
-        for (int checked : {1, 0, 1}) {
-            AppSettings expected = h.session->app.settings.Copy();
-            expected.*sw.field = checked;
-            c.StoreSwitch(sw.id, checked);
-            EXPECT_EQ(h.session->app.settings.Copy(), expected) << sw.id << " " << checked;
-        }
-    }
-    const struct { int id; int32_t AppSettings::*field; int32_t position; } trackbars[] = {
-        {518, &AppSettings::SHARPEN, 4},   {590, &AppSettings::RADIUS, 2}, {520, &AppSettings::BRIGHTNESS, 200},
-        {519, &AppSettings::CONTRAST, 31}, {572, &AppSettings::NOISE, 5},  {570, &AppSettings::CPU, 63},
-    };
-    for (const auto& t : trackbars) {
-        AppSettings expected = h.session->app.settings.Copy();
-        expected.*t.field = t.position;
-        c.StoreTrackbar(t.id, t.position);
-        EXPECT_EQ(h.session->app.settings.Copy(), expected) << t.id;
-    }
-    // A trackbar's id is no switch and a switch's no trackbar; labels and
-    // buttons store nothing.
-    const AppSettings before = h.session->app.settings.Copy();
-    c.StoreSwitch(520, 0);
-    c.StoreTrackbar(208, 0);
-    for (int id : {300, 311, 112, 581, 511, 3900, 0}) {
-        c.StoreSwitch(id, 7);
-        c.StoreTrackbar(id, 7);
-    }
-    EXPECT_EQ(h.session->app.settings.Copy(), before);
-}
-
-TEST(DesktopCommands, ResetButtonsStoreTheirRowsValuesWhateverTheTrackbarShows) {
-    Headless h;
-    DesktopCommands& c = h.commands();
-    h.session->app.settings.Change([](AppSettings& s) {
-        s.SHARPEN = 5, s.RADIUS = 3, s.BRIGHTNESS = 3, s.CONTRAST = 250, s.NOISE = 0, s.CPU = 50;
-    });
-    struct Row {
-        int button;
-        std::vector<std::pair<int, int32_t>> trackbars;
-    };
-    const Row rows[] = {
-        {581, {{518, 1}, {590, 0}}}, {582, {{520, 127}}}, {583, {{519, 127}}},
-        {584, {{572, 1}}},           {585, {{570, 100}}},
-    };
-    for (const Row& row : rows) {
-        const std::vector<TrackbarValue> moved = c.ResetRow(row.button);
-        ASSERT_EQ(moved.size(), row.trackbars.size()) << row.button;
-        for (size_t i = 0; i < moved.size(); ++i) {
-            EXPECT_EQ(moved[i].trackbar, row.trackbars[i].first) << row.button;
-            EXPECT_EQ(moved[i].value, row.trackbars[i].second) << row.button;
-        }
-    }
-    const AppSettings s = h.session->app.settings.Copy();
-    EXPECT_EQ(s.SHARPEN, 1);
-    EXPECT_EQ(s.RADIUS, 0);
-    EXPECT_EQ(s.BRIGHTNESS, 127);
-    EXPECT_EQ(s.CONTRAST, 127);
-    EXPECT_EQ(s.NOISE, 1);  // also from 0, which its trackbar cannot show
-    EXPECT_EQ(s.CPU, 100);
-    EXPECT_TRUE(c.ResetRow(520).empty());
-    EXPECT_TRUE(c.ResetRow(0).empty());
-}
-
-// The stream thread copies the settings for every preview pass while the
-// GUI thread changes them: the lock keeps the copies whole (ThreadSanitizer
-// watches the rest).
-TEST(DesktopCommands, SettingsChangeUnderTheLockWhileAnotherThreadReadsThem) {
-    Headless h;
-    h.app.run.streamState = StreamState::Running;
-    std::atomic<bool> done{false};
-    std::atomic<int> torn{0};
-    std::thread reader([&] {
-        while (!done.load()) {
-            const AppSettings s = h.session->app.settings.Copy();
-            // Enlarge and shrink keep the cut 10 units wider than high.
-            if ((s.XL2 - s.XL1) - (s.YL2 - s.YL1) != 10) ++torn;
-        }
-    });
-    for (int i = 0; i < 2000; ++i) {
-        h.commands().CutButton(i % 2 == 0 ? 3907 : 3908);
-        h.commands().StoreSwitch(523, i % 2);
-        h.commands().StoreTrackbar(520, i % 256);
-    }
-    done = true;
-    reader.join();
-    EXPECT_EQ(torn.load(), 0);
-    EXPECT_EQ(h.session->app.settings.Copy().BRIGHTNESS, 1999 % 256);
-}
-
+// The window's own switches, the temporary folder (blanks trimmed; a
+// cancelled chooser gives the start-up fallback, here the writable program
+// folder) and the VR marking, which only the run state keeps.
 TEST(DesktopCommands, DisplaySwitchesFoldersAndToggles) {
     Headless h;
     DesktopCommands& c = h.commands();
-    c.ShowInput(0);
-    c.ShowOutput(0);
-    EXPECT_FALSE(h.app.run.showInputVideo);
-    EXPECT_FALSE(h.app.run.showOutputVideo);
-    c.ShowInput(1);
-    c.ShowOutput(1);
-    EXPECT_TRUE(h.app.run.showInputVideo);
-    EXPECT_TRUE(h.app.run.showOutputVideo);
-    c.SetStillFormat(1);
-    EXPECT_EQ(h.app.run.tempFormat, StillFormat::Jpeg);  // JPEG
-    c.SetStillFormat(0);
-    EXPECT_EQ(h.app.run.tempFormat, StillFormat::Bmp);  // BMP
-    c.SetFlip(1);
-    EXPECT_TRUE(h.app.run.horizontalFlip);
-    c.SetFlip(0);
-    EXPECT_FALSE(h.app.run.horizontalFlip);
-
-    const int32_t autosave = h.session->app.settings.Copy().AUTOSAVE;
-    EXPECT_EQ(c.ToggleAutoSave(), autosave != 0 ? 0 : 1);
-    EXPECT_EQ(c.ToggleAutoSave(), autosave != 0 ? 1 : 0);
-    EXPECT_EQ(h.session->app.settings.Copy().AUTOSAVE, autosave);
-    EXPECT_FALSE(c.ToggleVrMarking());
-    EXPECT_FALSE(h.app.run.markVrOutput);
-    EXPECT_TRUE(c.ToggleVrMarking());
-
+    for (const int on : {0, 1, 0}) {
+        c.ShowInput(on);
+        c.ShowOutput(on);
+        c.SetStillFormat(on);
+        c.SetFlip(on);
+        EXPECT_EQ(h.app.run.showInputVideo, on == 1);
+        EXPECT_EQ(h.app.run.showOutputVideo, on == 1);
+        EXPECT_EQ(h.app.run.tempFormat, on == 1 ? StillFormat::Jpeg : StillFormat::Bmp);
+        EXPECT_EQ(h.app.run.horizontalFlip, on == 1);
+        EXPECT_EQ(c.ToggleVrMarking(), on == 1);
+    }
     EXPECT_EQ(c.SetTempFolder(" " + h.dir + "/chosen  "), h.dir + "/chosen");
     EXPECT_EQ(h.session->app.settings.Copy().APATH, h.dir + "/chosen");
-    // Cancelled: the start-up fallback (here the writable program folder).
     EXPECT_EQ(c.SetTempFolder(""), FallbackTempFolder(DecideAppPaths(h.app.env.programDir)));
     EXPECT_EQ(h.session->app.settings.Copy().APATH, h.dir);
 }

@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -24,6 +25,7 @@
 #include "convert/conversion_driver.h"
 #include "tests/capture_output.h"
 #include "tests/ui/ui_test_support.h"
+#include "ui/export_progress_window.h"
 #include "video/encoder_program.h"
 
 namespace tessaly {
@@ -85,13 +87,9 @@ struct ConvertScript {
             chooserFilters = chooser->nameFilters();
             if (firstOutput.empty()) {
                 QTimer::singleShot(50, chooser, [chooser] { chooser->reject(); });
-                return true;
+            } else {
+                testing::FillChooser(chooser, firstOutput);
             }
-            const QString path = QString::fromStdString(firstOutput);
-            QTimer::singleShot(50, chooser, [chooser, path] {
-                chooser->findChild<QLineEdit*>("fileNameEdit")->setText(path);
-                static_cast<QDialog*>(chooser)->accept();
-            });
             return true;
         }
         auto* dialog = qobject_cast<QDialog*>(modal);
@@ -180,18 +178,15 @@ QSize ShownOutputSize(const ConvertScript& script) {
     return parts.size() == 2 ? QSize(parts[0].toInt(), parts[1].toInt()) : QSize();
 }
 
-void Load(Desktop& d, const std::string& clip) {
-    d.session->StartLoadWorker(clip);
-    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == StreamState::Running && d.session->source.videoOpen == 1; }));
-    ASSERT_TRUE(WaitUntil([&] { return d.session->previewPasses > 2; }));
-}
+void Load(Desktop& d, const std::string& clip) { ASSERT_TRUE(testing::LoadAndWait(d, clip)); }
 
 // Writes an encoder program beside the desktop program: it runs the real
-// ffmpeg, except that the encoding of the stills does `exportAction` first.
-void InstallEncoderWrapper(const Desktop& d, const std::string& exportAction) {
+// ffmpeg, except that a call naming `pattern` (by default the encoding of
+// the stills) does `action` first.
+void InstallEncoderWrapper(const Desktop& d, const std::string& action, const std::string& pattern = "*mono%06d*") {
     const fs::path program = fs::path(d.dir) / kEncoderRelativePath;
     fs::create_directories(program.parent_path());
-    std::ofstream(program) << "#!/bin/sh\ncase \"$*\" in *mono%06d*) " << exportAction << " ;; esac\nexec ffmpeg \"$@\"\n";
+    std::ofstream(program) << "#!/bin/sh\ncase \"$*\" in " << pattern << ") " << action << " ;; esac\nexec ffmpeg \"$@\"\n";
     fs::permissions(program, fs::perms::owner_all);
 }
 
@@ -351,103 +346,48 @@ TEST(DesktopConversion, BrightnessAndFlipChangedDuringARunReachTheLaterFrames) {
     EXPECT_TRUE(TemporaryFiles(temp).empty());
 }
 
-// A modal dialog opened in the middle of a run (About, by its own command)
-// leaves the run going: the frame count the run reports rises while the
-// dialog is open, and the movie has every frame.
-TEST(DesktopConversion, TheFrameCountRisesWhileAboutIsOpen) {
-    Desktop d;
-    Load(d, FfmpegClip("halves-static-10s.avi",
-                       "-f lavfi -i color=c=0x303030:s=192x144:r=25:d=10 -vf "
-                       "drawbox=x=0:y=0:w=96:h=144:color=0xE0E0E0:t=fill -c:v mjpeg -q:v 2 -an"));
-    SlowDown(d);
-    const std::string output = d.dir + "/about.mp4";
-    ConvertScript script(d, output);
-    int lastFrame = -1;  // as the GUI thread receives it
-    QObject::connect(&d.session->job, &ConversionJob::frameConverted, d.window.get(),
-                     [&lastFrame](int frame) { lastFrame = frame; });
-
-    bool opened = false;
-    QString modalTitle;
-    int atOpen = -1, beforeClose = -1;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (opened || lastFrame <= 0) return;
-        opened = true;
-        // Runs inside the About dialog's own event loop.
-        QTimer::singleShot(0, d.window.get(), [&] {
-            if (!WaitUntil([] { return qobject_cast<QDialog*>(QApplication::activeModalWidget()) != nullptr; })) return;
-            auto* about = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            modalTitle = about->windowTitle();
-            atOpen = lastFrame;
-            WaitUntil([&] { return lastFrame > atOpen; }, 120000);
-            beforeClose = lastFrame;
-            about->reject();
-        });
-        d.window->Command(103);  // returns when the dialog has closed
-    });
-    watch.start(5);
-    ASSERT_TRUE(testing::ConvertAndWait(d));
-
-    ASSERT_TRUE(opened);
-    EXPECT_EQ(modalTitle, "About");
-    EXPECT_GT(atOpen, 0);
-    EXPECT_GT(beforeClose, atOpen) << "the run stood still while About was open";
-    EXPECT_EQ(ProbeInt(output, "stream=nb_frames"), 250);
-}
-
 // Closing while frames are converted asks first; No lets the run go on to
-// its movie, Yes stops it without an export.
-TEST(DesktopConversion, ClosingDuringTheFramesAsksAndNoKeepsTheRun) {
-    Desktop d;
-    Load(d, HalvesClip());
-    SlowDown(d);
-    const std::string temp = d.app.settings->APATH;
-    const std::string output = d.dir + "/kept.mp4";
-    ConvertScript script(d, output);
-    script.quitWhileConverting = false;
-    script.answers = {true};  // OK, then Exit/Cancel in the options dialog
-    bool asked = false;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (asked || !fs::exists(temp + "/mono000005.bmp")) return;
-        asked = true;
-        d.window->close();
-        EXPECT_TRUE(d.window->isVisible());
-        EXPECT_FALSE(d.app.run.shutdownDone);
-    });
-    watch.start(5);
-    ASSERT_TRUE(testing::ConvertAndWait(d));
+// its movie (the run goes on while the modal question is open), Yes stops it
+// without an export and ends the program.
+TEST(DesktopConversion, ClosingDuringTheFramesAsksNoKeepsTheRunYesStopsIt) {
+    for (const bool quit : {false, true}) {
+        SCOPED_TRACE(quit ? "Yes" : "No");
+        Desktop d;
+        Load(d, HalvesClip());
+        SlowDown(d);
+        const std::string temp = d.app.settings->APATH;
+        const std::string output = d.dir + "/out.mp4";
+        ConvertScript script(d, output);
+        script.quitWhileConverting = quit;
+        script.answers = {true};  // OK, then Exit/Cancel in the options dialog
+        bool asked = false, stayed = false;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (asked || !fs::exists(temp + "/mono000005.bmp")) return;
+            asked = true;
+            d.window->close();
+            stayed = d.window->isVisible() && !d.app.run.shutdownDone;
+        });
+        watch.start(5);
+        ASSERT_TRUE(testing::ConvertAndWait(d));
 
-    ASSERT_TRUE(asked);
-    ASSERT_FALSE(script.boxes.isEmpty());
-    EXPECT_EQ(script.boxes.front(), QString("Exit | ") + kStopConversionQuestion);
-    EXPECT_EQ(ProbeInt(output, "stream=nb_frames"), 75);
-    EXPECT_EQ(CountLines(d.LogLines(), "ConvertRectExport Begin"), 1);
-}
-
-TEST(DesktopConversion, ClosingDuringTheFramesStopsWithoutExport) {
-    Desktop d;
-    Load(d, HalvesClip());
-    SlowDown(d);
-    const std::string temp = d.app.settings->APATH;
-    const std::string output = d.dir + "/never.mp4";
-    ConvertScript script(d, output);
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (fs::exists(temp + "/mono000005.bmp") && d.window->isVisible()) d.window->close();
-    });
-    watch.start(5);
-    ASSERT_TRUE(testing::ConvertAndWait(d));
-
-    ASSERT_EQ(script.boxes.size(), 1) << script.boxes.join("\n").toStdString();
-    EXPECT_EQ(script.boxes.front(), QString("Exit | ") + kStopConversionQuestion);
-    EXPECT_FALSE(d.window->isVisible());
-    EXPECT_FALSE(fs::exists(output));
-    EXPECT_TRUE(TemporaryFiles(temp).empty());
-    const std::vector<std::string> log = d.LogLines();
-    EXPECT_EQ(CountLines(log, "ConvertRectExport Begin"), 0);
-    EXPECT_EQ(CountLines(log, "END Convert Process"), 0);
-    EXPECT_TRUE(InOrder(log, {"Begin Convert Process", "EXIT11", "Convert Movie End "}));
+        ASSERT_TRUE(asked);
+        ASSERT_FALSE(script.boxes.isEmpty());
+        EXPECT_EQ(script.boxes.front(), QString("Exit | ") + kStopConversionQuestion);
+        const std::vector<std::string> log = d.LogLines();
+        EXPECT_EQ(CountLines(log, "ConvertRectExport Begin"), quit ? 0 : 1);
+        EXPECT_EQ(stayed, !quit);
+        if (!quit) {
+            EXPECT_EQ(ProbeInt(output, "stream=nb_frames"), 75);
+            continue;
+        }
+        EXPECT_EQ(script.boxes.size(), 1) << script.boxes.join("\n").toStdString();
+        EXPECT_FALSE(d.window->isVisible());
+        EXPECT_FALSE(fs::exists(output));
+        EXPECT_TRUE(TemporaryFiles(temp).empty());
+        EXPECT_EQ(CountLines(log, "END Convert Process"), 0);
+        EXPECT_TRUE(InOrder(log, {"Begin Convert Process", "EXIT11", "Convert Movie End "}));
+    }
 }
 
 // A sound extraction that fails keeps the converted frames until the user
@@ -456,12 +396,7 @@ TEST(DesktopConversion, AFailedSoundExtractionOffersAMovieWithoutSound) {
     for (const bool save : {true, false}) {
         SCOPED_TRACE(save ? "save without sound" : "cancel");
         Desktop d;
-        const fs::path program = fs::path(d.dir) / kEncoderRelativePath;
-        fs::create_directories(program.parent_path());
-        std::ofstream(program) << "#!/bin/sh\ncase \"$*\" in *temp.wav*) "
-                                  "echo 'Invalid data found when processing input' >&2; exit 1 ;; esac\n"
-                                  "exec ffmpeg \"$@\"\n";
-        fs::permissions(program, fs::perms::owner_all);
+        InstallEncoderWrapper(d, "echo 'Invalid data found when processing input' >&2; exit 1", "*temp.wav*");
         const std::string clip = FisheyeClip("fish-h264.mp4");
         ASSERT_TRUE(HasSound(clip));
         Load(d, clip);
@@ -489,6 +424,8 @@ TEST(DesktopConversion, AFailedSoundExtractionOffersAMovieWithoutSound) {
     }
 }
 
+// The "Please wait..." window shows while the encoder runs, its clock going
+// on; Exit and the close box are refused meanwhile.
 TEST(DesktopConversion, ExitAndCloseAreRefusedWhileEncoding) {
     Desktop d;
     const std::string gate = d.dir + "/encode-now";
@@ -502,7 +439,11 @@ TEST(DesktopConversion, ExitAndCloseAreRefusedWhileEncoding) {
     bool stayed = false;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (tried || !d.app.run.encoderBusy.load()) return;
+        const ExportProgressWindow* progress = d.window->ExportProgress();
+        if (tried || !d.app.run.encoderBusy.load() || progress == nullptr || !progress->isVisible() ||
+            !progress->TimeLabel()->text().startsWith("Processing time: 00:0") ||
+            progress->TimeLabel()->text() == "Processing time: 00:00:00")
+            return;
         tried = true;
         d.window->Command(107);
         d.window->close();
@@ -521,6 +462,7 @@ TEST(DesktopConversion, ExitAndCloseAreRefusedWhileEncoding) {
     EXPECT_TRUE(InOrder(log, {"ConvertRectExport End", "Convert Movie End ", "EXIT11"}));
     EXPECT_TRUE(TemporaryFiles(d.app.settings->APATH).empty());
     EXPECT_FALSE(d.window->isVisible());
+    EXPECT_EQ(d.window->ExportProgress(), nullptr);
 }
 
 TEST(DesktopConversion, AFailingEncoderIsReportedWithTheFileAndItsReason) {

@@ -3,10 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QFileDialog>
-#include <QLineEdit>
 #include <QMessageBox>
-#include <QTimer>
 
 #include <filesystem>
 
@@ -20,15 +17,12 @@ namespace tessaly {
 namespace {
 
 using testing::Desktop;
-using testing::FisheyeClip;
-using testing::ModalAnswerer;
 using testing::WaitUntil;
 
 TEST(SaveJob, TheDesktopsSettingsRunInTheConverter) {
     Desktop d;
-    const std::string clip = FisheyeClip("fish-2s.mp4");
-    d.session->StartLoadWorker(clip);
-    ASSERT_TRUE(WaitUntil([&] { return d.session->source.videoOpen.load() == 1 && d.session->previewPasses.load() > 2; }));
+    const std::string clip = testing::FisheyeClip("fish-2s.mp4");
+    ASSERT_TRUE(testing::LoadAndWait(d, clip));
     d.app.settings.Change([](AppSettings& s) {
         s.XL1 = 30;
         s.SHARPEN = 3;
@@ -41,7 +35,7 @@ TEST(SaveJob, TheDesktopsSettingsRunInTheConverter) {
     const std::string jobPath = d.dir + "/film.job";
     // The output chooser, then the job file's; a message says what failed.
     QString message;
-    ModalAnswerer answerer([&](QWidget* modal) {
+    testing::ModalAnswerer answerer([&](QWidget* modal) {
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             message = box->text();
             box->accept();
@@ -50,11 +44,7 @@ TEST(SaveJob, TheDesktopsSettingsRunInTheConverter) {
         auto* chooser = qobject_cast<QFileDialog*>(modal);
         if (chooser == nullptr || chooser->property("answered").toBool()) return false;
         chooser->setProperty("answered", true);
-        const QString path = QString::fromStdString(chooser->windowTitle() == "Save job" ? jobPath : output);
-        QTimer::singleShot(50, chooser, [chooser, path] {
-            chooser->findChild<QLineEdit*>("fileNameEdit")->setText(path);
-            static_cast<QDialog*>(chooser)->accept();
-        });
+        testing::FillChooser(chooser, chooser->windowTitle() == "Save job" ? jobPath : output);
         return true;
     });
     d.window->MenuItem(control::kSaveJob)->trigger();

@@ -4,11 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
-#include <QFileDialog>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
-#include <QTimer>
 #include <QTest>
 
 #include <algorithm>
@@ -37,50 +34,6 @@ bool LogHas(const Desktop& d, const std::string& start) {
     return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(start, 0) == 0; });
 }
 
-void Load(Desktop& d, const std::string& clip) {
-    d.session->StartLoadWorker(clip);
-    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == StreamState::Running && d.session->previewPasses.load() > 2; }));
-}
-
-TEST(FindLensCircle, OnLoadWithTheStartCutAndFromTheMenu) {
-    Desktop d;
-    d.session->findCircleOnLoad = 1;
-    // The clip's circle: as tall as the 160 x 120 frame, centred.
-    const LensCircle truth{79.5, 59.5, 60.0};
-    Load(d, FisheyeClip("fish-2s.mp4"));
-    ASSERT_EQ(d.session->source.Info().frameWidth, 160);
-    ASSERT_EQ(d.session->source.Info().frameHeight, 120);
-    ASSERT_TRUE(WaitUntil([&] { return d.session->circleSearchesDone.load() >= 1; }));
-    const CircleSearch found = d.session->LastCircleSearch();
-    ASSERT_TRUE(found.found) << found.reason;
-    EXPECT_NEAR(found.circle.cx, truth.cx, 1.0);
-    EXPECT_NEAR(found.circle.cy, truth.cy, 1.0);
-    EXPECT_NEAR(found.circle.r, truth.r, 1.0);
-    const CutForCircleResult fit = CutForCircle(160, 120, found.circle);
-    ASSERT_TRUE(fit.ok);
-    EXPECT_EQ(CutOf(d.session->app.settings.Copy()), fit.cut);
-    EXPECT_NE(fit.cut, kDefaultCut);
-    EXPECT_TRUE(LogHas(d, "The cut is the start cut: looking for the lens circle"));
-    EXPECT_TRUE(LogHas(d, "Find lens circle: lens circle: centre "));
-    // The preview rebuilt its geometry for the new cut.
-    const int out = BuildCutGeometry(160, 120, fit.cut).geometry.outW;
-    const QString size = " " + QString::number(out) + "x" + QString::number(out);
-    EXPECT_TRUE(WaitUntil([&] { return d.Label(kOutputSizeLabel) == size; }))
-        << d.Label(kOutputSizeLabel).toStdString() << " wanted " << size.toStdString();
-
-    // A grown cut, then Ctrl+F: the circle's cut again.
-    d.window->Command(3907);
-    ASSERT_NE(CutOf(d.session->app.settings.Copy()), fit.cut);
-    // Greyed while a conversion runs, like the cut buttons.
-    d.window->SetConversionLock(0);
-    EXPECT_FALSE(d.window->MenuItem(kFindLensCircleMenuItem)->isEnabled());
-    d.window->SetConversionLock(1);
-    QTest::keyClick(d.window.get(), Qt::Key_F, Qt::ControlModifier);
-    ASSERT_TRUE(WaitUntil([&] { return d.session->circleSearchesDone.load() >= 2; }));
-    EXPECT_EQ(CutOf(d.session->app.settings.Copy()), fit.cut);
-    EXPECT_EQ(d.session->circleSearching.load(), 0);
-}
-
 // A cut set for the loaded movie (its path and picture size) stays; a cut
 // of another movie, of the same file at another size, or of a file that
 // does not say (an older parameter file) gets the loaded movie's circle.
@@ -97,7 +50,7 @@ TEST(FindLensCircle, OnLoadUnlessTheCutWasSetForThatMovie) {
             s.XL1 = mine.XL1, s.YL1 = mine.YL1, s.XL2 = mine.XL2, s.YL2 = mine.YL2;
             SetCutMovie(s, c.movie, c.w, c.h);
         });
-        Load(d, clip);
+        ASSERT_TRUE(testing::LoadAndWait(d, clip));
         if (c.searched) {
             ASSERT_TRUE(WaitUntil([&] { return d.session->circleSearchesDone.load() >= 1; }));
         }
@@ -109,9 +62,11 @@ TEST(FindLensCircle, OnLoadUnlessTheCutWasSetForThatMovie) {
 }
 
 // Two movies whose circles lie in different places, loaded one after the
-// other: each gets its own circle, said in the input preview's info line;
-// a cut moved off the circle afterwards draws a warning before Convert,
-// whose Cancel starts no run.
+// other with the start cut: each gets its own circle, said in the input
+// preview's info line, and the preview's output size follows. A cut moved
+// off the circle afterwards draws a warning before Convert, whose Cancel
+// starts no run; Ctrl+F (greyed while a conversion runs) finds the circle's
+// cut again.
 TEST(FindLensCircle, EveryMovieGetsItsOwnCircleAndAMissedRimIsWarnedOf) {
     Desktop d;
     d.session->findCircleOnLoad = 1;
@@ -122,9 +77,10 @@ TEST(FindLensCircle, EveryMovieGetsItsOwnCircleAndAMissedRimIsWarnedOf) {
     const struct { std::string clip; int w, h; LensCircle truth; } movies[] = {
         {first, 160, 120, {79.5, 59.5, 60.0}}, {second, 240, 160, {149.5, 95.5, 60.0}},
     };
+    CutRect circleCut;
     for (size_t i = 0; i < std::size(movies); ++i) {
         const auto& m = movies[i];
-        Load(d, m.clip);
+        ASSERT_TRUE(testing::LoadAndWait(d, m.clip));
         ASSERT_TRUE(WaitUntil([&] { return d.session->circleSearchesDone.load() >= static_cast<int64_t>(i + 1); }));
         const CircleSearch found = d.session->LastCircleSearch();
         ASSERT_TRUE(found.found) << found.reason;
@@ -132,12 +88,20 @@ TEST(FindLensCircle, EveryMovieGetsItsOwnCircleAndAMissedRimIsWarnedOf) {
         EXPECT_NEAR(found.circle.cy, m.truth.cy, 1.0) << m.clip;
         EXPECT_NEAR(found.circle.r, m.truth.r, 1.0) << m.clip;
         const AppSettings s = d.session->app.settings.Copy();
-        EXPECT_EQ(CutOf(s), CutForCircle(m.w, m.h, found.circle).cut) << m.clip;
+        circleCut = CutForCircle(m.w, m.h, found.circle).cut;
+        EXPECT_EQ(CutOf(s), circleCut) << m.clip;
+        EXPECT_NE(circleCut, kDefaultCut);
         EXPECT_TRUE(CutSetFor(s, m.clip, m.w, m.h));
         EXPECT_EQ(d.session->CircleLine(), CircleFoundLine(found.circle));
         EXPECT_EQ(d.session->CircleLine().rfind("lens circle found: centre ", 0), 0u);
         EXPECT_TRUE(d.session->RimWarning().empty());
+        const int out = BuildCutGeometry(m.w, m.h, circleCut).geometry.outW;
+        const QString size = " " + QString::number(out) + "x" + QString::number(out);
+        EXPECT_TRUE(WaitUntil([&] { return d.Label(kOutputSizeLabel) == size; }))
+            << d.Label(kOutputSizeLabel).toStdString() << " wanted " << size.toStdString();
     }
+    EXPECT_TRUE(LogHas(d, "The cut is the start cut: looking for the lens circle"));
+    EXPECT_TRUE(LogHas(d, "Find lens circle: lens circle: centre "));
     // The start cut on the second movie: its rim lies far from the circle.
     d.window->Command(control::kCutReset);
     const std::string warning = d.session->RimWarning();
@@ -154,6 +118,15 @@ TEST(FindLensCircle, EveryMovieGetsItsOwnCircleAndAMissedRimIsWarnedOf) {
     EXPECT_EQ(asked.toStdString(), warning);
     EXPECT_TRUE(LogHas(d, "Convert: the cut's lens rim misses the lens circle found"));
     EXPECT_FALSE(d.app.run.converting.load());
+
+    d.window->SetConversionLock(0);
+    EXPECT_FALSE(d.window->MenuItem(kFindLensCircleMenuItem)->isEnabled());
+    d.window->SetConversionLock(1);
+    QApplication::setActiveWindow(d.window.get());
+    QTest::keyClick(d.window.get(), Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(WaitUntil([&] { return d.session->circleSearchesDone.load() >= 3; }));
+    EXPECT_EQ(CutOf(d.session->app.settings.Copy()), circleCut);
+    EXPECT_EQ(d.session->circleSearching.load(), 0);
 }
 
 TEST(FindLensCircle, AMovieWithoutACircleKeepsItsCutAndSaysSo) {
@@ -161,7 +134,7 @@ TEST(FindLensCircle, AMovieWithoutACircleKeepsItsCutAndSaysSo) {
     d.session->findCircleOnLoad = 1;
     const std::string plain = testing::FfmpegClip(
         "plain-192x144.mp4", "-f lavfi -i testsrc2=size=192x144:rate=10:duration=1 -pix_fmt yuv420p");
-    Load(d, plain);
+    ASSERT_TRUE(testing::LoadAndWait(d, plain));
     ASSERT_TRUE(WaitUntil([&] { return d.session->circleSearchesDone.load() >= 1; }));
     EXPECT_EQ(CutOf(d.session->app.settings.Copy()), kDefaultCut);
     EXPECT_TRUE(LogHas(d, "Find lens circle: no lens circle found: "));
@@ -203,11 +176,7 @@ TEST(FindLensCircle, ConvertRightAfterLoadUsesTheCircle) {
         }
         auto* chooser = qobject_cast<QFileDialog*>(modal);
         if (chooser == nullptr || chooser->windowTitle() != "Save Stereo Video") return false;
-        const QString path = QString::fromStdString(output);
-        QTimer::singleShot(50, chooser, [chooser, path] {
-            chooser->findChild<QLineEdit*>("fileNameEdit")->setText(path);
-            static_cast<QDialog*>(chooser)->accept();
-        });
+        testing::FillChooser(chooser, output);
         return true;
     });
     d.session->StartLoadWorker(FisheyeClip("fish-2s.mp4"));

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "tests/ui/rim_pixels.h"
+#include "transform/cut_geometry.h"
 #include "ui/lens_rim.h"
 #include "ui/preview_painter.h"
 
@@ -16,28 +18,8 @@ namespace {
 
 constexpr double kPi = std::numbers::pi;
 
-// The rim's cyan, also where its antialiased edge is blended with a dark picture.
-bool IsRim(QRgb c) { return qRed(c) < 90 && qGreen(c) > 170 && qBlue(c) > 170; }
-
-// Any rim pixel within `reach` pixels of the panel point (x, y).
-bool RimNear(const QImage& image, double x, double y, int reach = 2) {
-    const int px = static_cast<int>(std::floor(x)), py = static_cast<int>(std::floor(y));
-    for (int j = py - reach; j <= py + reach; ++j)
-        for (int i = px - reach; i <= px + reach; ++i)
-            if (image.rect().contains(i, j) && IsRim(image.pixel(i, j))) return true;
-    return false;
-}
-
-// Of `samples` points spread over an ellipse, how many lie within `reach`
-// pixels of rim pixels.
-int RimPointsOn(const QImage& image, const PreviewEllipse& e, int samples, int reach) {
-    int hits = 0;
-    for (int k = 0; k < samples; ++k) {
-        const double a = 2.0 * kPi * k / samples;
-        hits += RimNear(image, e.cx + e.rx * std::cos(a), e.cy + e.ry * std::sin(a), reach) ? 1 : 0;
-    }
-    return hits;
-}
+using testing::RimNear;
+using testing::RimPointsOn;
 
 FrameBuffer UniformFrame(int width, int height, uint8_t level) {
     FrameBuffer frame;
@@ -111,14 +93,10 @@ TEST(LensRim, MappingAgreesWithThePaintedPicture) {
 }
 
 TEST(LensRim, CirclesComeFromTheCutGeometryAndTheLens) {
-    // The start cut on 1920 x 1080: crop (-26, -18) 1997 x 1105, projS 319.7545;
-    // the rim 502.27 source pixels around the crop centre, which shows frame
-    // column -26 + 998 and picture row -18 + 552 - 1.
+    // The start cut's circle on 1920 x 1080 (its numbers: LensCircle's own test).
     const LensRims rims = LensRimsOf(1920, 1080, kDefaultCut, LensSettings{});
     ASSERT_TRUE(rims.valid);
-    EXPECT_NEAR(rims.lens.cx, 972.0, 1e-9);
-    EXPECT_NEAR(rims.lens.cy, 533.0, 1e-9);
-    EXPECT_NEAR(rims.lens.r, 319.7545 * kPi / 2.0, 0.01);
+    EXPECT_EQ(rims.lens, LensCircleOf(BuildCutGeometry(1920, 1080, kDefaultCut).geometry));
     EXPECT_NEAR(rims.lensInPreview.cx, 972.5 * 600.0 / 1920.0, 1e-9);
     EXPECT_NEAR(rims.lensInPreview.cy, 131 + 533.5 * 338.0 / 1080.0, 1e-9);
     EXPECT_FALSE(rims.hemisphere);
@@ -174,18 +152,32 @@ TEST(LensRim, DrawnOnTheInputPreviewAndMovedByTheCut) {
                                {e.cx, e.cy + e.ry}}) {
         EXPECT_TRUE(RimNear(image, x, y)) << x << "," << y;
     }
-    EXPECT_GT(RimPointsOn(image, e, 360, 0), 300);  // a solid line (the cross covers a few dots)
+    EXPECT_GT(RimPointsOn(image, e, 0), 300);  // a solid line (the cross covers a few dots)
     // Nothing of it at the centre or a few pixels off the line.
     EXPECT_FALSE(RimNear(image, e.cx, e.cy, 5));
     EXPECT_FALSE(RimNear(image, e.cx - e.rx + 6, e.cy));
     EXPECT_FALSE(RimNear(image, e.cx - e.rx - 6, e.cy));
-    EXPECT_EQ(QColor(image.pixel(20, 300)), QColor(40, 40, 40));
-    // The specified overlays keep their colours over it: the red frame.
-    EXPECT_EQ(QColor(image.pixel(83, 300)), QColor(Qt::red));
+    // The specified overlays keep their colours over it: black bars of 131
+    // rows; the red cut frame 91 units inside the circle's square, from
+    // (83, 83) over 442 pixels, with its corner mark 20 pixels long; the
+    // green centre cross at round(-8 + 312 + 1) = 305 and the blue dots.
+    const QColor black(Qt::black), red(Qt::red), picture(40, 40, 40);
+    const struct { int x, y; QColor colour; } pixels[] = {
+        {0, 0, black},     {50, 130, black},  {599, 469, black}, {0, 599, black},  {20, 300, picture},
+        {50, 131, picture}, {50, 468, picture}, {83, 300, red},   {524, 300, red},  {84, 300, picture},
+        {83, 95, red},     {95, 83, red},     {105, 83, black},
+    };
+    for (const auto& p : pixels) EXPECT_EQ(QColor(image.pixel(p.x, p.y)), p.colour) << p.x << "," << p.y;
+    int green = 0, blue = 0;
+    for (int y = 140; y < 460; ++y) green += QColor(image.pixel(305, y)) == QColor(Qt::green);
+    for (int x = 0; x < 600; ++x)
+        for (int y = 131; y < 469; ++y) blue += QColor(image.pixel(x, y)) == QColor(Qt::blue);
+    EXPECT_GT(green, 100);
+    EXPECT_GT(blue, 100);
     // No second circle at 180 degrees.
     PreviewEllipse inner = e;
     inner.rx *= 0.9, inner.ry *= 0.9;
-    EXPECT_LT(RimPointsOn(image, inner, 360, 1), 5);
+    EXPECT_LT(RimPointsOn(image, inner, 1), 5);
 
     // The cut 30 units to the right: the rim follows by 30 * 1280 / 600 source pixels.
     overlay.XL1 += 30, overlay.XL2 += 30;
@@ -199,11 +191,20 @@ TEST(LensRim, DrawnOnTheInputPreviewAndMovedByTheCut) {
     overlay.XL1 -= 30, overlay.XL2 -= 30;
     overlay.lens.fov = 200.0;
     RenderInputPreview(image, frame, header, overlay);
-    EXPECT_GT(RimPointsOn(image, e, 360, 0), 300);
-    const int dashes = RimPointsOn(image, inner, 360, 1);
+    EXPECT_GT(RimPointsOn(image, e, 0), 300);
+    const int dashes = RimPointsOn(image, inner, 1);
     EXPECT_GT(dashes, 120);  // dashes ...
     EXPECT_LT(dashes, 320);  // ... with gaps
     EXPECT_FALSE(RimNear(image, e.cx, e.cy, 5));
+
+    // The probe lines over the picture: white on grey at (10, 10).
+    overlay.hasFileInfo = true;
+    overlay.videoNameLine = " Video file: a.mp4 ";
+    RenderInputPreview(image, frame, header, overlay);
+    bool white = false;
+    for (int x = 10; x < 80; ++x) white |= QColor(image.pixel(x, 16)) == QColor(Qt::white);
+    EXPECT_TRUE(white);
+    EXPECT_EQ(QColor(image.pixel(12, 11)), QColor(0x80, 0x80, 0x80));
 }
 
 TEST(LensRim, LevellingLinesOnTheOutputPreview) {

@@ -82,44 +82,56 @@ bool IsPainted(const QImage& image) {
     return false;
 }
 
-TEST(LoadFlow, ChooserProbeOpenLabelsAndPreviews) {
+// A whole session through the chooser, whose threads ThreadSanitizer
+// watches: the probe, the labels and both previews; the cut and a switch
+// changed while the stream thread reads the settings; pause, resume, a
+// second movie; a cancelled third chooser blanks previews and labels.
+TEST(LoadFlow, ChooserProbeLabelsPreviewsPauseReloadAndClose) {
     Desktop d;
     const std::string clip = FisheyeClip("fish-h264.mp4");
-    ChooserScript chooser({clip});
+    ChooserScript chooser({clip, FisheyeClip("fish-2s.mp4")});
     d.window->Command(100);
     ASSERT_TRUE(WaitUntil([&] { return d.Label(304) == "192x144" && d.app.run.streamState == StreamState::Running; }));
     EXPECT_EQ(chooser.filters.size(), 11);
     EXPECT_TRUE(chooser.filters[0].startsWith("All video files ("));
     EXPECT_TRUE(chooser.filters[0].startsWith(chooser.selectedFilter));
     EXPECT_EQ(d.app.settings->OPATH, std::filesystem::path(clip).parent_path().string());
-
     EXPECT_EQ(d.Label(303).toStdString(), " " + clip + " ");
     EXPECT_EQ(d.Label(305), "25.00 fps");
     EXPECT_EQ(d.Label(306), "25");
     EXPECT_EQ(d.Label(409), "00:00:01");
     ASSERT_TRUE(WaitUntil([&] {
-        return d.window->InputPanel()->Shown() > 2 && d.window->OutputPanel()->Shown() > 2 &&
-               !d.Label(309).isEmpty();
-    })) << "passes " << d.session->previewPasses << " drawn " << d.session->painter.Drawn() << " shown "
-        << d.window->InputPanel()->Shown() << " size " << d.Label(309).toStdString();
+        return d.window->InputPanel()->Shown() > 2 && d.window->OutputPanel()->Shown() > 2 && !d.Label(309).isEmpty();
+    })) << "passes " << d.session->previewPasses << " shown " << d.window->InputPanel()->Shown();
     EXPECT_TRUE(IsPainted(d.window->InputPanel()->Image()));
     EXPECT_TRUE(IsPainted(d.window->OutputPanel()->Image()));
     // The probe reached "File Information".
     EXPECT_NE(d.app.run.fileInfoText.find("fish-h264.mp4"), std::string::npos);
     EXPECT_NE(d.app.run.fileInfoText.find("h264"), std::string::npos);
 
-    // Pause and resume through Play/Pause.
+    for (int i = 0; i < 5; ++i) {
+        d.window->Command(3907);  // the cut grows while previews are drawn
+        QTest::mouseClick(d.window->Control(208), Qt::LeftButton);
+        QTest::qWait(20);
+    }
     d.window->Command(101);
     EXPECT_TRUE(d.app.run.paused);
+    QTest::qWait(100);
     d.window->Command(101);
     EXPECT_FALSE(d.app.run.paused);
+    d.window->Command(100);
+    ASSERT_TRUE(WaitUntil([&] { return d.Label(304) == "160x120" && d.app.run.streamState == StreamState::Running; }))
+        << chooser.messages.join("; ").toStdString();
+    EXPECT_TRUE(chooser.messages.isEmpty());
+    ASSERT_TRUE(WaitUntil([&] { return d.session->previewPasses > 10; }));
 
-    // A cancelled second chooser blanks the previews and the labels.
     d.window->Command(100);
     ASSERT_TRUE(WaitUntil([&] { return d.session->loadsRunning == 0 && d.app.run.streamState == StreamState::Stopped; }));
     ASSERT_TRUE(WaitUntil([&] { return !IsPainted(d.window->InputPanel()->Image()); }));
     EXPECT_TRUE(d.Label(304).isEmpty());
     EXPECT_EQ(chooser.startFolder.toStdString(), d.app.settings->OPATH);
+    EXPECT_TRUE(d.window->close());
+    EXPECT_EQ(d.session->loadsRunning, 0);
 }
 
 TEST(LoadFlow, ASecondLoadWhileTheFirstOpensPlaysTheLastChoice) {
@@ -210,90 +222,6 @@ TEST(LoadFlow, ClosingDuringTheProbeEndsTheProbe) {
     EXPECT_EQ(d.session->loadsRunning, 0);
 }
 
-// The threads of a whole session (ThreadSanitizer runs this): load, play,
-// change settings while the stream thread reads them, pause, reload, close.
-TEST(LoadFlow, LoadPlayPauseReloadClose) {
-    Desktop d;
-    const std::string clip = FisheyeClip("fish-2s.mp4");
-    ChooserScript chooser({clip, FisheyeClip("fish-h264.mp4")});
-    d.window->Command(100);
-    ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == StreamState::Running && d.session->previewPasses > 3; }))
-        << chooser.messages.join("; ").toStdString() << " chooser answers " << chooser.next << " label "
-        << d.Label(304).toStdString() << " state " << static_cast<int>(d.app.run.streamState.load()) << " passes "
-        << d.session->previewPasses << " loads " << d.session->loadsRunning;
-    for (int i = 0; i < 5; ++i) {
-        d.window->Command(3907);  // the cut grows while previews are drawn
-        QTest::mouseClick(d.window->Control(208), Qt::LeftButton);
-        QTest::qWait(20);
-    }
-    d.window->Command(101);
-    QTest::qWait(100);
-    d.window->Command(101);
-    d.window->Command(100);
-    ASSERT_TRUE(WaitUntil([&] { return d.Label(304) == "192x144" && d.app.run.streamState == StreamState::Running; }))
-        << chooser.messages.join("; ").toStdString() << " chooser answers " << chooser.next
-        << " label " << d.Label(304).toStdString() << " state " << static_cast<int>(d.app.run.streamState.load());
-    EXPECT_TRUE(chooser.messages.isEmpty());
-    ASSERT_TRUE(WaitUntil([&] { return d.session->previewPasses > 10; }));
-    EXPECT_TRUE(d.window->close());
-    EXPECT_EQ(d.session->loadsRunning, 0);
-}
-
-// A 1920 x 1080 frame: bars of 131 rows, the cut frame 91 pixels inside the
-// circle's square (d = -91), the circles and the symmetric cross.
-TEST(PreviewRendering, OverlayGeometryOnA1080pFrame) {
-    FrameBuffer frame;
-    frame.Allocate(1920, 1080);
-    for (int y = 0; y < 1080; ++y)
-        for (int x = 0; x < 1920; ++x) {
-            uint8_t* p = frame.Row(y) + 4 * x;
-            p[0] = 200, p[1] = 200, p[2] = 200;  // light grey picture
-        }
-    const PreviewHeader header = MakePreviewHeader(1920, 1080);
-    EXPECT_EQ(LetterboxFor(1920, 1080).height, 338);
-    EXPECT_EQ(LetterboxFor(1920, 1080).top, 131);
-    EXPECT_EQ(LetterboxFor(600, 600).top, 0);
-
-    InputOverlay overlay;  // the start cut (-8, -8)-(616, 606): D = 624
-    QImage image;
-    RenderInputPreview(image, frame, header, overlay);
-    ASSERT_EQ(image.size(), QSize(600, 600));
-    auto colour = [&](int x, int y) { return QColor(image.pixel(x, y)); };
-    const QColor grey(200, 200, 200), red(Qt::red), black(Qt::black);
-    for (int x : {0, 50, 599}) {  // columns clear of the overlay's vertical lines
-        EXPECT_EQ(colour(x, 0), black);
-        EXPECT_EQ(colour(x, 130), black);
-        EXPECT_EQ(colour(x, 469), black);
-        EXPECT_EQ(colour(x, 599), black);
-    }
-    EXPECT_EQ(colour(50, 131), grey);
-    EXPECT_EQ(colour(50, 468), grey);
-    // Cut frame from (83, 83) over 442 pixels: its sides and the corner mark.
-    EXPECT_EQ(colour(83, 300), red);
-    EXPECT_EQ(colour(524, 300), red);
-    EXPECT_EQ(colour(84, 300), grey);
-    EXPECT_EQ(colour(83, 95), red);   // corner mark, above the picture
-    EXPECT_EQ(colour(95, 83), red);
-    EXPECT_EQ(colour(105, 83), black);  // the mark ends 20 pixels in, the arc begins lower
-    // Centre cross at cx = cy = round(-8 + 312 + 1) = 305, green dots.
-    int green = 0;
-    for (int y = 140; y < 460; ++y) green += colour(305, y) == QColor(Qt::green);
-    EXPECT_GT(green, 100);
-    int blueDots = 0;
-    for (int x = 0; x < 600; ++x)
-        for (int y = 131; y < 469; ++y) blueDots += colour(x, y) == QColor(Qt::blue);
-    EXPECT_GT(blueDots, 100);
-
-    // The probe lines over the picture: white on grey at (10, 10).
-    overlay.hasFileInfo = true;
-    overlay.videoNameLine = " Video file: a.mp4 ";
-    RenderInputPreview(image, frame, header, overlay);
-    bool white = false;
-    for (int x = 10; x < 80; ++x) white |= colour(x, 16) == QColor(Qt::white);
-    EXPECT_TRUE(white);
-    EXPECT_EQ(colour(12, 11), QColor(0x80, 0x80, 0x80));
-}
-
 TEST(PreviewRendering, OnlyEverySecondCallDraws) {
     PreviewPainter painter;
     int inputs = 0, outputs = 0;
@@ -321,12 +249,6 @@ TEST(PreviewRendering, OnlyEverySecondCallDraws) {
     RenderOutputPreview(image, out, true, progress);
     EXPECT_EQ(QColor(image.pixel(12, 11)), QColor(0x80, 0x80, 0x80));
 }
-
-}  // namespace
-}  // namespace tessaly
-
-namespace tessaly {
-namespace {
 
 // "tessaly MOVIE" (a file manager's "Open with") loads that movie without the
 // chooser once the main window is up.

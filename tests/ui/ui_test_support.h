@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QTest>
 #include <QTimer>
 
@@ -88,6 +90,25 @@ struct Desktop {
     std::unique_ptr<MainWindow> window;
     std::vector<QUrl> opened;
 };
+
+// Loads `clip` as the load flow does and waits until its previews run.
+inline bool LoadAndWait(Desktop& d, const std::string& clip) {
+    d.session->StartLoadWorker(clip);
+    return WaitUntil([&d] {
+        return d.app.run.streamState == StreamState::Running && d.session->source.videoOpen.load() == 1 &&
+               d.session->previewPasses.load() > 2;
+    });
+}
+
+// Answers a file chooser as a user does: types `path` into its name field
+// and accepts (a moment later: the chooser runs a loop of its own).
+inline void FillChooser(QFileDialog* chooser, const std::string& path) {
+    const QString name = QString::fromStdString(path);
+    QTimer::singleShot(50, chooser, [chooser, name] {
+        chooser->findChild<QLineEdit*>("fileNameEdit")->setText(name);
+        static_cast<QDialog*>(chooser)->accept();
+    });
+}
 
 // The Convert command, then the event loop until its run has finished (a
 // cancelled save chooser starts none); false when it had not after

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/capture_output.h"
 #include "tests/video/test_clips.h"
 #include "video/frame_copy.h"
 #include "video/video_stream.h"
@@ -20,21 +21,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(FrameCopyTest, QuarterTurnsOfTheDisplayMatrix) {
+// The display matrix's angle in quarter turns, and the copy that turns.
+TEST(FrameCopyTest, QuarterTurnsOfTheDisplayMatrixTurnedAndStoredBottomRowFirst) {
     // av_display_rotation_get's angle is counterclockwise; showing the
     // picture applies it.
-    EXPECT_EQ(QuarterTurnsClockwise(0), 0);
-    EXPECT_EQ(QuarterTurnsClockwise(-90), 1);
-    EXPECT_EQ(QuarterTurnsClockwise(270), 1);
-    EXPECT_EQ(QuarterTurnsClockwise(180), 2);
-    EXPECT_EQ(QuarterTurnsClockwise(-180), 2);
-    EXPECT_EQ(QuarterTurnsClockwise(90), 3);
-    EXPECT_EQ(QuarterTurnsClockwise(89.5), 3);
-    EXPECT_EQ(QuarterTurnsClockwise(45), 0);  // no quarter turn: left as stored
-    EXPECT_EQ(QuarterTurnsClockwise(0.0 / 0.0), 0);
-}
+    // 45 degrees is no quarter turn: left as stored.
+    const struct { double angle; int turns; } cases[] = {{0, 0},  {-90, 1}, {270, 1}, {180, 2},        {-180, 2},
+                                                        {90, 3}, {89.5, 3}, {45, 0}, {0.0 / 0.0, 0}};
+    for (const auto& c : cases) EXPECT_EQ(QuarterTurnsClockwise(c.angle), c.turns) << c.angle;
 
-TEST(FrameCopyTest, TurnsAndStoresBottomRowFirst) {
     // A 3x2 picture, top row first, with padding after each row; pixel
     // value = 10 * row + column.
     const int w = 3, h = 2, stride = 20;
@@ -65,11 +60,7 @@ TEST(FrameCopyTest, TurnsAndStoresBottomRowFirst) {
     }
 }
 
-std::string Quote(const std::string& text) {
-    std::string q = "'";
-    for (char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using testing::ShellQuote;
 
 int RunQuietly(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
 
@@ -82,15 +73,15 @@ TEST(PictureOrientationTest, TurnedMoviesAreUprightAsFfmpegShowsThem) {
     const std::string tag = std::to_string(::getpid());
     const std::string plain = (dir / ("plain-" + tag + ".mp4")).string();
     ASSERT_EQ(RunQuietly("ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc2=s=192x144:r=25:d=0.12 "
-                  "-c:v libx264 -qp 0 -preset ultrafast -pix_fmt yuv420p " + Quote(plain)), 0);
+                  "-c:v libx264 -qp 0 -preset ultrafast -pix_fmt yuv420p " + ShellQuote(plain)), 0);
     for (int rotate : {0, 90, 180, 270}) {
         SCOPED_TRACE(rotate);
         const std::string movie = (dir / ("turned" + std::to_string(rotate) + "-" + tag + ".mp4")).string();
         const std::string reference = movie + ".bgr0";
-        ASSERT_EQ(RunQuietly("ffmpeg -hide_banner -loglevel error -y -i " + Quote(plain) + " -c copy -metadata:s:v:0 rotate=" +
-                      std::to_string(rotate) + " " + Quote(movie)), 0);
-        ASSERT_EQ(RunQuietly("ffmpeg -hide_banner -loglevel error -y -sws_flags bilinear -i " + Quote(movie) +
-                      " -frames:v 1 -vf format=bgr0,vflip -f rawvideo " + Quote(reference)), 0);
+        ASSERT_EQ(RunQuietly("ffmpeg -hide_banner -loglevel error -y -i " + ShellQuote(plain) + " -c copy -metadata:s:v:0 rotate=" +
+                      std::to_string(rotate) + " " + ShellQuote(movie)), 0);
+        ASSERT_EQ(RunQuietly("ffmpeg -hide_banner -loglevel error -y -sws_flags bilinear -i " + ShellQuote(movie) +
+                      " -frames:v 1 -vf format=bgr0,vflip -f rawvideo " + ShellQuote(reference)), 0);
         const std::string expected = testing::ReadFile(reference);
         const bool across = rotate == 90 || rotate == 270;
 

@@ -27,7 +27,7 @@ using testing::TempFolder;
 
 std::string ExeFolder() { return fs::read_symlink("/proc/self/exe").parent_path().string() + "/"; }
 
-TEST(ProbeReportTest, ReadsTheOldAndTheCurrentStreamNumbering) {
+TEST(ProbeReportTest, ReadsTheOldAndTheCurrentStreamNumberingAndEdgeCases) {
     ProbeTexts old = InitialProbeTexts("/films/Clip One.MP4");
     AddProbeReport(old,
                    "Input #0, mov,mp4, from 'x':\r\n"
@@ -46,9 +46,8 @@ TEST(ProbeReportTest, ReadsTheOldAndTheCurrentStreamNumbering) {
                    "  Stream #0:0(und): Video: h264 (High), yuv420p, 1920x1080, 29.97 fps\n"
                    "  Stream #0:1[0x1100]: Audio: AAC, 44100 Hz, stereo\n");
     EXPECT_EQ(current, old);
-}
 
-TEST(ProbeReportTest, EdgeCasesOfTheStreamLines) {
+    // Edge cases of the stream lines.
     ProbeTexts t = InitialProbeTexts("clip.mp4");
     // "#0.10" compares as "#0.1" (eleven characters).
     AddProbeReportLine(t, "Stream #0.10: Subtitle: mov_text");

@@ -11,7 +11,7 @@
 namespace tessaly {
 namespace {
 
-TEST(StreamTextTest, BarFrameCountAndTrim) {
+TEST(StreamTextTest, BarFrameCountTrimAndParamFile) {
     // {position, duration, width}: 598 * 5 / 2392 = 1.25 -> 1, 1.5 -> 2, 2.5 -> 2 (half to even).
     const int64_t bars[][3] = {{0, 1000, 0},    {1000, 1000, 598}, {500, 1000, 299}, {5, 2392, 1},
                                {6, 2392, 2},    {10, 2392, 2},     {2000, 1000, 598}, {-5, 1000, 0},
@@ -22,9 +22,8 @@ TEST(StreamTextTest, BarFrameCountAndTrim) {
     EXPECT_EQ(FrameCountOf(10'000'000, 0), 0);
     EXPECT_DOUBLE_EQ(FrameRateOf(400'000), 25.0);
     EXPECT_EQ(TrimBlanks(std::string("  a b \0\0", 8)), "a b");
-}
 
-TEST(StreamTextTest, ParamFileHoldsTimePerFrameAndDurationLittleEndian) {
+    // The parameter file: time per frame and duration, little-endian.
     const auto bytes = FisheyeParamBytes(400'000, 65.9);
     const uint8_t time[8] = {0x80, 0x1a, 0x06, 0, 0, 0, 0, 0};  // 400000 = 0x061A80
     EXPECT_EQ(std::memcmp(bytes.data(), time, 8), 0);

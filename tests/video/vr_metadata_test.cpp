@@ -136,15 +136,35 @@ struct Container {
     const char* codecs;
 };
 
-TEST_F(VrMetadataTest, MarksEveryCarryingContainerAndKeepsThePackets) {
-    const Container kContainers[] = {
-        {"out.mp4", "-c:v libx264 -c:a aac"},
-        {"out.m4v", "-c:v libx264 -c:a aac -f mp4"},
-        {"out.mov", "-c:v libx264 -c:a libmp3lame -f mov"},
-        {"out.webm", "-c:v libvpx-vp9 -c:a libvorbis -f webm"},
-        {"out with blanks ü.mkv", "-c:v libx264 -c:a libvorbis"},
+// Every carrying container, mono and with two eyes side by side or one above
+// the other (st3d in MP4 and QuickTime, StereoMode in Matroska and WebM),
+// says so with the same 180-degree bounds as ffprobe reads them; the packets
+// stay, the file keeps its permissions and no other file stays beside it.
+TEST_F(VrMetadataTest, MarksEveryCarryingContainerAndLayoutAndKeepsThePackets) {
+    const struct {
+        const char* name;
+        const char* codecs;
+        StereoLayout layout;
+        const char* probed;  // ffprobe's stereo type
+        const char* logged;
+    } kCases[] = {
+        {"out.mp4", "-c:v libx264 -c:a aac", StereoLayout::kMono, "2D", "mono"},
+        {"out.m4v", "-c:v libx264 -c:a aac -f mp4", StereoLayout::kMono, "2D", "mono"},
+        {"out.mov", "-c:v libx264 -c:a libmp3lame -f mov", StereoLayout::kMono, "2D", "mono"},
+        {"out.webm", "-c:v libvpx-vp9 -c:a libvorbis -f webm", StereoLayout::kMono, "2D", "mono"},
+        {"out with blanks ü.mkv", "-c:v libx264 -c:a libvorbis", StereoLayout::kMono, "2D", "mono"},
+        {"sbs.mp4", "-c:v libx264 -c:a aac", StereoLayout::kSideBySide, "side by side", "side-by-side stereo"},
+        {"tb.mp4", "-c:v libx264 -c:a aac", StereoLayout::kTopBottom, "top and bottom", "top-bottom stereo"},
+        {"sbs.mov", "-c:v libx264 -c:a libmp3lame -f mov", StereoLayout::kSideBySide, "side by side",
+         "side-by-side stereo"},
+        {"tb.webm", "-c:v libvpx-vp9 -c:a libvorbis -f webm", StereoLayout::kTopBottom, "top and bottom",
+         "top-bottom stereo"},
+        {"sbs.webm", "-c:v libvpx-vp9 -c:a libvorbis -f webm", StereoLayout::kSideBySide, "side by side",
+         "side-by-side stereo"},
+        {"tb.mkv", "-c:v libx264 -c:a libvorbis", StereoLayout::kTopBottom, "top and bottom", "top-bottom stereo"},
+        {"sbs.mkv", "-c:v libx264 -c:a libvorbis", StereoLayout::kSideBySide, "side by side", "side-by-side stereo"},
     };
-    for (const Container& c : kContainers) {
+    for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
         const std::string path = MakeClip(c.name, c.codecs);
         ASSERT_TRUE(fs::exists(path));
@@ -154,23 +174,21 @@ TEST_F(VrMetadataTest, MarksEveryCarryingContainerAndKeepsThePackets) {
         EXPECT_EQ(ProbedSideData(path), "");
 
         std::vector<std::string> log;
-        const VrMarkResult r = MarkAs180Video(path, [&](const std::string& l) { log.push_back(l); });
+        const VrMarkResult r = MarkAs180Video(path, [&](const std::string& l) { log.push_back(l); }, c.layout);
         ASSERT_EQ(r.status, VrMarkStatus::kMarked) << r.reason;
         ASSERT_EQ(log.size(), 1u);
-        EXPECT_TRUE(Has(log[0], "marked as 180x180 degree equirectangular")) << log[0];
+        EXPECT_TRUE(Has(log[0], std::string("marked as 180x180 degree equirectangular ") + c.logged + " video"))
+            << log[0];
 
         // ffprobe gives the bounds in pixels of the 128-wide picture: a
         // quarter of a sphere twice as wide is 64 on each side (its integer
         // arithmetic makes that 65 and 63).
         const std::string sd = ProbedSideData(path);
-        EXPECT_TRUE(Has(sd, "side_data_type=\"Spherical Mapping\"")) << sd;
-        EXPECT_TRUE(Has(sd, "projection=\"tiled equirectangular\"")) << sd;
-        EXPECT_TRUE(Has(sd, "bound_left=65")) << sd;
-        EXPECT_TRUE(Has(sd, "bound_right=63")) << sd;
-        EXPECT_TRUE(Has(sd, "bound_top=0")) << sd;
-        EXPECT_TRUE(Has(sd, "bound_bottom=0")) << sd;
-        EXPECT_TRUE(Has(sd, "side_data_type=\"Stereo 3D\"")) << sd;
-        EXPECT_TRUE(Has(sd, "type=\"2D\"")) << sd;
+        for (const std::string line : {"side_data_type=\"Spherical Mapping\"", "projection=\"tiled equirectangular\"",
+                                       "bound_left=65", "bound_right=63", "bound_top=0", "bound_bottom=0",
+                                       "side_data_type=\"Stereo 3D\""})
+            EXPECT_TRUE(Has(sd, line)) << line << " in " << sd;
+        EXPECT_TRUE(Has(sd, std::string("type=\"") + c.probed + "\"")) << sd;
 
         const std::string after = FrameMd5(path);
         EXPECT_NE(after, before);  // the marking travels with the first packet
@@ -184,7 +202,9 @@ TEST_F(VrMetadataTest, MarksEveryCarryingContainerAndKeepsThePackets) {
         EXPECT_EQ(FolderEntries(dir_), std::vector<std::string>{c.name});
 
         const VrMarking m = ReadVrMarking(path);
-        EXPECT_TRUE(m.spherical && m.equirectangular && m.stereo && m.mono);
+        EXPECT_TRUE(m.spherical && m.equirectangular && m.stereo);
+        EXPECT_EQ(m.mono, c.layout == StereoLayout::kMono);
+        EXPECT_EQ(m.layout, c.layout);
         EXPECT_EQ(m.boundLeft, kVr180BoundLeft);
         fs::remove(path);
     }
@@ -197,52 +217,6 @@ TEST_F(VrMetadataTest, MarksEveryCarryingContainerAndKeepsThePackets) {
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_TRUE(ReadVrMarking(movie).spherical);
     EXPECT_EQ(FolderEntries(dir_), (std::vector<std::string>{"links", "real.mp4"}));
-}
-
-// Two eyes side by side or one above the other: each carrying container
-// says so (st3d in MP4 and QuickTime, StereoMode in Matroska and WebM) with
-// the same 180-degree bounds, as ffprobe reads them.
-TEST_F(VrMetadataTest, MarksStereoLayoutsWithTheBounds) {
-    struct StereoCase {
-        const char* name;
-        const char* codecs;
-        StereoLayout layout;
-        const char* probed;  // ffprobe's stereo type
-        const char* logged;
-    };
-    const StereoCase kCases[] = {
-        {"sbs.mp4", "-c:v libx264 -c:a aac", StereoLayout::kSideBySide, "side by side", "side-by-side stereo"},
-        {"tb.mp4", "-c:v libx264 -c:a aac", StereoLayout::kTopBottom, "top and bottom", "top-bottom stereo"},
-        {"sbs.mov", "-c:v libx264 -c:a libmp3lame -f mov", StereoLayout::kSideBySide, "side by side",
-         "side-by-side stereo"},
-        {"tb.webm", "-c:v libvpx-vp9 -c:a libvorbis -f webm", StereoLayout::kTopBottom, "top and bottom",
-         "top-bottom stereo"},
-        {"sbs.webm", "-c:v libvpx-vp9 -c:a libvorbis -f webm", StereoLayout::kSideBySide, "side by side",
-         "side-by-side stereo"},
-        {"tb.mkv", "-c:v libx264 -c:a libvorbis", StereoLayout::kTopBottom, "top and bottom", "top-bottom stereo"},
-        {"sbs.mkv", "-c:v libx264 -c:a libvorbis", StereoLayout::kSideBySide, "side by side", "side-by-side stereo"},
-    };
-    for (const StereoCase& c : kCases) {
-        SCOPED_TRACE(c.name);
-        const std::string path = MakeClip(c.name, c.codecs);
-        std::vector<std::string> log;
-        const VrMarkResult r = MarkAs180Video(path, [&](const std::string& l) { log.push_back(l); }, c.layout);
-        ASSERT_EQ(r.status, VrMarkStatus::kMarked) << r.reason;
-        ASSERT_EQ(log.size(), 1u);
-        EXPECT_TRUE(Has(log[0], std::string("equirectangular ") + c.logged + " video")) << log[0];
-        const std::string sd = ProbedSideData(path);
-        EXPECT_TRUE(Has(sd, "side_data_type=\"Stereo 3D\"")) << sd;
-        EXPECT_TRUE(Has(sd, std::string("type=\"") + c.probed + "\"")) << sd;
-        EXPECT_TRUE(Has(sd, "projection=\"tiled equirectangular\"")) << sd;
-        EXPECT_TRUE(Has(sd, "bound_left=65")) << sd;
-        EXPECT_TRUE(Has(sd, "bound_right=63")) << sd;
-        EXPECT_TRUE(Has(sd, "bound_top=0")) << sd;
-        EXPECT_TRUE(Has(sd, "bound_bottom=0")) << sd;
-        const VrMarking m = ReadVrMarking(path);
-        EXPECT_TRUE(m.spherical && m.stereo && !m.mono);
-        EXPECT_EQ(m.layout, c.layout);
-        fs::remove(path);
-    }
 }
 
 TEST_F(VrMetadataTest, LeavesContainersThatCannotCarryItByteIdentical) {

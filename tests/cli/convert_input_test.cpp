@@ -4,67 +4,21 @@
 // ffprobe and ffmpeg, readers no one here wrote.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "tests/cli/converter_copy.h"
-#include "tests/capture_output.h"
+#include "tests/cli/converter_test_support.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace tessaly::testing;
 
-using Outcome = tessaly::testing::ShellOutcome;
-std::string Quote(const std::string& text) { return tessaly::testing::ShellQuote(text); }
-Outcome RunShell(const std::string& command) { return tessaly::testing::RunShellCommand(command); }
-
-std::string Capture(const std::string& command) {
-    return tessaly::testing::CaptureOutput(command + " 2>/dev/null");
-}
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Seconds from a stream's earliest packet to its latest packet's end.
-double StreamSeconds(const std::string& path, const char* stream) {
-    return std::atof(Capture(std::string("ffprobe -v error -select_streams ") + stream +
-                             " -show_entries packet=pts_time,dts_time,duration_time -of csv=p=0 " +
-                             Quote("file:" + path) +
-                             " | awk -F, '{t=($1==\"N/A\")?$2:$1; e=t+$3; if(e>m)m=e; if(NR==1||t<s)s=t} END{print m-s}'")
-                         .c_str());
-}
-
-int CountFrames(const std::string& path) {
-    return std::atoi(Capture("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                             "stream=nb_read_frames -of csv=p=0 " + Quote("file:" + path))
-                         .c_str());
-}
-
-class ConvertInputTest : public ::testing::Test {
+class ConvertInputTest : public ConverterTest {
 protected:
-    static void SetUpTestSuite() {
-        suiteDir_ = fs::temp_directory_path() / ("tessaly_input_" + std::to_string(::getpid()));
-        fs::remove_all(suiteDir_);
-        fs::create_directories(suiteDir_);
-    }
-    static void TearDownTestSuite() { fs::remove_all(suiteDir_); }
-
-    void SetUp() override {
-        dir_ = suiteDir_ / ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        fs::create_directories(dir_ / "temp");
-        program_ = tessaly::testing::ConverterCopyIn(dir_);
-    }
+    static void SetUpTestSuite() { MakeSuiteFolder("input"); }
 
     // A movie made by one ffmpeg call with `arguments` before its name.
     std::string Movie(const std::string& name, const std::string& arguments) const {
@@ -73,20 +27,7 @@ protected:
         EXPECT_EQ(made.status, 0) << made.output;
         return path;
     }
-
-    Outcome Convert(const std::string& args) const {
-        return RunShell(Quote(program_.string()) + " --temp " + Quote((dir_ / "temp").string()) + " " + args);
-    }
-
-    std::string Log() const { return ReadAll(dir_ / "prog" / "Tessaly_mono.log"); }
-    std::string Out(const std::string& name) const { return (dir_ / name).string(); }
-
-    static fs::path suiteDir_;
-    fs::path dir_;
-    fs::path program_;
 };
-
-fs::path ConvertInputTest::suiteDir_;
 
 // The stream ffmpeg decodes (the default one, here the second) gives rate,
 // length and frames; a first stream at another rate changes nothing.
@@ -192,12 +133,7 @@ TEST_F(ConvertInputTest, TurnedMoviesAreConvertedUpright) {
     EXPECT_NE(Log().find("Frame Size = 180x240\r\n"), std::string::npos) << Log();
     const Outcome b = Convert(Quote(upright) + " " + Quote(Out("b.mp4")));
     ASSERT_EQ(b.status, 0) << b.output;
-    const std::string psnr = Capture("ffmpeg -hide_banner -i " + Quote(Out("a.mp4")) + " -i " + Quote(Out("b.mp4")) +
-                                     " -lavfi '[0:v][1:v]psnr' -f null - 2>&1 | grep -o 'average:[0-9.inf]*'");
-    ASSERT_EQ(psnr.rfind("average:", 0), 0u) << psnr;
-    if (psnr.rfind("average:inf", 0) != 0) {
-        EXPECT_GE(std::atof(psnr.c_str() + 8), 40.0) << psnr;
-    }
+    EXPECT_GE(AveragePsnr(Out("a.mp4"), Out("b.mp4")), 40.0);
 }
 
 // Bytes of a file, cut to `keep` of the bytes after `marker` (none: whole).
@@ -226,8 +162,7 @@ TEST_F(ConvertInputTest, AMovieThatDecodesShortSaysSo) {
     const std::string movie = Movie("cut.mp4", "-f lavfi -i testsrc2=s=160x120:r=25:d=2 -c:v libx264 -g 10 "
                                                "-pix_fmt yuv420p -movflags +faststart");
     CutFileAfter(movie, "mdat", 0.2);
-    const int decodable = std::atoi(Capture("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                                            "stream=nb_read_frames -of csv=p=0 " + Quote(movie)).c_str());
+    const int decodable = CountFrames(movie);
     ASSERT_GT(decodable, 0);
     ASSERT_LT(decodable, 50);
     const std::string said = "converted " + std::to_string(decodable) + " of the 50 frames the file declares";
@@ -246,13 +181,7 @@ TEST_F(ConvertInputTest, AMovieThatDecodesShortSaysSo) {
         EXPECT_EQ(strict.status, 4) << strict.output;
         EXPECT_NE(strict.output.find(said), std::string::npos) << strict.output;
     }
-    // A whole movie says nothing of the kind, --strict or not.
-    const std::string whole = Movie("whole.mp4", "-f lavfi -i testsrc2=s=160x120:r=25:d=1 -c:v libx264 "
-                                                 "-pix_fmt yuv420p");
-    const Outcome o = Convert("--strict " + Quote(whole) + " " + Quote(Out("whole-out.mp4")));
-    EXPECT_EQ(o.status, 0) << o.output;
-    EXPECT_EQ(o.output.find("frames the file declares"), std::string::npos) << o.output;
-
+    // (A whole movie says nothing of the kind: EveryMovieIsConvertedToItsLastDecodableFrame.)
     // An index whose frame count is beyond what the file's bytes can hold
     // is not believed: the stream's length counts instead.
     const std::string counted = Movie("counted.mp4", "-f lavfi -i testsrc2=s=160x120:r=25:d=1 -c:v libx264 "
@@ -262,11 +191,6 @@ TEST_F(ConvertInputTest, AMovieThatDecodesShortSaysSo) {
     EXPECT_EQ(c.status, 0) << c.output;
     EXPECT_EQ(c.output.find("frames the file declares"), std::string::npos) << c.output;
 
-    const Outcome help = Convert("--help");
-    EXPECT_NE(help.output.find("--strict"), std::string::npos);
-    EXPECT_NE(help.output.find("  4        with --strict"), std::string::npos) << help.output;
-    const std::string page = ReadAll(fs::path(TESSALY_SOURCE_DIR) / "packaging" / "tessaly-convert.1");
-    EXPECT_NE(page.find(".B \\-\\-strict"), std::string::npos);
 }
 
 // Damaged and unfinished movies get one line naming the file and what is
@@ -316,15 +240,27 @@ TEST_F(ConvertInputTest, DamagedMoviesAreNamedWithWhatIsWrong) {
                             ": none of its 25 video packets could be decoded: the video data is damaged\n");
 }
 
-// Whole movies in every common container and codec: converted to their last
-// frame under --strict without a word of damage (an AVI's empty chunk, a
-// frame shown twice, counts as a frame it declares).
-TEST_F(ConvertInputTest, IntactMoviesNeverWarn) {
+// Whole movies in every common container and codec, and damaged ones whose
+// stated length, rate or sound is not what decodes: converted to their last
+// decodable frame. A whole movie gives no word of damage under --strict (an
+// AVI's empty chunk, a frame shown twice, counts as a frame it declares); what
+// was converted of a damaged one is the movie, checked as such, not refused
+// after the encode.
+TEST_F(ConvertInputTest, EveryMovieIsConvertedToItsLastDecodableFrame) {
     const std::string picture = "-f lavfi -i testsrc2=s=160x120:r=25:d=2";
     const std::string sound = picture + " -f lavfi -i sine=d=2 -shortest";
+    const auto halve = [](const std::string& path) { fs::resize_file(path, fs::file_size(path) / 2); };
+    // A y4m header claiming a million frames a second.
+    const auto fast = [](const std::string& path) {
+        std::string bytes = ReadAll(path);
+        bytes.replace(bytes.find("F25:1"), 5, "F1000000:1");
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    };
     const struct {
         const char* name;
         std::string args;
+        std::function<void(const std::string&)> damage = nullptr;  // none: a whole movie
+        const char* says = "";                           // besides the summary
     } cases[] = {
         {"a.mp4", sound + " -c:v libx264 -c:a aac"},
         {"a.mkv", sound + " -c:v libx264 -c:a aac"},
@@ -336,56 +272,31 @@ TEST_F(ConvertInputTest, IntactMoviesNeverWarn) {
         {"a.ts", sound + " -c:v libx264 -c:a mp2"},
         {"a.nut", sound + " -c:v ffv1 -c:a flac"},
         {"a.y4m", picture + " -pix_fmt yuv420p"},
+        {"cut.nut", sound + " -c:v ffv1 -c:a flac", halve},
+        {"cut.ogv", sound + " -c:v libtheora -c:a libvorbis", halve, "holds no sound"},
+        {"fast.y4m", picture + " -t 1 -pix_fmt yuv420p", fast},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
         const std::string movie = Movie(c.name, c.args);
-        const std::string out = Out(std::string(c.name) + ".mp4");
-        const Outcome o = Convert("--strict --cut 20,10,580,590 " + Quote(movie) + " " + Quote(out));
-        EXPECT_EQ(o.status, 0) << o.output;
-        EXPECT_EQ(o.output.find("declares"), std::string::npos) << o.output;
-        EXPECT_GE(CountFrames(out), CountFrames(movie));
-    }
-}
-
-// Damaged movies whose stated length or sound is not what decodes: what
-// was converted is the movie, checked as such, not refused after the encode.
-TEST_F(ConvertInputTest, DamagedMoviesKeepWhatWasConverted) {
-    const std::string picture = "-f lavfi -i testsrc2=s=160x120:r=25:d=2";
-    const std::string sound = picture + " -f lavfi -i sine=d=2 -shortest";
-    const std::string nut = Movie("cut.nut", sound + " -c:v ffv1 -c:a flac");
-    fs::resize_file(nut, fs::file_size(nut) / 2);
-    const std::string ogv = Movie("cut.ogv", sound + " -c:v libtheora -c:a libvorbis");
-    fs::resize_file(ogv, fs::file_size(ogv) / 2);
-    // A y4m header claiming a million frames a second.
-    const std::string fast = Movie("fast.y4m", picture + " -t 1 -pix_fmt yuv420p");
-    {
-        std::string bytes = ReadAll(fast);
-        bytes.replace(bytes.find("F25:1"), 5, "F1000000:1");
-        std::ofstream(fast, std::ios::binary | std::ios::trunc) << bytes;
-    }
-    const struct {
-        std::string movie;
-        const char* mode;
-        const char* says;  // besides the summary
-    } cases[] = {
-        {nut, "", ""},
-        {nut, "--stills bmp ", ""},
-        {ogv, "", "holds no sound"},
-        {ogv, "--stills bmp ", "holds no sound"},
-        {fast, "", ""},
-        {fast, "--stills bmp ", ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.movie + " " + c.mode);
-        const std::string out = c.movie + ".mp4";
-        const Outcome o = Convert(c.mode + std::string("--cut 20,10,580,590 ") + Quote(c.movie) + " " + Quote(out));
-        ASSERT_EQ(o.status, 0) << o.output;
-        EXPECT_NE(o.output.find(c.says), std::string::npos) << o.output;
-        const int frames = CountFrames(c.movie);
-        ASSERT_GT(frames, 0);
-        EXPECT_NE(o.output.find(std::to_string(frames) + " frames converted"), std::string::npos) << o.output;
-        EXPECT_EQ(CountFrames(out), frames);
+        if (c.damage) c.damage(movie);
+        const int frames = CountFrames(movie);
+        ASSERT_GT(frames, 0) << c.name;
+        for (const char* mode : {"", "--stills bmp "}) {
+            if (!c.damage && *mode != '\0') continue;  // whole movies: streamed only
+            SCOPED_TRACE(std::string(c.name) + " " + mode);
+            const std::string out = movie + (*mode ? "-stills" : "") + ".mp4";
+            const Outcome o = Convert(mode + std::string(c.damage ? "" : "--strict ") + "--cut 20,10,580,590 " +
+                                      Quote(movie) + " " + Quote(out));
+            ASSERT_EQ(o.status, 0) << o.output;
+            EXPECT_NE(o.output.find(c.says), std::string::npos) << o.output;
+            if (c.damage) {
+                EXPECT_NE(o.output.find(std::to_string(frames) + " frames converted"), std::string::npos) << o.output;
+                EXPECT_EQ(CountFrames(out), frames);
+            } else {
+                EXPECT_EQ(o.output.find("declares"), std::string::npos) << o.output;
+                EXPECT_GE(CountFrames(out), frames);
+            }
+        }
     }
     EXPECT_TRUE(fs::is_empty(dir_ / "temp"));
 }

@@ -6,31 +6,16 @@
 // encoded outputs are compared with ffmpeg's framemd5, their 180-degree
 // marking (mono or stereo) with ffprobe's.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "app/parameter_file.h"
-#include "tests/capture_output.h"
-#include "tests/cli/converter_copy.h"
+#include "tests/cli/converter_test_support.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-using tessaly::testing::CaptureOutput;
-using tessaly::testing::RunShellCommand;
-using tessaly::testing::ShellOutcome;
-std::string Quote(const std::string& text) { return tessaly::testing::ShellQuote(text); }
-
-std::string Bytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using namespace tessaly::testing;
 
 // The decoded picture of a movie, frame by frame (ffmpeg's framemd5).
 std::string FrameHashes(const fs::path& movie) {
@@ -50,7 +35,7 @@ protected:
         dir_ = fs::temp_directory_path() / ("tessaly_jobs_" + std::to_string(::getpid()));
         fs::remove_all(dir_);
         fs::create_directories(dir_ / "temp");
-        program_ = tessaly::testing::ConverterCopyIn(dir_ / "node");
+        program_ = ConverterCopyIn(dir_ / "node");
         // The encoder beside the program (looked for before the one on PATH):
         // ffmpeg itself, with the frames piped into it copied to $TAP.
         const fs::path encoder = dir_ / "node" / "prog" / "PLUG-IN" / "ffmpeg_III";
@@ -63,18 +48,17 @@ protected:
         fs::permissions(encoder, fs::perms::owner_all, fs::perm_options::add);
         // A name with a blank, a quote and non-ASCII letters.
         source_ = (dir_ / "fïlm 'one'.mp4").string();
-        RunShellCommand(std::string(TESSALY_SOURCE_DIR) + "/tools/make-fisheye-clip " + Quote(source_) +
-                        " --size 160x120 --fps 25 --duration 1.2 --audio");
+        MakeFisheyeClip(source_, "160x120", 25, "1.2", true);
         // The clip twice side by side: two eyes (the runs turn one by --right-roll).
         dualSource_ = (dir_ / "dual fisheye.mp4").string();
-        RunShellCommand("ffmpeg -v error -nostdin -i " + Quote(source_) +
+        RunShell("ffmpeg -v error -nostdin -i " + Quote(source_) +
                         " -filter_complex \"[0:v]split[l][r];[l][r]hstack\" -c:a copy " + Quote(dualSource_));
     }
     static void TearDownTestSuite() { fs::remove_all(dir_); }
 
     // One run of the program; the frames it encodes go to `tap`.
-    static ShellOutcome Convert(const std::string& args, const fs::path& tap = {}) {
-        return RunShellCommand("TAP=" + Quote(tap.string()) + " " + Quote(program_.string()) + " " + args);
+    static Outcome Convert(const std::string& args, const fs::path& tap = {}) {
+        return RunShell("TAP=" + Quote(tap.string()) + " " + Quote(program_.string()) + " " + args);
     }
 
     // A parameter file beside the program that sharpens, brightens and cuts
@@ -126,39 +110,36 @@ TEST_F(ConvertJobTest, OneJobGivesTheSamePicturesFromOptionsFromItsFileAndInPart
         const std::string direct = (run / "direct.mp4").string();
         const std::string viaJob = (run / "via job.mp4").string();
         const std::string job = (run / "job.txt").string();
-        const ShellOutcome d = Convert(temp + set.options + " " + Quote(set.source) + " " + Quote(direct), run / "direct.raw");
+        const Outcome d = Convert(temp + set.options + " " + Quote(set.source) + " " + Quote(direct), run / "direct.raw");
         ASSERT_EQ(d.status, 0) << d.output;
-        const ShellOutcome saved =
+        const Outcome saved =
             Convert(temp + set.options + " --save-job " + Quote(job) + " " + Quote(set.source) + " " + Quote(viaJob));
         ASSERT_EQ(saved.status, 0) << saved.output;
         EXPECT_FALSE(fs::exists(viaJob)) << "--save-job converts nothing";
 
         // Another machine: its own parameter file, which a job does not read.
         WriteOtherParameterFile();
-        const ShellOutcome j = Convert(temp + "--job " + Quote(job), run / "job.raw");
+        const Outcome j = Convert(temp + "--job " + Quote(job), run / "job.raw");
         ASSERT_EQ(j.status, 0) << j.output;
-        const std::string frames = Bytes(run / "direct.raw");
+        const std::string frames = ReadAll(run / "direct.raw");
         ASSERT_TRUE(!frames.empty() && frames.size() % (30 * 4) == 0) << "30 frames of BGRX: " << frames.size();
-        EXPECT_TRUE(Bytes(run / "job.raw") == frames);
+        EXPECT_TRUE(ReadAll(run / "job.raw") == frames);
         EXPECT_EQ(FrameHashes(viaJob), FrameHashes(direct));
 
         std::string parts, partFrames;
         for (int i = 1; i <= 3; ++i) {
             const fs::path part = run / ("part " + std::to_string(i) + ".mkv");
             const fs::path tap = run / ("part" + std::to_string(i) + ".raw");
-            const ShellOutcome p = Convert(temp + "--job " + Quote(job) + " --part " + std::to_string(i) + "/3 " +
+            const Outcome p = Convert(temp + "--job " + Quote(job) + " --part " + std::to_string(i) + "/3 " +
                                                Quote(part.string()), tap);
             ASSERT_EQ(p.status, 0) << p.output;
-            partFrames += Bytes(tap);
+            partFrames += ReadAll(tap);
             parts += " " + Quote(part.string());
         }
         EXPECT_TRUE(partFrames == frames);
-        const ShellOutcome joined = Convert(temp + "--job " + Quote(job) + " --join" + parts);
+        const Outcome joined = Convert(temp + "--job " + Quote(job) + " --join" + parts);
         ASSERT_EQ(joined.status, 0) << joined.output;
-        EXPECT_EQ(CaptureOutput("ffprobe -v error -select_streams v:0 -show_entries stream=width,height "
-                                "-of csv=p=0 " + Quote(viaJob)),
-                  CaptureOutput("ffprobe -v error -select_streams v:0 -show_entries stream=width,height "
-                                "-of csv=p=0 " + Quote(direct)));
+        EXPECT_EQ(ProbeMovie(viaJob).width, ProbeMovie(direct).width);
         EXPECT_EQ(Marking(viaJob), Marking(direct));
         EXPECT_EQ(Marking(viaJob).find("type=top and bottom") != std::string::npos, set.source == dualSource_)
             << Marking(viaJob);
@@ -167,7 +148,7 @@ TEST_F(ConvertJobTest, OneJobGivesTheSamePicturesFromOptionsFromItsFileAndInPart
     // above could tell.
     const fs::path run = dir_ / "run";
     ASSERT_EQ(Convert(temp + Quote(source_) + " " + Quote((run / "other.mp4").string()), run / "other.raw").status, 0);
-    EXPECT_FALSE(Bytes(run / "other.raw") == Bytes(run / "direct.raw"));
+    EXPECT_FALSE(ReadAll(run / "other.raw") == ReadAll(run / "direct.raw"));
     fs::remove(program_.parent_path() / "Tessaly.ini");
     EXPECT_TRUE(fs::is_empty(dir_ / "temp"));
 }
@@ -182,14 +163,14 @@ TEST_F(ConvertJobTest, StillsOfAJobAreTheStillsOfItsOptions) {
     fs::rename(fs::directory_iterator(run / "temp")->path(), run / "from options");
     ASSERT_EQ(Convert(options + "--save-job " + Quote(job) + " " + Quote(source_) + " " +
                       Quote((run / "b.mp4").string())).status, 0);
-    const ShellOutcome j = Convert("--job " + Quote(job));
+    const Outcome j = Convert("--job " + Quote(job));
     ASSERT_EQ(j.status, 0) << j.output;
     const fs::path fromJob = fs::directory_iterator(run / "temp")->path();
     int stills = 0;
     for (const auto& entry : fs::directory_iterator(run / "from options")) {
         if (entry.path().extension() != ".bmp") continue;
         ++stills;
-        EXPECT_TRUE(Bytes(entry.path()) == Bytes(fromJob / entry.path().filename())) << entry.path();
+        EXPECT_TRUE(ReadAll(entry.path()) == ReadAll(fromJob / entry.path().filename())) << entry.path();
     }
     EXPECT_EQ(stills, 30);
 }
@@ -201,7 +182,7 @@ TEST_F(ConvertJobTest, DamagedJobsAndWrongUsesAreRefusedLosingNothing) {
     const std::string out = (run / "out.mp4").string();
     ASSERT_EQ(Convert("--cut 20,10,580,590 --save-job " + Quote(job) + " " + Quote(source_) + " " + Quote(out)).status,
               0);
-    const std::string text = Bytes(job);
+    const std::string text = ReadAll(job);
     const auto variant = [&](const std::string& from, const std::string& to) {
         std::string changed = text;
         changed.replace(changed.find(from), from.size(), to);
@@ -209,7 +190,7 @@ TEST_F(ConvertJobTest, DamagedJobsAndWrongUsesAreRefusedLosingNothing) {
     };
     // A copy of the movie with one byte more: not the movie the job was made for.
     const std::string longer = (run / "longer.mp4").string();
-    std::ofstream(longer, std::ios::binary) << Bytes(source_) << '\0';
+    std::ofstream(longer, std::ios::binary) << ReadAll(source_) << '\0';
     struct Case {
         std::string jobText;  // empty: the good job
         std::string args;
@@ -230,16 +211,16 @@ TEST_F(ConvertJobTest, DamagedJobsAndWrongUsesAreRefusedLosingNothing) {
     for (const Case& c : cases) {
         const std::string file = (run / "case.txt").string();
         std::ofstream(file, std::ios::binary | std::ios::trunc) << (c.jobText.empty() ? text : c.jobText);
-        const ShellOutcome o = Convert("--job " + Quote(file) + " " + c.args);
+        const Outcome o = Convert("--job " + Quote(file) + " " + c.args);
         EXPECT_EQ(o.status, c.status) << c.args << "\n" << o.output;
         EXPECT_NE(o.output.find(c.message), std::string::npos) << o.output;
         EXPECT_FALSE(fs::exists(out));
     }
     // --save-job never writes over the movie or an output.
-    const std::string movie = Bytes(source_);
-    const ShellOutcome over = Convert("--save-job " + Quote(source_) + " " + Quote(source_) + " " + Quote(out));
+    const std::string movie = ReadAll(source_);
+    const Outcome over = Convert("--save-job " + Quote(source_) + " " + Quote(source_) + " " + Quote(out));
     EXPECT_EQ(over.status, 2) << over.output;
-    EXPECT_TRUE(Bytes(source_) == movie);
+    EXPECT_TRUE(ReadAll(source_) == movie);
 }
 
 }  // namespace

@@ -127,6 +127,14 @@ double Psnr(const std::vector<uint8_t>& a, int w, int x0, int y0, const std::vec
     return 10.0 * std::log10(255.0 * 255.0 * 3.0 * inner * inner / std::max(sum, 1e-9));
 }
 
+// The first still a run kept below `temp`; "" when there is none.
+std::string FirstStill(const fs::path& temp) {
+    for (const auto& entry : fs::recursive_directory_iterator(temp)) {
+        if (entry.path().filename() == "mono000000.bmp") return entry.path().string();
+    }
+    return "";
+}
+
 // The circle the converter says it found for an eye: "left eye lens circle:
 // centre X,Y radius R px".
 bool SaidCircle(const std::string& output, const std::string& eye, double& cx, double& cy, double& r) {
@@ -148,10 +156,7 @@ TEST_P(StereoCli, FindsBothCirclesAndConvertsEachEyeLikeV360) {
                              " --no-align-eyes --sharpen off --stills bmp --keep-stills --temp " + ShellQuote(temp.string()) + " " +
                              ShellQuote(clip) + " " + ShellQuote(out));
     ASSERT_EQ(run.status, 0) << run.output;
-    std::string still;
-    for (const auto& entry : fs::recursive_directory_iterator(temp)) {
-        if (entry.path().filename() == "mono000000.bmp") still = entry.path().string();
-    }
+    const std::string still = FirstStill(temp);
     ASSERT_FALSE(still.empty()) << run.output;
     const int eyeX[2] = {c.lx, c.rx}, eyeY[2] = {c.ly, c.ry};
     const char* eyes[2] = {"left", "right"};
@@ -240,10 +245,7 @@ TEST_F(StereoCliBase, AlignsTheEyesByPitchAndRoll) {
                 EXPECT_NEAR(rollAfter, 0.0, 0.1);
             }
             // The converted eyes themselves, from the first still.
-            std::string still;
-            for (const auto& entry : fs::recursive_directory_iterator(temp)) {
-                if (entry.path().filename() == "mono000000.bmp") still = entry.path().string();
-            }
+            const std::string still = FirstStill(temp);
             ASSERT_FALSE(still.empty());
             const std::vector<uint8_t> rgb = Frame(still, "vflip");
             ASSERT_EQ(rgb.size(), 1980u * 990u * 3u);

@@ -95,17 +95,7 @@ TEST(EncoderCommand, VariantsOfTheWorkedExample) {
         EXPECT_NE(text.find(c.piece), std::string::npos) << c.what << ": " << text;
     }
     EXPECT_EQ(BuildEncoderCommand(WorkedExample()).text.find(" -s "), std::string::npos);
-    // No row re-times the stills: a 25 fps movie stays 25 fps in every
-    // container but MPEG-2, which gets its standard rate.
-    for (const char* ext : {".flv", ".mov", ".avi", ".mp4", ".m4v", ".ogg", ".ogv", ".webm"}) {
-        EncoderJob job = WorkedExample();
-        job.avgTimePerFrame = 400000;
-        job.outputPath = std::string("/d/a") + ext;
-        const std::string text = BuildEncoderCommand(job).text;
-        EXPECT_EQ(text.find(" -r "), text.find(" -r 25.00 -i ")) << ext << ": " << text;
-        EXPECT_EQ(text.find(" -r ", text.find(" -r ") + 1), std::string::npos) << ext << ": " << text;
-        EXPECT_DOUBLE_EQ(EncoderOutputRate(ext, 25), 0) << ext;
-    }
+    // (That no row but MPEG-2's re-times the stills: ConversionTest.EveryContainerGetsTheFramesAndTheSound.)
     // Single-precision factors: 1712 not 1728, 53.99999 sixteens, 1328 not 1344.
     EXPECT_EQ(ResizedDimension(1920, 1), 1712);
     EXPECT_EQ(ResizedDimension(960, 1), 848);
@@ -123,34 +113,6 @@ TEST(EncoderCommand, UnknownExtensionBuildsNothing) {
     EXPECT_EQ(OutputExtension("/x/movie.tar.WebM"), ".webm");
     EXPECT_EQ(OutputExtension("/d/OUT.MP4"), ".mp4");
     EXPECT_EQ(OutputExtension("/x/" + std::string(5000, 'a') + ".mp4"), "");
-}
-
-// Every path is one argument, exactly as given, and a file whatever its
-// text: no option ("-x"), no protocol ("pipe:", "udp:"), no pattern ("%").
-TEST(EncoderCommand, PathsAreFilesExactlyAsGiven) {
-    struct Case {
-        std::string output, temp;
-        std::string wantOutput, wantPattern, wantWav;
-    };
-    const Case cases[] = {
-        {"movie.mp4 ", "tb ", "", "", ""},  // ".mp4 " is no known extension
-        {" movie.mp4", "tb ", "file: movie.mp4", "file:tb /mono%06d.jpg", "file:tb /temp.wav"},
-        {"-out.mp4", "t", "file:-out.mp4", "file:t/mono%06d.jpg", "file:t/temp.wav"},
-        {"pipe:clip.mp4", "udp:x", "file:pipe:clip.mp4", "file:udp:x/mono%06d.jpg", "file:udp:x/temp.wav"},
-        {"/d/my \"best\" movie.mp4", "/t/50% a b", "file:/d/my \"best\" movie.mp4",
-         "file:/t/50%% a b/mono%06d.jpg", "file:/t/50% a b/temp.wav"},
-    };
-    for (const Case& c : cases) {
-        EncoderJob job = WorkedExample();
-        job.outputPath = c.output;
-        job.tempFolder = c.temp;
-        const EncoderCommand command = BuildEncoderCommand(job);
-        ASSERT_EQ(command.known, !c.wantOutput.empty()) << c.output;
-        if (!command.known) continue;
-        EXPECT_EQ(command.argv.back(), c.wantOutput);
-        EXPECT_EQ(command.argv[4], c.wantPattern);
-        EXPECT_EQ(command.argv[6], c.wantWav);
-    }
 }
 
 // MPEG-2 video takes eight rates: others get the lowest one that repeats
@@ -194,33 +156,6 @@ TEST(EncoderCommand, MpegRatesAreStandardOnes) {
     EXPECT_DOUBLE_EQ(EncoderOutputRate(".mpeg", 25), 25);
     EXPECT_DOUBLE_EQ(EncoderOutputRate(".mp4", 25), 0);
     EXPECT_DOUBLE_EQ(EncoderOutputRate(".avi", 25), 0);
-}
-
-TEST(EncoderCommand, StreamCommandsGiveMpegItsRate) {
-    StreamJob job;
-    job.encoderProgram = "ffmpeg";
-    job.sourcePath = "/s/in.mp4";
-    job.sound = true;
-    job.width = job.height = 240;
-    job.rateNum = 15;
-    job.durationSeconds = 2;
-    job.outputs = {"/d/a.mp4", "/d/b.mpg"};
-    EncoderCommand c = BuildStreamCommand(job);
-    ASSERT_TRUE(c.known);
-    EXPECT_EQ(c.text,
-              "\"ffmpeg\" -f rawvideo -pix_fmt bgr0 -s 240x240 -framerate 15/1 -i pipe:0 -t 00:00:02.000"
-              " -i \"file:/s/in.mp4\""
-              " -map 0:v:0 -map 1:a:0 -ac 2 -ar 44100 -vcodec libx264 -pix_fmt yuv420p "
-              " -crf 22 -f mp4  -y \"file:/d/a.mp4\""
-              " -map 0:v:0 -map 1:a:0 -ac 2 -ar 44100 -r 30 -vcodec mpeg2video -acodec mp2 -pix_fmt yuv420p"
-              " -flags +low_delay  -q:v 4 -f vob  -y \"file:/d/b.mpg\"");
-    // 120 fps: the MPEG output refuses the whole run before it starts.
-    job.rateNum = 120;
-    c = BuildStreamCommand(job);
-    EXPECT_NE(c.problem.find("at most 60"), std::string::npos);
-    EXPECT_TRUE(c.argv.empty());
-    job.outputs = {"/d/a.mp4"};
-    EXPECT_TRUE(BuildStreamCommand(job).problem.empty());
 }
 
 TEST(EncoderCommand, RatesTheEncoderRefusesAreFound) {

@@ -16,28 +16,14 @@ namespace {
 
 using outtest::Frame;
 
-TEST(JpegQuality, TablesAtTheEdgesAndWorkedValues) {
+// Qualities 50, 75, 98 and 100 are JpegFile.GoldenChecksums'; out of range
+// acts as 75, and a scaled value is clamped.
+TEST(JpegQuality, OutOfRangeActsAs75AndValuesAreClamped) {
     const JpegQuantTables q75 = JpegSetQuality(75);
-    for (int q : {0, 49, 101}) EXPECT_EQ(JpegSetQuality(q).quant, q75.quant) << q;  // out of range acts as 75
-    EXPECT_EQ(q75.quant[0][0], 8);  // 16 * 50 / 100 + 0.5 = 8.5 rounds to the even 8
-    EXPECT_EQ(q75.quant[0][1], 6);  // base 11: 5.5 -> 6
-
-    const JpegQuantTables q50 = JpegSetQuality(50);  // even base values kept, odd ones raised
-    for (int z = 0; z < 64; ++z) {
-        EXPECT_EQ(q50.quant[0][z], kJpegBaseLuma[z] + kJpegBaseLuma[z] % 2) << z;
-        EXPECT_EQ(q50.quant[1][z], kJpegBaseChroma[z] + kJpegBaseChroma[z] % 2) << z;
-    }
-
-    const JpegQuantTables q98 = JpegSetQuality(98);
-    const auto luma = [&](int row, int col) { return q98.quant[0][kJpegZigzag[8 * row + col]]; };
-    // 16 -> 1.14, 26 -> 1.54, 100 -> 4.5 (the even 4), 121 -> 5.34
-    EXPECT_EQ((std::vector<int>{luma(0, 0), luma(1, 4), luma(7, 5), luma(6, 5)}), (std::vector<int>{1, 2, 4, 5}));
-    EXPECT_EQ(std::set<int>(q98.quant[0].begin(), q98.quant[0].end()), (std::set<int>{1, 2, 3, 4, 5}));
-    EXPECT_EQ(std::set<int>(q98.quant[1].begin(), q98.quant[1].end()), (std::set<int>{1, 2, 3, 4}));
-
+    for (int q : {0, 49, 101}) EXPECT_EQ(JpegSetQuality(q).quant, q75.quant) << q;
     const JpegQuantTables q100 = JpegSetQuality(100);
     for (const auto& table : q100.quant) EXPECT_EQ(std::set<int>(table.begin(), table.end()), std::set<int>{1});
-    EXPECT_EQ(JpegScaledQuantValue(500, 121), 255);  // clamped
+    EXPECT_EQ(JpegScaledQuantValue(500, 121), 255);
 }
 
 TEST(JpegPrepare, BlackFrameHasOnlyTheYDcCoefficient) {

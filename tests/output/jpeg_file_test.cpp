@@ -24,7 +24,8 @@ uint64_t Fnv1a64(std::span<const uint8_t> bytes) {
 }
 
 // The encoder's files, byte for byte: checksums of files taken before the
-// coefficient planes went from 32 to 16 bits (any change of a byte fails).
+// coefficient planes went from 32 to 16 bits (any change of a byte fails:
+// the segments, their order and their tables included).
 TEST(JpegFile, GoldenChecksums) {
     struct Case {
         int w, h, quality;
@@ -51,38 +52,6 @@ TEST(JpegFile, GoldenChecksums) {
         ASSERT_TRUE(e.Encode({px.data(), c.w, c.h, 32}, c.quality));
         EXPECT_EQ(Fnv1a64(e.File()), c.sum) << c.w << "x" << c.h << " q" << c.quality;
     }
-}
-
-TEST(JpegFile, SegmentsInOrderWithExactBytes) {
-    const Frame f = outtest::NaturalFrame(13, 7, 32, 11);
-    JpegEncoder e;
-    ASSERT_TRUE(e.Encode({f.bytes.data(), 13, 7, 32}, 98));
-    const std::vector<uint8_t> file(e.File().begin(), e.File().end());
-    // SOI, JFIF 1.1 with 1:1 density, the credit text as COM, then DQT 0, 1.
-    std::vector<uint8_t> want = {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0};
-    const size_t textLength = std::strlen(kJpegCreditText);
-    want.insert(want.end(), {0xFF, 0xFE, uint8_t((textLength + 2) >> 8), uint8_t(textLength + 2)});
-    want.insert(want.end(), kJpegCreditText, kJpegCreditText + textLength);
-    for (uint8_t t = 0; t < 2; ++t) {
-        want.insert(want.end(), {0xFF, 0xDB, 0, 0x43, t});
-        want.insert(want.end(), e.QuantTables().quant[t].begin(), e.QuantTables().quant[t].end());
-    }
-    // SOF0: declared size 13 x 7, three components 1:1 with their tables.
-    want.insert(want.end(), {0xFF, 0xC0, 0, 17, 8, 0, 7, 0, 13, 3, 1, 0x11, 0, 2, 0x11, 1, 3, 0x11, 1});
-    const JpegScanTables& h = e.HuffmanTables();
-    const std::pair<uint8_t, const HuffmanTable*> dht[] = {{0x00, &h.dc[0]}, {0x10, &h.ac[0]}, {0x01, &h.dc[1]},
-                                                           {0x11, &h.ac[1]}};
-    for (const auto& [tableClass, t] : dht) {
-        want.insert(want.end(), {0xFF, 0xC4, 0, uint8_t(19 + t->vals.size()), tableClass});
-        want.insert(want.end(), t->bits.begin() + 1, t->bits.end());
-        want.insert(want.end(), t->vals.begin(), t->vals.end());
-    }
-    want.insert(want.end(), {0xFF, 0xDA, 0, 12, 3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0});
-    EXPECT_EQ(std::vector<uint8_t>(file.begin(), file.begin() + static_cast<long>(want.size())), want);
-    const outtest::JpegLayout l = outtest::ParseLayout(file);
-    EXPECT_EQ(l.scanStart, want.size());
-    EXPECT_EQ(l.segments.back().marker, 0xD9);
-    EXPECT_EQ(l.scanEnd + 2, file.size());  // EOI ends the file, nothing after it
 }
 
 TEST(JpegFile, ScanDecodesToTheCoefficientsWithEveryFFStuffedAndOnesPadding) {

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -135,12 +134,6 @@ TEST(PendingFileTest, EverySpellingOfOneFileIsFound) {
     const std::vector<std::string> before = Entries(d);
     EXPECT_EQ(SameFilePair({(d / "Case.mp4").string(), (d / "case.mp4").string()}), std::vector<size_t>{});
     EXPECT_EQ(Entries(d), before);
-}
-
-TEST(PendingFileTest, DiskErrorsInWords) {
-    EXPECT_EQ(DiskFullReason(ENOSPC, "o.mp4"), "no space left on device (o.mp4)");
-    EXPECT_EQ(DiskFullReason(EFBIG, "o.mp4"), "file too large (o.mp4)");
-    EXPECT_EQ(DiskFullReason(EACCES, "o.mp4"), "");
 }
 
 }  // namespace

@@ -30,18 +30,21 @@ using testing::WaitFor;
 
 constexpr const char* kSourceError = "message Error | AddSourceFilte Error";
 
+// Short waits for the tests: `settle` for an older stream, `connect` for
+// the opening (a slow disk when long).
+StreamTimings Timings(int settle, int connect) {
+    return StreamTimings{.stopOlderStream = settle, .settleOlderStream = settle, .afterStream = settle,
+                         .connect = connect, .beforeLoop = connect, .previewTurn = 2, .convertingTurn = 2,
+                         .afterStop = settle / 2};
+}
+
 class VideoSourceTest : public ::testing::Test {
 protected:
     void SetUp() override {
         dir_ = testing::TempFolder("source");
         app_.env.programDir = dir_ + "/";
         app_.env.log.SetPath(dir_ + "/Tessaly_mono.log");
-        StreamTimings fast;
-        fast.stopOlderStream = fast.settleOlderStream = fast.afterStream = 10;
-        fast.connect = fast.beforeLoop = 0;
-        fast.previewTurn = fast.convertingTurn = 2;
-        fast.afterStop = 5;
-        source_.SetTimings(fast);
+        source_.SetTimings(Timings(10, 0));
         StreamHooks hooks;
         hooks.previewPass = [this] { ++previewPasses_; };
         hooks.allocateFrameBuffers = [this](const MediaInfo&) { ++allocations_; };
@@ -115,10 +118,7 @@ TEST_F(VideoSourceTest, ShutdownDuringTheOpeningEndsTheStream) {
         app.env.programDir = dir_ + "/";
         RecordingUserInterface ui;
         VideoSource source(app, ui);
-        source.SetTimings(StreamTimings{
-            .stopOlderStream = 0, .settleOlderStream = 0, .afterStream = 0, .connect = 0,
-            .beforeLoop = 0, .previewTurn = 2, .convertingTurn = 2, .afterStop = 0
-        });
+        source.SetTimings(Timings(0, 0));
         source.SetParamFileFolder(dir_);
         source.RegisterShutdownHooks(std::chrono::seconds(20));
         if (delayUs < 0) Shutdown(app);
@@ -218,12 +218,7 @@ TEST_F(VideoSourceTest, ASecondOpenEndsTheRunningStreamFirst) {
 // the open stand for a slow disk): the first stream gives up, the file chosen
 // last plays, and nothing hangs.
 TEST_F(VideoSourceTest, ASecondOpenDuringTheFirstOpeningPlaysTheLastFile) {
-    StreamTimings slow;
-    slow.stopOlderStream = slow.settleOlderStream = slow.afterStream = 10;
-    slow.connect = slow.beforeLoop = 400;
-    slow.previewTurn = slow.convertingTurn = 2;
-    slow.afterStop = 5;
-    source_.SetTimings(slow);
+    source_.SetTimings(Timings(10, 400));
     const std::string first = FisheyeClip("fish-mjpeg.avi");
     const std::string second = FisheyeClip("fish-h264.mp4");
     std::atomic<bool> firstDone{false};

@@ -191,7 +191,8 @@ int LensDialog::BuildProfileRows(QGridLayout* grid, int row) {
     camera_->setToolTip(" The camera the movie was filmed with: its sensor size places the lens's circle ");
     crop_ = NumberBox(this, "lensCropFactor", 20.0, 2, 0.1);
     crop_->setToolTip(" The sensor's crop factor; given, it counts instead of the camera's ");
-    crop_->setSpecialValueText("calibration's");  // the longer of its two texts sizes the box
+    crop_->setSpecialValueText("calibration's");
+    crop_->setMinimumWidth(fontMetrics().horizontalAdvance("calibration's") + 40);  // the longer text and the arrows
     auto* camera = new QHBoxLayout;
     camera->addWidget(camera_, 1);
     camera->addWidget(new QLabel("Crop factor", this));
@@ -317,6 +318,7 @@ void LensDialog::ShowProfile(const LensProfileSettings& p) {
     crop_->setValue(p.cropFactor);
     const double minFocal = item->data(0, kMinFocalRole).toDouble();
     focal_->setRange(minFocal, std::max(minFocal, item->data(0, kMaxFocalRole).toDouble()));
+    focal_->setSpecialValueText(p.Empty() ? " " : "");  // no lens, no focal length
     focal_->setValue(p.focal > 0 ? p.focal : minFocal);
     aperture_->setValue(p.aperture);
     if (p.Empty()) {

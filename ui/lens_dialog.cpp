@@ -194,6 +194,7 @@ int LensDialog::BuildProfileRows(QGridLayout* grid, int row) {
     crop_->setSpecialValueText("calibration's");
     crop_->setMinimumWidth(fontMetrics().horizontalAdvance("calibration's") + 40);  // the longer text and the arrows
     auto* camera = new QHBoxLayout;
+    camera->setSpacing(8);
     camera->addWidget(camera_, 1);
     camera->addWidget(new QLabel("Crop factor", this));
     camera->addWidget(crop_);
@@ -208,6 +209,7 @@ int LensDialog::BuildProfileRows(QGridLayout* grid, int row) {
     aperture_->setSpecialValueText("widest");
     aperture_->setToolTip(" The aperture, for the vignetting calibrated nearest to it ");
     auto* setting = new QHBoxLayout;
+    setting->setSpacing(8);
     setting->addWidget(focal_);
     setting->addSpacing(12);
     setting->addWidget(new QLabel("Aperture", this));

@@ -1,6 +1,7 @@
 // Saves pictures of the desktop program's windows: the splash window, the
 // main window with a movie playing, the output window, the lens rim of the
-// untouched start cut, the Lens dialog beside both windows, the About box, and
+// untouched start cut, the Lens dialog beside both windows and its list of
+// lens profiles with one chosen, the About box, and
 // a real conversion: the main and output windows while the frames are
 // converted, "Please wait...", the success question and the dialog for
 // encoding again.
@@ -25,6 +26,7 @@
 #include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <cstdio>
 #include <functional>
@@ -170,6 +172,33 @@ void LensPictures(tessaly::MainWindow* w, tessaly::DesktopSession* s, std::funct
          }, 60000);
 }
 
+// The Lens dialog's profile list searched for "sigma", the Sigma 8mm
+// circular fisheye chosen, beside the output picture it corrects.
+void LensProfilePicture(tessaly::MainWindow* w, std::function<void()> then) {
+    tessaly::LensDialog* dialog = w->Lens();
+    dialog->show();
+    QWidget* output = w->Output();
+    const QRect beside = output != nullptr ? output->geometry() : w->geometry();
+    dialog->move(beside.right() + 30, beside.top());
+    dialog->Search()->setText("sigma");
+    QTreeWidget* list = dialog->Profiles();
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = list->topLevelItem(i);
+        if (item->data(0, Qt::UserRole).toString() == "Sigma 8mm f/3.5 EX DG Circular") list->setCurrentItem(item);
+    }
+    const int64_t shown = w->InputPanel()->Shown();
+    When([w, shown] { return w->InputPanel()->Shown() >= shown + 2; },
+         [w, dialog, output, then] {
+             QTimer::singleShot(300, w, [dialog, output, then] {
+                 SaveTogether({output, dialog}, "lens-profiles.png");
+                 dialog->Search()->clear();
+                 dialog->ResetButton()->click();
+                 dialog->close();
+                 then();
+             });
+         });
+}
+
 void LensDialogPicture(tessaly::MainWindow* w, std::function<void()> then) {
     w->OpenLensDialog();
     tessaly::LensDialog* dialog = w->Lens();
@@ -184,8 +213,7 @@ void LensDialogPicture(tessaly::MainWindow* w, std::function<void()> then) {
              QTimer::singleShot(300, w, [w, dialog, then] {
                  SaveTogether({w, w->Output(), dialog}, "lens-dialog.png");
                  dialog->ResetButton()->click();
-                 dialog->close();
-                 then();
+                 LensProfilePicture(w, then);
              });
          });
 }

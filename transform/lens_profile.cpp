@@ -209,6 +209,7 @@ LensCorrection CorrectionOf(const lfLens& l, double crop, const LensProfileSetti
     LensCorrection c;
     c.maker = l.Maker != nullptr ? l.Maker : "";
     c.model = l.Model != nullptr ? l.Model : "";
+    c.name = LensName(l);
     c.projection = *ProjectionOf(l.Type);
     c.calibrationCropFactor = l.CropFactor > 0 ? l.CropFactor : 1.0;
     c.calibrationAspect = l.AspectRatio > 0 ? l.AspectRatio : 1.5;
@@ -271,9 +272,14 @@ std::vector<LensListing> ListLenses(const std::string& word, const std::string& 
     const std::string want = Lower(word);
     for (const lfLens* const* l = base.db.GetLenses(); l != nullptr && *l != nullptr; ++l) {
         const std::optional<LensModel> projection = ProjectionOf((*l)->Type);
-        LensListing e{(*l)->Maker != nullptr ? (*l)->Maker : "", LensName(**l),
-                      projection ? LensModelName(*projection) : TypeWord((*l)->Type), projection.has_value(),
-                      (*l)->CropFactor};
+        LensListing e{(*l)->Maker != nullptr ? (*l)->Maker : "",
+                      LensName(**l),
+                      projection ? LensModelName(*projection) : TypeWord((*l)->Type),
+                      projection.has_value(),
+                      (*l)->CropFactor,
+                      (*l)->MinFocal,
+                      std::max((*l)->MinFocal, (*l)->MaxFocal),
+                      (*l)->CalibVignetting != nullptr && *(*l)->CalibVignetting != nullptr};
         const std::string all = Lower(e.maker + " " + e.model + " " + e.projection + (e.fisheye ? " fisheye" : ""));
         if (!want.empty() && all.find(want) == std::string::npos) continue;
         out.push_back(e);
@@ -282,6 +288,20 @@ std::vector<LensListing> ListLenses(const std::string& word, const std::string& 
         if (a.fisheye != b.fisheye) return a.fisheye;
         return Lower(a.model) < Lower(b.model);
     });
+    return out;
+}
+
+std::vector<std::string> ListCameras(const std::string& lensFile, std::string& error) {
+    std::vector<std::string> out;
+    const std::lock_guard<std::mutex> lock(databaseMutex);
+    const Database& base = LoadedDatabase(lensFile);
+    error = base.error;
+    if (!error.empty()) return out;
+    for (const lfCamera* const* c = base.db.GetCameras(); c != nullptr && *c != nullptr; ++c) {
+        out.push_back(FullName((*c)->Maker, (*c)->Model));
+    }
+    std::sort(out.begin(), out.end(), [](const std::string& a, const std::string& b) { return Lower(a) < Lower(b); });
+    out.erase(std::unique(out.begin(), out.end()), out.end());
     return out;
 }
 
@@ -324,12 +344,20 @@ std::string CircleMismatch(const LensCorrection& c, double fov, double foundDiam
            AboutPixels(foundDiameter) + " px: another camera, a speed booster, or another lens?";
 }
 
+std::string ProfileSetting(const LensCorrection& c) {
+    return std::string(LensModelName(c.projection)) + ", focal length " + Number(c.focal) + " mm, crop factor " +
+           Number(c.cropFactor);
+}
+
+std::string ProfileCorrections(const LensCorrection& c) {
+    return std::string("distortion ") + DistortionName(c.distortion) + ", vignetting " +
+           (c.vignetting ? "corrected" : "not calibrated") + ", lateral colour " +
+           (c.tca == TcaModel::kLinear ? "linear" : c.tca == TcaModel::kPoly3 ? "poly3" : "none");
+}
+
 std::string ProfileSummary(const LensCorrection& c) {
-    std::string line = "lens profile " + FullName(c.maker.c_str(), c.model.c_str()) + ": " +
-                       LensModelName(c.projection) + ", focal length " + Number(c.focal) + " mm, crop factor " +
-                       Number(c.cropFactor) + "; distortion " + DistortionName(c.distortion) + ", vignetting " +
-                       (c.vignetting ? "corrected" : "not calibrated") + ", lateral colour " +
-                       (c.tca == TcaModel::kLinear ? "linear" : c.tca == TcaModel::kPoly3 ? "poly3" : "none");
+    std::string line = "lens profile " + FullName(c.maker.c_str(), c.model.c_str()) + ": " + ProfileSetting(c) + "; " +
+                       ProfileCorrections(c);
     for (const std::string& note : c.notes) line += "; " + note;
     return line;
 }

@@ -33,6 +33,7 @@ enum class TcaModel {
 struct LensCorrection {
     std::string maker;
     std::string model;
+    std::string name;  // "MAKER MODEL" as the lens list names it
     LensModel projection = LensModel::kEquidistant;
     double focal = 0.0;           // mm, nominal: what the corrections are for
     double projectionFocal = 0.0; // mm: the projection's focal length
@@ -65,12 +66,18 @@ struct LensListing {
     std::string projection;  // "equisolid", ..., or the database's word for a lens that is no fisheye
     bool fisheye = false;
     double cropFactor = 0.0;
+    double minFocal = 0.0;   // mm; a zoom's maxFocal is larger
+    double maxFocal = 0.0;
+    bool vignetting = false;  // calibrated for vignetting (the aperture then matters)
 };
 
 // The database's lenses whose maker, model or projection contains `word`
 // (any case; empty: all), fisheyes first. error receives why the database
 // could not be read.
 std::vector<LensListing> ListLenses(const std::string& word, const std::string& lensFile, std::string& error);
+
+// "MAKER MODEL" of every camera the database knows, sorted, each once.
+std::vector<std::string> ListCameras(const std::string& lensFile, std::string& error);
 
 // The diameter in pixels of the circle a profile's lens draws for a field of
 // view (degrees) on a frame of that size: the sanity check of a found circle.
@@ -83,5 +90,9 @@ std::string CircleMismatch(const LensCorrection& c, double fov, double foundDiam
 
 // One line naming the profile in use and what it corrects, for the log.
 std::string ProfileSummary(const LensCorrection& c);
+// Its parts: "equisolid, focal length 8 mm, crop factor 1" and
+// "distortion ptlens, vignetting corrected, lateral colour poly3".
+std::string ProfileSetting(const LensCorrection& c);
+std::string ProfileCorrections(const LensCorrection& c);
 
 }  // namespace tessaly

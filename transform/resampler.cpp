@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "transform/resample_kernels.h"
 #include "transform/row_pool.h"
 
@@ -161,14 +165,49 @@ void ReplaceChannel(const RowWork& w, const float* uv, int count, int channel, u
     for (int k = 0; k < count; ++k) dst[4 * k + channel] = own[4 * k + channel];
 }
 
-// Vignetting: every colour of a written span scaled by its pixel's gain.
-void ApplyGains(const float* gains, int count, uint8_t* dst) {
+// Vignetting: every colour of a written span scaled by its pixel's gain,
+// rounded to nearest (halves to even) and clamped to 0..255. Clamping before
+// rounding gives the same byte, and a value within 0..255 rounds exactly by
+// adding and taking away 1.5 * 2^23 (the default rounding, as nearbyint's):
+// no library call per channel. SSE2 does four pixels at once, their fourth
+// byte multiplied by 1 so that it is kept.
+void ApplyGainsScalar(const float* gains, int count, uint8_t* dst) {
+    constexpr float kRound = 12582912.0f;
     for (int k = 0; k < count; ++k, dst += 4) {
         for (int c = 0; c < 3; ++c) {
-            const float v = std::nearbyint(static_cast<float>(dst[c]) * gains[k]);
-            dst[c] = static_cast<uint8_t>(std::clamp(v, 0.0f, 255.0f));
+            const float v = std::min(std::max(static_cast<float>(dst[c]) * gains[k], 0.0f), 255.0f);
+            dst[c] = static_cast<uint8_t>((v + kRound) - kRound);
         }
     }
+}
+
+#if defined(__SSE2__)
+// Pixels k .. k + 3 of `four` (16 bytes) scaled; cvtps2dq rounds as above.
+void ApplyGains4(const float* gains, uint8_t* four) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(four));
+    const __m128i low = _mm_unpacklo_epi8(bytes, zero);
+    const __m128i high = _mm_unpackhi_epi8(bytes, zero);
+    const __m128i words[4] = {_mm_unpacklo_epi16(low, zero), _mm_unpackhi_epi16(low, zero),
+                              _mm_unpacklo_epi16(high, zero), _mm_unpackhi_epi16(high, zero)};
+    __m128i out[4];
+    for (int p = 0; p < 4; ++p) {
+        const __m128 g = _mm_set_ps(1.0f, gains[p], gains[p], gains[p]);
+        __m128 v = _mm_mul_ps(_mm_cvtepi32_ps(words[p]), g);
+        v = _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(255.0f));
+        out[p] = _mm_cvtps_epi32(v);
+    }
+    const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(out[0], out[1]), _mm_packs_epi32(out[2], out[3]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(four), packed);
+}
+#endif
+
+void ApplyGains(const float* gains, int count, uint8_t* dst) {
+    int k = 0;
+#if defined(__SSE2__)
+    for (; k + 4 <= count; k += 4) ApplyGains4(gains + k, dst + 4 * static_cast<ptrdiff_t>(k));
+#endif
+    ApplyGainsScalar(gains + k, count - k, dst + 4 * static_cast<ptrdiff_t>(k));
 }
 
 // Projection rows y0 .. y1 (a few at most), taken in tiles of 128 columns so

@@ -5,6 +5,7 @@
 #include "app/format.h"
 #include "app/parameter_file.h"
 #include "app/startup.h"
+#include "transform/lens_profile.h"
 #include "ui/desktop_session.h"
 
 namespace tessaly {
@@ -160,8 +161,16 @@ bool DesktopCommands::SaveParameters() {
 
 std::string DesktopCommands::SetLens(const LensSettings& lens) {
     if (session_.app.run.converting.load()) return "the lens cannot change during a conversion";
-    std::string problem = LensProblem(lens);
-    if (problem.empty()) Change([&lens](AppSettings& s) { s.lens = lens; });
+    LensSettings stored = lens;
+    if (!lens.profile.Empty()) {
+        // Only a profile this machine's database gives is taken; its
+        // projection is then the lens model.
+        const LensProfileLookup found = LookUpLensProfile(lens.profile);
+        if (!found.correction) return found.error;
+        stored.model = found.correction->projection;
+    }
+    std::string problem = LensProblem(stored);
+    if (problem.empty()) Change([&stored](AppSettings& s) { s.lens = stored; });
     return problem;
 }
 

@@ -98,8 +98,9 @@ public:
     bool SaveParameters();
 
     // The lens of the "Lens" dialog; refused (nothing changes) during a
-    // conversion or when LensProblem finds a fault: the reason is returned,
-    // empty when stored.
+    // conversion, when LensProblem finds a fault or when the lens database
+    // cannot give its profile: the reason is returned, empty when stored.
+    // With a profile, the lens model becomes the profile's projection.
     std::string SetLens(const LensSettings& lens);
     // The windows' places, kept for the next start.
     void StoreWindowPositions(const WindowPositions& at);

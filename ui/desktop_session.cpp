@@ -15,6 +15,7 @@
 #include "app/format.h"
 #include "app/parameter_file.h"
 #include "convert/conversion_driver.h"
+#include "transform/lens_profile.h"
 #include "ui/guide_viewer.h"
 #include "ui/gui_thread.h"
 #include "ui/lens_rim.h"
@@ -427,7 +428,19 @@ void DesktopSession::ConvertCommand() {
     BeginConvert();
 }
 
+namespace {
+
+// The profile a conversion uses and what it corrects, as tessaly-convert says it.
+void LogLensProfile(RunLog& log, const LensProfileSettings& profile) {
+    if (profile.Empty()) return;
+    const LensProfileLookup found = LookUpLensProfile(profile);
+    log.WriteLogLine("Convert: " + (found.correction ? ProfileSummary(*found.correction) : found.error));
+}
+
+}  // namespace
+
 void DesktopSession::BeginConvert() {
+    LogLensProfile(app.env.log, app.settings.Copy().lens.profile);
     const std::string warning = RimWarning();
     if (!warning.empty()) {
         app.env.log.WriteLogLine("Convert: the cut's lens rim misses the lens circle found");

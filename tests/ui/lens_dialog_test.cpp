@@ -1,7 +1,8 @@
 // The "Lens" dialog driven through its real widgets: opened from the Option
 // menu and its accelerator, each control changing the lens and nothing else,
-// Reset, the lenses it refuses, the lock of a conversion, and the rim in the
-// input preview following the cut and the lens while the movie is paused.
+// Reset, the lenses it refuses, the lock of a conversion, the rim in the
+// input preview following the cut and the lens while the movie is paused,
+// and a calibrated profile chosen from its list.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -12,10 +13,18 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QLineEdit>
 #include <QSlider>
+#include <QTreeWidget>
 
+#include <cmath>
+#include <numbers>
+
+#include "app/parameter_file.h"
+#include "convert/movie_job_file.h"
 #include "tests/ui/rim_pixels.h"
 #include "tests/ui/ui_test_support.h"
+#include "ui/job_saving.h"
 #include "ui/image_button.h"
 #include "ui/lens_dialog.h"
 #include "ui/lens_rim.h"
@@ -26,6 +35,7 @@ namespace {
 
 using testing::Desktop;
 using testing::FfmpegClip;
+using testing::FisheyeClip;
 using testing::WaitUntil;
 
 LensDialog* OpenDialog(Desktop& d) {
@@ -182,6 +192,94 @@ TEST(LensDialog, ImpossibleLensesCannotBeEnteredOrAreRefused) {
     EXPECT_TRUE(dialog->Roll()->isEnabled());
     dialog->Roll()->setValue(10.0);
     EXPECT_EQ(d.session->app.settings.Copy().lens.roll, 10.0);
+}
+
+// The output picture once two more preview passes have drawn it.
+QImage NextOutput(Desktop& d) {
+    const int64_t passes = d.session->previewPasses.load();
+    EXPECT_TRUE(WaitUntil([&] { return d.session->previewPasses.load() >= passes + 2; }));
+    return d.window->OutputPanel()->Image();
+}
+
+// A profile searched for and chosen in the list corrects the output picture
+// beyond its ideal projection and is kept by the parameter file and the
+// job; a profile the database cannot give is refused; a parameter file
+// without the profile's tag loads with none.
+TEST(LensDialog, AProfileFromTheListCorrectsThePreviewAndIsKept) {
+    Desktop d;
+    d.session->StartLoadWorker(FisheyeClip("fish-2s.mp4"));
+    ASSERT_TRUE(WaitUntil([&] { return d.session->source.videoOpen.load() == 1 && d.session->previewPasses.load() > 2; }));
+    d.window->Command(101);  // paused: only a change of the lens changes the picture
+    d.window->OpenOutputWindow();
+    LensDialog* dialog = OpenDialog(d);
+    ASSERT_NE(dialog, nullptr);
+    QTest::keyClick(dialog->Model(), Qt::Key_Down);  // the ideal equisolid lens
+    const QImage ideal = NextOutput(d);
+
+    QTest::keyClicks(dialog->Search(), "sigma");
+    const char* kSigma = "Sigma 8mm f/3.5 EX DG Circular";
+    QTreeWidget* list = dialog->Profiles();
+    QTreeWidgetItem* sigma = nullptr;
+    int shown = 0;
+    for (int i = 1; i < list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = list->topLevelItem(i);
+        if (item->data(0, Qt::UserRole).toString() == kSigma) sigma = item;
+        if (item->isHidden()) continue;
+        ++shown;
+        EXPECT_EQ(item->text(0), "Sigma");
+    }
+    EXPECT_GE(shown, 3);
+    ASSERT_NE(sigma, nullptr);
+    EXPECT_EQ(sigma->text(2), "equisolid");
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(sigma).center());
+    EXPECT_EQ(d.app.settings.Copy().lens.profile.lens, kSigma);
+    EXPECT_FALSE(dialog->Model()->isEnabled());
+    EXPECT_FALSE(dialog->Focal()->isEnabled());   // one focal length
+    EXPECT_TRUE(dialog->Aperture()->isEnabled());  // calibrated for vignetting
+    EXPECT_TRUE(dialog->ProfileInfo().contains("vignetting corrected")) << dialog->ProfileInfo().toStdString();
+    EXPECT_NE(NextOutput(d), ideal);
+
+    for (const auto& [camera, known] : {std::pair{"Nokon Z99", false}, {"Canon EOS 5D Mark III", true}}) {
+        dialog->Camera()->setFocus();
+        dialog->Camera()->selectAll();
+        QTest::keyClicks(dialog->Camera(), camera);
+        QTest::keyClick(dialog->Camera(), Qt::Key_Return);
+        EXPECT_EQ(dialog->Status().contains("camera"), !known) << camera;
+    }
+    Type(dialog->CropFactor(), 1.5);  // given, it counts instead of the camera's
+    LensSettings lens = d.app.settings.Copy().lens;
+    EXPECT_EQ(lens.model, LensModel::kEquisolid);
+    EXPECT_EQ(lens.profile.camera, "Canon EOS 5D Mark III");
+    EXPECT_EQ(lens.profile.cropFactor, 1.5);
+
+    ASSERT_TRUE(d.session->commands.SaveParameters());
+    std::string ini = testing::ReadFile(d.app.env.iniPath);
+    const std::string tag = "<LENS_PROFILE>" + std::string(kSigma) + "|Canon EOS 5D Mark III|1.5|0|0</LENS_PROFILE>\r\n";
+    ASSERT_NE(ini.find(tag), std::string::npos) << ini;
+    const std::string jobPath = d.dir + "/sigma.job";
+    ASSERT_EQ(SaveDesktopJob(*d.session, jobPath, d.dir + "/out.mp4"), "");
+    const JobFileRead job = ReadJobFile(jobPath);
+    ASSERT_TRUE(job.ok) << job.error;
+    EXPECT_EQ(job.job.lens, lens);
+
+    // The same file without the tag: the equisolid lens, no profile.
+    ini.erase(ini.find(tag), tag.size());
+    AppSettings loaded;
+    int32_t w = 0, h = 0;
+    LoadParametersFromText(ini, loaded, d.app.env.screen, w, h);
+    lens.profile = {};
+    EXPECT_EQ(loaded.lens, lens);
+    d.app.settings.Change([&](AppSettings& s) { s.lens = loaded.lens; });
+    dialog->ShowLens(loaded.lens);
+    EXPECT_EQ(list->currentItem(), list->topLevelItem(0));
+    EXPECT_TRUE(dialog->Model()->isEnabled());
+    EXPECT_FALSE(dialog->Camera()->isEnabled());
+
+    // A profile this database cannot give is refused, the choice kept.
+    LensSettings unknown;
+    unknown.profile.lens = "Nokon 3mm Fisheye";
+    EXPECT_NE(d.session->commands.SetLens(unknown), "");
+    EXPECT_EQ(d.app.settings.Copy().lens, loaded.lens);
 }
 
 // The window watches the session: pictures, placeholders and the lock come

@@ -22,6 +22,7 @@
 #include "tests/capture_output.h"
 #include "tests/cli/converter_copy.h"
 #include "tests/video/test_clips.h"
+#include "tests/video/v360_compare.h"
 #include "transform/frame_pipeline.h"
 #include "transform/lens_circle.h"
 #include "video/luma_sampler.h"
@@ -30,6 +31,8 @@ namespace tessaly {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FirstFrame;
+using testing::PsnrWhereCovered;
 
 struct Case {
     const char* name;
@@ -76,33 +79,11 @@ std::string MakeClip(const Case& c, const std::string& timing = "rate=5:duration
     return testing::FfmpegClip(name, args + " -c:v libx264 -preset ultrafast " + quality);
 }
 
-// Bottom-up BGRX bytes of the first frame of `path` after `filters`.
-std::vector<uint8_t> FirstFrame(const std::string& path, const std::string& filters, const std::string& out) {
-    const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin -y -i " + path + " -frames:v 1 -vf \"" +
-                            filters + "vflip\" -pix_fmt bgra -f rawvideo " + out;
-    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
-    std::ifstream in(out, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
 double Psnr(const uint8_t* a, const std::vector<uint8_t>& b, int w, int h) {
     double sum = 0;
     for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i)
         for (int c = 0; c < 3; ++c) sum += std::pow(double(a[4 * i + c]) - b[4 * i + c], 2);
     return 10.0 * std::log10(255.0 * 255.0 * 3.0 * w * h / std::max(sum, 1e-9));
-}
-
-// PSNR of two n x n BGRA pictures over the pixels the second one's alpha
-// marks as covered.
-double PsnrWhereCovered(const std::vector<uint8_t>& ours, const std::vector<uint8_t>& v360) {
-    double sum = 0;
-    size_t count = 0;
-    for (size_t i = 0; i + 3 < v360.size(); i += 4) {
-        if (v360[i + 3] != 255) continue;
-        for (int c = 0; c < 3; ++c) sum += std::pow(double(ours[i + c]) - v360[i + c], 2);
-        ++count;
-    }
-    return 10.0 * std::log10(255.0 * 255.0 * 3.0 * double(count) / std::max(sum, 1e-9));
 }
 
 const Case kCases[] = {
@@ -227,12 +208,8 @@ TEST(LensCircleMovieConversion, OffCentreCirclesThroughTheConverterAgreeWithV360
         const std::vector<uint8_t> ours = FirstFrame(still.string(), "", (dir / "ours.bgra").string());
         const int n = static_cast<int>(std::lround(std::sqrt(ours.size() / 4.0)));
         ASSERT_EQ(ours.size(), static_cast<size_t>(n) * n * 4) << said;
-        const std::string d = std::to_string(c.d);
-        const std::vector<uint8_t> v360 = FirstFrame(
-            clip, "crop=" + d + ":" + d + ":" + std::to_string(c.ox) + ":" + std::to_string(c.oy) +
-                      ",format=gbrap,v360=input=fisheye:output=equirect:ih_fov=180:iv_fov=180:h_fov=180:v_fov=180:w=" +
-                      std::to_string(n) + ":h=" + std::to_string(n) + ":interp=cubic:alpha_mask=1,",
-            (dir / "v360.bgra").string());
+        const std::vector<uint8_t> v360 =
+            FirstFrame(clip, testing::V360Panorama(c.d, c.ox, c.oy, n), (dir / "v360.bgra").string());
         ASSERT_EQ(v360.size(), ours.size());
         const double psnr = PsnrWhereCovered(ours, v360);
         std::printf("converter %s: %.1f dB against v360; %s", c.name, psnr, said.substr(0, said.find('\n') + 1).c_str());

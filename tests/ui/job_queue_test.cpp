@@ -5,6 +5,7 @@
 // failed one marked with its reason, and the queue goes on.
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -82,7 +83,9 @@ TEST(JobQueue, ThreeMoviesEachConvertWithTheirOwnCircle) {
     Desktop d;
     d.session->findCircleOnLoad = 1;
     const struct { const char* clip; int w, h; } movies[] = {
-        {"fish-320x240.mp4", 320, 240}, {"fish-448x256.mp4", 448, 256}, {"fish-384x288.mp4", 384, 288}};
+        {"fish-640x480.mp4", 640, 480}, {"fish-800x450.mp4", 800, 450}, {"fish-960x540.mp4", 960, 540}};
+    // "1:Max size": the job keeps the list's choice; the encoder's loss stays small.
+    static_cast<QComboBox*>(d.window->Control(control::kCompressionList))->setCurrentIndex(1);
     OutputAnswer answer;
     for (size_t i = 0; i < std::size(movies); ++i) {
         Load(d, FisheyeClip(movies[i].clip));
@@ -93,6 +96,7 @@ TEST(JobQueue, ThreeMoviesEachConvertWithTheirOwnCircle) {
         EXPECT_EQ(job.geometry.cut, CutOf(d.session->app.settings.Copy()));
         EXPECT_NE(job.geometry.cut, kDefaultCut);
         EXPECT_EQ(job.outputs.paths, std::vector<std::string>{answer.output});
+        EXPECT_EQ(job.outputs.quality, 1);
     }
     ASSERT_NE(d.window->Queue(), nullptr);
     EXPECT_EQ(d.window->Queue()->Table()->rowCount(), 3);

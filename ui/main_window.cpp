@@ -81,10 +81,11 @@ constexpr FilterRow kRows[] = {
      " CPU usage control - On/Off "},
 };
 
-// Where the Lens dialog opens: right of the main window (below the output
-// window when that stands there) if the screen has room, else `inside`.
-QPoint LensDialogPosition(const QRect& main, const QRect& output, QSize dialog, const QRect& screen,
-                          QPoint inside) {
+// Where the Lens dialog and the Queue window open: right of the main window
+// (below the output window when that stands there) if the screen has room,
+// else `inside`.
+QPoint BesideWindows(const QRect& main, const QRect& output, QSize dialog, const QRect& screen,
+                     QPoint inside) {
     QRect place(QPoint(main.right() + 8, main.top()), dialog);
     if (output.isValid() && output.left() < place.right() && output.right() > place.left() &&
         output.top() < place.bottom() && output.bottom() > place.top()) {
@@ -558,6 +559,12 @@ void MainWindow::OpenQueueWindow() {
     if (queueWindow_ == nullptr) {
         queueWindow_ = new QueueWindow(this, session_.queue);
         connect(queueWindow_, &QueueWindow::runRequested, this, [this] { Command(control::kRunQueue); });
+        queueWindow_->setWindowIcon(windowIcon());
+        const QRect output = output_ != nullptr && output_->isVisible() ? output_->frameGeometry() : QRect();
+        const QRect screenArea = screen() != nullptr ? screen()->availableGeometry() : QRect();
+        // Else over the lower half of the input preview: the buttons stay in reach.
+        const QPoint inside = client_->mapToGlobal(QPoint(4, 330));
+        queueWindow_->move(BesideWindows(frameGeometry(), output, queueWindow_->frameSize(), screenArea, inside));
     }
     queueWindow_->show();
     queueWindow_->raise();
@@ -574,7 +581,7 @@ void MainWindow::OpenLensDialog() {
         const QRect screenArea = screen() != nullptr ? screen()->availableGeometry() : QRect();
         // Else over the image controls: the cut's buttons stay in reach.
         const QPoint inside = client_->mapToGlobal(QPoint(612, 290));
-        lensDialog_->move(LensDialogPosition(frameGeometry(), output, lensDialog_->frameSize(), screenArea, inside));
+        lensDialog_->move(BesideWindows(frameGeometry(), output, lensDialog_->frameSize(), screenArea, inside));
     }
     lensDialog_->SetLocked(conversionLocked_);
     lensDialog_->show();

@@ -212,7 +212,6 @@ void QueuePictures(tessaly::MainWindow* w, tessaly::DesktopSession* s, std::vect
     }
     w->OpenQueueWindow();
     tessaly::QueueWindow* queue = w->Queue();
-    queue->move(w->geometry().left() + 120, w->geometry().top() + 380);
     QTimer::singleShot(400, queue, [=] {
         Save(queue, "queue-waiting.png");
         w->Command(tessaly::control::kRunQueue);
@@ -222,13 +221,14 @@ void QueuePictures(tessaly::MainWindow* w, tessaly::DesktopSession* s, std::vect
         };
         When([converting] { return converting(1); },
              [=] {
-                 SaveTogether({w, queue}, "queue-running.png");
+                 SaveTogether({w, w->Output(), queue}, "queue-running.png");
                  When([s] { return !s->queue.Running(); },
                       [=] {
                           Save(queue, "queue-done.png");
                           queue->close();
+                          const int64_t searches = s->circleSearchesDone.load();
                           s->StartLoadWorker(mainClip);
-                          When([s] { return s->circleSearching.load() == 0 && s->painter.Drawn() > 4; }, then, 60000);
+                          When([s, searches] { return s->circleSearchesDone.load() > searches; }, then, 60000);
                       }, 300000);
              }, 300000);
     });

@@ -65,6 +65,7 @@ std::string ParseLine(const std::string& line, const std::string& folder, QueueE
     entry.job = read.job;
     // A run the program's end cut short is not done: it waits again.
     if (entry.state == QueueState::kConverting) entry.state = QueueState::kWaiting;
+    if (entry.state == QueueState::kDone) entry.percent = 100;
     return {};
 }
 

@@ -124,7 +124,7 @@ TEST(JobQueue, ThreeMoviesEachConvertWithTheirOwnCircle) {
 }
 
 // Jobs added, the program ended, the index damaged: a new desktop over the
-// same settings folder shows the waiting jobs and says what it skipped.
+// same settings folder shows the jobs as they were and says what it skipped.
 TEST(JobQueue, SurvivesARestartAndSkipsWhatItCannotRead) {
     std::string folder;
     std::vector<MovieJob> added;
@@ -148,7 +148,11 @@ TEST(JobQueue, SurvivesARestartAndSkipsWhatItCannotRead) {
         {"waiting job-0001.job", "job-0001.job is listed twice"},
     };
     {
-        std::ofstream index(queueDir / kQueueIndexName, std::ios::app);
+        // The second job ran to its end before the restart.
+        std::string text = testing::ReadFile((queueDir / kQueueIndexName).string());
+        text.replace(text.find("waiting job-0002.job"), 7, "done");
+        std::ofstream index(queueDir / kQueueIndexName);
+        index << text;
         for (const auto& c : damaged) index << c.line << "\n";
     }
     Desktop again(folder);
@@ -157,7 +161,8 @@ TEST(JobQueue, SurvivesARestartAndSkipsWhatItCannotRead) {
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].job, added[0]);
     EXPECT_EQ(entries[1].job, added[1]);
-    EXPECT_EQ(States(again), (std::vector<QueueState>{QueueState::kWaiting, QueueState::kWaiting}));
+    EXPECT_EQ(States(again), (std::vector<QueueState>{QueueState::kWaiting, QueueState::kDone}));
+    EXPECT_EQ(entries[1].percent, 100);
     const std::vector<std::string>& notes = again.session->queue.Notes();
     ASSERT_EQ(notes.size(), std::size(damaged) + 1);
     EXPECT_NE(notes[0].find("line 4 of the queue index"), std::string::npos) << notes[0];

@@ -217,8 +217,9 @@ bool MainWindow::SaveJobCommand(int) {
 }
 
 // The loaded movie's job, its output asked as Convert asks it; the queue
-// shows it then. A circle search that runs finishes first, and a cut whose
-// rim misses the circle found is asked about as before Convert.
+// shows it then. While the circle search of the load runs the cut is not
+// yet the movie's: the user is asked to wait. A cut whose rim misses the
+// circle found is asked about as before Convert.
 bool MainWindow::AddToQueueCommand(int) {
     if (session_.source.VideoPath().empty()) {
         Message("Add to queue", "Load a movie first.", QMessageBox::Information, true);

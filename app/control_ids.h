@@ -101,6 +101,9 @@ enum ControlId : int {
     kMarkVrOutput = 904,     // menu item: outputs marked as 180° VR video
     kFindLensCircle = 921,   // menu item
     kSaveJob = 922,          // menu item: the conversion as a job file
+    kAddToQueue = 923,       // menu item and push button: the loaded movie's job onto the queue
+    kQueueWindow = 924,      // menu item and push button: the "Queue" window
+    kRunQueue = 925,         // menu item: convert the queue's waiting jobs
     kLensDialog = 930,       // menu item
 
     // The preview panels and the position bar.

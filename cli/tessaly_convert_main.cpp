@@ -45,6 +45,7 @@
 #include "convert/movie_job_file.h"
 #include "convert/encoder_command.h"
 #include "convert/job_movie.h"
+#include "convert/job_run.h"
 #include "convert/movie_conversion.h"
 #include "convert/movie_part.h"
 #include "convert/part_join.h"
@@ -162,24 +163,6 @@ std::string CheckOutput(const std::string& output, const std::string& input, dou
     }
     if (fs::equivalent(output, input, ec)) return "the output movie " + output + " is the input movie";
     return {};
-}
-
-// Without a window there is no preview pass to wait for and no window that
-// must see a flag change: the settling waits shrink to what the threads need.
-// Streaming is the default; --stills (or --keep-stills) takes the still path.
-ConversionOptions HeadlessConversion(const MovieJob& job) {
-    ConversionOptions run;
-    const bool stills = job.outputs.stills.has_value() || job.outputs.keepStills;
-    if (!stills) run.streamOutputs = job.outputs.paths;
-    run.keepStills = job.outputs.keepStills;
-    run.placeTogether = true;
-    run.writerThreads = StillWriterThreads();
-    run.checkTempSpace = stills;
-    run.encoderStallMs = job.run.encoderStallSeconds * 1000;
-    run.partIndex = job.run.partIndex;
-    run.partCount = job.run.partCount;
-    run.stereo = job.stereo.settings;
-    return run;
 }
 
 // Settings from the parameter file, then the options over them. The shared
@@ -675,7 +658,7 @@ int RunJob(const MovieJob& job, FisheyeApp& app, const JobNotes& notes) {
     TerminalUserInterface ui(stderr, interactive, job.outputs.quality, job.outputs.paths);
     FramePipeline pipeline;
     MovieConversion conversion;
-    ConversionOptions run = HeadlessConversion(job);
+    ConversionOptions run = JobConversionOptions(job);
     if (job.run.partCount > 0) {
         // The join marks the whole movie; a part is only its frames.
         app.run.markVrOutput = false;

@@ -663,13 +663,13 @@ JobFileRead ReadJobFile(const std::string& path) {
     return read;
 }
 
-bool WriteJobFile(const MovieJob& job, const std::string& path, std::string& error) {
-    const std::string text = JobFileText(job);
+bool WriteFileReplacing(const std::string& path, const std::string& text, const std::string& what,
+                        std::string& error) {
     std::filesystem::path target(path);
     std::string temp = (target.parent_path() / ("." + target.filename().string() + ".tessaly-XXXXXX")).string();
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
-        error = "cannot write the job file " + path + ": " + std::strerror(errno);
+        error = "cannot write " + what + " " + path + ": " + std::strerror(errno);
         return false;
     }
     size_t done = 0;
@@ -684,11 +684,15 @@ bool WriteJobFile(const MovieJob& job, const std::string& path, std::string& err
     if (::close(fd) != 0 && failed == 0) failed = errno;
     if (failed == 0 && std::rename(temp.c_str(), path.c_str()) != 0) failed = errno;
     if (failed != 0) {
-        error = "cannot write the job file " + path + ": " + std::strerror(failed);
+        error = "cannot write " + what + " " + path + ": " + std::strerror(failed);
         ::unlink(temp.c_str());
         return false;
     }
     return true;
+}
+
+bool WriteJobFile(const MovieJob& job, const std::string& path, std::string& error) {
+    return WriteFileReplacing(path, JobFileText(job), "the job file", error);
 }
 
 }  // namespace tessaly

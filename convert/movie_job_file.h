@@ -40,6 +40,11 @@ JobFileRead ReadJobFile(const std::string& path);
 // full disk never leaves half a job; false with `error` set.
 bool WriteJobFile(const MovieJob& job, const std::string& path, std::string& error);
 
+// Writes `text` to `path` the same way; the error names the file as `what`
+// ("the job file").
+bool WriteFileReplacing(const std::string& path, const std::string& text, const std::string& what,
+                        std::string& error);
+
 // A path as one line's value, and back (false: a damaged escape).
 std::string EscapeJobValue(const std::string& text);
 bool UnescapeJobValue(const std::string& value, std::string& text);

@@ -4,9 +4,10 @@
 // lens profiles with one chosen, the About box, and
 // a real conversion: the main and output windows while the frames are
 // converted, "Please wait...", the success question and the dialog for
-// encoding again.
+// encoding again; given further clips, the job queue of them (waiting,
+// running, done) before that conversion.
 //
-//   tessaly-screenshots OUTDIR CLIP
+//   tessaly-screenshots OUTDIR CLIP [QUEUE_CLIP...]
 //
 // tools/screenshot makes the clip and runs this under Xvfb when it is
 // installed (else on Qt's offscreen platform).
@@ -41,6 +42,7 @@
 #include "ui/output_options_dialog.h"
 #include "ui/output_window.h"
 #include "ui/preview_panel.h"
+#include "ui/queue_window.h"
 
 namespace {
 
@@ -218,15 +220,58 @@ void LensDialogPicture(tessaly::MainWindow* w, std::function<void()> then) {
          });
 }
 
+// The job queue: each of `clips` loaded (its circle found) and added, the
+// "Queue" window with the jobs waiting, then while the second one converts
+// and once all are done; the main clip is loaded again before `then`.
+void QueuePictures(tessaly::MainWindow* w, tessaly::DesktopSession* s, std::vector<std::string> clips,
+                   std::string mainClip, std::function<void()> then) {
+    if (!clips.empty()) {
+        const std::string clip = clips.front();
+        clips.erase(clips.begin());
+        const int64_t searches = s->circleSearchesDone.load();
+        s->StartLoadWorker(clip);
+        When([s, searches] { return s->circleSearchesDone.load() > searches; },
+             [=] {
+                 const QString name = QFileInfo(QString::fromStdString(clip)).completeBaseName();
+                 s->AddToQueue((gScratch + "/" + name + "-panorama.mp4").toStdString());
+                 QueuePictures(w, s, clips, mainClip, then);
+             }, 60000);
+        return;
+    }
+    w->OpenQueueWindow();
+    tessaly::QueueWindow* queue = w->Queue();
+    QTimer::singleShot(400, queue, [=] {
+        Save(queue, "queue-waiting.png");
+        w->Command(tessaly::control::kRunQueue);
+        const auto converting = [s](size_t row) {
+            const auto& e = s->queue.Entries();
+            return e.size() > row && e[row].state == tessaly::QueueState::kConverting && e[row].percent >= 30;
+        };
+        When([converting] { return converting(1); },
+             [=] {
+                 SaveTogether({w, w->Output(), queue}, "queue-running.png");
+                 When([s] { return !s->queue.Running(); },
+                      [=] {
+                          Save(queue, "queue-done.png");
+                          queue->close();
+                          const int64_t searches = s->circleSearchesDone.load();
+                          s->StartLoadWorker(mainClip);
+                          When([s, searches] { return s->circleSearchesDone.load() > searches; }, then, 60000);
+                      }, 300000);
+             }, 300000);
+    });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication qt(argc, argv);
     QApplication::setStyle(QStyleFactory::create("Fusion"));
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: tessaly-screenshots OUTDIR CLIP\n");
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: tessaly-screenshots OUTDIR CLIP [QUEUE_CLIP...]\n");
         return 2;
     }
+    const std::vector<std::string> queueClips(argv + 3, argv + argc);
     gOut = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(gOut);
     const std::string clip = argv[2];
@@ -246,7 +291,7 @@ int main(int argc, char** argv) {
 
     tessaly::DesktopOptions options;
     options.programDir = programDir.path().toStdString() + "/";
-    options.onMainWindow = [clip](tessaly::MainWindow& window, tessaly::DesktopSession& session) {
+    options.onMainWindow = [clip, queueClips](tessaly::MainWindow& window, tessaly::DesktopSession& session) {
         window.move(20, 20);
         if (window.Output() != nullptr) window.Output()->move(1060, 40);
         // The start cut first, for the picture of its rim; the circle is
@@ -256,19 +301,21 @@ int main(int argc, char** argv) {
         tessaly::MainWindow* w = &window;
         tessaly::DesktopSession* s = &session;
         When([s, w] { return s->painter.Drawn() > 12 && w->InputPanel()->Shown() > 4; },
-             [s, w] {
+             [s, w, clip, queueClips] {
                  s->app.run.paused = true;  // a still picture for the screenshots
-                 QTimer::singleShot(400, w, [s, w] {
+                 QTimer::singleShot(400, w, [s, w, clip, queueClips] {
                      Save(w, "main-window.png");
                      if (w->Output() != nullptr) Save(w->Output(), "output-window.png");
-                     LensPictures(w, s, [w, s] {
+                     LensPictures(w, s, [w, s, clip, queueClips] {
                          When([] { return QApplication::activeModalWidget() != nullptr; },
-                              [w, s] {
+                              [w, s, clip, queueClips] {
                                   QWidget* about = QApplication::activeModalWidget();
-                                  QTimer::singleShot(200, about, [about, w, s] {
+                                  QTimer::singleShot(200, about, [about, w, s, clip, queueClips] {
                                       Save(about, "about.png");
                                       static_cast<QDialog*>(about)->accept();
-                                      QTimer::singleShot(100, w, [w] { Conversion(w, gScratch); });
+                                      // Each queued movie gets its circle; so does the main clip again.
+                                      s->findCircleOnLoad = 1;
+                                      QueuePictures(w, s, queueClips, clip, [w] { Conversion(w, gScratch); });
                                   });
                               });
                          tessaly::ShowAbout(w, *s);

@@ -18,6 +18,7 @@
 #include "transform/lens_profile.h"
 #include "ui/guide_viewer.h"
 #include "ui/gui_thread.h"
+#include "ui/job_saving.h"
 #include "ui/lens_rim.h"
 #include "ui/preview_audio.h"
 #include "ui/preview_panel.h"
@@ -76,6 +77,9 @@ DesktopSession::DesktopSession(FisheyeApp& application)
     app.run.shutdown.AddStopHook([this] { source.Stream().Stop(); });
     app.run.shutdown.AddJoinHook([this] { job.Wait(); });
     app.run.shutdown.AddJoinHook([this] { JoinLoadThreads(); });
+    // A queued job cut short by the end waits again at the next start.
+    app.run.shutdown.AddJoinHook([this] { queue.Stop(); });
+    queue.Load();
 }
 
 DesktopSession::~DesktopSession() {
@@ -418,8 +422,21 @@ void DesktopSession::SearchEnded() {
     BeginConvert();
 }
 
+std::string DesktopSession::AddToQueue(const std::string& output) {
+    if (source.VideoPath().empty()) return "No movie is loaded.";
+    const MovieJob job = DesktopJob(*this, output);
+    const std::string problem = JobProblem(job);
+    if (!problem.empty()) return "The movie cannot be queued: " + problem + ".";
+    std::string error;
+    queue.Add(job, error);
+    return error;
+}
+
+bool DesktopSession::RunQueue() { return !ConversionRunning() && queue.Run(); }
+
 void DesktopSession::ConvertCommand() {
-    if (window_.load() == nullptr || app.run.stopRequested.load() || convertFlow_.exchange(1) != 0) return;
+    if (window_.load() == nullptr || app.run.stopRequested.load() || queue.Running()) return;
+    if (convertFlow_.exchange(1) != 0) return;
     // A search started by the load finishes first: its cut is the one converted.
     if (circleSearching.load() != 0) {
         convertAfterSearch_ = 1;

@@ -24,6 +24,7 @@
 #include "transform/frame_pipeline.h"
 #include "ui/desktop_commands.h"
 #include "ui/conversion_job.h"
+#include "ui/job_queue.h"
 #include "ui/preview_painter.h"
 #include "ui/qt_user_interface.h"
 #include "video/probe_report.h"
@@ -80,7 +81,8 @@ public:
 
     // The Convert command after its pressed sequence: save, stop, rewind,
     // lock, the save chooser, then the conversion run as a job on its own
-    // thread; the controls unlock when it has finished. Returns at once:
+    // thread; the controls unlock when it has finished; nothing while the
+    // queue converts. Returns at once:
     // the GUI thread stays in its event loop (a circle search that is
     // running finishes first, and the command goes on when it has).
     void ConvertCommand();
@@ -89,6 +91,16 @@ public:
     bool ConversionRunning() const { return convertFlow_.load() != 0; }
     // The desktop's conversion runs; its signals report their progress.
     ConversionJob job;
+
+    // The job queue ("Add to queue", "Run queue"), read from disk at start.
+    JobQueue queue{app};
+    // "Add to queue": the loaded movie's job into `output`, built as "Save
+    // job..." builds it from what the next Convert would take; the reason
+    // when it cannot be added, else empty.
+    std::string AddToQueue(const std::string& output);
+    // "Run queue": false while a Convert runs (the program ends after it)
+    // or when nothing waits.
+    bool RunQueue();
 
     ProbeTexts Probe() const;
     PreviewHeader Header() const;

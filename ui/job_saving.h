@@ -1,16 +1,23 @@
-// "Save job...": the loaded movie's conversion as a job file that
-// tessaly-convert --job runs with the desktop's very settings.
+// The desktop's conversion as a job: "Save job..." writes it as a file that
+// tessaly-convert --job runs with the desktop's very settings, and "Add to
+// queue" puts it on the desktop's job queue.
 #pragma once
 
 #include <string>
+
+#include "convert/movie_job.h"
 
 namespace tessaly {
 
 class DesktopSession;
 
-// Writes the job of the session's movie, settings (cut, lens, filters,
-// aspect), flip, still format, size and marking into `jobPath`, with
-// `output` as its output; the reason when it cannot, else empty.
+// The job of the session's movie into `output` with the settings the next
+// Convert would take: cut, lens, filters, aspect, flip, still format, the
+// "Output compression" choice, size and marking. No movie loaded: a job
+// without a movie path (JobProblem says so).
+MovieJob DesktopJob(const DesktopSession& session, const std::string& output);
+
+// Writes DesktopJob into `jobPath`; the reason when it cannot, else empty.
 std::string SaveDesktopJob(const DesktopSession& session, const std::string& jobPath, const std::string& output);
 
 }  // namespace tessaly

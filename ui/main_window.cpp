@@ -29,6 +29,7 @@
 #include "ui/output_options_dialog.h"
 #include "ui/output_window.h"
 #include "ui/preview_panel.h"
+#include "ui/queue_window.h"
 #include "ui/sounds.h"
 #include "ui/widget_style.h"
 
@@ -80,10 +81,11 @@ constexpr FilterRow kRows[] = {
      " CPU usage control - On/Off "},
 };
 
-// Where the Lens dialog opens: right of the main window (below the output
-// window when that stands there) if the screen has room, else `inside`.
-QPoint LensDialogPosition(const QRect& main, const QRect& output, QSize dialog, const QRect& screen,
-                          QPoint inside) {
+// Where the Lens dialog and the Queue window open: right of the main window
+// (below the output window when that stands there) if the screen has room,
+// else `inside`.
+QPoint BesideWindows(const QRect& main, const QRect& output, QSize dialog, const QRect& screen,
+                     QPoint inside) {
     QRect place(QPoint(main.right() + 8, main.top()), dialog);
     if (output.isValid() && output.left() < place.right() && output.right() > place.left() &&
         output.top() < place.bottom() && output.bottom() > place.top()) {
@@ -190,6 +192,9 @@ void MainWindow::BuildMenus() {
     item(file, "Play/Pause Video", control::kPlayPause);
     item(file, "Convert Fisheye\tCtrl + C", control::kConvert);
     item(file, "Save job...", control::kSaveJob);
+    item(file, "Add to queue", control::kAddToQueue);
+    item(file, "Queue...", control::kQueueWindow);
+    item(file, "Run queue", control::kRunQueue);
     file->addSeparator();
     item(file, "Popup Output Window\tCtrl + O", control::kPopupOutputWindow);
     file->addSeparator();
@@ -454,6 +459,18 @@ void MainWindow::BuildInputOutputControls() {
     setPath->setStyleSheet(kFlatButton);
     Register(control::kSetTempFolder, setPath);
     connect(setPath, &QPushButton::clicked, this, [this] { Command(control::kSetTempFolder); });
+    // The job queue's two buttons share the row.
+    const struct { int id; const char* text; QRect rect; } queueButtons[] = {
+        {control::kAddToQueue, "Add to queue", QRect(776, 427, 107, 17)},
+        {control::kQueueWindow, "Queue...", QRect(888, 427, 107, 17)},
+    };
+    for (const auto& b : queueButtons) {
+        auto* button = new QPushButton(b.text, client_);
+        button->setGeometry(b.rect);
+        button->setStyleSheet(kFlatButton);
+        Register(b.id, button);
+        connect(button, &QPushButton::clicked, this, [this, id = b.id] { Command(id); });
+    }
     AddLabel(control::kTempFolderLabel, "", QRect(620, 447, 375, 17), QColor(192, 192, 192), Qt::black, true, false);
     SetLabelText(control::kTempFolderLabel, " " + session_.app.settings->APATH);
 
@@ -529,7 +546,7 @@ void MainWindow::SetConversionLock(int unlock) {
                    control::kConvert, control::kPlayPause, control::kTempFormatCheck, control::kSetTempFolder})
         Control(id)->setEnabled(on);
     for (int id : {control::kLoad, control::kSaveParameters, control::kSetTempFolder, control::kConvert,
-                   control::kPlayPause, control::kFindLensCircle})
+                   control::kPlayPause, control::kFindLensCircle, control::kRunQueue})
         MenuItem(id)->setEnabled(on);
     // The lens is part of the geometry a run fixes at its start.
     conversionLocked_ = !on;
@@ -537,6 +554,23 @@ void MainWindow::SetConversionLock(int unlock) {
 }
 
 LensDialog* MainWindow::Lens() const { return lensDialog_.data(); }
+
+void MainWindow::OpenQueueWindow() {
+    if (queueWindow_ == nullptr) {
+        queueWindow_ = new QueueWindow(this, session_.queue);
+        connect(queueWindow_, &QueueWindow::runRequested, this, [this] { Command(control::kRunQueue); });
+        queueWindow_->setWindowIcon(windowIcon());
+        const QRect output = output_ != nullptr && output_->isVisible() ? output_->frameGeometry() : QRect();
+        const QRect screenArea = screen() != nullptr ? screen()->availableGeometry() : QRect();
+        // Else over the lower half of the input preview: the buttons stay in reach.
+        const QPoint inside = client_->mapToGlobal(QPoint(4, 330));
+        queueWindow_->move(BesideWindows(frameGeometry(), output, queueWindow_->frameSize(), screenArea, inside));
+    }
+    queueWindow_->show();
+    queueWindow_->raise();
+}
+
+QueueWindow* MainWindow::Queue() const { return queueWindow_.data(); }
 
 void MainWindow::OpenLensDialog() {
     if (lensDialog_ == nullptr) {
@@ -547,7 +581,7 @@ void MainWindow::OpenLensDialog() {
         const QRect screenArea = screen() != nullptr ? screen()->availableGeometry() : QRect();
         // Else over the image controls: the cut's buttons stay in reach.
         const QPoint inside = client_->mapToGlobal(QPoint(612, 290));
-        lensDialog_->move(LensDialogPosition(frameGeometry(), output, lensDialog_->frameSize(), screenArea, inside));
+        lensDialog_->move(BesideWindows(frameGeometry(), output, lensDialog_->frameSize(), screenArea, inside));
     }
     lensDialog_->SetLocked(conversionLocked_);
     lensDialog_->show();

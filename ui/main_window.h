@@ -34,6 +34,7 @@ class ImageButton;
 class LensDialog;
 class OutputWindow;
 class PreviewPanel;
+class QueueWindow;
 
 inline constexpr int kClientWidth = 1010;
 inline constexpr int kClientHeight = 650;
@@ -103,6 +104,9 @@ public:
     // The "Lens" dialog: made on first use, then shown and raised again.
     void OpenLensDialog();
     LensDialog* Lens() const;
+    // The "Queue" window: made on first use, then shown and raised again.
+    void OpenQueueWindow();
+    QueueWindow* Queue() const;
     // The output options dialog over this window: the next output path, or
     // empty when cancelled.
     std::string OutputOptions(const std::string& currentPath);
@@ -169,6 +173,9 @@ private:
     bool FindCircleCommand(int id);
     bool FileInformationCommand(int id);
     bool SaveJobCommand(int id);
+    bool AddToQueueCommand(int id);
+    bool QueueWindowCommand(int id);
+    bool RunQueueCommand(int id);
     bool PopupOutputCommand(int id);
     bool WebSiteCommand(int id);
     bool ShowInputCommand(int id);
@@ -191,6 +198,7 @@ private:
     OutputWindow* output_ = nullptr;
     QPointer<ExportProgressWindow> exportProgress_;
     QPointer<LensDialog> lensDialog_;
+    QPointer<QueueWindow> queueWindow_;
     bool conversionLocked_ = false;
     QLabel* positionBar_ = nullptr;
     ClickSounds* sounds_;

@@ -135,6 +135,11 @@ bool MainWindow::AboutCommand(int id) {
 
 bool MainWindow::ConvertCommand(int id) {
     if (!session_.commands.HaveStream()) return false;
+    if (session_.queue.Running()) {
+        Message("Convert Fisheye", "The queue is converting: Convert can run when it has finished.",
+                QMessageBox::Information, true);
+        return false;
+    }
     PressedSequence(id, kPressedMs);
     session_.ConvertCommand();
     return true;
@@ -209,6 +214,45 @@ bool MainWindow::SaveJobCommand(int) {
     const std::string error = SaveDesktopJob(session_, path, output);
     if (!error.empty()) Message("Save job", error, QMessageBox::Warning, true);
     return true;
+}
+
+// The loaded movie's job, its output asked as Convert asks it; the queue
+// shows it then. While the circle search of the load runs the cut is not
+// yet the movie's: the user is asked to wait. A cut whose rim misses the
+// circle found is asked about as before Convert.
+bool MainWindow::AddToQueueCommand(int) {
+    if (session_.source.VideoPath().empty()) {
+        Message("Add to queue", "Load a movie first.", QMessageBox::Information, true);
+        return false;
+    }
+    if (session_.circleSearching.load() != 0) {
+        Message("Add to queue", "The lens circle is still being looked for: add the movie when it is found.",
+                QMessageBox::Information, true);
+        return false;
+    }
+    const std::string warning = session_.RimWarning();
+    if (!warning.empty() && !session_.questions.convertDespiteRim(QString::fromStdString(warning))) return false;
+    const std::string output = ChooseOutput();
+    if (output.empty()) return false;
+    const std::string error = session_.AddToQueue(output);
+    if (!error.empty()) Message("Add to queue", error, QMessageBox::Warning, true);
+    OpenQueueWindow();
+    return true;
+}
+
+bool MainWindow::QueueWindowCommand(int) {
+    OpenQueueWindow();
+    return false;
+}
+
+bool MainWindow::RunQueueCommand(int) {
+    OpenQueueWindow();
+    if (session_.ConversionRunning()) {
+        Message("Run queue", "A conversion is running: the queue can run after it.", QMessageBox::Information, true);
+    } else if (!session_.RunQueue() && !session_.queue.Running()) {
+        Message("Run queue", "No job in the queue is waiting.", QMessageBox::Information, true);
+    }
+    return false;
 }
 
 bool MainWindow::PopupOutputCommand(int) {
@@ -297,6 +341,9 @@ const std::map<int, MainWindow::CommandHandler>& MainWindow::CommandTable() {
         {control::kFindLensCircle, &MainWindow::FindCircleCommand},
         {control::kFileInformation, &MainWindow::FileInformationCommand},
         {control::kSaveJob, &MainWindow::SaveJobCommand},
+        {control::kAddToQueue, &MainWindow::AddToQueueCommand},
+        {control::kQueueWindow, &MainWindow::QueueWindowCommand},
+        {control::kRunQueue, &MainWindow::RunQueueCommand},
         {control::kPopupOutputWindow, &MainWindow::PopupOutputCommand},
         {control::kWebSite, &MainWindow::WebSiteCommand},
         {control::kShowInputCheck, &MainWindow::ShowInputCommand},

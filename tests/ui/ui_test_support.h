@@ -55,7 +55,8 @@ inline bool WaitUntil(const std::function<bool()>& pred, int limitMs = 20000) {
 }
 
 struct Desktop {
-    Desktop() : dir(TempFolder("ui")) {
+    // `folder` given: the program folder of an earlier desktop, kept (a restart).
+    explicit Desktop(const std::string& folder = {}) : dir(folder.empty() ? TempFolder("ui") : folder), keep(!folder.empty()) {
         StartUpOptions options;
         options.programDir = dir + "/";
         StartUpCore(app, options);
@@ -73,7 +74,7 @@ struct Desktop {
     ~Desktop() {
         window.reset();  // runs Shutdown, which joins the load threads
         session.reset();
-        std::filesystem::remove_all(dir);
+        if (!keep) std::filesystem::remove_all(dir);
     }
     std::vector<std::string> LogLines() const {
         const std::string text = ReadFile(app.env.logPath);
@@ -85,6 +86,7 @@ struct Desktop {
     QString Label(int id) const { return window->LabelFullText(id); }
 
     std::string dir;
+    bool keep = false;
     FisheyeApp app;
     std::unique_ptr<DesktopSession> session;
     std::unique_ptr<MainWindow> window;

@@ -22,6 +22,7 @@
 #include "tests/capture_output.h"
 #include "tests/cli/converter_copy.h"
 #include "tests/video/test_clips.h"
+#include "tests/video/v360_compare.h"
 #include "transform/frame_pipeline.h"
 #include "transform/lens_circle.h"
 #include "video/luma_sampler.h"
@@ -30,6 +31,7 @@ namespace tessaly {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FirstFrame;
 
 struct Case {
     const char* name;
@@ -74,15 +76,6 @@ std::string MakeClip(const Case& c, const std::string& timing = "rate=5:duration
                ":" + timing + " -filter_complex \"" + f + "\" -map \"[v]\"";
     }
     return testing::FfmpegClip(name, args + " -c:v libx264 -preset ultrafast " + quality);
-}
-
-// Bottom-up BGRX bytes of the first frame of `path` after `filters`.
-std::vector<uint8_t> FirstFrame(const std::string& path, const std::string& filters, const std::string& out) {
-    const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin -y -i " + path + " -frames:v 1 -vf \"" +
-                            filters + "vflip\" -pix_fmt bgra -f rawvideo " + out;
-    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
-    std::ifstream in(out, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 // PSNR of two BGRA pictures of b's size, over the pixels b's alpha marks as
@@ -220,12 +213,8 @@ TEST(LensCircleMovieConversion, OffCentreCirclesThroughTheConverterAgreeWithV360
         const std::vector<uint8_t> ours = FirstFrame(still.string(), "", (dir / "ours.bgra").string());
         const int n = static_cast<int>(std::lround(std::sqrt(ours.size() / 4.0)));
         ASSERT_EQ(ours.size(), static_cast<size_t>(n) * n * 4) << said;
-        const std::string d = std::to_string(c.d);
-        const std::vector<uint8_t> v360 = FirstFrame(
-            clip, "crop=" + d + ":" + d + ":" + std::to_string(c.ox) + ":" + std::to_string(c.oy) +
-                      ",format=gbrap,v360=input=fisheye:output=equirect:ih_fov=180:iv_fov=180:h_fov=180:v_fov=180:w=" +
-                      std::to_string(n) + ":h=" + std::to_string(n) + ":interp=cubic:alpha_mask=1,",
-            (dir / "v360.bgra").string());
+        const std::vector<uint8_t> v360 =
+            FirstFrame(clip, testing::V360Panorama(c.d, c.ox, c.oy, n), (dir / "v360.bgra").string());
         ASSERT_EQ(v360.size(), ours.size());
         const double psnr = Psnr(ours.data(), v360, true);
         std::printf("converter %s: %.1f dB against v360; %s", c.name, psnr, said.substr(0, said.find('\n') + 1).c_str());

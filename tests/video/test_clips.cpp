@@ -50,6 +50,10 @@ std::string FisheyeClip(const std::string& name) {
         {"fish-wmv2.asf", "--size 192x144 --duration 1 --vcodec wmv2"},
         {"fish-ntsc.mp4", "--size 176x144 --fps 30000/1001 --duration 1 --vcodec libx264"},
         {"fish-2s.mp4", "--size 160x120 --duration 2 --vcodec libx264"},
+        {"fish-640x480.mp4", "--size 640x480 --fps 10 --duration 1 --vcodec libx264"},
+        {"fish-800x450.mp4", "--size 800x450 --fps 10 --duration 1 --vcodec libx264"},
+        {"fish-960x540.mp4", "--size 960x540 --fps 10 --duration 1 --vcodec libx264"},
+        {"fish-6s.mp4", "--size 320x240 --duration 6 --vcodec libx264"},
     };
     return MakeOnce(name, ShellQuote(std::string(TESSALY_SOURCE_DIR) + "/tools/make-fisheye-clip"),
                     " " + options.at(name));

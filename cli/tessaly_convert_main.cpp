@@ -570,9 +570,9 @@ int BuildJob(ConvertOptions& options, const char* argv0, FisheyeApp& app, MovieJ
 // folder; refused when the file is damaged (exit 2) or the movie is not the
 // one the job was made for (3).
 int ReadJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app, MovieJob& job, JobNotes& notes) {
-    const JobFileRead read = ReadJobFile(options.jobFile);
-    if (!read.ok) return Fail(kExitUsage, read.error);
-    job = read.job;
+    Result<MovieJob> read = ReadJobFile(options.jobFile);
+    if (!read.ok()) return Fail(kExitUsage, read.reason());
+    job = std::move(read).value();
     notes.cutOrigin = "the cut " + CutText(job.geometry.cut) + " of the job " + options.jobFile;
     job.run.partIndex = options.partIndex;
     job.run.partCount = options.partCount;
@@ -625,8 +625,7 @@ int SaveJob(const MovieJob& job, const std::string& path) {
     saved.movie.path = saved.geometry.moviePath = whole(job.movie.path);
     for (std::string& output : saved.outputs.paths) output = whole(output);
     if (!saved.run.tempDir.empty()) saved.run.tempDir = whole(saved.run.tempDir);
-    std::string error;
-    if (!WriteJobFile(saved, path, error)) return Fail(kExitFailed, error);
+    if (const Status written = WriteJobFile(saved, path); !written.ok()) return Fail(kExitFailed, written.reason());
     std::fprintf(stderr, "tessaly-convert: wrote the job %s; run it with tessaly-convert --job\n", path.c_str());
     return 0;
 }

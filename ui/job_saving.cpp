@@ -17,9 +17,7 @@ std::string SaveDesktopJob(const DesktopSession& session, const std::string& job
     job.movie = ReadJobMovie(moviePath);
     job.geometry.frameW = job.movie.width;
     job.geometry.frameH = job.movie.height;
-    std::string error;
-    WriteJobFile(job, jobPath, error);
-    return error;
+    return WriteJobFile(job, jobPath).reason();
 }
 
 }  // namespace tessaly

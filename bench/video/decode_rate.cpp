@@ -56,21 +56,20 @@ int main(int argc, char** argv) {
         if (std::getenv("DECODE_RATE_TRACE") && n % 25 == 0) std::fprintf(stderr, "frame %ld heap %zu\n", n, inUse);
         heapAtLast = inUse;
     });
-    // The end of the movie is an event of the stream: the listener wakes
-    // this thread, which takes the event.
+    // The stream tells of the movie's end: the listener wakes this thread,
+    // which takes it.
     std::mutex eventMutex;
     std::condition_variable eventPosted;
     uint64_t posted = 0;
-    stream.SetEventListener([&] {
+    stream.SetMovieEndListener([&] {
         std::lock_guard lock(eventMutex);
         ++posted;
         eventPosted.notify_all();
     });
-    stream.SetVolume(tessaly::kVolumeSilence);
-    stream.Run();
-    int32_t code = 0;
+    stream.SetSoundMuted(true);
+    stream.Play();
     for (uint64_t seen = 0;;) {
-        if (stream.GetEvent(code) && code == tessaly::kEventComplete) break;
+        if (stream.TakeMovieEnd()) break;
         std::unique_lock lock(eventMutex);
         eventPosted.wait(lock, [&] { return posted != seen; });
         seen = posted;
@@ -78,7 +77,7 @@ int main(int argc, char** argv) {
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     // The kernel's own peak of the resident set.
     const long hwmKb = ResidentKb("VmHWM:");
-    stream.SetEventListener({});
+    stream.SetMovieEndListener({});
     stream.Close();
 
     std::printf("frames %ld seconds %.3f fps %.2f\n", frames.load(), seconds,

@@ -223,12 +223,12 @@ int ChooseCut(FisheyeApp& app, ConvertOptions& options, std::vector<std::string>
         std::to_string(before.XL1) + "," + std::to_string(before.YL1) + "," + std::to_string(before.XL2) + "," +
         std::to_string(before.YL2);
     LensCircle circle;
-    SampledLuma sampled;
+    Result<SampledLuma> read = Failure{};
     if (options.circle) {
         circle = *options.circle;
-        sampled = SampleLumaMaximum(options.input, LumaSampling{1, 64});
-        if (!sampled.ok) {
-            problem = "cannot open " + options.input + ": " + sampled.error;
+        read = SampleLumaMaximum(options.input, LumaSampling{1, 64});
+        if (!read.ok()) {
+            problem = "cannot open " + options.input + ": " + read.reason();
             return kExitInput;
         }
     } else if (s.ASPECT != 0) {
@@ -238,19 +238,20 @@ int ChooseCut(FisheyeApp& app, ConvertOptions& options, std::vector<std::string>
     } else {
         SetStopFlag(&app.run.stopRequested);
         if (StopSignal() != 0) app.run.stopRequested = true;
-        sampled = SampleLumaMaximum(options.input, LumaSampling{}, &app.run.stopRequested);
+        read = SampleLumaMaximum(options.input, LumaSampling{}, &app.run.stopRequested);
         SetStopFlag(nullptr);
         if (StopSignal() != 0) return 0;  // the caller reports the stop
         // A movie whose frames cannot be read is refused by the run itself,
         // with the reason; the cut is of no account then.
-        if (!sampled.ok) return 0;
-        const CircleSearch search = FindLensCircle(sampled.maximum, sampled.frameW, sampled.frameH);
+        if (!read.ok()) return 0;
+        const CircleSearch search = FindLensCircle(read->maximum, read->frameW, read->frameH);
         if (!search.found) {
             said.push_back(NoCircleMessage(search) + "; using " + keptCut);
             return 0;
         }
         circle = search.circle;
     }
+    const SampledLuma& sampled = read.value();
     const CutForCircleResult fit = CutForCircle(sampled.frameW, sampled.frameH, circle);
     if (!fit.ok) {
         const std::string what = "no cut places the lens circle centre " + OneDecimal(circle.cx) + "," +

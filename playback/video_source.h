@@ -39,14 +39,14 @@ StreamMessage WithReason(StreamMessage message, const std::string& reason);
 // own rhythm (the GUI and the load worker get these turns). A conversion's
 // turn ends early at its stop request or its end. Tests shorten them.
 struct StreamTimings {
-    int stopOlderStream = 100;  // streamState 2 -> 0 in OpenAndPlay
-    int settleOlderStream = 500;
-    int afterStream = 100;      // streamState 1 -> 0 at the end of OpenAndPlay
-    int connect = 200;          // after the first frame was read
-    int beforeLoop = 200;
-    int previewTurn = 5;
-    int convertingTurn = 30;
-    int afterStop = 300;
+    int stopOlderStream = 100;   // streamState 2 -> 0 in OpenAndPlay: an older loop sees "opening"
+    int settleOlderStream = 500; // then "stopped": the older loop ends and tears down
+    int afterStream = 100;       // streamState 1 -> 0 at the end of OpenAndPlay
+    int connect = 200;           // after the first frame was read
+    int beforeLoop = 200;        // the movie's facts are shown before the loop starts
+    int previewTurn = 5;         // between preview passes: the GUI's share of the loop
+    int convertingTurn = 30;     // at most, while a conversion owns the stream
+    int afterStop = 300;         // the held stream before its teardown
 };
 
 // What the stream asks of the frame pipeline; any may be empty.

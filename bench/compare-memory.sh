@@ -12,6 +12,7 @@
 # cli/tessaly-convert.
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/failure-report.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/measure-run.sh"
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -22,17 +23,11 @@ exe="$build/cli/tessaly-convert"
 work=$(mktemp -d "${TMPDIR:-/tmp}/compare-memory.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# peak_kb ARGS...: runs tessaly-convert and prints its highest VmHWM in kB.
+# peak_kb ARGS...: tessaly-convert's highest VmHWM in kB for a run.
 peak_kb() {
-  "$exe" "$@" >"$work/run.log" 2>&1 &
-  local pid=$! peak=0 v
-  while kill -0 "$pid" 2>/dev/null; do
-    v=$(awk '/^VmHWM/ { print $2 }' "/proc/$pid/status" 2>/dev/null || true)
-    [[ -n "$v" && "$v" -gt "$peak" ]] && peak=$v
-    sleep 0.02
-  done
-  wait "$pid" || { echo "compare-memory: tessaly-convert failed:" >&2; tail -n 3 "$work/run.log" >&2; exit 1; }
-  echo "$peak"
+  local run
+  run=$(measure_run "$exe" "$work/run.log" "$@")
+  echo "${run#* }"
 }
 
 "$root/tools/make-fisheye-clip" "$work/hd.mp4" --size 1920x1080 --duration 2 --audio

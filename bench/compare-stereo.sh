@@ -8,6 +8,7 @@
 #
 #   bench/compare-stereo.sh [BUILD_DIR] [FRAMES]
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/measure-run.sh"
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -31,24 +32,6 @@ clip() {
     -map "[v]" -c:v libx264 -preset ultrafast -crf 12 "$out"
 }
 
-# measure LOG ARGS...: runs tessaly-convert; prints "SECONDS PEAK_KB".
-measure() {
-  local log=$1
-  shift
-  local start end pid peak=0 v
-  start=$(date +%s.%N)
-  "$exe" "$@" >"$log" 2>&1 &
-  pid=$!
-  while kill -0 "$pid" 2>/dev/null; do
-    v=$(awk '/^VmHWM/ { print $2 }' "/proc/$pid/status" 2>/dev/null || true)
-    [[ -n "$v" && "$v" -gt "$peak" ]] && peak=$v
-    sleep 0.05
-  done
-  wait "$pid" || { echo "compare-stereo: tessaly-convert failed:" >&2; tail -n 3 "$log" >&2; exit 1; }
-  end=$(date +%s.%N)
-  echo "$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }') $peak"
-}
-
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
 echo "machine: $cpu, $(nproc) cores; $frames frames, streaming to .mp4, --no-align-eyes"
 # layout W H D LX LY RX RY
@@ -59,8 +42,8 @@ for layout in "1920 1080 900 30 90 990 90" "8192 4320 3700 248 310 4344 310"; do
     -c:v libx264 -preset ultrafast -crf 12 "$work/mono.mp4"
   cx=$(awk -v a="$lx" -v d="$d" 'BEGIN { print a + d / 2 - 0.5 }')
   cy=$(awk -v a="$ly" -v d="$d" 'BEGIN { print a + d / 2 - 0.5 }')
-  read -r ms mk <<<"$(measure "$work/mono.log" --circle "$cx,$cy,$((d / 2))" "$work/mono.mp4" "$work/mono-out.mp4")"
-  read -r ss sk <<<"$(measure "$work/stereo.log" --stereo sbs --no-align-eyes "$work/sbs.mp4" "$work/stereo-out.mp4")"
+  read -r ms mk <<<"$(measure_run "$exe" "$work/mono.log" --circle "$cx,$cy,$((d / 2))" "$work/mono.mp4" "$work/mono-out.mp4")"
+  read -r ss sk <<<"$(measure_run "$exe" "$work/stereo.log" --stereo sbs --no-align-eyes "$work/sbs.mp4" "$work/stereo-out.mp4")"
   awk -v l="${w}x$h" -v f="$frames" -v ms="$ms" -v mk="$mk" -v ss="$ss" -v sk="$sk" 'BEGIN {
     printf "%-10s one eye %7.3f s/frame %7.1f MB | two eyes %7.3f s/frame %7.1f MB | time x%.2f (bound 2.1) memory x%.2f (bound 2.0)\n",
       l, ms / f, mk * 1024 / 1e6, ss / f, sk * 1024 / 1e6, ss / ms, sk / mk }'

@@ -13,11 +13,12 @@ namespace tessaly {
 bool ChooseStereoCuts(const std::string& input, JobStereo& eyes, const std::atomic<bool>* stop,
                       std::vector<std::string>& said, std::string& problem) {
     StereoSettings& stereo = eyes.settings;
-    const SampledLuma sampled = SampleLumaMaximum(input, LumaSampling{}, stop);
-    if (!sampled.ok) {
-        problem = "cannot open " + input + ": " + sampled.error;
+    const Result<SampledLuma> read = SampleLumaMaximum(input, LumaSampling{}, stop);
+    if (!read.ok()) {
+        problem = "cannot open " + input + ": " + read.reason();
         return false;
     }
+    const SampledLuma& sampled = read.value();
     const StereoCircleSearch search =
         FindStereoCircles(sampled.maximum, sampled.frameW, sampled.frameH, stereo.input, stereo.swapEyes);
     if (!search.Found()) {
@@ -67,11 +68,12 @@ EyeMisalignment Measure(const std::vector<uint8_t>& frame, int32_t w, int32_t h,
 bool AlignStereoEyes(const std::string& input, const LensSettings& shared, JobStereo& eyes,
                      std::vector<std::string>& said, std::string& problem) {
     StereoSettings& stereo = eyes.settings;
-    const SampledLuma sampled = SampleLumaMaximum(input, LumaSampling{1, 1 << 16});
-    if (!sampled.ok || sampled.maximum.width != sampled.frameW || sampled.maximum.height != sampled.frameH) {
-        problem = "cannot read a frame of " + input + " to align the eyes: " + sampled.error;
+    const Result<SampledLuma> read = SampleLumaMaximum(input, LumaSampling{1, 1 << 16});
+    if (!read.ok() || read->maximum.width != read->frameW || read->maximum.height != read->frameH) {
+        problem = "cannot read a frame of " + input + " to align the eyes: " + read.reason();
         return false;
     }
+    const SampledLuma& sampled = read.value();
     const int32_t w = sampled.frameW, h = sampled.frameH;
     std::vector<uint8_t> frame(static_cast<size_t>(w) * h * 4);
     for (int32_t y = 0; y < h; ++y) {

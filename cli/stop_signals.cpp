@@ -55,9 +55,17 @@ extern "C" void OnStopSignal(int signo) {
     errno = saved;
 }
 
+// The thread that began the end exits the process; this one only waits for
+// that (pause() returns after each handled signal).
 [[noreturn]] void WaitForTheEnd() {
-    while (true) std::this_thread::sleep_for(std::chrono::seconds(1));
+    while (true) ::pause();
 }
+
+// A still writer may have opened a file in the run's folder just before it
+// was moved away: its write ends within a few milliseconds, after which the
+// removal is tried again, at most this often and this long apart.
+constexpr int kFolderRemovalTurns = 50;
+constexpr std::chrono::milliseconds kFolderRemovalPause{10};
 
 void RemoveEmergencyFiles(const EndState& state) {
     // Each step on its own: memory may run out in any of them (that is often
@@ -83,10 +91,10 @@ void RemoveEmergencyFiles(const EndState& state) {
         // write in progress adds is removed on the next turn.
         std::string gone = state.folder + ".ending";
         if (::rename(state.folder.c_str(), gone.c_str()) != 0) gone = state.folder;
-        for (int turn = 0; turn < 50; ++turn) {
+        for (int turn = 0; turn < kFolderRemovalTurns; ++turn) {
             fs::remove_all(gone, ec);
             if (!fs::exists(gone, ec)) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::this_thread::sleep_for(kFolderRemovalPause);
         }
     } catch (...) {
         // remove_all itself ran out of memory: the plain removal of the

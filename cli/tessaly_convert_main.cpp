@@ -198,12 +198,12 @@ int ChooseCut(FisheyeApp& app, ConvertOptions& options, std::vector<std::string>
         std::to_string(before.XL1) + "," + std::to_string(before.YL1) + "," + std::to_string(before.XL2) + "," +
         std::to_string(before.YL2);
     LensCircle circle;
-    SampledLuma sampled;
+    Result<SampledLuma> read = Failure{};
     if (options.circle) {
         circle = *options.circle;
-        sampled = SampleLumaMaximum(options.input, LumaSampling{1, 64});
-        if (!sampled.ok) {
-            problem = "cannot open " + options.input + ": " + sampled.error;
+        read = SampleLumaMaximum(options.input, LumaSampling{1, 64});
+        if (!read.ok()) {
+            problem = "cannot open " + options.input + ": " + read.reason();
             return kExitInput;
         }
     } else if (s.ASPECT != 0) {
@@ -213,19 +213,20 @@ int ChooseCut(FisheyeApp& app, ConvertOptions& options, std::vector<std::string>
     } else {
         SetStopFlag(&app.run.stopRequested);
         if (StopSignal() != 0) app.run.stopRequested = true;
-        sampled = SampleLumaMaximum(options.input, LumaSampling{}, &app.run.stopRequested);
+        read = SampleLumaMaximum(options.input, LumaSampling{}, &app.run.stopRequested);
         SetStopFlag(nullptr);
         if (StopSignal() != 0) return 0;  // the caller reports the stop
         // A movie whose frames cannot be read is refused by the run itself,
         // with the reason; the cut is of no account then.
-        if (!sampled.ok) return 0;
-        const CircleSearch search = FindLensCircle(sampled.maximum, sampled.frameW, sampled.frameH);
+        if (!read.ok()) return 0;
+        const CircleSearch search = FindLensCircle(read->maximum, read->frameW, read->frameH);
         if (!search.found) {
             said.push_back(NoCircleMessage(search) + "; using " + keptCut);
             return 0;
         }
         circle = search.circle;
     }
+    const SampledLuma& sampled = read.value();
     const CutForCircleResult fit = CutForCircle(sampled.frameW, sampled.frameH, circle);
     if (!fit.ok) {
         const std::string what = "no cut places the lens circle centre " + OneDecimal(circle.cx) + "," +
@@ -573,9 +574,9 @@ int BuildJob(ConvertOptions& options, const char* argv0, FisheyeApp& app, MovieJ
 // folder; refused when the file is damaged (exit 2) or the movie is not the
 // one the job was made for (3).
 int ReadJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app, MovieJob& job, JobNotes& notes) {
-    const JobFileRead read = ReadJobFile(options.jobFile);
-    if (!read.ok) return Fail(kExitUsage, read.error);
-    job = read.job;
+    Result<MovieJob> read = ReadJobFile(options.jobFile);
+    if (!read.ok()) return Fail(kExitUsage, read.reason());
+    job = std::move(read).value();
     notes.cutOrigin = (job.stereo.IsStereo() ? EyeCutsText(job.stereo) : "the cut " + CutText(job.geometry.cut)) +
                       " of the job " + options.jobFile;
     job.run.partIndex = options.partIndex;
@@ -629,8 +630,7 @@ int SaveJob(const MovieJob& job, const std::string& path) {
     saved.movie.path = saved.geometry.moviePath = whole(job.movie.path);
     for (std::string& output : saved.outputs.paths) output = whole(output);
     if (!saved.run.tempDir.empty()) saved.run.tempDir = whole(saved.run.tempDir);
-    std::string error;
-    if (!WriteJobFile(saved, path, error)) return Fail(kExitFailed, error);
+    if (const Status written = WriteJobFile(saved, path); !written.ok()) return Fail(kExitFailed, written.reason());
     std::fprintf(stderr, "tessaly-convert: wrote the job %s; run it with tessaly-convert --job\n", path.c_str());
     return 0;
 }

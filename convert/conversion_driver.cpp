@@ -85,9 +85,9 @@ EncoderJob JobFor(const Run& run, const std::string& path) {
     job.resizeIndex = app.run.resizeChoice.load();
     job.outW = run.geometry.outW;
     job.outH = run.geometry.outH;
-    job.avgTimePerFrame = run.info.avgTimePerFrame;
+    job.timePerFrame = run.info.timePerFrame;
     job.durationSeconds =
-        ConvertedSeconds(run.info.durationSeconds, run.result.frames, StillInputRate(run.info.avgTimePerFrame));
+        ConvertedSeconds(run.info.durationSeconds, run.result.frames, StillInputRate(run.info.timePerFrame));
     job.hasAudio = run.result.hadSound;
     job.frameCount = run.result.frames;
     job.encoderStallMs = run.options.encoderStallMs;
@@ -99,12 +99,12 @@ EncoderJob JobFor(const Run& run, const std::string& path) {
 // frames a second its microsecond holds several frames, and the encoder
 // drops or repeats them to fill it.
 std::string RateProblem(const Run& run) {
-    const int64_t perFrame = run.info.avgTimePerFrame;
+    const MediaTime perFrame = run.info.timePerFrame;
     const bool refused = !EncoderRateUsable(perFrame);
     const bool tooFastForStills = run.options.streamOutputs.empty() && StillInputRate(perFrame) > kMaxStillRate;
     if (!refused && !tooFastForStills) return {};
     char rate[48];
-    std::snprintf(rate, sizeof rate, "%.10g", 1.0e7 / static_cast<double>(perFrame));
+    std::snprintf(rate, sizeof rate, "%.10g", 1.0e7 / static_cast<double>(perFrame.count()));
     const std::string named = std::string("the movie's frame rate (") + rate + " fps)";
     if (refused) return named + " cannot be encoded";
     return named + " is above the 1000000 fps stills can be encoded at; streaming (tessaly-convert without --stills) "
@@ -138,7 +138,7 @@ double ExpectedStillBytes(const Run& run) {
 // the encoder is given it.
 double KeepRate(const Run& run) {
     if (run.rateNum > 0 && run.rateDen > 0) return static_cast<double>(run.rateNum) / run.rateDen;
-    return run.info.avgTimePerFrame > 0 ? 1.0e7 / static_cast<double>(run.info.avgTimePerFrame) : 0;
+    return run.info.timePerFrame.count() > 0 ? 1.0e7 / static_cast<double>(run.info.timePerFrame.count()) : 0;
 }
 
 // Shows the movie's size, rate, count and length, and refuses a frame rate
@@ -149,7 +149,7 @@ bool ShowMovieFactsOf(Run& run) {
     const MediaInfo& info = run.info;
     MovieFacts facts;
     facts.frameSize = std::to_string(info.frameWidth) + "x" + std::to_string(info.frameHeight);
-    facts.frameRate = FormatMask(FrameRateOf(info.avgTimePerFrame), "00.00") + " fps";
+    facts.frameRate = FormatMask(FrameRateOf(info.timePerFrame), "00.00") + " fps";
     facts.frameCount = std::to_string(info.frameCount);
     facts.duration = FormatDuration(info.durationSeconds);
     run.ui.ShowMovieFacts(facts);
@@ -253,7 +253,7 @@ bool PrepareRun(Run& run) {
     }
     run.movie.RewindPosition();
     run.ui.SetPositionBar(0);
-    stream.Pause();
+    stream.Hold();
     log.WriteLogLine("Set Stream to 0 position");
 
     if (!ShowMovieFactsOf(run)) return false;
@@ -310,7 +310,7 @@ void PlaceFrameSlots(Run& run, FrameCallback& callback, double rate) {
         // two slots early, so the frame that shows in its first slot (the
         // last one due before it) is decoded too.
         if (window.first > 2 && rate > 0) {
-            stream.SeekToKeyFrameBefore(static_cast<int64_t>(static_cast<double>(window.first - 2) / rate * 1e7));
+            stream.SeekToKeyFrameBefore(MediaTime{static_cast<int64_t>(static_cast<double>(window.first - 2) / rate * 1e7)});
         }
     }
 }
@@ -373,10 +373,10 @@ void AnnounceFramePhase(Run& run, FrameCallback& callback) {
     ui.BlankOutputPreview();
     ui.SetRecording(RecordingLook::kStart);
     log.WriteLogLine("OS_DIRECT_ACCESS = " + std::to_string(run.movie.OpenFlag()));
-    log.WriteLogLine("OS_HRDWARE_SUPPORT = " + std::to_string(info.canStep));
+    log.WriteLogLine("OS_HRDWARE_SUPPORT = " + std::to_string(info.seekable ? 1 : 0));
     log.WriteLogLine("OS_DSS_SETUP = " + std::to_string(run.settings.DSSETUP));
     ui.ShowOutputSize(" " + std::to_string(run.geometry.outW) + "x" + std::to_string(run.geometry.outH));
-    stream.SetVolume(kVolumeSilence);
+    stream.SetSoundMuted(true);
     callback.StartClock();
     log.WriteLogLine("Begin Convert Process");
 }
@@ -399,8 +399,7 @@ bool WatchFrames(Run& run, FrameCallback& callback, const std::atomic<int32_t>* 
     for (;;) {
         const uint64_t seen = state.events.Count();
         if (state.stopRequested.load() || callback.Failed()) return false;
-        int32_t event = 0;
-        if ((stream.GetEvent(event) && event == kEventComplete) || callback.WindowDone()) return true;
+        if (stream.TakeMovieEnd() || callback.WindowDone()) return true;
         const Clock::time_point now = Clock::now();
         const int32_t shownFrame = callback.frameNo.load();
         if (shownFrame != lastSeen || (sinkBusy != nullptr && sinkBusy->load() == 1)) {
@@ -452,13 +451,13 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
         callback.OnFrame(time, data, size);
         app.run.events.Wake();
     });
-    stream.SetEventListener([&app] { app.run.events.Wake(); });
-    stream.Run();
+    stream.SetMovieEndListener([&app] { app.run.events.Wake(); });
+    stream.Play();
     const bool completed = WatchFrames(run, callback, sinkBusy);
-    stream.SetEventListener({});
+    stream.SetMovieEndListener({});
     if (onLoopEnd) onLoopEnd(completed);
     // No frame may arrive once the stills are counted.
-    stream.Pause();
+    stream.Hold();
     stream.SetFrameCallback({});
     if (run.options.partCount > 0) LogPartReach(run, callback, rate);
     const DecodeReach reach = ReachOfRun(callback, info.declaredFrames, info.declaredExactly, run.options.partCount > 0);
@@ -545,6 +544,7 @@ void CleanUp(Run& run, StillWriter* writer) {
     app.run.streamState = StreamState::Stopped;  // ends the stream loop: the movie closes after a run
     app.run.stopRequested = false;
     app.run.converting = false;
+    app.run.events.Wake();  // the stream loop waits for the run's end
     if (run.hooks.releaseOutput) run.hooks.releaseOutput();
     app.run.progress.Set(ProgressTexts{});
     app.env.log.WriteLogLine("Convert Movie End " + TimeOfDayText());
@@ -610,9 +610,9 @@ StreamJob StreamJobFor(const Run& run, const std::vector<std::string>& outputs) 
     if (run.rateNum > 0 && run.rateDen > 0) {
         job.rateNum = run.rateNum;
         job.rateDen = run.rateDen;
-    } else if (run.info.avgTimePerFrame > 0) {
+    } else if (run.info.timePerFrame.count() > 0) {
         job.rateNum = 10000000;
-        job.rateDen = static_cast<int32_t>(std::min<int64_t>(run.info.avgTimePerFrame, INT32_MAX));
+        job.rateDen = static_cast<int32_t>(std::min<int64_t>(run.info.timePerFrame.count(), INT32_MAX));
     }
     job.durationSeconds = run.info.durationSeconds;
     job.quality = run.ui.CompressionLevel();

@@ -199,15 +199,15 @@ int32_t ResizedDimension(int32_t size, int32_t resizeIndex) {
     return static_cast<int32_t>(16 * std::trunc(sixteens));
 }
 
-std::string EncoderRate(int64_t avgTimePerFrame) {
-    if (avgTimePerFrame == 0) return "30";
-    return FormatMask(1.0e7 / static_cast<double>(avgTimePerFrame), "00.00");
+std::string EncoderRate(MediaTime timePerFrame) {
+    if (timePerFrame.count() == 0) return "30";
+    return FormatMask(1.0e7 / static_cast<double>(timePerFrame.count()), "00.00");
 }
 
-bool EncoderRateUsable(int64_t avgTimePerFrame) {
-    if (avgTimePerFrame == 0) return true;
-    if (avgTimePerFrame < 0) return false;
-    return RoundHalfEven(1.0e9 / static_cast<double>(avgTimePerFrame)) >= 1;  // at least "00.01"
+bool EncoderRateUsable(MediaTime timePerFrame) {
+    if (timePerFrame.count() == 0) return true;
+    if (timePerFrame.count() < 0) return false;
+    return RoundHalfEven(1.0e9 / static_cast<double>(timePerFrame.count())) >= 1;  // at least "00.01"
 }
 
 std::string EncoderDuration(double seconds, bool microseconds) {
@@ -250,7 +250,7 @@ EncoderCommand BuildEncoderCommand(const EncoderJob& job) {
     const ContainerRow* row = FindRow(command.videoExt);
     if (row == nullptr) return command;
     command.known = true;
-    const MpegRate mpegRate = ChooseMpegRate(StillInputRate(job.avgTimePerFrame));
+    const MpegRate mpegRate = ChooseMpegRate(StillInputRate(job.timePerFrame));
     if (IsMpegExtension(row->ext) && !mpegRate.usable) {
         command.problem = mpegRate.problem;
         return command;
@@ -258,7 +258,7 @@ EncoderCommand BuildEncoderCommand(const EncoderJob& job) {
 
     Element exe{Quoted(job.encoderProgram), {job.encoderProgram}};
 
-    const std::string fps = EncoderRate(job.avgTimePerFrame);
+    const std::string fps = EncoderRate(job.timePerFrame);
     Element rate{" -r " + fps + " ", {"-r", fps}};
 
     Element size;
@@ -275,7 +275,7 @@ EncoderCommand BuildEncoderCommand(const EncoderJob& job) {
     if (job.durationSeconds > 0) {
         // Above 1000 frames a second a millisecond holds several frames,
         // which the encoder would add by repeating the last one.
-        std::string clock = EncoderDuration(job.durationSeconds, StillInputRate(job.avgTimePerFrame) > 1000);
+        std::string clock = EncoderDuration(job.durationSeconds, StillInputRate(job.timePerFrame) > 1000);
         duration = {" -t " + clock + size.text, {"-t", clock}};
         duration.args.insert(duration.args.end(), size.args.begin(), size.args.end());
     }
@@ -444,10 +444,10 @@ double EncoderOutputRate(const std::string& videoExt, double sourceRate) {
     return 0.0;  // the stills' own rate
 }
 
-double StillInputRate(int64_t avgTimePerFrame) {
-    if (avgTimePerFrame <= 0) return 30;
+double StillInputRate(MediaTime timePerFrame) {
+    if (timePerFrame.count() <= 0) return 30;
     // The value of EncoderRate's text: hundredths, halves to even.
-    return RoundHalfEven(1.0e9 / static_cast<double>(avgTimePerFrame)) / 100.0;
+    return RoundHalfEven(1.0e9 / static_cast<double>(timePerFrame.count())) / 100.0;
 }
 
 MpegRate ChooseMpegRate(double sourceRate) {

@@ -9,6 +9,7 @@
 
 #include "app/still_format.h"
 #include "output/output_extension.h"
+#include "video/media_info.h"
 
 namespace tessaly {
 
@@ -24,7 +25,7 @@ struct EncoderJob {
     int32_t resizeIndex = 0;     // k: 0 = natural size, 1..5 = 90 % .. 50 %
     int32_t outW = 0;
     int32_t outH = 0;
-    int64_t avgTimePerFrame = 0;  // 100-ns units; 0 = unknown (30 fps)
+    MediaTime timePerFrame{0};   // 0 = unknown (30 fps)
     double durationSeconds = 0;
     bool hasAudio = false;       // temp.wav exists and is not empty
     int32_t frameCount = 0;      // stills of the run, for the check of the output
@@ -49,10 +50,10 @@ int32_t ResizedDimension(int32_t size, int32_t resizeIndex);
 
 // The "-r" value for a time per frame: the rate with the mask "00.00", or
 // "30" when the time per frame is 0.
-std::string EncoderRate(int64_t avgTimePerFrame);
+std::string EncoderRate(MediaTime timePerFrame);
 // False when that text says 0 fps (slower than one frame in 200 seconds),
 // a rate the encoder refuses.
-bool EncoderRateUsable(int64_t avgTimePerFrame);
+bool EncoderRateUsable(MediaTime timePerFrame);
 // The "-t" value: "hh:mm:ss.mmm", 65.9 s gives "00:01:05.900";
 // "hh:mm:ss.uuuuuu" with `microseconds`.
 std::string EncoderDuration(double seconds, bool microseconds = false);
@@ -129,7 +130,7 @@ EncoderCommand BuildJoinCommand(const JoinJob& job);
 double EncoderOutputRate(const std::string& videoExt, double sourceRate);
 
 // The source rate the still path gives the encoder: the "-r" text's value.
-double StillInputRate(int64_t avgTimePerFrame);
+double StillInputRate(MediaTime timePerFrame);
 
 // MPEG-2 video is written at one of its standard rates. A source at another
 // rate gets the lowest standard rate that shows each frame a whole number of

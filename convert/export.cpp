@@ -127,8 +127,8 @@ OutputExpectation ExpectedMovie(const EncoderJob& job, const std::string& videoE
     want.width = ResizedDimension(job.outW, job.resizeIndex);
     want.height = ResizedDimension(job.outH, job.resizeIndex);
     want.frames = job.frameCount;
-    want.frameRate = job.avgTimePerFrame > 0 ? 1.0e7 / static_cast<double>(job.avgTimePerFrame) : 30.0;
-    want.outputRate = EncoderOutputRate(videoExt, StillInputRate(job.avgTimePerFrame));
+    want.frameRate = job.timePerFrame.count() > 0 ? 1.0e7 / static_cast<double>(job.timePerFrame.count()) : 30.0;
+    want.outputRate = EncoderOutputRate(videoExt, StillInputRate(job.timePerFrame));
     if (want.outputRate == want.frameRate) want.outputRate = 0;
     want.sound = job.hasAudio;
     return want;

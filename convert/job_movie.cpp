@@ -14,9 +14,9 @@ JobMovie ReadJobMovie(const std::string& path) {
     movie.stream = source.videoStream;
     movie.rateNum = source.rateNum;
     movie.rateDen = source.rateDen;
-    const SampledLuma frame = SampleLumaMaximum(path, LumaSampling{1, 64});
-    movie.width = frame.frameW;
-    movie.height = frame.frameH;
+    const Result<SampledLuma> frame = SampleLumaMaximum(path, LumaSampling{1, 64});
+    movie.width = frame.ok() ? frame->frameW : 0;
+    movie.height = frame.ok() ? frame->frameH : 0;
     std::error_code ec;
     const uintmax_t bytes = std::filesystem::file_size(path, ec);
     movie.bytes = ec ? 0 : static_cast<int64_t>(bytes);

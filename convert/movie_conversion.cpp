@@ -67,7 +67,7 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
     // ahead on frame threads would only hold more frames.
     stream.SetSliceThreadsOnly(true);
     // Shutdown stops the decoding and then releases the movie.
-    app.run.shutdown.AddStopHook([&stream] { stream.Stop(); });
+    app.run.shutdown.AddStopHook([&stream] { stream.Hold(); });
     app.run.shutdown.AddJoinHook([&movie, &log] {
         if (movie.Close()) log.WriteLogLine("File exit Ok");
     });
@@ -99,7 +99,7 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
             if (onOpened) onOpened(info);
             // The run starts from the first frame, as after the Convert
             // command's stop and rewind.
-            stream.Stop();
+            stream.Hold();
             stream.SeekToStart();
             app.run.vrStereo = options.stereo.IsStereo() ? options.stereo.output : StereoLayout::kMono;
             if (options.stereo.IsStereo()) {

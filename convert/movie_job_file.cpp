@@ -24,6 +24,13 @@
 namespace tessaly {
 namespace {
 
+// A job file read so far: its job, or why it was refused.
+struct JobFileRead {
+    bool ok = false;
+    std::string error;
+    MovieJob job;
+};
+
 // A whole number filling the whole text, within low..high.
 bool ReadWhole(const std::string& text, int64_t low, int64_t high, int64_t& out) {
     const char* begin = text.data();
@@ -612,7 +619,9 @@ std::string JobFileText(const MovieJob& job) {
     return out + "END\n";
 }
 
-JobFileRead ReadJobText(const std::string& text) {
+namespace {
+
+JobFileRead ReadJobLines(const std::string& text) {
     JobFileRead read;
     std::vector<std::string> lines = Split(text, '\n');
     if (!lines.empty() && lines.back().empty()) {
@@ -643,35 +652,37 @@ JobFileRead ReadJobText(const std::string& text) {
     return read;
 }
 
-JobFileRead ReadJobFile(const std::string& path) {
+}  // namespace
+
+Result<MovieJob> ReadJobText(const std::string& text) {
+    JobFileRead read = ReadJobLines(text);
+    if (!read.ok) return Failure{read.error};
+    return std::move(read.job);
+}
+
+Result<MovieJob> ReadJobFile(const std::string& path) {
     constexpr std::streamsize kMaxJobBytes = 1 << 20;  // far above any job's few lines
     std::ifstream in(path, std::ios::binary);
     std::error_code ec;
     if (!in || std::filesystem::is_directory(path, ec)) {
-        JobFileRead read;
-        read.error = "cannot read the job file " + path + ": " +
-                     (std::filesystem::is_directory(path, ec) ? "is a directory" : std::strerror(errno));
-        return read;
+        return Failure{"cannot read the job file " + path + ": " +
+                       (std::filesystem::is_directory(path, ec) ? "is a directory" : std::strerror(errno))};
     }
     std::string text(static_cast<size_t>(kMaxJobBytes) + 1, '\0');
     in.read(text.data(), kMaxJobBytes + 1);
     text.resize(static_cast<size_t>(in.gcount()));
-    JobFileRead read = text.size() > static_cast<size_t>(kMaxJobBytes)
-                           ? JobFileRead{false, "line 1: far too long for a job file", {}}
-                           : ReadJobText(text);
-    if (!read.ok) read.error = "the job file " + path + ", " + read.error;
+    Result<MovieJob> read = text.size() > static_cast<size_t>(kMaxJobBytes)
+                                ? Result<MovieJob>(Failure{"line 1: far too long for a job file"})
+                                : ReadJobText(text);
+    if (!read.ok()) return Failure{"the job file " + path + ", " + read.reason()};
     return read;
 }
 
-bool WriteFileReplacing(const std::string& path, const std::string& text, const std::string& what,
-                        std::string& error) {
+Status WriteFileReplacing(const std::string& path, const std::string& text, const std::string& what) {
     std::filesystem::path target(path);
     std::string temp = (target.parent_path() / ("." + target.filename().string() + ".tessaly-XXXXXX")).string();
     const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        error = "cannot write " + what + " " + path + ": " + std::strerror(errno);
-        return false;
-    }
+    if (fd < 0) return Failure{"cannot write " + what + " " + path + ": " + std::strerror(errno)};
     size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -684,15 +695,14 @@ bool WriteFileReplacing(const std::string& path, const std::string& text, const 
     if (::close(fd) != 0 && failed == 0) failed = errno;
     if (failed == 0 && std::rename(temp.c_str(), path.c_str()) != 0) failed = errno;
     if (failed != 0) {
-        error = "cannot write " + what + " " + path + ": " + std::strerror(failed);
         ::unlink(temp.c_str());
-        return false;
+        return Failure{"cannot write " + what + " " + path + ": " + std::strerror(failed)};
     }
-    return true;
+    return {};
 }
 
-bool WriteJobFile(const MovieJob& job, const std::string& path, std::string& error) {
-    return WriteFileReplacing(path, JobFileText(job), "the job file", error);
+Status WriteJobFile(const MovieJob& job, const std::string& path) {
+    return WriteFileReplacing(path, JobFileText(job), "the job file");
 }
 
 }  // namespace tessaly

@@ -12,6 +12,7 @@
 
 #include <string>
 
+#include "app/result.h"
 #include "convert/movie_job.h"
 
 namespace tessaly {
@@ -23,27 +24,22 @@ inline constexpr int kJobFileMonoVersion = 1;  // a job without stereo
 // The file's text (LF line ends).
 std::string JobFileText(const MovieJob& job);
 
-struct JobFileRead {
-    bool ok = false;
-    std::string error;  // "line 7: QUALITY needs a whole number from 0 to 21, got 'x'"
-    MovieJob job;  // the part and join stay empty: they are the command line's
-};
-
 // Reads a job file's text; anything damaged, unknown, repeated, missing or
-// cut short is refused with the line it was found on.
-JobFileRead ReadJobText(const std::string& text);
+// cut short is refused with the line it was found on ("line 7: QUALITY
+// needs a whole number from 0 to 21, got 'x'"). The job's part and join
+// stay empty: they are the command line's.
+Result<MovieJob> ReadJobText(const std::string& text);
 
 // The file at `path`; a file that cannot be read says why.
-JobFileRead ReadJobFile(const std::string& path);
+Result<MovieJob> ReadJobFile(const std::string& path);
 
 // Writes the file through a temporary file beside it renamed over it, so a
-// full disk never leaves half a job; false with `error` set.
-bool WriteJobFile(const MovieJob& job, const std::string& path, std::string& error);
+// full disk never leaves half a job.
+Status WriteJobFile(const MovieJob& job, const std::string& path);
 
 // Writes `text` to `path` the same way; the error names the file as `what`
 // ("the job file").
-bool WriteFileReplacing(const std::string& path, const std::string& text, const std::string& what,
-                        std::string& error);
+Status WriteFileReplacing(const std::string& path, const std::string& text, const std::string& what);
 
 // A path as one line's value, and back (false: a damaged escape).
 std::string EscapeJobValue(const std::string& text);

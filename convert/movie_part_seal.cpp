@@ -11,9 +11,9 @@ std::string PartDigest(const PartTag& tag, const std::string& packetDigest) {
 }
 
 std::string PartDamage(const std::string& path, PartFileFacts& facts, PartTag& tag) {
-    std::string error;
-    facts = ReadPartFileFacts(path, error);
-    if (!error.empty()) return error;
+    Result<PartFileFacts> read = ReadPartFileFacts(path);
+    if (!read.ok()) return read.reason();
+    facts = std::move(read).value();
     if (!ParsePartTag(facts.comment, tag)) {
         // A tag of ours that no longer reads is damage, not a stranger.
         if (facts.comment.rfind("tessaly-part ", 0) == 0) return "it is damaged: its part tag cannot be read";
@@ -29,9 +29,10 @@ std::string PartDamage(const std::string& path, PartFileFacts& facts, PartTag& t
 std::string SealPartFile(PendingFile& pending, const std::string& tagText) {
     PartTag tag;
     if (!ParsePartTag(tagText, tag)) return "the part tag cannot be read back";
+    const Result<PartFileFacts> encoded = ReadPartFileFacts(pending.tempPath);
+    if (!encoded.ok()) return "the encoded part cannot be read back: " + encoded.reason();
+    const PartFileFacts& facts = encoded.value();
     std::string error;
-    const PartFileFacts facts = ReadPartFileFacts(pending.tempPath, error);
-    if (!error.empty()) return "the encoded part cannot be read back: " + error;
     tag.digest = PartDigest(tag, facts.packetDigest);
     std::string sealed;
     if (!CreateSiblingFile(pending, sealed, error)) return error;

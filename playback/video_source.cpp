@@ -51,7 +51,7 @@ void VideoSource::SetTimings(const StreamTimings& timings) { timings_ = timings;
 void VideoSource::SetParamFileFolder(std::string folder) { paramFileFolder_ = std::move(folder); }
 
 void VideoSource::RegisterShutdownHooks(std::chrono::milliseconds limit) {
-    app_.run.shutdown.AddStopHook([this] { stream_.Stop(); });
+    app_.run.shutdown.AddStopHook([this] { stream_.Hold(); });
     app_.run.shutdown.AddJoinHook([this, limit] { WaitUntilClosed(limit); });
 }
 
@@ -72,6 +72,8 @@ std::string VideoSource::VideoPath() const {
 
 void VideoSource::Log(const std::string& line) const { app_.env.log.WriteLogLine(line); }
 
+// The pauses the desktop's open and stream loop keep (StreamTimings): time
+// given to the GUI and the other threads, not a wait for a cause.
 void VideoSource::Wait(int milliseconds) const {
     if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
@@ -144,7 +146,7 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
 
     const MediaInfo info = stream_.Info();
     Log("Video File Duration = " + FormatNumber(info.durationSeconds));
-    stream_.Run();
+    stream_.Play();
     app_.run.streamState = StreamState::Opening;
 
     {
@@ -155,10 +157,10 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
     app_.run.frameHeight = info.frameHeight;
     const std::string paramFolder = paramFileFolder_.empty() ? DecideAppPaths(app_.env.programDir).reportDir
                                                              : paramFileFolder_ + "/";
-    WriteFisheyeParamFile(paramFolder + kFisheyeParamFileName, info.avgTimePerFrame,
+    WriteFisheyeParamFile(paramFolder + kFisheyeParamFileName, info.timePerFrame,
                           info.durationSeconds);
 
-    const double fps = FrameRateOf(info.avgTimePerFrame);
+    const double fps = FrameRateOf(info.timePerFrame);
     const std::string size = std::to_string(info.frameWidth) + "x" + std::to_string(info.frameHeight);
     for (const std::string& line : MovieFactLines(info)) Log(line);
 
@@ -180,7 +182,7 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
         StreamLoop(ticket);
     }
 
-    stream_.Stop();
+    stream_.Hold();
     Wait(timings_.afterStop);
     Teardown();
     return 0;
@@ -192,12 +194,12 @@ int32_t VideoSource::RunVideoStream(const std::string& path) {
 bool VideoSource::ShuttingDown() const { return app_.run.shutdownDone.load(); }
 
 void VideoSource::StreamLoop(int64_t ticket) {
-    const int64_t duration = Info().durationTicks;
+    const MediaTime duration = Info().duration;
     while (app_.run.streamState != StreamState::Stopped && !Superseded(ticket) && !ShuttingDown()) {
         if (app_.run.converting.load()) {
             // A conversion owns the stream; only its stop request ends the loop here.
             if (app_.run.stopRequested.load()) break;
-            Wait(timings_.convertingTurn);
+            AwaitConversionTurn(ticket);
             continue;
         }
         if (!app_.run.paused.load()) {
@@ -206,14 +208,26 @@ void VideoSource::StreamLoop(int64_t ticket) {
             pausedTurns = 0;
             if (hooks_.previewPass) hooks_.previewPass();
         }
-        positionTicks = stream_.CurrentPosition();
-        const int32_t width = PositionBarWidth(positionTicks, duration);
+        const MediaTime shown = stream_.CurrentPosition();
+        position = shown;
+        const int32_t width = PositionBarWidth(shown, duration);
         if (width != lastBarWidth_) {
             lastBarWidth_ = width;
             ui_.SetPositionBar(width);
         }
         Wait(timings_.previewTurn);
     }
+}
+
+// A conversion owns the stream: the loop waits for its stop request or its
+// end (both wake the run's events), at the latest for one turn.
+void VideoSource::AwaitConversionTurn(int64_t ticket) {
+    app_.run.events.WaitUntil(
+        [this, ticket] {
+            return app_.run.stopRequested.load() || !app_.run.converting.load() ||
+                   app_.run.streamState == StreamState::Stopped || Superseded(ticket) || ShuttingDown();
+        },
+        std::chrono::milliseconds(timings_.convertingTurn));
 }
 
 void VideoSource::Teardown() {

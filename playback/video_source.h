@@ -35,17 +35,18 @@ StreamMessage MessageForStreamError(StreamError error);
 // prints) on a line of its own after its text; unchanged without a reason.
 StreamMessage WithReason(StreamMessage message, const std::string& reason);
 
-// Waits of the open and the stream loop, in milliseconds. The defaults give
-// the other threads time to notice a flag; tests shorten them.
+// Pauses of the open and the stream loop, in milliseconds: the desktop's
+// own rhythm (the GUI and the load worker get these turns). A conversion's
+// turn ends early at its stop request or its end. Tests shorten them.
 struct StreamTimings {
-    int stopOlderStream = 100;  // streamState 2 -> 0 in OpenAndPlay
-    int settleOlderStream = 500;
-    int afterStream = 100;      // streamState 1 -> 0 at the end of OpenAndPlay
-    int connect = 200;          // after the first frame was read
-    int beforeLoop = 200;
-    int previewTurn = 5;
-    int convertingTurn = 30;
-    int afterStop = 300;
+    int stopOlderStream = 100;   // streamState 2 -> 0 in OpenAndPlay: an older loop sees "opening"
+    int settleOlderStream = 500; // then "stopped": the older loop ends and tears down
+    int afterStream = 100;       // streamState 1 -> 0 at the end of OpenAndPlay
+    int connect = 200;           // after the first frame was read
+    int beforeLoop = 200;        // the movie's facts are shown before the loop starts
+    int previewTurn = 5;         // between preview passes: the GUI's share of the loop
+    int convertingTurn = 30;     // at most, while a conversion owns the stream
+    int afterStop = 300;         // the held stream before its teardown
 };
 
 // What the stream asks of the frame pipeline; any may be empty.
@@ -92,15 +93,16 @@ public:
     std::string VideoPath() const override;
     int32_t OpenFlag() const override { return videoOpen.load(); }
     // The position bar's source goes back to the start.
-    void RewindPosition() override { positionTicks = 0; }
+    void RewindPosition() override { position = MediaTime{0}; }
 
     std::atomic<int32_t> streamActive{0};
     std::atomic<int32_t> videoOpen{0};
     std::atomic<int32_t> pausedTurns{0};
-    std::atomic<int64_t> positionTicks{0};
+    std::atomic<MediaTime> position{MediaTime{0}};  // of the frame the position bar shows
 
 private:
     void StreamLoop(int64_t ticket);
+    void AwaitConversionTurn(int64_t ticket);
     bool Superseded(int64_t ticket) const;
     bool ShuttingDown() const;
     void Teardown();

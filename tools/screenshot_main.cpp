@@ -50,6 +50,18 @@ QString gOut;
 QString gScratch;  // the conversion's output
 int gFailures = 0;
 
+// A window just shown lays itself out and paints over the next event-loop
+// turns; it is photographed once they have run.
+constexpr int kPaintSettleMs = 300;
+// After the movie is paused, the preview passes under way finish and the
+// last picture stays.
+constexpr int kPauseSettleMs = 400;
+// The export window's clock turns once a second: a second picture after it.
+constexpr int kExportClockTurnMs = 1300;
+// The conditions When waits for are states of other threads and windows
+// that post no event of their own, so they are looked at this often.
+constexpr int kConditionCheckMs = 50;
+
 void Save(QWidget* w, const char* name) {
     const QString path = gOut + "/" + name;
     if (!w->grab().save(path, "PNG")) {
@@ -87,7 +99,8 @@ void SaveTogether(const std::vector<QWidget*>& windows, const char* name) {
     std::printf("%s\n", qPrintable(path));
 }
 
-// Calls `then` once `ready` holds (polled every 50 ms, at most `limitMs`).
+// Calls `then` once `ready` holds (looked at every kConditionCheckMs, at
+// most `limitMs`).
 void When(std::function<bool()> ready, std::function<void()> then, int limitMs = 20000) {
     auto* timer = new QTimer;
     auto* clock = new QElapsedTimer;
@@ -99,7 +112,7 @@ void When(std::function<bool()> ready, std::function<void()> then, int limitMs =
         delete clock;
         then();
     });
-    timer->start(50);
+    timer->start(kConditionCheckMs);
 }
 
 // A real conversion of the clip into a scratch folder: the main window and
@@ -110,7 +123,7 @@ void Conversion(tessaly::MainWindow* w, const QString& outputFolder) {
     When([] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()) != nullptr; },
          [outputFolder] {
              auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-             QTimer::singleShot(300, chooser, [chooser, outputFolder] {
+             QTimer::singleShot(kPaintSettleMs, chooser, [chooser, outputFolder] {
                  chooser->findChild<QLineEdit*>("fileNameEdit")->setText(outputFolder + "/fisheye-panorama.mp4");
                  static_cast<QDialog*>(chooser)->accept();
              });
@@ -129,14 +142,14 @@ void Conversion(tessaly::MainWindow* w, const QString& outputFolder) {
          [w] {
              Save(w->ExportProgress(), "export-progress.png");
              // Again once the clock has moved, if the encoder is still busy.
-             QTimer::singleShot(1300, w, [w] {
+             QTimer::singleShot(kExportClockTurnMs, w, [w] {
                  if (tessaly::ExportProgressWindow* progress = w->ExportProgress()) Save(progress, "export-progress.png");
              });
          });
     When([] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; },
          [] {
              auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-             QTimer::singleShot(200, box, [box] {
+             QTimer::singleShot(kPaintSettleMs, box, [box] {
                  Save(box, "success-question.png");
                  box->button(QMessageBox::Ok)->click();
              });
@@ -144,7 +157,7 @@ void Conversion(tessaly::MainWindow* w, const QString& outputFolder) {
     When([] { return qobject_cast<tessaly::OutputOptionsDialog*>(QApplication::activeModalWidget()) != nullptr; },
          [] {
              QWidget* options = QApplication::activeModalWidget();
-             QTimer::singleShot(200, options, [options] {
+             QTimer::singleShot(kPaintSettleMs, options, [options] {
                  Save(options, "output-options.png");
                  options->findChild<QPushButton*>("id_2004")->click();
              });
@@ -191,7 +204,7 @@ void LensProfilePicture(tessaly::MainWindow* w, std::function<void()> then) {
     const int64_t shown = w->InputPanel()->Shown();
     When([w, shown] { return w->InputPanel()->Shown() >= shown + 2; },
          [w, dialog, output, then] {
-             QTimer::singleShot(300, w, [dialog, output, then] {
+             QTimer::singleShot(kPaintSettleMs, w, [dialog, output, then] {
                  SaveTogether({output, dialog}, "lens-profiles.png");
                  dialog->Search()->clear();
                  dialog->ResetButton()->click();
@@ -212,7 +225,7 @@ void LensDialogPicture(tessaly::MainWindow* w, std::function<void()> then) {
     const int64_t shown = w->InputPanel()->Shown();
     When([w, shown] { return w->InputPanel()->Shown() >= shown + 2; },
          [w, dialog, then] {
-             QTimer::singleShot(300, w, [w, dialog, then] {
+             QTimer::singleShot(kPaintSettleMs, w, [w, dialog, then] {
                  SaveTogether({w, w->Output(), dialog}, "lens-dialog.png");
                  dialog->ResetButton()->click();
                  LensProfilePicture(w, then);
@@ -240,7 +253,7 @@ void QueuePictures(tessaly::MainWindow* w, tessaly::DesktopSession* s, std::vect
     }
     w->OpenQueueWindow();
     tessaly::QueueWindow* queue = w->Queue();
-    QTimer::singleShot(400, queue, [=] {
+    QTimer::singleShot(kPauseSettleMs, queue, [=] {
         Save(queue, "queue-waiting.png");
         w->Command(tessaly::control::kRunQueue);
         const auto converting = [s](size_t row) {
@@ -283,7 +296,7 @@ int main(int argc, char** argv) {
     When([] { return qobject_cast<QDialog*>(QApplication::activeModalWidget()) != nullptr; },
          [] {
              QWidget* splash = QApplication::activeModalWidget();
-             QTimer::singleShot(300, splash, [splash] {
+             QTimer::singleShot(kPaintSettleMs, splash, [splash] {
                  Save(splash, "splash.png");
                  splash->findChild<QPushButton*>("id_2005")->click();
              });
@@ -303,19 +316,25 @@ int main(int argc, char** argv) {
         When([s, w] { return s->painter.Drawn() > 12 && w->InputPanel()->Shown() > 4; },
              [s, w, clip, queueClips] {
                  s->app.run.paused = true;  // a still picture for the screenshots
-                 QTimer::singleShot(400, w, [s, w, clip, queueClips] {
+                 QTimer::singleShot(kPauseSettleMs, w, [s, w, clip, queueClips] {
                      Save(w, "main-window.png");
                      if (w->Output() != nullptr) Save(w->Output(), "output-window.png");
                      LensPictures(w, s, [w, s, clip, queueClips] {
                          When([] { return QApplication::activeModalWidget() != nullptr; },
                               [w, s, clip, queueClips] {
                                   QWidget* about = QApplication::activeModalWidget();
-                                  QTimer::singleShot(200, about, [about, w, s, clip, queueClips] {
+                                  QTimer::singleShot(kPaintSettleMs, about, [about, w, s, clip, queueClips] {
                                       Save(about, "about.png");
                                       static_cast<QDialog*>(about)->accept();
-                                      // Each queued movie gets its circle; so does the main clip again.
-                                      s->findCircleOnLoad = 1;
-                                      QueuePictures(w, s, queueClips, clip, [w] { Conversion(w, gScratch); });
+                                      // Once the box has closed (queued behind its events), each
+                                      // queued movie gets its circle; so does the main clip again.
+                                      QMetaObject::invokeMethod(
+                                          w,
+                                          [w, s, clip, queueClips] {
+                                              s->findCircleOnLoad = 1;
+                                              QueuePictures(w, s, queueClips, clip, [w] { Conversion(w, gScratch); });
+                                          },
+                                          Qt::QueuedConnection);
                                   });
                               });
                          tessaly::ShowAbout(w, *s);

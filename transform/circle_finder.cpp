@@ -316,6 +316,95 @@ double Coverage(const std::vector<Point>& pts, const LensCircle& c) {
     return 5.0 * static_cast<double>(std::count(seen.begin(), seen.end(), true));
 }
 
+// The centre of mass of the lit area, where the rays start; lit is the
+// count of lit cells.
+Point LitCentre(const std::vector<float>& s, const PlaneGeometry& g, const Levels& lv, double& lit) {
+    double sumX = 0, sumY = 0;
+    lit = 0;
+    for (int y = 0; y < g.h; ++y) {
+        for (int x = 0; x < g.w; ++x) {
+            if (s[static_cast<size_t>(y) * g.w + x] > lv.threshold) {
+                sumX += x;
+                sumY += y;
+                lit += 1;
+            }
+        }
+    }
+    return lit > 0 ? Point{sumX / lit, sumY / lit} : Point{0, 0};
+}
+
+// The rim found along rays from `start` and the circle fitted to it, and
+// again from that circle's own centre, where the rays meet the rim evenly.
+struct RimFit {
+    std::vector<Point> points;
+    Fit fit;
+    int32_t litToEdge = 0;
+};
+RimFit FitRim(const std::vector<float>& s, const PlaneGeometry& g, const Levels& lv, Point start,
+              double minR, double maxR, double pixel) {
+    RimFit rim;
+    rim.points = RimPoints(s, g, lv, start, rim.litToEdge);
+    rim.fit = RobustCircle(rim.points, minR, maxR, pixel);
+    if (!rim.fit.ok) return rim;
+    const Point c = g.ToPlane(rim.fit.circle.cx, rim.fit.circle.cy);
+    if (c.x <= 2 || c.y <= 2 || c.x >= g.w - 3 || c.y >= g.h - 3) return rim;
+    RimFit centred;
+    centred.points = RimPoints(s, g, lv, c, centred.litToEdge);
+    centred.fit = RobustCircle(centred.points, minR, maxR, pixel);
+    if (centred.fit.ok && centred.fit.inliers.size() >= rim.fit.inliers.size() / 2) return centred;
+    return rim;
+}
+
+// Why the fitted rim is no lens circle (empty when it is one); fills the
+// figures of `out` that describe the fit.
+std::string RimProblem(const RimFit& rim, CircleSearch& out) {
+    out.edgePoints = static_cast<int32_t>(rim.points.size());
+    if (rim.points.size() < 12) {
+        return rim.litToEdge > kRays / 2 ? "the picture is lit up to the frame's edges (no dark surround)"
+                                         : "the lit area has no visible rim";
+    }
+    if (!rim.fit.ok) return "the edge of the lit area is not a circle";
+    const Fit& fit = rim.fit;
+    const LensCircle& c = fit.circle;
+    out.circle = c;
+    out.inliers = static_cast<int32_t>(fit.inliers.size());
+    double sq = 0;
+    for (const Point& p : fit.inliers) sq += Distance(p, c) * Distance(p, c);
+    out.rms = std::sqrt(sq / std::max<size_t>(1, fit.inliers.size()));
+    out.coverage = Coverage(fit.inliers, c);
+    if (fit.inliers.size() < 12 || static_cast<double>(fit.inliers.size()) < 0.3 * rim.points.size()) {
+        return "the edge of the lit area is not a circle";
+    }
+    if (out.coverage < 100.0) return "too little of a circular rim is visible";
+    return {};
+}
+
+// Why the picture around the circle is not a lens's (empty when it is):
+// black outside, lit inside, a ring around the rim left out.
+std::string SurroundProblem(const std::vector<float>& s, const PlaneGeometry& g, const Levels& lv,
+                            const LensCircle& c, double pixel) {
+    const double ring = std::max(2.0 * pixel, 0.02 * c.r);
+    double outside = 0, outsideLit = 0, inside = 0, insideLit = 0;
+    for (int y = 0; y < g.h; ++y) {
+        for (int x = 0; x < g.w; ++x) {
+            const Point p = g.ToSource(x, y);
+            const double d = std::hypot(p.x - c.cx, p.y - c.cy);
+            const bool isLit = s[static_cast<size_t>(y) * g.w + x] > lv.threshold;
+            if (d > c.r + ring) {
+                outside += 1;
+                outsideLit += isLit ? 1 : 0;
+            } else if (d < c.r - ring) {
+                inside += 1;
+                insideLit += isLit ? 1 : 0;
+            }
+        }
+    }
+    if (outside < 0.01 * g.w * g.h) return "the circle fills the frame (no dark surround)";
+    if (outsideLit > 0.03 * outside) return "the picture outside the circle is not dark";
+    if (inside <= 0 || insideLit < 0.4 * inside) return "the circle is not lit inside";
+    return {};
+}
+
 }  // namespace
 
 CircleSearch FindLensCircle(const LumaPlane& plane, int32_t frameW, int32_t frameH) {
@@ -341,96 +430,18 @@ CircleSearch FindLensCircleOver(const LumaPlane& plane, double frameW, double fr
         out.reason = "the frames are too dark or too flat";
         return out;
     }
-    // Start inside the lit area: its centre of mass.
-    double sumX = 0, sumY = 0, lit = 0;
-    for (int y = 0; y < g.h; ++y) {
-        for (int x = 0; x < g.w; ++x) {
-            if (s[static_cast<size_t>(y) * g.w + x] > lv.threshold) {
-                sumX += x;
-                sumY += y;
-                lit += 1;
-            }
-        }
-    }
+    double lit = 0;
+    const Point start = LitCentre(s, g, lv, lit);
     if (lit < 0.02 * g.w * g.h) {
         out.reason = "the frames are too dark";
         return out;
     }
     const double minR = 0.05 * std::min(frameW, frameH);
     const double maxR = 1.5 * std::max(frameW, frameH);
-    int32_t litToEdge = 0;
-    std::vector<Point> pts = RimPoints(s, g, lv, {sumX / lit, sumY / lit}, litToEdge);
-    Fit fit = RobustCircle(pts, minR, maxR, pixel);
-    if (fit.ok) {
-        // Again from the circle's own centre, where the rays meet the rim evenly.
-        const Point c = g.ToPlane(fit.circle.cx, fit.circle.cy);
-        if (c.x > 2 && c.y > 2 && c.x < g.w - 3 && c.y < g.h - 3) {
-            int32_t again = 0;
-            std::vector<Point> centred = RimPoints(s, g, lv, c, again);
-            Fit second = RobustCircle(centred, minR, maxR, pixel);
-            if (second.ok && second.inliers.size() >= fit.inliers.size() / 2) {
-                pts = std::move(centred);
-                fit = std::move(second);
-                litToEdge = again;
-            }
-        }
-    }
-    out.edgePoints = static_cast<int32_t>(pts.size());
-    if (pts.size() < 12) {
-        out.reason = litToEdge > kRays / 2 ? "the picture is lit up to the frame's edges (no dark surround)"
-                                           : "the lit area has no visible rim";
-        return out;
-    }
-    if (!fit.ok) {
-        out.reason = "the edge of the lit area is not a circle";
-        return out;
-    }
-    const LensCircle& c = fit.circle;
-    out.circle = c;
-    out.inliers = static_cast<int32_t>(fit.inliers.size());
-    double sq = 0;
-    for (const Point& p : fit.inliers) sq += Distance(p, c) * Distance(p, c);
-    out.rms = std::sqrt(sq / std::max<size_t>(1, fit.inliers.size()));
-    out.coverage = Coverage(fit.inliers, c);
-    if (fit.inliers.size() < 12 || static_cast<double>(fit.inliers.size()) < 0.3 * pts.size()) {
-        out.reason = "the edge of the lit area is not a circle";
-        return out;
-    }
-    if (out.coverage < 100.0) {
-        out.reason = "too little of a circular rim is visible";
-        return out;
-    }
-    // Black outside, lit inside, a ring around the rim left out.
-    const double ring = std::max(2.0 * pixel, 0.02 * c.r);
-    double outside = 0, outsideLit = 0, inside = 0, insideLit = 0;
-    for (int y = 0; y < g.h; ++y) {
-        for (int x = 0; x < g.w; ++x) {
-            const Point p = g.ToSource(x, y);
-            const double d = std::hypot(p.x - c.cx, p.y - c.cy);
-            const bool isLit = s[static_cast<size_t>(y) * g.w + x] > lv.threshold;
-            if (d > c.r + ring) {
-                outside += 1;
-                outsideLit += isLit ? 1 : 0;
-            } else if (d < c.r - ring) {
-                inside += 1;
-                insideLit += isLit ? 1 : 0;
-            }
-        }
-    }
-    if (outside < 0.01 * g.w * g.h) {
-        out.reason = "the circle fills the frame (no dark surround)";
-        return out;
-    }
-    if (outsideLit > 0.03 * outside) {
-        out.reason = "the picture outside the circle is not dark";
-        return out;
-    }
-    if (inside <= 0 || insideLit < 0.4 * inside) {
-        out.reason = "the circle is not lit inside";
-        return out;
-    }
-    out.found = true;
-    out.reason.clear();
+    const RimFit rim = FitRim(s, g, lv, start, minR, maxR, pixel);
+    out.reason = RimProblem(rim, out);
+    if (out.reason.empty()) out.reason = SurroundProblem(s, g, lv, rim.fit.circle, pixel);
+    out.found = out.reason.empty();
     return out;
 }
 

@@ -75,17 +75,17 @@ PlayOutcome DesktopCommands::PlayPause() {
     app.run.paused = !app.run.paused.load();
     VideoStream& stream = source.Stream();
     if (app.run.paused.load()) {
-        stream.Pause();
+        stream.Hold();
         return PlayOutcome::kPaused;
     }
     PlayOutcome outcome = PlayOutcome::kPlaying;
     const MediaInfo info = source.Info();
-    if (info.durationTicks > 0 && stream.CurrentPosition() >= info.durationTicks) {
-        source.positionTicks = 0;
+    if (info.duration.count() > 0 && stream.CurrentPosition() >= info.duration) {
+        source.position = MediaTime{0};
         stream.SeekToStart();
         outcome = PlayOutcome::kRestarted;
     }
-    stream.Run();
+    stream.Play();
     return outcome;
 }
 

@@ -74,7 +74,7 @@ DesktopSession::DesktopSession(FisheyeApp& application)
     // Shutdown stops the playback, then waits for a conversion run to end
     // (its stop request ends it) and for every load flow to leave OpenAndPlay,
     // so "AVIREAD" is logged before "EXIT3".
-    app.run.shutdown.AddStopHook([this] { source.Stream().Stop(); });
+    app.run.shutdown.AddStopHook([this] { source.Stream().Hold(); });
     app.run.shutdown.AddJoinHook([this] { job.Wait(); });
     app.run.shutdown.AddJoinHook([this] { JoinLoadThreads(); });
     // A queued job cut short by the end waits again at the next start.
@@ -190,7 +190,7 @@ void DesktopSession::LoadWorker(std::string path) {
 void DesktopSession::ChooseAndOpenMovie(std::string path) {
     if (chooserBusy == 1) return;
     app.env.log.WriteLogLine("GetMultipleFiles pMediaControl begin");
-    if (source.videoOpen == 1) source.Stream().Stop();
+    if (source.videoOpen == 1) source.Stream().Hold();
     app.env.log.WriteLogLine("GetMultipleFiles pMediaControl Ok");
     chooserBusy = 1;
     QWidget* window = window_;
@@ -475,7 +475,7 @@ void DesktopSession::BeginConvert() {
     }
     // Stop and the rewind are requests the decoding thread takes in order,
     // under the stream's lock: no settling wait between them.
-    source.Stream().Stop();
+    source.Stream().Hold();
     RewindAndChoose();
 }
 
@@ -484,7 +484,7 @@ void DesktopSession::RewindAndChoose() {
         convertFlow_ = 0;
         return;
     }
-    source.positionTicks = 0;
+    source.position = MediaTime{0};
     emit positionBarRewound();
     source.Stream().SeekToStart();
     ChooseAndRun();

@@ -72,7 +72,10 @@ bool JobQueue::Add(const MovieJob& job, std::string& error) {
     std::error_code ec;
     fs::create_directories(folder_, ec);
     const std::string path = (fs::path(folder_) / entry.file).string();
-    if (!WriteJobFile(job, path, error)) return false;
+    if (const Status written = WriteJobFile(job, path); !written.ok()) {
+        error = written.reason();
+        return false;
+    }
     entries_.push_back(entry);
     if (!WriteQueueIndex(folder_, entries_, error)) {
         entries_.pop_back();

@@ -23,9 +23,7 @@ MovieJob DesktopJob(const DesktopSession& session, const std::string& output) {
 
 std::string SaveDesktopJob(const DesktopSession& session, const std::string& jobPath, const std::string& output) {
     if (session.source.VideoPath().empty()) return "No movie is loaded.";
-    std::string error;
-    WriteJobFile(DesktopJob(session, output), jobPath, error);
-    return error;
+    return WriteJobFile(DesktopJob(session, output), jobPath).reason();
 }
 
 }  // namespace tessaly

@@ -59,10 +59,10 @@ std::string ParseLine(const std::string& line, const std::string& folder, QueueE
     std::getline(in, rest);
     if (!rest.empty() && rest.front() == ' ') rest.erase(0, 1);
     if (!UnescapeJobValue(rest, entry.reason)) return "a damaged reason";
-    const JobFileRead read = ReadJobFile((fs::path(folder) / file).string());
-    if (!read.ok) return read.error;
+    Result<MovieJob> read = ReadJobFile((fs::path(folder) / file).string());
+    if (!read.ok()) return read.reason();
     entry.file = file;
-    entry.job = read.job;
+    entry.job = std::move(read).value();
     // A run the program's end cut short is not done: it waits again.
     if (entry.state == QueueState::kConverting) entry.state = QueueState::kWaiting;
     if (entry.state == QueueState::kDone) entry.percent = 100;
@@ -124,8 +124,10 @@ QueueRead ReadQueue(const std::string& folder) {
 bool WriteQueueIndex(const std::string& folder, const std::vector<QueueEntry>& entries, std::string& error) {
     std::error_code ec;
     fs::create_directories(folder, ec);
-    return WriteFileReplacing((fs::path(folder) / kQueueIndexName).string(), QueueIndexText(entries),
-                              "the queue index", error);
+    const Status written =
+        WriteFileReplacing((fs::path(folder) / kQueueIndexName).string(), QueueIndexText(entries), "the queue index");
+    error = written.reason();
+    return written.ok();
 }
 
 std::string NewJobFileName(const std::string& folder, const std::vector<QueueEntry>& entries) {

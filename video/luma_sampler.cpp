@@ -151,12 +151,11 @@ struct UprightFolder {
 
 }  // namespace
 
-SampledLuma SampleLumaMaximum(const std::string& path, const LumaSampling& sampling,
-                              const std::atomic<bool>* stop) {
+Result<SampledLuma> SampleLumaMaximum(const std::string& path, const LumaSampling& sampling,
+                                      const std::atomic<bool>* stop) {
     SampledLuma out;
     Decoder d;
-    out.error = d.Open(path);
-    if (!out.error.empty()) return out;
+    if (std::string problem = d.Open(path); !problem.empty()) return Failure{std::move(problem)};
     AVStream* st = d.fmt->streams[d.stream];
     int64_t duration = st->duration;
     if (duration <= 0 || duration == AV_NOPTS_VALUE) {
@@ -218,23 +217,19 @@ SampledLuma SampleLumaMaximum(const std::string& path, const LumaSampling& sampl
     out.frameW = folder.frameW;
     out.frameH = folder.frameH;
     out.frames = maximum.Frames();
-    if (out.frames == 0) {
-        out.error = stopped() ? "stopped" : "no frame could be decoded";
-        return out;
-    }
+    if (out.frames == 0) return Failure{stopped() ? "stopped" : "no frame could be decoded"};
     out.maximum = maximum.Plane();
-    out.ok = true;
     return out;
 }
 
 CircleSearch FindLensCircleInMovie(const std::string& path, const std::atomic<bool>* stop) {
-    const SampledLuma sampled = SampleLumaMaximum(path, LumaSampling{}, stop);
-    if (!sampled.ok) {
+    const Result<SampledLuma> sampled = SampleLumaMaximum(path, LumaSampling{}, stop);
+    if (!sampled.ok()) {
         CircleSearch none;
-        none.reason = sampled.error;
+        none.reason = sampled.reason();
         return none;
     }
-    return FindLensCircle(sampled.maximum, sampled.frameW, sampled.frameH);
+    return FindLensCircle(sampled->maximum, sampled->frameW, sampled->frameH);
 }
 
 }  // namespace tessaly

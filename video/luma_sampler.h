@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/result.h"
 #include "transform/circle_finder.h"
 
 namespace tessaly {
@@ -17,8 +18,6 @@ struct LumaSampling {
 };
 
 struct SampledLuma {
-    bool ok = false;
-    std::string error;  // one line: why no frame could be read
     int32_t frameW = 0;  // the movie's frame size upright, as shown (the plane covers all of it)
     int32_t frameH = 0;
     int32_t frames = 0;  // frames folded in
@@ -31,8 +30,9 @@ struct SampledLuma {
 // point (from the key frame before it, or on from the point before; frames
 // that no other frame refers to are skipped), and a bound on all of them
 // that shrinks with the frame size (400 frames of 1280 x 720, at least 48). Memory: the decoder's frames and two planes of the working
-// size. `stop` (optional) ends it early.
-SampledLuma SampleLumaMaximum(const std::string& path, const LumaSampling& sampling = {},
+// size. `stop` (optional) ends it early. No frame read: the reason, in one
+// line ("cannot open the movie", "stopped").
+Result<SampledLuma> SampleLumaMaximum(const std::string& path, const LumaSampling& sampling = {},
                               const std::atomic<bool>* stop = nullptr);
 
 // The circle found in the movie's sampled frames (the reason in `reason`

@@ -1,13 +1,20 @@
 // Facts of the open movie, in the units the rest of the program works in
-// (100-ns ticks for times, bytes for the delivered sample).
+// (MediaTime for times, bytes for the delivered sample).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
 namespace tessaly {
 
-inline constexpr int64_t kTicksPerSecond = 10'000'000;
+// A time in a movie: whole 100-ns units, the unit "param_fisheye.bin", the
+// log's "getTimePerFrame" and the position bar were made for.
+using MediaTime = std::chrono::duration<int64_t, std::ratio<1, 10'000'000>>;
+inline constexpr int64_t kMediaTimePerSecond = MediaTime::period::den;
+
+// The time in seconds, as a double.
+inline double SecondsOf(MediaTime t) { return static_cast<double>(t.count()) / 1e7; }
 
 // True when fewer frames were decoded than the file declares: one fewer
 // than a count worked out from its length is rounding, not a loss.
@@ -20,12 +27,12 @@ struct MediaInfo {
     std::string videoPath;
     int32_t frameWidth = 0;
     int32_t frameHeight = 0;
-    int64_t avgTimePerFrame = 0;  // 100-ns units; 0 when the file names no rate
+    MediaTime timePerFrame{0};    // 0 when the file names no rate
     int32_t sampleSize = 0;       // bytes of one delivered frame: 4 * width * height
-    int64_t durationTicks = 0;    // 100-ns units
+    MediaTime duration{0};
     double durationSeconds = 0.0;
     int32_t frameCount = 0;
-    int32_t canStep = 0;          // 1 when the file can be repositioned
+    bool seekable = false;        // the file can be repositioned
     // Frames the file declares for the decoded stream: the count it stores,
     // else its stream length at its rate; 0 when it says neither.
     int64_t declaredFrames = 0;

@@ -220,26 +220,19 @@ std::string UnreadableMovieReason(const std::string& path, int code) {
     return "not a movie that can be read (" + ErrorText(code) + ")";
 }
 
-OutputFacts ReadOutputFacts(const std::string& path, std::string& error) {
+Result<OutputFacts> ReadOutputFacts(const std::string& path) {
     OutputFacts facts;
-    error.clear();
     FormatContext f;
     int rc = f.Open(path);
     if (rc >= 0) rc = avformat_find_stream_info(f.ctx, nullptr);
-    if (rc < 0) {
-        error = "it cannot be read back (" + ErrorText(rc) + ")";
-        return facts;
-    }
+    if (rc < 0) return Failure{"it cannot be read back (" + ErrorText(rc) + ")"};
     int video = -1;
     for (unsigned i = 0; i < f.ctx->nb_streams; ++i) {
         const AVStream* s = f.ctx->streams[i];
         if (IsPicture(s) && video < 0) video = static_cast<int>(i);
         if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) facts.hasAudio = true;
     }
-    if (video < 0) {
-        error = "it has no video stream";
-        return facts;
-    }
+    if (video < 0) return Failure{"it has no video stream"};
     const AVStream* vs = f.ctx->streams[video];
     facts.width = vs->codecpar->width;
     facts.height = vs->codecpar->height;
@@ -269,9 +262,9 @@ OutputFacts ReadOutputFacts(const std::string& path, std::string& error) {
 }
 
 std::string VerifyOutputMovie(const std::string& path, const OutputExpectation& want) {
-    std::string error;
-    const OutputFacts got = ReadOutputFacts(path, error);
-    if (!error.empty()) return error;
+    const Result<OutputFacts> read = ReadOutputFacts(path);
+    if (!read.ok()) return read.reason();
+    const OutputFacts& got = read.value();
     if (got.width != want.width || got.height != want.height) {
         return "its picture is " + std::to_string(got.width) + "x" + std::to_string(got.height) +
                ", not " + std::to_string(want.width) + "x" + std::to_string(want.height);

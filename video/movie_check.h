@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "app/result.h"
+
 struct AVFormatContext;
 
 namespace tessaly {
@@ -59,9 +61,9 @@ struct OutputFacts {
     bool hasAudio = false;
 };
 
-// Reads every packet of the output's video (no decoding). Empty `error`
-// means readable.
-OutputFacts ReadOutputFacts(const std::string& path, std::string& error);
+// Reads every packet of the output's video (no decoding); a file that
+// cannot be read says why.
+Result<OutputFacts> ReadOutputFacts(const std::string& path);
 
 // Empty when the movie at `path` meets the expectation, else the reason in
 // words ("it holds 1.000 s of video, 2.900 s were converted").

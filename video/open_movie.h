@@ -14,7 +14,7 @@ class OpenMovie {
 public:
     virtual ~OpenMovie() = default;
 
-    // The open stream: run, pause, seek, frame callback, volume, events.
+    // The open stream: play, hold, seek, frame callback, muting, its end.
     virtual VideoStream& Stream() = 0;
     // Facts of the movie as it opened.
     virtual MediaInfo Info() const = 0;

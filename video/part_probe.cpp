@@ -94,21 +94,18 @@ std::string TextDigest(const std::string& text) {
     return HexOf(hash.get());
 }
 
-PartFileFacts ReadPartFileFacts(const std::string& path, std::string& error) {
+Result<PartFileFacts> ReadPartFileFacts(const std::string& path) {
     PartFileFacts facts;
-    error.clear();
     av_log_set_level(AV_LOG_FATAL);
     int rc = 0;
     AVFormatContext* ctx = OpenFile(path, rc);
     if (ctx == nullptr) {
-        error = rc == AVERROR(ENOENT) ? "no such file" : "it cannot be read (" + ErrorText(rc) + ")";
-        return facts;
+        return Failure{rc == AVERROR(ENOENT) ? "no such file" : "it cannot be read (" + ErrorText(rc) + ")"};
     }
     rc = avformat_find_stream_info(ctx, nullptr);
     if (rc < 0) {
-        error = "it cannot be read (" + ErrorText(rc) + ")";
         avformat_close_input(&ctx);
-        return facts;
+        return Failure{"it cannot be read (" + ErrorText(rc) + ")"};
     }
     int video = -1;
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {
@@ -120,9 +117,8 @@ PartFileFacts ReadPartFileFacts(const std::string& path, std::string& error) {
         if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) facts.hasAudio = true;
     }
     if (video < 0) {
-        error = "it has no video stream";
         avformat_close_input(&ctx);
-        return facts;
+        return Failure{"it has no video stream"};
     }
     const AVStream* vs = ctx->streams[video];
     facts.codec = avcodec_get_name(vs->codecpar->codec_id);
@@ -141,8 +137,10 @@ PartFileFacts ReadPartFileFacts(const std::string& path, std::string& error) {
     if (comment != nullptr && comment->value != nullptr) facts.comment = comment->value;
 
     const int read = ReadPackets(ctx, video, facts);
-    if (read != AVERROR_EOF) error = "it is damaged after " + std::to_string(facts.packets) + " frames (" + ErrorText(read) + ")";
     avformat_close_input(&ctx);
+    if (read != AVERROR_EOF) {
+        return Failure{"it is damaged after " + std::to_string(facts.packets) + " frames (" + ErrorText(read) + ")"};
+    }
     return facts;
 }
 

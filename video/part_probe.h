@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "app/result.h"
+
 namespace tessaly {
 
 struct PartFileFacts {
@@ -23,9 +25,9 @@ struct PartFileFacts {
     std::string packetDigest;
 };
 
-// Empty `error` when the file was read; else why not, in words
-// ("no such file", "it cannot be read (Invalid data found ...)").
-PartFileFacts ReadPartFileFacts(const std::string& path, std::string& error);
+// The facts of the file, or why it cannot be read, in words ("no such
+// file", "it cannot be read (Invalid data found ...)").
+Result<PartFileFacts> ReadPartFileFacts(const std::string& path);
 
 // SHA-256 of `text`, as 64 lower-case hex digits.
 std::string TextDigest(const std::string& text);

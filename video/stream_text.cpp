@@ -12,30 +12,30 @@
 
 namespace tessaly {
 
-double FrameRateOf(int64_t avgTimePerFrame) {
-    if (avgTimePerFrame <= 0) return 0.0;
-    return 10'000'000.0 / static_cast<double>(avgTimePerFrame);
+double FrameRateOf(MediaTime timePerFrame) {
+    if (timePerFrame.count() <= 0) return 0.0;
+    return 10'000'000.0 / static_cast<double>(timePerFrame.count());
 }
 
-int32_t FrameCountOf(int64_t durationTicks, int64_t avgTimePerFrame) {
-    if (avgTimePerFrame <= 0 || durationTicks <= 0) return 0;
-    const long double q = static_cast<long double>(durationTicks) /
-                          static_cast<long double>(avgTimePerFrame);
+int32_t FrameCountOf(MediaTime duration, MediaTime timePerFrame) {
+    if (timePerFrame.count() <= 0 || duration.count() <= 0) return 0;
+    const long double q = static_cast<long double>(duration.count()) /
+                          static_cast<long double>(timePerFrame.count());
     const long double f = std::floor(q);
     return f > 2147483647.0L ? 2147483647 : static_cast<int32_t>(f);
 }
 
-int32_t PositionBarWidth(int64_t positionTicks, int64_t durationTicks) {
-    if (durationTicks <= 0) return 1;
-    const double w = std::nearbyint(static_cast<double>(kPositionBarMax) * static_cast<double>(positionTicks) /
-                                    static_cast<double>(durationTicks));
+int32_t PositionBarWidth(MediaTime position, MediaTime duration) {
+    if (duration.count() <= 0) return 1;
+    const double w = std::nearbyint(static_cast<double>(kPositionBarMax) * static_cast<double>(position.count()) /
+                                    static_cast<double>(duration.count()));
     if (!(w >= 0.0)) return 0;
     return w > kPositionBarMax ? kPositionBarMax : static_cast<int32_t>(w);
 }
 
-std::array<uint8_t, 16> FisheyeParamBytes(int64_t avgTimePerFrame, double durationSeconds) {
+std::array<uint8_t, 16> FisheyeParamBytes(MediaTime timePerFrame, double durationSeconds) {
     std::array<uint8_t, 16> bytes{};
-    const auto t = static_cast<uint64_t>(avgTimePerFrame);
+    const auto t = static_cast<uint64_t>(timePerFrame.count());
     const auto d = std::bit_cast<uint64_t>(durationSeconds);
     for (int i = 0; i < 8; ++i) {
         bytes[i] = static_cast<uint8_t>(t >> (8 * i));
@@ -44,9 +44,8 @@ std::array<uint8_t, 16> FisheyeParamBytes(int64_t avgTimePerFrame, double durati
     return bytes;
 }
 
-bool WriteFisheyeParamFile(const std::string& path, int64_t avgTimePerFrame,
-                           double durationSeconds) {
-    const auto bytes = FisheyeParamBytes(avgTimePerFrame, durationSeconds);
+bool WriteFisheyeParamFile(const std::string& path, MediaTime timePerFrame, double durationSeconds) {
+    const auto bytes = FisheyeParamBytes(timePerFrame, durationSeconds);
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return false;
     const ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), 0);
@@ -65,8 +64,8 @@ std::string TrimBlanks(const std::string& text) {
 std::vector<std::string> MovieFactLines(const MediaInfo& info) {
     std::vector<std::string> lines = {
         "Frame Size = " + std::to_string(info.frameWidth) + "x" + std::to_string(info.frameHeight),
-        "getTimePerFrame = " + FormatNumber(static_cast<double>(info.avgTimePerFrame) / 1e7),
-        "FPS = " + FormatMask(FrameRateOf(info.avgTimePerFrame), "00.00"),
+        "getTimePerFrame = " + FormatNumber(SecondsOf(info.timePerFrame)),
+        "FPS = " + FormatMask(FrameRateOf(info.timePerFrame), "00.00"),
         "numframes = " + std::to_string(info.frameCount)};
     if (info.videoStreams > 1) {
         // Rate, size, duration and frames above are this stream's alone.

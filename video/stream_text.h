@@ -11,25 +11,25 @@
 
 namespace tessaly {
 
-// 10,000,000 / avgTimePerFrame; 0 when the time per frame is unknown.
-double FrameRateOf(int64_t avgTimePerFrame);
+// Frames a second at this time per frame; 0 when it is unknown.
+double FrameRateOf(MediaTime timePerFrame);
 
-// floor(durationTicks / avgTimePerFrame), computed in extended precision;
-// 0 when the time per frame is unknown.
-int32_t FrameCountOf(int64_t durationTicks, int64_t avgTimePerFrame);
+// floor(duration / timePerFrame), computed in extended precision; 0 when
+// the time per frame is unknown.
+int32_t FrameCountOf(MediaTime duration, MediaTime timePerFrame);
 
 // Width of the position bar: kPositionBarMax * position / duration, rounded half to even,
 // kept within 0..kPositionBarMax; 1 (the start) when the duration is unknown.
-int32_t PositionBarWidth(int64_t positionTicks, int64_t durationTicks);
+int32_t PositionBarWidth(MediaTime position, MediaTime duration);
 
-// "param_fisheye.bin": avgTimePerFrame as little-endian int64, then the
-// duration in seconds as a little-endian IEEE-754 double.
-std::array<uint8_t, 16> FisheyeParamBytes(int64_t avgTimePerFrame, double durationSeconds);
+// "param_fisheye.bin": the time per frame in 100-ns units as a
+// little-endian int64, then the duration in seconds as a little-endian
+// IEEE-754 double.
+std::array<uint8_t, 16> FisheyeParamBytes(MediaTime timePerFrame, double durationSeconds);
 
 // Writes the 16 bytes from offset 0 of the file, created when missing and
 // never truncated. Returns false when the file cannot be written.
-bool WriteFisheyeParamFile(const std::string& path, int64_t avgTimePerFrame,
-                           double durationSeconds);
+bool WriteFisheyeParamFile(const std::string& path, MediaTime timePerFrame, double durationSeconds);
 
 // The run log's lines on an opened movie's facts, in their order: "Frame
 // Size = ", "getTimePerFrame = ", "FPS = ", "numframes = " and, when the

@@ -20,7 +20,6 @@ extern "C" {
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -59,16 +58,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr AVRational kTickBase{1, static_cast<int>(kTicksPerSecond)};
+constexpr AVRational kTickBase{1, static_cast<int>(kMediaTimePerSecond)};
 // Frames larger than this are refused rather than risking a huge allocation
 // from a corrupt header.
 constexpr int64_t kMaxFramePixels = 16384LL * 16384LL;
 // A late preview frame more than this behind its time restarts the clock
 // instead of rushing to catch up.
 constexpr auto kMaxLateness = std::chrono::milliseconds(500);
-constexpr size_t kMaxPendingEvents = 64;
+constexpr int32_t kMaxPendingEnds = 64;
 
-enum class PlayState { Stopped, Paused, Running };
 
 // Where the decoding thread stands with the frame it works on.
 enum class FrameState {
@@ -98,11 +96,11 @@ int DecoderThreadCount() {
     return static_cast<int>(std::clamp(n == 0 ? 1u : n, 1u, 8u)) + 1;
 }
 
-int64_t TimePerFrameTicks(const AVStream* st) {
+MediaTime TimePerFrame(const AVStream* st) {
     AVRational rate = st->avg_frame_rate;
     if (rate.num <= 0 || rate.den <= 0) rate = st->r_frame_rate;
-    if (rate.num <= 0 || rate.den <= 0) return 0;
-    return av_rescale(kTicksPerSecond, rate.den, rate.num);
+    if (rate.num <= 0 || rate.den <= 0) return MediaTime{0};
+    return MediaTime{av_rescale(kMediaTimePerSecond, rate.den, rate.num)};
 }
 
 }  // namespace
@@ -113,13 +111,13 @@ struct VideoStream::Impl {
     std::condition_variable cv;
     bool open = false;
     bool quit = false;
-    PlayState state = PlayState::Stopped;
+    bool playing = false;
     bool seekRequested = false;
     FrameState frameState = FrameState::kNeedFrame;
     std::optional<PacingAnchor> pacing;  // none: the next presented frame sets it
     int64_t lastTicks = -1;      // time of the last presented frame
-    std::deque<int32_t> events;
-    std::function<void()> eventListener;  // under m: told of each posted event
+    int32_t pendingEnds = 0;              // ends of the movie not yet taken
+    std::function<void()> endListener;    // under m: told of each end
     MediaInfo info;
     std::string openProblem;  // why the last open failed
 
@@ -128,7 +126,7 @@ struct VideoStream::Impl {
     std::atomic<int64_t> position{0};
     std::atomic<int64_t> delivered{0};
     std::atomic<int64_t> unconvertible{0};
-    std::atomic<int32_t> volume{0};
+    std::atomic<bool> muted{false};
     std::atomic<bool> sliceThreadsOnly{false};
     std::atomic<int64_t> seekTicks{0};  // where the next start-over reads from
 
@@ -188,7 +186,7 @@ struct VideoStream::Impl {
     void ShowCue(std::unique_lock<std::mutex>& lk);
     bool WaitForDue(std::unique_lock<std::mutex>& lk, int64_t ticks);
     void Present(std::unique_lock<std::mutex>& lk);
-    void SetState(PlayState next);
+    void SetPlaying(bool next);
 };
 
 // ---------------------------------------------------------------- opening
@@ -240,14 +238,14 @@ namespace {
 // seekability and number of video streams, from its demuxer and the stream
 // `st` that is decoded.
 void FillLengthFacts(MediaInfo& info, AVFormatContext* fmt, const AVStream* st) {
-    info.avgTimePerFrame = TimePerFrameTicks(st);
+    info.timePerFrame = TimePerFrame(st);
     if (st->duration > 0 && st->duration != AV_NOPTS_VALUE)
-        info.durationTicks = av_rescale_q(st->duration, st->time_base, kTickBase);
+        info.duration = MediaTime{av_rescale_q(st->duration, st->time_base, kTickBase)};
     else if (fmt->duration > 0 && fmt->duration != AV_NOPTS_VALUE)
-        info.durationTicks = av_rescale_q(fmt->duration, AVRational{1, AV_TIME_BASE}, kTickBase);
-    info.durationSeconds = static_cast<double>(info.durationTicks) / 1e7;
-    info.canStep = (fmt->pb != nullptr && (fmt->pb->seekable & AVIO_SEEKABLE_NORMAL)) ? 1 : 0;
-    info.frameCount = FrameCountOf(info.durationTicks, info.avgTimePerFrame);
+        info.duration = MediaTime{av_rescale_q(fmt->duration, AVRational{1, AV_TIME_BASE}, kTickBase)};
+    info.durationSeconds = SecondsOf(info.duration);
+    info.seekable = fmt->pb != nullptr && (fmt->pb->seekable & AVIO_SEEKABLE_NORMAL);
+    info.frameCount = FrameCountOf(info.duration, info.timePerFrame);
     // A stored count larger than the file's bytes comes from a damaged
     // index (every frame takes at least a byte): the length is trusted then.
     const int64_t fileBytes = fmt->pb != nullptr ? avio_size(fmt->pb) : -1;
@@ -257,7 +255,7 @@ void FillLengthFacts(MediaInfo& info, AVFormatContext* fmt, const AVStream* st) 
     } else if (st->duration > 0 && st->duration != AV_NOPTS_VALUE) {
         // The stream's own length only: the file's may be the sound's.
         const int64_t ticks = av_rescale_q(st->duration, st->time_base, kTickBase);
-        info.declaredFrames = FrameCountOf(ticks, info.avgTimePerFrame);
+        info.declaredFrames = FrameCountOf(MediaTime{ticks}, info.timePerFrame);
     }
     for (unsigned i = 0; i < fmt->nb_streams; ++i) {
         const AVStream* s = fmt->streams[i];
@@ -424,7 +422,7 @@ bool VideoStream::Impl::DecodeVideoFrame() {
 }
 
 void VideoStream::Impl::DecodeSound(const AVPacket* pkt) {
-    if (volume.load() <= kVolumeSilence) return;
+    if (muted.load()) return;
     std::lock_guard lock(sinkMutex);
     if (sink == nullptr || audio == nullptr) return;
     if (avcodec_send_packet(audio, pkt) < 0) return;
@@ -507,7 +505,7 @@ void VideoStream::Impl::StartOver(std::unique_lock<std::mutex>& lk) {
     frameState = FrameState::kNeedCue;
     pacing.reset();
     lastTicks = -1;
-    events.clear();
+    pendingEnds = 0;
     position.store(0);
     delivered.store(0);
     unconvertible.store(0);
@@ -556,9 +554,9 @@ bool VideoStream::Impl::WaitForDue(std::unique_lock<std::mutex>& lk, int64_t tic
 // callback never receives the previous frame in its place.
 void VideoStream::Impl::Present(std::unique_lock<std::mutex>& lk) {
     int64_t ticks = FrameTicks(frame);
-    if (ticks < 0 && info.avgTimePerFrame > 0) {
+    if (ticks < 0 && info.timePerFrame.count() > 0) {
         // No time stamp: the frame follows the last one at the file's rate.
-        ticks = lastTicks < 0 ? 0 : lastTicks + info.avgTimePerFrame;
+        ticks = lastTicks < 0 ? 0 : lastTicks + info.timePerFrame.count();
     }
     if (!hasCallback.load() && ticks >= 0) {
         if (WaitForDue(lk, ticks)) return;  // anything may have changed meanwhile
@@ -591,7 +589,7 @@ void VideoStream::Impl::Present(std::unique_lock<std::mutex>& lk) {
 void VideoStream::Impl::ThreadMain() {
     std::unique_lock lk(m);
     while (!quit) {
-        const bool running = state == PlayState::Running;
+        const bool running = playing;
         if (seekRequested) {
             StartOver(lk);
         } else if (frameState == FrameState::kNeedFrame || frameState == FrameState::kNeedCue) {
@@ -603,9 +601,9 @@ void VideoStream::Impl::ThreadMain() {
             Present(lk);
         } else if (running && frameState == FrameState::kEnded) {
             frameState = FrameState::kCompletePosted;
-            position.store(info.durationTicks);
-            if (events.size() < kMaxPendingEvents) events.push_back(kEventComplete);
-            if (eventListener) eventListener();
+            position.store(info.duration.count());
+            if (pendingEnds < kMaxPendingEnds) ++pendingEnds;
+            if (endListener) endListener();
         } else {
             cv.wait(lk);
         }
@@ -648,12 +646,12 @@ StreamError VideoStream::Open(const std::string& path) {
         std::lock_guard lock(s.m);
         s.open = true;
         s.quit = false;
-        s.state = PlayState::Paused;
+        s.playing = false;
         s.seekRequested = false;
         s.frameState = FrameState::kHeldShown;
         s.pacing.reset();
         s.lastTicks = -1;
-        s.events.clear();
+        s.pendingEnds = 0;
     }
     {
         std::lock_guard cb(s.callbackMutex);
@@ -681,7 +679,7 @@ void VideoStream::Close() {
         std::lock_guard lock(s.m);
         s.open = false;
         s.quit = true;
-        s.state = PlayState::Stopped;
+        s.playing = false;
     }
     s.interrupt.store(true);
     s.cv.notify_all();
@@ -689,7 +687,7 @@ void VideoStream::Close() {
     s.FreeFile();
     std::lock_guard lock(s.m);
     s.frameState = FrameState::kNeedFrame;
-    s.events.clear();
+    s.pendingEnds = 0;
 }
 
 std::string VideoStream::OpenProblem() const {
@@ -707,19 +705,18 @@ MediaInfo VideoStream::Info() const {
     return impl_->info;
 }
 
-void VideoStream::Impl::SetState(PlayState next) {
+void VideoStream::Impl::SetPlaying(bool next) {
     {
         std::lock_guard lock(m);
         if (!open) return;
-        state = next;
+        playing = next;
         pacing.reset();
     }
     cv.notify_all();
 }
 
-void VideoStream::Run() { impl_->SetState(PlayState::Running); }
-void VideoStream::Pause() { impl_->SetState(PlayState::Paused); }
-void VideoStream::Stop() { impl_->SetState(PlayState::Stopped); }
+void VideoStream::Play() { impl_->SetPlaying(true); }
+void VideoStream::Hold() { impl_->SetPlaying(false); }
 
 void VideoStream::SeekToStart() {
     Impl& s = *impl_;
@@ -727,18 +724,18 @@ void VideoStream::SeekToStart() {
         std::lock_guard lock(s.m);
         if (!s.open) return;
         s.seekRequested = true;
-        s.events.clear();
+        s.pendingEnds = 0;
         s.position.store(0);
     }
     s.cv.notify_all();
 }
 
-void VideoStream::SeekToKeyFrameBefore(int64_t ticks) {
-    impl_->seekTicks.store(std::max<int64_t>(0, ticks));
+void VideoStream::SeekToKeyFrameBefore(MediaTime time) {
+    impl_->seekTicks.store(std::max<int64_t>(0, time.count()));
     SeekToStart();
 }
 
-int64_t VideoStream::CurrentPosition() const { return impl_->position.load(); }
+MediaTime VideoStream::CurrentPosition() const { return MediaTime{impl_->position.load()}; }
 
 int32_t VideoStream::GetCurrentBuffer(uint8_t* dst, int32_t size) const {
     std::lock_guard lock(impl_->frameMutex);
@@ -758,7 +755,7 @@ void VideoStream::SetFrameCallback(FrameCallback callback) {
     impl_->cv.notify_all();
 }
 
-void VideoStream::SetVolume(int32_t volume) { impl_->volume.store(volume); }
+void VideoStream::SetSoundMuted(bool muted) { impl_->muted.store(muted); }
 
 void VideoStream::SetSliceThreadsOnly(bool only) { impl_->sliceThreadsOnly.store(only); }
 
@@ -767,16 +764,15 @@ void VideoStream::SetAudioSink(AudioSink* sink) {
     impl_->sink = sink;
 }
 
-void VideoStream::SetEventListener(std::function<void()> listener) {
+void VideoStream::SetMovieEndListener(std::function<void()> listener) {
     std::lock_guard lock(impl_->m);
-    impl_->eventListener = std::move(listener);
+    impl_->endListener = std::move(listener);
 }
 
-bool VideoStream::GetEvent(int32_t& code) {
+bool VideoStream::TakeMovieEnd() {
     std::lock_guard lock(impl_->m);
-    if (impl_->events.empty()) return false;
-    code = impl_->events.front();
-    impl_->events.pop_front();
+    if (impl_->pendingEnds == 0) return false;
+    --impl_->pendingEnds;
     return true;
 }
 

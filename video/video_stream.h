@@ -4,7 +4,8 @@
 // While previewing it plays at the file's own rate and keeps the newest frame
 // for GetCurrentBuffer. With a frame callback installed (a conversion) every
 // decoded frame goes to the callback exactly once, in order, as fast as the
-// callback returns. The end of the movie posts the event kEventComplete.
+// callback returns. Reaching the end of the movie is a pending end
+// (TakeMovieEnd), of which listeners are told.
 // Every public call is safe from any thread.
 #pragma once
 
@@ -29,9 +30,6 @@ enum class StreamError {
     kFormat,          // no frame could be decoded, or its size is unusable
 };
 
-inline constexpr int32_t kEventComplete = 1;
-inline constexpr int32_t kVolumeSilence = -10000;
-
 class VideoStream {
 public:
     // Called with the sample time in seconds, the frame's bytes and their
@@ -55,19 +53,21 @@ public:
     // one): "the movie's index is damaged (moov atom: ...)".
     std::string OpenProblem() const;
 
-    void Run();
-    void Pause();
-    void Stop();
-    // Back to the first frame; pending end-of-stream events are dropped.
+    // Frames go on: shown at the file's rate, or handed to the frame
+    // callback as fast as it takes them.
+    void Play();
+    // Frames stop at the current one (the decoder keeps the next one ready).
+    void Hold();
+    // Back to the first frame; a pending end of the movie is dropped.
     void SeekToStart();
     // As SeekToStart, but the movie is read from its last key frame at or
-    // before `ticks` (100-ns units from its start), so the frames before it
-    // are not decoded; frames keep their own times. A file whose seek fails
-    // or lands after that time is read from its start. 0 is SeekToStart.
-    void SeekToKeyFrameBefore(int64_t ticks);
-    // Position of the newest delivered frame in 100-ns units from the start;
-    // the duration once the end has been reached.
-    int64_t CurrentPosition() const;
+    // before `time` (from its start), so the frames before it are not
+    // decoded; frames keep their own times. A file whose seek fails or lands
+    // after that time is read from its start. 0 is SeekToStart.
+    void SeekToKeyFrameBefore(MediaTime time);
+    // Position of the newest delivered frame from the start; the duration
+    // once the end has been reached.
+    MediaTime CurrentPosition() const;
     // Copies the newest frame into dst when size is at least sampleSize.
     // Returns the bytes copied (0 when closed or dst is too small).
     int32_t GetCurrentBuffer(uint8_t* dst, int32_t size) const;
@@ -80,17 +80,19 @@ public:
     // 1080p, 100 MB at 4K with three). For runs whose other work keeps the
     // cores busy anyway.
     void SetSliceThreadsOnly(bool only);
-    // Volume in hundredths of a decibel, 0 = full, kVolumeSilence = muted.
-    void SetVolume(int32_t volume);
+    // A muted stream decodes no sound (a conversion's: the encoder takes
+    // the sound from the file itself).
+    void SetSoundMuted(bool muted);
     // The sink for the decoded sound; null drops it. Not owned.
     void SetAudioSink(AudioSink* sink);
 
     // `listener` (empty: none) is called on the decoding thread, under the
-    // stream's lock, whenever an event is posted; it must not call back into
-    // this stream.
-    void SetEventListener(std::function<void()> listener);
-    // Takes the oldest pending event without waiting; false when none.
-    bool GetEvent(int32_t& code);
+    // stream's lock, whenever the end of the movie is reached; it must not
+    // call back into this stream.
+    void SetMovieEndListener(std::function<void()> listener);
+    // Takes one pending end of the movie without waiting; false when none
+    // is pending (each time the end is reached counts once).
+    bool TakeMovieEnd();
     // Frames handed out since the open or the last seek.
     int64_t FramesDelivered() const;
     // Decoded frames since the open or the last seek whose colour conversion

@@ -46,6 +46,53 @@ double Mean(const std::vector<double>& v) {
     return v.empty() ? 0 : s / static_cast<double>(v.size());
 }
 
+// Projects every frame of `in` through both lanes, timing each; false when
+// a projection fails. `identical` tells whether the lanes agreed on all.
+bool ProjectFrames(FILE* in, int w, int h, const CutGeometry& g, const ColumnRange& columns, FrameBuffer& input,
+                   FrameBuffer& crop, Lane (&lanes)[2], int& frames, bool& identical) {
+    const size_t frameBytes = static_cast<size_t>(w) * h * 4;
+    std::vector<uint8_t> raw(frameBytes);
+    frames = 0;
+    identical = true;
+    while (std::fread(raw.data(), 1, frameBytes, in) == frameBytes) {
+        // Top-down rows to the bottom-up frame.
+        for (int y = 0; y < h; ++y) {
+            std::memcpy(input.Row(h - 1 - y), raw.data() + static_cast<size_t>(y) * w * 4, static_cast<size_t>(w) * 4);
+        }
+        CutCrop(input.Data(), w, h, g, false, crop, columns.first);
+        for (Lane& lane : lanes) {
+            const auto t0 = std::chrono::steady_clock::now();
+            if (ProjectToOutput(crop, lane.output, lane.resampler, lane.table, g.cropW, columns.first) !=
+                TransformStatus::kOk) {
+                return false;
+            }
+            lane.frameMs.push_back(Ms(std::chrono::steady_clock::now() - t0));
+        }
+        identical = identical && std::memcmp(lanes[0].output.Data(), lanes[1].output.Data(),
+                                             lanes[0].output.PictureBytes()) == 0;
+        ++frames;
+    }
+    return true;
+}
+
+void PrintReport(int frames, const CutGeometry& g, const RowPool& all, const Lane (&lanes)[2], bool identical) {
+    const double px = static_cast<double>(g.outW) * g.outH;
+    std::printf("frames=%d\n", frames);
+    std::printf("output=%dx%d\n", g.outW, g.outH);
+    std::printf("threads=%d\n", all.Threads());
+    std::printf("kernel=%s\n", KernelName(lanes[0].resampler.Kernel()));
+    std::printf("identical=%d\n", identical ? 1 : 0);
+    std::printf("fill_ms_mt=%.3f\n", lanes[0].fillMs);
+    std::printf("fill_ms_st=%.3f\n", lanes[1].fillMs);
+    std::printf("frame_ms_mt=%.4f\n", Mean(lanes[0].frameMs));
+    std::printf("frame_ms_st=%.4f\n", Mean(lanes[1].frameMs));
+    std::printf("median_ms_mt=%.4f\n", Median(lanes[0].frameMs));
+    std::printf("median_ms_st=%.4f\n", Median(lanes[1].frameMs));
+    std::printf("ns_per_px_mt=%.3f\n", Mean(lanes[0].frameMs) * 1e6 / px);
+    std::printf("ns_per_px_st=%.3f\n", Mean(lanes[1].frameMs) * 1e6 / px);
+    std::printf("table_bytes=%zu\n", lanes[0].table.Bytes());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -86,47 +133,14 @@ int main(int argc, char** argv) {
     const ColumnRange columns = ReadColumns(lanes[0].table, g);
     crop.Allocate(columns.count, g.cropH);
 
-    const size_t frameBytes = static_cast<size_t>(w) * h * 4;
-    std::vector<uint8_t> raw(frameBytes);
     int frames = 0;
     bool identical = true;
-    while (std::fread(raw.data(), 1, frameBytes, in) == frameBytes) {
-        // Top-down rows to the bottom-up frame.
-        for (int y = 0; y < h; ++y) {
-            std::memcpy(input.Row(h - 1 - y), raw.data() + static_cast<size_t>(y) * w * 4, static_cast<size_t>(w) * 4);
-        }
-        CutCrop(input.Data(), w, h, g, false, crop, columns.first);
-        for (Lane& lane : lanes) {
-            const auto t0 = std::chrono::steady_clock::now();
-            if (ProjectToOutput(crop, lane.output, lane.resampler, lane.table, g.cropW, columns.first) !=
-                TransformStatus::kOk) {
-                return 1;
-            }
-            lane.frameMs.push_back(Ms(std::chrono::steady_clock::now() - t0));
-        }
-        identical = identical && std::memcmp(lanes[0].output.Data(), lanes[1].output.Data(),
-                                             lanes[0].output.PictureBytes()) == 0;
-        ++frames;
-    }
+    if (!ProjectFrames(in, w, h, g, columns, input, crop, lanes, frames, identical)) return 1;
     if (in != stdin) std::fclose(in);
     if (frames < 2) {
         std::fprintf(stderr, "remap_frames: need at least 2 frames, got %d\n", frames);
         return 2;
     }
-    const double px = static_cast<double>(g.outW) * g.outH;
-    std::printf("frames=%d\n", frames);
-    std::printf("output=%dx%d\n", g.outW, g.outH);
-    std::printf("threads=%d\n", all.Threads());
-    std::printf("kernel=%s\n", KernelName(lanes[0].resampler.Kernel()));
-    std::printf("identical=%d\n", identical ? 1 : 0);
-    std::printf("fill_ms_mt=%.3f\n", lanes[0].fillMs);
-    std::printf("fill_ms_st=%.3f\n", lanes[1].fillMs);
-    std::printf("frame_ms_mt=%.4f\n", Mean(lanes[0].frameMs));
-    std::printf("frame_ms_st=%.4f\n", Mean(lanes[1].frameMs));
-    std::printf("median_ms_mt=%.4f\n", Median(lanes[0].frameMs));
-    std::printf("median_ms_st=%.4f\n", Median(lanes[1].frameMs));
-    std::printf("ns_per_px_mt=%.3f\n", Mean(lanes[0].frameMs) * 1e6 / px);
-    std::printf("ns_per_px_st=%.3f\n", Mean(lanes[1].frameMs) * 1e6 / px);
-    std::printf("table_bytes=%zu\n", lanes[0].table.Bytes());
+    PrintReport(frames, g, all, lanes, identical);
     return identical ? 0 : 1;
 }

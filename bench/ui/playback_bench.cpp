@@ -25,6 +25,7 @@
 #include "ui/main_window.h"
 #include "ui/output_window.h"
 #include "ui/preview_panel.h"
+#include "video/stream_text.h"
 
 namespace {
 
@@ -127,7 +128,7 @@ int main(int argc, char** argv) {
 
     const tessaly::MediaInfo info = session.source.Info();
     std::printf("movie: %dx%d at %.2f fps; both previews shown; %d cores\n", info.frameWidth,
-                info.frameHeight, info.avgTimePerFrame > 0 ? 1e7 / info.avgTimePerFrame : 0.0,
+                info.frameHeight, tessaly::FrameRateOf(info.timePerFrame),
                 QThread::idealThreadCount());
     for (const auto& [name, p] : {std::pair{"playing", playing}, std::pair{"dragging a trackbar", dragging}}) {
         std::printf("%-20s preview passes %5.1f/s, previews drawn %5.1f/s (every second pass), shown %5.1f/s, "

@@ -8,12 +8,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <string>
-#include <thread>
 
 #include "video/video_stream.h"
 
@@ -55,23 +56,33 @@ int main(int argc, char** argv) {
         if (std::getenv("DECODE_RATE_TRACE") && n % 25 == 0) std::fprintf(stderr, "frame %ld heap %zu\n", n, inUse);
         heapAtLast = inUse;
     });
-    stream.SetVolume(tessaly::kVolumeSilence);
-    stream.Run();
-    int32_t code = 0;
-    long peakKb = 0;
-    for (;;) {
-        if (stream.GetEvent(code) && code == tessaly::kEventComplete) break;
-        const long rss = ResidentKb("VmRSS:");
-        if (rss > peakKb) peakKb = rss;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    // The stream tells of the movie's end: the listener wakes this thread,
+    // which takes it.
+    std::mutex eventMutex;
+    std::condition_variable eventPosted;
+    uint64_t posted = 0;
+    stream.SetMovieEndListener([&] {
+        std::lock_guard lock(eventMutex);
+        ++posted;
+        eventPosted.notify_all();
+    });
+    stream.SetSoundMuted(true);
+    stream.Play();
+    for (uint64_t seen = 0;;) {
+        if (stream.TakeMovieEnd()) break;
+        std::unique_lock lock(eventMutex);
+        eventPosted.wait(lock, [&] { return posted != seen; });
+        seen = posted;
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    // The kernel's own peak of the resident set.
     const long hwmKb = ResidentKb("VmHWM:");
+    stream.SetMovieEndListener({});
     stream.Close();
 
     std::printf("frames %ld seconds %.3f fps %.2f\n", frames.load(), seconds,
                 static_cast<double>(frames.load()) / seconds);
-    std::printf("memory above base MB %.1f\n", static_cast<double>((hwmKb > peakKb ? hwmKb : peakKb) - baseKb) / 1024.0);
+    std::printf("memory above base MB %.1f\n", static_cast<double>(hwmKb - baseKb) / 1024.0);
     std::printf("heap growth in steady state bytes %lld\n",
                 static_cast<long long>(heapAtLast.load()) - static_cast<long long>(heapAt100.load()));
     return 0;

@@ -127,7 +127,7 @@ protected:
         loader = std::thread([this, clip] { source.OpenAndPlay(clip); });
         ASSERT_TRUE(testing::WaitFor(
             [&] { return app.run.streamState.load() == StreamState::Running && source.videoOpen.load() == 1; }));
-        source.Stream().Stop();
+        source.Stream().Hold();
         source.Stream().SeekToStart();
     }
     void TearDown() override {

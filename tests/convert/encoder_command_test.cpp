@@ -19,7 +19,7 @@ EncoderJob WorkedExample() {
     job.outputPath = "/d/out.flv";
     job.tempFormat = StillFormat::Jpeg;
     job.outW = job.outH = 1104;
-    job.avgTimePerFrame = 400000;
+    job.timePerFrame = MediaTime{400000};
     job.durationSeconds = 65.9;
     job.hasAudio = true;
     return job;
@@ -49,8 +49,8 @@ TEST(EncoderCommand, VariantsOfTheWorkedExample) {
         const char* piece;
     };
     const Case cases[] = {
-        {"time per frame 0: 30 fps", [](EncoderJob& j) { j.avgTimePerFrame = 0; }, "\"  -r 30 -i \""},
-        {"5 fps", [](EncoderJob& j) { j.avgTimePerFrame = 2000000; }, " -r 05.00 -i"},
+        {"time per frame 0: 30 fps", [](EncoderJob& j) { j.timePerFrame = MediaTime{0}; }, "\"  -r 30 -i \""},
+        {"5 fps", [](EncoderJob& j) { j.timePerFrame = MediaTime{2000000}; }, " -r 05.00 -i"},
         {"upper-case extension", [](EncoderJob& j) { j.outputPath = "/d/OUT.MP4"; },
          "44100  -vcodec libx264 -pix_fmt yuv420p  -t 00:01:05.900 -crf 22 -f mp4  -y \"file:/d/OUT.MP4\""},
         {"resize 90 %",
@@ -82,10 +82,10 @@ TEST(EncoderCommand, VariantsOfTheWorkedExample) {
          " -t 00:01:05.900 -q:v 4 -f vob  -y \"file:/d/a.mpg\""},
         {"q 1 mpg", [](EncoderJob& j) { j.quality = 1, j.outputPath = "/d/a.mpg"; }, " -q:v 2 -f vob "},
         {"q 21 MPEG", [](EncoderJob& j) { j.quality = 21, j.outputPath = "/d/A.MPEG"; }, " -q:v 22 -f vob "},
-        {"mpg at 15 fps", [](EncoderJob& j) { j.avgTimePerFrame = 666667, j.outputPath = "/d/a.mpg"; },
+        {"mpg at 15 fps", [](EncoderJob& j) { j.timePerFrame = MediaTime{666667}, j.outputPath = "/d/a.mpg"; },
          " -r 15.00 -i \"file:/App/TEMP/mono%06d.jpg\" -i \"file:/App/TEMP/temp.wav\" -ac 2  -ar 44100  "
          "-r 30 -vcodec mpeg2video"},
-        {"mpg at 29.97 fps", [](EncoderJob& j) { j.avgTimePerFrame = 333667, j.outputPath = "/d/a.mpg"; },
+        {"mpg at 29.97 fps", [](EncoderJob& j) { j.timePerFrame = MediaTime{333667}, j.outputPath = "/d/a.mpg"; },
          " -r 30000/1001 -vcodec mpeg2video"},
     };
     for (const Case& c : cases) {
@@ -146,13 +146,13 @@ TEST(EncoderCommand, MpegRatesAreStandardOnes) {
     // Still path: no command, the reason instead.
     EncoderJob job = WorkedExample();
     job.outputPath = "/d/fast.mpg";
-    job.avgTimePerFrame = 83333;  // 120 fps
+    job.timePerFrame = MediaTime{83333};  // 120 fps
     EncoderCommand c = BuildEncoderCommand(job);
     EXPECT_TRUE(c.known);
     EXPECT_NE(c.problem.find("at most 60"), std::string::npos);
     EXPECT_TRUE(c.text.empty() && c.argv.empty());
     // What the check of the output expects the encoder to write.
-    EXPECT_DOUBLE_EQ(EncoderOutputRate(".mpg", StillInputRate(666667)), 30);
+    EXPECT_DOUBLE_EQ(EncoderOutputRate(".mpg", StillInputRate(MediaTime{666667})), 30);
     EXPECT_DOUBLE_EQ(EncoderOutputRate(".mpeg", 25), 25);
     EXPECT_DOUBLE_EQ(EncoderOutputRate(".mp4", 25), 0);
     EXPECT_DOUBLE_EQ(EncoderOutputRate(".avi", 25), 0);
@@ -173,9 +173,9 @@ TEST(EncoderCommand, RatesTheEncoderRefusesAreFound) {
         {-5, "", false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(EncoderRateUsable(c.avgTimePerFrame), c.usable) << c.avgTimePerFrame;
+        EXPECT_EQ(EncoderRateUsable(MediaTime{c.avgTimePerFrame}), c.usable) << c.avgTimePerFrame;
         if (c.avgTimePerFrame >= 0) {
-            EXPECT_EQ(EncoderRate(c.avgTimePerFrame), c.rate);
+            EXPECT_EQ(EncoderRate(MediaTime{c.avgTimePerFrame}), c.rate);
         }
     }
 }

@@ -84,11 +84,11 @@ TEST_P(MovieJobFileTest, WrittenJobsReadBackEqual) {
     };
     for (const MovieJob& job : jobs) {
         const std::string path = (dir / "job.txt").string();
-        std::string error;
-        ASSERT_TRUE(WriteJobFile(job, path, error)) << error;
-        const JobFileRead read = ReadJobFile(path);
-        ASSERT_TRUE(read.ok) << read.error << "\n" << JobFileText(job);
-        EXPECT_EQ(read.job, job) << JobFileText(job);
+        const Status written = WriteJobFile(job, path);
+        ASSERT_TRUE(written.ok()) << written.reason();
+        const Result<MovieJob> read = ReadJobFile(path);
+        ASSERT_TRUE(read.ok()) << read.reason() << "\n" << JobFileText(job);
+        EXPECT_EQ(read.value(), job) << JobFileText(job);
         // One line per tag: the paths' line breaks are escaped.
         const std::string text = JobFileText(job);
         // A job without stereo stays version 1, which programs before stereo read.
@@ -100,9 +100,9 @@ TEST_P(MovieJobFileTest, WrittenJobsReadBackEqual) {
     }
     EXPECT_NE(JobFileText(jobs[0]).find("\nLENS_FOV 190.5\n"), std::string::npos) << JobFileText(jobs[0]);
     EXPECT_NE(JobFileText(jobs[3]).find("\nLENS_PROFILE \n"), std::string::npos) << JobFileText(jobs[3]);
-    std::string error;
-    EXPECT_FALSE(WriteJobFile(jobs[0], (dir / "no folder" / "job.txt").string(), error));
-    EXPECT_NE(error.find("cannot write the job file"), std::string::npos) << error;
+    const Status refused = WriteJobFile(jobs[0], (dir / "no folder" / "job.txt").string());
+    EXPECT_FALSE(refused.ok());
+    EXPECT_NE(refused.reason().find("cannot write the job file"), std::string::npos) << refused.reason();
     fs::remove_all(dir);
 }
 
@@ -165,14 +165,14 @@ TEST(MovieJobFile, DamagedFilesAreRefusedNamingTheLine) {
         {Damaged("FLIP", "FLIP 1", 0, true), "a stereo job cannot flip"},
     };
     for (const Case& c : cases) {
-        const JobFileRead read = ReadJobText(c.text);
-        EXPECT_FALSE(read.ok) << c.text;
-        EXPECT_NE(read.error.find(c.message), std::string::npos) << read.error << "\nwanted: " << c.message;
+        const Result<MovieJob> read = ReadJobText(c.text);
+        EXPECT_FALSE(read.ok()) << c.text;
+        EXPECT_NE(read.reason().find(c.message), std::string::npos) << read.reason() << "\nwanted: " << c.message;
     }
     // The line number is the damaged line's.
     const std::string good = JobFileText(SampleJob("/m.mp4", {"/o.mp4"}));
     const auto line = std::count(good.begin(), good.begin() + good.find("\nQUALITY "), '\n') + 2;
-    EXPECT_EQ(ReadJobText(Damaged("QUALITY", "QUALITY x")).error.rfind("line " + std::to_string(line) + ": ", 0), 0u);
+    EXPECT_EQ(ReadJobText(Damaged("QUALITY", "QUALITY x")).reason().rfind("line " + std::to_string(line) + ": ", 0), 0u);
 }
 
 }  // namespace

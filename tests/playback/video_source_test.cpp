@@ -82,11 +82,11 @@ protected:
             out.opened = true;
             app_.run.converting = true;
             VideoStream& s = source_.Stream();
-            s.Pause();
+            s.Hold();
             s.SeekToStart();
             s.SetFrameCallback([](double, const uint8_t*, int32_t) {});
-            s.SetVolume(kVolumeSilence);
-            s.Run();
+            s.SetSoundMuted(true);
+            s.Play();
             out.ended = testing::WaitForComplete(s);
             s.SetFrameCallback(nullptr);
             app_.run.streamState = StreamState::Stopped;
@@ -174,7 +174,7 @@ TEST_F(VideoSourceTest, OpenPreviewAndCloseWriteTheLogLabelsAndParamFile) {
     EXPECT_EQ(calls.back(), "bar 1");
     for (const auto& c : calls) EXPECT_EQ(c.rfind("message", 0), std::string::npos) << c;
 
-    const auto bytes = FisheyeParamBytes(400'000, seconds);
+    const auto bytes = FisheyeParamBytes(MediaTime{400'000}, seconds);
     EXPECT_EQ(ReadFile(dir_ + "/param_fisheye.bin"), std::string(bytes.begin(), bytes.end()));
 
     EXPECT_EQ(allocations_, 1);
@@ -274,7 +274,7 @@ TEST_F(VideoSourceTest, BadAndDamagedFilesGiveAMessageAndATeardown) {
     }
     // Failed opens keep the facts and the buffers of the last good movie.
     EXPECT_EQ(source_.Info().videoPath, goodInfo.videoPath);
-    EXPECT_EQ(source_.Info().durationTicks, goodInfo.durationTicks);
+    EXPECT_EQ(source_.Info().duration, goodInfo.duration);
     EXPECT_EQ(allocations_, 1);
 
     std::mt19937 random(20261206);

@@ -2,7 +2,8 @@
 # The source check finds what it is for: a bare control id in a switch and in
 # a call, a function over 80 lines (also one defined in a class body) and a
 # wait of a literal time; it passes the named, short versions of the same
-# code, and ids in comments or in other folders.
+# code, and ids in comments or in other folders. The length and wait rules
+# cover every folder of the program and its tools, not tests/.
 set -euo pipefail
 tool="$1"
 source_root="$2"
@@ -84,6 +85,27 @@ for want in "ui/bad.cpp:3: bare control id in a switch" "ui/bad.cpp:5: bare cont
     grep -qF "$want" <<< "$out" || fail "missing '$want' in: $out"
 done
 grep -q "video/other.cpp" <<< "$out" && fail "looked outside its folders: $out"
+
+# The length and wait rules in each further folder; tests/ stays out.
+long_function() {
+    echo "void Long$1() {"
+    for i in $(seq 1 80); do echo "    Step($i);"; done
+    echo "}"
+}
+scopes=(cli video playback output transform fuzz bench tools)
+for folder in "${scopes[@]}" tests; do
+    mkdir -p "$dir/$folder"
+    long_function "$folder" > "$dir/$folder/long.cpp"
+    printf 'void Poll() {\n    usleep(5000);\n}\n' > "$dir/$folder/poll.cpp"
+done
+if out=$("$tool" "$dir" 2>&1); then fail "faults in the further folders passed: $out"; fi
+for folder in "${scopes[@]}"; do
+    for want in "$folder/long.cpp:1: function of 82 lines" "$folder/poll.cpp:2: unnamed wait"; do
+        grep -qF "$want" <<< "$out" || fail "missing '$want' in: $out"
+    done
+done
+grep -q "^tests/" <<< "$out" && fail "looked into tests/: $out"
+for folder in "${scopes[@]}" tests; do rm "$dir/$folder/long.cpp" "$dir/$folder/poll.cpp"; done
 
 # 80 lines is still allowed.
 sed -i '/Step(79);/d; /Step(80);/d' "$dir/app/long.cpp" "$dir/convert/member.h"

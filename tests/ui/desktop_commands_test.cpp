@@ -140,8 +140,8 @@ TEST(DesktopCommands, PlayPausePausesResumesAndRestartsAtTheEnd) {
     h.Open(FisheyeClip("fish-2s.mp4"));
     VideoSource& source = h.session->source;
     ASSERT_TRUE(WaitFor([&] { return source.videoOpen == 1 && h.app.run.streamState == StreamState::Running; }));
-    const int64_t duration = source.Info().durationTicks;
-    ASSERT_GT(duration, 0);
+    const MediaTime duration = source.Info().duration;
+    ASSERT_GT(duration.count(), 0);
 
     // Played to its end, it restarts from the beginning.
     ASSERT_TRUE(WaitFor([&] { return source.Stream().CurrentPosition() >= duration; }));

@@ -49,19 +49,19 @@ TEST(SaveJob, TheDesktopsSettingsRunInTheConverter) {
     });
     d.window->MenuItem(control::kSaveJob)->trigger();
     ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(jobPath); })) << message.toStdString();
-    const JobFileRead read = ReadJobFile(jobPath);
-    ASSERT_TRUE(read.ok) << read.error;
+    const Result<MovieJob> read = ReadJobFile(jobPath);
+    ASSERT_TRUE(read.ok()) << read.reason();
     const AppSettings s = d.app.settings.Copy();
-    EXPECT_EQ(read.job.movie.path, clip);
-    EXPECT_EQ(read.job.movie.width, 160);
-    EXPECT_EQ(read.job.geometry.cut, (CutRect{30, s.YL1, s.XL2, s.YL2}));
-    EXPECT_EQ(read.job.filters.sharpen, 3);
-    EXPECT_EQ(read.job.filters.brightnessOn, 1);
-    EXPECT_EQ(read.job.filters.brightness, 99);
-    EXPECT_EQ(read.job.lens.yaw, 7.5);
-    EXPECT_TRUE(read.job.flip);
-    EXPECT_EQ(read.job.outputs.paths, std::vector<std::string>{output});
-    EXPECT_TRUE(read.job.outputs.stills.has_value());
+    EXPECT_EQ(read->movie.path, clip);
+    EXPECT_EQ(read->movie.width, 160);
+    EXPECT_EQ(read->geometry.cut, (CutRect{30, s.YL1, s.XL2, s.YL2}));
+    EXPECT_EQ(read->filters.sharpen, 3);
+    EXPECT_EQ(read->filters.brightnessOn, 1);
+    EXPECT_EQ(read->filters.brightness, 99);
+    EXPECT_EQ(read->lens.yaw, 7.5);
+    EXPECT_TRUE(read->flip);
+    EXPECT_EQ(read->outputs.paths, std::vector<std::string>{output});
+    EXPECT_TRUE(read->outputs.stills.has_value());
 
     const testing::ShellOutcome run = testing::RunShellCommand(
         testing::ShellQuote(std::string(TESSALY_BINARY_DIR) + "/cli/tessaly-convert") + " --job " +

@@ -258,9 +258,9 @@ TEST(LensDialog, AProfileFromTheListCorrectsThePreviewAndIsKept) {
     ASSERT_NE(ini.find(tag), std::string::npos) << ini;
     const std::string jobPath = d.dir + "/sigma.job";
     ASSERT_EQ(SaveDesktopJob(*d.session, jobPath, d.dir + "/out.mp4"), "");
-    const JobFileRead job = ReadJobFile(jobPath);
-    ASSERT_TRUE(job.ok) << job.error;
-    EXPECT_EQ(job.job.lens, lens);
+    const Result<MovieJob> job = ReadJobFile(jobPath);
+    ASSERT_TRUE(job.ok()) << job.reason();
+    EXPECT_EQ(job->lens, lens);
 
     // The same file without the tag: the equisolid lens, no profile.
     ini.erase(ini.find(tag), tag.size());

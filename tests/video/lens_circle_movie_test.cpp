@@ -258,9 +258,10 @@ TEST(LensCircleTurnedMovie, IsFoundAndPlacedOnTheUprightPicture) {
                                                           " -c copy -metadata:s:v:0 rotate=" + std::to_string(t.rotate));
         const std::string angle = testing::ProbeVideoEntry(movie, "stream_side_data=rotation");
         ASSERT_EQ(std::abs(std::atoi(angle.c_str())), t.rotate == 270 ? 90 : t.rotate) << "no display matrix";
-        const SampledLuma one = SampleLumaMaximum(movie, LumaSampling{1, 64});
-        EXPECT_EQ(one.frameW, t.w);
-        EXPECT_EQ(one.frameH, t.h);
+        const Result<SampledLuma> one = SampleLumaMaximum(movie, LumaSampling{1, 64});
+        ASSERT_TRUE(one.ok()) << one.reason();
+        EXPECT_EQ(one->frameW, t.w);
+        EXPECT_EQ(one->frameH, t.h);
         const CircleSearch found = FindLensCircleInMovie(movie);
         ASSERT_TRUE(found.found) << NoCircleMessage(found);
         EXPECT_NEAR(found.circle.cx, t.cx, 0.005 * stored.d);
@@ -278,38 +279,38 @@ TEST(LensCircleTurnedMovie, IsFoundAndPlacedOnTheUprightPicture) {
 // one plane of the frame's shape; an unreadable file and a stop say why.
 TEST(LumaSampling, SpreadsOverTheMovieAndScalesDown) {
     if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg not installed";
-    const SampledLuma two = SampleLumaMaximum(testing::FisheyeClip("fish-2s.mp4"));
-    ASSERT_TRUE(two.ok) << two.error;
-    EXPECT_EQ(two.frameW, 160);
-    EXPECT_EQ(two.frameH, 120);
-    EXPECT_EQ(two.maximum.width, 160);  // small frames are used as they are
-    EXPECT_GE(two.frames, 8);           // 50 frames: most of the 16 points give a frame of their own
-    EXPECT_LE(two.frames, 16);
-    const SampledLuma one = SampleLumaMaximum(testing::FisheyeClip("fish-2s.mp4"), LumaSampling{1, 64});
-    ASSERT_TRUE(one.ok);
-    EXPECT_EQ(one.frames, 1);
-    EXPECT_EQ(one.maximum.width, 64);
-    EXPECT_EQ(one.maximum.height, 48);
-    EXPECT_EQ(one.frameW, 160);
-    const SampledLuma big = SampleLumaMaximum(MakeClip(kCases[6]));
-    ASSERT_TRUE(big.ok);
-    EXPECT_EQ(big.maximum.width, 1024);
-    EXPECT_EQ(big.maximum.height, 576);
-    EXPECT_EQ(big.maximum.pixels.size(), 1024u * 576u);
+    const Result<SampledLuma> two = SampleLumaMaximum(testing::FisheyeClip("fish-2s.mp4"));
+    ASSERT_TRUE(two.ok()) << two.reason();
+    EXPECT_EQ(two->frameW, 160);
+    EXPECT_EQ(two->frameH, 120);
+    EXPECT_EQ(two->maximum.width, 160);  // small frames are used as they are
+    EXPECT_GE(two->frames, 8);           // 50 frames: most of the 16 points give a frame of their own
+    EXPECT_LE(two->frames, 16);
+    const Result<SampledLuma> one = SampleLumaMaximum(testing::FisheyeClip("fish-2s.mp4"), LumaSampling{1, 64});
+    ASSERT_TRUE(one.ok());
+    EXPECT_EQ(one->frames, 1);
+    EXPECT_EQ(one->maximum.width, 64);
+    EXPECT_EQ(one->maximum.height, 48);
+    EXPECT_EQ(one->frameW, 160);
+    const Result<SampledLuma> big = SampleLumaMaximum(MakeClip(kCases[6]));
+    ASSERT_TRUE(big.ok());
+    EXPECT_EQ(big->maximum.width, 1024);
+    EXPECT_EQ(big->maximum.height, 576);
+    EXPECT_EQ(big->maximum.pixels.size(), 1024u * 576u);
 
     const fs::path junk = fs::path(TESSALY_BINARY_DIR) / "luma-sampling-junk.mp4";
     std::ofstream(junk) << "not a movie";
-    const SampledLuma bad = SampleLumaMaximum(junk.string());
-    EXPECT_FALSE(bad.ok);
-    EXPECT_EQ(bad.error, "cannot open the movie");
+    const Result<SampledLuma> bad = SampleLumaMaximum(junk.string());
+    EXPECT_FALSE(bad.ok());
+    EXPECT_EQ(bad.reason(), "cannot open the movie");
     const CircleSearch none = FindLensCircleInMovie(junk.string());
     EXPECT_FALSE(none.found);
     EXPECT_EQ(NoCircleMessage(none), "no lens circle found: cannot open the movie");
     fs::remove(junk);
     std::atomic<bool> stop{true};
-    const SampledLuma stopped = SampleLumaMaximum(testing::FisheyeClip("fish-2s.mp4"), {}, &stop);
-    EXPECT_FALSE(stopped.ok);
-    EXPECT_EQ(stopped.error, "stopped");
+    const Result<SampledLuma> stopped = SampleLumaMaximum(testing::FisheyeClip("fish-2s.mp4"), {}, &stop);
+    EXPECT_FALSE(stopped.ok());
+    EXPECT_EQ(stopped.reason(), "stopped");
 }
 
 }  // namespace

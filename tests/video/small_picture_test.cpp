@@ -135,10 +135,10 @@ TEST(SmallPictureTest, SweepConvertsAndSamplesInBounds) {
              {1, 1}, {3, 3}, {5, 7}, {17, 9}, {2, 128}, {1, 300}, {33, 17}, {64, 3}, {161, 7}, {299, 5}}) {
         for (const char* format : {"rgb24", "yuv420p"}) {
             ExpectFirstPictureLikeFfmpeg(w, h, format);
-            const SampledLuma luma = SampleLumaMaximum(MakeSizedClip(w, h, format).movie);
-            ASSERT_TRUE(luma.ok) << w << "x" << h << " " << format << ": " << luma.error;
-            EXPECT_EQ(luma.frameW, w);
-            EXPECT_EQ(luma.maximum.pixels.size(), static_cast<size_t>(w) * h);
+            const Result<SampledLuma> luma = SampleLumaMaximum(MakeSizedClip(w, h, format).movie);
+            ASSERT_TRUE(luma.ok()) << w << "x" << h << " " << format << ": " << luma.reason();
+            EXPECT_EQ(luma->frameW, w);
+            EXPECT_EQ(luma->maximum.pixels.size(), static_cast<size_t>(w) * h);
         }
     }
 }

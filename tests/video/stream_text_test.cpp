@@ -16,15 +16,15 @@ TEST(StreamTextTest, BarFrameCountTrimAndParamFile) {
     const int64_t bars[][3] = {{0, 1000, 0},    {1000, 1000, 598}, {500, 1000, 299}, {5, 2392, 1},
                                {6, 2392, 2},    {10, 2392, 2},     {2000, 1000, 598}, {-5, 1000, 0},
                                {500, 0, 1}};
-    for (const auto& b : bars) EXPECT_EQ(PositionBarWidth(b[0], b[1]), b[2]) << b[0] << "/" << b[1];
-    EXPECT_EQ(FrameCountOf(659'000'000, 400'000), 1647);  // 65.9 s at 25 fps
-    EXPECT_EQ(FrameCountOf(10'000'000, 333'667), 29);     // 29.97 fps, one second
-    EXPECT_EQ(FrameCountOf(10'000'000, 0), 0);
-    EXPECT_DOUBLE_EQ(FrameRateOf(400'000), 25.0);
+    for (const auto& b : bars) EXPECT_EQ(PositionBarWidth(MediaTime{b[0]}, MediaTime{b[1]}), b[2]) << b[0] << "/" << b[1];
+    EXPECT_EQ(FrameCountOf(MediaTime{659'000'000}, MediaTime{400'000}), 1647);  // 65.9 s at 25 fps
+    EXPECT_EQ(FrameCountOf(MediaTime{10'000'000}, MediaTime{333'667}), 29);     // 29.97 fps, one second
+    EXPECT_EQ(FrameCountOf(MediaTime{10'000'000}, MediaTime{0}), 0);
+    EXPECT_DOUBLE_EQ(FrameRateOf(MediaTime{400'000}), 25.0);
     EXPECT_EQ(TrimBlanks(std::string("  a b \0\0", 8)), "a b");
 
     // The parameter file: time per frame and duration, little-endian.
-    const auto bytes = FisheyeParamBytes(400'000, 65.9);
+    const auto bytes = FisheyeParamBytes(MediaTime{400'000}, 65.9);
     const uint8_t time[8] = {0x80, 0x1a, 0x06, 0, 0, 0, 0, 0};  // 400000 = 0x061A80
     EXPECT_EQ(std::memcmp(bytes.data(), time, 8), 0);
     double d = 0;
@@ -35,12 +35,12 @@ TEST(StreamTextTest, BarFrameCountTrimAndParamFile) {
     const std::string dir = testing::TempFolder("param");
     const std::string path = dir + "/param_fisheye.bin";
     std::ofstream(path, std::ios::binary) << std::string(20, 'x');
-    ASSERT_TRUE(WriteFisheyeParamFile(path, 400'000, 65.9));
+    ASSERT_TRUE(WriteFisheyeParamFile(path, MediaTime{400'000}, 65.9));
     const std::string content = testing::ReadFile(path);
     ASSERT_EQ(content.size(), 20u);
     EXPECT_EQ(std::memcmp(content.data(), bytes.data(), 16), 0);
     EXPECT_EQ(content.substr(16), "xxxx");
-    EXPECT_FALSE(WriteFisheyeParamFile(dir + "/missing/param_fisheye.bin", 1, 1.0));
+    EXPECT_FALSE(WriteFisheyeParamFile(dir + "/missing/param_fisheye.bin", MediaTime{1}, 1.0));
     std::filesystem::remove_all(dir);
 }
 

@@ -28,14 +28,9 @@ std::string ProbeVideoEntry(const std::string& path, const std::string& entry);
 long CountedFrames(const std::string& path);
 
 
-// Waits for the end-of-stream event.
+// Waits for the end of the movie.
 inline bool WaitForComplete(VideoStream& stream) {
-    return WaitFor([&] {
-        int32_t code = 0;
-        while (stream.GetEvent(code))
-            if (code == kEventComplete) return true;
-        return false;
-    });
+    return WaitFor([&] { return stream.TakeMovieEnd(); });
 }
 
 }  // namespace tessaly::testing

@@ -34,20 +34,20 @@ TEST_P(ContainerTest, FactsMatchFfprobeAndConversionGetsEveryFrameOnce) {
     const std::string rate = ProbeVideoEntry(clip, "stream=avg_frame_rate");  // "num/den"
     const double fps = std::atof(rate.c_str()) / std::atof(rate.c_str() + rate.find('/') + 1);
     ASSERT_GT(fps, 0);
-    EXPECT_NEAR(static_cast<double>(info.avgTimePerFrame), 1e7 / fps, 0.5);
+    EXPECT_NEAR(static_cast<double>(info.timePerFrame.count()), 1e7 / fps, 0.5);
     std::string duration = ProbeVideoEntry(clip, "stream=duration");
     if (duration.empty() || duration == "N/A") duration = ProbeVideoEntry(clip, "format=duration");
     EXPECT_NEAR(info.durationSeconds, std::atof(duration.c_str()), 1e-6) << duration;
-    EXPECT_EQ(info.canStep, 1);
+    EXPECT_TRUE(info.seekable);
 
     // The driver's sequence: preview a little, pause, rewind, install the
     // callback, mute, run, wait for the end. Every frame arrives once, in order.
     const long expected = CountedFrames(clip);
     ASSERT_GT(expected, 0);
     const int32_t sampleSize = info.sampleSize;
-    stream.Run();
+    stream.Play();
     std::this_thread::sleep_for(60ms);
-    stream.Pause();
+    stream.Hold();
     stream.SeekToStart();
 
     std::mutex m;
@@ -58,8 +58,8 @@ TEST_P(ContainerTest, FactsMatchFfprobeAndConversionGetsEveryFrameOnce) {
         times.push_back(t);
         sizeOk = sizeOk && data != nullptr && size == sampleSize;
     });
-    stream.SetVolume(kVolumeSilence);
-    stream.Run();
+    stream.SetSoundMuted(true);
+    stream.Play();
     ASSERT_TRUE(WaitForComplete(stream));
     {
         std::lock_guard lock(m);
@@ -70,17 +70,16 @@ TEST_P(ContainerTest, FactsMatchFfprobeAndConversionGetsEveryFrameOnce) {
         EXPECT_NEAR(times.front(), 0.0, 1e-3);
     }
     EXPECT_EQ(stream.FramesDelivered(), expected);
-    EXPECT_EQ(stream.CurrentPosition(), stream.Info().durationTicks);
+    EXPECT_EQ(stream.CurrentPosition(), stream.Info().duration);
 
     // The end is signalled once, and one left over from before a rewind
     // must not end the next run.
     std::this_thread::sleep_for(30ms);
-    int32_t code = 0;
-    EXPECT_FALSE(stream.GetEvent(code)) << "posted twice";
-    stream.Pause();
+    EXPECT_FALSE(stream.TakeMovieEnd()) << "posted twice";
+    stream.Hold();
     stream.SeekToStart();
-    EXPECT_FALSE(stream.GetEvent(code));
-    stream.Run();
+    EXPECT_FALSE(stream.TakeMovieEnd());
+    stream.Play();
     ASSERT_TRUE(WaitForComplete(stream));
     EXPECT_EQ(stream.FramesDelivered(), expected);
     stream.SetFrameCallback(nullptr);
@@ -120,23 +119,22 @@ TEST(VideoStreamTest, PreviewPlaysAtTheFileRatePausesAndSeeksToStart) {
     const std::string clip = FisheyeClip("fish-2s.mp4");
     VideoStream stream;
     ASSERT_EQ(stream.Open(clip), StreamError::kNone);
-    stream.Run();
-    ASSERT_TRUE(WaitFor([&] { return stream.CurrentPosition() > 0; }));
+    stream.Play();
+    ASSERT_TRUE(WaitFor([&] { return stream.CurrentPosition().count() > 0; }));
     std::this_thread::sleep_for(200ms);
-    stream.Pause();
+    stream.Hold();
     std::this_thread::sleep_for(50ms);  // a frame already on its way may still land
-    const int64_t paused = stream.CurrentPosition();
+    const int64_t paused = stream.CurrentPosition().count();
     EXPECT_LT(paused, 12'000'000);  // flat out would have reached the end long ago
     std::this_thread::sleep_for(150ms);
-    EXPECT_EQ(stream.CurrentPosition(), paused);
-    int32_t code = 0;
-    EXPECT_FALSE(stream.GetEvent(code));
+    EXPECT_EQ(stream.CurrentPosition().count(), paused);
+    EXPECT_FALSE(stream.TakeMovieEnd());
 
     stream.SeekToStart();
-    EXPECT_EQ(stream.CurrentPosition(), 0);
-    stream.Run();
-    ASSERT_TRUE(WaitFor([&] { return stream.CurrentPosition() > 0; }));
-    EXPECT_LT(stream.CurrentPosition(), paused + 3'000'000);
+    EXPECT_EQ(stream.CurrentPosition().count(), 0);
+    stream.Play();
+    ASSERT_TRUE(WaitFor([&] { return stream.CurrentPosition().count() > 0; }));
+    EXPECT_LT(stream.CurrentPosition().count(), paused + 3'000'000);
 }
 
 }  // namespace

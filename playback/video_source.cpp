@@ -116,8 +116,8 @@ bool VideoSource::Superseded(int64_t ticket) const { return ticket != latestRequ
 int32_t VideoSource::RunVideoStream(const std::string& path) {
     if (streamActive.exchange(1) == 1) return 0;
     const int64_t ticket = latestRequest_.load();
-    lastBarWidth_ = 1;
-    ui_.SetPositionBar(1);
+    lastPosition_ = kNoPosition;
+    ui_.ShowMoviePosition(kNoPosition);
     if (hooks_.invalidateGeometry) hooks_.invalidateGeometry();
 
     const StreamError error = stream_.Open(path);
@@ -207,10 +207,10 @@ void VideoSource::StreamLoop(int64_t ticket) {
             if (hooks_.previewPass) hooks_.previewPass();
         }
         positionTicks = stream_.CurrentPosition();
-        const int32_t width = PositionBarWidth(positionTicks, duration);
-        if (width != lastBarWidth_) {
-            lastBarWidth_ = width;
-            ui_.SetPositionBar(width);
+        const MoviePosition position{positionTicks.load(), duration};
+        if (position != lastPosition_) {
+            lastPosition_ = position;
+            ui_.ShowMoviePosition(position);
         }
         Wait(timings_.previewTurn);
     }
@@ -225,8 +225,8 @@ void VideoSource::Teardown() {
     closed_.notify_all();
     videoOpen = 0;
     ui_.PaintPlaceholders();
-    lastBarWidth_ = 1;
-    ui_.SetPositionBar(1);
+    lastPosition_ = kNoPosition;
+    ui_.ShowMoviePosition(kNoPosition);
     Log("File exit Ok");
 }
 

@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "app/format.h"
-#include "app/user_interface.h"
 
 namespace tessaly {
 
@@ -23,14 +22,6 @@ int32_t FrameCountOf(int64_t durationTicks, int64_t avgTimePerFrame) {
                           static_cast<long double>(avgTimePerFrame);
     const long double f = std::floor(q);
     return f > 2147483647.0L ? 2147483647 : static_cast<int32_t>(f);
-}
-
-int32_t PositionBarWidth(int64_t positionTicks, int64_t durationTicks) {
-    if (durationTicks <= 0) return 1;
-    const double w = std::nearbyint(static_cast<double>(kPositionBarMax) * static_cast<double>(positionTicks) /
-                                    static_cast<double>(durationTicks));
-    if (!(w >= 0.0)) return 0;
-    return w > kPositionBarMax ? kPositionBarMax : static_cast<int32_t>(w);
 }
 
 std::array<uint8_t, 16> FisheyeParamBytes(int64_t avgTimePerFrame, double durationSeconds) {

@@ -18,10 +18,6 @@ double FrameRateOf(int64_t avgTimePerFrame);
 // 0 when the time per frame is unknown.
 int32_t FrameCountOf(int64_t durationTicks, int64_t avgTimePerFrame);
 
-// Width of the position bar: kPositionBarMax * position / duration, rounded half to even,
-// kept within 0..kPositionBarMax; 1 (the start) when the duration is unknown.
-int32_t PositionBarWidth(int64_t positionTicks, int64_t durationTicks);
-
 // "param_fisheye.bin": avgTimePerFrame as little-endian int64, then the
 // duration in seconds as a little-endian IEEE-754 double.
 std::array<uint8_t, 16> FisheyeParamBytes(int64_t avgTimePerFrame, double durationSeconds);

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "app/app_paths.h"
-#include "app/control_ids.h"
+#include "ui/control_ids.h"
 #include "app/startup.h"
 #include "tests/video/test_clips.h"
 #include "ui/desktop_session.h"
@@ -117,7 +117,7 @@ TEST(DesktopCommands, EnlargeShrinkAndResetTheCut) {
     EXPECT_EQ(h.Cut(), kDefaultCut);
 }
 
-TEST(DesktopCommands, SwitchesAndTrackbarsSetTheirOwnFieldOnly) {
+TEST(DesktopCommands, SwitchesAndSlidersSetTheirOwnFieldOnly) {
     Headless h;
     DesktopCommands& c = h.commands();
     const struct { int id; int32_t AppSettings::*field; } switches[] = {
@@ -133,29 +133,29 @@ TEST(DesktopCommands, SwitchesAndTrackbarsSetTheirOwnFieldOnly) {
             EXPECT_EQ(h.session->app.settings.Copy(), expected) << sw.id << " " << checked;
         }
     }
-    const struct { int id; int32_t AppSettings::*field; int32_t position; } trackbars[] = {
+    const struct { int id; int32_t AppSettings::*field; int32_t position; } sliders[] = {
         {518, &AppSettings::SHARPEN, 4},   {590, &AppSettings::RADIUS, 2}, {520, &AppSettings::BRIGHTNESS, 200},
         {519, &AppSettings::CONTRAST, 31}, {572, &AppSettings::NOISE, 5},  {570, &AppSettings::CPU, 63},
     };
-    for (const auto& t : trackbars) {
+    for (const auto& t : sliders) {
         AppSettings expected = h.session->app.settings.Copy();
         expected.*t.field = t.position;
-        c.StoreTrackbar(t.id, t.position);
+        c.StoreSlider(t.id, t.position);
         EXPECT_EQ(h.session->app.settings.Copy(), expected) << t.id;
     }
-    // A trackbar's id is no switch and a switch's no trackbar; labels and
+    // A slider's id is no switch and a switch's no slider; labels and
     // buttons store nothing.
     const AppSettings before = h.session->app.settings.Copy();
     c.StoreSwitch(520, 0);
-    c.StoreTrackbar(208, 0);
+    c.StoreSlider(208, 0);
     for (int id : {300, 311, 112, 581, 511, 3900, 0}) {
         c.StoreSwitch(id, 7);
-        c.StoreTrackbar(id, 7);
+        c.StoreSlider(id, 7);
     }
     EXPECT_EQ(h.session->app.settings.Copy(), before);
 }
 
-TEST(DesktopCommands, ResetButtonsStoreTheirRowsValuesWhateverTheTrackbarShows) {
+TEST(DesktopCommands, ResetButtonsStoreTheirRowsValuesWhateverTheSliderShows) {
     Headless h;
     DesktopCommands& c = h.commands();
     h.session->app.settings.Change([](AppSettings& s) {
@@ -163,18 +163,18 @@ TEST(DesktopCommands, ResetButtonsStoreTheirRowsValuesWhateverTheTrackbarShows) 
     });
     struct Row {
         int button;
-        std::vector<std::pair<int, int32_t>> trackbars;
+        std::vector<std::pair<int, int32_t>> sliders;
     };
     const Row rows[] = {
         {581, {{518, 1}, {590, 0}}}, {582, {{520, 127}}}, {583, {{519, 127}}},
         {584, {{572, 1}}},           {585, {{570, 100}}},
     };
     for (const Row& row : rows) {
-        const std::vector<TrackbarValue> moved = c.ResetRow(row.button);
-        ASSERT_EQ(moved.size(), row.trackbars.size()) << row.button;
+        const std::vector<SliderValue> moved = c.ResetRow(row.button);
+        ASSERT_EQ(moved.size(), row.sliders.size()) << row.button;
         for (size_t i = 0; i < moved.size(); ++i) {
-            EXPECT_EQ(moved[i].trackbar, row.trackbars[i].first) << row.button;
-            EXPECT_EQ(moved[i].value, row.trackbars[i].second) << row.button;
+            EXPECT_EQ(moved[i].slider, row.sliders[i].first) << row.button;
+            EXPECT_EQ(moved[i].value, row.sliders[i].second) << row.button;
         }
     }
     const AppSettings s = h.session->app.settings.Copy();
@@ -182,7 +182,7 @@ TEST(DesktopCommands, ResetButtonsStoreTheirRowsValuesWhateverTheTrackbarShows) 
     EXPECT_EQ(s.RADIUS, 0);
     EXPECT_EQ(s.BRIGHTNESS, 127);
     EXPECT_EQ(s.CONTRAST, 127);
-    EXPECT_EQ(s.NOISE, 1);  // also from 0, which its trackbar cannot show
+    EXPECT_EQ(s.NOISE, 1);  // also from 0, which its slider cannot show
     EXPECT_EQ(s.CPU, 100);
     EXPECT_TRUE(c.ResetRow(520).empty());
     EXPECT_TRUE(c.ResetRow(0).empty());
@@ -206,7 +206,7 @@ TEST(DesktopCommands, SettingsChangeUnderTheLockWhileAnotherThreadReadsThem) {
     for (int i = 0; i < 2000; ++i) {
         h.commands().CutButton(i % 2 == 0 ? 3907 : 3908);
         h.commands().StoreSwitch(523, i % 2);
-        h.commands().StoreTrackbar(520, i % 256);
+        h.commands().StoreSlider(520, i % 256);
     }
     done = true;
     reader.join();

@@ -25,6 +25,7 @@
 #include "tests/capture_output.h"
 #include "tests/ui/ui_test_support.h"
 #include "video/encoder_program.h"
+#include "ui/position_bar.h"
 
 namespace tessaly {
 namespace {

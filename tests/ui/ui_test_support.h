@@ -53,7 +53,10 @@ inline bool WaitUntil(const std::function<bool()>& pred, int limitMs = 20000) {
 }
 
 struct Desktop {
-    Desktop() : dir(TempFolder("ui")) {
+    Desktop() : Desktop(TempFolder("ui"), false) {}
+    // A desktop over the program folder `folder` (its Tessaly.ini), which
+    // stays when `keep` is set: the next one over it is a restart.
+    Desktop(std::string folder, bool keep) : dir(std::move(folder)), keepFolder(keep) {
         StartUpOptions options;
         options.programDir = dir + "/";
         StartUpCore(app, options);
@@ -71,7 +74,7 @@ struct Desktop {
     ~Desktop() {
         window.reset();  // runs Shutdown, which joins the load threads
         session.reset();
-        std::filesystem::remove_all(dir);
+        if (!keepFolder) std::filesystem::remove_all(dir);
     }
     std::vector<std::string> LogLines() const {
         const std::string text = ReadFile(app.env.logPath);
@@ -83,6 +86,7 @@ struct Desktop {
     QString Label(int id) const { return window->LabelFullText(id); }
 
     std::string dir;
+    bool keepFolder = false;
     FisheyeApp app;
     std::unique_ptr<DesktopSession> session;
     std::unique_ptr<MainWindow> window;

@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 
@@ -62,7 +63,7 @@ void CaptureStills(const Desktop& d, const fs::path& capture) {
     const fs::path program = fs::path(d.dir) / kEncoderRelativePath;
     fs::create_directories(program.parent_path());
     std::ofstream(program) << "#!/bin/sh\nfor a in \"$@\"; do case \"$a\" in *mono%06d*) mkdir -p " << Quote(capture.string())
-                           << " && cp \"$(dirname \"$a\")\"/mono* " << Quote(capture.string()) << "/ ;; esac; done\n"
+                           << " && cp \"$(dirname \"${a#file:}\")\"/mono* " << Quote(capture.string()) << "/ ;; esac; done\n"
                            << "exec ffmpeg \"$@\"\n";
     fs::permissions(program, fs::perms::owner_all);
 }
@@ -76,7 +77,8 @@ struct Answers {
           answerer([this](QWidget* modal) { return Answer(modal); }) {}
 
     bool Answer(QWidget* modal) {
-        if (std::find(seen.begin(), seen.end(), modal) != seen.end()) return false;
+        for (const QPointer<QWidget>& done : seen)
+            if (done == modal) return false;
         seen.push_back(modal);
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             const bool again = box->button(QMessageBox::Cancel) != nullptr && resize > 0 && !askedAgain;
@@ -119,12 +121,16 @@ struct Answers {
     std::string first, second;
     int resize;
     bool askedAgain = false, optionsDone = false;
-    std::vector<QWidget*> seen;
+    std::vector<QPointer<QWidget>> seen;  // a new window may take a closed one's address
     testing::ModalAnswerer answerer;
 };
 
 void SetSlider(Desktop& d, int id, int value) { static_cast<QSlider*>(d.window->Control(id))->setValue(value); }
-void Check(Desktop& d, int id) { static_cast<QCheckBox*>(d.window->Control(id))->setChecked(true); }
+// A click, as the user checks a box.
+void Check(Desktop& d, int id) {
+    auto* box = static_cast<QCheckBox*>(d.window->Control(id));
+    if (!box->isChecked()) box->click();
+}
 
 // Each slider's position beside its stored field.
 std::vector<std::pair<int, int>> SlidersAndFields(Desktop& d) {
@@ -179,6 +185,7 @@ TEST(DesktopRestart, TheSameJobBeforeAndAfterARestartAndFromTessalyConvert) {
         SCOPED_TRACE(set.name);
         const fs::path run = root / set.name;
         fs::create_directories(run / "temp");
+        fs::create_directories(run / "desktop");  // a writable program folder keeps Tessaly.ini beside it
         std::vector<std::pair<int, int>> stored;
         std::string outputs[2], stills[2];
         for (int round = 0; round < 2; ++round) {

@@ -39,7 +39,7 @@ struct ConversionHooks {
 };
 
 // Where each frame of a run reads its filter settings. A desktop session
-// hands a reader that copies them under the settings lock (SharedSettings::Copy), so a trackbar
+// hands a reader that copies them under the settings lock (SharedSettings::Copy), so a slider
 // moved during a run changes the next frame.
 using SettingsReader = std::function<TransformSettings()>;
 

@@ -191,9 +191,9 @@ TEST(ConvertOptions, BadLensOptionsGiveOneLineErrors) {
     }
 }
 
-// The amounts keep to the ranges of the desktop's trackbars (written out
+// The amounts keep to the ranges of the desktop's sliders (written out
 // here as the window shows them), both ends included; the usage says them.
-TEST(ConvertOptions, AmountsKeepToTheTrackbarRanges) {
+TEST(ConvertOptions, AmountsKeepToTheSliderRanges) {
     const struct {
         const char* option;
         const char* prefix;  // of the value: the radius follows an amount

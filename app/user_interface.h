@@ -10,16 +10,21 @@
 #include <string>
 #include <thread>
 
-#include "app/control_ids.h"
-
 namespace tessaly {
 
 enum class MessageIcon { Information, Error, Warning, Question };
 
-// Width of the position bar at the end of the movie (its start is 1).
-inline constexpr int32_t kPositionBarMax = 598;
+// Where the movie stands: `done` of `total`, in the engine's own units
+// (frames while a run converts, 100-ns ticks while the movie plays). A
+// total of 0 or less: no place is known (no movie, or no length).
+struct MoviePosition {
+    int64_t done = 0;
+    int64_t total = 0;
 
-// The control ids (control::kPathLabel ...) live in app/control_ids.h.
+    bool operator==(const MoviePosition&) const = default;
+};
+inline constexpr MoviePosition kNoPosition{};      // no movie playing, or its length unknown
+inline constexpr MoviePosition kMovieStart{0, 1};  // before the first frame
 
 // What the main window's information labels show about the open movie.
 struct MovieFacts {
@@ -47,8 +52,8 @@ public:
     virtual void ShowOutputSize(const std::string& text) = 0;
     // The "Show input" and "Show output" switches as a new movie shows them.
     virtual void ShowPreviewSwitches(bool input, bool output) = 0;
-    // Width in pixels of the position bar (1 = start, kPositionBarMax = end).
-    virtual void SetPositionBar(int width) = 0;
+    // Where the shown picture stands in the movie (the position bar).
+    virtual void ShowMoviePosition(MoviePosition position) = 0;
     // A message box; ownerIsMainWindow mirrors the owner column of the tables.
     virtual void ShowMessage(const std::string& caption, const std::string& text,
                              MessageIcon icon, bool ownerIsMainWindow) = 0;

@@ -2,7 +2,7 @@
 # Playback of a 1920 x 1080, 25 fps fisheye clip in the desktop program with
 # both previews shown: preview passes per second (target: the file's 25),
 # CPU used, and the main thread's longest stall while playing and while a
-# trackbar is dragged (target: under 50 ms).
+# slider is dragged (target: under 50 ms).
 #   bench/compare-playback.sh BUILD_DIR
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/failure-report.sh"

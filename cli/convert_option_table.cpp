@@ -9,21 +9,16 @@
 #include <vector>
 
 #include "app/format.h"
-#include "app/parameter_file.h"
+#include "app/parameter_table.h"
 #include "cli/stereo_options.h"
-#include "convert/movie_job.h"
 #include "convert/movie_part.h"
 
 namespace tessaly {
 
 std::pair<int32_t, int32_t> RangeOfTag(const std::string& tag) {
-    for (const Parameter& p : kParameters) {
-        if (tag == p.tag && p.kind == ControlKind::kTrackbar) return {p.min, p.max};
-    }
-    for (const JobWholeSetting& s : kJobWholeSettings) {
-        if (tag == s.tag) return {s.min, s.max};
-    }
-    std::abort();  // a table entry names a tag without a range
+    const ParameterDescriptor& d = Parameter(tag);
+    if (d.kind != ValueKind::kWhole && d.kind != ValueKind::kAmount) std::abort();  // a tag without a range
+    return {d.min, d.max};
 }
 
 // A decimal number filling the whole text, read without the locale ("."
@@ -121,7 +116,7 @@ bool ReadWhole(const ConvertOption& self, const std::string& value, ConvertOptio
     return ReadTagged(self.name, value, self.tag, o.*Field, error);
 }
 
-// An amount of the parameter file, in its trackbar's range.
+// An amount of the parameter file, in its range.
 template <std::optional<int32_t> ConvertOptions::*Field>
 bool ReadAmountOption(const ConvertOption& self, const std::string& value, ConvertOptions& o,
                       std::string& error) {
@@ -285,7 +280,9 @@ bool SetStereoSwitch(const ConvertOption& self, const std::string&, ConvertOptio
 using enum OptionSection;
 using O = ConvertOptions;
 
-// A new option is one line here: its name, value, section, help and reader.
+// A new option is one line here: its name, value, section, help and reader;
+// an option that sets a parameter names its tag and takes its name, value
+// and help from the parameter's descriptor (app/parameter_table.h).
 const ConvertOption kTable[] = {
     {.name = "--part", .value = "I/N", .section = kParts,
      .help = "convert only part I of N: the frames whose times fall\n"
@@ -322,52 +319,20 @@ const ConvertOption kTable[] = {
     {.name = "--params", .value = "FILE", .help = "parameter file (default: Tessaly.ini, see Files below)",
      .apply = ReadFileName<&O::paramsFile>},
     {.name = "--cut", .value = "XL1,YL1,XL2,YL2", .help = "cut rectangle in 600x600 preview units", .apply = ReadCut},
-    {.name = "--circle", .value = "CX,CY,R",
-     .help = "the lens circle's centre and radius in source pixels\n"
-             "(x right, y down, 0,0 the top-left pixel's centre):\n"
-             "the cut that places it. Without --circle, --cut and\n"
-             "--params the circle is found in frames sampled\n"
-             "across INPUT (not with --aspect); if there is\n"
-             "none, the cut of the parameter file (or the start\n"
-             "cut) is used",
-     .apply = ReadCircle, .tag = "CIRCLE"},
-    {.name = "--sharpen", .value = "AMOUNT[,RADIUS]",
-     .help = "sharpen {SHARPEN}, radius {RADIUS}; --sharpen off disables", .apply = ReadSharpen, .tag = "SHARPEN"},
-    {.name = "--brightness", .value = "N", .help = "brightness {range}",
-     .apply = ReadAmountOption<&O::brightness>, .tag = "BRIGHTNESS"},
-    {.name = "--contrast", .value = "N", .help = "contrast {range}",
-     .apply = ReadAmountOption<&O::contrast>, .tag = "CONTRAST"},
-    {.name = "--noise", .value = "N", .help = "noise filter {range}",
-     .apply = ReadAmountOption<&O::noise>, .tag = "NOISE"},
-    {.name = "--cpu", .value = "N", .help = "CPU usage limit {range} percent",
-     .apply = ReadAmountOption<&O::cpu>, .tag = "CPU"},
-    {.name = "--flip", .help = "mirror the picture horizontally", .apply = SetSwitch<&O::flip, true>, .tag = "FLIP"},
-    {.name = "--aspect", .help = "fix the pixel aspect ratio (PARxDAR)", .apply = SetSwitch<&O::aspect, true>,
-     .tag = "ASPECT"},
-    {.name = "--lens", .value = "MODEL",
-     .help = "the lens's projection: equidistant (default),\n"
-             "equisolid, stereographic or orthographic",
-     .apply = ReadLensModel, .tag = "LENS"},
-    {.name = "--fov", .value = "DEGREES",
-     .help = "the lens's field of view across its circle, 90..280\n"
-             "(default 180; orthographic at most 180); directions\n"
-             "the lens does not see come out black",
-     .apply = ReadLensValue<&LensSettings::fov, &O::fov>, .tag = "LENS_FOV"},
-    {.name = "--yaw", .value = "DEGREES", .help = "turn the view to the right (negative: left)",
-     .apply = ReadLensValue<&LensSettings::yaw, &O::yaw>, .tag = "YAW"},
-    {.name = "--pitch", .value = "DEGREES", .help = "tilt the view up (negative: down)",
-     .apply = ReadLensValue<&LensSettings::pitch, &O::pitch>, .tag = "PITCH"},
-    {.name = "--roll", .value = "DEGREES",
-     .help = "turn the view about its axis; the three angles lie\n"
-             "within -180..180 and mean what they mean to ffmpeg's\n"
-             "v360 filter (applied as yaw, then pitch, then roll)",
-     .apply = ReadLensValue<&LensSettings::roll, &O::roll>, .tag = "ROLL"},
-    {.name = "--lens-profile", .value = "\"MAKER MODEL\"",
-     .help = "a calibrated lens from the lens database\n"
-             "(lensfun): its projection, distortion, vignetting\n"
-             "and lateral colour are corrected; names are matched\n"
-             "as the database matches them",
-     .apply = ReadDatabaseName<&O::lensProfile>, .tag = "LENS_PROFILE"},
+    {.apply = ReadCircle, .tag = "CIRCLE"},
+    {.apply = ReadSharpen, .tag = "SHARPEN"},
+    {.apply = ReadAmountOption<&O::brightness>, .tag = "BRIGHTNESS"},
+    {.apply = ReadAmountOption<&O::contrast>, .tag = "CONTRAST"},
+    {.apply = ReadAmountOption<&O::noise>, .tag = "NOISE"},
+    {.apply = ReadAmountOption<&O::cpu>, .tag = "CPU"},
+    {.apply = SetSwitch<&O::flip, true>, .tag = "FLIP"},
+    {.apply = SetSwitch<&O::aspect, true>, .tag = "ASPECT"},
+    {.apply = ReadLensModel, .tag = "LENS"},
+    {.apply = ReadLensValue<&LensSettings::fov, &O::fov>, .tag = "LENS_FOV"},
+    {.apply = ReadLensValue<&LensSettings::yaw, &O::yaw>, .tag = "YAW"},
+    {.apply = ReadLensValue<&LensSettings::pitch, &O::pitch>, .tag = "PITCH"},
+    {.apply = ReadLensValue<&LensSettings::roll, &O::roll>, .tag = "ROLL"},
+    {.apply = ReadDatabaseName<&O::lensProfile>, .tag = "LENS_PROFILE"},
     {.name = "--camera", .value = "\"MAKER MODEL\"", .help = "the camera, for its crop factor; or",
      .apply = ReadDatabaseName<&O::camera>, .tag = "LENS_PROFILE"},
     {.name = "--crop-factor", .value = "F", .help = "the sensor's crop factor (default: the calibration's)",
@@ -376,48 +341,19 @@ const ConvertOption kTable[] = {
      .apply = ReadProfileNumber<&O::focal, 0.5, 1000.0>, .tag = "LENS_PROFILE"},
     {.name = "--aperture", .value = "F", .help = "the f-number, for the vignetting (default: widest)",
      .apply = ReadProfileNumber<&O::aperture, 0.5, 64.0>, .tag = "LENS_PROFILE"},
-    {.name = "--lens-file", .value = "FILE",
-     .help = "more profiles in the database's XML format (the\n"
-             "user's own ~/.local/share/lensfun is always read)",
-     .apply = ReadFileName<&O::lensFile>, .tag = "LENS_FILE"},
+    {.apply = ReadFileName<&O::lensFile>, .tag = "LENS_FILE"},
     {.name = "--list-lenses", .value = "[WORD]",
      .help = "list the database's lenses matching WORD, fisheyes\n"
              "first with their projection, and stop",
      .apply = ReadListLenses, .optionalValue = true},
-    {.name = "--stills", .value = "jpg|bmp", .help = "take the still path with stills of this format",
-     .apply = ReadStills, .tag = "STILLS"},
-    {.name = "--quality", .value = "{range}", .help = "0 = encoder default, 1 = largest file .. 21 = smallest",
-     .apply = ReadWhole<&O::quality>, .tag = "QUALITY"},
-    {.name = "--resize", .value = "{range}", .help = "0 = natural size, 1..5 = 90% .. 50%",
-     .apply = ReadWhole<&O::resize>, .tag = "RESIZE"},
-    {.name = "--temp", .value = "DIR",
-     .help = "the run works in a private folder made inside DIR\n"
-             "(removed at the end), so runs may share DIR",
-     .apply = ReadTempFolder, .tag = "TEMP"},
-    {.name = "--encoder-stall", .value = "SECONDS",
-     .help = "end an encoder that shows no progress (no output,\n"
-             "no progress line) for this long; default 60, 0 waits\n"
-             "for ever. A slow encoder that progresses is waited for",
-     .apply = ReadWhole<&O::encoderStallSeconds>, .tag = "ENCODER_STALL"},
-    {.name = "--keep-stills",
-     .help = "keep the numbered stills, in DIR/tessaly-stills-*\n"
-             "(the still path)",
-     .apply = SetSwitch<&O::keepStills, true>, .tag = "KEEP_STILLS"},
-    {.name = "--no-vr-metadata",
-     .help = "do not mark the outputs as 180-degree VR video; by\n"
-             "default .mp4 .m4v .mov .webm outputs are marked as\n"
-             "mono 180x180 equirectangular (Spherical Video V2,\n"
-             "Matroska Projection) so VR players show them as\n"
-             "180-degree video; .flv .avi .mpg .mpeg .ogg .ogv\n"
-             "cannot carry it",
-     .apply = SetSwitch<&O::vrMetadata, false>, .tag = "VR_METADATA"},
-    {.name = "--strict",
-     .help = "fail (exit status 4) when the movie decodes fewer\n"
-             "frames than it declares (a damaged file); without\n"
-             "it such a run converts what can be decoded, says\n"
-             "\"converted N of the M frames the file declares\"\n"
-             "and succeeds",
-     .apply = SetSwitch<&O::strict, true>, .tag = "STRICT"},
+    {.apply = ReadStills, .tag = "STILLS"},
+    {.apply = ReadWhole<&O::quality>, .tag = "QUALITY"},
+    {.apply = ReadWhole<&O::resize>, .tag = "RESIZE"},
+    {.apply = ReadTempFolder, .tag = "TEMP"},
+    {.apply = ReadWhole<&O::encoderStallSeconds>, .tag = "ENCODER_STALL"},
+    {.apply = SetSwitch<&O::keepStills, true>, .tag = "KEEP_STILLS"},
+    {.apply = SetSwitch<&O::vrMetadata, false>, .tag = "VR_METADATA"},
+    {.apply = SetSwitch<&O::strict, true>, .tag = "STRICT"},
     {.name = "--check-options", .value = "OPTIONS... INPUT OUTPUT",
      .help = "(first) check a command line as a\n"
              "run would, up to its first frame, and convert nothing"},
@@ -490,12 +426,28 @@ std::string OptionUsage(const ConvertOption& option) {
     return head + text + "\n";
 }
 
+// The table with each parameter's own option filled from its descriptor.
+std::vector<ConvertOption> FilledTable() {
+    std::vector<ConvertOption> options(std::begin(kTable), std::end(kTable));
+    for (ConvertOption& option : options) {
+        if (option.name != nullptr) continue;
+        const ParameterDescriptor& d = Parameter(option.tag);
+        option.name = d.flag;
+        option.value = d.valueName;
+        option.help = d.help;
+    }
+    return options;
+}
+
 }  // namespace
 
-std::span<const ConvertOption> ConvertOptionTable() { return kTable; }
+std::span<const ConvertOption> ConvertOptionTable() {
+    static const std::vector<ConvertOption> options = FilledTable();
+    return options;
+}
 
 const ConvertOption* FindConvertOption(const std::string& name) {
-    for (const ConvertOption& option : kTable) {
+    for (const ConvertOption& option : ConvertOptionTable()) {
         if (name == option.name) return &option;
     }
     return nullptr;
@@ -503,7 +455,7 @@ const ConvertOption* FindConvertOption(const std::string& name) {
 
 std::string OptionSectionUsage(OptionSection section) {
     std::string usage;
-    for (const ConvertOption& option : kTable) {
+    for (const ConvertOption& option : ConvertOptionTable()) {
         if (option.section == section) usage += OptionUsage(option);
     }
     return usage;

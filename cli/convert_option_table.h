@@ -1,7 +1,8 @@
 // The command-line options of tessaly-convert as one table: the parser, the
 // option lists of --help and the checks of the bash completion and the
-// manual page all read it. A setting that lives in the parameter file names
-// its parameter by tag; the parameter's range then comes from there.
+// manual page all read it. An option that sets a parameter names it by tag;
+// its name, value, help and range then come from the parameter's
+// descriptor (app/parameter_table.h).
 #pragma once
 
 #include <cstdint>
@@ -24,7 +25,7 @@ using ApplyOptionValue = bool (*)(const ConvertOption& self, const std::string& 
                                   std::string& error);
 
 struct ConvertOption {
-    const char* name;                // "--sharpen"
+    const char* name = nullptr;      // "--sharpen"; null: the flag of the parameter `tag`
     const char* value = nullptr;     // the value's name in --help; null: a switch
     OptionSection section = OptionSection::kOptions;
     // --help's text: lines joined by '\n', each indented to the text column.
@@ -48,8 +49,7 @@ inline bool TakesValue(const ConvertOption& option) {
     return option.value != nullptr && option.apply != nullptr;
 }
 
-// The range of the whole-number setting `tag`: an amount's trackbar range
-// or one of the job's whole-number settings.
+// The range of the whole-number or amount parameter `tag`.
 std::pair<int32_t, int32_t> RangeOfTag(const std::string& tag);
 
 // The option lines of one section of --help.

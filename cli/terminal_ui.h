@@ -37,7 +37,7 @@ public:
     void ClearMovieFacts() override {}
     void ShowOutputSize(const std::string&) override {}
     void ShowPreviewSwitches(bool, bool) override {}
-    void SetPositionBar(int) override {}
+    void ShowMoviePosition(MoviePosition) override {}
     void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon,
                      bool ownerIsMainWindow) override;
     void PaintPlaceholders() override {}

@@ -36,7 +36,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int32_t kBarMaxWidth = kPositionBarMax;
 // The fastest rate the still path encodes: its encoder limit counts
 // microseconds (see EncoderDuration).
 constexpr double kMaxStillRate = 1.0e6;
@@ -252,7 +251,7 @@ bool PrepareRun(Run& run) {
         return Refuse(run, ConversionStatus::kNoStream, "no movie is open", false);
     }
     run.movie.RewindPosition();
-    run.ui.SetPositionBar(0);
+    run.ui.ShowMoviePosition(kMovieStart);
     stream.Hold();
     log.WriteLogLine("Set Stream to 0 position");
 
@@ -412,7 +411,7 @@ bool WatchFrames(Run& run, FrameCallback& callback, const std::atomic<int32_t>* 
             dimmed = !dimmed;
             run.ui.SetRecording(dimmed ? RecordingLook::kDimmed : RecordingLook::kLit);
             run.ui.SetCurrentFrame(shownFrame);
-            run.ui.SetPositionBar(ConversionBarWidth(shownFrame, frameCount));
+            run.ui.ShowMoviePosition(ConversionPosition(shownFrame, frameCount));
             nextBlink = now + t.blink;
         }
         // A stop set by a signal handler cannot wake: it is seen at the next blink.
@@ -891,10 +890,8 @@ std::string TimeOfDayText() {
     return text;
 }
 
-int32_t ConversionBarWidth(int32_t shownFrame, int32_t frameCount) {
-    if (frameCount <= 0) return 0;
-    double width = RoundHalfEven(static_cast<double>(kBarMaxWidth) * shownFrame / frameCount);
-    return width > kBarMaxWidth ? kBarMaxWidth : static_cast<int32_t>(width);
+MoviePosition ConversionPosition(int32_t shownFrame, int32_t frameCount) {
+    return frameCount > 0 ? MoviePosition{shownFrame, frameCount} : kMovieStart;
 }
 
 ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, OpenMovie& movie,

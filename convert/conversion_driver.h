@@ -39,7 +39,7 @@ struct ConversionHooks {
 };
 
 // Where each frame of a run reads its filter settings. A desktop session
-// hands a reader that copies them under the settings lock (SharedSettings::Copy), so a trackbar
+// hands a reader that copies them under the settings lock (SharedSettings::Copy), so a slider
 // moved during a run changes the next frame.
 using SettingsReader = std::function<TransformSettings()>;
 
@@ -158,9 +158,8 @@ ConversionResult RunStreamingConversion(FisheyeApp& app, UserInterface& ui, Open
 // Current local time of day as "hh:mm:ss".
 std::string TimeOfDayText();
 
-// Width of the position bar for a frame of a movie: round(598 * shown /
-// count), at most 598 (also for more frames than announced), 0 without a
-// frame count.
-int32_t ConversionBarWidth(int32_t shownFrame, int32_t frameCount);
+// Where a run stands: the frame shown of the movie's count (more frames
+// than announced stand past the end); the start without a frame count.
+MoviePosition ConversionPosition(int32_t shownFrame, int32_t frameCount);
 
 }  // namespace tessaly

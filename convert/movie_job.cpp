@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "app/parameter_file.h"
+#include "app/parameter_table.h"
 
 namespace tessaly {
 
@@ -47,14 +47,6 @@ void ApplyJob(const MovieJob& job, FisheyeApp& app) {
     app.run.markVrOutput = job.outputs.vrMetadata;
 }
 
-std::string JobFilterProblem(const JobFilterField& f, int32_t v) {
-    if (f.isSwitch) return v == 0 || v == 1 ? std::string() : "needs 0 or 1";
-    // 0 is also the value before any parameter file (an amount never set).
-    const Parameter& p = *ParameterOf(f.setting);
-    if (v == 0 || InRange(p, v)) return {};
-    return "needs a whole number from " + std::to_string(p.min) + " to " + std::to_string(p.max);
-}
-
 namespace {
 
 // Why a stereo job's eyes cannot be converted as they stand, or empty.
@@ -90,8 +82,9 @@ std::string JobProblem(const MovieJob& job) {
                "x" + std::to_string(job.movie.height);
     }
     for (const JobFilterField& f : kJobFilterFields) {
-        const std::string problem = JobFilterProblem(f, job.filters.*f.field);
-        if (!problem.empty()) return std::string(ParameterOf(f.setting)->tag) + " " + problem;
+        const ParameterDescriptor& d = *ParameterOf(f.setting);
+        const std::string problem = RangeProblem(d, job.filters.*f.field);
+        if (!problem.empty()) return std::string(d.tag) + " " + problem;
     }
     const std::string lens = LensProblem(job.lens);
     if (!lens.empty()) return "the lens cannot be used: " + lens;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/parameter_table.h"
 #include "app/still_format.h"
 #include "transform/cut_rect.h"
 #include "transform/lens.h"
@@ -49,7 +50,7 @@ struct JobGeometry {
 // The picture filters as the parameter file holds them: a switch (0 or 1)
 // and an amount each.
 struct JobFilters {
-    int32_t sharpenOn = 1;
+    int32_t sharpenOn = Parameter("SHARPEN_CH").start;
     int32_t sharpen = 0;
     int32_t radius = 0;
     int32_t brightnessOn = 0;
@@ -80,7 +81,7 @@ struct JobOutputs {
 struct JobRunOptions {
     std::string tempDir;  // the folder the run makes its private folder in
     bool strict = false;  // a movie that decodes short fails the run
-    int32_t encoderStallSeconds = 60;
+    int32_t encoderStallSeconds = Parameter("ENCODER_STALL").start;
     int32_t partIndex = 0;  // 1..partCount, 0: the whole movie
     int32_t partCount = 0;
     bool join = false;               // join `parts` into the first output
@@ -127,40 +128,20 @@ struct MovieJob {
     bool operator==(const MovieJob&) const = default;
 };
 
-// A whole-number setting of the job that the parameter file does not hold:
-// its job file tag and the range the job file and the command line keep to.
-struct JobWholeSetting {
-    const char* tag;
-    int32_t min;
-    int32_t max;
-};
-inline constexpr JobWholeSetting kJobQuality{"QUALITY", 0, 21};
-inline constexpr JobWholeSetting kJobResize{"RESIZE", 0, 5};
-inline constexpr JobWholeSetting kJobEncoderStall{"ENCODER_STALL", 0, 604800};  // up to a week; 0 waits for ever
-inline constexpr JobWholeSetting kJobWholeSettings[] = {kJobQuality, kJobResize, kJobEncoderStall};
-
-// One filter field: the parameter file's field and the job's.
+// One filter field: the parameter file's field and the job's; its tag,
+// kind and range are the parameter's (ParameterOf).
 struct JobFilterField {
     int32_t AppSettings::*setting;
     int32_t JobFilters::*field;
-    bool isSwitch;
 };
 inline constexpr JobFilterField kJobFilterFields[] = {
-    {&AppSettings::SHARPEN_CH, &JobFilters::sharpenOn, true},
-    {&AppSettings::SHARPEN, &JobFilters::sharpen, false},
-    {&AppSettings::RADIUS, &JobFilters::radius, false},
-    {&AppSettings::BRIGHTNESS_CH, &JobFilters::brightnessOn, true},
-    {&AppSettings::BRIGHTNESS, &JobFilters::brightness, false},
-    {&AppSettings::CONTRAST_CH, &JobFilters::contrastOn, true},
-    {&AppSettings::CONTRAST, &JobFilters::contrast, false},
-    {&AppSettings::NOISE_CH, &JobFilters::noiseOn, true},
-    {&AppSettings::NOISE, &JobFilters::noise, false},
-    {&AppSettings::CPU_CH, &JobFilters::cpuOn, true},
-    {&AppSettings::CPU, &JobFilters::cpu, false},
+    {&AppSettings::SHARPEN_CH, &JobFilters::sharpenOn},   {&AppSettings::SHARPEN, &JobFilters::sharpen},
+    {&AppSettings::RADIUS, &JobFilters::radius},          {&AppSettings::BRIGHTNESS_CH, &JobFilters::brightnessOn},
+    {&AppSettings::BRIGHTNESS, &JobFilters::brightness},  {&AppSettings::CONTRAST_CH, &JobFilters::contrastOn},
+    {&AppSettings::CONTRAST, &JobFilters::contrast},      {&AppSettings::NOISE_CH, &JobFilters::noiseOn},
+    {&AppSettings::NOISE, &JobFilters::noise},            {&AppSettings::CPU_CH, &JobFilters::cpuOn},
+    {&AppSettings::CPU, &JobFilters::cpu},
 };
-
-// Why a filter's value cannot be used ("needs 0 or 1"), or empty.
-std::string JobFilterProblem(const JobFilterField& f, int32_t value);
 
 // The picture part of a job (cut, lens, filters, aspect, temporary folder)
 // from the settings a front end holds; movie, geometry's movie, flip and

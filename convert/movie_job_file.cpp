@@ -19,7 +19,7 @@
 #include <sstream>
 #include <type_traits>
 
-#include "app/parameter_file.h"
+#include "app/parameter_table.h"
 
 namespace tessaly {
 namespace {
@@ -82,8 +82,11 @@ struct JobTag {
     bool stereo = false;
 };
 
-JobTag WholeTag(const std::string& tag, int32_t& (*at)(MovieJob&), int64_t low, int64_t high) {
-    return {tag, [=](const MovieJob& j) { MovieJob c = j; return Values{std::to_string(at(c))}; },
+// A whole number of the parameter `tag`, in its range.
+JobTag WholeTag(const char* tag, int32_t& (*at)(MovieJob&)) {
+    const ParameterDescriptor& d = Parameter(tag);
+    const int64_t low = d.min, high = d.max;
+    return {d.tag, [=](const MovieJob& j) { MovieJob c = j; return Values{std::to_string(at(c))}; },
             [=](const std::string& v, MovieJob& j, std::string& why) {
                 int64_t n = 0;
                 if (!ReadWhole(v, low, high, n)) {
@@ -95,10 +98,8 @@ JobTag WholeTag(const std::string& tag, int32_t& (*at)(MovieJob&), int64_t low, 
             }};
 }
 
-JobTag WholeTag(const JobWholeSetting& s, int32_t& (*at)(MovieJob&)) { return WholeTag(s.tag, at, s.min, s.max); }
-
-JobTag SwitchTag(const std::string& tag, bool& (*at)(MovieJob&)) {
-    return {tag, [=](const MovieJob& j) { MovieJob c = j; return Values{at(c) ? "1" : "0"}; },
+JobTag SwitchTag(const char* tag, bool& (*at)(MovieJob&)) {
+    return {Parameter(tag).tag, [=](const MovieJob& j) { MovieJob c = j; return Values{at(c) ? "1" : "0"}; },
             [=](const std::string& v, MovieJob& j, std::string& why) {
                 if (v != "0" && v != "1") {
                     why = "needs 0 or 1";
@@ -144,12 +145,12 @@ JobTag LensTag(const std::string& tag, double LensSettings::*field) {
 }
 
 JobTag FilterTag(const JobFilterField& f) {
-    const Parameter& p = *ParameterOf(f.setting);
+    const ParameterDescriptor& p = *ParameterOf(f.setting);
     return {p.tag, [f](const MovieJob& j) { return Values{std::to_string(j.filters.*f.field)}; },
-            [f](const std::string& v, MovieJob& j, std::string& why) {
+            [f, &p](const std::string& v, MovieJob& j, std::string& why) {
                 int64_t n = 0;
                 const bool whole = ReadWhole(v, INT32_MIN, INT32_MAX, n);
-                why = whole ? JobFilterProblem(f, static_cast<int32_t>(n)) : "needs a whole number";
+                why = whole ? RangeProblem(p, static_cast<int32_t>(n)) : "needs a whole number";
                 if (why.empty()) j.filters.*f.field = static_cast<int32_t>(n);
                 return why.empty();
             }};
@@ -461,14 +462,13 @@ void AddStereoTags(std::vector<JobTag>& t) {
 // Every tag in the order the file has them.
 const std::vector<JobTag>& JobTags() {
     static const std::vector<JobTag> tags = [] {
-        constexpr int32_t kCutLimit = 1000000;  // as --cut
         std::vector<JobTag> t{
             PathTag("MOVIE", [](MovieJob& j) -> std::string& { return j.movie.path; }, false),
-            WholeTag("STREAM", [](MovieJob& j) -> int32_t& { return j.movie.stream; }, -1, 65535), SizeTag(), RateTag(), BytesTag(),
-            WholeTag("XL1", [](MovieJob& j) -> int32_t& { return j.geometry.cut.XL1; }, -kCutLimit, kCutLimit),
-            WholeTag("YL1", [](MovieJob& j) -> int32_t& { return j.geometry.cut.YL1; }, -kCutLimit, kCutLimit),
-            WholeTag("XL2", [](MovieJob& j) -> int32_t& { return j.geometry.cut.XL2; }, -kCutLimit, kCutLimit),
-            WholeTag("YL2", [](MovieJob& j) -> int32_t& { return j.geometry.cut.YL2; }, -kCutLimit, kCutLimit), CircleTag()};
+            WholeTag("STREAM", [](MovieJob& j) -> int32_t& { return j.movie.stream; }), SizeTag(), RateTag(), BytesTag(),
+            WholeTag("XL1", [](MovieJob& j) -> int32_t& { return j.geometry.cut.XL1; }),
+            WholeTag("YL1", [](MovieJob& j) -> int32_t& { return j.geometry.cut.YL1; }),
+            WholeTag("XL2", [](MovieJob& j) -> int32_t& { return j.geometry.cut.XL2; }),
+            WholeTag("YL2", [](MovieJob& j) -> int32_t& { return j.geometry.cut.YL2; }), CircleTag()};
         for (const JobFilterField& f : kJobFilterFields) t.push_back(FilterTag(f));
         t.push_back(SwitchTag("ASPECT", [](MovieJob& j) -> bool& { return j.aspect; }));
         t.push_back(LensModelTag());
@@ -481,11 +481,11 @@ const std::vector<JobTag>& JobTags() {
         t.push_back(SwitchTag("FLIP", [](MovieJob& j) -> bool& { return j.flip; }));
         t.push_back(StillsTag());
         t.push_back(SwitchTag("KEEP_STILLS", [](MovieJob& j) -> bool& { return j.outputs.keepStills; }));
-        t.push_back(WholeTag(kJobQuality, [](MovieJob& j) -> int32_t& { return j.outputs.quality; }));
-        t.push_back(WholeTag(kJobResize, [](MovieJob& j) -> int32_t& { return j.outputs.resize; }));
+        t.push_back(WholeTag("QUALITY", [](MovieJob& j) -> int32_t& { return j.outputs.quality; }));
+        t.push_back(WholeTag("RESIZE", [](MovieJob& j) -> int32_t& { return j.outputs.resize; }));
         t.push_back(SwitchTag("VR_METADATA", [](MovieJob& j) -> bool& { return j.outputs.vrMetadata; }));
         t.push_back(SwitchTag("STRICT", [](MovieJob& j) -> bool& { return j.run.strict; }));
-        t.push_back(WholeTag(kJobEncoderStall, [](MovieJob& j) -> int32_t& { return j.run.encoderStallSeconds; }));
+        t.push_back(WholeTag("ENCODER_STALL", [](MovieJob& j) -> int32_t& { return j.run.encoderStallSeconds; }));
         t.push_back(PathTag("TEMP", [](MovieJob& j) -> std::string& { return j.run.tempDir; }, true));
         t.push_back(OutputTag());
         AddStereoTags(t);

@@ -118,8 +118,8 @@ bool VideoSource::Superseded(int64_t ticket) const { return ticket != latestRequ
 int32_t VideoSource::RunVideoStream(const std::string& path) {
     if (streamActive.exchange(1) == 1) return 0;
     const int64_t ticket = latestRequest_.load();
-    lastBarWidth_ = 1;
-    ui_.SetPositionBar(1);
+    lastPosition_ = kNoPosition;
+    ui_.ShowMoviePosition(kNoPosition);
     if (hooks_.invalidateGeometry) hooks_.invalidateGeometry();
 
     const StreamError error = stream_.Open(path);
@@ -210,10 +210,10 @@ void VideoSource::StreamLoop(int64_t ticket) {
         }
         const MediaTime shown = stream_.CurrentPosition();
         position = shown;
-        const int32_t width = PositionBarWidth(shown, duration);
-        if (width != lastBarWidth_) {
-            lastBarWidth_ = width;
-            ui_.SetPositionBar(width);
+        const MoviePosition bar{shown.count(), duration.count()};
+        if (bar != lastPosition_) {
+            lastPosition_ = bar;
+            ui_.ShowMoviePosition(bar);
         }
         Wait(timings_.previewTurn);
     }
@@ -239,8 +239,8 @@ void VideoSource::Teardown() {
     closed_.notify_all();
     videoOpen = 0;
     ui_.PaintPlaceholders();
-    lastBarWidth_ = 1;
-    ui_.SetPositionBar(1);
+    lastPosition_ = kNoPosition;
+    ui_.ShowMoviePosition(kNoPosition);
     Log("File exit Ok");
 }
 

@@ -122,7 +122,7 @@ private:
     std::mutex closedMutex_;                // with closed_: Teardown wakes WaitUntilClosed
     std::condition_variable closed_;
     std::string videoPath_;
-    int32_t lastBarWidth_ = -1;
+    MoviePosition lastPosition_{-1, -1};
 };
 
 }  // namespace tessaly

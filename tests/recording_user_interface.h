@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/user_interface.h"
+#include "ui/position_bar.h"
 
 namespace tessaly {
 
@@ -24,7 +25,8 @@ public:
     void ShowPreviewSwitches(bool input, bool output) override {
         Add(std::string("switches ") + (input ? "1" : "0") + " " + (output ? "1" : "0"));
     }
-    void SetPositionBar(int width) override { Add("bar " + std::to_string(width)); }
+    // The width the desktop's position bar shows for it.
+    void ShowMoviePosition(MoviePosition p) override { Add("bar " + std::to_string(PositionBarWidth(p))); }
     void ShowMessage(const std::string& caption, const std::string& text, MessageIcon,
                      bool) override {
         Add("message " + caption + " | " + text);

@@ -48,7 +48,7 @@ public:
     void ClearMovieFacts() override { gui_.ClearMovieFacts(); }
     void ShowOutputSize(const std::string& text) override { gui_.ShowOutputSize(text); }
     void ShowPreviewSwitches(bool input, bool output) override { gui_.ShowPreviewSwitches(input, output); }
-    void SetPositionBar(int width) override { gui_.SetPositionBar(width); }
+    void ShowMoviePosition(MoviePosition position) override { gui_.ShowMoviePosition(position); }
     void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon,
                      bool ownerIsMainWindow) override {
         gui_.ShowMessage(caption, text, icon, ownerIsMainWindow);

@@ -1,9 +1,10 @@
 #include "ui/desktop_commands.h"
 
 #include "app/app_paths.h"
-#include "app/control_ids.h"
+#include "ui/control_ids.h"
 #include "app/format.h"
 #include "app/parameter_file.h"
+#include "ui/parameter_controls.h"
 #include "app/startup.h"
 #include "transform/lens_profile.h"
 #include "ui/desktop_session.h"
@@ -90,26 +91,27 @@ PlayOutcome DesktopCommands::PlayPause() {
 }
 
 void DesktopCommands::StoreSwitch(int checkBox, int checked) {
-    const Parameter* p = ParameterOfControl(checkBox);
-    if (p == nullptr || p->kind != ControlKind::kCheckBox) return;
-    Change([p, checked](AppSettings& s) { s.*p->value = checked; });
+    const ParameterControl* c = ParameterControlOf(checkBox, ControlKind::kCheckBox);
+    if (c == nullptr) return;
+    Change([field = FieldOf(*c), checked](AppSettings& s) { s.*field = checked; });
 }
 
-void DesktopCommands::StoreTrackbar(int trackbar, int32_t position) {
-    const Parameter* p = ParameterOfControl(trackbar);
-    if (p == nullptr || p->kind != ControlKind::kTrackbar) return;
-    Change([p, position](AppSettings& s) { s.*p->value = position; });
+void DesktopCommands::StoreSlider(int slider, int32_t position) {
+    const ParameterControl* c = ParameterControlOf(slider, ControlKind::kSlider);
+    if (c == nullptr) return;
+    Change([field = FieldOf(*c), position](AppSettings& s) { s.*field = position; });
 }
 
-std::vector<TrackbarValue> DesktopCommands::ResetRow(int resetButton) {
-    std::vector<TrackbarValue> moved;
-    for (const Parameter& p : kParameters) {
-        if (resetButton != control::kNone && p.resetButton == resetButton) moved.push_back({p.control, p.resetValue});
+std::vector<SliderValue> DesktopCommands::ResetRow(int resetButton) {
+    std::vector<SliderValue> moved;
+    for (const ParameterControl& c : kParameterControls) {
+        if (resetButton != control::kNone && c.resetButton == resetButton)
+            moved.push_back({c.control, Parameter(c.tag).reset});
     }
-    // Stored whatever the trackbar shows: one already at the value reports
+    // Stored whatever the slider shows: one already at the value reports
     // no change (Noise shows 1 while NOISE is still 0).
     Change([&moved](AppSettings& s) {
-        for (const TrackbarValue& t : moved) s.*ParameterOfControl(t.trackbar)->value = t.value;
+        for (const SliderValue& t : moved) s.*FieldOf(*ParameterControlOf(t.slider, ControlKind::kSlider)) = t.value;
     });
     return moved;
 }
@@ -199,6 +201,6 @@ void DesktopCommands::SetMovieFolder(const std::string& folder) {
     Change([&folder](AppSettings& s) { s.OPATH = folder; });
 }
 
-void DesktopCommands::FitAmountsToTrackbars() { Change(tessaly::FitAmountsToTrackbars); }
+void DesktopCommands::FitAmountsToSliders() { Change(FitAmountsToRanges); }
 
 }  // namespace tessaly

@@ -1,5 +1,5 @@
 // The commands of the desktop program that change its state: the cut
-// buttons, play/pause, the filter switches and trackbars, the Reset buttons,
+// buttons, play/pause, the filter switches and sliders, the Reset buttons,
 // the display switches and the saving points. No widget here: the main
 // window turns clicks into these calls and shows what they return, and tests
 // drive them without a window. Every call runs on the GUI thread; every
@@ -38,9 +38,9 @@ enum class PlayOutcome {
     kRestarted,  // it stood at the end: back to the start, then playing
 };
 
-// A trackbar moved to a value by a Reset button.
-struct TrackbarValue {
-    int trackbar;
+// A slider moved to a value by a Reset button.
+struct SliderValue {
+    int slider;
     int32_t value;
 };
 
@@ -70,11 +70,11 @@ public:
     // A check box of a parameter (a filter switch, the aspect fix): the
     // box's state into its field.
     void StoreSwitch(int checkBox, int checked);
-    // A trackbar's position into its field.
-    void StoreTrackbar(int trackbar, int32_t position);
+    // A slider's position into its field.
+    void StoreSlider(int slider, int32_t position);
     // A Reset button: the reset values of its row into their fields; returns
-    // the trackbars to move.
-    std::vector<TrackbarValue> ResetRow(int resetButton);
+    // the sliders to move.
+    std::vector<SliderValue> ResetRow(int resetButton);
 
     // "Auto saving a parameters": flips AUTOSAVE and returns the new value.
     int32_t ToggleAutoSave();
@@ -108,9 +108,9 @@ public:
     void SetMovieCut(const CutRect& cut, const MediaInfo& movie);
     // The folder a movie was chosen in: the choosers start there next time.
     void SetMovieFolder(const std::string& folder);
-    // The amounts a trackbar cannot show take its reset value, so each
-    // trackbar shows exactly its field.
-    void FitAmountsToTrackbars();
+    // The amounts a slider cannot show take its reset value, so each
+    // slider shows exactly its field.
+    void FitAmountsToSliders();
 
 private:
     // The one path of a settings change: applied under the lock, then announced.

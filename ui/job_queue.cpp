@@ -29,7 +29,7 @@ public:
     void ClearMovieFacts() override {}
     void ShowOutputSize(const std::string&) override {}
     void ShowPreviewSwitches(bool, bool) override {}
-    void SetPositionBar(int) override {}
+    void ShowMoviePosition(MoviePosition) override {}
     void ShowMessage(const std::string& caption, const std::string& text, MessageIcon, bool) override {
         log_.WriteLogLine("Message: " + caption + ": " + text);
     }

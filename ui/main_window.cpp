@@ -19,8 +19,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "app/control_ids.h"
-#include "app/parameter_file.h"
+#include "ui/control_ids.h"
+#include "ui/parameter_controls.h"
 #include "app/startup.h"
 #include "ui/desktop_session.h"
 #include "ui/export_progress_window.h"
@@ -286,21 +286,22 @@ ImageButton* MainWindow::AddImageButton(int id, const QString& name, QRect rect,
     return button;
 }
 
-QSlider* MainWindow::AddTrackbar(int32_t AppSettings::*field, QRect rect, QColor background) {
-    const Parameter& p = *ParameterOf(field);
+QSlider* MainWindow::AddSlider(int32_t AppSettings::*field, QRect rect, QColor background) {
+    const ParameterDescriptor& p = *ParameterOf(field);
+    const ParameterControl& c = *ControlOf(field);
     auto* slider = new QSlider(Qt::Horizontal, client_);
     slider->setGeometry(rect);
     slider->setRange(p.min, p.max);
-    slider->setPageStep(p.pageStep);
+    slider->setPageStep(c.pageStep);
     slider->setSingleStep(1);
     slider->setTickPosition(QSlider::TicksBelow);
     slider->setTickInterval(p.max - p.min > 20 ? (p.max - p.min) / 8 : 1);
     slider->setValue((*session_.app.settings).*field);
     SetColours(slider, background, Qt::black);
-    const int id = p.control;
+    const int id = c.control;
     Register(id, slider);
     connect(slider, &QSlider::valueChanged, this,
-            [this, id](int position) { session_.commands.StoreTrackbar(id, position); });
+            [this, id](int position) { session_.commands.StoreSlider(id, position); });
     return slider;
 }
 
@@ -398,7 +399,7 @@ void MainWindow::BuildGroupBoxes() {
 }
 
 // The aspect fix, then the five filter rows: switch, "Min." and "Max.",
-// Reset, trackbar.
+// Reset, slider.
 void MainWindow::BuildFilterRows() {
     const AppSettings& s = *session_.app.settings;
     QCheckBox* aspect = AddCheck(control::kFixAspectCheck, " Fix aspect ratio PARxDAR", QRect(620, 209, 171, 18),
@@ -407,7 +408,7 @@ void MainWindow::BuildFilterRows() {
     ColourSwitch(aspect);
     for (const FilterRow& r : kRows) {
         QCheckBox* box = AddCheck(r.check, r.caption, QRect(620, r.top, r.width, 18), kCaptionGrey, Qt::black);
-        box->setChecked(s.*ParameterOfControl(r.check)->value != 0);
+        box->setChecked(s.*FieldOf(*ParameterControlOf(r.check, ControlKind::kCheckBox)) != 0);
         ColourSwitch(box);
     }
     for (const FilterRow& r : kRows)
@@ -423,15 +424,15 @@ void MainWindow::BuildFilterRows() {
         connect(reset, &QPushButton::clicked, this, [this, id] { Command(id); });
     }
 
-    // A trackbar shows exactly its field: an amount it cannot show (the
+    // A slider shows exactly its field: an amount it cannot show (the
     // start values 0 of CPU and NOISE) takes its reset value first.
-    session_.commands.FitAmountsToTrackbars();
-    AddTrackbar(&AppSettings::SHARPEN, QRect(815, 296, 90, 18), QColor(128, 128, 128));
-    AddTrackbar(&AppSettings::RADIUS, QRect(731, 296, 50, 18), QColor(102, 102, 102));
-    AddTrackbar(&AppSettings::BRIGHTNESS, QRect(815, 316, 90, 18), QColor(128, 128, 128));
-    AddTrackbar(&AppSettings::CONTRAST, QRect(815, 336, 90, 18), QColor(128, 128, 128));
-    AddTrackbar(&AppSettings::NOISE, QRect(815, 356, 90, 18), QColor(128, 128, 128));
-    AddTrackbar(&AppSettings::CPU, QRect(815, 376, 90, 18), QColor(128, 128, 128));
+    session_.commands.FitAmountsToSliders();
+    AddSlider(&AppSettings::SHARPEN, QRect(815, 296, 90, 18), QColor(128, 128, 128));
+    AddSlider(&AppSettings::RADIUS, QRect(731, 296, 50, 18), QColor(102, 102, 102));
+    AddSlider(&AppSettings::BRIGHTNESS, QRect(815, 316, 90, 18), QColor(128, 128, 128));
+    AddSlider(&AppSettings::CONTRAST, QRect(815, 336, 90, 18), QColor(128, 128, 128));
+    AddSlider(&AppSettings::NOISE, QRect(815, 356, 90, 18), QColor(128, 128, 128));
+    AddSlider(&AppSettings::CPU, QRect(815, 376, 90, 18), QColor(128, 128, 128));
 }
 
 // The information values and the image buttons of the common controls.
@@ -504,12 +505,12 @@ void MainWindow::BuildInputOutputControls() {
 void MainWindow::BuildTooltips() {
     for (const FilterRow& r : kRows) Control(r.check)->setToolTip(r.tip);
     const struct { int id; const char* tip; } tips[] = {
-        {control::kSharpenTrackbar, " Sharpen Amount "},
-        {control::kBrightnessTrackbar, " Brightness Amount "},
-        {control::kContrastTrackbar, " Contrast Value "},
-        {control::kNoiseTrackbar, " Noise Median Value "},
-        {control::kCpuTrackbar, " CPU usage Value "},
-        {control::kRadiusTrackbar, " Sharpen Radius Value "},
+        {control::kSharpenSlider, " Sharpen Amount "},
+        {control::kBrightnessSlider, " Brightness Amount "},
+        {control::kContrastSlider, " Contrast Value "},
+        {control::kNoiseSlider, " Noise Median Value "},
+        {control::kCpuSlider, " CPU usage Value "},
+        {control::kRadiusSlider, " Sharpen Radius Value "},
         {control::kCutLeft, " Move the Cut Area to the left "},
         {control::kCutRight, " Move the Cut Area to the right "},
         {control::kCutUp, " Move the Cut Area to the up "},
@@ -533,7 +534,7 @@ void MainWindow::PaintPlaceholders() {
 void MainWindow::ShowCutValues() {
     const AppSettings& s = *session_.app.settings;
     for (int32_t AppSettings::*field : {&AppSettings::XL1, &AppSettings::YL1, &AppSettings::XL2, &AppSettings::YL2})
-        SetLabelText(ParameterOf(field)->control, std::to_string(s.*field));
+        SetLabelText(ControlOf(field)->control, std::to_string(s.*field));
     SetLabelText(control::kCutWidthLabel, std::to_string(s.XL2 - s.XL1));
 }
 

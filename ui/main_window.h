@@ -1,6 +1,6 @@
 // The main window: the 600 x 600 input preview on the left, every control on
 // the right, three menus and the accelerators; the output window beside it.
-// Controls are found by their ids (app/control_ids.h; Control(id), object
+// Controls are found by their ids (ui/control_ids.h; Control(id), object
 // name "id_<id>"). Clicks go to the command table in main_window_commands.cpp,
 // which forwards what changes state to the session's DesktopCommands.
 #pragma once
@@ -17,7 +17,7 @@
 #include <map>
 #include <string>
 
-#include "app/control_ids.h"
+#include "ui/control_ids.h"
 
 class QAction;
 class QCheckBox;
@@ -137,9 +137,9 @@ private:
                      bool sunken, bool centred);
     QCheckBox* AddCheck(int id, const QString& text, QRect rect, QColor background, QColor text_colour);
     ImageButton* AddImageButton(int id, const QString& name, QRect rect, bool threeStates);
-    // A trackbar of an amount: its control, range and page step from the
+    // A slider of an amount: its control, range and page step from the
     // parameter table, its position the field's value.
-    QSlider* AddTrackbar(int32_t AppSettings::*field, QRect rect, QColor background);
+    QSlider* AddSlider(int32_t AppSettings::*field, QRect rect, QColor background);
     void BuildCutControls();
     void BuildInformationCaptions();
     void BuildGroupBoxes();

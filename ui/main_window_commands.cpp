@@ -9,7 +9,7 @@
 
 #include <map>
 
-#include "app/control_ids.h"
+#include "ui/control_ids.h"
 #include "app/format.h"
 #include "app/startup.h"
 #include "ui/about_splash.h"
@@ -307,10 +307,10 @@ bool MainWindow::SwitchCommand(int id) {
     return true;
 }
 
-// A Reset button: its row's amounts and their trackbars (no sound).
+// A Reset button: its row's amounts and their sliders (no sound).
 bool MainWindow::ResetCommand(int id) {
-    for (const TrackbarValue& t : session_.commands.ResetRow(id)) {
-        auto* slider = static_cast<QSlider*>(Control(t.trackbar));
+    for (const SliderValue& t : session_.commands.ResetRow(id)) {
+        auto* slider = static_cast<QSlider*>(Control(t.slider));
         slider->setValue(t.value);
         slider->repaint();
     }

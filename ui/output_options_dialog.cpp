@@ -7,7 +7,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "app/control_ids.h"
+#include "ui/control_ids.h"
 #include "app/format.h"
 #include "ui/desktop_session.h"
 #include "ui/main_window.h"

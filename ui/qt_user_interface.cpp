@@ -3,10 +3,11 @@
 #include <QLabel>
 #include <QMessageBox>
 
-#include "app/control_ids.h"
+#include "ui/control_ids.h"
 #include "ui/gui_thread.h"
 #include "ui/main_window.h"
 #include "ui/preview_panel.h"
+#include "ui/position_bar.h"
 
 namespace tessaly {
 
@@ -78,7 +79,8 @@ void QtUserInterface::ShowPreviewSwitches(bool input, bool output) {
     });
 }
 
-void QtUserInterface::SetPositionBar(int width) {
+void QtUserInterface::ShowMoviePosition(MoviePosition position) {
+    const int width = PositionBarWidth(position);
     if (MainWindow* w = window_) PostToGui(w, [w, width] { w->SetPositionBarWidth(width); });
 }
 

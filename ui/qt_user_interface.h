@@ -24,7 +24,7 @@ public:
     void ClearMovieFacts() override;
     void ShowOutputSize(const std::string& text) override;
     void ShowPreviewSwitches(bool input, bool output) override;
-    void SetPositionBar(int width) override;
+    void ShowMoviePosition(MoviePosition position) override;
     void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon,
                      bool ownerIsMainWindow) override;
     void PaintPlaceholders() override;

@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "app/format.h"
-#include "app/user_interface.h"
 
 namespace tessaly {
 
@@ -23,14 +22,6 @@ int32_t FrameCountOf(MediaTime duration, MediaTime timePerFrame) {
                           static_cast<long double>(timePerFrame.count());
     const long double f = std::floor(q);
     return f > 2147483647.0L ? 2147483647 : static_cast<int32_t>(f);
-}
-
-int32_t PositionBarWidth(MediaTime position, MediaTime duration) {
-    if (duration.count() <= 0) return 1;
-    const double w = std::nearbyint(static_cast<double>(kPositionBarMax) * static_cast<double>(position.count()) /
-                                    static_cast<double>(duration.count()));
-    if (!(w >= 0.0)) return 0;
-    return w > kPositionBarMax ? kPositionBarMax : static_cast<int32_t>(w);
 }
 
 std::array<uint8_t, 16> FisheyeParamBytes(MediaTime timePerFrame, double durationSeconds) {

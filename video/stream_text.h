@@ -18,10 +18,6 @@ double FrameRateOf(MediaTime timePerFrame);
 // the time per frame is unknown.
 int32_t FrameCountOf(MediaTime duration, MediaTime timePerFrame);
 
-// Width of the position bar: kPositionBarMax * position / duration, rounded half to even,
-// kept within 0..kPositionBarMax; 1 (the start) when the duration is unknown.
-int32_t PositionBarWidth(MediaTime position, MediaTime duration);
-
 // "param_fisheye.bin": the time per frame in 100-ns units as a
 // little-endian int64, then the duration in seconds as a little-endian
 // IEEE-754 double.

@@ -1,7 +1,7 @@
 // Playback speed of the desktop program: a movie plays with both previews
 // shown; reports the preview passes and drawn previews per second, the CPU
 // used, and the main thread's longest stall while playing and while a
-// trackbar is dragged.
+// slider is dragged.
 //
 //   tessaly-playback-bench CLIP [SECONDS]
 
@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
     };
     const Phase playing = measure([&] { QTest::qWait(static_cast<int>(seconds * 1000)); });
 
-    auto* slider = static_cast<QSlider*>(window.Control(tessaly::control::kBrightnessTrackbar));
+    auto* slider = static_cast<QSlider*>(window.Control(tessaly::control::kBrightnessSlider));
     const Phase dragging = measure([&] {
         QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(4, 9));
         QElapsedTimer clock;
@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
     std::printf("movie: %dx%d at %.2f fps; both previews shown; %d cores\n", info.frameWidth,
                 info.frameHeight, tessaly::FrameRateOf(info.timePerFrame),
                 QThread::idealThreadCount());
-    for (const auto& [name, p] : {std::pair{"playing", playing}, std::pair{"dragging a trackbar", dragging}}) {
+    for (const auto& [name, p] : {std::pair{"playing", playing}, std::pair{"dragging a slider", dragging}}) {
         std::printf("%-20s preview passes %5.1f/s, previews drawn %5.1f/s (every second pass), shown %5.1f/s, "
                     "CPU %5.1f%% of one core, longest main-thread stall %5.1f ms\n",
                     name, p.passes, p.drawn, p.shown, p.cpu, p.stallMs);

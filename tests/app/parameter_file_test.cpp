@@ -70,6 +70,14 @@ std::string RemoveLineWithTag(const std::string& text, const std::string& tag) {
     return ReplaceElement(text, tag, "", "\r\n");
 }
 
+// The text without the lines of the lens's model and angles.
+std::string WithoutLens(std::string text) {
+    for (const ParameterDescriptor& d : kParameterTable) {
+        if (d.kind == ValueKind::kDegrees || std::string_view(d.tag) == "LENS") text = RemoveLineWithTag(text, d.tag);
+    }
+    return text;
+}
+
 TEST(ParameterFile, WritesTheTwentyNineLinesInOrder) {
     const std::string text = SerializeParameters(AppSettings{}, ScreenSize{});
     const std::string expected =
@@ -97,22 +105,37 @@ TEST(ParameterFile, RoundTripKeepsEveryFieldAndPathsWithSlashesAndBlanks) {
     Loaded l = Load(ReadFile(path));
     EXPECT_TRUE(l.result.complete);
     EXPECT_EQ(l.settings, saved);
+    EXPECT_EQ(SerializeParameters(l.settings, ScreenSize{1920, 1080}), ReadFile(path));  // byte for byte
     EXPECT_EQ(l.w, 1920);  // frame size untouched by a complete file
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 }
 
-// A saved 0 comes back as the 0 its trackbar showed; one the trackbar cannot
-// show (CPU 50..100, NOISE 1..5) and FPS 0 take the reset value, as the
-// start values do before the window shows them: a restart changes nothing.
-TEST(ParameterFile, ZeroAmountsComeBackAsTheirTrackbarsShowThem) {
-    AppSettings s = DistinctSettings();
-    s.SHARPEN = 0; s.BRIGHTNESS = 0; s.CONTRAST = 0; s.CPU = 0; s.NOISE = 0; s.FPS = 0;
-    s.RADIUS = 0;
-    AppSettings expected = s;
-    expected.CPU = 100; expected.NOISE = 1; expected.FPS = 1;
-    EXPECT_EQ(Load(SerializeParameters(s, ScreenSize{})).settings, expected);
+// One value as written into a file: blanks, no number, a fraction, beyond
+// int32; a 0 within its range stays (the 0 its slider showed), one outside
+// it (CPU 50..100, NOISE 1..5) and FPS 0 take the reset value, as the start
+// values do before the window shows them: a restart changes nothing.
+TEST(ParameterFile, NumbersAreReadLenientlyAndZerosAsTheSlidersShowThem) {
+    const std::string text = SerializeParameters(DistinctSettings(), ScreenSize{});
+    const struct { const char* from; const char* to; int32_t AppSettings::*field; int32_t want; } cases[] = {
+        {"<XL1>-3<", "<XL1> -8<", &AppSettings::XL1, -8},
+        {"<BRIGHTNESS>140<", "<BRIGHTNESS>bright<", &AppSettings::BRIGHTNESS, 0},
+        {"<CONTRAST>90<", "<CONTRAST>  2.5<", &AppSettings::CONTRAST, 2},  // halves to even
+        {"<DSSETUP>5<", "<DSSETUP>99999999999<", &AppSettings::DSSETUP, INT32_MAX},
+        {"<SHARPEN>4<", "<SHARPEN>0<", &AppSettings::SHARPEN, 0},
+        {"<RADIUS>2<", "<RADIUS>0<", &AppSettings::RADIUS, 0},
+        {"<CPU>75<", "<CPU>0<", &AppSettings::CPU, 100},
+        {"<NOISE>3<", "<NOISE>0<", &AppSettings::NOISE, 1},
+        {"<FPS>30<", "<FPS>0<", &AppSettings::FPS, 1},
+    };
+    for (const auto& c : cases) {
+        AppSettings want = DistinctSettings();
+        want.*c.field = c.want;
+        const Loaded l = Load(ReplaceOnce(text, c.from, c.to));
+        EXPECT_TRUE(l.result.complete) << c.to;
+        EXPECT_EQ(l.settings, want) << c.to;
+    }
     AppSettings start;
-    FitAmountsToTrackbars(start);
+    FitAmountsToRanges(start);
     EXPECT_EQ((std::vector<int32_t>{start.SHARPEN, start.RADIUS, start.BRIGHTNESS, start.CONTRAST, start.NOISE,
                                     start.CPU}),
               (std::vector<int32_t>{0, 0, 0, 0, 1, 100}));
@@ -131,7 +154,7 @@ TEST(ParameterFile, TheCutsMovieIsKeptAndReadLeniently) {
     AppSettings noMovie = DistinctSettings();
     SetCutMovie(noMovie, {}, 0, 0);
     std::string older = text;
-    for (const char* tag : kCutMovieTags) older = RemoveLineWithTag(older, tag);
+    for (const char* tag : {"CUT_MOVIE", "CUT_WIDTH", "CUT_HEIGHT"}) older = RemoveLineWithTag(older, tag);
     const std::string damaged = ReplaceOnce(text, "<CUT_WIDTH>1920<", "<CUT_WIDTH>wide<");
     for (const std::string& file : {older, damaged}) {
         const Loaded l = Load(file, DistinctSettings());
@@ -158,56 +181,37 @@ TEST(ParameterFile, LineOrderDoesNotMatter) {
     EXPECT_EQ(Load(shuffled).settings, DistinctSettings());
 }
 
-TEST(ParameterFile, MissingAutosaveKeepsNumbersButResetsCutAndPaths) {
-    const std::string text =
-        RemoveLineWithTag(SerializeParameters(DistinctSettings(), ScreenSize{}), "AUTOSAVE");
+// Reading stops at the first missing, empty or unclosed tag: the fields read
+// so far keep their values, the cut and the frame size go back to the start
+// and the paths and the lens (applied only once all 27 were read) stay.
+TEST(ParameterFile, AMissingOrEmptyTagStopsReading) {
+    const std::string text = SerializeParameters(DistinctSettings(), ScreenSize{});
     AppSettings start;
     start.APATH = "/start/temp";
     start.OPATH = "/start/out";
-    Loaded l = Load(text, start);
-    EXPECT_EQ(l.result.missingTag, "AUTOSAVE");
-    AppSettings expected = DistinctSettings();
-    expected.XL1 = -8; expected.YL1 = -8; expected.XL2 = 616; expected.YL2 = 606;
-    expected.AUTOSAVE = 1;
-    expected.APATH = start.APATH;
-    expected.OPATH = start.OPATH;
-    expected.lens = start.lens;  // read only after the 27
-    SetCutMovie(expected, {}, 0, 0);  // the start cut belongs to no movie
-    EXPECT_EQ(l.settings, expected);
-    EXPECT_EQ(l.w, 400);
-    EXPECT_EQ(l.h, 300);
-}
-
-TEST(ParameterFile, MissingFpsStopsRightAfterTheCut) {
-    const std::string text =
-        RemoveLineWithTag(SerializeParameters(DistinctSettings(), ScreenSize{}), "FPS");
-    Loaded l = Load(text);
-    EXPECT_EQ(l.result.missingTag, "FPS");
-    EXPECT_EQ(l.settings, AppSettings{});  // the cut read first is reset again
-}
-
-TEST(ParameterFile, EmptyOrSingleTagStopsReading) {
-    std::string text = SerializeParameters(DistinctSettings(), ScreenSize{});
-    Loaded empty = Load(ReplaceOnce(text, "<M_Y>200</M_Y>", "<M_Y></M_Y>"));
-    EXPECT_EQ(empty.result.missingTag, "M_Y");
-    EXPECT_EQ(empty.settings.M_X, 100);
-    EXPECT_EQ(empty.settings.M_Y, 0);
-    Loaded once = Load(ReplaceOnce(text, "</CPU>", ""));
-    EXPECT_EQ(once.result.missingTag, "CPU");
-}
-
-TEST(ParameterFile, BlanksAndNonNumericValues) {
-    std::string text = SerializeParameters(DistinctSettings(), ScreenSize{});
-    text = ReplaceOnce(text, "<XL1>-3</XL1>", "<XL1> -8</XL1>");
-    text = ReplaceOnce(text, "<BRIGHTNESS>140<", "<BRIGHTNESS>bright<");
-    text = ReplaceOnce(text, "<CONTRAST>90<", "<CONTRAST>  2.5<");
-    text = ReplaceOnce(text, "<DSSETUP>5<", "<DSSETUP>99999999999<");
-    Loaded l = Load(text);
-    EXPECT_TRUE(l.result.complete);
-    EXPECT_EQ(l.settings.XL1, -8);
-    EXPECT_EQ(l.settings.BRIGHTNESS, 0);  // read as 0, which its trackbar shows
-    EXPECT_EQ(l.settings.CONTRAST, 2);  // halves to even
-    EXPECT_EQ(l.settings.DSSETUP, INT32_MAX);
+    AppSettings afterAutosave = DistinctSettings();  // all but AUTOSAVE read; FPS was read fifth
+    ResetCut(afterAutosave);
+    afterAutosave.AUTOSAVE = 1;
+    afterAutosave.APATH = start.APATH;
+    afterAutosave.OPATH = start.OPATH;
+    afterAutosave.lens = start.lens;
+    SetCutMovie(afterAutosave, {}, 0, 0);  // the start cut belongs to no movie
+    AppSettings afterMX = start;
+    afterMX.FPS = 30;
+    afterMX.M_X = 100;
+    const struct { std::string file; const char* missing; AppSettings want; } cases[] = {
+        {RemoveLineWithTag(text, "AUTOSAVE"), "AUTOSAVE", afterAutosave},
+        {RemoveLineWithTag(text, "FPS"), "FPS", start},  // the cut read first is reset again
+        {ReplaceOnce(text, "<M_Y>200</M_Y>", "<M_Y></M_Y>"), "M_Y", afterMX},
+    };
+    for (const auto& c : cases) {
+        const Loaded l = Load(c.file, start);
+        EXPECT_FALSE(l.result.complete) << c.missing;
+        EXPECT_EQ(l.result.missingTag, c.missing);
+        EXPECT_EQ(l.settings, c.want) << c.missing;
+        EXPECT_EQ(std::pair(l.w, l.h), std::pair(400, 300)) << c.missing;
+    }
+    EXPECT_EQ(Load(ReplaceOnce(text, "</CPU>", "")).result.missingTag, "CPU");
 }
 
 TEST(ParameterFile, WindowPositionsOutsideTheScreenBecomeZero) {
@@ -311,7 +315,7 @@ TEST(ParameterFile, DamagedFilesLoadByTheRulesWithoutCrashing) {
     }
     std::string withNul = good;
     withNul.insert(withNul.find("<SHARPEN>") + 9, 1, '\0');
-    EXPECT_EQ(Load(withNul).settings.SHARPEN, 0);  // "\0" then 4 reads as no number: 0, which its trackbar shows
+    EXPECT_EQ(Load(withNul).settings.SHARPEN, 0);  // "\0" then 4 reads as no number: 0
 
     // A 10 MB file: junk around a valid file still loads the valid values.
     std::string big(5 << 20, 'x');
@@ -338,8 +342,8 @@ TEST(ParameterFileLens, WrittenAfterTheSpecifiedLinesAndPassedOverByTheirLoader)
     auto specified = [](std::string t) {
         std::erase(t, '/');
         std::vector<std::string> values;
-        for (const Parameter& f : kParameters) {
-            const std::string tag = std::string("<") + f.tag + ">";
+        for (int i = 0; i < kParameterFileLines; ++i) {
+            const std::string tag = std::string("<") + kParameterTable[i].tag + ">";
             const size_t a = t.find(tag);
             const size_t b = a == std::string::npos ? a : t.find(tag, a + tag.size());
             values.push_back(b == std::string::npos ? "(missing)" : t.substr(a + tag.size(), b - a - tag.size()));
@@ -360,8 +364,7 @@ TEST(ParameterFileLens, RoundTripsAndAFileWithoutTheLensLoadsTheDefaults) {
     EXPECT_EQ(l.settings.lens, DistinctSettings().lens);
     EXPECT_TRUE(l.result.lensNotes.empty());
 
-    std::string older = ReadFile(path);
-    for (const char* tag : kLensTags) older = RemoveLineWithTag(older, tag);
+    const std::string older = WithoutLens(ReadFile(path));
     l = Load(older, start);
     EXPECT_TRUE(l.result.complete);
     EXPECT_TRUE(l.settings.lens.IsDefault());
@@ -383,8 +386,7 @@ TEST(ParameterFileLens, RoundTripsAndAFileWithoutTheLensLoadsTheDefaults) {
 }
 
 TEST(ParameterFileLens, DamagedAndOutOfRangeValuesLoadAsDefaultsWithANote) {
-    std::string base = SerializeParameters(AppSettings{}, ScreenSize{});
-    for (const char* tag : kLensTags) base = RemoveLineWithTag(base, tag);
+    const std::string base = WithoutLens(SerializeParameters(AppSettings{}, ScreenSize{}));
     const struct { const char* lines; LensSettings want; size_t notes; } cases[] = {
         {"<LENS>7</LENS>", {}, 1},
         {"<LENS>-1</LENS>", {}, 1},
@@ -423,8 +425,6 @@ TEST(ParameterFileLens, DamagedAndOutOfRangeValuesLoadAsDefaultsWithANote) {
     EXPECT_TRUE(app.settings->lens.IsDefault());
 }
 
-// The parameter table against the window's controls as they are specified
-// for the user (the numbers written out here, not read from the table).
 // A lens profile is written only when one is chosen, reads back whole, and
 // a number in it that cannot be used is left to the database with a note.
 TEST(ParameterFileLens, ProfileRoundTripsAndIsWrittenOnlyWhenChosen) {
@@ -448,84 +448,6 @@ TEST(ParameterFileLens, ProfileRoundTripsAndIsWrittenOnlyWhenChosen) {
     EXPECT_EQ(damaged.settings.lens.profile.focal, 16.0);
     ASSERT_EQ(damaged.result.lensNotes.size(), 1u);
     EXPECT_NE(damaged.result.lensNotes[0].find("\"1,5\" cannot be used"), std::string::npos);
-}
-
-TEST(ParameterTable, TrackbarsRangesPageStepsResetsAndControls) {
-    const struct {
-        int32_t AppSettings::*field;
-        int trackbar, min, max, page, reset, resetButton;
-    } amounts[] = {
-        {&AppSettings::SHARPEN, 518, 0, 5, 1, 1, 581},       {&AppSettings::RADIUS, 590, 0, 3, 1, 0, 581},
-        {&AppSettings::BRIGHTNESS, 520, 0, 255, 8, 127, 582}, {&AppSettings::CONTRAST, 519, 0, 255, 8, 127, 583},
-        {&AppSettings::NOISE, 572, 1, 5, 1, 1, 584},          {&AppSettings::CPU, 570, 50, 100, 8, 100, 585},
-    };
-    for (const auto& a : amounts) {
-        const Parameter* p = ParameterOf(a.field);
-        ASSERT_NE(p, nullptr);
-        EXPECT_EQ(p->control, a.trackbar) << p->tag;
-        EXPECT_EQ(p->min, a.min) << p->tag;
-        EXPECT_EQ(p->max, a.max) << p->tag;
-        EXPECT_EQ(p->pageStep, a.page) << p->tag;
-        EXPECT_EQ(p->kind, ControlKind::kTrackbar) << p->tag;
-        EXPECT_EQ(p->resetValue, a.reset) << p->tag;
-        EXPECT_EQ(ResetValueOf(a.field), a.reset) << p->tag;
-        EXPECT_EQ(p->resetButton, a.resetButton) << p->tag;
-        EXPECT_TRUE(InRange(*p, a.reset)) << p->tag;
-        EXPECT_TRUE(InRange(*p, a.min) && InRange(*p, a.max)) << p->tag;
-        EXPECT_FALSE(InRange(*p, a.min - 1) || InRange(*p, a.max + 1)) << p->tag;
-        EXPECT_EQ(ParameterOfControl(a.trackbar), p) << p->tag;
-    }
-    const struct {
-        int32_t AppSettings::*field;
-        int control;
-    } switches[] = {
-        {&AppSettings::SHARPEN_CH, 208}, {&AppSettings::BRIGHTNESS_CH, 523}, {&AppSettings::CONTRAST_CH, 522},
-        {&AppSettings::CPU_CH, 571},     {&AppSettings::NOISE_CH, 573},      {&AppSettings::ASPECT, 115},
-        {&AppSettings::AUTOSAVE, 599},   {&AppSettings::XL1, 300},           {&AppSettings::YL1, 301},
-        {&AppSettings::XL2, 310},        {&AppSettings::YL2, 311},
-    };
-    for (const auto& sw : switches) {
-        const Parameter* p = ParameterOf(sw.field);
-        ASSERT_NE(p, nullptr);
-        EXPECT_EQ(p->control, sw.control) << p->tag;
-        EXPECT_NE(p->kind, ControlKind::kTrackbar) << p->tag;
-        EXPECT_FALSE(InRange(*p, 0)) << p->tag;
-        EXPECT_EQ(ParameterOfControl(sw.control), p) << p->tag;
-    }
-    // One parameter per control; ids that show no parameter find none.
-    for (const Parameter& a : kParameters)
-        for (const Parameter& b : kParameters)
-            if (&a != &b && a.control != control::kNone) {
-                EXPECT_NE(a.control, b.control) << a.tag << " " << b.tag;
-            }
-    for (int id : {0, 100, 302, 581, 3900}) EXPECT_EQ(ParameterOfControl(id), nullptr) << id;
-    EXPECT_EQ(ParameterOf(nullptr), nullptr);
-}
-
-// The table's start values are the settings before any file is read, and a
-// file that stops early puts the cut back to them.
-TEST(ParameterTable, StartValuesAreTheSettingsBeforeAnyFile) {
-    const AppSettings start;
-    for (const Parameter& p : kParameters) {
-        if (p.value != nullptr) {
-            EXPECT_EQ(start.*p.value, p.startValue) << p.tag;
-        } else {
-            EXPECT_TRUE((start.*p.path).empty()) << p.tag;
-        }
-    }
-    // The specified start values, written out.
-    EXPECT_EQ((std::vector<int32_t>{start.XL1, start.YL1, start.XL2, start.YL2, start.SHARPEN_CH, start.AUTOSAVE,
-                                    start.FPS}),
-              (std::vector<int32_t>{-8, -8, 616, 606, 1, 1, 1}));
-    AppSettings moved = DistinctSettings();
-    int32_t w = 0, h = 0;
-    LoadParametersFromText("<XL1>5<XL1>", moved, ScreenSize{}, w, h);
-    for (const Parameter& p : kParameters) {
-        if (p.value == &AppSettings::XL1 || p.value == &AppSettings::YL1 || p.value == &AppSettings::XL2 ||
-            p.value == &AppSettings::YL2) {
-            EXPECT_EQ(moved.*p.value, p.startValue) << p.tag;
-        }
-    }
 }
 
 }  // namespace

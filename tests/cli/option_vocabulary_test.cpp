@@ -1,9 +1,12 @@
-// The one table of tessaly-convert's options against everything else that
-// names them: the bash completion, the manual page and the job file.
+// The parameter table and tessaly-convert's option table against everything
+// else that names them: the bash completion, the manual page, the options'
+// readers, and the tags, ranges and start values of the parameter file and
+// the job file.
 #include "cli/convert_option_table.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -11,6 +14,7 @@
 #include <sstream>
 
 #include "app/parameter_file.h"
+#include "app/parameter_table.h"
 #include "convert/movie_job_file.h"
 
 namespace tessaly {
@@ -136,7 +140,103 @@ TEST(OptionVocabulary, JobFileTagsAreTheManualsAndTheOptions) {
     for (const ConvertOption& option : ConvertOptionTable()) {
         EXPECT_TRUE(option.tag == nullptr || written.count(option.tag)) << option.name;
     }
-    for (const char* tag : kLensTags) EXPECT_TRUE(written.count(tag)) << tag;
+}
+
+// The tags a text of tagged lines holds, in order: "<TAG>" or "TAG value".
+std::vector<std::string> TagsOf(const std::string& text, const std::string& pattern) {
+    std::vector<std::string> tags;
+    const std::regex re(pattern);
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), re); it != std::sregex_iterator(); ++it) {
+        tags.push_back((*it)[1]);
+    }
+    return tags;
+}
+
+std::vector<std::string> DescribedTags(uint8_t file) {
+    std::vector<std::string> tags;
+    for (const ParameterDescriptor& d : kParameterTable) {
+        if ((d.files & file) != 0) tags.push_back(d.tag);
+    }
+    return tags;
+}
+
+// A job the reader accepts, with every optional line written.
+MovieJob WholeJob() {
+    MovieJob job;
+    job.movie.path = job.geometry.moviePath = "in.mp4";
+    job.geometry.circle = LensCircle{320, 240, 200};
+    job.lens.profile.lens = "Lens";
+    job.outputs.paths = {"out.mp4"};
+    return job;
+}
+
+// The files write exactly the table's tags (the parameter file in the
+// table's order), start from its start values and keep to its ranges; each
+// parameter's option is the table's.
+TEST(OptionVocabulary, ParameterAndJobFilesFollowTheParameterTable) {
+    AppSettings settings;
+    settings.lens.profile.lens = "Lens";
+    EXPECT_EQ(TagsOf(SerializeParameters(settings, ScreenSize{}), R"(\n<([A-Z_0-9]+)>)"),
+              DescribedTags(kInParameterFile));
+    const std::string job = JobFileText(WholeJob());
+    std::vector<std::string> jobTags = TagsOf(job, R"(\n([A-Z_0-9]+) )");
+    jobTags.erase(std::unique(jobTags.begin(), jobTags.end()), jobTags.end());
+    const std::vector<std::string> described = DescribedTags(kInJobFile);
+    EXPECT_EQ(Names(jobTags.begin(), jobTags.end()), Names(described.begin(), described.end()));
+    const std::string startJob = JobFileText(MovieJob{});
+    const AppSettings start;
+    for (const ParameterDescriptor& d : kParameterTable) {
+        SCOPED_TRACE(d.tag);
+        if (d.field != nullptr) {
+            EXPECT_EQ(start.*d.field, d.start);
+        }
+        if (d.path != nullptr) {
+            EXPECT_TRUE((start.*d.path).empty());
+        }
+        const bool ranged = d.kind == ValueKind::kWhole || d.kind == ValueKind::kAmount || d.kind == ValueKind::kSwitch;
+        if ((d.files & kInJobFile) == 0 || !ranged) continue;
+        const std::string tag = std::string("\n") + d.tag + " ";
+        EXPECT_NE(startJob.find(tag + std::to_string(d.start) + "\n"), std::string::npos);
+        const size_t at = job.find(tag) + tag.size();
+        auto withValue = [&](int64_t v) { return job.substr(0, at) + std::to_string(v) + job.substr(job.find('\n', at)); };
+        EXPECT_TRUE(ReadJobText(withValue(d.max)).ok());
+        const Result<MovieJob> beyond = ReadJobText(withValue(int64_t{d.max} + 1));
+        EXPECT_FALSE(beyond.ok());
+        EXPECT_NE(beyond.reason().find(d.kind == ValueKind::kSwitch ? std::string("needs 0 or 1")
+                                                                     : " to " + std::to_string(d.max)),
+                  std::string::npos) << beyond.reason();
+    }
+    for (const ConvertOption& option : ConvertOptionTable()) {
+        if (option.tag == nullptr) continue;
+        const auto named = std::find_if(std::begin(kParameterTable), std::end(kParameterTable),
+                                        [&](const ParameterDescriptor& d) { return std::string_view(d.tag) == option.tag; });
+        ASSERT_NE(named, std::end(kParameterTable)) << option.name;
+        if (named->flag != nullptr && std::string_view(named->flag) == option.name) {
+            EXPECT_EQ(option.help, named->help);
+        }
+    }
+    for (const ParameterDescriptor& d : kParameterTable) {
+        if (d.flag == nullptr) continue;
+        const ConvertOption* option = FindConvertOption(d.flag);
+        ASSERT_NE(option, nullptr) << d.flag;
+        EXPECT_STREQ(option->tag, d.tag);
+    }
+}
+
+// A job file as the program has always written it reads back and is
+// written again byte for byte.
+TEST(OptionVocabulary, AJobFileOfTodayReadsBackByteForByte) {
+    const std::string file =
+        "TESSALY-JOB 1\nMOVIE /m/in x.mp4\nSTREAM 0\nSIZE 1920x1080\nRATE 30000/1001\nBYTES 123456\n"
+        "XL1 12\nYL1 -3\nXL2 590\nYL2 601\nCIRCLE 960.5,540,470.25\n"
+        "SHARPEN_CH 1\nSHARPEN 4\nRADIUS 2\nBRIGHTNESS_CH 1\nBRIGHTNESS 140\nCONTRAST_CH 0\nCONTRAST 0\n"
+        "NOISE_CH 1\nNOISE 3\nCPU_CH 0\nCPU 75\nASPECT 0\nLENS stereographic\nLENS_FOV 203.25\nYAW -12.5\n"
+        "PITCH 0.125\nROLL 179\nLENS_PROFILE Sigma 8mm|Canon|0|8|5.6\nLENS_FILE \nFLIP 1\nSTILLS stream\n"
+        "KEEP_STILLS 0\nQUALITY 15\nRESIZE 2\nVR_METADATA 1\nSTRICT 0\nENCODER_STALL 60\nTEMP /tmp\n"
+        "OUTPUT /o/out.mp4\nOUTPUT /o/second.avi\nEND\n";
+    const Result<MovieJob> read = ReadJobText(file);
+    ASSERT_TRUE(read.ok()) << read.reason();
+    EXPECT_EQ(JobFileText(read.value()), file);
 }
 
 }  // namespace

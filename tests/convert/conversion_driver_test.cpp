@@ -23,15 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(ConversionBarWidth, NeverBeyondTheEnd) {
-    EXPECT_EQ(ConversionBarWidth(0, 300), 0);
-    EXPECT_EQ(ConversionBarWidth(150, 300), 299);
-    EXPECT_EQ(ConversionBarWidth(1, 4), 150);  // 149.5 rounds to even
-    EXPECT_EQ(ConversionBarWidth(300, 300), 598);
-    EXPECT_EQ(ConversionBarWidth(450, 300), 598);  // more frames than announced
-    EXPECT_EQ(ConversionBarWidth(10, 0), 0);       // no frame count
-}
-
 // The encoder's report read for its reason: a full disk anywhere in it (a
 // file name with those words is not one), the line before ffmpeg's closing
 // "Conversion failed!", a lack of memory.

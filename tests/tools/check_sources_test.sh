@@ -12,17 +12,17 @@ trap 'rm -rf "$dir"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 mkdir -p "$dir/app" "$dir/ui" "$dir/convert" "$dir/cli" "$dir/video"
-cp "$source_root/app/control_ids.h" "$dir/app/"
+cp "$source_root/ui/control_ids.h" "$dir/ui/"
 
 # Named ids, numbers that are no ids, and an id in a comment: clean.
 cat > "$dir/ui/good.cpp" <<'CODE'
-// Control(520) is the brightness trackbar.
+// Control(520) is the brightness slider.
 void Good(int id) {
     switch (id) {
-        case control::kBrightnessTrackbar: Control(control::kBrightnessTrackbar); break;
+        case control::kBrightnessSlider: Control(control::kBrightnessSlider); break;
         case 7: SetPeriod(150); break;
     }
-    ResetTrackbar(control::kBrightnessTrackbar, 127);
+    ResetSlider(control::kBrightnessSlider, 127);
     QRect(815, 316, 90, 18);
     std::this_thread::sleep_for(kPressed);  // sleep_for(100) in a comment
     QTimer::singleShot(kLoadPressedMs, this, [] {});
@@ -56,7 +56,7 @@ void Bad(int id) {
     switch (id) {
         case 582: break;
     }
-    ResetTrackbar(520, 127);
+    ResetSlider(520, 127);
     SetLabelText(303, "path");
     AddShortcut(QKeySequence("F1"), 110);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

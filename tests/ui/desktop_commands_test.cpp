@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "app/app_paths.h"
-#include "app/control_ids.h"
+#include "ui/control_ids.h"
 #include "app/startup.h"
 #include "tests/video/test_clips.h"
 #include "ui/desktop_session.h"

@@ -27,6 +27,7 @@
 #include "tests/ui/ui_test_support.h"
 #include "ui/export_progress_window.h"
 #include "video/encoder_program.h"
+#include "ui/position_bar.h"
 
 namespace tessaly {
 namespace {

@@ -137,7 +137,7 @@ TEST(JobQueue, SurvivesARestartAndSkipsWhatItCannotRead) {
             ASSERT_EQ(first.session->AddToQueue(first.dir + "/" + name), "");
             added.push_back(first.session->queue.Entries().back().job);
         }
-        first.keep = true;
+        first.keepFolder = true;
     }
     const fs::path queueDir = fs::path(folder) / kQueueFolderName;
     std::ofstream(queueDir / "job-0003.job") << "TESSALY-JOB 1\nMOVIE";
@@ -155,8 +155,7 @@ TEST(JobQueue, SurvivesARestartAndSkipsWhatItCannotRead) {
         index << text;
         for (const auto& c : damaged) index << c.line << "\n";
     }
-    Desktop again(folder);
-    again.keep = false;
+    Desktop again(folder, false);
     const std::vector<QueueEntry>& entries = again.session->queue.Entries();
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].job, added[0]);

@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "app/control_ids.h"
+#include "ui/control_ids.h"
 #include "convert/movie_job_file.h"
 #include "tests/capture_output.h"
 #include "tests/ui/ui_test_support.h"

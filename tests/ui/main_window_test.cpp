@@ -22,10 +22,13 @@
 #include <set>
 
 #include "app/parameter_file.h"
+#include "convert/conversion_driver.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/guide_viewer.h"
 #include "ui/image_button.h"
 #include "ui/output_window.h"
+#include "ui/parameter_controls.h"
+#include "ui/position_bar.h"
 #include "ui/preview_panel.h"
 
 namespace tessaly {
@@ -79,7 +82,7 @@ TEST(MainWindowLayout, ControlsSitAtTheirRectanglesWithTheirCaptions) {
     EXPECT_EQ(w.Control(3900)->nextInFocusChain(), w.Control(3901));
 }
 
-TEST(MainWindowLayout, MenusAcceleratorsTrackbarsListAndTips) {
+TEST(MainWindowLayout, MenusAcceleratorsSlidersListAndTips) {
     Desktop d;
     MainWindow& w = *d.window;
     const struct { int id; const char* text; } items[] = {
@@ -129,6 +132,20 @@ TEST(MainWindowLayout, MenusAcceleratorsTrackbarsListAndTips) {
     EXPECT_EQ(list->currentIndex(), 0);
     list->setCurrentIndex(5);
     EXPECT_EQ(d.session->ui.CompressionLevel(), 5);
+}
+
+// The bar's width for a playing movie's ticks and a run's frames: 598 * done
+// / total, half to even, within 0..598; the rest mark 1 with no length, 0 for
+// a run without a frame count.
+TEST(PositionBar, WidthsOfPlaybackTicksAndRunFrames) {
+    // 598 * 5 / 2392 = 1.25 -> 1, 1.5 -> 2, 2.5 -> 2; 598 / 4 = 149.5 -> 150.
+    const struct { MoviePosition at; int32_t width; } bars[] = {
+        {{0, 1000}, 0},   {{1000, 1000}, 598}, {{500, 1000}, 299}, {{5, 2392}, 1},     {{6, 2392}, 2},
+        {{10, 2392}, 2},  {{2000, 1000}, 598}, {{-5, 1000}, 0},    {{500, 0}, 1},      {kNoPosition, 1},
+        {ConversionPosition(150, 300), 299},   {ConversionPosition(1, 4), 150},        {ConversionPosition(450, 300), 598},
+        {ConversionPosition(10, 0), 0},        {kMovieStart, 0},
+    };
+    for (const auto& b : bars) EXPECT_EQ(PositionBarWidth(b.at), b.width) << b.at.done << "/" << b.at.total;
 }
 
 // Clicks on the cut buttons reach the cut and its labels; a held arrow
@@ -268,14 +285,14 @@ TEST(MainWindowCommands, SwitchesResetsAndTheAspectWarning) {
 }
 
 // A restart: the parameters saved, a new window made from the same file.
-// Every trackbar shows exactly its field, before and after, on a first start
+// Every slider shows exactly its field, before and after, on a first start
 // and with values the user set; the settings come back the same.
 TEST(MainWindowRestart, TheSlidersShowAndKeepExactlyTheStoredValues) {
-    const int trackbars[] = {518, 590, 520, 519, 572, 570};
-    auto shown = [&trackbars](MainWindow& w, const AppSettings& s) {
+    const int sliders[] = {518, 590, 520, 519, 572, 570};
+    auto shown = [&sliders](MainWindow& w, const AppSettings& s) {
         std::vector<std::pair<int32_t, int32_t>> values;  // slider, field
-        for (int id : trackbars)
-            values.push_back({static_cast<QSlider*>(w.Control(id))->value(), s.*ParameterOfControl(id)->value});
+        for (int id : sliders)
+            values.push_back({static_cast<QSlider*>(w.Control(id))->value(), s.*FieldOf(*ParameterControlOf(id, ControlKind::kSlider))});
         return values;
     };
     const std::vector<std::pair<int, int>> set[] = {{}, {{518, 3}, {590, 2}, {520, 0}, {519, 200}, {572, 5}, {570, 60}}};

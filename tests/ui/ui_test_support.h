@@ -55,8 +55,10 @@ inline bool WaitUntil(const std::function<bool()>& pred, int limitMs = 20000) {
 }
 
 struct Desktop {
-    // `folder` given: the program folder of an earlier desktop, kept (a restart).
-    explicit Desktop(const std::string& folder = {}) : dir(folder.empty() ? TempFolder("ui") : folder), keep(!folder.empty()) {
+    Desktop() : Desktop(TempFolder("ui"), false) {}
+    // A desktop over the program folder `folder` (its Tessaly.ini), which
+    // stays when `keep` is set: the next one over it is a restart.
+    Desktop(std::string folder, bool keep) : dir(std::move(folder)), keepFolder(keep) {
         StartUpOptions options;
         options.programDir = dir + "/";
         StartUpCore(app, options);
@@ -74,7 +76,7 @@ struct Desktop {
     ~Desktop() {
         window.reset();  // runs Shutdown, which joins the load threads
         session.reset();
-        if (!keep) std::filesystem::remove_all(dir);
+        if (!keepFolder) std::filesystem::remove_all(dir);
     }
     std::vector<std::string> LogLines() const {
         const std::string text = ReadFile(app.env.logPath);
@@ -86,7 +88,7 @@ struct Desktop {
     QString Label(int id) const { return window->LabelFullText(id); }
 
     std::string dir;
-    bool keep = false;
+    bool keepFolder = false;
     FisheyeApp app;
     std::unique_ptr<DesktopSession> session;
     std::unique_ptr<MainWindow> window;

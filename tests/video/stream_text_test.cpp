@@ -1,4 +1,4 @@
-// Position bar, frame count and the 16-byte parameter file.
+// Frame count and the 16-byte parameter file.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,12 +11,7 @@
 namespace tessaly {
 namespace {
 
-TEST(StreamTextTest, BarFrameCountTrimAndParamFile) {
-    // {position, duration, width}: 598 * 5 / 2392 = 1.25 -> 1, 1.5 -> 2, 2.5 -> 2 (half to even).
-    const int64_t bars[][3] = {{0, 1000, 0},    {1000, 1000, 598}, {500, 1000, 299}, {5, 2392, 1},
-                               {6, 2392, 2},    {10, 2392, 2},     {2000, 1000, 598}, {-5, 1000, 0},
-                               {500, 0, 1}};
-    for (const auto& b : bars) EXPECT_EQ(PositionBarWidth(MediaTime{b[0]}, MediaTime{b[1]}), b[2]) << b[0] << "/" << b[1];
+TEST(StreamTextTest, FrameCountTrimAndParamFile) {
     EXPECT_EQ(FrameCountOf(MediaTime{659'000'000}, MediaTime{400'000}), 1647);  // 65.9 s at 25 fps
     EXPECT_EQ(FrameCountOf(MediaTime{10'000'000}, MediaTime{333'667}), 29);     // 29.97 fps, one second
     EXPECT_EQ(FrameCountOf(MediaTime{10'000'000}, MediaTime{0}), 0);

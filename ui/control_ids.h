@@ -66,10 +66,10 @@ enum ControlId : int {
     kShowInputCheck = 511,
     kShowOutputCheck = 512,
 
-    // The filter rows: switch, trackbar, "Min." and "Max." labels, Reset.
-    kContrastTrackbar = 519,
-    kBrightnessTrackbar = 520,
-    kSharpenTrackbar = 518,
+    // The filter rows: switch, slider, "Min." and "Max." labels, Reset.
+    kContrastSlider = 519,
+    kBrightnessSlider = 520,
+    kSharpenSlider = 518,
     kContrastCheck = 522,
     kBrightnessCheck = 523,
     kSharpenMaxLabel = 525,
@@ -82,16 +82,16 @@ enum ControlId : int {
     kContrastMinLabel = 553,
     kNoiseMinLabel = 554,
     kCpuMinLabel = 555,
-    kCpuTrackbar = 570,
+    kCpuSlider = 570,
     kCpuCheck = 571,
-    kNoiseTrackbar = 572,
+    kNoiseSlider = 572,
     kNoiseCheck = 573,
     kSharpenReset = 581,
     kBrightnessReset = 582,
     kContrastReset = 583,
     kNoiseReset = 584,
     kCpuReset = 585,
-    kRadiusTrackbar = 590,
+    kRadiusSlider = 590,
 
     kFileInformation = 597,  // menu item
     kAutoSave = 599,         // check box and menu item

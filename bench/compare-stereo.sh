@@ -2,9 +2,11 @@
 # Stereo against mono in the same run: a dual-fisheye source (two circles
 # side by side) converted with --stereo sbs against its left half converted
 # as one eye, at 1920x1080 and at 8192x4320 (two circles of 3700 px). For
-# each: the wall time per frame and tessaly-convert's own peak memory
-# (VmHWM), with the bounds it keeps: two eyes within 2.1x one eye's time
-# per frame and within 2x its memory.
+# each: the wall time and tessaly-convert's own CPU time (user + system, its
+# encoder not counted; on a loaded machine the steadier figure) per frame and
+# its peak memory (VmHWM), with the bounds it keeps: two eyes within 2.1x one
+# eye's time per frame and within 2x its memory. The stereo run's CPU time
+# includes its circle search, which the mono run (given --circle) skips.
 #
 #   bench/compare-stereo.sh [BUILD_DIR] [FRAMES]
 set -euo pipefail
@@ -31,26 +33,31 @@ clip() {
     -map "[v]" -c:v libx264 -preset ultrafast -crf 12 "$out"
 }
 
-# measure LOG ARGS...: runs tessaly-convert; prints "SECONDS PEAK_KB".
+# measure LOG ARGS...: runs tessaly-convert; prints "SECONDS PEAK_KB
+# CPU_SECONDS" (the CPU time as last sampled, so a tail of 50 ms at most is
+# missed).
 measure() {
   local log=$1
   shift
-  local start end pid peak=0 v
+  local start end pid peak=0 v ticks=0 t hz
+  hz=$(getconf CLK_TCK)
   start=$(date +%s.%N)
   "$exe" "$@" >"$log" 2>&1 &
   pid=$!
   while kill -0 "$pid" 2>/dev/null; do
     v=$(awk '/^VmHWM/ { print $2 }' "/proc/$pid/status" 2>/dev/null || true)
     [[ -n "$v" && "$v" -gt "$peak" ]] && peak=$v
+    t=$(awk '{ print $14 + $15 }' "/proc/$pid/stat" 2>/dev/null || true)
+    [[ -n "$t" && "$t" -gt "$ticks" ]] && ticks=$t
     sleep 0.05
   done
   wait "$pid" || { echo "compare-stereo: tessaly-convert failed:" >&2; tail -n 3 "$log" >&2; exit 1; }
   end=$(date +%s.%N)
-  echo "$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }') $peak"
+  echo "$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }') $peak $(awk -v t="$ticks" -v hz="$hz" 'BEGIN { print t / hz }')"
 }
 
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
-echo "machine: $cpu, $(nproc) cores; $frames frames, streaming to .mp4, --no-align-eyes"
+echo "machine: $cpu, $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg); $frames frames, streaming to .mp4, --no-align-eyes"
 # layout W H D LX LY RX RY
 for layout in "1920 1080 900 30 90 990 90" "8192 4320 3700 248 310 4344 310"; do
   read -r w h d lx ly rx ry <<<"$layout"
@@ -59,9 +66,9 @@ for layout in "1920 1080 900 30 90 990 90" "8192 4320 3700 248 310 4344 310"; do
     -c:v libx264 -preset ultrafast -crf 12 "$work/mono.mp4"
   cx=$(awk -v a="$lx" -v d="$d" 'BEGIN { print a + d / 2 - 0.5 }')
   cy=$(awk -v a="$ly" -v d="$d" 'BEGIN { print a + d / 2 - 0.5 }')
-  read -r ms mk <<<"$(measure "$work/mono.log" --circle "$cx,$cy,$((d / 2))" "$work/mono.mp4" "$work/mono-out.mp4")"
-  read -r ss sk <<<"$(measure "$work/stereo.log" --stereo sbs --no-align-eyes "$work/sbs.mp4" "$work/stereo-out.mp4")"
-  awk -v l="${w}x$h" -v f="$frames" -v ms="$ms" -v mk="$mk" -v ss="$ss" -v sk="$sk" 'BEGIN {
-    printf "%-10s one eye %7.3f s/frame %7.1f MB | two eyes %7.3f s/frame %7.1f MB | time x%.2f (bound 2.1) memory x%.2f (bound 2.0)\n",
-      l, ms / f, mk * 1024 / 1e6, ss / f, sk * 1024 / 1e6, ss / ms, sk / mk }'
+  read -r ms mk mc <<<"$(measure "$work/mono.log" --circle "$cx,$cy,$((d / 2))" "$work/mono.mp4" "$work/mono-out.mp4")"
+  read -r ss sk sc <<<"$(measure "$work/stereo.log" --stereo sbs --no-align-eyes "$work/sbs.mp4" "$work/stereo-out.mp4")"
+  awk -v l="${w}x$h" -v f="$frames" -v ms="$ms" -v mk="$mk" -v mc="$mc" -v ss="$ss" -v sk="$sk" -v sc="$sc" 'BEGIN {
+    printf "%-10s one eye %7.3f s/frame (CPU %6.3f) %7.1f MB | two eyes %7.3f s/frame (CPU %6.3f) %7.1f MB | time x%.2f, CPU x%.2f (bound 2.1) memory x%.2f (bound 2.0)\n",
+      l, ms / f, mc / f, mk * 1024 / 1e6, ss / f, sc / f, sk * 1024 / 1e6, ss / ms, sc / mc, sk / mk }'
 done

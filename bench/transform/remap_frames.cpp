@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
         CutCrop(input.Data(), w, h, g, false, crop, columns.first);
         for (Lane& lane : lanes) {
             const auto t0 = std::chrono::steady_clock::now();
-            if (ProjectToOutput(crop, lane.output, lane.resampler, lane.table, g.cropW, columns.first) !=
+            if (ProjectToOutput(crop, lane.output.Whole(), lane.resampler, lane.table, g.cropW, columns.first) !=
                 TransformStatus::kOk) {
                 return 1;
             }

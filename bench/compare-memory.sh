@@ -25,9 +25,9 @@ trap 'rm -rf "$work"' EXIT
 
 # peak_kb ARGS...: tessaly-convert's highest VmHWM in kB for a run.
 peak_kb() {
-  local run
-  run=$(measure_run "$exe" "$work/run.log" "$@")
-  echo "${run#* }"
+  local seconds peak cpu
+  read -r seconds peak cpu <<<"$(measure_run "$exe" "$work/run.log" "$@")"
+  echo "$peak"
 }
 
 "$root/tools/make-fisheye-clip" "$work/hd.mp4" --size 1920x1080 --duration 2 --audio

@@ -16,7 +16,7 @@ TransformStatus StereoPipelines::Allocate(int frameW, int frameH, const StereoSe
         const TransformStatus status = eyes_[eye].Allocate(window.w, window.h);
         if (status != TransformStatus::kOk) return status;
         eyes_[eye].ForceGeometryRebuild();
-        frames_[eye].Allocate(window.w, window.h);
+        eyes_[eye].PlaceOutput(PixelRect{});
     }
     return TransformStatus::kOk;
 }
@@ -34,6 +34,7 @@ GeometryResult BuildBothEyes(StereoPipelines& pipelines, const StereoSettings& s
     GeometryResult eyes[2];
     for (int eye = 0; eye < 2; ++eye) {
         if (log) log(std::string("Stereo ") + EyeName(eye));
+        if (eye == kRightEye) pipelines.Eye(eye).ShareTableOf(pipelines.Eye(kLeftEye));
         eyes[eye] = pipelines.Eye(eye).BuildGeometry(stereo.cuts[eye], EyeLens(settings.lens, stereo.angles[eye]),
                                                      log);
         if (!eyes[eye].Ok()) return eyes[eye];
@@ -45,7 +46,11 @@ GeometryResult BuildBothEyes(StereoPipelines& pipelines, const StereoSettings& s
     }
     JoinedSize(stereo.output, eyes[0].geometry.outW, eyes[0].geometry.outH, joined.geometry.outW,
                joined.geometry.outH);
+    // Zero-filled with each build, as an eye's own output frame would be.
     pipelines.Joined().Allocate(joined.geometry.outW, joined.geometry.outH);
+    for (int eye = 0; eye < 2; ++eye) {
+        pipelines.Eye(eye).PlaceOutput(EyePart(stereo.output, pipelines.Joined(), eye));
+    }
     return joined;
 }
 
@@ -68,26 +73,24 @@ ConversionHooks StereoHooks(StereoPipelines& pipelines, FisheyeApp& app, const S
             return nullptr;
         }
         for (int eye = 0; eye < 2; ++eye) {
-            FrameBuffer& window = pipelines.EyeFrame(eye);
-            CopyWindow(data, pipelines.FrameWidth(), pipelines.FrameHeight(), stereo.windows[eye], window);
             TransformSettings s = shared;
             s.cut = stereo.cuts[eye];
             s.lens = EyeLens(shared.lens, stereo.angles[eye]);
-            const TransformStatus status = pipelines.Eye(eye).ConvertFrame(
-                window.Data(), window.PictureBytes(), s, FrameSwitchesOf(app.run), callbacks);
+            const TransformStatus status =
+                pipelines.Eye(eye).ConvertWindow(data, pipelines.FrameWidth(), pipelines.FrameHeight(),
+                                                 stereo.windows[eye], s, FrameSwitchesOf(app.run), callbacks);
             if (status != TransformStatus::kOk) {
                 app.env.log.WriteLogLine("Frame refused (" + std::to_string(size) + " bytes, " + EyeName(eye) +
                                          "): " + StatusText(status));
                 return nullptr;
             }
         }
-        if (!JoinEyes(pipelines.Eye(kLeftEye).Output(), pipelines.Eye(kRightEye).Output(), stereo.output,
-                      pipelines.Joined())) {
-            return nullptr;
-        }
         return &pipelines.Joined();
     };
-    hooks.releaseOutput = [&pipelines] { pipelines.Joined().Release(); };
+    hooks.releaseOutput = [&pipelines] {
+        for (int eye = 0; eye < 2; ++eye) pipelines.Eye(eye).PlaceOutput(PixelRect{});
+        pipelines.Joined().Release();
+    };
     return hooks;
 }
 

@@ -1,7 +1,8 @@
 // The conversion hooks of a stereo run: one frame pipeline per eye, each
-// with its own cut, geometry and remap table, fed its eye's window of the
-// decoded frame; the two converted eyes are joined into one output frame (side by
-// side or one above the other) that the run hands on like a mono one.
+// with its own cut and geometry, reading its eye's window of the decoded
+// frame in place and writing its output in place into its part of one
+// joined frame (side by side or one above the other) that the run hands on
+// like a mono one. Two eyes of one lens and cut size share one remap table.
 #pragma once
 
 #include <array>
@@ -21,15 +22,13 @@ public:
     int FrameWidth() const { return frameW_; }
     int FrameHeight() const { return frameH_; }
     FramePipeline& Eye(int eye) { return eyes_[eye]; }
-    // The eye's window of the frame being converted.
-    FrameBuffer& EyeFrame(int eye) { return frames_[eye]; }
+    // The joined frame both eyes are written into.
     FrameBuffer& Joined() { return joined_; }
 
 private:
     int frameW_ = 0;
     int frameH_ = 0;
     std::array<FramePipeline, 2> eyes_;
-    std::array<FrameBuffer, 2> frames_;
     FrameBuffer joined_;
 };
 

@@ -153,20 +153,23 @@ void Sharpen(int width, int height, uint8_t* pixels, uint8_t* scratch, int amoun
     std::memcpy(pixels + row, scratch + row, static_cast<size_t>(row * (height - 2)));
 }
 
-void SharpenInPlace(int width, int height, uint8_t* pixels, int amount, int radius, std::vector<uint8_t>& window) {
+void SharpenInPlace(const PixelRect& pixels, int amount, int radius, std::vector<uint8_t>& window) {
     const SharpenWeights w = SharpenWeightsFor(amount);
-    if (w.s == 0 || width < 1 || height < 3) return;
-    const ptrdiff_t row = 4 * static_cast<ptrdiff_t>(width);
+    const int height = pixels.height;
+    if (w.s == 0 || pixels.width < 1 || height < 3) return;
+    const ptrdiff_t row = 4 * static_cast<ptrdiff_t>(pixels.width);
     const int shift = RadiusShift(radius);
     if (window.size() < static_cast<size_t>(3 * row)) window.resize(static_cast<size_t>(3 * row));
     // window = the unchanged rows r - 1, r, r + 1, contiguous as in the frame,
     // so that the first and last pixels of row r find their flat-sequence
     // neighbours in the rows beside it.
     uint8_t* win = window.data();
-    std::memcpy(win, pixels, static_cast<size_t>(2 * row));
+    std::memcpy(win, pixels.data, static_cast<size_t>(row));
+    std::memcpy(win + row, pixels.data + pixels.stride, static_cast<size_t>(row));
     for (int r = 1; r < height - 1; ++r) {
-        std::memcpy(win + 2 * row, pixels + (r + 1) * row, static_cast<size_t>(row));
-        SharpenRange(win, pixels + (r - 1) * row, row, row, 2 * row, w, shift);
+        std::memcpy(win + 2 * row, pixels.data + (r + 1) * pixels.stride, static_cast<size_t>(row));
+        // Row r is written where SharpenRange puts the window's middle row.
+        SharpenRange(win, pixels.data + r * pixels.stride - row, row, row, 2 * row, w, shift);
         std::memmove(win, win + row, static_cast<size_t>(2 * row));
     }
 }

@@ -46,8 +46,13 @@ SharpenWeights SharpenWeightsFor(int amount);
 // floored). Amount 0 does nothing; the first and last stored rows never change.
 void Sharpen(int width, int height, uint8_t* pixels, uint8_t* scratch, int amount, int radius);
 // The same result in place, without a frame-sized scratch: `window` holds
-// three rows (grown on first use, then reused).
-void SharpenInPlace(int width, int height, uint8_t* pixels, int amount, int radius, std::vector<uint8_t>& window);
+// three rows (grown on first use, then reused). The rows of a PixelRect
+// are sharpened as if they lay one after the other.
+void SharpenInPlace(const PixelRect& pixels, int amount, int radius, std::vector<uint8_t>& window);
+inline void SharpenInPlace(int width, int height, uint8_t* pixels, int amount, int radius,
+                           std::vector<uint8_t>& window) {
+    SharpenInPlace(PixelRect{pixels, width, height, 4 * static_cast<std::ptrdiff_t>(width)}, amount, radius, window);
+}
 
 // The pause of the CPU-usage control: 10 * (100 - CPU) ms when on, CPU taken
 // within 0..100; 0 when off.

@@ -11,6 +11,27 @@
 
 namespace tessaly {
 
+// A rectangle of a frame in source pixels, x to the right, y downward,
+// (x, y) its top-left pixel; it may reach beyond the frame.
+struct FrameRegion {
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t w = 0;
+    int32_t h = 0;
+
+    bool operator==(const FrameRegion&) const = default;
+};
+
+// Pixels of a frame written in place: width x height from the first stored
+// row at `data`, rows `stride` bytes apart. A whole buffer, or one eye's part
+// of a stereo frame that two pipelines fill.
+struct PixelRect {
+    uint8_t* data = nullptr;
+    int width = 0;
+    int height = 0;
+    std::ptrdiff_t stride = 0;
+};
+
 class FrameBuffer {
 public:
     // Drops the old contents and allocates width x height pixels plus the extra
@@ -33,6 +54,11 @@ public:
     // Stored row r (0 = bottom; r = Height() is the extra zero row).
     uint8_t* Row(int r) { return bytes_.data() + r * Stride(); }
     const uint8_t* Row(int r) const { return bytes_.data() + r * Stride(); }
+
+    // The picture, or its w x h pixels from column x of stored row r (the
+    // caller keeps them inside the picture).
+    PixelRect Whole() { return PixelRect{Data(), width_, height_, Stride()}; }
+    PixelRect Part(int x, int r, int w, int h) { return PixelRect{Row(r) + 4 * static_cast<std::ptrdiff_t>(x), w, h, Stride()}; }
 
 private:
     int width_ = 0;

@@ -60,26 +60,33 @@ GeometryResult FramePipeline::ApplyGeometry(const GeometryKey& key, const CutRec
     // The constants every projection uses (their own rounding, recomputed
     // from cropH) are the ones the table is built with.
     ComputeProjection(g);
+    // A table shared with another pipeline stays as it is: another one is
+    // built beside it.
+    if (table_.use_count() > 1 && !table_->Holds(g, key.lens)) table_ = std::make_shared<RemapTable>();
     try {
-        if (!table_.Build(g, key.lens, pool_.get()) && !table_.Problem().empty()) {
+        if (!table_->Build(g, key.lens, pool_.get()) && !table_->Problem().empty()) {
             crop_.Release();
             output_.Release();
-            result.problem = table_.Problem();
+            result.problem = table_->Problem();
             result.status = geometryStatus_ = TransformStatus::kNoGeometry;
             return result;
         }
         // CUTOFF holds only the columns the projection reads.
-        columns_ = ReadColumns(table_, g);
+        columns_ = ReadColumns(*table_, g);
         say("Determine CUTOFF");
         crop_.Allocate(columns_.count, g.cropH);
         say("Determine DMEM, DMEM2, DMEM3, DMEM4");
-        output_.Allocate(g.outW, g.outH);
+        if (placed_) {
+            output_.Release();
+        } else {
+            output_.Allocate(g.outW, g.outH);
+        }
         sharpenWindow_.resize(3 * static_cast<size_t>(g.outW) * 4);
         say("Determine DMEM, DMEM2, DMEM3, DMEM4 END");
     } catch (const std::bad_alloc&) {
         crop_.Release();
         output_.Release();
-        table_.Clear();
+        table_ = std::make_shared<RemapTable>();
         result.status = geometryStatus_ = TransformStatus::kCropTooLarge;
         return result;
     }
@@ -95,17 +102,31 @@ GeometryResult FramePipeline::BuildGeometry(const CutRect& cut, const LensSettin
     return ApplyGeometry(GeometryKey{frameW_, frameH_, cut.XL1, cut.YL1, lens}, cut, log);
 }
 
-TransformStatus FramePipeline::Project(const uint8_t* frame, const TransformSettings& s, bool flip,
-                                       const SleepFn& sleep) {
-    CutCrop(frame, frameW_, frameH_, geometry_, flip, crop_, columns_.first);
-    const TransformStatus status = ProjectToOutput(crop_, output_, resampler_, table_, geometry_.cropW, columns_.first);
+void FramePipeline::PlaceOutput(const PixelRect& rect) {
+    placed_ = true;
+    placedRect_ = rect;
+    output_.Release();
+}
+
+TransformStatus FramePipeline::Project(const uint8_t* frame, int32_t frameW, int32_t frameH, const FrameRegion& window,
+                                       const TransformSettings& s, bool flip, const SleepFn& sleep) {
+    const PixelRect out = OutputRect();
+    if (out.data == nullptr || out.width != geometry_.outW || out.height != geometry_.outH) {
+        return TransformStatus::kNoGeometry;
+    }
+    CutCrop(frame, frameW, frameH, window, geometry_, flip, crop_, columns_.first);
+    const TransformStatus status = ProjectToOutput(crop_, out, resampler_, *table_, geometry_.cropW, columns_.first);
     CpuPause(s, sleep);
     return status;
 }
 
 void FramePipeline::SharpenOutput(const TransformSettings& s) {
     // In place with a three-row window: no frame-sized scratch, no copy back.
-    if (s.sharpenOn) SharpenInPlace(output_.Width(), output_.Height(), output_.Data(), s.sharpen, s.radius, sharpenWindow_);
+    if (s.sharpenOn) SharpenInPlace(OutputRect(), s.sharpen, s.radius, sharpenWindow_);
+}
+
+bool FramePipeline::CutsFromSample(const TransformSettings& s, const FrameCallbacks& callbacks) {
+    return s.aspect == 0 && NoisePasses(s) == 0 && !s.brightnessOn && !s.contrastOn && !callbacks.paintPreviews;
 }
 
 TransformStatus FramePipeline::ConvertFrame(const uint8_t* sample, size_t bytes, const TransformSettings& s,
@@ -117,8 +138,7 @@ TransformStatus FramePipeline::ConvertFrame(const uint8_t* sample, size_t bytes,
     if (!HasGeometry()) return TransformStatus::kNoGeometry;
     const bool flip = switches.horizontalFlip != 0;
     TransformStatus status = TransformStatus::kOk;
-    if (s.aspect == 0 && NoisePasses(s) == 0 && !s.brightnessOn && !s.contrastOn && !callbacks.paintPreviews) {
-        // Nothing changes or shows the input frame: crop straight from the sample.
+    if (CutsFromSample(s, callbacks)) {
         CpuPause(s, callbacks.sleep);
         status = Project(sample, s, flip, callbacks.sleep);
     } else {
@@ -129,6 +149,26 @@ TransformStatus FramePipeline::ConvertFrame(const uint8_t* sample, size_t bytes,
         InputFilters(input_, s, callbacks.sleep, callbacks.paintPreviews);
         status = Project(input_.Data(), s, flip, callbacks.sleep);
     }
+    if (status != TransformStatus::kOk) return status;
+    SharpenOutput(s);
+    return TransformStatus::kOk;
+}
+
+TransformStatus FramePipeline::ConvertWindow(const uint8_t* frame, int32_t frameW, int32_t frameH,
+                                             const FrameRegion& window, const TransformSettings& s,
+                                             const FrameSwitches& switches, const FrameCallbacks& callbacks) {
+    if (frameW_ <= 0) return TransformStatus::kNoFrame;
+    if (frame == nullptr || window.w != frameW_ || window.h != frameH_) return TransformStatus::kBadSampleSize;
+    if (!CutsFromSample(s, callbacks)) {
+        // The filters change the frame they read: they get a copy of the window.
+        if (!EnsureFrame(grab_)) return TransformStatus::kFrameTooLarge;
+        CopyWindow(frame, frameW, frameH, window, grab_);
+        return ConvertFrame(grab_.Data(), grab_.PictureBytes(), s, switches, callbacks);
+    }
+    if (!HasGeometry()) return TransformStatus::kNoGeometry;
+    CpuPause(s, callbacks.sleep);
+    const TransformStatus status = Project(frame, frameW, frameH, window, s, switches.horizontalFlip != 0,
+                                           callbacks.sleep);
     if (status != TransformStatus::kOk) return status;
     SharpenOutput(s);
     return TransformStatus::kOk;

@@ -113,6 +113,14 @@ public:
     // and reports a resampler busy with another frame (kResamplerBusy).
     TransformStatus ConvertFrame(const uint8_t* sample, size_t bytes, const TransformSettings& settings,
                                  const FrameSwitches& switches, const FrameCallbacks& callbacks);
+    // The same for a frame that is `window` (of this pipeline's frame size)
+    // of a larger bottom-up frameW x frameH frame, with the same bytes as
+    // ConvertFrame of the window copied out (CopyWindow): where ConvertFrame
+    // cuts from the sample, the crop is cut from the frame through the
+    // window in place; otherwise the window is copied into GrabBuffer first.
+    TransformStatus ConvertWindow(const uint8_t* frame, int32_t frameW, int32_t frameH, const FrameRegion& window,
+                                  const TransformSettings& settings, const FrameSwitches& switches,
+                                  const FrameCallbacks& callbacks);
 
     // One pass of the playback loop: previewBusy = 1; geometry rebuild when
     // the key changed (or on the first pass); the newest frame into
@@ -125,7 +133,8 @@ public:
 
     // The output frame DMEM: OutputWidth() x OutputHeight() bottom-up BGRX
     // pixels at OutputPixels(), ready for a still writer taking
-    // (const uint8_t* bgrx, int width, int height).
+    // (const uint8_t* bgrx, int width, int height). Empty once the output
+    // is placed in another frame (PlaceOutput).
     const FrameBuffer& Output() const { return output_; }
     const uint8_t* OutputPixels() const { return output_.Data(); }
     int OutputWidth() const { return output_.Width(); }
@@ -138,28 +147,52 @@ public:
     // from a movie's open (or a forced rebuild) until a geometry is built;
     // cacheFilled is 1 while the table holds the geometry in use.
     int32_t GeomValid() const { return builtKey_.frameW != 0 ? 1 : 0; }
-    int32_t CacheFilled() const { return HasGeometry() && table_.Holds(geometry_, builtKey_.lens) ? 1 : 0; }
+    int32_t CacheFilled() const { return HasGeometry() && table_->Holds(geometry_, builtKey_.lens) ? 1 : 0; }
     const FrameBuffer& InputFrame() const { return input_; }
     const FrameBuffer& GrabBuffer() const { return grab_; }
     // CUTOFF: the crop's columns Columns().first .. + count - 1, all its rows.
     const FrameBuffer& Crop() const { return crop_; }
     const ColumnRange& Columns() const { return columns_; }
-    const RemapTable& Table() const { return table_; }
+    const RemapTable& Table() const { return *table_; }
+
+    // From now on the output frame is `rect` of a frame the caller owns and
+    // keeps (an eye of a stereo frame, which two pipelines fill in place),
+    // not a buffer of the pipeline's own: the geometry builds allocate none,
+    // and a frame is converted only while `rect` has the geometry's output
+    // size (an empty rect: none yet). The caller zero-fills it with each
+    // geometry build, as a build does its own buffer.
+    void PlaceOutput(const PixelRect& rect);
+    // The next geometry builds read `other`'s remap table while it holds the
+    // one they need (two eyes of one lens and cut size share it) instead of
+    // building their own; a build that needs another table builds its own,
+    // leaving `other`'s as it is.
+    void ShareTableOf(const FramePipeline& other) { table_ = other.table_; }
+    bool SharesTableWith(const FramePipeline& other) const { return table_ == other.table_; }
 
     // 1 while PreviewPass runs; a conversion waits for 0 before it starts.
     std::atomic<int32_t>& PreviewBusy() { return previewBusy_; }
 
 private:
     GeometryResult ApplyGeometry(const GeometryKey& key, const CutRect& cut, const LogFn& log);
-    // Crop, projection and CPU pause of the current geometry.
-    TransformStatus Project(const uint8_t* frame, const TransformSettings& s, bool flip, const SleepFn& sleep);
+    // Crop (from `window` of a frameW x frameH frame), projection and CPU
+    // pause of the current geometry.
+    TransformStatus Project(const uint8_t* frame, int32_t frameW, int32_t frameH, const FrameRegion& window,
+                            const TransformSettings& s, bool flip, const SleepFn& sleep);
+    TransformStatus Project(const uint8_t* frame, const TransformSettings& s, bool flip, const SleepFn& sleep) {
+        return Project(frame, frameW_, frameH_, FrameRegion{0, 0, frameW_, frameH_}, s, flip, sleep);
+    }
+    // Nothing changes or shows the input frame: the crop is cut from the
+    // sample itself.
+    static bool CutsFromSample(const TransformSettings& s, const FrameCallbacks& callbacks);
+    // Where the output frame is written: the own buffer or the placed rect.
+    PixelRect OutputRect() { return placed_ ? placedRect_ : output_.Whole(); }
     // Allocates a frame-sized buffer unless it has that size already.
     bool EnsureFrame(FrameBuffer& buffer);
     void SharpenOutput(const TransformSettings& s);
 
     std::unique_ptr<RowPool> pool_;
     Resampler resampler_;
-    RemapTable table_;
+    std::shared_ptr<RemapTable> table_ = std::make_shared<RemapTable>();
     ColumnRange columns_;  // the crop columns CUTOFF holds
     CutGeometry geometry_;
     GeometryKey builtKey_;
@@ -172,6 +205,8 @@ private:
     FrameBuffer grab_;    // GrabBuffer
     FrameBuffer crop_;  // CUTOFF
     FrameBuffer output_;  // DMEM: the output frame
+    bool placed_ = false;  // the output frame is placedRect_ (PlaceOutput)
+    PixelRect placedRect_;
     std::vector<uint8_t> sharpenWindow_;  // the three rows sharpening needs (in place of DMEM2)
 };
 

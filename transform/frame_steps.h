@@ -34,11 +34,21 @@ void CutCrop(const uint8_t* frame, int frameW, int frameH, const CutGeometry& ge
 inline void CutCrop(const FrameBuffer& input, const CutGeometry& geom, bool flip, FrameBuffer& crop) {
     CutCrop(input.Data(), input.Width(), input.Height(), geom, flip, crop);
 }
+// The same cut from `window` of the frame read in place, as if the window
+// had been copied out first (CopyWindow): the cut's picture is the window's,
+// and what lies beyond the window or the frame is black.
+void CutCrop(const uint8_t* frame, int frameW, int frameH, const FrameRegion& window, const CutGeometry& geom,
+             bool flip, FrameBuffer& crop, int firstColumn = 0);
+
+// Copies `window` of a bottom-up BGRX frameW x frameH frame into `eye`
+// (allocated to the window's size when it has another); what lies beyond
+// the frame is black.
+void CopyWindow(const uint8_t* frame, int32_t frameW, int32_t frameH, const FrameRegion& window, FrameBuffer& eye);
 
 // The projection of `crop` into `output` (outW x outH) through a table
 // built for this geometry. A crop holding only some columns of a crop
 // cropW wide starts at crop column firstColumn (ReadColumns).
-TransformStatus ProjectToOutput(const FrameBuffer& crop, FrameBuffer& output, Resampler& resampler,
+TransformStatus ProjectToOutput(const FrameBuffer& crop, const PixelRect& output, Resampler& resampler,
                                 const RemapTable& table, int cropW = 0, int firstColumn = 0);
 
 }  // namespace tessaly

@@ -121,14 +121,13 @@ bool ConvertStereoEyes(const uint8_t* frame, int32_t frameW, int32_t frameH, con
     TransformSettings settings;
     settings.sharpenOn = 0;
     for (int eye = 0; eye < 2; ++eye) {
-        FrameBuffer window;
-        CopyWindow(frame, frameW, frameH, stereo.windows[eye], window);
+        const FrameRegion& window = stereo.windows[eye];
         FramePipeline pipeline(1);
-        if (pipeline.Allocate(window.Width(), window.Height()) != TransformStatus::kOk) return false;
+        if (pipeline.Allocate(window.w, window.h) != TransformStatus::kOk) return false;
         settings.cut = stereo.cuts[eye];
         settings.lens = EyeLens(shared, stereo.angles[eye]);
         if (!pipeline.BuildGeometry(settings.cut, settings.lens).Ok()) return false;
-        if (pipeline.ConvertFrame(window.Data(), window.PictureBytes(), settings, {}, {}) != TransformStatus::kOk) {
+        if (pipeline.ConvertWindow(frame, frameW, frameH, window, settings, {}, {}) != TransformStatus::kOk) {
             return false;
         }
         eyes[eye] = pipeline.Output();

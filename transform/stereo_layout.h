@@ -1,7 +1,8 @@
 // Two eyes in one frame: where a stereo source holds each eye's circle, the
-// per-eye lens (the shared lens with the eye's own angles), and the two
-// converted eyes joined side by side or one above the other. The plain
-// StereoSettings value is what a conversion carries for stereo.
+// per-eye lens (the shared lens with the eye's own angles), and where each
+// converted eye lies in the joined frame, side by side or one above the
+// other. The plain StereoSettings value is what a conversion carries for
+// stereo.
 #pragma once
 
 #include <array>
@@ -28,17 +29,6 @@ struct EyeAngles {
 inline constexpr int kLeftEye = 0;
 inline constexpr int kRightEye = 1;
 
-// A rectangle of a frame in source pixels, x to the right, y downward,
-// (x, y) its top-left pixel; it may reach beyond the frame.
-struct FrameRegion {
-    int32_t x = 0;
-    int32_t y = 0;
-    int32_t w = 0;
-    int32_t h = 0;
-
-    bool operator==(const FrameRegion&) const = default;
-};
-
 struct StereoSettings {
     StereoLayout input = StereoLayout::kMono;        // how the source frame holds the eyes
     StereoLayout output = StereoLayout::kSideBySide;  // how the output frame holds them
@@ -62,20 +52,15 @@ struct StereoSettings {
 // kRightEye): the first half (left or top) holds the left eye unless swapped.
 FrameRegion EyeRegion(StereoLayout layout, bool swapEyes, int32_t frameW, int32_t frameH, int eye);
 
-// Copies `window` of a bottom-up BGRX frameW x frameH frame into `eye`
-// (allocated to the window's size when it has another); what lies beyond
-// the frame is black.
-void CopyWindow(const uint8_t* frame, int32_t frameW, int32_t frameH, const FrameRegion& window, FrameBuffer& eye);
-
 // The shared lens with the eye's own angles put in.
 LensSettings EyeLens(const LensSettings& shared, const EyeAngles& angles);
 
 // The output frame's size for two eyes of eyeW x eyeH.
 void JoinedSize(StereoLayout output, int32_t eyeW, int32_t eyeH, int32_t& w, int32_t& h);
 
-// Joins two converted eyes of one size (bottom-up BGRX) into `joined`,
-// allocated to JoinedSize when it has another size. False when the eyes'
-// sizes differ or the layout is not a stereo one.
-bool JoinEyes(const FrameBuffer& left, const FrameBuffer& right, StereoLayout output, FrameBuffer& joined);
+// Where `eye` lies in a joined frame of `output`'s layout (JoinedSize): the
+// left half or the top one (stored last: rows are bottom-up) for the left
+// eye. Each eye's pipeline writes its output there in place.
+PixelRect EyePart(StereoLayout output, FrameBuffer& joined, int eye);
 
 }  // namespace tessaly

@@ -62,7 +62,7 @@ bool ProjectFrames(FILE* in, int w, int h, const CutGeometry& g, const ColumnRan
         CutCrop(input.Data(), w, h, g, false, crop, columns.first);
         for (Lane& lane : lanes) {
             const auto t0 = std::chrono::steady_clock::now();
-            if (ProjectToOutput(crop, lane.output, lane.resampler, lane.table, g.cropW, columns.first) !=
+            if (ProjectToOutput(crop, lane.output.Whole(), lane.resampler, lane.table, g.cropW, columns.first) !=
                 TransformStatus::kOk) {
                 return false;
             }

@@ -45,7 +45,7 @@ void BM_ProjectCached(benchmark::State& state) {
     RowPool pool(static_cast<int>(state.range(1)));
     r.SetPool(&pool);
     for (auto _ : state) {
-        ProjectToOutput(p.Crop(), out, r, p.Table(), g.cropW, p.Columns().first);
+        ProjectToOutput(p.Crop(), out.Whole(), r, p.Table(), g.cropW, p.Columns().first);
         benchmark::DoNotOptimize(out.Data());
     }
     state.counters["ns/px"] = benchmark::Counter(static_cast<double>(g.OutputPixels()),

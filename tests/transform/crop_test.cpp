@@ -76,6 +76,31 @@ TEST(CutCrop, OneRowShiftBlackBordersAndFlip) {
     }
 }
 
+// A window read in place gives the crop of the window copied out, for
+// windows inside the frame and across each of its edges.
+TEST(CutCrop, ThroughAWindowAsFromItsCopy) {
+    const FrameBuffer in = PatternFrame(50, 40);
+    const FrameRegion kWindows[] = {{0, 0, 50, 40}, {10, 6, 24, 20}, {-7, -5, 24, 20}, {35, 28, 24, 20}, {-3, 30, 60, 16}};
+    for (const FrameRegion& window : kWindows) {
+        FrameBuffer copy;
+        CopyWindow(in.Data(), in.Width(), in.Height(), window, copy);
+        for (const CutGeometry& g : {Crop(2, 3, 14, 12), Crop(-4, -2, 30, 25), Crop(window.w - 5, window.h - 6, 9, 9)}) {
+            for (const bool flip : {false, true}) {
+                for (const int first : {0, 3}) {
+                    FrameBuffer want, got;
+                    want.Allocate(g.cropW - first, g.cropH);
+                    got.Allocate(g.cropW - first, g.cropH);
+                    CutCrop(copy.Data(), copy.Width(), copy.Height(), g, flip, want, first);
+                    CutCrop(in.Data(), in.Width(), in.Height(), window, g, flip, got, first);
+                    ASSERT_EQ(std::memcmp(got.Data(), want.Data(), want.PictureBytes()), 0)
+                        << "window " << window.x << "," << window.y << " crop " << g.cropLeft << "," << g.cropTop
+                        << (flip ? " flipped" : "") << " first " << first;
+                }
+            }
+        }
+    }
+}
+
 TEST(LoadInputFrame, AspectStretchLeavesTheLowestAndTwoHighestRows) {
     const int w = 40, h = 12;
     const std::vector<uint8_t> sample = testing::MakePattern(w, h, 8);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -9,6 +10,8 @@
 
 #include "tests/transform/test_frames.h"
 #include "transform/frame_pipeline.h"
+#include "transform/frame_steps.h"
+#include "transform/stereo_layout.h"
 
 namespace tessaly {
 namespace {
@@ -174,6 +177,62 @@ TEST(FramePipeline, PreviewPassOrderAndGeometryRebuilds) {
 // vectors; any change of a single output byte fails here. Every kernel and
 // thread count gives these bytes, and on other cuts the single-thread scalar
 // bytes.
+// Two eyes of one frame, each read through its window (across the frame's
+// edges) and written in place into its part of one joined frame, give the
+// bytes of each window converted alone, frame after frame. Alike eyes share
+// one remap table; an eye that needs another builds its own beside it.
+TEST(FramePipeline, EyesReadAndWrittenInPlaceGiveTheBytesOfEachEyeAlone) {
+    const int w = 320, h = 120;
+    const FrameRegion windows[2] = {{-6, 4, 160, 120}, {166, -5, 160, 120}};
+    struct Case {
+        const char* name;
+        StereoLayout layout;
+        double rightRoll;
+        int32_t sharpen, brightness;
+    };
+    const Case kCases[] = {{"side by side", StereoLayout::kSideBySide, 0, 0, 0},
+                           {"top-bottom, sharpened", StereoLayout::kTopBottom, 0, 3, 0},
+                           {"right eye rolled, sharpened", StereoLayout::kSideBySide, 3, 3, 0},
+                           {"brightness: windows copied", StereoLayout::kSideBySide, 0, 0, 40}};
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        TransformSettings s[2] = {Cut(-8, -8, 616, 606), Cut(-8, -8, 616, 606)};
+        std::array<FramePipeline, 2> eyes, alone;
+        FrameBuffer joined;
+        for (int e = 0; e < 2; ++e) {
+            s[e].sharpenOn = c.sharpen != 0, s[e].sharpen = c.sharpen, s[e].radius = 1;
+            s[e].brightnessOn = c.brightness != 0, s[e].brightness = c.brightness;
+            s[e].lens.roll = e == kRightEye ? c.rightRoll : 0;
+            ASSERT_EQ(eyes[e].Allocate(160, 120), TransformStatus::kOk);
+            eyes[e].PlaceOutput(PixelRect{});
+            if (e == kRightEye) eyes[e].ShareTableOf(eyes[kLeftEye]);
+            ASSERT_TRUE(eyes[e].BuildGeometry(s[e].cut, s[e].lens).Ok());
+            ASSERT_EQ(alone[e].Allocate(160, 120), TransformStatus::kOk);
+            ASSERT_TRUE(alone[e].BuildGeometry(s[e].cut, s[e].lens).Ok());
+        }
+        EXPECT_EQ(eyes[kRightEye].SharesTableWith(eyes[kLeftEye]), c.rightRoll == 0);
+        int32_t jw = 0, jh = 0;
+        JoinedSize(c.layout, eyes[0].Geometry().outW, eyes[0].Geometry().outH, jw, jh);
+        joined.Allocate(jw, jh);
+        for (int e = 0; e < 2; ++e) eyes[e].PlaceOutput(EyePart(c.layout, joined, e));
+        for (uint32_t seed : {1u, 2u}) {
+            const std::vector<uint8_t> frame = MakePattern(w, h, seed);
+            for (int e = 0; e < 2; ++e) {
+                ASSERT_EQ(eyes[e].ConvertWindow(frame.data(), w, h, windows[e], s[e], {}, {}), TransformStatus::kOk);
+                FrameBuffer copy;
+                CopyWindow(frame.data(), w, h, windows[e], copy);
+                ASSERT_EQ(alone[e].ConvertFrame(copy.Data(), copy.PictureBytes(), s[e], {}, {}), TransformStatus::kOk);
+                const PixelRect part = EyePart(c.layout, joined, e);
+                ASSERT_EQ(part.width * part.height, alone[e].Output().PixelCount());
+                for (int r = 0; r < part.height; ++r) {
+                    ASSERT_EQ(std::memcmp(part.data + r * part.stride, alone[e].Output().Row(r), 4 * part.width), 0)
+                        << "eye " << e << " frame " << seed << " stored row " << r;
+                }
+            }
+        }
+    }
+}
+
 TEST(FramePipeline, GoldenChecksumAndIdenticalBytesOnEveryKernelAndThreadCount) {
     const int w = 320, h = 240;
     TransformSettings golden = Cut(-8, -8, 616, 606);

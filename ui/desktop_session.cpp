@@ -15,6 +15,8 @@
 #include "app/format.h"
 #include "app/parameter_file.h"
 #include "convert/conversion_driver.h"
+#include "convert/live_adjustments.h"
+#include "convert/movie_job.h"
 #include "transform/lens_profile.h"
 #include "ui/guide_viewer.h"
 #include "ui/gui_thread.h"
@@ -502,13 +504,15 @@ void DesktopSession::ChooseAndRun() {
     // cannot fit the temporary folder is refused before the first frame.
     options.writerThreads = StillWriterThreads();
     options.checkTempSpace = true;
-    // The run's paths and cut as they are now (the controls that change
-    // them stay locked until it ends).
-    options.settings = app.settings.Copy();
+    // The run converts the job of the loaded movie as it is now, built as
+    // "Save job..." and the queue build it (the controls that change its
+    // cut and paths stay locked until it ends).
+    options.settings = JobSettings(DesktopJob(*this, path), app.settings.Copy());
     // Filters, flip and aspect stay live during the run: each frame reads
-    // them as the controls have them now.
-    const ConversionHooks hooks = PipelineHooks(
-        pipeline, app, [this] { PaintPreviews(); }, [this] { return TransformSettingsOf(app.settings.Copy()); });
+    // them as the controls have them now, and each change is logged as an
+    // adjustment of the job at the frame it reaches first.
+    const ConversionHooks hooks =
+        PipelineHooks(pipeline, app, [this] { PaintPreviews(); }, LoggedLiveSettings(app, *options.settings));
     job.Start([this, hooks, path, options](UserInterface& runUi) {
         return RunConversion(app, runUi, source, hooks, path, options);
     });

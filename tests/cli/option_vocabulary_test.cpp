@@ -40,14 +40,19 @@ std::vector<std::string> LinesBetween(const std::string& text, const std::string
     return lines;
 }
 
-// Every match of `pattern`'s first group in `text`.
-Names Matches(const std::string& text, const std::string& pattern) {
-    Names names;
+// Every match of `pattern`'s first group in `text`, in order.
+std::vector<std::string> TagsOf(const std::string& text, const std::string& pattern) {
+    std::vector<std::string> tags;
     const std::regex re(pattern);
     for (auto it = std::sregex_iterator(text.begin(), text.end(), re); it != std::sregex_iterator(); ++it) {
-        names.insert((*it)[1]);
+        tags.push_back((*it)[1]);
     }
-    return names;
+    return tags;
+}
+
+Names Matches(const std::string& text, const std::string& pattern) {
+    const std::vector<std::string> all = TagsOf(text, pattern);
+    return Names(all.begin(), all.end());
 }
 
 // The manual's item heads (the line after each ".TP") between two lines.
@@ -140,16 +145,6 @@ TEST(OptionVocabulary, JobFileTagsAreTheManualsAndTheOptions) {
     for (const ConvertOption& option : ConvertOptionTable()) {
         EXPECT_TRUE(option.tag == nullptr || written.count(option.tag)) << option.name;
     }
-}
-
-// The tags a text of tagged lines holds, in order: "<TAG>" or "TAG value".
-std::vector<std::string> TagsOf(const std::string& text, const std::string& pattern) {
-    std::vector<std::string> tags;
-    const std::regex re(pattern);
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), re); it != std::sregex_iterator(); ++it) {
-        tags.push_back((*it)[1]);
-    }
-    return tags;
 }
 
 std::vector<std::string> DescribedTags(uint8_t file) {

@@ -345,6 +345,17 @@ TEST(DesktopConversion, BrightnessAndFlipChangedDuringARunReachTheLaterFrames) {
         EXPECT_TRUE(SameLook(looks[i], after)) << "still " << i;
     }
     EXPECT_TRUE(TemporaryFiles(temp).empty());
+    // The run's log holds the changes as adjustments of its job, from the
+    // frame they reached first: enough to run it again.
+    const std::string log = testing::ReadFile(d.app.env.logPath);
+    const size_t first = log.find("Adjustment at frame ");
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_GE(std::stoi(log.substr(first + 20)), 11);
+    std::string adjustments;
+    for (size_t at = first; at != std::string::npos; at = log.find("Adjustment at frame ", at + 1))
+        adjustments += log.substr(at, log.find('\n', at) - at) + "\n";
+    for (const char* change : {"BRIGHTNESS_CH 1", "BRIGHTNESS 230", "FLIP 1"})
+        EXPECT_NE(adjustments.find(change), std::string::npos) << change << " in " << adjustments;
 }
 
 // Closing while frames are converted asks first; No lets the run go on to

@@ -16,13 +16,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
-#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 
 #include "tests/ui/ui_test_support.h"
@@ -433,56 +431,6 @@ TEST(OutputOptionsDialog, TheChooserFillsTheTextBoxOrACancelKeepsThePath) {
         EXPECT_EQ(suffix, "flv");
         EXPECT_TRUE(confirmsOverwrite);
     }
-}
-
-// A typed name of an existing file gets the save chooser's question before
-// anything is replaced: "No" keeps the dialog open, "Yes" returns the name;
-// a new name and a name the chooser already asked about go straight on.
-TEST(OutputOptionsDialog, AnExistingFileIsReplacedOnlyWhenTheUserAgrees) {
-    Desktop d;
-    const std::string taken = d.dir + "/taken.avi";
-    std::ofstream(taken) << "the user's movie";
-    QStringList questions;
-    int answers = 0;
-    auto answerQuestion = [&](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        if (box == nullptr || box->property("answered").toBool()) return false;
-        box->setProperty("answered", true);
-        questions << box->windowTitle() + " | " + box->text();
-        // The first question is declined, later ones accepted.
-        QAbstractButton* button = box->button(answers++ == 0 ? QMessageBox::No : QMessageBox::Yes);
-        if (button == nullptr) return false;
-        QTimer::singleShot(0, button, [button] { button->click(); });
-        return true;
-    };
-    bool stayedOpen = false;
-    const std::string result = RunOptions(
-        d, taken,
-        [&](OutputOptionsDialog& o) {
-            Click(o, 2002);
-            auto* again = new QTimer(&o);
-            QObject::connect(again, &QTimer::timeout, &o, [&o, again, &answers, &stayedOpen] {
-                if (answers != 1 || QApplication::activeModalWidget() != &o) return;
-                again->stop();
-                stayedOpen = o.isVisible();
-                Click(o, 2002);
-            });
-            again->start(20);
-        },
-        answerQuestion);
-    EXPECT_TRUE(stayedOpen);
-    EXPECT_EQ(result, taken);
-    ASSERT_EQ(questions.size(), 2);
-    for (const QString& q : questions) {
-        EXPECT_EQ(q, "Save Rectangular Video | taken.avi already exists.\nDo you want to replace it?");
-    }
-    EXPECT_EQ(testing::ReadFile(taken), "the user's movie");  // the dialog itself writes nothing
-
-    // A name no file has yet: no question.
-    questions.clear();
-    EXPECT_EQ(RunOptions(d, d.dir + "/new.avi", [](OutputOptionsDialog& o) { Click(o, 2002); }, answerQuestion),
-              d.dir + "/new.avi");
-    EXPECT_TRUE(questions.isEmpty());
 }
 
 // Key presses carrying each character (QTest's own typing knows ASCII only).

@@ -24,7 +24,7 @@
 #include "convert/movie_job_file.h"
 #include "tests/ui/rim_pixels.h"
 #include "tests/ui/ui_test_support.h"
-#include "ui/job_saving.h"
+#include "ui/control_ids.h"
 #include "ui/image_button.h"
 #include "ui/lens_dialog.h"
 #include "ui/lens_rim.h"
@@ -202,9 +202,9 @@ QImage NextOutput(Desktop& d) {
 }
 
 // A profile searched for and chosen in the list corrects the output picture
-// beyond its ideal projection and is kept by the parameter file and the
-// job; a profile the database cannot give is refused; a parameter file
-// without the profile's tag loads with none.
+// beyond its ideal projection and is kept by the parameter file and by the
+// job that "Save job..." writes; a profile the database cannot give is
+// refused; a parameter file without the profile's tag loads with none.
 TEST(LensDialog, AProfileFromTheListCorrectsThePreviewAndIsKept) {
     Desktop d;
     d.session->StartLoadWorker(FisheyeClip("fish-2s.mp4"));
@@ -256,11 +256,22 @@ TEST(LensDialog, AProfileFromTheListCorrectsThePreviewAndIsKept) {
     std::string ini = testing::ReadFile(d.app.env.iniPath);
     const std::string tag = "<LENS_PROFILE>" + std::string(kSigma) + "|Canon EOS 5D Mark III|1.5|0|0</LENS_PROFILE>\r\n";
     ASSERT_NE(ini.find(tag), std::string::npos) << ini;
-    const std::string jobPath = d.dir + "/sigma.job";
-    ASSERT_EQ(SaveDesktopJob(*d.session, jobPath, d.dir + "/out.mp4"), "");
+    // "Save job..." in the File menu: the output's chooser, then the job file's.
+    const std::string jobPath = d.dir + "/sigma.job", output = d.dir + "/out put.mp4";
+    testing::ModalAnswerer answerer([&](QWidget* modal) {
+        auto* chooser = qobject_cast<QFileDialog*>(modal);
+        if (chooser == nullptr || chooser->property("answered").toBool()) return false;
+        chooser->setProperty("answered", true);
+        testing::FillChooser(chooser, chooser->windowTitle() == "Save job" ? jobPath : output);
+        return true;
+    });
+    d.window->MenuItem(control::kSaveJob)->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(jobPath); }));
     const Result<MovieJob> job = ReadJobFile(jobPath);
     ASSERT_TRUE(job.ok()) << job.reason();
     EXPECT_EQ(job->lens, lens);
+    EXPECT_EQ(job->movie.path, FisheyeClip("fish-2s.mp4"));
+    EXPECT_EQ(job->outputs.paths, std::vector<std::string>{output});
 
     // The same file without the tag: the equisolid lens, no profile.
     ini.erase(ini.find(tag), tag.size());
@@ -280,30 +291,6 @@ TEST(LensDialog, AProfileFromTheListCorrectsThePreviewAndIsKept) {
     unknown.profile.lens = "Nokon 3mm Fisheye";
     EXPECT_NE(d.session->commands.SetLens(unknown), "");
     EXPECT_EQ(d.app.settings.Copy().lens, loaded.lens);
-}
-
-// The window watches the session: pictures, placeholders and the lock come
-// as signals; the window's own settings (its place) go through the commands.
-TEST(DesktopSession, WindowFollowsItsSignals) {
-    Desktop d;
-    MainWindow& w = *d.window;
-    QImage red(64, 48, QImage::Format_RGB32);
-    red.fill(Qt::red);
-    emit d.session->previewsReady(red, QImage());
-    EXPECT_EQ(w.InputPanel()->Image(), red);
-    EXPECT_NE(w.OutputPanel()->Image(), red);
-    emit d.session->inputPlaceholderWanted("Main Window");
-    EXPECT_NE(w.InputPanel()->Image(), red);
-    emit d.session->controlsUnlocked(false);
-    EXPECT_FALSE(w.Control(104)->isEnabled());
-    emit d.session->controlsUnlocked(true);
-    EXPECT_TRUE(w.Control(104)->isEnabled());
-
-    QSignalSpy changes(d.session.get(), &DesktopSession::settingsChanged);
-    w.move(40, 30);
-    w.RememberPositions();
-    EXPECT_EQ(changes.count(), 1);
-    EXPECT_EQ(d.session->app.settings.Copy().M_X, w.pos().x());
 }
 
 using testing::RimNear;

@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,8 +15,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <cstdint>
 #include <fstream>
 #include <vector>
 
@@ -120,23 +119,14 @@ struct StillLook {
     bool leftBrighter = false;
 };
 
+// Read by Qt's own BMP reader.
 StillLook LookAt(const std::string& bmp) {
-    const std::string data = testing::ReadFile(bmp);
-    StillLook look;
-    if (data.size() < 54) return look;
-    int32_t w = 0, h = 0;
-    std::memcpy(&w, data.data() + 18, 4);
-    std::memcpy(&h, data.data() + 22, 4);
-    if (data.size() < 54 + static_cast<size_t>(w) * h * 4) return look;
+    const QImage image(QString::fromStdString(bmp));
     double left = 0, right = 0;
-    for (int32_t y = 0; y < h; ++y) {
-        for (int32_t x = 0; x < w; ++x) {
-            const auto* p = reinterpret_cast<const uint8_t*>(data.data()) + 54 + (static_cast<size_t>(y) * w + x) * 4;
-            const double v = (p[0] + p[1] + p[2]) / 3.0;
-            (x < w / 2 ? left : right) += v;
-        }
-    }
-    look.mean = (left + right) / (static_cast<double>(w) * h);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) (x < image.width() / 2 ? left : right) += qGray(image.pixel(x, y));
+    StillLook look;
+    if (!image.isNull()) look.mean = (left + right) / (static_cast<double>(image.width()) * image.height());
     look.leftBrighter = left > right;
     return look;
 }

@@ -131,9 +131,8 @@ inline int ProbeInt(const std::string& path, const char* entry) {
 }
 
 inline bool HasSound(const std::string& path) {
-    return CaptureOutput("ffprobe -v error -select_streams a -show_entries stream=codec_type -of csv=p=0 '" +
-                                  path + "'")
-               .find("audio") != std::string::npos;
+    const std::string probe = "ffprobe -v error -select_streams a -show_entries stream=codec_type -of csv=p=0 '";
+    return CaptureOutput(probe + path + "'").find("audio") != std::string::npos;
 }
 
 // Log lines starting with each of `prefixes`, in this order (others between).
@@ -162,10 +161,12 @@ inline std::vector<std::string> TemporaryFiles(const std::string& folder) {
 // Writes an encoder program beside the desktop program: it runs the real
 // ffmpeg, except that a call naming `pattern` (by default the encoding of
 // the stills) does `action` first.
-inline void InstallEncoderWrapper(const Desktop& d, const std::string& action, const std::string& pattern = "*mono%06d*") {
+inline void InstallEncoderWrapper(const Desktop& d, const std::string& action,
+                                  const std::string& pattern = "*mono%06d*") {
     const std::filesystem::path program = std::filesystem::path(d.dir) / kEncoderRelativePath;
     std::filesystem::create_directories(program.parent_path());
-    std::ofstream(program) << "#!/bin/sh\ncase \"$*\" in " << pattern << ") " << action << " ;; esac\nexec ffmpeg \"$@\"\n";
+    std::ofstream(program) << "#!/bin/sh\ncase \"$*\" in " << pattern << ") " << action
+                           << " ;; esac\nexec ffmpeg \"$@\"\n";
     std::filesystem::permissions(program, std::filesystem::perms::owner_all);
 }
 

@@ -29,18 +29,18 @@ namespace tessaly {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ConvertScript;
+using testing::CountLines;
 using testing::Desktop;
 using testing::FfmpegClip;
 using testing::FisheyeClip;
-using testing::ConvertScript;
-using testing::CountLines;
 using testing::HasSound;
 using testing::InOrder;
 using testing::InstallEncoderWrapper;
 using testing::Pick;
 using testing::ProbeInt;
-using testing::TemporaryFiles;
 using testing::ProbeVideoEntry;
+using testing::TemporaryFiles;
 using testing::WaitUntil;
 
 // The output size the run showed in its label " WxH".

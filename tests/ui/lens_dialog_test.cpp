@@ -201,6 +201,19 @@ QImage NextOutput(Desktop& d) {
     return d.window->OutputPanel()->Image();
 }
 
+// "Save job..." in the File menu: the output's chooser, then the job file's.
+void SaveJobFromMenu(Desktop& d, const std::string& jobPath, const std::string& output) {
+    testing::ModalAnswerer answerer([&](QWidget* modal) {
+        auto* chooser = qobject_cast<QFileDialog*>(modal);
+        if (chooser == nullptr || chooser->property("answered").toBool()) return false;
+        chooser->setProperty("answered", true);
+        testing::FillChooser(chooser, chooser->windowTitle() == "Save job" ? jobPath : output);
+        return true;
+    });
+    d.window->MenuItem(control::kSaveJob)->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(jobPath); }));
+}
+
 // A profile searched for and chosen in the list corrects the output picture
 // beyond its ideal projection and is kept by the parameter file and by the
 // job that "Save job..." writes; a profile the database cannot give is
@@ -256,17 +269,8 @@ TEST(LensDialog, AProfileFromTheListCorrectsThePreviewAndIsKept) {
     std::string ini = testing::ReadFile(d.app.env.iniPath);
     const std::string tag = "<LENS_PROFILE>" + std::string(kSigma) + "|Canon EOS 5D Mark III|1.5|0|0</LENS_PROFILE>\r\n";
     ASSERT_NE(ini.find(tag), std::string::npos) << ini;
-    // "Save job..." in the File menu: the output's chooser, then the job file's.
     const std::string jobPath = d.dir + "/sigma.job", output = d.dir + "/out put.mp4";
-    testing::ModalAnswerer answerer([&](QWidget* modal) {
-        auto* chooser = qobject_cast<QFileDialog*>(modal);
-        if (chooser == nullptr || chooser->property("answered").toBool()) return false;
-        chooser->setProperty("answered", true);
-        testing::FillChooser(chooser, chooser->windowTitle() == "Save job" ? jobPath : output);
-        return true;
-    });
-    d.window->MenuItem(control::kSaveJob)->trigger();
-    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(jobPath); }));
+    SaveJobFromMenu(d, jobPath, output);
     const Result<MovieJob> job = ReadJobFile(jobPath);
     ASSERT_TRUE(job.ok()) << job.reason();
     EXPECT_EQ(job->lens, lens);

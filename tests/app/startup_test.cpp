@@ -130,18 +130,6 @@ TEST(StartUp, ReadsParametersAndRemovesOnlyStaleStills) {
                                            "temp.wav", "mono000009.txt", "mono_dir.bmp"}));
 }
 
-TEST(StartUp, EmptyTempPathFallsBackToTheProgramFolder) {
-    TempDir dir;
-    AppSettings saved;
-    saved.OPATH = "/out";
-    saved.APATH = "";
-    ASSERT_TRUE(SaveParameters(saved, ScreenSize{}, dir.dir() + "Tessaly.ini"));
-    FisheyeApp app;
-    StartUpCore(app, StartUpOptions{dir.dir(), nullptr, 0, ""});
-    EXPECT_EQ(app.settings->APATH, dir.path().string());
-    EXPECT_EQ(app.settings->OPATH, "/out");
-}
-
 // Shutdown runs the stop hooks, then the join hooks (a worker joined before
 // "EXIT3"), each kind in the order registered, also from another thread,
 // once: a second call only logs its entry.

@@ -6,25 +6,21 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
-#include <QFileDialog>
 #include <QLineEdit>
-#include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <cstdint>
 #include <fstream>
 #include <vector>
 
 #include "convert/conversion_driver.h"
 #include "tests/capture_output.h"
-#include "tests/ui/ui_test_support.h"
+#include "tests/ui/convert_script.h"
 #include "ui/export_progress_window.h"
 #include "video/encoder_program.h"
 #include "ui/position_bar.h"
@@ -33,145 +29,19 @@ namespace tessaly {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ConvertScript;
+using testing::CountLines;
 using testing::Desktop;
 using testing::FfmpegClip;
 using testing::FisheyeClip;
-using testing::ModalAnswerer;
+using testing::HasSound;
+using testing::InOrder;
+using testing::InstallEncoderWrapper;
+using testing::Pick;
+using testing::ProbeInt;
 using testing::ProbeVideoEntry;
+using testing::TemporaryFiles;
 using testing::WaitUntil;
-
-constexpr const char* kOptionsTitle = "Save a Video with another compression";
-
-// Answers every window a conversion opens: the save chooser with
-// `firstOutput`, each OK/Cancel question with the next of `answers`
-// (Cancel when they run out), each options dialog with the next of
-// `options` (Exit/Cancel when they run out), any other box with OK.
-struct ConvertScript {
-    ConvertScript(const Desktop& desktop, std::string output)
-        : d(desktop), firstOutput(std::move(output)), answerer([this](QWidget* modal) { return Answer(modal); }) {}
-
-    bool Answer(QWidget* modal) {
-        for (const QPointer<QWidget>& seen : answered)
-            if (seen == modal) return false;
-        answered.push_back(modal);
-        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            boxes << box->windowTitle() + " | " + box->text();
-            if (box->text() == kStopConversionQuestion) {  // the question before quitting
-                box->button(quitWhileConverting ? QMessageBox::Yes : QMessageBox::No)->click();
-                return true;
-            }
-            // A question before a file is replaced: the next of `replace`
-            // (Yes when they run out).
-            if (box->button(QMessageBox::Yes) != nullptr && box->button(QMessageBox::No) != nullptr) {
-                const bool yes = nextReplace >= replace.size() || replace[nextReplace];
-                ++nextReplace;
-                QAbstractButton* button = box->button(yes ? QMessageBox::Yes : QMessageBox::No);
-                QTimer::singleShot(0, button, [button] { button->click(); });
-                return true;
-            }
-            if (box->button(QMessageBox::Cancel) == nullptr) {
-                box->accept();
-                return true;
-            }
-            // The labels are emptied when the run ends.
-            shownSize = d.Label(309).trimmed();
-            statusText = d.Label(307);
-            barWidth = d.window->PositionBarWidth();
-            if (onQuestion) onQuestion(box->windowTitle());
-            const bool ok = next < answers.size() && answers[next];
-            ++next;
-            box->button(ok ? QMessageBox::Ok : QMessageBox::Cancel)->click();
-            return true;
-        }
-        if (auto* chooser = qobject_cast<QFileDialog*>(modal)) {
-            if (chooser->windowTitle() != "Save Stereo Video") return false;
-            chooserFilters = chooser->nameFilters();
-            if (firstOutput.empty()) {
-                QTimer::singleShot(50, chooser, [chooser] { chooser->reject(); });
-            } else {
-                testing::FillChooser(chooser, firstOutput);
-            }
-            return true;
-        }
-        auto* dialog = qobject_cast<QDialog*>(modal);
-        if (dialog == nullptr || dialog->windowTitle() != kOptionsTitle) return false;
-        ++optionsOpened;
-        QPointer<QDialog> guard(dialog);
-        std::function<void(QDialog*)> step;
-        if (!options.empty()) {
-            step = options.front();
-            options.erase(options.begin());
-        }
-        QTimer::singleShot(50, dialog, [guard, step] {
-            if (guard.isNull()) return;
-            if (step) {
-                step(guard);
-            } else {
-                guard->findChild<QPushButton*>("id_2004")->click();
-            }
-        });
-        return true;
-    }
-
-    const Desktop& d;
-    std::string firstOutput;
-    QString shownSize;  // the output size label at the last question
-    QString statusText;
-    int barWidth = -1;
-    std::vector<bool> answers;
-    bool quitWhileConverting = true;  // the answer to "Stop it and quit?"
-    std::vector<bool> replace;
-    size_t nextReplace = 0;
-    std::vector<std::function<void(QDialog*)>> options;
-    std::function<void(const QString& caption)> onQuestion;
-    QStringList boxes;
-    QStringList chooserFilters;
-    int optionsOpened = 0;
-    size_t next = 0;
-    std::vector<QPointer<QWidget>> answered;
-    ModalAnswerer answerer;
-};
-
-// Picks an item of a drop-down list as a user confirms it.
-void Pick(QDialog* dialog, int id, int index) {
-    auto* list = dialog->findChild<QComboBox*>(QString("id_%1").arg(id));
-    ASSERT_NE(list, nullptr) << id;
-    list->setCurrentIndex(index);
-    emit list->activated(index);
-}
-
-int ProbeInt(const std::string& path, const char* entry) {
-    return std::atoi(ProbeVideoEntry(path, entry).c_str());
-}
-
-bool HasSound(const std::string& path) {
-    return testing::CaptureOutput("ffprobe -v error -select_streams a -show_entries stream=codec_type -of csv=p=0 '" +
-                                  path + "'")
-               .find("audio") != std::string::npos;
-}
-
-// Log lines starting with each of `prefixes`, in this order (others between).
-bool InOrder(const std::vector<std::string>& lines, const std::vector<std::string>& prefixes) {
-    size_t at = 0;
-    for (const std::string& line : lines) {
-        if (at < prefixes.size() && line.rfind(prefixes[at], 0) == 0) ++at;
-    }
-    return at == prefixes.size();
-}
-
-int CountLines(const std::vector<std::string>& lines, const std::string& prefix) {
-    return static_cast<int>(
-        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
-}
-
-std::vector<std::string> TemporaryFiles(const std::string& folder) {
-    std::vector<std::string> found;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind("mono", 0) == 0 || name == "temp.wav") found.push_back(name);
-    }
-    return found;
-}
 
 // The output size the run showed in its label " WxH".
 QSize ShownOutputSize(const ConvertScript& script) {
@@ -180,16 +50,6 @@ QSize ShownOutputSize(const ConvertScript& script) {
 }
 
 void Load(Desktop& d, const std::string& clip) { ASSERT_TRUE(testing::LoadAndWait(d, clip)); }
-
-// Writes an encoder program beside the desktop program: it runs the real
-// ffmpeg, except that a call naming `pattern` (by default the encoding of
-// the stills) does `action` first.
-void InstallEncoderWrapper(const Desktop& d, const std::string& action, const std::string& pattern = "*mono%06d*") {
-    const fs::path program = fs::path(d.dir) / kEncoderRelativePath;
-    fs::create_directories(program.parent_path());
-    std::ofstream(program) << "#!/bin/sh\ncase \"$*\" in " << pattern << ") " << action << " ;; esac\nexec ffmpeg \"$@\"\n";
-    fs::permissions(program, fs::perms::owner_all);
-}
 
 TEST(DesktopConversion, ConvertsThenEncodesAgainWithAnotherQualityAndSize) {
     Desktop d;
@@ -259,23 +119,14 @@ struct StillLook {
     bool leftBrighter = false;
 };
 
+// Read by Qt's own BMP reader.
 StillLook LookAt(const std::string& bmp) {
-    const std::string data = testing::ReadFile(bmp);
-    StillLook look;
-    if (data.size() < 54) return look;
-    int32_t w = 0, h = 0;
-    std::memcpy(&w, data.data() + 18, 4);
-    std::memcpy(&h, data.data() + 22, 4);
-    if (data.size() < 54 + static_cast<size_t>(w) * h * 4) return look;
+    const QImage image(QString::fromStdString(bmp));
     double left = 0, right = 0;
-    for (int32_t y = 0; y < h; ++y) {
-        for (int32_t x = 0; x < w; ++x) {
-            const auto* p = reinterpret_cast<const uint8_t*>(data.data()) + 54 + (static_cast<size_t>(y) * w + x) * 4;
-            const double v = (p[0] + p[1] + p[2]) / 3.0;
-            (x < w / 2 ? left : right) += v;
-        }
-    }
-    look.mean = (left + right) / (static_cast<double>(w) * h);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) (x < image.width() / 2 ? left : right) += qGray(image.pixel(x, y));
+    StillLook look;
+    if (!image.isNull()) look.mean = (left + right) / (static_cast<double>(image.width()) * image.height());
     look.leftBrighter = left > right;
     return look;
 }

@@ -7,11 +7,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialog>
-#include <QFileDialog>
 #include <QLineEdit>
-#include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 
@@ -24,10 +20,9 @@
 
 #include "tests/capture_output.h"
 #include "tests/cli/converter_copy.h"
-#include "tests/ui/ui_test_support.h"
+#include "tests/ui/convert_script.h"
 #include "ui/control_ids.h"
 #include "ui/parameter_controls.h"
-#include "video/encoder_program.h"
 
 namespace tessaly {
 namespace {
@@ -60,70 +55,23 @@ std::string FrameHashes(const std::string& movie) {
 // The encoder beside the desktop program: ffmpeg, which also copies the
 // stills it encodes into `capture`.
 void CaptureStills(const Desktop& d, const fs::path& capture) {
-    const fs::path program = fs::path(d.dir) / kEncoderRelativePath;
-    fs::create_directories(program.parent_path());
-    std::ofstream(program) << "#!/bin/sh\nfor a in \"$@\"; do case \"$a\" in *mono%06d*) mkdir -p " << Quote(capture.string())
-                           << " && cp \"$(dirname \"${a#file:}\")\"/mono* " << Quote(capture.string()) << "/ ;; esac; done\n"
-                           << "exec ffmpeg \"$@\"\n";
-    fs::permissions(program, fs::perms::owner_all);
+    testing::InstallEncoderWrapper(d, "for a; do case \"$a\" in *mono%06d*) mkdir -p " + Quote(capture.string()) +
+                                          " && cp \"$(dirname \"${a#file:}\")\"/mono* " + Quote(capture.string()) +
+                                          "/ ;; esac; done");
 }
 
-// Answers the windows of one desktop conversion: the save chooser with
-// `first`; the success question with OK once when `resize` is set (the
-// options dialog then encodes `second` at that size choice), else Cancel.
-struct Answers {
-    Answers(std::string firstPath, std::string secondPath, int resizeChoice)
-        : first(std::move(firstPath)), second(std::move(secondPath)), resize(resizeChoice),
-          answerer([this](QWidget* modal) { return Answer(modal); }) {}
-
-    bool Answer(QWidget* modal) {
-        for (const QPointer<QWidget>& done : seen)
-            if (done == modal) return false;
-        seen.push_back(modal);
-        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            const bool again = box->button(QMessageBox::Cancel) != nullptr && resize > 0 && !askedAgain;
-            askedAgain = askedAgain || again;
-            QAbstractButton* button = box->button(again ? QMessageBox::Ok : QMessageBox::Cancel);
-            if (button == nullptr) button = box->button(QMessageBox::Yes);
-            if (button == nullptr) {
-                box->accept();
-                return true;
-            }
-            QTimer::singleShot(0, button, [button] { button->click(); });
-            return true;
-        }
-        if (auto* chooser = qobject_cast<QFileDialog*>(modal)) {
-            const QString path = QString::fromStdString(first);
-            QTimer::singleShot(50, chooser, [chooser, path] {
-                chooser->findChild<QLineEdit*>("fileNameEdit")->setText(path);
-                static_cast<QDialog*>(chooser)->accept();
-            });
-            return true;
-        }
-        auto* dialog = qobject_cast<QDialog*>(modal);
-        if (dialog == nullptr || dialog->windowTitle() != "Save a Video with another compression") return false;
-        const bool encode = !optionsDone;
-        optionsDone = true;
-        QTimer::singleShot(50, dialog, [dialog, encode, this] {
-            if (!encode) {
-                dialog->findChild<QPushButton*>("id_2004")->click();
-                return;
-            }
-            auto* list = dialog->findChild<QComboBox*>("id_870");
-            list->setCurrentIndex(resize);
-            emit list->activated(resize);
-            dialog->findChild<QLineEdit*>("id_101")->setText(QString::fromStdString(second));
-            dialog->findChild<QPushButton*>("id_2002")->click();
-        });
-        return true;
-    }
-
-    std::string first, second;
-    int resize;
-    bool askedAgain = false, optionsDone = false;
-    std::vector<QPointer<QWidget>> seen;  // a new window may take a closed one's address
-    testing::ModalAnswerer answerer;
-};
+// The windows of one desktop conversion: the save chooser gets `first`; when
+// `resize` is set, the success question's OK opens the options dialog, which
+// encodes `second` at that size choice.
+void AnswerRun(testing::ConvertScript& script, const std::string& second, int resize) {
+    if (resize == 0) return;
+    script.answers = {true};
+    script.options.push_back([second, resize](QDialog* dialog) {
+        testing::Pick(dialog, 870, resize);
+        dialog->findChild<QLineEdit*>("id_101")->setText(QString::fromStdString(second));
+        dialog->findChild<QPushButton*>("id_2002")->click();
+    });
+}
 
 void SetSlider(Desktop& d, int id, int value) { static_cast<QSlider*>(d.window->Control(id))->setValue(value); }
 // A click, as the user checks a box.
@@ -202,7 +150,8 @@ TEST(DesktopRestart, TheSameJobBeforeAndAfterARestartAndFromTessalyConvert) {
             ASSERT_TRUE(testing::WaitUntil([&] { return d.session->source.videoOpen == 1 && d.session->previewPasses > 2; }));
             const std::string first = (run / ("first" + std::to_string(round) + ".mp4")).string();
             const std::string second = (run / ("second" + std::to_string(round) + ".mp4")).string();
-            Answers answers(first, second, set.resize);
+            testing::ConvertScript script(d, first);
+            AnswerRun(script, second, set.resize);
             ASSERT_TRUE(testing::ConvertAndWait(d));
             outputs[round] = FrameHashes(set.resize > 0 ? second : first);
             stills[round] = Stills(capture);

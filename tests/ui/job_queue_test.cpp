@@ -8,10 +8,8 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -52,11 +50,7 @@ struct OutputAnswer {
     ModalAnswerer answerer{[this](QWidget* modal) {
         auto* chooser = qobject_cast<QFileDialog*>(modal);
         if (chooser == nullptr || chooser->windowTitle() != "Save Stereo Video") return false;
-        const QString path = QString::fromStdString(output);
-        QTimer::singleShot(50, chooser, [chooser, path] {
-            chooser->findChild<QLineEdit*>("fileNameEdit")->setText(path);
-            static_cast<QDialog*>(chooser)->accept();
-        });
+        testing::FillChooser(chooser, output);
         return true;
     }};
 };

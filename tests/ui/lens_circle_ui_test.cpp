@@ -3,9 +3,7 @@
 // output size and the run log follow; a movie without a circle says so.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QMessageBox>
-#include <QPointer>
 #include <QTest>
 
 #include <algorithm>
@@ -13,7 +11,7 @@
 #include <string>
 
 #include "convert/transform_adapters.h"
-#include "tests/ui/ui_test_support.h"
+#include "tests/ui/convert_script.h"
 #include "tests/video/test_clips.h"
 #include "transform/cut_geometry.h"
 #include "transform/lens_circle.h"
@@ -163,22 +161,7 @@ TEST(FindLensCircle, ConvertRightAfterLoadUsesTheCircle) {
     Desktop d;
     d.session->findCircleOnLoad = 1;
     const std::string output = d.dir + "/panorama.mp4";
-    std::vector<QPointer<QWidget>> seen;
-    ModalAnswerer answer([&](QWidget* modal) {
-        for (const QPointer<QWidget>& w : seen)
-            if (w == modal) return false;
-        seen.push_back(modal);
-        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            // No second encoding.
-            QAbstractButton* cancel = box->button(QMessageBox::Cancel);
-            cancel != nullptr ? cancel->click() : box->accept();
-            return true;
-        }
-        auto* chooser = qobject_cast<QFileDialog*>(modal);
-        if (chooser == nullptr || chooser->windowTitle() != "Save Stereo Video") return false;
-        testing::FillChooser(chooser, output);
-        return true;
-    });
+    testing::ConvertScript script(d, output);  // no second encoding
     d.session->StartLoadWorker(FisheyeClip("fish-2s.mp4"));
     ASSERT_TRUE(WaitUntil([&] { return d.app.run.streamState == StreamState::Running && d.session->source.videoOpen == 1; }));
     ASSERT_TRUE(testing::ConvertAndWait(d));

@@ -1,6 +1,6 @@
-// The load flow through the real chooser, the previews it paints, a second
-// load while the first file is still opening, Shutdown's order, and the
-// preview overlay checked on rendered pixels.
+// The load flow through the real chooser, the previews it paints, Shutdown's
+// order, and the preview overlay checked on rendered pixels. (A second load
+// while the first file opens: the video source's own tests.)
 #include <gtest/gtest.h>
 
 #include <QFileDialog>
@@ -132,25 +132,6 @@ TEST(LoadFlow, ChooserProbeLabelsPreviewsPauseReloadAndClose) {
     EXPECT_EQ(chooser.startFolder.toStdString(), d.app.settings->OPATH);
     EXPECT_TRUE(d.window->close());
     EXPECT_EQ(d.session->loadsRunning, 0);
-}
-
-TEST(LoadFlow, ASecondLoadWhileTheFirstOpensPlaysTheLastChoice) {
-    Desktop d;
-    const std::string first = FisheyeClip("fish-mjpeg.avi");
-    const std::string second = FisheyeClip("fish-2s.mp4");
-    ChooserScript chooser({first, second});
-    d.window->Command(100);
-    // The first file is opening (StreamState::Opening before its loop begins).
-    ASSERT_TRUE(WaitUntil([&] {
-        const auto lines = d.LogLines();
-        return std::find(lines.begin(), lines.end(), "Render file:" + first) != lines.end();
-    }));
-    d.window->Command(100);
-    ASSERT_TRUE(WaitUntil([&] {
-        return d.app.run.streamState == StreamState::Running && d.session->source.VideoPath() == second && d.Label(304) == "160x120";
-    }, 15000));
-    EXPECT_EQ(d.Label(303).toStdString(), " " + second + " ");
-    EXPECT_EQ(d.session->loadsRunning, 1);  // the first flow has ended
 }
 
 TEST(LoadFlow, ClosingDuringPlaybackJoinsTheLoadThreadBeforeExit3) {

@@ -27,7 +27,6 @@
 #include "ui/guide_viewer.h"
 #include "ui/image_button.h"
 #include "ui/output_window.h"
-#include "ui/parameter_controls.h"
 #include "ui/position_bar.h"
 #include "ui/preview_panel.h"
 
@@ -282,43 +281,6 @@ TEST(MainWindowCommands, SwitchesResetsAndTheAspectWarning) {
     EXPECT_EQ(d.app.run.tempFormat, StillFormat::Jpeg);
     QTest::mouseClick(w.Control(3220), Qt::LeftButton);
     EXPECT_TRUE(d.app.run.horizontalFlip);
-}
-
-// A restart: the parameters saved, a new window made from the same file.
-// Every slider shows exactly its field, before and after, on a first start
-// and with values the user set; the settings come back the same.
-TEST(MainWindowRestart, TheSlidersShowAndKeepExactlyTheStoredValues) {
-    const int sliders[] = {518, 590, 520, 519, 572, 570};
-    auto shown = [&sliders](MainWindow& w, const AppSettings& s) {
-        std::vector<std::pair<int32_t, int32_t>> values;  // slider, field
-        for (int id : sliders)
-            values.push_back({static_cast<QSlider*>(w.Control(id))->value(), s.*FieldOf(*ParameterControlOf(id, ControlKind::kSlider))});
-        return values;
-    };
-    const std::vector<std::pair<int, int>> set[] = {{}, {{518, 3}, {590, 2}, {520, 0}, {519, 200}, {572, 5}, {570, 60}}};
-    for (const auto& moves : set) {
-        Desktop d;
-        for (const auto& [id, value] : moves) static_cast<QSlider*>(d.window->Control(id))->setValue(value);
-        const auto before = shown(*d.window, *d.app.settings);
-        for (const auto& [slider, field] : before) EXPECT_EQ(slider, field);
-        ASSERT_TRUE(SaveParameters(d.app.settings.Copy(), d.app.env.screen, d.app.env.iniPath));
-
-        FisheyeApp app;
-        StartUpOptions options;
-        options.programDir = d.dir + "/";
-        StartUpCore(app, options);
-        {
-            DesktopSession session(app);
-            MainWindow window(session);
-            session.AttachWindow(&window);
-            EXPECT_EQ(shown(window, *app.settings), before) << moves.size();
-        }
-        AppSettings expected = d.app.settings.Copy();
-        expected.M_X = expected.M_Y = expected.V_X = expected.V_Y = 0;
-        AppSettings again = app.settings.Copy();
-        again.M_X = again.M_Y = again.V_X = again.V_Y = 0;
-        EXPECT_EQ(SerializeParameters(again, ScreenSize{}), SerializeParameters(expected, ScreenSize{}));
-    }
 }
 
 TEST(MainWindowCommands, TheConversionLockGreysExactlyItsItems) {

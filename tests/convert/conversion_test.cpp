@@ -30,11 +30,7 @@ std::string Shell(const std::string& command) {
 // The first video stream as ffprobe decodes it; the first audio stream's end
 // from its last packet, counted from the movie's start (an MPEG program
 // stream starts at 0.5 s).
-struct Probe {
-    int width = 0, height = 0, frames = 0;
-    bool audio = false;
-    double audioSeconds = 0;
-};
+struct Probe { int width = 0, height = 0, frames = 0; bool audio = false; double audioSeconds = 0; };
 
 Probe ProbeMovie(const std::string& path) {
     Probe p;

@@ -125,10 +125,7 @@ std::string Damaged(const std::string& tag, const std::string& replacement, size
 }
 
 TEST(MovieJobFile, DamagedFilesAreRefusedNamingTheLine) {
-    struct Case {
-        std::string text;
-        std::string message;
-    };
+    struct Case { std::string text; std::string message; };
     const Case cases[] = {
         {"", "line 1: not a job file (it starts with TESSALY-JOB 1)"},
         {Damaged("TESSALY-JOB", "TESSALY-JOB 3"), "line 1: version 3 of the job file is not known"},

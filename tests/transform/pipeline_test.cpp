@@ -184,12 +184,7 @@ TEST(FramePipeline, PreviewPassOrderAndGeometryRebuilds) {
 TEST(FramePipeline, EyesReadAndWrittenInPlaceGiveTheBytesOfEachEyeAlone) {
     const int w = 320, h = 120;
     const FrameRegion windows[2] = {{-6, 4, 160, 120}, {166, -5, 160, 120}};
-    struct Case {
-        const char* name;
-        StereoLayout layout;
-        double rightRoll;
-        int32_t sharpen, brightness;
-    };
+    struct Case { const char* name; StereoLayout layout; double rightRoll; int32_t sharpen, brightness; };
     const Case kCases[] = {{"side by side", StereoLayout::kSideBySide, 0, 0, 0},
                            {"top-bottom, sharpened", StereoLayout::kTopBottom, 0, 3, 0},
                            {"right eye rolled, sharpened", StereoLayout::kSideBySide, 3, 3, 0},

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "app/startup.h"
+#include "tests/app/temp_dir.h"
 #include "tests/recording_user_interface.h"
 #include "tests/wait_for.h"
 
@@ -57,7 +58,8 @@ TEST(EncoderReport, FailuresNameTheirCause) {
 // stop wakes it (before, it waited 1000 turns of 50 ms whatever happened).
 // The run then goes on to refuse the missing movie.
 TEST(RunConversion, StopEndsTheWaitForThePreview) {
-    const fs::path dir = fs::temp_directory_path() / ("tessaly_waits_" + std::to_string(::getpid()));
+    testing::TempDir temp("waits");
+    const fs::path dir = temp.path();
     fs::create_directories(dir / "prog");
     FisheyeApp app;
     StartUpOptions startUp;
@@ -82,7 +84,6 @@ TEST(RunConversion, StopEndsTheWaitForThePreview) {
     stopper.join();
     EXPECT_EQ(result.status, ConversionStatus::kVideoMissing);
     EXPECT_LT(took, kPreviewFinishLimit / 3);
-    fs::remove_all(dir);
 }
 
 // A 1-second 160x120 clip opened in a VideoSource and stopped at its start,
@@ -90,7 +91,6 @@ TEST(RunConversion, StopEndsTheWaitForThePreview) {
 class OpenClip : public ::testing::Test {
 protected:
     void SetUp() override {
-        fs::remove_all(dir);
         fs::create_directories(dir / "prog");
         fs::create_directories(dir / "temp");
         const std::string clip = (dir / "clip.mp4").string();
@@ -116,10 +116,10 @@ protected:
     }
     void TearDown() override {
         if (loader.joinable()) loader.join();
-        fs::remove_all(dir);
     }
 
-    const fs::path dir = fs::temp_directory_path() / ("tessaly_clip_" + std::to_string(::getpid()));
+    testing::TempDir temp{"clip"};
+    const fs::path dir = temp.path();
     FisheyeApp app;
     RecordingUserInterface ui;
     FramePipeline pipeline{1};

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/app/temp_dir.h"
 #include "tests/capture_output.h"
 #include "video/vr_metadata.h"
 
@@ -42,13 +43,9 @@ namespace tessaly {
 namespace {
 
 using testing::CaptureOutput;
+using testing::ReadFile;
 
 std::string Quote(const std::string& text) { return testing::ShellQuote(text); }
-
-std::string Bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // The packets of every stream (sizes, times and checksums) as the ffmpeg
 // program sees them in a stream copy.
@@ -108,12 +105,6 @@ std::vector<std::string> FolderEntries(const fs::path& dir) {
 
 class VrMetadataTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     // A 1-second 128x128 clip with sound, encoded as the encoder rows do.
     std::string MakeClip(const std::string& name, const std::string& codecs) {
         const std::string path = (dir_ / name).string();
@@ -124,8 +115,8 @@ protected:
         return path;
     }
 
-    const fs::path dir_ = fs::temp_directory_path() / ("tessaly_vr_" + std::to_string(::getpid()) + "_" +
-                                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    testing::TempDir temp_{"vr"};
+    const fs::path dir_ = temp_.path();
 };
 
 // Every carrying container, mono and with two eyes side by side or one above
@@ -175,7 +166,7 @@ TEST_F(VrMetadataTest, MarksEveryCarryingContainerAndLayoutAndKeepsThePackets) {
         const std::string after = FrameMd5(path);
         EXPECT_NE(after, before);  // the marking travels with the first packet
         EXPECT_EQ(WithoutMarking(after), WithoutMarking(before));
-        const std::string bytes = Bytes(path);
+        const std::string bytes = ReadFile(path);
         EXPECT_TRUE(Has(bytes, kBoundsPayload));
         if (bytes.find("ftyp") == 4) {
             EXPECT_TRUE(Has(bytes, "equi" + kBoundsPayload));
@@ -210,13 +201,13 @@ TEST_F(VrMetadataTest, LeavesContainersThatCannotCarryItByteIdentical) {
     for (const auto& c : kContainers) {
         SCOPED_TRACE(c.name);
         const std::string path = MakeClip(c.name, c.codecs);
-        const std::string before = Bytes(path);
+        const std::string before = ReadFile(path);
         ASSERT_FALSE(before.empty());
         std::vector<std::string> log;
         const VrMarkResult r = MarkAs180Video(path, [&](const std::string& l) { log.push_back(l); });
         EXPECT_EQ(r.status, VrMarkStatus::kUnsupported);
         EXPECT_TRUE(Has(r.reason, "cannot carry")) << r.reason;
-        EXPECT_EQ(Bytes(path), before);
+        EXPECT_EQ(ReadFile(path), before);
         EXPECT_EQ(FolderEntries(dir_), std::vector<std::string>{c.name});
         fs::remove(path);
     }
@@ -226,11 +217,11 @@ TEST_F(VrMetadataTest, LeavesContainersThatCannotCarryItByteIdentical) {
 // file and says why.
 TEST_F(VrMetadataTest, AFailingRemuxKeepsTheUnmarkedMovie) {
     const std::string movie = MakeClip("movie.mp4", "-c:v libx264 -c:a aac");
-    const std::string original = Bytes(movie);
+    const std::string original = ReadFile(movie);
     ASSERT_GT(original.size(), 4096u);
     const std::string damaged = (dir_ / "damaged.mp4").string();
     std::ofstream(damaged, std::ios::binary) << original.substr(0, original.size() / 3);
-    const std::string damagedBytes = Bytes(damaged);
+    const std::string damagedBytes = ReadFile(damaged);
 
     struct Case {
         const char* name;
@@ -258,7 +249,7 @@ TEST_F(VrMetadataTest, AFailingRemuxKeepsTheUnmarkedMovie) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);
         const std::vector<std::string> entries = FolderEntries(dir_);
-        const std::string bytes = fs::exists(c.path) ? Bytes(c.path) : "";
+        const std::string bytes = fs::exists(c.path) ? ReadFile(c.path) : "";
         std::vector<std::string> log;
         c.before();
         const VrMarkResult r = MarkAs180Video(c.path, [&](const std::string& l) { log.push_back(l); });
@@ -268,11 +259,11 @@ TEST_F(VrMetadataTest, AFailingRemuxKeepsTheUnmarkedMovie) {
         ASSERT_EQ(log.size(), 1u);
         EXPECT_TRUE(Has(log[0], "left unmarked: " + r.reason)) << log[0];
         if (!bytes.empty()) {
-            EXPECT_EQ(Bytes(c.path), bytes);
+            EXPECT_EQ(ReadFile(c.path), bytes);
         }
         EXPECT_EQ(FolderEntries(dir_), entries);
     }
-    EXPECT_EQ(Bytes(damaged), damagedBytes);
+    EXPECT_EQ(ReadFile(damaged), damagedBytes);
     EXPECT_EQ(ProbedSideData(movie), "");
 }
 

@@ -102,6 +102,22 @@ TEST(EncoderCommand, VariantsOfTheWorkedExample) {
     EXPECT_EQ(ResizedDimension(1920, 3), 1328);
 }
 
+// The stream command takes the sound straight from the source movie: its
+// first sound stream beside the piped frames, and none for a silent movie.
+TEST(EncoderCommand, StreamCommandsMapTheSourcesSound) {
+    StreamJob job;
+    job.encoderProgram = "ffmpeg", job.sourcePath = "/s/in.mp4", job.width = job.height = 240;
+    job.outputs = {"/d/a.mp4"};
+    for (const bool sound : {true, false}) {
+        job.sound = sound;
+        const EncoderCommand c = BuildStreamCommand(job);
+        ASSERT_TRUE(c.known);
+        EXPECT_NE(c.text.find(sound ? " -i \"file:/s/in.mp4\" -map 0:v:0 -map 1:a:0 -ac 2 -ar 44100 -vcodec libx264"
+                                    : " -map 0:v:0 -vcodec libx264"),
+                  std::string::npos) << c.text;
+    }
+}
+
 TEST(EncoderCommand, UnknownExtensionBuildsNothing) {
     for (const char* path : {"/d/out.mkv", "/d/out", "/d/out.mp44", "/d/out.mpg4", "", "/a.b/c"}) {
         EncoderJob job = WorkedExample();

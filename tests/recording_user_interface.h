@@ -27,8 +27,7 @@ public:
     }
     // The width the desktop's position bar shows for it.
     void ShowMoviePosition(MoviePosition p) override { Add("bar " + std::to_string(PositionBarWidth(p))); }
-    void ShowMessage(const std::string& caption, const std::string& text, MessageIcon,
-                     bool) override {
+    void ShowMessage(const std::string& caption, const std::string& text, MessageIcon, bool) override {
         Add("message " + caption + " | " + text);
     }
     void PaintPlaceholders() override { Add("placeholders"); }
@@ -36,28 +35,18 @@ public:
         Add(std::string("recording ") +
             (look == RecordingLook::kStart ? "start" : look == RecordingLook::kLit ? "lit" : "dimmed"));
     }
-    void SetCurrentFrame(int32_t frameNumber) override {
-        Add("frame " + std::to_string(frameNumber));
-    }
+    void SetCurrentFrame(int32_t frameNumber) override { Add("frame " + std::to_string(frameNumber)); }
     void BlankOutputPreview() override { Add("blank output"); }
     void OpenExportProgress() override { Add("export open"); }
     void UpdateExportProgress(const std::string& text) override { Add("export " + text); }
     void CloseExportProgress() override { Add("export close"); }
     bool AskOkCancel(const std::string& caption, const std::string& text, MessageIcon) override {
         Add("ask " + caption + " | " + text);
-        std::lock_guard lock(mutex_);
-        if (okCancelAnswers.empty()) return false;
-        bool answer = okCancelAnswers.front();
-        okCancelAnswers.pop_front();
-        return answer;
+        return Next(okCancelAnswers);
     }
     std::string OutputOptionsDialog(const std::string& currentPath) override {
         Add("options dialog " + currentPath);
-        std::lock_guard lock(mutex_);
-        if (dialogPaths.empty()) return {};
-        std::string path = dialogPaths.front();
-        dialogPaths.pop_front();
-        return path;
+        return Next(dialogPaths);
     }
     void CloseMainWindow() override { Add("close main window"); }
     int32_t CompressionLevel() override { return compressionLevel; }
@@ -80,6 +69,16 @@ protected:
     }
 
 private:
+    // The next scripted answer, or Cancel's when they ran out.
+    template <typename T>
+    T Next(std::deque<T>& answers) {
+        std::lock_guard lock(mutex_);
+        if (answers.empty()) return T{};
+        T answer = std::move(answers.front());
+        answers.pop_front();
+        return answer;
+    }
+
     mutable std::mutex mutex_;
     std::vector<std::string> calls_;
 };

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "app/startup.h"
+#include "tests/app/temp_dir.h"
 #include "tests/recording_user_interface.h"
 #include "tests/wait_for.h"
 
@@ -43,8 +44,7 @@ TEST(EncoderReport, FailuresNameTheirCause) {
     EXPECT_EQ(DiskErrorInReport(report.string()), 0);
 
     ChildOutcome failed;
-    failed.status = 1;
-    failed.exitCode = 1;
+    failed.status = failed.exitCode = 1;
     EXPECT_EQ(EncoderFailure(failed, {"Error initializing output stream 0:0 -- bad size", "Conversion failed!"}, "o.mp4"),
               "the encoder failed (exit status 1): Error initializing output stream 0:0 -- bad size "
               "(Conversion failed!)");
@@ -54,15 +54,12 @@ TEST(EncoderReport, FailuresNameTheirCause) {
               "/opt/t/../lib/tessaly/PLUG-IN/ffmpeg_III and ffmpeg on PATH)");
 }
 
-// A decoder that stops delivering without signalling the end: the frame
-// thread hangs in the first frame, so the counter stands still. After more
-// than 12 checks without a new frame the run goes on to the export with the
-// stills it has.
 // A stop ends the run's wait for a preview pass that never ends at once: the
 // stop wakes it (before, it waited 1000 turns of 50 ms whatever happened).
 // The run then goes on to refuse the missing movie.
 TEST(RunConversion, StopEndsTheWaitForThePreview) {
-    const fs::path dir = fs::temp_directory_path() / ("tessaly_waits_" + std::to_string(::getpid()));
+    testing::TempDir temp("waits");
+    const fs::path dir = temp.path();
     fs::create_directories(dir / "prog");
     FisheyeApp app;
     StartUpOptions startUp;
@@ -87,7 +84,6 @@ TEST(RunConversion, StopEndsTheWaitForThePreview) {
     stopper.join();
     EXPECT_EQ(result.status, ConversionStatus::kVideoMissing);
     EXPECT_LT(took, kPreviewFinishLimit / 3);
-    fs::remove_all(dir);
 }
 
 // A 1-second 160x120 clip opened in a VideoSource and stopped at its start,
@@ -95,14 +91,11 @@ TEST(RunConversion, StopEndsTheWaitForThePreview) {
 class OpenClip : public ::testing::Test {
 protected:
     void SetUp() override {
-        fs::remove_all(dir);
         fs::create_directories(dir / "prog");
         fs::create_directories(dir / "temp");
         const std::string clip = (dir / "clip.mp4").string();
-        ASSERT_EQ(std::system((std::string(TESSALY_SOURCE_DIR) + "/tools/make-fisheye-clip '" + clip +
-                               "' --size 160x120 --fps 30 --duration 1 >/dev/null 2>&1")
-                                  .c_str()),
-                  0);
+        const std::string make = std::string(TESSALY_SOURCE_DIR) + "/tools/make-fisheye-clip '" + clip + "'";
+        ASSERT_EQ(std::system((make + " --size 160x120 --fps 30 --duration 1 >/dev/null 2>&1").c_str()), 0);
         StartUpOptions startUp;
         startUp.programDir = (dir / "prog").string() + "/";
         StartUpCore(app, startUp);
@@ -123,10 +116,10 @@ protected:
     }
     void TearDown() override {
         if (loader.joinable()) loader.join();
-        fs::remove_all(dir);
     }
 
-    const fs::path dir = fs::temp_directory_path() / ("tessaly_clip_" + std::to_string(::getpid()));
+    testing::TempDir temp{"clip"};
+    const fs::path dir = temp.path();
     FisheyeApp app;
     RecordingUserInterface ui;
     FramePipeline pipeline{1};
@@ -149,6 +142,10 @@ TEST_F(OpenClip, TheMovieEndWakesTheWatch) {
     EXPECT_LT(took, std::chrono::minutes(1));
 }
 
+// A decoder that stops delivering without signalling the end: the frame
+// thread hangs in the first frame, so the counter stands still. After more
+// than 12 checks without a new frame the run goes on to the export with the
+// stills it has.
 TEST_F(OpenClip, StalledStreamGoesOnToTheExport) {
     using Clock = std::chrono::steady_clock;
     constexpr std::chrono::milliseconds kStall{200};
@@ -181,10 +178,8 @@ TEST_F(OpenClip, StalledStreamGoesOnToTheExport) {
 
     ConversionOptions options;
     options.timings = ConversionTimings{.blink = std::chrono::milliseconds(1), .stallLimit = kStall};
-    const ConversionResult result =
-        RunConversion(app, watchUi, source, hooks, (dir / "out.mp4").string(), options);
+    const ConversionResult result = RunConversion(app, watchUi, source, hooks, (dir / "out.mp4").string(), options);
     loader.join();
-
     EXPECT_EQ(result.status, ConversionStatus::kDone);
     EXPECT_EQ(result.frames, 2);  // the first, and the one that hung
     ASSERT_EQ(result.exports.size(), 1u);

@@ -30,11 +30,7 @@ std::string Shell(const std::string& command) {
 // The first video stream as ffprobe decodes it; the first audio stream's end
 // from its last packet, counted from the movie's start (an MPEG program
 // stream starts at 0.5 s).
-struct Probe {
-    int width = 0, height = 0, frames = 0;
-    bool audio = false;
-    double audioSeconds = 0;
-};
+struct Probe { int width = 0, height = 0, frames = 0; bool audio = false; double audioSeconds = 0; };
 
 Probe ProbeMovie(const std::string& path) {
     Probe p;
@@ -84,10 +80,9 @@ protected:
         options_.writerThreads = 2;
     }
 
-    MovieConversion Convert(const std::string& input, const std::string& output,
-                            std::function<void(const MediaInfo&)> afterOpen = nullptr) {
+    MovieConversion Convert(const std::string& input, const std::string& output) {
         FramePipeline pipeline(1);
-        return ConvertMovieFile(app_, ui_, pipeline, input, output, options_, std::move(afterOpen));
+        return ConvertMovieFile(app_, ui_, pipeline, input, output, options_);
     }
 
     std::string Out(const std::string& name) const { return (dir_ / name).string(); }
@@ -225,39 +220,6 @@ TEST_F(ConversionTest, EncoderFailuresAreReportedNotCelebrated) {
     for (size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(asks[i].rfind(i < 2 ? "ask Error | " : "ask Successful termination | ", 0), 0u) << asks[i];
     }
-    ExpectNoTemporaryFiles();
-}
-
-// MPEG-2 video cannot carry 120 fps: the .mpg is refused without starting
-// the encoder, and the same stills then go into an .mp4.
-TEST_F(ConversionTest, MpegRefusesAFrameRateItCannotCarry) {
-    const std::string fast = Out("fast.mov");
-    std::system((std::string(TESSALY_SOURCE_DIR) + "/tools/make-fisheye-clip " + Quote(fast) +
-                 " --size 160x120 --fps 120 --duration 0.25 >/dev/null 2>&1").c_str());
-    ui_.okCancelAnswers = {true, false};
-    ui_.dialogPaths = {Out("fast.mp4")};
-    const MovieConversion c = Convert(fast, Out("fast.mpg"));
-    ASSERT_EQ(c.result.status, ConversionStatus::kDone) << c.result.error;
-    ASSERT_EQ(c.result.exports.size(), 2u);
-    const ExportResult& refused = c.result.exports[0];
-    EXPECT_FALSE(refused.started || refused.written);
-    EXPECT_EQ(refused.error, "cannot write " + Out("fast.mpg") +
-                                 ": MPEG-2 video takes at most 60 frames per second, the movie has "
-                                 "120.00 fps (another container, such as .mp4, keeps every frame)");
-    EXPECT_FALSE(fs::exists(Out("fast.mpg")));
-    EXPECT_TRUE(c.result.exports[1].written) << c.result.exports[1].error;
-    EXPECT_EQ(Shell("tr -d '\\r' < " + Quote(app_.env.logPath) + " | grep -x 'FFMPEG : '"), "FFMPEG : \n");
-    ExpectNoTemporaryFiles();
-}
-
-TEST_F(ConversionTest, MovieDeletedAfterOpeningGivesVideoFileNotFound) {
-    const std::string copy = Out("copy.mov");
-    fs::copy_file(SilentClip(), copy);
-    const MovieConversion c =
-        Convert(copy, Out("never.mp4"), [&copy](const MediaInfo&) { fs::remove(copy); });
-    ASSERT_TRUE(c.opened);
-    EXPECT_EQ(c.result.status, ConversionStatus::kVideoMissing);
-    EXPECT_EQ(Asked("message Error Monitoring | Video file not found!").size(), 1u);
     ExpectNoTemporaryFiles();
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,11 +34,10 @@ TEST(EncoderCommand, WorkedExampleTextAndArguments) {
               "\"/App/PLUG-IN/ffmpeg_III\"  -r 25.00 -i \"file:/App/TEMP/mono%06d.jpg\" "
               "-i \"file:/App/TEMP/temp.wav\" -ac 2  -ar 44100  -vcodec libx264 -acodec mp3 "
               "-pix_fmt yuv420p  -t 00:01:05.900 -crf 22 -qscale 15 -f flv  -y \"file:/d/out.flv\"");
-    const std::vector<std::string> expected = {
-        "/App/PLUG-IN/ffmpeg_III", "-r", "25.00", "-i", "file:/App/TEMP/mono%06d.jpg", "-i",
-        "file:/App/TEMP/temp.wav", "-ac", "2", "-ar", "44100", "-vcodec", "libx264", "-acodec", "mp3",
-        "-pix_fmt", "yuv420p", "-t", "00:01:05.900", "-crf", "22", "-qscale", "15", "-f", "flv",
-        "-y", "file:/d/out.flv"};
+    // The arguments are the text's words without their quotes.
+    std::istringstream words(c.text);
+    std::vector<std::string> expected;
+    for (std::string w; words >> w;) expected.push_back(w.front() == '"' ? w.substr(1, w.size() - 2) : w);
     EXPECT_EQ(c.argv, expected);
 }
 
@@ -102,6 +102,22 @@ TEST(EncoderCommand, VariantsOfTheWorkedExample) {
     EXPECT_EQ(ResizedDimension(1920, 3), 1328);
 }
 
+// The stream command takes the sound straight from the source movie: its
+// first sound stream beside the piped frames, and none for a silent movie.
+TEST(EncoderCommand, StreamCommandsMapTheSourcesSound) {
+    StreamJob job;
+    job.encoderProgram = "ffmpeg", job.sourcePath = "/s/in.mp4", job.width = job.height = 240;
+    job.outputs = {"/d/a.mp4"};
+    for (const bool sound : {true, false}) {
+        job.sound = sound;
+        const EncoderCommand c = BuildStreamCommand(job);
+        ASSERT_TRUE(c.known);
+        EXPECT_NE(c.text.find(sound ? " -i \"file:/s/in.mp4\" -map 0:v:0 -map 1:a:0 -ac 2 -ar 44100 -vcodec libx264"
+                                    : " -map 0:v:0 -vcodec libx264"),
+                  std::string::npos) << c.text;
+    }
+}
+
 TEST(EncoderCommand, UnknownExtensionBuildsNothing) {
     for (const char* path : {"/d/out.mkv", "/d/out", "/d/out.mp44", "/d/out.mpg4", "", "/a.b/c"}) {
         EncoderJob job = WorkedExample();
@@ -159,19 +175,10 @@ TEST(EncoderCommand, MpegRatesAreStandardOnes) {
 }
 
 TEST(EncoderCommand, RatesTheEncoderRefusesAreFound) {
-    struct Case {
-        int64_t avgTimePerFrame;
-        const char* rate;
-        bool usable;
-    };
-    const Case cases[] = {
-        {0, "30", true},              // unknown: 30 fps
-        {400000, "25.00", true},
-        {333667, "29.97", true},
-        {2500000000, "00.00", false},  // 1/250 fps
-        {1000000000, "00.01", true},   // 1/100 fps
-        {-5, "", false},
-    };
+    struct Case { int64_t avgTimePerFrame; const char* rate; bool usable; };
+    // Unknown: 30 fps; 1/250 fps cannot be written, 1/100 fps can.
+    const Case cases[] = {{0, "30", true},  {400000, "25.00", true}, {333667, "29.97", true},
+                          {2500000000, "00.00", false}, {1000000000, "00.01", true}, {-5, "", false}};
     for (const Case& c : cases) {
         EXPECT_EQ(EncoderRateUsable(MediaTime{c.avgTimePerFrame}), c.usable) << c.avgTimePerFrame;
         if (c.avgTimePerFrame >= 0) {

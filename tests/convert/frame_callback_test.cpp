@@ -3,16 +3,15 @@
 #include "convert/transform_adapters.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "convert/conversion_driver.h"
 #include "output/still_writer.h"
+#include "tests/app/temp_dir.h"
 #include "transform/frame_pipeline.h"
 
 namespace tessaly {
@@ -33,18 +32,11 @@ std::vector<uint8_t> Frame(int index) {
     return bytes;
 }
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testing::ReadFile;
 
 // A transform with sharpening, and a fresh folder, for each test.
 struct FrameCallbackTest : ::testing::Test {
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("tessaly_fc_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
         app_.settings.Change([&](AppSettings& s) {
             s.SHARPEN_CH = 1;
             s.SHARPEN = 2;
@@ -53,8 +45,8 @@ struct FrameCallbackTest : ::testing::Test {
         ASSERT_EQ(pipeline_.Allocate(kW, kH), TransformStatus::kOk);
         ASSERT_TRUE(pipeline_.BuildGeometry(CutOf(*app_.settings)).Ok());
     }
-    void TearDown() override { fs::remove_all(dir_); }
-    fs::path dir_;
+    testing::TempDir temp_{"fc"};
+    const fs::path dir_ = temp_.path();
     FisheyeApp app_;
     FramePipeline pipeline_{1};
 };

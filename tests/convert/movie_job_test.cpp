@@ -25,19 +25,12 @@ MovieJob SampleJob(const std::string& movie, std::vector<std::string> outputs) {
     job.geometry = JobGeometry{CutRect{-3, 7, 590, 601}, LensCircle{640.25, 0.1 + 0.2, 355.123456789}, movie,
                                1280, 720};
     job.lens = LensSettings{LensModel::kStereographic, 190.5, -12.345678901234567, 1e-7, 179.99};
-    job.lens.profile.lens = "Samyang 8mm f/3.5 Fish-Eye CS";
-    job.lens.profile.camera = "Canon EOS 5D Mark ÏÏ";
-    job.lens.profile.cropFactor = 1.523;
-    job.lens.profile.focal = 8;
-    job.lens.profile.aperture = 0.1 + 5.5;
-    job.lens.profile.lensFile = "/my lenses/\"own\".xml";
+    job.lens.profile = LensProfileSettings{"Samyang 8mm f/3.5 Fish-Eye CS", "Canon EOS 5D Mark ÏÏ", 1.523, 8, 0.1 + 5.5, 0,
+                                           "/my lenses/\"own\".xml"};
     job.filters = JobFilters{1, 5, 3, 1, 200, 1, 17, 0, 0, 1, 50};
-    job.flip = true;
-    job.aspect = true;
+    job.flip = job.aspect = true;
     job.outputs = JobOutputs{std::move(outputs), 21, 5, StillFormat::Jpeg, true, false};
-    job.run.tempDir = "/tmp/with blank/";
-    job.run.strict = true;
-    job.run.encoderStallSeconds = 0;
+    job.run.tempDir = "/tmp/with blank/", job.run.strict = true, job.run.encoderStallSeconds = 0;
     return job;
 }
 
@@ -125,10 +118,7 @@ std::string Damaged(const std::string& tag, const std::string& replacement, size
 }
 
 TEST(MovieJobFile, DamagedFilesAreRefusedNamingTheLine) {
-    struct Case {
-        std::string text;
-        std::string message;
-    };
+    struct Case { std::string text; std::string message; };
     const Case cases[] = {
         {"", "line 1: not a job file (it starts with TESSALY-JOB 1)"},
         {Damaged("TESSALY-JOB", "TESSALY-JOB 3"), "line 1: version 3 of the job file is not known"},

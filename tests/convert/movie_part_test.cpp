@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <numeric>
 #include <optional>
 #include <vector>
 
@@ -43,18 +44,9 @@ TEST(MoviePart, WindowsSplitTheSlotsEvenly) {
 }
 
 TEST(MoviePart, TagReadsBackAndRefusesOtherTexts) {
-    PartTag tag;
-    tag.index = 2;
-    tag.count = 4;
-    tag.first = 26;
-    tag.end = 52;
-    tag.slots = 105;
-    tag.sourceBytes = 123456789012LL;
-    tag.rateNum = 30000;
-    tag.rateDen = 1001;
     AppSettings settings;
     settings.lens.fov = 190.5;
-    tag.settings = PartSettingsText(settings, 1, 7, 2, {});
+    PartTag tag{2, 4, 26, 52, 105, 123456789012LL, 30000, 1001, PartSettingsText(settings, 1, 7, 2, {}), ""};
     EXPECT_EQ(tag.settings,
               "cut=-8,-8,616,606;lens=equidistant,190.5,0,0,0;sharpen=0,0;brightness=off;contrast=off;noise=off;"
               "aspect=0;flip=1;quality=7;resize=2;stereo=mono");
@@ -143,16 +135,14 @@ Handed RunWindow(const Timeline& t, std::optional<SlotWindow> window, bool fill 
 // movie's, by how far they reach unless its slots all filled.
 TEST(MoviePart, ShortDecodesCountHowFarTheFramesReach) {
     const auto frames = [](std::vector<int> numbers) {
-        Timeline t;
-        t.fps = 25;
-        t.slots = 50;
+        Timeline t{{}, 25, 50};
         for (int n : numbers) t.times.push_back(n / 25.0);
         return t;
     };
-    std::vector<int> all(50), cut(40), chunk{0};
-    for (int i = 0; i < 50; ++i) all[static_cast<size_t>(i)] = i;
-    for (int i = 0; i < 40; ++i) cut[static_cast<size_t>(i)] = i;
-    for (int i = 2; i <= 50; ++i) chunk.push_back(i);  // an AVI's empty chunk: frame 1 shown again
+    std::vector<int> all(50), cut(40), chunk(50);
+    std::iota(all.begin(), all.end(), 0);
+    std::iota(cut.begin(), cut.end(), 0);
+    std::iota(chunk.begin() + 1, chunk.end(), 2);  // an AVI's empty chunk: frame 1 shown again
     const int64_t kEnd = std::numeric_limits<int64_t>::max();
     const struct {
         const char* name;
@@ -179,28 +169,16 @@ TEST(MoviePart, ShortDecodesCountHowFarTheFramesReach) {
 }
 
 TEST(MoviePart, WindowsHandOnTheFramesOfAWholeRunWhateverTheTimes) {
-    std::vector<Timeline> timelines;
-    Timeline even;  // one frame per slot
+    Timeline even{{}, 10, 23};  // one frame per slot
     for (int i = 0; i < 23; ++i) even.times.push_back(i / 10.0);
-    even.slots = 23;
-    timelines.push_back(even);
     // Gaps (a frame repeated into the next part's first slots), crowded
     // slots (frames dropped), a first frame that comes late and a last one
     // that ends early (the end is filled).
-    Timeline uneven;
-    uneven.times = {0.21, 0.3, 0.4, 0.9, 1.0, 1.01, 1.02, 1.1, 1.6, 1.7, 2.0, 2.05, 2.6, 3.1};
-    uneven.slots = 36;
-    timelines.push_back(uneven);
-    // A stated length two slots longer than the frames: a whole run does
-    // not stretch an even movie, and neither does its last part.
-    Timeline longer = even;
-    longer.slots = 25;
-    timelines.push_back(longer);
-    // No times at all: frames in order, one per slot.
-    Timeline untimed = even;
-    untimed.fps = 0;
-    timelines.push_back(untimed);
-    for (const Timeline& t : timelines) {
+    const Timeline uneven{{0.21, 0.3, 0.4, 0.9, 1.0, 1.01, 1.02, 1.1, 1.6, 1.7, 2.0, 2.05, 2.6, 3.1}, 10, 36};
+    // Then a stated length two slots longer than the frames (a whole run does
+    // not stretch an even movie, and neither does its last part), and no
+    // times at all (frames in order, one per slot).
+    for (const Timeline& t : {even, uneven, Timeline{even.times, 10, 25}, Timeline{even.times, 0, 23}}) {
         const Handed whole = RunWindow(t, std::nullopt);
         ASSERT_FALSE(whole.frames.empty());
         for (int32_t count : {1, 2, 3, 5, 7}) {

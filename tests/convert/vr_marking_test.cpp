@@ -3,6 +3,7 @@
 // name while a file of that name keeps its bytes otherwise.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -36,15 +37,8 @@ size_t OtherFiles(const fs::path& dir, const std::string& a, const std::string& 
 
 TEST(VrMarkingTest, OnlyAVerifiedMovieIsPlacedAndAFailedMarkingIsAWarning) {
     TempDir dir("vrmark");
-    struct Case {
-        const char* name;
-        std::string file, ext;
-        bool verified;
-        int32_t enabled;
-        int32_t stop;
-        const char* logged;  // expected in the log, "" for nothing
-        bool warned;
-    };
+    // `logged`: expected in the log, "" for nothing.
+    struct Case { const char* name; std::string file, ext; bool verified; int32_t enabled, stop; const char* logged; bool warned; };
     const Case kCases[] = {
         {"encoder failed", "a.mp4", ".mp4", false, 1, 0, "", false},
         {"switched off", "b.mp4", ".mp4", true, 0, 0, "", false},
@@ -63,13 +57,10 @@ TEST(VrMarkingTest, OnlyAVerifiedMovieIsPlacedAndAFailedMarkingIsAWarning) {
         RecordingUserInterface ui;
         const std::string output = (dir.path() / c.file).string();
         const bool placed = c.verified && c.stop == 0;
-        size_t warnings = 0;
         for (int encoding = 0; encoding < 2; ++encoding) {  // an encoding again
             std::ofstream(output, std::ios::binary) << "the user's movie";
             ExportResult exported;
-            exported.outputPath = output;
-            exported.videoExt = c.ext;
-            exported.verified = c.verified;
+            exported.outputPath = output, exported.videoExt = c.ext, exported.verified = c.verified;
             std::string error;
             ASSERT_TRUE(CreatePendingFile(output, exported.pending, error)) << error;
             std::ofstream(exported.pending.tempPath, std::ios::binary) << "not a movie";
@@ -87,14 +78,11 @@ TEST(VrMarkingTest, OnlyAVerifiedMovieIsPlacedAndAFailedMarkingIsAWarning) {
             // The note on containers comes once per run, a failure each time.
             EXPECT_EQ(Count(log, c.logged), c.warned || c.stop ? 2u : 1u) << log;
         }
-        for (const std::string& call : ui.Calls()) {
-            if (call.rfind("message Warning | The movie " + output +
-                               " was saved, but without the 180° VR marking:\ncannot open",
-                           0) == 0) {
-                ++warnings;
-            }
-        }
-        EXPECT_EQ(warnings, c.warned ? 2u : 0u);
+        const std::string warning =
+            "message Warning | The movie " + output + " was saved, but without the 180° VR marking:\ncannot open";
+        const auto calls = ui.Calls();
+        EXPECT_EQ(std::count_if(calls.begin(), calls.end(), [&](const std::string& s) { return s.starts_with(warning); }),
+                  c.warned ? 2 : 0);
         fs::remove(output);
     }
 }

@@ -27,10 +27,7 @@ uint64_t Fnv1a64(std::span<const uint8_t> bytes) {
 // coefficient planes went from 32 to 16 bits (any change of a byte fails:
 // the segments, their order and their tables included).
 TEST(JpegFile, GoldenChecksums) {
-    struct Case {
-        int w, h, quality;
-        uint64_t sum;
-    };
+    struct Case { int w, h, quality; uint64_t sum; };
     for (const Case c : {Case{246, 246, 98, 0xfd00435999436999ull}, Case{246, 246, 50, 0x6966d53a6892781full},
                          Case{37, 19, 100, 0x1b9741223915a7ecull}, Case{640, 480, 75, 0x7a5d8a4b4766e490ull}}) {
         std::vector<uint8_t> px(static_cast<size_t>(c.w) * c.h * 4);

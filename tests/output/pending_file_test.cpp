@@ -36,8 +36,6 @@ TEST(PendingFileTest, TemporaryNamesKeepTheExtensionAndFitTheFileSystem) {
     // A 250-byte name: the stem is shortened, the extension stays.
     const std::string longName = std::string(246, 'n') + ".mp4";
     const std::string shortened = TemporaryNameFor(longName, "aaaaaa");
-    EXPECT_EQ(shortened.size(), 255u);
-    EXPECT_TRUE(shortened.ends_with(".tessaly-aaaaaa.mp4")) << shortened;
     EXPECT_EQ(shortened, "." + std::string(235, 'n') + ".tessaly-aaaaaa.mp4");
     // Never half a character: "ü" is two bytes.
     std::string umlauts;
@@ -111,11 +109,7 @@ TEST(PendingFileTest, EverySpellingOfOneFileIsFound) {
     fs::create_symlink("later.mp4", d / "dangling.webm");
     fs::create_directories(d / "sub");
     const std::string o = (d / "o.mp4").string();
-    struct Case {
-        const char* name;
-        std::vector<std::string> paths;
-        std::vector<size_t> pair;
-    };
+    struct Case { const char* name; std::vector<std::string> paths; std::vector<size_t> pair; };
     const Case kCases[] = {
         {"distinct", {o, (d / "p.mp4").string(), (d / "sub/o.mp4").string()}, {}},
         {"symbolic link", {(d / "x.mp4").string(), o, (d / "l.webm").string()}, {1, 2}},

@@ -60,6 +60,10 @@ protected:
             lines.push_back(text.substr(start, end - start));
         return lines;
     }
+    bool Logged(const std::string& line) const {
+        const auto lines = LogLines();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
 
     struct Outcome {
         bool opened = false;
@@ -156,20 +160,15 @@ TEST_F(VideoSourceTest, OpenPreviewAndCloseWriteTheLogLabelsAndParamFile) {
     worker.join();
 
     const double seconds = std::atof(testing::ProbeVideoEntry(clip, "stream=duration").c_str());
-    const std::vector<std::string> expected = {
-        "OS_ASPECT = 0",         "Render file:" + clip, "Video File Duration = " + FormatNumber(seconds),
-        "Frame Size = 192x144",  "getTimePerFrame = 0.04", "FPS = 25.00",
-        "numframes = 25",        "File exit Ok",        "AVIREAD",
-    };
-    EXPECT_EQ(LogLines(), expected);
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"OS_ASPECT = 0", "Render file:" + clip,
+                                                    "Video File Duration = " + FormatNumber(seconds),
+                                                    "Frame Size = 192x144", "getTimePerFrame = 0.04", "FPS = 25.00",
+                                                    "numframes = 25", "File exit Ok", "AVIREAD"}));
 
     const auto calls = ui_.Calls();
     ASSERT_GE(calls.size(), 5u);
-    const std::vector<std::string> opening = {
-        "switches 1 1", "bar 1",
-        "facts  " + clip + " |192x144|25.00 fps|25|00:00:01",
-    };
-    EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 3), opening);
+    EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 3),
+              (std::vector<std::string>{"switches 1 1", "bar 1", "facts  " + clip + " |192x144|25.00 fps|25|00:00:01"}));
     EXPECT_EQ(calls[calls.size() - 2], "placeholders");
     EXPECT_EQ(calls.back(), "bar 1");
     for (const auto& c : calls) EXPECT_EQ(c.rfind("message", 0), std::string::npos) << c;
@@ -194,11 +193,7 @@ TEST_F(VideoSourceTest, ASecondOpenEndsTheRunningStreamFirst) {
     });
     ASSERT_TRUE(WaitFor([&] { return app_.run.streamState == StreamState::Running && source_.streamActive == 1; }));
     std::thread b([&] { source_.OpenAndPlay(second); });
-    ASSERT_TRUE(WaitFor([&] {
-        const auto lines = LogLines();
-        return app_.run.streamState == StreamState::Running &&
-               std::find(lines.begin(), lines.end(), "Render file:" + second) != lines.end();
-    }));
+    ASSERT_TRUE(WaitFor([&] { return app_.run.streamState == StreamState::Running && Logged("Render file:" + second); }));
     EXPECT_TRUE(WaitFor([&] { return firstDone.load(); }));
     a.join();
     EXPECT_EQ(source_.streamActive, 1);
@@ -209,9 +204,8 @@ TEST_F(VideoSourceTest, ASecondOpenEndsTheRunningStreamFirst) {
     std::vector<std::string> order;
     for (const auto& l : LogLines())
         if (l.rfind("Render file:", 0) == 0 || l == "File exit Ok" || l == "AVIREAD") order.push_back(l);
-    const std::vector<std::string> expected = {"Render file:" + first, "File exit Ok", "AVIREAD",
-                                               "Render file:" + second, "File exit Ok", "AVIREAD"};
-    EXPECT_EQ(order, expected);
+    EXPECT_EQ(order, (std::vector<std::string>{"Render file:" + first, "File exit Ok", "AVIREAD", "Render file:" + second,
+                                               "File exit Ok", "AVIREAD"}));
 }
 
 // A second OpenAndPlay while the first file is still opening (the slow waits of
@@ -226,10 +220,7 @@ TEST_F(VideoSourceTest, ASecondOpenDuringTheFirstOpeningPlaysTheLastFile) {
         source_.OpenAndPlay(first);
         firstDone = true;
     });
-    ASSERT_TRUE(WaitFor([&] {
-        const auto lines = LogLines();
-        return std::find(lines.begin(), lines.end(), "Render file:" + first) != lines.end();
-    }));
+    ASSERT_TRUE(WaitFor([&] { return Logged("Render file:" + first); }));
     ASSERT_EQ(app_.run.streamState, StreamState::Stopped);  // still opening: the loop has not begun
     std::thread b([&] { source_.OpenAndPlay(second); });
     EXPECT_TRUE(WaitFor([&] { return firstDone.load(); }, 5s));

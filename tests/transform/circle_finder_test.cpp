@@ -25,11 +25,11 @@ double Pattern(double x, double y, double) {
     return 120.0 + 80.0 * std::sin(x * 0.07) * std::cos(y * 0.05) + ((static_cast<int>(x / 23) % 2) ? 30.0 : -30.0);
 }
 
+// A w x h plane of one value.
+LumaPlane Flat(int w, int h, uint8_t value) { return LumaPlane{w, h, std::vector<uint8_t>(static_cast<size_t>(w) * h, value)}; }
+
 LumaPlane Draw(int w, int h, const LensCircle& c, const Inside& inside, double black = 0.0) {
-    LumaPlane p;
-    p.width = w;
-    p.height = h;
-    p.pixels.resize(static_cast<size_t>(w) * h);
+    LumaPlane p = Flat(w, h, 0);
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             const double centre = std::hypot(x - c.cx, y - c.cy);
@@ -54,10 +54,7 @@ LumaPlane Draw(int w, int h, const LensCircle& c, const Inside& inside, double b
 
 // Averages f x f blocks, as the media layer's area scaling does.
 LumaPlane Shrink(const LumaPlane& p, int f) {
-    LumaPlane s;
-    s.width = p.width / f;
-    s.height = p.height / f;
-    s.pixels.resize(static_cast<size_t>(s.width) * s.height);
+    LumaPlane s = Flat(p.width / f, p.height / f, 0);
     for (int y = 0; y < s.height; ++y) {
         for (int x = 0; x < s.width; ++x) {
             int sum = 0;
@@ -138,10 +135,7 @@ TEST(CircleFinder, FindsCirclesWholeCutOffScaledNoisyDarkAndLetterboxed) {
 
 TEST(CircleFinder, SaysWhenThereIsNoCircle) {
     const auto plain = [](int w, int h, int top, int bottom) {
-        LumaPlane p;
-        p.width = w;
-        p.height = h;
-        p.pixels.resize(static_cast<size_t>(w) * h);
+        LumaPlane p = Flat(w, h, 0);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
                 p.pixels[static_cast<size_t>(y) * w + x] =
@@ -159,11 +153,7 @@ TEST(CircleFinder, SaysWhenThereIsNoCircle) {
         for (int x = 150; x < 490; ++x) box.pixels[static_cast<size_t>(y) * 640 + x] = 0;
     EXPECT_FALSE(FindLensCircle(box, 640, 480).found);
     // All black.
-    LumaPlane black;
-    black.width = 320;
-    black.height = 240;
-    black.pixels.assign(320 * 240, 16);
-    const CircleSearch none = FindLensCircle(black, 320, 240);
+    const CircleSearch none = FindLensCircle(Flat(320, 240, 16), 320, 240);
     EXPECT_FALSE(none.found);
     EXPECT_FALSE(none.reason.empty());
 }
@@ -185,11 +175,9 @@ TEST(CircleFinder, TheMaximumOverFramesLightsDarkScenes) {
 }
 
 TEST(CircleFinder, TellsTheCircleAndItsCutInOneLine) {
-    EXPECT_EQ(OneDecimal(639.5), "639.5");
-    EXPECT_EQ(OneDecimal(-0.26), "-0.3");
-    EXPECT_EQ(OneDecimal(-0.04), "0.0");
-    EXPECT_EQ(OneDecimal(360.0), "360.0");
-    EXPECT_EQ(OneDecimal(1e-9), "0.0");
+    for (const auto& [value, text] : {std::pair{639.5, "639.5"}, {-0.26, "-0.3"}, {-0.04, "0.0"}, {360.0, "360.0"},
+                                      {1e-9, "0.0"}})
+        EXPECT_EQ(OneDecimal(value), text);
     const LensCircle c{639.5, 359.5, 360.0};
     const CutForCircleResult cut = CutForCircle(1280, 720, c);
     ASSERT_TRUE(cut.ok);

@@ -28,10 +28,7 @@ uint32_t PixelAt(const FrameBuffer& f, int x, int storedRow) {
 
 CutGeometry Crop(int left, int top, int w, int h) {
     CutGeometry g;
-    g.cropLeft = left;
-    g.cropTop = top;
-    g.cropW = w;
-    g.cropH = h;
+    g.cropLeft = left, g.cropTop = top, g.cropW = w, g.cropH = h;
     return g;
 }
 
@@ -40,15 +37,9 @@ CutGeometry Crop(int left, int top, int w, int h) {
 TEST(CutCrop, OneRowShiftBlackBordersAndFlip) {
     const FrameBuffer in = PatternFrame(50, 40);
     FrameBuffer crop;
-    const CutGeometry inside = Crop(7, 5, 20, 16);
-    crop.Allocate(20, 16);
-    CutCrop(in, inside, false, crop);
-    // Crop row 0 (top) shows picture row 4 = stored row 35, column 7 on.
-    EXPECT_EQ(std::memcmp(crop.Row(15), in.Row(35) + 4 * 7, 4 * 20), 0);
-    EXPECT_EQ(std::memcmp(crop.Row(0), in.Row(20) + 4 * 7, 4 * 20), 0);
-    // Beyond the left and top (sy = 0 is the row above the picture), right and
-    // bottom; column frameW is outside, stored row 0 (sy = frameH) inside.
-    for (const CutGeometry& g : {inside, Crop(-6, -3, 20, 16), Crop(40, 30, 20, 16), Crop(-5, -5, 61, 50),
+    // Inside; beyond the left and top (sy = 0 is the row above the picture),
+    // right and bottom; column frameW is outside, stored row 0 (sy = frameH) inside.
+    for (const CutGeometry& g : {Crop(7, 5, 20, 16), Crop(-6, -3, 20, 16), Crop(40, 30, 20, 16), Crop(-5, -5, 61, 50),
                                  Crop(50, 0, 4, 4), Crop(0, 41, 10, 3), Crop(-9, 2, 33, 12)}) {
         crop.Allocate(g.cropW, g.cropH);
         for (bool flip : {false, true, false, true}) {  // a flip after an unflipped crop in the same buffer

@@ -30,12 +30,7 @@ namespace {
 
 constexpr int kFrame = 1200;  // square, so the library's centre is the crop's
 
-struct Profile {
-    const char* lens;
-    double crop;
-    double focal;
-    LensModel projection;
-};
+struct Profile { const char* lens; double crop; double focal; LensModel projection; };
 
 const Profile kProfiles[] = {
     {"Sigma 8mm f/3.5 EX DG Circular", 1.0, 8.0, LensModel::kEquisolid},                 // ptlens, vignetting, poly3 colour

@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -42,14 +43,14 @@ const char* V360Name(LensModel model) {
     return "fisheye";
 }
 
-std::string Number(double v) {
+std::string Number(double v) {  // with a decimal point whatever the locale
     char text[32];
-    std::snprintf(text, sizeof text, "%.3f", v);
-    std::string s = text;
-    for (char& c : s) {
-        if (c == ',') c = '.';
-    }
-    return s;
+    return std::string(text, std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, 3).ptr);
+}
+
+// The cut of the fisheye square placed at column kLeft.
+CutForCircleResult FisheyeCut() {
+    return CutForCircle(kFrameW, kFisheye, LensCircle{kLeft + 0.5 * (kFisheye - 1), 0.5 * (kFisheye - 1), 0.5 * kFisheye});
 }
 
 class LensV360 : public ::testing::Test {
@@ -106,10 +107,7 @@ protected:
         return Read(raw);
     }
 
-    struct Comparison {
-        double psnr = 0.0;
-        double covered = 0.0;  // share of the output compared
-    };
+    struct Comparison { double psnr = 0.0, covered = 0.0; };  // covered: the share of the output compared
 
     // Our conversion of the frame through `lens` against v360's square,
     // over the pixels our table places well inside the lens circle and v360
@@ -117,8 +115,7 @@ protected:
     static Comparison Compare(const std::vector<uint8_t>& frame, const LensSettings& lens,
                               const std::vector<uint8_t>& v360) {
         Comparison result;
-        const CutForCircleResult fit =
-            CutForCircle(kFrameW, kFisheye, LensCircle{kLeft + 0.5 * (kFisheye - 1), 0.5 * (kFisheye - 1), 0.5 * kFisheye});
+        const CutForCircleResult fit = FisheyeCut();
         EXPECT_TRUE(fit.ok);
         FramePipeline p(1);
         EXPECT_EQ(p.Allocate(kFrameW, kFisheye), TransformStatus::kOk);
@@ -156,9 +153,7 @@ protected:
     // The side of our output square, which v360's square takes too: it
     // follows from the cut alone, whatever the lens.
     static int OutputSide() {
-        const CutForCircleResult fit =
-            CutForCircle(kFrameW, kFisheye, LensCircle{kLeft + 0.5 * (kFisheye - 1), 0.5 * (kFisheye - 1), 0.5 * kFisheye});
-        return BuildCutGeometry(kFrameW, kFisheye, fit.cut).geometry.outW;
+        return BuildCutGeometry(kFrameW, kFisheye, FisheyeCut().cut).geometry.outW;
     }
 
     static inline fs::path dir_;
@@ -181,15 +176,10 @@ TEST_F(LensV360, EveryModelAndAngleAgreesAndAWrongModelOrSignDoesNot) {
         {LensModel::kEquisolid, 180, -15, 10, -20}};
     std::string table;
     for (const auto& c : cases) {
-        LensSettings lens;
-        lens.model = c.model;
-        lens.fov = c.fov;
         fs::path fisheye;
-        const std::vector<uint8_t> frame = MakeFrame(lens, fisheye);
+        const std::vector<uint8_t> frame = MakeFrame(LensSettings{c.model, c.fov}, fisheye);
         ASSERT_EQ(frame.size(), size_t{kFrameW} * kFisheye * 4);
-        lens.yaw = c.yaw;
-        lens.pitch = c.pitch;
-        lens.roll = c.roll;
+        const LensSettings lens{c.model, c.fov, c.yaw, c.pitch, c.roll};
         const std::vector<uint8_t> v360 = V360Square(lens, fisheye, OutputSide());
         const Comparison same = Compare(frame, lens, v360);
         const std::string name = std::string(LensModelName(c.model)) + " " + Number(c.fov) + " yaw " +

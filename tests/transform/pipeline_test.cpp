@@ -171,12 +171,6 @@ TEST(FramePipeline, PreviewPassOrderAndGeometryRebuilds) {
     EXPECT_FALSE(p.PreviewPass(s, {}, cb).geometryBuilt);
 }
 
-// The full conversion order with every filter on, flipped, over two frames
-// (the second reads the table again). Its checksums were taken from a plain
-// per-pixel conversion written from the formulas, with no tables, threads or
-// vectors; any change of a single output byte fails here. Every kernel and
-// thread count gives these bytes, and on other cuts the single-thread scalar
-// bytes.
 // Two eyes of one frame, each read through its window (across the frame's
 // edges) and written in place into its part of one joined frame, give the
 // bytes of each window converted alone, frame after frame. Alike eyes share
@@ -184,12 +178,7 @@ TEST(FramePipeline, PreviewPassOrderAndGeometryRebuilds) {
 TEST(FramePipeline, EyesReadAndWrittenInPlaceGiveTheBytesOfEachEyeAlone) {
     const int w = 320, h = 120;
     const FrameRegion windows[2] = {{-6, 4, 160, 120}, {166, -5, 160, 120}};
-    struct Case {
-        const char* name;
-        StereoLayout layout;
-        double rightRoll;
-        int32_t sharpen, brightness;
-    };
+    struct Case { const char* name; StereoLayout layout; double rightRoll; int32_t sharpen, brightness; };
     const Case kCases[] = {{"side by side", StereoLayout::kSideBySide, 0, 0, 0},
                            {"top-bottom, sharpened", StereoLayout::kTopBottom, 0, 3, 0},
                            {"right eye rolled, sharpened", StereoLayout::kSideBySide, 3, 3, 0},
@@ -233,6 +222,12 @@ TEST(FramePipeline, EyesReadAndWrittenInPlaceGiveTheBytesOfEachEyeAlone) {
     }
 }
 
+// The full conversion order with every filter on, flipped, over two frames
+// (the second reads the table again). Its checksums were taken from a plain
+// per-pixel conversion written from the formulas, with no tables, threads or
+// vectors; any change of a single output byte fails here. Every kernel and
+// thread count gives these bytes, and on other cuts the single-thread scalar
+// bytes.
 TEST(FramePipeline, GoldenChecksumAndIdenticalBytesOnEveryKernelAndThreadCount) {
     const int w = 320, h = 240;
     TransformSettings golden = Cut(-8, -8, 616, 606);

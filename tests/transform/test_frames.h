@@ -30,10 +30,7 @@ inline std::vector<uint8_t> MakePattern(int w, int h, uint32_t seed = 1) {
 
 inline uint64_t Fnv1a64(const uint8_t* data, size_t n) {
     uint64_t h = 0xcbf29ce484222325ull;
-    for (size_t i = 0; i < n; ++i) {
-        h ^= data[i];
-        h *= 0x100000001b3ull;
-    }
+    for (size_t i = 0; i < n; ++i) h = (h ^ data[i]) * 0x100000001b3ull;
     return h;
 }
 

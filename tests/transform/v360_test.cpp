@@ -6,11 +6,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "tests/video/v360_compare.h"
 #include "transform/frame_pipeline.h"
 
 namespace tessaly {
@@ -43,17 +42,10 @@ TEST(FramePipeline, AgreesWithFfmpegV360OnTheSameCircle) {
     ASSERT_EQ(std::system(make.c_str()), 0);
     // Both pictures bottom-up BGRX, like ours. The default cut's circle on
     // 1920 x 1080: centre (972, 533), rim 502.3.
-    auto extract = [&](const std::string& filters, const std::string& name) {
-        const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin -y -i " + clip + " -frames:v 1 -vf " +
-                                filters + "vflip -pix_fmt bgra -f rawvideo " + (dir / name).string();
-        EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
-        std::ifstream in(dir / name, std::ios::binary);
-        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-    };
-    std::vector<uint8_t> frame = extract("", "frame.bgra");
-    const std::vector<uint8_t> v360 = extract(
-        "crop=1004:1004:470:31,v360=input=fisheye:output=equirect:ih_fov=180:iv_fov=180:h_fov=180:v_fov=180:"
-        "w=1104:h=1104:interp=cubic,", "v360.bgra");
+    std::vector<uint8_t> frame = testing::FirstFrame(clip, "", (dir / "frame.bgra").string());
+    const std::vector<uint8_t> v360 = testing::FirstFrame(
+        clip, "crop=1004:1004:470:31,v360=input=fisheye:output=equirect:ih_fov=180:iv_fov=180:h_fov=180:v_fov=180:"
+        "w=1104:h=1104:interp=cubic,", (dir / "v360.bgra").string());
     ASSERT_EQ(frame.size(), 1920u * 1080 * 4);
     ASSERT_EQ(v360.size(), 1104u * 1104 * 4);
     FramePipeline p;

@@ -102,10 +102,8 @@ TEST(EncoderProgramTest, AStopRequestEndsTheChild) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             (c.secondFlag ? alsoStop : stop) = true;
         });
-        RunOptions options;
-        options.stop = &stop;
-        options.alsoStop = &alsoStop;
-        options.graceMs = 200;
+        const RunOptions options{
+            .stdoutPath = {}, .stderrPath = {}, .stop = &stop, .graceMs = 200, .alsoStop = &alsoStop};
         const auto start = std::chrono::steady_clock::now();
         const ChildOutcome outcome = RunChild({"/bin/sh", "-c", c.script}, options);
         raise.join();
@@ -132,8 +130,7 @@ TEST(EncoderProgramTest, AStalledChildIsEndedASlowOneIsNot) {
     const std::string grows = dir + "/grows.bin";
     const Case cases[] = {
         {"report lines", "for i in 1 2 3 4 5 6 7 8 9 10; do echo line $i >&2; sleep 0.1; done", false, false, 0},
-        {"growing output", "for i in 1 2 3 4 5 6 7 8 9 10; do echo x >> " + grows + "; sleep 0.1; done", false,
-         false, 0},
+        {"growing output", "for i in 1 2 3 4 5 6 7 8 9 10; do echo x >> " + grows + "; sleep 0.1; done", false, false, 0},
         {"waiting for this process", "sleep 1", true, false, 0},
         {"silent", "echo started >&2; exec sleep 30", false, true, SIGTERM},
         {"silent, deaf to SIGTERM", "trap '' TERM; while :; do sleep 0.05; done", false, true, SIGKILL},
@@ -142,13 +139,8 @@ TEST(EncoderProgramTest, AStalledChildIsEndedASlowOneIsNot) {
         SCOPED_TRACE(c.name);
         std::atomic<bool> stop{false};
         std::atomic<int32_t> awaited{c.awaitedFlag ? 0 : 1};
-        RunOptions options;
-        options.stderrPath = dir + "/report.txt";
-        options.stop = &stop;
-        options.graceMs = 200;
-        options.stallLimitMs = 500;
-        options.progressFiles = {grows};
-        options.awaited = &awaited;
+        const RunOptions options{.stdoutPath = {}, .stderrPath = dir + "/report.txt", .stop = &stop, .graceMs = 200,
+                                 .stallLimitMs = 500, .progressFiles = {grows}, .awaited = &awaited};
         const ChildOutcome outcome = RunChild({"/bin/sh", "-c", c.script}, options);
         EXPECT_EQ(outcome.stalled, c.stalled);
         EXPECT_FALSE(outcome.stopped);
@@ -160,9 +152,7 @@ TEST(EncoderProgramTest, AStalledChildIsEndedASlowOneIsNot) {
         }
     }
     // Without a limit nothing is a stall.
-    RunOptions patient;
-    patient.stop = nullptr;
-    EXPECT_FALSE(RunChild({"/bin/sh", "-c", "sleep 0.7"}, patient).stalled);
+    EXPECT_FALSE(RunChild({"/bin/sh", "-c", "sleep 0.7"}, RunOptions{}).stalled);
 }
 
 // The last resort of a process that must end now: every child it still
@@ -186,11 +176,7 @@ TEST(EncoderProgramTest, WavHasSamplesOnlyWithData) {
     const std::string fmt = "fmt " + le32(16) + std::string("\x01\x00\x02\x00\x44\xac\x00\x00\x10\xb1\x02\x00\x04\x00\x10\x00", 16);
     const std::string list = "LIST" + le32(22) + std::string(22, 'i');  // 78 bytes with the header below
     const std::string dir = TempFolder("wavcheck");
-    struct Case {
-        const char* what;
-        std::string bytes;
-        bool samples;
-    };
+    struct Case { const char* what; std::string bytes; bool samples; };
     const Case cases[] = {
         {"header only, as a dead extractor leaves it", "RIFF" + le32(70) + "WAVE" + fmt + list + "data" + le32(0), false},
         {"one sample", "RIFF" + le32(74) + "WAVE" + fmt + "data" + le32(4) + "abcd", true},

@@ -52,9 +52,7 @@ SizedClip MakeSizedClip(int w, int h, const std::string& pixelFormat) {
     const std::string graph = "sws_flags=bilinear;testsrc2=size=320x320:rate=25:duration=0.12,format=rgb24,crop=" +
                               std::to_string(w) + ":" + std::to_string(h) + ":13:7,format=" + pixelFormat +
                               ",split[m][r];[r]trim=end_frame=1,format=bgr0,vflip[ref]";
-    const std::string codec = h264 ? "-c:v libx264 -qp 0 -preset ultrafast"
-                              : raw ? "-c:v rawvideo"
-                                    : "-c:v ffv1";
+    const std::string codec = h264 ? "-c:v libx264 -qp 0 -preset ultrafast" : raw ? "-c:v rawvideo" : "-c:v ffv1";
     const std::string cmd = "ffmpeg -hide_banner -loglevel error -y -filter_complex " + Quote(graph) +
                             " -map '[m]' " + codec + " " + Quote(tmpMovie) +
                             " -map '[ref]' -f rawvideo " + Quote(tmpRef) + " >/dev/null 2>&1";

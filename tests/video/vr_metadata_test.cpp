@@ -15,10 +15,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/app/temp_dir.h"
 #include "tests/capture_output.h"
 #include "video/vr_metadata.h"
 
@@ -40,21 +42,15 @@ extern "C" int rename(const char* from, const char* to) {
 namespace tessaly {
 namespace {
 
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
+using testing::CaptureOutput;
+using testing::ReadFile;
 
-std::string Capture(const std::string& command) { return tessaly::testing::CaptureOutput(command); }
-
-std::string Bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+std::string Quote(const std::string& text) { return testing::ShellQuote(text); }
 
 // The packets of every stream (sizes, times and checksums) as the ffmpeg
 // program sees them in a stream copy.
 std::string FrameMd5(const std::string& path) {
-    return Capture("ffmpeg -v error -i " + Quote(path) + " -map 0 -c copy -f framemd5 - 2>&1");
+    return CaptureOutput("ffmpeg -v error -i " + Quote(path) + " -map 0 -c copy -f framemd5 - 2>&1");
 }
 
 // The framemd5 text without the two side data entries (stereo, 12 bytes;
@@ -92,7 +88,7 @@ const std::string kBoundsPayload("\0\0\0\0" "\0\0\0\0" "\0\0\0\0" "\x40\0\0\0" "
 
 // ffprobe's side data of the first video stream as key=value lines.
 std::string ProbedSideData(const std::string& path) {
-    return Capture("ffprobe -v error -select_streams v:0 -show_streams -of flat=s=_ " +
+    return CaptureOutput("ffprobe -v error -select_streams v:0 -show_streams -of flat=s=_ " +
                    Quote(path) + " | grep side_data");
 }
 
@@ -109,15 +105,6 @@ std::vector<std::string> FolderEntries(const fs::path& dir) {
 
 class VrMetadataTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("tessaly_vr_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     // A 1-second 128x128 clip with sound, encoded as the encoder rows do.
     std::string MakeClip(const std::string& name, const std::string& codecs) {
         const std::string path = (dir_ / name).string();
@@ -128,12 +115,8 @@ protected:
         return path;
     }
 
-    fs::path dir_;
-};
-
-struct Container {
-    const char* name;
-    const char* codecs;
+    testing::TempDir temp_{"vr"};
+    const fs::path dir_ = temp_.path();
 };
 
 // Every carrying container, mono and with two eyes side by side or one above
@@ -141,31 +124,21 @@ struct Container {
 // says so with the same 180-degree bounds as ffprobe reads them; the packets
 // stay, the file keeps its permissions and no other file stays beside it.
 TEST_F(VrMetadataTest, MarksEveryCarryingContainerAndLayoutAndKeepsThePackets) {
-    const struct {
-        const char* name;
-        const char* codecs;
-        StereoLayout layout;
-        const char* probed;  // ffprobe's stereo type
-        const char* logged;
-    } kCases[] = {
-        {"out.mp4", "-c:v libx264 -c:a aac", StereoLayout::kMono, "2D", "mono"},
-        {"out.m4v", "-c:v libx264 -c:a aac -f mp4", StereoLayout::kMono, "2D", "mono"},
-        {"out.mov", "-c:v libx264 -c:a libmp3lame -f mov", StereoLayout::kMono, "2D", "mono"},
-        {"out.webm", "-c:v libvpx-vp9 -c:a libvorbis -f webm", StereoLayout::kMono, "2D", "mono"},
-        {"out with blanks ü.mkv", "-c:v libx264 -c:a libvorbis", StereoLayout::kMono, "2D", "mono"},
-        {"sbs.mp4", "-c:v libx264 -c:a aac", StereoLayout::kSideBySide, "side by side", "side-by-side stereo"},
-        {"tb.mp4", "-c:v libx264 -c:a aac", StereoLayout::kTopBottom, "top and bottom", "top-bottom stereo"},
-        {"sbs.mov", "-c:v libx264 -c:a libmp3lame -f mov", StereoLayout::kSideBySide, "side by side",
-         "side-by-side stereo"},
-        {"tb.webm", "-c:v libvpx-vp9 -c:a libvorbis -f webm", StereoLayout::kTopBottom, "top and bottom",
-         "top-bottom stereo"},
-        {"sbs.webm", "-c:v libvpx-vp9 -c:a libvorbis -f webm", StereoLayout::kSideBySide, "side by side",
-         "side-by-side stereo"},
-        {"tb.mkv", "-c:v libx264 -c:a libvorbis", StereoLayout::kTopBottom, "top and bottom", "top-bottom stereo"},
-        {"sbs.mkv", "-c:v libx264 -c:a libvorbis", StereoLayout::kSideBySide, "side by side", "side-by-side stereo"},
+    const char *kMp4 = "-c:v libx264 -c:a aac", *kMov = "-c:v libx264 -c:a libmp3lame -f mov",
+               *kWebm = "-c:v libvpx-vp9 -c:a libvorbis -f webm", *kMkv = "-c:v libx264 -c:a libvorbis";
+    constexpr StereoLayout kMono = StereoLayout::kMono, kSbs = StereoLayout::kSideBySide,
+                           kTb = StereoLayout::kTopBottom;
+    const struct { const char* name; const char* codecs; StereoLayout layout; } kCases[] = {
+        {"out.mp4", kMp4, kMono}, {"out.m4v", "-c:v libx264 -c:a aac -f mp4", kMono}, {"out.mov", kMov, kMono},
+        {"out.webm", kWebm, kMono}, {"out with blanks ü.mkv", kMkv, kMono}, {"sbs.mp4", kMp4, kSbs},
+        {"tb.mp4", kMp4, kTb}, {"sbs.mov", kMov, kSbs}, {"tb.webm", kWebm, kTb}, {"sbs.webm", kWebm, kSbs},
+        {"tb.mkv", kMkv, kTb}, {"sbs.mkv", kMkv, kSbs},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
+        // ffprobe's stereo type and the logged layout.
+        const char* probed = c.layout == kMono ? "2D" : c.layout == kSbs ? "side by side" : "top and bottom";
+        const char* logged = c.layout == kMono ? "mono" : c.layout == kSbs ? "side-by-side stereo" : "top-bottom stereo";
         const std::string path = MakeClip(c.name, c.codecs);
         ASSERT_TRUE(fs::exists(path));
         fs::permissions(path, fs::perms(0640));
@@ -177,7 +150,7 @@ TEST_F(VrMetadataTest, MarksEveryCarryingContainerAndLayoutAndKeepsThePackets) {
         const VrMarkResult r = MarkAs180Video(path, [&](const std::string& l) { log.push_back(l); }, c.layout);
         ASSERT_EQ(r.status, VrMarkStatus::kMarked) << r.reason;
         ASSERT_EQ(log.size(), 1u);
-        EXPECT_TRUE(Has(log[0], std::string("marked as 180x180 degree equirectangular ") + c.logged + " video"))
+        EXPECT_TRUE(Has(log[0], std::string("marked as 180x180 degree equirectangular ") + logged + " video"))
             << log[0];
 
         // ffprobe gives the bounds in pixels of the 128-wide picture: a
@@ -188,12 +161,12 @@ TEST_F(VrMetadataTest, MarksEveryCarryingContainerAndLayoutAndKeepsThePackets) {
                                        "bound_left=65", "bound_right=63", "bound_top=0", "bound_bottom=0",
                                        "side_data_type=\"Stereo 3D\""})
             EXPECT_TRUE(Has(sd, line)) << line << " in " << sd;
-        EXPECT_TRUE(Has(sd, std::string("type=\"") + c.probed + "\"")) << sd;
+        EXPECT_TRUE(Has(sd, std::string("type=\"") + probed + "\"")) << sd;
 
         const std::string after = FrameMd5(path);
         EXPECT_NE(after, before);  // the marking travels with the first packet
         EXPECT_EQ(WithoutMarking(after), WithoutMarking(before));
-        const std::string bytes = Bytes(path);
+        const std::string bytes = ReadFile(path);
         EXPECT_TRUE(Has(bytes, kBoundsPayload));
         if (bytes.find("ftyp") == 4) {
             EXPECT_TRUE(Has(bytes, "equi" + kBoundsPayload));
@@ -220,22 +193,21 @@ TEST_F(VrMetadataTest, MarksEveryCarryingContainerAndLayoutAndKeepsThePackets) {
 }
 
 TEST_F(VrMetadataTest, LeavesContainersThatCannotCarryItByteIdentical) {
-    const Container kContainers[] = {
-        {"out.flv", "-c:v libx264 -c:a libmp3lame -f flv"},
-        {"out.avi", "-c:v libx264 -c:a pcm_s16le -f avi"},
-        {"out.ogg", "-c:v libtheora -c:a libvorbis -f ogg"},
-        {"out.OGV", "-c:v libtheora -c:a libvorbis -f ogg"},
-    };
-    for (const Container& c : kContainers) {
+    const struct {
+        const char* name;
+        const char* codecs;
+    } kContainers[] = {{"out.flv", "-c:v libx264 -c:a libmp3lame -f flv"}, {"out.avi", "-c:v libx264 -c:a pcm_s16le -f avi"},
+                       {"out.ogg", "-c:v libtheora -c:a libvorbis -f ogg"}, {"out.OGV", "-c:v libtheora -c:a libvorbis -f ogg"}};
+    for (const auto& c : kContainers) {
         SCOPED_TRACE(c.name);
         const std::string path = MakeClip(c.name, c.codecs);
-        const std::string before = Bytes(path);
+        const std::string before = ReadFile(path);
         ASSERT_FALSE(before.empty());
         std::vector<std::string> log;
         const VrMarkResult r = MarkAs180Video(path, [&](const std::string& l) { log.push_back(l); });
         EXPECT_EQ(r.status, VrMarkStatus::kUnsupported);
         EXPECT_TRUE(Has(r.reason, "cannot carry")) << r.reason;
-        EXPECT_EQ(Bytes(path), before);
+        EXPECT_EQ(ReadFile(path), before);
         EXPECT_EQ(FolderEntries(dir_), std::vector<std::string>{c.name});
         fs::remove(path);
     }
@@ -245,11 +217,11 @@ TEST_F(VrMetadataTest, LeavesContainersThatCannotCarryItByteIdentical) {
 // file and says why.
 TEST_F(VrMetadataTest, AFailingRemuxKeepsTheUnmarkedMovie) {
     const std::string movie = MakeClip("movie.mp4", "-c:v libx264 -c:a aac");
-    const std::string original = Bytes(movie);
+    const std::string original = ReadFile(movie);
     ASSERT_GT(original.size(), 4096u);
     const std::string damaged = (dir_ / "damaged.mp4").string();
     std::ofstream(damaged, std::ios::binary) << original.substr(0, original.size() / 3);
-    const std::string damagedBytes = Bytes(damaged);
+    const std::string damagedBytes = ReadFile(damaged);
 
     struct Case {
         const char* name;
@@ -277,22 +249,21 @@ TEST_F(VrMetadataTest, AFailingRemuxKeepsTheUnmarkedMovie) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);
         const std::vector<std::string> entries = FolderEntries(dir_);
-        const std::string bytes = fs::exists(c.path) ? Bytes(c.path) : "";
+        const std::string bytes = fs::exists(c.path) ? ReadFile(c.path) : "";
         std::vector<std::string> log;
         c.before();
-        const VrMarkResult r =
-            MarkAs180Video(c.path, [&](const std::string& l) { log.push_back(l); });
+        const VrMarkResult r = MarkAs180Video(c.path, [&](const std::string& l) { log.push_back(l); });
         c.after();
         EXPECT_EQ(r.status, VrMarkStatus::kFailed);
         EXPECT_TRUE(Has(r.reason, c.reason)) << r.reason;
         ASSERT_EQ(log.size(), 1u);
         EXPECT_TRUE(Has(log[0], "left unmarked: " + r.reason)) << log[0];
         if (!bytes.empty()) {
-            EXPECT_EQ(Bytes(c.path), bytes);
+            EXPECT_EQ(ReadFile(c.path), bytes);
         }
         EXPECT_EQ(FolderEntries(dir_), entries);
     }
-    EXPECT_EQ(Bytes(damaged), damagedBytes);
+    EXPECT_EQ(ReadFile(damaged), damagedBytes);
     EXPECT_EQ(ProbedSideData(movie), "");
 }
 

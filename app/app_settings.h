@@ -2,6 +2,7 @@
 // guards them in one object.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "transform/cut_rect.h"
 #include "transform/lens.h"
+#include "transform/stereo_layout.h"
 
 namespace tessaly {
 
@@ -52,6 +54,15 @@ struct AppSettings {
     std::string cutMovie;
     int32_t cutMovieWidth = 0;
     int32_t cutMovieHeight = 0;
+    // Two eyes in one frame: how the movie holds them (a StereoLayout;
+    // mono: one circle), how the output holds them, whether the movie's
+    // first half holds the right eye, whether the eyes are aligned before a
+    // run, and each eye's own levelling angles (none: the lens's).
+    int32_t STEREO = 0;
+    int32_t STEREO_OUT = 1;
+    int32_t SWAP_EYES = 0;
+    int32_t ALIGN_EYES = 1;
+    std::array<EyeAngles, 2> eyeAngles{};
 
     bool operator==(const AppSettings&) const = default;
 };

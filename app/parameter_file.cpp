@@ -230,6 +230,45 @@ void LoadCutMovie(std::string_view text, AppSettings& settings) {
     SetCutMovie(settings, UnescapeMoviePath(path), static_cast<int32_t>(w), static_cast<int32_t>(h));
 }
 
+// The eyes' own angles as written: six fields, left eye's yaw, pitch and
+// roll then the right eye's, each empty when the eye takes the lens's.
+constexpr std::optional<double> EyeAngles::*kEyeAngleFields[] = {&EyeAngles::yaw, &EyeAngles::pitch,
+                                                                  &EyeAngles::roll};
+
+std::string EyeAnglesValue(const std::array<EyeAngles, 2>& eyes) {
+    std::string text;
+    for (int i = 0; i < 6; ++i) {
+        if (i > 0) text += ',';
+        const std::optional<double>& angle = eyes[i / 3].*kEyeAngleFields[i % 3];
+        if (angle) text += FormatNumber(*angle);
+    }
+    return text;
+}
+
+// The stereo choice of a file; a value out of its range, a damaged or an
+// unusable angle keeps its start value.
+void LoadStereo(std::string_view text, AppSettings& settings) {
+    const AppSettings start;
+    for (const char* tag : {"STEREO", "STEREO_OUT", "SWAP_EYES", "ALIGN_EYES"}) {
+        const ParameterDescriptor& d = Parameter(tag);
+        const std::string_view segment = SecondSegment(text, std::string("<") + tag + ">");
+        double v = 0.0;
+        const bool read = !segment.empty() && ParseLensNumber(segment, v) && v == std::trunc(v);
+        settings.*d.field = read && v >= d.min && v <= d.max ? static_cast<int32_t>(v) : start.*d.field;
+    }
+    settings.eyeAngles = start.eyeAngles;
+    std::string_view rest = SecondSegment(text, "<EYE_ANGLES>");
+    for (int i = 0; i < 6 && !rest.empty(); ++i) {
+        const size_t comma = rest.find(',');
+        const std::string_view field = rest.substr(0, comma);
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+        LensSettings probe;
+        probe.yaw = 0.0;
+        if (field.empty() || !ParseLensNumber(field, probe.yaw) || !LensProblem(probe).empty()) continue;
+        settings.eyeAngles[i / 3].*kEyeAngleFields[i % 3] = probe.yaw;
+    }
+}
+
 // The value a number read from the file becomes: a 0 outside its range,
 // or FPS 0, takes the reset value.
 int32_t CorrectedZero(const ParameterDescriptor& d, int32_t v) {
@@ -259,6 +298,7 @@ std::optional<std::string> FileValue(const ParameterDescriptor& d, const AppSett
                FormatNumber(p.aperture);
     }
     if (d.path == &AppSettings::cutMovie) return EscapeMoviePath(in.cutMovie);
+    if (tag == "EYE_ANGLES") return EyeAnglesValue(in.eyeAngles);
     if (d.path != nullptr) return PathLineValue(in.*d.path);
     int32_t v = in.*d.field;
     if (d.limit != PositionLimit::kNone) v = ClampToRange(v, LimitOf(d.limit, screen));
@@ -385,6 +425,7 @@ LoadResult LoadParametersFromText(std::string text, AppSettings& settings,
     settings.OPATH = TrimBlanksAndNuls(opath);
     LoadLens(text, settings.lens, result.lensNotes);
     LoadCutMovie(text, settings);
+    LoadStereo(text, settings);
     result.complete = true;
     return result;
 }

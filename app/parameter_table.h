@@ -123,6 +123,14 @@ inline constexpr ParameterDescriptor kParameterTable[] = {
     {.tag = "CUT_MOVIE", .kind = ValueKind::kPath, .path = &AppSettings::cutMovie},
     {.tag = "CUT_WIDTH", .min = 0, .max = 1000000, .field = &AppSettings::cutMovieWidth},
     {.tag = "CUT_HEIGHT", .min = 0, .max = 1000000, .field = &AppSettings::cutMovieHeight},
+    // The desktop's stereo choice: layouts as StereoLayout numbers, and the
+    // eyes' own angles "LEFT_YAW,LEFT_PITCH,LEFT_ROLL,RIGHT_YAW,..." with
+    // an empty field for an angle the eye takes from the lens.
+    {.tag = "STEREO", .min = 0, .max = 2, .field = &AppSettings::STEREO},
+    {.tag = "STEREO_OUT", .min = 1, .max = 2, .start = 1, .field = &AppSettings::STEREO_OUT},
+    {.tag = "SWAP_EYES", .kind = ValueKind::kSwitch, .max = 1, .field = &AppSettings::SWAP_EYES},
+    {.tag = "ALIGN_EYES", .kind = ValueKind::kSwitch, .max = 1, .start = 1, .field = &AppSettings::ALIGN_EYES},
+    {.tag = "EYE_ANGLES", .kind = ValueKind::kText},
 
     // Only in a job: the movie and its facts, the lens circle, the outputs
     // and the run's rules.

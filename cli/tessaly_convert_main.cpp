@@ -37,7 +37,7 @@
 #include "app/startup.h"
 #include "cli/convert_options.h"
 #include "cli/run_workspace.h"
-#include "cli/stereo_cuts.h"
+#include "convert/stereo_cuts.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_ui.h"
 #include "convert/conversion_driver.h"

@@ -105,6 +105,16 @@ enum ControlId : int {
     kQueueWindow = 924,      // menu item and push button: the "Queue" window
     kRunQueue = 925,         // menu item: convert the queue's waiting jobs
     kLensDialog = 930,       // menu item
+    // The "Stereo" menu: how the movie holds two eyes, how the output holds
+    // them, swapped and aligned eyes, and the output preview's anaglyph.
+    kStereoMono = 940,
+    kStereoSideBySide = 941,
+    kStereoTopBottom = 942,
+    kStereoOutSideBySide = 943,
+    kStereoOutTopBottom = 944,
+    kSwapEyes = 945,
+    kAlignEyes = 946,
+    kAnaglyph = 947,
 
     // The preview panels and the position bar.
     kInputPanel = 2007,

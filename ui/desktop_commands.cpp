@@ -172,9 +172,37 @@ std::string DesktopCommands::SetLens(const LensSettings& lens) {
         stored.model = found.correction->projection;
     }
     std::string problem = LensProblem(stored);
-    if (problem.empty()) Change([&stored](AppSettings& s) { s.lens = stored; });
+    if (problem.empty()) {
+        Change([&stored](AppSettings& s) { s.lens = stored; });
+        session_.EyesChoiceChanged();
+    }
     return problem;
 }
+
+std::string DesktopCommands::SetStereo(StereoLayout input, StereoLayout output, bool swapEyes, bool alignEyes) {
+    if (session_.app.run.converting.load()) return "the stereo layout cannot change during a conversion";
+    if (output == StereoLayout::kMono) return "the output holds both eyes side by side or one above the other";
+    Change([&](AppSettings& s) {
+        s.STEREO = static_cast<int32_t>(input);
+        s.STEREO_OUT = static_cast<int32_t>(output);
+        s.SWAP_EYES = swapEyes ? 1 : 0;
+        s.ALIGN_EYES = alignEyes ? 1 : 0;
+    });
+    session_.EyesChoiceChanged();
+    return {};
+}
+
+std::string DesktopCommands::SetEyeAngles(int eye, const EyeAngles& angles) {
+    if (session_.app.run.converting.load()) return "the lens cannot change during a conversion";
+    if (eye != kLeftEye && eye != kRightEye) return "no such eye";
+    const std::string problem = LensProblem(EyeLens(session_.app.settings->lens, angles));
+    if (!problem.empty()) return problem;
+    Change([&](AppSettings& s) { s.eyeAngles[eye] = angles; });
+    session_.EyesChoiceChanged();
+    return {};
+}
+
+bool DesktopCommands::ToggleAnaglyph() { return session_.anaglyph.fetch_xor(1) == 0; }
 
 void DesktopCommands::StoreWindowPositions(const WindowPositions& at) {
     Change([&at](AppSettings& s) {

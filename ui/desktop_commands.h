@@ -14,6 +14,7 @@
 
 #include "transform/cut_rect.h"
 #include "transform/lens.h"
+#include "transform/stereo_layout.h"
 #include "video/media_info.h"
 
 namespace tessaly {
@@ -102,6 +103,17 @@ public:
     // cannot give its profile: the reason is returned, empty when stored.
     // With a profile, the lens model becomes the profile's projection.
     std::string SetLens(const LensSettings& lens);
+    // The stereo choice: how the movie holds the eyes (mono: one circle),
+    // how the output holds them, swapped eyes, aligned eyes. Refused during
+    // a conversion, and an output layout that is not sbs or tb: the reason,
+    // else empty. A changed choice finds the eyes' circles again.
+    std::string SetStereo(StereoLayout input, StereoLayout output, bool swapEyes, bool alignEyes);
+    // An eye's own levelling angles (none given: the lens's), checked as
+    // the lens's are; refused as SetLens is.
+    std::string SetEyeAngles(int eye, const EyeAngles& angles);
+    // The output preview's anaglyph (left eye red, right eye green and
+    // blue) instead of the eyes side by side; returns the new state.
+    bool ToggleAnaglyph();
     // The windows' places, kept for the next start.
     void StoreWindowPositions(const WindowPositions& at);
     // The cut a circle search found for `movie`, which it then belongs to.

@@ -266,6 +266,11 @@ void DesktopSession::PaintPreviews() {
     overlay.YL2 = s.YL2;
     overlay.lens = s.lens;
     overlay.circleLine = CircleLine();
+    const std::optional<JobStereo> eyes = CurrentEyes();
+    if (eyes) {
+        overlay.stereo = true;
+        overlay.eyeRims = EyeRims(eyes->settings, s.lens);
+    }
     PreviewHeader header;
     {
         std::lock_guard lock(probeMutex_);
@@ -275,7 +280,13 @@ void DesktopSession::PaintPreviews() {
         overlay.secondStreamLine = probe_.secondStreamLine;
         header = header_;
     }
-    const bool drew = painter.Paint(pipeline.InputFrame(), header, overlay, pipeline.Output(),
+    // The eyes side by side (or as an anaglyph) while the movie plays; a
+    // stereo run paints nothing.
+    const bool stereo = eyes && !app.run.converting.load() &&
+                        stereoPreview_.Convert(pipeline.InputFrame(), header.width, header.height, eyes->settings,
+                                               s.lens, anaglyph.load() != 0);
+    const bool drew = painter.Paint(pipeline.InputFrame(), header, overlay,
+                                    stereo ? stereoPreview_.Shown() : pipeline.Output(),
                                     app.run.showInputVideo.load(), app.run.showOutputVideo.load(),
                                     app.run.converting.load(), app.run.progress.Get());
     QWidget* window = window_;
@@ -302,6 +313,10 @@ void DesktopSession::SearchOnLoad() {
     const AppSettings s = app.settings.Copy();
     const MediaInfo movie = source.Info();
     if (s.ASPECT != 0) return;
+    if (s.STEREO != 0) {
+        if (!CurrentEyes()) FindLensCircle(true);
+        return;
+    }
     if (CutSetFor(s, movie.videoPath, movie.frameWidth, movie.frameHeight)) {
         app.env.log.WriteLogLine("The cut was set for this movie: it stays");
         return;
@@ -315,6 +330,10 @@ bool DesktopSession::FindLensCircle(bool onLoad) {
     const MediaInfo movie = source.Info();
     if (source.videoOpen.load() == 0 || movie.videoPath.empty() || movie.frameWidth <= 0) return false;
     if (circleSearching.exchange(1) != 0) return false;
+    if (app.settings.Copy().STEREO != 0) {
+        StartEyeSearch(movie, onLoad);
+        return true;
+    }
     const CutRect before = CutOf(app.settings.Copy());
     // Kept with the load threads: joined when ended or at shutdown.
     std::lock_guard lock(threadsMutex_);
@@ -415,6 +434,89 @@ std::string DesktopSession::RimWarning() const {
            "sets the cut that fits.\n\nConvert anyway?";
 }
 
+void DesktopSession::StartEyeSearch(const MediaInfo& movie, bool onLoad) {
+    const AppSettings made = app.settings.Copy();
+    eyesAgain_ = 0;
+    std::lock_guard lock(threadsMutex_);
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    loadThreads_.push_back({std::thread([this, movie, onLoad, made, done] {
+                                const FoundEyes found = FindEyes(movie.videoPath, made, &app.run.stopRequested);
+                                QWidget* window = window_;
+                                if (window == nullptr || app.run.stopRequested.load()) {
+                                    if (convertAfterSearch_.exchange(0) != 0) convertFlow_ = 0;
+                                    circleSearching = 0;
+                                } else {
+                                    PostToGui(window, [this, movie, found, made, onLoad] {
+                                        SetFoundEyes(movie, found, made, onLoad);
+                                    });
+                                }
+                                done->store(true);
+                            }),
+                            done});
+}
+
+namespace {
+
+// "lens circle found: left eye 480.0, 540.0, r 450.0; right eye ..." ("."
+// whatever the locale).
+std::string EyesFoundLine(const JobStereo& eyes) {
+    std::string line = "lens circle found:";
+    for (int eye = 0; eye < 2; ++eye) {
+        const LensCircle c = eyes.circles[eye].value_or(LensCircle{});
+        const auto tenth = [](double v) { return QString::number(v, 'f', 1).toStdString(); };
+        line += std::string(eye == kLeftEye ? " left eye " : "; right eye ") + tenth(c.cx) + ", " + tenth(c.cy) +
+                ", r " + tenth(c.r);
+    }
+    return line;
+}
+
+}  // namespace
+
+void DesktopSession::SetFoundEyes(const MediaInfo& movie, const FoundEyes& found, const AppSettings& made,
+                                  bool onLoad) {
+    {
+        std::lock_guard lock(circleMutex_);
+        eyes_ = EyesOfMovie{found.ok, movie.videoPath, movie.frameWidth, movie.frameHeight, StereoChoiceOf(made),
+                            made.lens, found.eyes};
+        lastCircle_ = CircleSearch{};  // the rim warning is a single circle's
+        lastCircleMovie_ = movie;
+        circleLine_ = found.ok ? EyesFoundLine(found.eyes) : found.problem;
+    }
+    for (const std::string& line : found.said) app.env.log.WriteLogLine("Find lens circle: " + line);
+    if (!found.ok) app.env.log.WriteLogLine("Find lens circle: " + found.problem);
+    circleSearching = 0;
+    ++circleSearchesDone;
+    const bool shown = window_.load() != nullptr;
+    if (!found.ok && !onLoad && shown) emit circleSearchRefused(QString::fromStdString(found.problem));
+    if (shown) emit cutChanged();
+    // A choice made while this search ran is found next; a Convert waits for it.
+    const bool stale = eyesAgain_.exchange(0) != 0 && app.settings->STEREO != 0 && !CurrentEyes();
+    if (stale && FindLensCircle(true)) return;
+    SearchEnded();
+}
+
+void DesktopSession::EyesChoiceChanged() {
+    if (app.settings->STEREO == 0 || source.videoOpen.load() == 0) return;
+    if (circleSearching.load() != 0) {
+        eyesAgain_ = 1;
+        return;
+    }
+    if (!CurrentEyes()) FindLensCircle(true);
+}
+
+std::optional<JobStereo> DesktopSession::CurrentEyes() const {
+    const AppSettings s = app.settings.Copy();
+    if (s.STEREO == 0) return std::nullopt;
+    const MediaInfo movie = source.Info();
+    std::lock_guard lock(circleMutex_);
+    const EyesOfMovie& e = eyes_;
+    if (!e.ok || e.movie != movie.videoPath || e.width != movie.frameWidth || e.height != movie.frameHeight ||
+        !(e.choice == StereoChoiceOf(s)) || !(e.lens == s.lens)) {
+        return std::nullopt;
+    }
+    return e.eyes;
+}
+
 void DesktopSession::SearchEnded() {
     if (convertAfterSearch_.exchange(0) == 0) return;
     if (window_.load() == nullptr) {
@@ -439,8 +541,9 @@ bool DesktopSession::RunQueue() { return !ConversionRunning() && queue.Run(); }
 void DesktopSession::ConvertCommand() {
     if (window_.load() == nullptr || app.run.stopRequested.load() || queue.Running()) return;
     if (convertFlow_.exchange(1) != 0) return;
-    // A search started by the load finishes first: its cut is the one converted.
-    if (circleSearching.load() != 0) {
+    // A search started by the load finishes first: its cut is the one
+    // converted. A stereo movie's eyes are found first when they are not yet.
+    if (circleSearching.load() != 0 || (app.settings->STEREO != 0 && !CurrentEyes() && FindLensCircle(true))) {
         convertAfterSearch_ = 1;
         return;
     }
@@ -460,6 +563,12 @@ void LogLensProfile(RunLog& log, const LensProfileSettings& profile) {
 
 void DesktopSession::BeginConvert() {
     LogLensProfile(app.env.log, app.settings.Copy().lens.profile);
+    if (app.settings->STEREO != 0 && !CurrentEyes() && source.videoOpen.load() == 1) {
+        ui.ShowMessage("Convert Fisheye", "The eyes' lens circles were not found in this movie: " + CircleLine(),
+                       MessageIcon::Warning, true);
+        convertFlow_ = 0;
+        return;
+    }
     const std::string warning = RimWarning();
     if (!warning.empty()) {
         app.env.log.WriteLogLine("Convert: the cut's lens rim misses the lens circle found");
@@ -507,15 +616,38 @@ void DesktopSession::ChooseAndRun() {
     // The run converts the job of the loaded movie as it is now, built as
     // "Save job..." and the queue build it (the controls that change its
     // cut and paths stay locked until it ends).
-    options.settings = JobSettings(DesktopJob(*this, path), app.settings.Copy());
-    // Filters, flip and aspect stay live during the run: each frame reads
-    // them as the controls have them now, and each change is logged as an
-    // adjustment of the job at the frame it reaches first.
-    const ConversionHooks hooks =
-        PipelineHooks(pipeline, app, [this] { PaintPreviews(); }, LoggedLiveSettings(app, *options.settings));
+    const MovieJob movieJob = DesktopJob(*this, path);
+    if (movieJob.stereo.IsStereo()) {
+        const std::string problem = JobProblem(movieJob);
+        if (!problem.empty()) {
+            ui.ShowMessage("Convert Fisheye", "The movie cannot be converted: " + problem + ".", MessageIcon::Warning,
+                           true);
+            ConversionFinished();
+            return;
+        }
+    }
+    options.settings = JobSettings(movieJob, app.settings.Copy());
+    options.stereo = movieJob.stereo.settings;
+    const ConversionHooks hooks = RunHooks(options);
     job.Start([this, hooks, path, options](UserInterface& runUi) {
         return RunConversion(app, runUi, source, hooks, path, options);
     });
+}
+
+ConversionHooks DesktopSession::RunHooks(const ConversionOptions& options) {
+    app.run.vrStereo = options.stereo.IsStereo() ? options.stereo.output : StereoLayout::kMono;
+    if (options.stereo.IsStereo()) {
+        // Each eye in a pipeline of its own, as tessaly-convert runs them;
+        // the previews rest during the run.
+        const MediaInfo movie = source.Info();
+        runEyes_ = std::make_unique<StereoPipelines>();
+        runEyes_->Allocate(movie.frameWidth, movie.frameHeight, options.stereo);
+        return StereoHooks(*runEyes_, app, options.stereo);
+    }
+    // Filters, flip and aspect stay live during the run: each frame reads
+    // them as the controls have them now, and each change is logged as an
+    // adjustment of the job at the frame it reaches first.
+    return PipelineHooks(pipeline, app, [this] { PaintPreviews(); }, LoggedLiveSettings(app, *options.settings));
 }
 
 void DesktopSession::ConversionFinished() {

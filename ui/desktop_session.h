@@ -15,11 +15,14 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/app_state.h"
+#include "convert/movie_job.h"
+#include "convert/stereo_hooks.h"
 #include "transform/circle_finder.h"
 #include "transform/frame_pipeline.h"
 #include "ui/desktop_commands.h"
@@ -27,6 +30,7 @@
 #include "ui/job_queue.h"
 #include "ui/preview_painter.h"
 #include "ui/qt_user_interface.h"
+#include "ui/stereo_eyes.h"
 #include "video/probe_report.h"
 #include "playback/video_source.h"
 
@@ -130,6 +134,19 @@ public:
     // the circle found in the open movie; empty when it fits or none was found.
     std::string RimWarning() const;
 
+    // Two eyes in one frame (AppSettings::STEREO): "Find lens circle" and a
+    // load find both eyes' circles and align them as tessaly-convert does
+    // when it builds a job; a changed stereo choice or lens finds them
+    // again. The eyes found in the open movie for the settings as they are
+    // now; none when the movie is mono, nothing was found yet or the choice
+    // changed since.
+    std::optional<JobStereo> CurrentEyes() const;
+    // The stereo choice, an eye's angles or the lens changed (DesktopCommands).
+    void EyesChoiceChanged();
+    // The output preview shows the eyes as one red/cyan anaglyph (1) instead
+    // of side by side (0).
+    std::atomic<int32_t> anaglyph{0};
+
     // Opens a document or web address with the desktop's handler; false
     // when none opened it. Tests replace it.
     std::function<bool(const QUrl&)> openUrl;
@@ -167,6 +184,9 @@ private:
                               CutForCircleResult& fit) const;
     void SetFoundCircle(const MediaInfo& movie, const CircleSearch& search, bool onLoad, const CutRect& before);
     void SearchEnded();
+    void StartEyeSearch(const MediaInfo& movie, bool onLoad);
+    void SetFoundEyes(const MediaInfo& movie, const FoundEyes& found, const AppSettings& made, bool onLoad);
+    ConversionHooks RunHooks(const ConversionOptions& options);
     void BeginConvert();
     void RewindAndChoose();
     void ChooseAndRun();
@@ -198,6 +218,20 @@ private:
     CircleSearch lastCircle_;
     MediaInfo lastCircleMovie_;  // the movie lastCircle_ was found in
     std::string circleLine_;
+    // The eyes last found (under circleMutex_): the movie, its size, and
+    // the stereo choice and lens they were found and aligned for.
+    struct EyesOfMovie {
+        bool ok = false;
+        std::string movie;
+        int32_t width = 0, height = 0;
+        StereoSettings choice;
+        LensSettings lens;
+        JobStereo eyes;
+    };
+    EyesOfMovie eyes_;
+    std::atomic<int32_t> eyesAgain_{0};  // the choice changed during a search
+    StereoPreview stereoPreview_;        // the stream thread's
+    std::unique_ptr<StereoPipelines> runEyes_;  // a stereo run's two pipelines
     std::atomic<int32_t> convertFlow_{0};        // see ConversionRunning
     std::atomic<int32_t> convertAfterSearch_{0};  // Convert waits for the circle search
 };

@@ -12,7 +12,15 @@ MovieJob DesktopJob(const DesktopSession& session, const std::string& output) {
     // The same builder as the command line's, from the settings the next
     // Convert would take; the desktop converts through stills, at the
     // quality its "Output compression" list shows.
-    MovieJob job = JobFromState(session.app.settings.Copy(), session.app.run, moviePath, {output});
+    const AppSettings settings = session.app.settings.Copy();
+    MovieJob job = JobFromState(settings, session.app.run, moviePath, {output});
+    // Two eyes: as found and aligned in this movie; not found yet, the
+    // choice without windows, which the job's check refuses.
+    if (const std::optional<JobStereo> eyes = session.CurrentEyes()) {
+        job.stereo = *eyes;
+    } else if (settings.STEREO != 0) {
+        job.stereo.settings = StereoChoiceOf(settings);
+    }
     job.outputs.stills = session.app.run.tempFormat.load();
     job.outputs.quality = session.ui.compressionLevel.load();
     job.movie = ReadJobMovie(moviePath);

@@ -13,7 +13,7 @@ class DesktopSession;
 
 // The job of the session's movie into `output` with the settings the next
 // Convert would take: cut, lens, filters, aspect, flip, still format, the
-// "Output compression" choice, size and marking. No movie loaded: a job
+// "Output compression" choice, size and marking, and a stereo movie's eyes. No movie loaded: a job
 // without a movie path (JobProblem says so).
 MovieJob DesktopJob(const DesktopSession& session, const std::string& output);
 

@@ -126,6 +126,12 @@ LensDialog::LensDialog(QWidget* owner, DesktopSession& session)
     grid->addWidget(new QLabel("Field of view", this), row, 0);
     grid->addWidget(fov_, row++, 2);
 
+    eye_ = new QComboBox(this);
+    eye_->setObjectName("lensEye");
+    eye_->addItems({"Both eyes", "Left eye only", "Right eye only"});
+    eye_->setToolTip(" A stereo movie: the angles both eyes share, or one eye's own ");
+    grid->addWidget(new QLabel("Angles of", this), row, 0);
+    grid->addWidget(eye_, row++, 1, 1, 2);
     const char* names[3][3] = {{"Yaw", "lensYaw", "lensYawSlider"},
                                {"Pitch", "lensPitch", "lensPitchSlider"},
                                {"Roll", "lensRoll", "lensRollSlider"}};
@@ -162,7 +168,17 @@ LensDialog::LensDialog(QWidget* owner, DesktopSession& session)
             angles_[i]->setValue(static_cast<double>(steps) / kSliderStepsPerDegree);
         });
     }
-    connect(reset_, &QPushButton::clicked, this, [this] { Apply(LensSettings{}); });
+    connect(eye_, &QComboBox::currentIndexChanged, this, [this] { ShowLens(session_.app.settings.Copy().lens); });
+    connect(reset_, &QPushButton::clicked, this, [this] {
+        // An eye's Reset takes back its own angles only.
+        if (EditedEye() >= 0) {
+            const std::string problem = session_.commands.SetEyeAngles(EditedEye(), EyeAngles{});
+            if (!problem.empty()) Refuse(Sentence(problem));
+            ShowLens(session_.app.settings.Copy().lens);
+            return;
+        }
+        Apply(LensSettings{});
+    });
     connect(close, &QPushButton::clicked, this, &QDialog::close);
 }
 
@@ -340,6 +356,7 @@ void LensDialog::ShowEnabled() {
     const bool on = !locked_;
     const bool profile = item != nullptr && !item->data(0, kNameRole).toString().isEmpty();
     model_->setEnabled(on && !profile);
+    eye_->setEnabled(on && session_.app.settings.Copy().STEREO != 0);
     search_->setEnabled(on);
     profiles_->setEnabled(on);
     camera_->setEnabled(on && profile);
@@ -395,7 +412,9 @@ void LensDialog::ShowLens(const LensSettings& lens) {
     fov_->setMaximum(lens.model == LensModel::kOrthographic ? kMaxOrthographicFov : kMaxLensFov);
     fov_->setValue(lens.fov);
     ShowProfile(lens.profile);
-    const double angles[3] = {lens.yaw, lens.pitch, lens.roll};
+    const int eye = EditedEye();
+    const LensSettings shown = eye < 0 ? lens : EyeLens(lens, session_.app.settings.Copy().eyeAngles[eye]);
+    const double angles[3] = {shown.yaw, shown.pitch, shown.roll};
     for (int i = 0; i < 3; ++i) {
         const QSignalBlocker blockAngle(angles_[i]);
         const QSignalBlocker blockSlider(sliders_[i]);
@@ -434,7 +453,8 @@ void LensDialog::Apply(const LensSettings& lens) {
         Refuse("The lens cannot change during a conversion.");
         return;
     }
-    const std::string problem = session_.commands.SetLens(lens);
+    const int eye = EditedEye();
+    const std::string problem = eye < 0 ? session_.commands.SetLens(lens) : ApplyEye(eye, lens);
     if (!problem.empty()) {
         Refuse(Sentence(problem));
         return;
@@ -446,6 +466,24 @@ void LensDialog::Apply(const LensSettings& lens) {
 void LensDialog::Refuse(const QString& why) {
     ShowLens(session_.app.settings.Copy().lens);
     status_->setText(why);
+}
+
+int LensDialog::EditedEye() const {
+    if (session_.app.settings.Copy().STEREO == 0) return -1;
+    return eye_->currentIndex() == 1 ? kLeftEye : eye_->currentIndex() == 2 ? kRightEye : -1;
+}
+
+std::string LensDialog::ApplyEye(int eye, const LensSettings& lens) {
+    const AppSettings now = session_.app.settings.Copy();
+    LensSettings shared = lens;
+    shared.yaw = now.lens.yaw;
+    shared.pitch = now.lens.pitch;
+    shared.roll = now.lens.roll;
+    if (!(shared == now.lens)) {
+        const std::string problem = session_.commands.SetLens(shared);
+        if (!problem.empty()) return problem;
+    }
+    return session_.commands.SetEyeAngles(eye, EyeAngles{lens.yaw, lens.pitch, lens.roll});
 }
 
 QString LensDialog::Status() const { return status_->text(); }

@@ -50,6 +50,9 @@ public:
     QSlider* PitchSlider() const { return sliders_[1]; }
     QSlider* RollSlider() const { return sliders_[2]; }
     QPushButton* ResetButton() const { return reset_; }
+    // Whose angles the angle rows edit: both eyes' shared ones (0), the left
+    // eye's own (1) or the right eye's (2); only for a stereo movie.
+    QComboBox* Eye() const { return eye_; }
     // The profile list: its first row is "no profile"; the others carry the
     // lens's "MAKER MODEL" under Qt::UserRole.
     QTreeWidget* Profiles() const { return profiles_; }
@@ -82,9 +85,15 @@ private:
     // the settings and the status says why).
     void Apply(const LensSettings& lens);
     void Refuse(const QString& why);
+    // The eye the angle rows edit (kLeftEye, kRightEye), or -1 for both.
+    int EditedEye() const;
+    // Stores an eye's own angles from `lens`'s, and the rest of `lens` as
+    // the shared lens; the reason when refused, else empty.
+    std::string ApplyEye(int eye, const LensSettings& lens);
 
     DesktopSession& session_;
     QComboBox* model_ = nullptr;
+    QComboBox* eye_ = nullptr;
     QDoubleSpinBox* fov_ = nullptr;
     QDoubleSpinBox* angles_[3] = {};
     QSlider* sliders_[3] = {};

@@ -232,6 +232,47 @@ void MainWindow::BuildMenus() {
     option->addSeparator();
     item(option, "Find lens circle\tCtrl + F", control::kFindLensCircle);
     AddShortcut(QKeySequence("Ctrl+F"), control::kFindLensCircle);
+    BuildStereoMenu();
+}
+
+void MainWindow::BuildStereoMenu() {
+    // Before Help, as menu bars have it.
+    QMenu* stereo = new QMenu("&Stereo", this);
+    menuBar()->insertMenu(menuBar()->actions().constLast(), stereo);
+    auto item = [this, stereo](const char* text, int id) {
+        QAction* a = stereo->addAction(QString::fromUtf8(text));
+        a->setData(id);
+        a->setCheckable(true);
+        menuItems_[id] = a;
+        connect(a, &QAction::triggered, this, [this, id] { Command(id); });
+    };
+    item("Mono: one lens circle", control::kStereoMono);
+    item("Two eyes side by side", control::kStereoSideBySide);
+    item("Two eyes top-bottom", control::kStereoTopBottom);
+    item("Swap eyes (left eye in the second half)", control::kSwapEyes);
+    stereo->addSeparator();
+    item("Output side by side", control::kStereoOutSideBySide);
+    item("Output top-bottom", control::kStereoOutTopBottom);
+    item("Align eyes before converting", control::kAlignEyes);
+    stereo->addSeparator();
+    item("Anaglyph preview (red/cyan)\tCtrl + Shift + A", control::kAnaglyph);
+    AddShortcut(QKeySequence("Ctrl+Shift+A"), control::kAnaglyph);
+    ShowStereoChoice();
+}
+
+void MainWindow::ShowStereoChoice() {
+    const AppSettings& s = *session_.app.settings;
+    const std::pair<int, bool> checks[] = {
+        {control::kStereoMono, s.STEREO == 0},
+        {control::kStereoSideBySide, s.STEREO == static_cast<int32_t>(StereoLayout::kSideBySide)},
+        {control::kStereoTopBottom, s.STEREO == static_cast<int32_t>(StereoLayout::kTopBottom)},
+        {control::kStereoOutSideBySide, s.STEREO_OUT == static_cast<int32_t>(StereoLayout::kSideBySide)},
+        {control::kStereoOutTopBottom, s.STEREO_OUT == static_cast<int32_t>(StereoLayout::kTopBottom)},
+        {control::kSwapEyes, s.SWAP_EYES != 0},
+        {control::kAlignEyes, s.ALIGN_EYES != 0},
+        {control::kAnaglyph, session_.anaglyph.load() != 0},
+    };
+    for (const auto& [id, on] : checks) MenuItem(id)->setChecked(on);
 }
 
 void MainWindow::AddShortcut(const QKeySequence& keys, int id) {
@@ -547,7 +588,9 @@ void MainWindow::SetConversionLock(int unlock) {
                    control::kConvert, control::kPlayPause, control::kTempFormatCheck, control::kSetTempFolder})
         Control(id)->setEnabled(on);
     for (int id : {control::kLoad, control::kSaveParameters, control::kSetTempFolder, control::kConvert,
-                   control::kPlayPause, control::kFindLensCircle, control::kRunQueue})
+                   control::kPlayPause, control::kFindLensCircle, control::kRunQueue, control::kStereoMono,
+                   control::kStereoSideBySide, control::kStereoTopBottom, control::kStereoOutSideBySide,
+                   control::kStereoOutTopBottom, control::kSwapEyes, control::kAlignEyes})
         MenuItem(id)->setEnabled(on);
     // The lens is part of the geometry a run fixes at its start.
     conversionLocked_ = !on;

@@ -130,6 +130,9 @@ private:
     // Connects the session's signals and answers its questions.
     void WatchSession();
     void BuildMenus();
+    void BuildStereoMenu();
+    // The Stereo menu's checks as the settings have them.
+    void ShowStereoChoice();
     void BuildControls();
     void BuildTooltips();
     void AddShortcut(const QKeySequence& keys, int id);
@@ -185,6 +188,8 @@ private:
     bool SwitchCommand(int id);
     bool ResetCommand(int id);
     bool CutCommand(int id);
+    bool StereoCommand(int id);
+    bool AnaglyphCommand(int id);
 
     DesktopSession& session_;
     QWidget* client_;

@@ -177,6 +177,33 @@ bool MainWindow::MarkVrCommand(int id) {
     return true;
 }
 
+// A Stereo menu item: the choice it makes from the settings' one.
+bool MainWindow::StereoCommand(int id) {
+    const AppSettings s = session_.app.settings.Copy();
+    auto input = static_cast<StereoLayout>(s.STEREO);
+    auto output = static_cast<StereoLayout>(s.STEREO_OUT);
+    bool swap = s.SWAP_EYES != 0, align = s.ALIGN_EYES != 0;
+    switch (id) {
+        case control::kStereoMono: input = StereoLayout::kMono; break;
+        case control::kStereoSideBySide: input = StereoLayout::kSideBySide; break;
+        case control::kStereoTopBottom: input = StereoLayout::kTopBottom; break;
+        case control::kStereoOutSideBySide: output = StereoLayout::kSideBySide; break;
+        case control::kStereoOutTopBottom: output = StereoLayout::kTopBottom; break;
+        case control::kSwapEyes: swap = !swap; break;
+        case control::kAlignEyes: align = !align; break;
+        default: break;
+    }
+    const std::string problem = session_.commands.SetStereo(input, output, swap, align);
+    ShowStereoChoice();
+    if (!problem.empty()) Message("Stereo", problem, QMessageBox::Information, true);
+    return problem.empty();
+}
+
+bool MainWindow::AnaglyphCommand(int id) {
+    MenuItem(id)->setChecked(session_.commands.ToggleAnaglyph());
+    return true;
+}
+
 bool MainWindow::LensCommand(int) {
     OpenLensDialog();
     return true;
@@ -364,6 +391,14 @@ const std::map<int, MainWindow::CommandHandler>& MainWindow::CommandTable() {
         {control::kCutReset, &MainWindow::CutCommand},
         {control::kCutEnlarge, &MainWindow::CutCommand},
         {control::kCutShrink, &MainWindow::CutCommand},
+        {control::kStereoMono, &MainWindow::StereoCommand},
+        {control::kStereoSideBySide, &MainWindow::StereoCommand},
+        {control::kStereoTopBottom, &MainWindow::StereoCommand},
+        {control::kStereoOutSideBySide, &MainWindow::StereoCommand},
+        {control::kStereoOutTopBottom, &MainWindow::StereoCommand},
+        {control::kSwapEyes, &MainWindow::StereoCommand},
+        {control::kAlignEyes, &MainWindow::StereoCommand},
+        {control::kAnaglyph, &MainWindow::AnaglyphCommand},
     };
     return kHandlers;
 }

@@ -59,6 +59,31 @@ void DrawLensRims(QPainter& p, const LensRims& rims) {
     p.restore();
 }
 
+// Each eye's rim with its name ("L", "R") inside it at the upper left.
+void DrawEyeRims(QPainter& p, const std::array<LensCircle, 2>& rims, int frameW, int frameH) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setBrush(Qt::NoBrush);
+    for (int eye = 0; eye < 2; ++eye) {
+        if (rims[eye].r <= 0.0) continue;
+        const PreviewEllipse e = CircleToPreview(rims[eye], frameW, frameH);
+        p.setPen(QPen(QColor::fromRgb(kLensRimColour), 2.0));
+        p.drawEllipse(QPointF(e.cx, e.cy), e.rx, e.ry);
+        QFont bold = p.font();
+        bold.setBold(true);
+        bold.setPixelSize(16);
+        p.setFont(bold);
+        const QPointF at(e.cx - 0.72 * e.rx, e.cy - 0.62 * e.ry);
+        p.setPen(Qt::black);
+        p.drawText(at + QPointF(1, 1), eye == 0 ? "L" : "R");
+        p.setPen(QColor::fromRgb(kLensRimColour));
+        p.drawText(at, eye == 0 ? "L" : "R");
+    }
+    p.restore();
+}
+
+void DrawCutFrame(QPainter& p, const InputOverlay& o, int d);
+
 QFont PanelFont() {
     // Crisp text as on a plain device context, no blended edges.
     QFont f("DejaVu Sans");
@@ -105,7 +130,11 @@ void RenderInputPreview(QImage& target, const FrameBuffer& frame, const PreviewH
 
     // The rim lies under every overlay below, which so keeps its pixels; a
     // circle cut off by the frame shows on into the bars.
-    DrawLensRims(p, LensRimsOf(header.width, header.height, CutRect{o.XL1, o.YL1, o.XL2, o.YL2}, o.lens));
+    if (o.stereo) {
+        DrawEyeRims(p, o.eyeRims, header.width, header.height);
+    } else {
+        DrawLensRims(p, LensRimsOf(header.width, header.height, CutRect{o.XL1, o.YL1, o.XL2, o.YL2}, o.lens));
+    }
 
     if (o.hasFileInfo) {
         const QColor grey(0x80, 0x80, 0x80);
@@ -119,6 +148,16 @@ void RenderInputPreview(QImage& target, const FrameBuffer& frame, const PreviewH
                  found ? QColor(0, 110, 0) : QColor(150, 0, 0));
     }
 
+    // The eyes' cuts are their own: the cut frame below is a single circle's.
+    if (o.stereo) return;
+    DrawCutFrame(p, o, d);
+}
+
+namespace {
+
+// The cut's red frame with its corner, its two dotted circles and the
+// centre cross; `d` is the frame's margin.
+void DrawCutFrame(QPainter& p, const InputOverlay& o, int d) {
     const int D = o.XL2 - o.XL1;
     const int left = o.XL1 - d;
     const int top = o.YL1 - d;
@@ -149,6 +188,8 @@ void RenderInputPreview(QImage& target, const FrameBuffer& frame, const PreviewH
     p.drawLine(cx, o.YL1 - 20, cx, o.YL1 + D + 20);
     p.drawLine(o.XL1 - 20, cy, o.XL2 + 20, cy);
 }
+
+}  // namespace
 
 void RenderOutputPreview(QImage& target, const FrameBuffer& output, bool converting,
                          const ProgressTexts& progress, bool horizon) {

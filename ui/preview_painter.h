@@ -6,6 +6,7 @@
 
 #include <QImage>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -14,6 +15,7 @@
 #include "app/app_state.h"
 #include "transform/frame_buffer.h"
 #include "transform/lens.h"
+#include "transform/lens_circle.h"
 
 namespace tessaly {
 
@@ -53,6 +55,10 @@ struct InputOverlay {
     std::string circleLine;
     // Places the lens rim drawn with the cut (see ui/lens_rim.h).
     LensSettings lens;
+    // Two eyes in one frame: each eye's rim (source pixels) is drawn and
+    // named instead of the cut's rim and frame.
+    bool stereo = false;
+    std::array<LensCircle, 2> eyeRims{};
 };
 
 // Draws `frame` (bottom-up BGRX, header.width x header.height) with the bars,

@@ -31,6 +31,9 @@ AppSettings DistinctSettings() {
     s.lens.pitch = 0.125;
     s.lens.roll = 179;
     SetCutMovie(s, "/media/disk 2/movies \xc3\xa9/<50% off>\r\nclip.MP4", 1920, 1080);
+    s.STEREO = 2; s.STEREO_OUT = 2; s.SWAP_EYES = 1; s.ALIGN_EYES = 0;
+    s.eyeAngles[1].pitch = -1.25;
+    s.eyeAngles[0].yaw = 3;
     return s;
 }
 
@@ -93,7 +96,9 @@ TEST(ParameterFile, WritesTheTwentyNineLinesInOrder) {
         "<BITRATE>0</BITRATE>\r\n<CODECMODE>0</CODECMODE>\r\n<AUTOSAVE>1</AUTOSAVE>\r\n"
         "<FPS>1</FPS>\r\n"
         "<LENS>0</LENS>\r\n<LENS_FOV>180</LENS_FOV>\r\n<YAW>0</YAW>\r\n<PITCH>0</PITCH>\r\n<ROLL>0</ROLL>\r\n"
-        "<CUT_MOVIE></CUT_MOVIE>\r\n<CUT_WIDTH>0</CUT_WIDTH>\r\n<CUT_HEIGHT>0</CUT_HEIGHT>\r\n";
+        "<CUT_MOVIE></CUT_MOVIE>\r\n<CUT_WIDTH>0</CUT_WIDTH>\r\n<CUT_HEIGHT>0</CUT_HEIGHT>\r\n"
+        "<STEREO>0</STEREO>\r\n<STEREO_OUT>1</STEREO_OUT>\r\n<SWAP_EYES>0</SWAP_EYES>\r\n<ALIGN_EYES>1</ALIGN_EYES>\r\n"
+        "<EYE_ANGLES>,,,,,</EYE_ANGLES>\r\n";
     EXPECT_EQ(text, expected);
 }
 
@@ -126,6 +131,8 @@ TEST(ParameterFile, NumbersAreReadLenientlyAndZerosAsTheSlidersShowThem) {
         {"<CPU>75<", "<CPU>0<", &AppSettings::CPU, 100},
         {"<NOISE>3<", "<NOISE>0<", &AppSettings::NOISE, 1},
         {"<FPS>30<", "<FPS>0<", &AppSettings::FPS, 1},
+        {"<STEREO>2<", "<STEREO>3<", &AppSettings::STEREO, 0},  // no such layout: mono
+        {"<ALIGN_EYES>0<", "<ALIGN_EYES>x<", &AppSettings::ALIGN_EYES, 1},
     };
     for (const auto& c : cases) {
         AppSettings want = DistinctSettings();

@@ -1,4 +1,4 @@
-#include "cli/stereo_cuts.h"
+#include "convert/stereo_cuts.h"
 
 #include <algorithm>
 #include <cmath>

@@ -39,14 +39,18 @@ TEST(StereoDesktop, EyesAreJoinedSideBySideOrAsAnAnaglyph) {
     }
 }
 
-// Two circles of 420 pixels, the right eye's view turned 8 degrees.
+// Two circles of 420 pixels on black, the right eye's view turned 8 degrees.
 std::string TwoEyeClip() {
     const std::string fish = "v360=input=e:output=fisheye:h_fov=180:v_fov=180:w=420:h=420";
+    const std::string mask = "color=black:size=420x420:rate=10:duration=1,format=gray,"
+                             "geq=lum='if(lte(hypot(X-209.5,Y-209.5),210),255,0)',split[m1][m2];";
     return testing::FfmpegClip(
         "two-eyes.mp4", "-f lavfi -i testsrc2=size=840x420:rate=10:duration=1 -f lavfi -i "
-                        "color=black:size=960x540:rate=10:duration=1 -filter_complex \"[0:v]split[a][b];[a]" +
-                            fish + "[l];[b]" + fish + ":yaw=8[r];[1:v][l]overlay=30:60[t];[t][r]overlay=500:50,"
-                            "format=yuv420p[v]\" -map \"[v]\" -c:v libx264 -preset ultrafast -crf 10 -an");
+                        "color=black:size=960x540:rate=10:duration=1 -filter_complex \"" + mask +
+                            "[0:v]gblur=sigma=2,split[a][b];[a]" + fish + ",format=rgba[l0];[l0][m1]alphamerge[l];[b]" +
+                            fish + ":yaw=8,format=rgba[r0];[r0][m2]alphamerge[r];[1:v][l]overlay=30:60[t];"
+                            "[t][r]overlay=500:50,format=yuv420p[v]\" -map \"[v]\" -c:v libx264 -preset ultrafast "
+                            "-crf 10 -an");
 }
 
 TEST(StereoDesktop, FindsBothCirclesAndConvertsAsTessalyConvertDoes) {
@@ -56,6 +60,8 @@ TEST(StereoDesktop, FindsBothCirclesAndConvertsAsTessalyConvertDoes) {
     testing::Desktop d((root / "desktop").string(), true);
     d.window->Command(control::kStereoSideBySide);
     ASSERT_TRUE(testing::LoadAndWait(d, clip));
+    const std::string desktopOut = (root / "desktop.mp4").string();
+    testing::ConvertScript script(d, desktopOut);  // answers every window from here on
     d.window->Command(control::kFindLensCircle);
     ASSERT_TRUE(testing::WaitUntil([&] { return d.session->CurrentEyes().has_value(); }, 120000));
     const JobStereo eyes = *d.session->CurrentEyes();
@@ -71,8 +77,6 @@ TEST(StereoDesktop, FindsBothCirclesAndConvertsAsTessalyConvertDoes) {
     }
     EXPECT_TRUE(testing::WaitUntil([&] { return d.session->CircleLine().find("right eye 7") != std::string::npos; }));
 
-    const std::string desktopOut = (root / "desktop.mp4").string();
-    testing::ConvertScript script(d, desktopOut);
     ASSERT_TRUE(testing::ConvertAndWait(d));
     const fs::path converter = testing::ConverterCopyIn(root / "cli");
     const std::string cliOut = (root / "cli.mp4").string();

@@ -275,19 +275,53 @@ void QueuePictures(tessaly::MainWindow* w, tessaly::DesktopSession* s, std::vect
     });
 }
 
+// A two-eye movie: Stereo side by side chosen, both circles found, then the
+// input picture with both rims (stereo-rims.png), both windows with the eyes
+// side by side (stereo-preview.png) and with the red/cyan anaglyph
+// (stereo-anaglyph.png); the window is closed at the end.
+void StereoPictures(tessaly::MainWindow* w, tessaly::DesktopSession* s) {
+    w->Command(tessaly::control::kStereoSideBySide);
+    w->Command(tessaly::control::kFindLensCircle);
+    When([s] { return s->CurrentEyes().has_value(); },
+         [w, s] {
+             const int64_t shown = w->InputPanel()->Shown();
+             When([w, shown] { return w->InputPanel()->Shown() >= shown + 3; },
+                  [w, s] {
+                      s->app.run.paused = true;
+                      QTimer::singleShot(kPauseSettleMs, w, [w, s] {
+                          Save(w->InputPanel(), "stereo-rims.png");
+                          SaveTogether({w, w->Output()}, "stereo-preview.png");
+                          s->app.run.paused = false;
+                          w->Command(tessaly::control::kAnaglyph);
+                          const int64_t drawn = w->InputPanel()->Shown();
+                          When([w, drawn] { return w->InputPanel()->Shown() >= drawn + 3; },
+                               [w, s] {
+                                   s->app.run.paused = true;
+                                   QTimer::singleShot(kPauseSettleMs, w, [w] {
+                                       SaveTogether({w, w->Output()}, "stereo-anaglyph.png");
+                                       w->close();
+                                   });
+                               });
+                      });
+                  });
+         }, 120000);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication qt(argc, argv);
     QApplication::setStyle(QStyleFactory::create("Fusion"));
     if (argc < 3) {
-        std::fprintf(stderr, "usage: tessaly-screenshots OUTDIR CLIP [QUEUE_CLIP...]\n");
+        std::fprintf(stderr, "usage: tessaly-screenshots OUTDIR CLIP [QUEUE_CLIP...] | OUTDIR --stereo CLIP\n");
         return 2;
     }
-    const std::vector<std::string> queueClips(argv + 3, argv + argc);
+    // "--stereo CLIP": only the pictures of a two-eye movie.
+    const bool stereo = argc == 4 && std::string(argv[2]) == "--stereo";
+    const std::vector<std::string> queueClips(argv + (stereo ? 4 : 3), argv + argc);
     gOut = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(gOut);
-    const std::string clip = argv[2];
+    const std::string clip = argv[stereo ? 3 : 2];
     QTemporaryDir programDir;
     QTemporaryDir scratch;
     gScratch = scratch.path();
@@ -304,7 +338,7 @@ int main(int argc, char** argv) {
 
     tessaly::DesktopOptions options;
     options.programDir = programDir.path().toStdString() + "/";
-    options.onMainWindow = [clip, queueClips](tessaly::MainWindow& window, tessaly::DesktopSession& session) {
+    options.onMainWindow = [clip, queueClips, stereo](tessaly::MainWindow& window, tessaly::DesktopSession& session) {
         window.move(20, 20);
         if (window.Output() != nullptr) window.Output()->move(1060, 40);
         // The start cut first, for the picture of its rim; the circle is
@@ -313,6 +347,11 @@ int main(int argc, char** argv) {
         session.StartLoadWorker(clip);
         tessaly::MainWindow* w = &window;
         tessaly::DesktopSession* s = &session;
+        if (stereo) {
+            When([s, w] { return s->painter.Drawn() > 4 && w->InputPanel()->Shown() > 2; },
+                 [w, s] { StereoPictures(w, s); });
+            return;
+        }
         When([s, w] { return s->painter.Drawn() > 12 && w->InputPanel()->Shown() > 4; },
              [s, w, clip, queueClips] {
                  s->app.run.paused = true;  // a still picture for the screenshots

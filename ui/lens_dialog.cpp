@@ -85,6 +85,15 @@ QString ModelText(const LensListing& l) {
     return model;
 }
 
+// Whose angles the angle rows edit.
+QComboBox* EyeBox(QWidget* parent) {
+    auto* box = new QComboBox(parent);
+    box->setObjectName("lensEye");
+    box->addItems({"Both eyes", "Left eye only", "Right eye only"});
+    box->setToolTip(" A stereo movie: the angles both eyes share, or one eye's own ");
+    return box;
+}
+
 QDoubleSpinBox* NumberBox(QWidget* parent, const char* name, double max, int decimals, double step) {
     auto* box = new QDoubleSpinBox(parent);
     box->setObjectName(name);
@@ -126,10 +135,7 @@ LensDialog::LensDialog(QWidget* owner, DesktopSession& session)
     grid->addWidget(new QLabel("Field of view", this), row, 0);
     grid->addWidget(fov_, row++, 2);
 
-    eye_ = new QComboBox(this);
-    eye_->setObjectName("lensEye");
-    eye_->addItems({"Both eyes", "Left eye only", "Right eye only"});
-    eye_->setToolTip(" A stereo movie: the angles both eyes share, or one eye's own ");
+    eye_ = EyeBox(this);
     grid->addWidget(new QLabel("Angles of", this), row, 0);
     grid->addWidget(eye_, row++, 1, 1, 2);
     const char* names[3][3] = {{"Yaw", "lensYaw", "lensYawSlider"},

@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
+#include <QActionGroup>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -239,20 +240,24 @@ void MainWindow::BuildStereoMenu() {
     // Before Help, as menu bars have it.
     QMenu* stereo = new QMenu("&Stereo", this);
     menuBar()->insertMenu(menuBar()->actions().constLast(), stereo);
-    auto item = [this, stereo](const char* text, int id) {
+    // The layouts are each one choice of a group, shown as radio items.
+    auto* layouts = new QActionGroup(stereo);
+    auto* outputs = new QActionGroup(stereo);
+    auto item = [this, stereo](const char* text, int id, QActionGroup* group = nullptr) {
         QAction* a = stereo->addAction(QString::fromUtf8(text));
         a->setData(id);
         a->setCheckable(true);
+        if (group != nullptr) group->addAction(a);
         menuItems_[id] = a;
         connect(a, &QAction::triggered, this, [this, id] { Command(id); });
     };
-    item("Mono: one lens circle", control::kStereoMono);
-    item("Two eyes side by side", control::kStereoSideBySide);
-    item("Two eyes top-bottom", control::kStereoTopBottom);
+    item("Mono: one lens circle", control::kStereoMono, layouts);
+    item("Two eyes side by side", control::kStereoSideBySide, layouts);
+    item("Two eyes top-bottom", control::kStereoTopBottom, layouts);
     item("Swap eyes (left eye in the second half)", control::kSwapEyes);
     stereo->addSeparator();
-    item("Output side by side", control::kStereoOutSideBySide);
-    item("Output top-bottom", control::kStereoOutTopBottom);
+    item("Output side by side", control::kStereoOutSideBySide, outputs);
+    item("Output top-bottom", control::kStereoOutTopBottom, outputs);
     item("Align eyes before converting", control::kAlignEyes);
     stereo->addSeparator();
     item("Anaglyph preview (red/cyan)\tCtrl + Shift + A", control::kAnaglyph);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <random>
+#include <tuple>
 
 #include "tests/app/temp_dir.h"
 
@@ -190,7 +191,8 @@ TEST(ParameterFile, LineOrderDoesNotMatter) {
 
 // Reading stops at the first missing, empty or unclosed tag: the fields read
 // so far keep their values, the cut and the frame size go back to the start
-// and the paths and the lens (applied only once all 27 were read) stay.
+// and the paths, the lens and the stereo choice (applied only once all 27
+// were read) stay.
 TEST(ParameterFile, AMissingOrEmptyTagStopsReading) {
     const std::string text = SerializeParameters(DistinctSettings(), ScreenSize{});
     AppSettings start;
@@ -202,6 +204,9 @@ TEST(ParameterFile, AMissingOrEmptyTagStopsReading) {
     afterAutosave.APATH = start.APATH;
     afterAutosave.OPATH = start.OPATH;
     afterAutosave.lens = start.lens;
+    std::tie(afterAutosave.STEREO, afterAutosave.STEREO_OUT, afterAutosave.SWAP_EYES, afterAutosave.ALIGN_EYES,
+             afterAutosave.eyeAngles) = std::tie(start.STEREO, start.STEREO_OUT, start.SWAP_EYES, start.ALIGN_EYES,
+                                                  start.eyeAngles);
     SetCutMovie(afterAutosave, {}, 0, 0);  // the start cut belongs to no movie
     AppSettings afterMX = start;
     afterMX.FPS = 30;

@@ -98,13 +98,14 @@ TEST(MainWindowLayout, MenusAcceleratorsSlidersListAndTips) {
     }
     QStringList menus;
     for (QAction* a : w.menuBar()->actions()) menus << a->text();
-    EXPECT_EQ(menus, QStringList({"&File", "&Option", "&Help"}));
+    EXPECT_EQ(menus, QStringList({"&File", "&Option", "&Stereo", "&Help"}));
     EXPECT_TRUE(w.MenuItem(599)->isChecked());
 
     QStringList keys;
     for (QShortcut* s : w.findChildren<QShortcut*>()) keys << s->key().toString();
     keys.sort();
-    EXPECT_EQ(keys, QStringList({"Ctrl+C", "Ctrl+F", "Ctrl+L", "Ctrl+O", "Ctrl+S", "Ctrl+Shift+L", "F1"}));
+    EXPECT_EQ(keys,
+              QStringList({"Ctrl+C", "Ctrl+F", "Ctrl+L", "Ctrl+O", "Ctrl+S", "Ctrl+Shift+A", "Ctrl+Shift+L", "F1"}));
 
     const struct { int id, min, max, page; const char* tip; } bars[] = {
         {518, 0, 5, 1, " Sharpen Amount "},     {590, 0, 3, 1, " Sharpen Radius Value "},

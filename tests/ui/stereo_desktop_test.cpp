@@ -4,12 +4,15 @@
 // marked as side-by-side stereo.
 #include <gtest/gtest.h>
 
+#include <QDoubleSpinBox>
+
 #include <filesystem>
 
 #include "tests/capture_output.h"
 #include "tests/cli/converter_copy.h"
 #include "tests/ui/convert_script.h"
 #include "ui/control_ids.h"
+#include "ui/lens_dialog.h"
 
 namespace tessaly {
 namespace {
@@ -37,6 +40,27 @@ TEST(StereoDesktop, EyesAreJoinedSideBySideOrAsAnAnaglyph) {
         JoinEyesForPreview(left, right, c.anaglyph, out);
         EXPECT_EQ(std::vector<uint8_t>(out.Data(), out.Data() + out.PictureBytes()), c.want) << c.anaglyph;
     }
+}
+
+// The Lens dialog edits both eyes' angles, or one eye's own over them;
+// an eye's Reset takes back its own only.
+TEST(StereoDesktop, TheLensDialogEditsBothEyesOrOne) {
+    testing::Desktop d;
+    d.window->Command(control::kStereoSideBySide);
+    d.window->OpenLensDialog();
+    LensDialog* dialog = d.window->Lens();
+    dialog->Yaw()->setValue(4);
+    dialog->Eye()->setCurrentIndex(2);
+    dialog->Pitch()->setValue(-1.5);
+    const AppSettings s = *d.app.settings;
+    EXPECT_EQ(s.lens.yaw, 4);
+    EXPECT_EQ(s.lens.pitch, 0);
+    EXPECT_EQ(s.eyeAngles[kRightEye], (EyeAngles{4.0, -1.5, 0.0}));
+    EXPECT_EQ(s.eyeAngles[kLeftEye], EyeAngles{});
+    dialog->ResetButton()->click();
+    EXPECT_EQ(d.app.settings->eyeAngles[kRightEye], EyeAngles{});
+    EXPECT_EQ(d.app.settings->lens.yaw, 4);
+    EXPECT_NE(d.session->commands.SetStereo(StereoLayout::kSideBySide, StereoLayout::kMono, false, true), "");
 }
 
 // Two circles of 420 pixels on black, the right eye's view turned 8 degrees.

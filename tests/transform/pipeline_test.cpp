@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -219,6 +220,31 @@ TEST(FramePipeline, EyesReadAndWrittenInPlaceGiveTheBytesOfEachEyeAlone) {
                 }
             }
         }
+    }
+}
+
+// A centre shift of whole pixels reads what a window moved by as many
+// pixels does (x to the right, y downward), up to the last bit of a weight.
+TEST(FramePipeline, CentreShiftOfWholePixelsReadsAsAMovedWindow) {
+    const std::vector<uint8_t> frame = MakePattern(200, 140, 5);
+    const TransformSettings s = Cut(-8, -8, 616, 606);
+    for (const auto& [dx, dy] : {std::pair{1, 0}, {0, 1}, {-2, 1}}) {
+        FramePipeline shifted(1), moved(1);
+        ASSERT_EQ(shifted.Allocate(160, 120), TransformStatus::kOk);
+        ASSERT_EQ(moved.Allocate(160, 120), TransformStatus::kOk);
+        ASSERT_TRUE(shifted.BuildGeometry(s.cut, s.lens, CentreShift{double(dx), double(dy)}).Ok());
+        ASSERT_TRUE(moved.BuildGeometry(s.cut, s.lens).Ok());
+        ASSERT_EQ(shifted.ConvertWindow(frame.data(), 200, 140, {20, 10, 160, 120}, s, {}, {}), TransformStatus::kOk);
+        ASSERT_EQ(moved.ConvertWindow(frame.data(), 200, 140, {20 + dx, 10 + dy, 160, 120}, s, {}, {}),
+                  TransformStatus::kOk);
+        const std::vector<uint8_t> a = OutputBytes(shifted), b = OutputBytes(moved);
+        ASSERT_EQ(a.size(), b.size());
+        int worst = 0;
+        for (size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(a[i] - b[i]));
+        EXPECT_LE(worst, 1) << dx << "," << dy;
+        // The window itself shows another picture.
+        ASSERT_EQ(moved.ConvertWindow(frame.data(), 200, 140, {20, 10, 160, 120}, s, {}, {}), TransformStatus::kOk);
+        EXPECT_NE(a, OutputBytes(moved)) << dx << "," << dy;
     }
 }
 

@@ -203,9 +203,6 @@ std::string SideData(const std::string& path) {
                          " | grep -E '^(width|height|type|projection|bound_[a-z]+)='");
 }
 
-// The streamed outputs of a stereo run in every container that carries the
-// marking: each eye a square, the layout and the 180-degree bounds marked;
-// --no-vr-metadata leaves them unmarked.
 // Eyes whose views differ by a known pitch or roll (besides the parallax's
 // turn): the converter reports the difference v360 put in, takes it out by
 // half on each eye, and the converted eyes agree; --no-align-eyes keeps it.
@@ -262,6 +259,9 @@ TEST_F(StereoCliBase, AlignsTheEyesByPitchAndRoll) {
     }
 }
 
+// The streamed outputs of a stereo run in every container that carries the
+// marking: each eye a square, the layout and the 180-degree bounds marked;
+// --no-vr-metadata leaves them unmarked.
 TEST_F(StereoCliBase, StreamsMarkedStereoIntoEachContainer) {
     const Case c{"marking", 640, 360, 300, 10, 30, 330, 30, "sbs", "sbs", false};
     const std::string clip = MakeClip(c);
@@ -292,11 +292,7 @@ TEST_F(StereoCliBase, RefusesWhatCannotBeConvertedAsStereo) {
     const Case one{"one-eye", 640, 360, 300, 10, 30, 2000, 0, "sbs", "sbs", false};  // the right eye off the frame
     const std::string clip = MakeClip(one);
     const std::string out = ShellQuote((dir_ / "never.mp4").string());
-    struct Refusal {
-        const char* args;
-        int status;
-        const char* says;
-    };
+    struct Refusal { const char* args; int status; const char* says; };
     const Refusal kRefusals[] = {
         {"--stereo lr", 2, "--stereo needs sbs (side by side) or tb (top-bottom), got 'lr'"},
         {"--swap-eyes", 2, "need --stereo sbs|tb"},

@@ -406,6 +406,24 @@ JobTag EyeCutTag(int eye) {
             false, false, true};
 }
 
+// The fraction of a pixel the eye's circle centre lies off where its window
+// and cut place it (X,Y in source pixels); none when left out.
+JobTag EyeShiftTag(int eye) {
+    return {EyeTag(eye, "SHIFT"),
+            [eye](const MovieJob& j) {
+                const CentreShift& s = j.stereo.settings.shifts[eye];
+                return IfStereo(j, NumbersText({s.x, s.y}));
+            },
+            [eye](const std::string& v, MovieJob& j, std::string& why) {
+                double d[2] = {0, 0};
+                const bool good = ReadNumbers(v, 2, -1.0, 1.0, d);
+                if (!good) why = "needs the centre's shift X,Y in source pixels, each from -1 to 1";
+                if (good) j.stereo.settings.shifts[eye] = CentreShift{d[0], d[1]};
+                return good;
+            },
+            true, false, true};
+}
+
 JobTag EyeCircleTag(int eye) {
     return {EyeTag(eye, "CIRCLE"),
             [eye](const MovieJob& j) {
@@ -452,6 +470,7 @@ void AddStereoTags(std::vector<JobTag>& t) {
     for (const int eye : {kLeftEye, kRightEye}) {
         t.push_back(EyeWindowTag(eye));
         t.push_back(EyeCutTag(eye));
+        t.push_back(EyeShiftTag(eye));
         t.push_back(EyeCircleTag(eye));
         t.push_back(EyeAngleTag(eye, "YAW", &EyeAngles::yaw, &LensSettings::yaw));
         t.push_back(EyeAngleTag(eye, "PITCH", &EyeAngles::pitch, &LensSettings::pitch));

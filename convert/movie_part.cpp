@@ -46,8 +46,8 @@ constexpr size_t kSettingsCount = 11;
 // Hex digits of a SHA-256.
 constexpr size_t kDigestDigits = 64;
 
-// "mono", or "sbs>tb/swap=0/left=X,Y,W,H:XL1,YL1,XL2,YL2:YAW,PITCH,ROLL/right=..."
-// with each eye's angles as its lens has them.
+// "mono", or "sbs>tb/swap=0/left=X,Y,W,H:XL1,YL1,XL2,YL2:SX,SY:YAW,PITCH,ROLL/right=..."
+// with each eye's centre shift and its angles as its lens has them.
 std::string StereoText(const StereoSettings& stereo, const LensSettings& shared) {
     if (!stereo.IsStereo()) return "mono";
     std::string text = std::string(StereoLayoutName(stereo.input)) + ">" + StereoLayoutName(stereo.output) +
@@ -59,7 +59,8 @@ std::string StereoText(const StereoSettings& stereo, const LensSettings& shared)
         text += std::string(eye == kLeftEye ? "/left=" : "/right=") + std::to_string(w.x) + "," +
                 std::to_string(w.y) + "," + std::to_string(w.w) + "," + std::to_string(w.h) + ":" +
                 std::to_string(c.XL1) + "," + std::to_string(c.YL1) + "," + std::to_string(c.XL2) + "," +
-                std::to_string(c.YL2) + ":" + Number(lens.yaw) + "," + Number(lens.pitch) + "," + Number(lens.roll);
+                std::to_string(c.YL2) + ":" + Number(stereo.shifts[eye].x) + "," + Number(stereo.shifts[eye].y) + ":" +
+                Number(lens.yaw) + "," + Number(lens.pitch) + "," + Number(lens.roll);
     }
     return text;
 }

@@ -34,6 +34,7 @@ bool ChooseStereoCuts(const std::string& input, JobStereo& eyes, const std::atom
     for (int eye = 0; eye < 2; ++eye) {
         stereo.windows[eye] = placed.windows[eye];
         stereo.cuts[eye] = placed.eyes[eye].cut;
+        stereo.shifts[eye] = placed.shifts[eye];
         eyes.circles[eye] = search.eyes[eye].circle;
         const FrameRegion& w = placed.windows[eye];
         said.push_back(std::string(eye == kLeftEye ? "left eye " : "right eye ") +

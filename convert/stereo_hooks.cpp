@@ -36,7 +36,7 @@ GeometryResult BuildBothEyes(StereoPipelines& pipelines, const StereoSettings& s
         if (log) log(std::string("Stereo ") + EyeName(eye));
         if (eye == kRightEye) pipelines.Eye(eye).ShareTableOf(pipelines.Eye(kLeftEye));
         eyes[eye] = pipelines.Eye(eye).BuildGeometry(stereo.cuts[eye], EyeLens(settings.lens, stereo.angles[eye]),
-                                                     log);
+                                                     stereo.shifts[eye], log);
         if (!eyes[eye].Ok()) return eyes[eye];
     }
     GeometryResult joined = eyes[0];

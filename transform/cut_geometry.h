@@ -56,6 +56,17 @@ GeometryResult BuildCutGeometry(int frameW, int frameH, const CutRect& cut);
 // Recomputes projD, projK and projS from cropH (run before every projection).
 void ComputeProjection(CutGeometry& g);
 
+// Where the lens circle's centre lies off the centre of the crop a cut
+// makes, in source pixels, x to the right and y downward: the fraction of a
+// pixel that the 600-unit grid and whole-pixel frame windows cannot place.
+// The remap reads around the shifted centre; none for a plain cut.
+struct CentreShift {
+    double x = 0.0;
+    double y = 0.0;
+
+    bool operator==(const CentreShift&) const = default;
+};
+
 struct SourcePair {
     float u = 0.0f;  // offset from the crop centre, source pixels, to the right
     float v = 0.0f;  // offset from the crop centre, source pixels, upward

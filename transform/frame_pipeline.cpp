@@ -72,7 +72,7 @@ GeometryResult FramePipeline::ApplyGeometry(const GeometryKey& key, const CutRec
             return result;
         }
         // CUTOFF holds only the columns the projection reads.
-        columns_ = ReadColumns(*table_, g);
+        columns_ = ReadColumns(*table_, g, key.shift);
         say("Determine CUTOFF");
         crop_.Allocate(columns_.count, g.cropH);
         say("Determine DMEM, DMEM2, DMEM3, DMEM4");
@@ -91,6 +91,7 @@ GeometryResult FramePipeline::ApplyGeometry(const GeometryKey& key, const CutRec
         return result;
     }
     geometry_ = g;
+    shift_ = key.shift;
     return result;
 }
 
@@ -99,7 +100,12 @@ GeometryResult FramePipeline::BuildGeometry(const CutRect& cut, const LogFn& log
 }
 
 GeometryResult FramePipeline::BuildGeometry(const CutRect& cut, const LensSettings& lens, const LogFn& log) {
-    return ApplyGeometry(GeometryKey{frameW_, frameH_, cut.XL1, cut.YL1, lens}, cut, log);
+    return BuildGeometry(cut, lens, CentreShift{}, log);
+}
+
+GeometryResult FramePipeline::BuildGeometry(const CutRect& cut, const LensSettings& lens, const CentreShift& shift,
+                                            const LogFn& log) {
+    return ApplyGeometry(GeometryKey{frameW_, frameH_, cut.XL1, cut.YL1, lens, shift}, cut, log);
 }
 
 void FramePipeline::PlaceOutput(const PixelRect& rect) {
@@ -115,7 +121,7 @@ TransformStatus FramePipeline::Project(const uint8_t* frame, int32_t frameW, int
         return TransformStatus::kNoGeometry;
     }
     CutCrop(frame, frameW, frameH, window, geometry_, flip, crop_, columns_.first);
-    const TransformStatus status = ProjectToOutput(crop_, out, resampler_, *table_, geometry_.cropW, columns_.first);
+    const TransformStatus status = ProjectToOutput(crop_, out, resampler_, *table_, geometry_.cropW, columns_.first, shift_);
     CpuPause(s, sleep);
     return status;
 }
@@ -182,7 +188,7 @@ PreviewResult FramePipeline::PreviewPass(const TransformSettings& s, const Frame
         return result;
     }
     previewBusy_.store(1);
-    const GeometryKey key{frameW_, frameH_, s.cut.XL1, s.cut.YL1, s.lens};
+    const GeometryKey key{frameW_, frameH_, s.cut.XL1, s.cut.YL1, s.lens, CentreShift{}};
     if (key != builtKey_) {
         const GeometryResult g = ApplyGeometry(key, s.cut, {});
         result.geometryBuilt = true;

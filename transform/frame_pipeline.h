@@ -68,6 +68,7 @@ struct GeometryKey {
     int32_t XL1 = 0;
     int32_t YL1 = 0;
     LensSettings lens;
+    CentreShift shift;  // a conversion's own; the preview has none
 
     bool operator==(const GeometryKey&) const = default;
 };
@@ -103,6 +104,11 @@ public:
     // The remap table follows `lens` (the default lens when not given).
     GeometryResult BuildGeometry(const CutRect& cut, const LogFn& log = {});
     GeometryResult BuildGeometry(const CutRect& cut, const LensSettings& lens, const LogFn& log = {});
+    // The same with the lens circle's centre `shift` off the crop's centre
+    // (an eye placed to a fraction of a pixel): every frame reads around
+    // it, through the same table.
+    GeometryResult BuildGeometry(const CutRect& cut, const LensSettings& lens, const CentreShift& shift,
+                                 const LogFn& log = {});
 
     // One delivered frame of a conversion: load (aspect factor 0.7501), input
     // filters ending with paintPreviews, crop, projection, CPU pause, sharpen.
@@ -195,6 +201,7 @@ private:
     std::shared_ptr<RemapTable> table_ = std::make_shared<RemapTable>();
     ColumnRange columns_;  // the crop columns CUTOFF holds
     CutGeometry geometry_;
+    CentreShift shift_;  // of geometry_
     GeometryKey builtKey_;
     TransformStatus geometryStatus_ = TransformStatus::kNoGeometry;
     std::atomic<int32_t> previewBusy_{0};

@@ -92,7 +92,7 @@ void CopyWindow(const uint8_t* frame, int32_t frameW, int32_t frameH, const Fram
 }
 
 TransformStatus ProjectToOutput(const FrameBuffer& crop, const PixelRect& output, Resampler& resampler,
-                                const RemapTable& table, int cropW, int firstColumn) {
+                                const RemapTable& table, int cropW, int firstColumn, const CentreShift& shift) {
     ResampleJob job;
     job.dstW = output.width;
     job.dstH = output.height;
@@ -105,6 +105,8 @@ TransformStatus ProjectToOutput(const FrameBuffer& crop, const PixelRect& output
     job.srcFirstColumn = firstColumn;
     job.srcColumns = crop.Width();
     job.parameter = 1.0f;
+    job.centreX = ShiftRight(shift);
+    job.centreY = ShiftUp(shift);
     job.mode = ResampleMode::kProjection;
     return resampler.Resample(job, &table);
 }

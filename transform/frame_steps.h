@@ -46,9 +46,11 @@ void CutCrop(const uint8_t* frame, int frameW, int frameH, const FrameRegion& wi
 void CopyWindow(const uint8_t* frame, int32_t frameW, int32_t frameH, const FrameRegion& window, FrameBuffer& eye);
 
 // The projection of `crop` into `output` (outW x outH) through a table
-// built for this geometry. A crop holding only some columns of a crop
-// cropW wide starts at crop column firstColumn (ReadColumns).
+// built for this geometry, around the crop's centre moved by `shift`. A
+// crop holding only some columns of a crop cropW wide starts at crop
+// column firstColumn (ReadColumns with that shift).
 TransformStatus ProjectToOutput(const FrameBuffer& crop, const PixelRect& output, Resampler& resampler,
-                                const RemapTable& table, int cropW = 0, int firstColumn = 0);
+                                const RemapTable& table, int cropW = 0, int firstColumn = 0,
+                                const CentreShift& shift = {});
 
 }  // namespace tessaly

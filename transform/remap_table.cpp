@@ -108,9 +108,9 @@ bool RemapTable::Build(const CutGeometry& g, const LensSettings& lens, RowPool* 
     return true;
 }
 
-ColumnRange ReadColumns(const RemapTable& table, const CutGeometry& g) {
-    const float cxS = 0.5f * static_cast<float>(g.cropW) - 0.5f;
-    const float cyS = 0.5f * static_cast<float>(g.cropH) - 0.5f;
+ColumnRange ReadColumns(const RemapTable& table, const CutGeometry& g, const CentreShift& shift) {
+    const float cxS = 0.5f * static_cast<float>(g.cropW) - 0.5f + ShiftRight(shift);
+    const float cyS = 0.5f * static_cast<float>(g.cropH) - 0.5f + ShiftUp(shift);
     const float maxX = static_cast<float>(g.cropW - 3);
     const float maxY = static_cast<float>(g.cropH - 3);
     float low = maxX + 1.0f;

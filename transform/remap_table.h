@@ -67,8 +67,13 @@ struct ColumnRange {
 
 // The crop columns a projection through `table` reads from a crop of g's
 // size: the 4 x 4 taps of every pixel it writes (computed exactly as the
-// resampler does), and at least min(4, cropW) columns. The crop buffer needs
-// no other column: a crop wider than the fisheye circle is not held whole.
-ColumnRange ReadColumns(const RemapTable& table, const CutGeometry& g);
+// resampler does, around the centre `shift` moves), and at least
+// min(4, cropW) columns. The crop buffer needs no other column: a crop wider
+// than the fisheye circle is not held whole.
+ColumnRange ReadColumns(const RemapTable& table, const CutGeometry& g, const CentreShift& shift = {});
+
+// The resampler's offsets of the centre `shift` moves (rows are bottom-up).
+inline float ShiftRight(const CentreShift& shift) { return static_cast<float>(shift.x); }
+inline float ShiftUp(const CentreShift& shift) { return static_cast<float>(-shift.y); }
 
 }  // namespace tessaly

@@ -15,8 +15,8 @@ struct SpanSource {
     ptrdiff_t srcStride;   // bytes per source row
     int srcW;
     int srcH;
-    float cxS;             // 0.5 * srcW - 0.5
-    float cyS;             // 0.5 * srcH - 0.5
+    float cxS;             // 0.5 * srcW - 0.5, plus the job's centreX
+    float cyS;             // 0.5 * srcH - 0.5, plus the job's centreY
     // The buffer may hold only the columns the written pixels read: column
     // firstColumn of the source is its first. Pixels that are not written
     // read the block at the buffer's origin.

@@ -283,8 +283,8 @@ TransformStatus Resampler::Resample(const ResampleJob& job, const RemapTable* ta
     w.job = &job;
     w.tables = &tables_;
     w.span = kernels::SpanSource{job.src, job.srcStride, job.srcW, job.srcH,
-                                 0.5f * static_cast<float>(job.srcW) - 0.5f,
-                                 0.5f * static_cast<float>(job.srcH) - 0.5f, job.srcFirstColumn};
+                                 0.5f * static_cast<float>(job.srcW) - 0.5f + job.centreX,
+                                 0.5f * static_cast<float>(job.srcH) - 0.5f + job.centreY, job.srcFirstColumn};
     // The vector loops read the 4 x 4 block at the buffer's origin for pixels
     // they do not write, so they need a buffer of at least that size.
     const int columns = job.srcColumns > 0 ? job.srcColumns : job.srcW;

@@ -32,6 +32,10 @@ struct ResampleJob {
     int srcFirstColumn = 0;
     int srcColumns = 0;
     float parameter = 1.0f;  // aspect factor in mode 2
+    // Added to the source's centre, which a projection's pairs are offsets
+    // from: source pixels to the right and upward (rows are bottom-up).
+    float centreX = 0.0f;
+    float centreY = 0.0f;
     ResampleMode mode = ResampleMode::kIdle;
 };
 

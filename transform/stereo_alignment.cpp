@@ -126,7 +126,7 @@ bool ConvertStereoEyes(const uint8_t* frame, int32_t frameW, int32_t frameH, con
         if (pipeline.Allocate(window.w, window.h) != TransformStatus::kOk) return false;
         settings.cut = stereo.cuts[eye];
         settings.lens = EyeLens(shared, stereo.angles[eye]);
-        if (!pipeline.BuildGeometry(settings.cut, settings.lens).Ok()) return false;
+        if (!pipeline.BuildGeometry(settings.cut, settings.lens, stereo.shifts[eye]).Ok()) return false;
         if (pipeline.ConvertWindow(frame, frameW, frameH, window, settings, {}, {}) != TransformStatus::kOk) {
             return false;
         }

@@ -79,15 +79,18 @@ StereoPlacement PlaceStereoEyes(int32_t frameW, int32_t frameH, StereoLayout lay
         return placement;
     }
     // Each eye's window is moved by whole pixels so that its circle lies
-    // where the one cut places a circle.
+    // where the one cut places a circle, and the remap's centre by the rest.
     const LensCircle& at = cut.achieved;
     for (int eye = 0; eye < 2; ++eye) {
         FrameRegion& window = placement.windows[eye];
-        window = FrameRegion{static_cast<int32_t>(std::lround(circles[eye].cx - at.cx)),
-                             static_cast<int32_t>(std::lround(circles[eye].cy - at.cy)), first.w, first.h};
+        const double dx = circles[eye].cx - at.cx, dy = circles[eye].cy - at.cy;
+        window = FrameRegion{static_cast<int32_t>(std::lround(dx)), static_cast<int32_t>(std::lround(dy)), first.w,
+                             first.h};
+        CentreShift& shift = placement.shifts[eye];
+        shift = CentreShift{dx - window.x, dy - window.y};
         CutForCircleResult& placed = placement.eyes[eye];
         placed = cut;
-        placed.achieved = LensCircle{at.cx + window.x, at.cy + window.y, at.r};
+        placed.achieved = LensCircle{at.cx + window.x + shift.x, at.cy + window.y + shift.y, at.r};
         placed.errorX = placed.achieved.cx - circles[eye].cx;
         placed.errorY = placed.achieved.cy - circles[eye].cy;
         placed.errorR = placed.achieved.r - circles[eye].r;

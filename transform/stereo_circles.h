@@ -31,15 +31,17 @@ StereoCircleSearch FindStereoCircles(const LumaPlane& plane, int32_t frameW, int
 // places the left eye's circle (of the two circles' mean radius: the two of
 // one lens or of two like cameras differ only by the search's error) as
 // closely as the cut's grid allows; each window is then moved by whole
-// pixels so that its eye's circle lies on the cut's circle. Both eyes thus
-// convert to squares of one size, each within half a pixel (plus the grid's
-// rest) of its circle.
+// pixels so that its eye's circle lies on the cut's circle, and the half
+// pixel or less left over is the eye's centre shift. Both eyes thus convert
+// to squares of one size, each centred on its circle; only the radius keeps
+// the grid's rest.
 struct StereoPlacement {
     bool ok = false;
     std::string problem;  // why not ok
     std::array<FrameRegion, 2> windows;
-    // Per eye: the cut (in the window) and the circle it places in frame
-    // pixels, with what is left (placed minus found).
+    std::array<CentreShift, 2> shifts;
+    // Per eye: the cut (in the window) and the circle it places with the
+    // shift in frame pixels, with what is left (placed minus found).
     std::array<CutForCircleResult, 2> eyes;
 };
 

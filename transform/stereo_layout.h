@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "transform/cut_geometry.h"
 #include "transform/cut_rect.h"
 #include "transform/eye_layout.h"
 #include "transform/frame_buffer.h"
@@ -37,10 +38,12 @@ struct StereoSettings {
     // measured on a converted frame and taken out by their pitch and roll.
     bool alignEyes = true;
     // Each eye is converted from a window of the frame of one size (a half,
-    // moved so that its circle sits where its cut expects it) with its cut
-    // in the window's 600 units: left eye, right eye.
+    // moved by whole pixels so that its circle sits where its cut expects
+    // it) with its cut in the window's 600 units, and the fraction of a
+    // pixel its circle's centre lies off that: left eye, right eye.
     std::array<FrameRegion, 2> windows{};
     std::array<CutRect, 2> cuts{};
+    std::array<CentreShift, 2> shifts{};
     std::array<EyeAngles, 2> angles{};  // left eye, right eye
 
     bool IsStereo() const { return input != StereoLayout::kMono; }

@@ -20,7 +20,10 @@
 #   5. the parameter file changed between submission and the parts' run:
 #      the job file in the work folder holds the submitting settings, and
 #      the output's picture and sound are identical to those of parts run
-#      and joined here with the submitting file.
+#      and joined here with the submitting file;
+#   6. a stereo movie (two eyes side by side) in 2 parts: the joined
+#      output's frames agree with a single stereo run's (PSNR) and it is
+#      marked as side-by-side 180-degree stereo.
 # The daemons are stopped by their pids at the end, on failure too.
 #
 #   slurm-cluster.sh TESSALY_SLURM SOURCE_DIR
@@ -520,9 +523,36 @@ echo "frozen settings: picture and sound $same to the parts run with the submitt
     "lowest PSNR against a run with the node's changed file $psnr_node dB"
 rm -f "$work/out/frozen.mp4"
 
+# ---------------------------------------------------------------------------
+# 6. A stereo movie: one eye's clip beside itself, each eye's circle found
+#    once at submission (at this size its centre lies 0.4 pixels off whole
+#    ones: the parts convert with the job file's centre shifts).
+
+t0=$(date +%s%N)
+"$source_dir/tools/make-fisheye-clip" "$work/in/eye.mp4" --size 230x176 --fps 25 --duration 2 --audio &&
+    ffmpeg -v error -nostdin -i "$work/in/eye.mp4" -filter_complex "[0:v]split[l][r];[l][r]hstack" -c:a copy \
+        "$work/in/dual.mp4" || { echo "FAIL: cannot make the stereo clip"; exit 1; }
+"$converter" "${convert_opts[@]}" --stereo sbs "$work/in/dual.mp4" "$work/ref/dual.mp4" >"$work/logs/refdual.txt" 2>&1 ||
+    { echo "FAIL: the single stereo run failed"; cat "$work/logs/refdual.txt"; exit 1; }
+rc=0
+timeout 300 "$slurm_cmd" --wait --parts 2 "$work/in/dual.mp4" "$work/out/dual.mp4" -- "${convert_opts[@]}" --stereo sbs \
+    >"$work/logs/dual.txt" 2>&1 || rc=$?
+check
+[[ $rc == 0 ]] || { fail "stereo in 2 parts: exit $rc"; cat "$work/logs/dual.txt"; }
+psnr=$(psnr_min "$work/ref/dual.mp4" "$work/out/dual.mp4")
+check
+[[ $psnr == inf ]] || awk -v p="$psnr" 'BEGIN { exit !(p >= 40) }' ||
+    fail "stereo in 2 parts: a frame differs from the single run's (lowest PSNR $psnr dB)"
+marking=$(ffprobe -v error -select_streams v:0 -show_streams "$work/out/dual.mp4" | grep -E '^(width|height|type|projection)=' | tr '\n' ' ')
+check
+[[ $marking == "width=388 height=194 type=side by side projection=tiled equirectangular " ]] ||
+    fail "stereo in 2 parts: not marked as side-by-side 180-degree video: $marking"
+echo "stereo in 2 parts: $(frames_of "$work/out/dual.mp4") frames; lowest PSNR against the single run $psnr dB; $marking;" \
+    "$(seconds_since "$t0") s with the clip and the single run"
+
 # The reports, one per submission, in the folder tessaly-slurm was run from.
 check
-[[ $(ls "$work/logs"/tessaly-slurm-*.out 2>/dev/null | wc -l) == 6 ]] ||
+[[ $(ls "$work/logs"/tessaly-slurm-*.out 2>/dev/null | wc -l) == 7 ]] ||
     fail "not one report per finished submission: $(ls "$work/logs")"
 
 echo "$((checks - failures)) passed, $failures failed; the cluster test took $(seconds_since "$test_start") s"

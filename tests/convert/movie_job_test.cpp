@@ -43,6 +43,7 @@ MovieJob StereoJob() {
     s.swapEyes = true;
     s.windows = {FrameRegion{-3, 0, 1280, 360}, FrameRegion{0, 361, 1280, 360}};
     s.cuts = {CutRect{-8, 1, 612, 600}, CutRect{-7, 1, 613, 600}};
+    s.shifts = {CentreShift{-0.5, 0.1 + 0.2}, CentreShift{}};
     s.angles[kLeftEye].pitch = 0.1 + 0.2;
     s.angles[kRightEye] = EyeAngles{-2.5, -0.15000000000000002, 1e-9};
     job.stereo.circles = {LensCircle{640.5, 180, 179.25}, std::nullopt};
@@ -151,6 +152,7 @@ TEST(MovieJobFile, DamagedFilesAreRefusedNamingTheLine) {
         {Damaged("RIGHT_WINDOW", "RIGHT_WINDOW 0,361,1280,0", 0, true), "RIGHT_WINDOW needs the window X,Y,W,H"},
         {Damaged("RIGHT_WINDOW", "RIGHT_WINDOW 0,361,1279,360", 0, true), "the eyes' windows need one size"},
         {Damaged("LEFT_PITCH", "LEFT_PITCH 0,3", 0, true), "LEFT_PITCH needs a number of degrees"},
+        {Damaged("RIGHT_SHIFT", "RIGHT_SHIFT 0,1.5", 0, true), "RIGHT_SHIFT needs the centre's shift X,Y"},
         {Damaged("EYES_MEASURED", "EYES_MEASURED 1", 0, true), "EYES_MEASURED needs the right eye's PITCH,ROLL"},
         {Damaged("FLIP", "FLIP 1", 0, true), "a stereo job cannot flip"},
     };

@@ -71,16 +71,16 @@ TEST(MoviePart, TagReadsBackAndRefusesOtherTexts) {
     EXPECT_EQ(SettingsDifference(PartSettingsText(other, 1, 7, 2, {}), tag.settings),
               "lens=stereographic,190.5,0,0,0 (not lens=equidistant,190.5,0,0,0)");
     EXPECT_EQ(SettingsDifference(tag.settings, tag.settings), "");
-    // Stereo parts say each eye's window, cut and angles, and the output's layout for the join's marking.
+    // Stereo parts say each eye's window, cut, centre shift and angles, and the output's layout for the join's marking.
     StereoSettings stereo;
     stereo.input = StereoLayout::kSideBySide;
     stereo.output = StereoLayout::kTopBottom;
     stereo.windows = {FrameRegion{0, 0, 960, 1080}, FrameRegion{961, 2, 960, 1080}};
     stereo.cuts = {CutRect{1, 2, 599, 598}, CutRect{1, 2, 599, 598}};
-    stereo.angles[kRightEye].roll = 0.25;
+    stereo.shifts[kLeftEye] = CentreShift{0.5, -0.125}, stereo.angles[kRightEye].roll = 0.25;
     const std::string sbs = PartSettingsText(settings, 0, 7, 2, stereo);
-    EXPECT_EQ(sbs.substr(sbs.find(";stereo=")), ";stereo=sbs>tb/swap=0/left=0,0,960,1080:1,2,599,598:0,0,0/"
-                                                "right=961,2,960,1080:1,2,599,598:0,0,0.25");
+    EXPECT_EQ(sbs.substr(sbs.find(";stereo=")), ";stereo=sbs>tb/swap=0/left=0,0,960,1080:1,2,599,598:0.5,-0.125:0,0,0/"
+                                                "right=961,2,960,1080:1,2,599,598:0,0:0,0,0.25");
     EXPECT_TRUE(ParsePartTag(PartTagText(PartTag{tag.index, tag.count, 0, 1, 2, 3, 25, 1, sbs, ""}), back));
     EXPECT_EQ(PartStereoLayout(sbs), StereoLayout::kTopBottom);
     EXPECT_EQ(PartStereoLayout(tag.settings), StereoLayout::kMono);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -118,9 +119,7 @@ TEST(FramePipeline, RefusesWrongSamplesAndCutsWithoutTouchingTheOutput) {
     for (int i = 0; i < 300; ++i) {
         auto pick = [&] { return (i % 10 == 9) ? any(rng) : small(rng); };
         TransformSettings c = Cut(pick(), pick(), pick(), pick());
-        c.aspect = i & 1;
-        c.sharpenOn = 1;
-        c.sharpen = 2;
+        c.aspect = i & 1, c.sharpenOn = 1, c.sharpen = 2;
         const GeometryResult g = q.BuildGeometry(c.cut);
         const TransformStatus st = q.ConvertFrame(little.data(), little.size(), c, {i & 2 ? 1 : 0, 0}, {});
         converted += g.Ok();
@@ -145,8 +144,7 @@ TEST(FramePipeline, PreviewPassOrderAndGeometryRebuilds) {
     cb.showOutputSize = [&](const std::string& t) { ev.push_back("size" + t); };
     ASSERT_EQ(p.Allocate(300, 300), TransformStatus::kOk);
     TransformSettings s = Cut(0, 0, 400, 400);  // a corner at 0, 0 still builds on the first pass
-    s.cpuOn = s.sharpenOn = s.sharpen = 1;
-    s.cpu = 97;
+    s.cpuOn = s.sharpenOn = s.sharpen = 1, s.cpu = 97;
     EXPECT_TRUE(p.PreviewPass(s, FrameSwitches{0, 1}, cb).geometryBuilt);
     // Only the CPU-usage pauses wait: one after the projection, one in the
     // pass, one in the input filters.
@@ -222,6 +220,27 @@ TEST(FramePipeline, EyesReadAndWrittenInPlaceGiveTheBytesOfEachEyeAlone) {
     }
 }
 
+// A centre shift of whole pixels reads what a window moved by as many
+// pixels does (x to the right, y downward), up to the last bit of a weight.
+TEST(FramePipeline, CentreShiftOfWholePixelsReadsAsAMovedWindow) {
+    const std::vector<uint8_t> frame = MakePattern(200, 140, 5);
+    const TransformSettings s = Cut(-8, -8, 616, 606);
+    for (const auto& [dx, dy] : {std::pair{1, 0}, {0, 1}, {-2, 1}}) {
+        std::vector<uint8_t> out[3];  // shifted, moved, neither
+        const FrameRegion windows[3] = {{20, 10, 160, 120}, {20 + dx, 10 + dy, 160, 120}, {20, 10, 160, 120}};
+        for (int k = 0; k < 3; ++k) {
+            FramePipeline p(1);
+            ASSERT_EQ(p.Allocate(160, 120), TransformStatus::kOk);
+            ASSERT_TRUE(p.BuildGeometry(s.cut, s.lens, k == 0 ? CentreShift{1.0 * dx, 1.0 * dy} : CentreShift{}).Ok());
+            ASSERT_EQ(p.ConvertWindow(frame.data(), 200, 140, windows[k], s, {}, {}), TransformStatus::kOk);
+            out[k] = OutputBytes(p);
+        }
+        ASSERT_EQ(out[0].size(), out[1].size());
+        for (size_t i = 0; i < out[0].size(); ++i) ASSERT_LE(std::abs(out[0][i] - out[1][i]), 1) << dx << "," << dy << ": " << i;
+        EXPECT_NE(out[0], out[2]) << dx << "," << dy;
+    }
+}
+
 // The full conversion order with every filter on, flipped, over two frames
 // (the second reads the table again). Its checksums were taken from a plain
 // per-pixel conversion written from the formulas, with no tables, threads or
@@ -232,12 +251,7 @@ TEST(FramePipeline, GoldenChecksumAndIdenticalBytesOnEveryKernelAndThreadCount) 
     const int w = 320, h = 240;
     TransformSettings golden = Cut(-8, -8, 616, 606);
     golden.noiseOn = golden.brightnessOn = golden.contrastOn = golden.sharpenOn = golden.cpuOn = golden.aspect = 1;
-    golden.noise = 2;
-    golden.brightness = 140;
-    golden.contrast = 150;
-    golden.sharpen = 3;
-    golden.radius = 1;
-    golden.cpu = 100;
+    golden.noise = 2, golden.brightness = 140, golden.contrast = 150, golden.sharpen = 3, golden.radius = 1, golden.cpu = 100;
     TransformSettings narrow = Cut(200, 100, 330, 520);  // unwritten borders left and right
     narrow.aspect = 1;
     const std::vector<std::pair<TransformSettings, FrameSwitches>> cases = {
@@ -270,10 +284,7 @@ TEST(FramePipeline, GoldenChecksumAndIdenticalBytesOnEveryKernelAndThreadCount) 
                 if (expected.empty()) expected = sums;
                 EXPECT_EQ(sums, expected) << "cut " << c << " " << KernelName(k) << " threads " << threads << std::hex
                                           << " " << sums[0] << " " << sums[1];
-                if (c == 0) {
-                    EXPECT_EQ(p.OutputWidth(), 246);
-                    EXPECT_EQ(p.OutputHeight(), 246);
-                }
+                EXPECT_TRUE(c != 0 || (p.OutputWidth() == 246 && p.OutputHeight() == 246)) << p.OutputWidth();
             }
         }
     }

@@ -543,10 +543,10 @@ void DesktopSession::JobReturned() {
             // The typed path is trimmed once here; the trimmed text is the
             // one used from now on.
             const auto options = questions.outputOptions;
-            const std::string next = TrimBlanks(options(runOutput_));
-            if (next.empty() || app.run.stopRequested.load() || window_.load() == nullptr) break;
-            runOutput_ = next;
-            return StartExport(next);
+            const std::string path = TrimBlanks(options(runOutput_));
+            if (path.empty() || app.run.stopRequested.load() || window_.load() == nullptr) break;
+            runOutput_ = path;
+            return StartExport(path);
         }
         case AfterJob::kEnd: break;
     }

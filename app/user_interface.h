@@ -1,8 +1,10 @@
 // The seam between the engine and whatever shows it: the desktop program
 // implements it with Qt widgets, the headless converter with a terminal
 // reporter, the tests with a recorder. Core and media code never touch a
-// window; everything they show goes through here. Calls may come from any
-// thread; implementations marshal to their own GUI thread as needed.
+// window; everything they show goes through here, and nothing here asks:
+// the questions of a run are the desktop's, asked once the engine has
+// returned. Calls may come from any thread; implementations marshal to
+// their own GUI thread as needed.
 #pragma once
 
 #include <chrono>
@@ -72,24 +74,6 @@ public:
     virtual void OpenExportProgress() {}
     virtual void UpdateExportProgress(const std::string& /*processingTime*/) {}
     virtual void CloseExportProgress() {}
-    // An OK/Cancel message box; true for OK. Without a user: Cancel.
-    virtual bool AskOkCancel(const std::string& /*caption*/, const std::string& /*text*/,
-                             MessageIcon /*icon*/) {
-        return false;
-    }
-    // The movie's sound could not be extracted (`reason`): true to export the
-    // converted frames without sound, false to end the run. A user is asked;
-    // a headless converter keeps the loss of sound a failure.
-    virtual bool ExportWithoutSound(const std::string& reason) {
-        return AskOkCancel("Error",
-                           "The sound could not be extracted: " + reason +
-                               ".\nSave the converted movie without sound?",
-                           MessageIcon::Warning);
-    }
-    // The output options dialog: the next output path, empty for cancel.
-    virtual std::string OutputOptionsDialog(const std::string& /*currentPath*/) { return {}; }
-    // The end of a conversion run closes the main window.
-    virtual void CloseMainWindow() {}
     // The level chosen in the "Output compression" list: 0 for "Default",
     // n for "n:...", read at every encoding.
     virtual int32_t CompressionLevel() { return 0; }

@@ -133,6 +133,7 @@ void TerminalUserInterface::OpenExportProgress() {
     std::lock_guard lock(mutex_);
     EndLine();
     lastExportText_.clear();
+    if (nextOutput_ < outputs_.size()) currentOutput_ = outputs_[nextOutput_++];
     Redraw("Encoding " + currentOutput_ + " ...");
 }
 
@@ -146,18 +147,6 @@ void TerminalUserInterface::UpdateExportProgress(const std::string& processingTi
 void TerminalUserInterface::CloseExportProgress() {
     std::lock_guard lock(mutex_);
     EndLine();
-}
-
-bool TerminalUserInterface::AskOkCancel(const std::string&, const std::string&, MessageIcon) {
-    std::lock_guard lock(mutex_);
-    return nextOutput_ < outputs_.size();
-}
-
-std::string TerminalUserInterface::OutputOptionsDialog(const std::string&) {
-    std::lock_guard lock(mutex_);
-    if (nextOutput_ >= outputs_.size()) return {};
-    currentOutput_ = outputs_[nextOutput_++];
-    return currentOutput_;
 }
 
 std::string TerminalUserInterface::LastMessage() const {

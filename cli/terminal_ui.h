@@ -1,6 +1,5 @@
-// The headless converter's face: a progress bar on a terminal, messages kept
-// for the one-line error, and the answers to the re-encode question taken
-// from the further output files of the command line.
+// The headless converter's face: a progress bar on a terminal and messages
+// kept for the one-line error.
 #pragma once
 
 #include <chrono>
@@ -26,8 +25,8 @@ std::string StopReport(const std::string& signalName, const std::vector<std::str
 class TerminalUserInterface : public UserInterface {
 public:
     // `out` receives the progress display when `interactive` is true. The
-    // first output is encoded first; each further one answers the question
-    // to encode again.
+    // still path encodes `outputs` in their order: each encoding the
+    // display opens names the next.
     TerminalUserInterface(std::FILE* out, bool interactive, int32_t compressionLevel,
                           std::vector<std::string> outputs);
 
@@ -47,14 +46,6 @@ public:
     void OpenExportProgress() override;
     void UpdateExportProgress(const std::string& processingTime) override;
     void CloseExportProgress() override;
-    bool AskOkCancel(const std::string& caption, const std::string& text,
-                     MessageIcon icon) override;
-    // Without a user the loss of the sound stays a failure of the run.
-    bool ExportWithoutSound(const std::string& reason) override {
-        ShowMessage("Error", reason, MessageIcon::Error, true);
-        return false;
-    }
-    std::string OutputOptionsDialog(const std::string& currentPath) override;
     int32_t CompressionLevel() override { return compressionLevel_; }
 
     // The last message box, its lines joined by blanks; empty when none.
@@ -72,7 +63,7 @@ private:
     bool interactive_;
     int32_t compressionLevel_;
     std::vector<std::string> outputs_;
-    size_t nextOutput_ = 1;
+    size_t nextOutput_ = 0;
     std::string currentOutput_;
 
     mutable std::mutex mutex_;

@@ -666,7 +666,7 @@ int RunJob(const MovieJob& job, FisheyeApp& app, const JobNotes& notes) {
                                             app.run.resizeChoice.load(), job.stereo.settings);
     }
     if (!app.run.stopRequested.load()) {
-        conversion = ConvertMovieFile(app, ui, pipeline, job.movie.path, job.outputs.paths.front(), run,
+        conversion = ConvertMovieFile(app, ui, pipeline, job.movie.path, job.outputs.paths, run,
                                       [&ui, &job](const MediaInfo& info) {
                                           // A part shows its own share of the frames.
                                           const int32_t parts = std::max(job.run.partCount, 1);

@@ -70,26 +70,28 @@ struct Run {
     int32_t rateDen = 0;
 };
 
-EncoderJob JobFor(const Run& run, const std::string& path) {
-    const FisheyeApp& app = run.app;
+// An encoding of the kept stills into `path`, with the quality and size as
+// they are chosen when it starts.
+EncoderJob JobFor(const FisheyeApp& app, UserInterface& ui, const ConversionResult& result, const std::string& path) {
+    const KeptStills& stills = result.stills;
     EncoderJob job;
     job.encoderProgram = FindEncoderProgram(app.env.programDir);
     job.programDir = app.env.programDir;
-    job.tempFolder = run.settings.APATH;
+    job.tempFolder = stills.folder;
     job.outputPath = path;
     // The stills of this run were written in this format, whatever the
     // format switch says now.
-    job.tempFormat = run.tempFormat;
-    job.quality = run.ui.CompressionLevel();
+    job.tempFormat = stills.format;
+    job.quality = ui.CompressionLevel();
     job.resizeIndex = app.run.resizeChoice.load();
-    job.outW = run.geometry.outW;
-    job.outH = run.geometry.outH;
-    job.timePerFrame = run.info.timePerFrame;
+    job.outW = result.outW;
+    job.outH = result.outH;
+    job.timePerFrame = stills.timePerFrame;
     job.durationSeconds =
-        ConvertedSeconds(run.info.durationSeconds, run.result.frames, StillInputRate(run.info.timePerFrame));
-    job.hasAudio = run.result.hadSound;
-    job.frameCount = run.result.frames;
-    job.encoderStallMs = run.options.encoderStallMs;
+        ConvertedSeconds(stills.durationSeconds, result.frames, StillInputRate(stills.timePerFrame));
+    job.hasAudio = result.hadSound;
+    job.frameCount = result.frames;
+    job.encoderStallMs = stills.encoderStallMs;
     return job;
 }
 
@@ -325,7 +327,7 @@ void LogPartReach(Run& run, const FrameCallback& callback, double rate) {
 }
 
 // The frame phase's outcome: stopped, failed stills, no frame, lost sound
-// (the user may take the movie without it) or done.
+// or done.
 void SettleFramePhase(Run& run, const FrameCallback& callback, const AudioExtractionResult& audio,
                       bool extractSound) {
     FisheyeApp& app = run.app;
@@ -343,19 +345,11 @@ void SettleFramePhase(Run& run, const FrameCallback& callback, const AudioExtrac
         run.result.error = "the movie delivered no frame";
         ui.ShowMessage("Error", run.result.error, MessageIcon::Error, true);
     } else if (extractSound && run.sourceHasSound && !audio.wavWritten) {
-        // The frames are kept until the user has chosen: a movie without
-        // sound, or none.
-        const std::string reason = SoundFailure(audio, app.env.programDir);
-        log.WriteLogLine("Sound extraction failed: " + reason);
-        if (ui.ExportWithoutSound(reason)) {
-            log.WriteLogLine("Exported without sound");
-            run.result.soundLeftOut = reason;
-            log.WriteLogLine("END Convert Process");
-            run.result.status = ConversionStatus::kDone;
-        } else {
-            run.result.status = ConversionStatus::kSoundFailed;
-            run.result.error = reason;
-        }
+        // A run left open keeps the frames: its caller may export them
+        // without sound (ExportKeptStills).
+        run.result.status = ConversionStatus::kSoundFailed;
+        run.result.error = SoundFailure(audio, app.env.programDir);
+        log.WriteLogLine("Sound extraction failed: " + run.result.error);
     } else {
         log.WriteLogLine("END Convert Process");
         run.result.status = ConversionStatus::kDone;
@@ -479,74 +473,74 @@ void ConvertFrames(Run& run, FrameCallback& callback, bool extractSound,
 }
 
 // The run's outputs go into place together, or none does.
-void PlaceTogether(Run& run) {
-    PlaceExportedMovies(run.app, run.ui, run.result.exports);
-    for (const ExportResult& e : run.result.exports) {
+void PlaceTogether(FisheyeApp& app, UserInterface& ui, ConversionResult& result) {
+    PlaceExportedMovies(app, ui, result.exports);
+    for (const ExportResult& e : result.exports) {
         // A good movie not placed because a stop came first.
-        if (e.verified && !e.written && e.stopped && run.result.status == ConversionStatus::kDone) {
-            run.result.status = ConversionStatus::kStopped;
-            run.result.error = "the conversion was stopped";
+        if (e.verified && !e.written && e.stopped && result.status == ConversionStatus::kDone) {
+            result.status = ConversionStatus::kStopped;
+            result.error = "the conversion was stopped";
         }
     }
 }
 
-// Encodes the stills into the output, then into every further output the
-// user asks for, until Cancel, an empty path or a stop.
-void ExportLoop(Run& run, const std::string& outputPath) {
-    FisheyeApp& app = run.app;
+// One encoding of the kept stills into `path`, placed at once unless the
+// run's outputs go into place together; a stop ends the run.
+void ExportOne(FisheyeApp& app, UserInterface& ui, ConversionResult& result, const std::string& path) {
     RunLog& log = app.env.log;
-    std::string path = outputPath;
-    const bool together = run.options.placeTogether;
-    while (true) {
-        log.WriteLogLine("ConvertRectExport Begin");
-        ExportResult exported = ShowExportProgress(app, run.ui, JobFor(run, path));
-        if (!together) PlaceExportedMovie(app, run.ui, exported);
-        log.WriteLogLine("ConvertRectExport End");
-        run.result.exports.push_back(exported);
-        if (exported.stopped || app.run.stopRequested.load()) {
-            run.result.status = ConversionStatus::kStopped;
-            run.result.error = "the conversion was stopped";
-            break;
-        }
-
-        const std::string again = "Do you want to save it with another compression value ?";
-        const bool ok =
-            (together ? exported.verified : exported.written)
-                ? run.ui.AskOkCancel("Successful termination", "Movie converted successfully.\n" + again,
-                                     MessageIcon::Information)
-                : run.ui.AskOkCancel("Error",
-                                     "The movie was not saved: " + exported.error + "\n" + again,
-                                     MessageIcon::Error);
-        if (!ok || app.run.stopRequested.load()) break;
-        // The typed path is trimmed once here; the trimmed text is the one
-        // used from now on.
-        std::string next = TrimBlanks(run.ui.OutputOptionsDialog(path));
-        if (next.empty()) break;
-        path = next;
+    log.WriteLogLine("ConvertRectExport Begin");
+    ExportResult exported = ShowExportProgress(app, ui, JobFor(app, ui, result, path));
+    if (!result.stills.placeTogether) PlaceExportedMovie(app, ui, exported);
+    log.WriteLogLine("ConvertRectExport End");
+    result.exports.push_back(exported);
+    if (exported.stopped || app.run.stopRequested.load()) {
+        result.status = ConversionStatus::kStopped;
+        result.error = "the conversion was stopped";
     }
-    if (together) PlaceTogether(run);
+}
+
+// Encodes the stills into each output in turn, until a stop.
+void ExportEach(Run& run, const std::vector<std::string>& outputs) {
+    for (const std::string& path : outputs) {
+        ExportOne(run.app, run.ui, run.result, path);
+        if (run.result.status == ConversionStatus::kStopped) break;
+    }
+    if (run.result.stills.placeTogether) PlaceTogether(run.app, run.ui, run.result);
 }
 
 // The run's temporary files go (the stills stay after a good run when asked
 // to), the stream loop ends and the flags return to rest.
-void CleanUp(Run& run, StillWriter* writer) {
-    FisheyeApp& app = run.app;
-    ClearVideoInfo(run.ui);
-    if (run.options.keepStills && run.result.AllWritten()) {
+void CleanUp(FisheyeApp& app, UserInterface& ui, const ConversionResult& result, bool keepStills,
+             const std::function<void()>& releaseOutput) {
+    ClearVideoInfo(ui);
+    if (result.stills.folder.empty()) {
+        // A streaming run or one refused before its frames: no still.
+    } else if (keepStills && result.AllWritten()) {
         // The stills of a good run stay for the user's own tools; only the
         // sound goes.
         std::error_code ec;
-        fs::remove(TempWavPath(run.settings.APATH), ec);
-    } else if (writer != nullptr) {
-        writer->DeleteTemporaryFiles();
+        fs::remove(TempWavPath(result.stills.folder), ec);
+    } else if (!result.stills.folder.empty()) {
+        StillWriter(result.stills.folder, &app.env.log).DeleteTemporaryFiles();
     }
     app.run.streamState = StreamState::Stopped;  // ends the stream loop: the movie closes after a run
     app.run.stopRequested = false;
     app.run.converting = false;
     app.run.events.Wake();  // the stream loop waits for the run's end
-    if (run.hooks.releaseOutput) run.hooks.releaseOutput();
+    if (releaseOutput) releaseOutput();
     app.run.progress.Set(ProgressTexts{});
     app.env.log.WriteLogLine("Convert Movie End " + TimeOfDayText());
+}
+
+// A run left open stays so while the user may go on with it (a movie
+// without its lost sound, another export); a stopped or failed one ends
+// here, before it returns, so its stills never outlive a program that ends
+// meanwhile.
+void EndUnlessOpen(FisheyeApp& app, UserInterface& ui, ConversionResult& result, const ConversionOptions& options,
+                   const std::function<void()>& releaseOutput = {}) {
+    result.leftOpen = options.leaveOpen && (result.status == ConversionStatus::kSoundFailed ||
+                                            result.status == ConversionStatus::kDone);
+    if (!result.leftOpen) EndConversion(app, ui, result, options, releaseOutput);
 }
 
 // What the frames' side of an encoder's pipe shows its stall watch: 1 while
@@ -682,7 +676,7 @@ void FinishStreamOutputs(Run& run, const StreamJob& job, const ChildOutcome& out
         run.result.exports.push_back(e);
     }
     pending.clear();
-    PlaceTogether(run);
+    PlaceTogether(run.app, run.ui, run.result);
 }
 
 // A hidden file beside each output, its name among the job's write paths;
@@ -895,26 +889,46 @@ MoviePosition ConversionPosition(int32_t shownFrame, int32_t frameCount) {
 }
 
 ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, OpenMovie& movie,
-                               const ConversionHooks& hooks, const std::string& outputPath,
+                               const ConversionHooks& hooks, const std::vector<std::string>& outputs,
                                const ConversionOptions& options) {
     const AppSettings settings = options.settings ? *options.settings : app.settings.Copy();
     Run run{app, ui, movie, hooks, options, settings, {}, {}, {}, {}, StillFormat::Bmp, false};
+    // A run refused before its frames has nothing to end.
     if (!PrepareRun(run)) return run.result;
-
-    StillWriter writer(run.settings.APATH, &app.env.log);
+    run.result.stills = {run.settings.APATH, run.tempFormat, run.info.timePerFrame, run.info.durationSeconds,
+                         options.encoderStallMs, options.placeTogether};
     {
-        FrameCallback callback(app.run, writer, hooks.convertFrame, run.info.frameCount,
-                               options.writerThreads);
+        StillWriter writer(run.settings.APATH, &app.env.log);
+        FrameCallback callback(app.run, writer, hooks.convertFrame, run.info.frameCount, options.writerThreads);
         ConvertFrames(run, callback, true);
     }
-    if (run.result.status == ConversionStatus::kDone) ExportLoop(run, outputPath);
-    CleanUp(run, &writer);
-
-    if (options.shutdownAtEnd) {
-        Shutdown(app);
-        ui.CloseMainWindow();
-    }
+    if (run.result.status == ConversionStatus::kDone) ExportEach(run, outputs);
+    EndUnlessOpen(app, ui, run.result, options, hooks.releaseOutput);
     return run.result;
+}
+
+void ExportKeptStills(FisheyeApp& app, UserInterface& ui, ConversionResult& result, const std::string& outputPath,
+                      const ConversionOptions& options) {
+    RunLog& log = app.env.log;
+    if (result.status == ConversionStatus::kSoundFailed) {
+        log.WriteLogLine("Exported without sound");
+        result.soundLeftOut = result.error;
+        result.error.clear();
+        log.WriteLogLine("END Convert Process");
+        result.status = ConversionStatus::kDone;
+    }
+    if (result.status == ConversionStatus::kDone && !result.stills.folder.empty()) {
+        ExportOne(app, ui, result, outputPath);
+        if (result.stills.placeTogether) PlaceTogether(app, ui, result);
+    }
+    EndUnlessOpen(app, ui, result, options);
+}
+
+void EndConversion(FisheyeApp& app, UserInterface& ui, ConversionResult& result, const ConversionOptions& options,
+                   const std::function<void()>& releaseOutput) {
+    result.leftOpen = false;
+    CleanUp(app, ui, result, options.keepStills, releaseOutput);
+    if (options.shutdownAtEnd) Shutdown(app);
 }
 
 ConversionResult RunStreamingConversion(FisheyeApp& app, UserInterface& ui, OpenMovie& movie,
@@ -925,11 +939,7 @@ ConversionResult RunStreamingConversion(FisheyeApp& app, UserInterface& ui, Open
     Run run{app, ui, movie, hooks, options, settings, {}, {}, {}, {}, StillFormat::Bmp, false};
     if (!PrepareRun(run)) return run.result;
     StreamFrames(run, outputs);
-    CleanUp(run, nullptr);
-    if (options.shutdownAtEnd) {
-        Shutdown(app);
-        ui.CloseMainWindow();
-    }
+    EndConversion(app, ui, run.result, options, hooks.releaseOutput);
     return run.result;
 }
 

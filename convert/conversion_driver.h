@@ -1,9 +1,12 @@
 // One conversion run: from the Convert command to the finished output
 // movies. It plays the open movie once through the frame callback, which
 // turns every frame into a numbered still, watches the progress, encodes the
-// stills and the sound into the output movie, offers to encode them again,
-// and cleans up. The desktop program and the headless converter both run it;
-// everything they show goes through the UserInterface.
+// stills and the sound into each output movie in turn, and cleans up. The
+// desktop program and the headless converter both run it; everything they
+// show goes through the UserInterface, and it asks nothing: a run left open
+// returns what the user may be asked next, and the caller's answers become
+// export jobs over the kept stills (ExportKeptStills) and the run's end
+// (EndConversion).
 #pragma once
 
 #include <chrono>
@@ -14,6 +17,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/still_format.h"
 #include "app/user_interface.h"
 #include "convert/export.h"
 #include "transform/cut_geometry.h"
@@ -21,6 +25,7 @@
 #include "transform/frame_pipeline.h"
 #include "transform/stereo_layout.h"
 #include "transform/transform_settings.h"
+#include "video/media_info.h"
 #include "video/open_movie.h"
 
 namespace tessaly {
@@ -74,7 +79,13 @@ struct ConversionTimings {
 struct ConversionOptions {
     bool keepStills = false;   // after a fully written run, leave the stills in the temporary folder
     int writerThreads = 0;     // threads that encode the stills beside the transform
-    bool shutdownAtEnd = true;  // run Shutdown and close the main window
+    bool shutdownAtEnd = true;  // run Shutdown at the end of the run
+    // A run that may go on returns after its frames and exports without
+    // ending (ConversionResult::leftOpen): the stills, the sound and the
+    // run's flags stay for export jobs until EndConversion. A lost sound
+    // then ends the frame phase without an export (kSoundFailed), the frames
+    // kept for a movie without sound. A stopped or failed run ends at once.
+    bool leaveOpen = false;
     // The still path's outputs go into place together once every one is
     // verified (a stopped or failed run places none), not each as it is
     // done. The streaming path always places them so.
@@ -119,6 +130,16 @@ enum class ConversionStatus {
     kCannotSplit,   // the movie cannot be split into the parts asked for
 };
 
+// The stills a run wrote and what an encoding of them needs.
+struct KeptStills {
+    std::string folder;  // the temporary folder (empty: a streaming run, or one refused before its frames)
+    StillFormat format = StillFormat::Bmp;
+    MediaTime timePerFrame{0};
+    double durationSeconds = 0;
+    int32_t encoderStallMs = 0;
+    bool placeTogether = false;
+};
+
 struct ConversionResult {
     ConversionStatus status = ConversionStatus::kNoStream;
     std::string error;      // one line for the user when the run itself failed
@@ -133,6 +154,9 @@ struct ConversionResult {
     bool hadSound = false;  // the sound extraction left a temp.wav with samples
     std::string soundLeftOut;  // why the movie's sound track was left out (empty: it was not)
     std::vector<ExportResult> exports;  // one per encoding, in order
+    KeptStills stills;
+    // The run awaits export jobs or EndConversion (ConversionOptions::leaveOpen).
+    bool leftOpen = false;
 
     // True when the run converted its frames and every export wrote its movie.
     bool AllWritten() const;
@@ -141,10 +165,24 @@ struct ConversionResult {
     std::string ShortDecodeText() const;
 };
 
-// The whole run for the open `movie`, into `outputPath`.
+// The whole run for the open `movie`: its frames once, then the stills
+// encoded into each of `outputs` in turn (a stop ends the list).
 ConversionResult RunConversion(FisheyeApp& app, UserInterface& ui, OpenMovie& movie,
-                               const ConversionHooks& hooks, const std::string& outputPath,
+                               const ConversionHooks& hooks, const std::vector<std::string>& outputs,
                                const ConversionOptions& options);
+
+// An export job over the stills of a run left open: encoded into
+// `outputPath` with the quality and size chosen now, the export added to
+// `result`. A run whose sound was lost (kSoundFailed) goes on without it:
+// the user took the movie without sound. A stop ends the run.
+void ExportKeptStills(FisheyeApp& app, UserInterface& ui, ConversionResult& result, const std::string& outputPath,
+                      const ConversionOptions& options);
+
+// The end of a run left open, once nothing more is to be encoded: the
+// temporary files go (the stills stay after a good run when asked to), the
+// stream loop ends, the flags return to rest, and Shutdown runs when asked.
+void EndConversion(FisheyeApp& app, UserInterface& ui, ConversionResult& result, const ConversionOptions& options,
+                   const std::function<void()>& releaseOutput = {});
 
 // The headless converter's default: the open movie converted once, every
 // frame piped into one encoder that writes all `outputs` at once and takes

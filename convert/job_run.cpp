@@ -88,8 +88,8 @@ JobRunOutcome RunJobAlone(const MovieJob& job, FisheyeApp& app, UserInterface& u
     }
     ApplyJob(own, app);
     FramePipeline pipeline;
-    const MovieConversion conversion = ConvertMovieFile(app, ui, pipeline, own.movie.path,
-                                                        own.outputs.paths.front(), JobConversionOptions(own), onOpened);
+    const MovieConversion conversion =
+        ConvertMovieFile(app, ui, pipeline, own.movie.path, own.outputs.paths, JobConversionOptions(own), onOpened);
     // Kept stills stay in their folder, which the log names.
     if (stills && !own.outputs.keepStills) {
         std::error_code ec;

@@ -49,7 +49,7 @@ private:
 }  // namespace
 
 MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeline& pipeline,
-                                 const std::string& input, const std::string& output,
+                                 const std::string& input, const std::vector<std::string>& outputs,
                                  const ConversionOptions& options,
                                  const std::function<void(const MediaInfo&)>& onOpened) {
     MovieConversion conversion;
@@ -109,7 +109,7 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
             const ConversionHooks hooks =
                 eyes ? StereoHooks(*eyes, app, options.stereo) : PipelineHooks(pipeline, app);
             conversion.result = options.streamOutputs.empty()
-                                    ? RunConversion(app, ui, movie, hooks, output, options)
+                                    ? RunConversion(app, ui, movie, hooks, outputs, options)
                                     : RunStreamingConversion(app, ui, movie, hooks, options.streamOutputs, options);
             conversion.unconvertibleFrames = stream.FramesUnconvertible();
         }

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "app/user_interface.h"
@@ -23,11 +24,11 @@ struct MovieConversion {
     int64_t unconvertibleFrames = 0;
 };
 
-// Opens `input`, converts it into `output` (further outputs come from the
-// user interface's answers) and runs Shutdown. `onOpened` (optional) is told
+// Opens `input`, converts it into each of `outputs` (the still path encodes
+// them in turn, the streaming path all at once) and runs Shutdown. `onOpened` (optional) is told
 // the movie's facts before the run starts.
 MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeline& pipeline,
-                                 const std::string& input, const std::string& output,
+                                 const std::string& input, const std::vector<std::string>& outputs,
                                  const ConversionOptions& options,
                                  const std::function<void(const MediaInfo&)>& onOpened = {});
 

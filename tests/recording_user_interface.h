@@ -1,11 +1,9 @@
-// A UserInterface that keeps every call, in order, as one text line, with
-// scripted answers for the questions; the tests' window onto what the engine
-// shows.
+// A UserInterface that keeps every call, in order, as one text line; the
+// tests' window onto what the engine shows.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -40,21 +38,8 @@ public:
     void OpenExportProgress() override { Add("export open"); }
     void UpdateExportProgress(const std::string& text) override { Add("export " + text); }
     void CloseExportProgress() override { Add("export close"); }
-    bool AskOkCancel(const std::string& caption, const std::string& text, MessageIcon) override {
-        Add("ask " + caption + " | " + text);
-        return Next(okCancelAnswers);
-    }
-    std::string OutputOptionsDialog(const std::string& currentPath) override {
-        Add("options dialog " + currentPath);
-        return Next(dialogPaths);
-    }
-    void CloseMainWindow() override { Add("close main window"); }
     int32_t CompressionLevel() override { return compressionLevel; }
 
-    // Scripted answers for AskOkCancel and OutputOptionsDialog, taken in
-    // order; when they run out the answer is Cancel.
-    std::deque<bool> okCancelAnswers;
-    std::deque<std::string> dialogPaths;
     std::atomic<int32_t> compressionLevel{0};
 
     std::vector<std::string> Calls() const {
@@ -69,16 +54,6 @@ protected:
     }
 
 private:
-    // The next scripted answer, or Cancel's when they ran out.
-    template <typename T>
-    T Next(std::deque<T>& answers) {
-        std::lock_guard lock(mutex_);
-        if (answers.empty()) return T{};
-        T answer = std::move(answers.front());
-        answers.pop_front();
-        return answer;
-    }
-
     mutable std::mutex mutex_;
     std::vector<std::string> calls_;
 };

@@ -1,9 +1,11 @@
-// A conversion run of the desktop program on a worker thread of its own, so
-// the GUI thread stays in its event loop: dialogs opened meanwhile (About, a
-// message box) never pause the run. The run's progress arrives as signals on
-// the GUI thread; everything else it shows and asks goes to the desktop's
-// own UserInterface, which marshals to the GUI thread (questions wait there
-// for their answer, and give up once a stop is requested).
+// A conversion job of the desktop program (a run's frames and first export,
+// a further export of its stills, or its end) on a worker thread of its
+// own, so the GUI thread stays in its event loop: dialogs opened meanwhile
+// (About, a message box) never pause it. Its progress arrives as signals on
+// the GUI thread; everything else it shows goes to the desktop's own
+// UserInterface, which posts to the GUI thread. A job asks nothing: its
+// result comes back through the queued finished signal, and the desktop
+// asks its questions then.
 #pragma once
 
 #include <QObject>
@@ -24,7 +26,7 @@ namespace tessaly {
 class ConversionJob : public QObject, public UserInterface {
     Q_OBJECT
 public:
-    // `gui` shows the run and answers its questions. The job lives on the
+    // `gui` shows the run. The job lives on the
     // GUI thread; its signals are queued there.
     explicit ConversionJob(UserInterface& gui, QObject* parent = nullptr);
     ~ConversionJob() override;
@@ -60,14 +62,6 @@ public:
     void OpenExportProgress() override { gui_.OpenExportProgress(); }
     void UpdateExportProgress(const std::string& processingTime) override;
     void CloseExportProgress() override { gui_.CloseExportProgress(); }
-    bool AskOkCancel(const std::string& caption, const std::string& text, MessageIcon icon) override {
-        return gui_.AskOkCancel(caption, text, icon);
-    }
-    bool ExportWithoutSound(const std::string& reason) override { return gui_.ExportWithoutSound(reason); }
-    std::string OutputOptionsDialog(const std::string& currentPath) override {
-        return gui_.OutputOptionsDialog(currentPath);
-    }
-    void CloseMainWindow() override { gui_.CloseMainWindow(); }
     int32_t CompressionLevel() override { return gui_.CompressionLevel(); }
 
 signals:

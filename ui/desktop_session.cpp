@@ -26,6 +26,7 @@
 #include "ui/preview_panel.h"
 #include "video/luma_sampler.h"
 #include "video/media_probe.h"
+#include "video/stream_text.h"
 
 namespace tessaly {
 
@@ -55,7 +56,8 @@ DesktopSession::DesktopSession(FisheyeApp& application)
                      [this](int look) { ui.SetRecording(static_cast<RecordingLook>(look)); });
     QObject::connect(&job, &ConversionJob::exportProgressed, &job,
                      [this](const QString& text) { ui.UpdateExportProgress(text.toStdString()); });
-    QObject::connect(&job, &ConversionJob::finished, &job, [this] { ConversionFinished(); });
+    // Handled once the finished signal is through, when the next job may start.
+    QObject::connect(&job, &ConversionJob::finished, this, &DesktopSession::JobReturned, Qt::QueuedConnection);
     openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     // The frame arrays and their header before any movie: 400 x 300.
     pipeline.Allocate(app.run.frameWidth, app.run.frameHeight);
@@ -613,6 +615,8 @@ void DesktopSession::ChooseAndRun() {
     // cannot fit the temporary folder is refused before the first frame.
     options.writerThreads = StillWriterThreads();
     options.checkTempSpace = true;
+    // The run returns with its stills kept for the questions asked here.
+    options.leaveOpen = true;
     // The run converts the job of the loaded movie as it is now, built as
     // "Save job..." and the queue build it (the controls that change its
     // cut and paths stay locked until it ends).
@@ -629,8 +633,61 @@ void DesktopSession::ChooseAndRun() {
     options.settings = JobSettings(movieJob, app.settings.Copy());
     options.stereo = movieJob.stereo.settings;
     const ConversionHooks hooks = RunHooks(options);
+    runOptions_ = options;
+    runOutput_ = path;
+    runEnding_ = false;
     job.Start([this, hooks, path, options](UserInterface& runUi) {
-        return RunConversion(app, runUi, source, hooks, path, options);
+        return RunConversion(app, runUi, source, hooks, {path}, options);
+    });
+}
+
+void DesktopSession::JobReturned() {
+    run_ = job.Result();
+    const AfterJob next = runEnding_ ? AfterJob::kEnded : NextAfterJob(run_);
+    runEnding_ = false;
+    switch (next) {
+        case AfterJob::kNothing: ConversionFinished(); return;
+        case AfterJob::kEnded:
+            emit programEnded();
+            ConversionFinished();
+            return;
+        case AfterJob::kAskWithoutSound:
+            if (AskAfterRun(WithoutSoundQuestion(run_.error))) return StartExport(runOutput_);
+            break;
+        case AfterJob::kAskEncodeAgain: {
+            if (!AskAfterRun(EncodeAgainQuestion(run_.exports.back())) || !questions.outputOptions) break;
+            // The typed path is trimmed once here; the trimmed text is the
+            // one used from now on.
+            const auto options = questions.outputOptions;
+            const std::string path = TrimBlanks(options(runOutput_));
+            if (path.empty() || app.run.stopRequested.load() || window_.load() == nullptr) break;
+            runOutput_ = path;
+            return StartExport(path);
+        }
+        case AfterJob::kEnd: break;
+    }
+    EndRun();
+}
+
+bool DesktopSession::AskAfterRun(const RunQuestion& question) {
+    if (window_.load() == nullptr || app.run.stopRequested.load() || !questions.afterRun) return false;
+    // A copy: the window that answers may go while it asks.
+    const auto ask = questions.afterRun;
+    return ask(question) && !app.run.stopRequested.load() && window_.load() != nullptr;
+}
+
+void DesktopSession::StartExport(const std::string& path) {
+    job.Start([this, path, result = run_, options = runOptions_](UserInterface& runUi) mutable {
+        ExportKeptStills(app, runUi, result, path, options);
+        return result;
+    });
+}
+
+void DesktopSession::EndRun() {
+    runEnding_ = true;
+    job.Start([this, result = run_, options = runOptions_](UserInterface& runUi) mutable {
+        EndConversion(app, runUi, result, options);
+        return result;
     });
 }
 

@@ -30,6 +30,7 @@
 #include "ui/job_queue.h"
 #include "ui/preview_painter.h"
 #include "ui/qt_user_interface.h"
+#include "ui/run_questions.h"
 #include "ui/stereo_eyes.h"
 #include "video/probe_report.h"
 #include "playback/video_source.h"
@@ -47,6 +48,10 @@ struct SessionQuestions {
     // The cut's lens rim misses the circle found (`warning` says how): true
     // converts anyway.
     std::function<bool(const QString& warning)> convertDespiteRim;
+    // Once a conversion job has returned: an OK/Cancel question (true: OK),
+    // and the output options dialog (the next output; empty: none).
+    std::function<bool(const RunQuestion& question)> afterRun;
+    std::function<std::string(const std::string& currentPath)> outputOptions;
 };
 
 class DesktopSession : public QObject {
@@ -85,8 +90,11 @@ public:
 
     // The Convert command after its pressed sequence: save, stop, rewind,
     // lock, the save chooser, then the conversion run as a job on its own
-    // thread; the controls unlock when it has finished; nothing while the
-    // queue converts. Returns at once:
+    // thread. Once it has returned the questions are asked here (a movie
+    // without its lost sound, another compression), each OK a further
+    // export job over the kept stills, and the run's end is a last job
+    // (which ends the program); the controls unlock when it has finished;
+    // nothing while the queue converts. Returns at once:
     // the GUI thread stays in its event loop (a circle search that is
     // running finishes first, and the command goes on when it has).
     void ConvertCommand();
@@ -171,6 +179,8 @@ signals:
     void positionBarRewound();
     // The controls a conversion changes are locked (false) or free (true).
     void controlsUnlocked(bool unlocked);
+    // A conversion run has ended and the program with it (Shutdown ran).
+    void programEnded();
 
 private:
     void LoadWorker(std::string path);
@@ -191,6 +201,10 @@ private:
     void RewindAndChoose();
     void ChooseAndRun();
     void ConversionFinished();
+    void JobReturned();
+    bool AskAfterRun(const RunQuestion& question);
+    void StartExport(const std::string& path);
+    void EndRun();
 
     std::mutex imagesMutex_;
     QImage pendingInput_, pendingOutput_;
@@ -234,6 +248,13 @@ private:
     std::unique_ptr<StereoPipelines> runEyes_;  // a stereo run's two pipelines
     std::atomic<int32_t> convertFlow_{0};        // see ConversionRunning
     std::atomic<int32_t> convertAfterSearch_{0};  // Convert waits for the circle search
+    // The Convert command's run between its jobs, on the GUI thread: what it
+    // has done so far, its options, the output last encoded, and whether
+    // the job running is its end.
+    ConversionResult run_;
+    ConversionOptions runOptions_;
+    std::string runOutput_;
+    bool runEnding_ = false;
 };
 
 }  // namespace tessaly

@@ -17,8 +17,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // What a queued run shows: its progress, through `report` (the frame
-// converted, or that the encoder runs); its messages go to its log. It asks
-// nobody: every question is answered no, the quality is the job's.
+// converted, or that the encoder runs); its messages go to its log. The
+// quality is the job's.
 class QueueRunUi final : public UserInterface {
 public:
     using Report = std::function<void(int32_t frame, bool encoding)>;

@@ -147,6 +147,9 @@ void MainWindow::WatchSession() {
         box.setDefaultButton(QMessageBox::Cancel);
         return box.exec() == QMessageBox::Ok;
     };
+    session_.questions.afterRun = [this](const RunQuestion& question) { return AskAfterRun(question); };
+    session_.questions.outputOptions = [this](const std::string& currentPath) { return OutputOptions(currentPath); };
+    connect(&session_, &DesktopSession::programEnded, this, &MainWindow::EndWindow);
     connect(&session_, &DesktopSession::previewsReady, this, [this](const QImage& input, const QImage& output) {
         if (!output.isNull()) OutputPanel()->SetImage(output);
         if (!input.isNull()) InputPanel()->SetImage(input);
@@ -830,6 +833,18 @@ void MainWindow::CloseExportProgress() {
     ExportProgressWindow* window = exportProgress_;
     exportProgress_ = nullptr;
     window->Close();
+}
+
+bool MainWindow::AskAfterRun(const RunQuestion& question) {
+    // On the heap: should this window go while the box is open, it takes
+    // the box with it.
+    QPointer<QMessageBox> box = new QMessageBox(static_cast<QMessageBox::Icon>(MessageBoxIcon(question.icon)),
+                                                QString::fromStdString(question.caption),
+                                                QString::fromStdString(question.text).replace("\r\n", "\n"),
+                                                QMessageBox::Ok | QMessageBox::Cancel, this);
+    const bool ok = box->exec() == QMessageBox::Ok;
+    delete box;
+    return ok;
 }
 
 std::string MainWindow::OutputOptions(const std::string& currentPath) {

@@ -35,6 +35,7 @@ class LensDialog;
 class OutputWindow;
 class PreviewPanel;
 class QueueWindow;
+struct RunQuestion;
 
 inline constexpr int kClientWidth = 1010;
 inline constexpr int kClientHeight = 650;
@@ -110,7 +111,9 @@ public:
     // The output options dialog over this window: the next output path, or
     // empty when cancelled.
     std::string OutputOptions(const std::string& currentPath);
-    // Ends the window without another Shutdown (the conversion driver ran it).
+    // A question after a conversion job returned: true for OK.
+    bool AskAfterRun(const RunQuestion& question);
+    // Ends the window without another Shutdown (the conversion run's end ran it).
     void EndWindow();
     // A message box owned by this window (or by none).
     void Message(const std::string& caption, const std::string& text, int icon, bool owned);

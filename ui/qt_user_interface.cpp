@@ -31,7 +31,9 @@ StatusColours RecordingColours(RecordingLook look) {
 
 using namespace control;  // the information labels and preview switches, by name
 
-QMessageBox::Icon BoxIcon(MessageIcon icon) {
+}  // namespace
+
+int MessageBoxIcon(MessageIcon icon) {
     switch (icon) {
         case MessageIcon::Information: return QMessageBox::Information;
         case MessageIcon::Error: return QMessageBox::Critical;
@@ -40,8 +42,6 @@ QMessageBox::Icon BoxIcon(MessageIcon icon) {
     }
     return QMessageBox::NoIcon;
 }
-
-}  // namespace
 
 void QtUserInterface::ShowMovieFacts(const MovieFacts& facts) {
     MainWindow* w = window_;
@@ -88,7 +88,7 @@ void QtUserInterface::ShowMessage(const std::string& caption, const std::string&
                                   MessageIcon icon, bool ownerIsMainWindow) {
     MainWindow* w = window_;
     if (w == nullptr) return;
-    const int boxIcon = BoxIcon(icon);
+    const int boxIcon = MessageBoxIcon(icon);
     CallOnGui<int>(w, std::function<int()>([w, caption, text, boxIcon, ownerIsMainWindow] {
                        w->Message(caption, text, boxIcon, ownerIsMainWindow);
                        return 0;
@@ -131,20 +131,6 @@ void QtUserInterface::BlankOutputPreview() {
     });
 }
 
-bool QtUserInterface::AskOkCancel(const std::string& caption, const std::string& text, MessageIcon icon) {
-    MainWindow* w = window_;
-    if (w == nullptr) return false;
-    const auto boxIcon = BoxIcon(icon);
-    return CallOnGui<bool>(w, std::function<bool()>([w, caption, text, boxIcon] {
-                               QMessageBox box(boxIcon, QString::fromStdString(caption),
-                                               QString::fromStdString(text).replace("\r\n", "\n"),
-                                               QMessageBox::Ok | QMessageBox::Cancel, w);
-                               return box.exec() == QMessageBox::Ok;
-                           }),
-                           run_)
-        .value_or(false);
-}
-
 void QtUserInterface::OpenExportProgress() {
     // The frame phase has ended: the bar, set only every few checks while
     // frames were converted, shows it whole before the encoding.
@@ -162,19 +148,6 @@ void QtUserInterface::UpdateExportProgress(const std::string& processingTime) {
 
 void QtUserInterface::CloseExportProgress() {
     if (MainWindow* w = window_) PostToGui(w, [w] { w->CloseExportProgress(); });
-}
-
-std::string QtUserInterface::OutputOptionsDialog(const std::string& currentPath) {
-    MainWindow* w = window_;
-    if (w == nullptr) return {};
-    return CallOnGui<std::string>(
-               w, std::function<std::string()>([w, currentPath] { return w->OutputOptions(currentPath); }),
-               run_)
-        .value_or(std::string());
-}
-
-void QtUserInterface::CloseMainWindow() {
-    if (MainWindow* w = window_) PostToGui(w, [w] { w->EndWindow(); });
 }
 
 }  // namespace tessaly

@@ -14,6 +14,9 @@ namespace tessaly {
 
 class MainWindow;
 
+// The QMessageBox::Icon that shows `icon`.
+int MessageBoxIcon(MessageIcon icon);
+
 class QtUserInterface : public UserInterface {
 public:
     // A stop requested in `run` ends waits for the GUI thread (Shutdown has begun).
@@ -34,9 +37,6 @@ public:
     void OpenExportProgress() override;
     void UpdateExportProgress(const std::string& processingTime) override;
     void CloseExportProgress() override;
-    bool AskOkCancel(const std::string& caption, const std::string& text, MessageIcon icon) override;
-    std::string OutputOptionsDialog(const std::string& currentPath) override;
-    void CloseMainWindow() override;
     int32_t CompressionLevel() override { return compressionLevel.load(); }
 
     std::atomic<int32_t> compressionLevel{0};

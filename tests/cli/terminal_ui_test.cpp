@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+
 namespace tessaly {
 namespace {
 
@@ -26,15 +29,17 @@ TEST(TerminalUi, StopReportSaysWhatWasWritten) {
               "stopped by SIGHUP after a.mp4, b.webm were written");
 }
 
-TEST(TerminalUi, FurtherOutputsAnswerTheQuestionInOrder) {
-    TerminalUserInterface ui(stderr, false, 7, {"a.mp4", "b.avi", "c.webm"});
-    EXPECT_EQ(ui.CompressionLevel(), 7);
-    EXPECT_TRUE(ui.AskOkCancel("Successful termination", "x", MessageIcon::Information));
-    EXPECT_EQ(ui.OutputOptionsDialog("a.mp4"), "b.avi");
-    EXPECT_TRUE(ui.AskOkCancel("Error", "x", MessageIcon::Error));
-    EXPECT_EQ(ui.OutputOptionsDialog("b.avi"), "c.webm");
-    EXPECT_FALSE(ui.AskOkCancel("Successful termination", "x", MessageIcon::Information));
-    EXPECT_EQ(ui.OutputOptionsDialog("c.webm"), "");
+// The still path encodes the outputs in their order: each encoding names the next.
+TEST(TerminalUi, EachEncodingNamesTheNextOutput) {
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    TerminalUserInterface ui(out, true, 7, {"a.mp4", "b.avi"});
+    for (int i = 0; i < 3; ++i) ui.OpenExportProgress();
+    std::rewind(out);
+    char text[256] = {};
+    EXPECT_GT(std::fread(text, 1, sizeof text - 1, out), 0u);
+    std::fclose(out);
+    EXPECT_NE(std::strstr(text, "\rEncoding a.mp4 ...\033[K\n\rEncoding b.avi ...\033[K\n\rEncoding b.avi"), nullptr) << text;
 
     ui.ShowMessage("Error Monitoring", "Format of the file is not support,\r\nor the movie can be opened by another app.\r\n ",
                    MessageIcon::Information, true);

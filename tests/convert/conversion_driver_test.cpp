@@ -79,7 +79,7 @@ TEST(RunConversion, StopEndsTheWaitForThePreview) {
         app.run.RequestStop();
     });
     const auto start = std::chrono::steady_clock::now();
-    const ConversionResult result = RunConversion(app, ui, source, hooks, (dir / "out.mp4").string(), {});
+    const ConversionResult result = RunConversion(app, ui, source, hooks, {(dir / "out.mp4").string()}, {});
     const auto took = std::chrono::steady_clock::now() - start;
     stopper.join();
     EXPECT_EQ(result.status, ConversionStatus::kVideoMissing);
@@ -134,7 +134,7 @@ TEST_F(OpenClip, TheMovieEndWakesTheWatch) {
     options.timings = ConversionTimings{.blink = std::chrono::minutes(2), .stallLimit = std::chrono::minutes(4)};
     const auto start = std::chrono::steady_clock::now();
     const ConversionResult result =
-        RunConversion(app, ui, source, PipelineHooks(pipeline, app), (dir / "out.mp4").string(), options);
+        RunConversion(app, ui, source, PipelineHooks(pipeline, app), {(dir / "out.mp4").string()}, options);
     const auto took = std::chrono::steady_clock::now() - start;
     loader.join();
     EXPECT_EQ(result.status, ConversionStatus::kDone);
@@ -178,7 +178,7 @@ TEST_F(OpenClip, StalledStreamGoesOnToTheExport) {
 
     ConversionOptions options;
     options.timings = ConversionTimings{.blink = std::chrono::milliseconds(1), .stallLimit = kStall};
-    const ConversionResult result = RunConversion(app, watchUi, source, hooks, (dir / "out.mp4").string(), options);
+    const ConversionResult result = RunConversion(app, watchUi, source, hooks, {(dir / "out.mp4").string()}, options);
     loader.join();
     EXPECT_EQ(result.status, ConversionStatus::kDone);
     EXPECT_EQ(result.frames, 2);  // the first, and the one that hung

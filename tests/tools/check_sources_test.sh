@@ -2,7 +2,8 @@
 # The source check finds what it is for: a bare control id in a switch and in
 # a call, a function over 80 lines (also one defined in a class body) and a
 # wait of a literal time; it passes the named, short versions of the same
-# code, and ids in comments or in other folders. The length and wait rules
+# code, and ids in comments or in other folders; a question asked or worded
+# in the engine (convert/). The length and wait rules
 # cover every folder of the program and its tools; tests/ only the length.
 set -euo pipefail
 tool="$1"
@@ -46,8 +47,10 @@ private:
 };
 }  // namespace tessaly
 CODE
-# A bare id in another folder is not this check's business.
+# A bare id in another folder is not this check's business, nor a question
+# outside the engine.
 printf 'void F() { Control(520); }\n' > "$dir/video/other.cpp"
+printf 'bool A() { return AskOkCancel("Go on?"); }\n' > "$dir/ui/asks.cpp"
 out=$("$tool" "$dir") || fail "clean sources refused: $out"
 
 # Each fault on its own line.
@@ -76,15 +79,17 @@ CODE
     for i in $(seq 1 80); do echo "        Step($i);"; done
     printf '    }\n};\n'
 } > "$dir/convert/member.h"
+printf 'void Q() {\n    ui.AskOkCancel("x", kText);\n    Say("Save it ?");\n}\n' > "$dir/convert/asks.cpp"
 if out=$("$tool" "$dir" 2>&1); then fail "faults passed: $out"; fi
 for want in "ui/bad.cpp:3: bare control id in a switch" "ui/bad.cpp:5: bare control id in a call" \
             "ui/bad.cpp:6: bare control id in a call" "ui/bad.cpp:7: bare control id in a call" \
             "ui/bad.cpp:8: unnamed wait" "ui/bad.cpp:9: unnamed wait" "ui/bad.cpp:10: unnamed wait" \
             "ui/bad.cpp:11: unnamed wait" "app/long.cpp:1: function of 82 lines" \
-            "convert/member.h:3: function of 82 lines"; do
+            "convert/member.h:3: function of 82 lines" "convert/asks.cpp:2: a question asked by the engine" \
+            "convert/asks.cpp:3: a question text in the engine"; do
     grep -qF "$want" <<< "$out" || fail "missing '$want' in: $out"
 done
-grep -q "video/other.cpp" <<< "$out" && fail "looked outside its folders: $out"
+grep -qE "video/other.cpp|ui/asks.cpp" <<< "$out" && fail "looked outside its folders: $out"
 
 # The length and wait rules in each further folder; tests/ gets the length rule.
 long_function() {
@@ -110,6 +115,6 @@ for folder in "${scopes[@]}" tests; do rm "$dir/$folder/long.cpp" "$dir/$folder/
 
 # 80 lines is still allowed.
 sed -i '/Step(79);/d; /Step(80);/d' "$dir/app/long.cpp" "$dir/convert/member.h"
-rm "$dir/ui/bad.cpp"
+rm "$dir/ui/bad.cpp" "$dir/convert/asks.cpp"
 out=$("$tool" "$dir") || fail "an 80-line function counted as too long: $out"
-echo "check-sources finds bare ids, long functions and unnamed waits"
+echo "check-sources finds bare ids, long functions, unnamed waits and questions in the engine"

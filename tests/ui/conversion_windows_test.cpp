@@ -262,7 +262,7 @@ std::string RunOptions(Desktop& d, const std::string& path, std::function<void(O
         QTimer::singleShot(0, dialog, [dialog, steps] { steps(*dialog); });
         return true;
     });
-    return d.session->ui.OutputOptionsDialog(path);
+    return d.session->questions.outputOptions(path);
 }
 
 void Click(OutputOptionsDialog& dialog, int id) {
@@ -437,33 +437,14 @@ void TypeText(QWidget* target, const QString& text) {
 TEST(OutputOptionsDialog, ATypedPathComesBackUnchangedTheCloseBoxGivesNothing) {
     Desktop d;
     const QString typed = QString::fromUtf8("/tmp/some dir/x \xC3\xBC.mkv");
-    // From the conversion's thread, as the driver asks.
-    std::string result = "unset";
-    {
-        std::atomic<bool> done{false};
-        QPointer<OutputOptionsDialog> seen;
-        ModalAnswerer answerer([&](QWidget* modal) {
-            auto* o = qobject_cast<OutputOptionsDialog*>(modal);
-            if (o == nullptr || o == seen) return false;
-            seen = o;
-            QTimer::singleShot(0, o, [o, typed] {
-                auto* edit = qobject_cast<QLineEdit*>(o->Control(101));
-                edit->selectAll();
-                QTest::keyClick(edit, Qt::Key_Delete);
-                TypeText(edit, typed);
-                static_cast<QPushButton*>(o->Control(2002))->click();
-            });
-            return true;
-        });
-        std::thread worker([&] {
-            result = d.session->ui.OutputOptionsDialog(d.dir + "/first.flv");
-            done = true;
-        });
-        const bool finished = WaitUntil([&done] { return done.load(); });
-        if (!finished) d.app.run.RequestStop();  // lets the worker's wait give up
-        worker.join();
-        ASSERT_TRUE(finished);
-    }
+    // Through the session's seam, as it asks once a run has returned.
+    const std::string result = RunOptions(d, d.dir + "/first.flv", [typed](OutputOptionsDialog& o) {
+        auto* edit = qobject_cast<QLineEdit*>(o.Control(101));
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Delete);
+        TypeText(edit, typed);
+        static_cast<QPushButton*>(o.Control(2002))->click();
+    });
     EXPECT_EQ(result, typed.toStdString());
 
     // The close box: nothing, whatever the text box holds.

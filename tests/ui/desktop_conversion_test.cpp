@@ -60,6 +60,8 @@ TEST(DesktopConversion, ConvertsThenEncodesAgainWithAnotherQualityAndSize) {
 
     ConvertScript script(d, first);
     script.answers = {true, false};
+    bool engineRan = false;  // a conversion job running while a question is open
+    script.onQuestion = [&](const QString&) { engineRan |= d.session->job.Running(); };
     script.options.push_back([&](QDialog* dialog) {
         Pick(dialog, 213, 5);
         Pick(dialog, 870, 5);  // "Resize 50%"
@@ -71,6 +73,7 @@ TEST(DesktopConversion, ConvertsThenEncodesAgainWithAnotherQualityAndSize) {
     EXPECT_EQ(script.chooserFilters.size(), 5);
     EXPECT_EQ(d.app.settings->OPATH, d.dir);
     EXPECT_EQ(script.optionsOpened, 1);
+    EXPECT_FALSE(engineRan);
     ASSERT_EQ(script.boxes.size(), 2) << script.boxes.join("\n").toStdString();
     for (const QString& box : script.boxes) {
         EXPECT_EQ(box, "Successful termination | Movie converted successfully.\n"
@@ -254,7 +257,8 @@ TEST(DesktopConversion, ClosingDuringTheFramesAsksNoKeepsTheRunYesStopsIt) {
 }
 
 // A sound extraction that fails keeps the converted frames until the user
-// has chosen: OK saves the movie without sound, Cancel saves none.
+// has chosen, asked once the engine has returned: OK saves the movie without
+// sound, Cancel saves none.
 TEST(DesktopConversion, AFailedSoundExtractionOffersAMovieWithoutSound) {
     for (const bool save : {true, false}) {
         SCOPED_TRACE(save ? "save without sound" : "cancel");
@@ -266,7 +270,10 @@ TEST(DesktopConversion, AFailedSoundExtractionOffersAMovieWithoutSound) {
         const std::string output = d.dir + "/silent.mp4";
         ConvertScript script(d, output);
         script.answers = {save, false};  // the sound question, then the success question
+        bool engineRan = false;
+        script.onQuestion = [&](const QString&) { engineRan |= d.session->job.Running(); };
         ASSERT_TRUE(testing::ConvertAndWait(d));
+        EXPECT_FALSE(engineRan);
 
         ASSERT_FALSE(script.boxes.isEmpty());
         EXPECT_TRUE(script.boxes.front().startsWith("Error | The sound could not be extracted: "))

@@ -24,8 +24,8 @@ std::string PartDamage(const std::string& path, PartFileFacts& facts, PartTag& t
 // Gives the encoded part in `pending` its tag (`tagText`, without digest)
 // with the digest of its packets, read without decoding: the part is copied
 // with the full tag into a sibling file, which is read back and checked,
-// and becomes the pending file. Empty when done; else why not (`pending`
-// then still names the encoder's file).
-std::string SealPartFile(PendingFile& pending, const std::string& tagText);
+// and becomes the pending file. A failure says why not (`pending` then
+// still names the encoder's file).
+Status SealPartFile(PendingFile& pending, const std::string& tagText);
 
 }  // namespace tessaly

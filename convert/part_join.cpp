@@ -155,19 +155,18 @@ namespace {
 // The joined movie on exact frame times: the concat copies the parts'
 // times, which Matroska parts hold in milliseconds (33 and 34 ms apart at
 // 30 fps); an MP4 or QuickTime output can hold each frame's own time, so
-// its frames are moved onto the source's rate. Empty when done or not
-// needed; else why not.
-std::string RetimeJoined(ExportResult& e, int32_t rateNum, int32_t rateDen) {
+// its frames are moved onto the source's rate.
+Status RetimeJoined(ExportResult& e, int32_t rateNum, int32_t rateDen) {
     if (e.videoExt != ".mp4" && e.videoExt != ".m4v" && e.videoExt != ".mov") return {};
-    std::string retimed, error;
-    if (!CreateSiblingFile(e.pending, retimed, error)) return error;
+    Result<std::string> sibling = CreateSiblingFile(e.pending);
+    if (!sibling.ok()) return Failure{sibling.reason()};
+    const std::string retimed = std::move(sibling).value();
     MovieCopy how;
     how.rateNum = rateNum;
     how.rateDen = rateDen;
-    error = CopyMovie(e.pending.tempPath, retimed, how);
-    if (!error.empty()) {
+    if (const Status copied = CopyMovie(e.pending.tempPath, retimed, how); !copied.ok()) {
         ::unlink(retimed.c_str());
-        return "its frame times cannot be set: " + error;
+        return Failure{"its frame times cannot be set: " + copied.reason()};
     }
     ::unlink(e.pending.tempPath.c_str());
     e.pending.tempPath = retimed;
@@ -203,9 +202,9 @@ std::string RunJoin(FisheyeApp& app, const JoinRequest& request, const JoinJob& 
         failure = e.started ? EncoderFailure(outcome, errors, request.output)
                             : EncoderMissing(request.encoderProgram, app.env.programDir);
     } else {
-        failure = RetimeJoined(e, source.rateNum, source.rateDen);
-        if (failure.empty()) failure = VerifyOutputMovie(e.pending.tempPath, want);
-        if (!failure.empty()) failure = "the joined movie is not right: " + failure;
+        Status joined = RetimeJoined(e, source.rateNum, source.rateDen);
+        if (joined.ok()) joined = VerifyOutputMovie(e.pending.tempPath, want);
+        if (!joined.ok()) failure = "the joined movie is not right: " + joined.reason();
     }
     std::error_code ec;
     fs::remove(options.stderrPath, ec);
@@ -253,8 +252,10 @@ JoinResult JoinMovieParts(FisheyeApp& app, UserInterface& ui, const JoinRequest&
     e.outputPath = request.output;
     e.videoExt = videoExt;
     std::string failure = WriteConcatList(parts, job.listPath);
-    if (failure.empty() && !CreatePendingFile(request.output, e.pending, failure)) {
-        failure = "cannot write " + request.output + ": " + failure;
+    if (failure.empty()) {
+        Result<PendingFile> pending = CreatePendingFile(request.output);
+        if (pending.ok()) e.pending = std::move(pending).value();
+        if (!pending.ok()) failure = "cannot write " + request.output + ": " + pending.reason();
     }
     if (!failure.empty()) {
         result.error = failure;

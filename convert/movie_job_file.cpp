@@ -149,12 +149,15 @@ JobTag FormTag(std::string tag, const ValueForm& form, FormGetter get, FormSette
 
 FormValue Numbers(std::vector<double> numbers) { return FormValue{{}, std::move(numbers)}; }
 
+// The whole number at `i` of a value whose form has whole numbers in int32_t's range.
+int32_t Whole(const FormValue& v, size_t i) { return static_cast<int32_t>(v.numbers[i]); }
+
 JobTag SizeTag() {
     return FormTag("SIZE", Parameter("SIZE").form,
                    [](const MovieJob& j) { return Numbers({double(j.movie.width), double(j.movie.height)}); },
                    [](const FormValue& v, MovieJob& j) {
-                       j.movie.width = j.geometry.frameW = static_cast<int32_t>(v.numbers[0]);
-                       j.movie.height = j.geometry.frameH = static_cast<int32_t>(v.numbers[1]);
+                       j.movie.width = j.geometry.frameW = Whole(v, 0);
+                       j.movie.height = j.geometry.frameH = Whole(v, 1);
                        return true;
                    });
 }
@@ -163,8 +166,8 @@ JobTag RateTag() {
     return FormTag("RATE", Parameter("RATE").form,
                    [](const MovieJob& j) { return Numbers({double(j.movie.rateNum), double(j.movie.rateDen)}); },
                    [](const FormValue& v, MovieJob& j) {
-                       j.movie.rateNum = static_cast<int32_t>(v.numbers[0]);
-                       j.movie.rateDen = static_cast<int32_t>(v.numbers[1]);
+                       j.movie.rateNum = Whole(v, 0);
+                       j.movie.rateDen = Whole(v, 1);
                        return true;
                    });
 }
@@ -319,8 +322,7 @@ JobTag EyeWindowTag(int eye) {
                        return Numbers({double(w.x), double(w.y), double(w.w), double(w.h)});
                    },
                    [eye](const FormValue& v, MovieJob& j) {
-                       const std::vector<double>& n = v.numbers;
-                       j.stereo.settings.windows[eye] = FrameRegion{int32_t(n[0]), int32_t(n[1]), int32_t(n[2]), int32_t(n[3])};
+                       j.stereo.settings.windows[eye] = FrameRegion{Whole(v, 0), Whole(v, 1), Whole(v, 2), Whole(v, 3)};
                        return true;
                    },
                    false, true);
@@ -334,8 +336,7 @@ JobTag EyeCutTag(int eye) {
                        return Numbers({double(c.XL1), double(c.YL1), double(c.XL2), double(c.YL2)});
                    },
                    [eye](const FormValue& v, MovieJob& j) {
-                       const std::vector<double>& n = v.numbers;
-                       j.stereo.settings.cuts[eye] = CutRect{int32_t(n[0]), int32_t(n[1]), int32_t(n[2]), int32_t(n[3])};
+                       j.stereo.settings.cuts[eye] = CutRect{Whole(v, 0), Whole(v, 1), Whole(v, 2), Whole(v, 3)};
                        return true;
                    },
                    false, true);

@@ -10,18 +10,18 @@ std::string PartDigest(const PartTag& tag, const std::string& packetDigest) {
     return TextDigest(PartTagText(bare) + "\n" + packetDigest);
 }
 
-std::string PartDamage(const std::string& path, PartFileFacts& facts, PartTag& tag) {
+Status PartDamage(const std::string& path, PartFileFacts& facts, PartTag& tag) {
     Result<PartFileFacts> read = ReadPartFileFacts(path);
-    if (!read.ok()) return read.reason();
+    if (!read.ok()) return Failure{read.reason()};
     facts = std::move(read).value();
     if (!ParsePartTag(facts.comment, tag)) {
         // A tag of ours that no longer reads is damage, not a stranger.
-        if (facts.comment.rfind("tessaly-part ", 0) == 0) return "it is damaged: its part tag cannot be read";
-        return "it is no part made by tessaly-convert --part (no part tag)";
+        if (facts.comment.rfind("tessaly-part ", 0) == 0) return Failure{"it is damaged: its part tag cannot be read"};
+        return Failure{"it is no part made by tessaly-convert --part (no part tag)"};
     }
-    if (tag.digest.empty()) return "its part tag holds no digest of its frames: make it again";
+    if (tag.digest.empty()) return Failure{"its part tag holds no digest of its frames: make it again"};
     if (PartDigest(tag, facts.packetDigest) != tag.digest) {
-        return "it is damaged: its frames or its tag are not the ones it was written with";
+        return Failure{"it is damaged: its frames or its tag are not the ones it was written with"};
     }
     return {};
 }
@@ -41,7 +41,7 @@ Status SealPartFile(PendingFile& pending, const std::string& tagText) {
     std::string error = CopyMovie(pending.tempPath, sealed, how).reason();
     PartFileFacts copied;
     PartTag read;
-    if (error.empty()) error = PartDamage(sealed, copied, read);
+    if (error.empty()) error = PartDamage(sealed, copied, read).reason();
     if (error.empty() && (read != tag || copied.packets != facts.packets)) error = "its copy reads back otherwise";
     if (!error.empty()) {
         ::unlink(sealed.c_str());

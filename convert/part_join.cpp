@@ -80,13 +80,16 @@ std::string CheckOnePart(const JoinPart& part, const JoinPart& ref, int64_t sour
     return {};
 }
 
-std::string WriteConcatList(const std::vector<JoinPart>& parts, const std::string& listPath) {
+// The concat demuxer's list of the parts, each by its whole path.
+Status WriteConcatList(const std::vector<JoinPart>& parts, const std::string& listPath) {
     std::ofstream list(listPath, std::ios::binary | std::ios::trunc);
     list << "ffconcat version 1.0\n";
     for (const JoinPart& part : parts) {
         std::error_code ec;
         const std::string path = fs::absolute(part.path, ec).lexically_normal().string();
-        if (ec || path.find_first_of("\n\r") != std::string::npos) return "cannot name " + part.path + " in a list";
+        if (ec || path.find_first_of("\n\r") != std::string::npos) {
+            return Failure{"cannot name " + part.path + " in a list"};
+        }
         // In single quotes; a quote inside as '\''. "file:" keeps any
         // name a file.
         std::string quoted = "'file:";
@@ -94,7 +97,8 @@ std::string WriteConcatList(const std::vector<JoinPart>& parts, const std::strin
         list << "file " << quoted << "'\n";
     }
     list.close();
-    return list ? std::string() : "cannot write the list of parts " + listPath;
+    if (!list) return Failure{"cannot write the list of parts " + listPath};
+    return {};
 }
 
 }  // namespace
@@ -106,8 +110,8 @@ std::string CheckJoinParts(std::vector<JoinPart>& parts, int64_t sourceBytes, in
         std::error_code ec;
         if (fs::is_directory(part.path, ec)) return "cannot use the part " + part.path + ": is a directory";
         // Damage first: a damaged part's tag says nothing about its settings.
-        const std::string damage = PartDamage(part.path, part.facts, part.tag);
-        if (!damage.empty()) return "cannot use the part " + part.path + ": " + damage;
+        const Status whole = PartDamage(part.path, part.facts, part.tag);
+        if (!whole.ok()) return "cannot use the part " + part.path + ": " + whole.reason();
     }
     for (const JoinPart& part : parts) {
         const std::string problem = CheckOnePart(part, parts.front(), sourceBytes, rateNum, rateDen, outputExt);
@@ -251,7 +255,7 @@ JoinResult JoinMovieParts(FisheyeApp& app, UserInterface& ui, const JoinRequest&
     ExportResult& e = result.exported;
     e.outputPath = request.output;
     e.videoExt = videoExt;
-    std::string failure = WriteConcatList(parts, job.listPath);
+    std::string failure = WriteConcatList(parts, job.listPath).reason();
     if (failure.empty()) {
         Result<PendingFile> pending = CreatePendingFile(request.output);
         if (pending.ok()) e.pending = std::move(pending).value();

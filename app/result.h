@@ -1,7 +1,7 @@
 // What an engine call gives back: its value, or the reason it has none (one
 // line for the user: "line 7: QUALITY needs a whole number from 0 to 21").
 // The one error style of the reading, checking and writing calls of
-// convert/ and video/; a call without a value returns a Status.
+// convert/, video/ and output/; a call without a value returns a Status.
 #pragma once
 
 #include <optional>
@@ -10,8 +10,8 @@
 
 namespace tessaly {
 
-// A failure's reason; converts to any Result and to Status. `code` tells
-// failures apart where a caller must (tessaly-convert's exit status).
+// A failure's reason; converts to any Result and to Status. `code` (never 0)
+// tells failures apart where a caller must (tessaly-convert's exit status).
 struct Failure {
     Failure() = default;
     explicit Failure(std::string why, int kind = 1) : reason(std::move(why)), code(kind) {}

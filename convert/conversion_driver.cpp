@@ -743,13 +743,14 @@ std::string EncoderErrorOfRun(Run& run, const ChildOutcome& outcome, bool stalle
 
 // How the streaming encoder is run: its report file, the stop request, and
 // a stall counted only while frames wait for it (and after the last one): an
-// encoder waiting for a slow decoder is not stuck.
-RunOptions EncoderRunOptions(Run& run, const std::vector<std::string>& outputs, PipeProgress& pipeProgress) {
+// encoder waiting for a slow decoder is not stuck; the hidden files it
+// writes growing are signs of life.
+RunOptions EncoderRunOptions(Run& run, const std::vector<std::string>& written, PipeProgress& pipeProgress) {
     RunOptions runOptions;
     runOptions.stderrPath = run.settings.APATH + "/encoder_report.txt";
     runOptions.stop = &run.app.run.stopRequested;
     runOptions.stallLimitMs = run.options.encoderStallMs;
-    runOptions.progressFiles = outputs;
+    runOptions.progressFiles = written;
     runOptions.progressCount = &pipeProgress.taken;
     runOptions.awaited = &pipeProgress.writing;
     return runOptions;
@@ -778,7 +779,7 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
     }
 
     PipeProgress pipeProgress;
-    const RunOptions runOptions = EncoderRunOptions(run, outputs, pipeProgress);
+    const RunOptions runOptions = EncoderRunOptions(run, hidden.writePaths, pipeProgress);
     RunningChild encoder = StartChildWithInput(running.argv, runOptions);
     if (encoder.pid < 0) {
         run.result.status = ConversionStatus::kStillsFailed;

@@ -177,7 +177,7 @@ ExportResult EncodeOutput(const EncoderJob& job, RunLog& log,
     options.stop = stop;
     // Its progress lines (the report) and its growing output are signs of life.
     options.stallLimitMs = job.encoderStallMs;
-    options.progressFiles = {output};
+    options.progressFiles = {result.pending.tempPath};  // the file it writes
     const ChildOutcome outcome = RunChild(command.argv, options);
     result.exitStatus = outcome.status;
     result.started = outcome.status != kCannotStart;

@@ -32,6 +32,7 @@ static_assert(std::string_view(kParameterTable[26].tag) == "FPS");
 constexpr const char* kLensTags[] = {Parameter("LENS").tag, Parameter("LENS_FOV").tag, Parameter("YAW").tag,
                                      Parameter("PITCH").tag, Parameter("ROLL").tag};
 constexpr const char* kLensProfileTag = Parameter("LENS_PROFILE").tag;
+constexpr ValueForm kLensProfileForm = Parameter("LENS_PROFILE").form;
 
 int32_t ClampToRange(int32_t v, int32_t limit) { return (v < 0 || v > limit) ? 0 : v; }
 
@@ -100,18 +101,15 @@ bool ParseLensNumber(std::string_view text, double& value) {
     return true;
 }
 
-// The profile's fields, "LENS|CAMERA|CROP|FOCAL|APERTURE"; a number that
-// cannot be used stays 0 (the database's default) with a note.
+// The profile's fields in the form of its descriptor,
+// "LENS|CAMERA|CROP|FOCAL|APERTURE", read leniently: a missing field is
+// empty, a number that cannot be used stays 0 (the database's default) with
+// a note.
 void LoadLensProfile(std::string_view segment, LensProfileSettings& profile, std::vector<std::string>& notes) {
     if (segment.empty()) return;
-    std::vector<std::string> fields;
-    for (size_t start = 0;;) {
-        const size_t bar = segment.find('|', start);
-        fields.emplace_back(segment.substr(start, bar == std::string_view::npos ? bar : bar - start));
-        if (bar == std::string_view::npos) break;
-        start = bar + 1;
-    }
-    fields.resize(5);
+    const ValueForm& form = kLensProfileForm;
+    std::vector<std::string> fields = SplitAt(segment, form.separator);
+    fields.resize(form.parts);
     profile.lens = TrimBlanksAndNuls(fields[0]);
     profile.camera = TrimBlanksAndNuls(fields[1]);
     double LensProfileSettings::*numbers[] = {&LensProfileSettings::cropFactor, &LensProfileSettings::focal,
@@ -119,9 +117,10 @@ void LoadLensProfile(std::string_view segment, LensProfileSettings& profile, std
     for (int i = 0; i < 3; ++i) {
         double v = 0.0;
         if (fields[2 + i].empty()) continue;
-        if (!ParseLensNumber(fields[2 + i], v) || v < 0.0 || v > 1000.0) {
+        if (!ParseLensNumber(fields[2 + i], v) || v < form.min || v > form.max) {
             notes.push_back(std::string("Parameter file: <") + kLensProfileTag + "> \"" + fields[2 + i].substr(0, 40) +
-                            "\" cannot be used (not a number from 0 to 1000); 0 is used instead");
+                            "\" cannot be used (not a number from " + std::to_string(form.min) + " to " +
+                            std::to_string(form.max) + "); 0 is used instead");
             continue;
         }
         profile.*numbers[i] = v;
@@ -294,7 +293,8 @@ std::optional<std::string> FileValue(const ParameterDescriptor& d, const AppSett
     if (tag == kLensProfileTag) {
         const LensProfileSettings& p = in.lens.profile;
         if (p.Empty()) return std::nullopt;
-        return p.lens + "|" + p.camera + "|" + FormatNumber(p.cropFactor) + "|" + FormatNumber(p.focal) + "|" +
+        const char bar = kLensProfileForm.separator;
+        return p.lens + bar + p.camera + bar + FormatNumber(p.cropFactor) + bar + FormatNumber(p.focal) + bar +
                FormatNumber(p.aperture);
     }
     if (d.path == &AppSettings::cutMovie) return EscapeMoviePath(in.cutMovie);

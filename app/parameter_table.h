@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "app/app_settings.h"
+#include "app/value_form.h"
 #include "transform/cut_rect.h"
 
 namespace tessaly {
@@ -45,10 +46,17 @@ struct ParameterDescriptor {
     int32_t AppSettings::*field = nullptr;     // the setting it is: a number ...
     std::string AppSettings::*path = nullptr;  // ... or a path
     PositionLimit limit = PositionLimit::kNone;
+    ValueForm form{};  // a value of several parts: their form
 };
 
 inline constexpr int32_t kCutLimit = 1000000;  // far beyond any preview coordinate
 inline constexpr int32_t kMaxEncoderStall = 604800;  // a week
+inline constexpr int32_t kCircleLimit = 1000000;   // source pixels, far beyond any movie's
+
+// A lens circle "CX,CY,R" in source pixels.
+inline constexpr ValueForm kCircleForm{.parts = 3, .decimals = true, .min = -kCircleLimit, .max = kCircleLimit,
+                                       .positive = 1,
+                                       .needs = "the centre and radius CX,CY,R in source pixels (R above 0)"};
 
 inline constexpr uint8_t kInBoth = kInParameterFile | kInJobFile;
 
@@ -118,7 +126,9 @@ inline constexpr ParameterDescriptor kParameterTable[] = {
      .help = "a calibrated lens from the lens database\n"
              "(lensfun): its projection, distortion, vignetting\n"
              "and lateral colour are corrected; names are matched\n"
-             "as the database matches them"},
+             "as the database matches them",
+     .form = {.parts = 5, .separator = '|', .texts = 2, .decimals = true, .min = 0, .max = 1000, .mayBeEmpty = true,
+              .needs = "LENS|CAMERA|CROP|FOCAL|APERTURE (numbers from 0 to 1000) or nothing"}},
     // The movie the cut was set for and its picture size.
     {.tag = "CUT_MOVIE", .kind = ValueKind::kPath, .path = &AppSettings::cutMovie},
     {.tag = "CUT_WIDTH", .min = 0, .max = 1000000, .field = &AppSettings::cutMovieWidth},
@@ -136,8 +146,10 @@ inline constexpr ParameterDescriptor kParameterTable[] = {
     // and the run's rules.
     {.tag = "MOVIE", .kind = ValueKind::kPath, .files = kInJobFile},
     {.tag = "STREAM", .files = kInJobFile, .min = -1, .max = 65535, .start = -1},
-    {.tag = "SIZE", .kind = ValueKind::kText, .files = kInJobFile},
-    {.tag = "RATE", .kind = ValueKind::kText, .files = kInJobFile},
+    {.tag = "SIZE", .kind = ValueKind::kText, .files = kInJobFile,
+     .form = {.parts = 2, .separator = 'x', .min = 0, .max = 65536, .needs = "the picture's WIDTHxHEIGHT"}},
+    {.tag = "RATE", .kind = ValueKind::kText, .files = kInJobFile,
+     .form = {.parts = 2, .separator = '/', .min = 0, .max = INT32_MAX, .needs = "the frame rate as NUM/DEN"}},
     {.tag = "BYTES", .kind = ValueKind::kText, .files = kInJobFile},
     {.tag = "CIRCLE", .kind = ValueKind::kText, .files = kInJobFile, .flag = "--circle", .valueName = "CX,CY,R",
      .help = "the lens circle's centre and radius in source pixels\n"
@@ -146,7 +158,8 @@ inline constexpr ParameterDescriptor kParameterTable[] = {
              "--params the circle is found in frames sampled\n"
              "across INPUT (not with --aspect); if there is\n"
              "none, the cut of the parameter file (or the start\n"
-             "cut) is used"},
+             "cut) is used",
+     .form = kCircleForm},
     {.tag = "LENS_FILE", .kind = ValueKind::kPath, .files = kInJobFile, .flag = "--lens-file", .valueName = "FILE",
      .help = "more profiles in the database's XML format (the\n"
              "user's own ~/.local/share/lensfun is always read)"},

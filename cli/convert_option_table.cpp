@@ -181,8 +181,8 @@ bool ReadCut(const ConvertOption&, const std::string& value, ConvertOptions& o, 
     bool good = parts.size() == 4;
     for (size_t i = 0; good && i < 4; ++i) {
         std::optional<int32_t> v = ParseInt(parts[i]);
-        // Far beyond any preview coordinate; keeps the geometry's arithmetic in range.
-        good = v && *v >= -1000000 && *v <= 1000000;
+        // Keeps the geometry's arithmetic in range.
+        good = v && *v >= -kCutLimit && *v <= kCutLimit;
         if (good) cut[i] = *v;
     }
     if (!good) {
@@ -194,16 +194,18 @@ bool ReadCut(const ConvertOption&, const std::string& value, ConvertOptions& o, 
 }
 
 bool ReadCircle(const ConvertOption&, const std::string& value, ConvertOptions& o, std::string& error) {
+    // The job file's form, with the command line's numbers ("+7", no exponent).
+    const ValueForm& form = kCircleForm;
     std::vector<std::string> parts = SplitCommas(value);
     double v[3] = {0, 0, 0};
-    bool good = parts.size() == 3;
-    for (size_t i = 0; good && i < 3; ++i) {
+    bool good = parts.size() == form.parts;
+    for (size_t i = 0; good && i < form.parts; ++i) {
         std::optional<double> d = ParseDecimal(parts[i]);
-        good = d && std::fabs(*d) <= 1.0e6;
+        good = d && *d >= form.min && *d <= form.max;
         if (good) v[i] = *d;
     }
     if (!good || !(v[2] > 0.0)) {
-        error = "--circle needs the centre and radius CX,CY,R in source pixels (R above 0), got '" + value + "'";
+        error = std::string("--circle needs ") + form.needs + ", got '" + value + "'";
         return false;
     }
     o.circle = LensCircle{v[0], v[1], v[2]};

@@ -74,12 +74,15 @@ constexpr int kExitInput = 3;
 constexpr int kExitShortDecode = 4;
 constexpr int kExitSignalBase = 128;
 
-int Fail(int code, const std::string& message) {
-    std::fprintf(stderr, "tessaly-convert: %s\n", message.c_str());
-    return code;
+// A failed run: its exit status and what standard error is told.
+Status Fail(int code, const std::string& message) { return Failure{message, code}; }
+
+// A failure as one line on standard error; nothing for a success.
+void Say(const Status& end) {
+    if (!end.ok()) std::fprintf(stderr, "tessaly-convert: %s\n", end.reason().c_str());
 }
 
-int Stopped(const std::vector<ExportResult>& exports = {}) {
+Status Stopped(const std::vector<ExportResult>& exports = {}) {
     const int signo = StopSignal();
     std::vector<std::string> written;
     for (const ExportResult& e : exports) {
@@ -185,10 +188,9 @@ void PrepareApp(FisheyeApp& app, const ConvertOptions& options, const char* argv
 // frames sampled across the movie, and without one the cut stays as the
 // parameter file (or the start) had it. What was decided goes into `said`,
 // for the terminal and the run log, the circle the cut places into `placed`.
-// Returns 0, or the exit code of a failure described in `problem`.
-int ChooseCut(FisheyeApp& app, ConvertOptions& options, std::vector<std::string>& said,
-              std::string& problem, std::optional<LensCircle>& placed) {
-    if (options.cut || (!options.circle && !options.paramsFile.empty())) return 0;
+Status ChooseCut(FisheyeApp& app, ConvertOptions& options, std::vector<std::string>& said,
+                 std::optional<LensCircle>& placed) {
+    if (options.cut || (!options.circle && !options.paramsFile.empty())) return {};
     const AppSettings& s = *app.settings;
     const CutRect before{s.XL1, s.YL1, s.XL2, s.YL2};
     std::error_code ec;
@@ -202,27 +204,24 @@ int ChooseCut(FisheyeApp& app, ConvertOptions& options, std::vector<std::string>
     if (options.circle) {
         circle = *options.circle;
         read = SampleLumaMaximum(options.input, LumaSampling{1, 64});
-        if (!read.ok()) {
-            problem = "cannot open " + options.input + ": " + read.reason();
-            return kExitInput;
-        }
+        if (!read.ok()) return Fail(kExitInput, "cannot open " + options.input + ": " + read.reason());
     } else if (s.ASPECT != 0) {
         // The stretched picture is not the one the frames show.
         said.push_back("the lens circle is not looked for with the aspect fix on; using " + keptCut);
-        return 0;
+        return {};
     } else {
         SetStopFlag(&app.run.stopRequested);
         if (StopSignal() != 0) app.run.stopRequested = true;
         read = SampleLumaMaximum(options.input, LumaSampling{}, &app.run.stopRequested);
         SetStopFlag(nullptr);
-        if (StopSignal() != 0) return 0;  // the caller reports the stop
+        if (StopSignal() != 0) return {};  // the caller reports the stop
         // A movie whose frames cannot be read is refused by the run itself,
         // with the reason; the cut is of no account then.
-        if (!read.ok()) return 0;
+        if (!read.ok()) return {};
         const CircleSearch search = FindLensCircle(read->maximum, read->frameW, read->frameH);
         if (!search.found) {
             said.push_back(NoCircleMessage(search) + "; using " + keptCut);
-            return 0;
+            return {};
         }
         circle = search.circle;
     }
@@ -232,12 +231,9 @@ int ChooseCut(FisheyeApp& app, ConvertOptions& options, std::vector<std::string>
         const std::string what = "no cut places the lens circle centre " + OneDecimal(circle.cx) + "," +
                                  OneDecimal(circle.cy) + " radius " + OneDecimal(circle.r) + " px on a " +
                                  std::to_string(sampled.frameW) + "x" + std::to_string(sampled.frameH) + " frame";
-        if (options.circle) {
-            problem = "--circle: " + what;
-            return kExitUsage;
-        }
+        if (options.circle) return Fail(kExitUsage, "--circle: " + what);
         said.push_back(what + "; using " + keptCut);
-        return 0;
+        return {};
     }
     app.settings.Change([&fit](AppSettings& changed) {
         changed.XL1 = fit.cut.XL1;
@@ -249,22 +245,23 @@ int ChooseCut(FisheyeApp& app, ConvertOptions& options, std::vector<std::string>
     const std::string mismatch = LensCircleMismatch(app.settings.Copy(), 2.0 * circle.r, sampled.frameW, sampled.frameH);
     if (!mismatch.empty()) said.push_back(mismatch);
     placed = circle;
-    return 0;
+    return {};
 }
 
 // The eyes of a stereo job: each eye's circle found and cut and, unless
 // --no-align-eyes, the eyes aligned, once, here: a saved job and every part
-// of it convert with these numbers. Returns 0, or the exit code of a
-// failure described in `problem`.
-int ResolveStereoEyes(FisheyeApp& app, const std::string& input, JobStereo& stereo, std::vector<std::string>& said,
-                      std::string& problem) {
+// of it convert with these numbers.
+Status ResolveStereoEyes(FisheyeApp& app, const std::string& input, JobStereo& stereo,
+                         std::vector<std::string>& said) {
+    std::string problem;
     SetStopFlag(&app.run.stopRequested);
     bool found = ChooseStereoCuts(input, stereo, &app.run.stopRequested, said, problem);
     SetStopFlag(nullptr);
     if (found && stereo.settings.alignEyes && StopSignal() == 0) {
         found = AlignStereoEyes(input, app.settings->lens, stereo, said, problem);
     }
-    return found || StopSignal() != 0 ? 0 : kExitInput;
+    if (found || StopSignal() != 0) return {};
+    return Fail(kExitInput, problem);
 }
 
 // The run's log lives in its folder while it runs and joins the shared log
@@ -273,14 +270,15 @@ void StartRunLog(FisheyeApp& app, const RunWorkspace& workspace);
 
 // Opens the run's own folder inside the temporary folder, makes it the
 // run's temporary folder, tells the early end about it and starts the run's
-// log there; false with `error` when the folder cannot be made.
-bool OpenRunWorkspace(FisheyeApp& app, RunWorkspace& workspace, std::string& error) {
+// log there; a folder that cannot be made fails the run.
+Status OpenRunWorkspace(FisheyeApp& app, RunWorkspace& workspace) {
     const std::string sharedLog = app.env.logPath;
-    if (!workspace.Open(app.settings->APATH, sharedLog, error)) return false;
+    std::string error;
+    if (!workspace.Open(app.settings->APATH, sharedLog, error)) return Fail(kExitFailed, error);
     app.settings.Change([&](AppSettings& s) { s.APATH = workspace.Folder(); });
     SetEmergencyWorkspace(workspace.Folder(), workspace.RunLogPath(), sharedLog);
     StartRunLog(app, workspace);
-    return true;
+    return {};
 }
 
 void StartRunLog(FisheyeApp& app, const RunWorkspace& workspace) {
@@ -332,7 +330,7 @@ std::string CutOrigin(const std::string& source, bool givenCut, const CutRect& c
 // makes the movie unusable (exit 3); otherwise the cut the user gave is
 // refused (exit 2), named with where it came from. The start cut, which the
 // user did not choose, is never what they are told to change.
-int BadCut(const MovieConversion& conversion, const std::string& input, const CutRect& cut,
+Status BadCut(const MovieConversion& conversion, const std::string& input, const CutRect& cut,
            const std::string& origin) {
     const int w = conversion.info.frameWidth, h = conversion.info.frameHeight;
     const std::string picture = std::to_string(w) + "x" + std::to_string(h);
@@ -368,7 +366,7 @@ int BadCut(const MovieConversion& conversion, const std::string& input, const Cu
     return Fail(kExitUsage, origin + " " + why);
 }
 
-int ReportConversion(const MovieConversion& conversion, const MovieJob& job,
+Status ReportConversion(const MovieConversion& conversion, const MovieJob& job,
                      const TerminalUserInterface& ui, const std::string& keptFolder,
                      const std::string& cutOrigin) {
     const ConversionResult& result = conversion.result;
@@ -395,11 +393,13 @@ int ReportConversion(const MovieConversion& conversion, const MovieJob& job,
         return Fail(input ? kExitInput : kExitFailed,
                     OneLine(result.error));
     }
-    int code = 0;
+    Status failed;
     for (const ExportResult& e : result.exports) {
-        if (!e.written) code = Fail(kExitFailed, e.error);
+        if (e.written) continue;
+        Say(failed);  // an earlier output's failure
+        failed = Fail(kExitFailed, e.error);
     }
-    if (code != 0) return code;
+    if (!failed.ok()) return failed;
     // A damaged movie that decoded only in part: said in any case, a failure
     // when asked for.
     const std::string shortDecode = result.ShortDecodeText();
@@ -425,12 +425,12 @@ int ReportConversion(const MovieConversion& conversion, const MovieJob& job,
         }
         std::fprintf(stderr, "tessaly-convert: warning: %s; the rest could not be decoded\n", shortDecode.c_str());
     }
-    return 0;
+    return {};
 }
 
 // --join IN OUT PART...: the parts checked and joined into OUT with IN's
 // sound, with the guarantees of any output.
-int RunJoin(const MovieJob& job, FisheyeApp& app) {
+Status RunJoin(const MovieJob& job, FisheyeApp& app) {
     const std::string& input = job.movie.path;
     const std::string& output = job.outputs.paths.front();
     const std::string inputProblem = CheckInput(input);
@@ -459,8 +459,7 @@ int RunJoin(const MovieJob& job, FisheyeApp& app) {
                                      app.env.programDir + kEncoderRelativePath);
     }
     RunWorkspace workspace;
-    std::string error;
-    if (!OpenRunWorkspace(app, workspace, error)) return Fail(kExitFailed, error);
+    if (const Status opened = OpenRunWorkspace(app, workspace); !opened.ok()) return opened;
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(output, ec))) SetEmergencyOutputs({output});
     SetStopFlag(&app.run.stopRequested);
@@ -492,16 +491,15 @@ int RunJoin(const MovieJob& job, FisheyeApp& app) {
     std::fprintf(stderr, "tessaly-convert: %lld frames of %zu parts joined into %dx%d in %s, %s; wrote %s\n",
                  static_cast<long long>(joined.frames), job.run.parts.size(), joined.width, joined.height,
                  FormatDuration(seconds).c_str(), joined.sound ? "with sound" : "no sound", output.c_str());
-    return 0;
+    return {};
 }
 
 // The checks of a run's files before any work: an input that cannot be
 // used (exit 3), an output that cannot be written or names the input (2).
-int CheckRunFiles(const std::string& input, const std::vector<std::string>& outputs, bool part, bool stills) {
+Status CheckRunFiles(const std::string& input, const std::vector<std::string>& outputs, bool part, bool stills) {
     if (part && stills) {
-        std::fprintf(stderr, "tessaly-convert: --part streams its frames into the part file: --stills and "
-                             "--keep-stills cannot be used with it\nTry 'tessaly-convert --help'.\n");
-        return kExitUsage;
+        return Fail(kExitUsage, "--part streams its frames into the part file: --stills and "
+                                "--keep-stills cannot be used with it\nTry 'tessaly-convert --help'.");
     }
     const std::string inputProblem = CheckInput(input);
     if (!inputProblem.empty()) return Fail(kExitInput, "cannot open " + input + ": " + inputProblem);
@@ -513,7 +511,7 @@ int CheckRunFiles(const std::string& input, const std::vector<std::string>& outp
     }
     const std::string sameFile = SameFileProblem(input, outputs);
     if (!sameFile.empty()) return Fail(kExitUsage, sameFile);
-    return StopSignal() != 0 ? Stopped() : 0;
+    return StopSignal() != 0 ? Stopped() : Status{};
 }
 
 // What building a job says besides the job: the lines about its cut (for
@@ -526,17 +524,18 @@ struct JobNotes {
 // The job of the options: the parameter file, the options over it, the cut
 // chosen (the lens circle found or given) and the movie's facts; `app` is
 // left prepared for it.
-int BuildJob(ConvertOptions& options, const char* argv0, FisheyeApp& app, MovieJob& job,
-             JobNotes& notes, bool needEncoder) {
+Status BuildJob(ConvertOptions& options, const char* argv0, FisheyeApp& app, MovieJob& job,
+                JobNotes& notes, bool needEncoder) {
     std::vector<std::string>& cutLines = notes.cutLines;
     if (!options.join) {
         const bool stills = options.tempFormat.has_value() || options.keepStills;
-        if (const int code = CheckRunFiles(options.input, options.outputs, options.partCount > 0, stills)) return code;
+        const Status files = CheckRunFiles(options.input, options.outputs, options.partCount > 0, stills);
+        if (!files.ok()) return files;
     }
     PrepareApp(app, options, argv0);
     if (options.join) {
         job = JobFromOptions(options, app);
-        return 0;
+        return {};
     }
     const std::string lensProblem = LensSettingsProblem(*app.settings);
     if (!lensProblem.empty()) return Fail(kExitUsage, lensProblem);
@@ -544,14 +543,13 @@ int BuildJob(ConvertOptions& options, const char* argv0, FisheyeApp& app, MovieJ
         return Fail(kExitFailed, EncoderMissing("", app.env.programDir) + ": install ffmpeg or put it at " +
                                      app.env.programDir + kEncoderRelativePath);
     }
-    std::string cutProblem;
     std::optional<LensCircle> circle;
     const CutRect before = CutOf(*app.settings);
     JobStereo stereo;
     stereo.settings = options.stereo;
-    const int code = stereo.IsStereo() ? ResolveStereoEyes(app, options.input, stereo, cutLines, cutProblem)
-                                       : ChooseCut(app, options, cutLines, cutProblem, circle);
-    if (code != 0) return Fail(code, cutProblem);
+    const Status chosen = stereo.IsStereo() ? ResolveStereoEyes(app, options.input, stereo, cutLines)
+                                            : ChooseCut(app, options, cutLines, circle);
+    if (!chosen.ok()) return chosen;
     const CutRect cut = CutOf(*app.settings);
     notes.cutOrigin = stereo.IsStereo() ? EyeCutsText(stereo) + " placed on the eyes' lens circles"
                                         : CutOrigin(app.env.iniPath, options.cut.has_value(), cut,
@@ -567,13 +565,13 @@ int BuildJob(ConvertOptions& options, const char* argv0, FisheyeApp& app, MovieJ
     job.geometry.frameW = job.movie.width;
     job.geometry.frameH = job.movie.height;
     ApplyJob(job, app);
-    return 0;
+    return {};
 }
 
 // The job of --job FILE with this machine's part, join and temporary
 // folder; refused when the file is damaged (exit 2) or the movie is not the
 // one the job was made for (3).
-int ReadJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app, MovieJob& job, JobNotes& notes) {
+Status ReadJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app, MovieJob& job, JobNotes& notes) {
     Result<MovieJob> read = ReadJobFile(options.jobFile);
     if (!read.ok()) return Fail(kExitUsage, read.reason());
     job = std::move(read).value();
@@ -587,7 +585,8 @@ int ReadJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app, M
     if (!options.tempDir.empty()) job.run.tempDir = options.tempDir;
     const bool stills = job.outputs.stills.has_value() || job.outputs.keepStills;
     const std::vector<std::string> outputs = job.run.join ? std::vector<std::string>{} : job.outputs.paths;
-    if (const int code = CheckRunFiles(job.movie.path, outputs, job.run.partCount > 0, stills)) return code;
+    const Status files = CheckRunFiles(job.movie.path, outputs, job.run.partCount > 0, stills);
+    if (!files.ok()) return files;
     JobMovie now = ReadJobMovie(job.movie.path);
     if (now != job.movie) {
         return Fail(kExitInput, "the movie " + job.movie.path + " is not the one the job " + options.jobFile +
@@ -606,12 +605,12 @@ int ReadJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app, M
     if (!lensProblem.empty()) return Fail(kExitUsage, lensProblem);
     const std::string profile = LensProfileLine(*app.settings);
     if (!profile.empty()) notes.cutLines.push_back(profile);
-    return 0;
+    return {};
 }
 
 // --save-job FILE: the job written, nothing converted, with whole paths.
 // The file may not be the movie or an output.
-int SaveJob(const MovieJob& job, const std::string& path) {
+Status SaveJob(const MovieJob& job, const std::string& path) {
     std::vector<std::string> paths{job.movie.path};
     paths.insert(paths.end(), job.outputs.paths.begin(), job.outputs.paths.end());
     for (const std::string& other : paths) {
@@ -632,17 +631,16 @@ int SaveJob(const MovieJob& job, const std::string& path) {
     if (!saved.run.tempDir.empty()) saved.run.tempDir = whole(saved.run.tempDir);
     if (const Status written = WriteJobFile(saved, path); !written.ok()) return Fail(kExitFailed, written.reason());
     std::fprintf(stderr, "tessaly-convert: wrote the job %s; run it with tessaly-convert --job\n", path.c_str());
-    return 0;
+    return {};
 }
 
-int RunJob(const MovieJob& job, FisheyeApp& app, const JobNotes& notes) {
+Status RunJob(const MovieJob& job, FisheyeApp& app, const JobNotes& notes) {
     if (FindEncoderProgram(app.env.programDir).empty()) {
         return Fail(kExitFailed, EncoderMissing("", app.env.programDir) + ": install ffmpeg or put it at " +
                                      app.env.programDir + kEncoderRelativePath);
     }
     RunWorkspace workspace;
-    std::string error;
-    if (!OpenRunWorkspace(app, workspace, error)) return Fail(kExitFailed, error);
+    if (const Status opened = OpenRunWorkspace(app, workspace); !opened.ok()) return opened;
     for (const std::string& line : notes.cutLines) app.env.log.WriteLogLine(line);
 
     // Outputs that are not there yet are the run's own: an early end
@@ -683,7 +681,9 @@ int RunJob(const MovieJob& job, FisheyeApp& app, const JobNotes& notes) {
     return ReportConversion(conversion, job, ui, kept, notes.cutOrigin);
 }
 
-int Run(int argc, char** argv) {
+// The run of the command line: its end, a success or a failure with its
+// exit status.
+Status Convert(int argc, char** argv) {
     InstallStopSignals();
     std::vector<std::string> args(argv + 1, argv + argc);
     // --check-options first: the run's checks before its first frame (the
@@ -693,11 +693,7 @@ int Run(int argc, char** argv) {
     const bool checkOnly = !args.empty() && args.front() == "--check-options";
     if (checkOnly) args.erase(args.begin());
     const ParsedOptions parsed = ParseConvertOptions(args);
-    if (!parsed.ok) {
-        std::fprintf(stderr, "tessaly-convert: %s\nTry 'tessaly-convert --help'.\n",
-                     parsed.error.c_str());
-        return kExitUsage;
-    }
+    if (!parsed.ok) return Fail(kExitUsage, parsed.error + "\nTry 'tessaly-convert --help'.");
     ConvertOptions options = parsed.options;
     if (options.help) {
         std::fputs(ConvertUsage().c_str(), stdout);
@@ -729,19 +725,19 @@ int Run(int argc, char** argv) {
                    "as Tessaly_mono.log.1.\n",
                    stdout);
         std::fputs(("\n" + AppPathsHelp(DecideAppPaths(ProgramFolder(argv[0])))).c_str(), stdout);
-        return 0;
+        return {};
     }
     if (options.version) {
         std::fputs(VersionReport("tessaly-convert " TESSALY_VERSION, ProgramFolder(argv[0])).c_str(),
                    stdout);
-        return 0;
+        return {};
     }
     if (options.listLenses) {
         std::vector<std::string> lines;
         std::string error;
         if (!ListLensLines(options, lines, error)) return Fail(kExitUsage, error);
         for (const std::string& line : lines) std::printf("%s\n", line.c_str());
-        return 0;
+        return {};
     }
     if (!options.paramsFile.empty()) {
         std::error_code ec;
@@ -755,13 +751,18 @@ int Run(int argc, char** argv) {
     // A check or a saved job converts nothing here: the encoder is the
     // converting machine's.
     const bool needEncoder = !checkOnly && options.saveJobFile.empty();
-    const int code = options.jobFile.empty() ? BuildJob(options, argv[0], app, job, notes, needEncoder)
-                                             : ReadJob(options, argv[0], app, job, notes);
-    if (code != 0) return code;
-    if (checkOnly) return 0;
+    const Status built = options.jobFile.empty() ? BuildJob(options, argv[0], app, job, notes, needEncoder)
+                                                 : ReadJob(options, argv[0], app, job, notes);
+    if (!built.ok() || checkOnly) return built;
     if (!options.saveJobFile.empty()) return SaveJob(job, options.saveJobFile);
     if (job.run.join) return RunJoin(job, app);
     return RunJob(job, app, notes);
+}
+
+int Run(int argc, char** argv) {
+    const Status end = Convert(argc, argv);
+    Say(end);
+    return end.code();
 }
 
 }  // namespace

@@ -40,7 +40,8 @@ namespace fs = std::filesystem;
 // microseconds (see EncoderDuration).
 constexpr double kMaxStillRate = 1.0e6;
 
-// The pause of the "CPU usage" control between the steps of a frame.
+// The pause of the "CPU usage" control between the steps of a frame (10 ms
+// for every percent below 100): the control is there to slow the run down.
 void CpuUsagePause(int milliseconds) {
     if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
@@ -664,9 +665,10 @@ void FinishStreamOutputs(Run& run, const StreamJob& job, const ChildOutcome& out
                 if (want.outputRate == want.frameRate) want.outputRate = 0;
             }
             want.sound = job.sound;
-            problem = VerifyOutputMovie(e.pending.tempPath, want);
-            if (!problem.empty()) problem = "the encoded movie is not right: " + problem;
-            if (problem.empty() && !job.partTag.empty()) problem = SealPartFile(e.pending, job.partTag);
+            Status checked = VerifyOutputMovie(e.pending.tempPath, want);
+            if (!checked.ok()) problem = "the encoded movie is not right: " + checked.reason();
+            if (checked.ok() && !job.partTag.empty()) checked = SealPartFile(e.pending, job.partTag);
+            if (problem.empty() && !checked.ok()) problem = checked.reason();
         }
         e.verified = problem.empty();
         if (!e.verified) {
@@ -685,10 +687,13 @@ std::string HideOutputs(const std::vector<std::string>& outputs, std::vector<Pen
                         StreamJob& hidden) {
     std::string pendingError;
     for (const std::string& output : outputs) {
-        PendingFile file;
-        if (!CreatePendingFile(output, file, pendingError)) break;
-        pending.push_back(file);
-        hidden.writePaths.push_back(file.tempPath);
+        Result<PendingFile> file = CreatePendingFile(output);
+        if (!file.ok()) {
+            pendingError = file.reason();
+            break;
+        }
+        pending.push_back(file.value());
+        hidden.writePaths.push_back(file->tempPath);
     }
     return pendingError;
 }
@@ -732,13 +737,14 @@ std::string EncoderErrorOfRun(Run& run, const ChildOutcome& outcome, bool stalle
 
 // How the streaming encoder is run: its report file, the stop request, and
 // a stall counted only while frames wait for it (and after the last one): an
-// encoder waiting for a slow decoder is not stuck.
-RunOptions EncoderRunOptions(Run& run, const std::vector<std::string>& outputs, PipeProgress& pipeProgress) {
+// encoder waiting for a slow decoder is not stuck; the hidden files it
+// writes growing are signs of life.
+RunOptions EncoderRunOptions(Run& run, const std::vector<std::string>& written, PipeProgress& pipeProgress) {
     RunOptions runOptions;
     runOptions.stderrPath = run.settings.APATH + "/encoder_report.txt";
     runOptions.stop = &run.app.run.stopRequested;
     runOptions.stallLimitMs = run.options.encoderStallMs;
-    runOptions.progressFiles = outputs;
+    runOptions.progressFiles = written;
     runOptions.progressCount = &pipeProgress.taken;
     runOptions.awaited = &pipeProgress.writing;
     return runOptions;
@@ -767,7 +773,7 @@ void StreamFrames(Run& run, const std::vector<std::string>& outputs) {
     }
 
     PipeProgress pipeProgress;
-    const RunOptions runOptions = EncoderRunOptions(run, outputs, pipeProgress);
+    const RunOptions runOptions = EncoderRunOptions(run, hidden.writePaths, pipeProgress);
     RunningChild encoder = StartChildWithInput(running.argv, runOptions);
     if (encoder.pid < 0) {
         run.result.status = ConversionStatus::kStillsFailed;

@@ -144,8 +144,12 @@ ExportResult EncodeOutput(const EncoderJob& job, RunLog& log,
     result.videoExt = command.videoExt;
     log.WriteLogLine("ConvertRectFFMPEG aVideoEXT " + command.videoExt);
     std::string pendingError;
-    if (command.known && command.problem.empty() &&
-        CreatePendingFile(job.outputPath, result.pending, pendingError)) {
+    if (command.known && command.problem.empty()) {
+        Result<PendingFile> pending = CreatePendingFile(job.outputPath);
+        if (pending.ok()) result.pending = std::move(pending).value();
+        pendingError = pending.reason();
+    }
+    if (!result.pending.tempPath.empty()) {
         // The encoder writes the hidden file; the output's own name is
         // touched only by the rename of a good movie.
         EncoderJob hidden = job;
@@ -173,7 +177,7 @@ ExportResult EncodeOutput(const EncoderJob& job, RunLog& log,
     options.stop = stop;
     // Its progress lines (the report) and its growing output are signs of life.
     options.stallLimitMs = job.encoderStallMs;
-    options.progressFiles = {output};
+    options.progressFiles = {result.pending.tempPath};  // the file it writes
     const ChildOutcome outcome = RunChild(command.argv, options);
     result.exitStatus = outcome.status;
     result.started = outcome.status != kCannotStart;
@@ -195,8 +199,8 @@ ExportResult EncodeOutput(const EncoderJob& job, RunLog& log,
         problem = DiskFullReason(diskError, output);
     } else {
         // An exit status of 0 is not proof: read the movie back.
-        problem = VerifyOutputMovie(result.pending.tempPath, ExpectedMovie(job, command.videoExt));
-        if (!problem.empty()) problem = "the encoded movie is not right: " + problem;
+        const Status verified = VerifyOutputMovie(result.pending.tempPath, ExpectedMovie(job, command.videoExt));
+        if (!verified.ok()) problem = "the encoded movie is not right: " + verified.reason();
     }
     // A write that failed for want of room is the reason, whatever followed.
     if (!problem.empty() && !outcome.stopped && diskError != 0) problem = DiskFullReason(diskError, output);

@@ -7,19 +7,16 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
-#include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <set>
 #include <sstream>
-#include <type_traits>
 
 #include "app/parameter_table.h"
+#include "app/value_form.h"
 
 namespace tessaly {
 namespace {
@@ -30,41 +27,6 @@ struct JobFileRead {
     std::string error;
     MovieJob job;
 };
-
-// A whole number filling the whole text, within low..high.
-bool ReadWhole(const std::string& text, int64_t low, int64_t high, int64_t& out) {
-    const char* begin = text.data();
-    const char* end = begin + text.size();
-    auto [ptr, ec] = std::from_chars(begin, end, out);
-    return ec == std::errc() && ptr == end && begin != end && out >= low && out <= high;
-}
-
-// A decimal number filling the whole text, "." as its point whatever the
-// locale says.
-bool ReadReal(const std::string& text, double& out) {
-    const char* begin = text.data();
-    const char* end = begin + text.size();
-    auto [ptr, ec] = std::from_chars(begin, end, out, std::chars_format::general);
-    return ec == std::errc() && ptr == end && begin != end && std::isfinite(out);
-}
-
-// The shortest text that reads back as the same double, without the locale.
-std::string RealText(double value) {
-    char buffer[64];
-    auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return ec == std::errc() ? std::string(buffer, ptr) : std::string("0");
-}
-
-std::vector<std::string> Split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (size_t at = text.find(separator); at != std::string::npos; at = text.find(separator, start)) {
-        parts.push_back(text.substr(start, at - start));
-        start = at + 1;
-    }
-    parts.push_back(text.substr(start));
-    return parts;
-}
 
 using Values = std::vector<std::string>;
 // Reads one line's value into the job; false with `why` set.
@@ -89,7 +51,7 @@ JobTag WholeTag(const char* tag, int32_t& (*at)(MovieJob&)) {
     return {d.tag, [=](const MovieJob& j) { MovieJob c = j; return Values{std::to_string(at(c))}; },
             [=](const std::string& v, MovieJob& j, std::string& why) {
                 int64_t n = 0;
-                if (!ReadWhole(v, low, high, n)) {
+                if (!ReadWholeNumber(v, low, high, n)) {
                     why = "needs a whole number from " + std::to_string(low) + " to " + std::to_string(high);
                     return false;
                 }
@@ -128,10 +90,10 @@ JobTag PathTag(const std::string& tag, std::string& (*at)(MovieJob&), bool mayBe
 // The lens's field of view and angles, each checked on its own as the
 // command line checks them.
 JobTag LensTag(const std::string& tag, double LensSettings::*field) {
-    return {tag, [=](const MovieJob& j) { return Values{RealText(j.lens.*field)}; },
+    return {tag, [=](const MovieJob& j) { return Values{DecimalText(j.lens.*field)}; },
             [=](const std::string& v, MovieJob& j, std::string& why) {
                 double d = 0;
-                if (!ReadReal(v, d)) {
+                if (!ReadDecimal(v, d)) {
                     why = "needs a number of degrees (with . as its decimal point)";
                     return false;
                 }
@@ -149,99 +111,102 @@ JobTag FilterTag(const JobFilterField& f) {
     return {p.tag, [f](const MovieJob& j) { return Values{std::to_string(j.filters.*f.field)}; },
             [f, &p](const std::string& v, MovieJob& j, std::string& why) {
                 int64_t n = 0;
-                const bool whole = ReadWhole(v, INT32_MIN, INT32_MAX, n);
+                const bool whole = ReadWholeNumber(v, INT32_MIN, INT32_MAX, n);
                 why = whole ? RangeProblem(p, static_cast<int32_t>(n)) : "needs a whole number";
                 if (why.empty()) j.filters.*f.field = static_cast<int32_t>(n);
                 return why.empty();
             }};
 }
 
+// A line whose value has the form `form`: written from the parts `get`
+// gives (none: no line, or an empty value where the form may be empty) and
+// read back by `set`, which may refuse parts the form lets through. Texts
+// are escaped.
+using FormGetter = std::function<std::optional<FormValue>(const MovieJob&)>;
+using FormSetter = std::function<bool(const FormValue&, MovieJob&)>;
+JobTag FormTag(std::string tag, const ValueForm& form, FormGetter get, FormSetter set, bool optional = false,
+               bool stereo = false) {
+    const bool texts = form.texts > 0;
+    JobTag t{std::move(tag),
+             [=](const MovieJob& j) {
+                 const std::optional<FormValue> value = get(j);
+                 if (!value) return form.mayBeEmpty ? Values{""} : Values{};
+                 const std::string text = FormValueText(form, *value);
+                 return Values{texts ? EscapeJobValue(text) : text};
+             },
+             [=](const std::string& v, MovieJob& j, std::string& why) {
+                 std::string text = v;
+                 const bool read = !texts || UnescapeJobValue(v, text);
+                 if (read && text.empty() && form.mayBeEmpty) return true;  // none
+                 const std::optional<FormValue> value = read ? ReadFormValue(form, text) : std::nullopt;
+                 if (!value || !set(*value, j)) why = std::string("needs ") + form.needs;
+                 return why.empty();
+             }};
+    t.optional = optional;
+    t.stereo = stereo;
+    return t;
+}
+
+FormValue Numbers(std::vector<double> numbers) { return FormValue{{}, std::move(numbers)}; }
+
+// The whole number at `i` of a value whose form has whole numbers in int32_t's range.
+int32_t Whole(const FormValue& v, size_t i) { return static_cast<int32_t>(v.numbers[i]); }
+
 JobTag SizeTag() {
-    return {"SIZE",
-            [](const MovieJob& j) {
-                return Values{std::to_string(j.movie.width) + "x" + std::to_string(j.movie.height)};
-            },
-            [](const std::string& v, MovieJob& j, std::string& why) {
-                const Values wh = Split(v, 'x');
-                int64_t w = 0, h = 0;
-                if (wh.size() != 2 || !ReadWhole(wh[0], 0, 65536, w) || !ReadWhole(wh[1], 0, 65536, h)) {
-                    why = "needs the picture's WIDTHxHEIGHT";
-                    return false;
-                }
-                j.movie.width = j.geometry.frameW = static_cast<int32_t>(w);
-                j.movie.height = j.geometry.frameH = static_cast<int32_t>(h);
-                return true;
-            }};
+    return FormTag("SIZE", Parameter("SIZE").form,
+                   [](const MovieJob& j) { return Numbers({double(j.movie.width), double(j.movie.height)}); },
+                   [](const FormValue& v, MovieJob& j) {
+                       j.movie.width = j.geometry.frameW = Whole(v, 0);
+                       j.movie.height = j.geometry.frameH = Whole(v, 1);
+                       return true;
+                   });
 }
 
 JobTag RateTag() {
-    return {"RATE",
-            [](const MovieJob& j) {
-                return Values{std::to_string(j.movie.rateNum) + "/" + std::to_string(j.movie.rateDen)};
-            },
-            [](const std::string& v, MovieJob& j, std::string& why) {
-                const Values nd = Split(v, '/');
-                int64_t n = 0, d = 0;
-                if (nd.size() != 2 || !ReadWhole(nd[0], 0, INT32_MAX, n) || !ReadWhole(nd[1], 0, INT32_MAX, d)) {
-                    why = "needs the frame rate as NUM/DEN";
-                    return false;
-                }
-                j.movie.rateNum = static_cast<int32_t>(n);
-                j.movie.rateDen = static_cast<int32_t>(d);
-                return true;
-            }};
+    return FormTag("RATE", Parameter("RATE").form,
+                   [](const MovieJob& j) { return Numbers({double(j.movie.rateNum), double(j.movie.rateDen)}); },
+                   [](const FormValue& v, MovieJob& j) {
+                       j.movie.rateNum = Whole(v, 0);
+                       j.movie.rateDen = Whole(v, 1);
+                       return true;
+                   });
 }
 
+std::optional<FormValue> CircleParts(const std::optional<LensCircle>& c) {
+    if (!c) return std::nullopt;
+    return Numbers({c->cx, c->cy, c->r});
+}
+
+LensCircle CircleOf(const FormValue& v) { return LensCircle{v.numbers[0], v.numbers[1], v.numbers[2]}; }
+
 JobTag CircleTag() {
-    return {"CIRCLE",
-            [](const MovieJob& j) {
-                const std::optional<LensCircle>& c = j.geometry.circle;
-                return c ? Values{RealText(c->cx) + "," + RealText(c->cy) + "," + RealText(c->r)} : Values{};
-            },
-            [](const std::string& v, MovieJob& j, std::string& why) {
-                const Values parts = Split(v, ',');
-                double d[3] = {0, 0, 0};
-                bool good = parts.size() == 3;
-                for (size_t i = 0; good && i < 3; ++i) good = ReadReal(parts[i], d[i]) && std::fabs(d[i]) <= 1.0e6;
-                if (!good || !(d[2] > 0.0)) {
-                    why = "needs the centre and radius CX,CY,R in source pixels (R above 0)";
-                    return false;
-                }
-                j.geometry.circle = LensCircle{d[0], d[1], d[2]};
-                return true;
-            },
-            true};
+    return FormTag("CIRCLE", Parameter("CIRCLE").form, [](const MovieJob& j) { return CircleParts(j.geometry.circle); },
+                   [](const FormValue& v, MovieJob& j) {
+                       j.geometry.circle = CircleOf(v);
+                       return true;
+                   },
+                   true);
 }
 
 // The calibrated profile: "LENS|CAMERA|CROP|FOCAL|APERTURE", empty without one.
 JobTag LensProfileTag() {
-    return {"LENS_PROFILE",
-            [](const MovieJob& j) {
-                const LensProfileSettings& p = j.lens.profile;
-                if (p.Empty()) return Values{""};
-                return Values{EscapeJobValue(p.lens + "|" + p.camera + "|" + RealText(p.cropFactor) + "|" +
-                                             RealText(p.focal) + "|" + RealText(p.aperture))};
-            },
-            [](const std::string& v, MovieJob& j, std::string& why) {
-                std::string text;
-                const bool read = UnescapeJobValue(v, text);
-                if (read && text.empty()) return true;  // no profile
-                const std::vector<std::string> f = Split(text, '|');
-                LensProfileSettings& p = j.lens.profile;
-                bool good = read && f.size() == 5 && !f[0].empty();
-                double* numbers[] = {&p.cropFactor, &p.focal, &p.aperture};
-                for (int i = 0; good && i < 3; ++i) {
-                    good = ReadReal(f[2 + i], *numbers[i]) && *numbers[i] >= 0.0 && *numbers[i] <= 1000.0;
-                }
-                if (!good) {
-                    why = "needs LENS|CAMERA|CROP|FOCAL|APERTURE (numbers from 0 to 1000) or nothing";
-                    return false;
-                }
-                p.lens = f[0];
-                p.camera = f[1];
-                return true;
-            },
-            true};
+    return FormTag("LENS_PROFILE", Parameter("LENS_PROFILE").form,
+                   [](const MovieJob& j) -> std::optional<FormValue> {
+                       const LensProfileSettings& p = j.lens.profile;
+                       if (p.Empty()) return std::nullopt;
+                       return FormValue{{p.lens, p.camera}, {p.cropFactor, p.focal, p.aperture}};
+                   },
+                   [](const FormValue& v, MovieJob& j) {
+                       if (v.texts[0].empty()) return false;
+                       LensProfileSettings& p = j.lens.profile;
+                       p.lens = v.texts[0];
+                       p.camera = v.texts[1];
+                       p.cropFactor = v.numbers[0];
+                       p.focal = v.numbers[1];
+                       p.aperture = v.numbers[2];
+                       return true;
+                   },
+                   true);
 }
 
 JobTag LensModelTag() {
@@ -295,40 +260,9 @@ JobTag OutputTag() {
 JobTag BytesTag() {
     return {"BYTES", [](const MovieJob& j) { return Values{std::to_string(j.movie.bytes)}; },
             [](const std::string& v, MovieJob& j, std::string& why) {
-                if (!ReadWhole(v, 0, INT64_MAX, j.movie.bytes)) why = "needs the movie's size in bytes";
+                if (!ReadWholeNumber(v, 0, INT64_MAX, j.movie.bytes)) why = "needs the movie's size in bytes";
                 return why.empty();
             }};
-}
-
-// Exactly `count` numbers separated by commas, each within low..high.
-template <typename T>
-bool ReadNumbers(const std::string& text, size_t count, T low, T high, T* out) {
-    const Values parts = Split(text, ',');
-    bool good = parts.size() == count;
-    for (size_t i = 0; good && i < count; ++i) {
-        if constexpr (std::is_floating_point_v<T>) {
-            good = ReadReal(parts[i], out[i]);
-        } else {
-            int64_t n = 0;
-            good = ReadWhole(parts[i], low, high, n);
-            out[i] = static_cast<T>(n);
-        }
-        good = good && out[i] >= low && out[i] <= high;
-    }
-    return good;
-}
-
-template <typename T>
-std::string NumbersText(std::initializer_list<T> numbers) {
-    std::string text;
-    for (const T n : numbers) {
-        if constexpr (std::is_floating_point_v<T>) {
-            text += (text.empty() ? "" : ",") + RealText(n);
-        } else {
-            text += (text.empty() ? "" : ",") + std::to_string(n);
-        }
-    }
-    return text;
 }
 
 // The stereo lines below are written only for a stereo job.
@@ -355,19 +289,25 @@ JobTag StereoSwitchTag(const std::string& tag, bool StereoSettings::*field) {
             false, false, true};
 }
 
+// The forms of a stereo job's own lines.
+constexpr ValueForm kEyeOffsetForm{.parts = 2, .decimals = true, .min = -360, .max = 360,
+                                   .needs = "the right eye's PITCH,ROLL off the left in degrees"};
+constexpr ValueForm kEyeWindowForm{.parts = 4, .min = -65536, .max = 65536, .positive = 2,
+                                   .needs = "the window X,Y,W,H in source pixels (W and H above 0)"};
+constexpr ValueForm kEyeCutForm{.parts = 4, .min = -kCutLimit, .max = kCutLimit, .needs = "the cut XL1,YL1,XL2,YL2"};
+
 JobTag EyesMeasuredTag() {
-    return {"EYES_MEASURED",
-            [](const MovieJob& j) {
-                const std::optional<EyeOffset>& m = j.stereo.measured;
-                return m ? IfStereo(j, NumbersText({m->pitch, m->roll})) : Values{};
-            },
-            [](const std::string& v, MovieJob& j, std::string& why) {
-                double d[2] = {0, 0};
-                if (!ReadNumbers(v, 2, -360.0, 360.0, d)) why = "needs the right eye's PITCH,ROLL off the left in degrees";
-                if (why.empty()) j.stereo.measured = EyeOffset{d[0], d[1]};
-                return why.empty();
-            },
-            true, false, true};
+    return FormTag("EYES_MEASURED", kEyeOffsetForm,
+                   [](const MovieJob& j) -> std::optional<FormValue> {
+                       const std::optional<EyeOffset>& m = j.stereo.measured;
+                       if (!m || !j.stereo.IsStereo()) return std::nullopt;
+                       return Numbers({m->pitch, m->roll});
+                   },
+                   [](const FormValue& v, MovieJob& j) {
+                       j.stereo.measured = EyeOffset{v.numbers[0], v.numbers[1]};
+                       return true;
+                   },
+                   true, true);
 }
 
 std::string EyeTag(int eye, const char* what) { return std::string(eye == kLeftEye ? "LEFT_" : "RIGHT_") + what; }
@@ -375,35 +315,31 @@ std::string EyeTag(int eye, const char* what) { return std::string(eye == kLeftE
 // An eye's window of the frame (X,Y,W,H in source pixels) and its cut in
 // that window's 600 units.
 JobTag EyeWindowTag(int eye) {
-    return {EyeTag(eye, "WINDOW"),
-            [eye](const MovieJob& j) {
-                const FrameRegion& w = j.stereo.settings.windows[eye];
-                return IfStereo(j, NumbersText({w.x, w.y, w.w, w.h}));
-            },
-            [eye](const std::string& v, MovieJob& j, std::string& why) {
-                int32_t n[4] = {0, 0, 0, 0};
-                const bool good = ReadNumbers(v, 4, -65536, 65536, n) && n[2] > 0 && n[3] > 0;
-                if (!good) why = "needs the window X,Y,W,H in source pixels (W and H above 0)";
-                if (good) j.stereo.settings.windows[eye] = FrameRegion{n[0], n[1], n[2], n[3]};
-                return good;
-            },
-            false, false, true};
+    return FormTag(EyeTag(eye, "WINDOW"), kEyeWindowForm,
+                   [eye](const MovieJob& j) -> std::optional<FormValue> {
+                       const FrameRegion& w = j.stereo.settings.windows[eye];
+                       if (!j.stereo.IsStereo()) return std::nullopt;
+                       return Numbers({double(w.x), double(w.y), double(w.w), double(w.h)});
+                   },
+                   [eye](const FormValue& v, MovieJob& j) {
+                       j.stereo.settings.windows[eye] = FrameRegion{Whole(v, 0), Whole(v, 1), Whole(v, 2), Whole(v, 3)};
+                       return true;
+                   },
+                   false, true);
 }
 
 JobTag EyeCutTag(int eye) {
-    return {EyeTag(eye, "CUT"),
-            [eye](const MovieJob& j) {
-                const CutRect& c = j.stereo.settings.cuts[eye];
-                return IfStereo(j, NumbersText({c.XL1, c.YL1, c.XL2, c.YL2}));
-            },
-            [eye](const std::string& v, MovieJob& j, std::string& why) {
-                int32_t n[4] = {0, 0, 0, 0};
-                const bool good = ReadNumbers(v, 4, -1000000, 1000000, n);
-                if (!good) why = "needs the cut XL1,YL1,XL2,YL2";
-                if (good) j.stereo.settings.cuts[eye] = CutRect{n[0], n[1], n[2], n[3]};
-                return good;
-            },
-            false, false, true};
+    return FormTag(EyeTag(eye, "CUT"), kEyeCutForm,
+                   [eye](const MovieJob& j) -> std::optional<FormValue> {
+                       const CutRect& c = j.stereo.settings.cuts[eye];
+                       if (!j.stereo.IsStereo()) return std::nullopt;
+                       return Numbers({double(c.XL1), double(c.YL1), double(c.XL2), double(c.YL2)});
+                   },
+                   [eye](const FormValue& v, MovieJob& j) {
+                       j.stereo.settings.cuts[eye] = CutRect{Whole(v, 0), Whole(v, 1), Whole(v, 2), Whole(v, 3)};
+                       return true;
+                   },
+                   false, true);
 }
 
 // The fraction of a pixel the eye's circle centre lies off where its window
@@ -425,19 +361,15 @@ JobTag EyeShiftTag(int eye) {
 }
 
 JobTag EyeCircleTag(int eye) {
-    return {EyeTag(eye, "CIRCLE"),
-            [eye](const MovieJob& j) {
-                const std::optional<LensCircle>& c = j.stereo.circles[eye];
-                return c ? IfStereo(j, NumbersText({c->cx, c->cy, c->r})) : Values{};
-            },
-            [eye](const std::string& v, MovieJob& j, std::string& why) {
-                double d[3] = {0, 0, 0};
-                const bool good = ReadNumbers(v, 3, -1.0e6, 1.0e6, d) && d[2] > 0.0;
-                if (!good) why = "needs the centre and radius CX,CY,R in source pixels (R above 0)";
-                if (good) j.stereo.circles[eye] = LensCircle{d[0], d[1], d[2]};
-                return good;
-            },
-            true, false, true};
+    return FormTag(EyeTag(eye, "CIRCLE"), kCircleForm,
+                   [eye](const MovieJob& j) {
+                       return j.stereo.IsStereo() ? CircleParts(j.stereo.circles[eye]) : std::nullopt;
+                   },
+                   [eye](const FormValue& v, MovieJob& j) {
+                       j.stereo.circles[eye] = CircleOf(v);
+                       return true;
+                   },
+                   true, true);
 }
 
 // An eye's own angle, when it has one: checked as the shared lens's is.
@@ -445,11 +377,11 @@ JobTag EyeAngleTag(int eye, const char* what, std::optional<double> EyeAngles::*
     return {EyeTag(eye, what),
             [=](const MovieJob& j) {
                 const std::optional<double>& a = j.stereo.settings.angles[eye].*angle;
-                return a ? IfStereo(j, RealText(*a)) : Values{};
+                return a ? IfStereo(j, DecimalText(*a)) : Values{};
             },
             [=](const std::string& v, MovieJob& j, std::string& why) {
                 LensSettings probe;
-                if (!ReadReal(v, probe.*field)) {
+                if (!ReadDecimal(v, probe.*field)) {
                     why = "needs a number of degrees (with . as its decimal point)";
                     return false;
                 }
@@ -642,7 +574,7 @@ namespace {
 
 JobFileRead ReadJobLines(const std::string& text) {
     JobFileRead read;
-    std::vector<std::string> lines = Split(text, '\n');
+    std::vector<std::string> lines = SplitAt(text, '\n');
     if (!lines.empty() && lines.back().empty()) {
         lines.pop_back();
     } else if (!text.empty()) {
@@ -658,7 +590,7 @@ JobFileRead ReadJobLines(const std::string& text) {
         return read;
     }
     int64_t version = 0;
-    if (!ReadWhole(lines[0].substr(header.size()), kJobFileMonoVersion, kJobFileVersion, version)) {
+    if (!ReadWholeNumber(lines[0].substr(header.size()), kJobFileMonoVersion, kJobFileVersion, version)) {
         read.error = "line 1: version " + lines[0].substr(header.size()) +
                      " of the job file is not known (this program reads versions " +
                      std::to_string(kJobFileMonoVersion) + " to " + std::to_string(kJobFileVersion) + ")";

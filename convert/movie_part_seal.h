@@ -16,16 +16,17 @@ namespace tessaly {
 // changed byte in a frame or in the tag shows as damage.
 std::string PartDigest(const PartTag& tag, const std::string& packetDigest);
 
-// Why the part file at `path` is damaged, or empty: it cannot be read to
-// its end, its tag is cut or changed, or its frames are not the ones its
-// tag's digest was made from. `facts` and `tag` are filled as read.
-std::string PartDamage(const std::string& path, PartFileFacts& facts, PartTag& tag);
+// Whether the part file at `path` is whole; a damaged one says why: it
+// cannot be read to its end, its tag is cut or changed, or its frames are
+// not the ones its tag's digest was made from. `facts` and `tag` are filled
+// as read.
+Status PartDamage(const std::string& path, PartFileFacts& facts, PartTag& tag);
 
 // Gives the encoded part in `pending` its tag (`tagText`, without digest)
 // with the digest of its packets, read without decoding: the part is copied
 // with the full tag into a sibling file, which is read back and checked,
-// and becomes the pending file. Empty when done; else why not (`pending`
-// then still names the encoder's file).
-std::string SealPartFile(PendingFile& pending, const std::string& tagText);
+// and becomes the pending file. A failure says why not (`pending` then
+// still names the encoder's file).
+Status SealPartFile(PendingFile& pending, const std::string& tagText);
 
 }  // namespace tessaly

@@ -80,13 +80,16 @@ std::string CheckOnePart(const JoinPart& part, const JoinPart& ref, int64_t sour
     return {};
 }
 
-std::string WriteConcatList(const std::vector<JoinPart>& parts, const std::string& listPath) {
+// The concat demuxer's list of the parts, each by its whole path.
+Status WriteConcatList(const std::vector<JoinPart>& parts, const std::string& listPath) {
     std::ofstream list(listPath, std::ios::binary | std::ios::trunc);
     list << "ffconcat version 1.0\n";
     for (const JoinPart& part : parts) {
         std::error_code ec;
         const std::string path = fs::absolute(part.path, ec).lexically_normal().string();
-        if (ec || path.find_first_of("\n\r") != std::string::npos) return "cannot name " + part.path + " in a list";
+        if (ec || path.find_first_of("\n\r") != std::string::npos) {
+            return Failure{"cannot name " + part.path + " in a list"};
+        }
         // In single quotes; a quote inside as '\''. "file:" keeps any
         // name a file.
         std::string quoted = "'file:";
@@ -94,7 +97,8 @@ std::string WriteConcatList(const std::vector<JoinPart>& parts, const std::strin
         list << "file " << quoted << "'\n";
     }
     list.close();
-    return list ? std::string() : "cannot write the list of parts " + listPath;
+    if (!list) return Failure{"cannot write the list of parts " + listPath};
+    return {};
 }
 
 }  // namespace
@@ -106,8 +110,8 @@ std::string CheckJoinParts(std::vector<JoinPart>& parts, int64_t sourceBytes, in
         std::error_code ec;
         if (fs::is_directory(part.path, ec)) return "cannot use the part " + part.path + ": is a directory";
         // Damage first: a damaged part's tag says nothing about its settings.
-        const std::string damage = PartDamage(part.path, part.facts, part.tag);
-        if (!damage.empty()) return "cannot use the part " + part.path + ": " + damage;
+        const Status whole = PartDamage(part.path, part.facts, part.tag);
+        if (!whole.ok()) return "cannot use the part " + part.path + ": " + whole.reason();
     }
     for (const JoinPart& part : parts) {
         const std::string problem = CheckOnePart(part, parts.front(), sourceBytes, rateNum, rateDen, outputExt);
@@ -155,19 +159,18 @@ namespace {
 // The joined movie on exact frame times: the concat copies the parts'
 // times, which Matroska parts hold in milliseconds (33 and 34 ms apart at
 // 30 fps); an MP4 or QuickTime output can hold each frame's own time, so
-// its frames are moved onto the source's rate. Empty when done or not
-// needed; else why not.
-std::string RetimeJoined(ExportResult& e, int32_t rateNum, int32_t rateDen) {
+// its frames are moved onto the source's rate.
+Status RetimeJoined(ExportResult& e, int32_t rateNum, int32_t rateDen) {
     if (e.videoExt != ".mp4" && e.videoExt != ".m4v" && e.videoExt != ".mov") return {};
-    std::string retimed, error;
-    if (!CreateSiblingFile(e.pending, retimed, error)) return error;
+    Result<std::string> sibling = CreateSiblingFile(e.pending);
+    if (!sibling.ok()) return Failure{sibling.reason()};
+    const std::string retimed = std::move(sibling).value();
     MovieCopy how;
     how.rateNum = rateNum;
     how.rateDen = rateDen;
-    error = CopyMovie(e.pending.tempPath, retimed, how);
-    if (!error.empty()) {
+    if (const Status copied = CopyMovie(e.pending.tempPath, retimed, how); !copied.ok()) {
         ::unlink(retimed.c_str());
-        return "its frame times cannot be set: " + error;
+        return Failure{"its frame times cannot be set: " + copied.reason()};
     }
     ::unlink(e.pending.tempPath.c_str());
     e.pending.tempPath = retimed;
@@ -203,9 +206,9 @@ std::string RunJoin(FisheyeApp& app, const JoinRequest& request, const JoinJob& 
         failure = e.started ? EncoderFailure(outcome, errors, request.output)
                             : EncoderMissing(request.encoderProgram, app.env.programDir);
     } else {
-        failure = RetimeJoined(e, source.rateNum, source.rateDen);
-        if (failure.empty()) failure = VerifyOutputMovie(e.pending.tempPath, want);
-        if (!failure.empty()) failure = "the joined movie is not right: " + failure;
+        Status joined = RetimeJoined(e, source.rateNum, source.rateDen);
+        if (joined.ok()) joined = VerifyOutputMovie(e.pending.tempPath, want);
+        if (!joined.ok()) failure = "the joined movie is not right: " + joined.reason();
     }
     std::error_code ec;
     fs::remove(options.stderrPath, ec);
@@ -252,9 +255,11 @@ JoinResult JoinMovieParts(FisheyeApp& app, UserInterface& ui, const JoinRequest&
     ExportResult& e = result.exported;
     e.outputPath = request.output;
     e.videoExt = videoExt;
-    std::string failure = WriteConcatList(parts, job.listPath);
-    if (failure.empty() && !CreatePendingFile(request.output, e.pending, failure)) {
-        failure = "cannot write " + request.output + ": " + failure;
+    std::string failure = WriteConcatList(parts, job.listPath).reason();
+    if (failure.empty()) {
+        Result<PendingFile> pending = CreatePendingFile(request.output);
+        if (pending.ok()) e.pending = std::move(pending).value();
+        if (!pending.ok()) failure = "cannot write " + request.output + ": " + pending.reason();
     }
     if (!failure.empty()) {
         result.error = failure;

@@ -23,7 +23,9 @@ TransformStatus StereoPipelines::Allocate(int frameW, int frameH, const StereoSe
 
 namespace {
 
-void Sleep(int milliseconds) {
+// The pause of the "CPU usage" control between the steps of a frame (10 ms
+// for every percent below 100): the control is there to slow the run down.
+void CpuUsagePause(int milliseconds) {
     if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
@@ -64,7 +66,7 @@ ConversionHooks StereoHooks(StereoPipelines& pipelines, FisheyeApp& app, const S
     };
     const TransformSettings shared = TransformSettingsOf(app.settings.Copy());
     FrameCallbacks callbacks;
-    callbacks.sleep = [](int milliseconds) { Sleep(milliseconds); };
+    callbacks.sleep = [](int milliseconds) { CpuUsagePause(milliseconds); };
     hooks.convertFrame = [&pipelines, &app, stereo, shared, callbacks](const uint8_t* data,
                                                                          int32_t size) -> const FrameBuffer* {
         if (size != static_cast<int64_t>(pipelines.FrameWidth()) * pipelines.FrameHeight() * 4) {

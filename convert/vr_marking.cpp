@@ -17,11 +17,12 @@ std::string MarkExportedMovie(FisheyeApp& app, ExportResult& exported) {
         }
         return {};
     }
-    std::string copy, error;
-    if (!CreateSiblingFile(exported.pending, copy, error)) {
-        app.env.log.WriteLogLine("VR metadata: " + exported.outputPath + " left unmarked: " + error);
-        return error;
+    const Result<std::string> sibling = CreateSiblingFile(exported.pending);
+    if (!sibling.ok()) {
+        app.env.log.WriteLogLine("VR metadata: " + exported.outputPath + " left unmarked: " + sibling.reason());
+        return sibling.reason();
     }
+    const std::string& copy = sibling.value();
     // The run's own thread copies: the window is never the one that waits.
     const VrMarkResult result = MarkCopyAs180Video(exported.pending.tempPath, copy, exported.outputPath,
                                                    [&app](const std::string& line) { app.env.log.WriteLogLine(line); },
@@ -47,9 +48,8 @@ void NotPlaced(FisheyeApp& app, ExportResult& exported, const std::string& why) 
 // Renames a marked, verified movie into place; a failed marking is shown as
 // a warning once the movie is there.
 void RenameIntoPlace(FisheyeApp& app, UserInterface& ui, ExportResult& exported, const std::string& unmarked) {
-    std::string error;
-    if (!PlacePendingFile(exported.pending, error)) {
-        exported.error = "cannot write " + exported.outputPath + ": " + error;
+    if (const Status placed = PlacePendingFile(exported.pending); !placed.ok()) {
+        exported.error = "cannot write " + exported.outputPath + ": " + placed.reason();
         app.env.log.WriteLogLine("FFMPEG failed: " + exported.error);
         return;
     }

@@ -36,12 +36,9 @@ std::string Reason(int error) {
 
 }  // namespace
 
-bool WriteFileParts(const std::string& path, std::initializer_list<FilePart> parts, std::string* error) {
+Status WriteFileParts(const std::string& path, std::initializer_list<FilePart> parts) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        if (error) *error = Reason(errno);
-        return false;
-    }
+    if (fd < 0) return Failure{Reason(errno)};
     bool ok = true;
     for (const FilePart& part : parts) {
         if (!WriteAll(fd, part.data, part.size)) {
@@ -54,11 +51,9 @@ bool WriteFileParts(const std::string& path, std::initializer_list<FilePart> par
         ok = false;
         savedErrno = errno;
     }
-    if (!ok) {
-        if (error) *error = Reason(savedErrno);
-        ::unlink(path.c_str());  // a torn still must not be mistaken for a frame
-    }
-    return ok;
+    if (ok) return {};
+    ::unlink(path.c_str());  // a torn still must not be mistaken for a frame
+    return Failure{Reason(savedErrno)};
 }
 
 }  // namespace tessaly

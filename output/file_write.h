@@ -5,6 +5,8 @@
 #include <initializer_list>
 #include <string>
 
+#include "app/result.h"
+
 namespace tessaly {
 
 struct FilePart {
@@ -15,7 +17,7 @@ struct FilePart {
 // Creates or truncates `path` and writes the parts in order, one write call
 // per part (more only if the system writes short). On any failure (open,
 // write, close: missing folder, full disk, read-only folder) the partial file
-// is removed, `error` gets the reason and the result is false.
-bool WriteFileParts(const std::string& path, std::initializer_list<FilePart> parts, std::string* error);
+// is removed and the failure says why.
+Status WriteFileParts(const std::string& path, std::initializer_list<FilePart> parts);
 
 }  // namespace tessaly

@@ -160,7 +160,9 @@ bool JpegEncoder::Encode(const JpegSourceImage& source, int quality, std::string
 bool JpegEncoder::EncodeToFile(const std::string& path, const JpegSourceImage& image, int quality,
                                std::string* error) {
     if (!Encode(image, quality, error)) return false;
-    return WriteFileParts(path, {{buffer_.data(), size_}}, error);
+    const Status written = WriteFileParts(path, {{buffer_.data(), size_}});
+    if (!written.ok() && error) *error = written.reason();
+    return written.ok();
 }
 
 }  // namespace tessaly

@@ -75,8 +75,7 @@ void Forget(const std::string& path) {
     gMade.erase(std::remove(gMade.begin(), gMade.end(), path), gMade.end());
 }
 
-bool CreateUnique(const std::string& folder, const std::string& fileName, std::string& path,
-                  std::string& error) {
+Result<std::string> CreateUnique(const std::string& folder, const std::string& fileName) {
     // The folder's own limit: some file systems allow fewer than 255 bytes.
     const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
     const size_t nameMax = limit > 0 ? static_cast<size_t>(limit) : 255;
@@ -86,15 +85,13 @@ bool CreateUnique(const std::string& folder, const std::string& fileName, std::s
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             ::close(fd);
-            path = candidate;
             Remember(candidate);
-            return true;
+            return candidate;
         }
         lastError = errno;
         if (lastError != EEXIST) break;
     }
-    error = "cannot create a temporary file in " + folder + ": " + std::strerror(lastError);
-    return false;
+    return Failure{"cannot create a temporary file in " + folder + ": " + std::strerror(lastError)};
 }
 
 bool SyncFile(const std::string& path, int& code) {
@@ -206,27 +203,26 @@ std::string TemporaryNameFor(const std::string& fileName, const std::string& tag
     return "." + stem + middle + ext;
 }
 
-bool CreatePendingFile(const std::string& finalPath, PendingFile& pending, std::string& error) {
-    pending = PendingFile{};
+Result<PendingFile> CreatePendingFile(const std::string& finalPath) {
+    PendingFile pending;
     pending.finalPath = finalPath;
     pending.placePath = FollowLinks(finalPath);
-    return CreateUnique(FolderOf(pending.placePath), NameOf(pending.placePath), pending.tempPath, error);
+    Result<std::string> made = CreateUnique(FolderOf(pending.placePath), NameOf(pending.placePath));
+    if (!made.ok()) return Failure{made.reason()};
+    pending.tempPath = std::move(made).value();
+    return pending;
 }
 
-bool CreateSiblingFile(const PendingFile& pending, std::string& path, std::string& error) {
-    return CreateUnique(FolderOf(pending.placePath), NameOf(pending.placePath), path, error);
+Result<std::string> CreateSiblingFile(const PendingFile& pending) {
+    return CreateUnique(FolderOf(pending.placePath), NameOf(pending.placePath));
 }
 
-bool PlacePendingFile(PendingFile& pending, std::string& error) {
-    if (pending.tempPath.empty()) {
-        error = "nothing to place at " + pending.finalPath;
-        return false;
-    }
+Status PlacePendingFile(PendingFile& pending) {
+    if (pending.tempPath.empty()) return Failure{"nothing to place at " + pending.finalPath};
     auto fail = [&](int code, const std::string& what) {
         const std::string disk = DiskFullReason(code, pending.finalPath);
-        error = disk.empty() ? what + ": " + std::strerror(code) : disk;
         DiscardPendingFile(pending);
-        return false;
+        return Failure{disk.empty() ? what + ": " + std::strerror(code) : disk};
     };
     struct stat replaced {};
     if (::stat(pending.placePath.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode) &&
@@ -246,7 +242,7 @@ bool PlacePendingFile(PendingFile& pending, std::string& error) {
         ::fsync(folder);
         ::close(folder);
     }
-    return true;
+    return {};
 }
 
 void DiscardPendingFile(PendingFile& pending) {

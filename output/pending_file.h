@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/result.h"
+
 namespace tessaly {
 
 // The hidden name for `fileName` (a name without folder) with `tag` as its
@@ -24,18 +26,19 @@ struct PendingFile {
 
 // Creates an empty hidden file beside `finalPath` (O_EXCL: never anyone
 // else's file). A link as the final name is followed: the file it names is
-// the one replaced, and the link stays. False with `error` set when no such
-// file can be made.
-bool CreatePendingFile(const std::string& finalPath, PendingFile& pending, std::string& error);
+// the one replaced, and the link stays. A failure says why no such file can
+// be made.
+Result<PendingFile> CreatePendingFile(const std::string& finalPath);
 
-// Another hidden file beside the same place (for a copy of the pending one).
-bool CreateSiblingFile(const PendingFile& pending, std::string& path, std::string& error);
+// Another hidden file beside the same place (for a copy of the pending one):
+// its path.
+Result<std::string> CreateSiblingFile(const PendingFile& pending);
 
 // Gives the pending file the permissions the replaced file had (a new file
 // keeps those it was created with), flushes it to disk and renames it over
 // the final name. On failure the temporary file is removed and the final
 // name is untouched.
-bool PlacePendingFile(PendingFile& pending, std::string& error);
+Status PlacePendingFile(PendingFile& pending);
 
 // Removes the temporary file (nothing else); safe to call twice.
 void DiscardPendingFile(PendingFile& pending);

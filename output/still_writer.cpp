@@ -95,10 +95,8 @@ StillResult StillWriter::WriteStillBmp(int32_t frameNumber, const uint8_t* bgrx,
     const uint64_t bytes = FrameBytes(bgrx, width, height);
     if (bytes == 0) return Failed(path, "no frame or unusable frame size");
     const std::array<uint8_t, 54> headers = MakeBmpHeaders(width, height);
-    std::string reason;
-    if (!WriteFileParts(path, {{headers.data(), 14}, {headers.data() + 14, 40}, {bgrx, bytes}}, &reason)) {
-        return Failed(path, reason);
-    }
+    const Status written = WriteFileParts(path, {{headers.data(), 14}, {headers.data() + 14, 40}, {bgrx, bytes}});
+    if (!written.ok()) return Failed(path, written.reason());
     CountersOf(StillFormat::Bmp).written.fetch_add(1);
     return {};
 }

@@ -261,29 +261,29 @@ Result<OutputFacts> ReadOutputFacts(const std::string& path) {
     return facts;
 }
 
-std::string VerifyOutputMovie(const std::string& path, const OutputExpectation& want) {
+Status VerifyOutputMovie(const std::string& path, const OutputExpectation& want) {
     const Result<OutputFacts> read = ReadOutputFacts(path);
-    if (!read.ok()) return read.reason();
+    if (!read.ok()) return Failure{read.reason()};
     const OutputFacts& got = read.value();
     if (got.width != want.width || got.height != want.height) {
-        return "its picture is " + std::to_string(got.width) + "x" + std::to_string(got.height) +
-               ", not " + std::to_string(want.width) + "x" + std::to_string(want.height);
+        return Failure{"its picture is " + std::to_string(got.width) + "x" + std::to_string(got.height) +
+               ", not " + std::to_string(want.width) + "x" + std::to_string(want.height)};
     }
-    if (got.packets == 0) return "it holds no video frame";
+    if (got.packets == 0) return Failure{"it holds no video frame"};
     const double expected = want.frameRate > 0 ? want.frames / want.frameRate : 0;
     // One frame either way, at the converted rate and at the output rate.
     double slack = want.frameRate > 0 ? 1.0 / want.frameRate : 0;
     if (want.outputRate > 0) slack += 1.0 / want.outputRate;
     if (std::fabs(got.videoSeconds - expected) > slack + 0.002) {
-        return "it holds " + Seconds(got.videoSeconds) + " of video, " + Seconds(expected) +
-               " were converted";
+        return Failure{"it holds " + Seconds(got.videoSeconds) + " of video, " + Seconds(expected) +
+               " were converted"};
     }
     if (want.outputRate <= 0 && std::llabs(got.packets - want.frames) > 1) {
-        return "it holds " + std::to_string(got.packets) + " frames, " +
-               std::to_string(want.frames) + " were converted";
+        return Failure{"it holds " + std::to_string(got.packets) + " frames, " +
+               std::to_string(want.frames) + " were converted"};
     }
-    if (want.sound && !got.hasAudio) return "its sound is missing";
-    if (!want.sound && got.hasAudio) return "it has a sound track the movie has not";
+    if (want.sound && !got.hasAudio) return Failure{"its sound is missing"};
+    if (!want.sound && got.hasAudio) return Failure{"it has a sound track the movie has not"};
     return {};
 }
 

@@ -65,8 +65,8 @@ struct OutputFacts {
 // cannot be read says why.
 Result<OutputFacts> ReadOutputFacts(const std::string& path);
 
-// Empty when the movie at `path` meets the expectation, else the reason in
-// words ("it holds 1.000 s of video, 2.900 s were converted").
-std::string VerifyOutputMovie(const std::string& path, const OutputExpectation& want);
+// Whether the movie at `path` meets the expectation; a failure's reason is
+// in words ("it holds 1.000 s of video, 2.900 s were converted").
+Status VerifyOutputMovie(const std::string& path, const OutputExpectation& want);
 
 }  // namespace tessaly

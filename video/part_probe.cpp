@@ -216,31 +216,33 @@ std::string CopyPackets(AVFormatContext* in, AVFormatContext* out, int retimed, 
 
 }  // namespace
 
-std::string CopyMovie(const std::string& source, const std::string& target, const MovieCopy& how) {
+Status CopyMovie(const std::string& source, const std::string& target, const MovieCopy& how) {
     int rc = 0;
     AVFormatContext* rawIn = OpenFile(source, rc);
-    if (rawIn == nullptr) return "cannot read " + source + " (" + ErrorText(rc) + ")";
+    if (rawIn == nullptr) return Failure{"cannot read " + source + " (" + ErrorText(rc) + ")"};
     const auto closeIn = [](AVFormatContext* c) { avformat_close_input(&c); };
     std::unique_ptr<AVFormatContext, decltype(closeIn)> in(rawIn, closeIn);
     rc = avformat_find_stream_info(in.get(), nullptr);
-    if (rc < 0) return "cannot read " + source + " (" + ErrorText(rc) + ")";
+    if (rc < 0) return Failure{"cannot read " + source + " (" + ErrorText(rc) + ")"};
     AVFormatContext* rawOut = nullptr;
     rc = avformat_alloc_output_context2(&rawOut, nullptr, nullptr, target.c_str());
-    if (rc < 0 || rawOut == nullptr) return "no container for " + target + " (" + ErrorText(rc) + ")";
+    if (rc < 0 || rawOut == nullptr) return Failure{"no container for " + target + " (" + ErrorText(rc) + ")"};
     std::unique_ptr<AVFormatContext, OutputFree> out(rawOut);
     const bool retime = how.rateNum > 0 && how.rateDen > 0;
     const int retimed = retime ? av_find_best_stream(in.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0) : -1;
     const AVRational slot{how.rateDen, how.rateNum};
     std::string error = AddCopiedStreams(in.get(), out.get(), how.comment, retimed, slot);
-    if (!error.empty()) return error;
+    if (!error.empty()) return Failure{error};
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     rc = avio_open2(&out->pb, ("file:" + target).c_str(), AVIO_FLAG_WRITE, nullptr, &options);
     av_dict_free(&options);
-    if (rc < 0) return "cannot write " + target + " (" + ErrorText(rc) + ")";
+    if (rc < 0) return Failure{"cannot write " + target + " (" + ErrorText(rc) + ")"};
     rc = avformat_write_header(out.get(), nullptr);
-    if (rc < 0) return "cannot write " + target + " (" + ErrorText(rc) + ")";
-    return CopyPackets(in.get(), out.get(), retimed, slot);
+    if (rc < 0) return Failure{"cannot write " + target + " (" + ErrorText(rc) + ")"};
+    error = CopyPackets(in.get(), out.get(), retimed, slot);
+    if (!error.empty()) return Failure{error};
+    return {};
 }
 
 }  // namespace tessaly

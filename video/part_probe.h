@@ -45,7 +45,7 @@ struct MovieCopy {
 
 // Stream-copies every packet of the movie at `source` into `target` (an
 // existing file, overwritten; the container follows its extension) as
-// `how` says. Empty when done; else why not.
-std::string CopyMovie(const std::string& source, const std::string& target, const MovieCopy& how);
+// `how` says; a failure says why not.
+Status CopyMovie(const std::string& source, const std::string& target, const MovieCopy& how);
 
 }  // namespace tessaly

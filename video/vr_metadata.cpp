@@ -436,18 +436,20 @@ VrMarkResult MarkCopyAs180Video(const std::string& source, const std::string& ta
 VrMarkResult MarkAs180Video(const std::string& path, const VrLogFn& log, StereoLayout stereo) {
     if (VrMuxerFor(OutputExtension(path)).empty()) return MarkCopy(path, path, path, log, stereo);
     // A link is followed: the movie it names is marked and the link stays.
-    PendingFile pending;
-    std::string error;
-    if (!CreatePendingFile(path, pending, error)) {
+    Result<PendingFile> made = CreatePendingFile(path);
+    if (!made.ok()) {
         VrMarkResult result;
-        result.reason = error;
+        result.reason = made.reason();
         return Finish(result, path, log, stereo);
     }
+    PendingFile pending = std::move(made).value();
     VrMarkResult result = MarkCopy(pending.placePath, pending.tempPath, path, {}, stereo);
     // The marked movie keeps the permissions of the one it replaces.
-    if (result.status == VrMarkStatus::kMarked && !PlacePendingFile(pending, error)) {
-        result.status = VrMarkStatus::kFailed;
-        result.reason = error;
+    if (result.status == VrMarkStatus::kMarked) {
+        if (const Status placed = PlacePendingFile(pending); !placed.ok()) {
+            result.status = VrMarkStatus::kFailed;
+            result.reason = placed.reason();
+        }
     }
     DiscardPendingFile(pending);
     return Finish(result, path, log, stereo);

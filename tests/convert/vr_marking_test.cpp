@@ -61,8 +61,7 @@ TEST(VrMarkingTest, OnlyAVerifiedMovieIsPlacedAndAFailedMarkingIsAWarning) {
             std::ofstream(output, std::ios::binary) << "the user's movie";
             ExportResult exported;
             exported.outputPath = output, exported.videoExt = c.ext, exported.verified = c.verified;
-            std::string error;
-            ASSERT_TRUE(CreatePendingFile(output, exported.pending, error)) << error;
+            exported.pending = CreatePendingFile(output).value();
             std::ofstream(exported.pending.tempPath, std::ios::binary) << "not a movie";
 
             PlaceExportedMovie(app, ui, exported);

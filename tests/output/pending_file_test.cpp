@@ -54,9 +54,9 @@ TEST(PendingFileTest, PlacedFilesReplaceTheNameAndDiscardedOnesLeaveNothing) {
     ::chmod(out.c_str(), 0640);
 
     // Discarded: the old file keeps its bytes, no hidden file is left.
-    PendingFile pending;
-    std::string error;
-    ASSERT_TRUE(CreatePendingFile(out, pending, error)) << error;
+    Result<PendingFile> made = CreatePendingFile(out);
+    ASSERT_TRUE(made.ok()) << made.reason();
+    PendingFile pending = made.value();
     EXPECT_EQ(fs::path(pending.tempPath).parent_path(), dir.path());
     EXPECT_TRUE(fs::path(pending.tempPath).filename().string().starts_with(".out.tessaly-"));
     std::ofstream(pending.tempPath) << "half a movie";
@@ -66,9 +66,9 @@ TEST(PendingFileTest, PlacedFilesReplaceTheNameAndDiscardedOnesLeaveNothing) {
     EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"out.mp4"});
 
     // Placed: the new bytes under the name, with the old file's permissions.
-    ASSERT_TRUE(CreatePendingFile(out, pending, error)) << error;
+    pending = CreatePendingFile(out).value();
     std::ofstream(pending.tempPath) << "new movie";
-    ASSERT_TRUE(PlacePendingFile(pending, error)) << error;
+    ASSERT_TRUE(PlacePendingFile(pending).ok());
     EXPECT_EQ(ReadFile(out), "new movie");
     EXPECT_EQ(fs::status(out).permissions() & fs::perms::all, fs::perms(0640));
     EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"out.mp4"});
@@ -77,26 +77,23 @@ TEST(PendingFileTest, PlacedFilesReplaceTheNameAndDiscardedOnesLeaveNothing) {
     fs::create_directories(dir.path() / "links");
     const fs::path link = dir.path() / "links" / "link.mp4";
     fs::create_symlink("../out.mp4", link);
-    ASSERT_TRUE(CreatePendingFile(link.string(), pending, error)) << error;
+    pending = CreatePendingFile(link.string()).value();
     EXPECT_EQ(fs::path(pending.tempPath).parent_path(), dir.path() / "links" / "..");
     std::ofstream(pending.tempPath) << "through the link";
-    ASSERT_TRUE(PlacePendingFile(pending, error)) << error;
+    ASSERT_TRUE(PlacePendingFile(pending).ok());
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(ReadFile(out), "through the link");
 
     // Two files at once get two names; a folder that is not there fails.
-    PendingFile a, b;
-    ASSERT_TRUE(CreatePendingFile(out, a, error));
-    ASSERT_TRUE(CreatePendingFile(out, b, error));
+    PendingFile a = CreatePendingFile(out).value(), b = CreatePendingFile(out).value();
     EXPECT_NE(a.tempPath, b.tempPath);
-    std::string sibling;
-    ASSERT_TRUE(CreateSiblingFile(a, sibling, error));
+    const std::string sibling = CreateSiblingFile(a).value();
     EXPECT_NE(sibling, a.tempPath);
     ::unlink(sibling.c_str());
     DiscardPendingFile(a);
     DiscardPendingFile(b);
-    EXPECT_FALSE(CreatePendingFile((dir.path() / "none" / "x.mp4").string(), a, error));
-    EXPECT_NE(error.find("cannot create a temporary file in"), std::string::npos) << error;
+    const Result<PendingFile> none = CreatePendingFile((dir.path() / "none" / "x.mp4").string());
+    EXPECT_NE(none.reason().find("cannot create a temporary file in"), std::string::npos) << none.reason();
     EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"links", "out.mp4"}));
 }
 

@@ -344,20 +344,21 @@ JobTag EyeCutTag(int eye) {
 
 // The fraction of a pixel the eye's circle centre lies off where its window
 // and cut place it (X,Y in source pixels); none when left out.
+constexpr ValueForm kEyeShiftForm{.parts = 2, .decimals = true, .min = -1, .max = 1,
+                                  .needs = "the centre's shift X,Y in source pixels, each from -1 to 1"};
+
 JobTag EyeShiftTag(int eye) {
-    return {EyeTag(eye, "SHIFT"),
-            [eye](const MovieJob& j) {
-                const CentreShift& s = j.stereo.settings.shifts[eye];
-                return IfStereo(j, NumbersText({s.x, s.y}));
-            },
-            [eye](const std::string& v, MovieJob& j, std::string& why) {
-                double d[2] = {0, 0};
-                const bool good = ReadNumbers(v, 2, -1.0, 1.0, d);
-                if (!good) why = "needs the centre's shift X,Y in source pixels, each from -1 to 1";
-                if (good) j.stereo.settings.shifts[eye] = CentreShift{d[0], d[1]};
-                return good;
-            },
-            true, false, true};
+    return FormTag(EyeTag(eye, "SHIFT"), kEyeShiftForm,
+                   [eye](const MovieJob& j) -> std::optional<FormValue> {
+                       const CentreShift& s = j.stereo.settings.shifts[eye];
+                       if (!j.stereo.IsStereo()) return std::nullopt;
+                       return Numbers({s.x, s.y});
+                   },
+                   [eye](const FormValue& v, MovieJob& j) {
+                       j.stereo.settings.shifts[eye] = CentreShift{v.numbers[0], v.numbers[1]};
+                       return true;
+                   },
+                   true, true);
 }
 
 JobTag EyeCircleTag(int eye) {

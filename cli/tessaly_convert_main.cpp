@@ -49,6 +49,7 @@
 #include "convert/movie_conversion.h"
 #include "convert/movie_part.h"
 #include "convert/part_join.h"
+#include "convert/stereo_pair.h"
 #include "convert/transform_adapters.h"
 #include "output/pending_file.h"
 #include "transform/circle_finder.h"
@@ -265,6 +266,31 @@ int ResolveStereoEyes(FisheyeApp& app, const std::string& input, JobStereo& ster
         found = AlignStereoEyes(input, app.settings->lens, stereo, said, problem);
     }
     return found || StopSignal() != 0 ? 0 : kExitInput;
+}
+
+// The eyes of a pair of movies: each movie's circle and cut, and the right
+// movie's offset (given, or found from the sound: said on standard output
+// too), once, here. Returns 0, or the exit code of a failure in `problem`.
+int ResolvePairEyes(FisheyeApp& app, const ConvertOptions& options, JobStereo& stereo, std::vector<std::string>& said,
+                    std::string& problem) {
+    if (const std::string right = CheckInput(options.rightInput); !right.empty()) {
+        problem = "cannot open " + options.rightInput + ": " + right;
+        return kExitInput;
+    }
+    SetStopFlag(&app.run.stopRequested);
+    const Status resolved =
+        ResolveStereoPair(options.input, options.rightInput, options.rightOffset, stereo, said, &app.run.stopRequested);
+    SetStopFlag(nullptr);
+    if (StopSignal() != 0) return 0;
+    if (!resolved.ok()) {
+        problem = resolved.reason();
+        return kExitInput;
+    }
+    for (const std::string& line : said) {
+        if (line.rfind("sound sync:", 0) == 0) std::printf("%s\n", line.c_str());
+    }
+    std::fflush(stdout);
+    return 0;
 }
 
 // The run's log lives in its folder while it runs and joins the shared log
@@ -549,8 +575,9 @@ int BuildJob(ConvertOptions& options, const char* argv0, FisheyeApp& app, MovieJ
     const CutRect before = CutOf(*app.settings);
     JobStereo stereo;
     stereo.settings = options.stereo;
-    const int code = stereo.IsStereo() ? ResolveStereoEyes(app, options.input, stereo, cutLines, cutProblem)
-                                       : ChooseCut(app, options, cutLines, cutProblem, circle);
+    const int code = stereo.IsPair()     ? ResolvePairEyes(app, options, stereo, cutLines, cutProblem)
+                     : stereo.IsStereo() ? ResolveStereoEyes(app, options.input, stereo, cutLines, cutProblem)
+                                         : ChooseCut(app, options, cutLines, cutProblem, circle);
     if (code != 0) return Fail(code, cutProblem);
     const CutRect cut = CutOf(*app.settings);
     notes.cutOrigin = stereo.IsStereo() ? EyeCutsText(stereo) + " placed on the eyes' lens circles"
@@ -596,6 +623,10 @@ int ReadJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app, M
                                     " bytes; now " + std::to_string(now.width) + "x" + std::to_string(now.height) +
                                     ", " + std::to_string(now.bytes) + " bytes)");
     }
+    if (job.stereo.IsPair() && ReadJobMovie(job.stereo.right.path) != job.stereo.right) {
+        return Fail(kExitInput, "the right movie " + job.stereo.right.path + " is not the one the job " +
+                                    options.jobFile + " was made for");
+    }
     StartUpOptions startUp;
     startUp.programDir = ProgramFolder(argv0);
     startUp.privateRun = true;
@@ -613,6 +644,7 @@ int ReadJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app, M
 // The file may not be the movie or an output.
 int SaveJob(const MovieJob& job, const std::string& path) {
     std::vector<std::string> paths{job.movie.path};
+    if (job.stereo.IsPair()) paths.push_back(job.stereo.right.path);
     paths.insert(paths.end(), job.outputs.paths.begin(), job.outputs.paths.end());
     for (const std::string& other : paths) {
         std::error_code ec;
@@ -628,6 +660,7 @@ int SaveJob(const MovieJob& job, const std::string& path) {
     };
     MovieJob saved = job;
     saved.movie.path = saved.geometry.moviePath = whole(job.movie.path);
+    if (saved.stereo.IsPair()) saved.stereo.right.path = whole(job.stereo.right.path);
     for (std::string& output : saved.outputs.paths) output = whole(output);
     if (!saved.run.tempDir.empty()) saved.run.tempDir = whole(saved.run.tempDir);
     if (const Status written = WriteJobFile(saved, path); !written.ok()) return Fail(kExitFailed, written.reason());

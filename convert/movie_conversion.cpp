@@ -4,6 +4,8 @@
 #include <malloc.h>
 #endif
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <utility>
 
@@ -33,6 +35,12 @@ public:
         if (error == StreamError::kNone) info_ = stream_.Info();
         return error;
     }
+    // A pair of movies runs as long as both: the facts say no more.
+    void LimitTo(double seconds, int32_t frames) {
+        info_.durationSeconds = std::min(info_.durationSeconds, seconds);
+        info_.duration = std::min(info_.duration, MediaTime{static_cast<int64_t>(seconds * 1e7)});
+        info_.frameCount = std::min(info_.frameCount, frames);
+    }
     // Stops the decoding thread and releases the movie; true when it was open.
     bool Close() {
         const bool wasOpen = stream_.IsOpen();
@@ -45,6 +53,30 @@ private:
     VideoStream stream_;
     MediaInfo info_;
 };
+
+double FramesPerSecond(const MediaInfo& info) {
+    return info.timePerFrame.count() > 0 ? 1e7 / static_cast<double>(info.timePerFrame.count()) : 0;
+}
+
+// Opens the right movie of a pair and limits the left's facts to the span
+// both share; empty, or why the pair cannot be converted.
+std::string OpenRightEye(RightEyeFeed& feed, HeadlessMovie& left, const ConversionOptions& options, RunLog& log) {
+    log.WriteLogLine("Open right movie: " + options.rightMovie + ", its frame n + " +
+                     std::to_string(options.rightOffset) + " with the left's frame n");
+    const std::string problem = feed.Open(options.rightMovie, options.rightOffset);
+    if (!problem.empty()) return "the right movie " + options.rightMovie + ": " + problem;
+    const MediaInfo l = left.Info(), r = feed.Info();
+    if (r.frameWidth != l.frameWidth || r.frameHeight != l.frameHeight) {
+        return "the right movie's pictures are " + std::to_string(r.frameWidth) + "x" + std::to_string(r.frameHeight) +
+               ", the left's " + std::to_string(l.frameWidth) + "x" + std::to_string(l.frameHeight);
+    }
+    const double rate = FramesPerSecond(l);
+    if (rate <= 0 || std::fabs(FramesPerSecond(r) - rate) > rate * 1e-3) {
+        return "the two movies run at different frame rates";
+    }
+    left.LimitTo(r.durationSeconds - options.rightOffset / rate, r.frameCount - options.rightOffset);
+    return {};
+}
 
 }  // namespace
 
@@ -75,6 +107,8 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
     // A stereo run converts each eye in a pipeline of its own; they outlive
     // the stream, which the Shutdown below stops.
     std::unique_ptr<StereoPipelines> eyes;
+    RightEyeFeed rightEye;
+    app.run.shutdown.AddStopHook([&rightEye] { rightEye.Close(); });
     // A failure below (no thread or no memory to be had) ends the stream
     // and its thread before it goes on to the caller.
     try {
@@ -83,6 +117,9 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
         if (error != StreamError::kNone) {
             conversion.openError = stream.OpenProblem();
             if (conversion.openError.empty()) conversion.openError = "the movie could not be opened";
+            log.WriteLogLine("Open failed: " + conversion.openError);
+        } else if (options.stereo.input == StereoLayout::kPair &&
+                   !(conversion.openError = OpenRightEye(rightEye, movie, options, log)).empty()) {
             log.WriteLogLine("Open failed: " + conversion.openError);
         } else if (app.run.stopRequested.load()) {
             conversion.openError = "stopped while the movie was opening";
@@ -107,7 +144,10 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
                 eyes->Allocate(info.frameWidth, info.frameHeight, options.stereo);
             }
             const ConversionHooks hooks =
-                eyes ? StereoHooks(*eyes, app, options.stereo) : PipelineHooks(pipeline, app);
+                eyes ? StereoHooks(*eyes, app, options.stereo,
+                                   options.stereo.input == StereoLayout::kPair ? &rightEye : nullptr,
+                                   FramesPerSecond(info))
+                     : PipelineHooks(pipeline, app);
             conversion.result = options.streamOutputs.empty()
                                     ? RunConversion(app, ui, movie, hooks, output, options)
                                     : RunStreamingConversion(app, ui, movie, hooks, options.streamOutputs, options);
@@ -117,6 +157,7 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
         app.run.RequestStop();
         app.run.streamState = StreamState::Stopped;
         if (!app.run.shutdownDone.load()) Shutdown(app);
+        rightEye.Close();
         movie.Close();
         throw;
     }

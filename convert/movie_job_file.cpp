@@ -337,8 +337,10 @@ Values IfStereo(const MovieJob& j, std::string value) { return j.stereo.IsStereo
 JobTag StereoLayoutTag(const std::string& tag, StereoLayout StereoSettings::*field) {
     return {tag, [=](const MovieJob& j) { return IfStereo(j, StereoLayoutName(j.stereo.settings.*field)); },
             [=](const std::string& v, MovieJob& j, std::string& why) {
-                const std::optional<StereoLayout> layout = StereoLayoutFromName(v);
-                if (!layout) why = "needs sbs or tb";
+                const bool input = field == &StereoSettings::input;
+                std::optional<StereoLayout> layout = StereoLayoutFromName(v);
+                if (!input && layout == StereoLayout::kPair) layout.reset();
+                if (!layout) why = input ? "needs sbs, tb or pair" : "needs sbs or tb";
                 if (layout) j.stereo.settings.*field = *layout;
                 return layout.has_value();
             },
@@ -443,6 +445,51 @@ JobTag EyeAngleTag(int eye, const char* what, std::optional<double> EyeAngles::*
             true, false, true};
 }
 
+// The right movie of a pair: its path, its facts (STREAM,WIDTH,HEIGHT,
+// RATE_NUM,RATE_DEN,BYTES) and the offset of its frames.
+Values IfPair(const MovieJob& j, std::string value) { return j.stereo.IsPair() ? Values{value} : Values{}; }
+
+void AddPairTags(std::vector<JobTag>& t) {
+    t.push_back({"RIGHT_MOVIE", [](const MovieJob& j) { return IfPair(j, EscapeJobValue(j.stereo.right.path)); },
+                 [](const std::string& v, MovieJob& j, std::string& why) {
+                     if (!UnescapeJobValue(v, j.stereo.right.path) || j.stereo.right.path.empty()) {
+                         why = "needs a path (escapes: \\\\, \\n, \\r, \\t, \\xHH)";
+                     }
+                     return why.empty();
+                 },
+                 true, false, true});
+    t.push_back({"RIGHT_FACTS",
+                 [](const MovieJob& j) {
+                     const JobMovie& m = j.stereo.right;
+                     return IfPair(j, NumbersText<int64_t>({m.stream, m.width, m.height, m.rateNum, m.rateDen, m.bytes}));
+                 },
+                 [](const std::string& v, MovieJob& j, std::string& why) {
+                     int64_t n[6] = {0, 0, 0, 0, 0, 0};
+                     if (!ReadNumbers<int64_t>(v, 6, -1, INT64_MAX, n) || n[1] > 65536 || n[2] > 65536 ||
+                         n[3] > INT32_MAX || n[4] > INT32_MAX) {
+                         why = "needs the right movie's STREAM,WIDTH,HEIGHT,RATE_NUM,RATE_DEN,BYTES";
+                         return false;
+                     }
+                     JobMovie& m = j.stereo.right;
+                     m.stream = static_cast<int32_t>(n[0]);
+                     m.width = static_cast<int32_t>(n[1]);
+                     m.height = static_cast<int32_t>(n[2]);
+                     m.rateNum = static_cast<int32_t>(n[3]);
+                     m.rateDen = static_cast<int32_t>(n[4]);
+                     m.bytes = n[5];
+                     return true;
+                 },
+                 true, false, true});
+    t.push_back({"RIGHT_OFFSET", [](const MovieJob& j) { return IfPair(j, std::to_string(j.stereo.rightOffset)); },
+                 [](const std::string& v, MovieJob& j, std::string& why) {
+                     int64_t n = 0;
+                     if (!ReadWhole(v, 0, 1000000, n)) why = "needs the right movie's frames ahead of the left's, 0 or more";
+                     j.stereo.rightOffset = static_cast<int32_t>(n);
+                     return why.empty();
+                 },
+                 true, false, true});
+}
+
 void AddStereoTags(std::vector<JobTag>& t) {
     t.push_back(StereoLayoutTag("STEREO", &StereoSettings::input));
     t.push_back(StereoLayoutTag("STEREO_OUT", &StereoSettings::output));
@@ -457,6 +504,7 @@ void AddStereoTags(std::vector<JobTag>& t) {
         t.push_back(EyeAngleTag(eye, "PITCH", &EyeAngles::pitch, &LensSettings::pitch));
         t.push_back(EyeAngleTag(eye, "ROLL", &EyeAngles::roll, &LensSettings::roll));
     }
+    AddPairTags(t);
 }
 
 // Every tag in the order the file has them.

@@ -97,9 +97,10 @@ bool CheckOptionsAndFiles(ConvertOptions& o, const std::vector<std::string>& fil
     }
     const size_t movies = o.stereo.input == StereoLayout::kPair ? 2 : 1;
     if (files.size() < movies + 1) {
-        error = files.empty() ? "no input movie and no output movie given"
-                : movies == 2 && files.size() == 1 ? "--stereo pair needs LEFT RIGHT OUTPUT: no right movie given"
-                                                    : "no output movie given";
+        error = movies == 2    ? std::string("--stereo pair needs LEFT RIGHT OUTPUT: no ") +
+                                  (files.size() < 2 ? "right" : "output") + " movie given"
+                : files.empty() ? "no input movie and no output movie given"
+                                : "no output movie given";
         return false;
     }
     o.input = files[0];

@@ -78,6 +78,26 @@ std::string OpenRightEye(RightEyeFeed& feed, HeadlessMovie& left, const Conversi
     return {};
 }
 
+// Opens the movie, and a pair's right movie; empty, or why not.
+std::string OpenMovies(HeadlessMovie& movie, RightEyeFeed& rightEye, const ConversionOptions& options, RunLog& log) {
+    if (movie.Open() != StreamError::kNone) {
+        const std::string problem = movie.Stream().OpenProblem();
+        return problem.empty() ? "the movie could not be opened" : problem;
+    }
+    return options.stereo.input == StereoLayout::kPair ? OpenRightEye(rightEye, movie, options, log) : std::string();
+}
+
+// The hooks of a mono run, or of a stereo one with a pipeline per eye
+// (made into `eyes`) and, for a pair, the right movie's frames.
+ConversionHooks RunHooks(FisheyeApp& app, FramePipeline& pipeline, std::unique_ptr<StereoPipelines>& eyes,
+                         RightEyeFeed& rightEye, const MediaInfo& info, const ConversionOptions& options) {
+    if (!options.stereo.IsStereo()) return PipelineHooks(pipeline, app);
+    eyes = std::make_unique<StereoPipelines>();
+    eyes->Allocate(info.frameWidth, info.frameHeight, options.stereo);
+    const bool pair = options.stereo.input == StereoLayout::kPair;
+    return StereoHooks(*eyes, app, options.stereo, pair ? &rightEye : nullptr, FramesPerSecond(info));
+}
+
 }  // namespace
 
 MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeline& pipeline,
@@ -113,13 +133,8 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
     // and its thread before it goes on to the caller.
     try {
         log.WriteLogLine("Open movie: " + input);
-        const StreamError error = movie.Open();
-        if (error != StreamError::kNone) {
-            conversion.openError = stream.OpenProblem();
-            if (conversion.openError.empty()) conversion.openError = "the movie could not be opened";
-            log.WriteLogLine("Open failed: " + conversion.openError);
-        } else if (options.stereo.input == StereoLayout::kPair &&
-                   !(conversion.openError = OpenRightEye(rightEye, movie, options, log)).empty()) {
+        conversion.openError = OpenMovies(movie, rightEye, options, log);
+        if (!conversion.openError.empty()) {
             log.WriteLogLine("Open failed: " + conversion.openError);
         } else if (app.run.stopRequested.load()) {
             conversion.openError = "stopped while the movie was opening";
@@ -139,15 +154,7 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
             stream.Hold();
             stream.SeekToStart();
             app.run.vrStereo = options.stereo.IsStereo() ? options.stereo.output : StereoLayout::kMono;
-            if (options.stereo.IsStereo()) {
-                eyes = std::make_unique<StereoPipelines>();
-                eyes->Allocate(info.frameWidth, info.frameHeight, options.stereo);
-            }
-            const ConversionHooks hooks =
-                eyes ? StereoHooks(*eyes, app, options.stereo,
-                                   options.stereo.input == StereoLayout::kPair ? &rightEye : nullptr,
-                                   FramesPerSecond(info))
-                     : PipelineHooks(pipeline, app);
+            const ConversionHooks hooks = RunHooks(app, pipeline, eyes, rightEye, info, options);
             conversion.result = options.streamOutputs.empty()
                                     ? RunConversion(app, ui, movie, hooks, output, options)
                                     : RunStreamingConversion(app, ui, movie, hooks, options.streamOutputs, options);

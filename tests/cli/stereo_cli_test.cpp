@@ -297,12 +297,12 @@ TEST_F(StereoCliBase, ConvertsAPairOfMoviesSynchronisedBySound) {
     std::string made = "-";  // the left sound of the movies made last
     for (const PairRun& r : kRuns) {
         SCOPED_TRACE(r.name);
-        const std::string sound = *r.leftSound ? std::string(" -f lavfi -i anoisesrc=d=3.2:r=48000:") + r.leftSound : "";
+        const std::string sound = *r.leftSound ? std::string(" -f lavfi -i anoisesrc=d=2:r=48000:") + r.leftSound : "";
         const std::string make =
-            "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i color=gray:size=600x300:rate=25:duration=3.2 "
-            "-f lavfi -i anoisesrc=d=3.2:r=48000:seed=1" + sound + " -filter_complex \"[0:v]noise=alls=100:allf=t+u,gblur=sigma=4,eq=contrast=3,split[a][b];"
-            "color=black:size=300x300:rate=25:duration=3.2,format=gray,geq=lum='if(lte(hypot(X-149.5,Y-149.5),150),255,0)',split[m1][m2];"
-            "color=black:size=340x320:rate=25:duration=3.2,split[g1][g2];[a]" + fish + ",format=rgba[l0];[l0][m1]alphamerge[l];[b]" + fish +
+            "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i color=gray:size=600x300:rate=25:duration=2 "
+            "-f lavfi -i anoisesrc=d=2:r=48000:seed=1" + sound + " -filter_complex \"[0:v]noise=alls=100:allf=t+u,gblur=sigma=4,eq=contrast=3,split[a][b];"
+            "color=black:size=300x300:rate=25:duration=2,format=gray,geq=lum='if(lte(hypot(X-149.5,Y-149.5),150),255,0)',split[m1][m2];"
+            "color=black:size=340x320:rate=25:duration=2,split[g1][g2];[a]" + fish + ",format=rgba[l0];[l0][m1]alphamerge[l];[b]" + fish +
             ":yaw=8,format=rgba[r0];[r0][m2]alphamerge[r];[g1][l]overlay=20:10,trim=start_frame=7,"
             "setpts=PTS-STARTPTS,format=yuv420p[L];[g2][r]overlay=10:15,format=yuv420p[R]" +
             (*r.leftSound ? ";[2:a]atrim=start=0.28,asetpts=PTS-STARTPTS[la]\" -map [L] -map [la]" : "\" -map [L]") +
@@ -339,7 +339,7 @@ TEST_F(StereoCliBase, ConvertsAPairOfMoviesSynchronisedBySound) {
         }
         // The left movie's sound, as long as the left movie (the shorter).
         EXPECT_EQ(CaptureOutput("ffprobe -v error -select_streams a -show_entries stream=duration -of csv=p=0 " +
-                                ShellQuote(out)), "2.920000\n");
+                                ShellQuote(out)), "1.720000\n");
     }
 }
 

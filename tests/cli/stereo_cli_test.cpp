@@ -281,16 +281,17 @@ TEST_F(StereoCliBase, ConvertsAPairOfMoviesSynchronisedBySound) {
         const char* name;
         const char* leftSound;  // the scene's noise (seed=1), another noise, or none ("")
         const char* args;
+        bool viaJob;  // --save-job, then --job
         int status;
         const char* says;
         int rightFrame;  // the right movie's frame in the first output frame
     };
     const PairRun kRuns[] = {
-        {"found", "seed=1", "", 0, "sound sync: the right movie's frame n + 7 goes with the left's frame n", 7},
-        {"given", "seed=1", "--right-offset 3", 0, "n + 3 goes with the left's frame n (--right-offset)", 3},
-        {"job", "seed=1", "", 0, "wrote the job", 7},
-        {"unrelated", "seed=2", "", 3, "the two movies' sound does not agree (confidence ", -1},
-        {"silent", "", "", 3, "left.mp4 has no sound: give --right-offset", -1},
+        {"found", "seed=1", "", false, 0, "sound sync: the right movie's frame n + 7 goes with the left's frame n", 7},
+        {"given", "seed=1", "--right-offset 3", false, 0, "n + 3 goes with the left's frame n (--right-offset)", 3},
+        {"job", "seed=1", "", true, 0, "wrote the job", 7},
+        {"unrelated", "seed=2", "", false, 3, "the two movies' sound does not agree (confidence ", -1},
+        {"silent", "", "", false, 3, "left.mp4 has no sound: give --right-offset", -1},
     };
     const std::string fish = "v360=input=e:output=fisheye:h_fov=180:v_fov=180:w=300:h=300";
     const std::string left = (dir_ / "left.mp4").string(), right = (dir_ / "right.mp4").string();
@@ -317,11 +318,11 @@ TEST_F(StereoCliBase, ConvertsAPairOfMoviesSynchronisedBySound) {
         const std::string out = (temp / "out.mp4").string(), job = (temp / "job").string();
         const std::string options = std::string("--stereo pair --sharpen off ") + r.args + " --stills bmp --keep-stills --temp " +
                                     ShellQuote(temp.string()) + " ";
-        auto run = Convert(options + (*r.name == 'j' ? "--save-job " + ShellQuote(job) + " " : "") + ShellQuote(left) +
+        auto run = Convert(options + (r.viaJob ? "--save-job " + ShellQuote(job) + " " : "") + ShellQuote(left) +
                            " " + ShellQuote(right) + " " + ShellQuote(out));
         EXPECT_EQ(run.status, r.status) << run.output;
         EXPECT_NE(run.output.find(r.says), std::string::npos) << run.output;
-        if (*r.name == 'j') run = Convert("--job " + ShellQuote(job));
+        if (r.viaJob) run = Convert("--job " + ShellQuote(job));
         if (r.status != 0) continue;
         ASSERT_EQ(run.status, 0) << run.output;
         const std::vector<uint8_t> got = Frame(FirstStill(temp), "");

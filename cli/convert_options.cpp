@@ -91,11 +91,12 @@ bool CheckOptionsAndFiles(ConvertOptions& o, const std::vector<std::string>& fil
         }
         return true;
     }
-    if (o.partCount > 0 && files.size() > 2) {
-        error = "--part writes one part file: give IN PARTFILE";
+    const size_t movies = o.stereo.input == StereoLayout::kPair ? 2 : 1;
+    if (o.partCount > 0 && files.size() > movies + 1) {
+        error = movies == 2 ? "--part writes one part file: give LEFT RIGHT PARTFILE"
+                            : "--part writes one part file: give IN PARTFILE";
         return false;
     }
-    const size_t movies = o.stereo.input == StereoLayout::kPair ? 2 : 1;
     if (files.size() < movies + 1) {
         error = movies == 2    ? std::string("--stereo pair needs LEFT RIGHT OUTPUT: no ") +
                                   (files.size() < 2 ? "right" : "output") + " movie given"

@@ -40,6 +40,7 @@ public:
         info_.durationSeconds = std::min(info_.durationSeconds, seconds);
         info_.duration = std::min(info_.duration, MediaTime{static_cast<int64_t>(seconds * 1e7)});
         info_.frameCount = std::min(info_.frameCount, frames);
+        info_.declaredFrames = std::min<int64_t>(info_.declaredFrames, frames);
     }
     // Stops the decoding thread and releases the movie; true when it was open.
     bool Close() {

@@ -274,6 +274,19 @@ bool ReadStereoValue(const ConvertOption& self, const std::string& value, Conver
     return ApplyStereoOption(self.name, value, o.stereo, error);
 }
 
+// --right-offset N: a whole number of frames.
+bool ReadRightOffset(const ConvertOption&, const std::string& value, ConvertOptions& o, std::string& error) {
+    int64_t n = 0;
+    const char* end = value.data() + value.size();
+    const auto [ptr, ec] = std::from_chars(value.data(), end, n);
+    if (value.empty() || ec != std::errc() || ptr != end || n < -1000000 || n > 1000000) {
+        error = "--right-offset needs a whole number of frames, got '" + value + "'";
+        return false;
+    }
+    o.rightOffset = static_cast<int32_t>(n);
+    return true;
+}
+
 // A stereo switch (--swap-eyes, --align-eyes, --no-align-eyes).
 bool SetStereoSwitch(const ConvertOption& self, const std::string&, ConvertOptions& o, std::string&) {
     return ApplyStereoSwitch(self.name, o.stereo);
@@ -359,12 +372,19 @@ const ConvertOption kTable[] = {
     {.name = "--check-options", .value = "OPTIONS... INPUT OUTPUT",
      .help = "(first) check a command line as a\n"
              "run would, up to its first frame, and convert nothing"},
-    {.name = "--stereo", .value = "sbs|tb", .section = kStereo,
+    {.name = "--stereo", .value = "sbs|tb|pair", .section = kStereo,
      .help = "INPUT holds two eyes: side by side (left eye on the\n"
              "left) or top-bottom (left eye on top). Each eye's\n"
              "lens circle is found in its half and cut on its own;\n"
-             "lens, field of view and angles are shared",
+             "lens, field of view and angles are shared. pair: two\n"
+             "movies, one camera each (LEFT RIGHT OUTPUT), synchronised\n"
+             "by their sound; the output has the left movie's sound\n"
+             "and ends with the shorter movie",
      .apply = ReadStereoValue},
+    {.name = "--right-offset", .value = "FRAMES", .section = kStereo,
+     .help = "(--stereo pair) the right movie's frame that goes with\n"
+             "the left's first, in place of the one the sound shows",
+     .apply = ReadRightOffset},
     {.name = "--swap-eyes", .section = kStereo,
      .help = "the first half holds the right eye (a dual-fisheye\n"
              "lens whose picture lands the left eye on the right)",

@@ -51,6 +51,9 @@ bool CheckOptionsAndFiles(ConvertOptions& o, const std::vector<std::string>& fil
         return false;
     }
     error = StereoOptionsProblem(o.stereo, StereoOnlyOptionsGiven(o.stereo), o.cut || o.circle, o.flip, o.join);
+    if (error.empty() && o.rightOffset && o.stereo.input != StereoLayout::kPair) {
+        error = "--right-offset needs --stereo pair";
+    }
     if (!error.empty()) return false;
     // The model and field of view given together must suit each other.
     if (o.lensModel && o.fov) {
@@ -88,19 +91,29 @@ bool CheckOptionsAndFiles(ConvertOptions& o, const std::vector<std::string>& fil
         }
         return true;
     }
-    if (o.partCount > 0 && files.size() > 2) {
-        error = "--part writes one part file: give IN PARTFILE";
+    const size_t movies = o.stereo.input == StereoLayout::kPair ? 2 : 1;
+    if (o.partCount > 0 && files.size() > movies + 1) {
+        error = movies == 2 ? "--part writes one part file: give LEFT RIGHT PARTFILE"
+                            : "--part writes one part file: give IN PARTFILE";
         return false;
     }
-    if (files.size() < 2) {
-        error = files.empty() ? "no input movie and no output movie given" : "no output movie given";
+    if (files.size() < movies + 1) {
+        error = movies == 2    ? std::string("--stereo pair needs LEFT RIGHT OUTPUT: no ") +
+                                  (files.size() < 2 ? "right" : "output") + " movie given"
+                : files.empty() ? "no input movie and no output movie given"
+                                : "no output movie given";
         return false;
     }
     o.input = files[0];
-    o.outputs.assign(files.begin() + 1, files.end());
+    if (movies == 2) o.rightInput = files[1];
+    o.outputs.assign(files.begin() + static_cast<std::ptrdiff_t>(movies), files.end());
+    if (movies == 2 && o.rightInput == o.input) {
+        error = "the right movie " + o.rightInput + " is the left movie";
+        return false;
+    }
     for (const std::string& output : o.outputs) {
-        if (output == o.input) {
-            error = "the output movie " + output + " is the input movie";
+        if (output == o.input || output == o.rightInput) {
+            error = "the output movie " + output + " is the " + (output == o.input ? "input" : "right") + " movie";
             return false;
         }
     }

@@ -83,6 +83,11 @@ struct ConvertOptions {
     // Two eyes in one frame (--stereo), as asked for: the job of these
     // options gets each eye's cut from the circle search.
     StereoSettings stereo;
+    // --stereo pair LEFT RIGHT OUT: the right eye's movie (`input` holds the
+    // left's), and --right-offset N, its frame that goes with the left's
+    // first (none: found from the sound).
+    std::string rightInput;
+    std::optional<int32_t> rightOffset;
 
     bool help = false;
     bool version = false;

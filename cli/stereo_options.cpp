@@ -30,7 +30,13 @@ bool ApplyStereoOption(const std::string& name, const std::string& value, Stereo
     if (name == "--stereo" || name == "--stereo-out") {
         const std::optional<StereoLayout> layout = StereoLayoutFromName(value);
         if (!layout) {
-            error = name + " needs sbs (side by side) or tb (top-bottom), got '" + value + "'";
+            error = name + (name == "--stereo" ? " needs sbs (side by side), tb (top-bottom) or pair (two movies)"
+                                               : " needs sbs (side by side) or tb (top-bottom)") +
+                    ", got '" + value + "'";
+            return false;
+        }
+        if (name == "--stereo-out" && layout == StereoLayout::kPair) {
+            error = "--stereo-out needs sbs (side by side) or tb (top-bottom), got 'pair'";
             return false;
         }
         (name == "--stereo" ? stereo.input : stereo.output) = *layout;

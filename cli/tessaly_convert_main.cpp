@@ -49,6 +49,7 @@
 #include "convert/movie_conversion.h"
 #include "convert/movie_part.h"
 #include "convert/part_join.h"
+#include "convert/stereo_pair.h"
 #include "convert/transform_adapters.h"
 #include "output/pending_file.h"
 #include "transform/circle_finder.h"
@@ -262,6 +263,27 @@ Status ResolveStereoEyes(FisheyeApp& app, const std::string& input, JobStereo& s
     }
     if (found || StopSignal() != 0) return {};
     return Fail(kExitInput, problem);
+}
+
+// The eyes of a pair of movies: each movie's circle and cut, and the right
+// movie's offset (given, or found from the sound: said on standard output
+// too), once, here.
+Status ResolvePairEyes(FisheyeApp& app, const ConvertOptions& options, JobStereo& stereo,
+                       std::vector<std::string>& said) {
+    if (const std::string right = CheckInput(options.rightInput); !right.empty()) {
+        return Fail(kExitInput, "cannot open " + options.rightInput + ": " + right);
+    }
+    SetStopFlag(&app.run.stopRequested);
+    const Status resolved =
+        ResolveStereoPair(options.input, options.rightInput, options.rightOffset, stereo, said, &app.run.stopRequested);
+    SetStopFlag(nullptr);
+    if (StopSignal() != 0) return {};
+    if (!resolved.ok()) return Fail(kExitInput, resolved.reason());
+    for (const std::string& line : said) {
+        if (line.rfind("sound sync:", 0) == 0) std::printf("%s\n", line.c_str());
+    }
+    std::fflush(stdout);
+    return {};
 }
 
 // The run's log lives in its folder while it runs and joins the shared log
@@ -547,8 +569,9 @@ Status BuildJob(ConvertOptions& options, const char* argv0, FisheyeApp& app, Mov
     const CutRect before = CutOf(*app.settings);
     JobStereo stereo;
     stereo.settings = options.stereo;
-    const Status chosen = stereo.IsStereo() ? ResolveStereoEyes(app, options.input, stereo, cutLines)
-                                            : ChooseCut(app, options, cutLines, circle);
+    const Status chosen = stereo.IsPair()     ? ResolvePairEyes(app, options, stereo, cutLines)
+                          : stereo.IsStereo() ? ResolveStereoEyes(app, options.input, stereo, cutLines)
+                                              : ChooseCut(app, options, cutLines, circle);
     if (!chosen.ok()) return chosen;
     const CutRect cut = CutOf(*app.settings);
     notes.cutOrigin = stereo.IsStereo() ? EyeCutsText(stereo) + " placed on the eyes' lens circles"
@@ -595,6 +618,10 @@ Status ReadJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app
                                     " bytes; now " + std::to_string(now.width) + "x" + std::to_string(now.height) +
                                     ", " + std::to_string(now.bytes) + " bytes)");
     }
+    if (job.stereo.IsPair() && ReadJobMovie(job.stereo.right.path) != job.stereo.right) {
+        return Fail(kExitInput, "the right movie " + job.stereo.right.path + " is not the one the job " +
+                                    options.jobFile + " was made for");
+    }
     StartUpOptions startUp;
     startUp.programDir = ProgramFolder(argv0);
     startUp.privateRun = true;
@@ -612,6 +639,7 @@ Status ReadJob(const ConvertOptions& options, const char* argv0, FisheyeApp& app
 // The file may not be the movie or an output.
 Status SaveJob(const MovieJob& job, const std::string& path) {
     std::vector<std::string> paths{job.movie.path};
+    if (job.stereo.IsPair()) paths.push_back(job.stereo.right.path);
     paths.insert(paths.end(), job.outputs.paths.begin(), job.outputs.paths.end());
     for (const std::string& other : paths) {
         std::error_code ec;
@@ -627,6 +655,7 @@ Status SaveJob(const MovieJob& job, const std::string& path) {
     };
     MovieJob saved = job;
     saved.movie.path = saved.geometry.moviePath = whole(job.movie.path);
+    if (saved.stereo.IsPair()) saved.stereo.right.path = whole(job.stereo.right.path);
     for (std::string& output : saved.outputs.paths) output = whole(output);
     if (!saved.run.tempDir.empty()) saved.run.tempDir = whole(saved.run.tempDir);
     if (const Status written = WriteJobFile(saved, path); !written.ok()) return Fail(kExitFailed, written.reason());

@@ -300,14 +300,24 @@ std::thread StartSoundExtraction(Run& run, AudioExtractionResult& audio) {
 // Frames keep their times: a movie whose frames come at varying intervals is
 // repeated and dropped into the constant rate the encoder is given, so
 // picture and sound stay together. A part keeps its own span of slots.
+// A pair of movies ends with the shorter one (the movie's facts say how
+// long both run together): no slot past it, whatever the left movie holds.
+SlotWindow PairWindow(const Run& run, SlotWindow window, double rate) {
+    if (run.options.stereo.input != StereoLayout::kPair) return window;
+    window.end = std::min(window.end, SlotsForDuration(run.info.durationSeconds, rate));
+    return window;
+}
+
 void PlaceFrameSlots(Run& run, FrameCallback& callback, double rate) {
     const MediaInfo& info = run.info;
     VideoStream& stream = run.movie.Stream();
     callback.KeepFrameTimes(rate, SlotsForDuration(info.durationSeconds, rate));
-    if (run.options.partCount > 0) {
+    if (run.options.partCount == 0 && run.options.stereo.input == StereoLayout::kPair) {
+        callback.KeepSlots(PairWindow(run, SlotWindow{}, rate));
+    } else if (run.options.partCount > 0) {
         const SlotWindow window =
             PartWindow(SlotsForDuration(info.durationSeconds, rate), run.options.partIndex, run.options.partCount);
-        callback.KeepSlots(window);
+        callback.KeepSlots(PairWindow(run, window, rate));
         // A later part reads the movie from the key frame before its span:
         // two slots early, so the frame that shows in its first slot (the
         // last one due before it) is decoded too.
@@ -849,7 +859,7 @@ ConversionHooks PipelineHooks(FramePipeline& pipeline, FisheyeApp& app, PaintFn 
     callbacks.paintPreviews = std::move(paint);
     callbacks.sleep = [](int milliseconds) { CpuUsagePause(milliseconds); };
     hooks.convertFrame = [&pipeline, &app, readSettings, callbacks](
-                             const uint8_t* data, int32_t size) -> const FrameBuffer* {
+                             double, const uint8_t* data, int32_t size) -> const FrameBuffer* {
         // The cut is locked during a run and the geometry was built from it;
         // filters, flip and aspect are read afresh for every frame.
         const TransformStatus status = pipeline.ConvertFrame(

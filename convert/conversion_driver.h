@@ -37,8 +37,9 @@ struct ConversionHooks {
     // The run's geometry from all four cut values, with the crop and output
     // buffers allocated; the build logs its lines through `log`.
     std::function<GeometryResult(const AppSettings& settings, const LogFn& log)> buildGeometry;
-    // One delivered frame into the output frame (null: frame refused).
-    std::function<const FrameBuffer*(const uint8_t* data, int32_t size)> convertFrame;
+    // One delivered frame, due at `time` seconds, into the output frame
+    // (null: frame refused).
+    std::function<const FrameBuffer*(double time, const uint8_t* data, int32_t size)> convertFrame;
     // Release the output frame after the run; may be empty.
     std::function<void()> releaseOutput;
 };
@@ -109,6 +110,11 @@ struct ConversionOptions {
     // its own cut and the two are joined into one frame
     // (convert/stereo_hooks.h). A job's run takes its MovieJob::stereo.
     StereoSettings stereo;
+    // A pair of movies (stereo.input kPair): the right eye's movie, and the
+    // right frame that goes with the left's first (left frame n shows with
+    // right frame n + rightOffset). The run ends with the shorter of the two.
+    std::string rightMovie;
+    int32_t rightOffset = 0;
     // The settings the run converts with, copied by a caller whose other
     // threads change them; empty: a copy of the application's as the run starts.
     std::optional<AppSettings> settings;

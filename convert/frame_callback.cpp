@@ -169,7 +169,7 @@ const FrameBuffer* FrameCallback::PreviousOutput() {
         // The frame before the window's first slot shows in it: converted
         // now, exactly as a whole run converts it.
         holding_ = false;
-        lastOut_ = convert_(held_.data(), static_cast<int32_t>(held_.size()));
+        lastOut_ = convert_(heldTime_, held_.data(), static_cast<int32_t>(held_.size()));
         if (lastOut_ != nullptr && lastOut_->Empty()) lastOut_ = nullptr;
         if (lastOut_ == nullptr) ++refusedFrames;
     }
@@ -189,14 +189,14 @@ bool FrameCallback::FillSlot(const FrameBuffer* frame) {
     return true;
 }
 
-void FrameCallback::WindowedFrame(const SlotPlan& plan, const uint8_t* data, int32_t length) {
+void FrameCallback::WindowedFrame(const SlotPlan& plan, double time, const uint8_t* data, int32_t length) {
     int64_t own = nextSlot_ + plan.repeats;
     const FrameBuffer* converted = nullptr;
     bool convertedOwn = false;
     const auto convertOwn = [&] {
         if (!convertedOwn) {
             convertedOwn = true;
-            converted = convert_(data, length);
+            converted = convert_(time, data, length);
             if (converted != nullptr && converted->Empty()) converted = nullptr;
             if (converted == nullptr) ++refusedFrames;
         }
@@ -224,6 +224,7 @@ void FrameCallback::WindowedFrame(const SlotPlan& plan, const uint8_t* data, int
     if (own < window_.first) {
         // Before the window: kept as it came, in case a repeat carries it in.
         held_.assign(data, data + length);
+        heldTime_ = time;
         holding_ = true;
         havePrevious_ = true;
         ++nextSlot_;
@@ -269,7 +270,7 @@ void FrameCallback::OnFrame(double sampleTime, const uint8_t* data, int32_t leng
         return;
     }
     if (windowed_) {
-        WindowedFrame(plan, data, length);
+        WindowedFrame(plan, sampleTime, data, length);
         reachedSlots_ = std::max(reachedSlots_.load(), nextSlot_);
         return;
     }
@@ -282,7 +283,7 @@ void FrameCallback::OnFrame(double sampleTime, const uint8_t* data, int32_t leng
     // Load, input filters, crop, projection and sharpen. The process keeps
     // its priority: real-time priority needs privileges and can starve the
     // machine, and the writer threads take the still encoding off this one.
-    const FrameBuffer* out = convert_(data, length);
+    const FrameBuffer* out = convert_(sampleTime, data, length);
     if (out == nullptr || out->Empty()) {
         ++refusedFrames;
         return;

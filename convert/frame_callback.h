@@ -33,9 +33,10 @@ ProgressTexts ProgressFigures(double interval, double passed, int32_t numFrames)
 
 class FrameCallback {
 public:
-    // Turns one delivered frame (bottom-up BGRX bytes) into the output frame
-    // and returns it, or null when the frame was refused (a wrong size).
-    using ConvertFn = std::function<const FrameBuffer*(const uint8_t* data, int32_t size)>;
+    // Turns one delivered frame (bottom-up BGRX bytes, due at `time`
+    // seconds) into the output frame and returns it, or null when the frame
+    // was refused (a wrong size).
+    using ConvertFn = std::function<const FrameBuffer*(double time, const uint8_t* data, int32_t size)>;
 
     // Takes one finished frame (bottom-up BGRX) somewhere: a still, a pipe.
     using SinkFn = std::function<StillResult(int32_t frameNumber, const uint8_t* bgrx,
@@ -120,7 +121,7 @@ private:
     // Hands `out` on as the next still and counts it.
     void Emit(const FrameBuffer& out);
     // OnFrame with a window: the frame fills `plan`'s slots inside it.
-    void WindowedFrame(const SlotPlan& plan, const uint8_t* data, int32_t length);
+    void WindowedFrame(const SlotPlan& plan, double time, const uint8_t* data, int32_t length);
     // The previous frame's output, converted now if it was only held.
     const FrameBuffer* PreviousOutput();
     // One slot of the timeline: handed on when the window holds it, else
@@ -143,6 +144,7 @@ private:
     bool windowed_ = false;
     SlotWindow window_;
     std::vector<uint8_t> held_;
+    double heldTime_ = 0;
     bool holding_ = false;
     bool havePrevious_ = false;
     std::atomic<int32_t> windowDone_{0};

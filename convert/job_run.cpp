@@ -52,6 +52,9 @@ std::string StartProblem(const MovieJob& job, const FisheyeApp& app) {
     if (ReadJobMovie(job.movie.path) != job.movie) {
         return "the movie " + job.movie.path + " is missing or has changed since the job was made";
     }
+    if (job.stereo.IsPair() && ReadJobMovie(job.stereo.right.path) != job.stereo.right) {
+        return "the right movie " + job.stereo.right.path + " is missing or has changed since the job was made";
+    }
     if (FindEncoderProgram(app.env.programDir).empty()) {
         return EncoderMissing("", app.env.programDir) + ": install ffmpeg";
     }
@@ -72,6 +75,8 @@ ConversionOptions JobConversionOptions(const MovieJob& job) {
     run.partIndex = job.run.partIndex;
     run.partCount = job.run.partCount;
     run.stereo = job.stereo.settings;
+    run.rightMovie = job.stereo.right.path;
+    run.rightOffset = job.stereo.rightOffset;
     return run;
 }
 

@@ -4,6 +4,8 @@
 #include <malloc.h>
 #endif
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <utility>
 
@@ -33,6 +35,13 @@ public:
         if (error == StreamError::kNone) info_ = stream_.Info();
         return error;
     }
+    // A pair of movies runs as long as both: the facts say no more.
+    void LimitTo(double seconds, int32_t frames) {
+        info_.durationSeconds = std::min(info_.durationSeconds, seconds);
+        info_.duration = std::min(info_.duration, MediaTime{static_cast<int64_t>(seconds * 1e7)});
+        info_.frameCount = std::min(info_.frameCount, frames);
+        info_.declaredFrames = std::min<int64_t>(info_.declaredFrames, frames);
+    }
     // Stops the decoding thread and releases the movie; true when it was open.
     bool Close() {
         const bool wasOpen = stream_.IsOpen();
@@ -45,6 +54,50 @@ private:
     VideoStream stream_;
     MediaInfo info_;
 };
+
+double FramesPerSecond(const MediaInfo& info) {
+    return info.timePerFrame.count() > 0 ? 1e7 / static_cast<double>(info.timePerFrame.count()) : 0;
+}
+
+// Opens the right movie of a pair and limits the left's facts to the span
+// both share; empty, or why the pair cannot be converted.
+std::string OpenRightEye(RightEyeFeed& feed, HeadlessMovie& left, const ConversionOptions& options, RunLog& log) {
+    log.WriteLogLine("Open right movie: " + options.rightMovie + ", its frame n + " +
+                     std::to_string(options.rightOffset) + " with the left's frame n");
+    const std::string problem = feed.Open(options.rightMovie, options.rightOffset);
+    if (!problem.empty()) return "the right movie " + options.rightMovie + ": " + problem;
+    const MediaInfo l = left.Info(), r = feed.Info();
+    if (r.frameWidth != l.frameWidth || r.frameHeight != l.frameHeight) {
+        return "the right movie's pictures are " + std::to_string(r.frameWidth) + "x" + std::to_string(r.frameHeight) +
+               ", the left's " + std::to_string(l.frameWidth) + "x" + std::to_string(l.frameHeight);
+    }
+    const double rate = FramesPerSecond(l);
+    if (rate <= 0 || std::fabs(FramesPerSecond(r) - rate) > rate * 1e-3) {
+        return "the two movies run at different frame rates";
+    }
+    left.LimitTo(r.durationSeconds - options.rightOffset / rate, r.frameCount - options.rightOffset);
+    return {};
+}
+
+// Opens the movie, and a pair's right movie; empty, or why not.
+std::string OpenMovies(HeadlessMovie& movie, RightEyeFeed& rightEye, const ConversionOptions& options, RunLog& log) {
+    if (movie.Open() != StreamError::kNone) {
+        const std::string problem = movie.Stream().OpenProblem();
+        return problem.empty() ? "the movie could not be opened" : problem;
+    }
+    return options.stereo.input == StereoLayout::kPair ? OpenRightEye(rightEye, movie, options, log) : std::string();
+}
+
+// The hooks of a mono run, or of a stereo one with a pipeline per eye
+// (made into `eyes`) and, for a pair, the right movie's frames.
+ConversionHooks RunHooks(FisheyeApp& app, FramePipeline& pipeline, std::unique_ptr<StereoPipelines>& eyes,
+                         RightEyeFeed& rightEye, const MediaInfo& info, const ConversionOptions& options) {
+    if (!options.stereo.IsStereo()) return PipelineHooks(pipeline, app);
+    eyes = std::make_unique<StereoPipelines>();
+    eyes->Allocate(info.frameWidth, info.frameHeight, options.stereo);
+    const bool pair = options.stereo.input == StereoLayout::kPair;
+    return StereoHooks(*eyes, app, options.stereo, pair ? &rightEye : nullptr, FramesPerSecond(info));
+}
 
 }  // namespace
 
@@ -75,14 +128,14 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
     // A stereo run converts each eye in a pipeline of its own; they outlive
     // the stream, which the Shutdown below stops.
     std::unique_ptr<StereoPipelines> eyes;
+    RightEyeFeed rightEye;
+    app.run.shutdown.AddStopHook([&rightEye] { rightEye.Close(); });
     // A failure below (no thread or no memory to be had) ends the stream
     // and its thread before it goes on to the caller.
     try {
         log.WriteLogLine("Open movie: " + input);
-        const StreamError error = movie.Open();
-        if (error != StreamError::kNone) {
-            conversion.openError = stream.OpenProblem();
-            if (conversion.openError.empty()) conversion.openError = "the movie could not be opened";
+        conversion.openError = OpenMovies(movie, rightEye, options, log);
+        if (!conversion.openError.empty()) {
             log.WriteLogLine("Open failed: " + conversion.openError);
         } else if (app.run.stopRequested.load()) {
             conversion.openError = "stopped while the movie was opening";
@@ -102,12 +155,7 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
             stream.Hold();
             stream.SeekToStart();
             app.run.vrStereo = options.stereo.IsStereo() ? options.stereo.output : StereoLayout::kMono;
-            if (options.stereo.IsStereo()) {
-                eyes = std::make_unique<StereoPipelines>();
-                eyes->Allocate(info.frameWidth, info.frameHeight, options.stereo);
-            }
-            const ConversionHooks hooks =
-                eyes ? StereoHooks(*eyes, app, options.stereo) : PipelineHooks(pipeline, app);
+            const ConversionHooks hooks = RunHooks(app, pipeline, eyes, rightEye, info, options);
             conversion.result = options.streamOutputs.empty()
                                     ? RunConversion(app, ui, movie, hooks, outputs, options)
                                     : RunStreamingConversion(app, ui, movie, hooks, options.streamOutputs, options);
@@ -117,6 +165,7 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
         app.run.RequestStop();
         app.run.streamState = StreamState::Stopped;
         if (!app.run.shutdownDone.load()) Shutdown(app);
+        rightEye.Close();
         movie.Close();
         throw;
     }

@@ -54,6 +54,7 @@ std::string StereoProblem(const MovieJob& job) {
     const StereoSettings& s = job.stereo.settings;
     if (s.output == StereoLayout::kMono) return "a stereo job needs an output layout (sbs or tb)";
     if (job.flip) return "flipping would swap the eyes' sides: a stereo job cannot flip";
+    if (job.stereo.IsPair() && job.stereo.right.path.empty()) return "a pair of movies needs the right movie";
     const FrameRegion& left = s.windows[kLeftEye];
     const FrameRegion& right = s.windows[kRightEye];
     if (left.w < 1 || left.h < 1 || left.w != right.w || left.h != right.h) {

@@ -109,7 +109,14 @@ struct JobStereo {
     // How far the eyes were apart before the alignment took it out; none
     // when they were not aligned (--no-align-eyes, or nothing to measure).
     std::optional<EyeOffset> measured;
+    // Two movies (settings.input kPair): the left eye's is the job's movie,
+    // the right eye's this one, as it was when the job was made; its frame
+    // n + rightOffset goes with the left's frame n (the offset their sound
+    // showed, or the one given), resolved once.
+    JobMovie right;
+    int32_t rightOffset = 0;
 
+    bool IsPair() const { return settings.input == StereoLayout::kPair; }
     bool IsStereo() const { return settings.IsStereo(); }
     bool operator==(const JobStereo&) const = default;
 };

@@ -271,8 +271,10 @@ Values IfStereo(const MovieJob& j, std::string value) { return j.stereo.IsStereo
 JobTag StereoLayoutTag(const std::string& tag, StereoLayout StereoSettings::*field) {
     return {tag, [=](const MovieJob& j) { return IfStereo(j, StereoLayoutName(j.stereo.settings.*field)); },
             [=](const std::string& v, MovieJob& j, std::string& why) {
-                const std::optional<StereoLayout> layout = StereoLayoutFromName(v);
-                if (!layout) why = "needs sbs or tb";
+                const bool input = field == &StereoSettings::input;
+                std::optional<StereoLayout> layout = StereoLayoutFromName(v);
+                if (!input && layout == StereoLayout::kPair) layout.reset();
+                if (!layout) why = input ? "needs sbs, tb or pair" : "needs sbs or tb";
                 if (layout) j.stereo.settings.*field = *layout;
                 return layout.has_value();
             },
@@ -394,6 +396,59 @@ JobTag EyeAngleTag(int eye, const char* what, std::optional<double> EyeAngles::*
             true, false, true};
 }
 
+// The right movie of a pair: its path, its facts (STREAM,WIDTH,HEIGHT,
+// RATE_NUM,RATE_DEN,BYTES) and the offset of its frames.
+Values IfPair(const MovieJob& j, std::string value) { return j.stereo.IsPair() ? Values{value} : Values{}; }
+
+void AddPairTags(std::vector<JobTag>& t) {
+    t.push_back({"RIGHT_MOVIE", [](const MovieJob& j) { return IfPair(j, EscapeJobValue(j.stereo.right.path)); },
+                 [](const std::string& v, MovieJob& j, std::string& why) {
+                     if (!UnescapeJobValue(v, j.stereo.right.path) || j.stereo.right.path.empty()) {
+                         why = "needs a path (escapes: \\\\, \\n, \\r, \\t, \\xHH)";
+                     }
+                     return why.empty();
+                 },
+                 true, false, true});
+    t.push_back({"RIGHT_FACTS",
+                 [](const MovieJob& j) {
+                     const JobMovie& m = j.stereo.right;
+                     std::string text;
+                     for (const int64_t n : {int64_t{m.stream}, int64_t{m.width}, int64_t{m.height}, int64_t{m.rateNum},
+                                             int64_t{m.rateDen}, m.bytes}) {
+                         text += (text.empty() ? "" : ",") + std::to_string(n);
+                     }
+                     return IfPair(j, text);
+                 },
+                 [](const std::string& v, MovieJob& j, std::string& why) {
+                     int64_t n[6] = {0, 0, 0, 0, 0, 0};
+                     const std::vector<std::string> parts = SplitAt(v, ',');
+                     bool read = parts.size() == 6;
+                     for (size_t i = 0; read && i < 6; ++i) read = ReadWholeNumber(parts[i], -1, INT64_MAX, n[i]);
+                     if (!read || n[1] > 65536 || n[2] > 65536 ||
+                         n[3] > INT32_MAX || n[4] > INT32_MAX) {
+                         why = "needs the right movie's STREAM,WIDTH,HEIGHT,RATE_NUM,RATE_DEN,BYTES";
+                         return false;
+                     }
+                     JobMovie& m = j.stereo.right;
+                     m.stream = static_cast<int32_t>(n[0]);
+                     m.width = static_cast<int32_t>(n[1]);
+                     m.height = static_cast<int32_t>(n[2]);
+                     m.rateNum = static_cast<int32_t>(n[3]);
+                     m.rateDen = static_cast<int32_t>(n[4]);
+                     m.bytes = n[5];
+                     return true;
+                 },
+                 true, false, true});
+    t.push_back({"RIGHT_OFFSET", [](const MovieJob& j) { return IfPair(j, std::to_string(j.stereo.rightOffset)); },
+                 [](const std::string& v, MovieJob& j, std::string& why) {
+                     int64_t n = 0;
+                     if (!ReadWholeNumber(v, 0, 1000000, n)) why = "needs the right movie's frames ahead of the left's, 0 or more";
+                     j.stereo.rightOffset = static_cast<int32_t>(n);
+                     return why.empty();
+                 },
+                 true, false, true});
+}
+
 void AddStereoTags(std::vector<JobTag>& t) {
     t.push_back(StereoLayoutTag("STEREO", &StereoSettings::input));
     t.push_back(StereoLayoutTag("STEREO_OUT", &StereoSettings::output));
@@ -409,6 +464,7 @@ void AddStereoTags(std::vector<JobTag>& t) {
         t.push_back(EyeAngleTag(eye, "PITCH", &EyeAngles::pitch, &LensSettings::pitch));
         t.push_back(EyeAngleTag(eye, "ROLL", &EyeAngles::roll, &LensSettings::roll));
     }
+    AddPairTags(t);
 }
 
 // Every tag in the order the file has them.

@@ -58,7 +58,8 @@ GeometryResult BuildBothEyes(StereoPipelines& pipelines, const StereoSettings& s
 
 }  // namespace
 
-ConversionHooks StereoHooks(StereoPipelines& pipelines, FisheyeApp& app, const StereoSettings& stereo) {
+ConversionHooks StereoHooks(StereoPipelines& pipelines, FisheyeApp& app, const StereoSettings& stereo,
+                            RightEyeFeed* rightEye, double framesPerSecond) {
     ConversionHooks hooks;
     hooks.previewBusy = [] { return 0; };
     hooks.buildGeometry = [&pipelines, stereo](const AppSettings& settings, const LogFn& log) {
@@ -67,11 +68,16 @@ ConversionHooks StereoHooks(StereoPipelines& pipelines, FisheyeApp& app, const S
     const TransformSettings shared = TransformSettingsOf(app.settings.Copy());
     FrameCallbacks callbacks;
     callbacks.sleep = [](int milliseconds) { CpuUsagePause(milliseconds); };
-    hooks.convertFrame = [&pipelines, &app, stereo, shared, callbacks](const uint8_t* data,
-                                                                         int32_t size) -> const FrameBuffer* {
+    hooks.convertFrame = [&pipelines, &app, stereo, shared, callbacks, rightEye, framesPerSecond](
+                             double time, const uint8_t* data, int32_t size) -> const FrameBuffer* {
         if (size != static_cast<int64_t>(pipelines.FrameWidth()) * pipelines.FrameHeight() * 4) {
             app.env.log.WriteLogLine("Frame refused (" + std::to_string(size) + " bytes): " +
                                      StatusText(TransformStatus::kBadSampleSize));
+            return nullptr;
+        }
+        const uint8_t* sources[2] = {data, rightEye ? rightEye->FrameFor(time, framesPerSecond) : data};
+        if (sources[kRightEye] == nullptr) {
+            app.env.log.WriteLogLine("Frame refused: the right movie has ended");
             return nullptr;
         }
         for (int eye = 0; eye < 2; ++eye) {
@@ -79,7 +85,7 @@ ConversionHooks StereoHooks(StereoPipelines& pipelines, FisheyeApp& app, const S
             s.cut = stereo.cuts[eye];
             s.lens = EyeLens(shared.lens, stereo.angles[eye]);
             const TransformStatus status =
-                pipelines.Eye(eye).ConvertWindow(data, pipelines.FrameWidth(), pipelines.FrameHeight(),
+                pipelines.Eye(eye).ConvertWindow(sources[eye], pipelines.FrameWidth(), pipelines.FrameHeight(),
                                                  stereo.windows[eye], s, FrameSwitchesOf(app.run), callbacks);
             if (status != TransformStatus::kOk) {
                 app.env.log.WriteLogLine("Frame refused (" + std::to_string(size) + " bytes, " + EyeName(eye) +

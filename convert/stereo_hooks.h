@@ -9,6 +9,7 @@
 
 #include "app/app_state.h"
 #include "convert/conversion_driver.h"
+#include "convert/right_eye_feed.h"
 #include "transform/frame_pipeline.h"
 #include "transform/stereo_layout.h"
 
@@ -34,7 +35,11 @@ private:
 
 // The hooks of a run over `stereo`'s two eyes. The geometry a build returns
 // is the left eye's with the joined frame's size; a build whose eyes come
-// out at different sizes is refused.
-ConversionHooks StereoHooks(StereoPipelines& pipelines, FisheyeApp& app, const StereoSettings& stereo);
+// out at different sizes is refused. A pair of movies (input kPair) takes
+// the right eye from `rightEye` (frames of the same size as the left
+// movie's, which runs at `framesPerSecond`); a frame without its right eye
+// (the right movie ended) is refused.
+ConversionHooks StereoHooks(StereoPipelines& pipelines, FisheyeApp& app, const StereoSettings& stereo,
+                            RightEyeFeed* rightEye = nullptr, double framesPerSecond = 0);
 
 }  // namespace tessaly

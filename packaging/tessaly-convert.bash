@@ -22,8 +22,12 @@ _tessaly_convert() {
             COMPREPLY=($(compgen -W "equidistant equisolid stereographic orthographic" -- "$cur")); return ;;
         --fov)
             COMPREPLY=($(compgen -W "180 190 200 220" -- "$cur")); return ;;
-        --stereo|--stereo-out)
+        --stereo)
+            COMPREPLY=($(compgen -W "sbs tb pair" -- "$cur")); return ;;
+        --stereo-out)
             COMPREPLY=($(compgen -W "sbs tb" -- "$cur")); return ;;
+        --right-offset)
+            return ;;
         --left-yaw|--left-pitch|--left-roll|--right-yaw|--right-pitch|--right-roll)
             return ;;
         --cut|--circle|--brightness|--contrast|--cpu|--yaw|--pitch|--roll|--part|--encoder-stall|--camera|--crop-factor|--focal|--aperture|--list-lenses)
@@ -40,7 +44,7 @@ _tessaly_convert() {
             --flip --aspect --lens --fov --yaw --pitch --roll --lens-profile --camera --crop-factor --focal --aperture
             --lens-file --list-lenses --stills --quality --resize --temp --keep-stills --no-vr-metadata
             --part --join --job --save-job --check-options --encoder-stall --strict --help --version
-            --stereo --stereo-out --swap-eyes --align-eyes --no-align-eyes
+            --stereo --right-offset --stereo-out --swap-eyes --align-eyes --no-align-eyes
             --left-yaw --left-pitch --left-roll --right-yaw --right-pitch --right-roll" -- "$cur"))
         return
     fi

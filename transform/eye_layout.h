@@ -11,11 +11,12 @@ enum class StereoLayout : int32_t {
     kMono = 0,
     kSideBySide = 1,  // left eye in the left half
     kTopBottom = 2,   // left eye in the top half
+    kPair = 3,        // two movies, one eye each (an input layout only)
 };
 
-// "mono", "sbs", "tb".
+// "mono", "sbs", "tb", "pair".
 const char* StereoLayoutName(StereoLayout layout);
-// "sbs" or "tb" (the stereo layouts a user names).
+// "sbs", "tb" or "pair" (the stereo layouts a user names).
 std::optional<StereoLayout> StereoLayoutFromName(std::string_view name);
 
 }  // namespace tessaly

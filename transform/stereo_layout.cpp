@@ -6,6 +6,7 @@ const char* StereoLayoutName(StereoLayout layout) {
     switch (layout) {
         case StereoLayout::kSideBySide: return "sbs";
         case StereoLayout::kTopBottom: return "tb";
+        case StereoLayout::kPair: return "pair";
         case StereoLayout::kMono: break;
     }
     return "mono";
@@ -14,6 +15,7 @@ const char* StereoLayoutName(StereoLayout layout) {
 std::optional<StereoLayout> StereoLayoutFromName(std::string_view name) {
     if (name == "sbs") return StereoLayout::kSideBySide;
     if (name == "tb") return StereoLayout::kTopBottom;
+    if (name == "pair") return StereoLayout::kPair;
     return std::nullopt;
 }
 

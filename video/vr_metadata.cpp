@@ -109,7 +109,8 @@ int Stereo3DType(StereoLayout layout) {
     switch (layout) {
         case StereoLayout::kSideBySide: return AV_STEREO3D_SIDEBYSIDE;
         case StereoLayout::kTopBottom: return AV_STEREO3D_TOPBOTTOM;
-        case StereoLayout::kMono: break;
+        case StereoLayout::kMono:
+        case StereoLayout::kPair: break;
     }
     return AV_STEREO3D_2D;
 }

@@ -128,8 +128,8 @@ TEST(OptionVocabulary, JobFileTagsAreTheManualsAndTheOptions) {
     MovieJob job;
     job.geometry.circle = LensCircle{320, 240, 200};
     job.outputs.paths = {"out.mp4"};
-    // A stereo job, with every line it may leave out.
-    job.stereo.settings.input = StereoLayout::kSideBySide;
+    // A stereo job of two movies, with every line it may leave out.
+    job.stereo.settings.input = StereoLayout::kPair;
     job.stereo.measured = EyeOffset{};
     for (int eye = 0; eye < 2; ++eye) {
         job.stereo.circles[eye] = job.geometry.circle;

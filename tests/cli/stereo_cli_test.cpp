@@ -259,6 +259,80 @@ TEST_F(StereoCliBase, AlignsTheEyesByPitchAndRoll) {
     }
 }
 
+// Two cameras filming one scene: the right one started 7 frames earlier and
+// its view is turned. The sound (the scene's noise; the left movie's
+// unrelated or missing in the refusals) shows the offset; each eye is
+// compared with v360's conversion of its own movie's frame, and the output
+// has the left movie's sound.
+TEST_F(StereoCliBase, ConvertsAPairOfMoviesSynchronisedBySound) {
+    struct PairRun {
+        const char* name;
+        const char* leftSound;  // the scene's noise (seed=1), another noise, or none ("")
+        const char* args;
+        bool viaJob;  // --save-job, then --job
+        int status;
+        const char* says;
+        int rightFrame;  // the right movie's frame in the first output frame
+        double seconds;  // the output's sound: the left movie's, as long as the shorter movie
+    };
+    const PairRun kRuns[] = {
+        {"found", "seed=1", "", false, 0, "sound sync: the right movie's frame n + 7 goes with the left's frame n", 7, 1.72},
+        {"given", "seed=1", "--right-offset 3", false, 0, "n + 3 goes with the left's frame n (--right-offset)", 3, 1.72},
+        {"right_ends_first", "seed=1", "--right-offset 30", false, 0, "n + 30 goes", 30, 0.8},
+        {"job", "seed=1", "", true, 0, "wrote the job", 7, 1.72},
+        {"unrelated", "seed=2", "", false, 3, "the two movies' sound does not agree (confidence ", -1, 0},
+        {"silent", "", "", false, 3, "left.mp4 has no sound: give --right-offset", -1, 0},
+    };
+    const std::string fish = "v360=input=e:output=fisheye:h_fov=180:v_fov=180:w=300:h=300";
+    const std::string left = (dir_ / "left.mp4").string(), right = (dir_ / "right.mp4").string();
+    std::string made = "-";  // the left sound of the movies made last
+    for (const PairRun& r : kRuns) {
+        SCOPED_TRACE(r.name);
+        const std::string sound = *r.leftSound ? std::string(" -f lavfi -i anoisesrc=d=2:r=48000:") + r.leftSound : "";
+        const std::string make =
+            "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i color=gray:size=600x300:rate=25:duration=2 "
+            "-f lavfi -i anoisesrc=d=2:r=48000:seed=1" + sound + " -filter_complex \"[0:v]noise=alls=100:allf=t+u,gblur=sigma=4,eq=contrast=3,split[a][b];"
+            "color=black:size=300x300:rate=25:duration=2,format=gray,geq=lum='if(lte(hypot(X-149.5,Y-149.5),150),255,0)',split[m1][m2];"
+            "color=black:size=340x320:rate=25:duration=2,split[g1][g2];[a]" + fish + ",format=rgba[l0];[l0][m1]alphamerge[l];[b]" + fish +
+            ":yaw=8,format=rgba[r0];[r0][m2]alphamerge[r];[g1][l]overlay=20:10,trim=start_frame=7,"
+            "setpts=PTS-STARTPTS,format=yuv420p[L];[g2][r]overlay=10:15,format=yuv420p[R]" +
+            (*r.leftSound ? ";[2:a]atrim=start=0.28,asetpts=PTS-STARTPTS[la]\" -map [L] -map [la]" : "\" -map [L]") +
+            " -c:v libx264 -preset ultrafast -crf 8 " + ShellQuote(left) +
+            " -map [R] -map 1:a -c:v libx264 -preset ultrafast -crf 8 " + ShellQuote(right);
+        if (made != r.leftSound) {
+            ASSERT_EQ(std::system(make.c_str()), 0) << make;
+        }
+        made = r.leftSound;
+        const fs::path temp = dir_ / (std::string("pair-") + r.name);
+        fs::create_directories(temp);
+        const std::string out = (temp / "out.mp4").string(), job = (temp / "job").string();
+        const std::string options = std::string("--stereo pair --sharpen off ") + r.args + " --stills bmp --keep-stills --temp " +
+                                    ShellQuote(temp.string()) + " ";
+        auto run = Convert(options + (r.viaJob ? "--save-job " + ShellQuote(job) + " " : "") + ShellQuote(left) +
+                           " " + ShellQuote(right) + " " + ShellQuote(out));
+        EXPECT_EQ(run.status, r.status) << run.output;
+        EXPECT_NE(run.output.find(r.says), std::string::npos) << run.output;
+        if (r.viaJob) run = Convert("--job " + ShellQuote(job));
+        if (r.status != 0) continue;
+        ASSERT_EQ(run.status, 0) << run.output;
+        const std::vector<uint8_t> got = Frame(FirstStill(temp), "");
+        ASSERT_EQ(got.size(), 660u * 330u * 3u);
+        const std::string crops[2] = {"select=eq(n\\,0),crop=300:300:20:10",
+                                      "select=eq(n\\," + Num(r.rightFrame) + "),crop=300:300:10:15"};
+        for (int e = 0; e < 2; ++e) {
+            const std::vector<uint8_t> want = Frame(e == 0 ? left : right, crops[e] + ",v360=input=fisheye:output=equirect:"
+                                                    "ih_fov=180:iv_fov=180:h_fov=180:v_fov=180:w=330:h=330:interp=cubic");
+            const double psnr = Psnr(got, 660, e * 330, 0, want, 330, 3);
+            std::printf("pair table: %s eye %d | %.1f dB\n", r.name, e, psnr);
+            // The scene's noise changes with every frame: a neighbouring
+            // frame comes out near 28 dB.
+            EXPECT_GE(psnr, 33.0) << "eye " << e;
+        }
+        EXPECT_NEAR(std::stod(CaptureOutput("ffprobe -v error -select_streams a -show_entries stream=duration "
+                                            "-of csv=p=0 " + ShellQuote(out))), r.seconds, 0.03);
+    }
+}
+
 // The streamed outputs of a stereo run in every container that carries the
 // marking: each eye a square, the layout and the 180-degree bounds marked;
 // --no-vr-metadata leaves them unmarked.
@@ -294,7 +368,9 @@ TEST_F(StereoCliBase, RefusesWhatCannotBeConvertedAsStereo) {
     const std::string out = ShellQuote((dir_ / "never.mp4").string());
     struct Refusal { const char* args; int status; const char* says; };
     const Refusal kRefusals[] = {
-        {"--stereo lr", 2, "--stereo needs sbs (side by side) or tb (top-bottom), got 'lr'"},
+        {"--stereo lr", 2, "--stereo needs sbs (side by side), tb (top-bottom) or pair (two movies), got 'lr'"},
+        {"--stereo sbs --right-offset 2", 2, "--right-offset needs --stereo pair"},
+        {"--stereo pair", 2, "--stereo pair needs LEFT RIGHT OUTPUT: no output movie given"},
         {"--swap-eyes", 2, "need --stereo sbs|tb"},
         {"--stereo-out tb", 2, "need --stereo sbs|tb"},
         {"--stereo sbs --right-roll 200", 2, "--right-roll: "},

@@ -152,7 +152,7 @@ TEST_F(OpenClip, StalledStreamGoesOnToTheExport) {
     ConversionHooks hooks = PipelineHooks(pipeline, app);
     std::atomic<int> calls{0};
     auto convert = hooks.convertFrame;
-    hooks.convertFrame = [&, convert](const uint8_t* data, int32_t size) -> const FrameBuffer* {
+    hooks.convertFrame = [&, convert](double time, const uint8_t* data, int32_t size) -> const FrameBuffer* {
         const int call = calls++;
         if (call == 1) {
             // The second frame hangs 25 stall limits: the watch gives up
@@ -162,7 +162,7 @@ TEST_F(OpenClip, StalledStreamGoesOnToTheExport) {
             testing::WaitFor([&] { return Clock::now() >= until; }, std::chrono::seconds(60));
         }
         // Frames after the hang are refused, so the count is exact.
-        return call <= 1 ? convert(data, size) : nullptr;
+        return call <= 1 ? convert(time, data, size) : nullptr;
     };
     // A check that still sees no frame at all (a slow start, as under
     // ThreadSanitizer) waits until the first frame is done, so the stall

@@ -113,7 +113,7 @@ Handed RunWindow(const Timeline& t, std::optional<SlotWindow> window, bool fill 
             handed.frames.push_back(bgrx[0] | bgrx[1] << 8);
             return StillResult{};
         },
-        [&](const uint8_t* data, int32_t) -> const FrameBuffer* {
+        [&](double, const uint8_t* data, int32_t) -> const FrameBuffer* {
             ++handed.converted;
             std::memcpy(out.Data(), data, 4);
             return &out;

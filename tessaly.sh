@@ -3,7 +3,7 @@
 #   ./tessaly.sh test              install what is missing, build, run every test
 #   ./tessaly.sh run [IN OUT...]   build and convert a fisheye movie (a demo without arguments)
 #   ./tessaly.sh sanitize          the tests again under AddressSanitizer + UBSan
-#   ./tessaly.sh tsan              the tests again under ThreadSanitizer
+#   ./tessaly.sh tsan              the threads tests again under ThreadSanitizer (TESSALY_TSAN_ALL=1: all)
 #   ./tessaly.sh fuzz [SECONDS]    build the fuzz targets with clang and run each briefly
 #   ./tessaly.sh bench             the comparison benchmarks against ffmpeg and cjpeg
 #   ./tessaly.sh package           the Debian package (build/package/tessaly_*.deb), then clean-install

@@ -3,7 +3,7 @@
 #   ./tessaly.sh test              install what is missing, build, run every test
 #   ./tessaly.sh run [IN OUT...]   build and convert a fisheye movie (a demo without arguments)
 #   ./tessaly.sh sanitize          the tests again under AddressSanitizer + UBSan
-#   ./tessaly.sh tsan              the tests again under ThreadSanitizer
+#   ./tessaly.sh tsan              the threads tests again under ThreadSanitizer (TESSALY_TSAN_ALL=1: all)
 #   ./tessaly.sh fuzz [SECONDS]    build the fuzz targets with clang and run each briefly
 #   ./tessaly.sh bench             the comparison benchmarks against ffmpeg and cjpeg
 #   ./tessaly.sh package           the Debian package (build/package/tessaly_*.deb), then clean-install
@@ -23,19 +23,12 @@ PACKAGES=(
   libjpeg-turbo-progs libjpeg62-turbo-dev
   locales valgrind
   qt6-base-dev qt6-multimedia-dev xvfb xauth fonts-dejavu-core fonts-dejavu-extra
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev lld
   desktop-file-utils appstream man-db groff-base dpkg-dev file
   slurmctld slurmd slurm-client munge
   debootstrap
   liblensfun-dev liblensfun-data-v1 python3-lensfun
 )
-
-# Left out under ThreadSanitizer: groups that run on one thread (geometry
-# against v360, parameter files, small pictures, the log, stereo alignment),
-# and converter cases that repeat, run after run, the threaded conversion the
-# kept cases make while they check texts, exit statuses, files and equal
-# pictures (job files, parts, stereo layouts, broken or hung encoders).
-TSAN_LEFT_OUT='^(LensV360|ParameterFile|SmallPictureTest|SharedLog|Jpeg[A-Za-z]*|LensCircleMovieConversion|ConvertJobTest|Generated/StereoCli)\.|^StereoCliBase\.(AlignsTheEyes|Refuses)|^ConvertCliTest\.(FractionalDurations|OutputSideFailures|EveryFailureHasItsMessage|OddNames|CompressionLevels|MpegProgramStreams|TheLensCircleFoundOrGiven|LensFromTheParameterFile|AnExistingOutputSurvives|BrokenEncoders|HungEncoders)|^ConvertInputTest\.(DamagedMovies|TwoVideoStreams|AMovieThatDecodesShort|IntactMoviesNeverWarn)|^MoviePartsTest\.JoinRefuses'
 
 log() { printf '\033[1m== %s\033[0m\n' "$*" >&2; }
 
@@ -67,12 +60,13 @@ install_deps() {
   done
 }
 
-# configure_build DIR [cmake options...]
+# configure_build DIR [cmake options...]: configures DIR and builds all of
+# it, or only the target named in $BUILD_TARGET.
 configure_build() {
   local dir="$1"; shift
   # Warnings fail every build (CI included); TESSALY_WERROR=OFF lifts that.
   cmake -S "$ROOT" -B "$dir" -G Ninja -DTESSALY_WERROR="${TESSALY_WERROR:-ON}" "$@" >/dev/null
-  cmake --build "$dir" -j "$JOBS"
+  cmake --build "$dir" -j "$JOBS" ${BUILD_TARGET:+--target "$BUILD_TARGET"}
 }
 
 run_ctest() {
@@ -116,7 +110,8 @@ case "$cmd" in
   test)
     install_deps
     log "build (release)"
-    configure_build "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    # The benchmarks build with `bench`; no test runs them.
+    configure_build "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSALY_BENCH=OFF
     log "tests"
     run_ctest "$ROOT/build" ;;
   sanitize)
@@ -129,13 +124,17 @@ case "$cmd" in
       run_ctest "$ROOT/build-asan" -E "${TESSALY_SANITIZE_EXCLUDE:-^$}" ;;
   tsan)
     install_deps
+    # Only the tests labelled "threads" (tests/CMakeLists.txt: the ones that
+    # exercise the program's own threads) and what they need are built and
+    # run; the single-threaded rest runs in the other two builds.
+    # TESSALY_TSAN_ALL=1 builds and runs everything.
+    target=thread_tests only=(-L '^threads$')
+    [[ -z ${TESSALY_TSAN_ALL:-} ]] || { target="" only=(); }
     log "build (ThreadSanitizer)"
-    configure_build "$ROOT/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DTESSALY_TSAN=ON -DTESSALY_BENCH=OFF
+    BUILD_TARGET=$target configure_build "$ROOT/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DTESSALY_TSAN=ON -DTESSALY_BENCH=OFF
     log "tests under ThreadSanitizer"
-    # Left out by default: TSAN_LEFT_OUT above. TESSALY_TSAN_EXCLUDE='^$'
-    # runs everything.
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-      run_ctest "$ROOT/build-tsan" -R "${TESSALY_TSAN_TESTS:-.}" -E "${TESSALY_TSAN_EXCLUDE:-$TSAN_LEFT_OUT}" ;;
+      run_ctest "$ROOT/build-tsan" "${only[@]}" ;;
   fuzz)
     install_deps
     seconds="${1:-20}"
@@ -168,7 +167,7 @@ case "$cmd" in
     fi ;;
   bench)
     install_deps
-    configure_build "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    configure_build "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSALY_BENCH=ON >/dev/null
     for script in "$ROOT"/bench/compare-*.sh; do
       [[ -x "$script" ]] || continue
       log "$(basename "$script")"

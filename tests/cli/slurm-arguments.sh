@@ -113,6 +113,14 @@ expect 3 "sbatch not found" --parts 60 "$work/in/clip.mp4" "$work/out/pano.mp4"
 # A stereo job: each eye's circle found and the eyes aligned once, at submission.
 expect 3 "sbatch not found" --parts 3 "$work/in/dual.mp4" "$work/out/dual.mp4" -- --stereo sbs --stereo-out tb
 expect 2 "--flip would swap the eyes' sides" "$work/in/dual.mp4" "$work/out/dual.mp4" -- --stereo sbs --flip
+# A pair of movies: its job resolved once like one movie's (these have no sound to sync by).
+pair=("$work/in/clip.mp4" "$work/shoot/a.mp4")
+expect 3 "sbatch not found" --parts 3 --stereo pair "${pair[@]}" "$work/out/pair.mp4" -- --right-offset 2
+expect 2 "refuses the conversion of ${pair[0]} and ${pair[1]}: the left movie ${pair[0]} has no sound: give --right-offset" --stereo=pair "${pair[@]}" "$work/out/pair.mp4"
+expect 2 "--stereo pair needs LEFT RIGHT OUT" --stereo pair "$work/in/clip.mp4" "$work/out/pair.mp4"
+expect 2 "the right movie is the left movie" --stereo pair "$work/in/clip.mp4" "$work/in/../in/clip.mp4" "$work/out/pair.mp4"
+expect 2 "give it before the movies, as tessaly-slurm --stereo pair LEFT RIGHT OUT" "${pair[@]}" "$work/out" -- --stereo pair
+expect 2 "a movie with both eyes takes the converter's --stereo sbs after --" --stereo sbs "$work/in/dual.mp4" "$work/out/dual.mp4"
 # The join's resources are its own, and checked.
 expect 3 "sbatch not found" --join-cpus 2 --join-mem=3G --join-time 1:00:00 -c 4 --mem 8G "$work/in/clip.mp4" "$work/out/pano.mp4"
 expect 2 "--join-cpus must be a whole number of CPUs, not '0'" --join-cpus 0 "$work/in/clip.mp4" "$work/out/pano.mp4"

@@ -23,7 +23,9 @@
 #      and joined here with the submitting file;
 #   6. a stereo movie (two eyes side by side) in 2 parts: the joined
 #      output's frames agree with a single stereo run's (PSNR) and it is
-#      marked as side-by-side 180-degree stereo.
+#      marked as side-by-side 180-degree stereo; and a pair of movies (one
+#      per eye, the right 3 frames ahead) in 2 parts agrees with a single
+#      pair run the same way.
 # The daemons are stopped by their pids at the end, on failure too.
 #
 #   slurm-cluster.sh TESSALY_SLURM SOURCE_DIR
@@ -550,9 +552,32 @@ check
 echo "stereo in 2 parts: $(frames_of "$work/out/dual.mp4") frames; lowest PSNR against the single run $psnr dB; $marking;" \
     "$(seconds_since "$t0") s with the clip and the single run"
 
+# The pair: the left movie starts 3 frames into the right one (the clip's
+# steady tone cannot place them, so the offset is given).
+t0=$(date +%s%N)
+ffmpeg -v error -nostdin -i "$work/in/eye.mp4" -vf trim=start_frame=3,setpts=PTS-STARTPTS -af atrim=start=0.12 \
+    "$work/in/left.mp4" || { echo "FAIL: cannot make the left movie"; exit 1; }
+pair=(--stereo pair "$work/in/left.mp4" "$work/in/eye.mp4")
+"$converter" "${convert_opts[@]}" --right-offset 3 "${pair[@]}" "$work/ref/pair.mp4" >"$work/logs/refpair.txt" 2>&1 ||
+    { echo "FAIL: the single pair run failed"; cat "$work/logs/refpair.txt"; exit 1; }
+rc=0
+timeout 300 "$slurm_cmd" --wait --parts 2 "${pair[@]}" "$work/out/pair.mp4" -- "${convert_opts[@]}" --right-offset 3 \
+    >"$work/logs/pair.txt" 2>&1 || rc=$?
+check
+[[ $rc == 0 ]] || { fail "pair in 2 parts: exit $rc"; cat "$work/logs/pair.txt"; }
+psnr=$(psnr_min "$work/ref/pair.mp4" "$work/out/pair.mp4")
+check
+[[ $psnr == inf ]] || awk -v p="$psnr" 'BEGIN { exit !(p >= 40) }' ||
+    fail "pair in 2 parts: a frame differs from the single run's (lowest PSNR $psnr dB)"
+check
+[[ $(frames_of "$work/out/pair.mp4") == "$(frames_of "$work/ref/pair.mp4")" ]] ||
+    fail "pair in 2 parts: $(frames_of "$work/out/pair.mp4") frames, the single run $(frames_of "$work/ref/pair.mp4")"
+echo "pair in 2 parts: $(frames_of "$work/out/pair.mp4") frames; lowest PSNR against the single run $psnr dB;" \
+    "$(seconds_since "$t0") s with the clip and the single run"
+
 # The reports, one per submission, in the folder tessaly-slurm was run from.
 check
-[[ $(ls "$work/logs"/tessaly-slurm-*.out 2>/dev/null | wc -l) == 7 ]] ||
+[[ $(ls "$work/logs"/tessaly-slurm-*.out 2>/dev/null | wc -l) == 8 ]] ||
     fail "not one report per finished submission: $(ls "$work/logs")"
 
 echo "$((checks - failures)) passed, $failures failed; the cluster test took $(seconds_since "$test_start") s"

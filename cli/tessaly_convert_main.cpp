@@ -265,18 +265,24 @@ Status ResolveStereoEyes(FisheyeApp& app, const std::string& input, JobStereo& s
     return Fail(kExitInput, problem);
 }
 
-// The eyes of a pair of movies: each movie's circle and cut, and the right
+// The eyes of a pair of movies: each movie's circle and cut, the right
 // movie's offset (given, or found from the sound: said on standard output
-// too), once, here.
+// too) and, unless --no-align-eyes, the eyes aligned on the frames that go
+// together, once, here.
 Status ResolvePairEyes(FisheyeApp& app, const ConvertOptions& options, JobStereo& stereo,
                        std::vector<std::string>& said) {
     if (const std::string right = CheckInput(options.rightInput); !right.empty()) {
         return Fail(kExitInput, "cannot open " + options.rightInput + ": " + right);
     }
     SetStopFlag(&app.run.stopRequested);
-    const Status resolved =
+    Status resolved =
         ResolveStereoPair(options.input, options.rightInput, options.rightOffset, stereo, said, &app.run.stopRequested);
     SetStopFlag(nullptr);
+    std::string problem;
+    if (resolved.ok() && stereo.settings.alignEyes && StopSignal() == 0 &&
+        !AlignPairEyes(options.input, app.settings->lens, stereo, said, problem)) {
+        resolved = Failure{problem};
+    }
     if (StopSignal() != 0) return {};
     if (!resolved.ok()) return Fail(kExitInput, resolved.reason());
     for (const std::string& line : said) {

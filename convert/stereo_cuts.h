@@ -26,4 +26,10 @@ bool ChooseStereoCuts(const std::string& input, JobStereo& stereo, const std::at
 bool AlignStereoEyes(const std::string& input, const LensSettings& shared, JobStereo& stereo,
                      std::vector<std::string>& said, std::string& problem);
 
+// The same for a pair of movies (`stereo`'s cuts, right movie and offset
+// resolved): measured on the left movie's first frame and the right movie's
+// frame that goes with it.
+bool AlignPairEyes(const std::string& left, const LensSettings& shared, JobStereo& stereo,
+                   std::vector<std::string>& said, std::string& problem);
+
 }  // namespace tessaly

@@ -116,7 +116,7 @@ EyeMisalignment MeasureEyeMisalignment(const FrameBuffer& left, const FrameBuffe
     return m;
 }
 
-bool ConvertStereoEyes(const uint8_t* frame, int32_t frameW, int32_t frameH, const StereoSettings& stereo,
+bool ConvertStereoEyes(const std::array<const uint8_t*, 2>& frames, int32_t frameW, int32_t frameH, const StereoSettings& stereo,
                        const LensSettings& shared, std::array<FrameBuffer, 2>& eyes) {
     TransformSettings settings;
     settings.sharpenOn = 0;
@@ -127,7 +127,7 @@ bool ConvertStereoEyes(const uint8_t* frame, int32_t frameW, int32_t frameH, con
         settings.cut = stereo.cuts[eye];
         settings.lens = EyeLens(shared, stereo.angles[eye]);
         if (!pipeline.BuildGeometry(settings.cut, settings.lens, stereo.shifts[eye]).Ok()) return false;
-        if (pipeline.ConvertWindow(frame, frameW, frameH, window, settings, {}, {}) != TransformStatus::kOk) {
+        if (pipeline.ConvertWindow(frames[eye], frameW, frameH, window, settings, {}, {}) != TransformStatus::kOk) {
             return false;
         }
         eyes[eye] = pipeline.Output();

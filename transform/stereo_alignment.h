@@ -28,9 +28,11 @@ struct EyeMisalignment {
 // BGRX).
 EyeMisalignment MeasureEyeMisalignment(const FrameBuffer& left, const FrameBuffer& right);
 
-// Converts one bottom-up BGRX frame's two eyes as `stereo` places them
-// (no filter, no sharpening) into `eyes`; false when a geometry is refused.
-bool ConvertStereoEyes(const uint8_t* frame, int32_t frameW, int32_t frameH, const StereoSettings& stereo,
+// Converts the two eyes as `stereo` places them (no filter, no sharpening)
+// into `eyes`, each from its own bottom-up BGRX frame of one size: one
+// frame twice for both eyes in one picture, two for a pair of movies. False
+// when a geometry is refused.
+bool ConvertStereoEyes(const std::array<const uint8_t*, 2>& frames, int32_t frameW, int32_t frameH, const StereoSettings& stereo,
                        const LensSettings& shared, std::array<FrameBuffer, 2>& eyes);
 
 // `stereo` with each eye's pitch and roll moved by half of `measured`, in

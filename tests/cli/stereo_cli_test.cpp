@@ -16,6 +16,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/capture_output.h"
@@ -103,6 +104,19 @@ protected:
         return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
     }
 
+    // The eyes of a side-by-side still (each n x n), as bottom-up BGRX,
+    // measured by the converter's own measure; not ok when it is no such still.
+    static tessaly::EyeMisalignment StillMisalignment(const std::string& still, int n) {
+        const std::vector<uint8_t> rgb = Frame(still, "");
+        std::array<tessaly::FrameBuffer, 2> eyes;
+        for (int e = 0; e < 2; ++e) eyes[e].Allocate(n, n);
+        for (size_t i = 0; i < rgb.size() && rgb.size() == 6u * n * n; ++i) {
+            const size_t x = i / 3 % (2 * n);
+            eyes[x / n].Row(n - 1 - static_cast<int>(i / 3 / (2 * n)))[4 * (x % n) + 2 - i % 3] = rgb[i];
+        }
+        return rgb.size() == 6u * n * n ? tessaly::MeasureEyeMisalignment(eyes[0], eyes[1]) : tessaly::EyeMisalignment{};
+    }
+
     static fs::path dir_;
     static fs::path program_;
 };
@@ -139,9 +153,8 @@ std::string FirstStill(const fs::path& temp) {
 // centre X,Y radius R px".
 bool SaidCircle(const std::string& output, const std::string& eye, double& cx, double& cy, double& r) {
     const size_t at = output.find(eye + " eye lens circle: centre ");
-    if (at == std::string::npos) return false;
-    return std::sscanf(output.c_str() + at + eye.size(), " eye lens circle: centre %lf,%lf radius %lf", &cx, &cy,
-                       &r) == 3;
+    return at != std::string::npos &&
+           std::sscanf(output.c_str() + at + eye.size(), " eye lens circle: centre %lf,%lf radius %lf", &cx, &cy, &r) == 3;
 }
 
 TEST_P(StereoCli, FindsBothCirclesAndConvertsEachEyeLikeV360) {
@@ -210,16 +223,13 @@ TEST_F(StereoCliBase, AlignsTheEyesByPitchAndRoll) {
     struct Tilt { const char* name; const char* turn; double pitch, roll; };  // the right eye's view, off the left's
     const Tilt kTilts[] = {{"roll", ":roll=1.5", 0.0, 1.5}, {"pitch", ":pitch=1", 1.0, 0.0}};
     for (const Tilt& t : kTilts) {
-        const Case c{t.name, 1920, 1080, 900, 30, 90, 990, 90, "sbs", "sbs", false};
-        const std::string clip = MakeClip(c, true, t.turn);
+        const std::string clip = MakeClip({t.name, 1920, 1080, 900, 30, 90, 990, 90, "sbs", "sbs", false}, true, t.turn);
         for (const bool align : {true, false}) {
             SCOPED_TRACE(std::string(t.name) + (align ? " aligned" : " as given"));
             const fs::path temp = dir_ / (std::string(t.name) + (align ? "-aligned" : "-kept"));
             fs::create_directories(temp);
-            const auto run = Convert(std::string(align ? "" : "--no-align-eyes ") +
-                                     "--stereo sbs --sharpen off --stills bmp --keep-stills --temp " +
-                                     ShellQuote(temp.string()) + " " + ShellQuote(clip) + " " +
-                                     ShellQuote((temp / "out.mp4").string()));
+            const auto run = Convert(std::string(align ? "" : "--no-align-eyes ") + "--stereo sbs --sharpen off --stills bmp --keep-stills "
+                                     "--temp " + ShellQuote(temp.string()) + " " + ShellQuote(clip) + " " + ShellQuote((temp / "out.mp4").string()));
             ASSERT_EQ(run.status, 0) << run.output;
             double pitch = 0, roll = 0, pitchAfter = 9, rollAfter = 9;
             const size_t at = run.output.find("eyes aligned: the right eye was ");
@@ -230,40 +240,25 @@ TEST_F(StereoCliBase, AlignsTheEyesByPitchAndRoll) {
                                       &pitchAfter, &rollAfter), 4) << run.output;
                 std::printf("alignment table: %s | put in pitch %.2f roll %.2f | measured %+.2f %+.2f | left after %+.2f %+.2f\n",
                             t.name, t.pitch, t.roll, pitch, roll, pitchAfter, rollAfter);
-                EXPECT_NEAR(t.pitch ? pitch : roll, t.pitch ? t.pitch : t.roll, 0.1);
-                EXPECT_NEAR(pitchAfter, 0.0, 0.1);
-                EXPECT_NEAR(rollAfter, 0.0, 0.1);
+                EXPECT_NEAR(t.pitch ? pitch : roll, t.pitch + t.roll, 0.1);
+                EXPECT_TRUE(std::fabs(pitchAfter) < 0.1 && std::fabs(rollAfter) < 0.1);
             }
             // The converted eyes themselves, from the first still.
-            const std::string still = FirstStill(temp);
-            ASSERT_FALSE(still.empty());
-            const std::vector<uint8_t> rgb = Frame(still, "vflip");
-            ASSERT_EQ(rgb.size(), 1980u * 990u * 3u);
-            std::array<tessaly::FrameBuffer, 2> eyes;
-            for (int e = 0; e < 2; ++e) eyes[e].Allocate(990, 990);
-            for (size_t i = 0; i < rgb.size(); ++i) {  // RGB rows (flipped to bottom-up) into each eye's BGRX
-                const size_t x = i / 3 % 1980;
-                eyes[x / 990].Row(static_cast<int>(i / 3 / 1980))[4 * (x % 990) + 2 - i % 3] = rgb[i];
-            }
-            const tessaly::EyeMisalignment left = tessaly::MeasureEyeMisalignment(eyes[0], eyes[1]);
+            const tessaly::EyeMisalignment left = StillMisalignment(FirstStill(temp), 990);
             ASSERT_TRUE(left.ok);
-            if (align) {
-                EXPECT_NEAR(left.pitch, 0.0, 0.1);
-                EXPECT_NEAR(left.roll, 0.0, 0.1);
-            } else {
-                // Kept as given (a turn about the axis of a view turned
-                // sideways by the parallax also tilts it a little).
-                EXPECT_NEAR(t.pitch ? left.pitch : left.roll, t.pitch ? t.pitch : t.roll, 0.1);
-            }
+            // Aligned both ways, or kept as given (a turn about the axis of a
+            // view turned sideways by the parallax also tilts it a little).
+            EXPECT_NEAR(t.pitch ? left.pitch : left.roll, align ? 0.0 : t.pitch + t.roll, 0.1);
+            if (align) { EXPECT_NEAR(t.pitch ? left.roll : left.pitch, 0.0, 0.1); }
         }
     }
 }
 
-// Two cameras filming one scene: the right one started 7 frames earlier and
-// its view is turned. The sound (the scene's noise; the left movie's
-// unrelated or missing in the refusals) shows the offset; each eye is
-// compared with v360's conversion of its own movie's frame, and the output
-// has the left movie's sound.
+// Two cameras filming one scene: the right one started 7 frames earlier, its
+// view turned (once rolled too). The sound (the scene's noise; the left's
+// unrelated or missing in the refusals) shows the offset; the eyes are aligned;
+// each is compared with v360's conversion of its own movie's frame, and the
+// output has the left movie's sound.
 TEST_F(StereoCliBase, ConvertsAPairOfMoviesSynchronisedBySound) {
     struct PairRun {
         const char* name;
@@ -274,18 +269,20 @@ TEST_F(StereoCliBase, ConvertsAPairOfMoviesSynchronisedBySound) {
         const char* says;
         int rightFrame;  // the right movie's frame in the first output frame
         double seconds;  // the output's sound: the left movie's, as long as the shorter movie
+        double roll = 0;  // degrees the right camera is rolled
     };
     const PairRun kRuns[] = {
         {"found", "seed=1", "", false, 0, "sound sync: the right movie's frame n + 7 goes with the left's frame n", 7, 1.72},
-        {"given", "seed=1", "--right-offset 3", false, 0, "n + 3 goes with the left's frame n (--right-offset)", 3, 1.72},
-        {"right_ends_first", "seed=1", "--right-offset 30", false, 0, "n + 30 goes", 30, 0.8},
+        {"given", "seed=1", "--right-offset 3 --no-align-eyes", false, 0, "n + 3 goes with the left's frame n (--right-offset)", 3, 1.72},
+        {"right_ends_first", "seed=1", "--right-offset 30 --no-align-eyes", false, 0, "n + 30 goes", 30, 0.8},
         {"job", "seed=1", "", true, 0, "wrote the job", 7, 1.72},
+        {"rolled", "seed=1", "", false, 0, "n + 7 goes", 7, 1.72, 1.5},
         {"unrelated", "seed=2", "", false, 3, "the two movies' sound does not agree (confidence ", -1, 0},
         {"silent", "", "", false, 3, "left.mp4 has no sound: give --right-offset", -1, 0},
     };
     const std::string fish = "v360=input=e:output=fisheye:h_fov=180:v_fov=180:w=300:h=300";
     const std::string left = (dir_ / "left.mp4").string(), right = (dir_ / "right.mp4").string();
-    std::string made = "-";  // the left sound of the movies made last
+    std::string made = "-";  // the left sound and the right roll of the movies made last
     for (const PairRun& r : kRuns) {
         SCOPED_TRACE(r.name);
         const std::string sound = *r.leftSound ? std::string(" -f lavfi -i anoisesrc=d=2:r=48000:") + r.leftSound : "";
@@ -294,29 +291,38 @@ TEST_F(StereoCliBase, ConvertsAPairOfMoviesSynchronisedBySound) {
             "-f lavfi -i anoisesrc=d=2:r=48000:seed=1" + sound + " -filter_complex \"[0:v]noise=alls=100:allf=t+u,gblur=sigma=4,eq=contrast=3,split[a][b];"
             "color=black:size=300x300:rate=25:duration=2,format=gray,geq=lum='if(lte(hypot(X-149.5,Y-149.5),150),255,0)',split[m1][m2];"
             "color=black:size=340x320:rate=25:duration=2,split[g1][g2];[a]" + fish + ",format=rgba[l0];[l0][m1]alphamerge[l];[b]" + fish +
-            ":yaw=8,format=rgba[r0];[r0][m2]alphamerge[r];[g1][l]overlay=20:10,trim=start_frame=7,"
+            ":yaw=8:roll=" + std::to_string(r.roll) + ",format=rgba[r0];[r0][m2]alphamerge[r];[g1][l]overlay=20:10,trim=start_frame=7,"
             "setpts=PTS-STARTPTS,format=yuv420p[L];[g2][r]overlay=10:15,format=yuv420p[R]" +
             (*r.leftSound ? ";[2:a]atrim=start=0.28,asetpts=PTS-STARTPTS[la]\" -map [L] -map [la]" : "\" -map [L]") +
             " -c:v libx264 -preset ultrafast -crf 8 " + ShellQuote(left) +
             " -map [R] -map 1:a -c:v libx264 -preset ultrafast -crf 8 " + ShellQuote(right);
-        if (made != r.leftSound) {
-            ASSERT_EQ(std::system(make.c_str()), 0) << make;
-        }
-        made = r.leftSound;
+        const std::string key = r.leftSound + std::to_string(r.roll);
+        if (std::exchange(made, key) != key) { ASSERT_EQ(std::system(make.c_str()), 0) << make; }
         const fs::path temp = dir_ / (std::string("pair-") + r.name);
         fs::create_directories(temp);
-        const std::string out = (temp / "out.mp4").string(), job = (temp / "job").string();
-        const std::string options = std::string("--stereo pair --sharpen off ") + r.args + " --stills bmp --keep-stills --temp " +
-                                    ShellQuote(temp.string()) + " ";
+        const std::string out = (temp / "out.mp4").string(), job = (temp / "job").string(), options = std::string("--stereo pair "
+                          "--sharpen off ") + r.args + " --stills bmp --keep-stills --temp " + ShellQuote(temp.string()) + " ";
         auto run = Convert(options + (r.viaJob ? "--save-job " + ShellQuote(job) + " " : "") + ShellQuote(left) +
                            " " + ShellQuote(right) + " " + ShellQuote(out));
         EXPECT_EQ(run.status, r.status) << run.output;
         EXPECT_NE(run.output.find(r.says), std::string::npos) << run.output;
-        if (r.viaJob) run = Convert("--job " + ShellQuote(job));
         if (r.status != 0) continue;
+        // Aligned on the frames that go together (a wrong offset pairs unlike ones): the roll
+        // put in measured, and the output's eyes agreeing within 0.1 degrees.
+        const bool aligned = std::string(r.args).find("--no-align-eyes") == std::string::npos;
+        double pitch = 9, roll = 9;
+        const size_t at = run.output.find("eyes aligned: the right eye was ");
+        EXPECT_EQ(at == std::string::npos ? 0 : std::sscanf(run.output.c_str() + at, "eyes aligned: the right eye was %lf deg pitch "
+                                                            "and %lf", &pitch, &roll), aligned ? 2 : 0) << run.output;
+        if (r.viaJob) run = Convert("--job " + ShellQuote(job));
         ASSERT_EQ(run.status, 0) << run.output;
         const std::vector<uint8_t> got = Frame(FirstStill(temp), "");
         ASSERT_EQ(got.size(), 660u * 330u * 3u);
+        const tessaly::EyeMisalignment eyes = StillMisalignment(FirstStill(temp), 330);
+        if (aligned) std::printf("pair alignment: %s | roll put in %.2f | measured %+.2f %+.2f | output's eyes %+.2f %+.2f\n",
+                                 r.name, r.roll, pitch, roll, eyes.pitch, eyes.roll);
+        if (aligned) { EXPECT_TRUE(eyes.ok && std::fabs(roll - r.roll) < 0.1 && std::fabs(eyes.pitch) < 0.1 && std::fabs(eyes.roll) < 0.1); }
+        if (r.roll != 0) continue;  // each eye turned by half the roll: not v360's picture
         const std::string crops[2] = {"select=eq(n\\,0),crop=300:300:20:10",
                                       "select=eq(n\\," + Num(r.rightFrame) + "),crop=300:300:10:15"};
         for (int e = 0; e < 2; ++e) {
@@ -339,24 +345,18 @@ TEST_F(StereoCliBase, ConvertsAPairOfMoviesSynchronisedBySound) {
 TEST_F(StereoCliBase, StreamsMarkedStereoIntoEachContainer) {
     const Case c{"marking", 640, 360, 300, 10, 30, 330, 30, "sbs", "sbs", false};
     const std::string clip = MakeClip(c);
-    const std::string mp4 = (dir_ / "m.mp4").string(), mov = (dir_ / "m.mov").string(),
-                      webm = (dir_ / "m.webm").string(), tb = (dir_ / "tb.mp4").string(),
-                      plain = (dir_ / "plain.mp4").string();
-    auto run = Convert("--stereo sbs " + ShellQuote(clip) + " " + ShellQuote(mp4) + " " + ShellQuote(mov) + " " +
-                       ShellQuote(webm));
+    const std::string mp4 = (dir_ / "m.mp4").string(), mov = (dir_ / "m.mov").string(), webm = (dir_ / "m.webm").string(),
+                      tb = (dir_ / "tb.mp4").string(), plain = (dir_ / "plain.mp4").string();
+    auto run = Convert("--stereo sbs " + ShellQuote(clip) + " " + ShellQuote(mp4) + " " + ShellQuote(mov) + " " + ShellQuote(webm));
     ASSERT_EQ(run.status, 0) << run.output;
     for (const std::string& out : {mp4, mov, webm}) {
         const std::string sd = SideData(out);
-        EXPECT_NE(sd.find("width=660\nheight=330\n"), std::string::npos) << out << "\n" << sd;
-        EXPECT_NE(sd.find("type=side by side"), std::string::npos) << out << "\n" << sd;
-        EXPECT_NE(sd.find("projection=tiled equirectangular"), std::string::npos) << out << "\n" << sd;
-        EXPECT_NE(sd.find("bound_top=0\nbound_right="), std::string::npos) << out << "\n" << sd;
+        for (const char* want : {"width=660\nheight=330\n", "type=side by side", "projection=tiled equirectangular",
+                                 "bound_top=0\nbound_right="}) EXPECT_NE(sd.find(want), std::string::npos) << out << "\n" << sd;
     }
-    run = Convert("--stereo sbs --stereo-out tb " + ShellQuote(clip) + " " + ShellQuote(tb));
-    ASSERT_EQ(run.status, 0) << run.output;
+    ASSERT_EQ((run = Convert("--stereo sbs --stereo-out tb " + ShellQuote(clip) + " " + ShellQuote(tb))).status, 0) << run.output;
     EXPECT_NE(SideData(tb).find("width=330\nheight=660\ntype=top and bottom"), std::string::npos) << SideData(tb);
-    run = Convert("--stereo sbs --no-vr-metadata " + ShellQuote(clip) + " " + ShellQuote(plain));
-    ASSERT_EQ(run.status, 0) << run.output;
+    ASSERT_EQ((run = Convert("--stereo sbs --no-vr-metadata " + ShellQuote(clip) + " " + ShellQuote(plain))).status, 0) << run.output;
     EXPECT_EQ(SideData(plain), "width=660\nheight=330\n");
 }
 

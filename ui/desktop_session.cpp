@@ -314,7 +314,7 @@ void DesktopSession::ShowPending() {
 }
 
 void DesktopSession::SearchOnLoad() {
-    if (findCircleOnLoad.load() == 0) return;
+    if (findCircleOnLoad.load() == 0 || PairRightFrame()) return;
     const AppSettings s = app.settings.Copy();
     const MediaInfo movie = source.Info();
     if (s.ASPECT != 0) return;
@@ -334,7 +334,8 @@ void DesktopSession::SearchOnLoad() {
 bool DesktopSession::FindLensCircle(bool onLoad) {
     const MediaInfo movie = source.Info();
     if (source.videoOpen.load() == 0 || movie.videoPath.empty() || movie.frameWidth <= 0) return false;
-    if (circleSearching.exchange(1) != 0) return false;
+    // A pair's circles were found as it loaded.
+    if (PairRightFrame() || circleSearching.exchange(1) != 0) return false;
     if (app.settings.Copy().STEREO != 0) {
         StartEyeSearch(movie, onLoad);
         return true;

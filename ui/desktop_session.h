@@ -126,8 +126,8 @@ public:
     // lock, as a cut nudge is, and the preview follows; the cut then belongs
     // to that movie (AppSettings::cutMovie). `onLoad`: started by a load of a
     // movie the cut was not set for; it leaves a cut the user changed
-    // meanwhile and shows no message. False when there is no movie or a
-    // search runs already.
+    // meanwhile and shows no message. False when there is no movie, a
+    // search runs already or the movie is a loaded pair's left one.
     bool FindLensCircle(bool onLoad);
     // 1 while a search runs (until its cut is set on the GUI thread).
     std::atomic<int32_t> circleSearching{0};

@@ -130,12 +130,13 @@ TEST(StereoDesktop, FindsBothCirclesAndConvertsAsTessalyConvertDoes) {
 
 // "Load stereo pair...": the right movie's offset found from the sound on
 // a worker thread and said in the info line, the job carrying the right
-// movie, and Convert writing the frames of --stereo pair.
+// movie, and Convert writing the frames of --stereo pair. The circles lie
+// where cuts fitted to each alone would differ by a row.
 TEST(StereoDesktop, FindsAPairOfMoviesAndConvertsAsTessalyConvertDoes) {
     const fs::path root = testing::TempFolder("stereo-pair-desktop");
     fs::create_directories(root / "desktop");
     const std::string left = (root / "left.mp4").string(), right = (root / "right.mp4").string();
-    ASSERT_EQ(std::system(testing::PairClipsCommand(left, right, "seed=1").c_str()), 0);
+    ASSERT_EQ(std::system(testing::PairClipsCommand(left, right, "seed=1", "340x640", "10:16").c_str()), 0);
     testing::Desktop d((root / "desktop").string(), true);
     const std::string desktopOut = (root / "desktop.mp4").string();
     testing::ConvertScript script(d, desktopOut);

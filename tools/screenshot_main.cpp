@@ -325,6 +325,18 @@ void PairPicture(tessaly::MainWindow* w, tessaly::DesktopSession* s) {
          }, 120000);
 }
 
+// The splash is modal: photograph it, then press Start.
+void PhotographSplash() {
+    When([] { return qobject_cast<QDialog*>(QApplication::activeModalWidget()) != nullptr; },
+         [] {
+             QWidget* splash = QApplication::activeModalWidget();
+             QTimer::singleShot(kPaintSettleMs, splash, [splash] {
+                 Save(splash, "splash.png");
+                 splash->findChild<QPushButton*>("id_2005")->click();
+             });
+         });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -346,15 +358,7 @@ int main(int argc, char** argv) {
     QTemporaryDir scratch;
     gScratch = scratch.path();
 
-    // The splash is modal: photograph it, then press Start.
-    When([] { return qobject_cast<QDialog*>(QApplication::activeModalWidget()) != nullptr; },
-         [] {
-             QWidget* splash = QApplication::activeModalWidget();
-             QTimer::singleShot(kPaintSettleMs, splash, [splash] {
-                 Save(splash, "splash.png");
-                 splash->findChild<QPushButton*>("id_2005")->click();
-             });
-         });
+    PhotographSplash();
 
     tessaly::DesktopOptions options;
     options.programDir = programDir.path().toStdString() + "/";

@@ -1,10 +1,7 @@
-// Two cameras filming one scene for the pair-of-movies tests: gray noise
-// seen through two fisheye circles, the right camera's view turned 8
-// degrees and started 7 frames (0.28 s) earlier; both carry the scene's
-// noise as sound (seed=1), the left one `leftSound` ("seed=1", another
-// seed, or "" for none). 2 s at 25 frames per second; the circles of 300
-// pixels on `canvas` frames, the left one's corner at 20,10, the right
-// one's at `rightAt`.
+// Two cameras filming one scene (noise through 300-pixel fisheye circles on
+// `canvas`, at 20,10 and `rightAt`), the right one turned 8 degrees and
+// started 7 frames earlier; both hear the scene (seed=1), the left `leftSound`
+// ("seed=1", another seed, or "" for none). 2 s at 25 frames per second.
 #pragma once
 
 #include <string>
@@ -15,8 +12,8 @@ namespace tessaly::testing {
 
 inline std::string PairClipsCommand(const std::string& left, const std::string& right, const std::string& leftSound,
                                     const std::string& canvas = "340x320", const std::string& rightAt = "10:15") {
-    const std::string fish = "v360=input=e:output=fisheye:h_fov=180:v_fov=180:w=300:h=300";
-    const std::string sound = leftSound.empty() ? "" : " -f lavfi -i anoisesrc=d=2:r=48000:" + leftSound;
+    const std::string fish = "v360=input=e:output=fisheye:h_fov=180:v_fov=180:w=300:h=300",
+                      sound = leftSound.empty() ? "" : " -f lavfi -i anoisesrc=d=2:r=48000:" + leftSound;
     return "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i color=gray:size=600x300:rate=25:duration=2 "
            "-f lavfi -i anoisesrc=d=2:r=48000:seed=1" + sound + " -filter_complex \"[0:v]noise=alls=100:allf=t+u,gblur=sigma=4,eq=contrast=3,split[a][b];"
            "color=black:size=300x300:rate=25:duration=2,format=gray,geq=lum='if(lte(hypot(X-149.5,Y-149.5),150),255,0)',split[m1][m2];"

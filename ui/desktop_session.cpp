@@ -529,7 +529,7 @@ bool DesktopSession::LoadStereoPair(const std::string& left, const std::string& 
 void DesktopSession::SetFoundPair(const std::string& left, const FoundPair& found) {
     {
         std::lock_guard lock(circleMutex_);
-        pair_ = PairOfMovies{found.ok, left, found.eyes, std::make_shared<const FrameBuffer>(found.rightFrame)};
+        pair_ = PairOfMovies{found.ok, left, found.eyes, found.rightFrame};
         lastCircle_ = CircleSearch{};
         lastCircleMovie_ = MediaInfo{};
         lastCircleMovie_.videoPath = left;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "convert/right_eye_feed.h"
 #include "convert/stereo_cuts.h"
@@ -54,7 +55,9 @@ FoundPair FindPair(const std::string& left, const std::string& right, const AppS
     found.eyes.settings = StereoChoiceOf(s);
     found.eyes.settings.input = StereoLayout::kPair;
     const Status resolved = ResolveStereoPair(left, right, std::nullopt, found.eyes, found.said, stop);
-    found.problem = resolved.ok() ? ReadRightFrame(right, found.eyes.rightOffset, found.rightFrame) : resolved.reason();
+    auto frame = std::make_shared<FrameBuffer>();
+    found.problem = resolved.ok() ? ReadRightFrame(right, found.eyes.rightOffset, *frame) : resolved.reason();
+    found.rightFrame = std::move(frame);
     found.ok = found.problem.empty();
     return found;
 }

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,7 @@ struct FoundPair {
     bool ok = false;
     std::string problem;  // why not ok
     JobStereo eyes;
-    FrameBuffer rightFrame;  // bottom-up BGRX at the right movie's size
+    std::shared_ptr<const FrameBuffer> rightFrame;  // bottom-up BGRX at the right movie's size
     std::vector<std::string> said;
 };
 FoundPair FindPair(const std::string& left, const std::string& right, const AppSettings& s,

@@ -36,12 +36,7 @@ public:
         return error;
     }
     // A pair of movies runs as long as both: the facts say no more.
-    void LimitTo(double seconds, int32_t frames) {
-        info_.durationSeconds = std::min(info_.durationSeconds, seconds);
-        info_.duration = std::min(info_.duration, MediaTime{static_cast<int64_t>(seconds * 1e7)});
-        info_.frameCount = std::min(info_.frameCount, frames);
-        info_.declaredFrames = std::min<int64_t>(info_.declaredFrames, frames);
-    }
+    void LimitTo(const MediaInfo& limited) { info_ = limited; }
     // Stops the decoding thread and releases the movie; true when it was open.
     bool Close() {
         const bool wasOpen = stream_.IsOpen();
@@ -59,33 +54,17 @@ double FramesPerSecond(const MediaInfo& info) {
     return info.timePerFrame.count() > 0 ? 1e7 / static_cast<double>(info.timePerFrame.count()) : 0;
 }
 
-// Opens the right movie of a pair and limits the left's facts to the span
-// both share; empty, or why the pair cannot be converted.
-std::string OpenRightEye(RightEyeFeed& feed, HeadlessMovie& left, const ConversionOptions& options, RunLog& log) {
-    log.WriteLogLine("Open right movie: " + options.rightMovie + ", its frame n + " +
-                     std::to_string(options.rightOffset) + " with the left's frame n");
-    const std::string problem = feed.Open(options.rightMovie, options.rightOffset);
-    if (!problem.empty()) return "the right movie " + options.rightMovie + ": " + problem;
-    const MediaInfo l = left.Info(), r = feed.Info();
-    if (r.frameWidth != l.frameWidth || r.frameHeight != l.frameHeight) {
-        return "the right movie's pictures are " + std::to_string(r.frameWidth) + "x" + std::to_string(r.frameHeight) +
-               ", the left's " + std::to_string(l.frameWidth) + "x" + std::to_string(l.frameHeight);
-    }
-    const double rate = FramesPerSecond(l);
-    if (rate <= 0 || std::fabs(FramesPerSecond(r) - rate) > rate * 1e-3) {
-        return "the two movies run at different frame rates";
-    }
-    left.LimitTo(r.durationSeconds - options.rightOffset / rate, r.frameCount - options.rightOffset);
-    return {};
-}
-
 // Opens the movie, and a pair's right movie; empty, or why not.
 std::string OpenMovies(HeadlessMovie& movie, RightEyeFeed& rightEye, const ConversionOptions& options, RunLog& log) {
     if (movie.Open() != StreamError::kNone) {
         const std::string problem = movie.Stream().OpenProblem();
         return problem.empty() ? "the movie could not be opened" : problem;
     }
-    return options.stereo.input == StereoLayout::kPair ? OpenRightEye(rightEye, movie, options, log) : std::string();
+    if (options.stereo.input != StereoLayout::kPair) return {};
+    MediaInfo limited = movie.Info();
+    const std::string problem = OpenRightEye(rightEye, options, log, limited);
+    if (problem.empty()) movie.LimitTo(limited);
+    return problem;
 }
 
 // The hooks of a mono run, or of a stereo one with a pipeline per eye
@@ -100,6 +79,29 @@ ConversionHooks RunHooks(FisheyeApp& app, FramePipeline& pipeline, std::unique_p
 }
 
 }  // namespace
+
+std::string OpenRightEye(RightEyeFeed& feed, const ConversionOptions& options, RunLog& log, MediaInfo& left) {
+    log.WriteLogLine("Open right movie: " + options.rightMovie + ", its frame n + " +
+                     std::to_string(options.rightOffset) + " with the left's frame n");
+    const std::string problem = feed.Open(options.rightMovie, options.rightOffset);
+    if (!problem.empty()) return "the right movie " + options.rightMovie + ": " + problem;
+    const MediaInfo r = feed.Info();
+    if (r.frameWidth != left.frameWidth || r.frameHeight != left.frameHeight) {
+        return "the right movie's pictures are " + std::to_string(r.frameWidth) + "x" + std::to_string(r.frameHeight) +
+               ", the left's " + std::to_string(left.frameWidth) + "x" + std::to_string(left.frameHeight);
+    }
+    const double rate = FramesPerSecond(left);
+    if (rate <= 0 || std::fabs(FramesPerSecond(r) - rate) > rate * 1e-3) {
+        return "the two movies run at different frame rates";
+    }
+    const double seconds = r.durationSeconds - options.rightOffset / rate;
+    const int32_t frames = r.frameCount - options.rightOffset;
+    left.durationSeconds = std::min(left.durationSeconds, seconds);
+    left.duration = std::min(left.duration, MediaTime{static_cast<int64_t>(seconds * 1e7)});
+    left.frameCount = std::min(left.frameCount, frames);
+    left.declaredFrames = std::min<int64_t>(left.declaredFrames, frames);
+    return {};
+}
 
 MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeline& pipeline,
                                  const std::string& input, const std::vector<std::string>& outputs,

@@ -10,6 +10,7 @@
 #include "app/app_state.h"
 #include "app/user_interface.h"
 #include "convert/conversion_driver.h"
+#include "convert/right_eye_feed.h"
 #include "transform/frame_pipeline.h"
 #include "video/media_info.h"
 
@@ -31,5 +32,11 @@ MovieConversion ConvertMovieFile(FisheyeApp& app, UserInterface& ui, FramePipeli
                                  const std::string& input, const std::vector<std::string>& outputs,
                                  const ConversionOptions& options,
                                  const std::function<void(const MediaInfo&)>& onOpened = {});
+
+// Opens a pair's right movie (options.rightMovie, its frame n +
+// options.rightOffset with the left's frame n) for a run of the left movie
+// whose facts are `left`, and limits those facts to the span both movies
+// run together. Empty, or why the two cannot run as a pair.
+std::string OpenRightEye(RightEyeFeed& feed, const ConversionOptions& options, RunLog& log, MediaInfo& left);
 
 }  // namespace tessaly

@@ -5,6 +5,7 @@
 
 #include "convert/job_movie.h"
 #include "transform/circle_finder.h"
+#include "transform/stereo_circles.h"
 #include "video/luma_sampler.h"
 #include "video/sound_offset.h"
 #include "video/sound_samples.h"
@@ -77,17 +78,19 @@ Status ResolveStereoPair(const std::string& left, const std::string& right, std:
         if (!circle.ok()) return Failure{circle.reason()};
         found.push_back(std::move(circle).value());
     }
-    const double radius = (found[0].circle.r + found[1].circle.r) / 2;
+    // One cut for both eyes, each movie's whole frame moved over its circle
+    // as the eyes of one frame are: cuts fitted one by one may differ by a
+    // row, and eyes of two sizes cannot be joined.
+    const StereoPlacement placed = PlaceStereoEyes(found[0].sampled.frameW, found[0].sampled.frameH, StereoLayout::kPair,
+                                                   false, {found[0].circle, found[1].circle});
+    if (!placed.ok) return Failure{"no cut places the left movie's lens circle"};
     for (int eye = 0; eye < 2; ++eye) {
-        const FoundCircle& f = found[eye];
-        const CutForCircleResult fit =
-            CutForCircle(f.sampled.frameW, f.sampled.frameH, LensCircle{f.circle.cx, f.circle.cy, radius});
-        if (!fit.ok) return Failure{std::string("no cut places the ") + (eye == kLeftEye ? "left" : "right") + " movie's lens circle"};
-        stereo.settings.windows[eye] = FrameRegion{0, 0, f.sampled.frameW, f.sampled.frameH};
-        stereo.settings.cuts[eye] = fit.cut;
-        stereo.circles[eye] = f.circle;
-        said.push_back(std::string(eye == kLeftEye ? "left eye " : "right eye ") + CircleCutLine(f.circle, fit, "cut") +
-                       " of " + paths[eye]);
+        stereo.settings.windows[eye] = placed.windows[eye];
+        stereo.settings.cuts[eye] = placed.eyes[eye].cut;
+        stereo.settings.shifts[eye] = placed.shifts[eye];
+        stereo.circles[eye] = found[eye].circle;
+        said.push_back(std::string(eye == kLeftEye ? "left eye " : "right eye ") +
+                       CircleCutLine(found[eye].circle, placed.eyes[eye], "cut") + " of " + paths[eye]);
     }
     if (!offset) {
         const Result<SoundSync> sync = SyncBySound(left, right, Rate(l));

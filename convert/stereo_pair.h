@@ -37,9 +37,10 @@ Result<SoundSync> SyncBySound(const std::string& left, const std::string& right,
 std::string SoundSyncLine(const SoundSync& sync);
 
 // Fills a pair job's eyes (`stereo.settings` holds the layouts and angles
-// asked for, input kPair): each movie's circle found and cut (the whole
-// frame is its eye's window; both cuts place the circles' mean radius so
-// the eyes come out at one size), the right movie's facts, and its offset:
+// asked for, input kPair): each movie's circle found, and one cut of the
+// circles' mean radius for both (each eye's window is its movie's whole
+// frame moved by whole pixels over its circle, the rest its centre shift,
+// so the eyes come out at one size), the right movie's facts, and its offset:
 // `offset` when given, else found from the sound. The lines for the
 // terminal and the log go into `said`. Fails with the reason (a movie that
 // cannot be read, pictures of other sizes or rates, no circle, sound that

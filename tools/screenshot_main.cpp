@@ -307,26 +307,26 @@ void StereoPictures(tessaly::MainWindow* w, tessaly::DesktopSession* s) {
          }, 120000);
 }
 
-}  // namespace
+// A pair of movies, loaded by "Load stereo pair...": once the right movie's
+// offset is found, both windows with the eyes side by side
+// (stereo-pair.png); the window is closed at the end.
+void PairPicture(tessaly::MainWindow* w, tessaly::DesktopSession* s) {
+    When([s] { return s->CurrentEyes().has_value(); },
+         [w, s] {
+             const int64_t shown = w->InputPanel()->Shown();
+             When([w, shown] { return w->InputPanel()->Shown() >= shown + 3; },
+                  [w, s] {
+                      s->app.run.paused = true;
+                      QTimer::singleShot(kPauseSettleMs, w, [w] {
+                          SaveTogether({w, w->Output()}, "stereo-pair.png");
+                          w->close();
+                      });
+                  });
+         }, 120000);
+}
 
-int main(int argc, char** argv) {
-    QApplication qt(argc, argv);
-    QApplication::setStyle(QStyleFactory::create("Fusion"));
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: tessaly-screenshots OUTDIR CLIP [QUEUE_CLIP...] | OUTDIR --stereo CLIP\n");
-        return 2;
-    }
-    // "--stereo CLIP": only the pictures of a two-eye movie.
-    const bool stereo = argc == 4 && std::string(argv[2]) == "--stereo";
-    const std::vector<std::string> queueClips(argv + (stereo ? 4 : 3), argv + argc);
-    gOut = QString::fromLocal8Bit(argv[1]);
-    QDir().mkpath(gOut);
-    const std::string clip = argv[stereo ? 3 : 2];
-    QTemporaryDir programDir;
-    QTemporaryDir scratch;
-    gScratch = scratch.path();
-
-    // The splash is modal: photograph it, then press Start.
+// The splash is modal: photograph it, then press Start.
+void PhotographSplash() {
     When([] { return qobject_cast<QDialog*>(QApplication::activeModalWidget()) != nullptr; },
          [] {
              QWidget* splash = QApplication::activeModalWidget();
@@ -335,12 +335,42 @@ int main(int argc, char** argv) {
                  splash->findChild<QPushButton*>("id_2005")->click();
              });
          });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication qt(argc, argv);
+    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: tessaly-screenshots OUTDIR CLIP [QUEUE_CLIP...] | OUTDIR --stereo CLIP [RIGHT]\n");
+        return 2;
+    }
+    // "--stereo CLIP": only the pictures of a two-eye movie; "--stereo LEFT
+    // RIGHT": only the picture of a pair of movies.
+    const bool stereo = (argc == 4 || argc == 5) && std::string(argv[2]) == "--stereo";
+    const std::string right = stereo && argc == 5 ? argv[4] : "";
+    const std::vector<std::string> queueClips(argv + (stereo ? argc : 3), argv + argc);
+    gOut = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(gOut);
+    const std::string clip = argv[stereo ? 3 : 2];
+    QTemporaryDir programDir;
+    QTemporaryDir scratch;
+    gScratch = scratch.path();
+
+    PhotographSplash();
 
     tessaly::DesktopOptions options;
     options.programDir = programDir.path().toStdString() + "/";
-    options.onMainWindow = [clip, queueClips, stereo](tessaly::MainWindow& window, tessaly::DesktopSession& session) {
+    options.onMainWindow = [clip, queueClips, stereo, right](tessaly::MainWindow& window,
+                                                             tessaly::DesktopSession& session) {
         window.move(20, 20);
         if (window.Output() != nullptr) window.Output()->move(1060, 40);
+        if (!right.empty()) {
+            session.LoadStereoPair(clip, right);
+            PairPicture(&window, &session);
+            return;
+        }
         // The start cut first, for the picture of its rim; the circle is
         // found from the menu afterwards.
         session.findCircleOnLoad = 0;

@@ -115,6 +115,7 @@ enum ControlId : int {
     kSwapEyes = 945,
     kAlignEyes = 946,
     kAnaglyph = 947,
+    kLoadStereoPair = 948,   // menu item: two movies, one per eye
 
     // The preview panels and the position bar.
     kInputPanel = 2007,

@@ -16,6 +16,7 @@
 #include "app/parameter_file.h"
 #include "convert/conversion_driver.h"
 #include "convert/live_adjustments.h"
+#include "convert/movie_conversion.h"
 #include "convert/movie_job.h"
 #include "transform/lens_profile.h"
 #include "ui/guide_viewer.h"
@@ -269,9 +270,11 @@ void DesktopSession::PaintPreviews() {
     overlay.lens = s.lens;
     overlay.circleLine = CircleLine();
     const std::optional<JobStereo> eyes = CurrentEyes();
+    const std::shared_ptr<const FrameBuffer> right = eyes ? PairRightFrame() : nullptr;
     if (eyes) {
         overlay.stereo = true;
         overlay.eyeRims = EyeRims(eyes->settings, s.lens);
+        if (right) overlay.eyeRims[kRightEye] = LensCircle{};  // the right eye's rim lies in the other movie
     }
     PreviewHeader header;
     {
@@ -286,7 +289,7 @@ void DesktopSession::PaintPreviews() {
     // stereo run paints nothing.
     const bool stereo = eyes && !app.run.converting.load() &&
                         stereoPreview_.Convert(pipeline.InputFrame(), header.width, header.height, eyes->settings,
-                                               s.lens, anaglyph.load() != 0);
+                                               s.lens, anaglyph.load() != 0, right.get());
     const bool drew = painter.Paint(pipeline.InputFrame(), header, overlay,
                                     stereo ? stereoPreview_.Shown() : pipeline.Output(),
                                     app.run.showInputVideo.load(), app.run.showOutputVideo.load(),
@@ -311,7 +314,7 @@ void DesktopSession::ShowPending() {
 }
 
 void DesktopSession::SearchOnLoad() {
-    if (findCircleOnLoad.load() == 0) return;
+    if (findCircleOnLoad.load() == 0 || PairRightFrame()) return;
     const AppSettings s = app.settings.Copy();
     const MediaInfo movie = source.Info();
     if (s.ASPECT != 0) return;
@@ -331,7 +334,8 @@ void DesktopSession::SearchOnLoad() {
 bool DesktopSession::FindLensCircle(bool onLoad) {
     const MediaInfo movie = source.Info();
     if (source.videoOpen.load() == 0 || movie.videoPath.empty() || movie.frameWidth <= 0) return false;
-    if (circleSearching.exchange(1) != 0) return false;
+    // A pair's circles were found as it loaded.
+    if (PairRightFrame() || circleSearching.exchange(1) != 0) return false;
     if (app.settings.Copy().STEREO != 0) {
         StartEyeSearch(movie, onLoad);
         return true;
@@ -497,6 +501,57 @@ void DesktopSession::SetFoundEyes(const MediaInfo& movie, const FoundEyes& found
     SearchEnded();
 }
 
+bool DesktopSession::LoadStereoPair(const std::string& left, const std::string& right) {
+    if (window_.load() == nullptr || circleSearching.exchange(1) != 0) return false;
+    {
+        std::lock_guard lock(circleMutex_);
+        pair_ = PairOfMovies{};
+    }
+    StartLoadWorker(left);
+    const AppSettings made = app.settings.Copy();
+    std::lock_guard lock(threadsMutex_);
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    loadThreads_.push_back({std::thread([this, left, right, made, done] {
+                                auto found = std::make_shared<FoundPair>(FindPair(left, right, made, &app.run.stopRequested));
+                                QWidget* window = window_;
+                                if (window == nullptr || app.run.stopRequested.load()) {
+                                    if (convertAfterSearch_.exchange(0) != 0) convertFlow_ = 0;
+                                    circleSearching = 0;
+                                } else {
+                                    PostToGui(window, [this, left, found] { SetFoundPair(left, *found); });
+                                }
+                                done->store(true);
+                            }),
+                            done});
+    return true;
+}
+
+void DesktopSession::SetFoundPair(const std::string& left, const FoundPair& found) {
+    {
+        std::lock_guard lock(circleMutex_);
+        pair_ = PairOfMovies{found.ok, left, found.eyes, found.rightFrame};
+        lastCircle_ = CircleSearch{};
+        lastCircleMovie_ = MediaInfo{};
+        lastCircleMovie_.videoPath = left;
+        // The info line: the sound's offset and confidence, or the refusal.
+        circleLine_ = found.ok ? found.said.back() : found.problem;
+    }
+    for (const std::string& line : found.said) app.env.log.WriteLogLine("Load stereo pair: " + line);
+    if (!found.ok) app.env.log.WriteLogLine("Load stereo pair: " + found.problem);
+    circleSearching = 0;
+    ++circleSearchesDone;
+    if (window_.load() == nullptr) return SearchEnded();
+    if (!found.ok) emit pairRefused(QString::fromStdString(found.problem));
+    emit cutChanged();
+    SearchEnded();
+}
+
+std::shared_ptr<const FrameBuffer> DesktopSession::PairRightFrame() const {
+    const MediaInfo movie = source.Info();
+    std::lock_guard lock(circleMutex_);
+    return pair_.ok && pair_.left == movie.videoPath ? pair_.rightFrame : nullptr;
+}
+
 void DesktopSession::EyesChoiceChanged() {
     if (app.settings->STEREO == 0 || source.videoOpen.load() == 0) return;
     if (circleSearching.load() != 0) {
@@ -508,9 +563,18 @@ void DesktopSession::EyesChoiceChanged() {
 
 std::optional<JobStereo> DesktopSession::CurrentEyes() const {
     const AppSettings s = app.settings.Copy();
-    if (s.STEREO == 0) return std::nullopt;
     const MediaInfo movie = source.Info();
     std::lock_guard lock(circleMutex_);
+    if (pair_.ok && pair_.left == movie.videoPath) {
+        // The cuts are each movie's; the output and the angles are the menu's.
+        JobStereo eyes = pair_.eyes;
+        const StereoSettings choice = StereoChoiceOf(s);
+        eyes.settings.output = choice.output;
+        eyes.settings.swapEyes = choice.swapEyes;
+        eyes.settings.angles = choice.angles;
+        return eyes;
+    }
+    if (s.STEREO == 0) return std::nullopt;
     const EyesOfMovie& e = eyes_;
     if (!e.ok || e.movie != movie.videoPath || e.width != movie.frameWidth || e.height != movie.frameHeight ||
         !(e.choice == StereoChoiceOf(s)) || !(e.lens == s.lens)) {
@@ -632,13 +696,52 @@ void DesktopSession::ChooseAndRun() {
     }
     options.settings = JobSettings(movieJob, app.settings.Copy());
     options.stereo = movieJob.stereo.settings;
+    options.rightMovie = movieJob.stereo.right.path;
+    options.rightOffset = movieJob.stereo.rightOffset;
     const ConversionHooks hooks = RunHooks(options);
     runOptions_ = options;
     runOutput_ = path;
     runEnding_ = false;
     job.Start([this, hooks, path, options](UserInterface& runUi) {
+        if (options.stereo.input == StereoLayout::kPair) return RunPair(runUi, hooks, path, options);
         return RunConversion(app, runUi, source, hooks, {path}, options);
     });
+}
+
+namespace {
+
+// The left movie of a pair as the run sees it: the open movie, its facts
+// limited to the span the right movie runs along with it.
+class PairLeftMovie final : public OpenMovie {
+public:
+    PairLeftMovie(OpenMovie& movie, const MediaInfo& limited) : movie_(movie), info_(limited) {}
+    VideoStream& Stream() override { return movie_.Stream(); }
+    MediaInfo Info() const override { return info_; }
+    std::string VideoPath() const override { return movie_.VideoPath(); }
+    int32_t OpenFlag() const override { return movie_.OpenFlag(); }
+    void RewindPosition() override { movie_.RewindPosition(); }
+
+private:
+    OpenMovie& movie_;
+    MediaInfo info_;
+};
+
+}  // namespace
+
+ConversionResult DesktopSession::RunPair(UserInterface& runUi, const ConversionHooks& hooks, const std::string& path,
+                                         const ConversionOptions& options) {
+    MediaInfo limited = source.Info();
+    const std::string problem = OpenRightEye(*runRight_, options, app.env.log, limited);
+    ConversionResult result;
+    if (problem.empty()) {
+        PairLeftMovie left(source, limited);
+        result = RunConversion(app, runUi, left, hooks, {path}, options);
+    } else {
+        runUi.ShowMessage("Convert Fisheye", "The movie cannot be converted: " + problem + ".", MessageIcon::Warning,
+                          true);
+    }
+    runRight_->Close();
+    return result;
 }
 
 void DesktopSession::JobReturned() {
@@ -699,7 +802,11 @@ ConversionHooks DesktopSession::RunHooks(const ConversionOptions& options) {
         const MediaInfo movie = source.Info();
         runEyes_ = std::make_unique<StereoPipelines>();
         runEyes_->Allocate(movie.frameWidth, movie.frameHeight, options.stereo);
-        return StereoHooks(*runEyes_, app, options.stereo);
+        if (options.stereo.input != StereoLayout::kPair) return StereoHooks(*runEyes_, app, options.stereo);
+        // A pair's right eye comes from its own movie, opened by the run.
+        runRight_ = std::make_unique<RightEyeFeed>();
+        const double rate = movie.timePerFrame.count() > 0 ? 1e7 / static_cast<double>(movie.timePerFrame.count()) : 0;
+        return StereoHooks(*runEyes_, app, options.stereo, runRight_.get(), rate);
     }
     // Filters, flip and aspect stay live during the run: each frame reads
     // them as the controls have them now, and each change is logged as an

@@ -22,6 +22,7 @@
 
 #include "app/app_state.h"
 #include "convert/movie_job.h"
+#include "convert/right_eye_feed.h"
 #include "convert/stereo_hooks.h"
 #include "transform/circle_finder.h"
 #include "transform/frame_pipeline.h"
@@ -125,8 +126,8 @@ public:
     // lock, as a cut nudge is, and the preview follows; the cut then belongs
     // to that movie (AppSettings::cutMovie). `onLoad`: started by a load of a
     // movie the cut was not set for; it leaves a cut the user changed
-    // meanwhile and shows no message. False when there is no movie or a
-    // search runs already.
+    // meanwhile and shows no message. False when there is no movie, a
+    // search runs already or the movie is a loaded pair's left one.
     bool FindLensCircle(bool onLoad);
     // 1 while a search runs (until its cut is set on the GUI thread).
     std::atomic<int32_t> circleSearching{0};
@@ -151,6 +152,12 @@ public:
     std::optional<JobStereo> CurrentEyes() const;
     // The stereo choice, an eye's angles or the lens changed (DesktopCommands).
     void EyesChoiceChanged();
+    // "Load stereo pair...": two movies, one camera per eye. The left one
+    // loads as a movie does; both circles and the sound offset are found on
+    // a thread of their own (circleSearching is 1 meanwhile), then the
+    // eyes are the pair's while the left movie stays open, whatever the
+    // Stereo menu's input layout. False when a search runs already.
+    bool LoadStereoPair(const std::string& left, const std::string& right);
     // The output preview shows the eyes as one red/cyan anaglyph (1) instead
     // of side by side (0).
     std::atomic<int32_t> anaglyph{0};
@@ -173,6 +180,8 @@ signals:
     void cutChanged();
     // A circle search the user asked for left the cut as it was, for this reason.
     void circleSearchRefused(const QString& reason);
+    // "Load stereo pair..." found no pair in the two movies, for this reason.
+    void pairRefused(const QString& reason);
     // The settings are about to be saved for a run: window positions go in now.
     void settingsAboutToBeSaved();
     // The stream was rewound for a run: the position bar shows its start.
@@ -196,7 +205,11 @@ private:
     void SearchEnded();
     void StartEyeSearch(const MediaInfo& movie, bool onLoad);
     void SetFoundEyes(const MediaInfo& movie, const FoundEyes& found, const AppSettings& made, bool onLoad);
+    void SetFoundPair(const std::string& left, const FoundPair& found);
+    std::shared_ptr<const FrameBuffer> PairRightFrame() const;
     ConversionHooks RunHooks(const ConversionOptions& options);
+    ConversionResult RunPair(UserInterface& runUi, const ConversionHooks& hooks, const std::string& path,
+                             const ConversionOptions& options);
     void BeginConvert();
     void RewindAndChoose();
     void ChooseAndRun();
@@ -243,6 +256,16 @@ private:
         JobStereo eyes;
     };
     EyesOfMovie eyes_;
+    // The pair of movies last loaded (under circleMutex_): its eyes, with
+    // the right movie's frame the output preview shows.
+    struct PairOfMovies {
+        bool ok = false;
+        std::string left;
+        JobStereo eyes;
+        std::shared_ptr<const FrameBuffer> rightFrame;
+    };
+    PairOfMovies pair_;
+    std::unique_ptr<RightEyeFeed> runRight_;  // a pair run's right movie, on the job thread
     std::atomic<int32_t> eyesAgain_{0};  // the choice changed during a search
     StereoPreview stereoPreview_;        // the stream thread's
     std::unique_ptr<StereoPipelines> runEyes_;  // a stereo run's two pipelines

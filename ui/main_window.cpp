@@ -161,6 +161,10 @@ void MainWindow::WatchSession() {
         Message("Find lens circle", reason.toStdString() + "\nThe cut stays as it was.", QMessageBox::Information,
                 true);
     });
+    connect(&session_, &DesktopSession::pairRefused, this, [this](const QString& reason) {
+        Message("Load stereo pair", "The two movies do not make a stereo pair: " + reason.toStdString() + ".",
+                QMessageBox::Warning, true);
+    });
     connect(&session_, &DesktopSession::settingsAboutToBeSaved, this, &MainWindow::RememberPositions);
     connect(&session_, &DesktopSession::positionBarRewound, this,
             [this] { SetPositionBarWidth(PositionBarWidth()); });
@@ -193,6 +197,7 @@ void MainWindow::BuildMenus() {
     };
     QMenu* file = menuBar()->addMenu("&File");
     item(file, "Load Fisheye Movie\tCtrl + L", control::kLoad);
+    item(file, "Load stereo pair...", control::kLoadStereoPair);
     item(file, "Play/Pause Video", control::kPlayPause);
     item(file, "Convert Fisheye\tCtrl + C", control::kConvert);
     item(file, "Save job...", control::kSaveJob);
@@ -595,8 +600,8 @@ void MainWindow::SetConversionLock(int unlock) {
                    control::kCutEnlarge, control::kCutShrink, control::kLoad, control::kSaveParameters,
                    control::kConvert, control::kPlayPause, control::kTempFormatCheck, control::kSetTempFolder})
         Control(id)->setEnabled(on);
-    for (int id : {control::kLoad, control::kSaveParameters, control::kSetTempFolder, control::kConvert,
-                   control::kPlayPause, control::kFindLensCircle, control::kRunQueue, control::kStereoMono,
+    for (int id : {control::kLoad, control::kLoadStereoPair, control::kSaveParameters, control::kSetTempFolder,
+                   control::kConvert, control::kPlayPause, control::kFindLensCircle, control::kRunQueue, control::kStereoMono,
                    control::kStereoSideBySide, control::kStereoTopBottom, control::kStereoOutSideBySide,
                    control::kStereoOutTopBottom, control::kSwapEyes, control::kAlignEyes})
         MenuItem(id)->setEnabled(on);
@@ -710,7 +715,7 @@ void MainWindow::SetCheckState(int id, int checked) {
     if (auto* box = qobject_cast<QCheckBox*>(Control(id))) box->setChecked(checked != 0);
 }
 
-std::string MainWindow::ChooseMovie() {
+std::string MainWindow::ChooseMovie(const char* title) {
     static const char* const kFilters[][2] = {
         {"All video files", "*.avi;*.asf;*.mpg;*.mpeg;*.mov;*.qt;*.m2ts;*.mts;*.m2t;*.tod;*.mp4"},
         {"MOV video files (*.MOV)", "*.mov"},
@@ -731,7 +736,7 @@ std::string MainWindow::ChooseMovie() {
         filters << QString("%1 (%2 %3)").arg(f[0], patterns, patterns.toUpper());
     }
     MovieChooser chooser;
-    chooser.title = "Load Video";
+    chooser.title = title;
     chooser.objectName = "LoadVideoChooser";
     chooser.filters = filters;
     return ChooseMovieFile(chooser);

@@ -91,7 +91,7 @@ public:
     void SetCheckState(int id, int checked);
 
     // The open chooser "Load Video"; the chosen path or empty. Updates OPATH.
-    std::string ChooseMovie();
+    std::string ChooseMovie(const char* title = "Load Video");
     // The save chooser "Save Stereo Video"; the chosen path or empty. Updates OPATH.
     std::string ChooseOutput();
     // Any movie chooser; the chosen path or empty. Updates OPATH.
@@ -166,6 +166,7 @@ private:
     using CommandHandler = bool (MainWindow::*)(int);
     static const std::map<int, CommandHandler>& CommandTable();
     bool LoadCommand(int id);
+    bool LoadPairCommand(int id);
     bool PlayPauseCommand(int id);
     bool SaveCommand(int id);
     bool AboutCommand(int id);

@@ -112,6 +112,21 @@ bool MainWindow::LoadCommand(int id) {
     return true;
 }
 
+// "Load stereo pair...": the left movie, then the right one.
+bool MainWindow::LoadPairCommand(int /*id*/) {
+    if (session_.ConversionRunning() || session_.chooserBusy.load() != 0) return false;
+    const std::string left = ChooseMovie("Load Left Eye Movie");
+    if (left.empty()) return false;
+    const std::string right = ChooseMovie("Load Right Eye Movie");
+    if (right.empty()) return false;
+    if (!session_.LoadStereoPair(left, right)) {
+        Message("Load stereo pair", "A lens circle search runs: try again when it has ended.",
+                QMessageBox::Information, true);
+        return false;
+    }
+    return true;
+}
+
 bool MainWindow::PlayPauseCommand(int id) {
     if (!session_.commands.HaveStream() || session_.source.videoOpen == 0) return false;
     PressedSequence(id, kPressedMs);
@@ -355,6 +370,7 @@ bool MainWindow::CutCommand(int id) {
 const std::map<int, MainWindow::CommandHandler>& MainWindow::CommandTable() {
     static const std::map<int, CommandHandler> kHandlers = {
         {control::kLoad, &MainWindow::LoadCommand},
+        {control::kLoadStereoPair, &MainWindow::LoadPairCommand},
         {control::kPlayPause, &MainWindow::PlayPauseCommand},
         {control::kSaveParameters, &MainWindow::SaveCommand},
         {control::kAbout, &MainWindow::AboutCommand},

@@ -143,7 +143,7 @@ void RenderInputPreview(QImage& target, const FrameBuffer& frame, const PreviewH
         if (!o.secondStreamLine.empty()) TextLine(p, 10, 50, o.secondStreamLine, Qt::white, grey);
     }
     if (!o.circleLine.empty()) {
-        const bool found = o.circleLine.rfind("lens circle found", 0) == 0;
+        const bool found = o.circleLine.rfind("lens circle found", 0) == 0 || o.circleLine.rfind("sound sync:", 0) == 0;
         TextLine(p, 10, o.secondStreamLine.empty() ? 50 : 70, o.circleLine, Qt::white,
                  found ? QColor(0, 110, 0) : QColor(150, 0, 0));
     }

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
+#include "convert/right_eye_feed.h"
 #include "convert/stereo_cuts.h"
+#include "convert/stereo_pair.h"
 #include "ui/lens_rim.h"
 
 namespace tessaly {
@@ -25,6 +28,37 @@ FoundEyes FindEyes(const std::string& path, const AppSettings& s, const std::ato
     if (found.ok && found.eyes.settings.alignEyes && !(stop != nullptr && stop->load())) {
         found.ok = AlignStereoEyes(path, s.lens, found.eyes, found.said, found.problem);
     }
+    return found;
+}
+
+namespace {
+
+// The right movie's frame n + offset, which goes with the left's first.
+std::string ReadRightFrame(const std::string& right, int32_t offset, FrameBuffer& frame) {
+    RightEyeFeed feed;
+    const std::string problem = feed.Open(right, offset);
+    if (!problem.empty()) return "the right movie " + right + ": " + problem;
+    const MediaInfo info = feed.Info();
+    const double rate = info.timePerFrame.count() > 0 ? 1e7 / static_cast<double>(info.timePerFrame.count()) : 0;
+    const uint8_t* data = rate > 0 ? feed.FrameFor(0, rate) : nullptr;
+    if (data == nullptr) return "the right movie " + right + " ends before its frame " + std::to_string(offset);
+    frame.Allocate(info.frameWidth, info.frameHeight);
+    std::memcpy(frame.Data(), data, frame.PictureBytes());
+    return {};
+}
+
+}  // namespace
+
+FoundPair FindPair(const std::string& left, const std::string& right, const AppSettings& s,
+                   const std::atomic<bool>* stop) {
+    FoundPair found;
+    found.eyes.settings = StereoChoiceOf(s);
+    found.eyes.settings.input = StereoLayout::kPair;
+    const Status resolved = ResolveStereoPair(left, right, std::nullopt, found.eyes, found.said, stop);
+    auto frame = std::make_shared<FrameBuffer>();
+    found.problem = resolved.ok() ? ReadRightFrame(right, found.eyes.rightOffset, *frame) : resolved.reason();
+    found.rightFrame = std::move(frame);
+    found.ok = found.problem.empty();
     return found;
 }
 
@@ -67,7 +101,7 @@ void JoinEyesForPreview(const FrameBuffer& left, const FrameBuffer& right, bool 
 }
 
 bool StereoPreview::Convert(const FrameBuffer& frame, int frameW, int frameH, const StereoSettings& eyes,
-                            const LensSettings& shared, bool anaglyph) {
+                            const LensSettings& shared, bool anaglyph, const FrameBuffer* right) {
     if (frame.Width() != frameW || frame.Height() != frameH) return false;
     TransformSettings settings;
     settings.sharpenOn = 0;
@@ -82,7 +116,10 @@ bool StereoPreview::Convert(const FrameBuffer& frame, int frameW, int frameH, co
         }
         settings.cut = key.cut;
         settings.lens = key.lens;
-        if (pipeline.ConvertWindow(frame.Data(), frameW, frameH, key.window, settings, {}, {}) !=
+        const bool own = eye == kRightEye && right != nullptr;
+        const FrameBuffer& source = own ? *right : frame;
+        if (own && (right->Width() != key.window.w || right->Height() != key.window.h)) return false;
+        if (pipeline.ConvertWindow(source.Data(), source.Width(), source.Height(), key.window, settings, {}, {}) !=
             TransformStatus::kOk) {
             return false;
         }

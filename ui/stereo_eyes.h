@@ -8,6 +8,7 @@
 
 #include <array>
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,21 @@ struct FoundEyes {
 };
 FoundEyes FindEyes(const std::string& path, const AppSettings& s, const std::atomic<bool>* stop);
 
+// The eyes of a pair of movies, one camera each (`left` is the movie the
+// desktop shows): both circles found and cut and the right movie's offset
+// found from the sound, as tessaly-convert --stereo pair finds them, and
+// the right movie's frame that goes with the left's first, for the output
+// preview. The lines say what was found (the last is the sound's).
+struct FoundPair {
+    bool ok = false;
+    std::string problem;  // why not ok
+    JobStereo eyes;
+    std::shared_ptr<const FrameBuffer> rightFrame;  // bottom-up BGRX at the right movie's size
+    std::vector<std::string> said;
+};
+FoundPair FindPair(const std::string& left, const std::string& right, const AppSettings& s,
+                   const std::atomic<bool>* stop);
+
 // The lens circle each eye's cut places, in the whole frame's source pixels.
 std::array<LensCircle, 2> EyeRims(const StereoSettings& eyes, const LensSettings& shared);
 
@@ -44,12 +60,13 @@ void JoinEyesForPreview(const FrameBuffer& left, const FrameBuffer& right, bool 
 
 // The output preview of a stereo movie: each eye converted from its window
 // of the input frame (no filter, no sharpening), its geometry rebuilt only
-// when its window, cut or lens changes. One thread uses it.
+// when its window, cut or lens changes; a pair's right eye from the right
+// movie's frame `right` instead. One thread uses it.
 class StereoPreview {
 public:
     // False when an eye's geometry is refused (the preview keeps its last).
     bool Convert(const FrameBuffer& frame, int frameW, int frameH, const StereoSettings& eyes,
-                 const LensSettings& shared, bool anaglyph);
+                 const LensSettings& shared, bool anaglyph, const FrameBuffer* right = nullptr);
     const FrameBuffer& Shown() const { return shown_; }
 
 private:

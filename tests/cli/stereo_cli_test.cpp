@@ -21,6 +21,7 @@
 
 #include "tests/capture_output.h"
 #include "tests/cli/converter_copy.h"
+#include "tests/cli/pair_clips.h"
 #include "transform/stereo_alignment.h"
 
 namespace {
@@ -280,22 +281,11 @@ TEST_F(StereoCliBase, ConvertsAPairOfMoviesSynchronisedBySound) {
         {"unrelated", "seed=2", "", false, 3, "the two movies' sound does not agree (confidence ", -1, 0},
         {"silent", "", "", false, 3, "left.mp4 has no sound: give --right-offset", -1, 0},
     };
-    const std::string fish = "v360=input=e:output=fisheye:h_fov=180:v_fov=180:w=300:h=300";
     const std::string left = (dir_ / "left.mp4").string(), right = (dir_ / "right.mp4").string();
     std::string made = "-";  // the left sound and the right roll of the movies made last
     for (const PairRun& r : kRuns) {
         SCOPED_TRACE(r.name);
-        const std::string sound = *r.leftSound ? std::string(" -f lavfi -i anoisesrc=d=2:r=48000:") + r.leftSound : "";
-        const std::string make =
-            "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i color=gray:size=600x300:rate=25:duration=2 "
-            "-f lavfi -i anoisesrc=d=2:r=48000:seed=1" + sound + " -filter_complex \"[0:v]noise=alls=100:allf=t+u,gblur=sigma=4,eq=contrast=3,split[a][b];"
-            "color=black:size=300x300:rate=25:duration=2,format=gray,geq=lum='if(lte(hypot(X-149.5,Y-149.5),150),255,0)',split[m1][m2];"
-            "color=black:size=340x320:rate=25:duration=2,split[g1][g2];[a]" + fish + ",format=rgba[l0];[l0][m1]alphamerge[l];[b]" + fish +
-            ":yaw=8:roll=" + std::to_string(r.roll) + ",format=rgba[r0];[r0][m2]alphamerge[r];[g1][l]overlay=20:10,trim=start_frame=7,"
-            "setpts=PTS-STARTPTS,format=yuv420p[L];[g2][r]overlay=10:15,format=yuv420p[R]" +
-            (*r.leftSound ? ";[2:a]atrim=start=0.28,asetpts=PTS-STARTPTS[la]\" -map [L] -map [la]" : "\" -map [L]") +
-            " -c:v libx264 -preset ultrafast -crf 8 " + ShellQuote(left) +
-            " -map [R] -map 1:a -c:v libx264 -preset ultrafast -crf 8 " + ShellQuote(right);
+        const std::string make = tessaly::testing::PairClipsCommand(left, right, r.leftSound, "340x320", "10:15", r.roll);
         const std::string key = r.leftSound + std::to_string(r.roll);
         if (std::exchange(made, key) != key) { ASSERT_EQ(std::system(make.c_str()), 0) << make; }
         const fs::path temp = dir_ / (std::string("pair-") + r.name);

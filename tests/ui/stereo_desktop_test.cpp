@@ -10,8 +10,10 @@
 
 #include "tests/capture_output.h"
 #include "tests/cli/converter_copy.h"
+#include "tests/cli/pair_clips.h"
 #include "tests/ui/convert_script.h"
 #include "ui/control_ids.h"
+#include "ui/job_saving.h"
 #include "ui/lens_dialog.h"
 
 namespace tessaly {
@@ -77,6 +79,26 @@ std::string TwoEyeClip() {
                             "-crf 10 -an");
 }
 
+// The desktop's output has the frames tessaly-convert writes from the same
+// parameter file with `args` (ending in the input), marked side by side.
+void ExpectFramesOfTessalyConvert(const fs::path& root, const std::string& desktopOut, const std::string& args) {
+    const std::string cliOut = (root / "cli.mp4").string();
+    const testing::ShellOutcome cli =
+        testing::RunShellCommand(ShellQuote(testing::ConverterCopyIn(root / "cli").string()) + " --params " +
+                                 ShellQuote((root / "desktop" / "Tessaly.ini").string()) + " --stills bmp " + args +
+                                 " " + ShellQuote(cliOut));
+    ASSERT_EQ(cli.status, 0) << cli.output;
+    const auto hashes = [](const std::string& movie) {
+        return testing::CaptureOutput("ffmpeg -v error -i " + ShellQuote(movie) +
+                                      " -map 0:v -f framemd5 - 2>/dev/null | grep -v '^#'");
+    };
+    EXPECT_FALSE(hashes(desktopOut).empty());
+    EXPECT_EQ(hashes(desktopOut), hashes(cliOut));
+    EXPECT_NE(testing::CaptureOutput("ffprobe -v error -show_streams " + ShellQuote(desktopOut)).find("side by side"),
+              std::string::npos);
+    fs::remove_all(root);
+}
+
 TEST(StereoDesktop, FindsBothCirclesAndConvertsAsTessalyConvertDoes) {
     const std::string clip = TwoEyeClip();
     const fs::path root = testing::TempFolder("stereo-desktop");
@@ -102,21 +124,30 @@ TEST(StereoDesktop, FindsBothCirclesAndConvertsAsTessalyConvertDoes) {
     EXPECT_TRUE(testing::WaitUntil([&] { return d.session->CircleLine().find("right eye 7") != std::string::npos; }));
 
     ASSERT_TRUE(testing::ConvertAndWait(d));
-    const fs::path converter = testing::ConverterCopyIn(root / "cli");
-    const std::string cliOut = (root / "cli.mp4").string();
-    const testing::ShellOutcome cli = testing::RunShellCommand(
-        ShellQuote(converter.string()) + " --params " + ShellQuote((root / "desktop" / "Tessaly.ini").string()) +
-        " --stills bmp --stereo sbs " + ShellQuote(clip) + " " + ShellQuote(cliOut));
-    ASSERT_EQ(cli.status, 0) << cli.output;
-    const auto hashes = [](const std::string& movie) {
-        return testing::CaptureOutput("ffmpeg -v error -i " + ShellQuote(movie) +
-                                      " -map 0:v -f framemd5 - 2>/dev/null | grep -v '^#'");
-    };
-    EXPECT_FALSE(hashes(desktopOut).empty());
-    EXPECT_EQ(hashes(desktopOut), hashes(cliOut));
-    EXPECT_NE(testing::CaptureOutput("ffprobe -v error -show_streams " + ShellQuote(desktopOut)).find("side by side"),
-              std::string::npos);
+    ExpectFramesOfTessalyConvert(root, desktopOut, "--stereo sbs " + ShellQuote(clip));
     fs::remove_all(root);
+}
+
+// "Load stereo pair...": the right movie's offset found from the sound on
+// a worker thread and said in the info line, the job carrying the right
+// movie, and Convert writing the frames of --stereo pair. The circles lie
+// where cuts fitted to each alone would differ by a row.
+TEST(StereoDesktop, FindsAPairOfMoviesAndConvertsAsTessalyConvertDoes) {
+    const fs::path root = testing::TempFolder("stereo-pair-desktop");
+    fs::create_directories(root / "desktop");
+    const std::string left = (root / "left.mp4").string(), right = (root / "right.mp4").string();
+    ASSERT_EQ(std::system(testing::PairClipsCommand(left, right, "seed=1", "340x640", "10:16").c_str()), 0);
+    testing::Desktop d((root / "desktop").string(), true);
+    const std::string desktopOut = (root / "desktop.mp4").string();
+    testing::ConvertScript script(d, desktopOut);
+    ASSERT_TRUE(d.session->LoadStereoPair(left, right));
+    ASSERT_TRUE(testing::WaitUntil([&] { return d.session->CurrentEyes().has_value(); }, 120000));
+    EXPECT_NE(d.session->CircleLine().find("sound sync: the right movie's frame n + 7 goes"), std::string::npos);
+    const MovieJob job = DesktopJob(*d.session, desktopOut);
+    EXPECT_EQ(job.stereo.right.path, right);
+    EXPECT_EQ(job.stereo.rightOffset, 7);
+    ASSERT_TRUE(testing::ConvertAndWait(d));
+    ExpectFramesOfTessalyConvert(root, desktopOut, "--stereo pair " + ShellQuote(left) + " " + ShellQuote(right));
 }
 
 }  // namespace

@@ -534,7 +534,10 @@ void DesktopSession::SetFoundPair(const std::string& left, const FoundPair& foun
         lastCircleMovie_ = MediaInfo{};
         lastCircleMovie_.videoPath = left;
         // The info line: the sound's offset and confidence, or the refusal.
-        circleLine_ = found.ok ? found.said.back() : found.problem;
+        // (the alignment's lines follow the sound's in `said`: they go to the log).
+        const auto sync = std::find_if(found.said.begin(), found.said.end(),
+                                       [](const std::string& line) { return line.rfind("sound sync:", 0) == 0; });
+        circleLine_ = !found.ok ? found.problem : sync != found.said.end() ? *sync : found.said.back();
     }
     for (const std::string& line : found.said) app.env.log.WriteLogLine("Load stereo pair: " + line);
     if (!found.ok) app.env.log.WriteLogLine("Load stereo pair: " + found.problem);
@@ -566,12 +569,14 @@ std::optional<JobStereo> DesktopSession::CurrentEyes() const {
     const MediaInfo movie = source.Info();
     std::lock_guard lock(circleMutex_);
     if (pair_.ok && pair_.left == movie.videoPath) {
-        // The cuts are each movie's; the output and the angles are the menu's.
+        // The cuts are each movie's; the output is the menu's, and so are
+        // the angles unless the load aligned the eyes (the angles then hold
+        // the correction, as tessaly-convert's job does).
         JobStereo eyes = pair_.eyes;
         const StereoSettings choice = StereoChoiceOf(s);
         eyes.settings.output = choice.output;
         eyes.settings.swapEyes = choice.swapEyes;
-        eyes.settings.angles = choice.angles;
+        if (!eyes.measured) eyes.settings.angles = choice.angles;
         return eyes;
     }
     if (s.STEREO == 0) return std::nullopt;

@@ -55,8 +55,13 @@ FoundPair FindPair(const std::string& left, const std::string& right, const AppS
     found.eyes.settings = StereoChoiceOf(s);
     found.eyes.settings.input = StereoLayout::kPair;
     const Status resolved = ResolveStereoPair(left, right, std::nullopt, found.eyes, found.said, stop);
+    found.problem = resolved.reason();
+    // Aligned as tessaly-convert aligns a pair: the same job either way.
+    if (resolved.ok() && found.eyes.settings.alignEyes && !(stop != nullptr && stop->load())) {
+        AlignPairEyes(left, s.lens, found.eyes, found.said, found.problem);
+    }
     auto frame = std::make_shared<FrameBuffer>();
-    found.problem = resolved.ok() ? ReadRightFrame(right, found.eyes.rightOffset, *frame) : resolved.reason();
+    if (found.problem.empty()) found.problem = ReadRightFrame(right, found.eyes.rightOffset, *frame);
     found.rightFrame = std::move(frame);
     found.ok = found.problem.empty();
     return found;
